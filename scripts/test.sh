@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds, and runs every test: first the
+# normal build, then the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (any finding fails the run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+./scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$(nproc)")
+./scripts/build.sh build-asan -DBRIGHTMEND_SANITIZE=ON -DBRIGHTMEND_BUILD_UI=OFF -DBRIGHTMEND_BUILD_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j "$(nproc)" -L unit)

@@ -1,0 +1,5 @@
+#include "core_version.h"
+
+namespace bm {
+const char* CoreVersion() { return BRIGHTMEND_VERSION; }
+}  // namespace bm

@@ -1,0 +1,22 @@
+// Where tests find the shared real stores and a scratch directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace bmtest {
+
+// ../shared/stores/ next to the project root; empty when absent (a user's
+// fresh clone), in which case store tests skip.
+std::filesystem::path SharedStoresDir();
+// The path of one shared store, or empty when it is missing.
+std::filesystem::path SharedStore(const std::string& name);
+// A fresh, empty directory for one test; removed when the test program ends.
+std::filesystem::path ScratchDir(const std::string& name);
+
+}  // namespace bmtest
+
+// Skips the current test when a shared store is absent.
+#define BM_REQUIRE_STORE(var, name)                                            \
+    const std::filesystem::path var = ::bmtest::SharedStore(name);             \
+    if (var.empty()) GTEST_SKIP() << "shared store " << (name) << " not present"
