@@ -1,0 +1,155 @@
+#include "store/store_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <limits>
+
+#include "common/byte_reader.h"
+
+namespace bm {
+
+StoreFileHandle::~StoreFileHandle() { Close(); }
+
+StoreFileHandle::StoreFileHandle(StoreFileHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), size_(std::exchange(other.size_, 0)) {
+    other.path_.clear();
+}
+
+StoreFileHandle& StoreFileHandle::operator=(StoreFileHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        other.path_.clear();
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+bool StoreFileHandle::Open(const std::filesystem::path& path, Lock lock) {
+    Close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const int op = (lock == Lock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, op) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool StoreFileHandle::IsFile(const std::filesystem::path& path) const {
+    struct stat open {};
+    struct stat named {};
+    if (fd_ < 0 || ::fstat(fd_, &open) != 0 || ::stat(path.c_str(), &named) != 0) return false;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+void StoreFileHandle::Close() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    fd_ = -1;
+    path_.clear();
+    size_ = 0;
+}
+
+std::size_t StoreFileHandle::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (fd_ < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const std::uint64_t at = offset + done;
+        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
+        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::vector<std::pair<const char*, std::uint64_t>> DamageCounters::Items() const {
+    return {
+        {"pages unreadable", pagesUnreadable},
+        {"pages rejected", pagesRejected},
+        {"pages revisited", pagesRevisited},
+        {"page CRC mismatches", pageCrcMismatches},
+        {"root pages unusable", rootPagesUnusable},
+        {"blocks missing", blocksMissing},
+        {"blocks unreadable", blocksUnreadable},
+        {"block CRC mismatches", blockCrcMismatches},
+        {"data trees incomplete", dataTreesIncomplete},
+        {"subnode blocks rejected", subnodeBlocksRejected},
+        {"nodes without data", nodesWithoutData},
+        {"orphan nodes", orphanNodes},
+    };
+}
+
+std::uint64_t DamageCounters::Total() const {
+    std::uint64_t sum = 0;
+    for (const auto& item : Items()) sum += item.second;
+    return sum;
+}
+
+int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode mode) {
+    // Opening the file already open here (the saving run after the
+    // analysis) keeps the handle: a second lock on it would fail.
+    if (!store.file.IsFile(path)) {
+        StoreFileHandle handle;
+        const auto lock =
+            mode == StoreOpenMode::Exclusive ? StoreFileHandle::Lock::Exclusive : StoreFileHandle::Lock::Shared;
+        if (!handle.Open(path, lock)) return -1;
+        store.file = std::move(handle);
+    }
+
+    std::array<std::uint8_t, kHeaderReadLength> header{};
+    store.file.ReadAt(0, header);  // missing bytes stay zero
+    const ByteReader reader(header.data(), header.size());
+
+    store.formatVersion = static_cast<std::uint32_t>(reader.peekAt(10, 2).value_or(0));
+    store.layout = LayoutForVersion(store.formatVersion);
+    if (store.layout != nullptr) {
+        const StoreLayout& layout = *store.layout;
+        store.nbtRootOffset = reader.peekAt(layout.header.nbtRootOffsetAt, layout.idWidth).value_or(0);
+        store.bbtRootOffset = reader.peekAt(layout.header.bbtRootOffsetAt, layout.idWidth).value_or(0);
+        store.headerCryptMethod = static_cast<std::uint8_t>(reader.peekAt(layout.header.cryptMethodAt, 1).value_or(0));
+    }
+
+    store.bbtLeafDepth = kLeafDepthUnknown;
+    store.nbtLeafDepth = kLeafDepthUnknown;
+    store.bbtLeafSeen = false;
+    store.nbtLeafSeen = false;
+    store.bbtPagesEntered.clear();
+    store.nbtPagesEntered.clear();
+    store.cryptMethod = 1;
+    return 0;
+}
+
+void ReleaseStore(StoreFile& store) {
+    store.forest.Clear();
+    store.blocks.Clear();
+    store.namedPropertyMap.reset();
+    store.file.Close();
+    store.bbtRootOffset = 0;
+    store.nbtRootOffset = 0;
+    store.bbtLeafDepth = kLeafDepthUnknown;
+    store.nbtLeafDepth = kLeafDepthUnknown;
+    store.cryptMethod = 1;
+    store.bbtLeafSeen = false;
+    store.nbtLeafSeen = false;
+    store.formatVersion = 0;
+    store.layout = nullptr;
+    store.headerCryptMethod = 0;
+    store.damage = DamageCounters{};
+    store.bbtPagesEntered.clear();
+    store.nbtPagesEntered.clear();
+}
+
+}  // namespace bm
