@@ -1,19 +1,238 @@
 #include "store/blocks.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+
 namespace bm {
 
-std::size_t ReadAt(const StoreFile&, std::uint64_t, std::size_t, Bytes& slot) {
+namespace {
+
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+    if (alignment == 0) return value;
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+// Inflates a zlib or gzip stream, or raw deflate data, into exactly
+// `expected` bytes.
+bool InflateInto(std::span<const std::uint8_t> in, std::size_t expected, Bytes& out, int windowBits) {
+    z_stream zs{};
+    if (inflateInit2(&zs, windowBits) != Z_OK) return false;
+    out.assign(expected, 0);
+    zs.next_in = const_cast<Bytef*>(in.data());  // zlib's API is not const-correct
+    zs.avail_in = static_cast<uInt>(in.size());
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&zs, Z_FINISH);
+    const bool ok = rc == Z_STREAM_END && zs.total_out == expected;
+    inflateEnd(&zs);
+    return ok;
+}
+
+bool Inflate(std::span<const std::uint8_t> in, std::size_t expected, Bytes& out) {
+    if (in.size() > std::numeric_limits<uInt>::max() || expected > std::numeric_limits<uInt>::max()) return false;
+    // A zlib header (CMF/FLG) or gzip magic first, raw deflate otherwise.
+    return InflateInto(in, expected, out, 15 + 32) || InflateInto(in, expected, out, -15);
+}
+
+// Bytes a node's data may not exceed: the format's 32-bit total, and no more
+// than the file's blocks can hold (a damaged tree naming one block many
+// times cannot make the reader deliver without end).
+std::uint64_t NodeDataCap(const StoreFile& store) {
+    std::uint64_t fileBound = store.file.size();
+    if (store.layout != nullptr && store.layout->block.compressed) {
+        // A block of at least one alignment unit inflates to at most 64 KiB.
+        fileBound = fileBound / store.layout->block.alignment * 65536 + 65536;
+    }
+    return std::min(kMaxNodeDataBytes, fileBound);
+}
+
+bool Deliver(const NodeDataTarget& target, std::span<const std::uint8_t> data) {
+    if (target.buffer != nullptr) {
+        target.buffer->insert(target.buffer->end(), data.begin(), data.end());
+        return true;
+    }
+    if (target.sink && !data.empty()) return target.sink(data);
+    return true;
+}
+
+std::size_t DecodeWithStore(const StoreFile& store, Bytes& data, std::uint64_t bid) {
+    if (store.cryptMethod != 0 && !data.empty()) DecodeBlock(data, store.cryptMethod, bid);
+    return data.size();
+}
+
+// One level of a data tree. nullopt when a block could not be read (the
+// bytes delivered so far stay delivered).
+std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, const NodeDataTarget& target,
+                                         std::uint64_t total, unsigned depth, std::uint64_t cap) {
+    const BlockEntry* entry = FindBlock(store, bid);
+    if (entry == nullptr) {
+        ++store.damage.blocksMissing;
+        return std::nullopt;
+    }
+    Bytes block;
+    const std::size_t n = ReadBlockEntry(store, *entry, block);
+    if (n == 0) return std::nullopt;
+
+    const ByteReader reader(block);
+    if (block[0] != 1) {
+        // Not an XBLOCK: the block is taken as the data itself.
+        DecodeWithStore(store, block, entry->bid);
+        if (total + n > cap || !Deliver(target, block)) return std::nullopt;
+        return total + n;
+    }
+    const auto level = static_cast<std::uint8_t>(reader.peekAt(1, 1).value_or(0));
+    const auto count = static_cast<std::size_t>(reader.peekAt(2, 2).value_or(0));
+    // Only the top of a tree may hold further trees (XXBLOCK over XBLOCKs).
+    if (level != 1 && depth > 0) return std::nullopt;
+    const std::size_t width = store.layout != nullptr ? store.layout->idWidth : 4;
+    const std::size_t first = store.layout != nullptr ? store.layout->internal.dataTreeEntriesAt : 8;
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto child = reader.peekAt(first + i * width, width);
+        if (!child) break;  // entries past the bytes read are not visited
+        if (level != 1) {
+            const auto next = DeliverTree(store, *child, target, total, depth + 1, cap);
+            if (!next) return std::nullopt;
+            total = *next;
+            continue;
+        }
+        const BlockEntry* childEntry = FindBlock(store, *child);
+        if (childEntry == nullptr) {
+            ++store.damage.blocksMissing;
+            return std::nullopt;
+        }
+        Bytes data;
+        const std::size_t m = ReadBlockEntry(store, *childEntry, data);
+        if (m == 0) return std::nullopt;
+        DecodeWithStore(store, data, childEntry->bid);
+        if (total + m > cap || !Deliver(target, data)) return std::nullopt;
+        total += m;
+    }
+    return total;
+}
+
+}  // namespace
+
+std::size_t ReadAt(const StoreFile& store, std::uint64_t offset, std::size_t length, Bytes& slot) {
     slot.clear();
+    const std::uint64_t fileSize = store.file.size();
+    if (!store.file.isOpen() || offset >= fileSize) return 0;
+    const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - offset));
+    slot.resize(available);
+    const std::size_t n = store.file.ReadAt(offset, slot);
+    slot.resize(n);
+    return n;
+}
+
+std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot) {
+    const StoreLayout* layout = store.layout;
+    const std::size_t want = entry.size;
+    std::size_t extent = want;
+    if (layout != nullptr) extent = static_cast<std::size_t>(AlignUp(want + layout->block.size, layout->block.alignment));
+
+    Bytes raw;
+    const std::size_t got = ReadAt(store, entry.offset, extent, raw);
+    const std::size_t n = std::min(got, want);
+    if (n < want) ++store.damage.blocksUnreadable;
+    if (layout != nullptr && got == extent) {
+        const ByteReader reader(raw);
+        const auto stored = reader.peekAt(extent - layout->block.size + layout->block.crcAt, 4);
+        if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(raw.data(), want)))
+            ++store.damage.blockCrcMismatches;
+    }
+    raw.resize(n);
+
+    if (layout != nullptr && layout->block.compressed && entry.inflatedSize > entry.size) {
+        Bytes inflated;
+        if (n < want || !Inflate(raw, entry.inflatedSize, inflated)) {
+            if (n == want) ++store.damage.blocksUnreadable;
+            slot.clear();
+            return 0;
+        }
+        slot = std::move(inflated);
+        return slot.size();
+    }
+    slot = std::move(raw);
+    return n;
+}
+
+std::size_t ReadBlock(StoreFile& store, std::uint64_t bid, Bytes& slot) {
+    const BlockEntry* entry = FindBlock(store, bid);
+    if (entry == nullptr) {
+        ++store.damage.blocksMissing;
+        return 0;
+    }
+    return ReadBlockEntry(store, *entry, slot);
+}
+
+std::size_t ReadBlockDecoded(StoreFile& store, std::uint64_t bid, Bytes& slot) {
+    const BlockEntry* entry = FindBlock(store, bid);
+    if (entry == nullptr) {
+        ++store.damage.blocksMissing;
+        return 0;
+    }
+    const std::size_t n = ReadBlockEntry(store, *entry, slot);
+    DecodeWithStore(store, slot, entry->bid);
+    return n;
+}
+
+int DecodeBlock(std::span<std::uint8_t> buffer, std::uint32_t method, std::uint64_t bid) {
+    if (method > 2) return -1;
+    DecodeBytes(buffer, static_cast<CryptMethod>(method), bid);
     return 0;
 }
-std::size_t ReadBlock(StoreFile&, std::uint64_t, Bytes&) { return 0; }
-std::size_t ReadBlockEntry(StoreFile&, const BlockEntry&, Bytes&) { return 0; }
-std::size_t ReadBlockDecoded(StoreFile&, std::uint64_t, Bytes&) { return 0; }
-int DecodeBlock(std::span<std::uint8_t>, std::uint32_t, std::uint64_t) { return -1; }
-std::uint64_t ReadNodeData(StoreFile&, const BlockEntry&, const NodeDataTarget&, std::uint64_t* delivered) {
-    if (delivered) *delivered = 0;
-    return 0;
+
+std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const NodeDataTarget& target,
+                           std::uint64_t* delivered) {
+    if (target.buffer != nullptr) target.buffer->clear();
+    std::uint64_t total = 0;
+    std::uint64_t arrived = 0;
+    if (IsInternalBid(entry.bid)) {
+        std::uint64_t sunk = 0;
+        NodeDataTarget counted = target;
+        if (target.buffer == nullptr && target.sink) {
+            counted.sink = [&](std::span<const std::uint8_t> data) {
+                if (!target.sink(data)) return false;
+                sunk += data.size();
+                return true;
+            };
+        }
+        const auto result = DeliverTree(store, entry.bid, counted, 0, 0, NodeDataCap(store));
+        arrived = target.buffer != nullptr ? target.buffer->size() : sunk;
+        if (result) {
+            total = *result;
+        } else {
+            ++store.damage.dataTreesIncomplete;
+        }
+    } else {
+        Bytes block;
+        const std::size_t n = ReadBlockEntry(store, entry, block);
+        DecodeWithStore(store, block, entry.bid);
+        if (target.buffer != nullptr) {
+            *target.buffer = std::move(block);
+            total = arrived = n;
+        } else if (target.sink) {
+            if (n == 0 || target.sink(block)) total = arrived = n;  // a refusing sink fails the read
+        } else {
+            total = n;
+        }
+    }
+    if (delivered != nullptr) *delivered = arrived;
+    return total;
 }
-std::uint64_t ReadDataTree(StoreFile&, std::uint64_t, const NodeDataTarget&, std::uint64_t) { return 0; }
+
+std::uint64_t ReadDataTree(StoreFile& store, std::uint64_t bid, const NodeDataTarget& target, std::uint64_t total) {
+    const std::uint64_t cap = NodeDataCap(store);
+    if (total > cap) return 0;
+    if (target.buffer != nullptr) target.buffer->resize(static_cast<std::size_t>(total));
+    const auto result = DeliverTree(store, bid, target, total, 0, cap);
+    return result.value_or(0);
+}
 
 }  // namespace bm

@@ -1,10 +1,252 @@
 #include "store/btree_walk.h"
 
+#include <unordered_set>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+#include "store/blocks.h"
+
 namespace bm {
 
-int BuildIndexes(StoreFile&, StoreReader&) { return 2; }
-int WalkBlockTree(StoreFile&, StoreReader&, std::uint64_t, unsigned, TreeKey, TreeKey) { return kWalkRejected; }
-int WalkNodeTree(StoreFile&, StoreReader&, std::uint64_t, unsigned, TreeKey, TreeKey) { return kWalkRejected; }
-void SettleCryptMethod(StoreFile& store) { store.cryptMethod = 1; }
+namespace {
+
+constexpr std::uint8_t kHeapSignature = 0xEC;
+
+enum class Tree { Block, Node };
+
+// The per-tree state a walk reads and writes.
+struct TreeState {
+    std::uint8_t& leafDepth;
+    bool& leafSeen;
+    std::unordered_set<std::uint64_t>& entered;
+    std::size_t readLength;
+    std::size_t keyWidth;  // BBT keys are BIDs, NBT keys NIDs
+};
+
+TreeState StateOf(StoreFile& store, Tree tree) {
+    const StoreLayout& layout = *store.layout;
+    if (tree == Tree::Block)
+        return {store.bbtLeafDepth, store.bbtLeafSeen, store.bbtPagesEntered, layout.page.bbtReadLength, layout.idWidth};
+    return {store.nbtLeafDepth, store.nbtLeafSeen, store.nbtPagesEntered, layout.page.nbtReadLength, 4};
+}
+
+// Why the last page was rejected; the parent decides whether that is damage
+// (rejections while the walk still looks for the leaf level are how it finds
+// that level, and stale slots past a page's entry count are not damage).
+thread_local std::uint64_t DamageCounters::*lastRejection = nullptr;
+
+int Reject(std::uint64_t DamageCounters::*reason) {
+    lastRejection = reason;
+    return kWalkRejected;
+}
+
+void CountRejection(StoreFile& store) {
+    if (lastRejection != nullptr) ++(store.damage.*lastRejection);
+    lastRejection = nullptr;
+}
+
+void CheckPageCrc(StoreFile& store, const Bytes& page) {
+    const PageFields& fields = store.layout->page;
+    const ByteReader reader(page);
+    const auto stored = reader.peekAt(fields.crcAt, 4);
+    if (stored && fields.crcCovers <= page.size() &&
+        *stored != ComputeCrc(std::span<const std::uint8_t>(page.data(), fields.crcCovers)))
+        ++store.damage.pageCrcMismatches;
+}
+
+// Enters and reads one page; kWalkRejected when it was met before in this
+// walk (a loop) or reads short.
+int EnterPage(StoreFile& store, const TreeState& state, std::uint64_t offset, unsigned depth, Bytes& page) {
+    if (depth >= kLeafDepthUnknown) return Reject(&DamageCounters::pagesRejected);
+    if (!state.entered.insert(offset).second) return Reject(&DamageCounters::pagesRevisited);
+    if (ReadAt(store, offset, state.readLength, page) < state.readLength) {
+        state.entered.erase(offset);
+        return Reject(&DamageCounters::pagesUnreadable);
+    }
+    return 0;
+}
+
+int RejectPage(const TreeState& state, std::uint64_t offset) {
+    state.entered.erase(offset);
+    return Reject(&DamageCounters::pagesRejected);
+}
+
+// The page's own entry count (cEnt); never used to stop a walk.
+std::size_t LiveSlots(const StoreFile& store, const ByteReader& page) {
+    const PageFields& footer = store.layout->page;
+    return static_cast<std::size_t>(page.peekAt(footer.footerCountAt, footer.footerFieldWidth).value_or(0));
+}
+
+using WalkFn = int (*)(StoreFile&, StoreReader&, std::uint64_t, unsigned, TreeKey, TreeKey);
+
+// The inner-page loop shared by both trees. `boundStops` is the BBT's extra
+// stop at a key at or above the bound handed down.
+int WalkInnerPage(StoreFile& store, StoreReader& reader, const TreeState& state, const Bytes& page,
+                  std::uint64_t offset, unsigned depth, TreeKey expected, TreeKey upper, bool boundStops,
+                  WalkFn walk) {
+    const InnerEntryFields& inner = store.layout->inner;
+    const std::size_t width = store.layout->idWidth;
+    const ByteReader bytes(page);
+    const auto keyOf = [&](std::size_t i) { return bytes.peekAt(i * inner.size + inner.keyAt, state.keyWidth); };
+
+    const std::size_t live = LiveSlots(store, bytes);
+
+    const auto firstKey = keyOf(0);
+    if (!firstKey || (expected && *firstKey != *expected)) return RejectPage(state, offset);
+
+    for (std::size_t i = 0;; ++i) {
+        const auto cur = keyOf(i);
+        if ((i + 2) * inner.size > page.size()) break;  // the next entry must fit too
+        const auto next = keyOf(i + 1);
+        if (!cur || !next || *cur == 0) break;
+        if (boundStops && upper && *cur >= *upper) break;
+        const TreeKey childUpper = *next > *cur ? TreeKey(*next) : (boundStops ? upper : TreeKey());
+        const std::uint64_t child = bytes.peekAt(i * inner.size + inner.offsetAt, width).value_or(0);
+        const int rc = walk(store, reader, child, depth + 1, *cur, childUpper);
+        if (rc == kWalkRejected && !state.leafSeen) {
+            state.leafDepth = static_cast<std::uint8_t>(depth);
+            state.entered.erase(offset);
+            return kWalkLeafDepthFound;
+        }
+        if (rc == kWalkRejected && i < live) CountRejection(store);
+        if (rc == kWalkLeafDepthFound) walk(store, reader, child, depth + 1, *cur, childUpper);
+    }
+    CheckPageCrc(store, page);
+    return kWalkInnerDone;
+}
+
+}  // namespace
+
+int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, unsigned depth, TreeKey expected,
+                  TreeKey upper) {
+    if (store.layout == nullptr || !store.layout->walkable) return kWalkRejected;
+    reader.pauseGate.Pass();
+    const TreeState state = StateOf(store, Tree::Block);
+    lastRejection = nullptr;
+    Bytes page;
+    if (EnterPage(store, state, offset, depth, page) != 0) return kWalkRejected;
+    if (depth != state.leafDepth)
+        return WalkInnerPage(store, reader, state, page, offset, depth, expected, upper, true, &WalkBlockTree);
+
+    const BlockEntryFields& f = store.layout->bbtLeaf;
+    const std::size_t width = store.layout->idWidth;
+    const ByteReader bytes(page);
+    const std::size_t live = LiveSlots(store, bytes);
+    // Only the first entry is held against the expected key.
+    bool checkFirst = expected.has_value();
+    const std::uint64_t wanted = expected.value_or(0);
+    std::optional<std::uint64_t> previous;
+    std::size_t taken = 0;
+    for (std::size_t at = 0; at + f.size <= page.size(); at += f.size) {
+        const std::uint64_t bid = bytes.peekAt(at + f.bidAt, width).value_or(0);
+        if (bid == 0 || taken == f.limit) break;
+        ++taken;
+        if (checkFirst && bid != wanted) return RejectPage(state, offset);
+        store.bbtLeafSeen = true;
+        checkFirst = false;
+        if (previous && *previous > bid) break;
+        previous = bid;
+        BlockEntry entry;
+        entry.bid = bid;
+        entry.offset = bytes.peekAt(at + f.offsetAt, width).value_or(0);
+        entry.size = static_cast<std::uint32_t>(bytes.peekAt(at + f.cbAt, 2).value_or(0));
+        entry.refCount = static_cast<std::int16_t>(bytes.peekAt(at + f.refCountAt, 2).value_or(0));
+        entry.inflatedSize = entry.size;
+        if (f.inflatedAt != kNoField)
+            entry.inflatedSize = static_cast<std::uint32_t>(bytes.peekAt(at + f.inflatedAt, 2).value_or(0));
+        store.blocks.Append(entry);
+        ++store.walkStats.bbtLeafEntries;
+        if (at / f.size >= live) ++store.walkStats.bbtEntriesPastCount;
+    }
+    ++store.walkStats.bbtLeafPages;
+    CheckPageCrc(store, page);
+    return kWalkBlockLeafDone;
+}
+
+int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, unsigned depth, TreeKey expected,
+                 TreeKey upper) {
+    if (store.layout == nullptr || !store.layout->walkable) return kWalkRejected;
+    reader.pauseGate.Pass();
+    if (reader.StopRequested()) return kWalkNodeLeafDone;
+    const TreeState state = StateOf(store, Tree::Node);
+    lastRejection = nullptr;
+    Bytes page;
+    if (EnterPage(store, state, offset, depth, page) != 0) return kWalkRejected;
+    if (depth != state.leafDepth)
+        return WalkInnerPage(store, reader, state, page, offset, depth, expected, upper, false, &WalkNodeTree);
+
+    const NodeEntryFields& f = store.layout->nbtLeaf;
+    const std::size_t width = store.layout->idWidth;
+    const ByteReader bytes(page);
+    const std::size_t live = LiveSlots(store, bytes);
+    LeafPageContext ctx;
+    ctx.pageOffset = offset;
+    bool checkFirst = expected.has_value();
+    const std::uint64_t wanted = expected.value_or(0);
+    std::optional<std::uint32_t> previous;
+    std::size_t taken = 0;
+    for (std::size_t at = 0; at + f.size <= page.size() && taken < f.limit; at += f.size) {
+        const auto nid = static_cast<std::uint32_t>(bytes.peekAt(at + f.nidAt, 4).value_or(0));
+        if (upper && nid >= *upper) break;
+        if (previous && nid <= *previous) break;
+        ++taken;
+        if (checkFirst && nid != wanted) return RejectPage(state, offset);
+        checkFirst = false;
+        store.nbtLeafSeen = true;
+        if (nid == 0) continue;
+        previous = nid;
+        PlaceNodeEntry(store, ctx, nid, bytes.peekAt(at + f.bidDataAt, width).value_or(0),
+                       bytes.peekAt(at + f.bidSubAt, width).value_or(0),
+                       static_cast<std::uint32_t>(bytes.peekAt(at + f.parentAt, 4).value_or(0)));
+        ++store.walkStats.nbtLeafEntries;
+        if (at / f.size >= live) ++store.walkStats.nbtEntriesPastCount;
+    }
+    ++store.walkStats.nbtLeafPages;
+    CheckPageCrc(store, page);
+    return kWalkNodeLeafDone;
+}
+
+void SettleCryptMethod(StoreFile& store) {
+    store.cryptMethod = 1;
+    const NodeEntry* messageStore = FindNode(store, kMessageStoreNid);
+    if (messageStore == nullptr || messageStore->dataBlock == nullptr) return;
+    Bytes heap;
+    ReadNodeData(store, *messageStore->dataBlock, NodeDataTarget{&heap, {}});
+    if (heap.size() < 3 || heap[2] == kHeapSignature) return;
+    if (store.headerCryptMethod == 0 || store.headerCryptMethod == 2) store.cryptMethod = store.headerCryptMethod;
+}
+
+int BuildIndexes(StoreFile& store, StoreReader& reader) {
+    if (store.layout == nullptr || !store.layout->walkable) return 2;
+    store.walkStats = WalkStats{};
+    store.bbtPagesEntered.clear();
+    store.nbtPagesEntered.clear();
+
+    int rc = WalkBlockTree(store, reader, store.bbtRootOffset, 0, std::nullopt, std::nullopt);
+    if (rc == kWalkRejected) store.bbtLeafDepth = 0;
+    if (rc == kWalkRejected || rc == kWalkLeafDepthFound) {
+        store.bbtPagesEntered.clear();
+        if (WalkBlockTree(store, reader, store.bbtRootOffset, 0, kFirstStoreBid, std::nullopt) == kWalkRejected) {
+            CountRejection(store);
+            ++store.damage.rootPagesUnusable;
+            return 2;
+        }
+    }
+
+    rc = WalkNodeTree(store, reader, store.nbtRootOffset, 0, kMessageStoreNid, std::nullopt);
+    if (rc == kWalkRejected) store.nbtLeafDepth = 0;
+    if (rc == kWalkRejected || rc == kWalkLeafDepthFound) {
+        store.nbtPagesEntered.clear();
+        if (WalkNodeTree(store, reader, store.nbtRootOffset, 0, kMessageStoreNid, std::nullopt) == kWalkRejected) {
+            CountRejection(store);
+            ++store.damage.rootPagesUnusable;
+            store.damage.orphanNodes = store.forest.Orphans().size();
+            return 2;
+        }
+    }
+    store.damage.orphanNodes = store.forest.Orphans().size();
+    SettleCryptMethod(store);
+    return 0;
+}
 
 }  // namespace bm

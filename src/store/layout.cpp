@@ -6,7 +6,7 @@ namespace bm {
 const StoreLayout kAnsiLayout{
     LayoutKind::Ansi, "ANSI", true, 4,
     HeaderFields{188, 196, 461},
-    PageFields{512, 516, 516, 508, 500, kNoField, kNoField, kNoField, 0},
+    PageFields{512, 516, 516, 508, 500, 496, 497, 498, 1, false},
     InnerEntryFields{12, 0, 8},
     BlockEntryFields{12, 0, 4, 8, kNoField, 10, 42},
     NodeEntryFields{16, 0, 4, 8, 12, 31},
@@ -17,7 +17,7 @@ const StoreLayout kAnsiLayout{
 const StoreLayout kUnicodeLayout{
     LayoutKind::Unicode, "Unicode", true, 8,
     HeaderFields{224, 240, 513},
-    PageFields{512, 1032, 1040, 500, 496, kNoField, kNoField, kNoField, 0},
+    PageFields{512, 1032, 1040, 500, 496, 488, 489, 490, 1, false},
     InnerEntryFields{24, 0, 16},
     BlockEntryFields{24, 0, 8, 16, kNoField, 18, 42},
     NodeEntryFields{32, 0, 8, 16, 24, 31},
@@ -32,7 +32,7 @@ const StoreLayout kUnicodeLayout{
 const StoreLayout kUnicode4kLayout{
     LayoutKind::Unicode4k, "Unicode 4K", false, 8,
     HeaderFields{224, 240, 513},
-    PageFields{4096, 4096 + 520, 4096 + 528, 4076, 4072, 4056, 4058, 4060, 2},
+    PageFields{4096, 4096 + 520, 4096 + 528, 4076, 4072, 4056, 4058, 4060, 2, true},
     InnerEntryFields{24, 0, 16},
     BlockEntryFields{24, 0, 8, 16, 18, 20, 4056 / 24},
     NodeEntryFields{32, 0, 8, 16, 24, 4056 / 32},

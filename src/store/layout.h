@@ -46,12 +46,15 @@ struct PageFields {
     std::size_t nbtReadLength;  // fixed read length of an NBT page
     std::size_t crcAt;          // dwCRC of the page trailer
     std::size_t crcCovers;      // bytes [0, crcCovers) covered by dwCRC
-    // Pages whose footer gives the entry count, capacity and entry size;
-    // kNoField in layouts whose walk does not consult the footer.
-    std::size_t footerCountAt;      // cEnt (16-bit in the 4 KiB layout)
+    // The footer before the trailer: entry count, capacity and entry size.
+    // The walks never stop on them; the count only tells live slots from
+    // stale ones when damage is counted, and in layouts with `sizedByFooter`
+    // the entry size and capacity come from the footer.
+    std::size_t footerCountAt;      // cEnt
     std::size_t footerCapacityAt;   // cEntMax
     std::size_t footerEntrySizeAt;  // cbEnt (8-bit)
     std::size_t footerFieldWidth;   // width of cEnt and cEntMax
+    bool sizedByFooter;
 };
 
 // Inner entry of either tree (BTENTRY): key, then the child's BREF.

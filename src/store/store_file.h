@@ -66,6 +66,9 @@ private:
 // Damage met while reading, one counter per kind. Kept across builds until
 // the store is released; the analysis summary logs them.
 struct DamageCounters {
+    // Child pages skipped once the walk found its bearings, counted only
+    // when the parent's own entry count says the entry is live (slots past
+    // it often hold stale entries that the walk tries as well).
     std::uint64_t pagesUnreadable = 0;        // B-tree page read short (past the end of file)
     std::uint64_t pagesRejected = 0;          // page skipped: first key not the one expected
     std::uint64_t pagesRevisited = 0;         // page met twice in one walk (a loop in the tree)
@@ -76,12 +79,25 @@ struct DamageCounters {
     std::uint64_t blockCrcMismatches = 0;     // block trailer CRC differs (data still used)
     std::uint64_t dataTreesIncomplete = 0;    // XBLOCK/XXBLOCK tree cut at an unreadable child
     std::uint64_t subnodeBlocksRejected = 0;  // SLBLOCK/SIBLOCK short or of the wrong type
-    std::uint64_t nodesWithoutData = 0;       // NBT entry whose bidData is not in the block table
+    std::uint64_t nodesWithoutData = 0;       // NBT entry whose non-zero bidData is not in the block table
     std::uint64_t orphanNodes = 0;            // records no parent adopted by the end of a node walk
 
     // Name and value of every counter, in the order above.
     std::vector<std::pair<const char*, std::uint64_t>> Items() const;
     std::uint64_t Total() const;
+};
+
+// What the last build took from the leaf pages. Slots at or past a page's
+// own entry count are tried too (the count may be damaged); entries taken
+// from there are counted apart, since in a sound page they are stale copies
+// left behind when the page was split.
+struct WalkStats {
+    std::uint64_t bbtLeafEntries = 0;          // block entries appended
+    std::uint64_t bbtEntriesPastCount = 0;     // of those, from slots past cEnt
+    std::uint64_t nbtLeafEntries = 0;          // node entries placed
+    std::uint64_t nbtEntriesPastCount = 0;     // of those, from slots past cEnt
+    std::uint32_t bbtLeafPages = 0;
+    std::uint32_t nbtLeafPages = 0;
 };
 
 // Something another layer keeps per store and releases with it (the
@@ -109,6 +125,7 @@ struct StoreFile {
     const StoreLayout* layout = nullptr;  // nullptr for an unknown wVer
     std::uint8_t headerCryptMethod = 0;   // bCryptMethod as the header holds it
     DamageCounters damage;
+    WalkStats walkStats;  // of the last BuildIndexes
     // Pages entered by the current walk of each tree (guards against loops).
     std::unordered_set<std::uint64_t> bbtPagesEntered;
     std::unordered_set<std::uint64_t> nbtPagesEntered;

@@ -1,14 +1,90 @@
 #include "store/subnodes.h"
 
+#include <unordered_set>
+
+#include "common/byte_reader.h"
+#include "store/blocks.h"
+
 namespace bm {
+
+namespace {
+
+constexpr std::uint8_t kSubnodeBlockType = 2;
+
+struct SubnodeRead {
+    StoreFile& store;
+    SubnodeList& list;
+    std::unordered_set<const BlockEntry*> seen;
+    std::size_t appended = 0;
+
+    // Reads one SLBLOCK or SIBLOCK; `level` is the nesting of its subnodes.
+    void Block(const BlockEntry& entry, std::uint32_t level) {
+        if (level >= kMaxSubnodeNesting || !seen.insert(&entry).second) {
+            ++store.damage.subnodeBlocksRejected;
+            return;
+        }
+        Bytes bytes;
+        const std::size_t n = ReadBlockEntry(store, entry, bytes);
+        const ByteReader reader(bytes);
+        const auto type = reader.peekAt(0, 1);
+        const auto blockLevel = reader.peekAt(1, 1);
+        const auto count = reader.peekAt(2, 2);
+        const bool full = n == (entry.inflatedSize > entry.size ? entry.inflatedSize : entry.size);
+        if (!full || !count || *type != kSubnodeBlockType || *blockLevel > 1 || store.layout == nullptr) {
+            ++store.damage.subnodeBlocksRejected;
+            return;
+        }
+        const StoreLayout& layout = *store.layout;
+        const std::size_t w = layout.idWidth;
+        const std::size_t size = *blockLevel == 0 ? layout.internal.subnodeLeafSize : layout.internal.subnodeInnerSize;
+        for (std::size_t i = 0; i < *count; ++i) {
+            const std::size_t at = layout.internal.subnodeEntriesAt + i * size;
+            const ByteReader e = reader.sub(at, size);
+            if (e.failed()) break;  // entries past the bytes read are not used
+            const auto nid = static_cast<std::uint32_t>(e.peekAt(0, 4).value_or(0));
+            const std::uint64_t bid = e.peekAt(w, w).value_or(0);
+            const BlockEntry* block = FindBlock(store, bid);
+            if (block == nullptr) {
+                ++store.damage.blocksMissing;
+                continue;
+            }
+            if (*blockLevel == 1) {
+                Block(*block, level);  // an SIBLOCK names SLBLOCKs of the same level
+                continue;
+            }
+            const std::uint64_t bidSub = e.peekAt(2 * w, w).value_or(0);
+            const BlockEntry* sub = bidSub != 0 ? FindBlock(store, bidSub) : nullptr;
+            list.Append(SubnodeEntry{nid, block, sub, level});
+            ++appended;
+            if (sub != nullptr) Block(*sub, level + 1);
+        }
+    }
+};
+
+}  // namespace
 
 void SubnodeList::Append(const SubnodeEntry& entry) {
     first_.try_emplace(entry.nid, entries_.size());
     entries_.push_back(entry);
 }
-const BlockEntry* SubnodeList::Find(std::uint32_t) const { return nullptr; }
-std::size_t ReadSubnodes(StoreFile&, const BlockEntry&, SubnodeList&) { return 0; }
-SubnodeList ReadSubnodes(StoreFile&, const BlockEntry&) { return {}; }
+
+const BlockEntry* SubnodeList::Find(std::uint32_t nid) const {
+    const auto it = first_.find(nid);
+    return it == first_.end() ? nullptr : entries_[it->second].block;
+}
+
+std::size_t ReadSubnodes(StoreFile& store, const BlockEntry& entry, SubnodeList& list) {
+    SubnodeRead read{store, list, {}, 0};
+    read.Block(entry, 0);
+    return read.appended;
+}
+
+SubnodeList ReadSubnodes(StoreFile& store, const BlockEntry& entry) {
+    SubnodeList list;
+    ReadSubnodes(store, entry, list);
+    return list;
+}
+
 const BlockEntry* FindSubnode(const SubnodeList& list, std::uint32_t nid) { return list.Find(nid); }
 
 }  // namespace bm

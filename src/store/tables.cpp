@@ -1,5 +1,8 @@
 #include "store/tables.h"
 
+#include <algorithm>
+
+#include "common/byte_reader.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -10,23 +13,179 @@ const BlockEntry& BlockTable::Append(const BlockEntry& entry) {
     return entries_.back();
 }
 
-const BlockEntry* BlockTable::Find(std::uint64_t) const { return nullptr; }
+const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
+    if (bid == 0) return nullptr;
+    const auto it = index_.find(bid & ~std::uint64_t{1});
+    return it == index_.end() ? nullptr : it->second;
+}
 
 void BlockTable::Clear() {
     index_.clear();
     entries_.clear();
 }
 
-NodeEntry& NodeForest::Place(LeafPageContext&, std::uint32_t nid, std::uint64_t, std::uint64_t, std::uint32_t,
-                             const BlockEntry*, const BlockEntry*) {
-    records_.emplace_back();
-    records_.back().nid = nid;
-    return records_.back();
+NodeEntry* NodeForest::FindMutable(std::uint32_t nid) {
+    const auto it = index_.find(nid);
+    return it == index_.end() ? nullptr : it->second;
 }
 
-const NodeEntry* NodeForest::Find(std::uint32_t) const { return nullptr; }
-bool NodeForest::IsInForest(const NodeEntry&) const { return false; }
-std::vector<const NodeEntry*> NodeForest::Orphans() const { return {}; }
+const NodeEntry* NodeForest::Find(std::uint32_t nid) const {
+    const auto it = index_.find(nid);
+    return it == index_.end() ? nullptr : it->second;
+}
+
+NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData, std::uint64_t bidSub,
+                             std::uint32_t nidParent, const BlockEntry* dataBlock, const BlockEntry* subnodeBlock) {
+    ++ctx.placed;
+    NodeEntry* r = FindMutable(nid);
+    if (r != nullptr) {
+        r->dataBlock = dataBlock;
+        r->subnodeBlock = subnodeBlock;
+        r->bidData = bidData;
+        r->bidSub = bidSub;
+        const bool parentChanged = r->nidParent != nidParent;
+        r->nidParent = nidParent;
+        if (r->parent != nullptr && r->parent->nid != nidParent) {
+            Detach(*r);
+            Attach(*r, false);
+        } else if (r->waiting && parentChanged) {
+            // Still waiting, but the entry now names another parent.
+            r->waiting = false;
+            Attach(*r, false);
+        }
+    } else {
+        r = &records_.emplace_back();
+        r->nid = nid;
+        r->dataBlock = dataBlock;
+        r->subnodeBlock = subnodeBlock;
+        r->bidData = bidData;
+        r->bidSub = bidSub;
+        r->nidParent = nidParent;
+        r->placedOrder = placements_++;
+        index_.emplace(nid, r);
+        Attach(*r, true);
+    }
+    AdoptWaitingFor(*r);
+    return *r;
+}
+
+void NodeForest::Attach(NodeEntry& r, bool isNew) {
+    if (r.nidParent == 0 || (isNew && r.nidParent == r.nid)) {
+        AttachTopLevel(r);
+        return;
+    }
+    NodeEntry* parent = FindMutable(r.nidParent);
+    if (parent == nullptr) {
+        Wait(r);
+    } else if (IsAncestorOrSelf(r, *parent)) {
+        AttachTopLevel(r);  // under itself or its own descendant: a loop
+    } else {
+        AttachChild(*parent, r);
+    }
+}
+
+void NodeForest::AttachTopLevel(NodeEntry& r) {
+    r.parent = nullptr;
+    r.waiting = false;
+    r.topLevel = true;
+    r.newerSibling = nullptr;
+    r.olderSibling = last_;
+    if (last_ != nullptr) last_->newerSibling = &r;
+    if (first_ == nullptr) first_ = &r;
+    last_ = &r;
+}
+
+void NodeForest::AttachChild(NodeEntry& parent, NodeEntry& r) {
+    r.parent = &parent;
+    r.waiting = false;
+    r.topLevel = false;
+    r.newerSibling = nullptr;
+    r.olderSibling = parent.newestChild;
+    if (parent.newestChild != nullptr) {
+        parent.newestChild->newerSibling = &r;
+    } else {
+        parent.oldestChild = &r;
+    }
+    parent.newestChild = &r;
+    ++parent.childCount;
+}
+
+void NodeForest::Detach(NodeEntry& r) {
+    NodeEntry* parent = r.parent;
+    if (parent == nullptr) return;
+    if (r.olderSibling != nullptr) {
+        r.olderSibling->newerSibling = r.newerSibling;
+    } else {
+        parent->oldestChild = r.newerSibling;
+    }
+    if (r.newerSibling != nullptr) {
+        r.newerSibling->olderSibling = r.olderSibling;
+    } else {
+        parent->newestChild = r.olderSibling;
+    }
+    r.olderSibling = nullptr;
+    r.newerSibling = nullptr;
+    r.parent = nullptr;
+}
+
+void NodeForest::Wait(NodeEntry& r) {
+    r.parent = nullptr;
+    r.topLevel = false;
+    r.waiting = true;
+    waiting_[r.nidParent].push_back(&r);
+}
+
+void NodeForest::AdoptWaitingFor(NodeEntry& r) {
+    const auto it = waiting_.find(r.nid);
+    if (it == waiting_.end()) return;
+    std::vector<NodeEntry*> candidates = std::move(it->second);
+    waiting_.erase(it);
+    std::vector<NodeEntry*> still;
+    // Newest first, as the orphans are adopted in the order they wait.
+    for (auto c = candidates.rbegin(); c != candidates.rend(); ++c) {
+        NodeEntry* orphan = *c;
+        if (!orphan->waiting || orphan->nidParent != r.nid) continue;  // stale
+        if (IsAncestorOrSelf(*orphan, r)) {
+            still.push_back(orphan);  // adopting it would close a loop
+            continue;
+        }
+        AttachChild(r, *orphan);
+    }
+    if (!still.empty()) {
+        std::reverse(still.begin(), still.end());
+        auto& list = waiting_[r.nid];
+        list.insert(list.begin(), still.begin(), still.end());
+    }
+}
+
+bool NodeForest::IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const {
+    if (&candidate == &of) return true;
+    if (candidate.oldestChild == nullptr) return false;  // nothing hangs below it
+    std::size_t steps = 0;
+    for (const NodeEntry* p = of.parent; p != nullptr; p = p->parent) {
+        if (p == &candidate) return true;
+        if (++steps > kMaxAncestorWalk) return true;  // too deep to tell: refuse
+    }
+    return false;
+}
+
+bool NodeForest::IsInForest(const NodeEntry& node) const {
+    const NodeEntry* p = &node;
+    std::size_t steps = 0;
+    while (p->parent != nullptr) {
+        p = p->parent;
+        if (++steps > kMaxAncestorWalk) return false;
+    }
+    return p->topLevel;
+}
+
+std::vector<const NodeEntry*> NodeForest::Orphans() const {
+    std::vector<const NodeEntry*> out;
+    for (const NodeEntry& r : records_) {
+        if (r.waiting) out.push_back(&r);
+    }
+    return out;  // records_ is in placement order already
+}
 
 void NodeForest::Clear() {
     index_.clear();
@@ -37,9 +196,28 @@ void NodeForest::Clear() {
 }
 
 const BlockEntry* FindBlock(const StoreFile& store, std::uint64_t bid) { return store.blocks.Find(bid); }
+
 const NodeEntry* FindNode(const StoreFile& store, std::uint32_t nid) { return store.forest.Find(nid); }
-void PlaceNodeEntry(StoreFile&, LeafPageContext&, std::uint32_t, std::uint64_t, std::uint64_t, std::uint32_t) {}
+
+void PlaceNodeEntry(StoreFile& store, LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData,
+                    std::uint64_t bidSub, std::uint32_t nidParent) {
+    const BlockEntry* data = FindBlock(store, bidData);
+    const BlockEntry* sub = FindBlock(store, bidSub);
+    if (data == nullptr && bidData != 0) ++store.damage.nodesWithoutData;
+    store.forest.Place(ctx, nid, bidData, bidSub, nidParent, data, sub);
+}
+
 std::vector<const NodeEntry*> OrphanNodes(const StoreFile& store) { return store.forest.Orphans(); }
-const NodeEntry* FindRootFolder(const StoreFile&, StoreRecordState, std::span<const std::uint8_t>) { return nullptr; }
+
+const NodeEntry* FindRootFolder(const StoreFile& store, StoreRecordState state,
+                                std::span<const std::uint8_t> ipmSubtreeEntryId) {
+    if (state == StoreRecordState::Missing) return nullptr;
+    std::uint32_t nid = kDefaultIpmSubtreeNid;
+    if (state == StoreRecordState::WithIpmSubtree) {
+        const ByteReader reader(ipmSubtreeEntryId);
+        if (const auto v = reader.peekAt(20, 4)) nid = static_cast<std::uint32_t>(*v);
+    }
+    return FindNode(store, nid);
+}
 
 }  // namespace bm

@@ -118,6 +118,8 @@ public:
     // Records still waiting for a parent, in placement order.
     std::vector<const NodeEntry*> Orphans() const;
 
+    // Every record, in the order of first placement.
+    const std::deque<NodeEntry>& records() const { return records_; }
     const NodeEntry* first() const { return first_; }
     const NodeEntry* last() const { return last_; }
     std::size_t size() const { return records_.size(); }
