@@ -102,6 +102,7 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
             total = *next;
             continue;
         }
+        if (IsInternalBid(*child)) return std::nullopt;  // an XBLOCK names data blocks only
         const BlockEntry* childEntry = FindBlock(store, *child);
         if (childEntry == nullptr) {
             ++store.damage.blocksMissing;

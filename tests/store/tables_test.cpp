@@ -1,0 +1,165 @@
+// Block table lookups and node forest placement: first-match lookups,
+// parents, orphans waiting across pages, moves, loops, root folder search.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "store_test_helpers.h"
+
+namespace {
+
+std::vector<std::uint32_t> ChildNids(const bm::NodeEntry* parent) {
+    std::vector<std::uint32_t> out;
+    for (const bm::NodeEntry* c = parent->oldestChild; c != nullptr; c = c->newerSibling) out.push_back(c->nid);
+    return out;
+}
+
+TEST(FindBlock, ClearsBitZeroAndReturnsTheFirstAppendedEntry) {
+    bm::StoreFile store;
+    EXPECT_EQ(bm::FindBlock(store, 4), nullptr) << "empty table";
+    const bm::BlockEntry& four = store.blocks.Append({4, 0x400, 10, 1, 10});
+    const bm::BlockEntry& eight = store.blocks.Append({8, 0x500, 20, 1, 20});
+    store.blocks.Append({8, 0x900, 30, 1, 30});
+    EXPECT_EQ(bm::FindBlock(store, 5), &four);
+    EXPECT_EQ(bm::FindBlock(store, 8), &eight);
+    EXPECT_EQ(bm::FindBlock(store, 0), nullptr);
+    EXPECT_EQ(bm::FindBlock(store, 12), nullptr);
+    EXPECT_EQ(store.blocks.tail()->offset, 0x900u);
+}
+
+class Forest : public ::testing::Test {
+protected:
+    void Place(std::uint32_t nid, std::uint32_t parent) { bm::PlaceNodeEntry(store, ctx, nid, 0, 0, parent); }
+    const bm::NodeEntry* Node(std::uint32_t nid) { return bm::FindNode(store, nid); }
+
+    bm::StoreFile store;
+    bm::LeafPageContext ctx;
+};
+
+TEST_F(Forest, RecordsWithoutParentOrWithThemselvesAsParentAreTopLevel) {
+    Place(0x21, 0);
+    Place(0x122, 0x122);
+    Place(0x8022, 0x122);
+    EXPECT_EQ(store.forest.first()->nid, 0x21u);
+    EXPECT_EQ(store.forest.last()->nid, 0x122u);
+    EXPECT_EQ(Node(0x8022)->parent, Node(0x122));
+    EXPECT_TRUE(store.forest.IsInForest(*Node(0x8022)));
+}
+
+TEST_F(Forest, AChildBeforeItsParentOnThePageIsAdopted) {
+    Place(0x122, 0x122);
+    Place(0x8004, 0x8082);
+    EXPECT_EQ(bm::OrphanNodes(store).size(), 1u);
+    Place(0x8082, 0x122);
+    EXPECT_EQ(Node(0x8004)->parent, Node(0x8082));
+    EXPECT_EQ(Node(0x8082)->childCount, 1u);
+    EXPECT_TRUE(bm::OrphanNodes(store).empty());
+    EXPECT_TRUE(store.forest.IsInForest(*Node(0x8004)));
+}
+
+TEST_F(Forest, EveryOrphanWaitingForAParentIsAdoptedNewestFirst) {
+    Place(0x122, 0x122);
+    Place(0x8004, 0x8082);
+    Place(0x8024, 0x8082);
+    Place(0x8044, 0x8082);
+    Place(0x8082, 0x122);
+    EXPECT_EQ(ChildNids(Node(0x8082)), (std::vector<std::uint32_t>{0x8044, 0x8024, 0x8004}));
+    EXPECT_EQ(Node(0x8082)->childCount, 3u);
+}
+
+TEST_F(Forest, OrphansWaitAcrossLeafPages) {
+    Place(0x122, 0x122);
+    Place(0x8004, 0x8082);
+    bm::LeafPageContext nextPage;
+    bm::PlaceNodeEntry(store, nextPage, 0x8082, 0, 0, 0x122);
+    EXPECT_EQ(Node(0x8004)->parent, Node(0x8082));
+}
+
+TEST_F(Forest, OrphansNeverAdoptedStayReachable) {
+    Place(0x122, 0x122);
+    Place(0x8044, 0x9999);
+    Place(0x200024, 0x8044);  // under the orphan: kept with it
+    const auto orphans = bm::OrphanNodes(store);
+    ASSERT_EQ(orphans.size(), 1u);
+    EXPECT_EQ(orphans[0]->nid, 0x8044u);
+    EXPECT_EQ(Node(0x8044), orphans[0]);
+    EXPECT_EQ(Node(0x200024)->parent, orphans[0]);
+    EXPECT_FALSE(store.forest.IsInForest(*orphans[0]));
+    EXPECT_FALSE(store.forest.IsInForest(*Node(0x200024)));
+}
+
+TEST_F(Forest, TwoRecordsNamingEachOtherDoNotFormALoop) {
+    Place(0x8004, 0x8024);
+    Place(0x8024, 0x8004);
+    const bm::NodeEntry* a = Node(0x8004);
+    const bm::NodeEntry* b = Node(0x8024);
+    EXPECT_EQ(b->parent, a);
+    EXPECT_EQ(a->parent, nullptr);
+    EXPECT_EQ(bm::OrphanNodes(store).size(), 1u);
+    EXPECT_FALSE(store.forest.IsInForest(*b));
+}
+
+TEST_F(Forest, AMoveUnderAnotherParentKeepsTheOldChildCount) {
+    Place(0x122, 0x122);
+    Place(0x8022, 0x122);
+    Place(0x8042, 0x122);
+    Place(0x200024, 0x8022);
+    Place(0x200024, 0x8042);
+    EXPECT_EQ(Node(0x200024)->parent, Node(0x8042));
+    EXPECT_EQ(Node(0x8022)->oldestChild, nullptr);
+    EXPECT_EQ(Node(0x8022)->newestChild, nullptr);
+    EXPECT_EQ(Node(0x8022)->childCount, 1u);
+    EXPECT_EQ(Node(0x8042)->childCount, 1u);
+    EXPECT_EQ(store.forest.size(), 4u);
+}
+
+TEST_F(Forest, AMoveUnderItsOwnDescendantGoesToTheTopLevel) {
+    Place(0x122, 0x122);
+    Place(0x8022, 0x122);
+    Place(0x8042, 0x8022);
+    Place(0x8022, 0x8042);
+    EXPECT_EQ(Node(0x8022)->parent, nullptr);
+    EXPECT_TRUE(Node(0x8022)->topLevel);
+    EXPECT_EQ(Node(0x8042)->parent, Node(0x8022));
+}
+
+TEST_F(Forest, BlockReferencesAreResolvedWhenPlaced) {
+    const bm::BlockEntry& data = store.blocks.Append({8, 0x400, 10, 1, 10});
+    bm::PlaceNodeEntry(store, ctx, 0x21, 9, 12, 0);
+    EXPECT_EQ(Node(0x21)->dataBlock, &data);
+    EXPECT_EQ(Node(0x21)->subnodeBlock, nullptr);
+    EXPECT_EQ(Node(0x21)->bidSub, 12u);
+    EXPECT_EQ(store.damage.nodesWithoutData, 0u);
+    bm::PlaceNodeEntry(store, ctx, 0x61, 16, 0, 0);
+    EXPECT_EQ(store.damage.nodesWithoutData, 1u);
+}
+
+TEST_F(Forest, RootFolderComesFromTheIpmSubtreeEntryId) {
+    Place(0x122, 0x122);
+    Place(0x2142, 0x122);
+    Place(0x8022, 0x122);
+    std::vector<std::uint8_t> entryId(24, 0);
+    entryId[20] = 0x22;
+    entryId[21] = 0x80;
+    EXPECT_EQ(bm::FindRootFolder(store, bm::StoreRecordState::Missing, entryId), nullptr);
+    EXPECT_EQ(bm::FindRootFolder(store, bm::StoreRecordState::WithoutIpmSubtree), Node(0x2142));
+    EXPECT_EQ(bm::FindRootFolder(store, bm::StoreRecordState::WithIpmSubtree, entryId), Node(0x8022));
+    entryId.resize(22);
+    EXPECT_EQ(bm::FindRootFolder(store, bm::StoreRecordState::WithIpmSubtree, entryId), Node(0x2142))
+        << "an entry ID too short to hold a NID";
+}
+
+TEST(ReleaseStore, EmptiesTheTablesAndResetsTheStore) {
+    bm::StoreFile store;
+    ASSERT_EQ(bmtest::OpenAndBuild(store, bmtest::SmallStore(bm::kAnsiLayout).Build().image, "release"), 0);
+    ASSERT_FALSE(store.forest.empty());
+    bm::ReleaseStore(store);
+    EXPECT_TRUE(store.forest.empty());
+    EXPECT_TRUE(store.blocks.empty());
+    EXPECT_FALSE(store.file.isOpen());
+    EXPECT_EQ(store.formatVersion, 0u);
+    EXPECT_EQ(store.nbtRootOffset, 0u);
+    EXPECT_EQ(store.forest.first(), nullptr);
+}
+
+}  // namespace
