@@ -1,0 +1,101 @@
+#include "messaging/named_properties.h"
+
+#include <algorithm>
+
+#include "common/byte_reader.h"
+#include "common/utf.h"
+#include "messaging/property_reader.h"
+#include "store/tables.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::size_t kNameIdRecordSize = 8;
+constexpr std::uint32_t kEntryStreamId = 3;
+constexpr std::uint32_t kStringStreamId = 4;
+
+}  // namespace
+
+NamedPropertyMap::NamedPropertyMap(std::vector<NamedPropertyEntry> streamOrder) {
+    // Sorting the reversed stream stably keeps, among equal identifiers,
+    // the one read last in front.
+    std::reverse(streamOrder.begin(), streamOrder.end());
+    std::stable_sort(streamOrder.begin(), streamOrder.end(),
+                     [](const NamedPropertyEntry& a, const NamedPropertyEntry& b) { return a.propertyId < b.propertyId; });
+    entries_ = std::move(streamOrder);
+    first_.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) first_.try_emplace(entries_[i].propertyId, i);
+}
+
+const NamedPropertyEntry* NamedPropertyMap::Find(std::uint32_t propertyId) const {
+    const auto it = first_.find(propertyId);
+    return it == first_.end() ? nullptr : &entries_[it->second];
+}
+
+std::string NarrowUtf16Name(std::span<const std::uint8_t> bytes) { return Utf16LeToUtf8(bytes); }
+
+NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream,
+                                       std::span<const std::uint8_t> stringStream) {
+    std::vector<NamedPropertyEntry> entries;
+    ByteReader records(entryStream);
+    const ByteReader strings(stringStream);
+    while (records.canRead(kNameIdRecordSize)) {
+        const std::uint32_t propertyId = records.readU32();
+        const std::uint16_t guidWord = records.readU16();
+        const std::uint16_t propIdx = records.readU16();
+        if (guidWord == 0) break;
+        NamedPropertyEntry e;
+        e.guidWord = guidWord;
+        e.propertyId = 0x8000u + propIdx;
+        if (guidWord & 1) {
+            e.kind = NamedKind::String;
+            const std::size_t offset = propertyId & 0xFFFF;
+            if (const auto length = strings.peekAt(offset, 4)) {
+                // The length was readable, so the name starts inside the stream.
+                const std::size_t from = offset + 4;
+                const std::size_t n = std::min<std::size_t>(*length, stringStream.size() - from);
+                e.name = NarrowUtf16Name(stringStream.subspan(from, n));
+            }
+        } else {
+            e.kind = NamedKind::Numeric;
+            e.lid = propertyId & 0xFFFF;
+        }
+        entries.push_back(std::move(e));
+    }
+    return NamedPropertyMap(std::move(entries));
+}
+
+const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store) {
+    return dynamic_cast<const NamedPropertyMap*>(store.namedPropertyMap.get());
+}
+
+int LoadNamedPropertyMap(StoreFile& store) {
+    const NodeEntry* node = FindNode(store, kNameToIdMapNid);
+    if (node == nullptr || node->dataBlock == nullptr) return 0;
+    SubnodeList subnodes;
+    if (node->subnodeBlock != nullptr) ReadSubnodes(store, *node->subnodeBlock, subnodes);
+    // The map itself is read without translation: its ids are below 0x8000.
+    auto blocks = ReadNodeBlocks(store, *node->dataBlock);
+    if (!blocks) return 0;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    if (!heap) return 0;
+    PropertyReadContext ctx;
+    ctx.subnodes = MakeSubnodeDataReader(store, &subnodes);
+    const auto list = ReadPropertyContext(*heap, ctx);
+    if (!list || list->chunks.empty()) return 0;
+
+    const Bytes* entryStream = nullptr;
+    const Bytes* stringStream = nullptr;
+    for (const PropertyValue& v : list->chunks.front().entries) {
+        if (v.id == kEntryStreamId && v.hasData() && entryStream == nullptr) entryStream = &*v.data;
+        if (v.id == kStringStreamId && v.hasData() && stringStream == nullptr) stringStream = &*v.data;
+    }
+    if (entryStream == nullptr) return 0;
+    const Bytes noStrings;
+    store.namedPropertyMap = std::make_unique<NamedPropertyMap>(
+        BuildNamedPropertyMap(*entryStream, stringStream != nullptr ? *stringStream : noStrings));
+    return 1;
+}
+
+}  // namespace bm

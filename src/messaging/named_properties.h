@@ -1,0 +1,76 @@
+// The name-to-ID map: what the property identifiers 0x8000 and above mean in
+// one store.
+//
+// Node 0x61 is a property context whose PidTagNameidStreamEntry (id 3) holds
+// 8-byte NAMEID records:
+//   0 u32 dwPropertyID   the LID of a numeric name, or the offset of a
+//                        string name in the string stream
+//   4 u16 N/GUID word    bit 0 N (string name), bits 1-15 the GUID index
+//   6 u16 wPropIdx       the property is 0x8000 + wPropIdx
+// and PidTagNameidStreamString (id 4) the names: u32 length, then that many
+// bytes of UTF-16LE text, at the offsets the records give. The GUID stream
+// is not read: named properties are told apart by LID alone.
+//
+// The map is kept with the store (StoreFile::namedPropertyMap) and consulted
+// for every property record read afterwards.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "store/store_file.h"
+
+namespace bm {
+
+enum class NamedKind : std::int32_t { Numeric = 1, String = 2 };
+
+struct NamedPropertyEntry {
+    std::uint32_t guidWord = 0;
+    NamedKind kind = NamedKind::Numeric;
+    std::uint32_t propertyId = 0;      // 0x8000 + wPropIdx
+    std::uint32_t lid = 0;             // numeric names: the low 16 bits of dwPropertyID
+    std::optional<std::string> name;   // string names: UTF-8, none when it cannot be located
+};
+
+class NamedPropertyMap : public StoreExtension {
+public:
+    NamedPropertyMap() = default;
+    // Entries in the order the entry stream holds them; they are kept
+    // ascending by property identifier, and of equal identifiers the one
+    // read last comes first.
+    explicit NamedPropertyMap(std::vector<NamedPropertyEntry> streamOrder);
+    // The first entry with that property identifier, or nullptr.
+    const NamedPropertyEntry* Find(std::uint32_t propertyId) const;
+    // Entries ascending by property identifier.
+    const std::vector<NamedPropertyEntry>& entries() const { return entries_; }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+private:
+    std::vector<NamedPropertyEntry> entries_;
+    std::unordered_map<std::uint32_t, std::size_t> first_;
+};
+
+// Builds the map from the entry and string streams (the bytes of ids 3 and
+// 4). Records are read while whole, up to the first N/GUID word of 0.
+NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream,
+                                       std::span<const std::uint8_t> stringStream);
+
+// The map kept with the store, or nullptr before one was loaded.
+const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store);
+
+// Reads node 0x61 and keeps its map with the store, replacing an earlier
+// one. 1 when a map was built, 0 otherwise (no node, no data, no entry
+// stream); the earlier map stays in that case.
+int LoadNamedPropertyMap(StoreFile& store);
+
+// A property name in UTF-16LE as UTF-8, ending at the first NUL unit.
+std::string NarrowUtf16Name(std::span<const std::uint8_t> bytes);
+
+inline constexpr std::uint32_t kNameToIdMapNid = 0x61;
+
+}  // namespace bm

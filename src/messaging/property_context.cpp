@@ -1,0 +1,153 @@
+#include "messaging/property_context.h"
+
+#include "common/byte_reader.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint16_t kPcBthWord = 0x02B5;  // bType 0xB5, cbKey 2
+constexpr std::size_t kPcRecordSize = 8;
+
+enum class ValueForm : std::uint8_t { Inline, Hnid, Unsupported };
+
+ValueForm FormOf(std::uint16_t type) {
+    switch (type) {
+        case kPtShort:
+        case kPtLong:
+        case kPtBoolean:
+        case kPtFloat:
+        case kPtError:
+            return ValueForm::Inline;
+        case kPtDouble:
+        case kPtCurrency:
+        case kPtAppTime:
+        case kPtI8:
+        case kPtSysTime:
+        case kPtClsid:
+        case kPtString8:
+        case kPtUnicode:
+        case kPtBinary:
+        case kPtMvLong:
+        case kPtMvI8:
+        case kPtMvString8:
+        case kPtMvBinary:
+        case kPtObject:
+            return ValueForm::Hnid;
+        default:
+            return ValueForm::Unsupported;
+    }
+}
+
+Bytes Concatenate(const HeapBlocks& blocks) {
+    Bytes out;
+    std::size_t total = 0;
+    for (const auto& b : blocks) total += b.size();
+    out.reserve(total);
+    for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+// The data of a subnode as one value; an empty result when unreadable.
+Bytes SubnodeValue(const PropertyReadContext& ctx, std::uint32_t nid) {
+    if (!ctx.subnodes) return {};
+    const auto blocks = ctx.subnodes(nid);
+    if (!blocks) return {};
+    return Concatenate(*blocks);
+}
+
+// Fills the value from a subnode; without data, the type carries the NID.
+void FromSubnode(PropertyValue& v, const PropertyReadContext& ctx, std::uint32_t nid) {
+    Bytes data = SubnodeValue(ctx, nid);
+    if (data.empty()) {
+        v.data.reset();
+        v.size = 0;
+        v.type = nid;
+        return;
+    }
+    v.size = static_cast<std::uint32_t>(data.size());
+    v.data = std::move(data);
+}
+
+}  // namespace
+
+std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, std::string* name) {
+    if (names == nullptr) return propId;
+    const NamedPropertyEntry* entry = names->Find(propId);
+    if (entry == nullptr) return propId;
+    if (entry->kind == NamedKind::Numeric) return entry->lid;
+    if (name != nullptr && entry->name) *name = *entry->name;
+    return kStringNamedId;
+}
+
+std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const PropertyReadContext& ctx,
+                                                   std::uint16_t propId, std::uint16_t propType,
+                                                   std::span<const std::uint8_t> field) {
+    PropertyValue v;
+    v.id = TranslatePropertyId(ctx.names, propId, &v.name);
+    const auto raw = ByteReader(field).peekAt(0, 4);
+    if (!raw) return std::nullopt;
+    const auto hnid = static_cast<std::uint32_t>(*raw);
+
+    switch (FormOf(propType)) {
+        case ValueForm::Unsupported:
+            return v;  // listed with type 0 and no data
+        case ValueForm::Inline:
+            v.data = Bytes(field.begin(), field.begin() + 4);
+            v.size = 4;
+            break;
+        case ValueForm::Hnid:
+            if (hnid == 0) return std::nullopt;
+            if ((hnid & 0x1F) != 0) {
+                FromSubnode(v, ctx, hnid);
+                if (!v.hasData()) return v;
+            } else {
+                const auto alloc = heap.Allocation(hnid);
+                if (!alloc) return std::nullopt;
+                v.data = Bytes(alloc->begin(), alloc->end());
+                v.size = static_cast<std::uint32_t>(alloc->size());
+                if (propType == kPtObject) {
+                    // The heap holds the NID of the subnode with the object.
+                    const auto nid = ByteReader(*alloc).peekAt(0, 4);
+                    if (nid) {
+                        FromSubnode(v, ctx, static_cast<std::uint32_t>(*nid));
+                        if (!v.hasData()) return v;
+                    }
+                }
+            }
+            break;
+    }
+    if (v.type == 0) v.type = propType;
+    return v;
+}
+
+std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx) {
+    if (heap.clientSignature() != kPropertyContextSig) return std::nullopt;
+    const auto header = ReadBthHeader(heap, heap.userRoot());
+    if (!header || (header->type | (header->keySize << 8)) != kPcBthWord) return std::nullopt;
+
+    PropertyList list;
+    list.rowCount = 1;
+    PropertyChunk& chunk = list.chunks.emplace_back();
+    for (const auto record : ReadBthRecords(heap, *header, kPcRecordSize)) {
+        const ByteReader r(record);
+        const auto id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
+        const auto type = static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0));
+        auto value = ConvertPropertyRecord(heap, ctx, id, type, record.subspan(4, 4));
+        if (value) chunk.entries.push_back(std::move(*value));
+    }
+    return list;
+}
+
+std::optional<PropertyList> ReadPropertyObject(const HeapNode& heap, const PropertyReadContext& ctx) {
+    switch (heap.clientSignature()) {
+        case kPropertyContextSig:
+            return ReadPropertyContext(heap, ctx);
+        case kTableContextSig:
+            return ReadTableContext(heap, ctx);
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace bm

@@ -1,0 +1,102 @@
+// Property and table contexts: turning a heap into a PropertyList.
+//
+// Property context (heap client signature 0xBC): the root allocation is a
+// BTH with 2-byte keys; its leaf records are 8 bytes,
+//   0 u16 wPropId, 2 u16 wPropType, 4 u32 value (inline or an HNID).
+// Table context (0x7C): see table_context.cpp. Both produce PropertyValue
+// entries by the same record conversion.
+//
+// An HNID whose low five bits are 0 is a HID into the heap; any other is the
+// NID of a subnode of the node. Values that cannot be resolved are dropped;
+// a value kept in a subnode that cannot be read stays in the list without
+// data and with the subnode's NID in place of its type, so that nothing that
+// selects by type uses it and the item mapping can fetch it later.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "messaging/heap_node.h"
+#include "messaging/named_properties.h"
+
+namespace bm {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Property types the reader knows.
+enum PropertyType : std::uint32_t {
+    kPtShort = 0x0002,
+    kPtLong = 0x0003,
+    kPtFloat = 0x0004,
+    kPtDouble = 0x0005,
+    kPtCurrency = 0x0006,
+    kPtAppTime = 0x0007,
+    kPtError = 0x000A,
+    kPtBoolean = 0x000B,
+    kPtObject = 0x000D,
+    kPtI8 = 0x0014,
+    kPtString8 = 0x001E,
+    kPtUnicode = 0x001F,
+    kPtSysTime = 0x0040,
+    kPtClsid = 0x0048,
+    kPtBinary = 0x0102,
+    kPtMvLong = 0x1003,
+    kPtMvI8 = 0x1014,
+    kPtMvString8 = 0x101E,
+    kPtMvBinary = 0x1102,
+};
+
+// The id of every string-named property.
+inline constexpr std::uint32_t kStringNamedId = 2;
+
+struct PropertyValue {
+    std::uint32_t id = 0;       // wPropId, the LID of a numeric name, or 2 for a string name
+    std::optional<Bytes> data;  // none when there is no value
+    std::uint32_t type = 0;     // wPropType; the subnode's NID when a kept value could not be read
+    std::uint32_t size = 0;     // bytes of data
+    std::string name;           // a string-named property's name
+    bool hasData() const { return data.has_value(); }
+};
+
+// One row of a table, or the whole of a property context.
+struct PropertyChunk {
+    std::vector<PropertyValue> entries;  // in record (column) order
+    std::size_t count() const { return entries.size(); }
+};
+
+struct PropertyList {
+    std::int32_t rowCount = 1;          // 1 for a property context
+    std::vector<PropertyChunk> chunks;  // the head first: for a table, the last row first
+};
+
+// Reads the data of a subnode of the node being read, block by block;
+// nullopt when the node has no such subnode (or no subnode list at all).
+using SubnodeDataReader = std::function<std::optional<HeapBlocks>(std::uint32_t nid)>;
+
+struct PropertyReadContext {
+    const NamedPropertyMap* names = nullptr;
+    SubnodeDataReader subnodes;  // empty: every value kept in a subnode is unreadable
+};
+
+// Record conversion shared by property contexts and table cells. `field` is
+// the 4-byte value field. nullopt when the record is dropped.
+std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const PropertyReadContext& ctx,
+                                                   std::uint16_t propId, std::uint16_t propType,
+                                                   std::span<const std::uint8_t> field);
+
+// The identifier a property is listed under, with its name for string names.
+std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, std::string* name);
+
+// A property context read from its heap; nullopt when the heap is not one
+// (wrong client signature or BTH header).
+std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx);
+// A table context; nullopt when the heap is not one or has no rows.
+std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const PropertyReadContext& ctx);
+// Either, by the heap's client signature.
+std::optional<PropertyList> ReadPropertyObject(const HeapNode& heap, const PropertyReadContext& ctx);
+
+}  // namespace bm

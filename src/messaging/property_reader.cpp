@@ -1,0 +1,56 @@
+#include "messaging/property_reader.h"
+
+#include "store/tables.h"
+
+namespace bm {
+
+HidLayout HidLayoutFor(const StoreFile& store) {
+    if (store.layout != nullptr && store.layout->kind == LayoutKind::Unicode4k) return kHidLayout4k;
+    return kHidLayout;
+}
+
+std::optional<HeapBlocks> ReadNodeBlocks(StoreFile& store, const BlockEntry& dataBlock) {
+    HeapBlocks blocks;
+    NodeDataTarget target;
+    target.sink = [&blocks](std::span<const std::uint8_t> piece) {
+        blocks.emplace_back(piece.begin(), piece.end());
+        return true;
+    };
+    ReadNodeData(store, dataBlock, target);
+    if (blocks.empty()) return std::nullopt;
+    return blocks;
+}
+
+SubnodeDataReader MakeSubnodeDataReader(StoreFile& store, const SubnodeList* subnodes) {
+    if (subnodes == nullptr) return {};
+    return [&store, subnodes](std::uint32_t nid) -> std::optional<HeapBlocks> {
+        const BlockEntry* block = FindSubnode(*subnodes, nid);
+        if (block == nullptr) return std::nullopt;
+        return ReadNodeBlocks(store, *block);
+    };
+}
+
+std::optional<PropertyList> ReadPropertyObject(StoreFile& store, const BlockEntry& dataBlock,
+                                               const SubnodeList* subnodes) {
+    auto blocks = ReadNodeBlocks(store, dataBlock);
+    if (!blocks) return std::nullopt;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    if (!heap) return std::nullopt;
+    PropertyReadContext ctx;
+    ctx.names = StoreNamedPropertyMap(store);
+    ctx.subnodes = MakeSubnodeDataReader(store, subnodes);
+    return ReadPropertyObject(*heap, ctx);
+}
+
+std::size_t ReadSubnodeValue(StoreFile& store, std::uint32_t nid, const SubnodeList* subnodes, Bytes& out) {
+    out.clear();
+    if (subnodes == nullptr) return 0;
+    const BlockEntry* block = FindSubnode(*subnodes, nid);
+    if (block == nullptr) return 0;
+    NodeDataTarget target;
+    target.buffer = &out;
+    ReadNodeData(store, *block, target);
+    return out.size();
+}
+
+}  // namespace bm
