@@ -7,7 +7,9 @@ which the reader deliberately does not, and reads every leaf entry the
 pages say they hold. It prints, per store, the number of NBT and BBT leaf
 entries, the number of distinct NIDs and BIDs, and the tree depths.
 
-    tools/count_index_entries.py STORE...
+    tools/count_index_entries.py [--pages] STORE...
+
+--pages also lists every leaf page as offset:entry count.
 
 Layouts: wVer 14/15 (ANSI), 23 (Unicode), 36 (Unicode with 4 KiB pages).
 """
@@ -38,6 +40,7 @@ def uint(data, at, width):
 
 
 def walk(f, lay, offset, keys, depth, stats):
+    stats.setdefault("pages", [])
     f.seek(offset)
     page = f.read(lay["page"])
     if len(page) < lay["page"]:
@@ -58,6 +61,8 @@ def walk(f, lay, offset, keys, depth, stats):
         else:
             key = uint(page, at, 4 if stats["tree"] == "nbt" else w)
             keys.append(key)
+    if level == 0:
+        stats["pages"].append((offset, cent))
 
 
 def count(path):
@@ -75,11 +80,13 @@ def count(path):
             out[tree] = len(keys)
             out[tree + "_distinct"] = len(set(keys))
             out[tree + "_depth"] = stats["depth"]
+            if "--pages" in sys.argv:
+                out[tree + "_leaf_pages"] = ",".join(f"{o:#x}:{c}" for o, c in stats.get("pages", []))
         return out
 
 
 def main(argv):
-    for path in argv[1:]:
+    for path in (a for a in argv[1:] if not a.startswith("--")):
         r = count(path)
         print(path, " ".join(f"{k}={v}" for k, v in r.items()))
 

@@ -154,9 +154,10 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
         entry.inflatedSize = entry.size;
         if (f.inflatedAt != kNoField)
             entry.inflatedSize = static_cast<std::uint32_t>(bytes.peekAt(at + f.inflatedAt, 2).value_or(0));
+        entry.pastPageCount = at / f.size >= live;
         store.blocks.Append(entry);
         ++store.walkStats.bbtLeafEntries;
-        if (at / f.size >= live) ++store.walkStats.bbtEntriesPastCount;
+        if (entry.pastPageCount) ++store.walkStats.bbtEntriesPastCount;
     }
     ++store.walkStats.bbtLeafPages;
     CheckPageCrc(store, page);

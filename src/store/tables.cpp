@@ -9,7 +9,8 @@ namespace bm {
 
 const BlockEntry& BlockTable::Append(const BlockEntry& entry) {
     entries_.push_back(entry);
-    index_.try_emplace(entry.bid, &entries_.back());
+    const auto [it, inserted] = index_.try_emplace(entry.bid, &entries_.back());
+    if (!inserted && it->second->pastPageCount && !entry.pastPageCount) it->second = &entries_.back();
     return entries_.back();
 }
 
@@ -37,8 +38,9 @@ const NodeEntry* NodeForest::Find(std::uint32_t nid) const {
 NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData, std::uint64_t bidSub,
                              std::uint32_t nidParent, const BlockEntry* dataBlock, const BlockEntry* subnodeBlock) {
     ++ctx.placed;
-    NodeEntry* r = FindMutable(nid);
-    if (r != nullptr) {
+    const auto [slot, isNew] = index_.try_emplace(nid, nullptr);
+    NodeEntry* r = slot->second;
+    if (!isNew) {
         r->dataBlock = dataBlock;
         r->subnodeBlock = subnodeBlock;
         r->bidData = bidData;
@@ -62,7 +64,7 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
         r->bidSub = bidSub;
         r->nidParent = nidParent;
         r->placedOrder = placements_++;
-        index_.emplace(nid, r);
+        slot->second = r;
         Attach(*r, true);
     }
     AdoptWaitingFor(*r);
@@ -136,6 +138,7 @@ void NodeForest::Wait(NodeEntry& r) {
 }
 
 void NodeForest::AdoptWaitingFor(NodeEntry& r) {
+    if (waiting_.empty()) return;
     const auto it = waiting_.find(r.nid);
     if (it == waiting_.end()) return;
     std::vector<NodeEntry*> candidates = std::move(it->second);

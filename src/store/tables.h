@@ -3,7 +3,11 @@
 // Block table: every BBT leaf entry in the order the walk met it (ascending
 // BID within a leaf page, leaf pages in tree order). Duplicates are kept
 // (a BID repeated in a page, or a whole second build appended); a lookup
-// returns the entry appended first. Entries never move once appended, so
+// returns the entry appended first, preferring entries read from the live
+// slots of a page: the walk also tries the slots past a page's own entry
+// count, which after a page split hold stale copies of entries that live on
+// a later page (often with an offset that is no longer valid). Such copies
+// are found only when no live entry has that BID. Entries never move once appended, so
 // node and subnode records point at them for the life of the table.
 //
 // Node forest: every NBT leaf entry becomes one NodeEntry, hung under the
@@ -40,6 +44,7 @@ struct BlockEntry {
     std::uint32_t size = 0;          // cb: stored bytes, without trailer or padding
     std::int32_t refCount = 0;       // cRef, sign-extended from 16 bits
     std::uint32_t inflatedSize = 0;  // bytes after inflating; equals size unless compressed
+    bool pastPageCount = false;      // taken from a slot at or past its page's entry count
 };
 
 class BlockTable {
@@ -50,7 +55,8 @@ public:
     BlockTable(BlockTable&&) = default;
     BlockTable& operator=(BlockTable&&) = default;
 
-    // Appends at the tail; the first entry of each BID is the one found.
+    // Appends at the tail; the first entry of each BID is the one found,
+    // unless it came from past a page's count and this one did not.
     const BlockEntry& Append(const BlockEntry& entry);
     // The first entry whose bid equals `bid` with bit 0 cleared; nullptr for
     // BID 0 or when absent.

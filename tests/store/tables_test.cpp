@@ -27,6 +27,18 @@ TEST(FindBlock, ClearsBitZeroAndReturnsTheFirstAppendedEntry) {
     EXPECT_EQ(store.blocks.tail()->offset, 0x900u);
 }
 
+TEST(FindBlock, PrefersAnEntryFromALiveSlotOverAStaleCopy) {
+    bm::StoreFile store;
+    store.blocks.Append({4, 0x400, 10, 1, 10});
+    bm::BlockEntry stale{12, 0x7FFF0000, 10, 1, 10};
+    stale.pastPageCount = true;
+    const bm::BlockEntry& staleEntry = store.blocks.Append(stale);
+    EXPECT_EQ(bm::FindBlock(store, 12), &staleEntry) << "a stale copy is better than nothing";
+    const bm::BlockEntry& live = store.blocks.Append({12, 0x800, 10, 1, 10});
+    store.blocks.Append({12, 0x900, 10, 1, 10});
+    EXPECT_EQ(bm::FindBlock(store, 12), &live);
+}
+
 class Forest : public ::testing::Test {
 protected:
     void Place(std::uint32_t nid, std::uint32_t parent) { bm::PlaceNodeEntry(store, ctx, nid, 0, 0, parent); }
