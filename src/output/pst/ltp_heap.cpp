@@ -1,0 +1,122 @@
+#include "output/pst/ltp_heap.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "common/byte_reader.h"
+#include "output/pst/ndb_types.h"
+
+namespace bm::pst {
+
+namespace {
+
+constexpr std::uint8_t kHeapSignature = 0xEC;
+constexpr std::size_t kFirstHeaderSize = 12;   // HNHDR
+constexpr std::size_t kPageHeaderSize = 2;     // HNPAGEHDR
+constexpr std::size_t kBitmapHeaderSize = 66;  // HNBITMAPHDR
+constexpr std::size_t kMaxAllocationsPerBlock = 0x7FF;  // 11-bit HID index
+
+// Bytes the page map takes for a block of count allocations, with the byte
+// that may be needed to bring the page map to an even offset.
+constexpr std::size_t PageMapSize(std::size_t count) { return 1 + 4 + 2 * (count + 1); }
+
+constexpr bool IsBitmapBlock(std::size_t index) { return index >= 8 && (index - 8) % 128 == 0; }
+
+}  // namespace
+
+std::uint8_t HeapFillLevel(std::size_t freeBytes) {
+    static constexpr std::size_t kLowerBounds[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768,
+                                                   512,  256,  128,  64,   32,   16,   8};
+    for (std::size_t level = 0; level < std::size(kLowerBounds); ++level) {
+        if (freeBytes >= kLowerBounds[level]) return static_cast<std::uint8_t>(level);
+    }
+    return 15;
+}
+
+HeapBuilder::HeapBuilder(HeapClient client) : client_(client) {}
+
+std::size_t HeapBuilder::HeaderSize(std::size_t blockIndex) {
+    if (blockIndex == 0) return kFirstHeaderSize;
+    return IsBitmapBlock(blockIndex) ? kBitmapHeaderSize : kPageHeaderSize;
+}
+
+Hid HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > kMaxHeapAllocation) {
+        throw std::length_error("heap allocation of " + std::to_string(bytes.size()) + " bytes exceeds " +
+                                std::to_string(kMaxHeapAllocation));
+    }
+    auto fits = [&](const Block& b) {
+        return b.starts.size() < kMaxAllocationsPerBlock &&
+               b.bytes.size() + bytes.size() + PageMapSize(b.starts.size() + 1) <= kMaxBlockData;
+    };
+    if (blocks_.empty() || !fits(blocks_.back())) {
+        if (blocks_.size() > 0xFFFF) throw std::length_error("heap exceeds 65536 blocks");
+        Block b;
+        b.bytes.assign(HeaderSize(blocks_.size()), 0);
+        blocks_.push_back(std::move(b));
+    }
+    Block& b = blocks_.back();
+    b.starts.push_back(static_cast<std::uint16_t>(b.bytes.size()));
+    b.bytes.insert(b.bytes.end(), bytes.begin(), bytes.end());
+    const auto blockIndex = static_cast<std::uint32_t>(blocks_.size() - 1);
+    return (blockIndex << 16) | (static_cast<std::uint32_t>(b.starts.size()) << 5);
+}
+
+std::vector<std::uint8_t>& HeapBuilder::Locate(Hid hid, std::size_t& start, std::size_t& size) {
+    const std::size_t blockIndex = hid >> 16;
+    const std::size_t index = (hid >> 5) & 0x7FF;
+    if ((hid & 0x1F) != 0 || blockIndex >= blocks_.size() || index == 0 || index > blocks_[blockIndex].starts.size()) {
+        throw std::invalid_argument("no heap allocation " + std::to_string(hid));
+    }
+    Block& b = blocks_[blockIndex];
+    start = b.starts[index - 1];
+    const std::size_t end = index < b.starts.size() ? b.starts[index] : b.bytes.size();
+    size = end - start;
+    return b.bytes;
+}
+
+void HeapBuilder::Overwrite(Hid hid, std::span<const std::uint8_t> bytes) {
+    std::size_t start = 0;
+    std::size_t size = 0;
+    auto& data = Locate(hid, start, size);
+    if (size != bytes.size()) throw std::invalid_argument("heap overwrite changes the allocation's size");
+    std::copy(bytes.begin(), bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
+std::vector<std::vector<std::uint8_t>> HeapBuilder::Finish() const {
+    std::vector<std::vector<std::uint8_t>> out;
+    out.reserve(std::max<std::size_t>(blocks_.size(), 1));
+    std::vector<std::uint8_t> fill(blocks_.size(), 0);
+    for (std::size_t i = 0; i < blocks_.size() || i == 0; ++i) {
+        static const Block kEmpty{std::vector<std::uint8_t>(kFirstHeaderSize, 0), {}};
+        const Block& b = i < blocks_.size() ? blocks_[i] : kEmpty;
+        std::vector<std::uint8_t> block = b.bytes;
+        if (block.size() % 2 != 0) block.push_back(0);
+        const std::size_t pageMap = block.size();
+        block.resize(pageMap + 4 + 2 * (b.starts.size() + 1), 0);
+        PutLe(block.data(), pageMap, 2);
+        PutLe(block.data() + pageMap, b.starts.size(), 2);
+        PutLe(block.data() + pageMap + 2, 0, 2);
+        for (std::size_t k = 0; k < b.starts.size(); ++k) PutLe(block.data() + pageMap + 4 + 2 * k, b.starts[k], 2);
+        PutLe(block.data() + pageMap + 4 + 2 * b.starts.size(), b.bytes.size(), 2);
+        if (i < fill.size()) fill[i] = HeapFillLevel(kMaxBlockData - block.size());
+        out.push_back(std::move(block));
+    }
+    // Fill levels: HNHDR covers blocks 0-7, each HNBITMAPHDR the 128 blocks
+    // from its own on; two blocks to a byte, the lower index in the low half.
+    auto putLevels = [&](std::vector<std::uint8_t>& block, std::size_t at, std::size_t first, std::size_t count) {
+        for (std::size_t k = 0; k < count && first + k < fill.size(); ++k) {
+            block[at + k / 2] |= static_cast<std::uint8_t>(fill[first + k] << (4 * (k % 2)));
+        }
+    };
+    auto& first = out[0];
+    first[2] = kHeapSignature;
+    first[3] = static_cast<std::uint8_t>(client_);
+    PutLe(first.data() + 4, userRoot_, 4);
+    putLevels(first, 8, 0, 8);
+    for (std::size_t i = 8; i < out.size(); i += 128) putLevels(out[i], 2, i, 128);
+    return out;
+}
+
+}  // namespace bm::pst

@@ -1,0 +1,43 @@
+// Property contexts (PC): a heap whose client root is a BTH from the 2-byte
+// property id to a 6-byte record (2-byte type, 4-byte value or reference).
+// Values of at most 4 bytes (16- and 32-bit integers, floats, error codes,
+// booleans) sit in the record itself; other values are a heap allocation
+// when they fit one, or else a subnode of the node, named by its NID.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "output/pst/ltp_heap.h"
+#include "output/pst/ndb_types.h"
+#include "output/pst/props.h"
+
+namespace bm::pst {
+
+// Stores a value too large for the heap as a subnode of the node being built
+// and returns the subnode's NID.
+using LargeValueSink = std::function<Nid(std::span<const std::uint8_t>)>;
+
+struct PcValue {
+    std::uint16_t id = 0;
+    PropType type = PropType::Int32;
+    std::vector<std::uint8_t> bytes;
+    // A value already written as a subnode (an attachment's data, say):
+    // the record names this NID and bytes is ignored.
+    std::optional<Nid> subnode;
+};
+
+// The heap blocks of a property context. Ids must be unique
+// (std::invalid_argument otherwise); inline types must carry exactly their
+// size.
+std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<PcValue>& values,
+                                                            const LargeValueSink& sink);
+
+// A reference to a value of the heap or a subnode: a heap allocation when
+// it fits one, else whatever the sink returns.
+std::uint32_t StoreValue(HeapBuilder& heap, std::span<const std::uint8_t> bytes, const LargeValueSink& sink);
+
+}  // namespace bm::pst
