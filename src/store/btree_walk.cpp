@@ -1,6 +1,7 @@
 #include "store/btree_walk.h"
 
 #include <unordered_set>
+#include <vector>
 
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
@@ -11,6 +12,8 @@ namespace bm {
 namespace {
 
 constexpr std::uint8_t kHeapSignature = 0xEC;
+// Nodes tried when the message store's heap cannot be read.
+constexpr std::size_t kCryptProbeNodes = 16;
 
 enum class Tree { Block, Node };
 
@@ -77,6 +80,24 @@ std::size_t LiveSlots(const StoreFile& store, const ByteReader& page) {
     return static_cast<std::size_t>(page.peekAt(footer.footerCountAt, footer.footerFieldWidth).value_or(0));
 }
 
+// Entry stride and the most entries a leaf page gives. Layouts whose page
+// footer describes its entries take the stride from there when it is
+// plausible (at least as large as the fields read) and the limit from the
+// room the page has for entries of that stride; the footer's own capacity
+// and count are not trusted. The other layouts use their fixed values.
+struct PageGeometry {
+    std::size_t stride;
+    std::size_t limit;
+};
+
+PageGeometry GeometryOf(const StoreFile& store, const ByteReader& page, std::size_t size, std::size_t limit) {
+    const PageFields& fields = store.layout->page;
+    if (!fields.sizedByFooter) return {size, limit};
+    const auto cbEnt = static_cast<std::size_t>(page.peekAt(fields.footerEntrySizeAt, 1).value_or(0));
+    const std::size_t stride = cbEnt >= size ? cbEnt : size;
+    return {stride, fields.footerCountAt / stride};
+}
+
 using WalkFn = int (*)(StoreFile&, StoreReader&, std::uint64_t, unsigned, TreeKey, TreeKey);
 
 // The inner-page loop shared by both trees. `boundStops` is the BBT's extra
@@ -87,7 +108,8 @@ int WalkInnerPage(StoreFile& store, StoreReader& reader, const TreeState& state,
     const InnerEntryFields& inner = store.layout->inner;
     const std::size_t width = store.layout->idWidth;
     const ByteReader bytes(page);
-    const auto keyOf = [&](std::size_t i) { return bytes.peekAt(i * inner.size + inner.keyAt, state.keyWidth); };
+    const std::size_t stride = GeometryOf(store, bytes, inner.size, 0).stride;
+    const auto keyOf = [&](std::size_t i) { return bytes.peekAt(i * stride + inner.keyAt, state.keyWidth); };
 
     const std::size_t live = LiveSlots(store, bytes);
 
@@ -96,12 +118,12 @@ int WalkInnerPage(StoreFile& store, StoreReader& reader, const TreeState& state,
 
     for (std::size_t i = 0;; ++i) {
         const auto cur = keyOf(i);
-        if ((i + 2) * inner.size > page.size()) break;  // the next entry must fit too
+        if ((i + 2) * stride > page.size()) break;  // the next entry must fit too
         const auto next = keyOf(i + 1);
         if (!cur || !next || *cur == 0) break;
         if (boundStops && upper && *cur >= *upper) break;
         const TreeKey childUpper = *next > *cur ? TreeKey(*next) : (boundStops ? upper : TreeKey());
-        const std::uint64_t child = bytes.peekAt(i * inner.size + inner.offsetAt, width).value_or(0);
+        const std::uint64_t child = bytes.peekAt(i * stride + inner.offsetAt, width).value_or(0);
         const int rc = walk(store, reader, child, depth + 1, *cur, childUpper);
         if (rc == kWalkRejected && !state.leafSeen) {
             state.leafDepth = static_cast<std::uint8_t>(depth);
@@ -137,9 +159,10 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
     const std::uint64_t wanted = expected.value_or(0);
     std::optional<std::uint64_t> previous;
     std::size_t taken = 0;
-    for (std::size_t at = 0; at + f.size <= page.size(); at += f.size) {
+    const PageGeometry geometry = GeometryOf(store, bytes, f.size, f.limit);
+    for (std::size_t at = 0; at + f.size <= page.size(); at += geometry.stride) {
         const std::uint64_t bid = bytes.peekAt(at + f.bidAt, width).value_or(0);
-        if (bid == 0 || taken == f.limit) break;
+        if (bid == 0 || taken == geometry.limit) break;
         ++taken;
         if (checkFirst && bid != wanted) return RejectPage(state, offset);
         store.bbtLeafSeen = true;
@@ -154,7 +177,7 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
         entry.inflatedSize = entry.size;
         if (f.inflatedAt != kNoField)
             entry.inflatedSize = static_cast<std::uint32_t>(bytes.peekAt(at + f.inflatedAt, 2).value_or(0));
-        entry.pastPageCount = at / f.size >= live;
+        entry.pastPageCount = at / geometry.stride >= live;
         store.blocks.Append(entry);
         ++store.walkStats.bbtLeafEntries;
         if (entry.pastPageCount) ++store.walkStats.bbtEntriesPastCount;
@@ -186,7 +209,8 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
     const std::uint64_t wanted = expected.value_or(0);
     std::optional<std::uint32_t> previous;
     std::size_t taken = 0;
-    for (std::size_t at = 0; at + f.size <= page.size() && taken < f.limit; at += f.size) {
+    const PageGeometry geometry = GeometryOf(store, bytes, f.size, f.limit);
+    for (std::size_t at = 0; at + f.size <= page.size() && taken < geometry.limit; at += geometry.stride) {
         const auto nid = static_cast<std::uint32_t>(bytes.peekAt(at + f.nidAt, 4).value_or(0));
         if (upper && nid >= *upper) break;
         if (previous && nid <= *previous) break;
@@ -200,7 +224,7 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
                        bytes.peekAt(at + f.bidSubAt, width).value_or(0),
                        static_cast<std::uint32_t>(bytes.peekAt(at + f.parentAt, 4).value_or(0)));
         ++store.walkStats.nbtLeafEntries;
-        if (at / f.size >= live) ++store.walkStats.nbtEntriesPastCount;
+        if (at / geometry.stride >= live) ++store.walkStats.nbtEntriesPastCount;
     }
     ++store.walkStats.nbtLeafPages;
     CheckPageCrc(store, page);
@@ -209,12 +233,24 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
 
 void SettleCryptMethod(StoreFile& store) {
     store.cryptMethod = 1;
-    const NodeEntry* messageStore = FindNode(store, kMessageStoreNid);
-    if (messageStore == nullptr || messageStore->dataBlock == nullptr) return;
-    Bytes heap;
-    ReadNodeData(store, *messageStore->dataBlock, NodeDataTarget{&heap, {}});
-    if (heap.size() < 3 || heap[2] == kHeapSignature) return;
-    if (store.headerCryptMethod == 0 || store.headerCryptMethod == 2) store.cryptMethod = store.headerCryptMethod;
+    // The message store's heap decides; when it cannot be read, the first
+    // other node whose data can (a damaged block must not make a whole
+    // unencoded store unreadable).
+    std::vector<const NodeEntry*> candidates;
+    if (const NodeEntry* messageStore = FindNode(store, kMessageStoreNid)) candidates.push_back(messageStore);
+    for (const NodeEntry& node : store.forest.records()) {
+        if (candidates.size() >= kCryptProbeNodes) break;
+        if (node.nid != kMessageStoreNid) candidates.push_back(&node);
+    }
+    for (const NodeEntry* node : candidates) {
+        if (node->dataBlock == nullptr || IsInternalBid(node->dataBlock->bid)) continue;
+        Bytes heap;
+        if (ReadBlockEntry(store, *node->dataBlock, heap) < 3) continue;
+        DecodeBlock(heap, 1, node->dataBlock->bid);
+        if (heap[2] != kHeapSignature && (store.headerCryptMethod == 0 || store.headerCryptMethod == 2))
+            store.cryptMethod = store.headerCryptMethod;
+        return;
+    }
 }
 
 int BuildIndexes(StoreFile& store, StoreReader& reader) {

@@ -56,6 +56,8 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
 // Chooses the method data blocks are decoded with: permutation, unless the
 // message store's heap does not show its signature under it and the header
 // names none (0) or cyclic (2), in which case the header's method holds.
+// When the message store's data cannot be read, the first other node whose
+// data block can be read is the evidence instead.
 void SettleCryptMethod(StoreFile& store);
 
 }  // namespace bm

@@ -30,7 +30,7 @@ const StoreLayout kUnicodeLayout{
 // trailer at 4072. The fixed read lengths reach as far past the page as
 // the Unicode ones do. Entry limits are the page's capacity.
 const StoreLayout kUnicode4kLayout{
-    LayoutKind::Unicode4k, "Unicode 4K", false, 8,
+    LayoutKind::Unicode4k, "Unicode 4K", true, 8,
     HeaderFields{224, 240, 513},
     PageFields{4096, 4096 + 520, 4096 + 528, 4076, 4072, 4056, 4058, 4060, 2, true},
     InnerEntryFields{24, 0, 16},

@@ -141,8 +141,8 @@ TEST_P(DataTrees, AnInternalBlockThatIsNoXblockIsDeliveredAsData) {
     EXPECT_EQ(sunk, data) << "the sink gets the bytes too";
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, DataTrees, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout),
-                         [](const auto& info) { return std::string(info.param->name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, DataTrees, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout, &bm::kUnicode4kLayout),
+                         [](const auto& info) { return bmtest::LayoutTestName(*info.param); });
 
 TEST(ReadBlock, DamagedStoredBytesAreDeliveredAndCounted) {
     auto built = bmtest::SmallStore(bm::kUnicodeLayout).Build();

@@ -40,4 +40,12 @@ inline StoreBuilder SmallStore(const bm::StoreLayout& layout) {
     return b;
 }
 
+// A layout's name as a test name ("Unicode 4K" -> "Unicode4K").
+inline std::string LayoutTestName(const bm::StoreLayout& layout) {
+    std::string name;
+    for (const char* c = layout.name; *c != 0; ++c)
+        if (*c != ' ') name += *c;
+    return name;
+}
+
 }  // namespace bmtest

@@ -77,8 +77,8 @@ TEST_P(Subnodes, EmptyLoopingAndForeignBlocksYieldNoSubnodes) {
     EXPECT_EQ(store.damage.subnodeBlocksRejected, 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, Subnodes, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout),
-                         [](const auto& info) { return std::string(info.param->name); });
+INSTANTIATE_TEST_SUITE_P(Layouts, Subnodes, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout, &bm::kUnicode4kLayout),
+                         [](const auto& info) { return bmtest::LayoutTestName(*info.param); });
 
 TEST(SubnodeLayout, UnicodeEntriesStartAtEightAndTakeTwentyFourBytes) {
     // Written by hand rather than by the image builder, so that the entry

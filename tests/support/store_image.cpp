@@ -171,12 +171,19 @@ BbtLeafEntry StoreImage::AddDataBlock(std::uint64_t bid, std::span<const std::ui
     return AddRawBlock(bid, stored);
 }
 
-BbtLeafEntry StoreImage::AddCompressedBlock(std::uint64_t bid, std::span<const std::uint8_t> plain) {
-    uLongf size = compressBound(static_cast<uLong>(plain.size()));
-    Bytes stored(size);
-    if (compress(stored.data(), &size, plain.data(), static_cast<uLong>(plain.size())) != Z_OK)
+BbtLeafEntry StoreImage::AddCompressedBlock(std::uint64_t bid, std::span<const std::uint8_t> plain, Deflate form) {
+    z_stream zs{};
+    if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, form == Deflate::Raw ? -15 : 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflate failed");
-    stored.resize(size);
+    Bytes stored(deflateBound(&zs, static_cast<uLong>(plain.size())));
+    zs.next_in = const_cast<Bytef*>(plain.data());
+    zs.avail_in = static_cast<uInt>(plain.size());
+    zs.next_out = stored.data();
+    zs.avail_out = static_cast<uInt>(stored.size());
+    const int rc = deflate(&zs, Z_FINISH);
+    stored.resize(zs.total_out);
+    deflateEnd(&zs);
+    if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
     return AddRawBlock(bid, stored, static_cast<std::uint16_t>(plain.size()));
 }
 

@@ -122,9 +122,11 @@ public:
     BbtLeafEntry AddDataBlock(std::uint64_t bid, std::span<const std::uint8_t> plain, std::uint32_t cryptMethod = 1);
     // Appends a block stored as given (internal blocks, or damaged data).
     BbtLeafEntry AddRawBlock(std::uint64_t bid, std::span<const std::uint8_t> stored, std::uint16_t inflated = 0);
-    // Appends a zlib-deflated data block (4 KiB layout); the entry's
-    // `inflated` is the plain size.
-    BbtLeafEntry AddCompressedBlock(std::uint64_t bid, std::span<const std::uint8_t> plain);
+    // Appends a deflated data block (4 KiB layout), as a zlib stream or as
+    // raw deflate data; the entry's `inflated` is the plain size.
+    enum class Deflate : std::uint8_t { ZlibStream, Raw };
+    BbtLeafEntry AddCompressedBlock(std::uint64_t bid, std::span<const std::uint8_t> plain,
+                                    Deflate form = Deflate::ZlibStream);
 
     // Contents of internal blocks in this layout.
     Bytes XBlock(const std::vector<std::uint64_t>& bids, std::uint32_t totalBytes, std::uint8_t level = 1) const;
