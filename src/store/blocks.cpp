@@ -61,6 +61,13 @@ bool Deliver(const NodeDataTarget& target, std::span<const std::uint8_t> data) {
     return true;
 }
 
+// The block entry of a BID; a BID that is not in the table is damage.
+const BlockEntry* FindCounted(StoreFile& store, std::uint64_t bid) {
+    const BlockEntry* entry = FindBlock(store, bid);
+    if (entry == nullptr) ++store.damage.blocksMissing;
+    return entry;
+}
+
 std::size_t DecodeWithStore(const StoreFile& store, Bytes& data, std::uint64_t bid) {
     if (store.cryptMethod != 0 && !data.empty()) DecodeBlock(data, store.cryptMethod, bid);
     return data.size();
@@ -70,11 +77,8 @@ std::size_t DecodeWithStore(const StoreFile& store, Bytes& data, std::uint64_t b
 // bytes delivered so far stay delivered).
 std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, const NodeDataTarget& target,
                                          std::uint64_t total, unsigned depth, std::uint64_t cap) {
-    const BlockEntry* entry = FindBlock(store, bid);
-    if (entry == nullptr) {
-        ++store.damage.blocksMissing;
-        return std::nullopt;
-    }
+    const BlockEntry* entry = FindCounted(store, bid);
+    if (entry == nullptr) return std::nullopt;
     Bytes block;
     const std::size_t n = ReadBlockEntry(store, *entry, block);
     if (n == 0) return std::nullopt;
@@ -103,11 +107,8 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
             continue;
         }
         if (IsInternalBid(*child)) return std::nullopt;  // an XBLOCK names data blocks only
-        const BlockEntry* childEntry = FindBlock(store, *child);
-        if (childEntry == nullptr) {
-            ++store.damage.blocksMissing;
-            return std::nullopt;
-        }
+        const BlockEntry* childEntry = FindCounted(store, *child);
+        if (childEntry == nullptr) return std::nullopt;
         Bytes data;
         const std::size_t m = ReadBlockEntry(store, *childEntry, data);
         if (m == 0) return std::nullopt;
@@ -164,20 +165,13 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
 }
 
 std::size_t ReadBlock(StoreFile& store, std::uint64_t bid, Bytes& slot) {
-    const BlockEntry* entry = FindBlock(store, bid);
-    if (entry == nullptr) {
-        ++store.damage.blocksMissing;
-        return 0;
-    }
-    return ReadBlockEntry(store, *entry, slot);
+    const BlockEntry* entry = FindCounted(store, bid);
+    return entry != nullptr ? ReadBlockEntry(store, *entry, slot) : 0;
 }
 
 std::size_t ReadBlockDecoded(StoreFile& store, std::uint64_t bid, Bytes& slot) {
-    const BlockEntry* entry = FindBlock(store, bid);
-    if (entry == nullptr) {
-        ++store.damage.blocksMissing;
-        return 0;
-    }
+    const BlockEntry* entry = FindCounted(store, bid);
+    if (entry == nullptr) return 0;
     const std::size_t n = ReadBlockEntry(store, *entry, slot);
     DecodeWithStore(store, slot, entry->bid);
     return n;

@@ -137,6 +137,18 @@ int WalkInnerPage(StoreFile& store, StoreReader& reader, const TreeState& state,
     return kWalkInnerDone;
 }
 
+// Reads the page; walks it as an inner page unless it is at the leaf depth.
+// Returns the walk's result, or nullopt when the caller goes on with the
+// page as a leaf.
+std::optional<int> StartPage(StoreFile& store, StoreReader& reader, const TreeState& state, Bytes& page,
+                             std::uint64_t offset, unsigned depth, TreeKey expected, TreeKey upper, WalkFn walk) {
+    lastRejection = nullptr;
+    if (EnterPage(store, state, offset, depth, page) != 0) return kWalkRejected;
+    if (depth == state.leafDepth) return std::nullopt;
+    const bool boundStops = walk == &WalkBlockTree;  // only the BBT stops at the bound on inner pages
+    return WalkInnerPage(store, reader, state, page, offset, depth, expected, upper, boundStops, walk);
+}
+
 }  // namespace
 
 int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, unsigned depth, TreeKey expected,
@@ -144,11 +156,9 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
     if (store.layout == nullptr || !store.layout->walkable) return kWalkRejected;
     reader.pauseGate.Pass();
     const TreeState state = StateOf(store, Tree::Block);
-    lastRejection = nullptr;
     Bytes page;
-    if (EnterPage(store, state, offset, depth, page) != 0) return kWalkRejected;
-    if (depth != state.leafDepth)
-        return WalkInnerPage(store, reader, state, page, offset, depth, expected, upper, true, &WalkBlockTree);
+    if (const auto rc = StartPage(store, reader, state, page, offset, depth, expected, upper, &WalkBlockTree))
+        return *rc;
 
     const BlockEntryFields& f = store.layout->bbtLeaf;
     const std::size_t width = store.layout->idWidth;
@@ -193,11 +203,9 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
     reader.pauseGate.Pass();
     if (reader.StopRequested()) return kWalkNodeLeafDone;
     const TreeState state = StateOf(store, Tree::Node);
-    lastRejection = nullptr;
     Bytes page;
-    if (EnterPage(store, state, offset, depth, page) != 0) return kWalkRejected;
-    if (depth != state.leafDepth)
-        return WalkInnerPage(store, reader, state, page, offset, depth, expected, upper, false, &WalkNodeTree);
+    if (const auto rc = StartPage(store, reader, state, page, offset, depth, expected, upper, &WalkNodeTree))
+        return *rc;
 
     const NodeEntryFields& f = store.layout->nbtLeaf;
     const std::size_t width = store.layout->idWidth;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "common/byte_reader.h"
 #include "store_test_helpers.h"
@@ -102,6 +103,25 @@ INSTANTIATE_TEST_SUITE_P(Stores, RealStores, ::testing::ValuesIn(kStores), [](co
     return name;
 });
 
+// Reads everything the tables lead to, as the runs will.
+void ReadEverything(bm::StoreFile& store) {
+    for (const bm::NodeEntry& node : store.forest.records()) {
+        if (node.dataBlock != nullptr) {
+            bm::Bytes data;
+            bm::ReadNodeData(store, *node.dataBlock, {&data, {}});
+        }
+        if (node.subnodeBlock != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock);
+    }
+}
+
+// Opens a file and builds its tables; BuildIndexes' result, -1 when the
+// file does not open.
+int OpenAndBuildFile(bm::StoreFile& store, const fs::path& path) {
+    if (bm::OpenStore(store, path) != 0) return -1;
+    bm::StoreReader reader;
+    return bm::BuildIndexes(store, reader);
+}
+
 // A copy of unicode-sample.ost to damage.
 fs::path DamageableCopy(const fs::path& original, const std::string& name) {
     const fs::path copy = bmtest::ScratchDir(name) / "store.ost";
@@ -121,9 +141,7 @@ TEST(DamagedRealStore, AZeroedNodeLeafPageLosesOnlyItsOwnEntries) {
         f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
     }
     bm::StoreFile store;
-    ASSERT_EQ(bm::OpenStore(store, path), 0);
-    bm::StoreReader reader;
-    ASSERT_EQ(bm::BuildIndexes(store, reader), 0);
+    ASSERT_EQ(OpenAndBuildFile(store, path), 0);
     EXPECT_EQ(store.forest.size(), 393u - 14u);
     EXPECT_EQ(store.damage.pagesRejected, 1u);
     EXPECT_EQ(store.forest.first()->nid, bm::kMessageStoreNid);
@@ -136,15 +154,34 @@ TEST(DamagedRealStore, ATruncatedFileKeepsThePagesBeforeTheCut) {
     const fs::path path = DamageableCopy(original, "truncated");
     fs::resize_file(path, 0x300000);  // cuts one NBT leaf page of 8 entries (at 0x349e00)
     bm::StoreFile store;
-    ASSERT_EQ(bm::OpenStore(store, path), 0);
-    bm::StoreReader reader;
-    ASSERT_EQ(bm::BuildIndexes(store, reader), 0);
+    ASSERT_EQ(OpenAndBuildFile(store, path), 0);
     EXPECT_EQ(store.forest.size(), 393u - 8u);
     EXPECT_GE(store.damage.pagesUnreadable, 1u);
-    for (const bm::NodeEntry& node : store.forest.records()) {
-        if (node.dataBlock == nullptr) continue;
-        bm::Bytes data;
-        bm::ReadNodeData(store, *node.dataBlock, {&data, {}});  // no read may go wrong
+    ReadEverything(store);  // no read may go wrong
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DamagedRealStore, RandomlyDamagedCopiesBuildAndReadWithoutHarm) {
+    for (const char* name : {"ansi-sample.pst", "unicode-submessage.pst"}) {
+        BM_REQUIRE_STORE(original, name);
+        std::ifstream in(original, std::ios::binary);
+        const std::vector<char> pristine((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::uint32_t seed = 12345;
+        const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+        for (int round = 0; round < 12; ++round) {
+            std::vector<char> bytes = pristine;
+            // Leave the header alone so that the walks get going.
+            for (int i = 0; i < 300; ++i) bytes[0x400 + next() % (bytes.size() - 0x400)] = static_cast<char>(next() >> 8);
+            const fs::path path = bmtest::ScratchDir("random-damage") / "store.pst";
+            std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            bm::StoreFile store;
+            ASSERT_NE(OpenAndBuildFile(store, path), -1);
+            ReadEverything(store);
+            for (const bm::NodeEntry& node : store.forest.records()) EXPECT_EQ(bm::FindNode(store, node.nid), &node);
+        }
     }
 }
 
