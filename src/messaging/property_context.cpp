@@ -71,12 +71,16 @@ void FromSubnode(PropertyValue& v, const PropertyReadContext& ctx, std::uint32_t
 
 }  // namespace
 
-std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, std::string* name) {
+std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, PropertyValue& value) {
     if (names == nullptr) return propId;
     const NamedPropertyEntry* entry = names->Find(propId);
     if (entry == nullptr) return propId;
-    if (entry->kind == NamedKind::Numeric) return entry->lid;
-    if (name != nullptr && entry->name) *name = *entry->name;
+    if (entry->kind == NamedKind::Numeric) {
+        value.numericNamed = true;
+        return entry->lid;
+    }
+    if (entry->name) value.name = *entry->name;
+    value.stringNamed = true;
     return kStringNamedId;
 }
 
@@ -84,7 +88,7 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
                                                    std::uint16_t propId, std::uint16_t propType,
                                                    std::span<const std::uint8_t> field) {
     PropertyValue v;
-    v.id = TranslatePropertyId(ctx.names, propId, &v.name);
+    v.id = TranslatePropertyId(ctx.names, propId, v);
     const auto raw = ByteReader(field).peekAt(0, 4);
     if (!raw) return std::nullopt;
     const auto hnid = static_cast<std::uint32_t>(*raw);

@@ -59,6 +59,8 @@ struct PropertyValue {
     std::uint32_t type = 0;     // wPropType; the subnode's NID when a kept value could not be read
     std::uint32_t size = 0;     // bytes of data
     std::string name;           // a string-named property's name
+    bool stringNamed = false;   // id 2 stands for a string name, not for property 0x0002
+    bool numericNamed = false;  // id is a LID from the name-to-ID map
     bool hasData() const { return data.has_value(); }
 };
 
@@ -88,8 +90,10 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
                                                    std::uint16_t propId, std::uint16_t propType,
                                                    std::span<const std::uint8_t> field);
 
-// The identifier a property is listed under, with its name for string names.
-std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, std::string* name);
+// The identifier a property is listed under: the LID of a numeric name
+// (numericNamed set on `value`), 2 for a string name (with its name and
+// stringNamed set), else the property identifier.
+std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, PropertyValue& value);
 
 // A property context read from its heap; nullopt when the heap is not one
 // (wrong client signature or BTH header).

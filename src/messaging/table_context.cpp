@@ -55,7 +55,7 @@ std::optional<PropertyValue> ConvertCell(const HeapNode& heap, const PropertyRea
     if (IsEightByteFixed(col.type) && col.cbData == 8) {
         if (static_cast<std::size_t>(col.ibData) + 8 > row.size()) return std::nullopt;
         PropertyValue v;
-        v.id = TranslatePropertyId(ctx.names, col.id, &v.name);
+        v.id = TranslatePropertyId(ctx.names, col.id, v);
         v.data = Bytes(row.begin() + col.ibData, row.begin() + col.ibData + 8);
         v.size = 8;
         v.type = col.type;

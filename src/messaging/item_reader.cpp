@@ -1,0 +1,104 @@
+#include "messaging/item_reader.h"
+
+#include <unordered_map>
+
+#include "messaging/property_reader.h"
+#include "store/subnodes.h"
+
+namespace bm {
+
+namespace {
+
+MappingContext ContextFor(const StoreFile& store, const StoreReader* reader, RtfWorkspace* rtf) {
+    MappingContext ctx;
+    ctx.formatVersion = store.formatVersion;
+    ctx.reader = reader;
+    ctx.rtf = rtf;
+    return ctx;
+}
+
+// The block of an attachment's data subnode. It is looked for among the
+// attachment's own subnodes first: data subnodes of two attachments may
+// carry the same local NID, and the message's flat list names only the
+// first of them.
+const BlockEntry* FindDataSubnode(StoreFile& store, const SubnodeList& flat, const SubnodeEntry* attachment,
+                                  std::uint32_t nid) {
+    if (attachment != nullptr && attachment->subnodeBlock != nullptr) {
+        const SubnodeList own = ReadSubnodes(store, *attachment->subnodeBlock);
+        if (const BlockEntry* b = FindSubnode(own, nid)) return b;
+    }
+    return FindSubnode(flat, nid);
+}
+
+void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& record, const MappingContext& ctx) {
+    const BlockEntry* tableBlock = FindSubnode(subnodes, kAttachmentTableNid);
+    if (tableBlock == nullptr) return;
+    const auto table = ReadPropertyObject(store, *tableBlock, &subnodes);
+    if (!table || table->chunks.empty()) return;
+    const auto rows = static_cast<std::size_t>(std::max(0, table->rowCount));
+    if (rows == 0) return;
+    record.attachments.assign(rows, AttachmentRecord{});
+    record.currentAttachment = 0;
+    MapProperties(&*table, &record, ctx);
+
+    // The first subnode record of each NID, for the attachment objects.
+    std::unordered_map<std::uint32_t, const SubnodeEntry*> entries;
+    for (const SubnodeEntry& e : subnodes.entries()) entries.try_emplace(e.nid, &e);
+
+    for (std::size_t i = 0; i < record.attachments.size(); ++i) {
+        const std::uint32_t objectNid = record.attachments[i].nid;
+        const auto it = entries.find(objectNid);
+        if (it == entries.end() || it->second->block == nullptr) continue;
+        const auto object = ReadPropertyObject(store, *it->second->block, nullptr);
+        if (!object) continue;
+        record.currentAttachment = i;
+        MapProperties(&*object, &record, ctx);
+        AttachmentRecord& a = record.attachments[i];
+        if (a.hasData) {
+            a.dataBid = kAttachmentDataInRecord;
+        } else if (a.nid != objectNid) {
+            // The data stayed in a subnode whose NID the mapping noted.
+            if (const BlockEntry* data = FindDataSubnode(store, subnodes, it->second, a.nid)) a.dataBid = data->bid;
+        }
+    }
+    record.currentAttachment = 0;
+}
+
+}  // namespace
+
+std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
+                                     RtfWorkspace* rtf) {
+    if (node.dataBlock == nullptr) return nullptr;
+    SubnodeList subnodes;
+    if (node.subnodeBlock != nullptr) ReadSubnodes(store, *node.subnodeBlock, subnodes);
+    const auto list = ReadPropertyObject(store, *node.dataBlock, &subnodes);
+    if (!list) return nullptr;
+    const MappingContext ctx = ContextFor(store, reader, rtf);
+    auto record = std::make_unique<ItemRecord>();
+    if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
+    ReadAttachments(store, subnodes, *record, ctx);
+    return record;
+}
+
+int StreamAttachmentData(StoreFile& store, AttachmentRecord& attachment, const DataSink& sink) {
+    if (attachment.dataBid == kAttachmentDataInRecord) {
+        const std::size_t n = std::min<std::size_t>(attachment.data.size(), static_cast<std::size_t>(std::max(0, attachment.size)));
+        if (n > 0 && sink) sink(std::span<const std::uint8_t>(attachment.data.data(), n));
+        attachment.data = Bytes();
+        attachment.hasData = false;
+        return 1;
+    }
+    const BlockEntry* block = FindBlock(store, attachment.dataBid);
+    if (block == nullptr) {
+        attachment.size = 0;
+        return 1;
+    }
+    std::uint64_t written = 0;
+    NodeDataTarget target;
+    target.sink = sink;
+    ReadNodeData(store, *block, target, &written);
+    attachment.size = static_cast<std::int32_t>(std::min<std::uint64_t>(written, INT32_MAX));
+    return 1;
+}
+
+}  // namespace bm

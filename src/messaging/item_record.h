@@ -1,0 +1,198 @@
+// The mapped content of one folder, message or message-store object.
+//
+// An ItemRecord is built by ReadItem and owned by whoever asked for it; it
+// owns its sub-records, attachments and buffers. A consumer may move a
+// sub-record out (leaving the member empty) and keep it; ReleaseItemRecord
+// drops whatever is still attached.
+//
+// Text members are UTF-8; an empty string means the property was absent.
+// Raw members hold the value bytes as stored (FILETIMEs 8 bytes, store
+// entry IDs 24 bytes); empty means absent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bm {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class ItemKind : std::int32_t {
+    None = 0,  // an object with neither message class nor container class
+    Mail = 1,
+    Appointment = 8,
+    Contact = 9,
+    Journal = 10,
+    StickyNote = 11,
+    Task = 12,
+    Other = 13,
+    Report = 14,
+};
+
+struct SubjectParts {
+    std::int32_t prefixByte0 = 0;  // the first two value bytes of a subject that
+    std::int32_t prefixByte1 = 0;  // starts with the prefix marker, else 0
+    std::string text;
+};
+
+struct MessageFields {
+    Bytes deliveryTime;  // PR_MESSAGE_DELIVERY_TIME
+    std::uint32_t messageFlags = 0;
+    std::string bodyText;  // plain text of the RTF body, or property 0x6619
+    std::string displayCc;
+    Bytes htmlBody;
+    std::string mhsCommonName;
+    std::string sentRepresentingName;
+    std::string sentRepresentingAddress;  // address type, then replaced by the address
+    std::string conversationTopic;
+    std::string replyRecipientNames;
+    std::string inReplyToId;
+    std::int32_t rtfFlag = 0;  // 1 once the RTF body was written to the temporary file
+    std::string receivedByAddress;
+    Bytes namedText1;  // the first two string-named properties with data
+    Bytes namedText2;
+    std::string body;  // PR_BODY
+    Bytes submitTime;  // PR_CLIENT_SUBMIT_TIME
+    std::string displayTo;
+    std::unique_ptr<SubjectParts> subject;
+    // What the RTF decoder met; the body is decoded in any case.
+    bool rtfCrcMismatch = false;
+    bool rtfTruncated = false;
+};
+
+struct FolderCounts {
+    std::uint32_t contentCount = 0;
+    std::uint32_t unreadCount = 0;
+    std::uint32_t reserved = 0;  // not filled by the mapping
+    std::uint8_t hasSubfolders = 0;
+};
+
+struct StoreFields {
+    Bytes wastebasketEntryId;
+    Bytes finderEntryId;
+    Bytes ipmSubtreeEntryId;
+    Bytes entryId7C07;  // the first 24 bytes of property 0x7C07
+    std::uint32_t validFolderMask = 0;
+};
+
+struct JournalFields {
+    std::string logType;
+};
+
+struct AppointmentFields {
+    Bytes clipEnd;
+    std::string location;
+    Bytes clipStart;
+};
+
+// Marks an attachment whose data is held in AttachmentRecord::data.
+inline constexpr std::uint64_t kAttachmentDataInRecord = std::numeric_limits<std::uint64_t>::max();
+
+struct AttachmentRecord {
+    std::string fileName;
+    std::string longFileName;
+    Bytes data;           // PR_ATTACH_DATA_BIN when read from the attachment's heap
+    bool hasData = false;
+    std::int32_t size = 0;     // bytes of data; set again when the data is streamed
+    std::uint32_t nid = 0;     // the row's PidTagLtpRowId, then the data subnode's NID
+    std::uint64_t dataBid = 0; // block of the data subnode, or kAttachmentDataInRecord; 0 when unknown
+};
+
+struct ContactFields {
+    std::string companyName;
+    std::string generation;
+    std::string email;
+    std::string postalAddress;
+    std::string title;
+    std::string fileAs;
+    std::string customerId;
+    std::string mobilePhone;
+    std::string hobbies;
+    std::uint16_t gender = 0;
+    std::string surname;
+    std::string givenName;
+    std::string middleName;
+    std::string homePhone;
+    std::string businessPhone;
+    std::string businessFax;
+    std::string homeFax;
+    std::string language;
+    std::string officeLocation;
+    std::string pager;
+    std::string isdnNumber;
+    std::string assistantPhone;
+    std::string assistant;
+    std::string profession;
+    std::string spouseName;
+    std::string companyMainPhone;
+    std::string homeCity;
+    Bytes weddingAnniversary;
+    Bytes birthday;
+    std::string managerName;
+    std::string nickname;
+    std::string personalHomePage;
+    std::string businessHomePage;
+    std::string homeCountry;
+    std::string homePostalCode;
+    std::string homeState;
+    std::string homeStreet;
+    std::string otherCity;
+    std::string otherCountry;
+    std::string otherState;
+    std::string otherStreet;
+    std::string otherPhone;
+    std::string otherAddress;
+    std::string otherPostalCode;
+    std::string callbackPhone;
+    std::string locality;
+    std::string country;
+    std::string stateOrProvince;
+    std::string streetAddress;
+    std::string postalCode;
+    std::string workAddress;
+    std::string carPhone;
+    std::string department;
+    std::string account;
+    std::string home2Phone;
+    std::string lid8534Text;
+    std::string telexNumber;
+    std::string radioPhone;
+    std::string business2Phone;
+    std::string ttyTddPhone;
+    std::string governmentId;
+    std::string organizationalId;
+    std::string lid80D8Text;
+    std::string displayNamePrefix;
+};
+
+inline constexpr std::size_t kNoAttachment = std::numeric_limits<std::size_t>::max();
+
+struct ItemRecord {
+    std::unique_ptr<MessageFields> messageFields;
+    std::unique_ptr<FolderCounts> folderCounts;
+    std::unique_ptr<ContactFields> contactFields;
+    // One record per attachment-table row; the first is the table's last row.
+    std::vector<AttachmentRecord> attachments;
+    // Index into `attachments` of the record being filled; the first when
+    // ReadItem returns, kNoAttachment without attachments.
+    std::size_t currentAttachment = kNoAttachment;
+    std::unique_ptr<StoreFields> storeFields;
+    std::unique_ptr<JournalFields> journalFields;
+    std::unique_ptr<AppointmentFields> appointmentFields;
+    ItemKind kind = ItemKind::None;
+    std::string messageClass;  // PR_MESSAGE_CLASS, or PR_CONTAINER_CLASS of a folder
+    std::string displayName;
+    std::string recordKey;
+    // Code page of the object's 8-bit text (PR_INTERNET_CPID or
+    // PR_MESSAGE_CODEPAGE); 0 until one was seen.
+    std::uint32_t codePage = 0;
+};
+
+// Releases the record and everything still attached to it.
+inline void ReleaseItemRecord(std::unique_ptr<ItemRecord>& record) { record.reset(); }
+
+}  // namespace bm
