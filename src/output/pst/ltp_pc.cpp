@@ -14,6 +14,16 @@ std::uint32_t StoreValue(HeapBuilder& heap, std::span<const std::uint8_t> bytes,
     return sink(bytes);
 }
 
+std::vector<PcValue> PcValuesOf(const PropertyBag& bag) {
+    std::vector<PcValue> values;
+    values.reserve(bag.size());
+    for (const auto& p : bag.properties()) {
+        if (p.key.isNamed()) throw std::invalid_argument("a named property needs the name-to-ID map");
+        values.push_back({p.key.id, p.type, p.bytes, std::nullopt});
+    }
+    return values;
+}
+
 std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<PcValue>& values,
                                                             const LargeValueSink& sink) {
     HeapBuilder heap(HeapClient::PropertyContext);

@@ -36,6 +36,10 @@ struct PcValue {
 std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<PcValue>& values,
                                                             const LargeValueSink& sink);
 
+// The values of a bag of fixed-id properties (std::invalid_argument for a
+// named one, which needs the store's name-to-ID map).
+std::vector<PcValue> PcValuesOf(const PropertyBag& bag);
+
 // A reference to a value of the heap or a subnode: a heap allocation when
 // it fits one, else whatever the sink returns.
 std::uint32_t StoreValue(HeapBuilder& heap, std::span<const std::uint8_t> bytes, const LargeValueSink& sink);

@@ -1,0 +1,87 @@
+#include "output/pst/folder_state.h"
+
+#include <stdexcept>
+
+#include "output/pst/ltp_subnodes.h"
+#include "output/pst/props_tags.h"
+#include "output/pst/store_templates.h"
+
+namespace bm::pst {
+
+void FolderSet::Add(Nid nid, Nid parent, std::string_view name, std::string_view containerClass) {
+    if (Has(nid)) throw std::invalid_argument("folder " + std::to_string(nid) + " exists");
+    Folder f;
+    f.parent = parent;
+    f.name = name;
+    f.containerClass = containerClass;
+    folders_.emplace(nid, std::move(f));
+    order_.push_back(nid);
+    if (parent != nid) {
+        Folder& p = folders_.at(parent);
+        p.children.push_back(nid);
+        p.childByName.emplace(std::string(name), nid);  // the first of equal names stays findable
+    }
+}
+
+std::optional<Nid> FolderSet::FindChild(Nid parent, std::string_view name) const {
+    auto it = folders_.find(parent);
+    if (it == folders_.end()) return std::nullopt;
+    auto child = it->second.childByName.find(std::string(name));
+    if (child == it->second.childByName.end()) return std::nullopt;
+    return child->second;
+}
+
+void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
+    Folder& f = folders_.at(folder);
+    TableRow row;
+    row.id = message;
+    row.version = static_cast<std::uint32_t>(f.contents.size() + 1);
+    row.cells = std::move(cells);
+    f.contents.push_back(std::move(row));
+    if (!read) ++f.unread;
+}
+
+PropertyBag FolderSet::FolderProperties(Nid nid) const {
+    const Folder& f = folders_.at(nid);
+    PropertyBag bag;
+    bag.SetString(tags::kDisplayName, f.name);
+    bag.SetInt32(tags::kContentCount, static_cast<std::int32_t>(f.contents.size()));
+    bag.SetInt32(tags::kContentUnreadCount, f.unread);
+    bag.SetBool(tags::kSubfolders, !f.children.empty());
+    if (!f.containerClass.empty()) bag.SetString(tags::kContainerClass, f.containerClass);
+    bag.SetInt32(tags::kPstHiddenCount, 0);
+    bag.SetInt32(tags::kPstHiddenUnread, 0);
+    return bag;
+}
+
+void FolderSet::WriteAll(NodeSink& ndb) const {
+    auto writeTable = [&](Nid nid, const TableLayout& layout, const std::vector<TableRow>& rows) {
+        LocalSubnodes subnodes(ndb);
+        subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
+    };
+    for (Nid nid : order_) {
+        const Folder& f = folders_.at(nid);
+        {
+            LocalSubnodes subnodes(ndb);
+            subnodes.WriteNode(nid, BuildPropertyContext(PcValuesOf(FolderProperties(nid)), subnodes.Sink()), f.parent);
+        }
+        std::vector<TableRow> hierarchy;
+        hierarchy.reserve(f.children.size());
+        for (Nid child : f.children) {
+            TableRow row;
+            row.id = child;
+            row.version = 1;
+            const PropertyBag props = FolderProperties(child);
+            for (const auto& p : props.properties()) {
+                row.cells.push_back({PropTag{p.key.id, p.type}.value(), p.bytes});
+            }
+            hierarchy.push_back(std::move(row));
+        }
+        const std::uint32_t index = IndexOfNid(nid);
+        writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
+        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), {});
+    }
+}
+
+}  // namespace bm::pst

@@ -1,0 +1,56 @@
+// The folders of a store being written, kept in memory until the store is
+// finished: name, container class, children, and the contents-table row of
+// every message added. WriteAll then writes each folder once:
+//
+//   folder NID            property context (name, counts, subfolders flag,
+//                         container class)
+//   same index, type 0x0D hierarchy table: one row per child folder
+//   same index, type 0x0E contents table: one row per message
+//   same index, type 0x0F associated-contents table (empty)
+//
+// Counts and tables are computed from the final state, so adding 1,200
+// messages or 250 folders costs one table write each, not one per addition.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "output/pst/ltp_tc.h"
+#include "output/pst/ltp_node_sink.h"
+#include "output/pst/props.h"
+
+namespace bm::pst {
+
+class FolderSet {
+public:
+    // The root folder is its own parent.
+    void Add(Nid nid, Nid parent, std::string_view name, std::string_view containerClass);
+    bool Has(Nid nid) const { return folders_.count(nid) != 0; }
+    std::optional<Nid> FindChild(Nid parent, std::string_view name) const;
+
+    void AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells);
+
+    // The folder's property context values as they will be written.
+    PropertyBag FolderProperties(Nid nid) const;
+
+    void WriteAll(NodeSink& ndb) const;
+
+private:
+    struct Folder {
+        Nid parent = 0;
+        std::string name;
+        std::string containerClass;
+        std::vector<Nid> children;
+        std::unordered_map<std::string, Nid> childByName;
+        std::vector<TableRow> contents;
+        std::int32_t unread = 0;
+    };
+    std::unordered_map<Nid, Folder> folders_;
+    std::vector<Nid> order_;  // creation order
+};
+
+}  // namespace bm::pst

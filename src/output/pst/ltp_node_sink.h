@@ -1,0 +1,49 @@
+// Where the lists-and-tables layer puts the nodes it builds: the operations
+// of the NDB writer that it needs. The store writes through NdbWriter; tests
+// of message and folder writing use an in-memory sink.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "output/pst/ndb_writer.h"
+
+namespace bm::pst {
+
+class NodeSink {
+public:
+    virtual ~NodeSink() = default;
+    virtual Bid WriteData(std::span<const std::uint8_t> bytes) = 0;
+    virtual Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) = 0;
+    virtual Bid WriteDataStream(std::uint64_t size,
+                                const std::function<std::size_t(std::span<std::uint8_t>)>& read) = 0;
+    virtual Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) = 0;
+    virtual void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) = 0;
+    virtual Nid NewNid(NidType type) = 0;
+};
+
+// Forwards to an NdbWriter.
+class NdbNodeSink final : public NodeSink {
+public:
+    explicit NdbNodeSink(NdbWriter& ndb) : ndb_(ndb) {}
+    Bid WriteData(std::span<const std::uint8_t> bytes) override { return ndb_.WriteData(bytes); }
+    Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override {
+        return ndb_.WriteDataBlocks(pieces);
+    }
+    Bid WriteDataStream(std::uint64_t size,
+                        const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
+        return ndb_.WriteDataStream(size, read);
+    }
+    Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
+        return ndb_.WriteSubnodes(std::move(entries));
+    }
+    void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) override { ndb_.SetNode(nid, data, subnodes, parent); }
+    Nid NewNid(NidType type) override { return ndb_.NewNid(type); }
+
+private:
+    NdbWriter& ndb_;
+};
+
+}  // namespace bm::pst

@@ -1,0 +1,198 @@
+#include "output/pst/message_writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+
+#include "common/byte_reader.h"
+#include "output/pst/props_tags.h"
+#include "output/pst/store_templates.h"
+
+namespace bm::pst {
+
+namespace {
+
+constexpr Nid kRecipientTableNid = 0x692;
+constexpr Nid kAttachmentTableNid = 0x671;
+constexpr std::int32_t kNoRenderingPosition = -1;
+
+std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {
+    std::vector<std::uint8_t> out(width);
+    PutLe(out.data(), v, width);
+    return out;
+}
+
+PcValue* FindValue(std::vector<PcValue>& values, PropTag tag) {
+    for (auto& v : values) {
+        if (v.id == tag.id && v.type == tag.type) return &v;
+    }
+    return nullptr;
+}
+
+void SetDefault(std::vector<PcValue>& values, PropTag tag, std::vector<std::uint8_t> bytes) {
+    if (FindValue(values, tag) == nullptr) values.push_back({tag.id, tag.type, std::move(bytes), std::nullopt});
+}
+
+FileTime Now() {
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return FileTimeFromUnix(seconds);
+}
+
+std::uint32_t ClampSize(std::uint64_t size) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
+}
+
+std::vector<TableRow::Cell> CellsFor(const TableLayout& layout, const std::vector<PcValue>& values) {
+    std::vector<TableRow::Cell> cells;
+    for (const auto& v : values) {
+        const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
+        if (!v.subnode && layout.Find(tag) != nullptr) cells.push_back({tag, v.bytes});
+    }
+    return cells;
+}
+
+}  // namespace
+
+std::vector<PcValue> MessageWriter::ResolveProperties(const PropertyBag& bag) {
+    std::vector<PcValue> values;
+    values.reserve(bag.size() + 8);
+    for (const auto& p : bag.properties()) {
+        const std::uint16_t id = p.key.isNamed() ? names_.IdOf(p.key) : p.key.id;
+        values.push_back({id, p.type, p.bytes, std::nullopt});
+    }
+    return values;
+}
+
+void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows,
+                                    std::uint64_t& total) {
+    LocalSubnodes own(ndb_);
+    std::vector<PcValue> values = ResolveProperties(attachment.properties);
+    std::uint64_t contentSize = 0;
+    std::int32_t method = kAttachByValue;
+
+    auto streamed = [&](std::uint64_t size, const StreamReader& read) {
+        contentSize = size;
+        const Bid data = ndb_.WriteDataStream(size, read);
+        values.push_back({tags::kAttachDataBinary.id, PropType::Binary, {}, own.Add(NidType::Ltp, data, 0)});
+    };
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&attachment.content)) {
+        contentSize = bytes->size();
+        values.push_back({tags::kAttachDataBinary.id, PropType::Binary, *bytes, std::nullopt});
+    } else if (const auto* path = std::get_if<std::filesystem::path>(&attachment.content)) {
+        std::ifstream in(*path, std::ios::binary);
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(*path, ec);
+        if (!in || ec) throw std::runtime_error("cannot read attachment file " + path->string());
+        streamed(size, [&in](std::span<std::uint8_t> buf) {
+            in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
+            return static_cast<std::size_t>(in.gcount());
+        });
+    } else if (const auto* stream = std::get_if<StreamSource>(&attachment.content)) {
+        streamed(stream->size, stream->read);
+    } else {
+        const auto& embedded = std::get<std::shared_ptr<const Message>>(attachment.content);
+        if (!embedded) throw std::invalid_argument("embedded message attachment without a message");
+        const WrittenMessage inner = Write(*embedded);
+        contentSize = inner.size;
+        method = kAttachEmbeddedMessage;
+        const Nid nid = own.Add(NidType::NormalMessage, inner.data, inner.subnodes);
+        std::vector<std::uint8_t> ref = Le(nid, 4);
+        const auto size = Le(inner.size, 4);
+        ref.insert(ref.end(), size.begin(), size.end());
+        values.push_back({tags::kAttachDataObject.id, PropType::Object, std::move(ref), std::nullopt});
+    }
+    SetDefault(values, tags::kAttachMethod, Le(static_cast<std::uint32_t>(method), 4));
+    SetDefault(values, tags::kAttachSize, Le(ClampSize(contentSize), 4));
+    SetDefault(values, tags::kRenderingPosition, Le(static_cast<std::uint32_t>(kNoRenderingPosition), 4));
+    total += contentSize;
+
+    const auto heap = BuildPropertyContext(values, own.Sink());
+    const Bid data = ndb_.WriteDataBlocks(heap);
+    const Bid subnodes = own.Finish();
+    const Nid nid = owner.Add(NidType::Attachment, data, subnodes);
+    TableRow row;
+    row.id = nid;
+    row.version = static_cast<std::uint32_t>(rows.size() + 1);
+    row.cells = CellsFor(AttachmentTableLayout(), values);
+    rows.push_back(std::move(row));
+}
+
+WrittenMessage MessageWriter::Write(const Message& message) {
+    LocalSubnodes subnodes(ndb_);
+    std::vector<PcValue> values = ResolveProperties(message.properties);
+    std::uint64_t total = 0;
+    for (const auto& v : values) total += v.bytes.size();
+
+    // Attachments first: their subnodes and table rows.
+    std::vector<TableRow> attachmentRows;
+    for (const auto& a : message.attachments) WriteAttachment(a, subnodes, attachmentRows, total);
+    if (!attachmentRows.empty()) {
+        const auto heap = BuildTableContext(AttachmentTableLayout(), attachmentRows, subnodes.Sink());
+        subnodes.AddFixed(kAttachmentTableNid, ndb_.WriteDataBlocks(heap), 0);
+    }
+
+    // The recipient table: the template's columns and whatever else the
+    // recipients carry, since the table is where recipients live.
+    std::vector<TableRow> recipientRows;
+    std::vector<std::uint32_t> extraTags;
+    for (std::size_t i = 0; i < message.recipients.size(); ++i) {
+        auto rv = ResolveProperties(message.recipients[i]);
+        SetDefault(rv, tags::kRecipientType, Le(kRecipientTo, 4));
+        TableRow row;
+        row.id = static_cast<std::uint32_t>(i);
+        row.version = static_cast<std::uint32_t>(i + 1);
+        for (auto& v : rv) {
+            const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
+            total += v.bytes.size();
+            extraTags.push_back(tag);
+            row.cells.push_back({tag, std::move(v.bytes)});
+        }
+        recipientRows.push_back(std::move(row));
+    }
+    const TableLayout recipientLayout = RecipientTableLayout().Extend(extraTags);
+    {
+        const auto heap = BuildTableContext(recipientLayout, recipientRows, subnodes.Sink());
+        subnodes.AddFixed(kRecipientTableNid, ndb_.WriteDataBlocks(heap), 0);
+    }
+
+    // Properties the writer keeps right or fills in.
+    std::uint32_t flags = kMessageFlagRead;
+    if (PcValue* f = FindValue(values, tags::kMessageFlags)) {
+        flags = static_cast<std::uint32_t>(ByteReader(f->bytes).readU32());
+    }
+    if (!message.attachments.empty()) flags |= kMessageFlagHasAttachment;
+    if (PcValue* f = FindValue(values, tags::kMessageFlags)) {
+        f->bytes = Le(flags, 4);
+    } else {
+        values.push_back({tags::kMessageFlags.id, PropType::Int32, Le(flags, 4), std::nullopt});
+    }
+    static const std::string_view kNote = "IPM.Note";
+    if (FindValue(values, tags::kMessageClass) == nullptr) {
+        PropertyBag cls;
+        cls.SetString(tags::kMessageClass, kNote);
+        values.push_back({tags::kMessageClass.id, PropType::Unicode, cls.properties()[0].bytes, std::nullopt});
+    }
+    const FileTime now = Now();
+    SetDefault(values, tags::kCreationTime, Le(static_cast<std::uint64_t>(now), 8));
+    SetDefault(values, tags::kLastModificationTime, Le(static_cast<std::uint64_t>(now), 8));
+    const std::uint32_t size = ClampSize(total + 1024);
+    if (PcValue* s = FindValue(values, tags::kMessageSize)) {
+        s->bytes = Le(size, 4);
+    } else {
+        values.push_back({tags::kMessageSize.id, PropType::Int32, Le(size, 4), std::nullopt});
+    }
+
+    WrittenMessage out;
+    out.size = size;
+    out.read = (flags & kMessageFlagRead) != 0;
+    out.rowCells = CellsFor(ContentsTableLayout(), values);
+    const auto heap = BuildPropertyContext(values, subnodes.Sink());
+    out.data = ndb_.WriteDataBlocks(heap);
+    out.subnodes = subnodes.Finish();
+    return out;
+}
+
+}  // namespace bm::pst

@@ -1,0 +1,51 @@
+// Writes one message as a node of the store, in one pass, as it is added:
+//
+//   node data   the message's property context
+//   subnodes    0x692 recipient table, 0x671 attachment table (when there
+//               are attachments), one attachment object per attachment
+//               (its property context, with the attachment data or the
+//               embedded message as subnodes of its own), and the values
+//               too large for a heap
+//
+// Named properties get their ids from the store's name-to-ID map. Nothing of
+// the message stays in memory after Write returns but the cells of its
+// contents-table row.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "output/pst/ltp_subnodes.h"
+#include "output/pst/ltp_tc.h"
+#include "output/pst/message.h"
+#include "output/pst/ltp_node_sink.h"
+#include "output/pst/props_name_map.h"
+
+namespace bm::pst {
+
+struct WrittenMessage {
+    Bid data = 0;
+    Bid subnodes = 0;
+    std::uint32_t size = 0;                // PR_MESSAGE_SIZE as written
+    bool read = true;                      // MSGFLAG_READ set
+    std::vector<TableRow::Cell> rowCells;  // cells of the contents-table row
+};
+
+class MessageWriter {
+public:
+    MessageWriter(NodeSink& ndb, NameToIdMap& names) : ndb_(ndb), names_(names) {}
+
+    // Throws std::runtime_error when an attachment file cannot be read or a
+    // stream delivers fewer bytes than announced.
+    WrittenMessage Write(const Message& message);
+
+private:
+    std::vector<PcValue> ResolveProperties(const PropertyBag& bag);
+    void WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows,
+                         std::uint64_t& total);
+
+    NodeSink& ndb_;
+    NameToIdMap& names_;
+};
+
+}  // namespace bm::pst

@@ -1,0 +1,72 @@
+// The public face of the .pst writer: create a Unicode Personal Folders
+// store, add folders and messages, finish.
+//
+//   auto store = PstStore::Create(path, {.displayName = "Recovered"});
+//   FolderId inbox = store->CreateFolder(store->ipmSubtree(), "Inbox", "IPF.Note");
+//   Message m;
+//   m.properties.SetString(tags::kSubject, "Hello");
+//   store->AddMessage(inbox, m);
+//   store->Finish();
+//
+// Each message is written when it is added; folders, their tables and the
+// store's own objects are written by Finish, so the tables always match what
+// was added. A store that was not finished is not a valid file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/format_tables.h"
+#include "output/pst/message.h"
+#include "output/pst/ndb_types.h"
+
+namespace bm::pst {
+
+using FolderId = Nid;
+
+struct StoreOptions {
+    std::string displayName = "Personal Folders";
+    // Mark the file as an offline store (for test fixtures and the demo).
+    bool offlineFlavour = false;
+    CryptMethod crypt = CryptMethod::Permute;
+};
+
+class PstStore {
+public:
+    // Creates (truncates) the file; throws std::runtime_error when it cannot.
+    static std::unique_ptr<PstStore> Create(const std::filesystem::path& path, const StoreOptions& options);
+    ~PstStore();
+    PstStore(const PstStore&) = delete;
+    PstStore& operator=(const PstStore&) = delete;
+
+    FolderId root() const;
+    FolderId ipmSubtree() const;    // "Top of Personal Folders"
+    FolderId deletedItems() const;  // under the IPM subtree
+    FolderId searchRoot() const;
+
+    // A new folder under parent (std::invalid_argument for an unknown parent).
+    FolderId CreateFolder(FolderId parent, std::string_view displayName, std::string_view containerClass = "IPF.Note");
+    // The child of parent with this display name, if any.
+    std::optional<FolderId> FindFolder(FolderId parent, std::string_view displayName) const;
+
+    // Writes the message into the folder and returns its node id.
+    Nid AddMessage(FolderId folder, const Message& message);
+
+    // Writes folders, tables, the store object, the name-to-ID map and the
+    // file's index and header. Nothing can be added afterwards.
+    void Finish();
+
+    std::uint64_t FileSize() const;
+    std::size_t messageCount() const;
+
+private:
+    class Impl;
+    explicit PstStore(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace bm::pst

@@ -1,0 +1,306 @@
+// Message and folder writing into an in-memory node sink: which nodes and
+// subnodes a message becomes, what its tables hold, and the folder tables
+// and counts written at the end.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "common/byte_reader.h"
+#include "common/utf.h"
+#include "ltp_reader_for_tests.h"
+#include "output/pst/folder_state.h"
+#include "output/pst/message_writer.h"
+#include "output/pst/props_tags.h"
+#include "support/test_paths.h"
+
+namespace bm::pst {
+namespace {
+
+class MemorySink final : public NodeSink {
+public:
+    Bid WriteData(std::span<const std::uint8_t> bytes) override {
+        return Put({std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    }
+    Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override { return Put(pieces); }
+    Bid WriteDataStream(std::uint64_t size, const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
+        std::vector<std::uint8_t> all(size);
+        std::size_t done = 0;
+        while (done < size) {
+            const std::size_t n = read(std::span<std::uint8_t>(all).subspan(done, std::min<std::size_t>(8176, size - done)));
+            if (n == 0) throw std::runtime_error("stream ended early");
+            done += n;
+        }
+        ++streams;
+        return Put({all});
+    }
+    Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
+        if (entries.empty()) return 0;
+        const Bid bid = next_ += 4;
+        subnodes[bid] = std::move(entries);
+        return bid;
+    }
+    void SetNode(Nid nid, Bid data, Bid sub, Nid parent) override { nodes[nid] = {data, sub, parent}; }
+    Nid NewNid(NidType type) override { return MakeNid(type, nextNid_++); }
+
+    struct Node {
+        Bid data, subnodes;
+        Nid parent;
+    };
+    std::map<Bid, std::vector<std::vector<std::uint8_t>>> blocks;
+    std::map<Bid, std::vector<NdbWriter::Subnode>> subnodes;
+    std::map<Nid, Node> nodes;
+    int streams = 0;
+
+    // The subnode nid of a subnode list.
+    const NdbWriter::Subnode* Subnode(Bid list, Nid nid) const {
+        auto it = subnodes.find(list);
+        if (it == subnodes.end()) return nullptr;
+        for (const auto& s : it->second) {
+            if (s.nid == nid) return &s;
+        }
+        return nullptr;
+    }
+    std::vector<std::uint8_t> Flat(Bid bid) const {
+        std::vector<std::uint8_t> out;
+        for (const auto& p : blocks.at(bid)) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    }
+
+private:
+    Bid Put(std::vector<std::vector<std::uint8_t>> pieces) {
+        const Bid bid = next_ += 4;
+        blocks[bid] = std::move(pieces);
+        return bid;
+    }
+    Bid next_ = 0;
+    std::uint32_t nextNid_ = 0x400;
+};
+
+struct PcRead {
+    std::map<std::uint16_t, bmtest::PcEntryView> entries;
+    std::string error;
+    std::string Text(std::uint16_t id) { return Utf16LeToUtf8(entries[id].heapValue); }
+};
+
+PcRead ReadPcAt(const MemorySink& sink, Bid data) {
+    PcRead r;
+    r.entries = bmtest::ReadPc(bmtest::ReadHeap(sink.blocks.at(data)), r.error);
+    return r;
+}
+
+struct TableRead {
+    bmtest::HeapView heap;
+    bmtest::TcView tc;
+    std::vector<std::uint8_t> matrix;
+    bool inSubnode = false;
+    std::size_t rows() const { return tc.rowIndex.records.size(); }
+    const bmtest::TcColumnView* Column(std::uint32_t tag) const {
+        for (const auto& c : tc.columns) {
+            if (c.tag == tag) return &c;
+        }
+        return nullptr;
+    }
+    std::uint32_t Cell(std::size_t row, std::uint32_t tag) const {
+        auto bytes = bmtest::RowAt(matrix, tc, row, inSubnode);
+        const auto* c = Column(tag);
+        if (c == nullptr || !bmtest::CellExists(bytes, tc, *c)) return 0xDEADBEEF;
+        return static_cast<std::uint32_t>(ByteReader(bytes).peekAt(c->offset, 4).value_or(0));
+    }
+    std::string Text(std::size_t row, std::uint32_t tag) const {
+        auto v = heap.Alloc(Cell(row, tag));
+        return v ? Utf16LeToUtf8(*v) : "<none>";
+    }
+};
+
+TableRead ReadTableAt(const MemorySink& sink, Bid data, Bid subnodeList) {
+    TableRead t;
+    t.heap = bmtest::ReadHeap(sink.blocks.at(data));
+    t.tc = bmtest::ReadTcInfo(t.heap);
+    if (t.tc.rowsRef != 0) {
+        if ((t.tc.rowsRef & 0x1F) == 0) {
+            t.matrix = *t.heap.Alloc(t.tc.rowsRef);
+        } else {
+            t.inSubnode = true;
+            t.matrix = sink.Flat(sink.Subnode(subnodeList, t.tc.rowsRef)->data);
+        }
+    }
+    return t;
+}
+
+Message SampleMail() {
+    Message m;
+    m.properties.SetString(tags::kSubject, "Отчёт 😀");
+    m.properties.SetString(named::kAppointmentLocation, "Room 1");
+    m.properties.SetString(tags::kBody, std::string(5000, 'b'));
+    m.AddRecipient("Ann", "ann@example.org", kRecipientTo);
+    m.AddRecipient("Bob", "bob@example.org", kRecipientCc);
+    return m;
+}
+
+TEST(MessageWriter, PropertiesNamedIdsDefaultsAndLargeBodyLandInTheMessageNode) {
+    MemorySink sink;
+    NameToIdMap names;
+    MessageWriter writer(sink, names);
+    const WrittenMessage w = writer.Write(SampleMail());
+    PcRead pc = ReadPcAt(sink, w.data);
+    EXPECT_EQ(pc.error, "");
+    EXPECT_EQ(pc.Text(0x0037), "Отчёт 😀");
+    EXPECT_EQ(pc.Text(0x001A), "IPM.Note") << "message class defaults to IPM.Note";
+    EXPECT_EQ(pc.Text(0x8000), "Room 1") << "the named property got the first named id";
+    EXPECT_EQ(names.size(), 1u);
+    EXPECT_EQ(pc.entries[0x0E07].ref, static_cast<std::uint32_t>(kMessageFlagRead));
+    EXPECT_EQ(pc.entries[0x0E08].ref, w.size);
+    // The 10,000-byte body is a subnode of the message.
+    const std::uint32_t bodyRef = pc.entries[0x1000].ref;
+    ASSERT_NE(bodyRef & 0x1F, 0u);
+    const auto* body = sink.Subnode(w.subnodes, bodyRef);
+    ASSERT_NE(body, nullptr);
+    EXPECT_EQ(Utf16LeToUtf8(sink.Flat(body->data)), std::string(5000, 'b'));
+    EXPECT_EQ(sink.Subnode(w.subnodes, 0x671), nullptr) << "no attachment table without attachments";
+    // The contents-table row cells carry the subject and the flags.
+    bool subjectCell = false;
+    for (const auto& c : w.rowCells) subjectCell |= c.tag == tags::kSubject.value();
+    EXPECT_TRUE(subjectCell);
+}
+
+TEST(MessageWriter, RecipientTableHoldsEveryRecipientWithItsExtraColumns) {
+    MemorySink sink;
+    NameToIdMap names;
+    const WrittenMessage w = MessageWriter(sink, names).Write(SampleMail());
+    const auto* table = sink.Subnode(w.subnodes, 0x692);
+    ASSERT_NE(table, nullptr);
+    TableRead t = ReadTableAt(sink, table->data, table->subnodes);
+    EXPECT_EQ(t.tc.error, "");
+    ASSERT_EQ(t.rows(), 2u);
+    EXPECT_EQ(t.Text(1, tags::kSmtpAddress.value()), "bob@example.org");
+    EXPECT_EQ(t.Text(0, tags::kDisplayName.value()), "Ann");
+    EXPECT_EQ(t.Cell(1, tags::kRecipientType.value()), static_cast<std::uint32_t>(kRecipientCc));
+    ASSERT_NE(t.Column(tags::kRecipientType.value()), nullptr);
+    EXPECT_EQ(t.Column(tags::kRecipientType.value())->offset, 24) << "template columns keep their places";
+}
+
+TEST(MessageWriter, AttachmentsBecomeSubnodesWithTableRowsAndTheirData) {
+    MemorySink sink;
+    NameToIdMap names;
+    Message m = SampleMail();
+    m.attachments.push_back(Attachment::FromBytes("small.txt", {'h', 'i'}));
+    std::vector<std::uint8_t> big(20000);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 13);
+    std::size_t at = 0;
+    m.attachments.push_back(Attachment::FromStream("big.bin", big.size(), [&](std::span<std::uint8_t> buf) {
+        const std::size_t n = std::min(buf.size(), big.size() - at);
+        std::copy_n(big.begin() + static_cast<std::ptrdiff_t>(at), n, buf.begin());
+        at += n;
+        return n;
+    }));
+    const WrittenMessage w = MessageWriter(sink, names).Write(m);
+    EXPECT_EQ(ReadPcAt(sink, w.data).entries[0x0E07].ref & kMessageFlagHasAttachment,
+              static_cast<std::uint32_t>(kMessageFlagHasAttachment));
+    const auto* table = sink.Subnode(w.subnodes, 0x671);
+    ASSERT_NE(table, nullptr);
+    TableRead t = ReadTableAt(sink, table->data, table->subnodes);
+    ASSERT_EQ(t.rows(), 2u);
+    EXPECT_EQ(t.Text(1, tags::kAttachFilename.value()), "big.bin");
+    EXPECT_EQ(t.Cell(1, tags::kAttachSize.value()), 20000u);
+    EXPECT_EQ(t.Cell(0, tags::kAttachMethod.value()), static_cast<std::uint32_t>(kAttachByValue));
+    // Row ids name the attachment subnodes.
+    const auto* small = sink.Subnode(w.subnodes, t.Cell(0, tags::kLtpRowId.value()));
+    const auto* large = sink.Subnode(w.subnodes, t.Cell(1, tags::kLtpRowId.value()));
+    ASSERT_NE(small, nullptr);
+    ASSERT_NE(large, nullptr);
+    EXPECT_EQ(TypeOfNid(small->nid), NidType::Attachment);
+    PcRead smallPc = ReadPcAt(sink, small->data);
+    EXPECT_EQ(smallPc.entries[0x3701].heapValue, (std::vector<std::uint8_t>{'h', 'i'}));
+    EXPECT_EQ(smallPc.Text(0x3707), "small.txt");
+    EXPECT_EQ(smallPc.entries[0x370B].ref, 0xFFFFFFFFu);
+    PcRead largePc = ReadPcAt(sink, large->data);
+    const auto* data = sink.Subnode(large->subnodes, largePc.entries[0x3701].ref);
+    ASSERT_NE(data, nullptr) << "large attachment data is a subnode of the attachment";
+    EXPECT_EQ(sink.Flat(data->data), big);
+    EXPECT_EQ(sink.streams, 1);
+}
+
+TEST(MessageWriter, EmbeddedMessageIsANestedMessageNodeNamedByTheObjectValue) {
+    MemorySink sink;
+    NameToIdMap names;
+    Message inner;
+    inner.properties.SetString(tags::kSubject, "inner");
+    inner.attachments.push_back(Attachment::FromBytes("deep.txt", {'d'}));
+    Message outer = SampleMail();
+    outer.attachments.push_back(Attachment::FromMessage("inner", inner));
+    const WrittenMessage w = MessageWriter(sink, names).Write(outer);
+    TableRead t = ReadTableAt(sink, sink.Subnode(w.subnodes, 0x671)->data, 0);
+    const auto* attachment = sink.Subnode(w.subnodes, t.Cell(0, tags::kLtpRowId.value()));
+    ASSERT_NE(attachment, nullptr);
+    PcRead pc = ReadPcAt(sink, attachment->data);
+    EXPECT_EQ(pc.entries[0x3705].ref, static_cast<std::uint32_t>(kAttachEmbeddedMessage));
+    ASSERT_EQ(pc.entries[0x3701].type, 0x000D);
+    ByteReader object(pc.entries[0x3701].heapValue);
+    const Nid innerNid = object.readU32();
+    const std::uint32_t innerSize = object.readU32();
+    EXPECT_EQ(TypeOfNid(innerNid), NidType::NormalMessage);
+    const auto* node = sink.Subnode(attachment->subnodes, innerNid);
+    ASSERT_NE(node, nullptr);
+    PcRead innerPc = ReadPcAt(sink, node->data);
+    EXPECT_EQ(innerPc.Text(0x0037), "inner");
+    EXPECT_EQ(innerPc.entries[0x0E08].ref, innerSize);
+    EXPECT_NE(sink.Subnode(node->subnodes, 0x671), nullptr) << "the inner message keeps its own attachments";
+}
+
+TEST(MessageWriter, MissingAttachmentFileIsReportedNotSkipped) {
+    MemorySink sink;
+    NameToIdMap names;
+    Message m;
+    m.attachments.push_back(Attachment::FromFile("x", bmtest::ScratchDir("missing_attachment") / "absent.bin"));
+    EXPECT_THROW(MessageWriter(sink, names).Write(m), std::runtime_error);
+}
+
+TEST(FolderSet, CountsTablesAndSubfolderFlagsFollowWhatWasAdded) {
+    MemorySink sink;
+    FolderSet folders;
+    const Nid root = 0x122;
+    folders.Add(root, root, "", "");
+    const Nid top = MakeNid(NidType::NormalFolder, 0x400);
+    const Nid inbox = MakeNid(NidType::NormalFolder, 0x401);
+    folders.Add(top, root, "Top of Personal Folders", "");
+    folders.Add(inbox, top, "Inbox", "IPF.Note");
+    for (int i = 0; i < 1200; ++i) {
+        PropertyBag subject;
+        subject.SetString(tags::kSubject, "m" + std::to_string(i));
+        folders.AddContentsRow(inbox, MakeNid(NidType::NormalMessage, 0x1000 + static_cast<std::uint32_t>(i)), i % 4 != 0,
+                               {{tags::kSubject.value(), subject.properties()[0].bytes}});
+    }
+    EXPECT_EQ(folders.FindChild(top, "Inbox"), inbox);
+    EXPECT_FALSE(folders.FindChild(top, "Outbox").has_value());
+    folders.WriteAll(sink);
+
+    ASSERT_EQ(sink.nodes.count(inbox), 1u);
+    EXPECT_EQ(sink.nodes[inbox].parent, top);
+    EXPECT_EQ(sink.nodes[root].parent, root);
+    PcRead pc = ReadPcAt(sink, sink.nodes[inbox].data);
+    EXPECT_EQ(pc.entries[0x3602].ref, 1200u);
+    EXPECT_EQ(pc.entries[0x3603].ref, 300u);
+    EXPECT_EQ(pc.entries[0x360A].ref, 0u);
+    EXPECT_EQ(pc.Text(0x3613), "IPF.Note");
+    EXPECT_EQ(ReadPcAt(sink, sink.nodes[top].data).entries[0x360A].ref, 1u);
+
+    const Nid contentsNid = MakeNid(NidType::ContentsTable, IndexOfNid(inbox));
+    ASSERT_EQ(sink.nodes.count(contentsNid), 1u);
+    TableRead contents = ReadTableAt(sink, sink.nodes[contentsNid].data, sink.nodes[contentsNid].subnodes);
+    EXPECT_EQ(contents.tc.error, "");
+    ASSERT_EQ(contents.rows(), 1200u);
+    EXPECT_TRUE(contents.inSubnode);
+    EXPECT_EQ(contents.tc.rowSize, 122);
+    EXPECT_EQ(contents.Text(1199, tags::kSubject.value()), "m1199");
+    EXPECT_EQ(contents.Cell(5, tags::kLtpRowId.value()), MakeNid(NidType::NormalMessage, 0x1005));
+
+    const Nid hierarchyNid = MakeNid(NidType::HierarchyTable, IndexOfNid(top));
+    TableRead hierarchy = ReadTableAt(sink, sink.nodes[hierarchyNid].data, sink.nodes[hierarchyNid].subnodes);
+    ASSERT_EQ(hierarchy.rows(), 1u);
+    EXPECT_EQ(hierarchy.Text(0, tags::kDisplayName.value()), "Inbox");
+    EXPECT_EQ(hierarchy.Cell(0, tags::kContentCount.value()), 1200u);
+    EXPECT_EQ(sink.nodes.count(MakeNid(NidType::AssocContentsTable, IndexOfNid(inbox))), 1u);
+}
+
+}  // namespace
+}  // namespace bm::pst
