@@ -1,0 +1,183 @@
+// ReadItem and StreamAttachmentData over a small store built in the test:
+// a message with attachments whose data lives in the attachment's heap, in
+// a data subnode, or nowhere.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "messaging/messaging.h"
+#include "store/store.h"
+#include "support/heap_image.h"
+#include "support/store_image.h"
+#include "support/test_paths.h"
+
+namespace bm {
+namespace {
+
+using Column = bmtest::TableContextImage::Column;
+
+constexpr std::uint32_t kMessageNid = 0x200024;
+constexpr std::uint32_t kLargeNid = 0x200044;
+constexpr std::uint32_t kDataSubnode = 0x5F;  // the same local NID under two attachments
+
+Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+Bytes AttachmentObject(std::u16string_view longName, std::optional<Bytes> inlineData, bool dataInSubnode) {
+    bmtest::PropertyContextImage pc;
+    if (inlineData) pc.Heap(0x3701, kPtBinary, *inlineData);
+    if (dataInSubnode) pc.Raw(0x3701, kPtBinary, kDataSubnode);
+    pc.Heap(0x3707, kPtUnicode, bmtest::Utf16(longName));
+    return pc.Build()[0];
+}
+
+class ItemReaderStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bmtest::StoreBuilder b(kUnicodeLayout);
+        bmtest::StoreImage shapes(kUnicodeLayout);
+        b.AddDataBlock(4, bmtest::MinimalHeap());
+        b.AddNode(0x21, 4, 0, 0);
+
+        b.AddDataBlock(8, bmtest::PropertyContextImage{}
+                              .Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note"))
+                              .Heap(0x0037, kPtUnicode, bmtest::Utf16(u"Four attachments"))
+                              .Build()[0]);
+        // The attachment table: row id and file name.
+        bmtest::TableContextImage table({{0x67F2, kPtLong, 0, 4, 0}, {0x3704, kPtUnicode, 4, 4, 1}}, 9);
+        const char16_t* names[] = {u"ONE.TXT", u"TWO.TXT", u"THREE.TXT", u"FOUR.TXT"};
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            const std::uint32_t name = table.HeapValue(bmtest::Utf16(names[i]));
+            Bytes& row = table.AddRow();
+            bmtest::PutU32(row, 0, 0x8025 + 0x20 * i);
+            bmtest::PutU32(row, 4, name);
+            row.resize(9);
+        }
+        b.AddDataBlock(12, table.Build()[0]);
+        b.AddDataBlock(16, AttachmentObject(u"one.txt", std::nullopt, true));
+        b.AddDataBlock(20, AttachmentObject(u"two.txt", std::nullopt, true));
+        b.AddDataBlock(24, AttachmentObject(u"three.txt", Text("held in the heap"), false));
+        b.AddDataBlock(28, AttachmentObject(u"four.txt", std::nullopt, false));
+        b.AddDataBlock(32, Text("data of the first attachment"));
+        // The second attachment's data spans two blocks under an XBLOCK.
+        b.AddDataBlock(36, Text("data of the second "));
+        b.AddDataBlock(40, Text("attachment"));
+        b.AddInternalBlock(42, shapes.XBlock({36, 40}, 29));
+        b.AddInternalBlock(14, shapes.SlBlock({{kDataSubnode, 32, 0}}));
+        b.AddInternalBlock(18, shapes.SlBlock({{kDataSubnode, 42, 0}}));
+        b.AddInternalBlock(10, shapes.SlBlock({{0x671, 12, 0},
+                                               {0x8025, 16, 14},
+                                               {0x8045, 20, 18},
+                                               {0x8065, 24, 0},
+                                               {0x8085, 28, 0}}));
+        b.AddNode(kMessageNid, 8, 10, 0x21);
+        // A message whose heap spans two blocks under an XBLOCK.
+        const auto pages = bmtest::PropertyContextImage{}
+                               .Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note"))
+                               .Heap(0x1000, kPtUnicode, bmtest::Utf16(u"body on the second page"), 1)
+                               .Build();
+        b.AddDataBlock(48, pages[0]);
+        b.AddDataBlock(52, pages[1]);
+        b.AddInternalBlock(46, shapes.XBlock({48, 52}, static_cast<std::uint32_t>(pages[0].size() + pages[1].size())));
+        b.AddNode(kLargeNid, 46, 0, 0x21);
+        const auto path = bmtest::ScratchDir("item-reader") / "message.pst";
+        b.Build().image.Save(path);
+        ASSERT_EQ(OpenStore(store_, path, StoreOpenMode::SharedRead), 0);
+        ASSERT_EQ(BuildIndexes(store_, reader_), 0);
+        rtf_.SetDirectory(path.parent_path());
+    }
+    void TearDown() override { ReleaseStore(store_); }
+
+    std::unique_ptr<ItemRecord> Read() {
+        const NodeEntry* node = FindNode(store_, kMessageNid);
+        if (node == nullptr) return nullptr;
+        return ReadItem(store_, *node, &reader_, &rtf_);
+    }
+
+    StoreFile store_;
+    StoreReader reader_;
+    RtfWorkspace rtf_;
+};
+
+std::string Stream(StoreFile& store, AttachmentRecord& a) {
+    std::string out;
+    StreamAttachmentData(store, a, [&](std::span<const std::uint8_t> d) {
+        out.append(d.begin(), d.end());
+        return true;
+    });
+    return out;
+}
+
+TEST_F(ItemReaderStore, MessageHasOneRecordPerRowLastRowFirst) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->kind, ItemKind::Mail);
+    ASSERT_NE(record->messageFields, nullptr);
+    EXPECT_EQ(record->messageFields->subject->text, "Four attachments");
+    ASSERT_EQ(record->attachments.size(), 4u);
+    EXPECT_EQ(record->currentAttachment, 0u);
+    EXPECT_EQ(record->attachments[0].fileName, "FOUR.TXT");
+    EXPECT_EQ(record->attachments[0].longFileName, "four.txt");
+    EXPECT_EQ(record->attachments[3].fileName, "ONE.TXT");
+    EXPECT_EQ(record->attachments[3].longFileName, "one.txt");
+}
+
+TEST_F(ItemReaderStore, DataInASubnodeIsFoundUnderItsOwnAttachment) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    std::map<std::string, AttachmentRecord*> byName;
+    for (AttachmentRecord& a : record->attachments) byName[a.longFileName] = &a;
+    AttachmentRecord& one = *byName["one.txt"];
+    AttachmentRecord& two = *byName["two.txt"];
+    EXPECT_FALSE(one.hasData);
+    EXPECT_EQ(one.nid, kDataSubnode);
+    EXPECT_EQ(one.dataBid, 32u);
+    EXPECT_EQ(two.dataBid, 42u);  // not the first attachment's block of the same NID
+    EXPECT_EQ(Stream(store_, one), "data of the first attachment");
+    EXPECT_EQ(one.size, 28);
+    EXPECT_EQ(Stream(store_, two), "data of the second attachment");
+    EXPECT_EQ(two.size, 29);
+}
+
+TEST_F(ItemReaderStore, DataInTheHeapIsHeldInTheRecordAndReleasedWhenStreamed) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    AttachmentRecord& three = record->attachments[1];
+    ASSERT_EQ(three.longFileName, "three.txt");
+    EXPECT_TRUE(three.hasData);
+    EXPECT_EQ(three.dataBid, kAttachmentDataInRecord);
+    EXPECT_EQ(three.size, 16);
+    EXPECT_EQ(Stream(store_, three), "held in the heap");
+    EXPECT_TRUE(three.data.empty());
+    EXPECT_FALSE(three.hasData);
+}
+
+TEST_F(ItemReaderStore, AttachmentWithoutDataStreamsNothingRatherThanItsOwnObject) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    AttachmentRecord& four = record->attachments[0];
+    EXPECT_EQ(four.nid, 0x8085u);
+    EXPECT_EQ(four.dataBid, 0u);
+    EXPECT_EQ(Stream(store_, four), "");
+    EXPECT_EQ(four.size, 0);
+}
+
+TEST_F(ItemReaderStore, HeapSpreadOverAnXBlockIsAssembled) {
+    const NodeEntry* node = FindNode(store_, kLargeNid);
+    ASSERT_NE(node, nullptr);
+    const auto record = ReadItem(store_, *node, &reader_, &rtf_);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->messageClass, "IPM.Note");
+    ASSERT_NE(record->messageFields, nullptr);
+    EXPECT_EQ(record->messageFields->body, "body on the second page");
+}
+
+TEST_F(ItemReaderStore, NodeWithoutDataOrHeapGivesNoRecord) {
+    const NodeEntry* store = FindNode(store_, 0x21);
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(ReadItem(store_, *store, &reader_, &rtf_), nullptr);  // a bare heap without a property context
+    NodeEntry bare;
+    EXPECT_EQ(ReadItem(store_, bare, &reader_, &rtf_), nullptr);
+}
+
+}  // namespace
+}  // namespace bm
