@@ -1,7 +1,662 @@
+// The store checker: reads a whole store through ByteReader over a
+// read-only mapping and reports every deviation it finds.
+//
+// Order of work: header (magic, version, CRCs, root references), the two
+// B-trees page by page (trailer, footer, key order, key ranges handed down
+// from the parent), every block the block B-tree lists (trailer against the
+// entry, signature, CRC, internal-block structure), the references held by
+// node entries and internal blocks against each block's cRef (real stores
+// keep one more than the references), the node-to-block links, and last the
+// allocation maps against the space the pages and blocks occupy.
 #include "output/store_checker.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+#include "output/check_folders.h"
+#include "output/pst/ndb_layout.h"
+#include "output/pst/ndb_types.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::size_t kMaxFindings = 2000;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Where the fields the checker reads sit in the ANSI and Unicode layouts.
+struct CheckLayout {
+    bool unicode;
+    std::size_t idSize;  // BIDs, file offsets, NID fields
+    // header
+    std::size_t headerSize, fileEofAt, amapLastAt, amapFreeAt, nbtRootAt, bbtRootAt, amapValidAt, sentinelAt,
+        cryptAt, crcFullAt;
+    // pages
+    std::size_t entriesSize, cEntAt, cEntMaxAt, cbEntAt, cLevelAt, ptypeAt, sigAt, crcAt, bidAt, crcCovers;
+    std::size_t branchEntry, bbtEntry, nbtEntry;
+    std::size_t amapBitsAt;
+    // blocks
+    std::size_t blockTrailer, blockCrcAt, blockBidAt;
+    std::size_t subnodeHeader, slEntry, siEntry;
+};
+
+constexpr CheckLayout kAnsi{false, 4,   512, 168, 172, 176, 184, 192, 200, 460, 461, kNone,
+                            496,   496, 497, 498, 499, 500, 502, 508, 504, 500, 12,   12,
+                            16,    4,   12,  8,   4,   4,   12,  8};
+constexpr CheckLayout kUnicode{true, 8,   pst::hdr::kSize, pst::hdr::kFileEof, pst::hdr::kAMapLast,
+                               pst::hdr::kAMapFree, pst::hdr::kNbtRoot, pst::hdr::kBbtRoot,
+                               pst::hdr::kAMapValidFlag, pst::hdr::kSentinelAt, pst::hdr::kCryptMethod,
+                               pst::hdr::kCrcFull, 488, 488, 489, 490, 491, 496, 498, 500, 504, 496, 24, 24, 32, 0,
+                               16,   4,   8,   8,   24,  16};
+
+std::string Hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+constexpr std::uint64_t AlignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
+
+// Read-only mapping of the whole file.
+class MappedFile {
+public:
+    explicit MappedFile(const std::filesystem::path& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        size_ = static_cast<std::size_t>(st.st_size);
+        if (size_ == 0) return;
+        void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (p == MAP_FAILED) {
+            error_ = std::strerror(errno);
+            size_ = 0;
+            return;
+        }
+        data_ = static_cast<const std::uint8_t*>(p);
+    }
+    ~MappedFile() {
+        if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool opened() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    int fd_ = -1;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::string error_;
+};
+
+// Used space, one bit per 64-byte unit from the first AMap to the end.
+class UsedSpace {
+public:
+    explicit UsedSpace(std::uint64_t end)
+        : bits_((end > pst::kFirstAMapOffset ? (end - pst::kFirstAMapOffset) / 64 : 0) + 1, false) {}
+    // False when some unit was already taken.
+    bool mark(std::uint64_t ib, std::uint64_t length) {
+        bool clean = true;
+        for (std::uint64_t u = unit(ib); u < unit(ib + length + 63) && u < bits_.size(); ++u) {
+            if (bits_[u]) clean = false;
+            bits_[u] = true;
+        }
+        return clean;
+    }
+    bool used(std::uint64_t ib) const { return unit(ib) < bits_.size() && bits_[unit(ib)]; }
+
+private:
+    static std::uint64_t unit(std::uint64_t ib) { return (ib - pst::kFirstAMapOffset) / 64; }
+    std::vector<bool> bits_;
+};
+
+struct BlockInfo {
+    std::uint64_t bid;
+    std::uint64_t ib;
+    std::uint16_t cb;
+    std::uint16_t cRef;
+    std::uint32_t refs = 0;
+    bool sound = false;    // trailer and contents verified
+    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
+    std::uint8_t level = 0;      // internal blocks: cLevel
+    std::uint8_t btype = 0;      // internal blocks: 1 data tree, 2 subnode tree
+};
+
+struct NodeInfo {
+    std::uint64_t nid;
+    std::uint64_t data;
+    std::uint64_t subnodes;
+    std::uint64_t at;  // offset of the entry
+};
+
+class Checker {
+public:
+    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report)
+        : file_(file), options_(options), report_(report) {}
+
+    void run();
+
+private:
+    void error(std::uint64_t at, std::string text) { add(FindingSeverity::Error, at, std::move(text)); }
+    void warning(std::uint64_t at, std::string text) { add(FindingSeverity::Warning, at, std::move(text)); }
+    void add(FindingSeverity s, std::uint64_t at, std::string text) {
+        if (report_.findings.size() >= kMaxFindings) {
+            ++report_.findingsDropped;
+            return;
+        }
+        report_.findings.push_back({s, at, std::move(text)});
+    }
+
+    std::uint64_t id(ByteReader& r) const { return r.readUint(layout_->idSize); }
+    std::uint64_t fieldAt(std::size_t offset, std::size_t width) const {
+        return ByteReader(file_).peekAt(offset, width).value_or(0);
+    }
+
+    bool checkHeader();
+    void walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t rootIb);
+    bool checkPageTrailer(std::span<const std::uint8_t> page, std::uint64_t ib, pst::PageType type,
+                          std::uint64_t bid, bool signedPage, const char* name, bool crcIsError = true);
+    void checkBlocks();
+    void checkInternalBlock(BlockInfo& block, std::span<const std::uint8_t> data);
+    void countReference(std::uint64_t bid, std::uint64_t at, const std::string& from);
+    void checkReferences();
+    void checkMaps();
+    void markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what);
+
+    std::span<const std::uint8_t> file_;
+    const CheckOptions& options_;
+    CheckReport& report_;
+    const CheckLayout* layout_ = nullptr;
+
+    std::vector<BlockInfo> blocks_;
+    std::unordered_map<std::uint64_t, std::size_t> blockIndex_;  // bid without bit 0 -> blocks_
+    std::vector<NodeInfo> nodes_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pages_;  // B-tree page ib, length
+    std::uint64_t fileEof_ = 0;
+    UsedSpace used_{0};
+};
+
+void Checker::run() {
+    if (!checkHeader()) return;
+    used_ = UsedSpace(std::max<std::uint64_t>(fileEof_, file_.size()));
+    const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
+    walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
+    walkTree(pst::PageType::NodeBTree, fieldAt(nbtAt, w), fieldAt(nbtAt + w, w));
+    checkBlocks();
+    checkReferences();
+    checkMaps();
+    report_.folderTablesChecked = CheckFolderTables(file_, report_);
+}
+
+bool Checker::checkHeader() {
+    ByteReader r(file_);
+    if (file_.size() < 12) {
+        error(0, "file too short for a store header (" + std::to_string(file_.size()) + " bytes)");
+        return false;
+    }
+    if (fieldAt(0, 4) != pst::kHeaderMagic) {
+        error(0, "header magic is not !BDN");
+        return false;
+    }
+    const auto version = static_cast<std::uint16_t>(fieldAt(10, 2));
+    report_.version = version;
+    if (version == 14 || version == 15) {
+        layout_ = &kAnsi;
+    } else if (version == 23) {
+        layout_ = &kUnicode;
+    } else if (version == 36) {
+        report_.notChecked = true;
+        warning(10, "wVer 36 (4 KiB pages): not checked");
+        return false;
+    } else {
+        error(10, "unknown format version wVer " + std::to_string(version));
+        return false;
+    }
+    if (file_.size() < layout_->headerSize) {
+        error(0, "file too short for its header");
+        return false;
+    }
+    const std::uint64_t client = fieldAt(8, 2);
+    if (client != pst::kMagicClientPst && client != pst::kMagicClientOst && client != 0x4241) {
+        warning(8, "unexpected wMagicClient " + Hex(client));
+    }
+    const std::uint32_t partial = ComputeCrc(file_.subspan(8, pst::hdr::kCrcPartialLength));
+    if (partial != fieldAt(4, 4)) error(4, "header partial CRC mismatch");
+    if (layout_->crcFullAt != kNone) {
+        const std::uint32_t full = ComputeCrc(file_.subspan(8, pst::hdr::kCrcFullLength));
+        if (full != fieldAt(layout_->crcFullAt, 4)) error(layout_->crcFullAt, "header full CRC mismatch");
+    }
+    if (fieldAt(layout_->sentinelAt, 1) != pst::kSentinel) error(layout_->sentinelAt, "bSentinel is not 0x80");
+    const std::uint64_t crypt = fieldAt(layout_->cryptAt, 1);
+    if (crypt > 2) error(layout_->cryptAt, "unknown bCryptMethod " + std::to_string(crypt));
+    fileEof_ = fieldAt(layout_->fileEofAt, layout_->idSize);
+    if (fileEof_ > file_.size()) {
+        error(layout_->fileEofAt, "ibFileEof " + Hex(fileEof_) + " lies beyond the end of the file (" +
+                                      Hex(file_.size()) + ")");
+        fileEof_ = file_.size();
+    }
+    return true;
+}
+
+bool Checker::checkPageTrailer(std::span<const std::uint8_t> page, std::uint64_t ib, pst::PageType type,
+                               std::uint64_t bid, bool signedPage, const char* name, bool crcIsError) {
+    const CheckLayout& L = *layout_;
+    ByteReader r(page);
+    bool ok = true;
+    const auto ptype = static_cast<std::uint8_t>(r.peekAt(L.ptypeAt, 1).value_or(0));
+    const auto repeat = static_cast<std::uint8_t>(r.peekAt(L.ptypeAt + 1, 1).value_or(0));
+    if (ptype != static_cast<std::uint8_t>(type) || repeat != ptype) {
+        error(ib, std::string(name) + " page has ptype " + Hex(ptype) + "/" + Hex(repeat) + ", expected " +
+                      Hex(static_cast<std::uint8_t>(type)));
+        return false;
+    }
+    const std::uint64_t pageBid = r.peekAt(L.bidAt, L.idSize).value_or(0);
+    if (pageBid != bid) {
+        error(ib, std::string(name) + " page bid " + Hex(pageBid) + " differs from " + Hex(bid));
+        ok = false;
+    }
+    const std::uint64_t sig = r.peekAt(L.sigAt, 2).value_or(0);
+    const std::uint64_t expectedSig = signedPage ? ComputeSignature(ib, pageBid) : 0;
+    if (sig != expectedSig) {
+        error(ib, std::string(name) + " page signature " + Hex(sig) + ", expected " + Hex(expectedSig));
+        ok = false;
+    }
+    const std::uint32_t crc = ComputeCrc(page.first(L.crcCovers));
+    if (crc != r.peekAt(L.crcAt, 4).value_or(0)) {
+        add(crcIsError ? FindingSeverity::Error : FindingSeverity::Warning, ib,
+            std::string(name) + " page CRC mismatch");
+        ok = false;
+    }
+    return ok;
+}
+
+void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t rootIb) {
+    const CheckLayout& L = *layout_;
+    const bool blockTree = type == pst::PageType::BlockBTree;
+    const char* name = blockTree ? "block B-tree" : "node B-tree";
+    const std::size_t leafSize = blockTree ? L.bbtEntry : L.nbtEntry;
+    struct Visit {
+        std::uint64_t bid, ib;
+        int level;  // expected cLevel, -1 at the root
+        std::uint64_t low, high;
+        bool bounded;  // high is an exclusive upper bound
+    };
+    std::vector<Visit> stack{{rootBid, rootIb, -1, 0, 0, false}};
+    std::unordered_set<std::uint64_t> seen;
+    std::uint64_t lastLeafKey = 0;
+    bool anyLeafKey = false;
+    while (!stack.empty()) {
+        const Visit v = stack.back();
+        stack.pop_back();
+        if (!seen.insert(v.ib).second) {
+            error(v.ib, std::string(name) + " page referenced twice");
+            continue;
+        }
+        ByteReader page = ByteReader(file_).sub(v.ib, pst::kPageSize);
+        if (page.failed() || v.ib < pst::kFirstAMapOffset) {
+            error(v.ib, std::string(name) + " page offset " + Hex(v.ib) + " lies outside the file");
+            continue;
+        }
+        ++report_.pagesChecked;
+        pages_.emplace_back(v.ib, pst::kPageSize);
+        if (v.ib % pst::kPageSize != 0) warning(v.ib, std::string(name) + " page not aligned to 512 bytes");
+        if (!checkPageTrailer(page.data(), v.ib, type, v.bid, true, name)) continue;
+        const auto cEnt = static_cast<std::size_t>(page.peekAt(L.cEntAt, 1).value_or(0));
+        const auto cEntMax = static_cast<std::size_t>(page.peekAt(L.cEntMaxAt, 1).value_or(0));
+        const auto cbEnt = static_cast<std::size_t>(page.peekAt(L.cbEntAt, 1).value_or(0));
+        const auto cLevel = static_cast<int>(page.peekAt(L.cLevelAt, 1).value_or(0));
+        if (v.level >= 0 && cLevel != v.level) {
+            error(v.ib, std::string(name) + " page cLevel " + std::to_string(cLevel) + ", expected " +
+                            std::to_string(v.level));
+            continue;
+        }
+        if (cLevel > 8) {
+            error(v.ib, std::string(name) + " page cLevel " + std::to_string(cLevel) + " is implausible");
+            continue;
+        }
+        const std::size_t entrySize = cLevel > 0 ? L.branchEntry : leafSize;
+        if (cbEnt != entrySize || cEntMax != L.entriesSize / entrySize || cEnt > cEntMax) {
+            error(v.ib, std::string(name) + " page footer inconsistent: cEnt " + std::to_string(cEnt) +
+                            ", cEntMax " + std::to_string(cEntMax) + ", cbEnt " + std::to_string(cbEnt));
+            continue;
+        }
+        if (cEnt == 0 && v.level >= 0) warning(v.ib, std::string(name) + " page without entries");
+        ByteReader entries = page.sub(0, L.entriesSize);
+        std::vector<Visit> children;
+        std::uint64_t previous = 0;
+        for (std::size_t i = 0; i < cEnt; ++i) {
+            const std::uint64_t at = v.ib + i * entrySize;
+            ByteReader e = entries.sub(i * entrySize, entrySize);
+            std::uint64_t key = id(e);
+            if (!blockTree) key &= 0xFFFFFFFFu;
+            if (i > 0 && key <= previous) {
+                error(at, std::string(name) + " keys out of order: " + Hex(key) + " after " + Hex(previous));
+            }
+            if (v.level >= 0 && (key < v.low || (v.bounded && key >= v.high))) {
+                error(at, std::string(name) + " key " + Hex(key) + " outside the range its parent gives");
+            }
+            if (i == 0 && v.level >= 0 && key != v.low) {
+                warning(at, std::string(name) + " first key " + Hex(key) + " differs from the parent's " +
+                                Hex(v.low));
+            }
+            previous = key;
+            if (cLevel > 0) {
+                const std::uint64_t bid = id(e);
+                const std::uint64_t ib = id(e);
+                children.push_back({bid, ib, cLevel - 1, key, 0, false});
+                continue;
+            }
+            if (anyLeafKey && key <= lastLeafKey) {
+                error(at, std::string(name) + " leaf keys out of order across pages");
+            }
+            anyLeafKey = true;
+            lastLeafKey = key;
+            if (blockTree) {
+                BlockInfo b{};
+                b.bid = key;
+                b.ib = id(e);
+                b.cb = e.readU16();
+                b.cRef = e.readU16();
+                blockIndex_.emplace(b.bid & ~std::uint64_t{1}, blocks_.size());
+                blocks_.push_back(b);
+            } else {
+                NodeInfo n{};
+                n.nid = key;
+                n.data = id(e);
+                n.subnodes = id(e);
+                n.at = at;
+                nodes_.push_back(n);
+            }
+        }
+        // Each child's keys lie below the next child's first key.
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (i + 1 < children.size()) {
+                children[i].high = children[i + 1].low;
+                children[i].bounded = true;
+            } else {
+                children[i].high = v.high;
+                children[i].bounded = v.bounded;
+            }
+        }
+        // Visit in key order: push the last child first.
+        for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(*it);
+    }
+    report_.nodesChecked = nodes_.size();
+}
+
+void Checker::checkBlocks() {
+    const CheckLayout& L = *layout_;
+    const std::uint64_t maxData = pst::kMaxBlockSize - L.blockTrailer;
+    for (BlockInfo& b : blocks_) {
+        ++report_.blocksChecked;
+        const std::string what = "block " + Hex(b.bid);
+        if (b.cb > maxData) {
+            error(b.ib, what + " has cb " + std::to_string(b.cb) + ", more than a block holds");
+            continue;
+        }
+        const std::uint64_t span = AlignUp(b.cb + L.blockTrailer, pst::kBlockAlign);
+        ByteReader block = ByteReader(file_).sub(b.ib, span);
+        if (block.failed() || b.ib < pst::kFirstAMapOffset) {
+            error(b.ib, what + " lies outside the file");
+            continue;
+        }
+        if (b.ib % pst::kBlockAlign != 0) error(b.ib, what + " is not aligned to 64 bytes");
+        markUsed(b.ib, span, what);
+        ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
+        const std::uint16_t cb = trailer.readU16();
+        const std::uint16_t sig = trailer.readU16();
+        const std::uint64_t crc = trailer.peekAt(L.blockCrcAt, 4).value_or(0);
+        const std::uint64_t bid = trailer.peekAt(L.blockBidAt, L.idSize).value_or(0);
+        bool sound = true;
+        if (cb != b.cb) {
+            error(b.ib, what + " trailer cb " + std::to_string(cb) + " differs from the block B-tree's " +
+                            std::to_string(b.cb));
+            sound = false;
+        }
+        if ((bid & ~std::uint64_t{1}) != (b.bid & ~std::uint64_t{1})) {
+            error(b.ib, what + " trailer names bid " + Hex(bid));
+            sound = false;
+        }
+        if (sig != ComputeSignature(b.ib, bid)) {
+            error(b.ib, what + " trailer signature mismatch");
+            sound = false;
+        }
+        const auto data = block.data().first(b.cb);
+        if (ComputeCrc(data) != crc) {
+            error(b.ib, what + " CRC mismatch");
+            sound = false;
+        }
+        b.sound = sound;
+        if (sound && pst::IsInternalBid(b.bid)) checkInternalBlock(b, data);
+    }
+    // Data trees: a level-2 block's total is the sum of its XBLOCKs' totals.
+    for (BlockInfo& b : blocks_) {
+        if (!b.sound || !pst::IsInternalBid(b.bid) || b.level != 2) continue;
+        ByteReader r(ByteReader(file_).sub(b.ib, b.cb).data());
+        r.skip(2);
+        const std::uint16_t count = r.readU16();
+        const std::uint32_t total = r.readU32();
+        std::uint64_t sum = 0;
+        for (std::uint16_t i = 0; i < count && r.ok(); ++i) {
+            const auto it = blockIndex_.find(id(r) & ~std::uint64_t{1});
+            if (it != blockIndex_.end()) sum += blocks_[it->second].lcbTotal;
+        }
+        if (sum != total) error(b.ib, "XXBLOCK " + Hex(b.bid) + " lcbTotal " + std::to_string(total) +
+                                          " differs from its XBLOCKs' " + std::to_string(sum));
+    }
+}
+
+void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> data) {
+    const CheckLayout& L = *layout_;
+    ByteReader r(data);
+    const std::uint8_t btype = r.readU8();
+    const std::uint8_t level = r.readU8();
+    const std::uint16_t count = r.readU16();
+    b.level = level;
+    b.btype = btype;
+    const std::string what = "internal block " + Hex(b.bid);
+    if (btype == pst::kBlockTypeData) {
+        const std::uint32_t total = r.readU32();
+        b.lcbTotal = total;
+        if (level != 1 && level != 2) {
+            error(b.ib, what + " has data-tree level " + std::to_string(level));
+            return;
+        }
+        if (!r.canRead(std::size_t{count} * L.idSize)) {
+            error(b.ib, what + " lists more entries than it holds");
+            return;
+        }
+        std::uint64_t sum = 0;
+        for (std::uint16_t i = 0; i < count; ++i) {
+            const std::uint64_t child = id(r);
+            countReference(child, b.ib, what);
+            const auto it = blockIndex_.find(child & ~std::uint64_t{1});
+            if (level == 1 && it != blockIndex_.end()) {
+                if (pst::IsInternalBid(child)) error(b.ib, what + " (XBLOCK) lists internal block " + Hex(child));
+                sum += blocks_[it->second].cb;
+            } else if (level == 2 && !pst::IsInternalBid(child)) {
+                error(b.ib, what + " (XXBLOCK) lists data block " + Hex(child));
+            }
+        }
+        if (level == 1 && sum != total) {
+            error(b.ib, what + " lcbTotal " + std::to_string(total) + " differs from its blocks' " +
+                            std::to_string(sum));
+        }
+        return;
+    }
+    if (btype != pst::kBlockTypeSubnode || level > 1) {
+        error(b.ib, what + " has unknown type " + Hex(btype) + " level " + std::to_string(level));
+        return;
+    }
+    r.seek(L.subnodeHeader);
+    const std::size_t entrySize = level == 0 ? L.slEntry : L.siEntry;
+    if (!r.canRead(std::size_t{count} * entrySize)) {
+        error(b.ib, what + " lists more entries than it holds");
+        return;
+    }
+    std::uint64_t previous = 0;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        ByteReader e = r.sub(r.position() + std::size_t{i} * entrySize, entrySize);
+        const std::uint64_t nid = id(e) & 0xFFFFFFFFu;
+        if (i > 0 && nid <= previous) error(b.ib, what + " subnode NIDs out of order");
+        previous = nid;
+        const std::uint64_t first = id(e);
+        countReference(first, b.ib, what);
+        if (level == 0) countReference(id(e), b.ib, what);
+    }
+}
+
+void Checker::countReference(std::uint64_t bid, std::uint64_t at, const std::string& from) {
+    if (bid == 0) return;
+    const auto it = blockIndex_.find(bid & ~std::uint64_t{1});
+    if (it == blockIndex_.end()) {
+        error(at, from + " refers to block " + Hex(bid) + ", which the block B-tree does not list");
+        return;
+    }
+    ++blocks_[it->second].refs;
+}
+
+void Checker::checkReferences() {
+    for (const NodeInfo& n : nodes_) {
+        const std::string what = "node " + Hex(n.nid);
+        if (n.data != 0 && pst::IsInternalBid(n.data)) {
+            const auto it = blockIndex_.find(n.data & ~std::uint64_t{1});
+            if (it != blockIndex_.end() && blocks_[it->second].btype == pst::kBlockTypeSubnode) {
+                error(n.at, what + " data names subnode block " + Hex(n.data));
+            }
+        }
+        countReference(n.data, n.at, what);
+        countReference(n.subnodes, n.at, what);
+    }
+    std::size_t unreferenced = 0;
+    std::uint64_t firstUnreferenced = 0;
+    for (const BlockInfo& b : blocks_) {
+        if (b.refs == 0) {
+            if (unreferenced++ == 0) firstUnreferenced = b.ib;
+            continue;
+        }
+        if (b.cRef != b.refs + 1) {
+            add(options_.strictReferenceCounts ? FindingSeverity::Error : FindingSeverity::Warning, b.ib,
+                "block " + Hex(b.bid) + " cRef " + std::to_string(b.cRef) + ", expected " +
+                    std::to_string(b.refs + 1) + " for " + std::to_string(b.refs) + " reference(s)");
+        }
+    }
+    if (unreferenced > 0) {
+        add(options_.strictReferenceCounts ? FindingSeverity::Error : FindingSeverity::Warning, firstUnreferenced,
+            std::to_string(unreferenced) + " block(s) listed in the block B-tree without any reference");
+    }
+}
+
+}  // namespace
+
+void Checker::markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what) {
+    if (ib < pst::kFirstAMapOffset) return;
+    if (!used_.mark(ib, length)) error(ib, what + " overlaps another page or block");
+}
+
+void Checker::checkMaps() {
+    const CheckLayout& L = *layout_;
+    for (const auto& [ib, length] : pages_) markUsed(ib, length, "B-tree page at " + Hex(ib));
+    const std::uint64_t valid = fieldAt(L.amapValidAt, 1);
+    if (valid == 0) {
+        warning(L.amapValidAt, "fAMapValid is 0: allocation maps not compared");
+        return;
+    }
+    const std::uint64_t end = fileEof_;
+    if (end <= pst::kFirstAMapOffset) {
+        error(L.fileEofAt, "ibFileEof " + Hex(end) + " leaves no room for an allocation map");
+        return;
+    }
+    const std::uint64_t intervals = (end - pst::kFirstAMapOffset + pst::kAMapCoverage - 1) / pst::kAMapCoverage;
+    if ((end - pst::kFirstAMapOffset) % pst::kAMapCoverage != 0) {
+        warning(L.fileEofAt, "ibFileEof " + Hex(end) + " does not end an allocation-map interval");
+    }
+    const std::uint64_t amapLast = fieldAt(L.amapLastAt, L.idSize);
+    if (amapLast != pst::IntervalStart(intervals - 1)) {
+        warning(L.amapLastAt, "ibAMapLast " + Hex(amapLast) + ", expected " + Hex(pst::IntervalStart(intervals - 1)));
+    }
+    std::uint64_t freeBytes = 0;
+    std::uint64_t allocatedUnused = 0, firstAllocatedUnused = 0;
+    for (std::uint64_t k = 0; k < intervals; ++k) {
+        const std::uint64_t base = pst::IntervalStart(k);
+        const std::uint64_t mapsEnd = base + pst::MapPagesSize(k);
+        ByteReader amap = ByteReader(file_).sub(base, pst::kPageSize);
+        if (amap.failed()) {
+            error(base, "AMap page missing (file ends)");
+            break;
+        }
+        // Map pages and, where present, the PMap/FMap/FPMap pages.
+        checkPageTrailer(amap.data(), base, pst::PageType::AllocationMap, base, false, "AMap");
+        std::uint64_t at = base + pst::kPageSize;
+        if (pst::HasPMap(k)) {
+            ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
+            if (!p.failed()) checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
+            at += pst::kPageSize;
+        }
+        if (pst::HasFMap(k) || pst::HasFPMap(k)) {
+            ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
+            const auto type = pst::HasFMap(k) ? pst::PageType::FreeMap : pst::PageType::FreePageMap;
+            if (!p.failed()) checkPageTrailer(p.data(), at, type, at, false, pst::HasFMap(k) ? "FMap" : "FPMap");
+        }
+        used_.mark(base, mapsEnd - base);
+        const auto bits = amap.data().subspan(L.amapBitsAt, pst::kPageDataSize);
+        for (std::uint64_t bit = 0; bit < pst::kAMapBits; ++bit) {
+            const std::uint64_t ib = base + bit * pst::kAMapUnit;
+            if (ib >= end) break;
+            const bool allocated = (bits[bit / 8] & (0x80u >> (bit % 8))) != 0;
+            const bool used = used_.used(ib);
+            if (!allocated) freeBytes += pst::kAMapUnit;
+            if (used && !allocated) {
+                error(ib, "space in use by a page or block is marked free in the AMap at " + Hex(base));
+            } else if (allocated && !used) {
+                if (allocatedUnused++ == 0) firstAllocatedUnused = ib;
+            }
+        }
+    }
+    if (allocatedUnused > 0) {
+        warning(firstAllocatedUnused, std::to_string(allocatedUnused * pst::kAMapUnit) +
+                                          " bytes marked allocated in the AMaps are used by no page or block");
+    }
+    const std::uint64_t amapFree = fieldAt(L.amapFreeAt, L.idSize);
+    if (amapFree != freeBytes) {
+        warning(L.amapFreeAt, "cbAMapFree " + std::to_string(amapFree) + " differs from the AMaps' " +
+                                  std::to_string(freeBytes) + " free bytes");
+    }
+    if (L.unicode) {
+        ByteReader dlist = ByteReader(file_).sub(pst::kDListOffset, pst::kPageSize);
+        if (!dlist.failed() && dlist.peekAt(L.ptypeAt, 1) == static_cast<std::uint8_t>(pst::PageType::DensityList)) {
+            const std::uint64_t bid = dlist.peekAt(L.bidAt, 8).value_or(0);
+            const bool signedPage = dlist.peekAt(L.sigAt, 2).value_or(0) != 0;
+            checkPageTrailer(dlist.data(), pst::kDListOffset, pst::PageType::DensityList, bid, signedPage,
+                             "density list", false);
+        }
+    }
+}
+
+}  // namespace bm
 
 namespace bm {
 
@@ -12,9 +667,14 @@ std::size_t CheckReport::errorCount() const {
 }
 std::size_t CheckReport::warningCount() const { return findings.size() - errorCount(); }
 
-CheckReport CheckStore(const std::filesystem::path&) {
+CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& options) {
     CheckReport report;
-    report.notChecked = true;
+    const MappedFile file(path);
+    if (!file.opened()) {
+        report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
+        return report;
+    }
+    Checker(file.bytes(), options, report).run();
     return report;
 }
 

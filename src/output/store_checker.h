@@ -1,9 +1,11 @@
 // A strict validator of Personal Folders stores written by anyone: the
-// header, every B-tree page, every block reachable from the block B-tree, the
-// allocation map, reference counts and the node-to-block links. Damage is
-// reported with its file offset; the checker never trusts a byte it reads.
+// header, every B-tree page, every block the block B-tree lists, the
+// allocation maps, reference counts and the node-to-block links. Damage is
+// reported with its file offset; every byte is read through ByteReader, so
+// garbage and truncated files give findings, never a crash.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,15 +21,26 @@ struct Finding {
     std::string text;
 };
 
+struct CheckOptions {
+    // Reference counts that differ from the references found are errors
+    // (for stores this project wrote); otherwise warnings, since other
+    // writers are known to leak a count now and then.
+    bool strictReferenceCounts = false;
+};
+
 struct CheckReport {
     std::vector<Finding> findings;
+    std::size_t findingsDropped = 0;  // beyond the report's cap
     // Set when the store's layout is one the checker does not verify
-    // (wVer 36, 4 KiB pages); no findings are made then.
+    // (wVer 36, 4 KiB pages).
     bool notChecked = false;
-    std::uint16_t version = 0;          // wVer
-    std::uint64_t pagesChecked = 0;     // B-tree pages
-    std::uint64_t blocksChecked = 0;    // blocks listed by the block B-tree
-    std::uint64_t nodesChecked = 0;     // node B-tree entries
+    // The folder hierarchy and contents tables are compared with the node
+    // tree only once CheckFolderTables can read property and table contexts.
+    bool folderTablesChecked = false;
+    std::uint16_t version = 0;        // wVer
+    std::uint64_t pagesChecked = 0;   // B-tree pages
+    std::uint64_t blocksChecked = 0;  // blocks listed by the block B-tree
+    std::uint64_t nodesChecked = 0;   // node B-tree entries
 
     std::size_t errorCount() const;
     std::size_t warningCount() const;
@@ -35,7 +48,7 @@ struct CheckReport {
 };
 
 // Checks the store at path. A file that cannot be opened gives one error.
-CheckReport CheckStore(const std::filesystem::path& path);
+CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& options = {});
 
 // One line per finding: "error at 0x00004400: text".
 std::string FormatFinding(const Finding& finding);
