@@ -9,38 +9,30 @@ namespace bm {
 
 const BlockEntry& BlockTable::Append(const BlockEntry& entry) {
     entries_.push_back(entry);
-    const auto [it, inserted] = index_.try_emplace(entry.bid, &entries_.back());
-    if (!inserted && it->second->pastPageCount && !entry.pastPageCount) it->second = &entries_.back();
+    auto [found, inserted] = index_.TryEmplace(entry.bid, &entries_.back());
+    if (!inserted && found->pastPageCount && !entry.pastPageCount) found = &entries_.back();
     return entries_.back();
 }
 
 const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
     if (bid == 0) return nullptr;
-    const auto it = index_.find(bid & ~std::uint64_t{1});
-    return it == index_.end() ? nullptr : it->second;
+    return index_.Find(bid & ~std::uint64_t{1});
 }
 
 void BlockTable::Clear() {
-    index_.clear();
+    index_.Clear();
     entries_.clear();
 }
 
-NodeEntry* NodeForest::FindMutable(std::uint32_t nid) {
-    const auto it = index_.find(nid);
-    return it == index_.end() ? nullptr : it->second;
-}
+NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return index_.Find(nid); }
 
-const NodeEntry* NodeForest::Find(std::uint32_t nid) const {
-    const auto it = index_.find(nid);
-    return it == index_.end() ? nullptr : it->second;
-}
+const NodeEntry* NodeForest::Find(std::uint32_t nid) const { return index_.Find(nid); }
 
 NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData, std::uint64_t bidSub,
                              std::uint32_t nidParent, const BlockEntry* dataBlock, const BlockEntry* subnodeBlock) {
     ++ctx.placed;
-    const auto [slot, isNew] = index_.try_emplace(nid, nullptr);
-    NodeEntry* r = slot->second;
-    if (!isNew) {
+    NodeEntry* r = index_.Find(nid);
+    if (r != nullptr) {
         r->dataBlock = dataBlock;
         r->subnodeBlock = subnodeBlock;
         r->bidData = bidData;
@@ -64,7 +56,7 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
         r->bidSub = bidSub;
         r->nidParent = nidParent;
         r->placedOrder = placements_++;
-        slot->second = r;
+        index_.TryEmplace(nid, r);
         Attach(*r, true);
     }
     AdoptWaitingFor(*r);
@@ -191,7 +183,7 @@ std::vector<const NodeEntry*> NodeForest::Orphans() const {
 }
 
 void NodeForest::Clear() {
-    index_.clear();
+    index_.Clear();
     waiting_.clear();
     records_.clear();
     first_ = last_ = nullptr;

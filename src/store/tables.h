@@ -33,6 +33,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "store/flat_index.h"
+
 namespace bm {
 
 struct StoreFile;
@@ -67,12 +69,12 @@ public:
     const BlockEntry* tail() const { return entries_.empty() ? nullptr : &entries_.back(); }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
-    void Reserve(std::size_t n) { index_.reserve(n); }
+    void Reserve(std::size_t n) { index_.Reserve(n); }
     void Clear();
 
 private:
     std::deque<BlockEntry> entries_;
-    std::unordered_map<std::uint64_t, const BlockEntry*> index_;
+    FlatIndex<std::uint64_t, const BlockEntry> index_;
 };
 
 // One NBT leaf entry as a record of the node forest.
@@ -130,7 +132,7 @@ public:
     const NodeEntry* last() const { return last_; }
     std::size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
-    void Reserve(std::size_t n) { index_.reserve(n); }
+    void Reserve(std::size_t n) { index_.Reserve(n); }
     void Clear();
 
     // Deepest parent chain followed when checking for cycles; a chain that
@@ -148,7 +150,7 @@ private:
     bool IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const;
 
     std::deque<NodeEntry> records_;
-    std::unordered_map<std::uint32_t, NodeEntry*> index_;
+    FlatIndex<std::uint32_t, NodeEntry> index_;
     // Waiting records by the NID they wait for, oldest first. Entries whose
     // record stopped waiting (or waits for another NID) are skipped lazily.
     std::unordered_map<std::uint32_t, std::vector<NodeEntry*>> waiting_;

@@ -175,3 +175,21 @@ TEST(ReleaseStore, EmptiesTheTablesAndResetsTheStore) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FlatIndex, KeepsTheFirstPointerPerKeyThroughGrowth) {
+    std::vector<int> values(5000);
+    bm::FlatIndex<std::uint64_t, int> index;
+    EXPECT_EQ(index.Find(0), nullptr);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // Keys 0, 2^32, 2*2^32...: all equal in their low bits.
+        EXPECT_TRUE(index.TryEmplace(std::uint64_t{i} << 32, &values[i]).second);
+    }
+    EXPECT_FALSE(index.TryEmplace(std::uint64_t{7} << 32, &values[0]).second);
+    EXPECT_EQ(index.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(index.Find(std::uint64_t{i} << 32), &values[i]);
+    EXPECT_EQ(index.Find(1), nullptr);
+}
+
+}  // namespace
