@@ -27,6 +27,7 @@ STORES = [
     "unicode-dist-list.pst",
     "unicode-sample.ost",
     "unicode-enron.pst",
+    "4k-sample.ost",
 ]
 
 PT_STRING8 = 0x1E
