@@ -1,0 +1,215 @@
+#include "output/store_checker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+#include "output/pst/ndb_layout.h"
+#include "output/pst/ndb_writer.h"
+#include "support/test_paths.h"
+
+namespace {
+
+namespace pst = bm::pst;
+using pst::MakeNid;
+using pst::NidType;
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::uint64_t Le(const std::vector<std::uint8_t>& f, std::size_t at, std::size_t width) {
+    return bm::ByteReader(f).peekAt(at, width).value_or(0);
+}
+
+void FixPageCrc(std::vector<std::uint8_t>& f, std::uint64_t ib) {
+    bm::PutLe(&f[ib + pst::kTrailerCrc], bm::ComputeCrc(std::span(f).subspan(ib, pst::kPageDataSize)), 4);
+}
+
+bool HasError(const bm::CheckReport& r, const std::string& text, std::uint64_t at) {
+    return std::any_of(r.findings.begin(), r.findings.end(), [&](const bm::Finding& f) {
+        return f.severity == bm::FindingSeverity::Error && f.offset == at && f.text.find(text) != std::string::npos;
+    });
+}
+
+std::string Dump(const bm::CheckReport& r) {
+    std::string out;
+    for (const auto& f : r.findings) out += bm::FormatFinding(f) + "\n";
+    return out;
+}
+
+// The marker sits in one unencoded data block, so a test can find it.
+const std::string kMarker = "checker-test-marker-block";
+
+std::filesystem::path WriteSmallStore(const std::string& name) {
+    const auto path = bmtest::ScratchDir(name) / "small.pst";
+    auto w = pst::NdbWriter::Create(path, {false, bm::CryptMethod::None});
+    std::vector<std::uint8_t> marker(kMarker.begin(), kMarker.end());
+    w->SetNode(0x21, w->WriteData(marker), 0, 0);
+    std::vector<pst::NdbWriter::Subnode> subs;
+    for (std::uint32_t i = 1; i <= 500; ++i) {
+        subs.push_back({MakeNid(NidType::Ltp, i), w->WriteData(std::vector<std::uint8_t>(i, 7)), 0});
+    }
+    const auto shared = w->WriteData(std::vector<std::uint8_t>(100, 1));
+    w->SetNode(0x122, shared, w->WriteSubnodes(subs), 0x122);
+    for (int i = 0; i < 60; ++i) {
+        const auto nid = w->NewNid(NidType::NormalMessage);
+        w->SetNode(nid, i % 3 == 0 ? shared : w->WriteData(std::vector<std::uint8_t>(9000 + i, 3)), 0, 0x122);
+    }
+    w->Finish();
+    return path;
+}
+
+TEST(StoreChecker, UndamagedRealStoresHaveNoErrors) {
+    for (const char* name : {"ansi-sample.pst", "unicode-sample.pst", "unicode-submessage.pst",
+                             "unicode-dist-list.pst", "unicode-sample.ost", "unicode-enron.pst"}) {
+        BM_REQUIRE_STORE(path, name);
+        const auto report = bm::CheckStore(path);
+        EXPECT_FALSE(report.notChecked) << name;
+        EXPECT_EQ(report.errorCount(), 0u) << name << "\n" << Dump(report);
+        EXPECT_GT(report.blocksChecked, 30u) << name;
+        EXPECT_GT(report.nodesChecked, 40u) << name;
+    }
+}
+
+TEST(StoreChecker, FourKibStoresAreReportedAsNotChecked) {
+    BM_REQUIRE_STORE(path, "4k-sample.ost");
+    const auto report = bm::CheckStore(path);
+    EXPECT_TRUE(report.notChecked);
+    EXPECT_EQ(report.version, 36);
+    EXPECT_FALSE(report.ok());
+}
+
+TEST(StoreChecker, AStoreOfOurWriterPassesWithoutAnyFinding) {
+    const auto report = bm::CheckStore(WriteSmallStore("check_clean"), {true});
+    EXPECT_TRUE(report.findings.empty()) << Dump(report);
+    EXPECT_EQ(report.nodesChecked, 62u);
+    EXPECT_GT(report.pagesChecked, 5u);
+}
+
+class DamagedStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clean_ = WriteSmallStore(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        bytes_ = ReadAll(clean_);
+        damaged_ = clean_.parent_path() / "damaged.pst";
+    }
+    bm::CheckReport check() {
+        WriteAll(damaged_, bytes_);
+        return bm::CheckStore(damaged_, {true});
+    }
+    std::uint64_t nbtRoot() const { return Le(bytes_, pst::hdr::kNbtRoot + 8, 8); }
+    std::uint64_t markerAt() const {
+        const auto it = std::search(bytes_.begin(), bytes_.end(), kMarker.begin(), kMarker.end());
+        EXPECT_NE(it, bytes_.end());
+        return static_cast<std::uint64_t>(it - bytes_.begin());
+    }
+
+    std::filesystem::path clean_, damaged_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+TEST_F(DamagedStore, AFlippedByteInABlockIsACrcError) {
+    const std::uint64_t at = markerAt();
+    bytes_[at + 3] ^= 0x10;
+    const auto report = check();
+    EXPECT_TRUE(HasError(report, "CRC mismatch", at)) << Dump(report);
+    EXPECT_EQ(report.errorCount(), 1u) << Dump(report);
+}
+
+TEST_F(DamagedStore, ADamagedPageIsACrcError) {
+    // The NBT root is a branch page; a byte of its entries changes.
+    const std::uint64_t root = nbtRoot();
+    bytes_[root + 5] ^= 0x01;
+    const auto report = check();
+    EXPECT_TRUE(HasError(report, "page CRC mismatch", root)) << Dump(report);
+}
+
+TEST_F(DamagedStore, AMissingBlockIsNamedWithTheNodeThatNeedsIt) {
+    // Point the first node (0x21) at a BID the block B-tree does not hold,
+    // with a page CRC that matches, so only the missing block is wrong.
+    std::uint64_t page = nbtRoot();
+    while (bytes_[page + pst::kBTreeCLevel] > 0) page = Le(bytes_, page + 16, 8);
+    ASSERT_EQ(Le(bytes_, page, 8), 0x21u);
+    bm::PutLe(&bytes_[page + 8], 0xFFFF0, 8);
+    FixPageCrc(bytes_, page);
+    const auto report = check();
+    EXPECT_TRUE(HasError(report, "refers to block 0xffff0, which the block B-tree does not list", page)) << Dump(report);
+    // The marker block lost its only reference.
+    EXPECT_TRUE(HasError(report, "without any reference", markerAt() & ~std::uint64_t{63})) << Dump(report);
+}
+
+TEST_F(DamagedStore, SpaceInUseThatTheAMapMarksFreeIsAnError) {
+    const std::uint64_t at = markerAt() & ~std::uint64_t{63};
+    const std::uint64_t interval = (at - pst::kFirstAMapOffset) / pst::kAMapCoverage;
+    const std::uint64_t amap = pst::IntervalStart(interval);
+    const std::uint64_t bit = (at - amap) / 64;
+    bytes_[amap + bit / 8] &= static_cast<std::uint8_t>(~(0x80u >> (bit % 8)));
+    FixPageCrc(bytes_, amap);
+    const auto report = check();
+    EXPECT_TRUE(HasError(report, "marked free in the AMap", at)) << Dump(report);
+}
+
+TEST_F(DamagedStore, HeaderDamageIsFound) {
+    bytes_[pst::hdr::kNbtRoot + 9] ^= 0x01;
+    auto report = check();
+    EXPECT_TRUE(HasError(report, "header partial CRC mismatch", 4)) << Dump(report);
+    EXPECT_TRUE(HasError(report, "header full CRC mismatch", pst::hdr::kCrcFull)) << Dump(report);
+    bytes_[0] = 'X';
+    report = check();
+    EXPECT_TRUE(HasError(report, "magic", 0)) << Dump(report);
+}
+
+TEST_F(DamagedStore, TruncatedCopiesGiveErrorsNotCrashes) {
+    const std::vector<std::uint8_t> whole = bytes_;
+    for (const std::size_t keep : {std::size_t{0}, std::size_t{3}, std::size_t{300}, std::size_t{0x4300},
+                                   whole.size() / 3, whole.size() / 2, whole.size() - 512}) {
+        bytes_.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
+        const auto report = check();
+        EXPECT_GT(report.errorCount(), 0u) << "kept " << keep;
+    }
+}
+
+TEST_F(DamagedStore, RandomBytesNeverCrashTheChecker) {
+    std::mt19937 rng(4);
+    const std::vector<std::uint8_t> whole = bytes_;
+    for (int round = 0; round < 40; ++round) {
+        bytes_ = whole;
+        // Scramble runs across the file: pages, blocks and maps alike.
+        for (int n = 0; n < 30; ++n) {
+            const std::size_t at = rng() % bytes_.size();
+            for (std::size_t i = at; i < std::min(bytes_.size(), at + 1 + rng() % 64); ++i) {
+                bytes_[i] = static_cast<std::uint8_t>(rng());
+            }
+        }
+        if (round % 2 == 0) {  // keep the header sound so the walk goes deep
+            std::copy_n(whole.begin(), pst::hdr::kSize, bytes_.begin());
+        }
+        (void)check();
+    }
+    for (const std::size_t size : {std::size_t{600}, std::size_t{70000}}) {
+        bytes_.resize(size);
+        for (auto& b : bytes_) b = static_cast<std::uint8_t>(rng());
+        std::copy_n(whole.begin(), 12, bytes_.begin());  // magic and wVer 23
+        EXPECT_GT(check().errorCount(), 0u);
+    }
+}
+
+TEST(StoreChecker, AMissingFileIsOneError) {
+    const auto report = bm::CheckStore("/nonexistent/store.pst");
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_NE(report.findings[0].text.find("cannot open"), std::string::npos);
+}
+
+}  // namespace
