@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -22,12 +23,15 @@ public:
     virtual Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) = 0;
     virtual void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) = 0;
     virtual Nid NewNid(NidType type) = 0;
+    // Completes the file (index, maps, header); nothing is written after.
+    virtual void Finish() = 0;
+    virtual std::uint64_t FileSize() const = 0;
 };
 
-// Forwards to an NdbWriter.
+// Forwards to an NdbWriter it owns.
 class NdbNodeSink final : public NodeSink {
 public:
-    explicit NdbNodeSink(NdbWriter& ndb) : ndb_(ndb) {}
+    explicit NdbNodeSink(std::unique_ptr<NdbWriter> ndb) : owned_(std::move(ndb)), ndb_(*owned_) {}
     Bid WriteData(std::span<const std::uint8_t> bytes) override { return ndb_.WriteData(bytes); }
     Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override {
         return ndb_.WriteDataBlocks(pieces);
@@ -41,8 +45,11 @@ public:
     }
     void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) override { ndb_.SetNode(nid, data, subnodes, parent); }
     Nid NewNid(NidType type) override { return ndb_.NewNid(type); }
+    void Finish() override { ndb_.Finish(); }
+    std::uint64_t FileSize() const override { return ndb_.FileSize(); }
 
 private:
+    std::unique_ptr<NdbWriter> owned_;
     NdbWriter& ndb_;
 };
 

@@ -17,6 +17,11 @@ namespace {
 constexpr Nid kRecipientTableNid = 0x692;
 constexpr Nid kAttachmentTableNid = 0x671;
 constexpr std::int32_t kNoRenderingPosition = -1;
+// An attachment holds at most one embedded message, so its subnode NID can be
+// fixed. It lies below the indexes the store hands out to top-level messages:
+// some readers look an embedded message's NID up among the store's nodes
+// before the attachment's subnodes, and must not find another message there.
+constexpr Nid kEmbeddedMessageNid = MakeNid(NidType::NormalMessage, 0x102);
 
 std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {
     std::vector<std::uint8_t> out(width);
@@ -98,7 +103,8 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
         const WrittenMessage inner = Write(*embedded);
         contentSize = inner.size;
         method = kAttachEmbeddedMessage;
-        const Nid nid = own.Add(NidType::NormalMessage, inner.data, inner.subnodes);
+        own.AddFixed(kEmbeddedMessageNid, inner.data, inner.subnodes);
+        const Nid nid = kEmbeddedMessageNid;
         std::vector<std::uint8_t> ref = Le(nid, 4);
         const auto size = Le(inner.size, 4);
         ref.insert(ref.end(), size.begin(), size.end());

@@ -59,9 +59,8 @@ Guid RandomGuid() {
 
 class PstStore::Impl {
 public:
-    Impl(const std::filesystem::path& path, const StoreOptions& options)
-        : options_(options), ndb_(NdbWriter::Create(path, {options.offlineFlavour, options.crypt})), sink_(*ndb_),
-          messages_(sink_, names_), recordKey_(RandomGuid()) {
+    Impl(std::unique_ptr<NodeSink> sink, const StoreOptions& options)
+        : options_(options), sink_(std::move(sink)), messages_(*sink_, names_), recordKey_(RandomGuid()) {
         folders_.Add(kRootFolderNid, kRootFolderNid, "", "");
         ipmSubtree_ = NewFolder(kRootFolderNid, "Top of Personal Folders", "");
         searchRoot_ = NewFolder(kRootFolderNid, "Search Root", "");
@@ -71,7 +70,7 @@ public:
     FolderId NewFolder(FolderId parent, std::string_view name, std::string_view containerClass) {
         RequireOpen();
         if (!folders_.Has(parent)) throw std::invalid_argument("no folder " + std::to_string(parent));
-        const Nid nid = ndb_->NewNid(NidType::NormalFolder);
+        const Nid nid = sink_->NewNid(NidType::NormalFolder);
         folders_.Add(nid, parent, name, containerClass);
         return nid;
     }
@@ -79,9 +78,9 @@ public:
     Nid AddMessage(FolderId folder, const Message& message) {
         RequireOpen();
         if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
-        const Nid nid = ndb_->NewNid(NidType::NormalMessage);
+        const Nid nid = sink_->NewNid(NidType::NormalMessage);
         WrittenMessage written = messages_.Write(message);
-        ndb_->SetNode(nid, written.data, written.subnodes, folder);
+        sink_->SetNode(nid, written.data, written.subnodes, folder);
         folders_.AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
         ++messageCount_;
         return nid;
@@ -89,9 +88,9 @@ public:
 
     void Finish() {
         RequireOpen();
-        folders_.WriteAll(sink_);
+        folders_.WriteAll(*sink_);
         WriteFixedNodes();
-        ndb_->Finish();
+        sink_->Finish();
         finished_ = true;
     }
 
@@ -114,7 +113,7 @@ public:
 
         for (Nid nid : {kSearchManagementQueueNid, kSearchActivityListNid, kSearchDomainObjectNid,
                         kSearchGathererQueueNid, kSearchGathererFolderQueueNid}) {
-            ndb_->SetNode(nid, ndb_->WriteData({}), 0, 0);
+            sink_->SetNode(nid, sink_->WriteData({}), 0, 0);
         }
         WriteTable(kHierarchyTemplateNid, HierarchyTableLayout(), {});
         WriteTable(kContentsTemplateNid, ContentsTableLayout(), {});
@@ -142,18 +141,17 @@ public:
     }
 
     void WritePc(Nid nid, const std::vector<PcValue>& values) {
-        LocalSubnodes subnodes(sink_);
+        LocalSubnodes subnodes(*sink_);
         subnodes.WriteNode(nid, BuildPropertyContext(values, subnodes.Sink()), 0);
     }
 
     void WriteTable(Nid nid, const TableLayout& layout, const std::vector<TableRow>& rows) {
-        LocalSubnodes subnodes(sink_);
+        LocalSubnodes subnodes(*sink_);
         subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
     }
 
     StoreOptions options_;
-    std::unique_ptr<NdbWriter> ndb_;
-    NdbNodeSink sink_;
+    std::unique_ptr<NodeSink> sink_;
     NameToIdMap names_;
     MessageWriter messages_;
     FolderSet folders_;
@@ -167,7 +165,12 @@ PstStore::PstStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PstStore::~PstStore() = default;
 
 std::unique_ptr<PstStore> PstStore::Create(const std::filesystem::path& path, const StoreOptions& options) {
-    return std::unique_ptr<PstStore>(new PstStore(std::make_unique<Impl>(path, options)));
+    auto ndb = NdbWriter::Create(path, {options.offlineFlavour, options.crypt});
+    return CreateOn(std::make_unique<NdbNodeSink>(std::move(ndb)), options);
+}
+
+std::unique_ptr<PstStore> PstStore::CreateOn(std::unique_ptr<NodeSink> sink, const StoreOptions& options) {
+    return std::unique_ptr<PstStore>(new PstStore(std::make_unique<Impl>(std::move(sink), options)));
 }
 
 FolderId PstStore::root() const { return kRootFolderNid; }
@@ -187,7 +190,7 @@ Nid PstStore::AddMessage(FolderId folder, const Message& message) { return impl_
 
 void PstStore::Finish() { impl_->Finish(); }
 
-std::uint64_t PstStore::FileSize() const { return impl_->ndb_->FileSize(); }
+std::uint64_t PstStore::FileSize() const { return impl_->sink_->FileSize(); }
 
 std::size_t PstStore::messageCount() const { return impl_->messageCount_; }
 

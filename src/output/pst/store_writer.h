@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "common/format_tables.h"
+#include "output/pst/ltp_node_sink.h"
 #include "output/pst/message.h"
 #include "output/pst/ndb_types.h"
 
@@ -39,6 +40,9 @@ class PstStore {
 public:
     // Creates (truncates) the file; throws std::runtime_error when it cannot.
     static std::unique_ptr<PstStore> Create(const std::filesystem::path& path, const StoreOptions& options);
+    // A store written through another node layer (tests use a plain one);
+    // options.offlineFlavour and options.crypt are the sink's business.
+    static std::unique_ptr<PstStore> CreateOn(std::unique_ptr<NodeSink> sink, const StoreOptions& options);
     ~PstStore();
     PstStore(const PstStore&) = delete;
     PstStore& operator=(const PstStore&) = delete;

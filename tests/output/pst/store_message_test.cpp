@@ -11,6 +11,7 @@
 #include "output/pst/folder_state.h"
 #include "output/pst/message_writer.h"
 #include "output/pst/props_tags.h"
+#include "output/pst/store_writer.h"
 #include "support/test_paths.h"
 
 namespace bm::pst {
@@ -41,6 +42,8 @@ public:
     }
     void SetNode(Nid nid, Bid data, Bid sub, Nid parent) override { nodes[nid] = {data, sub, parent}; }
     Nid NewNid(NidType type) override { return MakeNid(type, nextNid_++); }
+    void Finish() override {}
+    std::uint64_t FileSize() const override { return 0; }
 
     struct Node {
         Bid data, subnodes;
@@ -300,6 +303,53 @@ TEST(FolderSet, CountsTablesAndSubfolderFlagsFollowWhatWasAdded) {
     EXPECT_EQ(hierarchy.Text(0, tags::kDisplayName.value()), "Inbox");
     EXPECT_EQ(hierarchy.Cell(0, tags::kContentCount.value()), 1200u);
     EXPECT_EQ(sink.nodes.count(MakeNid(NidType::AssocContentsTable, IndexOfNid(inbox))), 1u);
+}
+
+TEST(PstStore, WritesTheNodesEveryStoreNeedsAndNamesItsSpecialFolders) {
+    auto owned = std::make_unique<MemorySink>();
+    MemorySink& sink = *owned;  // observed; the store owns it
+    auto store = PstStore::CreateOn(std::move(owned), {.displayName = "Мой архив"});
+    const FolderId inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+    EXPECT_EQ(store->FindFolder(store->ipmSubtree(), "Inbox"), inbox);
+    EXPECT_EQ(store->FindFolder(store->ipmSubtree(), "Deleted Items"), store->deletedItems());
+    EXPECT_THROW(store->CreateFolder(0x12345, "x"), std::invalid_argument);
+    Message m;
+    m.properties.SetString(tags::kSubject, "named");
+    m.properties.SetSysTime(named::kTaskDueDate, 5);
+    store->AddMessage(inbox, m);
+    store->Finish();
+    EXPECT_THROW(store->AddMessage(inbox, m), std::logic_error);
+
+    for (Nid nid : {0x21u, 0x61u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x201u, 0x261u, 0x281u, 0x321u, 0x60Du,
+                    0x60Eu, 0x60Fu, 0x610u, 0x62Bu, 0x671u, 0x692u}) {
+        EXPECT_EQ(sink.nodes.count(nid), 1u) << std::hex << nid;
+    }
+    EXPECT_EQ(sink.nodes[0x122].parent, 0x122u);
+    EXPECT_EQ(sink.nodes[store->ipmSubtree()].parent, 0x122u);
+    EXPECT_EQ(sink.nodes[store->searchRoot()].parent, 0x122u);
+    EXPECT_EQ(sink.nodes[store->deletedItems()].parent, store->ipmSubtree());
+
+    PcRead storePc = ReadPcAt(sink, sink.nodes[0x21].data);
+    EXPECT_EQ(storePc.error, "");
+    EXPECT_EQ(storePc.Text(0x3001), "Мой архив");
+    const auto& recordKey = storePc.entries[0x0FF9].heapValue;
+    ASSERT_EQ(recordKey.size(), 16u);
+    auto entryIdNames = [&](std::uint16_t id, Nid folder) {
+        const auto& e = storePc.entries[id].heapValue;
+        ASSERT_EQ(e.size(), 24u);
+        EXPECT_TRUE(std::equal(recordKey.begin(), recordKey.end(), e.begin() + 4));
+        EXPECT_EQ(ByteReader(e).peekAt(20, 4), folder);
+    };
+    entryIdNames(0x35E0, store->ipmSubtree());
+    entryIdNames(0x35E3, store->deletedItems());
+    entryIdNames(0x35E7, store->searchRoot());
+
+    PcRead map = ReadPcAt(sink, sink.nodes[0x61].data);
+    EXPECT_EQ(map.entries[0x0003].heapValue.size(), 8u) << "one named property in the entry stream";
+    TableRead root = ReadTableAt(sink, sink.nodes[0x12D].data, sink.nodes[0x12D].subnodes);
+    ASSERT_EQ(root.rows(), 2u);
+    EXPECT_EQ(root.Text(0, tags::kDisplayName.value()), "Top of Personal Folders");
+    EXPECT_EQ(root.Text(1, tags::kDisplayName.value()), "Search Root");
 }
 
 }  // namespace
