@@ -25,6 +25,7 @@ struct Keyword {
 };
 
 constexpr int kNbsp = 0xA0;
+constexpr long long kParameterLimit = 1'000'000'000'000LL;
 
 // Looked up by exact, case-sensitive comparison; the first entry wins.
 constexpr Keyword kKeywords[] = {
@@ -240,7 +241,8 @@ private:
             while (IsDigit(c)) {
                 hasParameter = true;
                 if (kept + 1 < kRtfParameterBuffer) {
-                    parameter = parameter * 10 + (c - '0');
+                    // Digits past what any parameter means saturate the value.
+                    if (parameter < kParameterLimit) parameter = parameter * 10 + (c - '0');
                     ++kept;
                 }
                 if (in_.remaining() == 0) {

@@ -68,10 +68,10 @@ protected:
         return ReadItem(store_, *node, &reader_, &rtf_);
     }
 
-    std::filesystem::path path_;
     StoreFile store_;
     StoreReader reader_;
     RtfWorkspace rtf_;
+    std::filesystem::path path_;
 };
 
 // Every node of the forest and every orphan, parents before children.
