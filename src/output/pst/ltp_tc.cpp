@@ -25,20 +25,16 @@ std::string TagText(std::uint32_t tag) {
 
 }  // namespace
 
+namespace {
+// Values of up to 8 bytes of a single-valued fixed type sit in the cell.
+bool IsInCell(PropType type) {
+    const std::size_t fixed = IsMultiValued(type) ? 0 : FixedValueSize(type);
+    return fixed != 0 && fixed <= 8;
+}
+}  // namespace
+
 std::uint8_t CellSize(PropType type) {
-    switch (type) {
-        case PropType::Boolean: return 1;
-        case PropType::Int16: return 2;
-        case PropType::Int32:
-        case PropType::Float:
-        case PropType::ErrorCode: return 4;
-        case PropType::Double:
-        case PropType::Currency:
-        case PropType::AppTime:
-        case PropType::Int64:
-        case PropType::SysTime: return 8;
-        default: return 4;  // reference to the heap or a subnode
-    }
+    return IsInCell(type) ? static_cast<std::uint8_t>(FixedValueSize(type)) : 4;
 }
 
 TableLayout TableLayout::FromColumns(std::vector<TableColumn> columns) {
@@ -190,10 +186,8 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
         for (const auto& cell : row.cells) {
             const TableColumn* c = layout.Find(cell.tag);
             if (c == nullptr || c == idCol || c == verCol) continue;
-            const PropType type = c->type();
-            const std::size_t fixed = FixedValueSize(type);
-            if (fixed != 0 && fixed <= 8 && !IsMultiValued(type)) {
-                if (cell.bytes.size() != fixed) {
+            if (IsInCell(c->type())) {
+                if (cell.bytes.size() != c->size) {
                     throw std::invalid_argument("cell " + TagText(cell.tag) + " has a value of the wrong size");
                 }
                 std::copy(cell.bytes.begin(), cell.bytes.end(), p + c->offset);
