@@ -10,6 +10,7 @@ expected HTML and RTF bodies and attachment contents, and embedded messages.
 Each reader prints "<reader>: ok" or its differences; the exit code is the
 number of readers that found differences.
 """
+import concurrent.futures
 import datetime
 import email
 import email.header
@@ -32,14 +33,14 @@ class Report:
     def add(self, text):
         self.problems.append(text)
 
-    def finish(self):
+    def finish(self, notes=()):
+        """(number of failed readers, text to print)."""
+        lines = list(notes)
         if not self.problems:
-            print('%s: ok' % self.reader)
-            return 0
-        print('%s: %d differences' % (self.reader, len(self.problems)))
-        for p in self.problems[:MAX_REPORTED]:
-            print('  ' + p)
-        return 1
+            return 0, '\n'.join(lines + ['%s: ok' % self.reader])
+        lines.append('%s: %d differences' % (self.reader, len(self.problems)))
+        lines += ['  ' + p for p in self.problems[:MAX_REPORTED]]
+        return 1, '\n'.join(lines)
 
 
 def expected_bytes(base, name):
@@ -318,9 +319,8 @@ def check_readpst(store, manifest, base, display_name):
             expected = sum(1 for m in manifest['messages'] if m['folder'] == path and m.get('class') != 'IPM.Task')
             if expected and counts.get(path) != expected:
                 report.add('folder %s: %s items, expected %d' % (path, counts.get(path), expected))
-    if tasks:
-        print('readpst: %d tasks not compared (readpst saves no tasks)' % tasks)
-    return report.finish()
+    notes = ['readpst: %d tasks not compared (readpst saves no tasks)' % tasks] if tasks else []
+    return report.finish(notes)
 
 
 def main():
@@ -334,14 +334,19 @@ def main():
     with open(manifest_path, encoding='utf-8') as f:
         manifest = json.load(f)
     base = os.path.dirname(os.path.abspath(manifest_path))
-    failures = 0
+    checks = []
     if 'pypff' in readers:
-        failures += check_pypff(store, manifest, base)
+        checks.append(lambda: check_pypff(store, manifest, base))
     if 'pffexport' in readers:
-        failures += check_pffexport(store, manifest, base)
+        checks.append(lambda: check_pffexport(store, manifest, base))
     if 'readpst' in readers:
-        failures += check_readpst(store, manifest, base, manifest.get('display_name', ''))
-    sys.exit(failures)
+        checks.append(lambda: check_readpst(store, manifest, base, manifest.get('display_name', '')))
+    # The readers are separate programs: run them side by side.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=len(checks) or 1) as pool:
+        results = [f.result() for f in [pool.submit(c) for c in checks]]
+    for _, text in results:
+        print(text)
+    sys.exit(sum(failed for failed, _ in results))
 
 
 if __name__ == '__main__':
