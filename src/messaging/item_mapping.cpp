@@ -132,30 +132,18 @@ private:
     }
     static void Raw(const PropertyValue& v, Bytes& member) { member = *v.data; }
 
-    MessageFields& Msg() {
-        if (!record_.messageFields) record_.messageFields = std::make_unique<MessageFields>();
-        return *record_.messageFields;
+    // A sub-record is created the first time one of its members is filled.
+    template <typename T>
+    static T& Ensure(std::unique_ptr<T>& member) {
+        if (!member) member = std::make_unique<T>();
+        return *member;
     }
-    FolderCounts& Folder() {
-        if (!record_.folderCounts) record_.folderCounts = std::make_unique<FolderCounts>();
-        return *record_.folderCounts;
-    }
-    ContactFields& Contact() {
-        if (!record_.contactFields) record_.contactFields = std::make_unique<ContactFields>();
-        return *record_.contactFields;
-    }
-    StoreFields& Store() {
-        if (!record_.storeFields) record_.storeFields = std::make_unique<StoreFields>();
-        return *record_.storeFields;
-    }
-    JournalFields& Journal() {
-        if (!record_.journalFields) record_.journalFields = std::make_unique<JournalFields>();
-        return *record_.journalFields;
-    }
-    AppointmentFields& Appointment() {
-        if (!record_.appointmentFields) record_.appointmentFields = std::make_unique<AppointmentFields>();
-        return *record_.appointmentFields;
-    }
+    MessageFields& Msg() { return Ensure(record_.messageFields); }
+    FolderCounts& Folder() { return Ensure(record_.folderCounts); }
+    ContactFields& Contact() { return Ensure(record_.contactFields); }
+    StoreFields& Store() { return Ensure(record_.storeFields); }
+    JournalFields& Journal() { return Ensure(record_.journalFields); }
+    AppointmentFields& Appointment() { return Ensure(record_.appointmentFields); }
 
     // Returns false when a stop request ends the mapping.
     bool Apply(const PropertyValue& v) {
