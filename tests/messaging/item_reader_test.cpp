@@ -171,6 +171,20 @@ TEST_F(ItemReaderStore, HeapSpreadOverAnXBlockIsAssembled) {
     EXPECT_EQ(record->messageFields->body, "body on the second page");
 }
 
+TEST_F(ItemReaderStore, SubnodeValueIsReadWholeThroughItsDataTree) {
+    const NodeEntry* node = FindNode(store_, kMessageNid);
+    ASSERT_NE(node, nullptr);
+    ASSERT_NE(node->subnodeBlock, nullptr);
+    const SubnodeList message = ReadSubnodes(store_, *node->subnodeBlock);
+    Bytes out;
+    // The flat list holds both data subnodes of NID 0x5F; the first wins.
+    EXPECT_EQ(ReadSubnodeValue(store_, kDataSubnode, &message, out), 28u);
+    EXPECT_EQ(std::string(out.begin(), out.end()), "data of the first attachment");
+    EXPECT_EQ(ReadSubnodeValue(store_, 0x9999, &message, out), 0u);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(ReadSubnodeValue(store_, kDataSubnode, nullptr, out), 0u);
+}
+
 TEST_F(ItemReaderStore, NodeWithoutDataOrHeapGivesNoRecord) {
     const NodeEntry* store = FindNode(store_, 0x21);
     ASSERT_NE(store, nullptr);
