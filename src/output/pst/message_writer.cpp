@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/byte_reader.h"
+#include "common/utf.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
 
@@ -175,11 +176,9 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     } else {
         values.push_back({tags::kMessageFlags.id, PropType::Int32, Le(flags, 4), std::nullopt});
     }
-    static const std::string_view kNote = "IPM.Note";
     if (FindValue(values, tags::kMessageClass) == nullptr) {
-        PropertyBag cls;
-        cls.SetString(tags::kMessageClass, kNote);
-        values.push_back({tags::kMessageClass.id, PropType::Unicode, cls.properties()[0].bytes, std::nullopt});
+        const std::string note = Utf8ToUtf16LeBytes("IPM.Note");
+        values.push_back({tags::kMessageClass.id, PropType::Unicode, {note.begin(), note.end()}, std::nullopt});
     }
     const FileTime now = Now();
     SetDefault(values, tags::kCreationTime, Le(static_cast<std::uint64_t>(now), 8));
