@@ -43,7 +43,7 @@ pst::Message MakeMessage(std::uint64_t i, const std::string& paragraph) {
     m.SetHtmlBody("<html><body><p>" + body + "</p></body></html>");
     m.AddRecipient("First Recipient", "first@example.org", pst::kRecipientTo);
     m.AddRecipient("Second Recipient", "second@example.org", pst::kRecipientCc);
-    std::vector<std::uint8_t> attachment(2000 + (i * 7919) % 6000);
+    std::vector<std::uint8_t> attachment(4000 + (i * 7919) % 9000);
     for (std::size_t k = 0; k < attachment.size(); ++k) attachment[k] = static_cast<std::uint8_t>(k * 31 + i);
     m.attachments.push_back(pst::Attachment::FromBytes("note-" + std::to_string(i) + ".bin", std::move(attachment)));
     return m;

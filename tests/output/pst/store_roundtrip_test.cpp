@@ -353,5 +353,20 @@ TEST(StoreRoundTrip, StoreCheckerFindsNoFault) {
     EXPECT_NE(output.find(" 0 error(s), 0 warning(s)"), std::string::npos) << output;
 }
 
+TEST(StoreFile, OfflineFlavourIsMarkedInTheHeaderAndPlainStoresAreNot) {
+    const fs::path dir = bmtest::ScratchDir("pst_flavour");
+    for (bool offline : {false, true}) {
+        const fs::path path = dir / (offline ? "offline.pst" : "personal.pst");
+        auto store = PstStore::Create(path, {.displayName = "Flavour", .offlineFlavour = offline});
+        store->AddMessage(store->ipmSubtree(), Mail("one", "me", "body"));
+        store->Finish();
+        std::ifstream in(path, std::ios::binary);
+        char magic[10] = {};
+        in.read(magic, sizeof magic);
+        EXPECT_EQ(std::string(magic, 4), "!BDN");
+        EXPECT_EQ(std::string(magic + 8, 2), offline ? "SO" : "SM");
+    }
+}
+
 }  // namespace
 }  // namespace bm::pst
