@@ -1,0 +1,211 @@
+#include "engine/analysis_run.h"
+
+#include <exception>
+#include <system_error>
+
+#include "engine/shipped_pages.h"
+#include "engine/mail_subtree.h"
+#include "messaging/item_reader.h"
+
+namespace bm {
+
+namespace fs = std::filesystem;
+
+std::string ChooseSourcePath(const AnalysisSource& source) {
+    std::string chosen = source.sourceKind == 1 ? source.searchedSourcePath : source.sourcePath;
+    std::error_code ec;
+    if (chosen.empty() || !fs::exists(chosen, ec)) chosen = source.searchedSourcePath;
+    return chosen;
+}
+
+const char* OutcomeName(AnalysisOutcome outcome) {
+    switch (outcome) {
+    case AnalysisOutcome::Completed: return "completed";
+    case AnalysisOutcome::Aborted: return "aborted";
+    case AnalysisOutcome::Failed: break;
+    }
+    return "failed";
+}
+
+std::int32_t CountSubtreeNodes(const NodeEntry& root) {
+    std::int32_t n = 0;
+    const NodeEntry* node = root.oldestChild;
+    while (node != nullptr) {
+        ++n;
+        if (node->dataBlock != nullptr && node->oldestChild != nullptr) {
+            node = node->oldestChild;
+            continue;
+        }
+        while (node != nullptr && node->newerSibling == nullptr) {
+            const NodeEntry* parent = node->parent;
+            node = parent == nullptr || parent == &root ? nullptr : parent;
+        }
+        if (node != nullptr) node = node->newerSibling;
+    }
+    return n;
+}
+
+AnalysisRun::AnalysisRun(AnalysisObserver& observer, const ActivityLog* log, fs::path appDir)
+    : observer_(observer), log_(log), appDir_(std::move(appDir)) {}
+
+AnalysisRun::~AnalysisRun() { Wait(); }
+
+bool AnalysisRun::Start(const AnalysisSource& source) {
+    if (running_.load()) return false;
+    Wait();
+    // Cleared here rather than on the worker, so a Stop() right after
+    // Start() is never lost.
+    reader_.stopSaving.store(false);
+    reader_.stopAnalysis.store(false);
+    reader_.savingRunActive.store(false);
+    running_.store(true);
+    worker_ = std::thread(&AnalysisRun::ThreadEntry, this, source);
+    return true;
+}
+
+void AnalysisRun::Wait() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void AnalysisRun::ThreadEntry(AnalysisSource source) {
+    AnalyzeStore(source);
+    running_.store(false);
+}
+
+AnalysisOutcome AnalysisRun::outcome() const {
+    const std::lock_guard lock(stateMutex_);
+    return outcome_;
+}
+
+std::string AnalysisRun::message() const {
+    const std::lock_guard lock(stateMutex_);
+    return message_;
+}
+
+std::string AnalysisRun::sourcePath() const {
+    const std::lock_guard lock(stateMutex_);
+    return sourcePath_;
+}
+
+void AnalysisRun::ShowMessage(std::string_view text) {
+    {
+        const std::lock_guard lock(stateMutex_);
+        message_ = std::string(text);
+    }
+    observer_.OnMessage(std::string(text));
+}
+
+AnalysisOutcome AnalysisRun::AnalyzeStore(const AnalysisSource& source) {
+    {
+        const std::lock_guard lock(stateMutex_);
+        message_.clear();
+        outcome_ = AnalysisOutcome::Failed;
+    }
+    try {
+        return Run(source);
+    } catch (const std::exception&) {
+    } catch (...) {
+    }
+    // Whatever was built stays; the store is closed and the run reported
+    // as failed, so the page never waits for a finish that cannot come.
+    ReleaseStore(store_);
+    ShowMessage(kFileHighlyCorrupted);
+    return Finish(AnalysisOutcome::Failed, nullptr);
+}
+
+AnalysisOutcome AnalysisRun::EndEarly(std::string_view message) {
+    ShowMessage(message);
+    AnalysisFinish finish;
+    finish.outcome = AnalysisOutcome::Failed;
+    finish.message = std::string(message);
+    {
+        const std::lock_guard lock(stateMutex_);
+        outcome_ = finish.outcome;
+    }
+    observer_.OnFinished(finish);
+    return finish.outcome;
+}
+
+AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
+    const std::string path = ChooseSourcePath(source);
+    {
+        const std::lock_guard lock(stateMutex_);
+        sourcePath_ = path;
+    }
+    observer_.OnSourcePath(path);
+    results_.Clear();
+
+    ReleaseStore(store_);
+    const MailSubtree subtree = OpenMailSubtree(store_, path, reader_, [&] {
+        results_.Modify([&](AnalysisData& d) { d.formatVersion = store_.formatVersion; });
+        if (log_ != nullptr) LogAnalysisStart(*log_);
+    });
+    switch (subtree.status) {
+    case MailSubtreeStatus::OpenFailed:
+        return EndEarly(kSourceFileInUse);
+    case MailSubtreeStatus::StoreObjectMissing: {
+        const bool stopped = reader_.stopAnalysis.load();
+        ShowMessage(stopped ? kAnalysisAbortedByUser : kFileHighlyCorrupted);
+        return Finish(stopped ? AnalysisOutcome::Aborted : AnalysisOutcome::Failed, nullptr);
+    }
+    case MailSubtreeStatus::NoRootFolder:
+        ReleaseStore(store_);
+        return EndEarly(kCannotSearchPersonalFolder);
+    case MailSubtreeStatus::Found:
+        break;
+    }
+    const NodeEntry& root = *subtree.root;
+
+    AnalysisCollector collector(results_, observer_);
+    observer_.OnProgressRange(CountSubtreeNodes(root) - 3);
+    collector.Begin(root.nid);
+    Walk(root, collector);
+    return Finish(reader_.stopAnalysis.load() ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed, &collector);
+}
+
+void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
+    const NodeEntry* node = root.oldestChild;
+    while (node != nullptr && !reader_.stopAnalysis.load()) {
+        reader_.pauseGate.Pass();
+        if (reader_.stopAnalysis.load()) break;
+        bool descend = false;
+        if (node->dataBlock != nullptr) {
+            std::unique_ptr<ItemRecord> record = ReadItem(store_, *node, &reader_);
+            observer_.OnProgressPosition(++progressPos_);
+            if (record) {
+                const WalkedNode walked{node->nid, node->parent != nullptr ? node->parent->nid : node->nidParent,
+                                        node->oldestChild != nullptr};
+                descend = collector.Classify(std::move(record), walked);
+            }
+        }
+        if (descend) {
+            node = node->oldestChild;
+            continue;
+        }
+        // Climb out of finished folders, never above the subtree root.
+        while (node->newerSibling == nullptr && node->parent != nullptr && node->parent != &root) {
+            if (!collector.LeaveFolder()) break;
+            node = node->parent;
+        }
+        node = node->newerSibling;
+    }
+}
+
+AnalysisOutcome AnalysisRun::Finish(AnalysisOutcome outcome, const AnalysisCollector* collector) {
+    AnalysisFinish finish;
+    finish.outcome = outcome;
+    // A run that did not complete never shows the completed page.
+    finish.page = appDir_ / std::string(outcome == AnalysisOutcome::Completed ? kCompletedPage : kAbortPage);
+    finish.treeHasItems = collector != nullptr && collector->treeCount() > 0;
+    ReleaseStore(store_);
+    if (log_ != nullptr) log_->Append(FormatSummary(results_.counts()));
+    {
+        const std::lock_guard lock(stateMutex_);
+        outcome_ = outcome;
+        finish.message = message_;
+    }
+    observer_.OnFinished(finish);
+    return outcome;
+}
+
+}  // namespace bm

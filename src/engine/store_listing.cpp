@@ -1,0 +1,94 @@
+#include "engine/store_listing.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "engine/analysis_collector.h"
+#include "engine/mail_subtree.h"
+#include "messaging/item_reader.h"
+#include "store/store_file.h"
+
+namespace bm {
+
+namespace {
+
+// Node types (the low five bits of a NID) that hold folders.
+bool IsFolderNid(std::uint32_t nid) {
+    const std::uint32_t type = nid & 0x1F;
+    return type == 0x02 || type == 0x03;
+}
+
+struct PendingFolder {
+    const NodeEntry* node = nullptr;
+    ListedFolder folder;
+};
+
+// Frees the store's tables and file however the listing ends.
+struct StoreGuard {
+    StoreFile& store;
+    ~StoreGuard() { ReleaseStore(store); }
+};
+
+}  // namespace
+
+StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVisitor& visitor, StoreReader& reader,
+                               const StoreListingOptions& options) {
+    StoreListing listing;
+    StoreFile store;
+    StoreGuard guard{store};
+    const MailSubtree subtree =
+        OpenMailSubtree(store, path, reader, [&] { listing.formatVersion = store.formatVersion; });
+    switch (subtree.status) {
+    case MailSubtreeStatus::OpenFailed:
+        listing.result = StoreListingResult::OpenFailed;
+        return listing;
+    case MailSubtreeStatus::StoreObjectMissing:
+        listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::StoreUnreadable;
+        return listing;
+    case MailSubtreeStatus::NoRootFolder:
+        listing.result = StoreListingResult::NoRootFolder;
+        return listing;
+    case MailSubtreeStatus::Found:
+        break;
+    }
+    const NodeEntry* root = subtree.root;
+
+    std::string rootClass;
+    if (const auto rootRecord = ReadItem(store, *root, &reader)) rootClass = rootRecord->messageClass;
+    std::vector<PendingFolder> stack;
+    stack.push_back({root, {std::string(kRootFolderPath), root->nid, rootClass}});
+
+    while (!stack.empty()) {
+        if (reader.StopRequested()) {
+            listing.result = StoreListingResult::Stopped;
+            return listing;
+        }
+        PendingFolder current = std::move(stack.back());
+        stack.pop_back();
+        const bool selected = !options.folderPath || *options.folderPath == current.folder.path;
+        if (selected) visitor.OnFolderBegin(current.folder);
+        std::vector<PendingFolder> subfolders;
+        for (const NodeEntry* child = current.node->oldestChild; child != nullptr; child = child->newerSibling) {
+            if (reader.StopRequested()) break;
+            reader.pauseGate.Pass();
+            if (!selected && !IsFolderNid(child->nid)) continue;
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader);
+            if (record && record->folderCounts) {
+                subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,
+                                              record->messageClass}});
+            } else if (selected) {
+                if (record)
+                    visitor.OnItem(child->nid, *record);
+                else
+                    visitor.OnUnreadableItem(child->nid);
+            }
+        }
+        if (selected) visitor.OnFolderEnd(current.folder);
+        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) stack.push_back(std::move(*it));
+    }
+    listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;
+    return listing;
+}
+
+}  // namespace bm

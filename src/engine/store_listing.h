@@ -1,0 +1,58 @@
+// Listing every folder and every item of a store's mail folder subtree, for
+// the command line's `list`.
+//
+// Unlike the analysis, nothing is limited or kept: each item is read with
+// ReadItem, handed to the visitor and released. Folders come in pre-order,
+// each with its items (in node order) before its subfolders. Paths are the
+// tool's own ("Personal Folders\Inbox\"). A child without a readable record
+// is reported as unreadable, so nothing the store holds is passed over in
+// silence.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "messaging/item_record.h"
+#include "store/store_reader.h"
+
+namespace bm {
+
+struct ListedFolder {
+    std::string path;
+    std::uint32_t nid = 0;
+    std::string containerClass;
+};
+
+class StoreListingVisitor {
+public:
+    virtual ~StoreListingVisitor() = default;
+    virtual void OnFolderBegin(const ListedFolder& folder) = 0;
+    virtual void OnItem(std::uint32_t nid, const ItemRecord& record) = 0;
+    virtual void OnUnreadableItem(std::uint32_t /*nid*/) {}
+    virtual void OnFolderEnd(const ListedFolder& /*folder*/) {}
+};
+
+struct StoreListingOptions {
+    // List only the folder with exactly this path; all when unset.
+    std::optional<std::string> folderPath;
+};
+
+enum class StoreListingResult : int {
+    Listed,
+    Stopped,          // the reader's stop request ended the listing
+    OpenFailed,       // kSourceFileInUse
+    StoreUnreadable,  // no message store object: kFileHighlyCorrupted
+    NoRootFolder,     // kCannotSearchPersonalFolder
+};
+
+struct StoreListing {
+    StoreListingResult result = StoreListingResult::OpenFailed;
+    std::uint32_t formatVersion = 0;
+};
+
+StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVisitor& visitor, StoreReader& reader,
+                               const StoreListingOptions& options = {});
+
+}  // namespace bm
