@@ -38,7 +38,10 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     StoreFile store;
     StoreGuard guard{store};
     const MailSubtree subtree =
-        OpenMailSubtree(store, path, reader, [&] { listing.formatVersion = store.formatVersion; });
+        OpenMailSubtree(store, path, reader, [&] {
+        listing.formatVersion = store.formatVersion;
+        visitor.OnStoreOpened(store.formatVersion);
+    });
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
         listing.result = StoreListingResult::OpenFailed;

@@ -28,6 +28,8 @@ struct ListedFolder {
 class StoreListingVisitor {
 public:
     virtual ~StoreListingVisitor() = default;
+    // The store file is open; nothing has been read from it yet.
+    virtual void OnStoreOpened(std::uint32_t /*formatVersion*/) {}
     virtual void OnFolderBegin(const ListedFolder& folder) = 0;
     virtual void OnItem(std::uint32_t nid, const ItemRecord& record) = 0;
     virtual void OnUnreadableItem(std::uint32_t /*nid*/) {}

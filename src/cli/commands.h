@@ -1,0 +1,16 @@
+// The commands of brightmend-cli; each returns the process exit code.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "cli/cli_environment.h"
+
+namespace bm::cli {
+
+int RunAnalyze(CliEnvironment& env, const std::string& store);
+int RunList(CliEnvironment& env, const std::string& store, const std::optional<std::string>& folder);
+int RunSearch(CliEnvironment& env, const std::string& directory, bool subdirectories);
+int RunInfo(CliEnvironment& env, const std::string& store);
+
+}  // namespace bm::cli

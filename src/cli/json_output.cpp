@@ -1,0 +1,49 @@
+#include "cli/json_output.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+
+#include <fmt/format.h>
+
+namespace bm::cli {
+
+std::optional<std::string> FileTimeToIso(const Bytes& filetime) {
+    if (filetime.size() != 8) return std::nullopt;
+    std::uint64_t ticks = 0;
+    for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | filetime[static_cast<std::size_t>(i)];
+    // 100-ns ticks since 1601-01-01; 11,644,473,600 s lie between the epochs.
+    constexpr std::int64_t kEpochDifference = 11644473600LL;
+    const std::time_t seconds = static_cast<std::time_t>(static_cast<std::int64_t>(ticks / 10000000ULL) - kEpochDifference);
+    std::tm utc{};
+    if (::gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                       utc.tm_hour, utc.tm_min, utc.tm_sec);
+}
+
+std::string DumpJson(const OrderedJson& value) {
+    return value.dump(-1, ' ', false, nlohmann::detail::error_handler_t::replace);
+}
+
+void PrintJson(const OrderedJson& value) {
+    const std::string text = DumpJson(value);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+std::string_view FolderName(std::string_view path) {
+    if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+    const auto slash = path.rfind('\\');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+int FolderDepth(std::string_view path) {
+    return std::max(0, static_cast<int>(std::count(path.begin(), path.end(), '\\')) - 1);
+}
+
+std::string TrimLabel(std::string_view label) {
+    while (!label.empty() && label.back() == ' ') label.remove_suffix(1);
+    return std::string(label);
+}
+
+}  // namespace bm::cli

@@ -1,0 +1,33 @@
+// JSON and text helpers shared by the commands.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "messaging/item_record.h"
+
+namespace bm::cli {
+
+using OrderedJson = nlohmann::ordered_json;
+
+// A FILETIME (8 little-endian bytes) as ISO 8601 UTC ("2001-05-14T16:39:00Z");
+// nullopt unless it has exactly 8 bytes.
+std::optional<std::string> FileTimeToIso(const Bytes& filetime);
+
+// Text that is not valid UTF-8 is written with U+FFFD in its place.
+std::string DumpJson(const OrderedJson& value);
+void PrintJson(const OrderedJson& value);
+
+// The last name of a tool folder path ("Personal Folders\Inbox\" -> "Inbox")
+// and its depth (the root is 0).
+std::string_view FolderName(std::string_view path);
+int FolderDepth(std::string_view path);
+
+// A summary label without its trailing blanks.
+std::string TrimLabel(std::string_view label);
+
+}  // namespace bm::cli

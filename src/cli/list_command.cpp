@@ -1,0 +1,184 @@
+// brightmend-cli list: every folder and every item of a store, streamed to
+// stdout as they are read, so memory stays flat for any store size.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/json_output.h"
+#include "engine/analysis_run.h"
+#include "engine/store_listing.h"
+
+namespace bm::cli {
+
+namespace {
+
+OrderedJson TimeJson(const Bytes& filetime) {
+    const auto iso = FileTimeToIso(filetime);
+    return iso ? OrderedJson(*iso) : OrderedJson(nullptr);
+}
+
+std::string AttachmentName(const AttachmentRecord& a) { return a.longFileName.empty() ? a.fileName : a.longFileName; }
+
+OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
+    OrderedJson item;
+    item["nid"] = nid;
+    item["messageClass"] = r.messageClass;
+    const MessageFields* m = r.messageFields.get();
+    const auto text = [&](const std::string MessageFields::*member) {
+        return m != nullptr ? OrderedJson(m->*member) : OrderedJson(nullptr);
+    };
+    item["subject"] = m != nullptr && m->subject ? OrderedJson(m->subject->text) : OrderedJson(nullptr);
+    item["senderName"] = text(&MessageFields::sentRepresentingName);
+    item["senderAddress"] = text(&MessageFields::sentRepresentingAddress);
+    item["displayTo"] = text(&MessageFields::displayTo);
+    item["displayCc"] = text(&MessageFields::displayCc);
+    item["deliveryTime"] = m != nullptr ? TimeJson(m->deliveryTime) : OrderedJson(nullptr);
+    item["submitTime"] = m != nullptr ? TimeJson(m->submitTime) : OrderedJson(nullptr);
+    item["bodyLength"] = m != nullptr ? std::max(m->body.size(), m->bodyText.size()) : 0;
+    item["hasHtml"] = m != nullptr && !m->htmlBody.empty();
+    item["hasRtf"] = m != nullptr && m->rtfFlag == 1;
+    OrderedJson attachments = OrderedJson::array();
+    for (const AttachmentRecord& a : r.attachments)
+        attachments.push_back(OrderedJson{{"name", AttachmentName(a)}, {"size", a.size}});
+    item["attachments"] = std::move(attachments);
+    return item;
+}
+
+// Writes the listing as it comes: JSON in pieces, or indented text.
+class ListPrinter : public StoreListingVisitor {
+public:
+    ListPrinter(bool json, const std::string& store, ProgressReporter& progress)
+        : json_(json), store_(store), progress_(progress) {}
+
+    void OnStoreOpened(std::uint32_t formatVersion) override {
+        formatVersion_ = formatVersion;
+        OpenDocument();
+    }
+
+    void OnFolderBegin(const ListedFolder& folder) override {
+        ++folders_;
+        firstItem_ = true;
+        if (json_) {
+            const OrderedJson head{{"path", folder.path}, {"nid", folder.nid}, {"containerClass", folder.containerClass}};
+            std::string text = DumpJson(head);
+            text.pop_back();  // reopen the object for its items
+            std::printf("%s%s,\"items\":[", firstFolder_ ? "" : ",", text.c_str());
+            firstFolder_ = false;
+        } else {
+            std::printf("%s  (nid 0x%x, %s)\n", folder.path.c_str(), folder.nid,
+                        folder.containerClass.empty() ? "no class" : folder.containerClass.c_str());
+        }
+    }
+
+    void OnItem(std::uint32_t nid, const ItemRecord& record) override {
+        ++items_;
+        attachments_ += record.attachments.size();
+        progress_.Update(static_cast<std::int64_t>(items_));
+        if (json_) {
+            std::printf("%s%s", firstItem_ ? "" : ",", DumpJson(ItemJson(nid, record)).c_str());
+        } else {
+            const MessageFields* m = record.messageFields.get();
+            const auto when = m != nullptr ? FileTimeToIso(m->deliveryTime) : std::nullopt;
+            std::printf("  0x%x  %s  %s  %s", nid, record.messageClass.c_str(), when ? when->c_str() : "-",
+                        m != nullptr && m->subject ? m->subject->text.c_str() : "");
+            if (!record.attachments.empty()) std::printf("  [%zu attachments]", record.attachments.size());
+            std::printf("\n");
+        }
+        firstItem_ = false;
+    }
+
+    void OnUnreadableItem(std::uint32_t nid) override {
+        ++unreadable_;
+        if (json_) {
+            std::printf("%s{\"nid\":%u,\"unreadable\":true}", firstItem_ ? "" : ",", nid);
+            firstItem_ = false;
+        } else {
+            std::printf("  0x%x  (cannot be read)\n", nid);
+        }
+    }
+
+    void OnFolderEnd(const ListedFolder&) override {
+        if (json_) std::printf("]}");
+    }
+
+    void Close(const char* outcome) {
+        OpenDocument();
+        if (json_) {
+            const OrderedJson summary{{"folders", folders_},
+                                      {"items", items_},
+                                      {"attachments", attachments_},
+                                      {"unreadableItems", unreadable_}};
+            std::printf("],\"summary\":%s,\"outcome\":\"%s\"}\n", DumpJson(summary).c_str(), outcome);
+        } else {
+            std::printf("\n%zu folders, %zu items, %zu attachments", folders_, items_, attachments_);
+            if (unreadable_ > 0) std::printf(", %zu items that cannot be read", unreadable_);
+            std::printf("\n");
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    void OpenDocument() {
+        if (opened_) return;
+        opened_ = true;
+        if (json_) {
+            const OrderedJson head{{"store", store_}, {"formatVersion", formatVersion_}};
+            std::string text = DumpJson(head);
+            text.pop_back();
+            std::printf("%s,\"folders\":[", text.c_str());
+        }
+    }
+
+    bool json_;
+    std::string store_;
+    ProgressReporter& progress_;
+    std::uint32_t formatVersion_ = 0;
+    bool opened_ = false;
+    bool firstFolder_ = true;
+    bool firstItem_ = true;
+    std::size_t folders_ = 0;
+    std::size_t items_ = 0;
+    std::size_t attachments_ = 0;
+    std::size_t unreadable_ = 0;
+};
+
+}  // namespace
+
+int RunList(CliEnvironment& env, const std::string& store, const std::optional<std::string>& folder) {
+    ProgressReporter progress(env.progressMode, "Items read");
+    ListPrinter printer(env.json, store, progress);
+    StoreReader reader;
+    StoreListingOptions options;
+    options.folderPath = folder;
+    StoreListing listing;
+    {
+        InterruptStop interrupt(reader.stopAnalysis);
+        listing = ListStoreContents(store, printer, reader, options);
+    }
+    progress.Finish();
+    switch (listing.result) {
+    case StoreListingResult::Listed:
+        printer.Close("completed");
+        return kExitSuccess;
+    case StoreListingResult::Stopped:
+        printer.Close("aborted");
+        PrintError(std::string(kAnalysisAbortedByUser));
+        return kExitFailure;
+    case StoreListingResult::OpenFailed:
+        printer.Close("failed");
+        PrintError(std::string(kSourceFileInUse));
+        return kExitFailure;
+    case StoreListingResult::StoreUnreadable:
+        printer.Close("failed");
+        PrintError(std::string(kFileHighlyCorrupted));
+        return kExitFailure;
+    case StoreListingResult::NoRootFolder:
+        printer.Close("failed");
+        PrintError(std::string(kCannotSearchPersonalFolder));
+        return kExitFailure;
+    }
+    return kExitFailure;
+}
+
+}  // namespace bm::cli

@@ -1,0 +1,64 @@
+// brightmend-cli: the recovery engine from the command line.
+//
+//   brightmend-cli analyze STORE [--json]
+//   brightmend-cli list STORE [--json] [--folder PATH]
+//   brightmend-cli search DIR [--no-subdirs]
+//   brightmend-cli info STORE
+//
+// Results go to stdout, progress and messages to stderr. Exit code 0 on
+// success, 1 on failure (the message is on stderr). Ctrl-C stops the
+// running command the way the Stop button does.
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+#include "core_version.h"
+
+int main(int argc, char** argv) {
+    using namespace bm::cli;
+    CLI::App app{"Brightmend: recovers the contents of Outlook offline store files (.ost)", "brightmend-cli"};
+    app.set_version_flag("--version", std::string("brightmend-cli ") + bm::CoreVersion());
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    bool quiet = false;
+    bool json = false;
+    app.add_flag("-q,--quiet", quiet, "Print no progress on stderr");
+
+    std::string store;
+    std::string directory;
+    std::string folder;
+    bool noSubdirs = false;
+
+    CLI::App* analyze = app.add_subcommand("analyze", "Analyse a store: its folder tree and the counts per folder");
+    analyze->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    analyze->add_flag("--json", json, "Print one JSON object");
+
+    CLI::App* list = app.add_subcommand("list", "List every folder and every item of a store");
+    list->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    list->add_flag("--json", json, "Print one JSON object");
+    CLI::Option* folderOption =
+        list->add_option("--folder", folder, "Only the folder with this path, e.g. \"Personal Folders\\Inbox\\\"");
+
+    CLI::App* search = app.add_subcommand("search", "Search a directory tree for store files (*.ost)");
+    search->add_option("DIR", directory, "The directory to search")->required();
+    search->add_flag("--no-subdirs", noSubdirs, "Search only the directory itself");
+
+    CLI::App* info = app.add_subcommand("info", "Show the header, layout, encoding and table sizes of a store");
+    info->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitSuccess : kExitFailure;
+    }
+
+    CliEnvironment env(quiet, json);
+    if (*analyze) return RunAnalyze(env, store);
+    if (*list) return RunList(env, store, *folderOption ? std::optional<std::string>(folder) : std::nullopt);
+    if (*search) return RunSearch(env, directory, !noSubdirs);
+    if (*info) return RunInfo(env, store);
+    return kExitFailure;
+}

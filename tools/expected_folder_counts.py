@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""Writes the expected folder and item counts of the shared stores, read by
+pypff (libpff), for the command line's end-to-end tests.
+
+For every store it finds the mail folder subtree the way the tool does (the
+node named by the message store's IPM-subtree entry ID, bytes 20-23, or
+0x2142), and for every folder below it records the path in the tool's form
+("Personal Folders\\Inbox\\"), the node id, the container class, and the
+message class of every item that libpff hangs under the folder (normal and
+associated contents alike).
+
+From those it derives what `analyze` must report, by the tool's sorting
+rules:
+  - a mail folder is one whose container class is missing or begins with
+    "IPF.Note"; it gets a folder record, and so does the subtree root;
+  - an item is a task ("IPM.Task"), a note ("IPM.StickyNote"), a journal
+    item ("IPM.Activity..."), an appointment ("IPM.Appointment..."), a
+    contact ("IPM.Contact..."), and otherwise a mail message, which counts
+    in the record of its folder, or in the last record made so far when its
+    folder has none;
+  - a mail message counts in the category whose path prefix its record's
+    path begins with.
+
+Run from the project root:
+    /usr/bin/python3 tools/expected_folder_counts.py [../shared/stores] [tests/cli/data]
+"""
+import json
+import os
+import sys
+
+import pypff
+
+STORES = [
+    "ansi-sample.pst",
+    "unicode-sample.pst",
+    "unicode-submessage.pst",
+    "unicode-dist-list.pst",
+    "unicode-sample.ost",
+    "unicode-enron.pst",
+    "4k-sample.ost",
+]
+
+PREFIXES = [
+    ("Personal Folders\\Inbox", "Inbox"),
+    ("Personal Folders\\Drafts", "Drafts"),
+    ("Personal Folders\\Outbox", "Outbox"),
+    ("Personal Folders\\Sent Items", "Sent Items"),
+    ("Personal Folders\\Sync Issues", "Sync Issues"),
+    ("Personal Folders\\Deleted Items", "Deleted Items"),
+    ("Personal Folders\\Junk E-mail", "Junk E-mails"),
+]
+SUMMARY_LABELS = ["Deleted Items", "Inbox", "Outbox", "Journal", "Tasks", "Drafts", "Contacts Items", "Notes",
+                  "Calendar", "Junk E-mails", "Sent Items", "Sync Issues"]
+
+
+def entry(record_sets, entry_type):
+    for rs in record_sets:
+        for e in rs.entries:
+            if e.entry_type == entry_type:
+                return e
+    return None
+
+
+def text(record_sets, entry_type):
+    e = entry(record_sets, entry_type)
+    if e is None or e.data is None:
+        return None
+    if e.value_type == 0x1F:
+        return e.data.decode("utf-16-le", errors="replace").split("\x00", 1)[0]
+    return e.data.decode("cp1252", errors="replace").split("\x00", 1)[0]
+
+
+def ipm_subtree_nid(f):
+    e = entry(f.get_message_store().record_sets, 0x35E0)
+    if e is not None and e.data is not None and len(e.data) >= 24:
+        return int.from_bytes(e.data[20:24], "little")
+    return 0x2142
+
+
+def find_folder(folder, nid):
+    if folder.identifier == nid:
+        return folder
+    for sub in folder.sub_folders:
+        found = find_folder(sub, nid)
+        if found is not None:
+            return found
+    return None
+
+
+def item_kind(message_class):
+    c = (message_class or "").lower()
+    if message_class == "IPM.Task":
+        return "task"
+    if message_class == "IPM.StickyNote":
+        return "note"
+    if c.startswith("ipm.activity"):
+        return "journal"
+    if c.startswith("ipm.appointment"):
+        return "calendar"
+    if c.startswith("ipm.contact"):
+        return "contact"
+    return "mail"
+
+
+def collect(root):
+    folders = []
+
+    def visit(folder, path):
+        classes = []
+        for i in range(folder.number_of_sub_items):
+            item = folder.get_sub_item(i)
+            if isinstance(item, pypff.folder):
+                continue
+            classes.append(text(item.record_sets, 0x001A) or "")
+        folders.append({
+            "path": path,
+            "nid": folder.identifier,
+            "containerClass": text(folder.record_sets, 0x3613),
+            "itemClasses": classes,
+        })
+        for sub in folder.sub_folders:
+            visit(sub, path + (sub.name or "") + "\\")
+
+    visit(root, "Personal Folders\\")
+    return folders
+
+
+def derive_analysis(folders):
+    records = []  # [path, nid, count]
+    by_nid = {}
+    counts = {label: 0 for label in SUMMARY_LABELS}
+    kind_label = {"task": "Tasks", "note": "Notes", "journal": "Journal", "calendar": "Calendar",
+                  "contact": "Contacts Items"}
+    for index, folder in enumerate(folders):
+        cls = folder["containerClass"]
+        if index == 0 or not cls or cls.startswith("IPF.Note"):
+            by_nid.setdefault(folder["nid"], len(records))
+            records.append([folder["path"], folder["nid"], 0])
+        for message_class in folder["itemClasses"]:
+            kind = item_kind(message_class)
+            if kind != "mail":
+                counts[kind_label[kind]] += 1
+                continue
+            record = records[by_nid.get(folder["nid"], len(records) - 1)]
+            record[2] += 1
+            for prefix, label in PREFIXES:
+                if record[0].startswith(prefix):
+                    counts[label] += 1
+                    break
+    return ([{"path": p, "nid": n, "messageCount": c} for p, n, c in records], counts)
+
+
+def main():
+    stores_dir = sys.argv[1] if len(sys.argv) > 1 else "../shared/stores"
+    out_dir = sys.argv[2] if len(sys.argv) > 2 else "tests/cli/data"
+    os.makedirs(out_dir, exist_ok=True)
+    for name in STORES:
+        path = os.path.join(stores_dir, name)
+        if not os.path.exists(path):
+            continue
+        f = pypff.file()
+        f.open(path)
+        root_nid = ipm_subtree_nid(f)
+        root = find_folder(f.get_root_folder(), root_nid)
+        folders = collect(root) if root is not None else []
+        mail_folders, counts = derive_analysis(folders)
+        result = {
+            "store": name,
+            "ipmSubtreeNid": root_nid,
+            "folders": [{"path": x["path"], "nid": x["nid"], "containerClass": x["containerClass"],
+                         "items": len(x["itemClasses"]), "itemClasses": x["itemClasses"]} for x in folders],
+            "mailFolders": mail_folders,
+            "counts": counts,
+        }
+        with open(os.path.join(out_dir, name.replace(".", "_") + ".json"), "w") as out:
+            json.dump(result, out, indent=1, sort_keys=True)
+            out.write("\n")
+        f.close()
+
+
+if __name__ == "__main__":
+    main()
