@@ -1,0 +1,233 @@
+#include "output/mail_bridge.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "output/bridge_texts.h"
+#include "output/item_time.h"
+#include "output/pst/props_tags.h"
+
+namespace bm {
+namespace {
+
+namespace tags = pst::tags;
+namespace named = pst::named;
+
+const pst::Guid kLogPropertySet = pst::GuidFromText("0006200A-0000-0000-C000-000000000046");
+const pst::NamedPropTag kLogType{kLogPropertySet, 0x8700u, pst::PropType::Unicode};
+const pst::NamedPropTag kLogStart{kLogPropertySet, 0x8706u, pst::PropType::SysTime};
+const pst::NamedPropTag kLogEnd{kLogPropertySet, 0x8708u, pst::PropType::SysTime};
+const pst::NamedPropTag kClipStart{pst::propsets::kAppointment, 0x8235u, pst::PropType::SysTime};
+const pst::NamedPropTag kClipEnd{pst::propsets::kAppointment, 0x8236u, pst::PropType::SysTime};
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void SetItemTimes(pst::Message& m, std::optional<pst::FileTime> time) {
+    if (!time) return;
+    m.properties.SetSysTime(tags::kMessageDeliveryTime, *time);
+    m.properties.SetSysTime(tags::kClientSubmitTime, *time);
+    m.properties.SetSysTime(tags::kCreationTime, *time);
+    m.properties.SetSysTime(tags::kLastModificationTime, *time);
+}
+
+void SetTextIfAny(pst::PropertyBag& bag, pst::PropTag tag, std::string_view text) {
+    if (!text.empty()) bag.SetString(tag, text);
+}
+
+void SetSender(pst::Message& m, const Mailbox& sender) {
+    if (!sender.name.empty()) {
+        m.properties.SetString(tags::kSenderName, sender.name);
+        m.properties.SetString(tags::kSentRepresentingName, sender.name);
+    }
+    if (!sender.address.empty()) {
+        m.properties.SetString(tags::kSenderEmailAddress, sender.address);
+        m.properties.SetString(tags::kSenderAddrType, "SMTP");
+        m.properties.SetString(tags::kSentRepresentingEmailAddress, sender.address);
+        m.properties.SetString(tags::kSentRepresentingAddrType, "SMTP");
+        if (sender.name.empty()) {
+            m.properties.SetString(tags::kSenderName, sender.address);
+            m.properties.SetString(tags::kSentRepresentingName, sender.address);
+        }
+    }
+}
+
+void SetRecipients(pst::Message& m, std::string_view recipients) {
+    std::string displayTo;
+    for (const Mailbox& box : ParseRecipients(recipients)) {
+        const std::string& shown = box.name.empty() ? box.address : box.name;
+        if (!displayTo.empty()) displayTo += "; ";
+        displayTo += shown;
+        m.AddRecipient(shown, box.address, pst::kRecipientTo);
+    }
+    SetTextIfAny(m.properties, tags::kDisplayTo, displayTo);
+}
+
+void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
+                        const std::optional<std::string>& names) {
+    if (!list) return;
+    const std::vector<std::string> files = SplitFileList(*list);
+    const std::vector<std::string> given = names ? SplitFileList(*names) : std::vector<std::string>{};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].empty()) continue;
+        const std::filesystem::path file(files[i]);
+        const std::string name = i < given.size() && !given[i].empty() ? given[i] : file.filename().string();
+        m.attachments.push_back(pst::Attachment::FromFile(name, file));
+    }
+}
+
+pst::Message NewItem(std::string_view messageClass, std::string_view subject, std::string_view body) {
+    pst::Message m;
+    m.properties.SetString(tags::kMessageClass, messageClass);
+    m.properties.SetString(tags::kSubject, subject);
+    SetTextIfAny(m.properties, tags::kBody, body);
+    return m;
+}
+
+}  // namespace
+
+MailBridge::~MailBridge() {
+    if (store_) open_stores::Unregister(*store_);
+}
+
+void MailBridge::RequireStarted() const {
+    if (!started_) throw std::logic_error("mail bridge used before Start");
+}
+
+void MailBridge::Start() { started_ = true; }
+
+void MailBridge::CreateStore(const std::string& path, const std::string& displayName) {
+    RequireStarted();
+    if (store_ && store_->path() == std::filesystem::path(path) && !store_->finished()) {
+        if (store_->touched()) {
+            open_stores::Register(displayName, store_);
+            return;
+        }
+        open_stores::Unregister(*store_);
+        store_.reset();
+    } else if (store_) {
+        Finish();
+    }
+    store_ = std::make_shared<OpenOutputStore>(path, displayName);
+    open_stores::Register(displayName, store_);
+}
+
+std::shared_ptr<OpenOutputStore> MailBridge::StoreOf(const OutputFolderPath& path) const {
+    std::shared_ptr<OpenOutputStore> store = open_stores::Find(path.storeName);
+    if (!store) throw std::invalid_argument("no open store named " + path.storeName);
+    return store;
+}
+
+pst::FolderId MailBridge::Folder(const std::string& folderPath, std::string_view containerClass) {
+    RequireStarted();
+    const std::optional<OutputFolderPath> parts = SplitOutputFolderPath(folderPath);
+    if (!parts) throw std::invalid_argument("not a store folder path: " + folderPath);
+    return StoreOf(*parts)->EnsureFolder(parts->folders, containerClass);
+}
+
+void MailBridge::Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
+    const pst::FolderId folder = Folder(folderPath, containerClass);
+    StoreOf(*SplitOutputFolderPath(folderPath))->AddMessage(folder, message);
+}
+
+void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {
+    Folder(folderPath, containerClass);
+}
+
+void MailBridge::AddMail(const std::string& folderPath, const std::string& subject, const std::string& recipients,
+                         const std::string& headerFile, const std::string& dateTime,
+                         const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
+                         std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames,
+                         const std::optional<std::string>& messageClass) {
+    pst::Message m = NewItem(messageClass && !messageClass->empty() ? *messageClass : "IPM.Note", subject, {});
+    SetSender(m, ParseHeaderSender(ReadWholeFile(headerFile)));
+    SetRecipients(m, recipients);
+    SetItemTimes(m, ParseItemDateTime(dateTime));
+    if (body) {
+        if (htmlFlag == 1) {
+            m.SetHtmlBody(*body);
+        } else {
+            m.properties.SetString(tags::kBody, *body);
+        }
+    }
+    AddAttachmentFiles(m, attachmentList, attachmentNames);
+    Add(folderPath, m);
+}
+
+void MailBridge::AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
+                                const std::string& start, const std::string& end, const std::string& location) {
+    pst::Message m = NewItem("IPM.Appointment", topic, body);
+    SetTextIfAny(m.properties, tags::kConversationTopic, topic);
+    const std::optional<pst::FileTime> from = ParseItemDateTime(start);
+    std::optional<pst::FileTime> to = ParseItemDateTime(end);
+    if (from && (!to || *to < *from)) to = from;
+    if (from) {
+        m.properties.SetSysTime(named::kAppointmentStartWhole, *from);
+        m.properties.SetSysTime(named::kCommonStart, *from);
+        m.properties.SetSysTime(kClipStart, *from);
+        m.properties.SetSysTime(named::kAppointmentEndWhole, *to);
+        m.properties.SetSysTime(named::kCommonEnd, *to);
+        m.properties.SetSysTime(kClipEnd, *to);
+        m.properties.SetInt32(named::kAppointmentDuration, static_cast<std::int32_t>((*to - *from) / 600'000'000));
+    }
+    if (!location.empty()) m.properties.SetString(named::kAppointmentLocation, location);
+    Add(folderPath, m, "IPF.Appointment");
+}
+
+void MailBridge::AddTask(const std::optional<std::string>& folderPath, const std::string& body,
+                         const std::string& secondText, const std::string& subject, const std::string& due) {
+    pst::Message m = NewItem("IPM.Task", subject, body);
+    SetTextIfAny(m.properties, tags::kSenderName, secondText);
+    if (const std::optional<pst::FileTime> when = ParseItemDateTime(due)) {
+        m.properties.SetSysTime(named::kTaskDueDate, *when);
+        m.properties.SetSysTime(tags::kMessageDeliveryTime, *when);
+    }
+    std::string folder;
+    if (folderPath && !folderPath->empty()) {
+        folder = *folderPath;
+    } else {
+        RequireStarted();
+        if (!store_) throw std::logic_error("AddTask without a store");
+        folder = "\\\\" + store_->displayName() + "\\Tasks";
+    }
+    Add(folder, m, "IPF.Task");
+}
+
+void MailBridge::AddNote(const std::string& folderPath, const std::string& subject, const std::string& body,
+                         const std::string& dateTime, const std::string& messageClass) {
+    pst::Message m = NewItem(messageClass.empty() ? "IPM.StickyNote" : messageClass, subject, body);
+    SetItemTimes(m, ParseItemDateTime(dateTime));
+    Add(folderPath, m, "IPF.StickyNote");
+}
+
+void MailBridge::AddJournal(const std::string& folderPath, const std::string& subject, const std::string& body,
+                            const std::string& dateTime, const std::string& entryType,
+                            const std::string& messageClass) {
+    pst::Message m = NewItem(messageClass.empty() ? "IPM.Activity" : messageClass, subject, body);
+    const std::optional<pst::FileTime> when = ParseItemDateTime(dateTime);
+    SetItemTimes(m, when);
+    if (when) {
+        m.properties.SetSysTime(kLogStart, *when);
+        m.properties.SetSysTime(kLogEnd, *when);
+    }
+    if (!entryType.empty()) m.properties.SetString(kLogType, entryType);
+    Add(folderPath, m, "IPF.Journal");
+}
+
+void MailBridge::Finish() {
+    RequireStarted();
+    if (!store_) return;
+    store_->Finish();
+    open_stores::Unregister(*store_);
+}
+
+std::filesystem::path MailBridge::storePath() const { return store_ ? store_->path() : std::filesystem::path(); }
+
+std::uint64_t MailBridge::storeFileSize() const { return store_ ? store_->FileSize() : 0; }
+
+}  // namespace bm

@@ -1,0 +1,84 @@
+// The mail bridge: creates the new store file and its folders and adds
+// mail, appointments, tasks, sticky notes and journal items, every one from
+// the plain texts the output writer hands it. It lives for one output store
+// (a store switch starts a new one).
+//
+// Calls, in the order a saving run makes them:
+//   Start -> CreateStore(path, display name) -> CreateFolder(path)... ->
+//   AddMail / AddAppointment / AddTask / AddNote / AddJournal ... -> Finish
+//
+// Folder paths are "\\" + display name + "\" + folder names joined by "\";
+// the store is reachable under that root from anywhere in the process (the
+// contact session finds it there) until Finish. An Add... call for a folder
+// that does not exist yet creates it, so an item is never lost for want of
+// a folder. Date-time texts are those of FormatItemTime, read as UTC. Every
+// failure is a std::exception; nothing ends the process.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/open_output_store.h"
+
+namespace bm {
+
+class MailBridge {
+public:
+    MailBridge() = default;
+    // A store that was not finished is left as it is (not a valid file);
+    // callers finish it, also when a run stops early.
+    ~MailBridge();
+    MailBridge(const MailBridge&) = delete;
+    MailBridge& operator=(const MailBridge&) = delete;
+
+    void Start();
+    // Creates the store file and registers it under "\\" + displayName. A
+    // second call for the same file before anything was added recreates it
+    // under the new name; after content was added, the new name becomes a
+    // second way to reach the same store.
+    void CreateStore(const std::string& path, const std::string& displayName);
+    // Creates the last folder of the path (and any missing parent); an
+    // existing folder is left alone. `containerClass` empty: by its name.
+    void CreateFolder(const std::string& folderPath, std::string_view containerClass = {});
+
+    // `attachmentList` and `attachmentNames` are file lists (JoinFileList):
+    // the files to attach and, entry by entry, the name each is stored
+    // under (the file's own name where a name is missing). `messageClass`
+    // empty: IPM.Note.
+    void AddMail(const std::string& folderPath, const std::string& subject, const std::string& recipients,
+                 const std::string& headerFile, const std::string& dateTime,
+                 const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
+                 std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames = std::nullopt,
+                 const std::optional<std::string>& messageClass = std::nullopt);
+    // `start` and `end` are date or date-time texts.
+    void AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
+                        const std::string& start, const std::string& end, const std::string& location = {});
+    // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
+    void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
+                 const std::string& subject, const std::string& due = {});
+    void AddNote(const std::string& folderPath, const std::string& subject, const std::string& body,
+                 const std::string& dateTime, const std::string& messageClass = {});
+    void AddJournal(const std::string& folderPath, const std::string& subject, const std::string& body,
+                    const std::string& dateTime, const std::string& entryType, const std::string& messageClass = {});
+    // Writes the store's folders, tables and index; the file is complete.
+    void Finish();
+
+    // The file being written (empty before CreateStore).
+    std::filesystem::path storePath() const;
+    std::uint64_t storeFileSize() const;
+
+private:
+    std::shared_ptr<OpenOutputStore> StoreOf(const OutputFolderPath& path) const;
+    pst::FolderId Folder(const std::string& folderPath, std::string_view containerClass = {});
+    void Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass = {});
+    void RequireStarted() const;
+
+    bool started_ = false;
+    std::shared_ptr<OpenOutputStore> store_;
+};
+
+}  // namespace bm

@@ -1,0 +1,434 @@
+#include "output/save_to_pst.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <unordered_set>
+
+#include "common/utf.h"
+#include "messaging/item_reader.h"
+#include "output/attachment_names.h"
+#include "output/bridge_texts.h"
+#include "output/contact_session.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::atomic<std::uint32_t> g_storeCount{0};
+
+std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with) {
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t found = text.find(what); found != std::string_view::npos; found = text.find(what, at)) {
+        out.append(text.substr(at, found - at));
+        out.append(with);
+        at = found + what.size();
+    }
+    out.append(text.substr(at));
+    return out;
+}
+
+const std::string& SubjectOf(const MessageFields* fields) {
+    static const std::string kNone;
+    return fields != nullptr && fields->subject ? fields->subject->text : kNone;
+}
+
+// A named text as stored: UTF-16LE when it looks like it (every second
+// byte mostly zero), else 8-bit text.
+std::string NamedText(const Bytes& raw) {
+    if (raw.empty()) return {};
+    if (raw.size() % 2 == 0) {
+        std::size_t zeros = 0;
+        for (std::size_t i = 1; i < raw.size(); i += 2) zeros += raw[i] == 0 ? 1 : 0;
+        if (zeros * 4 >= raw.size()) {
+            std::string text = Utf16LeToUtf8(raw);
+            while (!text.empty() && text.back() == '\0') text.pop_back();
+            return text;
+        }
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(raw.data()), raw.size());
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    return CodePageToUtf8(raw, 1252);
+}
+
+const std::string& Longer(const std::string& earlier, const std::string& later) {
+    return earlier.size() > later.size() ? earlier : later;
+}
+
+fs::path MakePrivateDirectory(const fs::path& parent) {
+    fs::create_directories(parent);
+    std::string pattern = (parent / "brightmend-save-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "cannot create a directory in " + parent.string());
+    return fs::path(pattern);
+}
+
+}  // namespace
+
+std::string OutputTimestamp(const std::tm& t) {
+    return std::to_string(t.tm_mday) + "-" + std::to_string(t.tm_mon + 1) + "-" + std::to_string(t.tm_year + 1900) +
+           " " + std::to_string(t.tm_hour) + "-" + std::to_string(t.tm_min) + "-" + std::to_string(t.tm_sec);
+}
+
+std::string OutputStoreName(std::string_view sourceFileName, std::string_view timestamp) {
+    const std::string replacement = std::string(timestamp) + ".pst";
+    if (sourceFileName.find(".ost") == std::string_view::npos) return std::string(sourceFileName) + replacement;
+    return ReplaceAll(sourceFileName, ".ost", replacement);
+}
+
+std::string SwitchedStorePath(std::string_view storePath) { return ReplaceAll(storePath, ".pst", "(0).pst"); }
+
+std::string ToOutputFolderPath(std::string_view folderPath, std::string_view rootPath) {
+    if (folderPath.ends_with('\\')) folderPath.remove_suffix(1);
+    return ReplaceAll(folderPath, kPersonalFoldersName, rootPath);
+}
+
+std::string PlainBodyText(const MessageFields& fields) {
+    if (!fields.bodyText.empty() || !fields.body.empty()) return Longer(fields.bodyText, fields.body);
+    const std::string first = NamedText(fields.namedText1);
+    const std::string second = NamedText(fields.namedText2);
+    return Longer(first, second);
+}
+
+MailBody ChooseMailBody(const ItemRecord& item) {
+    MailBody out;
+    const MessageFields* fields = item.messageFields.get();
+    if (fields == nullptr) return out;
+    if (!fields->htmlBody.empty()) {
+        out.htmlFlag = 1;
+        const std::string_view bytes(reinterpret_cast<const char*>(fields->htmlBody.data()), fields->htmlBody.size());
+        // The writer stores HTML as UTF-8; 8-bit HTML of another code page
+        // is converted on the way.
+        if (item.codePage != 0 && item.codePage != 65001 && !IsValidUtf8(bytes)) {
+            out.text = CodePageToUtf8(fields->htmlBody, item.codePage);
+        } else {
+            out.text = std::string(bytes);
+        }
+        return out;
+    }
+    if (fields->rtfFlag == 1) {
+        out.text = fields->bodyText;
+        return out;
+    }
+    std::string plain = PlainBodyText(*fields);
+    if (!plain.empty()) out.text = std::move(plain);
+    return out;
+}
+
+USave_to_PST_Format::USave_to_PST_Format(SaveOptions options) : options_(std::move(options)) {}
+
+USave_to_PST_Format::~USave_to_PST_Format() {
+    try {
+        Finish();
+    } catch (...) {
+        // Nothing can be reported from here; the run reports failures itself.
+    }
+    if (!tempDir_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(tempDir_, ignored);
+    }
+}
+
+std::uint32_t USave_to_PST_Format::StoreCount() { return g_storeCount.load(); }
+
+std::tm USave_to_PST_Format::LocalNow() const {
+    if (options_.localClock) return options_.localClock();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+std::optional<std::string> USave_to_PST_Format::CreateOutputStore(const fs::path& directory) {
+    const fs::path dir = directory.empty() ? options_.defaultDirectory : directory;
+    const std::string timestamp = OutputTimestamp(LocalNow());
+    const fs::path path = dir / OutputStoreName(options_.sourceFileName, timestamp);
+    try {
+        if (!dir.empty()) fs::create_directories(dir);
+        OpenStoreFile(path);
+    } catch (const std::exception& e) {
+        bridge_.reset();
+        return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.what();
+    }
+    return std::nullopt;
+}
+
+void USave_to_PST_Format::OpenStoreFile(const fs::path& path) {
+    auto bridge = std::make_unique<MailBridge>();
+    bridge->Start();
+    ContactSession probe;  // the contact library must be usable too
+    probe.Logon("", "", "", "", "", "");
+
+    const std::string displayName = std::string(kOutputDisplayNamePrefix) + OutputTimestamp(LocalNow());
+    bridge->CreateStore(path.string(), displayName);
+    storeRootPath_ = "\\\\" + displayName;
+    if (tempDir_.empty()) {
+        tempDir_ = MakePrivateDirectory(options_.tempDirectory.empty() ? fs::temp_directory_path()
+                                                                       : options_.tempDirectory);
+        headerFilePath_ = tempDir_ / kHeaderFileName;
+    }
+    if (storeSwitched_) {
+        storeRootPath_ += "(" + std::to_string(g_storeCount.load()) + ")";
+        bridge->CreateStore(path.string(), storeRootPath_.substr(2));
+    }
+    bridge_ = std::move(bridge);
+    outputStorePath_ = path;
+    outputStores_.push_back(path);
+    currentFolderPath_.clear();
+    currentSourceFolder_.clear();
+    ++g_storeCount;
+}
+
+void USave_to_PST_Format::PrepareFolder(std::string_view folderPath, std::string_view containerClass) {
+    if (folderPath.empty()) throw std::invalid_argument("PrepareFolder: empty folder path");
+    if (!bridge_) throw std::logic_error("PrepareFolder before CreateOutputStore");
+    currentFolderPath_ = ToOutputFolderPath(folderPath, storeRootPath_);
+    currentSourceFolder_ = std::string(folderPath);
+    const std::string_view rest = std::string_view(currentFolderPath_).substr(2);
+    std::string accumulated = "\\\\";
+    std::size_t at = 0;
+    for (std::size_t level = 0; at <= rest.size(); ++level) {
+        std::size_t end = rest.find('\\', at);
+        if (end == std::string_view::npos) end = rest.size();
+        if (level > 0) accumulated += "\\";
+        accumulated += rest.substr(at, end - at);
+        const bool last = end == rest.size();
+        if (level > 0) bridge_->CreateFolder(accumulated, last ? containerClass : std::string_view());
+        at = end + 1;
+    }
+}
+
+std::string USave_to_PST_Format::DateTimeText(const Bytes& raw) {
+    const std::optional<FileTime> time = FileTimeOf(raw);
+    if (!time) return {};
+    FormatItemTime(*time);
+    return itemTexts_.DateTime();
+}
+
+std::time_t USave_to_PST_Format::FormatItemTime(FileTime time) { return bm::FormatItemTime(time, itemTexts_); }
+
+void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath) {
+    if (!bridge_) throw std::logic_error("SaveMail before CreateOutputStore");
+    static const MessageFields kEmpty;
+    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    const std::string folder = ToOutputFolderPath(folderPath, storeRootPath_);
+
+    const std::string sender = MakeSenderText(fields.sentRepresentingName, fields.sentRepresentingAddress);
+    {
+        std::ofstream header(headerFilePath_, std::ios::binary | std::ios::trunc);
+        if (header) header << MakeHeaderLine(sender);
+    }
+    const std::string recipients = MakeRecipientsText(fields.displayTo, fields.receivedByAddress);
+    // The delivery time wins over the submit time; an item without either
+    // gets no time rather than the previous item's.
+    std::string dateTime = DateTimeText(fields.deliveryTime);
+    if (dateTime.empty()) dateTime = DateTimeText(fields.submitTime);
+    const MailBody body = ChooseMailBody(item);
+
+    SaveAttachmentsToTemp(item, store);
+    try {
+        bridge_->AddMail(folder, SubjectOf(&fields), recipients, headerFilePath_.string(), dateTime,
+                         attachmentFiles_.empty() ? std::nullopt : std::optional<std::string>(attachmentList_),
+                         body.text, body.htmlFlag,
+                         attachmentFiles_.empty() ? std::nullopt : std::optional<std::string>(attachmentNames_),
+                         item.messageClass.empty() ? std::nullopt : std::optional<std::string>(item.messageClass));
+    } catch (...) {
+        RemoveTemporaryFiles();
+        throw;
+    }
+    RemoveTemporaryFiles();
+    CheckStoreSize();
+}
+
+void USave_to_PST_Format::SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store) {
+    RemoveTemporaryFiles();
+    if (tempDir_.empty()) throw std::logic_error("SaveAttachmentsToTemp before CreateOutputStore");
+    std::vector<std::string> files;
+    std::vector<std::string> names;
+    std::unordered_set<std::string> taken{std::string(kHeaderFileName)};
+    for (std::size_t i = 0; i < item.attachments.size(); ++i) {
+        item.currentAttachment = i;
+        AttachmentRecord& attachment = item.attachments[i];
+        const std::string& original = attachment.longFileName.empty() ? attachment.fileName : attachment.longFileName;
+        const fs::path path = tempDir_ / UniqueFileName(MakeSafeFileName(original), taken);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::runtime_error("cannot create attachment file " + path.string());
+        attachmentFiles_.push_back(path);
+        if (attachment.hasData) {
+            out.write(reinterpret_cast<const char*>(attachment.data.data()),
+                      static_cast<std::streamsize>(attachment.data.size()));
+            attachment.data = Bytes();
+            attachment.hasData = false;
+        } else {
+            StreamAttachmentData(store, attachment, [&out](std::span<const std::uint8_t> piece) {
+                out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+                return out.good();
+            });
+        }
+        out.close();
+        if (!out) throw std::runtime_error("cannot write attachment file " + path.string());
+        files.push_back(path.string());
+        names.push_back(original);
+    }
+    attachmentList_ = JoinFileList(files);
+    attachmentNames_ = JoinFileList(names);
+}
+
+void USave_to_PST_Format::RemoveTemporaryFiles() {
+    for (const fs::path& file : attachmentFiles_) {
+        std::error_code ignored;
+        fs::remove(file, ignored);
+    }
+    attachmentFiles_.clear();
+    attachmentList_.clear();
+    attachmentNames_.clear();
+}
+
+void USave_to_PST_Format::CheckStoreSize() {
+    const std::uint64_t size = bridge_->storeFileSize();
+    if (size <= options_.storeSizeLimit) return;
+    storeSwitched_ = true;
+    bridge_->Finish();
+    bridge_.reset();
+    OpenStoreFile(SwitchedStorePath(outputStorePath_.string()));
+}
+
+void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
+    namespace d = contact_dispid;
+    ContactSession session;
+    session.Logon("", "", "", "", "", "");
+    const std::optional<ContactFolder> folder = session.GetFolderFromPath(currentFolderPath_);
+    if (!folder) throw std::runtime_error("no folder " + currentFolderPath_ + " for a contact");
+    ContactItem contact = folder->Items().Add(kContactItemKind);
+    const auto put = [&contact](std::uint32_t dispid, const std::string& text) {
+        if (!text.empty()) contact.Put(dispid, text);
+    };
+    put(d::kSubject, SubjectOf(item.messageFields.get()));
+    if (const ContactFields* c = item.contactFields.get()) {
+        put(d::kOrganizationalId, c->organizationalId);
+        put(d::kFileAs, c->fileAs);
+        put(d::kGovernmentId, c->governmentId);
+        put(d::kTtyTddPhone, c->ttyTddPhone);
+        put(d::kBusiness2Phone, c->business2Phone);
+        put(d::kRadioPhone, c->radioPhone);
+        put(d::kTelexNumber, c->telexNumber);
+        put(d::kMileage, c->lid8534Text);
+        put(d::kGivenName, c->givenName);
+        put(d::kMiddleName, c->middleName);
+        put(d::kSurname, c->surname);
+    }
+    put(d::kFullName, item.displayName);
+    if (const ContactFields* c = item.contactFields.get()) {
+        put(d::kWorkAddress, c->workAddress);
+        put(d::kHome2Phone, c->home2Phone);
+        put(d::kDepartment, c->department);
+        put(d::kCarPhone, c->carPhone);
+        put(d::kPostalCode, c->postalCode);
+        put(d::kStreetAddress, c->streetAddress);
+        put(d::kStateOrProvince, c->stateOrProvince);
+        put(d::kCountry, c->country);
+        put(d::kLocality, c->locality);
+        put(d::kCallbackPhone, c->callbackPhone);
+        put(d::kOtherPostalCode, c->otherPostalCode);
+        put(d::kOtherAddress, c->otherAddress);
+        put(d::kOtherPhone, c->otherPhone);
+        put(d::kOtherStreet, c->otherStreet);
+        put(d::kOtherState, c->otherState);
+        put(d::kOtherCountry, c->otherCountry);
+        put(d::kOtherCity, c->otherCity);
+        put(d::kHomeState, c->homeState);
+        put(d::kHomeStreet, c->homeStreet);
+        put(d::kHomePostalCode, c->homePostalCode);
+        put(d::kHomeCountry, c->homeCountry);
+        put(d::kBusinessHomePage, c->businessHomePage);
+        put(d::kPersonalHomePage, c->personalHomePage);
+        put(d::kNickname, c->nickname);
+        put(d::kManagerName, c->managerName);
+        put(d::kFreeBusyAddress, c->lid80D8Text);
+        put(d::kHomeCity, c->homeCity);
+        put(d::kCompanyMainPhone, c->companyMainPhone);
+        put(d::kSpouseName, c->spouseName);
+        put(d::kProfession, c->profession);
+        put(d::kAssistant, c->assistant);
+        put(d::kAssistantPhone, c->assistantPhone);
+        put(d::kIsdnNumber, c->isdnNumber);
+        put(d::kPager, c->pager);
+        put(d::kOfficeLocation, c->officeLocation);
+        put(d::kHomeFax, c->homeFax);
+        put(d::kLanguage, c->language);
+        put(d::kBusinessPhone, c->businessPhone);
+        put(d::kBusinessFax, c->businessFax);
+    }
+    if (item.messageFields) put(d::kBody, PlainBodyText(*item.messageFields));
+    if (const ContactFields* c = item.contactFields.get()) {
+        put(d::kPostalAddress, c->postalAddress);
+        put(d::kHobbies, c->hobbies);
+        if (c->gender != 0) contact.Put(d::kGender, static_cast<std::int32_t>(c->gender));
+        put(d::kCustomerId, c->customerId);
+        put(d::kGenerationValue, c->generation);
+        put(d::kGeneration, c->generation);
+        put(d::kEmail, c->email);
+        put(d::kCompanyName, c->companyName);
+        put(d::kTitle, c->title);
+        put(d::kGivenName, c->givenName);
+        put(d::kMiddleName, c->middleName);
+        put(d::kSurname, c->surname);
+        put(d::kHomePhone, c->homePhone);
+        put(d::kMobilePhone, c->mobilePhone);
+        put(d::kFileAs, c->fileAs);
+    }
+    contact.Save();
+}
+
+void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) {
+    if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
+    const MessageFields* fields = item.messageFields.get();
+    const AppointmentFields* appointment = item.appointmentFields.get();
+    std::string start = appointment != nullptr ? DateTimeText(appointment->clipStart) : std::string();
+    std::string end = appointment != nullptr ? DateTimeText(appointment->clipEnd) : std::string();
+    std::string topic = SubjectOf(fields);
+    if (topic.empty() && fields != nullptr) topic = fields->conversationTopic;
+    bridge_->AddAppointment(currentFolderPath_, topic, fields != nullptr ? PlainBodyText(*fields) : std::string(),
+                            start, end, appointment != nullptr ? appointment->location : std::string());
+}
+
+void USave_to_PST_Format::SaveTask(const ItemRecord& item) {
+    if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
+    static const MessageFields kEmpty;
+    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields),
+                     DateTimeText(fields.deliveryTime));
+}
+
+void USave_to_PST_Format::SaveNote(const ItemRecord& item) {
+    if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
+    static const MessageFields kEmpty;
+    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    std::string when = DateTimeText(fields.deliveryTime);
+    if (when.empty()) when = DateTimeText(fields.submitTime);
+    bridge_->AddNote(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when, item.messageClass);
+}
+
+void USave_to_PST_Format::SaveJournal(const ItemRecord& item) {
+    if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
+    static const MessageFields kEmpty;
+    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    std::string when = DateTimeText(fields.deliveryTime);
+    if (when.empty()) when = DateTimeText(fields.submitTime);
+    bridge_->AddJournal(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when,
+                        item.journalFields ? item.journalFields->logType : std::string(), item.messageClass);
+}
+
+void USave_to_PST_Format::Finish() {
+    if (!bridge_) return;
+    RemoveTemporaryFiles();
+    bridge_->Finish();
+    bridge_.reset();
+}
+
+}  // namespace bm

@@ -1,0 +1,153 @@
+// The output store writer: turns the item records a saving run hands it
+// into a new .pst through the mail bridge (store, folders, mail,
+// appointments, tasks, sticky notes, journal items) and a contact session
+// (contacts). One writer serves one saving run, on the run's thread:
+//
+//   CreateOutputStore(dir) -> { PrepareFolder(path) | SaveMail | SaveContact
+//   | SaveAppointment | SaveTask | SaveNote | SaveJournal }... -> Finish
+//
+// Names: the output file is the source file's name with every ".ost"
+// replaced by the local timestamp "d-m-yyyy h-m-s" and ".pst" (a name
+// without ".ost" gets both appended, so it never equals the input's name);
+// the store's display name is "Brightmend_Personal_Folder" + timestamp and
+// its root path "\\" + display name. Folder paths of the source
+// ("Personal Folders\Inbox\") become "\\<display name>\Inbox".
+//
+// Store switch: after each mail the file size is compared with the limit;
+// past it the store is finished, a new file is started with every ".pst"
+// of the path replaced by "(0).pst", its root path carrying "(n)" (n the
+// store count), and storeSwitched() is raised so the run prepares the
+// folder again and writes the mail once more into the new store.
+//
+// Failures are exceptions and never end the process. A writer destroyed
+// before Finish finishes its store, so the file is always complete.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "messaging/item_record.h"
+#include "output/item_time.h"
+#include "output/mail_bridge.h"
+#include "output/output_texts.h"
+#include "store/store_file.h"
+
+namespace bm {
+
+struct SaveOptions {
+    // The source store's file name (name only).
+    std::string sourceFileName;
+    // Used when CreateOutputStore is given no directory.
+    std::filesystem::path defaultDirectory;
+    std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
+    // Where attachment files and the header file are put; empty: the
+    // system's temporary directory. The writer works in a private
+    // directory below it and removes it at the end.
+    std::filesystem::path tempDirectory;
+    // The local clock for the timestamp; empty: the system's.
+    std::function<std::tm()> localClock;
+};
+
+// "d-m-yyyy h-m-s", numbers without leading zeros.
+std::string OutputTimestamp(const std::tm& localTime);
+// The output file name for a source file name.
+std::string OutputStoreName(std::string_view sourceFileName, std::string_view timestamp);
+// The path the store continues in after a switch.
+std::string SwitchedStorePath(std::string_view storePath);
+// A source folder path in the new store: one final "\" removed and every
+// "Personal Folders" replaced by the root path.
+std::string ToOutputFolderPath(std::string_view folderPath, std::string_view rootPath);
+
+struct MailBody {
+    std::optional<std::string> text;
+    std::int16_t htmlFlag = 0;  // 1: text is HTML
+};
+// The HTML body when there is one, else the plain text of an RTF body,
+// else the plain text (see PlainBodyText). Bodies of any length are kept.
+MailBody ChooseMailBody(const ItemRecord& item);
+// The longer of the RTF body's text and PR_BODY (the later on a tie), or
+// the longer of the two named texts when neither is present.
+std::string PlainBodyText(const MessageFields& fields);
+
+class USave_to_PST_Format {
+public:
+    explicit USave_to_PST_Format(SaveOptions options);
+    ~USave_to_PST_Format();
+    USave_to_PST_Format(const USave_to_PST_Format&) = delete;
+    USave_to_PST_Format& operator=(const USave_to_PST_Format&) = delete;
+
+    // Starts the components and creates the store file in `directory`
+    // (the default directory when empty). The message for the user when it
+    // fails, nullopt on success.
+    std::optional<std::string> CreateOutputStore(const std::filesystem::path& directory);
+    // Creates every level of the folder below the root (never the root
+    // itself) and makes it current. std::invalid_argument for an empty path.
+    // `containerClass` applies to the last level.
+    void PrepareFolder(std::string_view folderPath, std::string_view containerClass = {});
+
+    void SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath);
+    // Writes the item's attachments to temporary files and fills the
+    // attachment list and the list of their names.
+    void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
+    // These write into the current folder.
+    void SaveContact(const ItemRecord& item);
+    void SaveAppointment(const ItemRecord& item);
+    void SaveTask(const ItemRecord& item);
+    void SaveNote(const ItemRecord& item);
+    void SaveJournal(const ItemRecord& item);
+    // Closes the store file; a second call does nothing.
+    void Finish();
+
+    // Sets the item date and time texts; see bm::FormatItemTime.
+    std::time_t FormatItemTime(FileTime time);
+
+    const std::string& itemDateText() const { return itemTexts_.date; }
+    const std::string& itemTimeText() const { return itemTexts_.time; }
+    const std::filesystem::path& outputStorePath() const { return outputStorePath_; }
+    // Every store file this writer created, in order.
+    const std::vector<std::filesystem::path>& outputStores() const { return outputStores_; }
+    const std::string& storeRootPath() const { return storeRootPath_; }
+    const std::string& currentFolderPath() const { return currentFolderPath_; }
+    // The source folder path PrepareFolder was last given.
+    const std::string& currentSourceFolder() const { return currentSourceFolder_; }
+    const std::string& attachmentList() const { return attachmentList_; }
+    const std::string& attachmentNames() const { return attachmentNames_; }
+    const std::filesystem::path& headerFilePath() const { return headerFilePath_; }
+    const std::filesystem::path& temporaryDirectory() const { return tempDir_; }
+    bool storeSwitched() const { return storeSwitched_; }
+    void ClearStoreSwitch() { storeSwitched_ = false; }
+
+    // Stores created in this process so far; never reset.
+    static std::uint32_t StoreCount();
+
+private:
+    std::tm LocalNow() const;
+    void OpenStoreFile(const std::filesystem::path& path);
+    void CheckStoreSize();
+    void RemoveTemporaryFiles();
+    std::string DateTimeText(const Bytes& raw);
+
+    SaveOptions options_;
+    std::unique_ptr<MailBridge> bridge_;
+    std::filesystem::path tempDir_;
+    std::filesystem::path headerFilePath_;
+    std::filesystem::path outputStorePath_;
+    std::vector<std::filesystem::path> outputStores_;
+    std::string storeRootPath_;
+    std::string currentFolderPath_;
+    std::string currentSourceFolder_;
+    std::string attachmentList_;
+    std::string attachmentNames_;
+    std::vector<std::filesystem::path> attachmentFiles_;
+    ItemTimeTexts itemTexts_;
+    bool storeSwitched_ = false;
+};
+
+}  // namespace bm
