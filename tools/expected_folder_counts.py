@@ -10,14 +10,17 @@ message class of every item that libpff hangs under the folder (normal and
 associated contents alike).
 
 From those it derives what `analyze` must report, by the tool's sorting
-rules:
+rules as far as the message class decides them (the tool also takes an item
+of another class for a contact when it carries contact properties; the test
+allows for exactly that move from mail to contacts):
   - a mail folder is one whose container class is missing or begins with
     "IPF.Note"; it gets a folder record, and so does the subtree root;
-  - an item is a task ("IPM.Task"), a note ("IPM.StickyNote"), a journal
-    item ("IPM.Activity..."), an appointment ("IPM.Appointment..."), a
-    contact ("IPM.Contact..."), and otherwise a mail message, which counts
-    in the record of its folder, or in the last record made so far when its
-    folder has none;
+  - an item is, by the first rule that matches: a task (class exactly
+    "IPM.Task"), a note (exactly "IPM.StickyNote"), a journal item
+    ("IPM.Activity..."; counted only with an entry type), an appointment
+    ("IPM.Appointment..."), a contact ("IPM.Contact..."), and otherwise a
+    mail message, which counts in the record of its folder, or in the last
+    record made so far when its folder has none;
   - a mail message counts in the category whose path prefix its record's
     path begins with.
 
@@ -87,18 +90,47 @@ def find_folder(folder, nid):
     return None
 
 
-def item_kind(message_class):
-    c = (message_class or "").lower()
-    if message_class == "IPM.Task":
-        return "task"
-    if message_class == "IPM.StickyNote":
-        return "note"
+LOG_TYPE_IDS = {0x8700, 0x8712}
+
+
+def message_kind(message_class):
+    c = message_class.lower()
+    if c.startswith("ipm.note") or c.startswith("ipm.x-") or c == "ipm":
+        return "mail"
+    if c.startswith("ipm.contact") or c.startswith("ipf.contact"):
+        return "contact"
+    if c.startswith("report.ipm.note"):
+        return "report"
     if c.startswith("ipm.activity"):
         return "journal"
     if c.startswith("ipm.appointment"):
-        return "calendar"
-    if c.startswith("ipm.contact"):
-        return "contact"
+        return "appointment"
+    return "other"
+
+
+def item_facts(item):
+    facts = {"class": text(item.record_sets, 0x001A) or "", "logType": False}
+    for rs in item.record_sets:
+        for e in rs.entries:
+            if e.data and e.entry_type in LOG_TYPE_IDS:
+                facts["logType"] = True
+    return facts
+
+
+def item_category(facts):
+    """Where the tool sorts an item: the first rule that matches."""
+    cls = facts["class"]
+    kind = message_kind(cls)
+    if cls == "IPM.Task":
+        return "Tasks"
+    if cls == "IPM.StickyNote":
+        return "Notes"
+    if kind == "journal":
+        return "Journal" if facts["logType"] else None
+    if kind == "appointment":
+        return "Calendar"
+    if kind == "contact":
+        return "Contacts Items"
     return "mail"
 
 
@@ -111,7 +143,7 @@ def collect(root):
             item = folder.get_sub_item(i)
             if isinstance(item, pypff.folder):
                 continue
-            classes.append(text(item.record_sets, 0x001A) or "")
+            classes.append(item_facts(item))
         folders.append({
             "path": path,
             "nid": folder.identifier,
@@ -129,17 +161,16 @@ def derive_analysis(folders):
     records = []  # [path, nid, count]
     by_nid = {}
     counts = {label: 0 for label in SUMMARY_LABELS}
-    kind_label = {"task": "Tasks", "note": "Notes", "journal": "Journal", "calendar": "Calendar",
-                  "contact": "Contacts Items"}
     for index, folder in enumerate(folders):
         cls = folder["containerClass"]
         if index == 0 or not cls or cls.startswith("IPF.Note"):
             by_nid.setdefault(folder["nid"], len(records))
             records.append([folder["path"], folder["nid"], 0])
-        for message_class in folder["itemClasses"]:
-            kind = item_kind(message_class)
-            if kind != "mail":
-                counts[kind_label[kind]] += 1
+        for facts in folder["itemClasses"]:
+            category = item_category(facts)
+            if category != "mail":
+                if category is not None:
+                    counts[category] += 1
                 continue
             record = records[by_nid.get(folder["nid"], len(records) - 1)]
             record[2] += 1
@@ -168,7 +199,8 @@ def main():
             "store": name,
             "ipmSubtreeNid": root_nid,
             "folders": [{"path": x["path"], "nid": x["nid"], "containerClass": x["containerClass"],
-                         "items": len(x["itemClasses"]), "itemClasses": x["itemClasses"]} for x in folders],
+                         "items": len(x["itemClasses"]),
+                         "itemClasses": [facts["class"] for facts in x["itemClasses"]]} for x in folders],
             "mailFolders": mail_folders,
             "counts": counts,
         }
