@@ -87,7 +87,7 @@ void ProgressReporter::DrawLive(bool force) {
         const std::int64_t done = std::clamp<std::int64_t>(done_, 0, total_);
         const int filled = static_cast<int>(done * kBarWidth / total_);
         line += fmt::format(" [{}{}] {:3}% {}/{}", std::string(filled, '#'), std::string(kBarWidth - filled, '-'),
-                            done * 100 / total_, done_, total_);
+                            done * 100 / total_, done, total_);
     } else if (done_ > 0) {
         line += fmt::format(" {}", done_);
     }

@@ -37,8 +37,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     StoreListing listing;
     StoreFile store;
     StoreGuard guard{store};
-    const MailSubtree subtree =
-        OpenMailSubtree(store, path, reader, [&] {
+    const MailSubtree subtree = OpenMailSubtree(store, path, reader, [&] {
         listing.formatVersion = store.formatVersion;
         visitor.OnStoreOpened(store.formatVersion);
     });
