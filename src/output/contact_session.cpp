@@ -17,6 +17,8 @@ using Target = std::variant<PropTag, NamedPropTag>;
 PropTag Text(std::uint16_t id) { return {id, PropType::Unicode}; }
 NamedPropTag AddressText(std::uint32_t lid) { return {pst::propsets::kAddress, lid, PropType::Unicode}; }
 
+const NamedPropTag kEmail1OriginalDisplayName = AddressText(0x8084);
+
 // What each DISPID writes: the contact property of the same meaning.
 const std::unordered_map<std::uint32_t, Target>& Targets() {
     namespace d = contact_dispid;
@@ -116,6 +118,7 @@ void ContactItem::Put(std::uint32_t dispid, std::string_view text) {
         if (dispid == contact_dispid::kEmail) {
             message_.properties.SetString(pst::named::kEmail1AddressType, "SMTP");
             message_.properties.SetString(pst::named::kEmail1DisplayName, text);
+            message_.properties.SetString(kEmail1OriginalDisplayName, text);
         }
     }
 }
