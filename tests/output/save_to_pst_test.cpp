@@ -1,0 +1,421 @@
+// USave_to_PST_Format: names, folders and every kind of item built from
+// item records, read back from the store it wrote; the store switch with a
+// small injected limit.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "output/contact_session.h"
+#include "output/save_to_pst.h"
+#include "output/store_checker.h"
+#include "output_readback.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+using bmtest::ReadBack;
+using bmtest::SubjectOf;
+
+constexpr FileTime FromUnix(std::int64_t seconds) { return (seconds + 11644473600LL) * 10000000LL; }
+
+Bytes TimeBytes(FileTime t) {
+    Bytes b(8);
+    for (int i = 0; i < 8; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(t) >> (8 * i));
+    return b;
+}
+
+std::tm Feb1st2027() {
+    std::tm t{};
+    t.tm_year = 127;
+    t.tm_mon = 1;
+    t.tm_mday = 1;
+    t.tm_hour = 9;
+    t.tm_min = 3;
+    t.tm_sec = 4;
+    return t;
+}
+
+std::unique_ptr<ItemRecord> Mail(const std::string& subject) {
+    auto r = std::make_unique<ItemRecord>();
+    r->kind = ItemKind::Mail;
+    r->messageClass = "IPM.Note";
+    r->messageFields = std::make_unique<MessageFields>();
+    r->messageFields->subject = std::make_unique<SubjectParts>();
+    r->messageFields->subject->text = subject;
+    return r;
+}
+
+AttachmentRecord Attached(const std::string& shortName, const std::string& longName, const std::string& bytes) {
+    AttachmentRecord a;
+    a.fileName = shortName;
+    a.longFileName = longName;
+    a.data.assign(bytes.begin(), bytes.end());
+    a.hasData = true;
+    a.size = static_cast<std::int32_t>(bytes.size());
+    a.dataBid = kAttachmentDataInRecord;
+    return a;
+}
+
+std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+class Writer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = bmtest::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        writer_ = std::make_unique<USave_to_PST_Format>(Options());
+    }
+    SaveOptions Options() {
+        SaveOptions o;
+        o.sourceFileName = "outlook.ost";
+        o.defaultDirectory = dir_ / "Repair";
+        o.tempDirectory = dir_ / "tmp";
+        o.localClock = Feb1st2027;
+        return o;
+    }
+    fs::path Create() {
+        EXPECT_EQ(writer_->CreateOutputStore(dir_ / "out"), std::nullopt);
+        return writer_->outputStorePath();
+    }
+
+    fs::path dir_;
+    StoreFile source_;  // attachments in these tests hold their bytes
+    std::unique_ptr<USave_to_PST_Format> writer_;
+};
+
+TEST(OutputNaming, TimestampHasNoLeadingZeros) { EXPECT_EQ(OutputTimestamp(Feb1st2027()), "1-2-2027 9-3-4"); }
+
+TEST(OutputNaming, EveryOstIsReplacedByTheTimestampAndPst) {
+    EXPECT_EQ(OutputStoreName("outlook.ost", "7-12-2026 14-5-9"), "outlook7-12-2026 14-5-9.pst");
+    EXPECT_EQ(OutputStoreName("a.ost.ost", "T"), "aT.pstT.pst");
+}
+
+TEST(OutputNaming, ANameWithoutOstGetsTheTimestampAndPstAppended) {
+    EXPECT_EQ(OutputStoreName("OUTLOOK.OST", "1-2-2027 9-3-4"), "OUTLOOK.OST1-2-2027 9-3-4.pst");
+    EXPECT_EQ(OutputStoreName("archive.pst", "T"), "archive.pstT.pst");
+}
+
+TEST(OutputNaming, AStoreSwitchInsertsZeroInBracketsBeforeEveryPst) {
+    EXPECT_EQ(SwitchedStorePath("/out/outlookT.pst"), "/out/outlookT(0).pst");
+    EXPECT_EQ(SwitchedStorePath("/out/outlookT(0).pst"), "/out/outlookT(0)(0).pst");
+}
+
+TEST(OutputNaming, FolderPathsMoveUnderTheStoreRoot) {
+    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\Inbox\\Sub\\", "\\\\Root"), "\\\\Root\\Inbox\\Sub");
+    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\Inbox\\Sub", "\\\\Root"), "\\\\Root\\Inbox\\Sub");
+    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\", "\\\\Root"), "\\\\Root");
+}
+
+TEST_F(Writer, OutputStoreIsNamedAfterTheSourceWithTheTimestamp) {
+    const std::uint32_t before = USave_to_PST_Format::StoreCount();
+    const fs::path path = Create();
+    EXPECT_EQ(path, dir_ / "out" / "outlook1-2-2027 9-3-4.pst");
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(writer_->storeRootPath(), "\\\\Brightmend_Personal_Folder1-2-2027 9-3-4");
+    EXPECT_EQ(writer_->headerFilePath().filename(), "Temp.eml");
+    EXPECT_EQ(USave_to_PST_Format::StoreCount(), before + 1);
+    writer_->Finish();
+    EXPECT_TRUE(CheckStore(path).ok());
+}
+
+TEST_F(Writer, WithoutADirectoryTheDefaultOneIsCreatedAndUsed) {
+    ASSERT_EQ(writer_->CreateOutputStore({}), std::nullopt);
+    EXPECT_EQ(writer_->outputStorePath(), dir_ / "Repair" / "outlook1-2-2027 9-3-4.pst");
+    EXPECT_TRUE(fs::exists(writer_->outputStorePath()));
+}
+
+TEST_F(Writer, AStoreThatCannotBeCreatedIsReportedNotFatal) {
+    std::ofstream(dir_ / "blocker") << "a file, not a directory";
+    const auto message = writer_->CreateOutputStore(dir_ / "blocker" / "out");
+    ASSERT_TRUE(message.has_value());
+    EXPECT_TRUE(message->starts_with(kCannotCreateOutputStore)) << *message;
+    EXPECT_THROW(writer_->PrepareFolder("Personal Folders\\Inbox\\"), std::logic_error);
+}
+
+TEST_F(Writer, PrepareFolderCreatesEveryLevelButTheRoot) {
+    const fs::path path = Create();
+    writer_->PrepareFolder("Personal Folders\\");
+    EXPECT_EQ(writer_->currentFolderPath(), writer_->storeRootPath());
+    writer_->PrepareFolder("Personal Folders\\Inbox\\");
+    EXPECT_EQ(writer_->currentFolderPath(), writer_->storeRootPath() + "\\Inbox");
+    writer_->PrepareFolder("Personal Folders\\Archive\\2024\\March", "IPF.Note");
+    writer_->PrepareFolder("Personal Folders\\People\\", "IPF.Contact");
+    EXPECT_THROW(writer_->PrepareFolder(""), std::invalid_argument);
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    std::set<std::string> paths;
+    for (const auto& [p, cls] : store.folderClasses) paths.insert(p);
+    EXPECT_EQ(paths, (std::set<std::string>{"", "Deleted Items", "Inbox", "Archive", "Archive\\2024",
+                                            "Archive\\2024\\March", "People"}));
+    EXPECT_EQ(store.folderClasses.at("People"), "IPF.Contact");
+}
+
+TEST(MailBodyChoice, HtmlWinsThenRtfTextThenTheLongestPlainText) {
+    ItemRecord r;
+    r.messageFields = std::make_unique<MessageFields>();
+    MessageFields& m = *r.messageFields;
+    m.body = "short";
+    m.bodyText = "the longer rtf text";
+    EXPECT_EQ(ChooseMailBody(r).text, "the longer rtf text");
+    EXPECT_EQ(ChooseMailBody(r).htmlFlag, 0);
+    m.body = "an even longer plain body";
+    EXPECT_EQ(ChooseMailBody(r).text, "an even longer plain body");
+    m.rtfFlag = 1;
+    EXPECT_EQ(ChooseMailBody(r).text, "the longer rtf text");
+    const std::string html = "<html>" + std::string(600'000, 'h') + "</html>";
+    m.htmlBody.assign(html.begin(), html.end());
+    EXPECT_EQ(ChooseMailBody(r).htmlFlag, 1);
+    EXPECT_EQ(ChooseMailBody(r).text, html) << "a body of 500,000 characters or more is passed";
+}
+
+TEST(MailBodyChoice, NamedTextsOnlyWhenThereIsNoBody) {
+    MessageFields m;
+    const std::u16string wide = u"named body text";
+    m.namedText1.assign(reinterpret_cast<const std::uint8_t*>(wide.data()),
+                        reinterpret_cast<const std::uint8_t*>(wide.data()) + wide.size() * 2);
+    m.namedText2 = {'x'};
+    EXPECT_EQ(PlainBodyText(m), "named body text");
+    m.body = "b";
+    EXPECT_EQ(PlainBodyText(m), "b");
+    ItemRecord none;
+    EXPECT_FALSE(ChooseMailBody(none).text.has_value());
+}
+
+TEST(MailBodyChoice, EightBitHtmlIsConvertedFromItsCodePage) {
+    ItemRecord r;
+    r.codePage = 1252;
+    r.messageFields = std::make_unique<MessageFields>();
+    r.messageFields->htmlBody = {'<', 'p', '>', 0xE9, '<', '/', 'p', '>'};
+    EXPECT_EQ(ChooseMailBody(r).text, "<p>é</p>");
+}
+
+TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
+    const fs::path path = Create();
+    auto mail = Mail("Quarterly numbers");
+    MessageFields& m = *mail->messageFields;
+    m.sentRepresentingName = "Ada Lovelace";
+    m.sentRepresentingAddress = "ada@example.org";
+    m.displayTo = "Bob Brown";
+    m.receivedByAddress = "bob@example.org";
+    m.submitTime = TimeBytes(FromUnix(1'700'000'000));
+    m.deliveryTime = TimeBytes(FromUnix(1'700'000'321));
+    m.body = std::string(700'000, 'b');
+    mail->attachments.push_back(Attached("REPORT~1.PDF", "Report for Q3.pdf", "pdf bytes"));
+    mail->attachments.push_back(Attached("", "Überblick.txt", "unicode name"));
+    mail->attachments.push_back(Attached("con.txt", "", "device name"));
+    mail->attachments.push_back(Attached("a?b", "", "question mark"));
+    mail->attachments.push_back(Attached("same.txt", "", "first"));
+    mail->attachments.push_back(Attached("same.txt", "", "second"));
+    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    EXPECT_TRUE(writer_->attachmentList().empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(writer_->temporaryDirectory()), fs::directory_iterator()), 1)
+        << "only the header file stays";
+    std::ifstream header(writer_->headerFilePath(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(header), {}), "From:Ada Lovelace<ada@example.org>\r\n");
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    const auto inbox = store.In("Inbox");
+    ASSERT_EQ(inbox.size(), 1u);
+    const ItemRecord& r = *inbox[0]->record;
+    EXPECT_EQ(SubjectOf(r), "Quarterly numbers");
+    EXPECT_EQ(r.messageFields->sentRepresentingName, "Ada Lovelace");
+    EXPECT_EQ(r.messageFields->sentRepresentingAddress, "ada@example.org");
+    EXPECT_EQ(r.messageFields->displayTo, "Bob Brown");
+    EXPECT_EQ(FileTimeOf(r.messageFields->deliveryTime), FromUnix(1'700'000'321)) << "delivery time wins";
+    EXPECT_EQ(r.messageFields->body.size(), 700'000u);
+    std::map<std::string, std::string> attachments;
+    ASSERT_EQ(r.attachments.size(), 6u);
+    for (std::size_t i = 0; i < r.attachments.size(); ++i) {
+        const std::string name = r.attachments[i].longFileName;
+        attachments[name + (attachments.count(name) ? "#2" : "")] = Text(inbox[0]->attachmentData[i]);
+    }
+    EXPECT_EQ(attachments["Report for Q3.pdf"], "pdf bytes");
+    EXPECT_EQ(attachments["Überblick.txt"], "unicode name");
+    EXPECT_EQ(attachments["con.txt"], "device name");
+    EXPECT_EQ(attachments["a?b"], "question mark");
+    std::set<std::string> same = {attachments["same.txt"], attachments["same.txt#2"]};
+    EXPECT_EQ(same, (std::set<std::string>{"first", "second"}));
+    EXPECT_TRUE(CheckStore(path).ok());
+}
+
+TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
+    // The first message of a shared store whose attachment data sits in a
+    // subnode of its own (not in the record).
+    StoreReader reader;
+    std::unique_ptr<ItemRecord> withAttachment;
+    for (const char* name : {"unicode-sample.ost", "unicode-sample.pst", "unicode-enron.pst"}) {
+        const fs::path sourcePath = bmtest::SharedStore(name);
+        if (sourcePath.empty()) continue;
+        ASSERT_EQ(OpenStore(source_, sourcePath, StoreOpenMode::SharedRead), 0);
+        ASSERT_EQ(BuildIndexes(source_, reader), 0);
+        LoadNamedPropertyMap(source_);
+        for (const NodeEntry& node : source_.forest.records()) {
+            if ((node.nid & 0x1F) != 0x04) continue;
+            auto record = ReadItem(source_, node, &reader);
+            if (record && !record->attachments.empty() && !record->attachments[0].hasData &&
+                record->attachments[0].dataBid != 0) {
+                withAttachment = std::move(record);
+                break;
+            }
+        }
+        if (withAttachment) break;
+        ReleaseStore(source_);
+    }
+    if (!withAttachment) GTEST_SKIP() << "no shared store with an attachment in its own subnode";
+    AttachmentRecord copy = withAttachment->attachments[0];
+    Bytes expected;
+    StreamAttachmentData(source_, copy, [&](std::span<const std::uint8_t> d) {
+        expected.insert(expected.end(), d.begin(), d.end());
+        return true;
+    });
+    ASSERT_FALSE(expected.empty());
+    const fs::path path = Create();
+    writer_->SaveMail(*withAttachment, source_, "Personal Folders\\Inbox");
+    writer_->Finish();
+    ReleaseStore(source_);
+    const auto back = ReadBack(path);
+    ASSERT_EQ(back.In("Inbox").size(), 1u);
+    const auto& data = back.In("Inbox")[0]->attachmentData;
+    EXPECT_NE(std::find(data.begin(), data.end(), expected), data.end());
+}
+
+TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder) {
+    const fs::path path = Create();
+    writer_->PrepareFolder("Personal Folders\\Inbox\\People\\", "IPF.Contact");
+    ItemRecord contact;
+    contact.kind = ItemKind::Contact;
+    contact.displayName = "Grace Hopper";
+    contact.contactFields = std::make_unique<ContactFields>();
+    contact.contactFields->givenName = "Grace";
+    contact.contactFields->surname = "Hopper";
+    contact.contactFields->email = "grace@example.org";
+    contact.contactFields->department = "Research";
+    contact.contactFields->workAddress = "Pentagon";
+    contact.contactFields->postalAddress = "1 Main St";
+    writer_->SaveContact(contact);
+
+    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    auto appointment = Mail("Design review");
+    appointment->kind = ItemKind::Appointment;
+    appointment->messageFields->body = "agenda";
+    appointment->appointmentFields = std::make_unique<AppointmentFields>();
+    appointment->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'000'000));
+    appointment->appointmentFields->clipEnd = TimeBytes(FromUnix(1'800'003'600));
+    appointment->appointmentFields->location = "Room 4";
+    writer_->SaveAppointment(*appointment);
+    EXPECT_EQ(writer_->itemTimeText().empty(), false);
+
+    writer_->PrepareFolder("Personal Folders\\Tasks\\", "IPF.Task");
+    auto task = Mail("Finish chapter");
+    task->messageFields->bodyText = "write";
+    task->messageFields->deliveryTime = TimeBytes(FromUnix(1'800'100'000));
+    writer_->SaveTask(*task);
+
+    writer_->PrepareFolder("Personal Folders\\Notes\\", "IPF.StickyNote");
+    auto note = Mail("Buy milk");
+    note->messageClass = "IPM.StickyNote";
+    note->messageFields->body = "two litres";
+    writer_->SaveNote(*note);
+
+    writer_->PrepareFolder("Personal Folders\\Journal\\", "IPF.Journal");
+    auto journal = Mail("Call");
+    journal->messageClass = "IPM.Activity";
+    journal->journalFields = std::make_unique<JournalFields>();
+    journal->journalFields->logType = "Phone call";
+    writer_->SaveJournal(*journal);
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    ASSERT_EQ(store.In("Inbox\\People").size(), 1u);
+    const ItemRecord& c = *store.In("Inbox\\People")[0]->record;
+    EXPECT_EQ(c.displayName, "Grace Hopper");
+    EXPECT_EQ(c.contactFields->email, "grace@example.org");
+    EXPECT_EQ(c.contactFields->department, "Research") << "written without an account too";
+    EXPECT_EQ(c.contactFields->workAddress, "Pentagon");
+    EXPECT_EQ(c.contactFields->postalAddress, "1 Main St");
+    ASSERT_EQ(store.In("Calendar").size(), 1u);
+    const ItemRecord& a = *store.In("Calendar")[0]->record;
+    EXPECT_EQ(SubjectOf(a), "Design review");
+    EXPECT_EQ(a.messageFields->body, "agenda");
+    EXPECT_EQ(FileTimeOf(a.appointmentFields->clipStart), FromUnix(1'800'000'000));
+    EXPECT_EQ(FileTimeOf(a.appointmentFields->clipEnd), FromUnix(1'800'003'600));
+    EXPECT_EQ(a.appointmentFields->location, "Room 4");
+    ASSERT_EQ(store.In("Tasks").size(), 1u);
+    const ItemRecord& t = *store.In("Tasks")[0]->record;
+    EXPECT_EQ(SubjectOf(t), "Finish chapter");
+    EXPECT_EQ(t.messageFields->body, "write");
+    EXPECT_EQ(FileTimeOf(t.messageFields->deliveryTime), FromUnix(1'800'100'000));
+    ASSERT_EQ(store.In("Notes").size(), 1u);
+    EXPECT_EQ(store.In("Notes")[0]->record->messageClass, "IPM.StickyNote");
+    EXPECT_EQ(store.In("Notes")[0]->record->messageFields->body, "two litres");
+    ASSERT_EQ(store.In("Journal").size(), 1u);
+    EXPECT_EQ(store.In("Journal")[0]->record->journalFields->logType, "Phone call");
+}
+
+TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {
+    Create();
+    EXPECT_THROW(writer_->SaveContact(ItemRecord{}), std::runtime_error);
+}
+
+TEST_F(Writer, AWriterDestroyedBeforeFinishLeavesACompleteStore) {
+    const fs::path path = Create();
+    writer_->SaveMail(*Mail("kept"), source_, "Personal Folders\\Inbox\\");
+    const fs::path temp = writer_->temporaryDirectory();
+    writer_.reset();
+    EXPECT_TRUE(CheckStore(path).ok());
+    EXPECT_EQ(ReadBack(path).In("Inbox").size(), 1u);
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFile) {
+    SaveOptions options = Options();
+    options.storeSizeLimit = 400 * 1024;
+    writer_ = std::make_unique<USave_to_PST_Format>(options);
+    const fs::path first = Create();
+    const std::string firstRoot = writer_->storeRootPath();
+    constexpr int kMails = 12;
+    int written = 0;
+    for (int i = 0; i < kMails; ++i) {
+        auto mail = Mail("mail " + std::to_string(i));
+        mail->attachments.push_back(Attached("blob.bin", "", std::string(100 * 1024, static_cast<char>('a' + i))));
+        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+        ++written;
+        if (writer_->storeSwitched()) {
+            // What the saving run does: the folder again, the same mail again.
+            writer_->PrepareFolder("Personal Folders\\Inbox\\");
+            auto again = Mail("mail " + std::to_string(i));
+            again->attachments.push_back(Attached("blob.bin", "", std::string(100 * 1024, static_cast<char>('a' + i))));
+            writer_->SaveMail(*again, source_, "Personal Folders\\Inbox\\");
+            writer_->ClearStoreSwitch();
+            ++written;
+        }
+    }
+    writer_->Finish();
+    ASSERT_GE(writer_->outputStores().size(), 2u);
+    const fs::path second = writer_->outputStores()[1];
+    EXPECT_EQ(second.string(), SwitchedStorePath(first.string()));
+    EXPECT_TRUE(second.string().ends_with("(0).pst"));
+    const std::string secondRoot = "\\\\Brightmend_Personal_Folder1-2-2027 9-3-4(";
+    EXPECT_NE(firstRoot, writer_->storeRootPath());
+    std::size_t total = 0;
+    std::set<std::string> subjects;
+    for (const fs::path& p : writer_->outputStores()) {
+        EXPECT_TRUE(CheckStore(p).ok()) << p;
+        const auto back = ReadBack(p);
+        for (const auto* item : back.In("Inbox")) {
+            subjects.insert(SubjectOf(*item->record));
+            ++total;
+        }
+    }
+    EXPECT_EQ(total, static_cast<std::size_t>(written));
+    EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kMails)) << "every mail is in one of the stores";
+    EXPECT_GT(ReadBack(second).In("Inbox").size(), 1u) << "the second store holds the rest";
+    if (writer_->outputStores().size() == 2) {
+        EXPECT_TRUE(writer_->storeRootPath().starts_with(secondRoot)) << writer_->storeRootPath();
+    }
+}
+
+}  // namespace
+}  // namespace bm
