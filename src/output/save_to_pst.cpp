@@ -260,10 +260,10 @@ void USave_to_PST_Format::SaveAttachmentsToTemp(ItemRecord& item, StoreFile& sto
         if (!out) throw std::runtime_error("cannot create attachment file " + path.string());
         attachmentFiles_.push_back(path);
         if (attachment.hasData) {
+            // The bytes stay in the record: after a store switch the same
+            // mail is written once more.
             out.write(reinterpret_cast<const char*>(attachment.data.data()),
                       static_cast<std::streamsize>(attachment.data.size()));
-            attachment.data = Bytes();
-            attachment.hasData = false;
         } else {
             StreamAttachmentData(store, attachment, [&out](std::span<const std::uint8_t> piece) {
                 out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(piece.size()));

@@ -1,0 +1,57 @@
+// Acting on each record of the saving walk: the walk (the same pre-order
+// walk as the analysis, with its folder stack and current path) hands every
+// folder it enters and every item it reads to these actions, which write
+// the selected ones through the output writer and count them.
+//
+// Items, in the order the analysis sorts them (class tests exact):
+//   "IPM.Task"          Tasks       SaveTask
+//   "IPM.StickyNote"    Notes       SaveNote         (with MessageFields)
+//   kind Journal        Journal     SaveJournal      (counted with an entry type)
+//   kind Appointment    Calendar    SaveAppointment  (with appointment or message fields)
+//   ContactFields       Contacts    SaveContact      (not class "IPM.Note", not kind Mail)
+//   MessageFields       mail        SaveMail         (category by the folder path)
+// Every item but mail is tested and written with the current path; a mail
+// with the path of its parent folder (the current path when the walk has
+// not met the parent). Before an item is written its folder is made the
+// writer's current one, so an item is never written into another folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "engine/saving_selection.h"
+#include "engine/saving_status.h"
+#include "engine/well_known_counts.h"
+#include "messaging/item_record.h"
+#include "output/save_to_pst.h"
+#include "store/store_file.h"
+
+namespace bm {
+
+class SavingActions {
+public:
+    SavingActions(USave_to_PST_Format& writer, StoreFile& store, const SelectedFolders& selected,
+                  SavingStatus& status);
+
+    // The walk entered a folder; `path` is its full path with the final "\".
+    void FolderEntered(const ItemRecord& folder, std::uint32_t nid, const std::string& path);
+    // An item of the folder at `currentPath`; `parentNid` the node's parent.
+    void ItemRead(ItemRecord& item, std::uint32_t parentNid, const std::string& currentPath);
+
+    const WellKnownCounts& saved() const { return saved_; }
+
+private:
+    void MakeCurrent(const std::string& path);
+    void Count(WellKnownCategory category);
+
+    USave_to_PST_Format& writer_;
+    StoreFile& store_;
+    const SelectedFolders& selected_;
+    SavingStatus& status_;
+    WellKnownCounts saved_;
+    std::unordered_map<std::uint32_t, std::string> folderPaths_;
+    std::unordered_map<std::string, std::string> folderClasses_;
+};
+
+}  // namespace bm
