@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 #include <system_error>
 #include <unordered_set>
@@ -31,6 +32,11 @@ std::string ReplaceAll(std::string_view text, std::string_view what, std::string
     }
     out.append(text.substr(at));
     return out;
+}
+
+const MessageFields& FieldsOf(const ItemRecord& item) {
+    static const MessageFields kNone;
+    return item.messageFields ? *item.messageFields : kNone;
 }
 
 const std::string& SubjectOf(const MessageFields* fields) {
@@ -67,6 +73,86 @@ fs::path MakePrivateDirectory(const fs::path& parent) {
         throw std::system_error(errno, std::generic_category(), "cannot create a directory in " + parent.string());
     return fs::path(pattern);
 }
+
+// The contact's text fields in the order they are put; a DISPID put twice
+// keeps the later value. The full name follows the first group, the body
+// the second, and the gender is put within the third, before the customer id.
+struct ContactPut {
+    std::uint32_t dispid;
+    std::string ContactFields::*member;
+};
+
+namespace d = contact_dispid;
+const ContactPut kContactPutsBeforeName[] = {
+    {d::kOrganizationalId, &ContactFields::organizationalId},
+    {d::kFileAs, &ContactFields::fileAs},
+    {d::kGovernmentId, &ContactFields::governmentId},
+    {d::kTtyTddPhone, &ContactFields::ttyTddPhone},
+    {d::kBusiness2Phone, &ContactFields::business2Phone},
+    {d::kRadioPhone, &ContactFields::radioPhone},
+    {d::kTelexNumber, &ContactFields::telexNumber},
+    {d::kMileage, &ContactFields::lid8534Text},
+    {d::kGivenName, &ContactFields::givenName},
+    {d::kMiddleName, &ContactFields::middleName},
+    {d::kSurname, &ContactFields::surname},
+};
+const ContactPut kContactPutsBeforeBody[] = {
+    {d::kWorkAddress, &ContactFields::workAddress},
+    {d::kHome2Phone, &ContactFields::home2Phone},
+    {d::kDepartment, &ContactFields::department},
+    {d::kCarPhone, &ContactFields::carPhone},
+    {d::kPostalCode, &ContactFields::postalCode},
+    {d::kStreetAddress, &ContactFields::streetAddress},
+    {d::kStateOrProvince, &ContactFields::stateOrProvince},
+    {d::kCountry, &ContactFields::country},
+    {d::kLocality, &ContactFields::locality},
+    {d::kCallbackPhone, &ContactFields::callbackPhone},
+    {d::kOtherPostalCode, &ContactFields::otherPostalCode},
+    {d::kOtherAddress, &ContactFields::otherAddress},
+    {d::kOtherPhone, &ContactFields::otherPhone},
+    {d::kOtherStreet, &ContactFields::otherStreet},
+    {d::kOtherState, &ContactFields::otherState},
+    {d::kOtherCountry, &ContactFields::otherCountry},
+    {d::kOtherCity, &ContactFields::otherCity},
+    {d::kHomeState, &ContactFields::homeState},
+    {d::kHomeStreet, &ContactFields::homeStreet},
+    {d::kHomePostalCode, &ContactFields::homePostalCode},
+    {d::kHomeCountry, &ContactFields::homeCountry},
+    {d::kBusinessHomePage, &ContactFields::businessHomePage},
+    {d::kPersonalHomePage, &ContactFields::personalHomePage},
+    {d::kNickname, &ContactFields::nickname},
+    {d::kManagerName, &ContactFields::managerName},
+    {d::kFreeBusyAddress, &ContactFields::lid80D8Text},
+    {d::kHomeCity, &ContactFields::homeCity},
+    {d::kCompanyMainPhone, &ContactFields::companyMainPhone},
+    {d::kSpouseName, &ContactFields::spouseName},
+    {d::kProfession, &ContactFields::profession},
+    {d::kAssistant, &ContactFields::assistant},
+    {d::kAssistantPhone, &ContactFields::assistantPhone},
+    {d::kIsdnNumber, &ContactFields::isdnNumber},
+    {d::kPager, &ContactFields::pager},
+    {d::kOfficeLocation, &ContactFields::officeLocation},
+    {d::kHomeFax, &ContactFields::homeFax},
+    {d::kLanguage, &ContactFields::language},
+    {d::kBusinessPhone, &ContactFields::businessPhone},
+    {d::kBusinessFax, &ContactFields::businessFax},
+};
+const ContactPut kContactPutsAfterBody[] = {
+    {d::kPostalAddress, &ContactFields::postalAddress},
+    {d::kHobbies, &ContactFields::hobbies},
+    {d::kCustomerId, &ContactFields::customerId},
+    {d::kGenerationValue, &ContactFields::generation},
+    {d::kGeneration, &ContactFields::generation},
+    {d::kEmail, &ContactFields::email},
+    {d::kCompanyName, &ContactFields::companyName},
+    {d::kTitle, &ContactFields::title},
+    {d::kGivenName, &ContactFields::givenName},
+    {d::kMiddleName, &ContactFields::middleName},
+    {d::kSurname, &ContactFields::surname},
+    {d::kHomePhone, &ContactFields::homePhone},
+    {d::kMobilePhone, &ContactFields::mobilePhone},
+    {d::kFileAs, &ContactFields::fileAs},
+};
 
 }  // namespace
 
@@ -210,12 +296,18 @@ std::string USave_to_PST_Format::DateTimeText(const Bytes& raw) {
     return itemTexts_.DateTime();
 }
 
+// The delivery time wins over the submit time; an item without either
+// gets no time rather than the previous item's.
+std::string USave_to_PST_Format::ItemDateTimeText(const MessageFields& fields) {
+    std::string text = DateTimeText(fields.deliveryTime);
+    return text.empty() ? DateTimeText(fields.submitTime) : text;
+}
+
 std::time_t USave_to_PST_Format::FormatItemTime(FileTime time) { return bm::FormatItemTime(time, itemTexts_); }
 
 void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath) {
     if (!bridge_) throw std::logic_error("SaveMail before CreateOutputStore");
-    static const MessageFields kEmpty;
-    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    const MessageFields& fields = FieldsOf(item);
     const std::string folder = ToOutputFolderPath(folderPath, storeRootPath_);
 
     const std::string sender = MakeSenderText(fields.sentRepresentingName, fields.sentRepresentingAddress);
@@ -224,10 +316,7 @@ void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::stri
         if (header) header << MakeHeaderLine(sender);
     }
     const std::string recipients = MakeRecipientsText(fields.displayTo, fields.receivedByAddress);
-    // The delivery time wins over the submit time; an item without either
-    // gets no time rather than the previous item's.
-    std::string dateTime = DateTimeText(fields.deliveryTime);
-    if (dateTime.empty()) dateTime = DateTimeText(fields.submitTime);
+    const std::string dateTime = ItemDateTimeText(fields);
     const MailBody body = ChooseMailBody(item);
 
     SaveAttachmentsToTemp(item, store);
@@ -299,7 +388,6 @@ void USave_to_PST_Format::CheckStoreSize() {
 }
 
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
-    namespace d = contact_dispid;
     ContactSession session;
     session.Logon("", "", "", "", "", "");
     const std::optional<ContactFolder> folder = session.GetFolderFromPath(currentFolderPath_);
@@ -308,80 +396,21 @@ void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
     const auto put = [&contact](std::uint32_t dispid, const std::string& text) {
         if (!text.empty()) contact.Put(dispid, text);
     };
+    const ContactFields* c = item.contactFields.get();
+    const auto putAll = [&](std::span<const ContactPut> rows) {
+        if (c == nullptr) return;
+        for (const ContactPut& row : rows) {
+            if (row.dispid == d::kCustomerId && c->gender != 0)
+                contact.Put(d::kGender, static_cast<std::int32_t>(c->gender));
+            put(row.dispid, c->*row.member);
+        }
+    };
     put(d::kSubject, SubjectOf(item.messageFields.get()));
-    if (const ContactFields* c = item.contactFields.get()) {
-        put(d::kOrganizationalId, c->organizationalId);
-        put(d::kFileAs, c->fileAs);
-        put(d::kGovernmentId, c->governmentId);
-        put(d::kTtyTddPhone, c->ttyTddPhone);
-        put(d::kBusiness2Phone, c->business2Phone);
-        put(d::kRadioPhone, c->radioPhone);
-        put(d::kTelexNumber, c->telexNumber);
-        put(d::kMileage, c->lid8534Text);
-        put(d::kGivenName, c->givenName);
-        put(d::kMiddleName, c->middleName);
-        put(d::kSurname, c->surname);
-    }
+    putAll(kContactPutsBeforeName);
     put(d::kFullName, item.displayName);
-    if (const ContactFields* c = item.contactFields.get()) {
-        put(d::kWorkAddress, c->workAddress);
-        put(d::kHome2Phone, c->home2Phone);
-        put(d::kDepartment, c->department);
-        put(d::kCarPhone, c->carPhone);
-        put(d::kPostalCode, c->postalCode);
-        put(d::kStreetAddress, c->streetAddress);
-        put(d::kStateOrProvince, c->stateOrProvince);
-        put(d::kCountry, c->country);
-        put(d::kLocality, c->locality);
-        put(d::kCallbackPhone, c->callbackPhone);
-        put(d::kOtherPostalCode, c->otherPostalCode);
-        put(d::kOtherAddress, c->otherAddress);
-        put(d::kOtherPhone, c->otherPhone);
-        put(d::kOtherStreet, c->otherStreet);
-        put(d::kOtherState, c->otherState);
-        put(d::kOtherCountry, c->otherCountry);
-        put(d::kOtherCity, c->otherCity);
-        put(d::kHomeState, c->homeState);
-        put(d::kHomeStreet, c->homeStreet);
-        put(d::kHomePostalCode, c->homePostalCode);
-        put(d::kHomeCountry, c->homeCountry);
-        put(d::kBusinessHomePage, c->businessHomePage);
-        put(d::kPersonalHomePage, c->personalHomePage);
-        put(d::kNickname, c->nickname);
-        put(d::kManagerName, c->managerName);
-        put(d::kFreeBusyAddress, c->lid80D8Text);
-        put(d::kHomeCity, c->homeCity);
-        put(d::kCompanyMainPhone, c->companyMainPhone);
-        put(d::kSpouseName, c->spouseName);
-        put(d::kProfession, c->profession);
-        put(d::kAssistant, c->assistant);
-        put(d::kAssistantPhone, c->assistantPhone);
-        put(d::kIsdnNumber, c->isdnNumber);
-        put(d::kPager, c->pager);
-        put(d::kOfficeLocation, c->officeLocation);
-        put(d::kHomeFax, c->homeFax);
-        put(d::kLanguage, c->language);
-        put(d::kBusinessPhone, c->businessPhone);
-        put(d::kBusinessFax, c->businessFax);
-    }
+    putAll(kContactPutsBeforeBody);
     if (item.messageFields) put(d::kBody, PlainBodyText(*item.messageFields));
-    if (const ContactFields* c = item.contactFields.get()) {
-        put(d::kPostalAddress, c->postalAddress);
-        put(d::kHobbies, c->hobbies);
-        if (c->gender != 0) contact.Put(d::kGender, static_cast<std::int32_t>(c->gender));
-        put(d::kCustomerId, c->customerId);
-        put(d::kGenerationValue, c->generation);
-        put(d::kGeneration, c->generation);
-        put(d::kEmail, c->email);
-        put(d::kCompanyName, c->companyName);
-        put(d::kTitle, c->title);
-        put(d::kGivenName, c->givenName);
-        put(d::kMiddleName, c->middleName);
-        put(d::kSurname, c->surname);
-        put(d::kHomePhone, c->homePhone);
-        put(d::kMobilePhone, c->mobilePhone);
-        put(d::kFileAs, c->fileAs);
-    }
+    putAll(kContactPutsAfterBody);
     contact.Save();
 }
 
@@ -399,27 +428,22 @@ void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) {
 
 void USave_to_PST_Format::SaveTask(const ItemRecord& item) {
     if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
-    static const MessageFields kEmpty;
-    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
+    const MessageFields& fields = FieldsOf(item);
     bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields),
                      DateTimeText(fields.deliveryTime));
 }
 
 void USave_to_PST_Format::SaveNote(const ItemRecord& item) {
     if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
-    static const MessageFields kEmpty;
-    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
-    std::string when = DateTimeText(fields.deliveryTime);
-    if (when.empty()) when = DateTimeText(fields.submitTime);
+    const MessageFields& fields = FieldsOf(item);
+    const std::string when = ItemDateTimeText(fields);
     bridge_->AddNote(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when, item.messageClass);
 }
 
 void USave_to_PST_Format::SaveJournal(const ItemRecord& item) {
     if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
-    static const MessageFields kEmpty;
-    const MessageFields& fields = item.messageFields ? *item.messageFields : kEmpty;
-    std::string when = DateTimeText(fields.deliveryTime);
-    if (when.empty()) when = DateTimeText(fields.submitTime);
+    const MessageFields& fields = FieldsOf(item);
+    const std::string when = ItemDateTimeText(fields);
     bridge_->AddJournal(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when,
                         item.journalFields ? item.journalFields->logType : std::string(), item.messageClass);
 }

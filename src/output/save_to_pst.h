@@ -133,6 +133,7 @@ private:
     void CheckStoreSize();
     void RemoveTemporaryFiles();
     std::string DateTimeText(const Bytes& raw);
+    std::string ItemDateTimeText(const MessageFields& fields);
 
     SaveOptions options_;
     std::unique_ptr<MailBridge> bridge_;

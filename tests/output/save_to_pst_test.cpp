@@ -294,6 +294,8 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
     contact.contactFields->department = "Research";
     contact.contactFields->workAddress = "Pentagon";
     contact.contactFields->postalAddress = "1 Main St";
+    contact.contactFields->gender = 2;
+    contact.contactFields->mobilePhone = "+1 555 0199";
     writer_->SaveContact(contact);
 
     writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
@@ -335,6 +337,9 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
     EXPECT_EQ(c.contactFields->department, "Research") << "written without an account too";
     EXPECT_EQ(c.contactFields->workAddress, "Pentagon");
     EXPECT_EQ(c.contactFields->postalAddress, "1 Main St");
+    EXPECT_EQ(c.contactFields->gender, 2);
+    EXPECT_EQ(c.contactFields->givenName, "Grace");
+    EXPECT_EQ(c.contactFields->mobilePhone, "+1 555 0199");
     ASSERT_EQ(store.In("Calendar").size(), 1u);
     const ItemRecord& a = *store.In("Calendar")[0]->record;
     EXPECT_EQ(SubjectOf(a), "Design review");
