@@ -312,6 +312,10 @@ void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::stri
 
     const std::string sender = MakeSenderText(fields.sentRepresentingName, fields.sentRepresentingAddress);
     {
+        // A fresh file rather than a truncated one: truncating a file that
+        // was just written makes some file systems flush it, once per mail.
+        std::error_code ignored;
+        fs::remove(headerFilePath_, ignored);
         std::ofstream header(headerFilePath_, std::ios::binary | std::ios::trunc);
         if (header) header << MakeHeaderLine(sender);
     }
