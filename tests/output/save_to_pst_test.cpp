@@ -281,6 +281,62 @@ TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
     EXPECT_NE(std::find(data.begin(), data.end(), expected), data.end());
 }
 
+// readpst writes each item of a folder as a numbered file, attachments
+// beside it as "<number>-<name>"; it leaves out tasks and sticky notes.
+TEST_F(Writer, ReadpstFindsTheItemsAndAttachmentsTheWriterSaved) {
+    if (std::system("readpst -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "readpst not installed";
+    const fs::path path = Create();
+    for (int i = 0; i < 3; ++i) {
+        auto mail = Mail("mail " + std::to_string(i));
+        mail->messageFields->body = "body " + std::to_string(i);
+        if (i == 1) {
+            mail->attachments.push_back(Attached("", "Übersicht März.pdf", std::string(70'000, 'p')));
+            mail->attachments.push_back(Attached("same.txt", "", "first"));
+            mail->attachments.push_back(Attached("same.txt", "", "second"));
+        }
+        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\Sub\\");
+    }
+    writer_->PrepareFolder("Personal Folders\\Contacts\\", "IPF.Contact");
+    for (int i = 0; i < 2; ++i) {
+        ItemRecord contact;
+        contact.displayName = "Contact " + std::to_string(i);
+        contact.contactFields = std::make_unique<ContactFields>();
+        contact.contactFields->surname = "Surname " + std::to_string(i);
+        writer_->SaveContact(contact);
+    }
+    writer_->PrepareFolder("Personal Folders\\Journal\\", "IPF.Journal");
+    writer_->SaveJournal(*Mail("journal entry"));
+    writer_->Finish();
+
+    const fs::path out = dir_ / "readpst";
+    fs::create_directories(out);
+    ASSERT_EQ(std::system(("readpst -S -D -q -o '" + out.string() + "' '" + path.string() + "' >/dev/null 2>&1").c_str()), 0);
+    const fs::path top = out / ("Brightmend_Personal_Folder" + OutputTimestamp(Feb1st2027()));
+    const auto items = [](const fs::path& folder) {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(folder))
+            n += e.is_regular_file() && e.path().filename().string().find('-') == std::string::npos ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(fs::is_directory(top / "Inbox" / "Sub")) << top;
+    EXPECT_EQ(items(top / "Inbox" / "Sub"), 3u);
+    EXPECT_EQ(items(top / "Contacts"), 2u);
+    EXPECT_EQ(items(top / "Journal"), 1u);
+    std::map<std::string, std::string> attached;
+    for (const auto& e : fs::directory_iterator(top / "Inbox" / "Sub")) {
+        const std::string name = e.path().filename().string();
+        const std::size_t dash = name.find('-');
+        if (dash == std::string::npos) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        attached[name.substr(dash + 1)] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(attached["Übersicht März.pdf"].size(), 70'000u);
+    std::set<std::string> same;
+    for (const auto& [name, bytes] : attached)
+        if (name.starts_with("same.txt")) same.insert(bytes);
+    EXPECT_EQ(same, (std::set<std::string>{"first", "second"}));
+}
+
 TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder) {
     const fs::path path = Create();
     writer_->PrepareFolder("Personal Folders\\Inbox\\People\\", "IPF.Contact");
