@@ -1,0 +1,160 @@
+#include "ui/disk_selection.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "engine/activity_log.h"
+#include "engine/log_texts.h"
+#include "ui/icons.h"
+#include "ui/repair_recover.h"
+#include "ui/settings.h"
+#include "ui/skin.h"
+#include "ui/step_picture.h"
+#include "ui/top_buttons.h"
+#include "ui/ui_services.h"
+#include "ui/ui_texts.h"
+#include "ui/wizard_context.h"
+#include "ui/wizard_menu.h"
+
+namespace bmui {
+
+bool EndsInOst(const std::string& upperPath) { return upperPath.ends_with("OST"); }
+
+void RunPageOver(QDialog& below, QDialog& page, const WizardContext& context) {
+    below.hide();
+    page.exec();
+    if (!context.exitRequested()) below.show();
+}
+
+DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(parent), context_(context) {
+    setWindowTitle(Text(kCaption));
+    setWindowIcon(AppIcon());
+    ApplySkin(*this, context.AppFile(kSkinStep1));
+
+    auto* layout = new QVBoxLayout(this);
+    menu_ = new WizardMenu(this);
+    layout->setMenuBar(menu_);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(MakeStepPicture(this, context.AppFile(kStep1Picture), 1), 1);
+    top_ = new TopButtons(this);
+    header->addWidget(top_, 0, Qt::AlignTop);
+    layout->addLayout(header);
+
+    auto* intro = new QLabel(QStringLiteral("Choose the Outlook offline store file (.ost) to recover, or search a "
+                                            "directory for one."),
+                             this);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(Text(kSourcePathLabel), this));
+    pathEdit_ = new QLineEdit(this);
+    pathEdit_->setReadOnly(true);
+    pathEdit_->setMinimumWidth(380);
+    row->addWidget(pathEdit_, 1);
+    browse_ = new QPushButton(Text(kBrowseButton), this);
+    row->addWidget(browse_);
+    layout->addLayout(row);
+
+    auto* buttons = new QHBoxLayout;
+    search_ = new QPushButton(Text(kSearchButton), this);
+    convert_ = new QPushButton(Text(kConvertButton), this);
+    for (QPushButton* button : {browse_, search_, convert_}) button->setAutoDefault(false);
+    buttons->addWidget(search_);
+    buttons->addStretch(1);
+    buttons->addWidget(convert_);
+    layout->addLayout(buttons);
+
+    connect(browse_, &QPushButton::clicked, this, &DiskSelection::Browse);
+    connect(search_, &QPushButton::clicked, this, &DiskSelection::Search);
+    connect(convert_, &QPushButton::clicked, this, &DiskSelection::Convert);
+    connect(top_->viewReport, &QToolButton::clicked, this, [this] { context_.ViewReport(); });
+    connect(top_->help, &QToolButton::clicked, this, [this] { context_.ShowHelp(); });
+    connect(top_->exit, &QToolButton::clicked, this, &DiskSelection::ExitRequested);
+
+    connect(menu_->selectFile, &QAction::triggered, this, &DiskSelection::Browse);
+    connect(menu_->exit, &QAction::triggered, this, &DiskSelection::ExitRequested);
+    menu_->ConnectCommon(context_, this);
+}
+
+void DiskSelection::Browse() {
+    const QString chosen = context_.services().PickStoreFile(this);
+    if (chosen.isEmpty()) return;
+    const QString upper = chosen.toUpper();
+    pathEdit_->setText(upper);
+    context_.sourcePath = upper.toStdString();
+    bm::LogSourceChosen(context_.log(), context_.sourcePath);
+}
+
+void DiskSelection::Convert() {
+    if (!EndsInOst(context_.sourcePath)) {
+        context_.services().Show(this, BoxKind::Information, Text(kNotValidOst));
+        return;
+    }
+    context_.sourceKind = 0;
+    Repair_Recover page(context_, this);
+    emit analysisPageOpened(&page);
+    RunPageOver(*this, page, context_);
+}
+
+void DiskSelection::Search() {
+    context_.log().Append(bm::kLogLineBreak);
+    context_.log().Append(bm::kLogSearchButton);
+    Settings page(context_, this);
+    emit searchPageOpened(&page);
+    RunPageOver(*this, page, context_);
+}
+
+void DiskSelection::SetButtonsEnabled(bool enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{browse_, search_, convert_, top_}) w->setEnabled(enabled);
+}
+
+void DiskSelection::ExitRequested() {
+    if (questionOpen_) return;
+    questionOpen_ = true;
+    SetButtonsEnabled(false);
+    const bool yes = context_.services().Ask(this, Text(kExitQuestion));
+    SetButtonsEnabled(true);
+    questionOpen_ = false;
+    if (yes) {
+        context_.RequestExit();
+        done(0);
+    }
+}
+
+void DiskSelection::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter acts only on the three picture buttons; it presses nothing else.
+        if (auto* button = qobject_cast<QToolButton*>(focusWidget()); button != nullptr && top_->isAncestorOf(button))
+            button->click();
+        return;
+    case Qt::Key_Escape:
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void DiskSelection::closeEvent(QCloseEvent* event) {
+    if (context_.exitRequested()) return;  // accepted: the application ends
+    event->ignore();
+    ExitRequested();
+}
+
+void DiskSelection::reject() {
+    // The window's Close and Esc reach here; Esc is filtered above.
+    ExitRequested();
+}
+
+}  // namespace bmui

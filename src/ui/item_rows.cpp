@@ -1,0 +1,175 @@
+#include "ui/item_rows.h"
+
+#include <array>
+#include <ctime>
+
+#include "output/item_time.h"
+#include "ui/icons.h"
+
+namespace bmui {
+
+namespace {
+
+QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+QString SubjectOf(const bm::MessageFields& message) {
+    return message.subject ? Q(message.subject->text) : QString();
+}
+
+template <class Fn>
+void Replace(std::string& text, Fn&& isReplaced) {
+    for (char& c : text)
+        if (isReplaced(static_cast<unsigned char>(c))) c = ' ';
+}
+
+constexpr std::array kMailColumns{ListColumn{"From", 150}, ListColumn{"E-mail Subject", 150},
+                                  ListColumn{"Received", 150}, ListColumn{"Date", 150}};
+constexpr std::array kContactColumns{ListColumn{"Contact Name", 150}, ListColumn{"E-mail Address", 150},
+                                     ListColumn{"Mobile Phone", 150}, ListColumn{"Postal Address", 150}};
+constexpr std::array kTaskColumns{ListColumn{"Task Subject", 260}, ListColumn{"Due Date", 260}};
+constexpr std::array kJournalColumns{ListColumn{"Journal Subject", 260}, ListColumn{"Entry Type", 260}};
+constexpr std::array kNoteColumns{ListColumn{"Notes Subject", 150}, ListColumn{"Text", 150},
+                                  ListColumn{"Date", 150}};
+constexpr std::array kCalendarColumns{ListColumn{"Calendar Subject", 150}, ListColumn{"Location", 150},
+                                      ListColumn{"Date", 150}};
+
+void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<bool>& cancel) {
+    const bm::FolderRecord* folder = nullptr;
+    for (const bm::FolderRecord& record : data.folders)
+        if (record.path == out.path) {
+            folder = &record;
+            break;
+        }
+    if (folder == nullptr) return;
+    int shown = 0;
+    for (const bm::MessageFields& message : folder->messages) {
+        if (cancel.load()) {
+            out.cancelled = true;
+            return;
+        }
+        if (shown >= kMailRowLimit) break;
+        ++shown;
+        const std::string from = CleanCell(message.sentRepresentingName);
+        const std::string subject = message.subject ? CleanCell(message.subject->text) : std::string();
+        const std::string to = CleanCell(message.displayTo);
+        out.rows.push_back({kListMail,
+                            {from.empty() ? QStringLiteral("None") : Q(from),
+                             subject.empty() ? QStringLiteral("Unspecified") : Q(subject),
+                             to.empty() ? QStringLiteral("None") : Q(to), ListTimeText(message.deliveryTime)}});
+    }
+}
+
+}  // namespace
+
+ListKind ListKindOf(std::string_view path) {
+    if (path == "Personal Folders\\Contacts\\") return ListKind::Contacts;
+    if (path == "Personal Folders\\Tasks\\") return ListKind::Tasks;
+    if (path == "Personal Folders\\Journal\\") return ListKind::Journal;
+    if (path == "Personal Folders\\Notes\\") return ListKind::Notes;
+    if (path == "Personal Folders\\Calendar\\") return ListKind::Calendar;
+    return ListKind::Mail;
+}
+
+std::span<const ListColumn> ColumnsOf(ListKind kind) {
+    switch (kind) {
+    case ListKind::Mail:
+        return kMailColumns;
+    case ListKind::Contacts:
+        return kContactColumns;
+    case ListKind::Tasks:
+        return kTaskColumns;
+    case ListKind::Journal:
+        return kJournalColumns;
+    case ListKind::Notes:
+        return kNoteColumns;
+    case ListKind::Calendar:
+        return kCalendarColumns;
+    }
+    return kMailColumns;
+}
+
+std::string CleanCell(std::string_view text) {
+    std::string out(text);
+    Replace(out, [](unsigned char c) {
+        return c == 9 || c == 10 || c == 13 || c == 3 || (c >= 15 && c <= 17) || (c >= 23 && c <= 27);
+    });
+    return out;
+}
+
+std::string CleanNewlines(std::string_view text) {
+    std::string out(text);
+    Replace(out, [](unsigned char c) { return c == 9 || c == 10 || c == 13; });
+    return out;
+}
+
+QString CutLongText(const QString& text) {
+    if (text.size() <= kLongTextLimit) return text;
+    return text.left(kLongTextKept) + QStringLiteral("...");
+}
+
+QString ListTimeText(const bm::Bytes& fileTime) {
+    const std::optional<bm::FileTime> time = bm::FileTimeOf(fileTime);
+    if (!time) return {};
+    bm::ItemTimeTexts texts;
+    const std::time_t calendar = bm::FormatItemTime(*time, texts);
+    std::tm local{};
+    if (localtime_r(&calendar, &local) == nullptr) return {};
+    char buffer[64] = {};
+    if (std::strftime(buffer, sizeof buffer, "%a %b %e %H:%M:%S %Y", &local) == 0) return {};
+    return QString::fromLatin1(buffer);
+}
+
+ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, const std::atomic<bool>& cancel) {
+    ItemRows out;
+    out.path = path;
+    out.kind = ListKindOf(path);
+    auto stop = [&] { return out.cancelled = cancel.load(); };
+    switch (out.kind) {
+    case ListKind::Mail:
+        MailRows(data, out, cancel);
+        break;
+    case ListKind::Contacts:
+        for (const bm::ContactFields& c : data.contacts) {
+            if (stop()) break;
+            out.rows.push_back({kListContact,
+                                {Q(CleanNewlines(c.fileAs.empty() ? c.givenName : c.fileAs)), Q(c.email),
+                                 Q(c.mobilePhone), Q(CleanNewlines(c.postalAddress))}});
+        }
+        break;
+    case ListKind::Tasks:
+        for (const bm::MessageFields& task : data.tasks) {
+            if (stop()) break;
+            out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(task), ListTimeText(task.deliveryTime)}});
+        }
+        break;
+    case ListKind::Journal:
+        for (const bm::JournalEntry& entry : data.journal) {
+            if (stop()) break;
+            out.rows.push_back({kListJournal, {CutLongText(Q(entry.subject)), Q(entry.entryType)}});
+        }
+        break;
+    case ListKind::Notes:
+        for (const bm::NoteEntry& note : data.notes) {
+            if (stop()) break;
+            out.rows.insert(out.rows.begin(),
+                            {kListNote,
+                             {Q(CleanNewlines(note.subject)),
+                              CutLongText(Q(note.bodyText)).replace(QLatin1Char('\n'), QLatin1Char(' '))
+                                  .replace(QLatin1Char('\r'), QLatin1Char(' '))
+                                  .replace(QLatin1Char('\t'), QLatin1Char(' ')),
+                              ListTimeText(note.date)}});
+        }
+        break;
+    case ListKind::Calendar:
+        for (const bm::CalendarEntry& entry : data.calendar) {
+            if (stop()) break;
+            out.rows.push_back({kListAppointment,
+                                {entry.message ? SubjectOf(*entry.message) : QString(), Q(entry.location),
+                                 entry.message ? ListTimeText(entry.message->deliveryTime) : QString()}});
+        }
+        break;
+    }
+    return out;
+}
+
+}  // namespace bmui

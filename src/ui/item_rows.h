@@ -1,0 +1,70 @@
+// What the item list shows for a folder: the list kind chosen by the
+// selected path, the columns of each kind, and the rows built from the
+// analysis results. Pure data, so the list worker can build it off the
+// user-interface thread.
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/analysis_results.h"
+#include "messaging/item_record.h"
+
+namespace bmui {
+
+enum class ListKind { Mail, Contacts, Tasks, Journal, Notes, Calendar };
+
+// The kind of list for a selected path (whole-path comparison; subfolders
+// of the special folders are mail folders).
+ListKind ListKindOf(std::string_view selectedPath);
+
+struct ListColumn {
+    std::string_view title;
+    int width;
+};
+std::span<const ListColumn> ColumnsOf(ListKind kind);
+
+// Rows a mail fill adds at most (the counter runs 0..50 inclusive).
+inline constexpr int kMailRowLimit = 51;
+// Longer journal subjects and note texts are shown cut...
+inline constexpr int kLongTextLimit = 254;
+// ...to this many characters and "...".
+inline constexpr int kLongTextKept = 200;
+
+struct ItemRow {
+    int icon = 0;
+    QStringList cells;
+};
+
+struct ItemRows {
+    ListKind kind = ListKind::Mail;
+    std::string path;            // the selected path the rows were built for
+    std::vector<ItemRow> rows;   // in list order
+    bool cancelled = false;
+};
+
+// Control characters (tab, line breaks, 3, 15-17, 23-27) become blanks;
+// every other character, letters such as å or Í included, is kept.
+std::string CleanCell(std::string_view text);
+// Tab, line feed and carriage return become blanks.
+std::string CleanNewlines(std::string_view text);
+// A subject or text longer than 254 characters: its first 200 and "...".
+QString CutLongText(const QString& text);
+// An item time as the list shows it (24-character asctime form); empty
+// when the value is not a FILETIME.
+QString ListTimeText(const bm::Bytes& fileTime);
+
+// Builds the rows of `path`; stops early (cancelled set) when `cancel`
+// turns true between rows.
+ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, const std::atomic<bool>& cancel);
+
+}  // namespace bmui
+
+Q_DECLARE_METATYPE(bmui::ItemRows)

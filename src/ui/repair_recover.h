@@ -1,0 +1,124 @@
+// The analysis page (steps 2 and 3): runs the analysis at once, shows the
+// folder tree, the item list and the preview, and saves the checked folders.
+// Everything the run builds belongs to the page and goes with it.
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "engine/saving_selection.h"
+#include "engine/well_known_counts.h"
+#include "ui/item_rows.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace bm {
+class AnalysisRun;
+}
+
+namespace bmui {
+
+class AnalysisBridge;
+class FolderTree;
+class ItemListFiller;
+class PreviewPane;
+class TopButtons;
+class WizardContext;
+class WizardMenu;
+
+class Repair_Recover : public QDialog {
+    Q_OBJECT
+public:
+    Repair_Recover(WizardContext& context, QWidget* parent);
+    ~Repair_Recover() override;
+
+    // Handlers, also driven by tests.
+    void StopAnalysis();
+    void TogglePause();
+    void Back();
+    void ExitRequested();
+    void Save();
+    void TreeItemClicked(QTreeWidgetItem* item);
+    void ShowPreview(int row);
+
+    bool analysisRunning() const { return analysisRunning_; }
+    bool analysisFinished() const { return analysisFinished_; }
+    bool listFillRunning() const;
+    const std::string& selectedPath() const { return selectedPath_; }
+    const bm::SelectedFolders& selectedFolders() const { return selectedFolders_; }
+    QString shownPage() const { return shownPage_; }
+    bm::AnalysisRun& run() { return *run_; }
+
+    FolderTree* tree() const { return tree_; }
+    QTreeWidget* itemList() const { return list_; }
+    PreviewPane* preview() const { return preview_; }
+    QLabel* fromLabel() const { return from_; }
+    QLabel* toLabel() const { return to_; }
+    QLabel* subjectLabel() const { return subject_; }
+    QLabel* countLabel(bm::WellKnownCategory category) const;
+    QProgressBar* progress() const { return progress_; }
+    QPushButton* backButton() const { return back_; }
+    QPushButton* pauseButton() const { return pause_; }
+    QPushButton* stopButton() const { return stop_; }
+    QPushButton* saveButton() const { return save_; }
+    TopButtons* topButtons() const { return top_; }
+    WizardMenu* menu() const { return menu_; }
+
+signals:
+    void analysisDone(int outcome);
+    void itemListFilled(const QString& path);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+
+private:
+    void StartAnalysis();
+    void OnFinished(int outcome, const QString& page, bool treeHasItems, const QString& message);
+    void OnRowsReady(const ItemRows& rows);
+    void SetColumns(ListKind kind);
+    void ShowPage(const QString& path);
+    void ReleaseAnalysis();
+    void StopRuns();
+    void SetMainButtonsEnabled(bool enabled);
+
+    WizardContext& context_;
+    WizardMenu* menu_ = nullptr;
+    TopButtons* top_ = nullptr;
+    QLabel* source_ = nullptr;
+    std::array<QLabel*, bm::kWellKnownCategoryCount> counts_{};
+    QProgressBar* progress_ = nullptr;
+    FolderTree* tree_ = nullptr;       // 1001
+    QTreeWidget* list_ = nullptr;      // 1000
+    PreviewPane* preview_ = nullptr;   // 1118
+    QLabel* from_ = nullptr;
+    QLabel* to_ = nullptr;
+    QLabel* subject_ = nullptr;
+    QPushButton* back_ = nullptr;      // 1076
+    QPushButton* pause_ = nullptr;     // 1109
+    QPushButton* stop_ = nullptr;      // 1146
+    QPushButton* save_ = nullptr;      // 1078
+    AnalysisBridge* bridge_ = nullptr;
+
+    std::unique_ptr<bm::AnalysisRun> run_;
+    std::unique_ptr<ItemListFiller> filler_;
+    bm::SelectedFolders selectedFolders_;
+    std::string selectedPath_;
+    std::string listedPath_;  // the folder the list shows
+    QString shownPage_;
+    bool started_ = false;
+    bool analysisRunning_ = false;
+    bool analysisFinished_ = false;
+    bool questionOpen_ = false;
+    int pauseCount_ = 0;
+};
+
+}  // namespace bmui

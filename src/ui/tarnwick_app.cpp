@@ -1,0 +1,41 @@
+#include "ui/tarnwick_app.h"
+
+#include <dlfcn.h>
+
+#include <ctime>
+
+#include "engine/shipped_pages.h"
+#include "ui/disk_selection.h"
+#include "ui/shipped_page_set.h"
+
+namespace bmui {
+
+LoadedLibrary::LoadedLibrary(const std::string& name) : handle_(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+
+LoadedLibrary::~LoadedLibrary() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+CTarnwickApp::CTarnwickApp(UiServices& services, std::filesystem::path settingsFile, std::string siblingLibrary)
+    : context_(settingsFile.empty() ? bm::Settings::DefaultFilePath() : settingsFile, services),
+      siblingLibrary_(std::move(siblingLibrary)) {}
+
+int CTarnwickApp::InitInstance() {
+    const ShippedPageSet pages;
+    bm::PrepareAppDir(context_.appDir(), pages.pages());
+    languageFile_ = SettleLanguageFile(context_.settings().Value(bm::kSettingLanguageFile));
+
+    const LoadedLibrary sibling(siblingLibrary_);
+    if (!sibling.loaded()) return 0;
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    context_.log().WriteStartBanner(local);
+
+    DiskSelection step1(context_);
+    step1.exec();
+    return 0;
+}
+
+}  // namespace bmui

@@ -1,0 +1,62 @@
+#include "ui/ui_services.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "ui/ui_texts.h"
+
+namespace bmui {
+
+namespace {
+
+QMessageBox::Icon IconOf(BoxKind kind) {
+    switch (kind) {
+    case BoxKind::Information:
+        return QMessageBox::Information;
+    case BoxKind::Warning:
+        return QMessageBox::Warning;
+    case BoxKind::Stop:
+        return QMessageBox::Critical;
+    case BoxKind::QuestionOk:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::Information;
+}
+
+}  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, BoxKind kind, const QString& text) {
+    return std::make_unique<QMessageBox>(IconOf(kind), Text(kCaption), text, QMessageBox::Ok, parent);
+}
+
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const QString& question) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Question, Text(kCaption), question,
+                                             QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::Yes);
+    return box;
+}
+
+void QtUiServices::Show(QWidget* parent, BoxKind kind, const QString& text) {
+    MakeMessageBox(parent, kind, text)->exec();
+}
+
+bool QtUiServices::Ask(QWidget* parent, const QString& question) {
+    return MakeQuestionBox(parent, question)->exec() == QMessageBox::Yes;
+}
+
+QString QtUiServices::PickStoreFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, Text(kCaption), QString(), Text(kStoreFileFilter));
+}
+
+QString QtUiServices::PickFolder(QWidget* parent, const QString& title, const QString& start) {
+    return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
+void QtUiServices::OpenLocalFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+void QtUiServices::RequestExit() { QCoreApplication::exit(0); }
+
+}  // namespace bmui

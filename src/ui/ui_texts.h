@@ -1,0 +1,98 @@
+// Every text the wizard shows, defined once; the dialogs and their tests use
+// these constants. The texts are the tool's own (spelling included) and must
+// not change.
+#pragma once
+
+#include <QString>
+
+#include <string_view>
+
+namespace bmui {
+
+inline QString Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+inline constexpr std::string_view kCaption = "Brightmend";
+inline constexpr std::string_view kVersionText = "Version 12.0";
+inline constexpr std::string_view kHelpWindowTitle = "Help - Brightmend";
+
+// Questions (Yes/No, question icon).
+inline constexpr std::string_view kExitQuestion = "Do you want to exit ?";
+inline constexpr std::string_view kStopAnalysisQuestion = "Do you want to stop Analysis Process ?";
+inline constexpr std::string_view kPreviousStepQuestion = "Do you want to go to Previous Step ?";
+inline constexpr std::string_view kStopSavingQuestion = "Do you want to stop Saving ?";
+
+// Step 1.
+inline constexpr std::string_view kNotValidOst = "Not a valid OST File";
+inline constexpr std::string_view kStoreFileFilter = "OST (*.ost)";
+inline constexpr std::string_view kBrowseButton = "Browse...";
+inline constexpr std::string_view kSearchButton = "Search";
+inline constexpr std::string_view kConvertButton = "Convert";
+inline constexpr std::string_view kViewReportTip = "View Report";
+inline constexpr std::string_view kHelpTip = "Help";
+inline constexpr std::string_view kExitTip = "Exit";
+inline constexpr std::string_view kSourcePathLabel = "Source Path :";
+
+// Menu (resource 176).
+inline constexpr std::string_view kMenuFile = "&File";
+inline constexpr std::string_view kMenuSelectFile = "Select File";
+inline constexpr std::string_view kMenuSelectDirectory = "Select Directory";
+inline constexpr std::string_view kMenuSave = "Save";
+inline constexpr std::string_view kMenuExit = "Exit";
+inline constexpr std::string_view kMenuLog = "&Log";
+inline constexpr std::string_view kMenuViewLog = "View Log";
+inline constexpr std::string_view kMenuClearLog = "Clear Log";
+inline constexpr std::string_view kMenuChangePath = "Change Path";
+inline constexpr std::string_view kMenuHelp = "&Help";
+inline constexpr std::string_view kMenuContents = "Contents";
+inline constexpr std::string_view kMenuAbout = "About Brightmend";
+
+// About box and Change Log Path.
+inline constexpr std::string_view kAboutTitle = "About Brightmend";
+inline constexpr std::string_view kChangeLogTitle = "Change Log Path";
+inline constexpr std::string_view kSelectFolderTitle = "Select Folder:";
+inline constexpr std::string_view kPathDoesNotExist = "Path Does't exists";
+inline constexpr std::string_view kApplyButton = "Apply";
+inline constexpr std::string_view kCancelButton = "Cancel";
+
+// Analysis page.
+inline constexpr std::string_view kPauseButton = "Pause";
+inline constexpr std::string_view kResumeButton = "Resume";
+inline constexpr std::string_view kStopButton = "Stop";
+inline constexpr std::string_view kBackButton = "Back";
+inline constexpr std::string_view kSaveButton = "Save";
+inline constexpr std::string_view kFromLabel = "From :";
+inline constexpr std::string_view kToLabel = "To :";
+inline constexpr std::string_view kSubjectLabel = "Subject :";
+inline constexpr std::string_view kDestinationTitle = "Select the Destination Path";
+
+// Saving status and completion.
+inline constexpr std::string_view kSavingStatusGroup = "Saving Status";
+inline constexpr std::string_view kDestinationPathLabel = "Destination Path :";
+inline constexpr std::string_view kFolderNameLabel = "Folder Name :";
+inline constexpr std::string_view kMailCountLabel = "No. of Mails  :";
+inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";
+inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
+inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";
+inline constexpr std::string_view kSavingAbortedLabel = "Saving aborted";
+inline constexpr std::string_view kViewLogFile = "View Log File";
+inline constexpr std::string_view kOkButton = "OK";
+
+// Search page.
+inline constexpr std::string_view kSearchTitle = "Settings";
+inline constexpr std::string_view kSearchBrowseButton = "Bro&wse";
+inline constexpr std::string_view kSearchBrowseTitle = "Select Directory for Searching OST Files";
+inline constexpr std::string_view kSearchingDirectoryLabel = "Searching Directory :";
+inline constexpr std::string_view kSavingPathLabel = "Saving Path";
+inline constexpr std::string_view kSearchSubdirectories = "Search in subdirectories";
+inline constexpr std::string_view kFindNowButton = "Find Now";
+inline constexpr std::string_view kNoItemsFound = "0 items found";
+inline constexpr std::string_view kItemsFoundFormat = "%1 items found";        // count
+inline constexpr std::string_view kSearchProgressFormat = "(%1) - %2";         // count, directory
+inline constexpr std::string_view kColumnName = "Name";
+inline constexpr std::string_view kColumnInFolder = "In Folder";
+inline constexpr std::string_view kColumnSize = "Size";
+inline constexpr std::string_view kColumnModified = "Modified";
+
+}  // namespace bmui
