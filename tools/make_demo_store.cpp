@@ -5,7 +5,8 @@
 // Issues, Calendar, Contacts, Tasks, Notes and Journal, about 320 items with
 // plain, HTML and RTF bodies, Unicode text and attachments (one of several
 // MB, one with a non-ASCII name). The same arguments always give the same
-// file. Unless --intact is given, one B-tree page is damaged afterwards (its
+// folders, items, texts, times and attachment bytes (the store's own record
+// key is chosen by the writer). Unless --intact is given, one B-tree page is damaged afterwards (its
 // trailer CRC no longer matches), which the recovery has to live with.
 // Prints one line per folder: "<path>\t<items>".
 #include <cstdint>
@@ -82,6 +83,7 @@ struct Demo {
         m.properties.SetSysTime(tags::kClientSubmitTime, when);
         m.properties.SetSysTime(tags::kMessageDeliveryTime, when + 20'000'000);
         m.properties.SetSysTime(tags::kCreationTime, when);
+        m.properties.SetSysTime(tags::kLastModificationTime, when);
         return m;
     }
 
