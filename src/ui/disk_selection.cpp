@@ -89,14 +89,16 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
 void DiskSelection::Browse() {
     const QString chosen = context_.services().PickStoreFile(this);
     if (chosen.isEmpty()) return;
+    // Shown and logged upper-cased; the file itself is opened by the name it
+    // has (file names are case-sensitive here).
     const QString upper = chosen.toUpper();
     pathEdit_->setText(upper);
-    context_.sourcePath = upper.toStdString();
-    bm::LogSourceChosen(context_.log(), context_.sourcePath);
+    context_.sourcePath = chosen.toStdString();
+    bm::LogSourceChosen(context_.log(), upper.toStdString());
 }
 
 void DiskSelection::Convert() {
-    if (!EndsInOst(context_.sourcePath)) {
+    if (!EndsInOst(QString::fromStdString(context_.sourcePath).toUpper().toStdString())) {
         context_.services().Show(this, BoxKind::Information, Text(kNotValidOst));
         return;
     }

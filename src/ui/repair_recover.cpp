@@ -381,10 +381,12 @@ void Repair_Recover::ShowPreview(int row) {
             const bm::MessageFields& message = folder.messages[static_cast<std::size_t>(row)];
             if (!message.htmlBody.empty())
                 return std::string(message.htmlBody.begin(), message.htmlBody.end()) + " ";
-            if (!message.bodyText.empty())
-                return "<html><head><meta charset=\"utf-8\"></head><body><pre style=\"white-space:pre-wrap\">" +
-                       QString::fromStdString(message.bodyText).toHtmlEscaped().toStdString() + "</pre></body></html>";
-            return {};
+            // Plain text (the RTF body's text, else PR_BODY) is shown as text,
+            // never read as markup.
+            const std::string& text = !message.bodyText.empty() ? message.bodyText : message.body;
+            if (text.empty()) return {};
+            return "<html><head><meta charset=\"utf-8\"></head><body><pre style=\"white-space:pre-wrap\">" +
+                   QString::fromStdString(text).toHtmlEscaped().toStdString() + "</pre></body></html>";
         }
         return {};
     });

@@ -171,9 +171,9 @@ void Settings::Convert() {
         context_.services().Show(this, BoxKind::Information, Text(bm::kSelectFilePrompt));
         return;
     }
-    context_.searchedSourcePath = QString::fromStdString(selectedPath_).toUpper().toStdString();
+    context_.searchedSourcePath = selectedPath_;
     context_.sourceKind = 1;
-    bm::LogSourceChosen(context_.log(), context_.searchedSourcePath);
+    bm::LogSourceChosen(context_.log(), QString::fromStdString(selectedPath_).toUpper().toStdString());
     Repair_Recover page(context_, this);
     emit analysisPageOpened(&page);
     RunPageOver(*this, page, context_);

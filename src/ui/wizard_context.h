@@ -45,7 +45,8 @@ public:
     void RequestExit();
     bool exitRequested() const { return exitRequested_; }
 
-    // Store path chosen on step 1 (upper-cased) and on the search page, and
+    // Store path chosen on step 1 and on the search page (as the file is
+    // named; the pages show it upper-cased), and
     // where the analysis page was opened from (0 step 1, 1 search page).
     std::string sourcePath;
     std::string searchedSourcePath;

@@ -1,0 +1,413 @@
+// The wizard driven end to end: step 1, the analysis page over the demo
+// store and unicode-sample.ost, the search page, and the small dialogs.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/analysis_run.h"
+#include "engine/file_finder.h"
+#include "engine/log_texts.h"
+#include "ui/cchangelog.h"
+#include "ui/disk_selection.h"
+#include "ui/folder_tree.h"
+#include "ui/preview_pane.h"
+#include "ui/repair_recover.h"
+#include "ui/settings.h"
+#include "ui/tarnwick_app.h"
+#include "ui/top_buttons.h"
+#include "ui/ui_texts.h"
+#include "ui/wizard_menu.h"
+#include "ui_test_support.h"
+
+using bmui::Text;
+using uitest::TestWizard;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kAnalysisTimeoutMs = 60000;
+
+// Opens the analysis page from step 1 over `store` and runs `drive` on it
+// once its analysis has ended; the page is left by `drive`.
+void ConvertAndDrive(TestWizard& wizard, const fs::path& store, const std::function<void(bmui::Repair_Recover&)>& drive) {
+    bmui::DiskSelection step1(*wizard.context);
+    wizard.services.storeFile = QString::fromStdString(store.string());
+    step1.Browse();
+    QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&](bmui::Repair_Recover* page) {
+        QTimer::singleShot(0, page, [page, &drive] {
+            QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished() || !page->isVisible(), kAnalysisTimeoutMs);
+            drive(*page);
+            if (page->isVisible()) page->done(0);  // a failed check leaves the page open
+        });
+    });
+    step1.show();
+    step1.Convert();
+}
+
+// Clicks a folder and waits until its list is filled; false when the folder
+// is missing or the list never came.
+bool ClickFolder(bmui::Repair_Recover& page, const char* path) {
+    QTreeWidgetItem* item = page.tree()->ItemOf(path);
+    if (item == nullptr) return false;
+    bool filled = false;
+    const QMetaObject::Connection c = QObject::connect(&page, &bmui::Repair_Recover::itemListFilled, &page,
+                                                       [&](const QString& p) { filled = filled || p == path; });
+    page.TreeItemClicked(item);
+    const bool ok = QTest::qWaitFor([&] { return filled && !page.listFillRunning(); }, 10000);
+    QObject::disconnect(c);
+    return ok;
+}
+
+}  // namespace
+
+class WizardTest : public QObject {
+    Q_OBJECT
+private slots:
+    void messageBoxesAreCaptionedWithTheirIcons() {
+        auto info = bmui::MakeMessageBox(nullptr, bmui::BoxKind::Information, Text(bmui::kNotValidOst));
+        QCOMPARE(info->windowTitle(), QStringLiteral("Brightmend"));
+        QCOMPARE(info->icon(), QMessageBox::Information);
+        QCOMPARE(bmui::MakeMessageBox(nullptr, bmui::BoxKind::Stop, "x")->icon(), QMessageBox::Critical);
+        auto question = bmui::MakeQuestionBox(nullptr, Text(bmui::kExitQuestion));
+        QCOMPARE(question->icon(), QMessageBox::Question);
+        QCOMPARE(question->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question->text(), QStringLiteral("Do you want to exit ?"));
+    }
+
+    void startUpWithoutTheSiblingLibraryEndsSilently() {
+        TestWizard wizard;
+        bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", "libvestrel-missing.so");
+        QCOMPARE(app.InitInstance(), 0);
+        QVERIFY(wizard.services.shown.empty());
+        // The pages were installed, no banner was written.
+        QVERIFY(fs::exists(wizard.appDir() / "~MO.html"));
+        QVERIFY(fs::exists(wizard.appDir() / "Brightmend.html"));
+        QVERIFY(!wizard.ReadLog().contains(Text(bm::kLogBannerStart)));
+    }
+
+    void startUpLoadsTheSiblingLibraryAndWritesTheBanner() {
+        TestWizard wizard;
+        bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", BRIGHTMEND_BIN_DIR "/libvestrel.so");
+        QTimer::singleShot(0, [] {
+            auto* step1 = qobject_cast<bmui::DiskSelection*>(QApplication::activeModalWidget());
+            QVERIFY(step1 != nullptr);
+            step1->done(0);
+        });
+        QCOMPARE(app.InitInstance(), 0);
+        const QString log = wizard.ReadLog();
+        QVERIFY(log.contains(Text(bm::kLogBannerStart)));
+        QVERIFY(log.contains(QStringLiteral("\r\nVersion 12.0\r\n")));
+        QCOMPARE(app.languageFile(), std::string("EnglishA.dat"));
+        QCOMPARE(bmui::SettleLanguageFile("germana.dat"), std::string("GermanA.dat"));
+        QCOMPARE(bmui::SettleLanguageFile("Klingon.dat"), std::string("EnglishA.dat"));
+    }
+
+    void convertWithoutAnOstPathIsRefused() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.Convert();
+        QVERIFY(wizard.services.WasShown(Text(bmui::kNotValidOst)));
+        QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Information);
+        wizard.services.storeFile = QStringLiteral("/tmp/mailbox.pst");
+        step1.Browse();
+        step1.Convert();
+        QCOMPARE(wizard.services.shown.size(), std::size_t{2});
+    }
+
+    void browsedPathIsShownUpperCasedAndLogged() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        wizard.services.storeFile = QStringLiteral("/data/some/outlook.ost");
+        step1.Browse();
+        QCOMPARE(step1.pathEdit()->text(), QStringLiteral("/DATA/SOME/OUTLOOK.OST"));
+        QVERIFY(step1.pathEdit()->isReadOnly());
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /DATA/SOME/OUTLOOK.OST")));
+        QVERIFY(bmui::EndsInOst("/X/NAMEOST"));
+        // A long path is kept whole.
+        const QString deep = QStringLiteral("/") + QString(400, QLatin1Char('d')) + QStringLiteral("/a.ost");
+        wizard.services.storeFile = deep;
+        step1.Browse();
+        QCOMPARE(wizard.context->sourcePath, deep.toStdString());
+    }
+
+    void exitAsksOnceAndEndsOnYes() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        wizard.services.duringQuestion = [&](const QString&) { step1.ExitRequested(); };  // a second request
+        wizard.services.answers = {false};
+        step1.ExitRequested();
+        QCOMPARE(wizard.services.asked.size(), std::size_t{1});
+        QCOMPARE(wizard.services.asked[0], QStringLiteral("Do you want to exit ?"));
+        QCOMPARE(wizard.services.exitRequests, 0);
+        QVERIFY(step1.convertButton()->isEnabled());
+        wizard.services.duringQuestion = nullptr;
+        wizard.services.answers = {true};
+        step1.ExitRequested();
+        QCOMPARE(wizard.services.exitRequests, 1);
+    }
+
+    void topButtonsCarryTheirTooltipsAndHelpOpensThePage() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        QCOMPARE(step1.topButtons()->viewReport->toolTip(), QStringLiteral("View Report"));
+        QCOMPARE(step1.topButtons()->help->toolTip(), QStringLiteral("Help"));
+        QCOMPARE(step1.topButtons()->exit->toolTip(), QStringLiteral("Exit"));
+        step1.topButtons()->help->click();
+        QCOMPARE(wizard.services.opened.size(), std::size_t{1});
+        QVERIFY(wizard.services.opened[0].endsWith(QStringLiteral("/app/Brightmend.html")));
+        step1.menu()->viewLog->trigger();
+        QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Activity Log.txt")));
+    }
+
+    void changeLogPathRefusesAMissingDirectoryAndStoresAnExistingOne() {
+        TestWizard wizard;
+        bmui::Cchangelog dialog(*wizard.context, nullptr);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Change Log Path"));
+        QCOMPARE(dialog.pathEdit()->text(), QString::fromStdString(wizard.appDir().string()));
+        dialog.pathEdit()->setText(QStringLiteral("/no/such/dir"));
+        dialog.applyButton()->click();
+        QVERIFY(wizard.services.WasShown(QStringLiteral("Path Does't exists")));
+        QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Stop);
+        const fs::path logs = wizard.dir() / "logs";
+        fs::create_directories(logs);
+        wizard.services.folder = QString::fromStdString(logs.string());
+        bmui::Cchangelog second(*wizard.context, nullptr);
+        second.browseButton()->click();
+        QCOMPARE(wizard.services.folderTitles.back(), QStringLiteral("Select Folder:"));
+        second.applyButton()->click();
+        QCOMPARE(wizard.context->settings().Value(bm::kSettingLogPath), logs.string());
+        wizard.context->log().Append("moved");
+        QVERIFY(fs::exists(logs / "Activity Log.txt"));
+    }
+
+    void previewLoadsLocalFilesOnly() {
+        TestWizard wizard;
+        const fs::path page = wizard.dir() / "page.html";
+        std::ofstream(page) << "<html><body><p>local text</p><img src=\"http://example.invalid/x.png\">"
+                               "<script>document.write('ran')</script></body></html>";
+        bmui::PreviewPane pane(nullptr);
+        pane.show();
+        pane.Navigate(QString::fromStdString(page.string()));
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.grab();  // lays out and paints, which asks for the image
+        QVERIFY(pane.toPlainText().contains(QStringLiteral("local text")));
+        QVERIFY(!pane.toPlainText().contains(QStringLiteral("ran")));
+        QVERIFY(pane.refusedLoads() >= 1);
+        QVERIFY(pane.loadResource(QTextDocument::ImageResource, QUrl("https://example.invalid/a.png")).isNull());
+    }
+
+    void analysisOfTheDemoStoreShowsFoldersListsAndPreviews() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            QVERIFY(page.analysisFinished());
+            QVERIFY2(page.shownPage().endsWith(QStringLiteral("completed.html")),
+                     qPrintable(page.shownPage() + (wizard.services.shown.empty() ? QString() : wizard.services.shown.back().text)));
+            QVERIFY(page.backButton()->isEnabled());
+            QVERIFY(page.saveButton()->isEnabled());
+            QVERIFY(page.menu()->viewLog->isEnabled());
+            QVERIFY(!page.menu()->selectFile->isEnabled());
+            QTreeWidgetItem* inbox = page.tree()->ItemOf("Personal Folders\\Inbox\\");
+            QVERIFY(inbox != nullptr);
+            QCOMPARE(bmui::FolderTree::IconsOf(inbox), bmui::IconPair(7, 7));
+            QVERIFY(page.tree()->ItemOf("Personal Folders\\Inbox\\Projects\\Phoenix\\") != nullptr);
+            QCOMPARE(bmui::FolderTree::IconsOf(page.tree()->ItemOf("Personal Folders\\Sent Items\\")),
+                     bmui::IconPair(12, 12));
+            QVERIFY2(page.countLabel(bm::WellKnownCategory::Inbox)->text().endsWith(QStringLiteral(": 152")), qPrintable(page.countLabel(bm::WellKnownCategory::Inbox)->text()));
+
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            QCOMPARE(page.itemList()->topLevelItemCount(), 50);
+            QCOMPARE(page.itemList()->headerItem()->text(1), QStringLiteral("E-mail Subject"));
+            page.ShowPreview(0);
+            QVERIFY(!page.subjectLabel()->text().isEmpty());
+            QCOMPARE(page.subjectLabel()->text(), page.itemList()->topLevelItem(0)->text(1));
+            QVERIFY2(page.shownPage().endsWith(QStringLiteral("~MO.html")),
+                     qPrintable(page.shownPage() + QLatin1Char('|') + page.subjectLabel()->text()));
+            QVERIFY(page.preview()->toPlainText().contains(QStringLiteral("message 0")));
+
+            QVERIFY(ClickFolder(page, "Personal Folders\\Contacts\\"));
+            QCOMPARE(page.itemList()->headerItem()->text(0), QStringLiteral("Contact Name"));
+            QVERIFY(page.itemList()->topLevelItemCount() > 0);
+            page.ShowPreview(0);
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("Preview.html")));
+
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+        QVERIFY(!wizard.services.asked.empty());
+        QVERIFY(wizard.services.asked.back() == QStringLiteral("Do you want to go to Previous Step ?"));
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Step2: Analysis OST File")));
+    }
+
+    void backThenASecondConvertAnalysesAgain() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        for (int round = 0; round < 2; ++round) {
+            int folders = 0;
+            ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+                QTreeWidgetItemIterator it(page.tree());
+                for (; *it != nullptr; ++it) ++folders;
+                page.TreeItemClicked(page.tree()->ItemOf("Personal Folders\\Sent Items\\"));
+                wizard.services.answers = {true};
+                page.Back();  // while the list may still be filling
+            });
+            QVERIFY(folders >= 11);
+        }
+    }
+
+    void unicodeSampleStoreShowsItsFolders() {
+        const fs::path store = uitest::SharedStore("unicode-sample.ost");
+        if (store.empty()) QSKIP("shared stores absent");
+        TestWizard wizard;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            QVERIFY(page.tree()->ItemOf("Personal Folders\\") != nullptr);
+            QVERIFY(page.tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr);
+            QCOMPARE(bmui::FolderTree::IconsOf(page.tree()->ItemOf("Personal Folders\\Calendar\\")),
+                     bmui::IconPair(3, 3));
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            QVERIFY(page.itemList()->topLevelItemCount() > 0);
+            page.ShowPreview(0);
+            QVERIFY(!page.preview()->toPlainText().trimmed().isEmpty());
+            wizard.services.answers = {true};
+            page.Back();
+        });
+    }
+
+    void storeInUseReturnsToStep1WithTheMessage() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        const int fd = ::open(store.c_str(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        TestWizard wizard;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) { QVERIFY(!page.isVisible()); });
+        ::close(fd);
+        QVERIFY(wizard.services.WasShown(Text(bm::kSourceFileInUse)));
+        QCOMPARE(wizard.services.exitRequests, 0);
+    }
+
+    void stopAndPauseDuringAnAnalysis() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        wizard.services.storeFile = QString::fromStdString(store.string());
+        step1.Browse();
+        bmui::Repair_Recover page(*wizard.context, &step1);
+        page.show();
+        QVERIFY(page.analysisRunning() || page.analysisFinished());
+        if (page.analysisRunning()) {
+            page.TogglePause();
+            QCOMPARE(page.pauseButton()->text(), QStringLiteral("Resume"));
+            QTest::qWait(200);  // the positions sent before the pause arrive
+            const int held = page.progress()->value();
+            QTest::qWait(200);
+            QVERIFY(page.analysisRunning());
+            // Stop while paused, answered No: still paused, nothing stopped.
+            wizard.services.answers = {false};
+            page.StopAnalysis();
+            QTest::qWait(100);
+            QVERIFY(page.analysisRunning());
+            QVERIFY(page.progress()->value() <= held + 1);
+            // Stop answered Yes, then Resume: the run ends as aborted.
+            wizard.services.answers = {true};
+            page.StopAnalysis();
+            QVERIFY(!page.stopButton()->isEnabled());
+            page.TogglePause();
+            QCOMPARE(page.pauseButton()->text(), QStringLiteral("Pause"));
+            QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
+            QCOMPARE(wizard.services.asked.back(), QStringLiteral("Do you want to stop Analysis Process ?"));
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("abort.html")) ||
+                    page.shownPage().endsWith(QStringLiteral("completed.html")));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
+    }
+
+    void exitDuringAnAnalysisStopsTheRunFirst() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        wizard.context->sourcePath = store.string();
+        bmui::Repair_Recover page(*wizard.context, nullptr);
+        page.show();
+        page.TogglePause();
+        wizard.services.answers = {true};
+        page.ExitRequested();
+        QCOMPARE(wizard.services.exitRequests, 1);
+        QVERIFY(!page.run().running());
+    }
+
+    void searchPageFindsStoresAndHandsOneToTheAnalysis() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path root = wizard.dir() / "search";
+        fs::create_directories(root / "deeper");
+        fs::copy_file(store, root / "deeper" / "outlook.ost");
+        std::ofstream(root / "OTHER.OST") << "x";
+        std::ofstream(root / "mail.pst") << "x";
+        bmui::DiskSelection step1(*wizard.context);
+        bool checked = false;
+        QObject::connect(&step1, &bmui::DiskSelection::searchPageOpened, &step1, [&](bmui::Settings* search) {
+            QTimer::singleShot(0, search, [&, search] {
+                QCOMPARE(search->windowTitle(), QStringLiteral("Settings"));
+                search->FindNow();  // no directory yet
+                QVERIFY(wizard.services.WasShown(Text(bm::kSearchInvalidDirectory)));
+                QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::QuestionOk);
+                wizard.services.folder = QString::fromStdString(root.string());
+                search->Browse();
+                QCOMPARE(wizard.services.folderTitles.back(),
+                         QStringLiteral("Select Directory for Searching OST Files"));
+                search->FindNow();
+                QCOMPARE(search->resultList()->topLevelItemCount(), 2);
+                QCOMPARE(search->statusLabel()->text(), QStringLiteral("2 items found"));
+                QVERIFY(search->convertButton()->isEnabled());
+                search->Convert();  // no row chosen yet
+                QVERIFY(wizard.services.WasShown(Text(bm::kSelectFilePrompt)));
+                QTreeWidgetItem* row = search->resultList()->findItems(QStringLiteral("outlook.ost"), Qt::MatchExactly)[0];
+                QCOMPARE(row->text(2), QString::fromStdString(bm::FileSizeText(fs::file_size(store))));
+                search->resultList()->setCurrentItem(row);
+                emit search->resultList()->itemClicked(row, 0);
+                QObject::connect(search, &bmui::Settings::analysisPageOpened, search, [&](bmui::Repair_Recover* page) {
+                    QTimer::singleShot(0, page, [&, page] {
+                        QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished(), kAnalysisTimeoutMs);
+                        QVERIFY(page->tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr);
+                        checked = true;
+                        wizard.services.answers = {true};
+                        page->Back();
+                    });
+                });
+                search->Convert();
+                search->Back();
+            });
+        });
+        step1.Search();
+        QVERIFY(checked);
+        QCOMPARE(wizard.context->sourceKind, 1);
+        QVERIFY(wizard.ReadLog().contains(Text(bm::kLogSearchBack)));
+    }
+};
+
+QTEST_MAIN(WizardTest)
+#include "tst_wizard.moc"

@@ -1,0 +1,72 @@
+// Shared pieces of the GUI tests: desktop services that answer from a
+// script, a wizard context over a scratch application directory, and the
+// store files the tests open.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "ui/ui_services.h"
+#include "ui/wizard_context.h"
+
+namespace uitest {
+
+class ScriptedServices : public bmui::UiServices {
+public:
+    struct Box {
+        bmui::BoxKind kind;
+        QString text;
+    };
+
+    void Show(QWidget* parent, bmui::BoxKind kind, const QString& text) override;
+    bool Ask(QWidget* parent, const QString& question) override;
+    QString PickStoreFile(QWidget* parent) override;
+    QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
+    void OpenLocalFile(const QString& path) override;
+    void RequestExit() override { ++exitRequests; }
+
+    // What the dialogs did.
+    std::vector<Box> shown;
+    std::vector<QString> asked;
+    std::vector<QString> folderTitles;
+    std::vector<QString> opened;
+    int exitRequests = 0;
+    // How to answer: questions take `answers` in turn, then `defaultAnswer`.
+    std::deque<bool> answers;
+    bool defaultAnswer = false;
+    QString storeFile;
+    QString folder;
+    // Runs while a question is on screen (before it is answered).
+    std::function<void(const QString&)> duringQuestion;
+
+    bool WasShown(const QString& text) const;
+};
+
+// A wizard over a scratch settings file and application directory.
+class TestWizard {
+public:
+    TestWizard();
+    std::filesystem::path dir() const { return dir_.path().toStdString(); }
+    std::filesystem::path appDir() const { return dir() / "app"; }
+    QString ReadLog() const;
+
+    ScriptedServices services;
+    std::unique_ptr<bmui::WizardContext> context;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// The demo offline store, generated once per test program (empty when the
+// generator is missing).
+std::filesystem::path DemoStore();
+// A shared store or empty when the folder is absent.
+std::filesystem::path SharedStore(const char* name);
+
+}  // namespace uitest
