@@ -408,7 +408,29 @@ void Repair_Recover::ShowPreview(int row) {
 }
 
 void Repair_Recover::Save() {
-    // The saving run is connected below once the engine provides it.
+    if (!analysisFinished_ || !save_->isEnabled()) return;
+    if (bm::CheckMailClient(context_.appDir()) == bm::MailClientCheck::Missing) {
+        context_.services().Show(this, BoxKind::Stop, Text(bm::kMailClientMissing));
+        return;
+    }
+    context_.log().Append(bm::kLogLineBreak);
+    context_.log().Append(bm::kLogSavingStart);
+    const QString chosen = context_.services().PickFolder(this, Text(kDestinationTitle), QString());
+    if (chosen.isEmpty()) return;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(chosen.toStdString(), ec)) {
+        context_.services().Show(this, BoxKind::Information, Text(bm::kSavingPathMissing));
+        return;
+    }
+    const std::filesystem::path destination = bm::MakeSaveDestination(chosen.toStdString());
+    context_.log().Append(std::string(bm::kLogTargetPath) + destination.string());
+    for (const std::string& path : tree_->CheckedPaths()) selectedFolders_.Select(path);
+    if (selectedFolders_.empty()) {
+        context_.services().Show(this, BoxKind::Warning, Text(bm::kSelectAnyFolder));
+        return;
+    }
+    saveDestination_ = destination;
+    emit saveRequested(QString::fromStdString(destination.string()));
 }
 
 }  // namespace bmui

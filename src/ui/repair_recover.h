@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,7 @@ public:
     bool listFillRunning() const;
     const std::string& selectedPath() const { return selectedPath_; }
     const bm::SelectedFolders& selectedFolders() const { return selectedFolders_; }
+    const std::filesystem::path& saveDestination() const { return saveDestination_; }
     QString shownPage() const { return shownPage_; }
     bm::AnalysisRun& run() { return *run_; }
 
@@ -74,6 +76,9 @@ public:
 signals:
     void analysisDone(int outcome);
     void itemListFilled(const QString& path);
+    // Save passed its checks: the selected folders and the destination
+    // ("<chosen>/Repair") are settled.
+    void saveRequested(const QString& destination);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -112,6 +117,7 @@ private:
     std::unique_ptr<ItemListFiller> filler_;
     bm::SelectedFolders selectedFolders_;
     std::string selectedPath_;
+    std::filesystem::path saveDestination_;
     std::string listedPath_;  // the folder the list shows
     QString shownPage_;
     bool started_ = false;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -56,6 +57,7 @@ void ConvertAndDrive(TestWizard& wizard, const fs::path& store, const std::funct
         });
     });
     step1.show();
+    uitest::Snap(&step1, "1-step1");
     step1.Convert();
 }
 
@@ -242,6 +244,7 @@ private slots:
             QVERIFY2(page.shownPage().endsWith(QStringLiteral("~MO.html")),
                      qPrintable(page.shownPage() + QLatin1Char('|') + page.subjectLabel()->text()));
             QVERIFY(page.preview()->toPlainText().contains(QStringLiteral("message 0")));
+            uitest::Snap(&page, "2-analysis-preview");
 
             QVERIFY(ClickFolder(page, "Personal Folders\\Contacts\\"));
             QCOMPARE(page.itemList()->headerItem()->text(0), QStringLiteral("Contact Name"));
@@ -249,8 +252,23 @@ private slots:
             page.ShowPreview(0);
             QVERIFY(page.shownPage().endsWith(QStringLiteral("Preview.html")));
 
+            // Save: nothing checked, then Inbox checked, into a chosen directory.
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QCOMPARE(wizard.services.folderTitles.back(), QStringLiteral("Select the Destination Path"));
+            QVERIFY(wizard.services.WasShown(Text(bm::kSelectAnyFolder)));
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            uitest::Snap(&page, "3-folders-checked");
+            QSignalSpy saved(&page, &bmui::Repair_Recover::saveRequested);
+            page.Save();
+            QCOMPARE(saved.count(), 1);
+            QVERIFY(page.selectedFolders().IsSelected("Personal Folders\\Inbox\\Projects\\Phoenix\\"));
+            QVERIFY(!page.selectedFolders().IsSelected("Personal Folders\\Sent Items\\"));
+            QCOMPARE(page.saveDestination(), wizard.dir() / "Repair");
+
             wizard.services.answers = {true};
             page.Back();
+            QVERIFY(page.selectedFolders().empty());
         });
         QVERIFY(driven);
         QVERIFY(!wizard.services.asked.empty());
@@ -382,6 +400,7 @@ private slots:
                 search->FindNow();
                 QCOMPARE(search->resultList()->topLevelItemCount(), 2);
                 QCOMPARE(search->statusLabel()->text(), QStringLiteral("2 items found"));
+                uitest::Snap(search, "4-search");
                 QVERIFY(search->convertButton()->isEnabled());
                 search->Convert();  // no row chosen yet
                 QVERIFY(wizard.services.WasShown(Text(bm::kSelectFilePrompt)));

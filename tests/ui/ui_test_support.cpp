@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QWidget>
 
 #include "engine/shipped_pages.h"
 #include "support/test_paths.h"
@@ -52,6 +53,12 @@ QString TestWizard::ReadLog() const {
     QFile file(QString::fromStdString((appDir() / "Activity Log.txt").string()));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(file.readAll());
+}
+
+void Snap(QWidget* widget, const char* name) {
+    const QByteArray dir = qgetenv("BRIGHTMEND_SCREENSHOTS");
+    if (dir.isEmpty() || widget == nullptr) return;
+    widget->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
 }
 
 fs::path DemoStore() {

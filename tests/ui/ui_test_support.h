@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+class QWidget;
+
 #include "ui/ui_services.h"
 #include "ui/wizard_context.h"
 
@@ -62,6 +64,10 @@ public:
 private:
     QTemporaryDir dir_;
 };
+
+// Saves a picture of `widget` as <name>.png into $BRIGHTMEND_SCREENSHOTS
+// when that is set (tools/screenshots.sh); nothing otherwise.
+void Snap(QWidget* widget, const char* name);
 
 // The demo offline store, generated once per test program (empty when the
 // generator is missing).

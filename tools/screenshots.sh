@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Screenshots of every step of the wizard, taken under Xvfb while the GUI
+# tests drive the real dialogs over the demo store:
+#   tools/screenshots.sh [BUILD_DIR]      (default build-ui)
+# Writes docs/screenshots/*.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-ui}
+out=docs/screenshots
+mkdir -p "$out"
+cmake -S . -B "$build" -G Ninja -DBRIGHTMEND_BUILD_UI=ON >/dev/null
+ninja -C "$build" -j2 ui_tst_wizard
+BRIGHTMEND_SCREENSHOTS="$PWD/$out" QT_QPA_PLATFORM=xcb \
+  xvfb-run -a -s "-screen 0 1280x900x24" "$build/tests/ui/ui_tst_wizard" \
+  analysisOfTheDemoStoreShowsFoldersListsAndPreviews searchPageFindsStoresAndHandsOneToTheAnalysis
+ls -1 "$out"
