@@ -9,7 +9,7 @@
 namespace bm {
 
 // Whether a name can be used as it is: not empty, shorter than 256 bytes,
-// no control character and none of " * / : < > ? \ |, not only dots, and
+// no character below 0x20 and none of " * / : < > ? \ |, not only dots, and
 // (before its first ".") not a reserved device name such as CON, PRN, AUX,
 // NUL, CLOCK$, COM1-9 or LPT1-9. Letters beyond ASCII (UTF-8) are fine.
 bool IsUsableFileName(std::string_view name);
