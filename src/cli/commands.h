@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/cli_environment.h"
 
@@ -12,5 +13,14 @@ int RunAnalyze(CliEnvironment& env, const std::string& store);
 int RunList(CliEnvironment& env, const std::string& store, const std::optional<std::string>& folder);
 int RunSearch(CliEnvironment& env, const std::string& directory, bool subdirectories);
 int RunInfo(CliEnvironment& env, const std::string& store);
+
+struct SaveRequest {
+    std::string store;
+    std::string to;
+    std::vector<std::string> folders;  // --folder: that folder only
+    std::vector<std::string> trees;    // --tree: the folder and every folder below
+    bool all = false;
+};
+int RunSave(CliEnvironment& env, const SaveRequest& request);
 
 }  // namespace bm::cli

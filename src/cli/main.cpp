@@ -4,6 +4,7 @@
 //   brightmend-cli list STORE [--json] [--folder PATH]
 //   brightmend-cli search DIR [--no-subdirs]
 //   brightmend-cli info STORE
+//   brightmend-cli save STORE --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json]
 //
 // Results go to stdout, progress and messages to stderr. Exit code 0 on
 // success, 1 on failure (the message is on stderr). Ctrl-C stops the
@@ -49,6 +50,17 @@ int main(int argc, char** argv) {
     CLI::App* info = app.add_subcommand("info", "Show the header, layout, encoding and table sizes of a store");
     info->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
 
+    SaveRequest saveRequest;
+    CLI::App* save = app.add_subcommand("save", "Save the selected folders of a store into a new .pst below DIR/Repair");
+    save->add_option("STORE", saveRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    save->add_option("--to", saveRequest.to, "The destination directory (must exist)")->required();
+    save->add_option("--folder", saveRequest.folders, "Save this folder (not its subfolders); repeatable")
+        ->allow_extra_args(false);
+    save->add_option("--tree", saveRequest.trees, "Save this folder and every folder below it; repeatable")
+        ->allow_extra_args(false);
+    save->add_flag("--all", saveRequest.all, "Save every folder");
+    save->add_flag("--json", json, "Print one JSON object");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -60,5 +72,6 @@ int main(int argc, char** argv) {
     if (*list) return RunList(env, store, *folderOption ? std::optional<std::string>(folder) : std::nullopt);
     if (*search) return RunSearch(env, directory, !noSubdirs);
     if (*info) return RunInfo(env, store);
+    if (*save) return RunSave(env, saveRequest);
     return kExitFailure;
 }

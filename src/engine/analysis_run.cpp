@@ -164,31 +164,16 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
 }
 
 void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
-    const NodeEntry* node = root.oldestChild;
-    while (node != nullptr && !reader_.stopAnalysis.load()) {
-        reader_.pauseGate.Pass();
-        if (reader_.stopAnalysis.load()) break;
-        bool descend = false;
-        if (node->dataBlock != nullptr) {
-            std::unique_ptr<ItemRecord> record = ReadItem(store_, *node, &reader_);
-            observer_.OnProgressPosition(++progressPos_);
-            if (record) {
-                const WalkedNode walked{node->nid, node->parent != nullptr ? node->parent->nid : node->nidParent,
-                                        node->oldestChild != nullptr};
-                descend = collector.Classify(std::move(record), walked);
-            }
-        }
-        if (descend) {
-            node = node->oldestChild;
-            continue;
-        }
-        // Climb out of finished folders, never above the subtree root.
-        while (node->newerSibling == nullptr && node->parent != nullptr && node->parent != &root) {
-            if (!collector.LeaveFolder()) break;
-            node = node->parent;
-        }
-        node = node->newerSibling;
-    }
+    SubtreeWalk walk;
+    walk.goOn = [&] { return !reader_.stopAnalysis.load(); };
+    walk.nodeRead = [&] { observer_.OnProgressPosition(++progressPos_); };
+    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        const WalkedNode walked{node.nid, node.parent != nullptr ? node.parent->nid : node.nidParent,
+                                node.oldestChild != nullptr};
+        return collector.Classify(std::move(record), walked);
+    };
+    walk.leaveFolder = [&] { return collector.LeaveFolder(); };
+    WalkMailSubtree(store_, root, reader_, walk);
 }
 
 AnalysisOutcome AnalysisRun::Finish(AnalysisOutcome outcome, const AnalysisCollector* collector) {

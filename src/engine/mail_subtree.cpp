@@ -33,4 +33,28 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
     return out;
 }
 
+void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
+    const NodeEntry* node = root.oldestChild;
+    while (node != nullptr && walk.goOn()) {
+        reader.pauseGate.Pass();
+        if (!walk.goOn()) break;
+        bool descend = false;
+        if (node->dataBlock != nullptr) {
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader);
+            if (walk.nodeRead) walk.nodeRead();
+            if (record) descend = walk.visit(std::move(record), *node);
+        }
+        if (descend) {
+            node = node->oldestChild;
+            continue;
+        }
+        // Climb out of finished folders, never above the subtree root.
+        while (node->newerSibling == nullptr && node->parent != nullptr && node->parent != &root) {
+            if (!walk.leaveFolder()) break;
+            node = node->parent;
+        }
+        node = node->newerSibling;
+    }
+}
+
 }  // namespace bm

@@ -1,0 +1,159 @@
+// brightmend-cli save: the analysis run, then the saving run of the selected
+// folders into a new store below DIR/Repair, with the command line as the
+// Save handler and status dialog.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/json_output.h"
+#include "engine/analysis_run.h"
+#include "engine/saving_run.h"
+#include "engine/saving_selection.h"
+#include "engine/saving_status.h"
+
+namespace bm::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliAnalysisObserver : public AnalysisObserver {
+public:
+    explicit CliAnalysisObserver(ProgressReporter& progress) : progress_(progress) {}
+    void OnProgressRange(std::int32_t maximum) override { progress_.SetTotal(maximum); }
+    void OnProgressPosition(std::int32_t position) override { progress_.Update(position); }
+    void OnMessage(const std::string& text) override { progress_.Message("brightmend-cli: " + text); }
+    void OnFinished(const AnalysisFinish&) override { progress_.Finish(); }
+
+private:
+    ProgressReporter& progress_;
+};
+
+class CliSavingObserver : public SavingObserver {
+public:
+    explicit CliSavingObserver(ProgressReporter& progress) : progress_(progress) {}
+    void OnProgressRange(std::int32_t maximum) override { progress_.SetTotal(maximum); }
+    void OnProgressPosition(std::int32_t position) override { progress_.Update(position); }
+    void OnMessage(const std::string& text) override { progress_.Message("brightmend-cli: " + text); }
+    void OnFinished(const SavingFinish&) override { progress_.Finish(); }
+
+private:
+    ProgressReporter& progress_;
+};
+
+OrderedJson SavedJson(const WellKnownCounts& counts) {
+    OrderedJson out = OrderedJson::object();
+    for (const WellKnownCategory c : SummaryOrder()) out[TrimLabel(CategoryLogLabel(c))] = counts[c];
+    return out;
+}
+
+}  // namespace
+
+int RunSave(CliEnvironment& env, const SaveRequest& request) {
+    if (!request.all && request.folders.empty() && request.trees.empty()) {
+        PrintError(std::string(kSelectAnyFolder));
+        return kExitFailure;
+    }
+    std::error_code ec;
+    if (request.to.empty() || !fs::is_directory(request.to, ec)) {
+        PrintError(std::string(kSavingPathMissing));
+        return kExitFailure;
+    }
+    if (CheckMailClient(env.appDir) == MailClientCheck::Missing) {
+        PrintError(std::string(kMailClientMissing));
+        return kExitFailure;
+    }
+
+    const ActivityLog& log = env.Log();
+    LogSourceChosen(log, request.store);
+
+    // The analysis first: it gives the folder tree the selection is made of.
+    std::vector<std::string> tree;
+    bool analysisStopped = false;
+    WellKnownCounts analysisCounts;
+    {
+        ProgressReporter progress(env.progressMode, "Analysing");
+        CliAnalysisObserver observer(progress);
+        AnalysisRun analysis(observer, &log, env.appDir);
+        AnalysisSource source;
+        source.sourcePath = request.store;
+        analysis.Start(source);
+        {
+            InterruptStop interrupt(analysis.reader().stopAnalysis);
+            analysis.Wait();
+        }
+        progress.Finish();
+        if (analysis.outcome() == AnalysisOutcome::Failed) {
+            if (analysis.message().empty()) PrintError(std::string(kFileHighlyCorrupted));
+            return kExitFailure;
+        }
+        analysisStopped = analysis.outcome() == AnalysisOutcome::Aborted;
+        analysis.results().Read([&](const AnalysisData& d) {
+            for (const FolderTreeEntry& e : d.tree) tree.push_back(e.path);
+            analysisCounts = d.counts;
+        });
+    }
+
+    SelectedFolders selected;
+    if (request.all) selected.SelectAll(tree);
+    for (const std::string& f : request.folders) selected.Select(f);
+    for (const std::string& t : request.trees) selected.SelectTree(t, tree);
+    if (selected.empty()) {
+        PrintError(std::string(kSelectAnyFolder));
+        return kExitFailure;
+    }
+
+    const fs::path destination = MakeSaveDestination(request.to);
+    fs::create_directories(destination, ec);
+    LogSavingStart(log, destination.string());
+
+    ProgressReporter progress(env.progressMode, "Saving");
+    CliSavingObserver observer(progress);
+    SavingRun run(observer, &log);
+    SavingSource source;
+    source.sourcePath = request.store;
+    source.selected = selected;
+    source.destination = destination;
+    source.analysisStopped = analysisStopped;
+    source.analysisCounts = analysisCounts;
+    run.Start(std::move(source));
+    {
+        InterruptStop interrupt(run.reader().stopSaving);
+        run.Wait();
+    }
+    progress.Finish();
+
+    const AnalysisOutcome outcome = run.outcome();
+    const WellKnownCounts saved = run.saved();
+    const std::vector<fs::path> stores = run.outputStores();
+    if (env.json) {
+        OrderedJson out;
+        out["store"] = request.store;
+        out["destination"] = destination.string();
+        out["outcome"] = OutcomeName(outcome);
+        out["message"] = run.message();
+        OrderedJson paths = OrderedJson::array();
+        for (const fs::path& p : stores) paths.push_back(p.string());
+        out["outputStores"] = std::move(paths);
+        OrderedJson folders = OrderedJson::array();
+        for (const std::string& p : selected.paths()) folders.push_back(p);
+        out["selectedFolders"] = std::move(folders);
+        out["savedCounts"] = SavedJson(saved);
+        out["failedItems"] = run.failedItems();
+        PrintJson(out);
+    } else {
+        for (const fs::path& p : stores) std::printf("Output store: %s\n", p.string().c_str());
+        for (const WellKnownCategory c : SummaryOrder())
+            std::printf("%s%d\n", std::string(CategoryLogLabel(c)).c_str(), saved[c]);
+        if (run.failedItems() > 0) std::printf("Items skipped: %d\n", run.failedItems());
+        std::printf("%s\n", run.message().c_str());
+    }
+    if (outcome == AnalysisOutcome::Aborted && !env.json) PrintError(run.message());
+    return outcome == AnalysisOutcome::Completed ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace bm::cli

@@ -1,0 +1,130 @@
+// The saving run: opens the store again, reloads its indexes and name-to-ID
+// map, finds the mail folder subtree and repeats the analysis walk (the
+// shared WalkMailSubtree), handing every folder and item to SavingActions,
+// which writes the selected ones into a new store through the output
+// writer. Progress and the current folder go to a SavingStatus.
+//
+// Order of one run:
+//   open (exclusive) -> BuildIndexes -> named-property map -> message store
+//   object -> FindRootFolder -> counting walk (total) -> output store
+//   created -> walk -> writer Finish, store closed -> summary and outcome
+//   logged ("Saving completed successfully" / "Saving aborted")
+//
+// Stop: Stop() sets the reader's stopSaving; the index loading sees it
+// between B-tree pages and the walk before each node (the item being
+// written is finished first), and the run then finishes the output store
+// and logs "Saving aborted". After a stopped analysis the walk also ends
+// once every saved count reached the analysis count (SavingWalkMayGoOn).
+// Pause/Resume go through the reader's pause gate.
+//
+// Failures never end the process: "Can Not Read OST File", "File Analysis
+// Failed" and "Root Folder Not Found" end the run with a failed outcome, as
+// does an exception that escapes the run.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/activity_log.h"
+#include "engine/analysis_observer.h"
+#include "engine/saving_selection.h"
+#include "engine/saving_status.h"
+#include "engine/well_known_counts.h"
+#include "store/store_file.h"
+#include "store/store_reader.h"
+#include "store/tables.h"
+
+namespace bm {
+
+inline constexpr std::string_view kCannotReadStore = "Can Not Read OST File";
+inline constexpr std::string_view kFileAnalysisFailed = "File Analysis Failed";
+inline constexpr std::string_view kRootFolderNotFound = "Root Folder Not Found";
+
+struct SavingSource {
+    std::string sourcePath;
+    SelectedFolders selected;
+    // The directory the output store is created in (see MakeSaveDestination).
+    std::filesystem::path destination;
+    // How the analysis before ended, and what it counted.
+    bool analysisStopped = false;
+    WellKnownCounts analysisCounts;
+};
+
+struct SavingFinish {
+    AnalysisOutcome outcome = AnalysisOutcome::Failed;
+    // "Saving completed successfully" / "Saving aborted", or the failure.
+    std::string message;
+    WellKnownCounts saved;
+    std::vector<std::filesystem::path> outputStores;
+};
+
+// Called on the run's worker thread; every call has an empty default.
+class SavingObserver {
+public:
+    virtual ~SavingObserver() = default;
+    virtual void OnProgressRange(std::int32_t /*maximum*/) {}
+    virtual void OnProgressPosition(std::int32_t /*position*/) {}
+    virtual void OnMessage(const std::string& /*text*/) {}
+    // The run is over; called exactly once per run.
+    virtual void OnFinished(const SavingFinish& /*finish*/) {}
+};
+
+class SavingRun {
+public:
+    // `log` may be nullptr (no activity log).
+    SavingRun(SavingObserver& observer, const ActivityLog* log);
+    ~SavingRun();  // waits for a running worker
+    SavingRun(const SavingRun&) = delete;
+    SavingRun& operator=(const SavingRun&) = delete;
+
+    // Clears the run flags and starts the worker; false while one runs.
+    bool Start(SavingSource source);
+    void Wait();
+    bool running() const { return running_.load(); }
+
+    // The whole run on the calling thread (the worker calls this).
+    AnalysisOutcome SaveStore(const SavingSource& source);
+
+    void Stop() { reader_.stopSaving.store(true); }
+    void Pause() { reader_.pauseGate.Suspend(); }
+    void Resume() { reader_.pauseGate.Resume(); }
+    StoreReader& reader() { return reader_; }
+    SavingStatus& status() { return status_; }
+
+    // Of the last finished run.
+    AnalysisOutcome outcome() const;
+    std::string message() const;
+    WellKnownCounts saved() const;
+    std::vector<std::filesystem::path> outputStores() const;
+    // Items the writer refused (an exception while writing); skipped.
+    std::int32_t failedItems() const { return failedItems_.load(); }
+
+private:
+    void ThreadEntry(SavingSource source);
+    AnalysisOutcome Run(const SavingSource& source);
+    AnalysisOutcome End(AnalysisOutcome outcome, std::string message);
+    void ShowMessage(std::string_view text);
+
+    SavingObserver& observer_;
+    const ActivityLog* log_;
+    StoreReader reader_;
+    StoreFile store_;
+    SavingStatus status_;
+    std::atomic<std::int32_t> progressPos_{0};
+    std::atomic<std::int32_t> failedItems_{0};
+    std::atomic<bool> running_{false};
+    std::thread worker_;
+    mutable std::mutex stateMutex_;
+    AnalysisOutcome outcome_ = AnalysisOutcome::Failed;
+    std::string message_;
+    WellKnownCounts saved_;
+    std::vector<std::filesystem::path> outputStores_;
+};
+
+}  // namespace bm
