@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -59,17 +60,18 @@ long ItemsOf(const json& analysis) {
 }
 
 TEST(CliSave, WithoutASelectionItFailsWithTheToolsMessage) {
-    BM_REQUIRE_STORE(store, "unicode-sample.ost");
     const fs::path home = bmtest::ScratchDir("cli-save-none");
+    // Refused before the store is read, so any existing file serves.
+    const fs::path store = home / "any.ost";
+    std::ofstream(store) << "not read";
     const SaveCliResult r = RunSaveCli({"-q", "save", store.string(), "--to", home.string()}, home);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(std::string(kSelectAnyFolder)), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(home / "Repair"));
 }
 
-TEST(CliSave, SaveAllGivesACleanStoreWithEveryItem) {
-    BM_REQUIRE_STORE(store, "unicode-sample.ost");
-    const fs::path home = bmtest::ScratchDir("cli-save-all");
+// Saves every folder of `store` and checks the output store.
+void ExpectCleanSaveOfEveryItem(const fs::path& store, const fs::path& home) {
     const SaveCliResult source = RunSaveCli({"-q", "analyze", "--json", store.string()}, home);
     ASSERT_EQ(source.exitCode, 0) << source.err;
 
@@ -98,6 +100,19 @@ TEST(CliSave, SaveAllGivesACleanStoreWithEveryItem) {
     const std::string log = bmtest::ReadTextFile(home / "data" / "brightmend" / "Activity Log.txt");
     EXPECT_NE(log.find("Step3: Saving OST File"), std::string::npos);
     EXPECT_NE(log.find("Saving completed successfully"), std::string::npos);
+}
+
+TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
+    const fs::path home = bmtest::ScratchDir("cli-save-demo");
+    const fs::path store = home / "outlook.ost";
+    const std::string make = ShellQuote(BRIGHTMEND_MAKE_DEMO_STORE) + " " + ShellQuote(store.string()) + " >/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ExpectCleanSaveOfEveryItem(store, home);
+}
+
+TEST(CliSave, SaveAllOfASharedStoreGivesACleanStoreWithEveryItem) {
+    BM_REQUIRE_STORE(store, "unicode-sample.ost");
+    ExpectCleanSaveOfEveryItem(store, bmtest::ScratchDir("cli-save-all"));
 }
 
 }  // namespace
