@@ -1,6 +1,5 @@
 // RTF to plain text: a character-level reader with a group stack and a
-// keyword table, in the manner of the reader sketched by the RTF
-// specification. Only the characters of the main text reach the output;
+// keyword table, as RTF's own documentation describes a reader. Only the characters of the main text reach the output;
 // destinations (font and colour tables, headers, pictures, ...) are skipped,
 // formatting keywords change nothing that is output.
 //
