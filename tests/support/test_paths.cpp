@@ -16,13 +16,6 @@ fs::path SharedStoresDir() {
     return fs::is_directory(dir) ? dir : fs::path();
 }
 
-fs::path SharedStore(const std::string& name) {
-    const fs::path dir = SharedStoresDir();
-    if (dir.empty()) return {};
-    const fs::path p = dir / name;
-    return fs::is_regular_file(p) ? p : fs::path();
-}
-
 namespace {
 struct ScratchRoot {
     fs::path root;
@@ -35,15 +28,37 @@ struct ScratchRoot {
         fs::remove_all(root, ec);
     }
 };
+
+ScratchRoot& Scratch() {
+    static ScratchRoot scratch;
+    return scratch;
+}
 }  // namespace
 
 fs::path ScratchDir(const std::string& name) {
-    static ScratchRoot scratch;
-    const fs::path p = scratch.root / name;
+    const fs::path p = Scratch().root / name;
     std::error_code ec;
     fs::remove_all(p, ec);
     fs::create_directories(p);
     return p;
+}
+
+// The analysis and saving runs open their store exclusively, and ctest runs
+// test programs side by side; so each test program works on its own copy of
+// a shared store, made once on first use.
+fs::path SharedStore(const std::string& name) {
+    const fs::path dir = SharedStoresDir();
+    if (dir.empty()) return {};
+    const fs::path original = dir / name;
+    if (!fs::is_regular_file(original)) return {};
+    const fs::path copies = Scratch().root / "shared-stores";
+    const fs::path copy = copies / name;
+    if (!fs::exists(copy)) {
+        fs::create_directories(copies);
+        fs::copy_file(original, copy);
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    return copy;
 }
 
 }  // namespace bmtest

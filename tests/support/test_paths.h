@@ -9,7 +9,8 @@ namespace bmtest {
 // ../shared/stores/ next to the project root; empty when absent (a user's
 // fresh clone), in which case store tests skip.
 std::filesystem::path SharedStoresDir();
-// The path of one shared store, or empty when it is missing.
+// The path of this test program's own copy of one shared store, or empty
+// when the store is missing.
 std::filesystem::path SharedStore(const std::string& name);
 // A fresh, empty directory for one test; removed when the test program ends.
 std::filesystem::path ScratchDir(const std::string& name);
