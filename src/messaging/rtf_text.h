@@ -1,7 +1,8 @@
 // RTF to plain text: a character-level reader with a group stack and a
-// keyword table, as RTF's own documentation describes a reader. Only the characters of the main text reach the output;
-// destinations (font and colour tables, headers, pictures, ...) are skipped,
-// formatting keywords change nothing that is output.
+// keyword table, as RTF's own documentation describes a reader. Only the
+// characters of the main text reach the output; destinations (font and
+// colour tables, headers, pictures, ...) are skipped, formatting keywords
+// change nothing that is output.
 //
 // Text comes out as UTF-8: bytes of the document (literal 8-bit characters
 // and \'hh escapes) are decoded in the document's \ansicpg code page
