@@ -2,17 +2,25 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include "engine/shipped_pages.h"
 #include "support/test_paths.h"
+#include "ui/disk_selection.h"
+#include "ui/folder_tree.h"
+#include "ui/repair_recover.h"
 #include "ui/shipped_page_set.h"
 
 namespace uitest {
 
 namespace fs = std::filesystem;
 
-void ScriptedServices::Show(QWidget*, bmui::BoxKind kind, const QString& text) { shown.push_back({kind, text}); }
+void ScriptedServices::Show(QWidget*, bmui::BoxKind kind, const QString& text) {
+    shown.push_back({kind, text});
+}
 
 bool ScriptedServices::Ask(QWidget*, const QString& question) {
     asked.push_back(question);
@@ -76,5 +84,33 @@ fs::path DemoStore() {
 }
 
 fs::path SharedStore(const char* name) { return bmtest::SharedStore(name); }
+
+void ConvertAndDrive(TestWizard& wizard, const fs::path& store, const std::function<void(bmui::Repair_Recover&)>& drive) {
+    bmui::DiskSelection step1(*wizard.context);
+    wizard.services.storeFile = QString::fromStdString(store.string());
+    step1.Browse();
+    QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&](bmui::Repair_Recover* page) {
+        QTimer::singleShot(0, page, [page, &drive] {
+            QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished() || !page->isVisible(), kAnalysisTimeoutMs);
+            drive(*page);
+            if (page->isVisible()) page->done(0);  // a failed check leaves the page open
+        });
+    });
+    step1.show();
+    Snap(&step1, "1-step1");
+    step1.Convert();
+}
+
+bool ClickFolder(bmui::Repair_Recover& page, const char* path) {
+    QTreeWidgetItem* item = page.tree()->ItemOf(path);
+    if (item == nullptr) return false;
+    bool filled = false;
+    const QMetaObject::Connection c = QObject::connect(&page, &bmui::Repair_Recover::itemListFilled, &page,
+                                                       [&](const QString& p) { filled = filled || p == path; });
+    page.TreeItemClicked(item);
+    const bool ok = QTest::qWaitFor([&] { return filled && !page.listFillRunning(); }, 10000);
+    QObject::disconnect(c);
+    return ok;
+}
 
 }  // namespace uitest

@@ -3,8 +3,11 @@
 // store files the tests open.
 #pragma once
 
+#include <QMessageBox>
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <deque>
 #include <filesystem>
@@ -13,6 +16,10 @@
 #include <vector>
 
 class QWidget;
+
+namespace bmui {
+class Repair_Recover;
+}
 
 #include "ui/ui_services.h"
 #include "ui/wizard_context.h"
@@ -74,5 +81,17 @@ void Snap(QWidget* widget, const char* name);
 std::filesystem::path DemoStore();
 // A shared store or empty when the folder is absent.
 std::filesystem::path SharedStore(const char* name);
+
+inline constexpr int kAnalysisTimeoutMs = 60000;
+
+// Opens the analysis page from step 1 over `store` and runs `drive` on it
+// once its analysis has ended; the page is left by `drive` (or closed after
+// it when it is still open).
+void ConvertAndDrive(TestWizard& wizard, const std::filesystem::path& store,
+                     const std::function<void(bmui::Repair_Recover&)>& drive);
+
+// Clicks a folder and waits until its list is filled; false when the folder
+// is missing or the list never came.
+bool ClickFolder(bmui::Repair_Recover& page, const char* path);
 
 }  // namespace uitest
