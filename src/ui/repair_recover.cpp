@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
@@ -188,6 +189,48 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     connect(top_->help, &QToolButton::clicked, this, [this] { context_.ShowHelp(); });
     connect(top_->exit, &QToolButton::clicked, this, &Repair_Recover::ExitRequested);
     menu_->ConnectCommon(context_, this);
+
+    // Keyboard: Tab walks the page's main controls in this order; F1 opens
+    // the help, Ctrl+S saves once Save is enabled; in the tree Space toggles
+    // a folder's box and Enter lists the folder, in the list Enter previews
+    // the mail.
+    setTabOrder(tree_, list_);
+    setTabOrder(list_, preview_);
+    setTabOrder(preview_, back_);
+    setTabOrder(back_, pause_);
+    setTabOrder(pause_, stop_);
+    setTabOrder(stop_, save_);
+    setTabOrder(save_, top_->viewReport);
+    setTabOrder(top_->viewReport, top_->help);
+    setTabOrder(top_->help, top_->exit);
+    menu_->save->setShortcut(QKeySequence::Save);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
+    tree_->installEventFilter(this);
+    list_->installEventFilter(this);
+}
+
+bool Repair_Recover::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && watched == tree_) {
+            TreeItemClicked(tree_->currentItem());
+            return true;
+        }
+        if (enter && watched == list_) {
+            if (QTreeWidgetItem* item = list_->currentItem(); item != nullptr)
+                ShowPreview(list_->indexOfTopLevelItem(item));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool Repair_Recover::focusNextPrevChild(bool next) {
+    // Shift+Tab goes to the focused control and moves nothing.
+    if (!next) return true;
+    return QDialog::focusNextPrevChild(next);
 }
 
 Repair_Recover::~Repair_Recover() {

@@ -2,6 +2,7 @@
 // store and unicode-sample.ost, the search page, and the small dialogs.
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -235,6 +236,91 @@ private slots:
         QVERIFY(!wizard.services.asked.empty());
         QVERIFY(wizard.services.asked.back() == QStringLiteral("Do you want to go to Previous Step ?"));
         QVERIFY(wizard.ReadLog().contains(QStringLiteral("Step2: Analysis OST File")));
+    }
+
+    void keyboardOnStep1() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.show();
+        step1.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&step1));
+        // Enter presses nothing but the picture buttons; Esc does not exit.
+        step1.convertButton()->setFocus();
+        QTest::keyClick(step1.convertButton(), Qt::Key_Return);
+        QTest::keyClick(&step1, Qt::Key_Escape);
+        QVERIFY(wizard.services.shown.empty());
+        QVERIFY(wizard.services.asked.empty());
+        // Tab goes on to the picture buttons; Enter on Help opens it, F1 too.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(step1.topButtons()->viewReport));
+        step1.topButtons()->help->setFocus();
+        QTest::keyClick(step1.topButtons()->help, Qt::Key_Return);
+        QCOMPARE(wizard.services.opened.size(), std::size_t{1});
+        QTest::keyClick(step1.convertButton(), Qt::Key_F1);
+        QCOMPARE(wizard.services.opened.size(), std::size_t{2});
+        QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
+    }
+
+    void keyboardDrivesTheAnalysisPage() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&page));
+            QTreeWidgetItem* inbox = page.tree()->ItemOf("Personal Folders\\Inbox\\");
+            QTreeWidgetItem* phoenix = page.tree()->ItemOf("Personal Folders\\Inbox\\Projects\\Phoenix\\");
+            page.tree()->setFocus();
+            page.tree()->setCurrentItem(inbox);
+            // Space toggles the folder's box, and its subfolders follow.
+            QTest::keyClick(page.tree(), Qt::Key_Space);
+            QCOMPARE(inbox->checkState(0), Qt::Checked);
+            QCOMPARE(phoenix->checkState(0), Qt::Checked);
+            QTest::keyClick(page.tree(), Qt::Key_Space);
+            QCOMPARE(phoenix->checkState(0), Qt::Unchecked);
+            // Enter lists the folder; Enter in the list previews the mail.
+            QSignalSpy listed(&page, &bmui::Repair_Recover::itemListFilled);
+            QTest::keyClick(page.tree(), Qt::Key_Return);
+            QTRY_VERIFY(!listed.isEmpty() && !page.listFillRunning());
+            QCOMPARE(listed.last().at(0).toString(), QStringLiteral("Personal Folders\\Inbox\\"));
+            QVERIFY(page.itemList()->topLevelItemCount() > 1);
+            page.itemList()->setFocus();
+            page.itemList()->setCurrentItem(page.itemList()->topLevelItem(1));
+            QTest::keyClick(page.itemList(), Qt::Key_Enter);
+            QCOMPARE(page.subjectLabel()->text(), page.itemList()->topLevelItem(1)->text(1));
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
+            // Tab moves on in the page's order; Shift+Tab moves nothing.
+            page.tree()->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
+            page.backButton()->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.saveButton()));  // Pause and Stop are off
+            // Enter and Esc press nothing: no question, no exit.
+            QTest::keyClick(&page, Qt::Key_Escape);
+            QTest::keyClick(page.saveButton(), Qt::Key_Return);
+            QVERIFY(wizard.services.asked.empty());
+            QVERIFY(wizard.services.folderTitles.empty());
+            QVERIFY(page.isVisible());
+            // F1 opens the help; Ctrl+S is Save (nothing is checked now).
+            QTest::keyClick(page.tree(), Qt::Key_F1);
+            QVERIFY(!wizard.services.opened.empty() && wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            QTest::keyClick(page.tree(), Qt::Key_S, Qt::ControlModifier);
+            QCOMPARE(wizard.services.folderTitles.size(), std::size_t{1});
+            QVERIFY(wizard.services.WasShown(Text(bm::kSelectAnyFolder)));
+            // The preview offers no context menu.
+            QContextMenuEvent menuRequest(QContextMenuEvent::Mouse, QPoint(5, 5), page.preview()->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(page.preview()->viewport(), &menuRequest);
+            QVERIFY(QApplication::activePopupWidget() == nullptr);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
     }
 
     void backThenASecondConvertAnalysesAgain() {
