@@ -1,5 +1,8 @@
 #include "ui_test_support.h"
 
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -18,12 +21,14 @@ namespace uitest {
 
 namespace fs = std::filesystem;
 
-void ScriptedServices::Show(QWidget*, bmui::BoxKind kind, const QString& text) {
+void ScriptedServices::Show(QWidget* parent, bmui::BoxKind kind, const QString& text) {
     shown.push_back({kind, text});
+    if (realBoxes) bmui::QtUiServices().Show(parent, kind, text);
 }
 
-bool ScriptedServices::Ask(QWidget*, const QString& question) {
+bool ScriptedServices::Ask(QWidget* parent, const QString& question) {
     asked.push_back(question);
+    if (realBoxes) return bmui::QtUiServices().Ask(parent, question);
     if (duringQuestion) duringQuestion(question);
     if (answers.empty()) return defaultAnswer;
     const bool answer = answers.front();
@@ -44,6 +49,28 @@ bool ScriptedServices::WasShown(const QString& text) const {
     for (const Box& box : shown)
         if (box.text == text) return true;
     return false;
+}
+
+BoxCatcher::BoxCatcher(QMessageBox::StandardButton answer) : answer_(answer) {
+    timer_.setInterval(10);
+    connect(&timer_, &QTimer::timeout, this, &BoxCatcher::Poll);
+    timer_.start();
+}
+
+void BoxCatcher::Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    QAbstractButton* button = box->button(answer_);
+    if (button == nullptr) button = box->defaultButton();
+    if (button == nullptr && !box->buttons().isEmpty()) button = box->buttons().first();
+    if (button != nullptr) button->click();
+}
+
+const BoxCatcher::Seen* BoxCatcher::Find(const QString& text) const {
+    for (const Seen& s : seen)
+        if (s.text == text) return &s;
+    return nullptr;
 }
 
 TestWizard::TestWizard() {

@@ -53,8 +53,35 @@ public:
     QString folder;
     // Runs while a question is on screen (before it is answered).
     std::function<void(const QString&)> duringQuestion;
+    // Messages and questions appear as the desktop's real message boxes
+    // (still recorded); answers then come from whoever closes the box.
+    bool realBoxes = false;
 
     bool WasShown(const QString& text) const;
+};
+
+// Catches the application's modal message boxes without blocking the test:
+// polls for one, records it, and closes it with `answer` (a button the box
+// lacks: its default button).
+class BoxCatcher : public QObject {
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+    };
+    explicit BoxCatcher(QMessageBox::StandardButton answer = QMessageBox::Ok);
+    void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
+    // The box seen with this text, or nullptr.
+    const Seen* Find(const QString& text) const;
+
+    std::vector<Seen> seen;
+
+private:
+    void Poll();
+    QMessageBox::StandardButton answer_;
+    QTimer timer_;
 };
 
 // A wizard over a scratch settings file and application directory.
