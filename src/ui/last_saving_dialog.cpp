@@ -50,8 +50,10 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
         const QString label = QString::fromUtf8(bm::CategoryLogLabel(category).data()).trimmed();
         auto* count = new QLabel(QString::number(result.saved[category]), group);
         counts_[static_cast<std::size_t>(category)] = count;
-        grid->addWidget(new QLabel(label, group), at / 2, (at % 2) * 2);
-        grid->addWidget(count, at / 2, (at % 2) * 2 + 1);
+        // Two columns, each read from the top down in the summary's order.
+        const int half = static_cast<int>(bm::kWellKnownCategoryCount) / 2;
+        grid->addWidget(new QLabel(label, group), at % half, (at / half) * 2);
+        grid->addWidget(count, at % half, (at / half) * 2 + 1);
         ++at;
     }
     inner->addLayout(grid);

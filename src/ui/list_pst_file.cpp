@@ -24,18 +24,16 @@ ListPSTFile::ListPSTFile(WizardContext& context, bm::SavingRun& run, QWidget* pa
     setWindowTitle(Text(kCaption));
     setWindowIcon(AppIcon());
     ApplySkin(*this, context.AppFile(kSkinMessage));
-    setMinimumWidth(520);
 
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(Text(kSavingStatusGroup), this);
+    group->setMinimumWidth(480);
     auto* grid = new QGridLayout(group);
     destination_ = new QLabel(group);
     folder_ = new QLabel(group);
     count_ = new QLabel(group);
-    for (QLabel* value : {destination_, folder_, count_}) {
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
-    }
+    // Paths are shown whole on one line; the dialog widens to fit them.
+    for (QLabel* value : {destination_, folder_, count_}) value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(new QLabel(Text(kDestinationPathLabel), group), 0, 0, Qt::AlignTop);
     grid->addWidget(destination_, 0, 1);
     grid->addWidget(new QLabel(Text(kFolderNameLabel), group), 1, 0, Qt::AlignTop);
@@ -81,6 +79,8 @@ void ListPSTFile::RefreshStatus() {
         bar_->show();
         inProgress_->hide();
     }
+    // A long path widens the dialog rather than being cut.
+    if (const int wanted = sizeHint().width(); wanted > width()) resize(wanted, height());
 }
 
 void ListPSTFile::Stop() {

@@ -86,6 +86,9 @@ struct SavingSeen {
     bool barHiddenAtFirst = false;
     bool inProgressShownAtFirst = false;
     QString statusTitle;
+    QString folderWhileHeld;
+    QString destinationWhileHeld;
+    bool barWhileHeld = false;
     bool completionOpened = false;
     QString result;
     QString stores;
@@ -159,7 +162,20 @@ private slots:
             page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
             page.tree()->ItemOf("Personal Folders\\Sent Items\\")->setCheckState(0, Qt::Checked);
             uitest::Snap(&page, "3-folders-checked");
-            WatchSavingDialogs(page, seen, [](bmui::ListPSTFile& status) { uitest::Snap(&status, "5-saving"); });
+            // Held halfway, the status shows the folder being written and
+            // the output store, with the activity bar instead of the notice.
+            auto hold = std::make_shared<HoldAt>(page, 60);
+            WatchSavingDialogs(page, seen, [&, hold](bmui::ListPSTFile& status) {
+                QTRY_VERIFY_WITH_TIMEOUT(hold->held(), kSavingTimeoutMs);
+                status.RefreshStatus();
+                seen.folderWhileHeld = status.folderValue()->text();
+                seen.destinationWhileHeld = status.destinationValue()->text();
+                seen.barWhileHeld = status.activityBar()->isVisibleTo(&status) &&
+                                    !status.progressLabel()->isVisibleTo(&status);
+                QTest::qWait(50);  // the dialog widens to the path before the picture
+                uitest::Snap(&status, "5-saving");
+                page.savingRun().Resume();
+            });
             wizard.services.folder = QString::fromStdString(target.string() + "/");
             page.Save();
             QVERIFY(page.savingStarted());
@@ -176,6 +192,8 @@ private slots:
         QCOMPARE(seen.statusTitle, QStringLiteral("Brightmend"));
         QVERIFY(seen.barHiddenAtFirst);
         QVERIFY(seen.inProgressShownAtFirst);
+        QVERIFY(seen.barWhileHeld);
+        QVERIFY2(sourceMail.count(seen.folderWhileHeld.toStdString()) == 1, qPrintable(seen.folderWhileHeld));
         QVERIFY(seen.completionOpened);
         QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
         QCOMPARE(seen.result, QStringLiteral("Saving Completed Sucessfully"));
@@ -187,6 +205,7 @@ private slots:
         const fs::path output = seen.outputStores[0];
         QCOMPARE(output.parent_path(), target / "Repair");
         QVERIFY(seen.stores.contains(QString::fromStdString(output.string())));
+        QCOMPARE(seen.destinationWhileHeld, QString::fromStdString(output.string()));
         QVERIFY(StoreIsClean(output));
 
         // Read again: the selected folders' mail, folder by folder, and
