@@ -15,5 +15,5 @@ BRIGHTMEND_SCREENSHOTS="$PWD/$out" QT_QPA_PLATFORM=xcb \
   analysisOfTheDemoStoreShowsFoldersListsAndPreviews searchPageFindsStoresAndHandsOneToTheAnalysis
 BRIGHTMEND_SCREENSHOTS="$PWD/$out" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1280x900x24" "$build/tests/ui/ui_tst_saving" \
-  checkedFoldersAreSavedIntoACleanStoreWithTheirMail
+  checkedFoldersAreSavedIntoACleanStoreWithTheirMail:demo
 ls -1 "$out"
