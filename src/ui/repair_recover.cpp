@@ -342,13 +342,16 @@ void Repair_Recover::StopRuns() {
     analysisRunning_ = false;
     // A saving run finishes the item it is writing and closes the output
     // store properly before the application may end.
+    StopSaving();
+    saving_->Wait();
+}
+
+void Repair_Recover::StopSaving() {
+    if (!saving_->running()) return;
+    saving_->Stop();
     // Nobody waits for a pause any more: a held run is let go so that it
     // sees the stop.
-    if (saving_->running()) {
-        saving_->Stop();
-        while (saving_->reader().pauseGate.count() > 0) saving_->Resume();
-    }
-    saving_->Wait();
+    while (saving_->reader().pauseGate.count() > 0) saving_->Resume();
 }
 
 void Repair_Recover::SetMainButtonsEnabled(bool enabled) {
@@ -533,8 +536,17 @@ void Repair_Recover::RunSavingDialogs() {
         if (!savingEnded_) status.exec();
         status_ = nullptr;
     }
+    // The dialog's loop also ends when the application quits (a signal to
+    // end, the session closing) before the run has: the run then stops
+    // after its item and closes the output store before the page goes.
+    const bool quitting = !savingEnded_ && saving_->running();
+    if (quitting) StopSaving();
     saving_->Wait();
     const bm::AnalysisOutcome outcome = saving_->outcome();
+    if (quitting && !context_.exitRequested()) {
+        context_.RequestExit();
+        done(QDialog::Rejected);
+    }
     if (context_.exitRequested()) {
         emit savingDone(static_cast<int>(outcome));
         return;  // the page is already closing

@@ -111,6 +111,7 @@ private:
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
     void StopRuns();
+    void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
 
     WizardContext& context_;
