@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -84,6 +85,16 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     connect(menu_->selectFile, &QAction::triggered, this, &DiskSelection::Browse);
     connect(menu_->exit, &QAction::triggered, this, &DiskSelection::ExitRequested);
     menu_->ConnectCommon(context_, this);
+
+    // Tab walks Browse, Search, Convert and the three picture buttons; F1
+    // opens the help.
+    setTabOrder(browse_, search_);
+    setTabOrder(search_, convert_);
+    setTabOrder(convert_, top_->viewReport);
+    setTabOrder(top_->viewReport, top_->help);
+    setTabOrder(top_->help, top_->exit);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
 }
 
 void DiskSelection::Browse() {

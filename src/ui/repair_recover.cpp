@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -19,12 +21,16 @@
 
 #include "engine/analysis_run.h"
 #include "engine/log_texts.h"
+#include "engine/saving_run.h"
 #include "engine/shipped_pages.h"
 #include "ui/analysis_bridge.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
 #include "ui/item_list_filler.h"
+#include "ui/last_saving_dialog.h"
+#include "ui/list_pst_file.h"
 #include "ui/preview_pane.h"
+#include "ui/saving_bridge.h"
 #include "ui/skin.h"
 #include "ui/step_picture.h"
 #include "ui/top_buttons.h"
@@ -60,6 +66,8 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     bridge_ = new AnalysisBridge(this);
     run_ = std::make_unique<bm::AnalysisRun>(*bridge_, &context.log(), context.appDir());
     filler_ = std::make_unique<ItemListFiller>(run_->results());
+    savingBridge_ = new SavingBridge(this);
+    saving_ = std::make_unique<bm::SavingRun>(*savingBridge_, &context.log());
 
     auto* layout = new QVBoxLayout(this);
     menu_ = new WizardMenu(this);
@@ -156,6 +164,7 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
             },
             Qt::QueuedConnection);
     connect(bridge_, &AnalysisBridge::finished, this, &Repair_Recover::OnFinished, Qt::QueuedConnection);
+    connect(savingBridge_, &SavingBridge::finished, this, &Repair_Recover::OnSavingFinished, Qt::QueuedConnection);
     connect(filler_.get(), &ItemListFiller::fillStarted, this,
             [this] {
                 from_->clear();
@@ -180,13 +189,55 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     connect(top_->help, &QToolButton::clicked, this, [this] { context_.ShowHelp(); });
     connect(top_->exit, &QToolButton::clicked, this, &Repair_Recover::ExitRequested);
     menu_->ConnectCommon(context_, this);
+
+    // Keyboard: Tab walks the page's main controls in this order; F1 opens
+    // the help, Ctrl+S saves once Save is enabled; in the tree Space toggles
+    // a folder's box and Enter lists the folder, in the list Enter previews
+    // the mail.
+    setTabOrder(tree_, list_);
+    setTabOrder(list_, preview_);
+    setTabOrder(preview_, back_);
+    setTabOrder(back_, pause_);
+    setTabOrder(pause_, stop_);
+    setTabOrder(stop_, save_);
+    setTabOrder(save_, top_->viewReport);
+    setTabOrder(top_->viewReport, top_->help);
+    setTabOrder(top_->help, top_->exit);
+    menu_->save->setShortcut(QKeySequence::Save);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
+    tree_->installEventFilter(this);
+    list_->installEventFilter(this);
+}
+
+bool Repair_Recover::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && watched == tree_) {
+            TreeItemClicked(tree_->currentItem());
+            return true;
+        }
+        if (enter && watched == list_) {
+            if (QTreeWidgetItem* item = list_->currentItem(); item != nullptr)
+                ShowPreview(list_->indexOfTopLevelItem(item));
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool Repair_Recover::focusNextPrevChild(bool next) {
+    // Shift+Tab goes to the focused control and moves nothing.
+    if (!next) return true;
+    return QDialog::focusNextPrevChild(next);
 }
 
 Repair_Recover::~Repair_Recover() {
     // The list worker reads the run's results: it goes first. The run's own
     // destructor waits for its worker; a paused one is let go first.
     filler_.reset();
-    if (run_ && run_->running()) StopRuns();
+    if ((run_ && run_->running()) || (saving_ && saving_->running())) StopRuns();
 }
 
 bool Repair_Recover::listFillRunning() const { return filler_->running(); }
@@ -226,7 +277,8 @@ void Repair_Recover::OnFinished(int outcome, const QString& page, bool treeHasIt
     pauseCount_ = 0;
     if (static_cast<bm::AnalysisOutcome>(outcome) == bm::AnalysisOutcome::Failed) {
         // The store could not be read: back to the page below with the reason.
-        if (!message.isEmpty()) context_.services().Show(this, BoxKind::Information, message);
+        context_.services().Show(this, BoxKind::Information,
+                                 message.isEmpty() ? Text(bm::kFileHighlyCorrupted) : message);
         ReleaseAnalysis();
         done(QDialog::Rejected);
         emit analysisDone(outcome);
@@ -273,7 +325,7 @@ void Repair_Recover::ReleaseAnalysis() {
 }
 
 void Repair_Recover::Back() {
-    if (analysisRunning_) return;
+    if (analysisRunning_ || saving_->running()) return;
     selectedFolders_.Clear();
     if (!context_.services().Ask(this, Text(kPreviousStepQuestion))) return;
     ReleaseAnalysis();
@@ -281,13 +333,25 @@ void Repair_Recover::Back() {
 }
 
 void Repair_Recover::StopRuns() {
-    filler_->CancelAndWait();
+    if (filler_) filler_->CancelAndWait();
     if (run_->running()) {
         run_->Stop();
         for (; pauseCount_ > 0; --pauseCount_) run_->Resume();
         run_->Wait();
     }
     analysisRunning_ = false;
+    // A saving run finishes the item it is writing and closes the output
+    // store properly before the application may end.
+    StopSaving();
+    saving_->Wait();
+}
+
+void Repair_Recover::StopSaving() {
+    if (!saving_->running()) return;
+    saving_->Stop();
+    // Nobody waits for a pause any more: a held run is let go so that it
+    // sees the stop.
+    while (saving_->reader().pauseGate.count() > 0) saving_->Resume();
 }
 
 void Repair_Recover::SetMainButtonsEnabled(bool enabled) {
@@ -431,6 +495,83 @@ void Repair_Recover::Save() {
     }
     saveDestination_ = destination;
     emit saveRequested(QString::fromStdString(destination.string()));
+    StartSaving();
+}
+
+void Repair_Recover::StartSaving() {
+    std::error_code ec;
+    std::filesystem::create_directories(saveDestination_, ec);  // a failure is the writer's to report
+    bm::AnalysisSource from;
+    from.sourcePath = context_.sourcePath;
+    from.searchedSourcePath = context_.searchedSourcePath;
+    from.sourceKind = context_.sourceKind;
+    bm::SavingSource source;
+    source.sourcePath = bm::ChooseSourcePath(from);
+    source.selected = selectedFolders_;
+    source.destination = saveDestination_;
+    source.analysisStopped = run_->outcome() == bm::AnalysisOutcome::Aborted;
+    source.analysisCounts = run_->results().counts();
+    if (!saving_->Start(std::move(source))) return;
+    savingStarted_ = true;
+    savingEnded_ = false;
+    save_->setEnabled(false);
+    menu_->save->setEnabled(false);
+    back_->setEnabled(false);
+    // The status dialog opens once this handler has returned, as the
+    // page's next paint would open it.
+    QTimer::singleShot(0, this, &Repair_Recover::RunSavingDialogs);
+}
+
+void Repair_Recover::OnSavingFinished() {
+    savingEnded_ = true;
+    if (status_ != nullptr) status_->RunEnded();
+}
+
+void Repair_Recover::RunSavingDialogs() {
+    if (!savingEnded_) {
+        ListPSTFile status(context_, *saving_, this);
+        status_ = &status;
+        emit savingStatusOpened(&status);
+        // Closed only by RunEnded (Stop and Esc ask, they do not close).
+        if (!savingEnded_) status.exec();
+        status_ = nullptr;
+    }
+    // The dialog's loop also ends when the application quits (a signal to
+    // end, the session closing) before the run has: the run then stops
+    // after its item and closes the output store before the page goes.
+    const bool quitting = !savingEnded_ && saving_->running();
+    if (quitting) StopSaving();
+    saving_->Wait();
+    const bm::AnalysisOutcome outcome = saving_->outcome();
+    if (quitting && !context_.exitRequested()) {
+        context_.RequestExit();
+        done(QDialog::Rejected);
+    }
+    if (context_.exitRequested()) {
+        emit savingDone(static_cast<int>(outcome));
+        return;  // the page is already closing
+    }
+    if (outcome == bm::AnalysisOutcome::Failed) {
+        // Nothing was saved: back to the page with the reason; Save may be
+        // tried again.
+        context_.services().Show(this, BoxKind::Information, QString::fromStdString(saving_->message()));
+        save_->setEnabled(true);
+        menu_->save->setEnabled(true);
+        back_->setEnabled(true);
+        emit savingDone(static_cast<int>(outcome));
+        return;
+    }
+    SavingResult result;
+    result.outcome = outcome;
+    result.saved = saving_->saved();
+    result.outputStores = saving_->outputStores();
+    result.failedItems = saving_->failedItems();
+    Last_Saving_Dialog last(context_, result, this);
+    emit savingCompletionOpened(&last);
+    last.exec();
+    emit savingDone(static_cast<int>(outcome));
+    context_.RequestExit();
+    done(QDialog::Accepted);
 }
 
 }  // namespace bmui

@@ -22,12 +22,16 @@ class QTreeWidgetItem;
 
 namespace bm {
 class AnalysisRun;
+class SavingRun;
 }
 
 namespace bmui {
 
 class AnalysisBridge;
 class FolderTree;
+class Last_Saving_Dialog;
+class ListPSTFile;
+class SavingBridge;
 class ItemListFiller;
 class PreviewPane;
 class TopButtons;
@@ -50,6 +54,7 @@ public:
     void ShowPreview(int row);
 
     bool analysisRunning() const { return analysisRunning_; }
+    bool savingStarted() const { return savingStarted_; }
     bool analysisFinished() const { return analysisFinished_; }
     bool listFillRunning() const;
     const std::string& selectedPath() const { return selectedPath_; }
@@ -57,6 +62,8 @@ public:
     const std::filesystem::path& saveDestination() const { return saveDestination_; }
     QString shownPage() const { return shownPage_; }
     bm::AnalysisRun& run() { return *run_; }
+    bm::SavingRun& savingRun() { return *saving_; }
+    SavingBridge* savingBridge() const { return savingBridge_; }
 
     FolderTree* tree() const { return tree_; }
     QTreeWidget* itemList() const { return list_; }
@@ -79,20 +86,32 @@ signals:
     // Save passed its checks: the selected folders and the destination
     // ("<chosen>/Repair") are settled.
     void saveRequested(const QString& destination);
+    // The saving dialogs, before they run (tests drive them from here).
+    void savingStatusOpened(bmui::ListPSTFile* dialog);
+    void savingCompletionOpened(bmui::Last_Saving_Dialog* dialog);
+    // The saving run ended and its dialogs are done; outcome as
+    // bm::AnalysisOutcome.
+    void savingDone(int outcome);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void reject() override;
 
 private:
     void StartAnalysis();
+    void StartSaving();
+    void RunSavingDialogs();
+    void OnSavingFinished();
     void OnFinished(int outcome, const QString& page, bool treeHasItems, const QString& message);
     void OnRowsReady(const ItemRows& rows);
     void SetColumns(ListKind kind);
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
     void StopRuns();
+    void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
 
     WizardContext& context_;
@@ -112,9 +131,12 @@ private:
     QPushButton* stop_ = nullptr;      // 1146
     QPushButton* save_ = nullptr;      // 1078
     AnalysisBridge* bridge_ = nullptr;
+    SavingBridge* savingBridge_ = nullptr;
+    ListPSTFile* status_ = nullptr;  // while the status dialog runs
 
     std::unique_ptr<bm::AnalysisRun> run_;
     std::unique_ptr<ItemListFiller> filler_;
+    std::unique_ptr<bm::SavingRun> saving_;
     bm::SelectedFolders selectedFolders_;
     std::string selectedPath_;
     std::filesystem::path saveDestination_;
@@ -124,6 +146,8 @@ private:
     bool analysisRunning_ = false;
     bool analysisFinished_ = false;
     bool questionOpen_ = false;
+    bool savingStarted_ = false;
+    bool savingEnded_ = false;
     int pauseCount_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/shipped_pages.h"
 #include "ui/disk_selection.h"
 #include "ui/shipped_page_set.h"
+#include "ui/termination_watcher.h"
 
 namespace bmui {
 
@@ -33,6 +34,8 @@ int CTarnwickApp::InitInstance() {
     localtime_r(&now, &local);
     context_.log().WriteStartBanner(local);
 
+    // Asked to end from outside, the pages stop their runs on the way out.
+    const TerminationWatcher watcher;
     DiskSelection step1(context_);
     step1.exec();
     return 0;

@@ -78,6 +78,11 @@ inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessful
 inline constexpr std::string_view kSavingAbortedLabel = "Saving aborted";
 inline constexpr std::string_view kViewLogFile = "View Log File";
 inline constexpr std::string_view kOkButton = "OK";
+inline constexpr std::string_view kOutputStoreLabel = "Saved to:";
+inline constexpr std::string_view kNoOutputStore = "No output store was written.";
+inline constexpr std::string_view kPartialStoreNote =
+    "The store holds only the items saved before the stop; it is complete up to there.";
+inline constexpr std::string_view kItemsSkippedLabel = "Items skipped (could not be written):";
 
 // Search page.
 inline constexpr std::string_view kSearchTitle = "Settings";

@@ -1,6 +1,8 @@
 // The wizard driven end to end: step 1, the analysis page over the demo
 // store and unicode-sample.ost, the search page, and the small dialogs.
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -39,43 +41,9 @@ using bmui::Text;
 using uitest::TestWizard;
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr int kAnalysisTimeoutMs = 60000;
-
-// Opens the analysis page from step 1 over `store` and runs `drive` on it
-// once its analysis has ended; the page is left by `drive`.
-void ConvertAndDrive(TestWizard& wizard, const fs::path& store, const std::function<void(bmui::Repair_Recover&)>& drive) {
-    bmui::DiskSelection step1(*wizard.context);
-    wizard.services.storeFile = QString::fromStdString(store.string());
-    step1.Browse();
-    QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&](bmui::Repair_Recover* page) {
-        QTimer::singleShot(0, page, [page, &drive] {
-            QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished() || !page->isVisible(), kAnalysisTimeoutMs);
-            drive(*page);
-            if (page->isVisible()) page->done(0);  // a failed check leaves the page open
-        });
-    });
-    step1.show();
-    uitest::Snap(&step1, "1-step1");
-    step1.Convert();
-}
-
-// Clicks a folder and waits until its list is filled; false when the folder
-// is missing or the list never came.
-bool ClickFolder(bmui::Repair_Recover& page, const char* path) {
-    QTreeWidgetItem* item = page.tree()->ItemOf(path);
-    if (item == nullptr) return false;
-    bool filled = false;
-    const QMetaObject::Connection c = QObject::connect(&page, &bmui::Repair_Recover::itemListFilled, &page,
-                                                       [&](const QString& p) { filled = filled || p == path; });
-    page.TreeItemClicked(item);
-    const bool ok = QTest::qWaitFor([&] { return filled && !page.listFillRunning(); }, 10000);
-    QObject::disconnect(c);
-    return ok;
-}
-
-}  // namespace
+using uitest::ClickFolder;
+using uitest::ConvertAndDrive;
+using uitest::kAnalysisTimeoutMs;
 
 class WizardTest : public QObject {
     Q_OBJECT
@@ -252,19 +220,13 @@ private slots:
             page.ShowPreview(0);
             QVERIFY(page.shownPage().endsWith(QStringLiteral("Preview.html")));
 
-            // Save: nothing checked, then Inbox checked, into a chosen directory.
+            // Save with nothing checked is refused; the whole saving is
+            // driven by the saving tests.
             wizard.services.folder = QString::fromStdString(wizard.dir().string());
             page.Save();
             QCOMPARE(wizard.services.folderTitles.back(), QStringLiteral("Select the Destination Path"));
             QVERIFY(wizard.services.WasShown(Text(bm::kSelectAnyFolder)));
-            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
-            uitest::Snap(&page, "3-folders-checked");
-            QSignalSpy saved(&page, &bmui::Repair_Recover::saveRequested);
-            page.Save();
-            QCOMPARE(saved.count(), 1);
-            QVERIFY(page.selectedFolders().IsSelected("Personal Folders\\Inbox\\Projects\\Phoenix\\"));
-            QVERIFY(!page.selectedFolders().IsSelected("Personal Folders\\Sent Items\\"));
-            QCOMPARE(page.saveDestination(), wizard.dir() / "Repair");
+            QVERIFY(!page.savingStarted());
 
             wizard.services.answers = {true};
             page.Back();
@@ -274,6 +236,91 @@ private slots:
         QVERIFY(!wizard.services.asked.empty());
         QVERIFY(wizard.services.asked.back() == QStringLiteral("Do you want to go to Previous Step ?"));
         QVERIFY(wizard.ReadLog().contains(QStringLiteral("Step2: Analysis OST File")));
+    }
+
+    void keyboardOnStep1() {
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.show();
+        step1.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&step1));
+        // Enter presses nothing but the picture buttons; Esc does not exit.
+        step1.convertButton()->setFocus();
+        QTest::keyClick(step1.convertButton(), Qt::Key_Return);
+        QTest::keyClick(&step1, Qt::Key_Escape);
+        QVERIFY(wizard.services.shown.empty());
+        QVERIFY(wizard.services.asked.empty());
+        // Tab goes on to the picture buttons; Enter on Help opens it, F1 too.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(step1.topButtons()->viewReport));
+        step1.topButtons()->help->setFocus();
+        QTest::keyClick(step1.topButtons()->help, Qt::Key_Return);
+        QCOMPARE(wizard.services.opened.size(), std::size_t{1});
+        QTest::keyClick(step1.convertButton(), Qt::Key_F1);
+        QCOMPARE(wizard.services.opened.size(), std::size_t{2});
+        QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
+    }
+
+    void keyboardDrivesTheAnalysisPage() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&page));
+            QTreeWidgetItem* inbox = page.tree()->ItemOf("Personal Folders\\Inbox\\");
+            QTreeWidgetItem* phoenix = page.tree()->ItemOf("Personal Folders\\Inbox\\Projects\\Phoenix\\");
+            page.tree()->setFocus();
+            page.tree()->setCurrentItem(inbox);
+            // Space toggles the folder's box, and its subfolders follow.
+            QTest::keyClick(page.tree(), Qt::Key_Space);
+            QCOMPARE(inbox->checkState(0), Qt::Checked);
+            QCOMPARE(phoenix->checkState(0), Qt::Checked);
+            QTest::keyClick(page.tree(), Qt::Key_Space);
+            QCOMPARE(phoenix->checkState(0), Qt::Unchecked);
+            // Enter lists the folder; Enter in the list previews the mail.
+            QSignalSpy listed(&page, &bmui::Repair_Recover::itemListFilled);
+            QTest::keyClick(page.tree(), Qt::Key_Return);
+            QTRY_VERIFY(!listed.isEmpty() && !page.listFillRunning());
+            QCOMPARE(listed.last().at(0).toString(), QStringLiteral("Personal Folders\\Inbox\\"));
+            QVERIFY(page.itemList()->topLevelItemCount() > 1);
+            page.itemList()->setFocus();
+            page.itemList()->setCurrentItem(page.itemList()->topLevelItem(1));
+            QTest::keyClick(page.itemList(), Qt::Key_Enter);
+            QCOMPARE(page.subjectLabel()->text(), page.itemList()->topLevelItem(1)->text(1));
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
+            // Tab moves on in the page's order; Shift+Tab moves nothing.
+            page.tree()->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
+            page.backButton()->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.saveButton()));  // Pause and Stop are off
+            // Enter and Esc press nothing: no question, no exit.
+            QTest::keyClick(&page, Qt::Key_Escape);
+            QTest::keyClick(page.saveButton(), Qt::Key_Return);
+            QVERIFY(wizard.services.asked.empty());
+            QVERIFY(wizard.services.folderTitles.empty());
+            QVERIFY(page.isVisible());
+            // F1 opens the help; Ctrl+S is Save (nothing is checked now).
+            QTest::keyClick(page.tree(), Qt::Key_F1);
+            QVERIFY(!wizard.services.opened.empty() && wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            QTest::keyClick(page.tree(), Qt::Key_S, Qt::ControlModifier);
+            QCOMPARE(wizard.services.folderTitles.size(), std::size_t{1});
+            QVERIFY(wizard.services.WasShown(Text(bm::kSelectAnyFolder)));
+            // The preview offers no context menu.
+            QContextMenuEvent menuRequest(QContextMenuEvent::Mouse, QPoint(5, 5), page.preview()->viewport()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(page.preview()->viewport(), &menuRequest);
+            QVERIFY(QApplication::activePopupWidget() == nullptr);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
     }
 
     void backThenASecondConvertAnalysesAgain() {

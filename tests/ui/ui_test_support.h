@@ -3,8 +3,11 @@
 // store files the tests open.
 #pragma once
 
+#include <QMessageBox>
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <deque>
 #include <filesystem>
@@ -13,6 +16,10 @@
 #include <vector>
 
 class QWidget;
+
+namespace bmui {
+class Repair_Recover;
+}
 
 #include "ui/ui_services.h"
 #include "ui/wizard_context.h"
@@ -46,8 +53,35 @@ public:
     QString folder;
     // Runs while a question is on screen (before it is answered).
     std::function<void(const QString&)> duringQuestion;
+    // Messages and questions appear as the desktop's real message boxes
+    // (still recorded); answers then come from whoever closes the box.
+    bool realBoxes = false;
 
     bool WasShown(const QString& text) const;
+};
+
+// Catches the application's modal message boxes without blocking the test:
+// polls for one, records it, and closes it with `answer` (a button the box
+// lacks: its default button).
+class BoxCatcher : public QObject {
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+    };
+    explicit BoxCatcher(QMessageBox::StandardButton answer = QMessageBox::Ok);
+    void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
+    // The box seen with this text, or nullptr.
+    const Seen* Find(const QString& text) const;
+
+    std::vector<Seen> seen;
+
+private:
+    void Poll();
+    QMessageBox::StandardButton answer_;
+    QTimer timer_;
 };
 
 // A wizard over a scratch settings file and application directory.
@@ -74,5 +108,17 @@ void Snap(QWidget* widget, const char* name);
 std::filesystem::path DemoStore();
 // A shared store or empty when the folder is absent.
 std::filesystem::path SharedStore(const char* name);
+
+inline constexpr int kAnalysisTimeoutMs = 60000;
+
+// Opens the analysis page from step 1 over `store` and runs `drive` on it
+// once its analysis has ended; the page is left by `drive` (or closed after
+// it when it is still open).
+void ConvertAndDrive(TestWizard& wizard, const std::filesystem::path& store,
+                     const std::function<void(bmui::Repair_Recover&)>& drive);
+
+// Clicks a folder and waits until its list is filled; false when the folder
+// is missing or the list never came.
+bool ClickFolder(bmui::Repair_Recover& page, const char* path);
 
 }  // namespace uitest

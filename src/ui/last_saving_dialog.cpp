@@ -1,0 +1,95 @@
+#include "ui/last_saving_dialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/icons.h"
+#include "ui/skin.h"
+#include "ui/ui_texts.h"
+#include "ui/wizard_context.h"
+
+namespace bmui {
+
+Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResult& result, QWidget* parent)
+    : QDialog(parent), context_(context), counts_(bm::kWellKnownCategoryCount, nullptr) {
+    setWindowTitle(Text(kCaption));
+    setWindowIcon(AppIcon());
+    ApplySkin(*this, context.AppFile(kSkinMessage));
+    setMinimumWidth(480);
+    const bool aborted = result.outcome == bm::AnalysisOutcome::Aborted;
+
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QGroupBox(Text(kOpenLogGroup), this);
+    auto* inner = new QVBoxLayout(group);
+    result_ = new QLabel(Text(aborted ? kSavingAbortedLabel : kSavingCompleted), group);
+    QFont bold = result_->font();
+    bold.setBold(true);
+    result_->setFont(bold);
+    inner->addWidget(result_);
+
+    // Where the store went; after a stop the user learns that it holds only
+    // part of the selection.
+    QStringList stores;
+    for (const std::filesystem::path& p : result.outputStores) stores << QString::fromStdString(p.string());
+    QString where = stores.isEmpty() ? Text(kNoOutputStore)
+                                     : Text(kOutputStoreLabel) + QLatin1Char('\n') + stores.join(QLatin1Char('\n'));
+    if (aborted && !stores.isEmpty()) where += QLatin1Char('\n') + Text(kPartialStoreNote);
+    stores_ = new QLabel(where, group);
+    stores_->setWordWrap(true);
+    stores_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    inner->addWidget(stores_);
+
+    auto* grid = new QGridLayout;
+    int at = 0;
+    for (const bm::WellKnownCategory category : bm::SummaryOrder()) {
+        const QString label = QString::fromUtf8(bm::CategoryLogLabel(category).data()).trimmed();
+        auto* count = new QLabel(QString::number(result.saved[category]), group);
+        counts_[static_cast<std::size_t>(category)] = count;
+        // Two columns, each read from the top down in the summary's order.
+        const int half = static_cast<int>(bm::kWellKnownCategoryCount) / 2;
+        grid->addWidget(new QLabel(label, group), at % half, (at / half) * 2);
+        grid->addWidget(count, at % half, (at / half) * 2 + 1);
+        ++at;
+    }
+    inner->addLayout(grid);
+
+    failed_ = new QLabel(Text(kItemsSkippedLabel) + QLatin1Char(' ') + QString::number(result.failedItems), group);
+    failed_->setVisible(result.failedItems > 0);
+    inner->addWidget(failed_);
+
+    viewLog_ = new QCheckBox(Text(kViewLogFile), group);
+    inner->addWidget(viewLog_);
+    layout->addWidget(group);
+
+    auto* buttons = new QHBoxLayout;
+    ok_ = new QPushButton(Text(kOkButton), this);
+    ok_->setDefault(true);
+    buttons->addStretch(1);
+    buttons->addWidget(ok_);
+    layout->addLayout(buttons);
+    connect(ok_, &QPushButton::clicked, this, &Last_Saving_Dialog::Ok);
+}
+
+QLabel* Last_Saving_Dialog::countLabel(bm::WellKnownCategory category) const {
+    return counts_[static_cast<std::size_t>(category)];
+}
+
+void Last_Saving_Dialog::Ok() {
+    if (viewLog_->isChecked()) {
+        context_.ViewLog();
+        viewLog_->setChecked(false);
+    }
+    accept();
+}
+
+void Last_Saving_Dialog::reject() {
+    // Closed other than by OK: the application ends all the same.
+    QDialog::accept();
+}
+
+}  // namespace bmui

@@ -1,0 +1,60 @@
+// The saving completion dialog: whether the saving completed or was
+// stopped, what was saved and where, items that could not be written, and
+// "View Log File". Its OK (and its Close) ends the application.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "engine/analysis_observer.h"
+#include "engine/well_known_counts.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace bmui {
+
+class WizardContext;
+
+// What a finished saving run reports.
+struct SavingResult {
+    bm::AnalysisOutcome outcome = bm::AnalysisOutcome::Completed;
+    bm::WellKnownCounts saved;
+    std::vector<std::filesystem::path> outputStores;
+    std::int32_t failedItems = 0;
+};
+
+class Last_Saving_Dialog : public QDialog {
+    Q_OBJECT
+public:
+    Last_Saving_Dialog(WizardContext& context, const SavingResult& result, QWidget* parent);
+
+    // OK (1): the log when "View Log File" is checked, then the dialog ends.
+    void Ok();
+
+    QLabel* resultLabel() const { return result_; }
+    QLabel* storesLabel() const { return stores_; }
+    QLabel* failedLabel() const { return failed_; }
+    // The count shown for a category.
+    QLabel* countLabel(bm::WellKnownCategory category) const;
+    QCheckBox* viewLogBox() const { return viewLog_; }
+    QPushButton* okButton() const { return ok_; }
+
+protected:
+    void reject() override;
+
+private:
+    WizardContext& context_;
+    QLabel* result_ = nullptr;  // 1155
+    QLabel* stores_ = nullptr;
+    QLabel* failed_ = nullptr;
+    std::vector<QLabel*> counts_;
+    QCheckBox* viewLog_ = nullptr;  // 1116
+    QPushButton* ok_ = nullptr;     // 1
+};
+
+}  // namespace bmui

@@ -1,0 +1,159 @@
+// Bad input is answered by a real message box, captioned "Brightmend", with
+// the tool's text and icon; the boxes are caught while they are on screen.
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/analysis_run.h"
+#include "engine/file_finder.h"
+#include "engine/saving_selection.h"
+#include "output/output_texts.h"
+#include "ui/cchangelog.h"
+#include "ui/disk_selection.h"
+#include "ui/folder_tree.h"
+#include "ui/repair_recover.h"
+#include "ui/settings.h"
+#include "ui/ui_texts.h"
+#include "ui_test_support.h"
+
+using bmui::Text;
+using uitest::BoxCatcher;
+using uitest::TestWizard;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Whether a box with `text`, the caption and `icon` was on screen.
+bool Seen(const BoxCatcher& catcher, std::string_view text, QMessageBox::Icon icon) {
+    const BoxCatcher::Seen* box = catcher.Find(Text(text));
+    if (box == nullptr) {
+        for (const BoxCatcher::Seen& s : catcher.seen) qWarning("seen: %s", qPrintable(s.text));
+        return false;
+    }
+    return box->title == QStringLiteral("Brightmend") && box->icon == icon;
+}
+
+}  // namespace
+
+class MessagesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void step1RefusesAPathThatIsNoOfflineStore() {
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        BoxCatcher catcher;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.show();
+        step1.Convert();  // nothing chosen
+        wizard.services.storeFile = QStringLiteral("/tmp/mailbox.pst");
+        step1.Browse();
+        step1.convertButton()->click();
+        QCOMPARE(catcher.seen.size(), std::size_t{2});
+        QVERIFY(Seen(catcher, bmui::kNotValidOst, QMessageBox::Information));
+        QCOMPARE(catcher.seen[1].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    void aStoreThatCannotBeParsedReturnsToStep1WithTheReason() {
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        const fs::path garbage = wizard.dir() / "BROKEN.OST";
+        std::ofstream(garbage) << std::string(70000, 'x');
+        BoxCatcher catcher;
+        bool pageClosed = false;
+        uitest::ConvertAndDrive(wizard, garbage, [&](bmui::Repair_Recover& page) {
+            QTRY_VERIFY_WITH_TIMEOUT(!page.isVisible(), uitest::kAnalysisTimeoutMs);
+            pageClosed = true;
+        });
+        QVERIFY(pageClosed);
+        QVERIFY(catcher.Find(Text(bm::kFileHighlyCorrupted)) != nullptr ||
+                catcher.Find(Text(bm::kCannotSearchPersonalFolder)) != nullptr);
+        QCOMPARE(catcher.seen.back().title, QStringLiteral("Brightmend"));
+        QCOMPARE(wizard.services.exitRequests, 0);
+    }
+
+    void aStoreThatCannotBeOpenedReturnsToStep1WithTheReason() {
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        BoxCatcher catcher;
+        uitest::ConvertAndDrive(wizard, wizard.dir() / "NOWHERE.OST", [&](bmui::Repair_Recover& page) {
+            QTRY_VERIFY_WITH_TIMEOUT(!page.isVisible(), uitest::kAnalysisTimeoutMs);
+        });
+        QVERIFY(Seen(catcher, bm::kSourceFileInUse, QMessageBox::Information));
+    }
+
+    void changeLogPathRefusesAMissingDirectory() {
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        BoxCatcher catcher;
+        bmui::Cchangelog dialog(*wizard.context, nullptr);
+        dialog.show();
+        dialog.pathEdit()->setText(QString::fromStdString((wizard.dir() / "missing").string()));
+        dialog.applyButton()->click();
+        QVERIFY(Seen(catcher, bmui::kPathDoesNotExist, QMessageBox::Critical));
+    }
+
+    void searchPageRefusesAMissingDirectoryAndConvertWithoutAFile() {
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        BoxCatcher catcher;
+        bmui::Settings search(*wizard.context, nullptr);
+        search.show();
+        search.directoryEdit()->setText(QString::fromStdString((wizard.dir() / "missing").string()));
+        search.FindNow();
+        QVERIFY(Seen(catcher, bm::kSearchInvalidDirectory, QMessageBox::Question));
+        search.Convert();
+        QVERIFY(Seen(catcher, bm::kSelectFilePrompt, QMessageBox::Information));
+    }
+
+    void saveRefusesNoCheckedFolderAndAMissingDestination() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        BoxCatcher catcher;
+        bool driven = false;
+        uitest::ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            QVERIFY(page.analysisFinished());
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.saveButton()->click();
+            QVERIFY(Seen(catcher, bm::kSelectAnyFolder, QMessageBox::Warning));
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            wizard.services.folder = QString::fromStdString((wizard.dir() / "gone").string());
+            page.saveButton()->click();
+            QVERIFY(Seen(catcher, bm::kSavingPathMissing, QMessageBox::Information));
+            QVERIFY(!page.savingStarted());
+            // A destination where the store cannot be created: the run fails
+            // with the reason and the page stays, nothing reported as saved.
+            const fs::path blocked = wizard.dir() / "blocked";
+            fs::create_directories(blocked);
+            std::ofstream(blocked / "Repair") << "a file where the folder would go";
+            wizard.services.folder = QString::fromStdString(blocked.string());
+            QSignalSpy done(&page, &bmui::Repair_Recover::savingDone);
+            page.saveButton()->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), uitest::kAnalysisTimeoutMs);
+            QCOMPARE(done.first().at(0).toInt(), static_cast<int>(bm::AnalysisOutcome::Failed));
+            QVERIFY(!catcher.seen.empty());
+            QVERIFY2(catcher.seen.back().text.startsWith(Text(bm::kCannotCreateOutputStore)),
+                     qPrintable(catcher.seen.back().text));
+            QCOMPARE(catcher.seen.back().title, QStringLiteral("Brightmend"));
+            QVERIFY(page.isVisible());
+            QVERIFY(page.saveButton()->isEnabled());
+            catcher.SetAnswer(QMessageBox::Yes);
+            page.backButton()->click();
+            QVERIFY(catcher.Find(Text(bmui::kPreviousStepQuestion)) != nullptr);
+            QVERIFY(!page.isVisible());
+        });
+        QVERIFY(driven);
+    }
+};
+
+QTEST_MAIN(MessagesTest)
+#include "tst_messages.moc"

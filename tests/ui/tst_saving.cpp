@@ -1,0 +1,347 @@
+// Saving from the wizard: folders checked in the tree, Save with a chosen
+// directory, the status dialog while the run writes, the completion dialog,
+// and the written store checked and read again. Also Stop and exit while the
+// run writes: the output store is closed properly and never reported as
+// complete.
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/log_texts.h"
+#include "engine/saving_run.h"
+#include "engine/saving_selection.h"
+#include "engine/store_listing.h"
+#include "output/store_checker.h"
+#include "ui/folder_tree.h"
+#include "ui/last_saving_dialog.h"
+#include "ui/list_pst_file.h"
+#include "ui/repair_recover.h"
+#include "ui/saving_bridge.h"
+#include "ui/ui_texts.h"
+#include "ui_test_support.h"
+
+using bmui::Text;
+using uitest::ConvertAndDrive;
+using uitest::TestWizard;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSavingTimeoutMs = 120000;
+
+// Items per folder path of `store`, each folder read whole by the store
+// listing (independent of the analysis and its lists).
+class FolderItemCounter : public bm::StoreListingVisitor {
+public:
+    void OnFolderBegin(const bm::ListedFolder& folder) override { current_ = &counts[folder.path]; }
+    void OnItem(std::uint32_t, const bm::ItemRecord&) override { ++*current_; }
+    void OnUnreadableItem(std::uint32_t) override { ++unreadable; }
+
+    std::map<std::string, int> counts;
+    int unreadable = 0;
+
+private:
+    int* current_ = nullptr;
+};
+
+std::map<std::string, int> ItemsPerFolder(const fs::path& store) {
+    FolderItemCounter counter;
+    bm::StoreReader reader;
+    const bm::StoreListing listing = bm::ListStoreContents(store, counter, reader);
+    if (listing.result != bm::StoreListingResult::Listed || counter.unreadable != 0) return {};
+    return counter.counts;
+}
+
+// The items of the selected folders.
+std::map<std::string, int> SelectedItems(const std::map<std::string, int>& items, const bm::SelectedFolders& selected) {
+    std::map<std::string, int> out;
+    for (const auto& [path, count] : items)
+        if (selected.IsSelected(path) && count > 0) out[path] = count;
+    return out;
+}
+
+int Total(const std::map<std::string, int>& counts) {
+    int n = 0;
+    for (const auto& [path, count] : counts) n += count;
+    return n;
+}
+
+// Every finding of the checker as a test failure; whether the store is sound.
+bool StoreIsClean(const fs::path& store) {
+    const bm::CheckReport report = bm::CheckStore(store);
+    for (const bm::Finding& f : report.findings) qWarning("%s", bm::FormatFinding(f).c_str());
+    return report.ok();
+}
+
+// What the saving dialogs showed.
+struct SavingSeen {
+    bool statusOpened = false;
+    bool barHiddenAtFirst = false;
+    bool inProgressShownAtFirst = false;
+    QString statusTitle;
+    QString folderWhileHeld;
+    QString destinationWhileHeld;
+    bool barWhileHeld = false;
+    bool completionOpened = false;
+    QString result;
+    QString stores;
+    QString inboxCount;
+    std::vector<fs::path> outputStores;
+    int outcome = -1;
+};
+
+// Records both dialogs; the completion dialog is left with OK, "View Log
+// File" checked.
+void WatchSavingDialogs(bmui::Repair_Recover& page, SavingSeen& seen,
+                        const std::function<void(bmui::ListPSTFile&)>& duringStatus = {}) {
+    QObject::connect(&page, &bmui::Repair_Recover::savingStatusOpened, &page, [&seen, duringStatus](bmui::ListPSTFile* d) {
+        seen.statusOpened = true;
+        seen.statusTitle = d->windowTitle();
+        seen.barHiddenAtFirst = !d->activityBar()->isVisibleTo(d);
+        seen.inProgressShownAtFirst = d->progressLabel()->isVisibleTo(d) &&
+                                      d->progressLabel()->text() == QStringLiteral("Saving Process in Progress...");
+        if (duringStatus) QTimer::singleShot(0, d, [d, duringStatus] { duringStatus(*d); });
+    });
+    QObject::connect(&page, &bmui::Repair_Recover::savingCompletionOpened, &page,
+                     [&seen, &page](bmui::Last_Saving_Dialog* d) {
+                         seen.completionOpened = true;
+                         seen.result = d->resultLabel()->text();
+                         seen.stores = d->storesLabel()->text();
+                         seen.inboxCount = d->countLabel(bm::WellKnownCategory::Inbox)->text();
+                         seen.outputStores = page.savingRun().outputStores();
+                         QTimer::singleShot(0, d, [d] {
+                             uitest::Snap(d, "6-completed");
+                             d->viewLogBox()->setChecked(true);
+                             d->okButton()->click();
+                         });
+                     });
+    QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page, [&seen](int outcome) { seen.outcome = outcome; });
+}
+
+// Holds the run on its worker thread once it has read `position` nodes.
+class HoldAt {
+public:
+    HoldAt(bmui::Repair_Recover& page, int position) {
+        QObject::connect(page.savingBridge(), &bmui::SavingBridge::positionReached, page.savingBridge(),
+                         [this, &page, position](int at) {
+                             if (at != position) return;
+                             page.savingRun().Pause();
+                             held_.store(true);
+                         },
+                         Qt::DirectConnection);
+    }
+    bool held() const { return held_.load(); }
+
+private:
+    std::atomic<bool> held_{false};
+};
+
+}  // namespace
+
+class SavingTest : public QObject {
+    Q_OBJECT
+private slots:
+    void checkedFoldersAreSavedIntoACleanStoreWithTheirMail_data() {
+        QTest::addColumn<QString>("storeName");
+        QTest::newRow("demo") << QString();
+        QTest::newRow("unicode-sample") << QStringLiteral("unicode-sample.ost");
+    }
+
+    void checkedFoldersAreSavedIntoACleanStoreWithTheirMail() {
+        QFETCH(QString, storeName);
+        const bool demo = storeName.isEmpty();
+        const fs::path store = demo ? uitest::DemoStore() : uitest::SharedStore(storeName.toUtf8().constData());
+        if (store.empty()) QSKIP("store absent");
+        TestWizard wizard;
+        const fs::path target = wizard.dir() / "out";
+        fs::create_directories(target);
+        SavingSeen seen;
+        bm::SelectedFolders selected;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            for (const char* path : {"Personal Folders\\Inbox\\", "Personal Folders\\Sent Items\\"})
+                if (QTreeWidgetItem* item = page.tree()->ItemOf(path); item != nullptr) item->setCheckState(0, Qt::Checked);
+            if (demo) uitest::Snap(&page, "3-folders-checked");
+            // Held halfway through the demo store, the status shows the
+            // folder being written and the output store, with the activity
+            // bar instead of the notice.
+            auto hold = demo ? std::make_shared<HoldAt>(page, 60) : nullptr;
+            if (demo) WatchSavingDialogs(page, seen, [&, hold](bmui::ListPSTFile& status) {
+                QTRY_VERIFY_WITH_TIMEOUT(hold->held(), kSavingTimeoutMs);
+                status.RefreshStatus();
+                seen.folderWhileHeld = status.folderValue()->text();
+                seen.destinationWhileHeld = status.destinationValue()->text();
+                seen.barWhileHeld = status.activityBar()->isVisibleTo(&status) &&
+                                    !status.progressLabel()->isVisibleTo(&status);
+                QTest::qWait(50);  // the dialog widens to the path before the picture
+                uitest::Snap(&status, "5-saving");
+                page.savingRun().Resume();
+            });
+            else WatchSavingDialogs(page, seen);
+            wizard.services.folder = QString::fromStdString(target.string() + "/");
+            page.Save();
+            QVERIFY(page.savingStarted());
+            QVERIFY(!page.saveButton()->isEnabled());
+            QVERIFY(!page.backButton()->isEnabled());
+            selected = page.selectedFolders();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QVERIFY(seen.statusOpened);
+        QCOMPARE(seen.statusTitle, QStringLiteral("Brightmend"));
+        QVERIFY(seen.barHiddenAtFirst);
+        QVERIFY(seen.inProgressShownAtFirst);
+        const std::map<std::string, int> sourceItems = SelectedItems(ItemsPerFolder(store), selected);
+        if (demo) {
+            QVERIFY(seen.barWhileHeld);
+            QVERIFY2(sourceItems.count(seen.folderWhileHeld.toStdString()) == 1, qPrintable(seen.folderWhileHeld));
+        }
+        QVERIFY(seen.completionOpened);
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+        QCOMPARE(seen.result, QStringLiteral("Saving Completed Sucessfully"));
+        // The completion's OK ends the application, after the log was opened.
+        QCOMPARE(wizard.services.exitRequests, 1);
+        QVERIFY(!wizard.services.opened.empty() && wizard.services.opened.back().endsWith(QStringLiteral("Activity Log.txt")));
+
+        QCOMPARE(seen.outputStores.size(), std::size_t{1});
+        const fs::path output = seen.outputStores[0];
+        QCOMPARE(output.parent_path(), target / "Repair");
+        QVERIFY(seen.stores.contains(QString::fromStdString(output.string())));
+        if (demo) QCOMPARE(seen.destinationWhileHeld, QString::fromStdString(output.string()));
+        QVERIFY(StoreIsClean(output));
+
+        // Read again: the selected folders' items, folder by folder, and
+        // nothing else.
+        QVERIFY(Total(sourceItems) > (demo ? 100 : 0));  // the demo: Inbox and its subfolders, Sent Items
+        const std::map<std::string, int> savedItems = SelectedItems(ItemsPerFolder(output), selected);
+        QCOMPARE(Total(ItemsPerFolder(output)), Total(sourceItems));
+        for (const auto& [path, count] : sourceItems) {
+            QVERIFY2(savedItems.count(path) == 1, path.c_str());
+            QCOMPARE(savedItems.at(path), count);
+        }
+        int inboxMail = 0;
+        for (const auto& [path, count] : sourceItems)
+            if (path.starts_with("Personal Folders\\Inbox\\")) inboxMail += count;
+        QCOMPARE(seen.inboxCount, QString::number(inboxMail));
+
+        const QString log = wizard.ReadLog();
+        QVERIFY(log.contains(Text(bm::kLogSavingStart)));
+        QVERIFY(log.contains(QStringLiteral("Target Path: ") + QString::fromStdString((target / "Repair").string())));
+        QVERIFY(log.trimmed().endsWith(Text(bm::kLogSavingCompleted)));
+    }
+
+    void stopWhileSavingEndsAbortedWithAClosedPartialStore() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        SavingSeen seen;
+        bool stopAskedTwice = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\")->setCheckState(0, Qt::Checked);
+            auto hold = std::make_shared<HoldAt>(page, 120);
+            WatchSavingDialogs(page, seen, [&, hold](bmui::ListPSTFile& status) {
+                QTRY_VERIFY_WITH_TIMEOUT(hold->held(), kSavingTimeoutMs);
+                // No leaves the run as it was.
+                wizard.services.answers = {false};
+                status.Stop();
+                QVERIFY(!page.savingRun().reader().stopSaving.load());
+                QCOMPARE(page.savingRun().reader().pauseGate.count(), 1);
+                // Yes: the run stops after the item it writes, once let go.
+                wizard.services.answers = {true};
+                status.Stop();
+                QVERIFY(page.savingRun().reader().stopSaving.load());
+                QVERIFY(!status.stopButton()->isEnabled());
+                status.Stop();  // asked once only
+                stopAskedTwice = wizard.services.asked.size() == 2;
+                page.savingRun().Resume();
+            });
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QVERIFY(stopAskedTwice);
+        QCOMPARE(wizard.services.asked.front(), QStringLiteral("Do you want to stop Saving ?"));
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Aborted));
+        QCOMPARE(seen.result, QStringLiteral("Saving aborted"));
+        QVERIFY(seen.stores.contains(Text(bmui::kPartialStoreNote)));
+        QVERIFY(wizard.ReadLog().trimmed().endsWith(Text(bm::kLogSavingAborted)));
+
+        // The store was closed properly and holds part of the selection.
+        QCOMPARE(seen.outputStores.size(), std::size_t{1});
+        QVERIFY(StoreIsClean(seen.outputStores[0]));
+        const int saved = Total(ItemsPerFolder(seen.outputStores[0]));
+        const int all = Total(ItemsPerFolder(store));
+        QVERIFY2(saved > 0 && saved < all, qPrintable(QStringLiteral("%1 of %2").arg(saved).arg(all)));
+    }
+
+    void exitWhileSavingClosesTheOutputStoreBeforeTheEnd() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        SavingSeen seen;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\")->setCheckState(0, Qt::Checked);
+            auto hold = std::make_shared<HoldAt>(page, 120);
+            WatchSavingDialogs(page, seen, [&, hold](bmui::ListPSTFile&) {
+                QTRY_VERIFY_WITH_TIMEOUT(hold->held(), kSavingTimeoutMs);
+                wizard.services.answers = {true};
+                page.ExitRequested();  // the run is still held: exit lets it go
+                QVERIFY(!page.savingRun().running());
+                seen.outputStores = page.savingRun().outputStores();
+            });
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QCOMPARE(wizard.services.exitRequests, 1);
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Aborted));
+        QVERIFY(!seen.completionOpened);
+        QCOMPARE(seen.outputStores.size(), std::size_t{1});
+        QVERIFY(StoreIsClean(seen.outputStores[0]));
+        QVERIFY(wizard.ReadLog().trimmed().endsWith(Text(bm::kLogSavingAborted)));
+    }
+
+    void anUnreadableStoreAtSaveReturnsToThePageWithTheMessage() {
+        const fs::path source = uitest::DemoStore();
+        if (source.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path store = wizard.dir() / "copy.ost";
+        fs::copy_file(source, store);
+        SavingSeen seen;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            WatchSavingDialogs(page, seen);
+            fs::remove(store);  // gone between the analysis and the saving
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+            QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Failed));
+            QVERIFY(page.isVisible());
+            QVERIFY(page.saveButton()->isEnabled());
+            QVERIFY(page.backButton()->isEnabled());
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(wizard.services.WasShown(Text(bm::kCannotReadStore)));
+        QVERIFY(!seen.completionOpened);
+        QCOMPARE(wizard.services.exitRequests, 0);
+    }
+};
+
+QTEST_MAIN(SavingTest)
+#include "tst_saving.moc"
