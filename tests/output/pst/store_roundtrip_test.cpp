@@ -344,8 +344,6 @@ std::vector<std::uint8_t> FileBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::string AsText(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
-
 // The manifest's "Top of Personal Folders/A/B" as the own reader's "A\B".
 std::string ReaderPath(const std::string& manifestPath) {
     const std::string top = "Top of Personal Folders";
@@ -396,8 +394,12 @@ TEST(StoreRoundTrip, OwnReaderSeesWhatWasWritten) {
         ++compared;
         const bm::ItemRecord& r = *item->record;
         ASSERT_NE(r.messageFields, nullptr) << subject;
-        if (m.contains("class")) EXPECT_EQ(r.messageClass, m["class"].get<std::string>()) << subject;
-        if (m.contains("body")) EXPECT_EQ(r.messageFields->body, m["body"].get<std::string>()) << subject;
+        if (m.contains("class")) {
+            EXPECT_EQ(r.messageClass, m["class"].get<std::string>()) << subject;
+        }
+        if (m.contains("body")) {
+            EXPECT_EQ(r.messageFields->body, m["body"].get<std::string>()) << subject;
+        }
         if (m.contains("html_file")) {
             EXPECT_TRUE(r.messageFields->htmlBody == FileBytes(dir / m["html_file"].get<std::string>())) << subject;
         }
