@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--strict") == 0) {
             options.strictReferenceCounts = true;
+            options.strictFolderTables = true;
         } else if (path == nullptr) {
             path = argv[i];
         } else {
@@ -29,10 +30,11 @@ int main(int argc, char** argv) {
         std::printf("%s: format version %u not checked\n", path, report.version);
         return 0;
     }
-    std::printf("%s: wVer %u, %llu pages, %llu blocks, %llu nodes: %zu error(s), %zu warning(s)%s\n", path,
-                report.version, static_cast<unsigned long long>(report.pagesChecked),
+    std::printf("%s: wVer %u, %llu pages, %llu blocks, %llu nodes, %llu folders: %zu error(s), %zu warning(s)%s\n",
+                path, report.version, static_cast<unsigned long long>(report.pagesChecked),
                 static_cast<unsigned long long>(report.blocksChecked),
-                static_cast<unsigned long long>(report.nodesChecked), report.errorCount(), report.warningCount(),
+                static_cast<unsigned long long>(report.nodesChecked),
+                static_cast<unsigned long long>(report.foldersChecked), report.errorCount(), report.warningCount(),
                 report.folderTablesChecked ? "" : "; folder tables not checked");
     return report.errorCount() > 0 ? 1 : 0;
 }

@@ -1,11 +1,286 @@
+// The folder-table walk: every normal folder node of the node B-tree is
+// compared with the nodes that name it as their parent.
+//
+// A folder's tables share its node index: hierarchy table 0x0D, contents
+// table 0x0E. Each table row carries the node id of what it lists in
+// PidTagLtpRowId. Search folders (type 0x03) appear as children but their
+// own contents list other folders' messages, so their tables are not
+// compared.
 #include "output/check_folders.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "messaging/heap_node.h"
+#include "messaging/property_context.h"
+#include "messaging/property_reader.h"
+#include "store/btree_walk.h"
+#include "store/store_file.h"
+#include "store/store_reader.h"
+#include "store/subnodes.h"
 
 namespace bm {
 
-// Left for the messaging layer's property and table readers: for every
-// folder node (NID type 0x02/0x03), read its hierarchy table (type 0x0D) and
-// contents table (type 0x0E) and compare their row NIDs with the node
-// B-tree's children of that folder (nidParent), by type.
-bool CheckFolderTables(std::span<const std::uint8_t>, CheckReport&) { return false; }
+namespace {
+
+constexpr std::uint32_t kTypeMask = 0x1F;
+constexpr std::uint32_t kNormalFolder = 0x02;
+constexpr std::uint32_t kSearchFolder = 0x03;
+constexpr std::uint32_t kNormalMessage = 0x04;
+constexpr std::uint32_t kHierarchyTable = 0x0D;
+constexpr std::uint32_t kContentsTable = 0x0E;
+
+constexpr std::uint32_t kPropContentCount = 0x3602;
+constexpr std::uint32_t kPropSubfolders = 0x360A;
+constexpr std::uint32_t kPropLtpRowId = 0x67F2;
+
+// Node ids listed in one finding; the rest are counted.
+constexpr std::size_t kNidsNamed = 8;
+
+std::string Hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string NidList(const std::vector<std::uint32_t>& nids) {
+    std::string out;
+    for (std::size_t i = 0; i < nids.size() && i < kNidsNamed; ++i) out += (i ? ", " : "") + Hex(nids[i]);
+    if (nids.size() > kNidsNamed) out += ", ... (" + std::to_string(nids.size()) + " in all)";
+    return out;
+}
+
+std::optional<std::uint32_t> IntegerValue(const PropertyValue& v) {
+    if (!v.data || v.data->empty()) return std::nullopt;
+    return static_cast<std::uint32_t>(ByteReader(*v.data).peekAt(0, std::min<std::size_t>(v.data->size(), 4)).value_or(0));
+}
+
+const PropertyValue* Find(const PropertyChunk& chunk, std::uint32_t id) {
+    for (const PropertyValue& v : chunk.entries)
+        if (v.id == id && !v.numericNamed && !v.stringNamed && v.hasData()) return &v;
+    return nullptr;
+}
+
+// What a folder says of itself, or what its parent's hierarchy row says.
+struct FolderCounts {
+    std::optional<std::uint32_t> contentCount;
+    std::optional<bool> subfolders;
+};
+
+FolderCounts CountsOf(const PropertyChunk& chunk) {
+    FolderCounts c;
+    if (const PropertyValue* v = Find(chunk, kPropContentCount)) c.contentCount = IntegerValue(*v);
+    if (const PropertyValue* v = Find(chunk, kPropSubfolders)) {
+        if (auto n = IntegerValue(*v)) c.subfolders = (*n & 0xFF) != 0;
+    }
+    return c;
+}
+
+enum class ObjectRead { Missing, Unreadable, Read };
+
+struct ReadObject {
+    ObjectRead state = ObjectRead::Missing;
+    PropertyList list;
+    std::uint64_t at = 0;  // file offset of the node's data block
+};
+
+class FolderWalk {
+public:
+    FolderWalk(StoreFile& store, const CheckOptions& options, CheckReport& report)
+        : store_(store), report_(report),
+          severity_(options.strictFolderTables ? FindingSeverity::Error : FindingSeverity::Warning) {}
+
+    bool run();
+
+private:
+    void problem(std::uint64_t at, std::string text) {
+        if (report_.findings.size() >= kMaxCheckFindings) {
+            ++report_.findingsDropped;
+            return;
+        }
+        report_.findings.push_back({severity_, at, std::move(text)});
+    }
+
+    // The node's property or table context; `table` says which is expected.
+    ReadObject read(std::uint32_t nid, bool table);
+    void checkFolder(std::uint32_t folder);
+    // Compares one table's row ids with the expected children; returns the
+    // rows by node id (for the hierarchy rows' counts).
+    std::map<std::uint32_t, const PropertyChunk*> compareRows(std::uint32_t folder, std::uint32_t tableNid,
+                                                               const char* what, const ReadObject& table,
+                                                               const std::vector<std::uint32_t>& expected);
+
+    StoreFile& store_;
+    CheckReport& report_;
+    FindingSeverity severity_;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> childFolders_;
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> messages_;
+    std::unordered_map<std::uint32_t, FolderCounts> ownCounts_;  // by folder, from its property context
+    std::unordered_map<std::uint32_t, std::uint64_t> folderAt_;  // by folder, its data block's offset
+};
+
+ReadObject FolderWalk::read(std::uint32_t nid, bool table) {
+    ReadObject out;
+    const NodeEntry* node = FindNode(store_, nid);
+    if (node == nullptr) return out;
+    out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
+    if (node->dataBlock == nullptr) return out;
+    out.at = node->dataBlock->offset;
+    SubnodeList subnodes;
+    if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
+    auto blocks = ReadNodeBlocks(store_, *node->dataBlock);
+    if (!blocks) return out;
+    auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store_));
+    if (!heap) return out;
+    PropertyReadContext ctx;
+    ctx.subnodes = MakeSubnodeDataReader(store_, &subnodes);
+    if (table) {
+        if (heap->clientSignature() != kTableContextSig) return out;
+        // A table without rows reads as none.
+        auto list = ReadTableContext(*heap, ctx);
+        out.list = list ? std::move(*list) : PropertyList{0, {}};
+    } else {
+        auto list = ReadPropertyContext(*heap, ctx);
+        if (!list || list->chunks.empty()) return out;
+        out.list = std::move(*list);
+    }
+    out.state = ObjectRead::Read;
+    return out;
+}
+
+bool FolderWalk::run() {
+    std::vector<std::uint32_t> folders;
+    for (const NodeEntry& node : store_.forest.records()) {
+        const std::uint32_t type = node.nid & kTypeMask;
+        if (node.nidParent == node.nid) {
+            if (type == kNormalFolder) folders.push_back(node.nid);
+            continue;
+        }
+        if (type == kNormalFolder || type == kSearchFolder) {
+            childFolders_[node.nidParent].push_back(node.nid);
+            if (type == kNormalFolder) folders.push_back(node.nid);
+        } else if (type == kNormalMessage) {
+            messages_[node.nidParent].push_back(node.nid);
+        }
+    }
+    if (folders.empty()) return false;
+    std::sort(folders.begin(), folders.end());
+    for (std::uint32_t folder : folders) {
+        const ReadObject pc = read(folder, false);
+        folderAt_[folder] = pc.at;
+        if (pc.state == ObjectRead::Read) ownCounts_[folder] = CountsOf(pc.list.chunks.front());
+        else problem(pc.at, "folder " + Hex(folder) + ": its properties cannot be read");
+    }
+    for (std::uint32_t folder : folders) checkFolder(folder);
+    report_.foldersChecked = folders.size();
+    return true;
+}
+
+std::map<std::uint32_t, const PropertyChunk*> FolderWalk::compareRows(std::uint32_t folder, std::uint32_t tableNid,
+                                                                      const char* what, const ReadObject& table,
+                                                                      const std::vector<std::uint32_t>& expected) {
+    std::map<std::uint32_t, const PropertyChunk*> rows;
+    std::vector<std::uint32_t> withoutId, duplicate, extra, missing;
+    for (const PropertyChunk& row : table.list.chunks) {
+        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const auto nid = id ? IntegerValue(*id) : std::nullopt;
+        if (!nid) {
+            withoutId.push_back(0);
+            continue;
+        }
+        if (!rows.emplace(*nid, &row).second) duplicate.push_back(*nid);
+    }
+    const std::set<std::uint32_t> children(expected.begin(), expected.end());
+    for (const auto& [nid, row] : rows)
+        if (!children.count(nid)) extra.push_back(nid);
+    for (std::uint32_t nid : children)
+        if (!rows.count(nid)) missing.push_back(nid);
+    const std::string name = std::string(what) + " of folder " + Hex(folder) + " (node " + Hex(tableNid) + ")";
+    if (!withoutId.empty()) problem(table.at, name + ": " + std::to_string(withoutId.size()) + " row(s) without a row id");
+    if (!duplicate.empty()) problem(table.at, name + " lists nodes twice: " + NidList(duplicate));
+    if (!extra.empty()) problem(table.at, name + " lists nodes that are not the folder's: " + NidList(extra));
+    if (!missing.empty()) problem(table.at, name + " lacks rows for " + NidList(missing));
+    return rows;
+}
+
+void FolderWalk::checkFolder(std::uint32_t folder) {
+    const auto& children = childFolders_[folder];
+    const auto& messages = messages_[folder];
+    const std::uint32_t base = folder & ~kTypeMask;
+    const std::string name = "folder " + Hex(folder);
+    const std::uint64_t at = folderAt_[folder];
+
+    const std::uint32_t hierarchyNid = base | kHierarchyTable;
+    const ReadObject hierarchy = read(hierarchyNid, true);
+    if (hierarchy.state == ObjectRead::Missing) {
+        problem(at, name + " has no hierarchy table (node " + Hex(hierarchyNid) + ")");
+    } else if (hierarchy.state == ObjectRead::Unreadable) {
+        problem(hierarchy.at, name + ": hierarchy table (node " + Hex(hierarchyNid) + ") cannot be read");
+    } else {
+        const auto rows = compareRows(folder, hierarchyNid, "hierarchy table", hierarchy, children);
+        // Each row repeats its folder's counts.
+        for (const auto& [child, row] : rows) {
+            const auto own = ownCounts_.find(child);
+            if (own == ownCounts_.end()) continue;
+            const FolderCounts listed = CountsOf(*row);
+            if (listed.contentCount && own->second.contentCount && *listed.contentCount != *own->second.contentCount) {
+                problem(hierarchy.at, "hierarchy table of folder " + Hex(folder) + " gives folder " + Hex(child) +
+                                          " content count " + std::to_string(*listed.contentCount) +
+                                          ", the folder itself " + std::to_string(*own->second.contentCount));
+            }
+            if (listed.subfolders && own->second.subfolders && *listed.subfolders != *own->second.subfolders) {
+                problem(hierarchy.at, "hierarchy table of folder " + Hex(folder) + " gives folder " + Hex(child) +
+                                          " PR_SUBFOLDERS " + (*listed.subfolders ? "true" : "false") +
+                                          ", the folder itself the opposite");
+            }
+        }
+    }
+
+    const std::uint32_t contentsNid = base | kContentsTable;
+    const ReadObject contents = read(contentsNid, true);
+    if (contents.state == ObjectRead::Missing) {
+        problem(at, name + " has no contents table (node " + Hex(contentsNid) + ")");
+    } else if (contents.state == ObjectRead::Unreadable) {
+        problem(contents.at, name + ": contents table (node " + Hex(contentsNid) + ") cannot be read");
+    } else {
+        compareRows(folder, contentsNid, "contents table", contents, messages);
+    }
+
+    const auto own = ownCounts_.find(folder);
+    if (own == ownCounts_.end()) return;
+    if (own->second.contentCount && *own->second.contentCount != messages.size()) {
+        problem(at, name + " gives content count " + std::to_string(*own->second.contentCount) + " but holds " +
+                       std::to_string(messages.size()) + " message(s)");
+    }
+    if (own->second.subfolders && *own->second.subfolders != !children.empty()) {
+        problem(at, name + " gives PR_SUBFOLDERS " + (*own->second.subfolders ? "true" : "false") + " but has " +
+                       std::to_string(children.size()) + " subfolder(s)");
+    }
+}
+
+}  // namespace
+
+bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& options, CheckReport& report) {
+    StoreFile store;
+    StoreReader reader;
+    if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) {
+        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: the store does not open"});
+        return false;
+    }
+    if (BuildIndexes(store, reader) != 0) {
+        ReleaseStore(store);
+        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: no usable node index"});
+        return false;
+    }
+    const bool checked = FolderWalk(store, options, report).run();
+    ReleaseStore(store);
+    return checked;
+}
 
 }  // namespace bm

@@ -1,20 +1,24 @@
 // Folder-table checks of the store checker: that each folder's hierarchy
-// table lists exactly its child folders and its contents table exactly its
-// messages. They need the property- and table-context readers of the
-// messaging layer.
+// table lists exactly its child folders, its contents table exactly its
+// messages, and that the folder's counts (content count, PR_SUBFOLDERS)
+// and the counts its parent's hierarchy row repeats agree with them.
+//
+// The store is read again through the store reader and the messaging
+// layer's property and table context readers; damaged input gives findings
+// (a table that cannot be read, rows that do not match), never a crash.
 #pragma once
 
-#include <cstdint>
-#include <span>
+#include <filesystem>
 
 #include "output/store_checker.h"
 
 namespace bm {
 
-// Compares the folder tables of the store with the node tree and adds a
-// finding per difference. Returns false while the checks cannot run (no
-// table reader is wired in yet); CheckReport::folderTablesChecked carries
-// that to the user.
-bool CheckFolderTables(std::span<const std::uint8_t> store, CheckReport& report);
+// Compares the folder tables of the store at `path` with the node tree and
+// adds a finding per difference, naming the folder and table node ids.
+// Differences are errors under CheckOptions::strictFolderTables, warnings
+// otherwise. Returns false when the tables could not be compared at all
+// (the store does not open, or has no folder).
+bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& options, CheckReport& report);
 
 }  // namespace bm

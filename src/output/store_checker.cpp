@@ -29,38 +29,73 @@
 #include "output/check_folders.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/ndb_types.h"
+#include "store/layout.h"
 
 namespace bm {
 
 namespace {
 
-constexpr std::size_t kMaxFindings = 2000;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// Where the fields the checker reads sit in the ANSI and Unicode layouts.
+// Where the fields the checker reads sit in the ANSI, Unicode and 4 KiB
+// layouts. The reader's description of each layout (store/layout.h) gives
+// page and block geometry; the checker adds the header fields and page
+// trailer fields the reader does not need.
 struct CheckLayout {
+    const StoreLayout& reader;
     bool unicode;
     std::size_t idSize;  // BIDs, file offsets, NID fields
     // header
     std::size_t headerSize, fileEofAt, amapLastAt, amapFreeAt, nbtRootAt, bbtRootAt, amapValidAt, sentinelAt,
         cryptAt, crcFullAt;
-    // pages
-    std::size_t entriesSize, cEntAt, cEntMaxAt, cbEntAt, cLevelAt, ptypeAt, sigAt, crcAt, bidAt, crcCovers;
+    // pages: entry area, footer, trailer
+    std::size_t pageSize, entriesSize, countWidth, cEntAt, cEntMaxAt, cbEntAt, cLevelAt, ptypeAt, sigAt, crcAt,
+        bidAt, crcCovers;
     std::size_t branchEntry, bbtEntry, nbtEntry;
+    std::size_t bbtCbAt, bbtInflatedAt, bbtRefAt;  // within a block B-tree leaf entry
     std::size_t amapBitsAt;
     // blocks
-    std::size_t blockTrailer, blockCrcAt, blockBidAt;
+    std::size_t blockAlign, maxBlockSize, blockTrailer, blockCrcAt, blockBidAt;
     std::size_t subnodeHeader, slEntry, siEntry;
+    // Whether the allocation maps are compared with the space in use (their
+    // geometry in the 4 KiB layout is not settled).
+    bool mapsChecked;
 };
 
-constexpr CheckLayout kAnsi{false, 4,   512, 168, 172, 176, 184, 192, 200, 460, 461, kNone,
-                            496,   496, 497, 498, 499, 500, 502, 508, 504, 500, 12,   12,
-                            16,    4,   12,  8,   4,   4,   12,  8};
-constexpr CheckLayout kUnicode{true, 8,   pst::hdr::kSize, pst::hdr::kFileEof, pst::hdr::kAMapLast,
-                               pst::hdr::kAMapFree, pst::hdr::kNbtRoot, pst::hdr::kBbtRoot,
-                               pst::hdr::kAMapValidFlag, pst::hdr::kSentinelAt, pst::hdr::kCryptMethod,
-                               pst::hdr::kCrcFull, 488, 488, 489, 490, 491, 496, 498, 500, 504, 496, 24, 24, 32, 0,
-                               16,   4,   8,   8,   24,  16};
+const CheckLayout kAnsi{kAnsiLayout, false, 4,
+                        512, 168, 172, 176, 184, 192, 200, 460, 461, kNone,
+                        512, 496, 1, 496, 497, 498, 499, 500, 502, 508, 504, 500,
+                        12, 12, 16,
+                        8, kNone, 10,
+                        4,
+                        pst::kBlockAlign, pst::kMaxBlockSize, 12, 8, 4,
+                        4, 12, 8,
+                        true};
+const CheckLayout kUnicode{kUnicodeLayout, true, 8,
+                           pst::hdr::kSize, pst::hdr::kFileEof, pst::hdr::kAMapLast, pst::hdr::kAMapFree,
+                           pst::hdr::kNbtRoot, pst::hdr::kBbtRoot, pst::hdr::kAMapValidFlag, pst::hdr::kSentinelAt,
+                           pst::hdr::kCryptMethod, pst::hdr::kCrcFull,
+                           512, 488, 1, 488, 489, 490, 491, 496, 498, 500, 504, 496,
+                           24, 24, 32,
+                           16, kNone, 18,
+                           0,
+                           pst::kBlockAlign, pst::kMaxBlockSize, 16, 4, 8,
+                           8, 24, 16,
+                           true};
+// 4 KiB pages: the footer's counts are 16 bits wide, the trailer is 24
+// bytes; blocks are aligned to 512 bytes, may hold up to 64 KiB and may be
+// deflated (the block B-tree gives the inflated size beside the stored one).
+const CheckLayout k4k{kUnicode4kLayout, true, 8,
+                      pst::hdr::kSize, pst::hdr::kFileEof, pst::hdr::kAMapLast, pst::hdr::kAMapFree,
+                      pst::hdr::kNbtRoot, pst::hdr::kBbtRoot, pst::hdr::kAMapValidFlag, pst::hdr::kSentinelAt,
+                      pst::hdr::kCryptMethod, pst::hdr::kCrcFull,
+                      4096, 4056, 2, 4056, 4058, 4060, 4061, 4072, 4074, 4076, 4080, 4072,
+                      24, 24, 32,
+                      16, 18, 20,
+                      0,
+                      512, 65536, 24, 4, 8,
+                      8, 24, 16,
+                      false};
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
@@ -137,6 +172,7 @@ struct BlockInfo {
     std::uint64_t bid;
     std::uint64_t ib;
     std::uint16_t cb;
+    std::uint16_t inflated;  // bytes once inflated (the 4 KiB layout); cb otherwise
     std::uint16_t cRef;
     std::uint32_t refs = 0;
     bool sound = false;    // trailer and contents verified
@@ -157,13 +193,14 @@ public:
     Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report)
         : file_(file), options_(options), report_(report) {}
 
-    void run();
+    // False when the header leaves nothing to check.
+    bool run();
 
 private:
     void error(std::uint64_t at, std::string text) { add(FindingSeverity::Error, at, std::move(text)); }
     void warning(std::uint64_t at, std::string text) { add(FindingSeverity::Warning, at, std::move(text)); }
     void add(FindingSeverity s, std::uint64_t at, std::string text) {
-        if (report_.findings.size() >= kMaxFindings) {
+        if (report_.findings.size() >= kMaxCheckFindings) {
             ++report_.findingsDropped;
             return;
         }
@@ -199,8 +236,8 @@ private:
     UsedSpace used_{0};
 };
 
-void Checker::run() {
-    if (!checkHeader()) return;
+bool Checker::run() {
+    if (!checkHeader()) return false;
     used_ = UsedSpace(std::max<std::uint64_t>(fileEof_, file_.size()));
     const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
     walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
@@ -208,7 +245,7 @@ void Checker::run() {
     checkBlocks();
     checkReferences();
     checkMaps();
-    report_.folderTablesChecked = CheckFolderTables(file_, report_);
+    return true;
 }
 
 bool Checker::checkHeader() {
@@ -228,9 +265,7 @@ bool Checker::checkHeader() {
     } else if (version == 23) {
         layout_ = &kUnicode;
     } else if (version == 36) {
-        report_.notChecked = true;
-        warning(10, "wVer 36 (4 KiB pages): not checked");
-        return false;
+        layout_ = &k4k;
     } else {
         error(10, "unknown format version wVer " + std::to_string(version));
         return false;
@@ -315,17 +350,19 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
             error(v.ib, std::string(name) + " page referenced twice");
             continue;
         }
-        ByteReader page = ByteReader(file_).sub(v.ib, pst::kPageSize);
+        ByteReader page = ByteReader(file_).sub(v.ib, L.pageSize);
         if (page.failed() || v.ib < pst::kFirstAMapOffset) {
             error(v.ib, std::string(name) + " page offset " + Hex(v.ib) + " lies outside the file");
             continue;
         }
         ++report_.pagesChecked;
-        pages_.emplace_back(v.ib, pst::kPageSize);
-        if (v.ib % pst::kPageSize != 0) warning(v.ib, std::string(name) + " page not aligned to 512 bytes");
+        pages_.emplace_back(v.ib, L.pageSize);
+        if (v.ib % L.pageSize != 0) {
+            warning(v.ib, std::string(name) + " page not aligned to " + std::to_string(L.pageSize) + " bytes");
+        }
         if (!checkPageTrailer(page.data(), v.ib, type, v.bid, true, name)) continue;
-        const auto cEnt = static_cast<std::size_t>(page.peekAt(L.cEntAt, 1).value_or(0));
-        const auto cEntMax = static_cast<std::size_t>(page.peekAt(L.cEntMaxAt, 1).value_or(0));
+        const auto cEnt = static_cast<std::size_t>(page.peekAt(L.cEntAt, L.countWidth).value_or(0));
+        const auto cEntMax = static_cast<std::size_t>(page.peekAt(L.cEntMaxAt, L.countWidth).value_or(0));
         const auto cbEnt = static_cast<std::size_t>(page.peekAt(L.cbEntAt, 1).value_or(0));
         const auto cLevel = static_cast<int>(page.peekAt(L.cLevelAt, 1).value_or(0));
         if (v.level >= 0 && cLevel != v.level) {
@@ -378,8 +415,10 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
                 BlockInfo b{};
                 b.bid = key;
                 b.ib = id(e);
-                b.cb = e.readU16();
-                b.cRef = e.readU16();
+                b.cb = static_cast<std::uint16_t>(e.peekAt(L.bbtCbAt, 2).value_or(0));
+                b.inflated = L.bbtInflatedAt == kNone ? b.cb
+                                                      : static_cast<std::uint16_t>(e.peekAt(L.bbtInflatedAt, 2).value_or(0));
+                b.cRef = static_cast<std::uint16_t>(e.peekAt(L.bbtRefAt, 2).value_or(0));
                 blockIndex_.emplace(b.bid & ~std::uint64_t{1}, blocks_.size());
                 blocks_.push_back(b);
             } else {
@@ -409,7 +448,7 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
 
 void Checker::checkBlocks() {
     const CheckLayout& L = *layout_;
-    const std::uint64_t maxData = pst::kMaxBlockSize - L.blockTrailer;
+    const std::uint64_t maxData = L.maxBlockSize - L.blockTrailer;
     for (BlockInfo& b : blocks_) {
         ++report_.blocksChecked;
         const std::string what = "block " + Hex(b.bid);
@@ -417,13 +456,13 @@ void Checker::checkBlocks() {
             error(b.ib, what + " has cb " + std::to_string(b.cb) + ", more than a block holds");
             continue;
         }
-        const std::uint64_t span = AlignUp(b.cb + L.blockTrailer, pst::kBlockAlign);
+        const std::uint64_t span = AlignUp(b.cb + L.blockTrailer, L.blockAlign);
         ByteReader block = ByteReader(file_).sub(b.ib, span);
         if (block.failed() || b.ib < pst::kFirstAMapOffset) {
             error(b.ib, what + " lies outside the file");
             continue;
         }
-        if (b.ib % pst::kBlockAlign != 0) error(b.ib, what + " is not aligned to 64 bytes");
+        if (b.ib % L.blockAlign != 0) error(b.ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
         markUsed(b.ib, span, what);
         ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
         const std::uint16_t cb = trailer.readU16();
@@ -450,7 +489,8 @@ void Checker::checkBlocks() {
             sound = false;
         }
         b.sound = sound;
-        if (sound && pst::IsInternalBid(b.bid)) checkInternalBlock(b, data);
+        // A deflated internal block is not looked into.
+        if (sound && pst::IsInternalBid(b.bid) && b.inflated == b.cb) checkInternalBlock(b, data);
     }
     // Data trees: a level-2 block's total is the sum of its XBLOCKs' totals.
     for (BlockInfo& b : blocks_) {
@@ -496,7 +536,7 @@ void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> dat
             const auto it = blockIndex_.find(child & ~std::uint64_t{1});
             if (level == 1 && it != blockIndex_.end()) {
                 if (pst::IsInternalBid(child)) error(b.ib, what + " (XBLOCK) lists internal block " + Hex(child));
-                sum += blocks_[it->second].cb;
+                sum += blocks_[it->second].inflated;
             } else if (level == 2 && !pst::IsInternalBid(child)) {
                 error(b.ib, what + " (XXBLOCK) lists data block " + Hex(child));
             }
@@ -580,6 +620,10 @@ void Checker::markUsed(std::uint64_t ib, std::uint64_t length, const std::string
 void Checker::checkMaps() {
     const CheckLayout& L = *layout_;
     for (const auto& [ib, length] : pages_) markUsed(ib, length, "B-tree page at " + Hex(ib));
+    if (!L.mapsChecked) {
+        warning(0, std::string("allocation maps of the ") + L.reader.name + " layout are not compared");
+        return;
+    }
     const std::uint64_t valid = fieldAt(L.amapValidAt, 1);
     if (valid == 0) {
         warning(L.amapValidAt, "fAMapValid is 0: allocation maps not compared");
@@ -674,7 +718,7 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    Checker(file.bytes(), options, report).run();
+    if (Checker(file.bytes(), options, report).run()) report.folderTablesChecked = CheckFolderTables(path, options, report);
     return report;
 }
 

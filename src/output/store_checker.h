@@ -26,7 +26,14 @@ struct CheckOptions {
     // (for stores this project wrote); otherwise warnings, since other
     // writers are known to leak a count now and then.
     bool strictReferenceCounts = false;
+    // Folder tables that differ from the node tree are errors (for stores
+    // this project wrote); otherwise warnings, since a third-party store
+    // may keep its tables in its own way.
+    bool strictFolderTables = false;
 };
+
+// Findings kept in one report; the rest are only counted.
+inline constexpr std::size_t kMaxCheckFindings = 2000;
 
 struct CheckReport {
     std::vector<Finding> findings;
@@ -34,13 +41,14 @@ struct CheckReport {
     // Set when the store's layout is one the checker does not verify
     // (wVer 36, 4 KiB pages).
     bool notChecked = false;
-    // The folder hierarchy and contents tables are compared with the node
-    // tree only once CheckFolderTables can read property and table contexts.
+    // Whether the folder hierarchy and contents tables were compared with
+    // the node tree.
     bool folderTablesChecked = false;
     std::uint16_t version = 0;        // wVer
     std::uint64_t pagesChecked = 0;   // B-tree pages
     std::uint64_t blocksChecked = 0;  // blocks listed by the block B-tree
     std::uint64_t nodesChecked = 0;   // node B-tree entries
+    std::uint64_t foldersChecked = 0; // folders whose tables were compared
 
     std::size_t errorCount() const;
     std::size_t warningCount() const;

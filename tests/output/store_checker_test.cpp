@@ -51,6 +51,8 @@ std::string Dump(const bm::CheckReport& r) {
 
 // The marker sits in one unencoded data block, so a test can find it.
 const std::string kMarker = "checker-test-marker-block";
+// The node layer only: no folder, so the folder tables are not compared.
+constexpr pst::Nid kSharedNid = 0x161;
 
 std::filesystem::path WriteSmallStore(const std::string& name) {
     const auto path = bmtest::ScratchDir(name) / "small.pst";
@@ -62,10 +64,10 @@ std::filesystem::path WriteSmallStore(const std::string& name) {
         subs.push_back({MakeNid(NidType::Ltp, i), w->WriteData(std::vector<std::uint8_t>(i, 7)), 0});
     }
     const auto shared = w->WriteData(std::vector<std::uint8_t>(100, 1));
-    w->SetNode(0x122, shared, w->WriteSubnodes(subs), 0x122);
+    w->SetNode(kSharedNid, shared, w->WriteSubnodes(subs), 0);
     for (int i = 0; i < 60; ++i) {
         const auto nid = w->NewNid(NidType::NormalMessage);
-        w->SetNode(nid, i % 3 == 0 ? shared : w->WriteData(std::vector<std::uint8_t>(9000 + i, 3)), 0, 0x122);
+        w->SetNode(nid, i % 3 == 0 ? shared : w->WriteData(std::vector<std::uint8_t>(9000 + i, 3)), 0, kSharedNid);
     }
     w->Finish();
     return path;
@@ -80,15 +82,53 @@ TEST(StoreChecker, UndamagedRealStoresHaveNoErrors) {
         EXPECT_EQ(report.errorCount(), 0u) << name << "\n" << Dump(report);
         EXPECT_GT(report.blocksChecked, 30u) << name;
         EXPECT_GT(report.nodesChecked, 40u) << name;
+        EXPECT_TRUE(report.folderTablesChecked) << name;
     }
 }
 
-TEST(StoreChecker, FourKibStoresAreReportedAsNotChecked) {
+TEST(StoreChecker, AFourKibStoreIsCheckedPageByPage) {
     BM_REQUIRE_STORE(path, "4k-sample.ost");
     const auto report = bm::CheckStore(path);
-    EXPECT_TRUE(report.notChecked);
+    EXPECT_FALSE(report.notChecked);
     EXPECT_EQ(report.version, 36);
-    EXPECT_FALSE(report.ok());
+    EXPECT_EQ(report.errorCount(), 0u) << Dump(report);
+    EXPECT_TRUE(report.ok());
+    EXPECT_TRUE(report.folderTablesChecked);
+    EXPECT_GT(report.pagesChecked, 2u);
+    EXPECT_GT(report.blocksChecked, 30u);
+    EXPECT_GT(report.nodesChecked, 40u);
+}
+
+// Damage to a copy of the 4 KiB sample: a byte of a B-tree page's entries
+// and a byte of a data block are found at their offsets.
+TEST(StoreChecker, DamageInAFourKibStoreIsFound) {
+    BM_REQUIRE_STORE(path, "4k-sample.ost");
+    const std::vector<std::uint8_t> clean = ReadAll(path);
+    constexpr std::size_t kPage = 4096, kLevelAt = 4061, kCountAt = 4056;
+    // The first block of the block B-tree: down the first entries to a leaf.
+    std::uint64_t page = Le(clean, pst::hdr::kBbtRoot + 8, 8);
+    for (int depth = 0; depth < 8 && page + kPage <= clean.size() && clean[page + kLevelAt] > 0; ++depth) {
+        page = Le(clean, page + 16, 8);
+    }
+    ASSERT_LE(page + kPage, clean.size());
+    ASSERT_EQ(clean[page + kLevelAt], 0);
+    ASSERT_GT(Le(clean, page + kCountAt, 2), 0u);
+    const std::uint64_t blockAt = Le(clean, page + 8, 8);
+    ASSERT_GT(Le(clean, page + 16, 2), 2u);
+    ASSERT_LT(blockAt, clean.size());
+
+    const auto copy = bmtest::ScratchDir("check_4k_damage") / "damaged.ost";
+    std::vector<std::uint8_t> bytes = clean;
+    bytes[blockAt + 1] ^= 0x40;
+    WriteAll(copy, bytes);
+    auto report = bm::CheckStore(copy);
+    EXPECT_TRUE(HasError(report, "CRC mismatch", blockAt)) << Dump(report);
+
+    bytes = clean;
+    bytes[page + 30] ^= 0x01;  // inside the second entry
+    WriteAll(copy, bytes);
+    report = bm::CheckStore(copy);
+    EXPECT_TRUE(HasError(report, "page CRC mismatch", page)) << Dump(report);
 }
 
 TEST(StoreChecker, AStoreOfOurWriterPassesWithoutAnyFinding) {

@@ -41,12 +41,6 @@ void SetDefault(std::vector<PcValue>& values, PropTag tag, std::vector<std::uint
     if (FindValue(values, tag) == nullptr) values.push_back({tag.id, tag.type, std::move(bytes), std::nullopt});
 }
 
-FileTime Now() {
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-    return FileTimeFromUnix(seconds);
-}
-
 std::uint32_t ClampSize(std::uint64_t size) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
 }
@@ -180,9 +174,8 @@ WrittenMessage MessageWriter::Write(const Message& message) {
         const std::string note = Utf8ToUtf16LeBytes("IPM.Note");
         values.push_back({tags::kMessageClass.id, PropType::Unicode, {note.begin(), note.end()}, std::nullopt});
     }
-    const FileTime now = Now();
-    SetDefault(values, tags::kCreationTime, Le(static_cast<std::uint64_t>(now), 8));
-    SetDefault(values, tags::kLastModificationTime, Le(static_cast<std::uint64_t>(now), 8));
+    SetDefault(values, tags::kCreationTime, Le(static_cast<std::uint64_t>(defaultTime_), 8));
+    SetDefault(values, tags::kLastModificationTime, Le(static_cast<std::uint64_t>(defaultTime_), 8));
     const std::uint32_t size = ClampSize(total + 1024);
     if (PcValue* s = FindValue(values, tags::kMessageSize)) {
         s->bytes = Le(size, 4);

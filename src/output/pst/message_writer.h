@@ -33,7 +33,9 @@ struct WrittenMessage {
 
 class MessageWriter {
 public:
-    MessageWriter(NodeSink& ndb, NameToIdMap& names) : ndb_(ndb), names_(names) {}
+    // Messages without a creation or modification time get `defaultTime`.
+    MessageWriter(NodeSink& ndb, NameToIdMap& names, FileTime defaultTime)
+        : ndb_(ndb), names_(names), defaultTime_(defaultTime) {}
 
     // Throws std::runtime_error when an attachment file cannot be read or a
     // stream delivers fewer bytes than announced.
@@ -46,6 +48,7 @@ private:
 
     NodeSink& ndb_;
     NameToIdMap& names_;
+    FileTime defaultTime_;
 };
 
 }  // namespace bm::pst

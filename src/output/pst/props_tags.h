@@ -146,6 +146,7 @@ inline const NamedPropTag kFileUnder{propsets::kAddress, 0x8005u, PropType::Unic
 inline const NamedPropTag kEmail1DisplayName{propsets::kAddress, 0x8080u, PropType::Unicode};
 inline const NamedPropTag kEmail1AddressType{propsets::kAddress, 0x8082u, PropType::Unicode};
 inline const NamedPropTag kEmail1EmailAddress{propsets::kAddress, 0x8083u, PropType::Unicode};
+inline const NamedPropTag kSideEffects{propsets::kCommon, 0x8510u, PropType::Int32};
 inline const NamedPropTag kCommonStart{propsets::kCommon, 0x8516u, PropType::SysTime};
 inline const NamedPropTag kCommonEnd{propsets::kCommon, 0x8517u, PropType::SysTime};
 inline const NamedPropTag kKeywords{propsets::kPublicStrings, std::u16string(u"Keywords"), PropType::MvUnicode};

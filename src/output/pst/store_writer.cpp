@@ -1,7 +1,9 @@
 #include "output/pst/store_writer.h"
 
-#include <random>
+#include <chrono>
+#include <span>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -48,11 +50,47 @@ std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {
     return out;
 }
 
-Guid RandomGuid() {
-    std::random_device rd;
-    Guid g{};
-    for (std::size_t i = 0; i < g.size(); i += 4) PutLe(g.data() + i, rd(), 4);
-    return g;
+// A 128-bit digest of what the store holds, from which its record key is
+// made: two FNV-1a lanes, each finished with a 64-bit mixer.
+class ContentDigest {
+public:
+    explicit ContentDigest(std::uint64_t seed) { Add(seed); }
+    void Add(std::uint64_t v) {
+        for (int i = 0; i < 8; ++i) Byte(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void Add(std::span<const std::uint8_t> bytes) {
+        Add(bytes.size());
+        for (std::uint8_t b : bytes) Byte(b);
+    }
+    void Add(std::string_view text) {
+        Add(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+    Guid Finish() const {
+        Guid g{};
+        PutLe(g.data(), Mix(a_), 8);
+        PutLe(g.data() + 8, Mix(b_ ^ a_), 8);
+        return g;
+    }
+
+private:
+    void Byte(std::uint8_t b) {
+        a_ = (a_ ^ b) * 0x100000001B3ull;
+        b_ = (b_ ^ b ^ 0x5Au) * 0x100000001B3ull;
+    }
+    static std::uint64_t Mix(std::uint64_t z) {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::uint64_t a_ = 0xCBF29CE484222325ull;
+    std::uint64_t b_ = 0x84222325CBF29CE4ull;
+};
+
+FileTime DefaultMessageTime(const StoreOptions& options) {
+    if (options.defaultMessageTime) return FileTimeFromUnix(*options.defaultMessageTime);
+    return FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count());
 }
 
 }  // namespace
@@ -60,7 +98,11 @@ Guid RandomGuid() {
 class PstStore::Impl {
 public:
     Impl(std::unique_ptr<NodeSink> sink, const StoreOptions& options)
-        : options_(options), sink_(std::move(sink)), messages_(*sink_, names_), recordKey_(RandomGuid()) {
+        : options_(options),
+          sink_(std::move(sink)),
+          messages_(*sink_, names_, DefaultMessageTime(options)),
+          digest_(options.seed) {
+        digest_.Add(options.displayName);
         folders_.Add(kRootFolderNid, kRootFolderNid, "", "");
         ipmSubtree_ = NewFolder(kRootFolderNid, "Top of Personal Folders", "");
         searchRoot_ = NewFolder(kRootFolderNid, "Search Root", "");
@@ -72,6 +114,10 @@ public:
         if (!folders_.Has(parent)) throw std::invalid_argument("no folder " + std::to_string(parent));
         const Nid nid = sink_->NewNid(NidType::NormalFolder);
         folders_.Add(nid, parent, name, containerClass);
+        digest_.Add(nid);
+        digest_.Add(parent);
+        digest_.Add(name);
+        digest_.Add(containerClass);
         return nid;
     }
 
@@ -81,6 +127,15 @@ public:
         const Nid nid = sink_->NewNid(NidType::NormalMessage);
         WrittenMessage written = messages_.Write(message);
         sink_->SetNode(nid, written.data, written.subnodes, folder);
+        digest_.Add(nid);
+        digest_.Add(folder);
+        digest_.Add(written.data);
+        digest_.Add(written.subnodes);
+        digest_.Add(written.size);
+        for (const auto& cell : written.rowCells) {
+            digest_.Add(cell.tag);
+            digest_.Add(cell.bytes);
+        }
         folders_.AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
         ++messageCount_;
         return nid;
@@ -88,6 +143,11 @@ public:
 
     void Finish() {
         RequireOpen();
+        recordKey_ = digest_.Finish();
+        // Readers refuse a name-to-ID map without entries; stores of mail
+        // clients always list names, so a store that used none lists one
+        // that every mail client registers.
+        if (names_.size() == 0) names_.IdOf(PropKey{0, named::kSideEffects.propertySet, named::kSideEffects.name});
         folders_.WriteAll(*sink_);
         WriteFixedNodes();
         sink_->Finish();
@@ -155,7 +215,8 @@ public:
     NameToIdMap names_;
     MessageWriter messages_;
     FolderSet folders_;
-    Guid recordKey_;
+    ContentDigest digest_;
+    Guid recordKey_{};
     FolderId ipmSubtree_ = 0, searchRoot_ = 0, deletedItems_ = 0;
     std::size_t messageCount_ = 0;
     bool finished_ = false;

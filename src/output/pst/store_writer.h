@@ -34,6 +34,13 @@ struct StoreOptions {
     // Mark the file as an offline store (for test fixtures and the demo).
     bool offlineFlavour = false;
     CryptMethod crypt = CryptMethod::Permute;
+    // Mixed into the store's record key, which is otherwise a digest of
+    // what the store holds: the same content written with the same seed
+    // gives the same bytes.
+    std::uint64_t seed = 0;
+    // Creation and modification time (Unix seconds) of messages added
+    // without one; unset: the time the store was created.
+    std::optional<std::int64_t> defaultMessageTime = std::nullopt;
 };
 
 class PstStore {

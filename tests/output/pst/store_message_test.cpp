@@ -17,6 +17,8 @@
 namespace bm::pst {
 namespace {
 
+constexpr FileTime kSomeTime = FileTimeFromUnix(1700000000);
+
 class MemorySink final : public NodeSink {
 public:
     Bid WriteData(std::span<const std::uint8_t> bytes) override {
@@ -143,7 +145,7 @@ Message SampleMail() {
 TEST(MessageWriter, PropertiesNamedIdsDefaultsAndLargeBodyLandInTheMessageNode) {
     MemorySink sink;
     NameToIdMap names;
-    MessageWriter writer(sink, names);
+    MessageWriter writer(sink, names, kSomeTime);
     const WrittenMessage w = writer.Write(SampleMail());
     PcRead pc = ReadPcAt(sink, w.data);
     EXPECT_EQ(pc.error, "");
@@ -169,7 +171,7 @@ TEST(MessageWriter, PropertiesNamedIdsDefaultsAndLargeBodyLandInTheMessageNode) 
 TEST(MessageWriter, RecipientTableHoldsEveryRecipientWithItsExtraColumns) {
     MemorySink sink;
     NameToIdMap names;
-    const WrittenMessage w = MessageWriter(sink, names).Write(SampleMail());
+    const WrittenMessage w = MessageWriter(sink, names, kSomeTime).Write(SampleMail());
     const auto* table = sink.Subnode(w.subnodes, 0x692);
     ASSERT_NE(table, nullptr);
     TableRead t = ReadTableAt(sink, table->data, table->subnodes);
@@ -196,7 +198,7 @@ TEST(MessageWriter, AttachmentsBecomeSubnodesWithTableRowsAndTheirData) {
         at += n;
         return n;
     }));
-    const WrittenMessage w = MessageWriter(sink, names).Write(m);
+    const WrittenMessage w = MessageWriter(sink, names, kSomeTime).Write(m);
     EXPECT_EQ(ReadPcAt(sink, w.data).entries[0x0E07].ref & kMessageFlagHasAttachment,
               static_cast<std::uint32_t>(kMessageFlagHasAttachment));
     const auto* table = sink.Subnode(w.subnodes, 0x671);
@@ -231,7 +233,7 @@ TEST(MessageWriter, EmbeddedMessageIsANestedMessageNodeNamedByTheObjectValue) {
     inner.attachments.push_back(Attachment::FromBytes("deep.txt", {'d'}));
     Message outer = SampleMail();
     outer.attachments.push_back(Attachment::FromMessage("inner", inner));
-    const WrittenMessage w = MessageWriter(sink, names).Write(outer);
+    const WrittenMessage w = MessageWriter(sink, names, kSomeTime).Write(outer);
     TableRead t = ReadTableAt(sink, sink.Subnode(w.subnodes, 0x671)->data, 0);
     const auto* attachment = sink.Subnode(w.subnodes, t.Cell(0, tags::kLtpRowId.value()));
     ASSERT_NE(attachment, nullptr);
@@ -255,7 +257,7 @@ TEST(MessageWriter, MissingAttachmentFileIsReportedNotSkipped) {
     NameToIdMap names;
     Message m;
     m.attachments.push_back(Attachment::FromFile("x", bmtest::ScratchDir("missing_attachment") / "absent.bin"));
-    EXPECT_THROW(MessageWriter(sink, names).Write(m), std::runtime_error);
+    EXPECT_THROW(MessageWriter(sink, names, kSomeTime).Write(m), std::runtime_error);
 }
 
 TEST(FolderSet, CountsTablesAndSubfolderFlagsFollowWhatWasAdded) {

@@ -1,14 +1,18 @@
 // Writes a store with every kind of content the writer supports and has it
 // read back by independent readers (pypff, pffexport, readpst) through
 // tools/pst_roundtrip_check.py, which compares what they see with a manifest
-// of what was written. Skips when python3-pypff or the readers are missing.
+// of what was written (skipped when python3-pypff or the readers are
+// missing), and by this project's own store reader and item reader.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 #include <nlohmann/json.hpp>
 
+#include "output/output_readback.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "support/test_paths.h"
@@ -107,9 +111,9 @@ std::string Html(std::size_t size, const std::string& marker) {
 
 using StoreFactory = std::function<std::unique_ptr<PstStore>(const fs::path&, const StoreOptions&)>;
 
-// Writes the store and returns the checker's output; status receives its
-// exit code.
-std::string WriteAndCheck(const std::string& name, const StoreFactory& create, int& status) {
+// Writes the fixture store into a new directory beside its manifest.json
+// and the expected bytes of bodies and attachments; returns the store's path.
+fs::path WriteFixture(const std::string& name, const StoreFactory& create) {
     StoreBuilder b(bmtest::ScratchDir(name));
     const fs::path storePath = b.dir() / "roundtrip.pst";
     auto store = create(storePath, {.displayName = "Round Trip"});
@@ -290,10 +294,17 @@ std::string WriteAndCheck(const std::string& name, const StoreFactory& create, i
     b.counts_[top] += 0;
     b.Finish(subfolders);
     EXPECT_GT(fs::file_size(storePath), 40u * 1024 * 1024);
+    return storePath;
+}
 
+// Writes the store and returns the independent readers' verdict; status
+// receives the script's exit code.
+std::string WriteAndCheck(const std::string& name, const StoreFactory& create, int& status) {
+    const fs::path storePath = WriteFixture(name, create);
+    const fs::path dir = storePath.parent_path();
     const fs::path script = fs::path(BRIGHTMEND_SOURCE_DIR) / "tools" / "pst_roundtrip_check.py";
     const std::string command = kPython.string() + " " + script.string() + " " + storePath.string() + " " +
-                                (b.dir() / "manifest.json").string() + " 2>&1";
+                                (dir / "manifest.json").string() + " 2>&1";
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -305,7 +316,7 @@ std::string WriteAndCheck(const std::string& name, const StoreFactory& create, i
     status = pclose(pipe);
     // For a look with other tools: BRIGHTMEND_KEEP_ROUNDTRIP=<dir> keeps a copy.
     if (const char* keep = std::getenv("BRIGHTMEND_KEEP_ROUNDTRIP")) {
-        fs::copy(b.dir(), fs::path(keep) / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        fs::copy(dir, fs::path(keep) / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
     return output;
 }
@@ -326,6 +337,96 @@ TEST(StoreRoundTrip, IndependentReadersSeeWhatWasWritten) {
     int status = 0;
     const std::string output = WriteAndCheck("pst_roundtrip", PstStore::Create, status);
     ExpectAllReadersAgree(output, status);
+}
+
+std::vector<std::uint8_t> FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The manifest's "Top of Personal Folders/A/B" as the own reader's "A\B".
+std::string ReaderPath(const std::string& manifestPath) {
+    const std::string top = "Top of Personal Folders";
+    std::string p = manifestPath.size() > top.size() ? manifestPath.substr(top.size() + 1) : "";
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+TEST(StoreRoundTrip, OwnReaderSeesWhatWasWritten) {
+    const fs::path storePath = WriteFixture("pst_roundtrip_own", PstStore::Create);
+    const fs::path dir = storePath.parent_path();
+    const json manifest = json::parse(std::ifstream(dir / "manifest.json"));
+    const bmtest::ReadBackStore back = bmtest::ReadBack(storePath);
+
+    // The folder tree: the same folders, each with its subfolder count.
+    std::set<std::string> expectedFolders, folders;
+    for (const auto& [path, info] : manifest["folders"].items()) {
+        if (!ReaderPath(path).empty()) expectedFolders.insert(ReaderPath(path));
+        if (info.contains("subfolders")) {
+            const std::string prefix = ReaderPath(path).empty() ? "" : ReaderPath(path) + "\\";
+            std::size_t children = 0;
+            for (const auto& [p, cls] : back.folderClasses) {
+                if (!p.empty() && p.rfind(prefix, 0) == 0 && p.find('\\', prefix.size()) == std::string::npos) ++children;
+            }
+            EXPECT_EQ(children, info["subfolders"].get<std::size_t>()) << path;
+        }
+    }
+    for (const auto& [p, cls] : back.folderClasses)
+        if (!p.empty()) folders.insert(p);
+    EXPECT_EQ(folders, expectedFolders);
+
+    // Item counts per folder, then each message by its subject.
+    for (const auto& [path, info] : manifest["folders"].items()) {
+        EXPECT_EQ(back.In(ReaderPath(path)).size(), info["messages"].get<std::size_t>()) << path;
+    }
+    std::size_t compared = 0;
+    for (const json& m : manifest["messages"]) {
+        const std::string folder = ReaderPath(m["folder"].get<std::string>());
+        const std::string subject = m["subject"].get<std::string>();
+        const bmtest::ReadBackItem* item = nullptr;
+        for (const bmtest::ReadBackItem* i : back.In(folder))
+            if (bmtest::SubjectOf(*i->record) == subject) item = i;
+        if (item == nullptr) {
+            ADD_FAILURE() << "not read back: " << folder << " / " << subject;
+            continue;
+        }
+        ++compared;
+        const bm::ItemRecord& r = *item->record;
+        ASSERT_NE(r.messageFields, nullptr) << subject;
+        if (m.contains("class")) {
+            EXPECT_EQ(r.messageClass, m["class"].get<std::string>()) << subject;
+        }
+        if (m.contains("body")) {
+            EXPECT_EQ(r.messageFields->body, m["body"].get<std::string>()) << subject;
+        }
+        if (m.contains("html_file")) {
+            EXPECT_TRUE(r.messageFields->htmlBody == FileBytes(dir / m["html_file"].get<std::string>())) << subject;
+        }
+        if (m.contains("rtf_file")) {
+            // The plain text of the RTF body holds the text of its lines.
+            EXPECT_NE(r.messageFields->bodyText.find("Line 199 of the RTF body."), std::string::npos) << subject;
+        }
+        const json& atts = m["attachments"];
+        ASSERT_EQ(r.attachments.size(), atts.size()) << subject;
+        // Attachment records come in table order from its last row.
+        std::map<std::string, std::size_t> byName;
+        for (std::size_t k = 0; k < r.attachments.size(); ++k) {
+            const auto& a = r.attachments[k];
+            byName[a.longFileName.empty() ? a.fileName : a.longFileName] = k;
+        }
+        for (const json& a : atts) {
+            const std::string name = a["name"].get<std::string>();
+            if (!a.contains("file")) continue;  // an embedded message
+            const auto it = byName.find(name);
+            ASSERT_NE(it, byName.end()) << subject << ": attachment " << name;
+            const auto expected = FileBytes(dir / a["file"].get<std::string>());
+            const auto& got = item->attachmentData[it->second];
+            EXPECT_EQ(got.size(), expected.size()) << subject << ": " << name;
+            EXPECT_TRUE(got == expected) << subject << ": " << name;
+        }
+    }
+    EXPECT_EQ(compared, manifest["messages"].size());
 }
 
 // The store checker is a program of its own (tools/storecheck); the test runs
