@@ -33,15 +33,7 @@ import sys
 
 import pypff
 
-STORES = [
-    "ansi-sample.pst",
-    "unicode-sample.pst",
-    "unicode-submessage.pst",
-    "unicode-dist-list.pst",
-    "unicode-sample.ost",
-    "unicode-enron.pst",
-    "4k-sample.ost",
-]
+from pff_store import STORES, ipm_subtree_nid, find_folder, open_store, text
 
 PREFIXES = [
     ("Personal Folders\\Inbox", "Inbox"),
@@ -54,40 +46,6 @@ PREFIXES = [
 ]
 SUMMARY_LABELS = ["Deleted Items", "Inbox", "Outbox", "Journal", "Tasks", "Drafts", "Contacts Items", "Notes",
                   "Calendar", "Junk E-mails", "Sent Items", "Sync Issues"]
-
-
-def entry(record_sets, entry_type):
-    for rs in record_sets:
-        for e in rs.entries:
-            if e.entry_type == entry_type:
-                return e
-    return None
-
-
-def text(record_sets, entry_type):
-    e = entry(record_sets, entry_type)
-    if e is None or e.data is None:
-        return None
-    if e.value_type == 0x1F:
-        return e.data.decode("utf-16-le", errors="replace").split("\x00", 1)[0]
-    return e.data.decode("cp1252", errors="replace").split("\x00", 1)[0]
-
-
-def ipm_subtree_nid(f):
-    e = entry(f.get_message_store().record_sets, 0x35E0)
-    if e is not None and e.data is not None and len(e.data) >= 24:
-        return int.from_bytes(e.data[20:24], "little")
-    return 0x2142
-
-
-def find_folder(folder, nid):
-    if folder.identifier == nid:
-        return folder
-    for sub in folder.sub_folders:
-        found = find_folder(sub, nid)
-        if found is not None:
-            return found
-    return None
 
 
 LOG_TYPE_IDS = {0x8700, 0x8712}
@@ -189,8 +147,7 @@ def main():
         path = os.path.join(stores_dir, name)
         if not os.path.exists(path):
             continue
-        f = pypff.file()
-        f.open(path)
+        f = open_store(path)
         root_nid = ipm_subtree_nid(f)
         root = find_folder(f.get_root_folder(), root_nid)
         folders = collect(root) if root is not None else []
