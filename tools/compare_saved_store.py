@@ -14,9 +14,9 @@ What the tool saves differs from the source by design in exactly these ways,
 and the lists are adjusted for them before the comparison:
   - the associated contents of a folder (settings, views, rules) are saved
     as ordinary items of the folder, so the source's list holds them too;
-  - an item the tool saves as an appointment, task, contact, sticky note or
-    journal item (the output holds it with such a class) is saved without
-    attachments: they are left out on both sides. readpst shows such items
+  - an item the tool saves as a task, contact, sticky note or journal item
+    (the output holds it with such a class) is saved without attachments:
+    they are left out on both sides. (Mail and appointments keep theirs.) readpst shows such items
     by its own rules (a contact in a mail folder without subject), so for
     readpst they are compared by number only;
   - an attachment is saved under its long file name, else its file name;
@@ -47,7 +47,7 @@ import sys
 import tempfile
 
 MAX_REPORTED = 25
-NON_MAIL_PREFIXES = ("ipm.appointment", "ipm.activity", "ipm.contact", "ipm.distlist")
+NON_MAIL_PREFIXES = ("ipm.activity", "ipm.contact", "ipm.distlist")
 NON_MAIL_CLASSES = ("ipm.task", "ipm.stickynote")
 
 
