@@ -100,3 +100,28 @@ def attachment_digest(att):
     size = att.size
     data = att.read_buffer(size) if size else b""
     return hashlib.sha256(data).hexdigest()
+
+
+def numeric_named_ids(f):
+    """Property id (0x8000 and above) -> the number (LID) it stands for, for
+    every numeric entry of the store's name-to-ID map; string-named ids are
+    left out."""
+    out = {}
+    try:
+        named = f.get_name_to_id_map()
+    except Exception:
+        return out
+    stream = None
+    for rs in named.record_sets:
+        for e in rs.entries:
+            if e.entry_type == 0x0003 and e.data:
+                stream = e.data
+    if stream is None:
+        return out
+    for at in range(0, len(stream) - 7, 8):
+        number = int.from_bytes(stream[at:at + 4], "little")
+        flags = int.from_bytes(stream[at + 4:at + 6], "little")
+        index = int.from_bytes(stream[at + 6:at + 8], "little")
+        if flags & 1 == 0:
+            out[0x8000 + index] = number
+    return out
