@@ -48,6 +48,7 @@ template <typename Work>
 ChildRun InChild(Work work) {
     ChildRun r;
     const bmbench::Timer timer;
+    std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) return r;
     if (child == 0) _exit(work() ? 0 : 1);

@@ -37,6 +37,7 @@ struct Timer {
 // over 20 folders below Inbox, with the project's writer. Runs in a child
 // process, so the caller's peak memory is its own.
 inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages) {
+    std::fflush(nullptr);  // the child must not write the parent's buffered output again
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
@@ -106,6 +107,7 @@ inline ChildRun RunProgram(const std::vector<std::string>& argv) {
     ChildRun r;
     if (argv.empty() || !OnPath(argv[0])) return r;
     const Timer timer;
+    std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) return r;
     if (child == 0) {
