@@ -105,6 +105,27 @@ void ExpectCleanSaveOfEveryItem(const fs::path& store, const fs::path& home) {
     EXPECT_NE(log.find("Saving completed successfully"), std::string::npos);
 }
 
+TEST(CliCheck, AFileThatIsNoStoreFailsWithItsFindings) {
+    const fs::path home = bmtest::ScratchDir("cli-check-garbage");
+    const fs::path file = home / "garbage.pst";
+    std::ofstream(file) << std::string(8192, 'x');
+    const SaveCliResult r = RunSaveCli({"check", "--json", file.string()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["verdict"], "damaged");
+    EXPECT_GT(j["errors"].get<int>(), 0);
+    EXPECT_FALSE(j["findings"].empty());
+}
+
+TEST(CliCheck, ALayoutTheCheckerCannotVerifyIsNoPass) {
+    BM_REQUIRE_STORE(store, "4k-sample.ost");
+    const fs::path home = bmtest::ScratchDir("cli-check-4k");
+    const SaveCliResult r = RunSaveCli({"check", store.string()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("not checked"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("format version 36 is not checked"), std::string::npos) << r.err;
+}
+
 TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
     const fs::path home = bmtest::ScratchDir("cli-save-demo");
     const fs::path store = home / "outlook.ost";
