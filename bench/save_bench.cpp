@@ -1,13 +1,16 @@
-// Throughput and memory of the saving side: item records handed to the
-// saving actions and written by USave_to_PST_Format (texts, header file,
-// attachment files, mail bridge, PST writer), without reading a source.
+// Throughput and memory of saving.
 //
 //   save_bench [--dir DIR] [--messages N]
-//
-// N mail records (default 10,000) of about 19 KB each — plain or HTML body,
-// recipients, sender, times, one attachment in three — spread over 20
-// selected folders; reports records/s, MB/s of the output and peak memory.
-#include <sys/resource.h>
+//       `save --all` of a generated store: N mails (default 100,000) written
+//       first with the project's writer (in a child process), then the
+//       analysis run and the saving run of every folder, as the command line
+//       does them. Reports messages/s, MB/s of the source read and of the
+//       output written, and peak memory of the runs.
+//   save_bench --records [--dir DIR] [--messages N]
+//       The saving side alone: N item records (default 10,000) of about
+//       19 KB each - plain or HTML body, recipients, sender, times, one
+//       attachment in three - over 20 selected folders, handed to the saving
+//       actions and written by USave_to_PST_Format, without reading a source.
 
 #include <chrono>
 #include <cstdio>
@@ -15,17 +18,16 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_support.h"
+#include "engine/analysis_run.h"
 #include "engine/saving_actions.h"
+#include "engine/saving_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-double PeakRssMb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
+using bmbench::PeakRssMb;
 
 bm::Bytes TimeBytes(std::int64_t unixSeconds) {
     const std::uint64_t t = static_cast<std::uint64_t>((unixSeconds + 11644473600LL) * 10000000LL);
@@ -66,17 +68,76 @@ std::unique_ptr<bm::ItemRecord> MakeMail(std::uint64_t i, const std::string& par
     return r;
 }
 
+// Both runs report to nobody.
+class Quiet : public bm::AnalysisObserver, public bm::SavingObserver {};
+
+int SaveGeneratedStore(const fs::path& dir, std::uint64_t count) {
+    const fs::path source = dir / "large.ost";
+    const bmbench::Timer making;
+    if (!bmbench::MakeLargeStore(source, count)) return 1;
+    const double sourceMb = bmbench::FileMb(source);
+    std::printf("save_bench: source %llu messages, %.1f MB, written in %.1f s\n",
+                static_cast<unsigned long long>(count), sourceMb, making.seconds());
+
+    Quiet quiet;
+    const bmbench::Timer analysing;
+    bm::AnalysisRun analysis(quiet, nullptr, dir / "app");
+    bm::AnalysisSource from;
+    from.sourcePath = source.string();
+    if (analysis.AnalyzeStore(from) != bm::AnalysisOutcome::Completed) {
+        std::fprintf(stderr, "save_bench: analysis: %s\n", analysis.message().c_str());
+        return 1;
+    }
+    const double analysisSeconds = analysing.seconds();
+    std::vector<std::string> tree;
+    analysis.results().Read([&](const bm::AnalysisData& d) {
+        for (const bm::FolderTreeEntry& e : d.tree) tree.push_back(e.path);
+    });
+    const double analysisPeak = PeakRssMb();
+
+    const bmbench::Timer saving;
+    bm::SavingRun run(quiet, nullptr);
+    bm::SavingSource what;
+    what.sourcePath = source.string();
+    what.selected.SelectAll(tree);
+    what.destination = dir / "Repair";
+    if (run.SaveStore(what) != bm::AnalysisOutcome::Completed) {
+        std::fprintf(stderr, "save_bench: saving: %s\n", run.message().c_str());
+        return 1;
+    }
+    const double seconds = saving.seconds();
+    double outputMb = 0;
+    for (const fs::path& p : run.outputStores()) outputMb += bmbench::FileMb(p);
+    std::int64_t saved = 0;
+    for (const std::int32_t n : run.saved().values) saved += n;
+    std::printf("save_bench: analysis %.2f s: %.0f messages/s, %.1f MB/s, peak RSS %.1f MB\n", analysisSeconds,
+                static_cast<double>(count) / analysisSeconds, sourceMb / analysisSeconds, analysisPeak);
+    std::printf("save_bench: save --all %lld messages (%d failed) into %zu store file(s) of %.1f MB in %.2f s: "
+                "%.0f messages/s, %.1f MB/s read, %.1f MB/s written, peak RSS %.1f MB\n",
+                static_cast<long long>(saved), run.failedItems(), run.outputStores().size(), outputMb, seconds,
+                static_cast<double>(saved) / seconds, sourceMb / seconds, outputMb / seconds, PeakRssMb());
+    return saved == static_cast<std::int64_t>(count) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     fs::path dir = fs::temp_directory_path() / "brightmend-save-bench";
-    std::uint64_t count = 10'000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
-        if (std::strcmp(argv[i], "--messages") == 0) count = std::stoull(argv[i + 1]);
+    bool records = false;
+    std::uint64_t count = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--records") == 0) records = true;
+        if (i + 1 < argc && std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
+        if (i + 1 < argc && std::strcmp(argv[i], "--messages") == 0) count = std::stoull(argv[i + 1]);
     }
     fs::remove_all(dir);
     fs::create_directories(dir);
+    if (!records) {
+        const int status = SaveGeneratedStore(dir, count == 0 ? 100'000 : count);
+        fs::remove_all(dir);
+        return status;
+    }
+    if (count == 0) count = 10'000;
     const std::string paragraph =
         "The quarterly figures are attached; please check the totals before Friday's review. ";
 

@@ -6,18 +6,22 @@
 # store (./demo/outlook.ost, with one damaged B-tree page). Prints what was
 # saved and the store checker's verdict on every output store; the exit code
 # is 0 only when the saving completed and every output store passed.
+# BRIGHTMEND_BUILD_DIR names the build tree (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build=${BRIGHTMEND_BUILD_DIR:-build}
 ./scripts/setup.sh
-./scripts/build.sh build -DBRIGHTMEND_BUILD_BENCH=OFF
-cli=build/src/cli/brightmend-cli
+# Only what the main job runs: the command line and the demo-store generator.
+cmake -S . -B "$build" -G Ninja -DBRIGHTMEND_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target brightmend-cli make_demo_store
+cli=$build/src/cli/brightmend-cli
 
 store=${1:-}
 if [ -z "$store" ]; then
   store=demo/outlook.ost
   echo "== Generating the demo store $store"
-  build/tools/make_demo_store "$store" >/dev/null
+  "$build"/tools/make_demo_store "$store" >/dev/null
 fi
 if [ ! -f "$store" ]; then
   echo "run.sh: no store file at $store" >&2
@@ -41,17 +45,12 @@ for label, n in r.get("savedCounts", {}).items():
     print("  %-16s %d" % (label, n))
 PY
 
-# The store checker's verdict on each output store (the check subcommand,
-# or the storecheck tool where the command line has none).
+# The store checker's verdict on each output store.
 verdicts=0
 while IFS= read -r output; do
   [ -n "$output" ] || continue
   echo "== Checking $output"
-  if "$cli" check --help >/dev/null 2>&1; then
-    "$cli" check "$output" || verdicts=1
-  else
-    build/tools/storecheck "$output" || verdicts=1
-  fi
+  "$cli" check "$output" || verdicts=1
 done < <(/usr/bin/python3 -c 'import json,sys; [print(p) for p in json.load(open(sys.argv[1])).get("outputStores", [])]' "$report")
 
 if [ "$status" -ne 0 ] || [ "$verdicts" -ne 0 ]; then

@@ -10,16 +10,17 @@ message class of every item that libpff hangs under the folder (normal and
 associated contents alike).
 
 From those it derives what `analyze` must report, by the tool's sorting
-rules as far as the message class decides them (the tool also takes an item
-of another class for a contact when it carries contact properties; the test
-allows for exactly that move from mail to contacts):
+rules:
   - a mail folder is one whose container class is missing or begins with
     "IPF.Note"; it gets a folder record, and so does the subtree root;
   - an item is, by the first rule that matches: a task (class exactly
     "IPM.Task"), a note (exactly "IPM.StickyNote"), a journal item
     ("IPM.Activity..."; counted only with an entry type), an appointment
-    ("IPM.Appointment..."), a contact ("IPM.Contact..."), and otherwise a
-    mail message, which counts in the record of its folder, or in the last
+    ("IPM.Appointment..."), a contact ("IPM.Contact...", or an item of
+    another class but "IPM.Note..." that carries a contact property: one of
+    CONTACT_IDS, a numeric named property whose number is one of
+    CONTACT_LIDS, or an e-mail address with "@" in 0x3003 or in the named
+    numbers 0x8048/0x8084), and otherwise a mail message, which counts in the record of its folder, or in the last
     record made so far when its folder has none;
   - a mail message counts in the category whose path prefix its record's
     path begins with.
@@ -33,15 +34,7 @@ import sys
 
 import pypff
 
-STORES = [
-    "ansi-sample.pst",
-    "unicode-sample.pst",
-    "unicode-submessage.pst",
-    "unicode-dist-list.pst",
-    "unicode-sample.ost",
-    "unicode-enron.pst",
-    "4k-sample.ost",
-]
+from pff_store import STORES, ipm_subtree_nid, find_folder, numeric_named_ids, open_store, text, text_of
 
 PREFIXES = [
     ("Personal Folders\\Inbox", "Inbox"),
@@ -54,40 +47,6 @@ PREFIXES = [
 ]
 SUMMARY_LABELS = ["Deleted Items", "Inbox", "Outbox", "Journal", "Tasks", "Drafts", "Contacts Items", "Notes",
                   "Calendar", "Junk E-mails", "Sent Items", "Sync Issues"]
-
-
-def entry(record_sets, entry_type):
-    for rs in record_sets:
-        for e in rs.entries:
-            if e.entry_type == entry_type:
-                return e
-    return None
-
-
-def text(record_sets, entry_type):
-    e = entry(record_sets, entry_type)
-    if e is None or e.data is None:
-        return None
-    if e.value_type == 0x1F:
-        return e.data.decode("utf-16-le", errors="replace").split("\x00", 1)[0]
-    return e.data.decode("cp1252", errors="replace").split("\x00", 1)[0]
-
-
-def ipm_subtree_nid(f):
-    e = entry(f.get_message_store().record_sets, 0x35E0)
-    if e is not None and e.data is not None and len(e.data) >= 24:
-        return int.from_bytes(e.data[20:24], "little")
-    return 0x2142
-
-
-def find_folder(folder, nid):
-    if folder.identifier == nid:
-        return folder
-    for sub in folder.sub_folders:
-        found = find_folder(sub, nid)
-        if found is not None:
-            return found
-    return None
 
 
 LOG_TYPE_IDS = {0x8700, 0x8712}
@@ -108,12 +67,37 @@ def message_kind(message_class):
     return "other"
 
 
-def item_facts(item):
-    facts = {"class": text(item.record_sets, 0x001A) or "", "logType": False}
+# Properties the tool's item mapping keeps as contact fields: any of them
+# with data makes the item carry contact properties.
+CONTACT_IDS = {
+    0x3A00, 0x3A02, 0x3A05, 0x3A06, 0x3A07, 0x3A08, 0x3A09, 0x3A0C, 0x3A10, 0x3A11, 0x3A15, 0x3A16, 0x3A17,
+    0x3A18, 0x3A19, 0x3A1B, 0x3A1C, 0x3A1D, 0x3A1E, 0x3A1F, 0x3A21, 0x3A24, 0x3A25, 0x3A26, 0x3A27, 0x3A28,
+    0x3A29, 0x3A2A, 0x3A2C, 0x3A2D, 0x3A2E, 0x3A2F, 0x3A30, 0x3A41, 0x3A42, 0x3A43, 0x3A44, 0x3A45, 0x3A46,
+    0x3A48, 0x3A4A, 0x3A4B, 0x3A4E, 0x3A4F, 0x3A50, 0x3A51, 0x3A57, 0x3A59, 0x3A5A, 0x3A5B, 0x3A5C, 0x3A5D,
+    0x3A5F, 0x3A60, 0x3A61, 0x3A62, 0x3A63,
+}
+CONTACT_LIDS = {0x8005, 0x801B, 0x801C, 0x80D8, 0x8534}
+EMAIL_LIDS = {0x8048, 0x8084}
+
+
+def item_facts(item, lids):
+    facts = {"class": text(item.record_sets, 0x001A) or "", "logType": False, "contactProps": False}
     for rs in item.record_sets:
         for e in rs.entries:
-            if e.data and e.entry_type in LOG_TYPE_IDS:
+            pid = e.entry_type
+            if e.data and pid in LOG_TYPE_IDS:
                 facts["logType"] = True
+            if e.data is None:
+                continue
+            if pid >= 0x8000:
+                number = lids.get(pid)
+                if number is None or number < 0x8000:
+                    continue
+                if number in CONTACT_LIDS or (number in EMAIL_LIDS and "@" in (text_of(e) or "")):
+                    facts["contactProps"] = True
+            elif pid in CONTACT_IDS or (pid == 0x3A4D and len(e.data) >= 2) or \
+                    (pid == 0x3003 and "@" in (text_of(e) or "")):
+                facts["contactProps"] = True
     return facts
 
 
@@ -131,10 +115,12 @@ def item_category(facts):
         return "Calendar"
     if kind == "contact":
         return "Contacts Items"
+    if facts["contactProps"] and cls != "IPM.Note" and kind != "mail":
+        return "Contacts Items"
     return "mail"
 
 
-def collect(root):
+def collect(root, lids):
     folders = []
 
     def visit(folder, path):
@@ -143,7 +129,7 @@ def collect(root):
             item = folder.get_sub_item(i)
             if isinstance(item, pypff.folder):
                 continue
-            classes.append(item_facts(item))
+            classes.append(item_facts(item, lids))
         folders.append({
             "path": path,
             "nid": folder.identifier,
@@ -189,11 +175,10 @@ def main():
         path = os.path.join(stores_dir, name)
         if not os.path.exists(path):
             continue
-        f = pypff.file()
-        f.open(path)
+        f = open_store(path)
         root_nid = ipm_subtree_nid(f)
         root = find_folder(f.get_root_folder(), root_nid)
-        folders = collect(root) if root is not None else []
+        folders = collect(root, numeric_named_ids(f)) if root is not None else []
         mail_folders, counts = derive_analysis(folders)
         result = {
             "store": name,

@@ -18,39 +18,7 @@ import re
 import sys
 import zlib
 
-import pypff
-
-STORES = [
-    "ansi-sample.pst",
-    "unicode-sample.pst",
-    "unicode-submessage.pst",
-    "unicode-dist-list.pst",
-    "unicode-sample.ost",
-    "unicode-enron.pst",
-    "4k-sample.ost",
-]
-
-PT_STRING8 = 0x1E
-PT_UNICODE = 0x1F
-
-
-def entries(record_sets):
-    out = {}
-    for rs in record_sets:
-        for e in rs.entries:
-            out.setdefault(e.entry_type, e)
-    return out
-
-
-def text_of(entry, codepage="cp1252"):
-    if entry is None or entry.data is None:
-        return None
-    data = entry.data
-    if entry.value_type == PT_UNICODE:
-        s = data.decode("utf-16-le", errors="replace")
-    else:
-        s = data.decode(codepage, errors="replace")
-    return s.split("\x00", 1)[0]
+from pff_store import STORES, entries, open_store, text_of
 
 
 def codepage_of(props):
@@ -259,8 +227,7 @@ def main():
     target = sys.argv[2] if len(sys.argv) > 2 else "tests/messaging/data"
     os.makedirs(target, exist_ok=True)
     for name in STORES:
-        f = pypff.file()
-        f.open(os.path.join(stores, name))
+        f = open_store(os.path.join(stores, name))
         messages = []
         walk(f.get_root_folder(), messages)
         messages.sort(key=lambda m: m["nid"])

@@ -12,40 +12,13 @@
 #include <vector>
 
 #include "store/store.h"
+#include "store/store_info.h"
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr, "usage: storeinfo [--nodes] [--blocks] STORE\n");
     return 2;
-}
-
-const char* LayoutName(const bm::StoreFile& store) {
-    if (store.layout == nullptr) return "unknown";
-    return store.layout->name;
-}
-
-unsigned ForestDepth(const bm::StoreFile& store) {
-    unsigned deepest = 0;
-    for (const bm::NodeEntry* top = store.forest.first(); top != nullptr; top = top->newerSibling) {
-        // Iterative pre-order walk, tracking depth.
-        const bm::NodeEntry* n = top;
-        unsigned depth = 1;
-        while (n != nullptr) {
-            if (depth > deepest) deepest = depth;
-            if (n->oldestChild != nullptr) {
-                n = n->oldestChild;
-                ++depth;
-                continue;
-            }
-            while (n != top && n->newerSibling == nullptr) {
-                n = n->parent;
-                --depth;
-            }
-            n = n == top ? nullptr : n->newerSibling;
-        }
-    }
-    return deepest;
 }
 
 }  // namespace
@@ -75,32 +48,7 @@ int main(int argc, char** argv) {
     bm::StoreReader reader;
     const int built = bm::BuildIndexes(store, reader);
 
-    std::printf("file                 %s\n", path);
-    std::printf("file size            %llu\n", static_cast<unsigned long long>(store.file.size()));
-    std::printf("format version       %u (%s layout%s)\n", store.formatVersion, LayoutName(store),
-                store.layout != nullptr && !store.layout->walkable ? ", not read yet" : "");
-    std::printf("NBT root offset      0x%llx\n", static_cast<unsigned long long>(store.nbtRootOffset));
-    std::printf("BBT root offset      0x%llx\n", static_cast<unsigned long long>(store.bbtRootOffset));
-    std::printf("header crypt method  %u\n", store.headerCryptMethod);
-    std::printf("crypt method used    %u\n", store.cryptMethod);
-    std::printf("build result         %d\n", built);
-    std::printf("BBT leaf depth       %u (tree depth %u)\n", store.bbtLeafDepth,
-                store.bbtLeafDepth == bm::kLeafDepthUnknown ? 0u : store.bbtLeafDepth + 1u);
-    std::printf("NBT leaf depth       %u (tree depth %u)\n", store.nbtLeafDepth,
-                store.nbtLeafDepth == bm::kLeafDepthUnknown ? 0u : store.nbtLeafDepth + 1u);
-    std::printf("block entries        %zu\n", store.blocks.size());
-    std::printf("BBT leaf entries     %llu from %u pages (%llu past the page's count)\n",
-                static_cast<unsigned long long>(store.walkStats.bbtLeafEntries), store.walkStats.bbtLeafPages,
-                static_cast<unsigned long long>(store.walkStats.bbtEntriesPastCount));
-    std::printf("NBT leaf entries     %llu from %u pages (%llu past the page's count)\n",
-                static_cast<unsigned long long>(store.walkStats.nbtLeafEntries), store.walkStats.nbtLeafPages,
-                static_cast<unsigned long long>(store.walkStats.nbtEntriesPastCount));
-    std::printf("node records         %zu\n", store.forest.size());
-    std::printf("orphan records       %zu\n", bm::OrphanNodes(store).size());
-    std::printf("forest depth         %u\n", ForestDepth(store));
-    std::printf("first top-level NID  0x%x\n", store.forest.first() != nullptr ? store.forest.first()->nid : 0u);
-    for (const auto& [name, value] : store.damage.Items())
-        std::printf("damage: %-21s %llu\n", name, static_cast<unsigned long long>(value));
+    bm::PrintStoreInfo(stdout, store, path, built);
 
     if (listBlocks) {
         for (const bm::BlockEntry& b : store.blocks.entries())

@@ -3,8 +3,8 @@
 #include <map>
 #include <string>
 
+#include "cli/cli_runs.h"
 #include "cli/commands.h"
-#include "cli/interrupt.h"
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
 #include "engine/log_texts.h"
@@ -12,24 +12,6 @@
 namespace bm::cli {
 
 namespace {
-
-class CliAnalysisObserver : public AnalysisObserver {
-public:
-    explicit CliAnalysisObserver(ProgressReporter& progress) : progress_(progress) {}
-    void OnProgressRange(std::int32_t maximum) override { progress_.SetTotal(maximum); }
-    void OnProgressPosition(std::int32_t position) override { progress_.Update(position); }
-    void OnMessage(const std::string& text) override { progress_.Message("brightmend-cli: " + text); }
-    void OnFinished(const AnalysisFinish&) override { progress_.Finish(); }
-
-private:
-    ProgressReporter& progress_;
-};
-
-OrderedJson CountsJson(const WellKnownCounts& counts) {
-    OrderedJson out = OrderedJson::object();
-    for (const WellKnownCategory c : SummaryOrder()) out[TrimLabel(CategoryLogLabel(c))] = counts[c];
-    return out;
-}
 
 void PrintJsonResult(const AnalysisRun& run, const std::string& store) {
     OrderedJson out;
@@ -79,17 +61,9 @@ int RunAnalyze(CliEnvironment& env, const std::string& store) {
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, store);
 
-    ProgressReporter progress(env.progressMode, "Analysing");
-    CliAnalysisObserver observer(progress);
-    AnalysisRun run(observer, &log, env.appDir);
-    AnalysisSource source;
-    source.sourcePath = store;
-    run.Start(source);
-    {
-        InterruptStop interrupt(run.reader().stopAnalysis);
-        run.Wait();
-    }
-    progress.Finish();
+    CliAnalysis analysis(env, log);
+    analysis.Run(store);
+    const AnalysisRun& run = analysis.run();
 
     if (env.json)
         PrintJsonResult(run, store);

@@ -13,6 +13,8 @@ int RunAnalyze(CliEnvironment& env, const std::string& store);
 int RunList(CliEnvironment& env, const std::string& store, const std::optional<std::string>& folder);
 int RunSearch(CliEnvironment& env, const std::string& directory, bool subdirectories);
 int RunInfo(CliEnvironment& env, const std::string& store);
+// Exit 0 only when the checker verified the store and found no error.
+int RunCheck(CliEnvironment& env, const std::string& store, bool strict);
 
 struct SaveRequest {
     std::string store;

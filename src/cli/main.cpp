@@ -4,6 +4,7 @@
 //   brightmend-cli list STORE [--json] [--folder PATH]
 //   brightmend-cli search DIR [--no-subdirs]
 //   brightmend-cli info STORE
+//   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json]
 //
 // Results go to stdout, progress and messages to stderr. Exit code 0 on
@@ -50,6 +51,12 @@ int main(int argc, char** argv) {
     CLI::App* info = app.add_subcommand("info", "Show the header, layout, encoding and table sizes of a store");
     info->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
 
+    bool strict = false;
+    CLI::App* check = app.add_subcommand("check", "Check a .pst the way the store checker does; exit 1 on any error");
+    check->add_option("STORE", store, "The .pst or .ost file")->required()->check(CLI::ExistingFile);
+    check->add_flag("--strict", strict, "Reference counts that differ are errors, not warnings");
+    check->add_flag("--json", json, "Print one JSON object");
+
     SaveRequest saveRequest;
     CLI::App* save = app.add_subcommand("save", "Save the selected folders of a store into a new .pst below DIR/Repair");
     save->add_option("STORE", saveRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
@@ -72,6 +79,7 @@ int main(int argc, char** argv) {
     if (*list) return RunList(env, store, *folderOption ? std::optional<std::string>(folder) : std::nullopt);
     if (*search) return RunSearch(env, directory, !noSubdirs);
     if (*info) return RunInfo(env, store);
+    if (*check) return RunCheck(env, store, strict);
     if (*save) return RunSave(env, saveRequest);
     return kExitFailure;
 }

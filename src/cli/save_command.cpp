@@ -5,10 +5,11 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "cli/cli_runs.h"
 #include "cli/commands.h"
-#include "cli/interrupt.h"
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
 #include "engine/saving_run.h"
@@ -17,41 +18,7 @@
 
 namespace bm::cli {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-class CliAnalysisObserver : public AnalysisObserver {
-public:
-    explicit CliAnalysisObserver(ProgressReporter& progress) : progress_(progress) {}
-    void OnProgressRange(std::int32_t maximum) override { progress_.SetTotal(maximum); }
-    void OnProgressPosition(std::int32_t position) override { progress_.Update(position); }
-    void OnMessage(const std::string& text) override { progress_.Message("brightmend-cli: " + text); }
-    void OnFinished(const AnalysisFinish&) override { progress_.Finish(); }
-
-private:
-    ProgressReporter& progress_;
-};
-
-class CliSavingObserver : public SavingObserver {
-public:
-    explicit CliSavingObserver(ProgressReporter& progress) : progress_(progress) {}
-    void OnProgressRange(std::int32_t maximum) override { progress_.SetTotal(maximum); }
-    void OnProgressPosition(std::int32_t position) override { progress_.Update(position); }
-    void OnMessage(const std::string& text) override { progress_.Message("brightmend-cli: " + text); }
-    void OnFinished(const SavingFinish&) override { progress_.Finish(); }
-
-private:
-    ProgressReporter& progress_;
-};
-
-OrderedJson SavedJson(const WellKnownCounts& counts) {
-    OrderedJson out = OrderedJson::object();
-    for (const WellKnownCategory c : SummaryOrder()) out[TrimLabel(CategoryLogLabel(c))] = counts[c];
-    return out;
-}
-
-}  // namespace
 
 int RunSave(CliEnvironment& env, const SaveRequest& request) {
     if (!request.all && request.folders.empty() && request.trees.empty()) {
@@ -76,17 +43,9 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     bool analysisStopped = false;
     WellKnownCounts analysisCounts;
     {
-        ProgressReporter progress(env.progressMode, "Analysing");
-        CliAnalysisObserver observer(progress);
-        AnalysisRun analysis(observer, &log, env.appDir);
-        AnalysisSource source;
-        source.sourcePath = request.store;
-        analysis.Start(source);
-        {
-            InterruptStop interrupt(analysis.reader().stopAnalysis);
-            analysis.Wait();
-        }
-        progress.Finish();
+        CliAnalysis cliAnalysis(env, log);
+        cliAnalysis.Run(request.store);
+        const AnalysisRun& analysis = cliAnalysis.run();
         if (analysis.outcome() == AnalysisOutcome::Failed) {
             if (analysis.message().empty()) PrintError(std::string(kFileHighlyCorrupted));
             return kExitFailure;
@@ -111,21 +70,15 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     fs::create_directories(destination, ec);
     LogSavingStart(log, destination.string());
 
-    ProgressReporter progress(env.progressMode, "Saving");
-    CliSavingObserver observer(progress);
-    SavingRun run(observer, &log);
     SavingSource source;
     source.sourcePath = request.store;
     source.selected = selected;
     source.destination = destination;
     source.analysisStopped = analysisStopped;
     source.analysisCounts = analysisCounts;
-    run.Start(std::move(source));
-    {
-        InterruptStop interrupt(run.reader().stopSaving);
-        run.Wait();
-    }
-    progress.Finish();
+    CliSaving saving(env, log);
+    saving.Run(std::move(source));
+    const SavingRun& run = saving.run();
 
     const AnalysisOutcome outcome = run.outcome();
     const WellKnownCounts saved = run.saved();
@@ -142,7 +95,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         OrderedJson folders = OrderedJson::array();
         for (const std::string& p : selected.paths()) folders.push_back(p);
         out["selectedFolders"] = std::move(folders);
-        out["savedCounts"] = SavedJson(saved);
+        out["savedCounts"] = CountsJson(saved);
         out["failedItems"] = run.failedItems();
         PrintJson(out);
     } else {

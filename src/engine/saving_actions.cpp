@@ -53,7 +53,7 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
         if (!here || (!item.appointmentFields && !item.messageFields)) return;
         MakeCurrent(currentPath);
         status_.SetFolder(currentPath);
-        writer_.SaveAppointment(item);
+        writer_.SaveAppointment(item, store_);
         Count(WellKnownCategory::Calendar);
         return;
     }

@@ -7,7 +7,7 @@
 //   "IPM.Task"          Tasks       SaveTask
 //   "IPM.StickyNote"    Notes       SaveNote         (with MessageFields)
 //   kind Journal        Journal     SaveJournal      (counted with an entry type)
-//   kind Appointment    Calendar    SaveAppointment  (with appointment or message fields)
+//   kind Appointment    Calendar    SaveAppointment  (with appointment or message fields; attachments kept)
 //   ContactFields       Contacts    SaveContact      (not class "IPM.Note", not kind Mail)
 //   MessageFields       mail        SaveMail         (category by the folder path)
 // Every item but mail is tested and written with the current path; a mail

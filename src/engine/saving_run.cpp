@@ -110,6 +110,13 @@ AnalysisOutcome SavingRun::End(AnalysisOutcome outcome, std::string message) {
 AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     ReleaseStore(store_);
     const MailSubtree subtree = OpenMailSubtree(store_, source.sourcePath, reader_);
+    if (subtree.status != MailSubtreeStatus::OpenFailed && reader_.stopSaving.load()) {
+        // A stop seen by the index loading leaves the tables cut short; what
+        // is missing then is no fault of the store. No output store exists yet.
+        ReleaseStore(store_);
+        if (log_ != nullptr) LogSavingEnd(*log_, FormatSummary(WellKnownCounts()), false);
+        return End(AnalysisOutcome::Aborted, std::string(SavingOutcomeText(true)));
+    }
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
         ShowMessage(kCannotReadStore);
@@ -133,6 +140,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     SaveOptions options;
     options.sourceFileName = fs::path(source.sourcePath).filename().string();
     options.defaultDirectory = source.destination;
+    options.storeSizeLimit = source.storeSizeLimit;
     USave_to_PST_Format writer(std::move(options));
     if (const std::optional<std::string> error = writer.CreateOutputStore({})) {
         ReleaseStore(store_);
@@ -171,6 +179,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         }
         const std::uint32_t parentNid = node.parent != nullptr ? node.parent->nid : node.nidParent;
         try {
+            if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
         } catch (const std::exception&) {
             // A damaged item is skipped; the store stays consistent.

@@ -13,7 +13,11 @@
 // Stop: Stop() sets the reader's stopSaving; the index loading sees it
 // between B-tree pages and the walk before each node (the item being
 // written is finished first), and the run then finishes the output store
-// and logs "Saving aborted". After a stopped analysis the walk also ends
+// and logs "Saving aborted". A stop during the index loading ends the run
+// as aborted before any output store is made.
+//
+// An item the writer fails on (an exception while writing it) is counted
+// in failedItems() and skipped; the walk goes on with the next one. After a stopped analysis the walk also ends
 // once every saved count reached the analysis count (SavingWalkMayGoOn).
 // Pause/Resume go through the reader's pause gate.
 //
@@ -25,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -36,6 +41,8 @@
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
 #include "engine/well_known_counts.h"
+#include "messaging/item_record.h"
+#include "output/save_to_pst.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
 #include "store/tables.h"
@@ -54,6 +61,11 @@ struct SavingSource {
     // How the analysis before ended, and what it counted.
     bool analysisStopped = false;
     WellKnownCounts analysisCounts;
+    // Called before each item is handed to the writer. Tests make the
+    // writer fail here; an exception counts the item as failed.
+    std::function<void(USave_to_PST_Format&, const ItemRecord&)> beforeItemWrite;
+    // Past this size of the output file the writer goes on in a new one.
+    std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
 };
 
 struct SavingFinish {

@@ -160,7 +160,9 @@ void MailBridge::AddMail(const std::string& folderPath, const std::string& subje
 }
 
 void MailBridge::AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
-                                const std::string& start, const std::string& end, const std::string& location) {
+                                const std::string& start, const std::string& end, const std::string& location,
+                                const std::optional<std::string>& attachmentList,
+                                const std::optional<std::string>& attachmentNames) {
     pst::Message m = NewItem("IPM.Appointment", topic, body);
     SetTextIfAny(m.properties, tags::kConversationTopic, topic);
     const std::optional<pst::FileTime> from = ParseItemDateTime(start);
@@ -176,6 +178,7 @@ void MailBridge::AddAppointment(const std::string& folderPath, const std::string
         m.properties.SetInt32(named::kAppointmentDuration, static_cast<std::int32_t>((*to - *from) / 600'000'000));
     }
     if (!location.empty()) m.properties.SetString(named::kAppointmentLocation, location);
+    AddAttachmentFiles(m, attachmentList, attachmentNames);
     Add(folderPath, m, "IPF.Appointment");
 }
 

@@ -54,9 +54,12 @@ public:
                  const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
                  std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames = std::nullopt,
                  const std::optional<std::string>& messageClass = std::nullopt);
-    // `start` and `end` are date or date-time texts.
+    // `start` and `end` are date or date-time texts; the attachment files
+    // and names as for AddMail.
     void AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
-                        const std::string& start, const std::string& end, const std::string& location = {});
+                        const std::string& start, const std::string& end, const std::string& location = {},
+                        const std::optional<std::string>& attachmentList = std::nullopt,
+                        const std::optional<std::string>& attachmentNames = std::nullopt);
     // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
     void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
                  const std::string& subject, const std::string& due = {});

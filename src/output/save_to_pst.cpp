@@ -418,7 +418,21 @@ void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
     contact.Save();
 }
 
-void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) {
+void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) { WriteAppointment(item, false); }
+
+void USave_to_PST_Format::SaveAppointment(ItemRecord& item, StoreFile& store) {
+    if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
+    SaveAttachmentsToTemp(item, store);
+    try {
+        WriteAppointment(item, !attachmentFiles_.empty());
+    } catch (...) {
+        RemoveTemporaryFiles();
+        throw;
+    }
+    RemoveTemporaryFiles();
+}
+
+void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAttachments) {
     if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
     const MessageFields* fields = item.messageFields.get();
     const AppointmentFields* appointment = item.appointmentFields.get();
@@ -427,7 +441,9 @@ void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) {
     std::string topic = SubjectOf(fields);
     if (topic.empty() && fields != nullptr) topic = fields->conversationTopic;
     bridge_->AddAppointment(currentFolderPath_, topic, fields != nullptr ? PlainBodyText(*fields) : std::string(),
-                            start, end, appointment != nullptr ? appointment->location : std::string());
+                            start, end, appointment != nullptr ? appointment->location : std::string(),
+                            withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
+                            withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt);
 }
 
 void USave_to_PST_Format::SaveTask(const ItemRecord& item) {

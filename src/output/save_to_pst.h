@@ -99,6 +99,9 @@ public:
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);
+    // The same with the item's attachments (read from `store` when their
+    // data is not in the record).
+    void SaveAppointment(ItemRecord& item, StoreFile& store);
     void SaveTask(const ItemRecord& item);
     void SaveNote(const ItemRecord& item);
     void SaveJournal(const ItemRecord& item);
@@ -132,6 +135,7 @@ private:
     void OpenStoreFile(const std::filesystem::path& path);
     void CheckStoreSize();
     void RemoveTemporaryFiles();
+    void WriteAppointment(const ItemRecord& item, bool withAttachments);
     std::string DateTimeText(const Bytes& raw);
     std::string ItemDateTimeText(const MessageFields& fields);
 

@@ -157,10 +157,14 @@ TEST_P(CliStores, AnalyzeCompletesWithTheMailFoldersAndCountsLibpffImplies) {
     EXPECT_EQ(j["message"], "");
     EXPECT_EQ(j["store"], store_.string());
     EXPECT_GT(j["formatVersion"].get<int>(), 0);
-    // The same mail folders in the same order. Counts: libpff gives the
-    // message classes; the tool also takes an item of another class for a
-    // contact when it carries contact properties, so such items may move
-    // from a mail folder's count to Contacts, and nothing else may differ.
+    // The same mail folders in the same order. Counts: the expected ones
+    // follow the tool's rules, including an item of another class taken
+    // for a contact because it carries a contact property of its own
+    // (tools/expected_folder_counts.py), and must be equal. Only in
+    // 4k-sample.ost five meeting items are taken for contacts through
+    // properties libpff does not show on the item; there, and only there,
+    // items may move from a mail folder's count to Contacts.
+    const bool exact = store_.filename() != "4k-sample.ost";
     const json& got = j["mailFolders"];
     const json& want = expected_["mailFolders"];
     ASSERT_EQ(got.size(), want.size());
@@ -169,7 +173,10 @@ TEST_P(CliStores, AnalyzeCompletesWithTheMailFoldersAndCountsLibpffImplies) {
         EXPECT_EQ(got[i]["path"], want[i]["path"]);
         EXPECT_EQ(got[i]["nid"], want[i]["nid"]);
         const int difference = want[i]["messageCount"].get<int>() - got[i]["messageCount"].get<int>();
-        EXPECT_GE(difference, 0) << got[i]["path"];
+        if (exact)
+            EXPECT_EQ(difference, 0) << got[i]["path"];
+        else
+            EXPECT_GE(difference, 0) << got[i]["path"];
         movedToContacts += difference;
     }
     const json& counts = j["counts"];

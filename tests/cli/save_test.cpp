@@ -1,8 +1,11 @@
 // brightmend-cli save run as a program: a whole store saved into a new
-// .pst, the output checked by the store checker and analysed again, and a
-// save without a selection refused.
+// .pst, the output checked by the store checker and analysed again, read
+// back by pypff and readpst like the source, and a save without a selection
+// refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,12 +105,91 @@ void ExpectCleanSaveOfEveryItem(const fs::path& store, const fs::path& home) {
     EXPECT_NE(log.find("Saving completed successfully"), std::string::npos);
 }
 
+TEST(CliCheck, AFileThatIsNoStoreFailsWithItsFindings) {
+    const fs::path home = bmtest::ScratchDir("cli-check-garbage");
+    const fs::path file = home / "garbage.pst";
+    std::ofstream(file) << std::string(8192, 'x');
+    const SaveCliResult r = RunSaveCli({"check", "--json", file.string()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["verdict"], "damaged");
+    EXPECT_GT(j["errors"].get<int>(), 0);
+    EXPECT_FALSE(j["findings"].empty());
+}
+
+TEST(CliCheck, ALayoutTheCheckerCannotVerifyIsNoPass) {
+    BM_REQUIRE_STORE(store, "4k-sample.ost");
+    const fs::path home = bmtest::ScratchDir("cli-check-4k");
+    const SaveCliResult r = RunSaveCli({"check", store.string()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("not checked"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("format version 36 is not checked"), std::string::npos) << r.err;
+}
+
 TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
     const fs::path home = bmtest::ScratchDir("cli-save-demo");
     const fs::path store = home / "outlook.ost";
     const std::string make = ShellQuote(BRIGHTMEND_MAKE_DEMO_STORE) + " " + ShellQuote(store.string()) + " >/dev/null";
     ASSERT_EQ(std::system(make.c_str()), 0);
     ExpectCleanSaveOfEveryItem(store, home);
+}
+
+// Saves every folder, checks the output with `brightmend-cli check` and
+// has tools/compare_saved_store.py read source and output with pypff and
+// readpst; skipped when those readers are missing.
+void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
+    const SaveCliResult r = RunSaveCli({"-q", "save", store.string(), "--to", home.string(), "--all", "--json"}, home);
+    ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["outcome"], "completed");
+    EXPECT_EQ(j["failedItems"], 0);
+    ASSERT_EQ(j["outputStores"].size(), 1u);
+    const std::string output = j["outputStores"][0].get<std::string>();
+
+    const SaveCliResult check = RunSaveCli({"check", output}, home);
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find(": 0 error(s)"), std::string::npos) << check.out;
+
+    const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const fs::path report = home / "compare.txt";
+    const std::string command = python + " " + ShellQuote(BRIGHTMEND_SOURCE_DIR "/tools/compare_saved_store.py") +
+                                " " + ShellQuote(store.string()) + " " + ShellQuote(output) + " >" +
+                                ShellQuote(report.string()) + " 2>&1";
+    const int status = std::system(command.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::string text = bmtest::ReadTextFile(report);
+    if (code == 77) GTEST_SKIP() << text;
+    EXPECT_EQ(code, 0) << text;
+    EXPECT_NE(text.find("pypff: ok"), std::string::npos) << text;
+    EXPECT_NE(text.find("readpst: ok"), std::string::npos) << text;
+}
+
+class CliSaveReadBack : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CliSaveReadBack, SaveAllReadsBackWithTheSourcesFoldersItemsSubjectsAndAttachments) {
+    BM_REQUIRE_STORE(store, GetParam());
+    std::string name = GetParam();
+    std::replace(name.begin(), name.end(), '.', '-');
+    ExpectReadBackLikeTheSource(store, bmtest::ScratchDir("cli-save-readback-" + name));
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedStores, CliSaveReadBack,
+                         ::testing::Values("ansi-sample.pst", "unicode-sample.pst", "unicode-submessage.pst",
+                                           "unicode-dist-list.pst", "unicode-enron.pst", "unicode-sample.ost",
+                                           "4k-sample.ost"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string n = info.param;
+                             for (char& c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+TEST(CliSave, SaveAllOfTheDemoStoreReadsBackLikeTheSource) {
+    const fs::path home = bmtest::ScratchDir("cli-save-demo-readback");
+    const fs::path store = home / "outlook.ost";
+    const std::string make = ShellQuote(BRIGHTMEND_MAKE_DEMO_STORE) + " " + ShellQuote(store.string()) + " >/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ExpectReadBackLikeTheSource(store, home);
 }
 
 TEST(CliSave, SaveAllOfASharedStoreGivesACleanStoreWithEveryItem) {

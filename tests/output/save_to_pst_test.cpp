@@ -3,6 +3,8 @@
 // small injected limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 
 #include "output/contact_session.h"
@@ -413,6 +415,32 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
     EXPECT_EQ(store.In("Notes")[0]->record->messageFields->body, "two litres");
     ASSERT_EQ(store.In("Journal").size(), 1u);
     EXPECT_EQ(store.In("Journal")[0]->record->journalFields->logType, "Phone call");
+}
+
+TEST_F(Writer, AnAppointmentKeepsItsAttachmentsUnderTheirOriginalNames) {
+    const fs::path path = Create();
+    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    auto appointment = Mail("Board meeting");
+    appointment->kind = ItemKind::Appointment;
+    appointment->messageClass = "IPM.Appointment";
+    appointment->appointmentFields = std::make_unique<AppointmentFields>();
+    appointment->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'000'000));
+    appointment->attachments.push_back(Attached("AGENDA~1.PDF", "agenda: März.pdf", "pdf bytes"));
+    appointment->attachments.push_back(Attached("", "agenda: März.pdf", "second"));
+    writer_->SaveAppointment(*appointment, source_);
+    EXPECT_TRUE(writer_->attachmentList().empty()) << "the temporary files are gone";
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    ASSERT_EQ(store.In("Calendar").size(), 1u);
+    const bmtest::ReadBackItem& item = *store.In("Calendar")[0];
+    EXPECT_EQ(item.record->kind, ItemKind::Appointment);
+    ASSERT_EQ(item.record->attachments.size(), 2u);
+    ASSERT_EQ(item.attachmentData.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(item.record->attachments[i].longFileName, "agenda: März.pdf");
+    std::vector<std::string> data{Text(item.attachmentData[0]), Text(item.attachmentData[1])};
+    std::sort(data.begin(), data.end());
+    EXPECT_EQ(data, (std::vector<std::string>{"pdf bytes", "second"}));
 }
 
 TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {

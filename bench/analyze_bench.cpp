@@ -1,0 +1,152 @@
+// Time and peak memory of the analysis run and of the full listing (what
+// `analyze` and `list` do) over large stores, next to pffexport and readpst
+// on the same files in the same run; prints the ratio to the faster of the
+// two independent readers. A reader that is not installed is skipped.
+//
+//   analyze_bench [--dir DIR] [--messages N] [--store FILE]...
+//
+// Stores: a generated one of N mails (default 100,000; 0 for none) written
+// with the project's writer, unicode-enron.pst from the shared stores when
+// present, and every --store given. Each is copied into DIR first, since
+// the runs open their store exclusively. Every program runs in a child
+// process of its own, so each peak memory is that program's alone.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "engine/analysis_run.h"
+#include "engine/store_listing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bmbench::ChildRun;
+
+class Quiet : public bm::AnalysisObserver {};
+
+class CountingVisitor : public bm::StoreListingVisitor {
+public:
+    void OnFolderBegin(const bm::ListedFolder&) override { ++folders; }
+    void OnItem(std::uint32_t, const bm::ItemRecord& record) override {
+        ++items;
+        attachments += record.attachments.size();
+    }
+    std::uint64_t folders = 0;
+    std::uint64_t items = 0;
+    std::uint64_t attachments = 0;
+};
+
+// Runs `work` in a child process: its time, peak memory and whether it
+// succeeded (exit code 0).
+template <typename Work>
+ChildRun InChild(Work work) {
+    ChildRun r;
+    const bmbench::Timer timer;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return r;
+    if (child == 0) _exit(work() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child) return r;
+    r.ran = true;
+    r.seconds = timer.seconds();
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.peakRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return r;
+}
+
+void Print(const char* what, const ChildRun& r, double mb) {
+    if (!r.ran) {
+        std::printf("  %-10s not installed, skipped\n", what);
+        return;
+    }
+    std::printf("  %-10s %8.2f s  %7.1f MB/s  peak RSS %7.1f MB%s\n", what, r.seconds, mb / r.seconds, r.peakRssMb,
+                r.exitCode == 0 ? "" : "  (exit code not 0)");
+}
+
+void Bench(const fs::path& store, const fs::path& dir) {
+    const double mb = bmbench::FileMb(store);
+    std::printf("%s: %.1f MB\n", store.filename().c_str(), mb);
+
+    const ChildRun analyze = InChild([&] {
+        Quiet quiet;
+        bm::AnalysisRun run(quiet, nullptr, dir / "app");
+        bm::AnalysisSource source;
+        source.sourcePath = store.string();
+        return run.AnalyzeStore(source) == bm::AnalysisOutcome::Completed;
+    });
+    const ChildRun list = InChild([&] {
+        CountingVisitor visitor;
+        bm::StoreReader reader;
+        const bm::StoreListing listing = bm::ListStoreContents(store, visitor, reader);
+        return listing.result == bm::StoreListingResult::Listed && visitor.items > 0;
+    });
+    const fs::path pffOut = dir / "pffexport";
+    const fs::path readpstOut = dir / "readpst";
+    fs::remove_all(pffOut);
+    fs::remove_all(readpstOut);
+    fs::create_directories(readpstOut);
+    const ChildRun pff = bmbench::RunProgram({"pffexport", "-q", "-t", pffOut.string(), store.string()});
+    fs::remove_all(pffOut.string() + ".export");
+    fs::remove_all(pffOut);
+    const ChildRun readpst = bmbench::RunProgram({"readpst", "-j", "0", "-q", "-S", "-D", "-o", readpstOut.string(), store.string()});
+    fs::remove_all(readpstOut);
+
+    Print("analyze", analyze, mb);
+    Print("list", list, mb);
+    Print("pffexport", pff, mb);
+    Print("readpst", readpst, mb);
+    double fastest = 0;
+    for (const ChildRun* r : {&pff, &readpst})
+        if (r->ran && r->exitCode == 0 && (fastest == 0 || r->seconds < fastest)) fastest = r->seconds;
+    if (fastest > 0) {
+        std::printf("  ratio to the faster reader: analyze %.1fx, list %.1fx faster\n", fastest / analyze.seconds,
+                    fastest / list.seconds);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path dir = fs::temp_directory_path() / "brightmend-analyze-bench";
+    std::uint64_t messages = 100'000;
+    std::vector<fs::path> stores;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
+        if (std::strcmp(argv[i], "--messages") == 0) messages = std::stoull(argv[i + 1]);
+        if (std::strcmp(argv[i], "--store") == 0) stores.emplace_back(argv[i + 1]);
+    }
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+
+    std::vector<fs::path> copies;
+    const fs::path enron = fs::path(BRIGHTMEND_SOURCE_DIR) / ".." / "shared" / "stores" / "unicode-enron.pst";
+    if (fs::exists(enron)) stores.insert(stores.begin(), enron);
+    for (const fs::path& s : stores) {
+        const fs::path copy = dir / s.filename();
+        fs::copy_file(s, copy, fs::copy_options::overwrite_existing);
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+        copies.push_back(copy);
+    }
+    if (messages > 0) {
+        const fs::path generated = dir / "generated.ost";
+        const bmbench::Timer making;
+        if (!bmbench::MakeLargeStore(generated, messages)) {
+            std::fprintf(stderr, "analyze_bench: cannot write the generated store\n");
+            return 1;
+        }
+        std::printf("generated.ost: %llu messages written in %.1f s\n", static_cast<unsigned long long>(messages),
+                    making.seconds());
+        copies.push_back(generated);
+    }
+    for (const fs::path& store : copies) Bench(store, dir);
+    fs::remove_all(dir);
+    return 0;
+}

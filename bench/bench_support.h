@@ -1,0 +1,138 @@
+// What the analysis and saving benchmarks share: a large generated store,
+// peak memory of this process and of child programs, and timing.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output/pst/props_tags.h"
+#include "output/pst/store_writer.h"
+
+namespace bmbench {
+
+namespace fs = std::filesystem;
+
+inline double PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+struct Timer {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+};
+
+// Writes an offline store of `messages` mails (plain or HTML bodies of
+// 1-4 KB, sender, recipients, times, one attachment of 2-8 KB in four)
+// over 20 folders below Inbox, with the project's writer. Runs in a child
+// process, so the caller's peak memory is its own.
+inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages) {
+    std::fflush(nullptr);  // the child must not write the parent's buffered output again
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        namespace pst = bm::pst;
+        namespace tags = pst::tags;
+        try {
+            auto store = pst::PstStore::Create(path, {});
+            const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+            std::vector<pst::FolderId> folders;
+            for (int f = 0; f < 20; ++f) folders.push_back(store->CreateFolder(inbox, "Folder " + std::to_string(f)));
+            const std::string paragraph =
+                "The quarterly figures are attached; please check the totals before Friday's review. ";
+            for (std::uint64_t i = 0; i < messages; ++i) {
+                pst::Message m;
+                m.properties.SetString(tags::kMessageClass, "IPM.Note");
+                m.properties.SetString(tags::kSubject, "Generated message " + std::to_string(i));
+                m.properties.SetString(tags::kSenderName, "Bench Sender");
+                m.properties.SetString(tags::kDisplayTo, "First Recipient; Second Recipient");
+                m.properties.SetSysTime(tags::kMessageDeliveryTime,
+                                        static_cast<pst::FileTime>((1'700'000'000ull + i + 11'644'473'600ull) * 10'000'000ull));
+                std::string body;
+                for (std::uint64_t k = 0; k < 12 + i % 36; ++k) body += paragraph;
+                if (i % 2 == 0)
+                    m.properties.SetString(tags::kBody, body);
+                else
+                    m.SetHtmlBody("<html><body><p>" + body + "</p></body></html>");
+                if (i % 4 == 0) {
+                    std::vector<std::uint8_t> data(2000 + (i * 7919) % 6000);
+                    for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 31 + i);
+                    m.attachments.push_back(pst::Attachment::FromBytes("note-" + std::to_string(i) + ".bin", data));
+                }
+                store->AddMessage(folders[i % folders.size()], m);
+            }
+            store->Finish();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+struct ChildRun {
+    bool ran = false;  // false when the program is missing or failed to start
+    int exitCode = -1;
+    double seconds = 0;
+    double peakRssMb = 0;
+};
+
+inline bool OnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t at = 0;
+    while (at <= dirs.size()) {
+        std::size_t end = dirs.find(':', at);
+        if (end == std::string::npos) end = dirs.size();
+        if (end > at && access((dirs.substr(at, end - at) + "/" + program).c_str(), X_OK) == 0) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+// Runs a program with stdout and stderr discarded; its time and peak memory.
+inline ChildRun RunProgram(const std::vector<std::string>& argv) {
+    ChildRun r;
+    if (argv.empty() || !OnPath(argv[0])) return r;
+    const Timer timer;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return r;
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child) return r;
+    r.seconds = timer.seconds();
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.ran = r.exitCode != 127;
+    r.peakRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return r;
+}
+
+inline double FileMb(const fs::path& p) {
+    std::error_code ec;
+    const auto size = fs::file_size(p, ec);
+    return ec ? 0.0 : static_cast<double>(size) / (1024.0 * 1024.0);
+}
+
+}  // namespace bmbench

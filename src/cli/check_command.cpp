@@ -1,0 +1,50 @@
+// brightmend-cli check: the store checker's verdict on a store, one line
+// per finding and a last line with the totals (or one JSON object).
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/json_output.h"
+#include "output/store_checker.h"
+
+namespace bm::cli {
+
+int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
+    CheckOptions options;
+    options.strictReferenceCounts = strict;
+    const CheckReport report = CheckStore(store, options);
+    const std::string verdict = report.notChecked ? "not checked"
+                                : report.errorCount() > 0 ? "damaged"
+                                                          : "ok";
+    if (env.json) {
+        OrderedJson out;
+        out["store"] = store;
+        out["formatVersion"] = report.version;
+        out["verdict"] = verdict;
+        out["errors"] = report.errorCount();
+        out["warnings"] = report.warningCount();
+        out["pages"] = report.pagesChecked;
+        out["blocks"] = report.blocksChecked;
+        out["nodes"] = report.nodesChecked;
+        out["folderTablesChecked"] = report.folderTablesChecked;
+        OrderedJson findings = OrderedJson::array();
+        for (const Finding& f : report.findings) findings.push_back(FormatFinding(f));
+        out["findings"] = std::move(findings);
+        out["findingsNotShown"] = report.findingsDropped;
+        PrintJson(out);
+    } else {
+        for (const Finding& f : report.findings) std::printf("%s\n", FormatFinding(f).c_str());
+        if (report.findingsDropped > 0) std::printf("... %zu more findings not shown\n", report.findingsDropped);
+        std::printf("%s: wVer %u, %llu pages, %llu blocks, %llu nodes: %zu error(s), %zu warning(s)%s: %s\n",
+                    store.c_str(), report.version, static_cast<unsigned long long>(report.pagesChecked),
+                    static_cast<unsigned long long>(report.blocksChecked),
+                    static_cast<unsigned long long>(report.nodesChecked), report.errorCount(),
+                    report.warningCount(), report.folderTablesChecked ? "" : " (folder tables not checked)",
+                    verdict.c_str());
+    }
+    // A layout the checker cannot verify is no pass.
+    if (report.notChecked) PrintError("format version " + std::to_string(report.version) + " is not checked");
+    return report.ok() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace bm::cli

@@ -1,0 +1,336 @@
+#!/usr/bin/python3
+"""Compares a store saved by `brightmend-cli save --all` with its source, as
+independent readers see both.
+
+    compare_saved_store.py SOURCE OUTPUT [--readers pypff,readpst]
+
+Each reader reads the source and the output; below the mail folder subtree
+of each it lists every folder path and, per folder, every item with its
+subject and its attachments (name and SHA-256 of the bytes). The two lists
+must be equal: the same folder paths, the same number of items per folder,
+the same subjects, the same attachment names and bytes.
+
+What the tool saves differs from the source by design in exactly these ways,
+and the lists are adjusted for them before the comparison:
+  - the associated contents of a folder (settings, views, rules) are saved
+    as ordinary items of the folder, so the source's list holds them too;
+  - an item the tool saves as a task, contact, sticky note or journal item
+    (the output holds it with such a class) is saved without attachments:
+    they are left out on both sides. (Mail and appointments keep theirs.) readpst shows such items
+    by its own rules (a contact in a mail folder without subject), so for
+    readpst they are compared by number only;
+  - an attachment is saved under its long file name, else its file name;
+    one with neither is saved as "attachment" (numbered "attachment (2)"
+    when repeated), which readpst calls "attachN": all of these compare as
+    a nameless attachment;
+  - an item readpst does not show from the source, though pypff does, is
+    compared by pypff alone (readpst leaves out a mail with OLE objects
+    of unicode-sample.ost's Inbox);
+  - an attachment whose data is no byte string (an OLE object or an embedded
+    message) is saved as a file with the bytes the store holds; pypff reads
+    no bytes for it, so pypff compares it by name only. readpst does not show
+    embedded messages as attachments: the output may carry, per item, as many
+    extra attachments as the source item has embedded messages.
+Prints "<reader>: ok" or the differences per reader; the exit code is the
+number of readers that found differences, 77 when a reader is missing.
+"""
+import collections
+import email
+import email.header
+import email.policy
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+MAX_REPORTED = 25
+NON_MAIL_PREFIXES = ("ipm.activity", "ipm.contact", "ipm.distlist")
+NON_MAIL_CLASSES = ("ipm.task", "ipm.stickynote")
+
+
+def is_mail_class(message_class):
+    c = (message_class or "").lower()
+    return not (c in NON_MAIL_CLASSES or c.startswith(NON_MAIL_PREFIXES))
+
+
+def normal_subject(s):
+    """A subject as both stores hold it: without the prefix marker
+    (U+0001 and the prefix length) and without trailing NULs."""
+    s = (s or "").rstrip("\x00")
+    if len(s) >= 2 and s[0] == "\x01":
+        s = s[2:]
+    return s
+
+
+# ---- pypff ----
+
+FALLBACK_NAME = re.compile(r"^attachment( \(\d+\))?$")
+READPST_NAME = re.compile(r"^attach\d+$")
+
+
+class Item:
+    def __init__(self, subject, cls="", attachments=(), embedded=0):
+        self.subject = subject
+        self.cls = cls
+        self.attachments = list(attachments)  # [(name, digest or None)]
+        self.embedded = embedded
+
+    def key(self):
+        return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)))
+
+
+def pypff_view(path):
+    import pff_store
+
+    f = pff_store.open_store(path)
+    root = pff_store.mail_subtree(f)
+    folders = {}
+
+    def visit(folder, rel):
+        items = []
+        for i in range(folder.number_of_sub_items):
+            m = folder.get_sub_item(i)
+            if isinstance(m, type(folder)):
+                continue
+            props = pff_store.entries(m.record_sets)
+            item = Item(normal_subject(pff_store.text_of(props.get(0x0037))),
+                        pff_store.text_of(props.get(0x001A)) or "")
+            for k in range(getattr(m, "number_of_attachments", 0)):
+                att = m.get_attachment(k)
+                ap = pff_store.entries(att.record_sets)
+                name = pff_store.text_of(ap.get(0x3707)) or pff_store.text_of(ap.get(0x3704)) or ""
+                method = ap.get(0x3705)
+                if method is not None and method.data and method.data[0] == 5:
+                    item.embedded += 1
+                item.attachments.append((name, pff_store.attachment_digest(att)))
+            items.append(item)
+        folders[rel] = items
+        for sub in folder.sub_folders:
+            visit(sub, (rel + "\\" if rel else "") + (sub.name or ""))
+
+    if root is not None:
+        for sub in root.sub_folders:
+            visit(sub, sub.name or "")
+    f.close()
+    return folders
+
+
+# ---- readpst ----
+
+ITEM_FILE = re.compile(r"^(\d+)$")
+
+
+def decode_header(value):
+    if value is None:
+        return ""
+    parts = []
+    for text, charset in email.header.decode_header(re.sub(r"\r?\n", "", str(value))):
+        if isinstance(text, bytes):
+            parts.append(text.decode(charset or "utf-8", errors="replace"))
+        else:
+            parts.append(text)
+    return "".join(parts)
+
+
+def readpst_item_label(data):
+    """The subject of a mail, the summary of an appointment, the full name
+    of a contact."""
+    head = data[:64]
+    if head.startswith(b"BEGIN:VCALENDAR") or head.startswith(b"BEGIN:VCARD"):
+        key = b"SUMMARY:" if head.startswith(b"BEGIN:VCALENDAR") else b"FN:"
+        for line in data.splitlines():
+            if line.startswith(key):
+                return line[len(key):].decode("utf-8", errors="replace").replace("\\,", ",").replace("\\;", ";")
+        return ""
+    msg = email.message_from_bytes(data, policy=email.policy.compat32)
+    return decode_header(msg.get("Subject"))
+
+
+def same_names(attachments):
+    """readpst writes a second attachment of one name as "name-1"; the
+    order of two such attachments is not part of the comparison."""
+    names = {n for n, _ in attachments}
+    out = []
+    for n, d in attachments:
+        base = re.sub(r"-\d+$", "", n)
+        out.append((base if base != n and base in names else n, d))
+    return out
+
+
+def readpst_view(path):
+    out_dir = tempfile.mkdtemp(prefix="compare-readpst-")
+    try:
+        # One job: with parallel jobs readpst may end before every file is written.
+        subprocess.run(["readpst", "-j", "0", "-S", "-D", "-b", "-q", "-o", out_dir, path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        tops = [d for d in os.listdir(out_dir) if os.path.isdir(os.path.join(out_dir, d))]
+        folders = {}
+        if len(tops) != 1:
+            return folders
+        top = os.path.join(out_dir, tops[0])
+        for dirpath, dirnames, filenames in os.walk(top):
+            rel = os.path.relpath(dirpath, top)
+            if rel == ".":
+                continue
+            rel = rel.replace(os.sep, "\\")
+            items = {}
+            attachments = collections.defaultdict(list)
+            for name in filenames:
+                full = os.path.join(dirpath, name)
+                m = ITEM_FILE.match(name)
+                if m:
+                    with open(full, "rb") as fh:
+                        items[m.group(1)] = readpst_item_label(fh.read())
+                    continue
+                number, _, att_name = name.partition("-")
+                if number.isdigit():
+                    with open(full, "rb") as fh:
+                        attachments[number].append((att_name, hashlib.sha256(fh.read()).hexdigest()))
+            folders[rel] = [Item(normal_subject(label), "", same_names(attachments.get(n, [])))
+                            for n, label in items.items()]
+        return folders
+    finally:
+        shutil.rmtree(out_dir, ignore_errors=True)
+
+
+def normal_names(folders, pattern):
+    for items in folders.values():
+        for item in items:
+            item.attachments = [("" if FALLBACK_NAME.match(n) or (pattern and pattern.match(n)) else n, d)
+                                for n, d in item.attachments]
+
+
+def saved_without_attachments(output):
+    """(folder, subject) -> how many items the output holds as a kind that
+    the tool saves without attachments."""
+    out = collections.Counter()
+    for path, items in output.items():
+        for item in items:
+            if not is_mail_class(item.cls):
+                out[(path, item.subject)] += 1
+    return out
+
+
+def adjust_pypff(source, output):
+    normal_names(source, None)
+    normal_names(output, None)
+    bare = saved_without_attachments(output)
+    # Of several source items with one subject, those whose class names
+    # another kind are the ones saved as that kind first.
+    for path, items in source.items():
+        for item in sorted(items, key=lambda i: is_mail_class(i.cls)):
+            if bare[(path, item.subject)] > 0:
+                bare[(path, item.subject)] -= 1
+                item.attachments = []
+    for path, items in output.items():
+        for item in items:
+            if not is_mail_class(item.cls):
+                item.attachments = []
+    # No bytes on the source side: the output's attachment of that name is
+    # compared by name.
+    no_bytes = {(path, item.subject, n) for path, items in source.items() for item in items
+                for n, d in item.attachments if d is None}
+    for path, items in output.items():
+        for item in items:
+            item.attachments = [(n, None if (path, item.subject, n) in no_bytes else d) for n, d in item.attachments]
+
+
+def adjust_readpst(source, output, pypff_source, pypff_output):
+    normal_names(source, READPST_NAME)
+    normal_names(output, READPST_NAME)
+    # Items saved as another kind are left to pypff, and so are items
+    # readpst shows without a subject.
+    bare = saved_without_attachments(pypff_output)
+    for side in (source, output):
+        for path in side:
+            side[path] = [i for i in side[path] if bare[(path, i.subject)] == 0 and i.subject != "(null)"]
+    # An item readpst does not show from the source (but pypff does) is
+    # compared by pypff alone.
+    shown = {(path, i.subject) for path, items in source.items() for i in items}
+    seen = {(path, i.subject) for path, items in pypff_source.items() for i in items}
+    for path in output:
+        output[path] = [i for i in output[path] if (path, i.subject) in shown or (path, i.subject) not in seen]
+    embedded = collections.Counter()
+    for path, items in pypff_source.items():
+        for item in items:
+            if item.embedded:
+                embedded[(path, item.subject)] += item.embedded
+    for path, items in output.items():
+        src_digests = {d for i in source.get(path, []) for _, d in i.attachments}
+        for item in items:
+            extra = embedded[(path, item.subject)]
+            kept = []
+            for n, d in item.attachments:
+                if extra > 0 and d not in src_digests:
+                    extra -= 1
+                    continue
+                kept.append((n, d))
+            item.attachments = kept
+
+
+def compare(source, output):
+    """Differences between the source's and the output's folder lists."""
+    problems = []
+    for path in sorted(set(source) | set(output)):
+        if path not in output:
+            problems.append("folder missing from the output: %s" % path)
+            continue
+        if path not in source:
+            problems.append("folder not in the source: %s" % path)
+            continue
+        src = collections.Counter(i.key() for i in source[path])
+        out = collections.Counter(i.key() for i in output[path])
+        if len(source[path]) != len(output[path]):
+            problems.append("%s: %d items in the output, %d in the source" % (path, len(output[path]),
+                                                                               len(source[path])))
+        for item, n in (src - out).items():
+            problems.append("%s: missing from the output (%dx): %r" % (path, n, item))
+        for item, n in (out - src).items():
+            problems.append("%s: not in the source (%dx): %r" % (path, n, item))
+    return problems
+
+
+def report(name, src, problems):
+    items = sum(len(v) for v in src.values())
+    attachments = sum(len(i.attachments) for v in src.values() for i in v)
+    if problems:
+        print("%s: %d differences (%d folders, %d items, %d attachments in the source)" %
+              (name, len(problems), len(src), items, attachments))
+        for p in problems[:MAX_REPORTED]:
+            print("  " + p)
+        return 1
+    print("%s: ok (%d folders, %d items, %d attachments)" % (name, len(src), items, attachments))
+    return 0
+
+
+def main(argv):
+    args = [a for a in argv[1:] if not a.startswith("--")]
+    if len(args) != 2:
+        print("usage: compare_saved_store.py SOURCE OUTPUT", file=sys.stderr)
+        return 2
+    source, output = args
+    try:
+        import pypff  # noqa: F401
+    except ImportError:
+        print("pypff: not installed")
+        return 77
+    if shutil.which("readpst") is None:
+        print("readpst: not installed")
+        return 77
+    failed = 0
+    pypff_source = pypff_view(source)
+    pypff_output = pypff_view(output)
+    src, out = pypff_view(source), pypff_view(output)
+    adjust_pypff(src, out)
+    failed += report("pypff", src, compare(src, out))
+    src, out = readpst_view(source), readpst_view(output)
+    adjust_readpst(src, out, pypff_source, pypff_output)
+    failed += report("readpst", src, compare(src, out))
+    return failed
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
