@@ -113,6 +113,9 @@ struct StoreFile {
     BlockTable blocks;  // head()/tail() are the first and last block entries
     NodeForest forest;  // first() is the message store node after a build
     std::unique_ptr<StoreExtension> namedPropertyMap;
+    // What deep recovery found beyond the index (records it made up for
+    // orphan heaps, the folder they go to); points into the tables.
+    std::unique_ptr<StoreExtension> recovery;
     std::uint64_t bbtRootOffset = 0;
     std::uint64_t nbtRootOffset = 0;
     StoreFileHandle file;
