@@ -136,8 +136,11 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
                     BuildIndexes(store, reader);
                 }
                 store.headerCryptMethod = static_cast<std::uint8_t>(DetectCryptMethod(store.file, scan));
-                store.cryptMethod = store.headerCryptMethod;
             }
+            // A walk that misread pages may have settled the encoding on a
+            // node that is no heap; the blocks' majority decides instead.
+            if (!walkSettled || options.indexIncomplete)
+                store.cryptMethod = DetectCryptMethod(store.file, scan);
             report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete);
         }
     }
