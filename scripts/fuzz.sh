@@ -19,5 +19,5 @@ for s in "$stores"/*.pst; do
   head -c 65536 "$s" > "build-fuzz/seeds/$name.64k"
   head -c 131072 "$s" > "build-fuzz/seeds/$name.128k"
 done
-exec build-fuzz/store_fuzzer build-fuzz/corpus build-fuzz/seeds -max_len=300000 -timeout=20 \
+exec build-fuzz/tests/fuzz/store_fuzzer build-fuzz/corpus build-fuzz/seeds -max_len=300000 -timeout=20 \
   -rss_limit_mb=2048 -max_total_time="$seconds" -artifact_prefix=build-fuzz/crashes/ -print_final_stats=1

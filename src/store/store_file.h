@@ -151,8 +151,9 @@ inline constexpr std::size_t kHeaderReadLength = 516;
 // build (see BuildIndexes).
 int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode mode = StoreOpenMode::Exclusive);
 
-// Closes the file and releases the forest, the block table and the
-// named-property map, in that order; every field returns to its initial value.
+// Closes the file and releases the recovery state, the forest, the block
+// table and the named-property map, in that order; every field returns to
+// its initial value.
 void ReleaseStore(StoreFile& store);
 
 }  // namespace bm
