@@ -1,8 +1,10 @@
 #include "engine/analysis_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 
+#include "engine/deep_recovery.h"
 #include "engine/shipped_pages.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
@@ -136,10 +138,27 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
     results_.Clear();
 
     ReleaseStore(store_);
-    const MailSubtree subtree = OpenMailSubtree(store_, path, reader_, [&] {
+    MailSubtreeOptions options;
+    options.deepScan = source.deepScan;
+    bool scanRangeShown = false;
+    options.scanProgress = [&](std::uint64_t done, std::uint64_t total) {
+        if (!scanRangeShown) observer_.OnProgressRange(kScanProgressRange);
+        scanRangeShown = true;
+        const std::uint64_t permille = total == 0 ? kScanProgressRange : done * kScanProgressRange / total;
+        observer_.OnProgressPosition(static_cast<std::int32_t>(std::min<std::uint64_t>(permille, kScanProgressRange)));
+    };
+    const MailSubtree subtree = OpenMailSubtree(
+        store_, path, reader_,
+        [&] {
+            results_.Modify([&](AnalysisData& d) { d.formatVersion = store_.formatVersion; });
+            if (log_ != nullptr) LogAnalysisStart(*log_);
+        },
+        options);
+    if (subtree.deepRecoveryRan) {
         results_.Modify([&](AnalysisData& d) { d.formatVersion = store_.formatVersion; });
-        if (log_ != nullptr) LogAnalysisStart(*log_);
-    });
+        if (const RecoveredItems* recovery = RecoveryOf(store_); recovery != nullptr && log_ != nullptr)
+            log_->Append(FormatRecoveryLine(recovery->report));
+    }
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
         return EndEarly(kSourceFileInUse);
@@ -157,7 +176,7 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
     const NodeEntry& root = *subtree.root;
 
     AnalysisCollector collector(results_, observer_);
-    observer_.OnProgressRange(CountSubtreeNodes(root) - 3);
+    observer_.OnProgressRange(CountSubtreeNodes(root) - 3 + RecoveredNodeCount(store_));
     collector.Begin(root.nid);
     Walk(root, collector);
     return Finish(reader_.stopAnalysis.load() ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed, &collector);

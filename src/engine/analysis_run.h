@@ -8,6 +8,9 @@
 //   BuildIndexes -> named-property map -> message store object (node 0x21)
 //   -> FindRootFolder -> counting walk (progress range) -> main walk ->
 //   finish (page, store closed, summary logged)
+// Deep recovery (deep_recovery.h) runs inside the subtree lookup; while it
+// scans, the progress range is 1000 and the position the permille of the
+// file scanned.
 //
 // Stop: Stop() sets the reader's stopAnalysis; the index loading sees it
 // between B-tree pages and the walk before each node, and the run then goes
@@ -49,6 +52,9 @@ struct AnalysisSource {
     std::string sourcePath;
     std::string searchedSourcePath;
     int sourceKind = 0;
+    // Scan the whole file for blocks and index pages (deep recovery) even
+    // when the index looks sound; it runs by itself when it does not.
+    bool deepScan = false;
 };
 
 // The search page's path when the user came from there, else step 1's;

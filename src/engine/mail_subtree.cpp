@@ -2,38 +2,52 @@
 
 #include <memory>
 
+#include "engine/deep_recovery.h"
 #include "messaging/item_reader.h"
 #include "messaging/named_properties.h"
 #include "store/btree_walk.h"
 
 namespace bm {
 
-MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
-                            const std::function<void()>& opened) {
-    MailSubtree out;
-    if (OpenStore(store, path, StoreOpenMode::Exclusive) != 0) return out;
-    if (opened) opened();
-    BuildIndexes(store, reader);
-    LoadNamedPropertyMap(store);
+namespace {
 
+// The message store object and the subtree root it names.
+struct StoreRoots {
+    bool storeObject = false;
+    const NodeEntry* root = nullptr;
+};
+
+StoreRoots FindStoreRoots(StoreFile& store, StoreReader& reader) {
+    StoreRoots out;
     // The message store node is the one BuildIndexes places first; it is
     // looked up by its NID so a damaged tree that placed another node first
     // still finds it.
     const NodeEntry* storeNode = FindNode(store, kMessageStoreNid);
     if (storeNode == nullptr) storeNode = store.forest.first();
     std::unique_ptr<ItemRecord> storeObject = storeNode != nullptr ? ReadItem(store, *storeNode, &reader) : nullptr;
-    if (!storeObject || !storeObject->storeFields) {
-        out.status = MailSubtreeStatus::StoreObjectMissing;
-        return out;
-    }
+    if (!storeObject || !storeObject->storeFields) return out;
+    out.storeObject = true;
     const Bytes& entryId = storeObject->storeFields->ipmSubtreeEntryId;
     out.root = FindRootFolder(
         store, entryId.empty() ? StoreRecordState::WithoutIpmSubtree : StoreRecordState::WithIpmSubtree, entryId);
-    out.status = out.root != nullptr ? MailSubtreeStatus::Found : MailSubtreeStatus::NoRootFolder;
     return out;
 }
 
-void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
+// A subtree root when the store no longer names one: the usual subtree
+// folder when its record is there, else the made-up root.
+const NodeEntry* StandInRoot(StoreFile& store) {
+    for (const std::uint32_t nid : {kUsualIpmSubtreeNid, kDefaultIpmSubtreeNid}) {
+        const NodeEntry* node = FindNode(store, nid);
+        if (node != nullptr && node->dataBlock != nullptr) return node;
+    }
+    auto* state = dynamic_cast<RecoveredItems*>(store.recovery.get());
+    if (state == nullptr) return nullptr;
+    state->standInRoot = NodeEntry{};
+    state->standInRoot.nid = kStandInRootNid;
+    return &state->standInRoot;
+}
+
+void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
     const NodeEntry* node = root.oldestChild;
     while (node != nullptr && walk.goOn()) {
         reader.pauseGate.Pass();
@@ -55,6 +69,81 @@ void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reade
         }
         node = node->newerSibling;
     }
+}
+
+// Lost folders, then "Recovered Items", as if they hung under the root.
+void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk) {
+    const RecoveredItems* state = RecoveryOf(store);
+    if (state == nullptr) return;
+    for (const NodeEntry* folder : state->folders) {
+        if (!walk.goOn()) return;
+        reader.pauseGate.Pass();
+        if (!walk.goOn()) return;
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader);
+        if (walk.nodeRead) walk.nodeRead();
+        if (!record || !walk.visit(std::move(record), *folder)) continue;
+        WalkChildren(store, *folder, reader, walk);
+        walk.leaveFolder();
+    }
+    if (state->items.empty() || !walk.goOn()) return;
+    if (!walk.visit(RecoveredItemsFolderRecord(state->items.size()), state->folder)) return;
+    for (const NodeEntry* item : state->items) {
+        if (!walk.goOn()) break;
+        reader.pauseGate.Pass();
+        if (!walk.goOn()) break;
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader);
+        if (walk.nodeRead) walk.nodeRead();
+        if (record) walk.visit(std::move(record), *item);
+    }
+    walk.leaveFolder();
+}
+
+}  // namespace
+
+MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
+                            const std::function<void()>& opened, const MailSubtreeOptions& options) {
+    MailSubtree out;
+    if (OpenStore(store, path, StoreOpenMode::Exclusive) != 0) return out;
+    if (opened) opened();
+    const int built = BuildIndexes(store, reader);
+    LoadNamedPropertyMap(store);
+    StoreRoots roots = FindStoreRoots(store, reader);
+
+    const bool incomplete = built != 0 || !roots.storeObject || roots.root == nullptr || IndexLooksIncomplete(store);
+    if ((options.deepScan || (incomplete && options.recoverWhenIncomplete)) && !reader.StopRequested()) {
+        DeepRecoveryOptions recovery;
+        recovery.indexIncomplete = incomplete;
+        recovery.walkSettled = built == 0;
+        recovery.progress = options.scanProgress;
+        const RecoveredItems& state = RunDeepRecovery(store, reader, recovery);
+        out.deepRecoveryRan = true;
+        if (incomplete && !state.report.stopped) {
+            if (!store.namedPropertyMap) LoadNamedPropertyMap(store);
+            if (roots.root == nullptr) roots = FindStoreRoots(store, reader);
+            const NodeEntry* root = roots.root != nullptr ? roots.root : StandInRoot(store);
+            if (root != nullptr) GatherLostItems(store, *root);
+            const RecoveredItems* gathered = RecoveryOf(store);
+            // A made-up root is offered only when there is something under it.
+            const bool worthShowing = root != nullptr && (root->nid != kStandInRootNid || !gathered->items.empty() ||
+                                                          !gathered->folders.empty());
+            if (roots.root == nullptr && worthShowing) {
+                roots.root = root;
+                roots.storeObject = true;
+            }
+        }
+    }
+    if (!roots.storeObject) {
+        out.status = MailSubtreeStatus::StoreObjectMissing;
+        return out;
+    }
+    out.root = roots.root;
+    out.status = out.root != nullptr ? MailSubtreeStatus::Found : MailSubtreeStatus::NoRootFolder;
+    return out;
+}
+
+void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
+    WalkChildren(store, root, reader, walk);
+    WalkRecovered(store, reader, walk);
 }
 
 }  // namespace bm

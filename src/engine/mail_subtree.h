@@ -3,6 +3,7 @@
 // store object and find the root of the mail folder subtree.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -24,11 +25,28 @@ enum class MailSubtreeStatus : int {
 struct MailSubtree {
     MailSubtreeStatus status = MailSubtreeStatus::OpenFailed;
     const NodeEntry* root = nullptr;  // set when found; lives as long as the store's tables
+    bool deepRecoveryRan = false;     // details in RecoveryOf(store)->report
+};
+
+struct MailSubtreeOptions {
+    // Scan the whole file (deep recovery) even when the index walk leaves
+    // the store looking complete. When it looks incomplete, the scan runs
+    // regardless of this flag.
+    bool deepScan = false;
+    // Whether deep recovery runs by itself when the store looks incomplete
+    // (reports turn it off to show what the index walk alone gives).
+    bool recoverWhenIncomplete = true;
+    // Progress of the scan: bytes done and the file's size.
+    std::function<void(std::uint64_t done, std::uint64_t total)> scanProgress;
 };
 
 // `opened` runs right after a successful open, before the indexes load.
+// When the walk leaves the store visibly incomplete (see deep_recovery.h),
+// or on request, deep recovery runs before the subtree root is looked for;
+// without a store object or root it stands in with the usual subtree NID or
+// a made-up root, as long as it found folders or items to show.
 MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
-                            const std::function<void()>& opened = {});
+                            const std::function<void()>& opened = {}, const MailSubtreeOptions& options = {});
 
 // What the pre-order walk of the subtree asks of its run.
 struct SubtreeWalk {
@@ -45,7 +63,9 @@ struct SubtreeWalk {
 
 // The walk both runs share: pre-order over the nodes below `root`, reading
 // every node with a data block, descending where `visit` says so and
-// climbing out of finished folders, never above `root`.
+// climbing out of finished folders, never above `root`. After deep
+// recovery it goes on with the folders whose parent was lost, then with the
+// folder "Recovered Items" and its records, as if they hung under `root`.
 void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk);
 
 }  // namespace bm

@@ -133,6 +133,7 @@ int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode
 }
 
 void ReleaseStore(StoreFile& store) {
+    store.recovery.reset();
     store.forest.Clear();
     store.blocks.Clear();
     store.namedPropertyMap.reset();

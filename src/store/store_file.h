@@ -113,6 +113,9 @@ struct StoreFile {
     BlockTable blocks;  // head()/tail() are the first and last block entries
     NodeForest forest;  // first() is the message store node after a build
     std::unique_ptr<StoreExtension> namedPropertyMap;
+    // What deep recovery found beyond the index (records it made up for
+    // orphan heaps, the folder they go to); points into the tables.
+    std::unique_ptr<StoreExtension> recovery;
     std::uint64_t bbtRootOffset = 0;
     std::uint64_t nbtRootOffset = 0;
     StoreFileHandle file;
@@ -148,8 +151,9 @@ inline constexpr std::size_t kHeaderReadLength = 516;
 // build (see BuildIndexes).
 int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode mode = StoreOpenMode::Exclusive);
 
-// Closes the file and releases the forest, the block table and the
-// named-property map, in that order; every field returns to its initial value.
+// Closes the file and releases the recovery state, the forest, the block
+// table and the named-property map, in that order; every field returns to
+// its initial value.
 void ReleaseStore(StoreFile& store);
 
 }  // namespace bm

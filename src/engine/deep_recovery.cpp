@@ -1,0 +1,245 @@
+#include "engine/deep_recovery.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <unordered_set>
+#include <utility>
+
+#include "common/byte_reader.h"
+#include "engine/analysis_collector.h"
+#include "messaging/item_reader.h"
+#include "store/blocks.h"
+#include "store/btree_walk.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint32_t kNidTypeMask = 0x1F;
+constexpr std::uint32_t kNidTypeFolder = 0x02;
+constexpr std::uint32_t kNidTypeMessage = 0x04;
+constexpr std::uint8_t kDataTreeType = 1;
+constexpr std::uint8_t kSubnodeTreeType = 2;
+
+bool IsFolderNid(std::uint32_t nid) { return (nid & kNidTypeMask) == kNidTypeFolder; }
+bool IsMessageNid(std::uint32_t nid) { return (nid & kNidTypeMask) == kNidTypeMessage; }
+
+// The root page of one tree among the scanned pages: the highest level,
+// the newest (highest) BID among pages of that level.
+const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
+    const ScannedPage* best = nullptr;
+    for (const ScannedPage& page : scan.pages) {
+        if (page.type != type) continue;
+        if (best == nullptr || page.level > best->level || (page.level == best->level && page.bid > best->bid))
+            best = &page;
+    }
+    return best;
+}
+
+// Every BID an internal block names: the children of data trees and the
+// data and subnode blocks of subnode lists.
+void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced) {
+    Bytes block;
+    if (ReadBlockEntry(store, entry, block) < 4) return;
+    const ByteReader reader(block);
+    const StoreLayout& layout = *store.layout;
+    const std::size_t width = layout.idWidth;
+    const auto type = block[0];
+    const auto level = block[1];
+    const auto count = static_cast<std::size_t>(reader.peekAt(2, 2).value_or(0));
+    if (type == kDataTreeType) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto bid = reader.peekAt(layout.internal.dataTreeEntriesAt + i * width, width);
+            if (!bid) break;
+            referenced.insert(*bid & ~std::uint64_t{1});
+        }
+    } else if (type == kSubnodeTreeType) {
+        const std::size_t size = level == 0 ? layout.internal.subnodeLeafSize : layout.internal.subnodeInnerSize;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = layout.internal.subnodeEntriesAt + i * size;
+            const auto first = reader.peekAt(at + width, width);
+            if (!first) break;
+            referenced.insert(*first & ~std::uint64_t{1});
+            if (level == 0) {
+                if (const auto sub = reader.peekAt(at + 2 * width, width)) referenced.insert(*sub & ~std::uint64_t{1});
+            }
+        }
+    }
+}
+
+// Whether a record read from a heap is an item a user would want back (a
+// message-like object; not a folder, the store object or an attachment).
+bool IsRecoverableItem(const ItemRecord& record) {
+    return !record.folderCounts && !record.storeFields && !record.messageClass.empty();
+}
+
+void CollectSubtree(const NodeEntry& top, std::unordered_set<const NodeEntry*>& seen) {
+    std::vector<const NodeEntry*> stack{&top};
+    while (!stack.empty()) {
+        const NodeEntry* n = stack.back();
+        stack.pop_back();
+        if (!seen.insert(n).second) continue;
+        for (const NodeEntry* c = n->oldestChild; c != nullptr; c = c->newerSibling) stack.push_back(c);
+    }
+}
+
+}  // namespace
+
+const RecoveredItems* RecoveryOf(const StoreFile& store) {
+    return dynamic_cast<const RecoveredItems*>(store.recovery.get());
+}
+
+bool IndexLooksIncomplete(const StoreFile& store) {
+    const DamageCounters& d = store.damage;
+    return d.pagesUnreadable != 0 || d.pagesRejected != 0 || d.pagesRevisited != 0 || d.pageCrcMismatches != 0 ||
+           d.rootPagesUnusable != 0 || d.nodesWithoutData != 0 || FindNode(store, kMessageStoreNid) == nullptr;
+}
+
+const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, const DeepRecoveryOptions& options) {
+    auto state = std::make_unique<RecoveredItems>();
+    DeepRecoveryReport& report = state->report;
+    report.ran = true;
+    report.indexIncomplete = options.indexIncomplete;
+    bool walkSettled = options.walkSettled;
+
+    if (store.layout == nullptr || !store.layout->walkable) {
+        if (const StoreLayout* detected = DetectLayout(store.file)) {
+            store.layout = detected;
+            store.formatVersion = FormatVersionOf(*detected);
+            report.layoutFromData = true;
+            walkSettled = false;
+        }
+    }
+    if (store.layout != nullptr && store.layout->walkable) {
+        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress);
+        report.stopped = scan.stopped;
+        report.bytesScanned = scan.bytesScanned;
+        report.blocksFound = scan.blocks.size();
+        report.pagesFound = scan.pages.size();
+        if (!scan.stopped) {
+            if (!walkSettled) {
+                // The walk could not use the header's roots: walk again from
+                // the roots the scan found, so the tables come out as a
+                // sound index would have given them.
+                const ScannedPage* bbtRoot = FoundRoot(scan, kBlockTreePageType);
+                const ScannedPage* nbtRoot = FoundRoot(scan, kNodeTreePageType);
+                if (bbtRoot != nullptr && nbtRoot != nullptr) {
+                    store.forest.Clear();
+                    store.blocks.Clear();
+                    store.bbtRootOffset = bbtRoot->offset;
+                    store.nbtRootOffset = nbtRoot->offset;
+                    store.bbtLeafDepth = store.nbtLeafDepth = kLeafDepthUnknown;
+                    store.bbtLeafSeen = store.nbtLeafSeen = false;
+                    BuildIndexes(store, reader);
+                }
+                store.headerCryptMethod = static_cast<std::uint8_t>(DetectCryptMethod(store.file, scan));
+            }
+            // A walk that misread pages may have settled the encoding on a
+            // node that is no heap; the blocks' majority decides instead.
+            if (!walkSettled || options.indexIncomplete)
+                store.cryptMethod = DetectCryptMethod(store.file, scan);
+            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete);
+        }
+    }
+    store.recovery = std::move(state);
+    return *RecoveryOf(store);
+}
+
+void GatherLostItems(StoreFile& store, const NodeEntry& root) {
+    auto* state = dynamic_cast<RecoveredItems*>(store.recovery.get());
+    if (state == nullptr || !state->report.indexIncomplete || state->report.stopped || store.layout == nullptr) return;
+    state->folders.clear();
+    state->items.clear();
+    state->heapRecords.clear();
+
+    std::unordered_set<const NodeEntry*> reached;
+    CollectSubtree(root, reached);
+    for (const NodeEntry& r : store.forest.records()) {
+        if (!r.waiting || reached.count(&r) != 0) continue;
+        if (IsFolderNid(r.nid) && r.dataBlock != nullptr) {
+            state->folders.push_back(&r);
+            CollectSubtree(r, reached);
+        }
+    }
+    for (const NodeEntry& r : store.forest.records()) {
+        if (r.waiting && reached.count(&r) == 0 && IsMessageNid(r.nid) && r.dataBlock != nullptr)
+            state->items.push_back(&r);
+    }
+
+    // Heaps no node references: every BID named by a node, a data tree or
+    // a subnode list is taken; what is left and starts a message's
+    // property context is an orphan heap.
+    std::unordered_set<std::uint64_t> referenced;
+    for (const NodeEntry& r : store.forest.records()) {
+        referenced.insert(r.bidData & ~std::uint64_t{1});
+        referenced.insert(r.bidSub & ~std::uint64_t{1});
+    }
+    for (const BlockEntry& e : store.blocks.entries()) {
+        if (IsInternalBid(e.bid) && FindBlock(store, e.bid) == &e) MarkInternalReferences(store, e, referenced);
+    }
+    std::uint32_t nextNid = kFirstOrphanHeapNid;
+    for (const BlockEntry& e : store.blocks.entries()) {
+        if (FindBlock(store, e.bid) != &e || referenced.count(e.bid & ~std::uint64_t{1}) != 0) continue;
+        if (!BlockReadsAsHeap(store, e)) continue;
+        NodeEntry& record = state->heapRecords.emplace_back();
+        record.nid = nextNid;
+        record.dataBlock = &e;
+        record.bidData = e.bid;
+        record.nidParent = kRecoveredItemsNid;
+        std::unique_ptr<ItemRecord> item = ReadItem(store, record);
+        if (!item || !IsRecoverableItem(*item)) {
+            state->heapRecords.pop_back();
+            continue;
+        }
+        nextNid -= 32;
+        ++state->report.orphanHeaps;
+    }
+    for (NodeEntry& record : state->heapRecords) {
+        record.parent = &state->folder;
+        state->items.push_back(&record);
+    }
+
+    state->folder = NodeEntry{};
+    state->folder.nid = kRecoveredItemsNid;
+    state->folder.nidParent = root.nid;
+    // Marks the folder as one with children for the runs' walks; the
+    // children themselves are `items`, never followed through this link.
+    if (!state->items.empty()) state->folder.oldestChild = &state->folder;
+    state->report.recoveredFolders = state->folders.size();
+    state->report.recoveredItems = state->items.size();
+}
+
+std::unique_ptr<ItemRecord> RecoveredItemsFolderRecord(std::size_t itemCount) {
+    auto record = std::make_unique<ItemRecord>();
+    record->folderCounts = std::make_unique<FolderCounts>();
+    record->folderCounts->contentCount = static_cast<std::uint32_t>(itemCount);
+    record->displayName = std::string(kRecoveredItemsFolderName);
+    record->messageClass = std::string(kMailFolderClass);
+    return record;
+}
+
+std::string FormatRecoveryLine(const DeepRecoveryReport& r) {
+    return fmt::format(
+        "Deep scan: {} bytes scanned{}, {} blocks and {} index pages found, {} block entries and {} node entries "
+        "added, {} nodes replaced, {} orphan heaps, {} folders and {} items recovered{}\r\n",
+        r.bytesScanned, r.layoutFromData ? " (layout found from the data)" : "", r.blocksFound, r.pagesFound,
+        r.merged.blocksFromTrailers + r.merged.blocksFromLeafPages, r.merged.nodesAdded, r.merged.nodesReplaced,
+        r.orphanHeaps, r.recoveredFolders, r.recoveredItems, r.stopped ? " (stopped)" : "");
+}
+
+std::int32_t RecoveredNodeCount(const StoreFile& store) {
+    const RecoveredItems* state = RecoveryOf(store);
+    if (state == nullptr) return 0;
+    std::int64_t n = static_cast<std::int64_t>(state->items.size());
+    for (const NodeEntry* folder : state->folders) {
+        std::unordered_set<const NodeEntry*> seen;
+        CollectSubtree(*folder, seen);
+        n += static_cast<std::int64_t>(seen.size());
+    }
+    return static_cast<std::int32_t>(std::min<std::int64_t>(n, INT32_MAX));
+}
+
+}  // namespace bm

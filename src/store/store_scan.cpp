@@ -1,0 +1,234 @@
+#include "store/store_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+#include "store/blocks.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint64_t kChunkBytes = 16u << 20;
+// Blocks of the 512-byte-page layouts never exceed 8 KiB with their trailer;
+// the 4 KiB layout's cb is 16-bit, so its largest block is 64 KiB plus a
+// trailer, aligned.
+constexpr std::uint64_t kLargestBlock = 8192;
+constexpr std::uint64_t kLargestBlock4k = 65536 + 512;
+constexpr std::size_t kCryptSampleBlocks = 512;
+
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+std::uint64_t LargestBlock(const StoreLayout& layout) {
+    return layout.block.compressed ? kLargestBlock4k : kLargestBlock;
+}
+
+// Where the page's own BID sits: after dwCRC when dwCRC follows wSig (the
+// 8-byte layouts), before it otherwise (ANSI).
+std::size_t PageBidAt(const StoreLayout& layout) {
+    const PageFields& p = layout.page;
+    return p.crcAt == p.crcCovers + 4 ? p.crcCovers + 8 : p.crcCovers + 4;
+}
+
+class ChunkScanner {
+public:
+    ChunkScanner(const StoreLayout& layout, StoreScan& out) : layout_(layout), out_(out) {}
+
+    // Tries every aligned end in (from, to] of a buffer that starts at
+    // file offset `bufferStart`.
+    void Scan(const ByteReader& buffer, std::uint64_t bufferStart, std::uint64_t from, std::uint64_t to) {
+        const std::uint64_t align = layout_.block.alignment;
+        const std::uint64_t pageSize = layout_.page.size;
+        for (std::uint64_t end = AlignUp(from + 1, align); end <= to; end += align) {
+            TryBlock(buffer, bufferStart, end);
+            if (end % pageSize == 0 && end >= pageSize + bufferStart) TryPage(buffer, bufferStart, end - pageSize);
+        }
+    }
+
+private:
+    void TryBlock(const ByteReader& buf, std::uint64_t bufferStart, std::uint64_t end) {
+        const BlockTrailerFields& t = layout_.block;
+        if (end < bufferStart + t.size) return;
+        const std::size_t at = static_cast<std::size_t>(end - t.size - bufferStart);
+        const auto cb = buf.peekAt(at + t.cbAt, 2).value_or(0);
+        if (cb == 0 || cb + t.size > LargestBlock(layout_)) return;
+        const std::uint64_t extent = AlignUp(cb + t.size, t.alignment);
+        if (extent > end - bufferStart) return;
+        const std::uint64_t start = end - extent;
+        const auto bid = buf.peekAt(at + t.bidAt, layout_.idWidth).value_or(0);
+        if (bid == 0) return;
+        if (buf.peekAt(at + 2, 2).value_or(0) != ComputeSignature(start, bid)) return;
+        const auto crc = buf.peekAt(at + t.crcAt, 4);
+        const ByteReader data = buf.sub(static_cast<std::size_t>(start - bufferStart), static_cast<std::size_t>(cb));
+        if (!crc || data.failed() || *crc != ComputeCrc(data.data())) return;
+        ScannedBlock block;
+        block.bid = bid & ~std::uint64_t{1};
+        block.offset = start;
+        block.size = static_cast<std::uint32_t>(cb);
+        block.inflatedSize = block.size;
+        if (layout_.bbtLeaf.inflatedAt != kNoField) {
+            // The 4 KiB trailer keeps the inflated size after the BID.
+            const auto inflated = buf.peekAt(at + t.bidAt + 10, 2).value_or(0);
+            if (inflated != 0) block.inflatedSize = static_cast<std::uint32_t>(inflated);
+        }
+        out_.blocks.push_back(block);
+    }
+
+    void TryPage(const ByteReader& buf, std::uint64_t bufferStart, std::uint64_t offset) {
+        const PageFields& p = layout_.page;
+        const ByteReader page = buf.sub(static_cast<std::size_t>(offset - bufferStart), p.size);
+        if (page.failed()) return;
+        const auto type = page.peekAt(p.crcCovers, 1).value_or(0);
+        if (type != kBlockTreePageType && type != kNodeTreePageType) return;
+        if (page.peekAt(p.crcCovers + 1, 1).value_or(0) != type) return;
+        const auto bid = page.peekAt(PageBidAt(layout_), layout_.idWidth).value_or(0);
+        const auto sig = page.peekAt(p.crcCovers + 2, 2).value_or(0);
+        if (sig != 0 && sig != ComputeSignature(offset, bid)) return;
+        const auto crc = page.peekAt(p.crcAt, 4);
+        if (!crc || *crc != ComputeCrc(page.data().first(p.crcCovers))) return;
+
+        ScannedPage found;
+        found.offset = offset;
+        found.bid = bid;
+        found.type = static_cast<std::uint8_t>(type);
+        found.level = static_cast<std::uint8_t>(page.peekAt(p.footerEntrySizeAt + 1, 1).value_or(0));
+        out_.pages.push_back(found);
+        if (found.level != 0) return;
+        if (type == kBlockTreePageType) {
+            TakeBlockLeaf(page);
+        } else {
+            TakeNodeLeaf(page, offset);
+        }
+    }
+
+    // Live entries of a leaf: the page's count, capped by its room.
+    std::pair<std::size_t, std::size_t> LeafSlots(const ByteReader& page, std::size_t entrySize) const {
+        const PageFields& p = layout_.page;
+        std::size_t stride = entrySize;
+        if (p.sizedByFooter) {
+            const auto cbEnt = static_cast<std::size_t>(page.peekAt(p.footerEntrySizeAt, 1).value_or(0));
+            if (cbEnt >= entrySize) stride = cbEnt;
+        }
+        const auto count = static_cast<std::size_t>(page.peekAt(p.footerCountAt, p.footerFieldWidth).value_or(0));
+        return {std::min(count, p.footerCountAt / stride), stride};
+    }
+
+    void TakeBlockLeaf(const ByteReader& page) {
+        const BlockEntryFields& f = layout_.bbtLeaf;
+        const auto [count, stride] = LeafSlots(page, f.size);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = i * stride;
+            BlockEntry e;
+            e.bid = page.peekAt(at + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
+            if (e.bid == 0) continue;
+            e.offset = page.peekAt(at + f.offsetAt, layout_.idWidth).value_or(0);
+            e.size = static_cast<std::uint32_t>(page.peekAt(at + f.cbAt, 2).value_or(0));
+            e.refCount = static_cast<std::int16_t>(page.peekAt(at + f.refCountAt, 2).value_or(0));
+            e.inflatedSize = e.size;
+            if (f.inflatedAt != kNoField)
+                e.inflatedSize = static_cast<std::uint32_t>(page.peekAt(at + f.inflatedAt, 2).value_or(0));
+            out_.leafBlocks.push_back(e);
+        }
+    }
+
+    void TakeNodeLeaf(const ByteReader& page, std::uint64_t offset) {
+        const NodeEntryFields& f = layout_.nbtLeaf;
+        const auto [count, stride] = LeafSlots(page, f.size);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = i * stride;
+            ScannedNode n;
+            n.nid = static_cast<std::uint32_t>(page.peekAt(at + f.nidAt, 4).value_or(0));
+            if (n.nid == 0) continue;
+            n.bidData = page.peekAt(at + f.bidDataAt, layout_.idWidth).value_or(0);
+            n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
+            n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
+            n.pageOffset = offset;
+            out_.leafNodes.push_back(n);
+        }
+    }
+
+    const StoreLayout& layout_;
+    StoreScan& out_;
+};
+
+}  // namespace
+
+StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader,
+                        const ScanProgress& progress, std::uint64_t limit) {
+    StoreScan out;
+    out.layout = &layout;
+    const std::uint64_t end = limit != 0 ? std::min(limit, file.size()) : file.size();
+    const std::uint64_t overlap = std::max<std::uint64_t>(LargestBlock(layout), layout.page.size);
+    ChunkScanner scanner(layout, out);
+    Bytes buffer;
+    for (std::uint64_t base = 0; base < end; base += kChunkBytes) {
+        if (reader != nullptr) {
+            reader->pauseGate.Pass();
+            if (reader->StopRequested()) {
+                out.stopped = true;
+                break;
+            }
+        }
+        const std::uint64_t bufferStart = base >= overlap ? base - overlap : 0;
+        const std::uint64_t want = std::min(end, base + kChunkBytes) - bufferStart;
+        buffer.resize(static_cast<std::size_t>(want));
+        const std::size_t got = file.ReadAt(bufferStart, buffer);
+        if (got <= base - bufferStart) break;
+        const ByteReader bytes(buffer.data(), got);
+        scanner.Scan(bytes, bufferStart, base, bufferStart + got);
+        out.bytesScanned = bufferStart + got;
+        if (progress) progress(out.bytesScanned, end);
+    }
+    return out;
+}
+
+const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes) {
+    const StoreLayout* best = nullptr;
+    std::size_t bestScore = 0;
+    for (const StoreLayout* layout : {&kAnsiLayout, &kUnicodeLayout, &kUnicode4kLayout}) {
+        const StoreScan sample = ScanStoreFile(file, *layout, nullptr, {}, sampleBytes);
+        const std::size_t score = sample.blocks.size() + sample.pages.size();
+        if (score > bestScore) {
+            bestScore = score;
+            best = layout;
+        }
+    }
+    return best;
+}
+
+std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan) {
+    std::array<std::size_t, 3> votes{};
+    std::size_t sampled = 0;
+    for (const ScannedBlock& block : scan.blocks) {
+        if (sampled == kCryptSampleBlocks) break;
+        if (IsInternalBid(block.bid) || block.size < 4 || block.inflatedSize != block.size) continue;
+        std::array<std::uint8_t, 4> head{};
+        if (file.ReadAt(block.offset, head) != head.size()) continue;
+        ++sampled;
+        for (std::uint32_t method = 0; method < votes.size(); ++method) {
+            std::array<std::uint8_t, 4> plain = head;
+            DecodeBytes(plain, static_cast<CryptMethod>(method), block.bid);
+            if (plain[2] == 0xEC && (plain[3] == 0xBC || plain[3] == 0x7C)) ++votes[method];
+        }
+    }
+    std::uint32_t best = 1;
+    for (std::uint32_t method = 0; method < votes.size(); ++method)
+        if (votes[method] > votes[best]) best = method;
+    return best;
+}
+
+std::uint32_t FormatVersionOf(const StoreLayout& layout) {
+    switch (layout.kind) {
+    case LayoutKind::Ansi: return 14;
+    case LayoutKind::Unicode: return 23;
+    case LayoutKind::Unicode4k: return 36;
+    }
+    return 23;
+}
+
+}  // namespace bm

@@ -1,0 +1,94 @@
+// The deep scan: one sequential pass over the whole file that finds blocks
+// and index pages by their own trailers, without the header or the index.
+//
+// A block ends at an aligned position E (64 bytes, 512 in the 4 KiB layout)
+// with its trailer: cb (u16), wSig (u16), then dwCRC and the BID in the
+// layout's order (see layout.h). It is taken as a block when
+//   0 < cb <= the largest block the layout allows,
+//   the block starts at S = E - align(cb + trailer) inside the file,
+//   the BID is not 0 and wSig equals the signature of (S, BID),
+//   dwCRC equals the CRC of the cb bytes at S.
+// A B-tree page of the layout's page size sits at a page-aligned offset P
+// with its trailer after the footer: ptype and a repeated ptype (0x80 block
+// tree, 0x81 node tree), wSig (the signature of (P, BID), or 0), dwCRC over
+// the bytes before the trailer, and the page's BID. Leaf pages (cLevel 0)
+// are taken apart here: their live entries (cEnt, trusted once the CRC
+// holds) become block entries and node entries.
+//
+// The file is read in large chunks that overlap by the largest block, so
+// each byte is read about once and each candidate end is tried once. The
+// scan passes the reader's pause gate and honours its stop request between
+// chunks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "store/layout.h"
+#include "store/store_file.h"
+#include "store/store_reader.h"
+#include "store/tables.h"
+
+namespace bm {
+
+inline constexpr std::uint8_t kBlockTreePageType = 0x80;
+inline constexpr std::uint8_t kNodeTreePageType = 0x81;
+
+// A block whose trailer checked out.
+struct ScannedBlock {
+    std::uint64_t bid = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;          // cb
+    std::uint32_t inflatedSize = 0;  // equals size unless the layout deflates
+};
+
+// A B-tree page whose trailer checked out.
+struct ScannedPage {
+    std::uint64_t offset = 0;
+    std::uint64_t bid = 0;
+    std::uint8_t type = 0;   // kBlockTreePageType or kNodeTreePageType
+    std::uint8_t level = 0;  // cLevel: 0 for a leaf
+};
+
+// One entry of a node-tree leaf page found by the scan.
+struct ScannedNode {
+    std::uint32_t nid = 0;
+    std::uint64_t bidData = 0;
+    std::uint64_t bidSub = 0;
+    std::uint32_t nidParent = 0;
+    std::uint64_t pageOffset = 0;
+};
+
+struct StoreScan {
+    const StoreLayout* layout = nullptr;
+    std::vector<ScannedBlock> blocks;      // in file order
+    std::vector<ScannedPage> pages;        // in file order
+    std::vector<BlockEntry> leafBlocks;    // entries of block-tree leaf pages
+    std::vector<ScannedNode> leafNodes;    // entries of node-tree leaf pages
+    std::uint64_t bytesScanned = 0;
+    bool stopped = false;                  // ended early on a stop request
+};
+
+// Called after each chunk with the bytes done and the file's size.
+using ScanProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Scans [0, limit) of the file (the whole file when limit is 0) for blocks
+// and pages of `layout`. `reader` (optional) carries the pause gate and the
+// stop request.
+StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader = nullptr,
+                        const ScanProgress& progress = {}, std::uint64_t limit = 0);
+
+// The layout whose blocks and pages a sample of the file holds most of;
+// nullptr when none is found in the sample.
+const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes = 32u << 20);
+
+// The encoding under which the most scanned data blocks start like a heap
+// (signature 0xEC, then a property- or table-context client signature):
+// 0 none, 1 permutation, 2 cyclic. 1 when no block decides.
+std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan);
+
+// The format version a detected layout stands for (14, 23 or 36).
+std::uint32_t FormatVersionOf(const StoreLayout& layout);
+
+}  // namespace bm

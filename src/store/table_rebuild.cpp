@@ -1,0 +1,108 @@
+#include "store/table_rebuild.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "store/blocks.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint8_t kHeapSignature = 0xEC;
+
+bool HeapHead(StoreFile& store, const BlockEntry& entry) {
+    Bytes data;
+    if (ReadBlockEntry(store, entry, data) < 4) return false;
+    DecodeBlock(data, store.cryptMethod, entry.bid);
+    return data[2] == kHeapSignature;
+}
+
+}  // namespace
+
+bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry) {
+    if (!IsInternalBid(entry.bid)) return HeapHead(store, entry);
+    Bytes tree;
+    if (ReadBlockEntry(store, entry, tree) < 8 || tree[0] != 1 || tree[1] != 1) return false;
+    const ByteReader reader(tree);
+    const std::size_t width = store.layout != nullptr ? store.layout->idWidth : 8;
+    const std::size_t first = store.layout != nullptr ? store.layout->internal.dataTreeEntriesAt : 8;
+    const auto child = reader.peekAt(first, width);
+    if (!child || IsInternalBid(*child)) return false;
+    const BlockEntry* childEntry = FindBlock(store, *child);
+    return childEntry != nullptr && HeapHead(store, *childEntry);
+}
+
+RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps) {
+    RebuildCounts counts;
+    for (const ScannedBlock& block : scan.blocks) {
+        if (FindBlock(store, block.bid) != nullptr) continue;
+        BlockEntry entry;
+        entry.bid = block.bid;
+        entry.offset = block.offset;
+        entry.size = block.size;
+        entry.inflatedSize = block.inflatedSize;
+        entry.refCount = 1;
+        store.blocks.Append(entry);
+        ++counts.blocksFromTrailers;
+    }
+    for (const BlockEntry& entry : scan.leafBlocks) {
+        if (FindBlock(store, entry.bid) != nullptr) continue;
+        store.blocks.Append(entry);
+        ++counts.blocksFromLeafPages;
+    }
+    if (!fillNodeGaps) return counts;
+
+    // The versions of each NID in file order; NIDs in order of first sight.
+    std::unordered_map<std::uint32_t, std::vector<const ScannedNode*>> versions;
+    std::vector<std::uint32_t> order;
+    for (const ScannedNode& node : scan.leafNodes) {
+        auto& list = versions[node.nid];
+        if (list.empty()) order.push_back(node.nid);
+        list.push_back(&node);
+    }
+
+    LeafPageContext ctx;
+    for (const std::uint32_t nid : order) {
+        const NodeEntry* existing = FindNode(store, nid);
+        if (existing != nullptr && existing->dataBlock != nullptr) {
+            // A record that a leaf page the scan found agrees with stays; one
+            // that none does came from a page the walk misread.
+            const auto& list = versions[nid];
+            const bool agreed = std::any_of(list.begin(), list.end(), [&](const ScannedNode* v) {
+                return v->bidData == existing->bidData && v->nidParent == existing->nidParent;
+            });
+            if (agreed) continue;
+        } else if (existing != nullptr && existing->bidData == 0) {
+            continue;
+        }
+        const ScannedNode* heapVersion = nullptr;
+        const ScannedNode* blockVersion = nullptr;
+        for (const ScannedNode* v : versions[nid]) {
+            const BlockEntry* data = FindBlock(store, v->bidData);
+            if (data == nullptr) continue;
+            if ((blockVersion == nullptr || v->bidData > blockVersion->bidData)) blockVersion = v;
+            if ((heapVersion == nullptr || v->bidData > heapVersion->bidData) && BlockReadsAsHeap(store, *data))
+                heapVersion = v;
+        }
+        const ScannedNode* chosen = heapVersion != nullptr ? heapVersion : blockVersion;
+        if (existing != nullptr && existing->dataBlock != nullptr && heapVersion == nullptr) continue;
+        if (chosen == nullptr) {
+            if (existing != nullptr) continue;
+            chosen = versions[nid].back();
+        }
+        ctx.pageOffset = chosen->pageOffset;
+        PlaceNodeEntry(store, ctx, nid, chosen->bidData, chosen->bidSub, chosen->nidParent);
+        if (existing != nullptr) {
+            ++counts.nodesReplaced;
+        } else {
+            ++counts.nodesAdded;
+        }
+    }
+    store.damage.orphanNodes = store.forest.Orphans().size();
+    return counts;
+}
+
+}  // namespace bm

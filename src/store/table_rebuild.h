@@ -1,0 +1,40 @@
+// Merging what the deep scan found into the tables the index walk built.
+//
+// The walk's entries always stay as they are; the scan only fills gaps:
+//   blocks  a BID the table lacks is added from the block's own trailer
+//           (checked where it lies), else from a block-tree leaf page the
+//           scan found (also one the index no longer reaches);
+//   nodes   only when the walk left the node tree visibly incomplete. A NID
+//           the forest lacks, whose record has no data block, or whose
+//           record no leaf page the scan found agrees with (a page the walk
+//           misread), is placed from the node-tree leaf pages the scan
+//           found. Of
+//           several versions of a node, those whose data block exists and
+//           reads as a heap win, the newest (highest) data BID among them;
+//           without such a version, the newest whose block exists.
+// On a sound store (nothing to fill) the node forest is left untouched, so
+// its listing does not change.
+#pragma once
+
+#include <cstdint>
+
+#include "store/store_file.h"
+#include "store/store_scan.h"
+
+namespace bm {
+
+struct RebuildCounts {
+    std::uint64_t blocksFromTrailers = 0;
+    std::uint64_t blocksFromLeafPages = 0;
+    std::uint64_t nodesAdded = 0;
+    std::uint64_t nodesReplaced = 0;
+};
+
+// Whether the data block of `entry` reads as a heap under the store's method
+// (an XBLOCK counts when its first data block does).
+bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry);
+
+// Merges `scan` into the store's tables (see the top of this file).
+RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps);
+
+}  // namespace bm

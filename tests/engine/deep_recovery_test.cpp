@@ -1,0 +1,162 @@
+// Deep recovery over damaged copies of the shared stores, made here from a
+// private copy of each: what the runs' walk lists from them compared with
+// the sound store, the "Recovered Items" folder in the analysis, and sound
+// stores listed the same with and without the deep scan.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/analysis_run.h"
+#include "engine/shipped_pages.h"
+#include "support/store_damage.h"
+#include "support/test_paths.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+using bmtest::Damage;
+
+const char* const kStores[] = {"ansi-sample.pst", "unicode-sample.pst", "unicode-submessage.pst",
+                               "unicode-dist-list.pst", "unicode-sample.ost", "unicode-enron.pst",
+                               "4k-sample.ost"};
+
+// A damaged copy of a shared store in a scratch directory.
+fs::path DamagedCopy(const fs::path& sound, Damage damage, const std::string& name) {
+    const fs::path copy = bmtest::ScratchDir(name) / sound.filename();
+    fs::copy_file(sound, copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(bmtest::DamageStore(copy, damage)) << bmtest::DamageName(damage);
+    return copy;
+}
+
+// The least share of the sound store's items each damage gives back, as
+// measured over the shared stores (bench/recovery_report prints them). The
+// header and index damages leave every item's own blocks intact.
+double ExpectedShare(Damage damage) {
+    switch (damage) {
+    case Damage::HeaderScrambled:
+    case Damage::RootOffsetsZeroed:
+    case Damage::FirstNodeLeaf:
+    case Damage::InnerIndexPage: return 0.95;
+    case Damage::TruncatedAt90: return 0.85;
+    case Damage::FiveBlocksZeroed: return 0.98;
+    case Damage::OnePercentFlipped: return 0.0;  // nearly every block is hit
+    }
+    return 1.0;
+}
+
+TEST(DeepRecovery, SoundStoresListTheSameWithAndWithoutTheDeepScan) {
+    for (const char* name : kStores) {
+        SCOPED_TRACE(name);
+        BM_REQUIRE_STORE(store, name);
+        const bmtest::StoreListing plain = bmtest::ListStore(store, false);
+        const bmtest::StoreListing deep = bmtest::ListStore(store, true);
+        EXPECT_FALSE(plain.deepRecoveryRan);
+        EXPECT_TRUE(deep.deepRecoveryRan);
+        EXPECT_GT(deep.report.blocksFound, 0u);
+        EXPECT_EQ(deep.lines, plain.lines);
+    }
+}
+
+TEST(DeepRecovery, DamagedCopiesGiveBackTheMeasuredShareOfItemsAndNeverLessThanTheWalkAlone) {
+    // The large mail store is left to the report and the test below.
+    for (const char* name : kStores) {
+        if (std::string(name) == "unicode-enron.pst") continue;
+        BM_REQUIRE_STORE(store, name);
+        const bmtest::StoreListing sound = bmtest::ListStore(store, false);
+        for (const Damage damage : bmtest::AllDamages()) {
+            SCOPED_TRACE(std::string(name) + ": " + bmtest::DamageName(damage));
+            const fs::path copy = DamagedCopy(store, damage, "deep-" + std::string(name) + std::to_string(static_cast<int>(damage)));
+            const bmtest::StoreListing walkAlone = bmtest::ListStore(copy, false, false);
+            const bmtest::StoreListing got = bmtest::ListStore(copy, false);
+            EXPECT_GE(got.items, walkAlone.items);
+            EXPECT_GE(static_cast<double>(got.items), std::floor(ExpectedShare(damage) * static_cast<double>(sound.items)));
+        }
+    }
+}
+
+TEST(DeepRecovery, ALostIndexRootIsFoundAgainAndTheSoundItemsAreAllListed) {
+    BM_REQUIRE_STORE(store, "unicode-enron.pst");
+    const bmtest::StoreListing sound = bmtest::ListStore(store, false);
+    const fs::path copy = DamagedCopy(store, Damage::RootOffsetsZeroed, "deep-roots");
+    const bmtest::StoreListing got = bmtest::ListStore(copy, false);
+    EXPECT_TRUE(got.deepRecoveryRan);
+    EXPECT_EQ(got.lines, sound.lines);
+}
+
+TEST(DeepRecovery, WithoutAHeaderTheLayoutComesFromTheDataAndTheItemsAreListed) {
+    BM_REQUIRE_STORE(store, "unicode-sample.ost");
+    const bmtest::StoreListing sound = bmtest::ListStore(store, false);
+    const fs::path copy = bmtest::ScratchDir("deep-noheader") / "store.ost";
+    fs::copy_file(store, copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(copy);
+    std::fill_n(bytes.begin(), 1024, 0);
+    bmtest::WriteWholeFile(copy, bytes);
+    const bmtest::StoreListing got = bmtest::ListStore(copy, false);
+    EXPECT_TRUE(got.report.layoutFromData);
+    EXPECT_GE(got.items, sound.items);
+}
+
+class NullObserver : public AnalysisObserver {
+public:
+    void OnSourcePath(const std::string&) override {}
+    void OnProgressRange(std::int32_t maximum) override { ranges.push_back(maximum); }
+    void OnProgressPosition(std::int32_t) override {}
+    void OnMessage(const std::string&) override {}
+    void OnFinished(const AnalysisFinish&) override {}
+    std::vector<std::int32_t> ranges;
+};
+
+std::int32_t CountOf(const AnalysisRun& run, const std::string& path) {
+    for (const FolderSummary& s : run.results().folderSummaries())
+        if (s.path == path) return s.count;
+    return -1;
+}
+
+TEST(DeepRecovery, TheAnalysisShowsItemsWithoutAFolderUnderRecoveredItemsAndCountsThem) {
+    BM_REQUIRE_STORE(store, "unicode-sample.ost");
+    const fs::path copy = DamagedCopy(store, Damage::FirstNodeLeaf, "deep-analysis");
+    const fs::path app = bmtest::ScratchDir("deep-analysis-app");
+    PrepareAppDir(app);
+    NullObserver observer;
+    AnalysisRun run(observer, nullptr, app);
+    AnalysisSource source;
+    source.sourcePath = copy.string();
+    EXPECT_EQ(run.AnalyzeStore(source), AnalysisOutcome::Completed);
+    const bmtest::StoreListing listing = bmtest::ListStore(copy, false);
+    ASSERT_GT(listing.report.recoveredItems, 0u);
+    // Mail is counted in the folder; other kinds go to their own lists.
+    const std::int32_t counted = CountOf(run, "Personal Folders\\Recovered Items\\");
+    EXPECT_GT(counted, 0);
+    EXPECT_LE(counted, static_cast<std::int32_t>(listing.report.recoveredItems));
+    // The scan's range came first, then the walk's.
+    ASSERT_GE(observer.ranges.size(), 2u);
+    EXPECT_EQ(observer.ranges.front(), static_cast<std::int32_t>(kScanProgressRange));
+}
+
+TEST(DeepRecovery, TheDeepScanFlagLeavesASoundStoresAnalysisAsItWas) {
+    BM_REQUIRE_STORE(store, "unicode-sample.ost");
+    const fs::path app = bmtest::ScratchDir("deep-flag-app");
+    PrepareAppDir(app);
+    NullObserver observer;
+    AnalysisRun plain(observer, nullptr, app);
+    AnalysisRun deep(observer, nullptr, app);
+    AnalysisSource source;
+    source.sourcePath = store.string();
+    ASSERT_EQ(plain.AnalyzeStore(source), AnalysisOutcome::Completed);
+    source.deepScan = true;
+    ASSERT_EQ(deep.AnalyzeStore(source), AnalysisOutcome::Completed);
+    EXPECT_EQ(deep.results().counts(), plain.results().counts());
+    ASSERT_EQ(deep.results().folderSummaries().size(), plain.results().folderSummaries().size());
+    for (std::size_t i = 0; i < plain.results().folderSummaries().size(); ++i) {
+        EXPECT_EQ(deep.results().folderSummaries()[i].path, plain.results().folderSummaries()[i].path);
+        EXPECT_EQ(deep.results().folderSummaries()[i].count, plain.results().folderSummaries()[i].count);
+    }
+}
+
+}  // namespace
+}  // namespace bm

@@ -1,0 +1,166 @@
+// The deep scan: blocks and index pages found by their trailers in every
+// layout, the layout and encoding found from the data, and the scan's finds
+// merged into the tables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "store/store_scan.h"
+#include "store/table_rebuild.h"
+#include "store_test_helpers.h"
+
+namespace {
+
+using bmtest::Bytes;
+
+const bm::StoreLayout* const kLayouts[] = {&bm::kAnsiLayout, &bm::kUnicodeLayout, &bm::kUnicode4kLayout};
+
+// A store with many nodes on several leaf pages under inner pages.
+bmtest::BuiltStore ManyNodes(const bm::StoreLayout& layout, std::uint8_t crypt = 1) {
+    bmtest::StoreBuilder b = bmtest::SmallStore(layout);
+    b.SetCryptMethod(crypt);
+    b.SetEntriesPerPage(4, 4);
+    for (std::uint32_t i = 0; i < 20; ++i) {
+        b.AddDataBlock(100 + 4 * i, bmtest::MinimalHeap(40 + i));
+        b.AddNode(0x200004 + 32 * i, 100 + 4 * i, 0, 0x8022);
+    }
+    return b.Build();
+}
+
+struct Opened {
+    bm::StoreFile store;
+    bm::StoreReader reader;
+};
+
+void Open(Opened& o, const bmtest::StoreImage& image, const std::string& name) {
+    ASSERT_TRUE(bmtest::OpenImage(o.store, image, name));
+}
+
+TEST(StoreScan, EveryBlockAndLeafPageIsFoundByItsTrailerInEveryLayout) {
+    for (const bm::StoreLayout* layout : kLayouts) {
+        SCOPED_TRACE(layout->name);
+        const bmtest::BuiltStore built = ManyNodes(*layout);
+        Opened o;
+        Open(o, built.image, "scan-all-" + bmtest::LayoutTestName(*layout));
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
+        for (const bmtest::BbtLeafEntry& e : built.blocks) {
+            const bool found = std::any_of(scan.blocks.begin(), scan.blocks.end(), [&](const bm::ScannedBlock& s) {
+                return s.bid == e.bid && s.offset == e.offset && s.size == e.cb;
+            });
+            EXPECT_TRUE(found) << "block " << e.bid;
+        }
+        const auto leaves = [&](std::uint8_t type) {
+            return std::count_if(scan.pages.begin(), scan.pages.end(),
+                                 [&](const bm::ScannedPage& p) { return p.type == type && p.level == 0; });
+        };
+        EXPECT_EQ(leaves(bm::kBlockTreePageType), static_cast<long>(built.bbtLeafPages.size()));
+        EXPECT_EQ(leaves(bm::kNodeTreePageType), static_cast<long>(built.nbtLeafPages.size()));
+        EXPECT_EQ(scan.leafNodes.size(), 23u);
+        EXPECT_EQ(scan.leafBlocks.size(), built.blocks.size());
+        EXPECT_EQ(scan.bytesScanned, o.store.file.size());
+    }
+}
+
+TEST(StoreScan, ABlockWithOneChangedByteIsNotTakenAndItsNeighboursAre) {
+    bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    const bmtest::BbtLeafEntry victim = built.blocks[5];
+    built.image.Put(victim.offset + 3, 0x5A, 1);
+    Opened o;
+    Open(o, built.image, "scan-crc");
+    const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout);
+    EXPECT_EQ(scan.blocks.size(), built.blocks.size() - 1);
+    EXPECT_TRUE(std::none_of(scan.blocks.begin(), scan.blocks.end(),
+                             [&](const bm::ScannedBlock& s) { return s.bid == victim.bid; }));
+}
+
+TEST(StoreScan, TheLayoutAndEncodingAreFoundFromTheDataWhenTheHeaderNamesNone) {
+    for (const bm::StoreLayout* layout : kLayouts) {
+        for (std::uint8_t crypt : {0, 1, 2}) {
+            SCOPED_TRACE(std::string(layout->name) + " method " + std::to_string(crypt));
+            bmtest::BuiltStore built = ManyNodes(*layout, crypt);
+            built.image.Zero(0, 600);  // the whole header, wVer included
+            Opened o;
+            Open(o, built.image, "scan-detect-" + bmtest::LayoutTestName(*layout) + std::to_string(crypt));
+            EXPECT_EQ(o.store.layout, nullptr);
+            EXPECT_EQ(bm::DetectLayout(o.store.file), layout);
+            const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
+            EXPECT_EQ(bm::DetectCryptMethod(o.store.file, scan), crypt);
+        }
+    }
+}
+
+TEST(StoreScan, AStopRequestEndsTheScanBeforeItReads) {
+    const bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    Opened o;
+    Open(o, built.image, "scan-stop");
+    o.reader.stopAnalysis.store(true);
+    const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, &o.reader);
+    EXPECT_TRUE(scan.stopped);
+    EXPECT_TRUE(scan.blocks.empty());
+}
+
+TEST(StoreScan, ALeafPageTheIndexNoLongerReachesGivesBackItsNodesOnlyWhenGapsAreFilled) {
+    for (const bool fill : {false, true}) {
+        bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+        // A message the index lost: its heap and a leaf page nobody links.
+        const bmtest::BbtLeafEntry heap = built.image.AddDataBlock(900, bmtest::MinimalHeap(64));
+        const std::uint64_t stale = built.image.Reserve(512, 512);
+        built.image.WriteNbtLeafPage(stale, {{0x300004, 900, 0, 0x8022}});
+        Opened o;
+        Open(o, built.image, fill ? "scan-fill" : "scan-nofill");
+        ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+        EXPECT_EQ(bm::FindBlock(o.store, 900), nullptr);
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout);
+        const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, fill);
+        EXPECT_EQ(counts.blocksFromTrailers, 1u);
+        ASSERT_NE(bm::FindBlock(o.store, 900), nullptr);
+        EXPECT_EQ(bm::FindBlock(o.store, 900)->offset, heap.offset);
+        const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
+        if (!fill) {
+            EXPECT_EQ(node, nullptr);
+            continue;
+        }
+        ASSERT_NE(node, nullptr);
+        ASSERT_NE(node->parent, nullptr);
+        EXPECT_EQ(node->parent->nid, 0x8022u);
+        EXPECT_EQ(counts.nodesAdded, 1u);
+    }
+}
+
+TEST(StoreScan, OfSeveralVersionsOfANodeTheNewestWhoseDataReadsAsAHeapWins) {
+    bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    built.image.AddDataBlock(900, bmtest::MinimalHeap(64));
+    Bytes notAHeap(64, 0x11);
+    built.image.AddDataBlock(1000, notAHeap);
+    built.image.AddDataBlock(800, bmtest::MinimalHeap(64));
+    // Versions: 800 (heap), 900 (heap, newest heap), 1000 (no heap),
+    // 1100 (block missing).
+    for (const std::uint64_t bid : {800u, 900u, 1000u, 1100u}) {
+        const std::uint64_t page = built.image.Reserve(512, 512);
+        built.image.WriteNbtLeafPage(page, {{0x300004, bid, 0, 0x8022}});
+    }
+    Opened o;
+    Open(o, built.image, "scan-versions");
+    ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+    const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout);
+    bm::MergeScanIntoTables(o.store, scan, true);
+    const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->bidData, 900u);
+}
+
+TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
+    const bmtest::BuiltStore built = ManyNodes(bm::kAnsiLayout);
+    Opened o;
+    Open(o, built.image, "scan-keep");
+    ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+    const std::size_t blocks = o.store.blocks.size();
+    const std::size_t nodes = o.store.forest.size();
+    const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout);
+    const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, true);
+    EXPECT_EQ(counts.nodesAdded + counts.nodesReplaced + counts.blocksFromTrailers + counts.blocksFromLeafPages, 0u);
+    EXPECT_EQ(o.store.blocks.size(), blocks);
+    EXPECT_EQ(o.store.forest.size(), nodes);
+}
+
+}  // namespace
