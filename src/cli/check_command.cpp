@@ -12,6 +12,7 @@ namespace bm::cli {
 int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
     CheckOptions options;
     options.strictReferenceCounts = strict;
+    options.strictFolderTables = strict;
     const CheckReport report = CheckStore(store, options);
     const std::string verdict = report.notChecked ? "not checked"
                                 : report.errorCount() > 0 ? "damaged"

@@ -24,6 +24,8 @@ struct CliEnvironment {
 
     bool quiet;
     bool json;
+    // --deep-scan: the runs scan the whole file even when the index looks sound.
+    bool deepScan = false;
     ProgressMode progressMode;
     Settings settings;
     std::filesystem::path appDir;

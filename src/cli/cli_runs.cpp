@@ -8,11 +8,12 @@
 namespace bm::cli {
 
 CliAnalysis::CliAnalysis(CliEnvironment& env, const ActivityLog& log)
-    : progress_(env.progressMode, "Analysing"), run_(*this, &log, env.appDir) {}
+    : progress_(env.progressMode, "Analysing"), run_(*this, &log, env.appDir), deepScan_(env.deepScan) {}
 
 void CliAnalysis::Run(const std::string& store) {
     AnalysisSource source;
     source.sourcePath = store;
+    source.deepScan = deepScan_;
     run_.Start(source);
     {
         const InterruptStop interrupt(run_.reader().stopAnalysis);

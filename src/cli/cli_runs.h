@@ -29,6 +29,7 @@ private:
 
     ProgressReporter progress_;
     AnalysisRun run_;
+    bool deepScan_;
 };
 
 // The saving run, shown on stderr.

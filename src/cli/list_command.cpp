@@ -151,6 +151,7 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
     StoreReader reader;
     StoreListingOptions options;
     options.folderPath = folder;
+    options.deepScan = env.deepScan;
     StoreListing listing;
     {
         InterruptStop interrupt(reader.stopAnalysis);

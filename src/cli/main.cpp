@@ -1,15 +1,18 @@
 // brightmend-cli: the recovery engine from the command line.
 //
-//   brightmend-cli analyze STORE [--json]
-//   brightmend-cli list STORE [--json] [--folder PATH]
+//   brightmend-cli analyze STORE [--json] [--deep-scan]
+//   brightmend-cli list STORE [--json] [--folder PATH] [--deep-scan]
 //   brightmend-cli search DIR [--no-subdirs]
 //   brightmend-cli info STORE
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json]
+//                       [--deep-scan]
 //
 // Results go to stdout, progress and messages to stderr. Exit code 0 on
 // success, 1 on failure (the message is on stderr). Ctrl-C stops the
-// running command the way the Stop button does.
+// running command the way the Stop button does. --deep-scan scans the whole
+// file for blocks and index pages even when the store's index looks sound
+// (it happens by itself when the index is visibly damaged).
 #include <optional>
 #include <string>
 
@@ -33,14 +36,18 @@ int main(int argc, char** argv) {
     std::string directory;
     std::string folder;
     bool noSubdirs = false;
+    bool deepScan = false;
+    const char* const deepScanHelp = "Scan the whole file for lost items even when the index looks sound";
 
     CLI::App* analyze = app.add_subcommand("analyze", "Analyse a store: its folder tree and the counts per folder");
     analyze->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
     analyze->add_flag("--json", json, "Print one JSON object");
+    analyze->add_flag("--deep-scan", deepScan, deepScanHelp);
 
     CLI::App* list = app.add_subcommand("list", "List every folder and every item of a store");
     list->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
     list->add_flag("--json", json, "Print one JSON object");
+    list->add_flag("--deep-scan", deepScan, deepScanHelp);
     CLI::Option* folderOption =
         list->add_option("--folder", folder, "Only the folder with this path, e.g. \"Personal Folders\\Inbox\\\"");
 
@@ -54,7 +61,7 @@ int main(int argc, char** argv) {
     bool strict = false;
     CLI::App* check = app.add_subcommand("check", "Check a .pst the way the store checker does; exit 1 on any error");
     check->add_option("STORE", store, "The .pst or .ost file")->required()->check(CLI::ExistingFile);
-    check->add_flag("--strict", strict, "Reference counts that differ are errors, not warnings");
+    check->add_flag("--strict", strict, "Reference counts and folder tables that differ are errors, not warnings");
     check->add_flag("--json", json, "Print one JSON object");
 
     SaveRequest saveRequest;
@@ -67,6 +74,7 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     save->add_flag("--all", saveRequest.all, "Save every folder");
     save->add_flag("--json", json, "Print one JSON object");
+    save->add_flag("--deep-scan", deepScan, deepScanHelp);
 
     try {
         app.parse(argc, argv);
@@ -75,6 +83,7 @@ int main(int argc, char** argv) {
     }
 
     CliEnvironment env(quiet, json);
+    env.deepScan = deepScan;
     if (*analyze) return RunAnalyze(env, store);
     if (*list) return RunList(env, store, *folderOption ? std::optional<std::string>(folder) : std::nullopt);
     if (*search) return RunSearch(env, directory, !noSubdirs);

@@ -76,6 +76,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     source.destination = destination;
     source.analysisStopped = analysisStopped;
     source.analysisCounts = analysisCounts;
+    source.deepScan = env.deepScan;
     CliSaving saving(env, log);
     saving.Run(std::move(source));
     const SavingRun& run = saving.run();

@@ -7,6 +7,7 @@
 
 #include "engine/analysis_collector.h"
 #include "engine/analysis_run.h"
+#include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
 #include "output/save_to_pst.h"
@@ -109,7 +110,9 @@ AnalysisOutcome SavingRun::End(AnalysisOutcome outcome, std::string message) {
 
 AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     ReleaseStore(store_);
-    const MailSubtree subtree = OpenMailSubtree(store_, source.sourcePath, reader_);
+    MailSubtreeOptions subtreeOptions;
+    subtreeOptions.deepScan = source.deepScan;
+    const MailSubtree subtree = OpenMailSubtree(store_, source.sourcePath, reader_, {}, subtreeOptions);
     if (subtree.status != MailSubtreeStatus::OpenFailed && reader_.stopSaving.load()) {
         // A stop seen by the index loading leaves the tables cut short; what
         // is missing then is no fault of the store. No output store exists yet.
@@ -133,7 +136,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         break;
     }
     const NodeEntry& root = *subtree.root;
-    const std::int32_t total = CountSubtreeNodes(root) - 3;
+    const std::int32_t total = CountSubtreeNodes(root) - 3 + RecoveredNodeCount(store_);
     status_.SetTotal(total);
     observer_.OnProgressRange(total);
 

@@ -66,6 +66,9 @@ struct SavingSource {
     std::function<void(USave_to_PST_Format&, const ItemRecord&)> beforeItemWrite;
     // Past this size of the output file the writer goes on in a new one.
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
+    // Scan the whole file (deep recovery) even when the index looks sound,
+    // as the analysis before did when it was asked to.
+    bool deepScan = false;
 };
 
 struct SavingFinish {

@@ -37,10 +37,15 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     StoreListing listing;
     StoreFile store;
     StoreGuard guard{store};
-    const MailSubtree subtree = OpenMailSubtree(store, path, reader, [&] {
-        listing.formatVersion = store.formatVersion;
-        visitor.OnStoreOpened(store.formatVersion);
-    });
+    MailSubtreeOptions subtreeOptions;
+    subtreeOptions.deepScan = options.deepScan;
+    const MailSubtree subtree = OpenMailSubtree(
+        store, path, reader,
+        [&] {
+            listing.formatVersion = store.formatVersion;
+            visitor.OnStoreOpened(store.formatVersion);
+        },
+        subtreeOptions);
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
         listing.result = StoreListingResult::OpenFailed;

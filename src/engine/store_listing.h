@@ -39,6 +39,8 @@ public:
 struct StoreListingOptions {
     // List only the folder with exactly this path; all when unset.
     std::optional<std::string> folderPath;
+    // Scan the whole file (deep recovery) even when the index looks sound.
+    bool deepScan = false;
 };
 
 enum class StoreListingResult : int {

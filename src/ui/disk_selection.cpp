@@ -1,6 +1,7 @@
 #include "ui/disk_selection.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -66,6 +67,13 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     row->addWidget(browse_);
     layout->addLayout(row);
 
+    // The scan runs by itself when the index is visibly damaged; the box
+    // asks for it on a store whose index looks sound.
+    deepScan_ = new QCheckBox(Text(kDeepScanBox), this);
+    deepScan_->setChecked(context_.deepScan);
+    layout->addWidget(deepScan_);
+    connect(deepScan_, &QCheckBox::toggled, this, [this](bool on) { context_.deepScan = on; });
+
     auto* buttons = new QHBoxLayout;
     search_ = new QPushButton(Text(kSearchButton), this);
     convert_ = new QPushButton(Text(kConvertButton), this);
@@ -86,9 +94,10 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     connect(menu_->exit, &QAction::triggered, this, &DiskSelection::ExitRequested);
     menu_->ConnectCommon(context_, this);
 
-    // Tab walks Browse, Search, Convert and the three picture buttons; F1
+    // Tab walks Browse, the Deep scan box, Search, Convert and the three picture buttons; F1
     // opens the help.
-    setTabOrder(browse_, search_);
+    setTabOrder(browse_, deepScan_);
+    setTabOrder(deepScan_, search_);
     setTabOrder(search_, convert_);
     setTabOrder(convert_, top_->viewReport);
     setTabOrder(top_->viewReport, top_->help);

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -25,6 +26,7 @@ public:
     QPushButton* browseButton() const { return browse_; }
     QPushButton* searchButton() const { return search_; }
     QPushButton* convertButton() const { return convert_; }
+    QCheckBox* deepScanBox() const { return deepScan_; }
     TopButtons* topButtons() const { return top_; }
     WizardMenu* menu() const { return menu_; }
 
@@ -54,6 +56,7 @@ private:
     QPushButton* browse_ = nullptr;  // 1077
     QPushButton* search_ = nullptr;  // 1078
     QPushButton* convert_ = nullptr; // 1076
+    QCheckBox* deepScan_ = nullptr;
     bool questionOpen_ = false;
 };
 

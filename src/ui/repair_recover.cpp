@@ -259,6 +259,7 @@ void Repair_Recover::StartAnalysis() {
     source.sourcePath = context_.sourcePath;
     source.searchedSourcePath = context_.searchedSourcePath;
     source.sourceKind = context_.sourceKind;
+    source.deepScan = context_.deepScan;
     analysisRunning_ = run_->Start(source);
     ShowPage(context_.AppFileText(bm::kProgressPage));
 }
@@ -511,6 +512,7 @@ void Repair_Recover::StartSaving() {
     source.destination = saveDestination_;
     source.analysisStopped = run_->outcome() == bm::AnalysisOutcome::Aborted;
     source.analysisCounts = run_->results().counts();
+    source.deepScan = context_.deepScan;
     if (!saving_->Start(std::move(source))) return;
     savingStarted_ = true;
     savingEnded_ = false;

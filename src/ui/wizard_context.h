@@ -51,6 +51,9 @@ public:
     std::string sourcePath;
     std::string searchedSourcePath;
     int sourceKind = 0;
+    // Step 1's "Deep scan" box: the runs scan the whole file for lost items
+    // even when the store's index looks sound.
+    bool deepScan = false;
 
 private:
     bm::Settings settings_;

@@ -19,6 +19,7 @@
 #include "engine/analysis_run.h"
 #include "engine/file_finder.h"
 #include "engine/log_texts.h"
+#include "cli/cli_runner.h"
 #include "engine/engine_test_helpers.h"
 #include "support/test_paths.h"
 
@@ -28,33 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs the program with its settings and data in a scratch directory.
-CliResult RunCli(const std::vector<std::string>& args, const fs::path& home) {
-    const fs::path out = home / "stdout.txt";
-    const fs::path err = home / "stderr.txt";
-    std::string command = "BRIGHTMEND_CONFIG=" + Quote((home / "brightmend.conf").string()) +
-                          " XDG_DATA_HOME=" + Quote((home / "data").string()) + " " + Quote(BRIGHTMEND_CLI);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
-    const int status = std::system(command.c_str());
-    CliResult r;
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = bmtest::ReadTextFile(out);
-    r.err = bmtest::ReadTextFile(err);
-    return r;
-}
+using bmtest::CliResult;
+using bmtest::RunCli;
 
 json LoadExpected(const std::string& store) {
     std::string name = store;

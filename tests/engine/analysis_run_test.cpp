@@ -56,12 +56,7 @@ public:
     int finishes = 0;
 };
 
-pst::Message MessageOf(const std::string& cls, const std::string& subject) {
-    pst::Message m;
-    m.properties.SetString(tags::kMessageClass, cls);
-    m.properties.SetString(tags::kSubject, subject);
-    return m;
-}
+using bmtest::MessageOf;
 
 // A store with mail in well-known folders, a subfolder of Inbox, a folder
 // that merely begins with "Inbox", a stray message in a calendar, and one

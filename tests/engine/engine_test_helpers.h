@@ -1,10 +1,13 @@
-// Small file helpers for the engine tests.
+// Small file and message helpers for the engine tests.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "output/pst/props_tags.h"
+#include "output/pst/store_writer.h"
 
 namespace bmtest {
 
@@ -18,6 +21,14 @@ inline std::string ReadTextFile(const std::filesystem::path& p) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A message with only its class and subject.
+inline bm::pst::Message MessageOf(const std::string& cls, const std::string& subject) {
+    bm::pst::Message m;
+    m.properties.SetString(bm::pst::tags::kMessageClass, cls);
+    m.properties.SetString(bm::pst::tags::kSubject, subject);
+    return m;
 }
 
 }  // namespace bmtest

@@ -36,12 +36,7 @@ public:
     int finishes = 0;
 };
 
-pst::Message MessageOf(const std::string& cls, const std::string& subject) {
-    pst::Message m;
-    m.properties.SetString(tags::kMessageClass, cls);
-    m.properties.SetString(tags::kSubject, subject);
-    return m;
-}
+using bmtest::MessageOf;
 
 // Inbox with five mails (the third with an attachment), and a task folder
 // with two tasks.

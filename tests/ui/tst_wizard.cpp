@@ -2,6 +2,7 @@
 // store and unicode-sample.ost, the search page, and the small dialogs.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -259,6 +260,15 @@ private slots:
         QTest::keyClick(step1.convertButton(), Qt::Key_F1);
         QCOMPARE(wizard.services.opened.size(), std::size_t{2});
         QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
+        // Tab from Browse reaches the Deep scan box; Space ticks it, and the
+        // runs started from here are asked for the scan.
+        QVERIFY(!wizard.context->deepScan);
+        step1.browseButton()->setFocus();
+        QTest::keyClick(step1.browseButton(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(step1.deepScanBox()));
+        QTest::keyClick(step1.deepScanBox(), Qt::Key_Space);
+        QVERIFY(step1.deepScanBox()->isChecked());
+        QVERIFY(wizard.context->deepScan);
     }
 
     void keyboardDrivesTheAnalysisPage() {

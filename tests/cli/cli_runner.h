@@ -1,0 +1,57 @@
+// Runs brightmend-cli as a user runs it, with its settings and data in a
+// scratch directory, and catches its exit code, stdout and stderr.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/engine_test_helpers.h"
+#include "output/store_checker.h"
+
+namespace bmtest {
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ShellQuote(const std::string& s) {
+    std::string q = "'";
+    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::path& home) {
+    const std::filesystem::path out = home / "stdout.txt";
+    const std::filesystem::path err = home / "stderr.txt";
+    std::string command = "BRIGHTMEND_CONFIG=" + ShellQuote((home / "brightmend.conf").string()) +
+                          " XDG_DATA_HOME=" + ShellQuote((home / "data").string()) + " " + ShellQuote(BRIGHTMEND_CLI);
+    for (const std::string& a : args) command += " " + ShellQuote(a);
+    command += " >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) + " </dev/null";
+    const int status = std::system(command.c_str());
+    CliResult r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadTextFile(out);
+    r.err = ReadTextFile(err);
+    return r;
+}
+
+// A store this tool wrote: the checker, held to its strict rules, finds
+// nothing at all.
+inline void ExpectStrictlyClean(const std::filesystem::path& store) {
+    bm::CheckOptions strict;
+    strict.strictReferenceCounts = true;
+    strict.strictFolderTables = true;
+    const bm::CheckReport report = bm::CheckStore(store, strict);
+    for (const bm::Finding& f : report.findings) ADD_FAILURE() << bm::FormatFinding(f);
+    EXPECT_TRUE(report.ok());
+}
+
+}  // namespace bmtest
