@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds, and runs every test: first the
 # normal build, then the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (any finding fails the run).
+# UndefinedBehaviorSanitizer (any finding fails the run), and last a short
+# smoke run of the store fuzzer (clang, libFuzzer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -11,3 +12,4 @@ cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$(nproc)" -L unit)
+./scripts/fuzz.sh "${BRIGHTMEND_FUZZ_SECONDS:-60}"
