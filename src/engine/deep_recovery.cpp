@@ -13,19 +13,17 @@
 #include "messaging/item_reader.h"
 #include "store/blocks.h"
 #include "store/btree_walk.h"
+#include "store/nid_types.h"
 
 namespace bm {
 
 namespace {
 
-constexpr std::uint32_t kNidTypeMask = 0x1F;
-constexpr std::uint32_t kNidTypeFolder = 0x02;
-constexpr std::uint32_t kNidTypeMessage = 0x04;
 constexpr std::uint8_t kDataTreeType = 1;
 constexpr std::uint8_t kSubnodeTreeType = 2;
 
-bool IsFolderNid(std::uint32_t nid) { return (nid & kNidTypeMask) == kNidTypeFolder; }
-bool IsMessageNid(std::uint32_t nid) { return (nid & kNidTypeMask) == kNidTypeMessage; }
+bool IsFolderNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalFolder; }
+bool IsMessageNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalMessage; }
 
 // The root page of one tree among the scanned pages: the highest level,
 // the newest (highest) BID among pages of that level.

@@ -7,6 +7,7 @@
 #include "engine/analysis_collector.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
+#include "store/nid_types.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -15,8 +16,8 @@ namespace {
 
 // Node types (the low five bits of a NID) that hold folders.
 bool IsFolderNid(std::uint32_t nid) {
-    const std::uint32_t type = nid & 0x1F;
-    return type == 0x02 || type == 0x03;
+    const std::uint32_t type = NidTypeOf(nid);
+    return type == kNidTypeNormalFolder || type == kNidTypeSearchFolder;
 }
 
 struct PendingFolder {

@@ -21,6 +21,7 @@
 #include "messaging/property_context.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
+#include "store/nid_types.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
 #include "store/subnodes.h"
@@ -29,12 +30,6 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint32_t kTypeMask = 0x1F;
-constexpr std::uint32_t kNormalFolder = 0x02;
-constexpr std::uint32_t kSearchFolder = 0x03;
-constexpr std::uint32_t kNormalMessage = 0x04;
-constexpr std::uint32_t kHierarchyTable = 0x0D;
-constexpr std::uint32_t kContentsTable = 0x0E;
 
 constexpr std::uint32_t kPropContentCount = 0x3602;
 constexpr std::uint32_t kPropSubfolders = 0x360A;
@@ -157,15 +152,15 @@ ReadObject FolderWalk::read(std::uint32_t nid, bool table) {
 bool FolderWalk::run() {
     std::vector<std::uint32_t> folders;
     for (const NodeEntry& node : store_.forest.records()) {
-        const std::uint32_t type = node.nid & kTypeMask;
+        const std::uint32_t type = NidTypeOf(node.nid);
         if (node.nidParent == node.nid) {
-            if (type == kNormalFolder) folders.push_back(node.nid);
+            if (type == kNidTypeNormalFolder) folders.push_back(node.nid);
             continue;
         }
-        if (type == kNormalFolder || type == kSearchFolder) {
+        if (type == kNidTypeNormalFolder || type == kNidTypeSearchFolder) {
             childFolders_[node.nidParent].push_back(node.nid);
-            if (type == kNormalFolder) folders.push_back(node.nid);
-        } else if (type == kNormalMessage) {
+            if (type == kNidTypeNormalFolder) folders.push_back(node.nid);
+        } else if (type == kNidTypeNormalMessage) {
             messages_[node.nidParent].push_back(node.nid);
         }
     }
@@ -212,11 +207,11 @@ std::map<std::uint32_t, const PropertyChunk*> FolderWalk::compareRows(std::uint3
 void FolderWalk::checkFolder(std::uint32_t folder) {
     const auto& children = childFolders_[folder];
     const auto& messages = messages_[folder];
-    const std::uint32_t base = folder & ~kTypeMask;
+    const std::uint32_t base = folder & ~kNidTypeMask;
     const std::string name = "folder " + Hex(folder);
     const std::uint64_t at = folderAt_[folder];
 
-    const std::uint32_t hierarchyNid = base | kHierarchyTable;
+    const std::uint32_t hierarchyNid = base | kNidTypeHierarchyTable;
     const ReadObject hierarchy = read(hierarchyNid, true);
     if (hierarchy.state == ObjectRead::Missing) {
         problem(at, name + " has no hierarchy table (node " + Hex(hierarchyNid) + ")");
@@ -242,7 +237,7 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
         }
     }
 
-    const std::uint32_t contentsNid = base | kContentsTable;
+    const std::uint32_t contentsNid = base | kNidTypeContentsTable;
     const ReadObject contents = read(contentsNid, true);
     if (contents.state == ObjectRead::Missing) {
         problem(at, name + " has no contents table (node " + Hex(contentsNid) + ")");
