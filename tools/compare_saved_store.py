@@ -19,8 +19,9 @@ and the lists are adjusted for them before the comparison:
     they are left out on both sides. (Mail and appointments keep theirs.) readpst shows such items
     by its own rules (a contact in a mail folder without subject), so for
     readpst they are compared by number only;
-  - an attachment is saved under its long file name, else its file name;
-    one with neither is saved as "attachment" (numbered "attachment (2)"
+  - an attachment is saved under its long file name, else its file name,
+    else its display name (embedded messages and OLE objects often have
+    only that); one with none is saved as "attachment" (numbered "attachment (2)"
     when repeated), which readpst calls "attachN": all of these compare as
     a nameless attachment;
   - an item readpst does not show from the source, though pypff does, is
@@ -77,6 +78,7 @@ class Item:
         self.cls = cls
         self.attachments = list(attachments)  # [(name, digest or None)]
         self.embedded = embedded
+        self.display_named = set()  # attachment names taken from the display name
 
     def key(self):
         return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)))
@@ -102,6 +104,9 @@ def pypff_view(path):
                 att = m.get_attachment(k)
                 ap = pff_store.entries(att.record_sets)
                 name = pff_store.text_of(ap.get(0x3707)) or pff_store.text_of(ap.get(0x3704)) or ""
+                if not name:
+                    name = pff_store.text_of(ap.get(0x3001)) or ""
+                    item.display_named.add(name)
                 method = ap.get(0x3705)
                 if method is not None and method.data and method.data[0] == 5:
                     item.embedded += 1
@@ -253,6 +258,14 @@ def adjust_readpst(source, output, pypff_source, pypff_output):
     seen = {(path, i.subject) for path, items in pypff_source.items() for i in items}
     for path in output:
         output[path] = [i for i in output[path] if (path, i.subject) in shown or (path, i.subject) not in seen]
+    # readpst shows an attachment named only by its display name as a
+    # nameless one, in the source and so in the output too.
+    display_named = {(path, i.subject, n) for path, items in pypff_source.items() for i in items
+                     for n in i.display_named}
+    for path, items in output.items():
+        for item in items:
+            item.attachments = [("" if (path, item.subject, n) in display_named else n, d)
+                                for n, d in item.attachments]
     embedded = collections.Counter()
     for path, items in pypff_source.items():
         for item in items:

@@ -188,7 +188,15 @@ private:
                 return true;
             case 0x1013: if (has) Raw(v, Msg().htmlBody); return true;
             case 0x1042: if (has) Text(v, Msg().inReplyToId); return true;
-            case 0x3001: if (has) Text(v, record_.displayName); return true;
+            case 0x3001:
+                if (has) {
+                    Text(v, record_.displayName);
+                    // An attachment object's display name also stays with its
+                    // own record: some attachments carry no other name.
+                    if (cursor_ != kNoAttachment && !newRow_ && cursor_ < record_.attachments.size())
+                        record_.attachments[cursor_].displayName = record_.displayName;
+                }
+                return true;
             case 0x3003:
             case 0x8048:
             case 0x8084:

@@ -95,6 +95,7 @@ inline constexpr std::uint64_t kAttachmentDataInRecord = std::numeric_limits<std
 struct AttachmentRecord {
     std::string fileName;
     std::string longFileName;
+    std::string displayName;  // PR_DISPLAY_NAME of the attachment object
     Bytes data;           // PR_ATTACH_DATA_BIN when read from the attachment's heap
     bool hasData = false;
     std::int32_t size = 0;     // bytes of data; set again when the data is streamed

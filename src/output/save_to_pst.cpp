@@ -347,7 +347,10 @@ void USave_to_PST_Format::SaveAttachmentsToTemp(ItemRecord& item, StoreFile& sto
     for (std::size_t i = 0; i < item.attachments.size(); ++i) {
         item.currentAttachment = i;
         AttachmentRecord& attachment = item.attachments[i];
-        const std::string& original = attachment.longFileName.empty() ? attachment.fileName : attachment.longFileName;
+        // Some attachments are named only by their display name.
+        const std::string& original = !attachment.longFileName.empty() ? attachment.longFileName
+                                      : !attachment.fileName.empty()   ? attachment.fileName
+                                                                       : attachment.displayName;
         const fs::path path = tempDir_ / UniqueFileName(MakeSafeFileName(original), taken);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         if (!out) throw std::runtime_error("cannot create attachment file " + path.string());

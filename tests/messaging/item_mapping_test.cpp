@@ -250,6 +250,8 @@ TEST(ItemMappingAttachments, AttachmentObjectFillsTheCurrentRecordAndItsDisplayN
     ctx.formatVersion = kUnicode;
     ASSERT_EQ(MapProperties(&object, &record, ctx), 0);
     EXPECT_EQ(record.displayName, "attached.doc");
+    EXPECT_EQ(record.attachments[1].displayName, "attached.doc");
+    EXPECT_EQ(record.attachments[0].displayName, "");
     EXPECT_EQ(record.attachments[1].nid, 0x8061u);
     EXPECT_EQ(record.attachments[1].longFileName, "attached long.doc");
     EXPECT_EQ(record.attachments[0].nid, 0u);

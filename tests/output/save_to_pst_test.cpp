@@ -209,6 +209,9 @@ TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
     mail->attachments.push_back(Attached("a?b", "", "question mark"));
     mail->attachments.push_back(Attached("same.txt", "", "first"));
     mail->attachments.push_back(Attached("same.txt", "", "second"));
+    AttachmentRecord shownOnly = Attached("", "", "display name only");
+    shownOnly.displayName = "Minutes.txt";
+    mail->attachments.push_back(shownOnly);
     writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
     EXPECT_TRUE(writer_->attachmentList().empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(writer_->temporaryDirectory()), fs::directory_iterator()), 1)
@@ -228,7 +231,7 @@ TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
     EXPECT_EQ(FileTimeOf(r.messageFields->deliveryTime), FromUnix(1'700'000'321)) << "delivery time wins";
     EXPECT_EQ(r.messageFields->body.size(), 700'000u);
     std::map<std::string, std::string> attachments;
-    ASSERT_EQ(r.attachments.size(), 6u);
+    ASSERT_EQ(r.attachments.size(), 7u);
     for (std::size_t i = 0; i < r.attachments.size(); ++i) {
         const std::string name = r.attachments[i].longFileName;
         attachments[name + (attachments.count(name) ? "#2" : "")] = Text(inbox[0]->attachmentData[i]);
@@ -237,6 +240,7 @@ TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
     EXPECT_EQ(attachments["Überblick.txt"], "unicode name");
     EXPECT_EQ(attachments["con.txt"], "device name");
     EXPECT_EQ(attachments["a?b"], "question mark");
+    EXPECT_EQ(attachments["Minutes.txt"], "display name only") << "the display name names the attachment";
     std::set<std::string> same = {attachments["same.txt"], attachments["same.txt#2"]};
     EXPECT_EQ(same, (std::set<std::string>{"first", "second"}));
     EXPECT_TRUE(CheckStore(path).ok());
