@@ -85,31 +85,9 @@ std::optional<pst::FolderId> OpenOutputStore::FindFolder(const std::vector<std::
     return parent;
 }
 
-namespace {
-
-bool HasNamedProperty(const pst::PropertyBag& bag) {
-    for (const pst::Property& p : bag.properties())
-        if (p.key.isNamed()) return true;
-    return false;
-}
-
-// PidLidSideEffects, 0: no side effects beyond the defaults.
-const pst::NamedPropTag kSideEffects{pst::propsets::kCommon, 0x8510u, pst::PropType::Int32};
-
-}  // namespace
-
 pst::Nid OpenOutputStore::AddMessage(pst::FolderId folder, const pst::Message& message) {
     if (finished_) throw std::logic_error("output store already finished");
     touched_ = true;
-    // libpff (pypff, pffexport) refuses a store whose name-to-ID map has no
-    // entry, so the first message carries a named property when it has none.
-    if (!namedPropertyWritten_ && !HasNamedProperty(message.properties)) {
-        pst::Message copy = message;
-        copy.properties.SetInt32(kSideEffects, 0);
-        namedPropertyWritten_ = true;
-        return store_->AddMessage(folder, copy);
-    }
-    namedPropertyWritten_ = true;
     return store_->AddMessage(folder, message);
 }
 

@@ -62,7 +62,6 @@ private:
     std::unordered_map<std::string, pst::FolderId> folders_;
     bool finished_ = false;
     bool touched_ = false;
-    bool namedPropertyWritten_ = false;
 };
 
 // The stores open in this process, by display name. Any thread may call.
