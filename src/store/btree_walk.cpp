@@ -98,6 +98,29 @@ PageGeometry GeometryOf(const StoreFile& store, const ByteReader& page, std::siz
     return {stride, fields.footerCountAt / stride};
 }
 
+// What both leaf walks track while taking a page's entries: the slot
+// geometry, how many slots the footer calls live, and the check of the
+// first entry against the key the parent page gave.
+struct LeafScan {
+    ByteReader bytes;
+    std::size_t live;
+    PageGeometry geometry;
+    TreeKey expected;
+    std::size_t taken = 0;
+
+    LeafScan(const StoreFile& store, const Bytes& page, std::size_t entrySize, std::size_t limit, TreeKey first)
+        : bytes(page), live(LiveSlots(store, bytes)), geometry(GeometryOf(store, bytes, entrySize, limit)),
+          expected(first) {}
+
+    // Only the first entry is held against the expected key.
+    bool FirstKeyHolds(std::uint64_t key) {
+        const bool holds = !expected || *expected == key;
+        expected.reset();
+        return holds;
+    }
+    bool PastCount(std::size_t at) const { return at / geometry.stride >= live; }
+};
+
 using WalkFn = int (*)(StoreFile&, StoreReader&, std::uint64_t, unsigned, TreeKey, TreeKey);
 
 // The inner-page loop shared by both trees. `boundStops` is the BBT's extra
@@ -162,21 +185,15 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
 
     const BlockEntryFields& f = store.layout->bbtLeaf;
     const std::size_t width = store.layout->idWidth;
-    const ByteReader bytes(page);
-    const std::size_t live = LiveSlots(store, bytes);
-    // Only the first entry is held against the expected key.
-    bool checkFirst = expected.has_value();
-    const std::uint64_t wanted = expected.value_or(0);
+    LeafScan scan(store, page, f.size, f.limit, expected);
+    const ByteReader& bytes = scan.bytes;
     std::optional<std::uint64_t> previous;
-    std::size_t taken = 0;
-    const PageGeometry geometry = GeometryOf(store, bytes, f.size, f.limit);
-    for (std::size_t at = 0; at + f.size <= page.size(); at += geometry.stride) {
+    for (std::size_t at = 0; at + f.size <= page.size(); at += scan.geometry.stride) {
         const std::uint64_t bid = bytes.peekAt(at + f.bidAt, width).value_or(0);
-        if (bid == 0 || taken == geometry.limit) break;
-        ++taken;
-        if (checkFirst && bid != wanted) return RejectPage(state, offset);
+        if (bid == 0 || scan.taken == scan.geometry.limit) break;
+        ++scan.taken;
+        if (!scan.FirstKeyHolds(bid)) return RejectPage(state, offset);
         store.bbtLeafSeen = true;
-        checkFirst = false;
         if (previous && *previous > bid) break;
         previous = bid;
         BlockEntry entry;
@@ -187,7 +204,7 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
         entry.inflatedSize = entry.size;
         if (f.inflatedAt != kNoField)
             entry.inflatedSize = static_cast<std::uint32_t>(bytes.peekAt(at + f.inflatedAt, 2).value_or(0));
-        entry.pastPageCount = at / geometry.stride >= live;
+        entry.pastPageCount = scan.PastCount(at);
         store.blocks.Append(entry);
         ++store.walkStats.bbtLeafEntries;
         if (entry.pastPageCount) ++store.walkStats.bbtEntriesPastCount;
@@ -209,22 +226,18 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
 
     const NodeEntryFields& f = store.layout->nbtLeaf;
     const std::size_t width = store.layout->idWidth;
-    const ByteReader bytes(page);
-    const std::size_t live = LiveSlots(store, bytes);
+    LeafScan scan(store, page, f.size, f.limit, expected);
+    const ByteReader& bytes = scan.bytes;
     LeafPageContext ctx;
     ctx.pageOffset = offset;
-    bool checkFirst = expected.has_value();
-    const std::uint64_t wanted = expected.value_or(0);
     std::optional<std::uint32_t> previous;
-    std::size_t taken = 0;
-    const PageGeometry geometry = GeometryOf(store, bytes, f.size, f.limit);
-    for (std::size_t at = 0; at + f.size <= page.size() && taken < geometry.limit; at += geometry.stride) {
+    for (std::size_t at = 0; at + f.size <= page.size() && scan.taken < scan.geometry.limit;
+         at += scan.geometry.stride) {
         const auto nid = static_cast<std::uint32_t>(bytes.peekAt(at + f.nidAt, 4).value_or(0));
         if (upper && nid >= *upper) break;
         if (previous && nid <= *previous) break;
-        ++taken;
-        if (checkFirst && nid != wanted) return RejectPage(state, offset);
-        checkFirst = false;
+        ++scan.taken;
+        if (!scan.FirstKeyHolds(nid)) return RejectPage(state, offset);
         store.nbtLeafSeen = true;
         if (nid == 0) continue;
         previous = nid;
@@ -232,7 +245,7 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
                        bytes.peekAt(at + f.bidSubAt, width).value_or(0),
                        static_cast<std::uint32_t>(bytes.peekAt(at + f.parentAt, 4).value_or(0)));
         ++store.walkStats.nbtLeafEntries;
-        if (at / geometry.stride >= live) ++store.walkStats.nbtEntriesPastCount;
+        if (scan.PastCount(at)) ++store.walkStats.nbtEntriesPastCount;
     }
     ++store.walkStats.nbtLeafPages;
     CheckPageCrc(store, page);

@@ -156,15 +156,8 @@ TEST_P(CliSaveReadBack, SaveAllReadsBackWithTheSourcesFoldersItemsSubjectsAndAtt
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedStores, CliSaveReadBack,
-                         ::testing::Values("ansi-sample.pst", "unicode-sample.pst", "unicode-submessage.pst",
-                                           "unicode-dist-list.pst", "unicode-enron.pst", "unicode-sample.ost",
-                                           "4k-sample.ost"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                             std::string n = info.param;
-                             for (char& c : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                         ::testing::ValuesIn(bmtest::kSharedStoreNames),
+                         [](const auto& info) { return bmtest::StoreTestName(info.param); });
 
 TEST(CliSave, SaveAllOfTheDemoStoreReadsBackLikeTheSource) {
     const fs::path home = bmtest::ScratchDir("cli-save-demo-readback");

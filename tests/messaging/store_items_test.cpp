@@ -184,15 +184,8 @@ TEST_P(StoreItems, MessagesMatchTheIndependentReader) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedStores, StoreItems,
-                         ::testing::Values("ansi-sample.pst", "unicode-sample.pst", "unicode-submessage.pst",
-                                           "unicode-dist-list.pst", "unicode-sample.ost", "unicode-enron.pst",
-                                           "4k-sample.ost"),
-                         [](const auto& info) {
-                             std::string n = info.param;
-                             for (char& c : n)
-                                 if (c == '.' || c == '-') c = '_';
-                             return n;
-                         });
+                         ::testing::ValuesIn(bmtest::kSharedStoreNames),
+                         [](const auto& info) { return bmtest::StoreTestName(info.param); });
 
 }  // namespace
 }  // namespace bm

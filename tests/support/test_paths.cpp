@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 
 namespace bmtest {
@@ -14,6 +15,13 @@ fs::path SharedStoresDir() {
     }
     const fs::path dir = fs::path(BRIGHTMEND_SOURCE_DIR).parent_path() / "shared" / "stores";
     return fs::is_directory(dir) ? dir : fs::path();
+}
+
+std::string StoreTestName(const std::string& store) {
+    std::string name = store;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Where tests find the shared real stores and a scratch directory.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
 
@@ -14,6 +15,13 @@ std::filesystem::path SharedStoresDir();
 std::filesystem::path SharedStore(const std::string& name);
 // A fresh, empty directory for one test; removed when the test program ends.
 std::filesystem::path ScratchDir(const std::string& name);
+
+// The shared stores that the per-store test suites run over, and the test
+// name each gets ("unicode-sample.ost" becomes "unicode_sample_ost").
+inline constexpr std::array<const char*, 7> kSharedStoreNames = {
+    "ansi-sample.pst",    "unicode-sample.pst", "unicode-submessage.pst", "unicode-dist-list.pst",
+    "unicode-sample.ost", "unicode-enron.pst",  "4k-sample.ost"};
+std::string StoreTestName(const std::string& store);
 
 }  // namespace bmtest
 
