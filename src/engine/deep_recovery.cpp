@@ -222,9 +222,11 @@ std::unique_ptr<ItemRecord> RecoveredItemsFolderRecord(std::size_t itemCount) {
 std::string FormatRecoveryLine(const DeepRecoveryReport& r) {
     return fmt::format(
         "Deep scan: {} bytes scanned{}, {} blocks and {} index pages found, {} block entries and {} node entries "
-        "added, {} nodes replaced, {} orphan heaps, {} folders and {} items recovered{}\r\n",
+        "added, {} block entries moved to where their block lies, {} nodes replaced, {} orphan heaps, {} folders "
+        "and {} items recovered{}\r\n",
         r.bytesScanned, r.layoutFromData ? " (layout found from the data)" : "", r.blocksFound, r.pagesFound,
-        r.merged.blocksFromTrailers + r.merged.blocksFromLeafPages, r.merged.nodesAdded, r.merged.nodesReplaced,
+        r.merged.blocksFromTrailers + r.merged.blocksFromLeafPages, r.merged.nodesAdded, r.merged.blocksRelocated,
+        r.merged.nodesReplaced,
         r.orphanHeaps, r.recoveredFolders, r.recoveredItems, r.stopped ? " (stopped)" : "");
 }
 

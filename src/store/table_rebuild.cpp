@@ -35,8 +35,42 @@ bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry) {
     return childEntry != nullptr && HeapHead(store, *childEntry);
 }
 
+namespace {
+
+// Moves index entries whose block the scan found sound at exactly one other
+// place. The scan tries every aligned end in the file, so a sound block at
+// the entry's own offset would have been found there.
+std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
+    struct Sighting {
+        bool atIndexedOffset = false;
+        std::size_t elsewhere = 0;
+        const ScannedBlock* block = nullptr;
+    };
+    std::unordered_map<std::uint64_t, Sighting> sightings;
+    for (const ScannedBlock& block : scan.blocks) {
+        const BlockEntry* entry = FindBlock(store, block.bid);
+        if (entry == nullptr) continue;
+        Sighting& s = sightings[entry->bid];
+        if (block.offset == entry->offset) {
+            s.atIndexedOffset = true;
+        } else {
+            ++s.elsewhere;
+            s.block = &block;
+        }
+    }
+    std::uint64_t moved = 0;
+    for (const auto& [bid, s] : sightings) {
+        if (s.atIndexedOffset || s.elsewhere != 1) continue;
+        if (store.blocks.Relocate(bid, s.block->offset, s.block->size, s.block->inflatedSize)) ++moved;
+    }
+    return moved;
+}
+
+}  // namespace
+
 RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps) {
     RebuildCounts counts;
+    counts.blocksRelocated = RelocateMisplacedBlocks(store, scan);
     for (const ScannedBlock& block : scan.blocks) {
         if (FindBlock(store, block.bid) != nullptr) continue;
         BlockEntry entry;

@@ -1,9 +1,13 @@
 // Merging what the deep scan found into the tables the index walk built.
 //
-// The walk's entries always stay as they are; the scan only fills gaps:
+// The walk's entries stay as they are, but for one case below; the scan
+// fills gaps:
 //   blocks  a BID the table lacks is added from the block's own trailer
 //           (checked where it lies), else from a block-tree leaf page the
-//           scan found (also one the index no longer reaches);
+//           scan found (also one the index no longer reaches). An entry
+//           whose block is not where it says (no sound block of that BID
+//           lies at its offset) but lies, sound, at exactly one other place
+//           is moved there: the one change made to a walk's entry;
 //   nodes   only when the walk left the node tree visibly incomplete. A NID
 //           the forest lacks, whose record has no data block, or whose
 //           record no leaf page the scan found agrees with (a page the walk
@@ -26,6 +30,7 @@ namespace bm {
 struct RebuildCounts {
     std::uint64_t blocksFromTrailers = 0;
     std::uint64_t blocksFromLeafPages = 0;
+    std::uint64_t blocksRelocated = 0;
     std::uint64_t nodesAdded = 0;
     std::uint64_t nodesReplaced = 0;
 };

@@ -19,6 +19,17 @@ const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
     return index_.Find(bid & ~std::uint64_t{1});
 }
 
+bool BlockTable::Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t size, std::uint32_t inflatedSize) {
+    const BlockEntry* found = Find(bid);
+    if (found == nullptr) return false;
+    // The entries themselves are not const: only the index hands them out so.
+    auto* entry = const_cast<BlockEntry*>(found);
+    entry->offset = offset;
+    entry->size = size;
+    entry->inflatedSize = inflatedSize;
+    return true;
+}
+
 void BlockTable::Clear() {
     index_.Clear();
     entries_.clear();

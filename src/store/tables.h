@@ -63,6 +63,10 @@ public:
     // The first entry whose bid equals `bid` with bit 0 cleared; nullptr for
     // BID 0 or when absent.
     const BlockEntry* Find(std::uint64_t bid) const;
+    // Moves the entry Find(bid) gives to where its block really lies (an
+    // index entry whose block the deep scan found elsewhere in the file);
+    // records that point at the entry follow it. False when there is none.
+    bool Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t size, std::uint32_t inflatedSize);
 
     const std::deque<BlockEntry>& entries() const { return entries_; }
     const BlockEntry* head() const { return entries_.empty() ? nullptr : &entries_.front(); }

@@ -158,9 +158,49 @@ TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
     const std::size_t nodes = o.store.forest.size();
     const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout);
     const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, true);
-    EXPECT_EQ(counts.nodesAdded + counts.nodesReplaced + counts.blocksFromTrailers + counts.blocksFromLeafPages, 0u);
+    EXPECT_EQ(counts.nodesAdded + counts.nodesReplaced + counts.blocksFromTrailers + counts.blocksFromLeafPages +
+                  counts.blocksRelocated,
+              0u);
     EXPECT_EQ(o.store.blocks.size(), blocks);
     EXPECT_EQ(o.store.forest.size(), nodes);
+}
+
+TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) {
+    for (const bm::StoreLayout* layout : kLayouts) {
+        SCOPED_TRACE(layout->name);
+        bmtest::BuiltStore built = ManyNodes(*layout);
+        // The second leaf page of the block tree says block 112 lies where
+        // block 108 does: a sound page whose entry is wrong.
+        std::vector<bmtest::BbtLeafEntry> page(built.blocks.begin() + 4, built.blocks.begin() + 8);
+        ASSERT_EQ(page[1].bid, 112u);
+        const bmtest::BbtLeafEntry truth = page[1];
+        page[1].offset = page[0].offset;
+        page[1].cb = page[0].cb;
+        page[1].inflated = page[0].inflated;
+        built.image.WriteBbtLeafPage(built.bbtLeafPages[1], page);
+
+        Opened o;
+        Open(o, built.image, "scan-move-" + bmtest::LayoutTestName(*layout));
+        ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+        const bm::BlockEntry* entry = bm::FindBlock(o.store, 112);
+        ASSERT_NE(entry, nullptr);
+        ASSERT_EQ(entry->offset, page[0].offset) << "the walk takes the entry as the page has it";
+        const bm::NodeEntry* node = bm::FindNode(o.store, 0x200064);
+        ASSERT_NE(node, nullptr);
+        ASSERT_EQ(node->dataBlock, entry);
+
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
+        const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, false);
+        EXPECT_EQ(counts.blocksRelocated, 1u);
+        EXPECT_EQ(bm::FindBlock(o.store, 112), entry) << "moved in place: the node keeps its block";
+        EXPECT_EQ(entry->offset, truth.offset);
+        EXPECT_EQ(entry->size, truth.cb);
+        EXPECT_EQ(bm::FindBlock(o.store, 108)->offset, page[0].offset) << "the block really there stays";
+
+        Bytes data;
+        bm::ReadBlockDecoded(o.store, 112, data);
+        EXPECT_EQ(data, bmtest::MinimalHeap(43));
+    }
 }
 
 }  // namespace
