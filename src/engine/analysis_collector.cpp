@@ -121,7 +121,7 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             entry.message = std::move(r.messageFields);
             d.calendar.push_back(std::move(entry));
         });
-    } else if (r.contactFields && r.messageClass != kMailClass && r.kind != ItemKind::Mail) {
+    } else if (TakenForContact(r)) {
         results_.Modify([&](AnalysisData& d) {
             d.contacts.push_back(std::move(*r.contactFields));
             Bump(d, WellKnownCategory::Contacts, changed);

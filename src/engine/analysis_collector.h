@@ -14,7 +14,8 @@
 //   kind Journal       journal list; Journal when the entry type is known
 //   kind Appointment   calendar list and Calendar
 //   ContactFields      contact list and Contacts, unless the class is
-//                      "IPM.Note" or the kind is Mail
+//                      "IPM.Note" or the kind is Mail, or only the item's
+//                      attachments filled them (TakenForContact)
 //   MessageFields      a mail message of the FolderRecord of its parent
 //                      (the last record when the parent has none); the
 //                      first 50 per folder are kept, all are counted, and
@@ -38,6 +39,15 @@ inline constexpr std::string_view kMailFolderClass = "IPF.Note";
 inline constexpr std::string_view kTaskClass = "IPM.Task";
 inline constexpr std::string_view kStickyNoteClass = "IPM.StickyNote";
 inline constexpr std::string_view kMailClass = "IPM.Note";
+
+// Whether an item that is no task, note, journal item or appointment is
+// sorted as a contact. A message whose contact fields came only from its
+// attachment objects (meeting requests whose attachments carry a language)
+// stays a message, so it keeps its body and attachments when saved.
+inline bool TakenForContact(const ItemRecord& item) {
+    return item.contactFields && !item.contactFieldsOnlyFromAttachments && item.messageClass != kMailClass &&
+           item.kind != ItemKind::Mail;
+}
 
 // Where a record sits in the node forest.
 struct WalkedNode {

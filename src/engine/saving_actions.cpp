@@ -57,7 +57,7 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
         Count(WellKnownCategory::Calendar);
         return;
     }
-    if (item.contactFields && item.messageClass != kMailClass && item.kind != ItemKind::Mail) {
+    if (TakenForContact(item)) {
         if (!here) return;
         MakeCurrent(currentPath);
         writer_.SaveContact(item);

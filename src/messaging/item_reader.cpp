@@ -76,7 +76,9 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
     const MappingContext ctx = ContextFor(store, reader, rtf);
     auto record = std::make_unique<ItemRecord>();
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
+    const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);
+    record->contactFieldsOnlyFromAttachments = !ownContactFields && record->contactFields != nullptr;
     return record;
 }
 

@@ -176,6 +176,10 @@ struct ItemRecord {
     std::unique_ptr<MessageFields> messageFields;
     std::unique_ptr<FolderCounts> folderCounts;
     std::unique_ptr<ContactFields> contactFields;
+    // True when only the item's attachment objects filled `contactFields`
+    // (an attachment's PR_LANGUAGE, say): the item itself carries no contact
+    // property, so it is no contact.
+    bool contactFieldsOnlyFromAttachments = false;
     // One record per attachment-table row; the first is the table's last row.
     std::vector<AttachmentRecord> attachments;
     // Index into `attachments` of the record being filled; the first when

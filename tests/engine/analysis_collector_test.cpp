@@ -214,6 +214,13 @@ TEST_F(Collector, ItemsAreSortedByClassThenKindThenContactFields) {
     auto otherWithContact = Item("IPM.Note.Custom");  // kind Mail as well
     otherWithContact->contactFields = std::make_unique<ContactFields>();
     collector.Classify(std::move(otherWithContact), {0x124, 0x8022, false});
+    // A meeting request whose attachments alone gave it contact fields is
+    // a message of its folder.
+    auto invitation = Item("IPM.Schedule.Meeting.Request");
+    invitation->contactFields = std::make_unique<ContactFields>();
+    invitation->contactFields->language = "en-US";
+    invitation->contactFieldsOnlyFromAttachments = true;
+    collector.Classify(std::move(invitation), {0x144, 0x8022, false});
 
     const WellKnownCounts c = results.counts();
     EXPECT_EQ(c[WellKnownCategory::Tasks], 1);
@@ -221,7 +228,7 @@ TEST_F(Collector, ItemsAreSortedByClassThenKindThenContactFields) {
     EXPECT_EQ(c[WellKnownCategory::Journal], 1);
     EXPECT_EQ(c[WellKnownCategory::Calendar], 1);
     EXPECT_EQ(c[WellKnownCategory::Contacts], 1);
-    EXPECT_EQ(Record("Personal Folders\\Stuff\\").count, 3);
+    EXPECT_EQ(Record("Personal Folders\\Stuff\\").count, 4);
     results.Read([](const AnalysisData& d) {
         ASSERT_EQ(d.tasks.size(), 1u);
         ASSERT_EQ(d.notes.size(), 1u);

@@ -150,6 +150,33 @@ TEST_F(Saving, AMailIsWrittenIntoItsParentFolderAndCountedByItsPath) {
     EXPECT_EQ(store.In("Calendar")[0]->record->messageClass, "IPM.Schedule.Meeting.Request");
 }
 
+TEST_F(Saving, AMeetingRequestWhoseAttachmentsAloneGaveItContactFieldsIsSavedAsAMailWithItsAttachments) {
+    selected_.Select("Personal Folders\\Inbox\\");
+    Open();
+    Enter("Personal Folders\\Inbox\\", 0xC02);
+    auto invitation = Item("IPM.Schedule.Meeting.Request", ItemKind::Other, "invitation");
+    invitation->contactFields = std::make_unique<ContactFields>();
+    invitation->contactFields->language = "en-US";
+    invitation->contactFieldsOnlyFromAttachments = true;
+    AttachmentRecord agenda;
+    agenda.longFileName = "agenda.pdf";
+    const std::string bytes = "agenda bytes";
+    agenda.data.assign(bytes.begin(), bytes.end());
+    agenda.hasData = true;
+    agenda.size = static_cast<std::int32_t>(bytes.size());
+    agenda.dataBid = kAttachmentDataInRecord;
+    invitation->attachments.push_back(agenda);
+    actions_->ItemRead(*invitation, 0xC02, "Personal Folders\\Inbox\\");
+    EXPECT_EQ(actions_->saved()[WellKnownCategory::Inbox], 1);
+    EXPECT_EQ(actions_->saved()[WellKnownCategory::Contacts], 0);
+    const auto store = Finish();
+    ASSERT_EQ(store.In("Inbox").size(), 1u);
+    const auto& saved = *store.In("Inbox")[0];
+    EXPECT_EQ(saved.record->messageClass, "IPM.Schedule.Meeting.Request");
+    ASSERT_EQ(saved.attachmentData.size(), 1u);
+    EXPECT_EQ(std::string(saved.attachmentData[0].begin(), saved.attachmentData[0].end()), bytes);
+}
+
 TEST_F(Saving, AfterAStoreSwitchTheMailIsWrittenAgainIntoTheNewStore) {
     selected_.Select("Personal Folders\\Inbox\\");
     Open(200 * 1024);

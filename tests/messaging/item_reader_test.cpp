@@ -22,11 +22,13 @@ constexpr std::uint32_t kDataSubnode = 0x5F;  // the same local NID under two at
 
 Bytes Text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-Bytes AttachmentObject(std::u16string_view longName, std::optional<Bytes> inlineData, bool dataInSubnode) {
+Bytes AttachmentObject(std::u16string_view longName, std::optional<Bytes> inlineData, bool dataInSubnode,
+                       std::u16string_view language = {}) {
     bmtest::PropertyContextImage pc;
     if (inlineData) pc.Heap(0x3701, kPtBinary, *inlineData);
     if (dataInSubnode) pc.Raw(0x3701, kPtBinary, kDataSubnode);
     pc.Heap(0x3707, kPtUnicode, bmtest::Utf16(longName));
+    if (!language.empty()) pc.Heap(0x3A0C, kPtUnicode, bmtest::Utf16(language));  // PR_LANGUAGE
     return pc.Build()[0];
 }
 
@@ -56,7 +58,7 @@ protected:
         b.AddDataBlock(16, AttachmentObject(u"one.txt", std::nullopt, true));
         b.AddDataBlock(20, AttachmentObject(u"two.txt", std::nullopt, true));
         b.AddDataBlock(24, AttachmentObject(u"three.txt", Text("held in the heap"), false));
-        b.AddDataBlock(28, AttachmentObject(u"four.txt", std::nullopt, false));
+        b.AddDataBlock(28, AttachmentObject(u"four.txt", std::nullopt, false, u"en-US"));
         b.AddDataBlock(32, Text("data of the first attachment"));
         // The second attachment's data spans two blocks under an XBLOCK.
         b.AddDataBlock(36, Text("data of the second "));
@@ -74,6 +76,7 @@ protected:
         const auto pages = bmtest::PropertyContextImage{}
                                .Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note"))
                                .Heap(0x1000, kPtUnicode, bmtest::Utf16(u"body on the second page"), 1)
+                               .Heap(0x3A06, kPtUnicode, bmtest::Utf16(u"Ann"), 1)  // PR_GIVEN_NAME
                                .Build();
         b.AddDataBlock(48, pages[0]);
         b.AddDataBlock(52, pages[1]);
@@ -119,6 +122,22 @@ TEST_F(ItemReaderStore, MessageHasOneRecordPerRowLastRowFirst) {
     EXPECT_EQ(record->attachments[0].longFileName, "four.txt");
     EXPECT_EQ(record->attachments[3].fileName, "ONE.TXT");
     EXPECT_EQ(record->attachments[3].longFileName, "one.txt");
+}
+
+TEST_F(ItemReaderStore, ContactFieldsFilledOnlyByAnAttachmentAreMarkedAsSuch) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    ASSERT_NE(record->contactFields, nullptr) << "the attachment's language still lands in the record";
+    EXPECT_EQ(record->contactFields->language, "en-US");
+    EXPECT_TRUE(record->contactFieldsOnlyFromAttachments);
+
+    const NodeEntry* node = FindNode(store_, kLargeNid);
+    ASSERT_NE(node, nullptr);
+    auto own = ReadItem(store_, *node, &reader_, &rtf_);
+    ASSERT_NE(own, nullptr);
+    ASSERT_NE(own->contactFields, nullptr);
+    EXPECT_EQ(own->contactFields->givenName, "Ann");
+    EXPECT_FALSE(own->contactFieldsOnlyFromAttachments);
 }
 
 TEST_F(ItemReaderStore, DataInASubnodeIsFoundUnderItsOwnAttachment) {
