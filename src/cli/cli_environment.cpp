@@ -29,4 +29,8 @@ const ActivityLog& CliEnvironment::Log() {
 
 void PrintError(const std::string& text) { std::fprintf(stderr, "brightmend-cli: %s\n", text.c_str()); }
 
+std::string NoSuchFolderMessage(const std::string& path) {
+    return "No folder \"" + path + "\" in this store (\"brightmend-cli list STORE\" shows its folder paths)";
+}
+
 }  // namespace bm::cli

@@ -36,5 +36,7 @@ private:
 
 // Prints a message for the user on stderr ("brightmend-cli: " + text).
 void PrintError(const std::string& text);
+// The error for a folder path the store does not hold.
+std::string NoSuchFolderMessage(const std::string& path);
 
 }  // namespace bm::cli

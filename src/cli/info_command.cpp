@@ -19,7 +19,16 @@ int RunInfo(CliEnvironment&, const std::string& path) {
     StoreReader reader;
     const int built = BuildIndexes(store, reader);
     PrintStoreInfo(stdout, store, path, built);
+    const bool known = store.layout != nullptr && store.layout->walkable;
+    const std::uint32_t version = store.formatVersion;
     ReleaseStore(store);
+    if (!known) {
+        // Not a layout the reader knows: no store, or a damaged header.
+        PrintError("format version " + std::to_string(version) +
+                   " is no store layout this tool reads; if the file is a damaged store, analyze, list and save "
+                   "with --deep-scan look for its items");
+        return kExitFailure;
+    }
     return kExitSuccess;
 }
 

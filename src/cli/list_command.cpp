@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/json_output.h"
+#include "engine/saving_selection.h"
 #include "engine/analysis_run.h"
 #include "engine/store_listing.h"
 
@@ -150,7 +151,7 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
     ListPrinter printer(env.json, store, progress);
     StoreReader reader;
     StoreListingOptions options;
-    options.folderPath = folder;
+    if (folder) options.folderPath = WithFinalBackslash(*folder);
     options.deepScan = env.deepScan;
     StoreListing listing;
     {
@@ -160,6 +161,11 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
     progress.Finish();
     switch (listing.result) {
     case StoreListingResult::Listed:
+        if (options.folderPath && listing.foldersListed == 0) {
+            printer.Close("failed");
+            PrintError(NoSuchFolderMessage(*options.folderPath));
+            return kExitFailure;
+        }
         printer.Close("completed");
         return kExitSuccess;
     case StoreListingResult::Stopped:

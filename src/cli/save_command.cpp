@@ -1,6 +1,7 @@
 // brightmend-cli save: the analysis run, then the saving run of the selected
 // folders into a new store below DIR/Repair, with the command line as the
 // Save handler and status dialog.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -55,6 +56,18 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
             for (const FolderTreeEntry& e : d.tree) tree.push_back(e.path);
             analysisCounts = d.counts;
         });
+    }
+
+    // A folder the store does not hold is a mistake to report, not an
+    // empty selection to save.
+    for (const std::vector<std::string>* asked : {&request.folders, &request.trees}) {
+        for (const std::string& f : *asked) {
+            const std::string path = WithFinalBackslash(f);
+            if (path != kRootFolderPath && std::find(tree.begin(), tree.end(), path) == tree.end()) {
+                PrintError(NoSuchFolderMessage(path));
+                return kExitFailure;
+            }
+        }
     }
 
     SelectedFolders selected;

@@ -9,15 +9,11 @@ extern char** environ;
 
 namespace bm {
 
-namespace {
-
 std::string WithFinalBackslash(std::string_view path) {
     std::string p(path);
     if (!p.ends_with('\\')) p.push_back('\\');
     return p;
 }
-
-}  // namespace
 
 void SelectedFolders::Select(std::string_view path) {
     std::string p = WithFinalBackslash(path);

@@ -22,6 +22,9 @@ inline constexpr std::string_view kMailClientMissing =
 inline constexpr std::string_view kSaveFolderName = "Repair";
 inline constexpr std::string_view kMailClientCheckProgram = "Ostvine";
 
+// A folder path as the tree holds it: with a final "\".
+std::string WithFinalBackslash(std::string_view path);
+
 class SelectedFolders {
 public:
     // Adds one path (a final "\" is added when missing); duplicates are

@@ -75,7 +75,10 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
         PendingFolder current = std::move(stack.back());
         stack.pop_back();
         const bool selected = !options.folderPath || *options.folderPath == current.folder.path;
-        if (selected) visitor.OnFolderBegin(current.folder);
+        if (selected) {
+            ++listing.foldersListed;
+            visitor.OnFolderBegin(current.folder);
+        }
         std::vector<PendingFolder> subfolders;
         for (const NodeEntry* child = current.node->oldestChild; child != nullptr; child = child->newerSibling) {
             if (reader.StopRequested()) break;

@@ -54,6 +54,7 @@ enum class StoreListingResult : int {
 struct StoreListing {
     StoreListingResult result = StoreListingResult::OpenFailed;
     std::uint32_t formatVersion = 0;
+    std::size_t foldersListed = 0;  // folders handed to the visitor
 };
 
 StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVisitor& visitor, StoreReader& reader,

@@ -189,6 +189,12 @@ TEST_P(CliStores, ListOfOneFolderHasOnlyThatFolder) {
     ASSERT_EQ(j["folders"].size(), 1u);
     EXPECT_EQ(j["folders"][0]["path"], last["path"]);
     EXPECT_EQ(j["folders"][0]["items"].size(), last["items"].get<std::size_t>());
+    // The path may be given without its final backslash.
+    std::string bare = last["path"];
+    bare.pop_back();
+    const CliResult again = RunCli({"-q", "list", "--json", "--folder", bare, store_.string()}, home_);
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(json::parse(again.out)["folders"], j["folders"]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shared, CliStores,
@@ -258,6 +264,16 @@ TEST(CliInfo, InfoShowsLayoutEncodingAndTableSizes) {
     EXPECT_NE(r.out.find("header crypt method  0 (none)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("block entries"), std::string::npos);
     EXPECT_NE(r.out.find("node records"), std::string::npos);
+}
+
+TEST(CliInfo, AFileOfNoKnownLayoutIsShownAndFails) {
+    const fs::path home = bmtest::ScratchDir("cli-info-none");
+    const fs::path file = home / "notes.ost";
+    std::ofstream(file) << std::string(2048, 'x');
+    const CliResult r = RunCli({"info", file.string()}, home);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("file size            2048"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("is no store layout this tool reads"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -51,6 +51,26 @@ TEST(CliSave, WithoutASelectionItFailsWithTheToolsMessage) {
     EXPECT_FALSE(fs::exists(home / "Repair"));
 }
 
+TEST(CliSave, AFolderTheStoreDoesNotHoldFailsWithItsPathAndNothingIsWritten) {
+    const fs::path home = bmtest::ScratchDir("cli-save-no-such-folder");
+    const fs::path store = home / "outlook.ost";
+    const std::string make = ShellQuote(BRIGHTMEND_MAKE_DEMO_STORE) + " " + ShellQuote(store.string()) + " >/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    for (const char* option : {"--folder", "--tree"}) {
+        SCOPED_TRACE(option);
+        // One real folder and one mistyped: the whole request is refused.
+        const CliResult r = RunCli({"-q", "save", store.string(), "--to", home.string(), "--folder",
+                                    "Personal Folders\\Inbox\\", option, "Personal Folders\\Inbx"},
+                                   home);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("No folder \"Personal Folders\\Inbx\\\" in this store"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(home / "Repair"));
+    }
+    const CliResult list = RunCli({"-q", "list", "--folder", "Personal Folders\\Inbx", store.string()}, home);
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_NE(list.err.find("No folder \"Personal Folders\\Inbx\\\" in this store"), std::string::npos) << list.err;
+}
+
 // Saves every folder of `store` and checks the output store.
 void ExpectCleanSaveOfEveryItem(const fs::path& store, const fs::path& home) {
     const CliResult source = RunCli({"-q", "analyze", "--json", store.string()}, home);
