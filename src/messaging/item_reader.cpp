@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "common/byte_reader.h"
+#include "messaging/item_mapping.h"
 #include "messaging/property_reader.h"
 #include "store/subnodes.h"
 
@@ -64,6 +66,40 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
     record.currentAttachment = 0;
 }
 
+// PR_RECIPIENT_TYPE keeps the type in its low bits; higher flags (such as
+// "already sent") are not part of it.
+constexpr std::uint32_t kRecipientTypeMask = 0x0F;
+
+void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& record, const MappingContext& ctx) {
+    const BlockEntry* tableBlock = FindSubnode(subnodes, kRecipientTableNid);
+    if (tableBlock == nullptr) return;
+    const auto table = ReadPropertyObject(store, *tableBlock, &subnodes);
+    if (!table) return;
+    const auto text = [&](const PropertyValue& v, std::string& member) {
+        if (auto t = ValueText(v, ctx.formatVersion, record.codePage)) member = std::move(*t);
+    };
+    // The chunks come last row first.
+    for (auto chunk = table->chunks.rbegin(); chunk != table->chunks.rend(); ++chunk) {
+        RecipientRecord r;
+        for (const PropertyValue& v : chunk->entries) {
+            if (!v.hasData() || v.stringNamed || v.numericNamed) continue;
+            switch (v.id) {
+                case 0x3001: text(v, r.displayName); break;
+                case 0x3002: text(v, r.addressType); break;
+                case 0x3003: text(v, r.address); break;
+                case 0x39FE: text(v, r.smtpAddress); break;
+                case 0x0C15:
+                    if (v.data->size() >= 4)
+                        r.type = ByteReader(*v.data).peekAt(0, 4).value_or(1) & kRecipientTypeMask;
+                    break;
+                default: break;
+            }
+        }
+        if (!r.displayName.empty() || !r.address.empty() || !r.smtpAddress.empty())
+            record.recipients.push_back(std::move(r));
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
@@ -78,6 +114,7 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
     const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);
+    ReadRecipients(store, subnodes, *record, ctx);
     record->contactFieldsOnlyFromAttachments = !ownContactFields && record->contactFields != nullptr;
     return record;
 }

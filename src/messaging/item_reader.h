@@ -22,6 +22,7 @@
 namespace bm {
 
 inline constexpr std::uint32_t kAttachmentTableNid = 0x671;
+inline constexpr std::uint32_t kRecipientTableNid = 0x692;
 
 // The record of one node; nullptr when the node has no data block or its
 // data is neither a property context nor readable. `reader` (optional)

@@ -103,6 +103,15 @@ struct AttachmentRecord {
     std::uint64_t dataBid = 0; // block of the data subnode, or kAttachmentDataInRecord; 0 when unknown
 };
 
+// One row of a message's recipient table.
+struct RecipientRecord {
+    std::string displayName;  // PR_DISPLAY_NAME
+    std::string address;      // PR_EMAIL_ADDRESS, in the form PR_ADDRTYPE names
+    std::string addressType;  // PR_ADDRTYPE ("SMTP", "EX", ...)
+    std::string smtpAddress;  // PR_SMTP_ADDRESS, when the row has one
+    std::uint32_t type = 1;   // PR_RECIPIENT_TYPE: 1 To, 2 Cc, 3 Bcc
+};
+
 struct ContactFields {
     std::string companyName;
     std::string generation;
@@ -182,6 +191,9 @@ struct ItemRecord {
     bool contactFieldsOnlyFromAttachments = false;
     // One record per attachment-table row; the first is the table's last row.
     std::vector<AttachmentRecord> attachments;
+    // The rows of the recipient table, in table order. Read apart from the
+    // property mapping: the rows' properties fill no other member.
+    std::vector<RecipientRecord> recipients;
     // Index into `attachments` of the record being filled; the first when
     // ReadItem returns, kNoAttachment without attachments.
     std::size_t currentAttachment = kNoAttachment;

@@ -68,6 +68,24 @@ void SetRecipients(pst::Message& m, std::string_view recipients) {
     SetTextIfAny(m.properties, tags::kDisplayTo, displayTo);
 }
 
+// The source's recipient rows, and the display lists (names joined by "; ")
+// a mail client shows for each type.
+void SetRecipientRows(pst::Message& m, const std::vector<RecipientRecord>& rows) {
+    std::string display[3];
+    for (const RecipientRecord& r : rows) {
+        const std::uint32_t type = r.type >= 1 && r.type <= 3 ? r.type : 1;
+        const std::string& address = r.address.empty() ? r.smtpAddress : r.address;
+        const std::string& shown = r.displayName.empty() ? address : r.displayName;
+        m.AddRecipient(shown, address, r.addressType, r.smtpAddress, static_cast<std::int32_t>(type));
+        std::string& list = display[type - 1];
+        if (!list.empty()) list += "; ";
+        list += shown;
+    }
+    SetTextIfAny(m.properties, tags::kDisplayTo, display[0]);
+    SetTextIfAny(m.properties, tags::kDisplayCc, display[1]);
+    SetTextIfAny(m.properties, tags::kDisplayBcc, display[2]);
+}
+
 void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
                         const std::optional<std::string>& names) {
     if (!list) return;
@@ -143,10 +161,15 @@ void MailBridge::AddMail(const std::string& folderPath, const std::string& subje
                          const std::string& headerFile, const std::string& dateTime,
                          const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
                          std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames,
-                         const std::optional<std::string>& messageClass) {
+                         const std::optional<std::string>& messageClass,
+                         const std::vector<RecipientRecord>* recipientRows) {
     pst::Message m = NewItem(messageClass && !messageClass->empty() ? *messageClass : "IPM.Note", subject, {});
     SetSender(m, ParseHeaderSender(ReadWholeFile(headerFile)));
-    SetRecipients(m, recipients);
+    if (recipientRows != nullptr && !recipientRows->empty()) {
+        SetRecipientRows(m, *recipientRows);
+    } else {
+        SetRecipients(m, recipients);
+    }
     SetItemTimes(m, ParseItemDateTime(dateTime));
     if (body) {
         if (htmlFlag == 1) {

@@ -21,7 +21,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "messaging/item_record.h"
 #include "output/open_output_store.h"
 
 namespace bm {
@@ -48,12 +50,15 @@ public:
     // `attachmentList` and `attachmentNames` are file lists (JoinFileList):
     // the files to attach and, entry by entry, the name each is stored
     // under (the file's own name where a name is missing). `messageClass`
-    // empty: IPM.Note.
+    // empty: IPM.Note. `recipientRows`, when given and not empty, are the
+    // source's own recipients (To, Cc and Bcc with their addresses); they
+    // take the place of `recipients`, which lists To recipients only.
     void AddMail(const std::string& folderPath, const std::string& subject, const std::string& recipients,
                  const std::string& headerFile, const std::string& dateTime,
                  const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
                  std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames = std::nullopt,
-                 const std::optional<std::string>& messageClass = std::nullopt);
+                 const std::optional<std::string>& messageClass = std::nullopt,
+                 const std::vector<RecipientRecord>* recipientRows = nullptr);
     // `start` and `end` are date or date-time texts; the attachment files
     // and names as for AddMail.
     void AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,

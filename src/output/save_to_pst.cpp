@@ -329,7 +329,8 @@ void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::stri
                          attachmentFiles_.empty() ? std::nullopt : std::optional<std::string>(attachmentList_),
                          body.text, body.htmlFlag,
                          attachmentFiles_.empty() ? std::nullopt : std::optional<std::string>(attachmentNames_),
-                         item.messageClass.empty() ? std::nullopt : std::optional<std::string>(item.messageClass));
+                         item.messageClass.empty() ? std::nullopt : std::optional<std::string>(item.messageClass),
+                         &item.recipients);
     } catch (...) {
         RemoveTemporaryFiles();
         throw;

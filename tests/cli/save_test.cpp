@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@
 #include "cli/cli_runner.h"
 #include "engine/engine_test_helpers.h"
 #include "engine/saving_selection.h"
+#include "messaging/messaging.h"
 #include "output/store_checker.h"
 #include "support/store_damage.h"
+#include "store/store.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -136,6 +139,30 @@ TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
     ExpectCleanSaveOfEveryItem(store, home);
 }
 
+// Every mail's recipient rows as one line per mail: its subject, then each
+// recipient's shown name, address and type.
+std::multiset<std::string> MailRecipients(const fs::path& path) {
+    std::multiset<std::string> out;
+    StoreFile store;
+    StoreReader reader;
+    EXPECT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0) << path;
+    BuildIndexes(store, reader);
+    LoadNamedPropertyMap(store);
+    for (const NodeEntry& node : store.forest.records()) {
+        const auto record = ReadItem(store, node, &reader);
+        if (!record || !record->messageFields || record->kind != ItemKind::Mail || record->recipients.empty()) continue;
+        std::string line = record->messageFields->subject ? record->messageFields->subject->text : std::string();
+        for (const RecipientRecord& r : record->recipients) {
+            const std::string& address = r.address.empty() ? r.smtpAddress : r.address;
+            line += " | " + (r.displayName.empty() ? address : r.displayName) + " <" + address + "> " +
+                    std::to_string(r.type);
+        }
+        out.insert(line);
+    }
+    ReleaseStore(store);
+    return out;
+}
+
 // Saves every folder, checks the output with `brightmend-cli check` and
 // has tools/compare_saved_store.py read source and output with pypff and
 // readpst; skipped when those readers are missing.
@@ -151,6 +178,12 @@ void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
     const CliResult check = RunCli({"check", output}, home);
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_NE(check.out.find(": 0 error(s)"), std::string::npos) << check.out;
+
+    // Every mail keeps its recipients: To, Cc and Bcc, with their addresses.
+    const std::multiset<std::string> sourceRecipients = MailRecipients(store);
+    const std::multiset<std::string> savedRecipients = MailRecipients(output);
+    for (const std::string& line : sourceRecipients)
+        EXPECT_GE(savedRecipients.count(line), sourceRecipients.count(line)) << line;
 
     const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     const fs::path report = home / "compare.txt";

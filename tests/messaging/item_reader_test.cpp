@@ -66,7 +66,33 @@ protected:
         b.AddInternalBlock(42, shapes.XBlock({36, 40}, 29));
         b.AddInternalBlock(14, shapes.SlBlock({{kDataSubnode, 32, 0}}));
         b.AddInternalBlock(18, shapes.SlBlock({{kDataSubnode, 42, 0}}));
+        // The recipient table: type, display name, address, address type.
+        bmtest::TableContextImage recipients({{0x0C15, kPtLong, 0, 4, 0},
+                                              {0x3001, kPtUnicode, 4, 4, 1},
+                                              {0x3003, kPtUnicode, 8, 4, 2},
+                                              {0x3002, kPtUnicode, 12, 4, 3}},
+                                             17);
+        const struct {
+            std::uint32_t type;
+            const char16_t* name;
+            const char16_t* address;
+            const char16_t* kind;
+        } rows[] = {{1, u"Ann Archer", u"ann@example.org", u"SMTP"},
+                    {2, u"Bo Brandt", u"/O=EXAMPLE/CN=BO", u"EX"},
+                    {0x10000003, u"Cy Cole", u"cy@example.org", u"SMTP"}};  // Bcc, with a flag above the type
+        for (const auto& r : rows) {
+            const std::uint32_t name = recipients.HeapValue(bmtest::Utf16(r.name));
+            const std::uint32_t address = recipients.HeapValue(bmtest::Utf16(r.address));
+            const std::uint32_t kind = recipients.HeapValue(bmtest::Utf16(r.kind));
+            Bytes& row = recipients.AddRow();
+            bmtest::PutU32(row, 0, r.type);
+            bmtest::PutU32(row, 4, name);
+            bmtest::PutU32(row, 8, address);
+            bmtest::PutU32(row, 12, kind);
+        }
+        b.AddDataBlock(56, recipients.Build()[0]);
         b.AddInternalBlock(10, shapes.SlBlock({{0x671, 12, 0},
+                                               {0x692, 56, 0},
                                                {0x8025, 16, 14},
                                                {0x8045, 20, 18},
                                                {0x8065, 24, 0},
@@ -122,6 +148,28 @@ TEST_F(ItemReaderStore, MessageHasOneRecordPerRowLastRowFirst) {
     EXPECT_EQ(record->attachments[0].longFileName, "four.txt");
     EXPECT_EQ(record->attachments[3].fileName, "ONE.TXT");
     EXPECT_EQ(record->attachments[3].longFileName, "one.txt");
+}
+
+TEST_F(ItemReaderStore, RecipientRowsAreReadInTableOrderWithTheirTypes) {
+    auto record = Read();
+    ASSERT_NE(record, nullptr);
+    ASSERT_EQ(record->recipients.size(), 3u);
+    const RecipientRecord& ann = record->recipients[0];
+    EXPECT_EQ(ann.displayName, "Ann Archer");
+    EXPECT_EQ(ann.address, "ann@example.org");
+    EXPECT_EQ(ann.addressType, "SMTP");
+    EXPECT_EQ(ann.type, 1u);
+    EXPECT_EQ(record->recipients[1].displayName, "Bo Brandt");
+    EXPECT_EQ(record->recipients[1].addressType, "EX");
+    EXPECT_EQ(record->recipients[1].type, 2u);
+    EXPECT_EQ(record->recipients[2].displayName, "Cy Cole");
+    EXPECT_EQ(record->recipients[2].type, 3u) << "the flags above the type are no part of it";
+    // The rows' properties fill nothing else: no contact e-mail from 0x3003.
+    EXPECT_EQ(record->contactFields ? record->contactFields->email : std::string(), "");
+
+    const NodeEntry* node = FindNode(store_, kLargeNid);
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(ReadItem(store_, *node, &reader_, &rtf_)->recipients.empty()) << "no recipient table";
 }
 
 TEST_F(ItemReaderStore, ContactFieldsFilledOnlyByAnAttachmentAreMarkedAsSuch) {

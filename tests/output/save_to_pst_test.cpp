@@ -246,6 +246,44 @@ TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
     EXPECT_TRUE(CheckStore(path).ok());
 }
 
+TEST_F(Writer, TheSourcesRecipientRowsAreSavedWithTheirTypesAndAddresses) {
+    const fs::path path = Create();
+    auto mail = Mail("to, cc and bcc");
+    mail->messageFields->displayTo = "only the display list";
+    mail->recipients = {{"Ann Archer", "ann@example.org", "SMTP", "", 1},
+                        {"Bo Brandt", "/O=EXAMPLE/CN=BO", "EX", "bo@example.org", 2},
+                        {"", "cy@example.org", "SMTP", "", 3},
+                        {"Di Dunn", "di@example.org", "SMTP", "", 1}};
+    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    auto plain = Mail("display list only");
+    plain->messageFields->displayTo = "Eve Early";
+    writer_->SaveMail(*plain, source_, "Personal Folders\\Inbox\\");
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    const auto inbox = store.In("Inbox");
+    ASSERT_EQ(inbox.size(), 2u);
+    const ItemRecord& r = *inbox[0]->record;
+    ASSERT_EQ(r.recipients.size(), 4u);
+    EXPECT_EQ(r.recipients[0].displayName, "Ann Archer");
+    EXPECT_EQ(r.recipients[0].address, "ann@example.org");
+    EXPECT_EQ(r.recipients[0].type, 1u);
+    EXPECT_EQ(r.recipients[1].addressType, "EX");
+    EXPECT_EQ(r.recipients[1].address, "/O=EXAMPLE/CN=BO");
+    EXPECT_EQ(r.recipients[1].smtpAddress, "bo@example.org");
+    EXPECT_EQ(r.recipients[1].type, 2u);
+    EXPECT_EQ(r.recipients[2].displayName, "cy@example.org") << "no name: the address is shown";
+    EXPECT_EQ(r.recipients[2].type, 3u);
+    EXPECT_EQ(r.messageFields->displayTo, "Ann Archer; Di Dunn");
+    EXPECT_EQ(r.messageFields->displayCc, "Bo Brandt");
+    // Without recipient rows the display list still gives the To recipients.
+    const ItemRecord& p = *inbox[1]->record;
+    ASSERT_EQ(p.recipients.size(), 1u);
+    EXPECT_EQ(p.recipients[0].displayName, "Eve Early");
+    EXPECT_EQ(p.messageFields->displayTo, "Eve Early");
+    EXPECT_TRUE(CheckStore(path).ok());
+}
+
 TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
     // The first message of a shared store whose attachment data sits in a
     // subnode of its own (not in the record).

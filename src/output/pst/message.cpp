@@ -61,12 +61,17 @@ void Message::SetHtmlBody(std::string_view html) {
 }
 
 void Message::AddRecipient(std::string_view displayName, std::string_view smtpAddress, std::int32_t type) {
+    AddRecipient(displayName, smtpAddress, "SMTP", smtpAddress, type);
+}
+
+void Message::AddRecipient(std::string_view displayName, std::string_view address, std::string_view addressType,
+                           std::string_view smtpAddress, std::int32_t type) {
     PropertyBag r;
     r.SetInt32(tags::kRecipientType, type);
     r.SetString(tags::kDisplayName, displayName);
-    r.SetString(tags::kAddrType, "SMTP");
-    r.SetString(tags::kEmailAddress, smtpAddress);
-    r.SetString(tags::kSmtpAddress, smtpAddress);
+    r.SetString(tags::kAddrType, addressType.empty() ? std::string_view("SMTP") : addressType);
+    r.SetString(tags::kEmailAddress, address);
+    if (!smtpAddress.empty()) r.SetString(tags::kSmtpAddress, smtpAddress);
     r.SetString(tags::kRecipientDisplayName, displayName);
     r.SetInt32(tags::kObjectType, kObjectTypeMailUser);
     r.SetInt32(tags::kDisplayType, kDisplayTypeMailUser);

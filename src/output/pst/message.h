@@ -55,6 +55,10 @@ struct Message {
     void SetHtmlBody(std::string_view html);
     // A recipient with display name, SMTP address and type (kRecipientTo...).
     void AddRecipient(std::string_view displayName, std::string_view smtpAddress, std::int32_t type);
+    // A recipient whose address is of `addressType` ("SMTP", "EX", ...);
+    // `smtpAddress` is written as PR_SMTP_ADDRESS when not empty.
+    void AddRecipient(std::string_view displayName, std::string_view address, std::string_view addressType,
+                      std::string_view smtpAddress, std::int32_t type);
 };
 
 }  // namespace bm::pst
