@@ -185,8 +185,10 @@ void MailBridge::AddMail(const std::string& folderPath, const std::string& subje
 void MailBridge::AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
                                 const std::string& start, const std::string& end, const std::string& location,
                                 const std::optional<std::string>& attachmentList,
-                                const std::optional<std::string>& attachmentNames) {
+                                const std::optional<std::string>& attachmentNames,
+                                const std::vector<RecipientRecord>* recipientRows) {
     pst::Message m = NewItem("IPM.Appointment", topic, body);
+    if (recipientRows != nullptr) SetRecipientRows(m, *recipientRows);
     SetTextIfAny(m.properties, tags::kConversationTopic, topic);
     const std::optional<pst::FileTime> from = ParseItemDateTime(start);
     std::optional<pst::FileTime> to = ParseItemDateTime(end);

@@ -60,11 +60,12 @@ public:
                  const std::optional<std::string>& messageClass = std::nullopt,
                  const std::vector<RecipientRecord>* recipientRows = nullptr);
     // `start` and `end` are date or date-time texts; the attachment files
-    // and names as for AddMail.
+    // and names, and the recipient rows (the attendees), as for AddMail.
     void AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
                         const std::string& start, const std::string& end, const std::string& location = {},
                         const std::optional<std::string>& attachmentList = std::nullopt,
-                        const std::optional<std::string>& attachmentNames = std::nullopt);
+                        const std::optional<std::string>& attachmentNames = std::nullopt,
+                        const std::vector<RecipientRecord>* recipientRows = nullptr);
     // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
     void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
                  const std::string& subject, const std::string& due = {});

@@ -447,7 +447,8 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
     bridge_->AddAppointment(currentFolderPath_, topic, fields != nullptr ? PlainBodyText(*fields) : std::string(),
                             start, end, appointment != nullptr ? appointment->location : std::string(),
                             withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
-                            withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt);
+                            withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt,
+                            &item.recipients);
 }
 
 void USave_to_PST_Format::SaveTask(const ItemRecord& item) {

@@ -139,8 +139,8 @@ TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
     ExpectCleanSaveOfEveryItem(store, home);
 }
 
-// Every mail's recipient rows as one line per mail: its subject, then each
-// recipient's shown name, address and type.
+// The recipient rows of every mail and appointment, one line per item: its
+// subject, then each recipient's shown name, address and type.
 std::multiset<std::string> MailRecipients(const fs::path& path) {
     std::multiset<std::string> out;
     StoreFile store;
@@ -150,7 +150,8 @@ std::multiset<std::string> MailRecipients(const fs::path& path) {
     LoadNamedPropertyMap(store);
     for (const NodeEntry& node : store.forest.records()) {
         const auto record = ReadItem(store, node, &reader);
-        if (!record || !record->messageFields || record->kind != ItemKind::Mail || record->recipients.empty()) continue;
+        if (!record || !record->messageFields || record->recipients.empty()) continue;
+        if (record->kind != ItemKind::Mail && record->kind != ItemKind::Appointment) continue;
         std::string line = record->messageFields->subject ? record->messageFields->subject->text : std::string();
         for (const RecipientRecord& r : record->recipients) {
             const std::string& address = r.address.empty() ? r.smtpAddress : r.address;
@@ -179,7 +180,8 @@ void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_NE(check.out.find(": 0 error(s)"), std::string::npos) << check.out;
 
-    // Every mail keeps its recipients: To, Cc and Bcc, with their addresses.
+    // Every mail and appointment keeps its recipients: To, Cc and Bcc (the
+    // attendees of a meeting), with their addresses.
     const std::multiset<std::string> sourceRecipients = MailRecipients(store);
     const std::multiset<std::string> savedRecipients = MailRecipients(output);
     for (const std::string& line : sourceRecipients)
