@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,7 @@ struct SubjectParts {
 
 struct MessageFields {
     Bytes deliveryTime;  // PR_MESSAGE_DELIVERY_TIME
-    std::uint32_t messageFlags = 0;
+    std::optional<std::uint32_t> messageFlags;  // PR_MESSAGE_FLAGS, when the item has it
     std::string bodyText;  // plain text of the RTF body, or property 0x6619
     std::string displayCc;
     Bytes htmlBody;

@@ -86,6 +86,14 @@ void SetRecipientRows(pst::Message& m, const std::vector<RecipientRecord>& rows)
     SetTextIfAny(m.properties, tags::kDisplayBcc, display[2]);
 }
 
+// The source item's read and unsent state (a draft stays a draft); the
+// writer adds the attachment flag itself.
+void SetSourceState(pst::Message& m, const ItemRecord& source) {
+    if (!source.messageFields || !source.messageFields->messageFlags) return;
+    constexpr std::uint32_t kKept = pst::kMessageFlagRead | pst::kMessageFlagUnsent;
+    m.properties.SetInt32(tags::kMessageFlags, static_cast<std::int32_t>(*source.messageFields->messageFlags & kKept));
+}
+
 void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
                         const std::optional<std::string>& names) {
     if (!list) return;
@@ -161,15 +169,15 @@ void MailBridge::AddMail(const std::string& folderPath, const std::string& subje
                          const std::string& headerFile, const std::string& dateTime,
                          const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
                          std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames,
-                         const std::optional<std::string>& messageClass,
-                         const std::vector<RecipientRecord>* recipientRows) {
+                         const std::optional<std::string>& messageClass, const ItemRecord* source) {
     pst::Message m = NewItem(messageClass && !messageClass->empty() ? *messageClass : "IPM.Note", subject, {});
     SetSender(m, ParseHeaderSender(ReadWholeFile(headerFile)));
-    if (recipientRows != nullptr && !recipientRows->empty()) {
-        SetRecipientRows(m, *recipientRows);
+    if (source != nullptr && !source->recipients.empty()) {
+        SetRecipientRows(m, source->recipients);
     } else {
         SetRecipients(m, recipients);
     }
+    if (source != nullptr) SetSourceState(m, *source);
     SetItemTimes(m, ParseItemDateTime(dateTime));
     if (body) {
         if (htmlFlag == 1) {
@@ -185,10 +193,12 @@ void MailBridge::AddMail(const std::string& folderPath, const std::string& subje
 void MailBridge::AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
                                 const std::string& start, const std::string& end, const std::string& location,
                                 const std::optional<std::string>& attachmentList,
-                                const std::optional<std::string>& attachmentNames,
-                                const std::vector<RecipientRecord>* recipientRows) {
+                                const std::optional<std::string>& attachmentNames, const ItemRecord* source) {
     pst::Message m = NewItem("IPM.Appointment", topic, body);
-    if (recipientRows != nullptr) SetRecipientRows(m, *recipientRows);
+    if (source != nullptr) {
+        SetRecipientRows(m, source->recipients);
+        SetSourceState(m, *source);
+    }
     SetTextIfAny(m.properties, tags::kConversationTopic, topic);
     const std::optional<pst::FileTime> from = ParseItemDateTime(start);
     std::optional<pst::FileTime> to = ParseItemDateTime(end);

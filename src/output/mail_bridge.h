@@ -50,22 +50,24 @@ public:
     // `attachmentList` and `attachmentNames` are file lists (JoinFileList):
     // the files to attach and, entry by entry, the name each is stored
     // under (the file's own name where a name is missing). `messageClass`
-    // empty: IPM.Note. `recipientRows`, when given and not empty, are the
-    // source's own recipients (To, Cc and Bcc with their addresses); they
-    // take the place of `recipients`, which lists To recipients only.
+    // empty: IPM.Note. `source`, when given, is the item read from the
+    // offline store, for what the text arguments cannot carry: its
+    // recipient rows (To, Cc and Bcc with their addresses), which take the
+    // place of `recipients` (To recipients only) when there are any, and
+    // its read and unsent state. Without it a mail is saved as read.
     void AddMail(const std::string& folderPath, const std::string& subject, const std::string& recipients,
                  const std::string& headerFile, const std::string& dateTime,
                  const std::optional<std::string>& attachmentList, const std::optional<std::string>& body,
                  std::int16_t htmlFlag, const std::optional<std::string>& attachmentNames = std::nullopt,
-                 const std::optional<std::string>& messageClass = std::nullopt,
-                 const std::vector<RecipientRecord>* recipientRows = nullptr);
+                 const std::optional<std::string>& messageClass = std::nullopt, const ItemRecord* source = nullptr);
     // `start` and `end` are date or date-time texts; the attachment files
-    // and names, and the recipient rows (the attendees), as for AddMail.
+    // and names, and the source item (its attendees and state), as for
+    // AddMail.
     void AddAppointment(const std::string& folderPath, const std::string& topic, const std::string& body,
                         const std::string& start, const std::string& end, const std::string& location = {},
                         const std::optional<std::string>& attachmentList = std::nullopt,
                         const std::optional<std::string>& attachmentNames = std::nullopt,
-                        const std::vector<RecipientRecord>* recipientRows = nullptr);
+                        const ItemRecord* source = nullptr);
     // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
     void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
                  const std::string& subject, const std::string& due = {});

@@ -330,7 +330,7 @@ void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::stri
                          body.text, body.htmlFlag,
                          attachmentFiles_.empty() ? std::nullopt : std::optional<std::string>(attachmentNames_),
                          item.messageClass.empty() ? std::nullopt : std::optional<std::string>(item.messageClass),
-                         &item.recipients);
+                         &item);
     } catch (...) {
         RemoveTemporaryFiles();
         throw;
@@ -447,8 +447,7 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
     bridge_->AddAppointment(currentFolderPath_, topic, fields != nullptr ? PlainBodyText(*fields) : std::string(),
                             start, end, appointment != nullptr ? appointment->location : std::string(),
                             withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
-                            withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt,
-                            &item.recipients);
+                            withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt, &item);
 }
 
 void USave_to_PST_Format::SaveTask(const ItemRecord& item) {

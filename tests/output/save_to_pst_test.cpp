@@ -284,6 +284,30 @@ TEST_F(Writer, TheSourcesRecipientRowsAreSavedWithTheirTypesAndAddresses) {
     EXPECT_TRUE(CheckStore(path).ok());
 }
 
+TEST_F(Writer, UnreadMailStaysUnreadAndADraftStaysUnsent) {
+    const fs::path path = Create();
+    const struct {
+        const char* subject;
+        std::optional<std::uint32_t> flags;
+    } mails[] = {{"unread", 0x00}, {"read", 0x01}, {"draft", 0x08 | 0x01}, {"no flags", std::nullopt},
+                 {"associated", 0x40 | 0x01}};
+    for (const auto& m : mails) {
+        auto mail = Mail(m.subject);
+        mail->messageFields->messageFlags = m.flags;
+        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    }
+    writer_->Finish();
+    std::map<std::string, std::uint32_t> flags;
+    const auto store = ReadBack(path);
+    for (const auto* item : store.In("Inbox"))
+        flags[SubjectOf(*item->record)] = item->record->messageFields->messageFlags.value_or(0xFFFF);
+    EXPECT_EQ(flags["unread"], 0x00u);
+    EXPECT_EQ(flags["read"], 0x01u);
+    EXPECT_EQ(flags["draft"], 0x09u);
+    EXPECT_EQ(flags["no flags"], 0x01u) << "without the source's flags a mail is saved as read";
+    EXPECT_EQ(flags["associated"], 0x01u) << "saved as an ordinary item";
+}
+
 TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
     // The first message of a shared store whose attachment data sits in a
     // subnode of its own (not in the record).

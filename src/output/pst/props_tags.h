@@ -107,6 +107,7 @@ namespace bm::pst {
 // Flags of kMessageFlags.
 inline constexpr std::int32_t kMessageFlagRead = 0x01;
 inline constexpr std::int32_t kMessageFlagUnmodified = 0x02;
+inline constexpr std::int32_t kMessageFlagUnsent = 0x08;
 inline constexpr std::int32_t kMessageFlagHasAttachment = 0x10;
 
 // Values of kRecipientType.
