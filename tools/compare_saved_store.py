@@ -6,9 +6,10 @@ independent readers see both.
 
 Each reader reads the source and the output; below the mail folder subtree
 of each it lists every folder path and, per folder, every item with its
-subject and its attachments (name and SHA-256 of the bytes). The two lists
-must be equal: the same folder paths, the same number of items per folder,
-the same subjects, the same attachment names and bytes.
+subject and its attachments (name and SHA-256 of the bytes), and, as readpst
+shows appointments, their start, end and recurrence. The two lists must be
+equal: the same folder paths, the same number of items per folder, the same
+subjects, the same attachment names and bytes, the same meeting times.
 
 What the tool saves differs from the source by design in exactly these ways,
 and the lists are adjusted for them before the comparison:
@@ -73,15 +74,16 @@ READPST_NAME = re.compile(r"^attach\d+$")
 
 
 class Item:
-    def __init__(self, subject, cls="", attachments=(), embedded=0):
+    def __init__(self, subject, cls="", attachments=(), embedded=0, timing=()):
         self.subject = subject
+        self.timing = timing  # readpst: an appointment's DTSTART, DTEND and RRULE lines
         self.cls = cls
         self.attachments = list(attachments)  # [(name, digest or None)]
         self.embedded = embedded
         self.display_named = set()  # attachment names taken from the display name
 
     def key(self):
-        return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)))
+        return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)), self.timing)
 
 
 def pypff_view(path):
@@ -140,18 +142,26 @@ def decode_header(value):
     return "".join(parts)
 
 
+CALENDAR_TIMING = (b"DTSTART", b"DTEND", b"RRULE")
+
+
 def readpst_item_label(data):
     """The subject of a mail, the summary of an appointment, the full name
-    of a contact."""
+    of a contact; and for an appointment its start, end and recurrence as
+    readpst writes them."""
     head = data[:64]
     if head.startswith(b"BEGIN:VCALENDAR") or head.startswith(b"BEGIN:VCARD"):
         key = b"SUMMARY:" if head.startswith(b"BEGIN:VCALENDAR") else b"FN:"
+        label = ""
+        timing = []
         for line in data.splitlines():
-            if line.startswith(key):
-                return line[len(key):].decode("utf-8", errors="replace").replace("\\,", ",").replace("\\;", ";")
-        return ""
+            if line.startswith(key) and not label:
+                label = line[len(key):].decode("utf-8", errors="replace").replace("\\,", ",").replace("\\;", ";")
+            elif line.startswith(CALENDAR_TIMING):
+                timing.append(line.decode("utf-8", errors="replace"))
+        return label, tuple(timing)
     msg = email.message_from_bytes(data, policy=email.policy.compat32)
-    return decode_header(msg.get("Subject"))
+    return decode_header(msg.get("Subject")), ()
 
 
 def same_names(attachments):
@@ -194,8 +204,8 @@ def readpst_view(path):
                 if number.isdigit():
                     with open(full, "rb") as fh:
                         attachments[number].append((att_name, hashlib.sha256(fh.read()).hexdigest()))
-            folders[rel] = [Item(normal_subject(label), "", same_names(attachments.get(n, [])))
-                            for n, label in items.items()]
+            folders[rel] = [Item(normal_subject(label), "", same_names(attachments.get(n, [])), timing=timing)
+                            for n, (label, timing) in items.items()]
         return folders
     finally:
         shutil.rmtree(out_dir, ignore_errors=True)

@@ -253,6 +253,25 @@ private:
             case 0x8208: if (has) Text(v, Appointment().location); return true;
             case 0x8235: if (has) Raw(v, Appointment().clipStart); return true;
             case 0x8236: if (has) Raw(v, Appointment().clipEnd); return true;
+            // The meeting's own times and its recurrence, kept for saving.
+            case 0x820D: if (has) Raw(v, Appointment().startWhole); return true;
+            case 0x820E: if (has) Raw(v, Appointment().endWhole); return true;
+            case 0x8215:
+                if (has && !v.data->empty()) Appointment().allDay = (*v.data)[0] != 0;
+                return true;
+            case 0x8216: if (has) Raw(v, Appointment().recurrence); return true;
+            case 0x8223:
+                if (has && !v.data->empty()) Appointment().recurring = (*v.data)[0] != 0;
+                return true;
+            case 0x8231:
+                if (const auto x = U32Of(v)) Appointment().recurrenceType = *x;
+                return true;
+            case 0x8232: if (has) Text(v, Appointment().recurrencePattern); return true;
+            case 0x8233: if (has) Raw(v, Appointment().timeZoneStruct); return true;
+            case 0x8234: if (has) Text(v, Appointment().timeZoneDescription); return true;
+            case 0x825E: if (has) Raw(v, Appointment().timeZoneDefinitionStart); return true;
+            case 0x825F: if (has) Raw(v, Appointment().timeZoneDefinitionEnd); return true;
+            case 0x8260: if (has) Raw(v, Appointment().timeZoneDefinitionRecur); return true;
             case 0x8700:
             case 0x8712: if (has) Text(v, Journal().logType); return true;
             default:

@@ -88,6 +88,21 @@ struct AppointmentFields {
     Bytes clipEnd;
     std::string location;
     Bytes clipStart;
+    // The meeting's own start and end (FILETIMEs). The clip times are those
+    // too for a single meeting, but span the whole range of a series.
+    Bytes startWhole;  // PidLidAppointmentStartWhole
+    Bytes endWhole;    // PidLidAppointmentEndWhole
+    // A recurring series: the recurrence as stored, kept for saving.
+    Bytes recurrence;                   // PidLidAppointmentRecur
+    std::optional<bool> recurring;      // PidLidRecurring
+    std::optional<std::uint32_t> recurrenceType;  // PidLidRecurrenceType
+    std::string recurrencePattern;      // PidLidRecurrencePattern ("every Monday ...")
+    Bytes timeZoneStruct;               // PidLidTimeZoneStruct
+    std::string timeZoneDescription;    // PidLidTimeZoneDescription
+    Bytes timeZoneDefinitionStart;      // PidLidAppointmentTimeZoneDefinitionStartDisplay
+    Bytes timeZoneDefinitionEnd;        // PidLidAppointmentTimeZoneDefinitionEndDisplay
+    Bytes timeZoneDefinitionRecur;      // PidLidAppointmentTimeZoneDefinitionRecur
+    std::optional<bool> allDay;         // PidLidAppointmentSubType
 };
 
 // Marks an attachment whose data is held in AttachmentRecord::data.

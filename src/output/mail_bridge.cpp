@@ -19,8 +19,6 @@ const pst::Guid kLogPropertySet = pst::GuidFromText("0006200A-0000-0000-C000-000
 const pst::NamedPropTag kLogType{kLogPropertySet, 0x8700u, pst::PropType::Unicode};
 const pst::NamedPropTag kLogStart{kLogPropertySet, 0x8706u, pst::PropType::SysTime};
 const pst::NamedPropTag kLogEnd{kLogPropertySet, 0x8708u, pst::PropType::SysTime};
-const pst::NamedPropTag kClipStart{pst::propsets::kAppointment, 0x8235u, pst::PropType::SysTime};
-const pst::NamedPropTag kClipEnd{pst::propsets::kAppointment, 0x8236u, pst::PropType::SysTime};
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -92,6 +90,28 @@ void SetSourceState(pst::Message& m, const ItemRecord& source) {
     if (!source.messageFields || !source.messageFields->messageFlags) return;
     constexpr std::uint32_t kKept = pst::kMessageFlagRead | pst::kMessageFlagUnsent;
     m.properties.SetInt32(tags::kMessageFlags, static_cast<std::int32_t>(*source.messageFields->messageFlags & kKept));
+}
+
+// An all-day mark, and a recurring series as the source stores it: the
+// recurrence itself, its description and time zones, and the clip times
+// that span the series' range.
+void SetRecurrence(pst::Message& m, const AppointmentFields& a) {
+    if (a.allDay) m.properties.SetBool(named::kAppointmentSubType, *a.allDay);
+    if (a.recurrence.empty()) return;
+    m.properties.SetBinary(named::kAppointmentRecur, a.recurrence);
+    m.properties.SetBool(named::kRecurring, a.recurring.value_or(true));
+    if (a.recurrenceType) m.properties.SetInt32(named::kRecurrenceType, static_cast<std::int32_t>(*a.recurrenceType));
+    if (!a.recurrencePattern.empty()) m.properties.SetString(named::kRecurrencePattern, a.recurrencePattern);
+    if (!a.timeZoneStruct.empty()) m.properties.SetBinary(named::kTimeZoneStruct, a.timeZoneStruct);
+    if (!a.timeZoneDescription.empty()) m.properties.SetString(named::kTimeZoneDescription, a.timeZoneDescription);
+    if (!a.timeZoneDefinitionStart.empty())
+        m.properties.SetBinary(named::kTimeZoneDefinitionStartDisplay, a.timeZoneDefinitionStart);
+    if (!a.timeZoneDefinitionEnd.empty())
+        m.properties.SetBinary(named::kTimeZoneDefinitionEndDisplay, a.timeZoneDefinitionEnd);
+    if (!a.timeZoneDefinitionRecur.empty())
+        m.properties.SetBinary(named::kTimeZoneDefinitionRecur, a.timeZoneDefinitionRecur);
+    if (const auto start = FileTimeOf(a.clipStart)) m.properties.SetSysTime(named::kClipStart, *start);
+    if (const auto end = FileTimeOf(a.clipEnd)) m.properties.SetSysTime(named::kClipEnd, *end);
 }
 
 void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
@@ -206,13 +226,14 @@ void MailBridge::AddAppointment(const std::string& folderPath, const std::string
     if (from) {
         m.properties.SetSysTime(named::kAppointmentStartWhole, *from);
         m.properties.SetSysTime(named::kCommonStart, *from);
-        m.properties.SetSysTime(kClipStart, *from);
+        m.properties.SetSysTime(named::kClipStart, *from);
         m.properties.SetSysTime(named::kAppointmentEndWhole, *to);
         m.properties.SetSysTime(named::kCommonEnd, *to);
-        m.properties.SetSysTime(kClipEnd, *to);
+        m.properties.SetSysTime(named::kClipEnd, *to);
         m.properties.SetInt32(named::kAppointmentDuration, static_cast<std::int32_t>((*to - *from) / 600'000'000));
     }
     if (!location.empty()) m.properties.SetString(named::kAppointmentLocation, location);
+    if (source != nullptr && source->appointmentFields) SetRecurrence(m, *source->appointmentFields);
     AddAttachmentFiles(m, attachmentList, attachmentNames);
     Add(folderPath, m, "IPF.Appointment");
 }

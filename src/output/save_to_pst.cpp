@@ -440,8 +440,15 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
     if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
     const MessageFields* fields = item.messageFields.get();
     const AppointmentFields* appointment = item.appointmentFields.get();
-    std::string start = appointment != nullptr ? DateTimeText(appointment->clipStart) : std::string();
-    std::string end = appointment != nullptr ? DateTimeText(appointment->clipEnd) : std::string();
+    // The meeting's own times; the clip times where it has none (for a
+    // series they span its whole range).
+    const auto timeOf = [&](const Bytes& whole, const Bytes& clip) {
+        if (appointment == nullptr) return std::string();
+        std::string text = DateTimeText(whole);
+        return text.empty() ? DateTimeText(clip) : text;
+    };
+    const std::string start = appointment != nullptr ? timeOf(appointment->startWhole, appointment->clipStart) : "";
+    const std::string end = appointment != nullptr ? timeOf(appointment->endWhole, appointment->clipEnd) : "";
     std::string topic = SubjectOf(fields);
     if (topic.empty() && fields != nullptr) topic = fields->conversationTopic;
     bridge_->AddAppointment(currentFolderPath_, topic, fields != nullptr ? PlainBodyText(*fields) : std::string(),

@@ -113,6 +113,26 @@ TEST_F(ItemMapping, NamedLidBelow8000DoesNotStandForThePropertyOfThatNumber) {
     EXPECT_EQ(r.kind, ItemKind::Appointment);
 }
 
+TEST_F(ItemMapping, AnAppointmentKeepsItsOwnTimesAndItsRecurrence) {
+    const Bytes start(8, 0x11);
+    const Bytes end(8, 0x22);
+    const Bytes recurrence{0x04, 0x30, 0x04, 0x30, 0x0B, 0x20};
+    const ItemRecord r = Map({Unicode(0x001A, u"IPM.Appointment"), Named(Value(0x820D, kPtSysTime, start)),
+                              Named(Value(0x820E, kPtSysTime, end)), Named(Value(0x8215, kPtBoolean, {1, 0})),
+                              Named(Value(0x8216, kPtBinary, recurrence)), Named(Value(0x8223, kPtBoolean, {1, 0})),
+                              Named(Long(0x8231, 2)), Named(Unicode(0x8232, u"every Monday"))});
+    ASSERT_NE(r.appointmentFields, nullptr);
+    const AppointmentFields& a = *r.appointmentFields;
+    EXPECT_EQ(a.startWhole, start);
+    EXPECT_EQ(a.endWhole, end);
+    EXPECT_EQ(a.allDay, true);
+    EXPECT_EQ(a.recurrence, recurrence);
+    EXPECT_EQ(a.recurring, true);
+    EXPECT_EQ(a.recurrenceType, 2u);
+    EXPECT_EQ(a.recurrencePattern, "every Monday");
+    EXPECT_TRUE(a.clipStart.empty()) << "the clip times are apart";
+}
+
 TEST_F(ItemMapping, UntranslatedNamedIdentifierIsIgnored) {
     const ItemRecord r = Map({Unicode(0x8005, u"raw id"), Named(Unicode(0x8208, u"Room 1"))});
     EXPECT_EQ(r.contactFields, nullptr);

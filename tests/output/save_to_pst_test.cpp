@@ -509,6 +509,65 @@ TEST_F(Writer, AnAppointmentKeepsItsAttachmentsUnderTheirOriginalNames) {
     EXPECT_EQ(data, (std::vector<std::string>{"pdf bytes", "second"}));
 }
 
+// A weekly series: its clip times span the series' range, its own times
+// are one meeting's hour.
+TEST_F(Writer, ARecurringSeriesIsSavedAsTheSeriesWithTheTimesOfOneMeeting) {
+    const fs::path path = Create();
+    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    auto series = Mail("Weekly sync");
+    series->kind = ItemKind::Appointment;
+    series->messageClass = "IPM.Appointment";
+    series->messageFields->messageFlags = 0x01;
+    series->recipients = {{"Ann Archer", "ann@example.org", "SMTP", "", 1}};
+    series->appointmentFields = std::make_unique<AppointmentFields>();
+    AppointmentFields& a = *series->appointmentFields;
+    a.clipStart = TimeBytes(FromUnix(1'800'000'000));
+    a.clipEnd = TimeBytes(FromUnix(1'805'443'200));  // nine weeks later
+    a.startWhole = TimeBytes(FromUnix(1'800'036'000));
+    a.endWhole = TimeBytes(FromUnix(1'800'039'600));
+    a.recurrence = {0x04, 0x30, 0x04, 0x30, 0x0B, 0x20, 0x01, 0x00};
+    a.recurring = true;
+    a.recurrenceType = 2;
+    a.recurrencePattern = "every Monday from 10:00 to 11:00";
+    a.timeZoneDescription = "(UTC) Coordinated Universal Time";
+    auto single = Mail("One-off");
+    single->kind = ItemKind::Appointment;
+    single->appointmentFields = std::make_unique<AppointmentFields>();
+    single->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'100'000));
+    single->appointmentFields->clipEnd = TimeBytes(FromUnix(1'800'101'800));
+    writer_->SaveAppointment(*series, source_);
+    writer_->SaveAppointment(*single, source_);
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    const auto calendar = store.In("Calendar");
+    ASSERT_EQ(calendar.size(), 2u);
+    std::map<std::string, const ItemRecord*> bySubject;
+    for (const auto* item : calendar) bySubject[SubjectOf(*item->record)] = item->record.get();
+    const ItemRecord& saved = *bySubject.at("Weekly sync");
+    ASSERT_NE(saved.appointmentFields, nullptr);
+    const AppointmentFields& b = *saved.appointmentFields;
+    EXPECT_EQ(FileTimeOf(b.startWhole), FromUnix(1'800'036'000));
+    EXPECT_EQ(FileTimeOf(b.endWhole), FromUnix(1'800'039'600)) << "one meeting long, not the series' range";
+    EXPECT_EQ(FileTimeOf(b.clipStart), FromUnix(1'800'000'000));
+    EXPECT_EQ(FileTimeOf(b.clipEnd), FromUnix(1'805'443'200));
+    EXPECT_EQ(b.recurrence, a.recurrence);
+    EXPECT_EQ(b.recurring, true);
+    EXPECT_EQ(b.recurrenceType, 2u);
+    EXPECT_EQ(b.recurrencePattern, a.recurrencePattern);
+    EXPECT_EQ(b.timeZoneDescription, a.timeZoneDescription);
+    ASSERT_EQ(saved.recipients.size(), 1u) << "the attendees stay";
+    EXPECT_EQ(saved.recipients[0].address, "ann@example.org");
+
+    // Without its own times a meeting takes the clip times, and it is no series.
+    const AppointmentFields& c = *bySubject.at("One-off")->appointmentFields;
+    EXPECT_EQ(FileTimeOf(c.startWhole), FromUnix(1'800'100'000));
+    EXPECT_EQ(FileTimeOf(c.endWhole), FromUnix(1'800'101'800));
+    EXPECT_TRUE(c.recurrence.empty());
+    EXPECT_EQ(c.recurring, std::nullopt);
+    EXPECT_TRUE(CheckStore(path).ok());
+}
+
 TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {
     Create();
     EXPECT_THROW(writer_->SaveContact(ItemRecord{}), std::runtime_error);

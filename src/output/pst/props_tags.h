@@ -138,6 +138,17 @@ inline const NamedPropTag kAppointmentStartWhole{propsets::kAppointment, 0x820Du
 inline const NamedPropTag kAppointmentEndWhole{propsets::kAppointment, 0x820Eu, PropType::SysTime};
 inline const NamedPropTag kAppointmentDuration{propsets::kAppointment, 0x8213u, PropType::Int32};
 inline const NamedPropTag kAppointmentSubType{propsets::kAppointment, 0x8215u, PropType::Boolean};
+inline const NamedPropTag kAppointmentRecur{propsets::kAppointment, 0x8216u, PropType::Binary};
+inline const NamedPropTag kRecurring{propsets::kAppointment, 0x8223u, PropType::Boolean};
+inline const NamedPropTag kRecurrenceType{propsets::kAppointment, 0x8231u, PropType::Int32};
+inline const NamedPropTag kRecurrencePattern{propsets::kAppointment, 0x8232u, PropType::Unicode};
+inline const NamedPropTag kTimeZoneStruct{propsets::kAppointment, 0x8233u, PropType::Binary};
+inline const NamedPropTag kTimeZoneDescription{propsets::kAppointment, 0x8234u, PropType::Unicode};
+inline const NamedPropTag kClipStart{propsets::kAppointment, 0x8235u, PropType::SysTime};
+inline const NamedPropTag kClipEnd{propsets::kAppointment, 0x8236u, PropType::SysTime};
+inline const NamedPropTag kTimeZoneDefinitionStartDisplay{propsets::kAppointment, 0x825Eu, PropType::Binary};
+inline const NamedPropTag kTimeZoneDefinitionEndDisplay{propsets::kAppointment, 0x825Fu, PropType::Binary};
+inline const NamedPropTag kTimeZoneDefinitionRecur{propsets::kAppointment, 0x8260u, PropType::Binary};
 inline const NamedPropTag kTaskStatus{propsets::kTask, 0x8101u, PropType::Int32};
 inline const NamedPropTag kTaskPercentComplete{propsets::kTask, 0x8102u, PropType::Double};
 inline const NamedPropTag kTaskStartDate{propsets::kTask, 0x8104u, PropType::SysTime};
