@@ -188,6 +188,12 @@ private:
                 return true;
             case 0x1013: if (has) Raw(v, Msg().htmlBody); return true;
             case 0x1042: if (has) Text(v, Msg().inReplyToId); return true;
+            case 0x007D: if (has) Text(v, Msg().transportHeaders); return true;
+            case 0x1035: if (has) Text(v, Msg().internetMessageId); return true;
+            case 0x1039: if (has) Text(v, Msg().internetReferences); return true;
+            case 0x0017:
+                if (const auto x = U32Of(v)) Msg().importance = *x;
+                return true;
             case 0x3001:
                 if (has) {
                     Text(v, record_.displayName);

@@ -63,6 +63,11 @@ struct MessageFields {
     // What the RTF decoder met; the body is decoded in any case.
     bool rtfCrcMismatch = false;
     bool rtfTruncated = false;
+    // The mail's Internet identity and importance, kept for saving.
+    std::string transportHeaders;    // PR_TRANSPORT_MESSAGE_HEADERS
+    std::string internetMessageId;   // PR_INTERNET_MESSAGE_ID
+    std::string internetReferences;  // PR_INTERNET_REFERENCES
+    std::optional<std::uint32_t> importance;  // PR_IMPORTANCE: 0 low, 1 normal, 2 high
 };
 
 struct FolderCounts {

@@ -84,12 +84,22 @@ void SetRecipientRows(pst::Message& m, const std::vector<RecipientRecord>& rows)
     SetTextIfAny(m.properties, tags::kDisplayBcc, display[2]);
 }
 
-// The source item's read and unsent state (a draft stays a draft); the
-// writer adds the attachment flag itself.
+// The source item's read and unsent state (a draft stays a draft; the
+// writer adds the attachment flag itself), its importance, conversation
+// and Internet identity: headers, message ID, the IDs it answers.
 void SetSourceState(pst::Message& m, const ItemRecord& source) {
-    if (!source.messageFields || !source.messageFields->messageFlags) return;
-    constexpr std::uint32_t kKept = pst::kMessageFlagRead | pst::kMessageFlagUnsent;
-    m.properties.SetInt32(tags::kMessageFlags, static_cast<std::int32_t>(*source.messageFields->messageFlags & kKept));
+    if (!source.messageFields) return;
+    const MessageFields& f = *source.messageFields;
+    if (f.messageFlags) {
+        constexpr std::uint32_t kKept = pst::kMessageFlagRead | pst::kMessageFlagUnsent;
+        m.properties.SetInt32(tags::kMessageFlags, static_cast<std::int32_t>(*f.messageFlags & kKept));
+    }
+    if (f.importance && *f.importance <= 2) m.properties.SetInt32(tags::kImportance, static_cast<std::int32_t>(*f.importance));
+    SetTextIfAny(m.properties, tags::kConversationTopic, f.conversationTopic);
+    SetTextIfAny(m.properties, tags::kTransportMessageHeaders, f.transportHeaders);
+    SetTextIfAny(m.properties, tags::kInternetMessageId, f.internetMessageId);
+    SetTextIfAny(m.properties, tags::kInternetReferences, f.internetReferences);
+    SetTextIfAny(m.properties, tags::kInReplyToId, f.inReplyToId);
 }
 
 // An all-day mark, and a recurring series as the source stores it: the

@@ -140,8 +140,9 @@ TEST(CliSave, SaveAllOfTheDemoStoreGivesACleanStoreWithEveryItem) {
 }
 
 // Every mail and appointment with recipients as one line: its subject,
-// whether it was read or is an unsent draft, then each recipient's shown
-// name, address and type.
+// whether it was read or is an unsent draft, its message ID, importance and
+// the length of its Internet headers, then each recipient's shown name,
+// address and type.
 std::multiset<std::string> MailFacts(const fs::path& path) {
     std::multiset<std::string> out;
     StoreFile store;
@@ -160,6 +161,8 @@ std::multiset<std::string> MailFacts(const fs::path& path) {
         std::string line = f.subject ? f.subject->text : std::string();
         line += (flags & 0x01) != 0 ? " [read]" : " [unread]";
         if ((flags & 0x08) != 0) line += " [unsent]";
+        line += " " + f.internetMessageId + " importance " + std::to_string(f.importance.value_or(1)) + " " +
+                std::to_string(f.transportHeaders.size());
         for (const RecipientRecord& r : record->recipients) {
             const std::string& address = r.address.empty() ? r.smtpAddress : r.address;
             line += " | " + (r.displayName.empty() ? address : r.displayName) + " <" + address + "> " +
@@ -187,8 +190,9 @@ void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_NE(check.out.find(": 0 error(s)"), std::string::npos) << check.out;
 
-    // Every mail and appointment keeps its read state and its recipients:
-    // To, Cc and Bcc (the attendees of a meeting), with their addresses.
+    // Every mail and appointment keeps its read state, Internet identity and
+    // recipients: To, Cc and Bcc (the attendees of a meeting), with their
+    // addresses.
     const std::multiset<std::string> sourceFacts = MailFacts(store);
     const std::multiset<std::string> savedFacts = MailFacts(output);
     for (const std::string& line : sourceFacts) EXPECT_GE(savedFacts.count(line), sourceFacts.count(line)) << line;

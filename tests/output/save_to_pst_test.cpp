@@ -308,6 +308,29 @@ TEST_F(Writer, UnreadMailStaysUnreadAndADraftStaysUnsent) {
     EXPECT_EQ(flags["associated"], 0x01u) << "saved as an ordinary item";
 }
 
+TEST_F(Writer, AMailKeepsItsInternetIdentityImportanceAndConversation) {
+    const fs::path path = Create();
+    auto mail = Mail("Re: plans");
+    MessageFields& f = *mail->messageFields;
+    f.transportHeaders = "Received: from mx.example.org\r\nMessage-ID: <b@example.org>\r\n";
+    f.internetMessageId = "<b@example.org>";
+    f.inReplyToId = "<a@example.org>";
+    f.internetReferences = "<a@example.org>";
+    f.conversationTopic = "plans";
+    f.importance = 2;
+    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    writer_->Finish();
+    const auto store = ReadBack(path);
+    ASSERT_EQ(store.In("Inbox").size(), 1u);
+    const MessageFields& g = *store.In("Inbox")[0]->record->messageFields;
+    EXPECT_EQ(g.transportHeaders, f.transportHeaders);
+    EXPECT_EQ(g.internetMessageId, f.internetMessageId);
+    EXPECT_EQ(g.inReplyToId, f.inReplyToId);
+    EXPECT_EQ(g.internetReferences, f.internetReferences);
+    EXPECT_EQ(g.conversationTopic, f.conversationTopic);
+    EXPECT_EQ(g.importance, 2u);
+}
+
 TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
     // The first message of a shared store whose attachment data sits in a
     // subnode of its own (not in the record).

@@ -38,6 +38,8 @@ inline constexpr PropTag kBody{0x1000, T::Unicode};
 inline constexpr PropTag kRtfCompressed{0x1009, T::Binary};
 inline constexpr PropTag kHtml{0x1013, T::Binary};
 inline constexpr PropTag kInternetMessageId{0x1035, T::Unicode};
+inline constexpr PropTag kInternetReferences{0x1039, T::Unicode};
+inline constexpr PropTag kInReplyToId{0x1042, T::Unicode};
 inline constexpr PropTag kItemTemporaryFlags{0x1097, T::Int32};
 inline constexpr PropTag kCreationTime{0x3007, T::SysTime};
 inline constexpr PropTag kLastModificationTime{0x3008, T::SysTime};
