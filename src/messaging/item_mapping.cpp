@@ -1,6 +1,7 @@
 #include "messaging/item_mapping.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -144,6 +145,7 @@ private:
     StoreFields& Store() { return Ensure(record_.storeFields); }
     JournalFields& Journal() { return Ensure(record_.journalFields); }
     AppointmentFields& Appointment() { return Ensure(record_.appointmentFields); }
+    TaskFields& Task() { return Ensure(record_.taskFields); }
 
     // Returns false when a stop request ends the mapping.
     bool Apply(const PropertyValue& v) {
@@ -278,6 +280,23 @@ private:
             case 0x825E: if (has) Raw(v, Appointment().timeZoneDefinitionStart); return true;
             case 0x825F: if (has) Raw(v, Appointment().timeZoneDefinitionEnd); return true;
             case 0x8260: if (has) Raw(v, Appointment().timeZoneDefinitionRecur); return true;
+            // A task's state, kept for saving.
+            case 0x8101:
+                if (const auto x = U32Of(v)) Task().status = *x;
+                return true;
+            case 0x8102:
+                if (has && v.data->size() >= 8) {
+                    double percent = 0;
+                    std::memcpy(&percent, v.data->data(), sizeof percent);
+                    Task().percentComplete = percent;
+                }
+                return true;
+            case 0x8104: if (has) Raw(v, Task().startDate); return true;
+            case 0x8105: if (has) Raw(v, Task().dueDate); return true;
+            case 0x810F: if (has) Raw(v, Task().dateCompleted); return true;
+            case 0x811C:
+                if (has && !v.data->empty()) Task().complete = (*v.data)[0] != 0;
+                return true;
             case 0x8700:
             case 0x8712: if (has) Text(v, Journal().logType); return true;
             default:

@@ -110,6 +110,16 @@ struct AppointmentFields {
     std::optional<bool> allDay;         // PidLidAppointmentSubType
 };
 
+// A task's own state, kept for saving.
+struct TaskFields {
+    std::optional<std::uint32_t> status;  // PidLidTaskStatus: 0 not started ... 2 complete
+    std::optional<double> percentComplete;  // PidLidPercentComplete, 0.0 to 1.0
+    Bytes startDate;      // PidLidTaskStartDate (FILETIME)
+    Bytes dueDate;        // PidLidTaskDueDate (FILETIME)
+    Bytes dateCompleted;  // PidLidTaskDateCompleted (FILETIME)
+    std::optional<bool> complete;  // PidLidTaskComplete
+};
+
 // Marks an attachment whose data is held in AttachmentRecord::data.
 inline constexpr std::uint64_t kAttachmentDataInRecord = std::numeric_limits<std::uint64_t>::max();
 
@@ -221,6 +231,7 @@ struct ItemRecord {
     std::unique_ptr<StoreFields> storeFields;
     std::unique_ptr<JournalFields> journalFields;
     std::unique_ptr<AppointmentFields> appointmentFields;
+    std::unique_ptr<TaskFields> taskFields;
     ItemKind kind = ItemKind::None;
     std::string messageClass;  // PR_MESSAGE_CLASS, or PR_CONTAINER_CLASS of a folder
     std::string displayName;

@@ -124,6 +124,16 @@ void SetRecurrence(pst::Message& m, const AppointmentFields& a) {
     if (const auto end = FileTimeOf(a.clipEnd)) m.properties.SetSysTime(named::kClipEnd, *end);
 }
 
+// A task's status, progress and dates as the source holds them.
+void SetTaskState(pst::Message& m, const TaskFields& t) {
+    if (t.status) m.properties.SetInt32(named::kTaskStatus, static_cast<std::int32_t>(*t.status));
+    if (t.percentComplete) m.properties.SetDouble(named::kTaskPercentComplete, *t.percentComplete);
+    if (t.complete) m.properties.SetBool(named::kTaskComplete, *t.complete);
+    if (const auto start = FileTimeOf(t.startDate)) m.properties.SetSysTime(named::kTaskStartDate, *start);
+    if (const auto due = FileTimeOf(t.dueDate)) m.properties.SetSysTime(named::kTaskDueDate, *due);
+    if (const auto done = FileTimeOf(t.dateCompleted)) m.properties.SetSysTime(named::kTaskDateCompleted, *done);
+}
+
 void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
                         const std::optional<std::string>& names) {
     if (!list) return;
@@ -249,12 +259,17 @@ void MailBridge::AddAppointment(const std::string& folderPath, const std::string
 }
 
 void MailBridge::AddTask(const std::optional<std::string>& folderPath, const std::string& body,
-                         const std::string& secondText, const std::string& subject, const std::string& due) {
+                         const std::string& secondText, const std::string& subject, const std::string& due,
+                         const ItemRecord* source) {
     pst::Message m = NewItem("IPM.Task", subject, body);
     SetTextIfAny(m.properties, tags::kSenderName, secondText);
     if (const std::optional<pst::FileTime> when = ParseItemDateTime(due)) {
         m.properties.SetSysTime(named::kTaskDueDate, *when);
         m.properties.SetSysTime(tags::kMessageDeliveryTime, *when);
+    }
+    if (source != nullptr) {
+        SetSourceState(m, *source);
+        if (source->taskFields) SetTaskState(m, *source->taskFields);
     }
     std::string folder;
     if (folderPath && !folderPath->empty()) {

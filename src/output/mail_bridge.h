@@ -69,8 +69,10 @@ public:
                         const std::optional<std::string>& attachmentNames = std::nullopt,
                         const ItemRecord* source = nullptr);
     // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
+    // `source`, when given: the task's own state (status, progress, start,
+    // due and completion dates) and its read state.
     void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
-                 const std::string& subject, const std::string& due = {});
+                 const std::string& subject, const std::string& due = {}, const ItemRecord* source = nullptr);
     void AddNote(const std::string& folderPath, const std::string& subject, const std::string& body,
                  const std::string& dateTime, const std::string& messageClass = {});
     void AddJournal(const std::string& folderPath, const std::string& subject, const std::string& body,

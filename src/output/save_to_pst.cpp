@@ -460,8 +460,10 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
 void USave_to_PST_Format::SaveTask(const ItemRecord& item) {
     if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
     const MessageFields& fields = FieldsOf(item);
-    bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields),
-                     DateTimeText(fields.deliveryTime));
+    // The task's own due date when it has its state; otherwise, as before,
+    // the delivery time stands for it.
+    const std::string due = item.taskFields ? DateTimeText(item.taskFields->dueDate) : DateTimeText(fields.deliveryTime);
+    bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields), due, &item);
 }
 
 void USave_to_PST_Format::SaveNote(const ItemRecord& item) {

@@ -591,6 +591,44 @@ TEST_F(Writer, ARecurringSeriesIsSavedAsTheSeriesWithTheTimesOfOneMeeting) {
     EXPECT_TRUE(CheckStore(path).ok());
 }
 
+TEST_F(Writer, ATaskKeepsItsOwnStatusProgressAndDates) {
+    const fs::path path = Create();
+    writer_->PrepareFolder("Personal Folders\\Tasks\\", "IPF.Task");
+    auto task = Mail("Write the report");
+    task->messageClass = "IPM.Task";
+    task->messageFields->deliveryTime = TimeBytes(FromUnix(1'700'000'000));
+    task->taskFields = std::make_unique<TaskFields>();
+    TaskFields& t = *task->taskFields;
+    t.status = 1;  // in progress
+    t.percentComplete = 0.5;
+    t.startDate = TimeBytes(FromUnix(1'800'000'000));
+    t.dueDate = TimeBytes(FromUnix(1'800'604'800));
+    t.complete = false;
+    writer_->SaveTask(*task);
+    auto open = Mail("Someday");
+    open->messageClass = "IPM.Task";
+    open->messageFields->deliveryTime = TimeBytes(FromUnix(1'700'000'000));
+    open->taskFields = std::make_unique<TaskFields>();
+    open->taskFields->status = 0;
+    writer_->SaveTask(*open);
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    std::map<std::string, const ItemRecord*> bySubject;
+    for (const auto* item : store.In("Tasks")) bySubject[SubjectOf(*item->record)] = item->record.get();
+    ASSERT_EQ(bySubject.size(), 2u);
+    const TaskFields* saved = bySubject.at("Write the report")->taskFields.get();
+    ASSERT_NE(saved, nullptr);
+    EXPECT_EQ(saved->status, 1u);
+    EXPECT_EQ(saved->percentComplete, 0.5);
+    EXPECT_EQ(FileTimeOf(saved->startDate), FromUnix(1'800'000'000));
+    EXPECT_EQ(FileTimeOf(saved->dueDate), FromUnix(1'800'604'800)) << "its own due date, not the delivery time";
+    EXPECT_EQ(saved->complete, false);
+    const TaskFields* someday = bySubject.at("Someday")->taskFields.get();
+    ASSERT_NE(someday, nullptr);
+    EXPECT_TRUE(someday->dueDate.empty()) << "a task without a due date gets none";
+}
+
 TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {
     Create();
     EXPECT_THROW(writer_->SaveContact(ItemRecord{}), std::runtime_error);

@@ -155,6 +155,7 @@ inline const NamedPropTag kTaskStatus{propsets::kTask, 0x8101u, PropType::Int32}
 inline const NamedPropTag kTaskPercentComplete{propsets::kTask, 0x8102u, PropType::Double};
 inline const NamedPropTag kTaskStartDate{propsets::kTask, 0x8104u, PropType::SysTime};
 inline const NamedPropTag kTaskDueDate{propsets::kTask, 0x8105u, PropType::SysTime};
+inline const NamedPropTag kTaskDateCompleted{propsets::kTask, 0x810Fu, PropType::SysTime};
 inline const NamedPropTag kTaskComplete{propsets::kTask, 0x811Cu, PropType::Boolean};
 inline const NamedPropTag kFileUnder{propsets::kAddress, 0x8005u, PropType::Unicode};
 inline const NamedPropTag kEmail1DisplayName{propsets::kAddress, 0x8080u, PropType::Unicode};
