@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "messaging/item_mapping.h"
@@ -131,6 +132,21 @@ TEST_F(ItemMapping, AnAppointmentKeepsItsOwnTimesAndItsRecurrence) {
     EXPECT_EQ(a.recurrenceType, 2u);
     EXPECT_EQ(a.recurrencePattern, "every Monday");
     EXPECT_TRUE(a.clipStart.empty()) << "the clip times are apart";
+}
+
+TEST_F(ItemMapping, ATaskKeepsItsStatusProgressAndDates) {
+    Bytes half(8);
+    const double value = 0.25;
+    std::memcpy(half.data(), &value, sizeof value);
+    const Bytes due(8, 0x33);
+    const ItemRecord r = Map({Unicode(0x001A, u"IPM.Task"), Named(Long(0x8101, 1)), Named(Value(0x8102, kPtDouble, half)),
+                              Named(Value(0x8105, kPtSysTime, due)), Named(Value(0x811C, kPtBoolean, {0, 0}))});
+    ASSERT_NE(r.taskFields, nullptr);
+    EXPECT_EQ(r.taskFields->status, 1u);
+    EXPECT_EQ(r.taskFields->percentComplete, 0.25);
+    EXPECT_EQ(r.taskFields->dueDate, due);
+    EXPECT_EQ(r.taskFields->complete, false);
+    EXPECT_TRUE(r.taskFields->startDate.empty());
 }
 
 TEST_F(ItemMapping, UntranslatedNamedIdentifierIsIgnored) {
