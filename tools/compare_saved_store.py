@@ -15,11 +15,10 @@ What the tool saves differs from the source by design in exactly these ways,
 and the lists are adjusted for them before the comparison:
   - the associated contents of a folder (settings, views, rules) are saved
     as ordinary items of the folder, so the source's list holds them too;
-  - an item the tool saves as a task, contact, sticky note or journal item
-    (the output holds it with such a class) is saved without attachments:
-    they are left out on both sides. (Mail and appointments keep theirs.) readpst shows such items
-    by its own rules (a contact in a mail folder without subject), so for
-    readpst they are compared by number only;
+  - readpst shows an item the tool saves as a task, contact, sticky note or
+    journal item (the output holds it with such a class) by its own rules (a
+    contact in a mail folder without subject), so for readpst such items
+    are compared by number only;
   - an attachment is saved under its long file name, else its file name,
     else its display name (embedded messages and OLE objects often have
     only that); one with none is saved as "attachment" (numbered "attachment (2)"
@@ -218,9 +217,9 @@ def normal_names(folders, pattern):
                                 for n, d in item.attachments]
 
 
-def saved_without_attachments(output):
-    """(folder, subject) -> how many items the output holds as a kind that
-    the tool saves without attachments."""
+def other_kinds(output):
+    """(folder, subject) -> how many items the output holds as a task,
+    contact, sticky note or journal item."""
     out = collections.Counter()
     for path, items in output.items():
         for item in items:
@@ -232,18 +231,6 @@ def saved_without_attachments(output):
 def adjust_pypff(source, output):
     normal_names(source, None)
     normal_names(output, None)
-    bare = saved_without_attachments(output)
-    # Of several source items with one subject, those whose class names
-    # another kind are the ones saved as that kind first.
-    for path, items in source.items():
-        for item in sorted(items, key=lambda i: is_mail_class(i.cls)):
-            if bare[(path, item.subject)] > 0:
-                bare[(path, item.subject)] -= 1
-                item.attachments = []
-    for path, items in output.items():
-        for item in items:
-            if not is_mail_class(item.cls):
-                item.attachments = []
     # No bytes on the source side: the output's attachment of that name is
     # compared by name.
     no_bytes = {(path, item.subject, n) for path, items in source.items() for item in items
@@ -258,7 +245,7 @@ def adjust_readpst(source, output, pypff_source, pypff_output):
     normal_names(output, READPST_NAME)
     # Items saved as another kind are left to pypff, and so are items
     # readpst shows without a subject.
-    bare = saved_without_attachments(pypff_output)
+    bare = other_kinds(pypff_output)
     for side in (source, output):
         for path in side:
             side[path] = [i for i in side[path] if bare[(path, i.subject)] == 0 and i.subject != "(null)"]

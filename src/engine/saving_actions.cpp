@@ -31,21 +31,21 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
     if (item.messageClass == kTaskClass) {
         if (!here) return;
         MakeCurrent(currentPath);
-        writer_.SaveTask(item);
+        writer_.SaveTask(item, store_);
         Count(WellKnownCategory::Tasks);
         return;
     }
     if (item.messageClass == kStickyNoteClass) {
         if (!here || !item.messageFields) return;
         MakeCurrent(currentPath);
-        writer_.SaveNote(item);
+        writer_.SaveNote(item, store_);
         Count(WellKnownCategory::Notes);
         return;
     }
     if (item.kind == ItemKind::Journal) {
         if (!here) return;
         MakeCurrent(currentPath);
-        writer_.SaveJournal(item);
+        writer_.SaveJournal(item, store_);
         if (item.journalFields && !item.journalFields->logType.empty()) Count(WellKnownCategory::Journal);
         return;
     }
@@ -60,7 +60,7 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
     if (TakenForContact(item)) {
         if (!here) return;
         MakeCurrent(currentPath);
-        writer_.SaveContact(item);
+        writer_.SaveContact(item, store_);
         Count(WellKnownCategory::Contacts);
         return;
     }

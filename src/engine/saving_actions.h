@@ -7,10 +7,11 @@
 //   "IPM.Task"          Tasks       SaveTask
 //   "IPM.StickyNote"    Notes       SaveNote         (with MessageFields)
 //   kind Journal        Journal     SaveJournal      (counted with an entry type)
-//   kind Appointment    Calendar    SaveAppointment  (with appointment or message fields; attachments kept)
+//   kind Appointment    Calendar    SaveAppointment  (with appointment or message fields)
 //   ContactFields       Contacts    SaveContact      (TakenForContact: not class "IPM.Note", not kind
 //                                                     Mail, not filled by the attachments alone)
 //   MessageFields       mail        SaveMail         (category by the folder path)
+// Every kind is written with its attachments.
 // Every item but mail is tested and written with the current path; a mail
 // with the path of its parent folder (the current path when the walk has
 // not met the parent). Before an item is written its folder is made the

@@ -130,6 +130,10 @@ void ContactItem::Put(std::uint32_t dispid, std::int32_t value) {
     message_.properties.SetInt16(*tag, static_cast<std::int16_t>(value));
 }
 
+void ContactItem::Attach(std::string_view name, const std::filesystem::path& file) {
+    message_.attachments.push_back(pst::Attachment::FromFile(name, file));
+}
+
 void ContactItem::Save() {
     if (saved_) throw std::logic_error("contact item saved twice");
     store_->AddMessage(folder_, message_);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -103,6 +104,8 @@ public:
     // put on the integer property (and the other way round).
     void Put(std::uint32_t dispid, std::string_view text);
     void Put(std::uint32_t dispid, std::int32_t value);
+    // Attaches a file under `name`; the file is read when the item is saved.
+    void Attach(std::string_view name, const std::filesystem::path& file);
     // Stores the item in its folder; a second Save is an error.
     void Save();
     const pst::Message& message() const { return message_; }

@@ -189,7 +189,8 @@ void MailBridge::AddAppointment(const std::string& folderPath, const std::string
 
 void MailBridge::AddTask(const std::optional<std::string>& folderPath, const std::string& body,
                          const std::string& secondText, const std::string& subject, const std::string& due,
-                         const ItemRecord* source) {
+                         const ItemRecord* source, const std::optional<std::string>& attachmentList,
+                         const std::optional<std::string>& attachmentNames) {
     pst::Message m = NewItem("IPM.Task", subject, body);
     SetTextIfAny(m.properties, tags::kSenderName, secondText);
     if (const std::optional<pst::FileTime> when = ParseItemDateTime(due)) {
@@ -200,6 +201,7 @@ void MailBridge::AddTask(const std::optional<std::string>& folderPath, const std
         SetSourceState(m, *source);
         if (source->taskFields) SetTaskState(m, *source->taskFields);
     }
+    AddAttachmentFiles(m, attachmentList, attachmentNames);
     std::string folder;
     if (folderPath && !folderPath->empty()) {
         folder = *folderPath;
@@ -212,15 +214,19 @@ void MailBridge::AddTask(const std::optional<std::string>& folderPath, const std
 }
 
 void MailBridge::AddNote(const std::string& folderPath, const std::string& subject, const std::string& body,
-                         const std::string& dateTime, const std::string& messageClass) {
+                         const std::string& dateTime, const std::string& messageClass,
+                         const std::optional<std::string>& attachmentList,
+                         const std::optional<std::string>& attachmentNames) {
     pst::Message m = NewItem(messageClass.empty() ? "IPM.StickyNote" : messageClass, subject, body);
     SetItemTimes(m, ParseItemDateTime(dateTime));
+    AddAttachmentFiles(m, attachmentList, attachmentNames);
     Add(folderPath, m, "IPF.StickyNote");
 }
 
 void MailBridge::AddJournal(const std::string& folderPath, const std::string& subject, const std::string& body,
                             const std::string& dateTime, const std::string& entryType,
-                            const std::string& messageClass) {
+                            const std::string& messageClass, const std::optional<std::string>& attachmentList,
+                            const std::optional<std::string>& attachmentNames) {
     pst::Message m = NewItem(messageClass.empty() ? "IPM.Activity" : messageClass, subject, body);
     const std::optional<pst::FileTime> when = ParseItemDateTime(dateTime);
     SetItemTimes(m, when);
@@ -229,6 +235,7 @@ void MailBridge::AddJournal(const std::string& folderPath, const std::string& su
         m.properties.SetSysTime(kLogEnd, *when);
     }
     if (!entryType.empty()) m.properties.SetString(kLogType, entryType);
+    AddAttachmentFiles(m, attachmentList, attachmentNames);
     Add(folderPath, m, "IPF.Journal");
 }
 

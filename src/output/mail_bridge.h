@@ -71,12 +71,19 @@ public:
     // No folder: the store's "Tasks" folder. `due` is a date-time text or empty.
     // `source`, when given: the task's own state (status, progress, start,
     // due and completion dates) and its read state.
+    // The attachment files and names of these three as for AddMail.
     void AddTask(const std::optional<std::string>& folderPath, const std::string& body, const std::string& secondText,
-                 const std::string& subject, const std::string& due = {}, const ItemRecord* source = nullptr);
+                 const std::string& subject, const std::string& due = {}, const ItemRecord* source = nullptr,
+                 const std::optional<std::string>& attachmentList = std::nullopt,
+                 const std::optional<std::string>& attachmentNames = std::nullopt);
     void AddNote(const std::string& folderPath, const std::string& subject, const std::string& body,
-                 const std::string& dateTime, const std::string& messageClass = {});
+                 const std::string& dateTime, const std::string& messageClass = {},
+                 const std::optional<std::string>& attachmentList = std::nullopt,
+                 const std::optional<std::string>& attachmentNames = std::nullopt);
     void AddJournal(const std::string& folderPath, const std::string& subject, const std::string& body,
-                    const std::string& dateTime, const std::string& entryType, const std::string& messageClass = {});
+                    const std::string& dateTime, const std::string& entryType, const std::string& messageClass = {},
+                    const std::optional<std::string>& attachmentList = std::nullopt,
+                    const std::optional<std::string>& attachmentNames = std::nullopt);
     // Writes the store's folders, tables and index; the file is complete.
     void Finish();
 

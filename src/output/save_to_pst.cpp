@@ -395,7 +395,25 @@ void USave_to_PST_Format::CheckStoreSize() {
     OpenStoreFile(SwitchedStorePath(outputStorePath_.string()));
 }
 
-void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
+void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
+
+void USave_to_PST_Format::SaveContact(ItemRecord& item, StoreFile& store) {
+    WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteContact(item, withAttachments); });
+}
+
+void USave_to_PST_Format::WithAttachmentFiles(ItemRecord& item, StoreFile& store,
+                                              const std::function<void(bool)>& write) {
+    SaveAttachmentsToTemp(item, store);
+    try {
+        write(!attachmentFiles_.empty());
+    } catch (...) {
+        RemoveTemporaryFiles();
+        throw;
+    }
+    RemoveTemporaryFiles();
+}
+
+void USave_to_PST_Format::WriteContact(const ItemRecord& item, bool withAttachments) {
     ContactSession session;
     session.Logon("", "", "", "", "", "");
     const std::optional<ContactFolder> folder = session.GetFolderFromPath(currentFolderPath_);
@@ -419,6 +437,14 @@ void USave_to_PST_Format::SaveContact(const ItemRecord& item) {
     putAll(kContactPutsBeforeBody);
     if (item.messageFields) put(d::kBody, PlainBodyText(*item.messageFields));
     putAll(kContactPutsAfterBody);
+    if (withAttachments) {
+        const std::vector<std::string> names = SplitFileList(attachmentNames_);
+        for (std::size_t i = 0; i < attachmentFiles_.size(); ++i) {
+            const std::string name = i < names.size() && !names[i].empty() ? names[i]
+                                                                          : attachmentFiles_[i].filename().string();
+            contact.Attach(name, attachmentFiles_[i]);
+        }
+    }
     contact.Save();
 }
 
@@ -426,14 +452,7 @@ void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) { WriteAppoint
 
 void USave_to_PST_Format::SaveAppointment(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
-    SaveAttachmentsToTemp(item, store);
-    try {
-        WriteAppointment(item, !attachmentFiles_.empty());
-    } catch (...) {
-        RemoveTemporaryFiles();
-        throw;
-    }
-    RemoveTemporaryFiles();
+    WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteAppointment(item, withAttachments); });
 }
 
 void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAttachments) {
@@ -457,28 +476,55 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
                             withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt, &item);
 }
 
-void USave_to_PST_Format::SaveTask(const ItemRecord& item) {
+void USave_to_PST_Format::SaveTask(const ItemRecord& item) { WriteTask(item, false); }
+
+void USave_to_PST_Format::SaveTask(ItemRecord& item, StoreFile& store) {
+    if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
+    WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteTask(item, withAttachments); });
+}
+
+void USave_to_PST_Format::WriteTask(const ItemRecord& item, bool withAttachments) {
     if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
     const MessageFields& fields = FieldsOf(item);
     // The task's own due date when it has its state; otherwise, as before,
     // the delivery time stands for it.
     const std::string due = item.taskFields ? DateTimeText(item.taskFields->dueDate) : DateTimeText(fields.deliveryTime);
-    bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields), due, &item);
+    bridge_->AddTask(currentFolderPath_, PlainBodyText(fields), fields.mhsCommonName, SubjectOf(&fields), due, &item,
+                     withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
+                     withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt);
 }
 
-void USave_to_PST_Format::SaveNote(const ItemRecord& item) {
+void USave_to_PST_Format::SaveNote(const ItemRecord& item) { WriteNote(item, false); }
+
+void USave_to_PST_Format::SaveNote(ItemRecord& item, StoreFile& store) {
+    if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
+    WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteNote(item, withAttachments); });
+}
+
+void USave_to_PST_Format::WriteNote(const ItemRecord& item, bool withAttachments) {
     if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
     const MessageFields& fields = FieldsOf(item);
     const std::string when = ItemDateTimeText(fields);
-    bridge_->AddNote(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when, item.messageClass);
+    bridge_->AddNote(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when, item.messageClass,
+                     withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
+                     withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt);
 }
 
-void USave_to_PST_Format::SaveJournal(const ItemRecord& item) {
+void USave_to_PST_Format::SaveJournal(const ItemRecord& item) { WriteJournal(item, false); }
+
+void USave_to_PST_Format::SaveJournal(ItemRecord& item, StoreFile& store) {
+    if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
+    WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteJournal(item, withAttachments); });
+}
+
+void USave_to_PST_Format::WriteJournal(const ItemRecord& item, bool withAttachments) {
     if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
     const MessageFields& fields = FieldsOf(item);
     const std::string when = ItemDateTimeText(fields);
     bridge_->AddJournal(currentFolderPath_, SubjectOf(&fields), PlainBodyText(fields), when,
-                        item.journalFields ? item.journalFields->logType : std::string(), item.messageClass);
+                        item.journalFields ? item.journalFields->logType : std::string(), item.messageClass,
+                        withAttachments ? std::optional<std::string>(attachmentList_) : std::nullopt,
+                        withAttachments ? std::optional<std::string>(attachmentNames_) : std::nullopt);
 }
 
 void USave_to_PST_Format::Finish() {

@@ -99,12 +99,16 @@ public:
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);
-    // The same with the item's attachments (read from `store` when their
-    // data is not in the record).
-    void SaveAppointment(ItemRecord& item, StoreFile& store);
     void SaveTask(const ItemRecord& item);
     void SaveNote(const ItemRecord& item);
     void SaveJournal(const ItemRecord& item);
+    // The same with the item's attachments (read from `store` when their
+    // data is not in the record).
+    void SaveContact(ItemRecord& item, StoreFile& store);
+    void SaveAppointment(ItemRecord& item, StoreFile& store);
+    void SaveTask(ItemRecord& item, StoreFile& store);
+    void SaveNote(ItemRecord& item, StoreFile& store);
+    void SaveJournal(ItemRecord& item, StoreFile& store);
     // Closes the store file; a second call does nothing.
     void Finish();
 
@@ -135,7 +139,14 @@ private:
     void OpenStoreFile(const std::filesystem::path& path);
     void CheckStoreSize();
     void RemoveTemporaryFiles();
+    // Writes the item's attachments to temporary files, runs `write` (told
+    // whether there are any) and removes the files again, also on failure.
+    void WithAttachmentFiles(ItemRecord& item, StoreFile& store, const std::function<void(bool)>& write);
+    void WriteContact(const ItemRecord& item, bool withAttachments);
     void WriteAppointment(const ItemRecord& item, bool withAttachments);
+    void WriteTask(const ItemRecord& item, bool withAttachments);
+    void WriteNote(const ItemRecord& item, bool withAttachments);
+    void WriteJournal(const ItemRecord& item, bool withAttachments);
     std::string DateTimeText(const Bytes& raw);
     std::string ItemDateTimeText(const MessageFields& fields);
 

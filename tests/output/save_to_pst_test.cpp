@@ -629,6 +629,46 @@ TEST_F(Writer, ATaskKeepsItsOwnStatusProgressAndDates) {
     EXPECT_TRUE(someday->dueDate.empty()) << "a task without a due date gets none";
 }
 
+TEST_F(Writer, ContactsTasksNotesAndJournalItemsKeepTheirAttachments) {
+    const fs::path path = Create();
+    const struct {
+        const char* folder;
+        const char* containerClass;
+        const char* messageClass;
+        const char* subject;
+    } kinds[] = {{"Contacts", "IPF.Contact", "IPM.Contact", "Grace Hopper"},
+                 {"Tasks", "IPF.Task", "IPM.Task", "Write the report"},
+                 {"Notes", "IPF.StickyNote", "IPM.StickyNote", "Buy milk"},
+                 {"Journal", "IPF.Journal", "IPM.Activity", "Call"}};
+    for (const auto& k : kinds) {
+        writer_->PrepareFolder(std::string("Personal Folders\\") + k.folder + "\\", k.containerClass);
+        auto item = Mail(k.subject);
+        item->messageClass = k.messageClass;
+        item->displayName = k.subject;
+        if (std::string(k.folder) == "Contacts") item->contactFields = std::make_unique<ContactFields>();
+        item->attachments.push_back(Attached("", std::string(k.folder) + ".jpg", std::string("bytes of ") + k.folder));
+        const std::string folder = k.folder;
+        if (folder == "Contacts") writer_->SaveContact(*item, source_);
+        if (folder == "Tasks") writer_->SaveTask(*item, source_);
+        if (folder == "Notes") writer_->SaveNote(*item, source_);
+        if (folder == "Journal") writer_->SaveJournal(*item, source_);
+        EXPECT_TRUE(writer_->attachmentList().empty()) << "the temporary files are gone";
+    }
+    writer_->Finish();
+
+    const auto store = ReadBack(path);
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.folder);
+        const auto items = store.In(k.folder);
+        ASSERT_EQ(items.size(), 1u);
+        ASSERT_EQ(items[0]->record->attachments.size(), 1u);
+        EXPECT_EQ(items[0]->record->attachments[0].longFileName, std::string(k.folder) + ".jpg");
+        ASSERT_EQ(items[0]->attachmentData.size(), 1u);
+        EXPECT_EQ(Text(items[0]->attachmentData[0]), std::string("bytes of ") + k.folder);
+    }
+    EXPECT_TRUE(CheckStore(path).ok());
+}
+
 TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {
     Create();
     EXPECT_THROW(writer_->SaveContact(ItemRecord{}), std::runtime_error);
