@@ -184,6 +184,7 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
 
 void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     SubtreeWalk walk;
+    walk.recipients = RecipientRows::Skip;  // the analysis keeps no recipient rows
     walk.goOn = [&] { return !reader_.stopAnalysis.load(); };
     walk.nodeRead = [&] { observer_.OnProgressPosition(++progressPos_); };
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {

@@ -54,7 +54,7 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         if (!walk.goOn()) break;
         bool descend = false;
         if (node->dataBlock != nullptr) {
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader);
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients);
             if (walk.nodeRead) walk.nodeRead();
             if (record) descend = walk.visit(std::move(record), *node);
         }
@@ -79,7 +79,7 @@ void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& wal
         if (!walk.goOn()) return;
         reader.pauseGate.Pass();
         if (!walk.goOn()) return;
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader);
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients);
         if (walk.nodeRead) walk.nodeRead();
         if (!record || !walk.visit(std::move(record), *folder)) continue;
         WalkChildren(store, *folder, reader, walk);
@@ -91,7 +91,7 @@ void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& wal
         if (!walk.goOn()) break;
         reader.pauseGate.Pass();
         if (!walk.goOn()) break;
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader);
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients);
         if (walk.nodeRead) walk.nodeRead();
         if (record) walk.visit(std::move(record), *item);
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "messaging/item_reader.h"
 #include "messaging/item_record.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
@@ -59,6 +60,8 @@ struct SubtreeWalk {
     std::function<bool(std::unique_ptr<ItemRecord>, const NodeEntry&)> visit;
     // The walk climbs out of the innermost open folder; false when none.
     std::function<bool()> leaveFolder;
+    // Whether the records carry their recipient rows (saving needs them).
+    RecipientRows recipients = RecipientRows::Read;
 };
 
 // The walk both runs share: pre-order over the nodes below `root`, reading

@@ -84,7 +84,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
             if (reader.StopRequested()) break;
             reader.pauseGate.Pass();
             if (!selected && !IsFolderNid(child->nid)) continue;
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader);
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader, nullptr, RecipientRows::Skip);
             if (record && record->folderCounts) {
                 subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,
                                               record->messageClass}});

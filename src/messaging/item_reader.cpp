@@ -103,7 +103,7 @@ void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& r
 }  // namespace
 
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
-                                     RtfWorkspace* rtf) {
+                                     RtfWorkspace* rtf, RecipientRows recipients) {
     if (node.dataBlock == nullptr) return nullptr;
     SubnodeList subnodes;
     if (node.subnodeBlock != nullptr) ReadSubnodes(store, *node.subnodeBlock, subnodes);
@@ -114,7 +114,7 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
     const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);
-    ReadRecipients(store, subnodes, *record, ctx);
+    if (recipients == RecipientRows::Read) ReadRecipients(store, subnodes, *record, ctx);
     record->contactFieldsOnlyFromAttachments = !ownContactFields && record->contactFields != nullptr;
     return record;
 }

@@ -24,11 +24,15 @@ namespace bm {
 inline constexpr std::uint32_t kAttachmentTableNid = 0x671;
 inline constexpr std::uint32_t kRecipientTableNid = 0x692;
 
+// Whether ReadItem reads the recipient table: only saving needs its rows,
+// and leaving it out spares a table read per message.
+enum class RecipientRows { Read, Skip };
+
 // The record of one node; nullptr when the node has no data block or its
 // data is neither a property context nor readable. `reader` (optional)
 // carries the stop request; `rtf` (optional) the RTF workspace.
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader = nullptr,
-                                     RtfWorkspace* rtf = nullptr);
+                                     RtfWorkspace* rtf = nullptr, RecipientRows recipients = RecipientRows::Read);
 
 // Writes the attachment's data to `sink`: the bytes held in the record
 // (released afterwards), or the data subnode's block read with its data
