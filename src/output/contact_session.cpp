@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <variant>
 
+#include "output/mail_bridge.h"
 #include "output/pst/props_tags.h"
 
 namespace bm {
@@ -130,8 +131,8 @@ void ContactItem::Put(std::uint32_t dispid, std::int32_t value) {
     message_.properties.SetInt16(*tag, static_cast<std::int16_t>(value));
 }
 
-void ContactItem::Attach(std::string_view name, const std::filesystem::path& file) {
-    message_.attachments.push_back(pst::Attachment::FromFile(name, file));
+void ContactItem::AttachFiles(const std::optional<std::string>& list, const std::optional<std::string>& names) {
+    AddAttachmentFiles(message_, list, names);
 }
 
 void ContactItem::Save() {

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -104,8 +103,9 @@ public:
     // put on the integer property (and the other way round).
     void Put(std::uint32_t dispid, std::string_view text);
     void Put(std::uint32_t dispid, std::int32_t value);
-    // Attaches a file under `name`; the file is read when the item is saved.
-    void Attach(std::string_view name, const std::filesystem::path& file);
+    // Attaches the files of a file list under their names, as the mail
+    // bridge does; the files are read when the item is saved.
+    void AttachFiles(const std::optional<std::string>& list, const std::optional<std::string>& names);
     // Stores the item in its folder; a second Save is an error.
     void Save();
     const pst::Message& message() const { return message_; }

@@ -63,6 +63,17 @@ void SetRecipients(pst::Message& m, std::string_view recipients) {
     SetTextIfAny(m.properties, tags::kDisplayTo, displayTo);
 }
 
+
+pst::Message NewItem(std::string_view messageClass, std::string_view subject, std::string_view body) {
+    pst::Message m;
+    m.properties.SetString(tags::kMessageClass, messageClass);
+    m.properties.SetString(tags::kSubject, subject);
+    SetTextIfAny(m.properties, tags::kBody, body);
+    return m;
+}
+
+}  // namespace
+
 void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
                         const std::optional<std::string>& names) {
     if (!list) return;
@@ -75,16 +86,6 @@ void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
         m.attachments.push_back(pst::Attachment::FromFile(name, file));
     }
 }
-
-pst::Message NewItem(std::string_view messageClass, std::string_view subject, std::string_view body) {
-    pst::Message m;
-    m.properties.SetString(tags::kMessageClass, messageClass);
-    m.properties.SetString(tags::kSubject, subject);
-    SetTextIfAny(m.properties, tags::kBody, body);
-    return m;
-}
-
-}  // namespace
 
 MailBridge::~MailBridge() {
     if (store_) open_stores::Unregister(*store_);

@@ -28,6 +28,11 @@
 
 namespace bm {
 
+// Attaches the files of `list` (a JoinFileList list), each under its entry
+// of `names`, or its own file name where that entry is missing or empty.
+void AddAttachmentFiles(pst::Message& m, const std::optional<std::string>& list,
+                        const std::optional<std::string>& names);
+
 class MailBridge {
 public:
     MailBridge() = default;

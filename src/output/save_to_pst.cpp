@@ -437,14 +437,7 @@ void USave_to_PST_Format::WriteContact(const ItemRecord& item, bool withAttachme
     putAll(kContactPutsBeforeBody);
     if (item.messageFields) put(d::kBody, PlainBodyText(*item.messageFields));
     putAll(kContactPutsAfterBody);
-    if (withAttachments) {
-        const std::vector<std::string> names = SplitFileList(attachmentNames_);
-        for (std::size_t i = 0; i < attachmentFiles_.size(); ++i) {
-            const std::string name = i < names.size() && !names[i].empty() ? names[i]
-                                                                          : attachmentFiles_[i].filename().string();
-            contact.Attach(name, attachmentFiles_[i]);
-        }
-    }
+    if (withAttachments) contact.AttachFiles(attachmentList_, attachmentNames_);
     contact.Save();
 }
 
@@ -462,7 +455,6 @@ void USave_to_PST_Format::WriteAppointment(const ItemRecord& item, bool withAtta
     // The meeting's own times; the clip times where it has none (for a
     // series they span its whole range).
     const auto timeOf = [&](const Bytes& whole, const Bytes& clip) {
-        if (appointment == nullptr) return std::string();
         std::string text = DateTimeText(whole);
         return text.empty() ? DateTimeText(clip) : text;
     };
