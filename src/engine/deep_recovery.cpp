@@ -22,8 +22,6 @@ namespace {
 constexpr std::uint8_t kDataTreeType = 1;
 constexpr std::uint8_t kSubnodeTreeType = 2;
 
-bool IsFolderNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalFolder; }
-bool IsMessageNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalMessage; }
 
 // The root page of one tree among the scanned pages: the highest level,
 // the newest (highest) BID among pages of that level.
@@ -157,13 +155,13 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     CollectSubtree(root, reached);
     for (const NodeEntry& r : store.forest.records()) {
         if (!r.waiting || reached.count(&r) != 0) continue;
-        if (IsFolderNid(r.nid) && r.dataBlock != nullptr) {
+        if (IsNormalFolderNid(r.nid) && r.dataBlock != nullptr) {
             state->folders.push_back(&r);
             CollectSubtree(r, reached);
         }
     }
     for (const NodeEntry& r : store.forest.records()) {
-        if (r.waiting && reached.count(&r) == 0 && IsMessageNid(r.nid) && r.dataBlock != nullptr)
+        if (r.waiting && reached.count(&r) == 0 && IsNormalMessageNid(r.nid) && r.dataBlock != nullptr)
             state->items.push_back(&r);
     }
 

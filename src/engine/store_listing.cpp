@@ -14,12 +14,6 @@ namespace bm {
 
 namespace {
 
-// Node types (the low five bits of a NID) that hold folders.
-bool IsFolderNid(std::uint32_t nid) {
-    const std::uint32_t type = NidTypeOf(nid);
-    return type == kNidTypeNormalFolder || type == kNidTypeSearchFolder;
-}
-
 struct PendingFolder {
     const NodeEntry* node = nullptr;
     ListedFolder folder;

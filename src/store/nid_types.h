@@ -14,5 +14,11 @@ inline constexpr std::uint32_t kNidTypeHierarchyTable = 0x0D;
 inline constexpr std::uint32_t kNidTypeContentsTable = 0x0E;
 
 constexpr std::uint32_t NidTypeOf(std::uint32_t nid) { return nid & kNidTypeMask; }
+constexpr bool IsNormalFolderNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalFolder; }
+constexpr bool IsNormalMessageNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalMessage; }
+// A folder of either kind: normal or search.
+constexpr bool IsFolderNid(std::uint32_t nid) {
+    return IsNormalFolderNid(nid) || NidTypeOf(nid) == kNidTypeSearchFolder;
+}
 
 }  // namespace bm
