@@ -6,8 +6,8 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/json_output.h"
-#include "engine/saving_selection.h"
 #include "engine/analysis_run.h"
+#include "engine/saving_selection.h"
 #include "engine/store_listing.h"
 
 namespace bm::cli {
