@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds the store fuzzer with clang and runs it.
 #   scripts/fuzz.sh [seconds]   (default 60; 0 runs until stopped)
-# The seed corpus is made from the small shared stores: each whole, and its
-# first 64 KiB and 128 KiB. Crashes land in build-fuzz/crashes/.
+# The seed corpus is made from the shared stores: each small .pst whole, and
+# the first 64 KiB and 128 KiB of every store (the offline stores, 4 KiB
+# layout included, are too large to take whole; their cut copies reach the
+# deep scan's paths). Crashes land in build-fuzz/crashes/.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -11,11 +13,10 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYP
   -DBRIGHTMEND_FUZZ=ON -DBRIGHTMEND_BUILD_UI=OFF -DBRIGHTMEND_BUILD_TESTS=OFF -DBRIGHTMEND_BUILD_BENCH=OFF >/dev/null
 ninja -C build-fuzz -j2 store_fuzzer
 mkdir -p build-fuzz/corpus build-fuzz/seeds build-fuzz/crashes
-for s in "$stores"/*.pst; do
+for s in "$stores"/*.pst "$stores"/*.ost; do
   [ -f "$s" ] || continue
-  [ "$(stat -c %s "$s")" -le 300000 ] || continue
   name=$(basename "$s")
-  cp "$s" "build-fuzz/seeds/$name"
+  [ "$(stat -c %s "$s")" -gt 300000 ] || cp "$s" "build-fuzz/seeds/$name"
   head -c 65536 "$s" > "build-fuzz/seeds/$name.64k"
   head -c 131072 "$s" > "build-fuzz/seeds/$name.128k"
 done
