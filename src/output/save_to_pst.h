@@ -142,6 +142,13 @@ private:
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
     void WithAttachmentFiles(ItemRecord& item, StoreFile& store, const std::function<void(bool)>& write);
+    // Writes the item copied whole from its node in `store` (every
+    // property, recipient row and attachment; see source_copy.h) into
+    // `folder`. false when the record names no node or the node cannot be
+    // read as a whole item: the caller then writes it from what the item
+    // mapping read.
+    bool SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
+                  std::string_view containerClass);
     void WriteContact(const ItemRecord& item, bool withAttachments);
     void WriteAppointment(const ItemRecord& item, bool withAttachments);
     void WriteTask(const ItemRecord& item, bool withAttachments);
