@@ -1,5 +1,7 @@
 #include "engine/saving_selection.h"
 
+#include "engine/well_known_counts.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -28,6 +30,9 @@ void SelectedFolders::SelectTree(std::string_view path, const std::vector<std::s
 }
 
 void SelectedFolders::SelectAll(const std::vector<std::string>& folders) {
+    // The top folder holds items of its own, saved into the new store's top
+    // folder; the folder tree lists only the folders below it.
+    Select(kRootFolderPath);
     for (const std::string& folder : folders) Select(folder);
 }
 

@@ -4,7 +4,8 @@
 // A folder is selected when its full path ("Personal Folders\Inbox\")
 // equals one of the selected paths exactly (case-sensitive, whole string):
 // selecting a folder does not select its subfolders. SelectTree adds a
-// folder and every folder below it; SelectAll every folder the analysis met.
+// folder and every folder below it; SelectAll the top folder (for the items
+// directly in it) and every folder the analysis met.
 #pragma once
 
 #include <filesystem>

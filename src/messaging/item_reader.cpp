@@ -111,6 +111,7 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
     if (!list) return nullptr;
     const MappingContext ctx = ContextFor(store, reader, rtf);
     auto record = std::make_unique<ItemRecord>();
+    record->sourceNode = &node;
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
     const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);

@@ -212,7 +212,13 @@ struct ContactFields {
 
 inline constexpr std::size_t kNoAttachment = std::numeric_limits<std::size_t>::max();
 
+struct NodeEntry;
+
 struct ItemRecord {
+    // The node the record was read from (it lives as long as the store's
+    // tables); saving copies the item from there property by property.
+    // nullptr for a record that stands for no node.
+    const NodeEntry* sourceNode = nullptr;
     std::unique_ptr<MessageFields> messageFields;
     std::unique_ptr<FolderCounts> folderCounts;
     std::unique_ptr<ContactFields> contactFields;

@@ -12,6 +12,7 @@ namespace bm {
 namespace {
 
 constexpr std::size_t kNameIdRecordSize = 8;
+constexpr std::uint32_t kGuidStreamId = 2;
 constexpr std::uint32_t kEntryStreamId = 3;
 constexpr std::uint32_t kStringStreamId = 4;
 
@@ -36,7 +37,8 @@ const NamedPropertyEntry* NamedPropertyMap::Find(std::uint32_t propertyId) const
 std::string NarrowUtf16Name(std::span<const std::uint8_t> bytes) { return Utf16LeToUtf8(bytes); }
 
 NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream,
-                                       std::span<const std::uint8_t> stringStream) {
+                                       std::span<const std::uint8_t> stringStream,
+                                       std::span<const std::uint8_t> guidStream) {
     std::vector<NamedPropertyEntry> entries;
     ByteReader records(entryStream);
     const ByteReader strings(stringStream);
@@ -48,6 +50,16 @@ NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream
         NamedPropertyEntry e;
         e.guidWord = guidWord;
         e.propertyId = 0x8000u + propIdx;
+        const std::size_t guidIndex = guidWord >> 1;
+        if (guidIndex == 1) {
+            e.propertySet = kPsMapiGuid;
+        } else if (guidIndex == 2) {
+            e.propertySet = kPsPublicStringsGuid;
+        } else if (guidIndex >= 3 && (guidIndex - 3) * 16 + 16 <= guidStream.size()) {
+            std::array<std::uint8_t, 16> g{};
+            std::copy_n(guidStream.begin() + static_cast<std::ptrdiff_t>((guidIndex - 3) * 16), 16, g.begin());
+            e.propertySet = g;
+        }
         if (guidWord & 1) {
             e.kind = NamedKind::String;
             const std::size_t offset = propertyId & 0xFFFF;
@@ -55,11 +67,18 @@ NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream
                 // The length was readable, so the name starts inside the stream.
                 const std::size_t from = offset + 4;
                 const std::size_t n = std::min<std::size_t>(*length, stringStream.size() - from);
-                e.name = NarrowUtf16Name(stringStream.subspan(from, n));
+                const auto bytes = stringStream.subspan(from, n);
+                e.name = NarrowUtf16Name(bytes);
+                std::u16string wide;
+                wide.reserve(bytes.size() / 2);
+                for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+                    wide.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+                e.wideName = std::move(wide);
             }
         } else {
             e.kind = NamedKind::Numeric;
             e.lid = propertyId & 0xFFFF;
+            e.dispid = propertyId;
         }
         entries.push_back(std::move(e));
     }
@@ -87,14 +106,17 @@ int LoadNamedPropertyMap(StoreFile& store) {
 
     const Bytes* entryStream = nullptr;
     const Bytes* stringStream = nullptr;
+    const Bytes* guidStream = nullptr;
     for (const PropertyValue& v : list->chunks.front().entries) {
         if (v.id == kEntryStreamId && v.hasData() && entryStream == nullptr) entryStream = &*v.data;
         if (v.id == kStringStreamId && v.hasData() && stringStream == nullptr) stringStream = &*v.data;
+        if (v.id == kGuidStreamId && v.hasData() && guidStream == nullptr) guidStream = &*v.data;
     }
     if (entryStream == nullptr) return 0;
     const Bytes noStrings;
     store.namedPropertyMap = std::make_unique<NamedPropertyMap>(
-        BuildNamedPropertyMap(*entryStream, stringStream != nullptr ? *stringStream : noStrings));
+        BuildNamedPropertyMap(*entryStream, stringStream != nullptr ? *stringStream : noStrings,
+                              guidStream != nullptr ? *guidStream : noStrings));
     return 1;
 }
 

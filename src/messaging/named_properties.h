@@ -8,13 +8,17 @@
 //   4 u16 N/GUID word    bit 0 N (string name), bits 1-15 the GUID index
 //   6 u16 wPropIdx       the property is 0x8000 + wPropIdx
 // and PidTagNameidStreamString (id 4) the names: u32 length, then that many
-// bytes of UTF-16LE text, at the offsets the records give. The GUID stream
-// is not read: named properties are told apart by LID alone.
+// bytes of UTF-16LE text, at the offsets the records give. PidTagNameidStreamGuid
+// (id 2) holds the property sets named by GUID index 3 and up, 16 bytes each
+// (index 1 is PS_MAPI, 2 PS_PUBLIC_STRINGS). The item mapping tells named
+// properties apart by LID alone; copying an item into another store needs
+// the whole name: property set and LID or name.
 //
 // The map is kept with the store (StoreFile::namedPropertyMap) and consulted
 // for every property record read afterwards.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -34,7 +38,16 @@ struct NamedPropertyEntry {
     std::uint32_t propertyId = 0;      // 0x8000 + wPropIdx
     std::uint32_t lid = 0;             // numeric names: the low 16 bits of dwPropertyID
     std::optional<std::string> name;   // string names: UTF-8, none when it cannot be located
+    std::uint32_t dispid = 0;          // numeric names: the whole dwPropertyID
+    std::optional<std::u16string> wideName;  // string names: the name as stored
+    // The property set, when the GUID index names one that is known.
+    std::optional<std::array<std::uint8_t, 16>> propertySet;
 };
+
+inline constexpr std::array<std::uint8_t, 16> kPsMapiGuid{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+inline constexpr std::array<std::uint8_t, 16> kPsPublicStringsGuid{0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                                   0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 class NamedPropertyMap : public StoreExtension {
 public:
@@ -55,10 +68,12 @@ private:
     std::unordered_map<std::uint32_t, std::size_t> first_;
 };
 
-// Builds the map from the entry and string streams (the bytes of ids 3 and
-// 4). Records are read while whole, up to the first N/GUID word of 0.
+// Builds the map from the entry, string and GUID streams (the bytes of ids
+// 3, 4 and 2). Records are read while whole, up to the first N/GUID word of
+// 0. An entry whose GUID index lies past the GUID stream has no property set.
 NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream,
-                                       std::span<const std::uint8_t> stringStream);
+                                       std::span<const std::uint8_t> stringStream,
+                                       std::span<const std::uint8_t> guidStream = {});
 
 // The map kept with the store, or nullptr before one was loaded.
 const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store);

@@ -11,7 +11,25 @@ constexpr std::size_t kPcRecordSize = 8;
 
 enum class ValueForm : std::uint8_t { Inline, Hnid, Unsupported };
 
-ValueForm FormOf(std::uint16_t type) {
+// The multi-valued types only a whole copy of an item reads.
+bool IsFurtherMultiValued(std::uint16_t type) {
+    switch (type) {
+        case 0x1002:  // 16-bit integers
+        case 0x1004:  // floats
+        case 0x1005:  // doubles
+        case 0x1006:  // currency
+        case 0x1007:  // application times
+        case 0x101F:  // Unicode strings
+        case 0x1040:  // times
+        case 0x1048:  // GUIDs
+            return true;
+        default:
+            return false;
+    }
+}
+
+ValueForm FormOf(std::uint16_t type, bool everyType) {
+    if (everyType && IsFurtherMultiValued(type)) return ValueForm::Hnid;
     switch (type) {
         case kPtShort:
         case kPtLong:
@@ -93,7 +111,7 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
     if (!raw) return std::nullopt;
     const auto hnid = static_cast<std::uint32_t>(*raw);
 
-    switch (FormOf(propType)) {
+    switch (FormOf(propType, ctx.everyType)) {
         case ValueForm::Unsupported:
             return v;  // listed with type 0 and no data
         case ValueForm::Inline:

@@ -82,6 +82,13 @@ using SubnodeDataReader = std::function<std::optional<HeapBlocks>(std::uint32_t 
 struct PropertyReadContext {
     const NamedPropertyMap* names = nullptr;
     SubnodeDataReader subnodes;  // empty: every value kept in a subnode is unreadable
+    // Table rows: leave out the cells the row's cell existence block marks
+    // absent (a copy must not invent values); the item mapping reads every
+    // column as before.
+    bool onlyExistingCells = false;
+    // Read the multi-valued types beyond the known ones (strings, times,
+    // GUIDs, ...) too, for a copy of the whole item.
+    bool everyType = false;
 };
 
 // Record conversion shared by property contexts and table cells. `field` is

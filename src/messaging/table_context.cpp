@@ -33,7 +33,17 @@ struct Column {
     std::uint16_t type;
     std::uint16_t ibData;
     std::uint8_t cbData;
+    std::uint8_t iBit;
 };
+
+// Whether the row's cell existence block (from `cebStart`, one bit per
+// column, most significant bit first) marks the column present; a block
+// that lies outside the row marks nothing absent.
+bool CellExists(std::span<const std::uint8_t> row, std::size_t cebStart, std::uint8_t iBit) {
+    const std::size_t at = cebStart + iBit / 8;
+    if (at >= row.size()) return true;
+    return (row[at] & (0x80u >> (iBit % 8))) != 0;
+}
 
 bool IsEightByteFixed(std::uint16_t type) {
     return type == kPtDouble || type == kPtCurrency || type == kPtAppTime || type == kPtI8 || type == kPtSysTime;
@@ -77,7 +87,8 @@ std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const Propert
     ByteReader r(*info);
     const std::uint8_t type = r.readU8();
     const std::uint8_t columnCount = r.readU8();
-    r.skip(6);
+    r.skip(4);
+    const std::uint16_t cebStart = r.readU16();
     const std::uint16_t rowWidth = r.readU16();
     const std::uint32_t hidRowIndex = r.readU32();
     const std::uint32_t hnidRows = r.readU32();
@@ -90,8 +101,9 @@ std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const Propert
         const std::uint32_t tag = d.readU32();
         const std::uint16_t ib = d.readU16();
         const std::uint8_t cb = d.readU8();
+        const std::uint8_t bit = d.readU8();
         columns.push_back(Column{static_cast<std::uint16_t>(tag >> 16), static_cast<std::uint16_t>(tag & 0xFFFF), ib,
-                                 cb});
+                                 cb, bit});
     }
 
     const auto index = ReadBthHeader(heap, hidRowIndex);
@@ -115,6 +127,7 @@ std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const Propert
         PropertyChunk& chunk = list.chunks[rowCount - 1 - row];  // the head is the last row
         if (row >= rows.size()) continue;                        // beyond the matrix: no cells
         for (const Column& col : columns) {
+            if (ctx.onlyExistingCells && !CellExists(rows[row], cebStart, col.iBit)) continue;
             auto value = ConvertCell(heap, ctx, col, rows[row]);
             if (value) chunk.entries.push_back(std::move(*value));
         }

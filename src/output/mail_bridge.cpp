@@ -131,6 +131,15 @@ void MailBridge::Add(const std::string& folderPath, const pst::Message& message,
     StoreOf(*SplitOutputFolderPath(folderPath))->AddMessage(folder, message);
 }
 
+void MailBridge::AddItem(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
+    Add(folderPath, message, containerClass);
+}
+
+void MailBridge::AddAssociatedItem(const std::string& folderPath, const pst::Message& message) {
+    const pst::FolderId folder = Folder(folderPath);
+    StoreOf(*SplitOutputFolderPath(folderPath))->AddAssociatedMessage(folder, message);
+}
+
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {
     Folder(folderPath, containerClass);
 }

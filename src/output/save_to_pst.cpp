@@ -14,6 +14,7 @@
 #include "output/attachment_names.h"
 #include "output/bridge_texts.h"
 #include "output/contact_session.h"
+#include "output/source_copy.h"
 
 namespace bm {
 namespace {
@@ -307,8 +308,12 @@ std::time_t USave_to_PST_Format::FormatItemTime(FileTime time) { return bm::Form
 
 void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath) {
     if (!bridge_) throw std::logic_error("SaveMail before CreateOutputStore");
-    const MessageFields& fields = FieldsOf(item);
     const std::string folder = ToOutputFolderPath(folderPath, storeRootPath_);
+    if (SaveCopy(item, store, folder, {})) {
+        CheckStoreSize();
+        return;
+    }
+    const MessageFields& fields = FieldsOf(item);
 
     const std::string sender = MakeSenderText(fields.sentRepresentingName, fields.sentRepresentingAddress);
     {
@@ -397,7 +402,26 @@ void USave_to_PST_Format::CheckStoreSize() {
 
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
 
+bool USave_to_PST_Format::SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath) {
+    if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
+    if (item.sourceNode == nullptr) return false;
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    if (!copy) return false;
+    bridge_->AddAssociatedItem(ToOutputFolderPath(folderPath, storeRootPath_), *copy);
+    return true;
+}
+
+bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
+                                   std::string_view containerClass) {
+    if (item.sourceNode == nullptr) return false;
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    if (!copy) return false;
+    bridge_->AddItem(folder, *copy, containerClass);
+    return true;
+}
+
 void USave_to_PST_Format::SaveContact(ItemRecord& item, StoreFile& store) {
+    if (bridge_ && SaveCopy(item, store, currentFolderPath_, "IPF.Contact")) return;
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteContact(item, withAttachments); });
 }
 
@@ -445,6 +469,7 @@ void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) { WriteAppoint
 
 void USave_to_PST_Format::SaveAppointment(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
+    if (SaveCopy(item, store, currentFolderPath_, "IPF.Appointment")) return;
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteAppointment(item, withAttachments); });
 }
 
@@ -472,6 +497,7 @@ void USave_to_PST_Format::SaveTask(const ItemRecord& item) { WriteTask(item, fal
 
 void USave_to_PST_Format::SaveTask(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
+    if (SaveCopy(item, store, currentFolderPath_, "IPF.Task")) return;
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteTask(item, withAttachments); });
 }
 
@@ -490,6 +516,7 @@ void USave_to_PST_Format::SaveNote(const ItemRecord& item) { WriteNote(item, fal
 
 void USave_to_PST_Format::SaveNote(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
+    if (SaveCopy(item, store, currentFolderPath_, "IPF.StickyNote")) return;
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteNote(item, withAttachments); });
 }
 
@@ -506,6 +533,7 @@ void USave_to_PST_Format::SaveJournal(const ItemRecord& item) { WriteJournal(ite
 
 void USave_to_PST_Format::SaveJournal(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
+    if (SaveCopy(item, store, currentFolderPath_, "IPF.Journal")) return;
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteJournal(item, withAttachments); });
 }
 

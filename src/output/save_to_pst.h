@@ -96,6 +96,10 @@ public:
     // Writes the item's attachments to temporary files and fills the
     // attachment list and the list of their names.
     void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
+    // An associated item of the folder (a view, rule or setting), copied
+    // whole into the folder's associated contents. An item whose node
+    // cannot be read whole is not written (false).
+    bool SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath);
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);
@@ -142,6 +146,13 @@ private:
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
     void WithAttachmentFiles(ItemRecord& item, StoreFile& store, const std::function<void(bool)>& write);
+    // Writes the item copied whole from its node in `store` (every
+    // property, recipient row and attachment; see source_copy.h) into
+    // `folder`. false when the record names no node or the node cannot be
+    // read as a whole item: the caller then writes it from what the item
+    // mapping read.
+    bool SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
+                  std::string_view containerClass);
     void WriteContact(const ItemRecord& item, bool withAttachments);
     void WriteAppointment(const ItemRecord& item, bool withAttachments);
     void WriteTask(const ItemRecord& item, bool withAttachments);

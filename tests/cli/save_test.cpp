@@ -209,6 +209,19 @@ void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
     EXPECT_EQ(code, 0) << text;
     EXPECT_NE(text.find("pypff: ok"), std::string::npos) << text;
     EXPECT_NE(text.find("readpst: ok"), std::string::npos) << text;
+
+    // Property for property: every property of every matched item and of
+    // its attachments (named ones by property set and LID or name), and the
+    // attachment data, as pypff reads source and output.
+    const fs::path properties = home / "properties.txt";
+    const std::string compare = python + " " +
+                                ShellQuote(BRIGHTMEND_SOURCE_DIR "/tools/compare_item_properties.py") + " " +
+                                ShellQuote(store.string()) + " " + ShellQuote(output) + " >" +
+                                ShellQuote(properties.string()) + " 2>&1";
+    const int propertyStatus = std::system(compare.c_str());
+    const std::string propertyText = bmtest::ReadTextFile(properties);
+    EXPECT_TRUE(WIFEXITED(propertyStatus) && WEXITSTATUS(propertyStatus) == 0) << propertyText;
+    EXPECT_NE(propertyText.find("properties: ok"), std::string::npos) << propertyText;
 }
 
 class CliSaveReadBack : public ::testing::TestWithParam<const char*> {};

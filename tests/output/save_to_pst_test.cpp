@@ -345,8 +345,11 @@ TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
         for (const NodeEntry& node : source_.forest.records()) {
             if ((node.nid & 0x1F) != 0x04) continue;
             auto record = ReadItem(source_, node, &reader);
+            // A file (named) rather than an embedded message, which is saved
+            // as a message of its own, not as the bytes of its node.
             if (record && !record->attachments.empty() && !record->attachments[0].hasData &&
-                record->attachments[0].dataBid != 0) {
+                record->attachments[0].dataBid != 0 &&
+                (!record->attachments[0].longFileName.empty() || !record->attachments[0].fileName.empty())) {
                 withAttachment = std::move(record);
                 break;
             }

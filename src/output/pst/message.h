@@ -27,11 +27,21 @@ struct StreamSource {
     StreamReader read;
 };
 
+// An attachment without data (by reference, or one whose data was lost):
+// no PR_ATTACH_DATA_BIN is written.
+struct NoContent {};
+
 struct Attachment {
     // File name, MIME type and the like; the writer adds the method, size,
     // rendering position and data unless they are set here.
     PropertyBag properties;
-    std::variant<std::vector<std::uint8_t>, std::filesystem::path, StreamSource, std::shared_ptr<const Message>> content;
+    std::variant<std::vector<std::uint8_t>, std::filesystem::path, StreamSource, std::shared_ptr<const Message>,
+                 NoContent>
+        content;
+    // The bytes are an OLE object's storage: written as PR_ATTACH_DATA_OBJ
+    // (an object kept in a subnode of the attachment) instead of
+    // PR_ATTACH_DATA_BIN.
+    bool objectData = false;
 
     // By value; the name goes into the file name, long file name and
     // display name.

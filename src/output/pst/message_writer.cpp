@@ -30,9 +30,12 @@ std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {
     return out;
 }
 
+// A property context holds one value per property id, whatever its type: a
+// copied item may carry a property as 8-bit text (PT_STRING8) where the
+// writer would set Unicode, and the writer must not add a second one.
 PcValue* FindValue(std::vector<PcValue>& values, PropTag tag) {
     for (auto& v : values) {
-        if (v.id == tag.id && v.type == tag.type) return &v;
+        if (v.id == tag.id) return &v;
     }
     return nullptr;
 }
@@ -78,7 +81,24 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
         const Bid data = ndb_.WriteDataStream(size, read);
         values.push_back({tags::kAttachDataBinary.id, PropType::Binary, {}, own.Add(NidType::Ltp, data, 0)});
     };
-    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&attachment.content)) {
+    if (std::holds_alternative<NoContent>(attachment.content)) {
+        // Nothing to write: the attachment is its properties.
+    } else if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&attachment.content);
+               bytes != nullptr && attachment.objectData) {
+        contentSize = bytes->size();
+        std::size_t at = 0;
+        const Bid data = ndb_.WriteDataStream(bytes->size(), [&](std::span<std::uint8_t> buf) {
+            const std::size_t n = std::min(buf.size(), bytes->size() - at);
+            std::copy_n(bytes->begin() + static_cast<std::ptrdiff_t>(at), n, buf.begin());
+            at += n;
+            return n;
+        });
+        const Nid nid = own.Add(NidType::Ltp, data, 0);
+        std::vector<std::uint8_t> ref = Le(nid, 4);
+        const auto size = Le(ClampSize(bytes->size()), 4);
+        ref.insert(ref.end(), size.begin(), size.end());
+        values.push_back({tags::kAttachDataObject.id, PropType::Object, std::move(ref), std::nullopt});
+    } else if (bytes != nullptr) {
         contentSize = bytes->size();
         values.push_back({tags::kAttachDataBinary.id, PropType::Binary, *bytes, std::nullopt});
     } else if (const auto* path = std::get_if<std::filesystem::path>(&attachment.content)) {
@@ -121,7 +141,9 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
     rows.push_back(std::move(row));
 }
 
-WrittenMessage MessageWriter::Write(const Message& message) {
+WrittenMessage MessageWriter::Write(const Message& message) { return Write(message, ContentsTableLayout()); }
+
+WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& rowLayout) {
     LocalSubnodes subnodes(ndb_);
     std::vector<PcValue> values = ResolveProperties(message.properties);
     std::uint64_t total = 0;
@@ -166,6 +188,7 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     }
     if (!message.attachments.empty()) flags |= kMessageFlagHasAttachment;
     if (PcValue* f = FindValue(values, tags::kMessageFlags)) {
+        f->type = PropType::Int32;
         f->bytes = Le(flags, 4);
     } else {
         values.push_back({tags::kMessageFlags.id, PropType::Int32, Le(flags, 4), std::nullopt});
@@ -178,6 +201,7 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     SetDefault(values, tags::kLastModificationTime, Le(static_cast<std::uint64_t>(defaultTime_), 8));
     const std::uint32_t size = ClampSize(total + 1024);
     if (PcValue* s = FindValue(values, tags::kMessageSize)) {
+        s->type = PropType::Int32;
         s->bytes = Le(size, 4);
     } else {
         values.push_back({tags::kMessageSize.id, PropType::Int32, Le(size, 4), std::nullopt});
@@ -186,7 +210,7 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     WrittenMessage out;
     out.size = size;
     out.read = (flags & kMessageFlagRead) != 0;
-    out.rowCells = CellsFor(ContentsTableLayout(), values);
+    out.rowCells = CellsFor(rowLayout, values);
     const auto heap = BuildPropertyContext(values, subnodes.Sink());
     out.data = ndb_.WriteDataBlocks(heap);
     out.subnodes = subnodes.Finish();

@@ -1,0 +1,385 @@
+#include "output/source_copy.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "messaging/heap_node.h"
+#include "messaging/named_properties.h"
+#include "messaging/property_context.h"
+#include "messaging/property_reader.h"
+#include "output/pst/props_tags.h"
+#include "store/blocks.h"
+#include "store/layout.h"
+#include "store/subnodes.h"
+
+namespace bm {
+
+namespace {
+
+using pst::PropType;
+
+constexpr std::uint16_t kAttachDataId = 0x3701;
+constexpr std::uint16_t kAttachMethodId = 0x3705;
+constexpr std::uint16_t kRowIdId = 0x67F2;
+constexpr std::uint16_t kEntryIdId = 0x0FFF;
+constexpr std::uint32_t kRecipientTable = 0x692;
+constexpr std::uint32_t kAttachmentTable = 0x671;
+constexpr std::uint32_t kNidTypeMask = 0x1F;
+constexpr std::uint32_t kNidTypeAttachment = 0x05;
+constexpr std::uint32_t kPcBthWord = 0x02B5;
+constexpr std::size_t kPcRecordSize = 8;
+constexpr std::int32_t kMethodEmbedded = 5;
+
+// Every object the copy writes leaves these out: the new store makes them
+// itself, or they point into the old store and would mislead a reader of the
+// new one.
+constexpr MadeAnewProperty kMadeAnew[] = {
+    {0x0E08, "the message size: the new store computes it from what it holds"},
+    {0x0E20, "the attachment size: the new store computes it from the data it writes"},
+    {0x0E09, "the parent's entry ID: names the folder node in the old store"},
+    {0x0FFA, "the store record key: identifies the old store"},
+    {0x0FFB, "the store entry ID: names the old store"},
+    {0x0FFF, "the entry ID of a message or attachment: names its node in the old store (a recipient's, naming its "
+             "address book entry, is kept)"},
+    {0x67F2, "the table row ID: the object's row in an old table; the new table numbers its rows"},
+    {0x67F3, "the table row version: of a row in an old table"},
+};
+
+struct RawProperty {
+    std::uint16_t id = 0;
+    std::uint16_t type = 0;
+    Bytes bytes;
+    std::uint32_t hnid = 0;  // the record's value field (for values kept in subnodes)
+};
+
+// The entries of a subnode list that belong to the node itself (nested
+// subnodes of its attachments may reuse their local NIDs).
+SubnodeList OwnSubnodes(StoreFile& store, const BlockEntry* subnodeBlock) {
+    SubnodeList own;
+    if (subnodeBlock == nullptr) return own;
+    const SubnodeList all = ReadSubnodes(store, *subnodeBlock);
+    for (const SubnodeEntry& e : all.entries()) {
+        if (e.level == 0) own.Append(e);
+    }
+    return own;
+}
+
+const SubnodeEntry* FindEntry(const SubnodeList& list, std::uint32_t nid) {
+    for (const SubnodeEntry& e : list.entries()) {
+        if (e.nid == nid) return &e;
+    }
+    return nullptr;
+}
+
+PropertyReadContext CopyContext(StoreFile& store, const SubnodeList& subnodes) {
+    PropertyReadContext ctx;
+    ctx.names = nullptr;  // ids stay as stored; named ones are translated by name below
+    ctx.subnodes = MakeSubnodeDataReader(store, &subnodes);
+    ctx.onlyExistingCells = true;
+    ctx.everyType = true;
+    return ctx;
+}
+
+// The value in the form the new store takes: fixed-size values cut to
+// their size (a property context and a table widen small ones to 4 bytes).
+bool NormalizeValue(std::uint16_t type, Bytes& bytes) {
+    const auto t = static_cast<PropType>(type);
+    const std::size_t unit = pst::FixedValueSize(t);
+    if (unit == 0) return true;
+    if (pst::IsMultiValued(t)) return bytes.size() % unit == 0;
+    if (bytes.size() < unit) return false;
+    bytes.resize(unit);
+    return true;
+}
+
+// The records of a property context, each with its value read (from the
+// heap or a subnode); values that cannot be read are left out. Object
+// values carry the heap's reference (subnode NID and size) as their bytes.
+std::optional<std::vector<RawProperty>> ReadRawContext(StoreFile& store, const BlockEntry& data,
+                                                      const SubnodeList& subnodes, bool deferAttachData) {
+    auto blocks = ReadNodeBlocks(store, data);
+    if (!blocks) return std::nullopt;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    if (!heap || heap->clientSignature() != kPropertyContextSig) return std::nullopt;
+    const auto header = ReadBthHeader(*heap, heap->userRoot());
+    if (!header || (header->type | (header->keySize << 8)) != kPcBthWord) return std::nullopt;
+    const PropertyReadContext ctx = CopyContext(store, subnodes);
+
+    std::vector<RawProperty> out;
+    for (const auto record : ReadBthRecords(*heap, *header, kPcRecordSize)) {
+        const ByteReader r(record);
+        RawProperty p;
+        p.id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
+        p.type = static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0));
+        p.hnid = static_cast<std::uint32_t>(r.peekAt(4, 4).value_or(0));
+        if (p.id == 0) continue;
+        if (p.type == kPtObject) {
+            const auto alloc = heap->Allocation(p.hnid);
+            if (!alloc || alloc->size() < 8) continue;
+            p.bytes.assign(alloc->begin(), alloc->begin() + 8);
+            out.push_back(std::move(p));
+            continue;
+        }
+        if (deferAttachData && p.id == kAttachDataId && p.type == kPtBinary && (p.hnid & kNidTypeMask) != 0) {
+            out.push_back(std::move(p));  // streamed when written
+            continue;
+        }
+        auto value = ConvertPropertyRecord(*heap, ctx, p.id, p.type, record.subspan(4, 4));
+        if (!value || !value->hasData()) continue;
+        p.bytes = std::move(*value->data);
+        if (!NormalizeValue(p.type, p.bytes)) continue;
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+// The key a property is set under in the new store; nullopt for a named
+// property the source map cannot name.
+std::optional<pst::PropKey> KeyFor(std::uint16_t id, const NamedPropertyMap* names) {
+    pst::PropKey key;
+    if (id < 0x8000) {
+        key.id = id;
+        return key;
+    }
+    if (names == nullptr) return std::nullopt;
+    const NamedPropertyEntry* e = names->Find(id);
+    if (e == nullptr || !e->propertySet) return std::nullopt;
+    std::copy(e->propertySet->begin(), e->propertySet->end(), key.propertySet.begin());
+    if (e->kind == NamedKind::Numeric) {
+        key.name = e->dispid;
+    } else {
+        if (!e->wideName) return std::nullopt;
+        key.name = *e->wideName;
+    }
+    return key;
+}
+
+void Put(pst::PropertyBag& bag, const NamedPropertyMap* names, std::uint16_t id, std::uint16_t type, Bytes bytes,
+         bool recipient = false) {
+    // A recipient's entry ID names its address book entry, not a node.
+    if (IsMadeAnew(id) && !(recipient && id == kEntryIdId)) return;
+    const auto key = KeyFor(id, names);
+    if (!key) return;
+    try {
+        bag.SetRaw(*key, static_cast<PropType>(type), std::move(bytes));
+    } catch (const std::invalid_argument&) {
+        // A value whose size does not fit its type is damaged; it is left out.
+    }
+}
+
+// Rows of the table context in subnode `nid` in table order, each cell that
+// exists with its value. A large table keeps its rows (and large cells) in
+// subnodes of its own, looked for before the message's.
+std::vector<std::vector<PropertyValue>> ReadRows(StoreFile& store, const SubnodeList& messageSubnodes,
+                                                 std::uint32_t nid) {
+    std::vector<std::vector<PropertyValue>> rows;
+    const SubnodeEntry* entry = FindEntry(messageSubnodes, nid);
+    if (entry == nullptr || entry->block == nullptr) return rows;
+    SubnodeList subnodes = OwnSubnodes(store, entry->subnodeBlock);
+    for (const SubnodeEntry& e : messageSubnodes.entries()) subnodes.Append(e);
+    auto blocks = ReadNodeBlocks(store, *entry->block);
+    if (!blocks) return rows;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    if (!heap) return rows;
+    const auto list = ReadTableContext(*heap, CopyContext(store, subnodes));
+    if (!list) return rows;
+    for (auto chunk = list->chunks.rbegin(); chunk != list->chunks.rend(); ++chunk) rows.push_back(chunk->entries);
+    return rows;
+}
+
+// The leaf blocks of a data tree, for reading it piece by piece.
+class DataTreeStream {
+public:
+    DataTreeStream(StoreFile& store, std::vector<std::uint64_t> leaves) : store_(store), leaves_(std::move(leaves)) {}
+
+    std::size_t operator()(std::span<std::uint8_t> buffer) {
+        std::size_t filled = 0;
+        while (filled < buffer.size()) {
+            if (at_ == piece_.size()) {
+                if (next_ == leaves_.size()) break;
+                piece_.clear();
+                at_ = 0;
+                if (ReadBlockDecoded(store_, leaves_[next_++], piece_) == 0) break;
+                continue;
+            }
+            const std::size_t n = std::min(buffer.size() - filled, piece_.size() - at_);
+            std::memcpy(buffer.data() + filled, piece_.data() + at_, n);
+            filled += n;
+            at_ += n;
+        }
+        return filled;
+    }
+
+private:
+    StoreFile& store_;
+    std::vector<std::uint64_t> leaves_;
+    std::size_t next_ = 0;
+    Bytes piece_;
+    std::size_t at_ = 0;
+};
+
+// Collects the data blocks under `bid` in order and adds up their sizes;
+// false when the tree is damaged (a block missing, a level too deep).
+bool CollectLeaves(StoreFile& store, std::uint64_t bid, unsigned depth, std::vector<std::uint64_t>& leaves,
+                   std::uint64_t& size) {
+    const BlockEntry* entry = FindBlock(store, bid);
+    if (entry == nullptr) return false;
+    if (!IsInternalBid(entry->bid)) {
+        leaves.push_back(entry->bid);
+        size += entry->inflatedSize != 0 ? entry->inflatedSize : entry->size;
+        return true;
+    }
+    if (depth > 1) return false;
+    Bytes block;
+    if (ReadBlock(store, entry->bid, block) == 0) return false;
+    const ByteReader r(block);
+    const auto type = r.peekAt(0, 1);
+    const auto count = r.peekAt(2, 2);
+    if (!type || *type != 1 || !count) return false;
+    const std::size_t width = store.layout != nullptr ? store.layout->idWidth : 4;
+    const std::size_t first = store.layout != nullptr ? store.layout->internal.dataTreeEntriesAt : 8;
+    for (std::size_t i = 0; i < *count; ++i) {
+        const auto child = r.peekAt(first + i * width, width);
+        if (!child || !CollectLeaves(store, *child, depth + 1, leaves, size)) return false;
+    }
+    return true;
+}
+
+std::int32_t MethodOf(const std::vector<RawProperty>& props) {
+    for (const RawProperty& p : props) {
+        if (p.id == kAttachMethodId && p.type == kPtLong && p.bytes.size() >= 4)
+            return ByteReader(p.bytes).readI32();
+    }
+    return 0;
+}
+
+// One attachment object: its properties, and its data, streamed, in
+// memory or as an embedded message.
+std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEntry& object,
+                                              const NamedPropertyMap* names, int depth) {
+    if (object.block == nullptr) return std::nullopt;
+    const SubnodeList own = OwnSubnodes(store, object.subnodeBlock);
+    auto props = ReadRawContext(store, *object.block, own, true);
+    if (!props) return std::nullopt;
+    pst::Attachment a;
+    bool haveData = false;
+    const std::int32_t method = MethodOf(*props);
+    for (RawProperty& p : *props) {
+        if (p.id != kAttachDataId) {
+            Put(a.properties, names, p.id, p.type, std::move(p.bytes));
+            continue;
+        }
+        if (haveData) continue;
+        if (p.type == kPtObject) {
+            const std::uint32_t nid = static_cast<std::uint32_t>(ByteReader(p.bytes).readU32());
+            const SubnodeEntry* inner = FindEntry(own, nid);
+            if (inner == nullptr) continue;
+            if (method == kMethodEmbedded || (nid & kNidTypeMask) == 0x04) {
+                if (depth >= kMaxEmbeddingDepth) continue;
+                auto message = CopySourceMessage(store, inner->block, inner->subnodeBlock, depth + 1);
+                if (!message) continue;
+                a.content = std::make_shared<const pst::Message>(std::move(*message));
+                haveData = true;
+            } else {
+                // An OLE object's storage, kept as the bytes the store holds.
+                Bytes bytes;
+                if (ReadSubnodeValue(store, nid, &own, bytes) == 0) continue;
+                a.content = std::move(bytes);
+                a.objectData = true;
+                haveData = true;
+            }
+            continue;
+        }
+        if (p.type != kPtBinary) continue;
+        if (!p.bytes.empty() || (p.hnid & kNidTypeMask) == 0) {
+            a.content = std::move(p.bytes);
+            haveData = true;
+            continue;
+        }
+        const BlockEntry* data = FindSubnode(own, p.hnid);
+        if (data == nullptr) continue;
+        std::vector<std::uint64_t> leaves;
+        std::uint64_t size = 0;
+        if (!CollectLeaves(store, data->bid, 0, leaves, size)) {
+            // A damaged tree: whatever can still be read, in memory.
+            Bytes bytes;
+            if (ReadSubnodeValue(store, p.hnid, &own, bytes) == 0) continue;
+            a.content = std::move(bytes);
+        } else {
+            a.content = pst::StreamSource{size, DataTreeStream(store, std::move(leaves))};
+        }
+        haveData = true;
+    }
+    if (!haveData) a.content = pst::NoContent{};
+    return a;
+}
+
+}  // namespace
+
+std::span<const MadeAnewProperty> MadeAnewProperties() { return kMadeAnew; }
+
+bool IsMadeAnew(std::uint16_t propertyId) {
+    return std::any_of(std::begin(kMadeAnew), std::end(kMadeAnew),
+                       [propertyId](const MadeAnewProperty& p) { return p.id == propertyId; });
+}
+
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node) {
+    return CopySourceMessage(store, node.dataBlock, node.subnodeBlock, 0);
+}
+
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry* data, const BlockEntry* subnodes,
+                                              int depth) {
+    if (data == nullptr) return std::nullopt;
+    const NamedPropertyMap* names = StoreNamedPropertyMap(store);
+    const SubnodeList own = OwnSubnodes(store, subnodes);
+    auto props = ReadRawContext(store, *data, own, false);
+    if (!props) return std::nullopt;
+    pst::Message m;
+    for (RawProperty& p : *props) {
+        if (p.type == kPtObject) continue;  // a message holds objects only in its attachments
+        Put(m.properties, names, p.id, p.type, std::move(p.bytes));
+    }
+
+    {
+        for (auto& row : ReadRows(store, own, kRecipientTable)) {
+            pst::PropertyBag bag;
+            for (PropertyValue& v : row) {
+                if (!v.hasData()) continue;
+                Bytes bytes = std::move(*v.data);
+                const auto type = static_cast<std::uint16_t>(v.type);
+                if (!NormalizeValue(type, bytes)) continue;
+                Put(bag, names, static_cast<std::uint16_t>(v.id), type, std::move(bytes), true);
+            }
+            if (!bag.empty()) m.recipients.push_back(std::move(bag));
+        }
+    }
+
+    // Attachments in the order of their table; without a readable table,
+    // in the order of the subnodes.
+    std::vector<std::uint32_t> order;
+    {
+        for (const auto& row : ReadRows(store, own, kAttachmentTable)) {
+            for (const PropertyValue& v : row) {
+                if (v.id == kRowIdId && v.hasData() && v.data->size() >= 4)
+                    order.push_back(static_cast<std::uint32_t>(ByteReader(*v.data).readU32()));
+            }
+        }
+    }
+    if (order.empty()) {
+        for (const SubnodeEntry& e : own.entries()) {
+            if ((e.nid & kNidTypeMask) == kNidTypeAttachment) order.push_back(e.nid);
+        }
+    }
+    for (const std::uint32_t nid : order) {
+        const SubnodeEntry* object = FindEntry(own, nid);
+        if (object == nullptr) continue;
+        if (auto a = CopyAttachment(store, *object, names, depth)) m.attachments.push_back(std::move(*a));
+    }
+    return m;
+}
+
+}  // namespace bm

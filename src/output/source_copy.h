@@ -1,0 +1,55 @@
+// The whole of an item read from the offline store, as the new store takes
+// it: every property of its property context with its type and stored
+// bytes, every column of every recipient row, every attachment with all its
+// properties and its data, and embedded messages as messages of their own,
+// to any depth.
+//
+// Named properties (ids 0x8000 and up) are carried by name: the source
+// store's name-to-ID map gives their property set and LID or name, and the
+// new store gives them ids of its own. One whose name the source map does
+// not hold is left out, since its id means nothing in another store.
+//
+// A few properties are not copied because they name the item's place in
+// the old store or are computed by the new store as it writes the item;
+// MadeAnewProperties lists them, each with its reason.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "output/pst/message.h"
+#include "store/store_file.h"
+#include "store/tables.h"
+
+namespace bm {
+
+struct MadeAnewProperty {
+    std::uint16_t id;
+    std::string_view reason;
+};
+
+// The properties left out of every copied object (message, recipient row,
+// attachment), with why.
+std::span<const MadeAnewProperty> MadeAnewProperties();
+bool IsMadeAnew(std::uint16_t propertyId);
+
+// Deepest nesting of embedded messages followed; a deeper one (only a
+// damaged or hostile store has it) is kept as the attachment's properties
+// without the message.
+inline constexpr int kMaxEmbeddingDepth = 32;
+
+// The item at `node` read whole. nullopt when the node has no data or its
+// data is no property context (the caller then falls back to what the item
+// mapping read). Attachment data larger than a heap is read from the store
+// piece by piece while the new store writes it, so `store` must outlive
+// the message (it is written before the next item is read).
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node);
+
+// The same for a message kept in a data block and subnode block of its own
+// (an embedded message); `depth` counts the messages around it.
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry* data, const BlockEntry* subnodes,
+                                              int depth);
+
+}  // namespace bm

@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""Compares, property by property, the items of a store saved by
+`brightmend-cli save --all` with those of its source, as pypff reads both.
+
+    compare_item_properties.py SOURCE OUTPUT
+
+Items are matched per folder path (below the mail folder subtree) by their
+subject, message class and creation time. For every matched item, every
+property of the source must be on the saved item with the same type and the
+same bytes: the message's own properties, and each attachment's properties
+and data. Named properties (0x8000 and up) are compared by property set and
+LID or name, each store's name-to-ID map giving what their ids stand for.
+
+Left out of the comparison, as the saving leaves them out of the copy: the
+properties listed in src/output/source_copy.cpp (read from there, so the
+list lives in one place), and an attachment's object reference
+(PR_ATTACH_DATA_OBJ), which names a subnode of the store that holds it.
+
+Prints "properties: ok (...)" or the differences; exit code 1 on any
+difference, 77 when pypff is missing.
+"""
+import collections
+import os
+import re
+import sys
+
+try:
+    import pypff  # noqa: F401
+except ImportError:
+    print("pypff: not installed")
+    sys.exit(77)
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pff_store  # noqa: E402
+
+MAX_REPORTED = 30
+PS_MAPI = bytes.fromhex("2803020000000000c000000000000046")
+PS_PUBLIC_STRINGS = bytes.fromhex("2903020000000000c000000000000046")
+PT_OBJECT = 0x000D
+ATTACH_DATA = 0x3701
+
+
+def made_anew_ids():
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "output", "source_copy.cpp")
+    with open(source, encoding="utf-8") as f:
+        text = f.read()
+    block = text[text.index("kMadeAnew[]"):]
+    block = block[:block.index("};")]
+    return {int(m, 16) for m in re.findall(r"\{0x([0-9A-Fa-f]{4}),", block)}
+
+
+def name_map(f):
+    """Property id -> (property set, LID or name) from the name-to-ID map."""
+    streams = {}
+    try:
+        named = f.get_name_to_id_map()
+    except Exception:
+        return {}
+    for rs in named.record_sets:
+        for e in rs.entries:
+            if e.entry_type in (2, 3, 4) and e.data is not None:
+                streams.setdefault(e.entry_type, e.data)
+    guids = streams.get(2, b"")
+    entries = streams.get(3, b"")
+    strings = streams.get(4, b"")
+    out = {}
+    for at in range(0, len(entries) - 7, 8):
+        number = int.from_bytes(entries[at:at + 4], "little")
+        word = int.from_bytes(entries[at + 4:at + 6], "little")
+        index = int.from_bytes(entries[at + 6:at + 8], "little")
+        if word == 0:
+            break
+        g = word >> 1
+        if g == 1:
+            guid = PS_MAPI
+        elif g == 2:
+            guid = PS_PUBLIC_STRINGS
+        else:
+            guid = guids[(g - 3) * 16:(g - 3) * 16 + 16]
+        if word & 1:
+            length = int.from_bytes(strings[number:number + 4], "little")
+            name = strings[number + 4:number + 4 + length].decode("utf-16-le", "replace")
+        else:
+            name = number
+        # Of two entries for one id, the later one counts (as for the tool).
+        out[0x8000 + index] = (guid.hex(), name)
+    return out
+
+
+def properties(record_sets, names, skip):
+    out = {}
+    for rs in record_sets:
+        for e in rs.entries:
+            pid = e.entry_type
+            if pid in skip:
+                continue
+            if pid >= 0x8000:
+                key = names.get(pid)
+                if key is None:
+                    continue
+                key = ("named",) + key
+            else:
+                key = pid
+            out.setdefault((key, e.value_type), e.data)
+    return out
+
+
+def show(key):
+    k, t = key
+    if isinstance(k, int):
+        return "%04X%04X" % (k, t)
+    return "named %s/%s type %04X" % (k[1], k[2] if isinstance(k[2], str) else "0x%X" % k[2], t)
+
+
+class Side:
+    def __init__(self, path):
+        self.file = pff_store.open_store(path)
+        self.names = name_map(self.file)
+        self.items = collections.defaultdict(list)
+        self.collect(pff_store.mail_subtree(self.file), ())
+
+    def collect(self, folder, path):
+        for m in folder.sub_messages:
+            rs = m.record_sets
+            subject = pff_store.text(rs, 0x0037)
+            cls = pff_store.text(rs, 0x001A)
+            created = pff_store.entry(rs, 0x3007)
+            created = created.data if created is not None else None
+            self.items[(path, subject, cls, created)].append(m)
+        for sub in folder.sub_folders:
+            self.collect(sub, path + (sub.name,))
+
+
+def compare_item(src, out, s_names, o_names, skip, where, problems):
+    sp = properties(src.record_sets, s_names, skip)
+    op = properties(out.record_sets, o_names, skip)
+    for key, value in sp.items():
+        if value is None:
+            continue
+        if key not in op:
+            problems.append("%s: %s missing" % (where, show(key)))
+        elif op[key] != value:
+            problems.append("%s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value), len(op[key] or b"")))
+    if src.number_of_attachments != out.number_of_attachments:
+        problems.append("%s: %d attachments, saved %d" % (where, src.number_of_attachments, out.number_of_attachments))
+        return 0
+    for i in range(src.number_of_attachments):
+        sa, oa = src.get_attachment(i), out.get_attachment(i)
+        skip_data = skip | {ATTACH_DATA}
+        sap = properties(sa.record_sets, s_names, skip_data)
+        oap = properties(oa.record_sets, o_names, skip_data)
+        for key, value in sap.items():
+            if value is None:
+                continue
+            if key not in oap:
+                problems.append("%s attachment %d: %s missing" % (where, i, show(key)))
+            elif oap[key] != value:
+                problems.append("%s attachment %d: %s differs" % (where, i, show(key)))
+        object_data = any(e.entry_type == ATTACH_DATA and e.value_type == PT_OBJECT
+                          for rs in sa.record_sets for e in rs.entries)
+        if not object_data and pff_store.attachment_digest(sa) != pff_store.attachment_digest(oa):
+            problems.append("%s attachment %d: data differs (%d bytes, saved %d)" % (where, i, sa.size, oa.size))
+    return src.number_of_attachments
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    skip = made_anew_ids()
+    source, output = Side(sys.argv[1]), Side(sys.argv[2])
+    problems = []
+    items = attachments = 0
+    for key, sources in sorted(source.items.items(), key=lambda kv: repr(kv[0])):
+        saved = output.items.get(key, [])
+        where = "%s %r" % ("\\".join(key[0]), key[1])
+        if len(saved) < len(sources):
+            problems.append("%s: %d in the source, %d saved" % (where, len(sources), len(saved)))
+        for s, o in zip(sources, saved):
+            items += 1
+            attachments += compare_item(s, o, source.names, output.names, skip, where, problems)
+    if problems:
+        print("properties: %d differences (%d items, %d attachments compared)" % (len(problems), items, attachments))
+        for p in problems[:MAX_REPORTED]:
+            print("  " + p)
+        return 1
+    print("properties: ok (%d items, %d attachments)" % (items, attachments))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
