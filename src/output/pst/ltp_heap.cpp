@@ -93,14 +93,25 @@ std::vector<std::vector<std::uint8_t>> HeapBuilder::Finish() const {
         const Block& b = i < blocks_.size() ? blocks_[i] : kEmpty;
         std::vector<std::uint8_t> block = b.bytes;
         if (block.size() % 2 != 0) block.push_back(0);
+        const std::size_t mapSize = 4 + 2 * (b.starts.size() + 1);
+        const std::size_t freeBytes = kMaxBlockData - block.size() - mapSize;
+        // In a data tree every block but the last is full: the unused bytes
+        // of a heap block lie between its last allocation and its page map.
+        if (i + 1 < blocks_.size()) block.resize(kMaxBlockData - mapSize, 0);
         const std::size_t pageMap = block.size();
-        block.resize(pageMap + 4 + 2 * (b.starts.size() + 1), 0);
+        block.resize(pageMap + mapSize, 0);
         PutLe(block.data(), pageMap, 2);
+        // Readers count a zero-length allocation as a freed item.
+        std::size_t freed = 0;
+        for (std::size_t k = 0; k < b.starts.size(); ++k) {
+            const std::size_t end = k + 1 < b.starts.size() ? b.starts[k + 1] : b.bytes.size();
+            if (end == b.starts[k]) ++freed;
+        }
         PutLe(block.data() + pageMap, b.starts.size(), 2);
-        PutLe(block.data() + pageMap + 2, 0, 2);
+        PutLe(block.data() + pageMap + 2, freed, 2);
         for (std::size_t k = 0; k < b.starts.size(); ++k) PutLe(block.data() + pageMap + 4 + 2 * k, b.starts[k], 2);
         PutLe(block.data() + pageMap + 4 + 2 * b.starts.size(), b.bytes.size(), 2);
-        if (i < fill.size()) fill[i] = HeapFillLevel(kMaxBlockData - block.size());
+        if (i < fill.size()) fill[i] = HeapFillLevel(freeBytes);
         out.push_back(std::move(block));
     }
     // Fill levels: HNHDR covers blocks 0-7, each HNBITMAPHDR the 128 blocks

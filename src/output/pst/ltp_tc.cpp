@@ -149,6 +149,10 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
     const auto& columns = layout.columns();
     if (columns.size() > 0xFF) throw std::invalid_argument("a table has at most 255 columns");
     HeapBuilder heap(HeapClient::TableContext);
+    // As in the mail client's tables, the row index's BTH header is the
+    // heap's first allocation and the TCINFO the second: readers look for
+    // the BTH header at HID 0x20.
+    const Hid rowIndexHeader = ReserveBthHeader(heap);
     std::vector<std::uint8_t> info(kTcInfoFixedSize + kColumnDescSize * columns.size(), 0);
     const Hid infoHid = heap.Allocate(info);
 
@@ -160,7 +164,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
         PutLe(r.data.data(), i, 4);
         index.push_back(r);
     }
-    const Hid rowIndex = BuildBth(heap, 4, 4, std::move(index));
+    const Hid rowIndex = BuildBth(heap, 4, 4, std::move(index), rowIndexHeader);
 
     // Rows, each block of a subnode matrix holding whole rows.
     const std::size_t rowSize = layout.rowSize();

@@ -149,7 +149,10 @@ public:
     }
 
     // Offset for size bytes with the given alignment at the end of the file;
-    // pads up to it, entering new allocation-map intervals as needed.
+    // pads up to it, entering new allocation-map intervals as needed. The
+    // start of an interval belongs to its map pages: when the aligned offset
+    // lands there, the map pages are reserved first and nothing is placed
+    // on them.
     std::uint64_t place(std::uint64_t size, std::uint64_t align) {
         for (;;) {
             const std::uint64_t pos = file_.end();
@@ -166,7 +169,7 @@ public:
                 addFree(pos, target - pos);
                 file_.appendZeros(target - pos);
             }
-            if (target == start) return start;
+            if (target == start && start + size <= next) return start;
         }
     }
 
@@ -550,6 +553,7 @@ std::unique_ptr<NdbWriter> NdbWriter::Create(const std::filesystem::path& path, 
 }
 
 Bid NdbWriter::WriteData(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return 0;  // an empty node has no data block
     if (bytes.size() <= kMaxBlockData) return impl_->writeBlock(bytes, false);
     Impl::DataTree tree(*impl_);
     for (std::size_t at = 0; at < bytes.size(); at += kMaxBlockData) {
@@ -574,6 +578,7 @@ Bid NdbWriter::WriteDataStream(std::uint64_t size,
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("NdbWriter: a stream larger than 4 GiB - 1 does not fit one data tree");
     }
+    if (size == 0) return 0;
     std::vector<std::uint8_t> piece(kMaxBlockData);
     Impl::DataTree tree(*impl_);
     std::uint64_t done = 0;

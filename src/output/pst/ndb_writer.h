@@ -49,7 +49,8 @@ public:
     ~NdbWriter();  // without Finish the file stays invalid
 
     // Writes bytes as one data block, or as an XBLOCK (or XXBLOCK) tree over
-    // pieces of kMaxBlockData bytes. Empty data gives one empty block.
+    // pieces of kMaxBlockData bytes. Empty data writes no block and
+    // returns 0 (an empty node has bidData 0).
     Bid WriteData(std::span<const std::uint8_t> bytes);
     // Writes the given pieces (each at most kMaxBlockData bytes, at least
     // one) as one block when there is one piece, else as a data tree over
@@ -59,7 +60,7 @@ public:
     // Writes size bytes taken from read, which fills the span it is given and
     // returns how many bytes it put there (0 before size bytes have been
     // delivered is an error: std::runtime_error). Memory stays bounded by
-    // the size of one XBLOCK's worth of BIDs.
+    // the size of one XBLOCK's worth of BIDs. Size 0 writes no block: 0.
     Bid WriteDataStream(std::uint64_t size, const std::function<std::size_t(std::span<std::uint8_t>)>& read);
 
     struct Subnode {

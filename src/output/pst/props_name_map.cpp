@@ -42,8 +42,23 @@ std::uint16_t NameToIdMap::GuidIndex(const Guid& guid) {
     return static_cast<std::uint16_t>(kFirstStreamGuidIndex + (it - guids_.begin()));
 }
 
-std::uint16_t NameToIdMap::IdOf(const PropKey& key) {
-    if (!key.isNamed()) throw std::invalid_argument("not a named property");
+// String names are one name whatever their case: the mail client treats
+// two ids for "Content-Type" and "Content-type" as a damaged store. The map
+// is keyed by the name folded to lower case (ASCII and Latin-1 letters,
+// the letters mail headers and client-defined names use).
+PropKey NameToIdMap::Folded(const PropKey& key) {
+    PropKey folded = key;
+    if (auto* name = std::get_if<std::u16string>(&folded.name)) {
+        for (char16_t& c : *name) {
+            if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 0x20);
+        }
+    }
+    return folded;
+}
+
+std::uint16_t NameToIdMap::IdOf(const PropKey& original) {
+    if (!original.isNamed()) throw std::invalid_argument("not a named property");
+    const PropKey key = Folded(original);
     if (auto it = ids_.find(key); it != ids_.end()) return it->second;
     if (entries_.size() >= 0x7FFF) throw std::length_error("the store's named property ids are used up");
     const std::uint16_t guidIndex = GuidIndex(key.propertySet);
@@ -54,7 +69,7 @@ std::uint16_t NameToIdMap::IdOf(const PropKey& key) {
         e.guidField = static_cast<std::uint16_t>(guidIndex << 1);
         e.hashKey = *lid;
     } else {
-        const auto& name = std::get<std::u16string>(key.name);
+        const auto& name = std::get<std::u16string>(original.name);
         std::vector<std::uint8_t> utf16(name.size() * 2);
         for (std::size_t i = 0; i < name.size(); ++i) PutLe(utf16.data() + 2 * i, name[i], 2);
         while (strings_.size() % 4 != 0) strings_.push_back(0);

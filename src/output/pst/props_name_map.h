@@ -31,7 +31,7 @@ public:
     static constexpr std::uint32_t kBucketCount = 251;
 
     // The property id of a named property, assigning the next free one the
-    // first time. Throws std::length_error when all 0x7FFF ids are taken,
+    // first time; string names that differ only in case share one id. Throws std::length_error when all 0x7FFF ids are taken,
     // std::invalid_argument for a key that is not named.
     std::uint16_t IdOf(const PropKey& key);
 
@@ -48,6 +48,7 @@ private:
         std::uint32_t hashKey;  // the numeric id or the name's CRC
     };
     std::uint16_t GuidIndex(const Guid& guid);
+    static PropKey Folded(const PropKey& key);
 
     std::vector<Guid> guids_;
     std::vector<Entry> entries_;

@@ -149,10 +149,12 @@ public:
     void Finish() {
         RequireOpen();
         recordKey_ = digest_.Finish();
-        // Readers refuse a name-to-ID map without entries; stores of mail
-        // clients always list names, so a store that used none lists one
-        // that every mail client registers.
-        if (names_.size() == 0) names_.IdOf(PropKey{0, named::kSideEffects.propertySet, named::kSideEffects.name});
+        // Readers refuse a name-to-ID map without entries, and some also one
+        // whose GUID or string stream is empty; stores of mail clients always
+        // hold both kinds, so every store lists a property of a set of its own
+        // and one named by string, both of which every mail client registers.
+        names_.IdOf(PropKey{0, named::kSideEffects.propertySet, named::kSideEffects.name});
+        names_.IdOf(PropKey{0, named::kKeywords.propertySet, named::kKeywords.name});
         folders_.WriteAll(*sink_);
         WriteFixedNodes();
         sink_->Finish();
@@ -178,7 +180,7 @@ public:
 
         for (Nid nid : {kSearchManagementQueueNid, kSearchActivityListNid, kSearchDomainObjectNid,
                         kSearchGathererQueueNid, kSearchGathererFolderQueueNid}) {
-            sink_->SetNode(nid, sink_->WriteData({}), 0, 0);
+            sink_->SetNode(nid, 0, 0, 0);  // an empty node has no data block
         }
         WriteTable(kHierarchyTemplateNid, HierarchyTableLayout(), {});
         WriteTable(kContentsTemplateNid, ContentsTableLayout(), {});

@@ -97,6 +97,32 @@ TEST(HeapBuilder, ManyAllocationsSpreadOverBlocksWithBitmapHeaderAtBlockEight) {
     EXPECT_NE(blocks[8][2], 0);
 }
 
+TEST(HeapBuilder, EveryBlockButTheLastIsFullAndZeroLengthAllocationsCountAsFreed) {
+    HeapBuilder heap(HeapClient::TableContext);
+    std::vector<std::pair<Hid, std::vector<std::uint8_t>>> written;
+    for (int i = 0; i < 12; ++i) {
+        written.emplace_back(heap.Allocate({}), std::vector<std::uint8_t>{});
+        auto bytes = Bytes(2500 + static_cast<std::size_t>(i) * 3, static_cast<std::uint8_t>(i));
+        written.emplace_back(heap.Allocate(bytes), bytes);
+    }
+    const auto blocks = heap.Finish();
+    ASSERT_GE(blocks.size(), 3u);
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].size(), kMaxBlockData) << "block " << i;
+    EXPECT_LT(blocks.back().size(), kMaxBlockData);
+    // The reader compares each page map's cFree with its zero-length allocations.
+    auto view = ReadHeap(blocks);
+    EXPECT_EQ(view.error, "");
+    for (const auto& [hid, bytes] : written) EXPECT_EQ(view.Alloc(hid), bytes) << std::hex << hid;
+    for (const auto& block : blocks) {
+        ByteReader r(block);
+        const std::size_t pageMap = r.readU16();
+        EXPECT_GT(ByteReader(block).peekAt(pageMap + 2, 2).value_or(0), 0u) << "each block holds empty allocations";
+    }
+    // Block 0 is full although less than 8,176 bytes are allocated: its
+    // fill level still reports the free room.
+    EXPECT_NE(blocks[0][8] & 0x0F, 15);
+}
+
 TEST(HeapBuilder, FillLevelsFollowFreeSpace) {
     EXPECT_EQ(HeapFillLevel(8000), 0);
     EXPECT_EQ(HeapFillLevel(3584), 0);
@@ -325,6 +351,20 @@ TEST(TableContext, SmallTableKeepsRowsInTheHeapWithExistenceBits) {
     EXPECT_EQ(Le32(row0, col(tags::kMessageDeliveryTime.value()).offset), 1000u + 0x200024u);
     EXPECT_FALSE(bmtest::CellExists(row1, tc, col(tags::kMessageDeliveryTime.value())));
     EXPECT_TRUE(bmtest::CellExists(row1, tc, col(tags::kLtpRowId.value())));
+}
+
+TEST(TableContext, RowIndexHeaderIsTheFirstAllocationAndTheTcInfoTheUserRoot) {
+    auto layout = TableLayout::Arrange({tags::kSubject.value()});
+    std::vector<TableRow> rows{MailRow(0x200024, "a", true)};
+    auto view = ReadHeap(BuildTableContext(layout, rows, {}));
+    EXPECT_EQ(view.error, "");
+    // Readers look for a BTH header at HID 0x20 in every table.
+    ASSERT_TRUE(view.Alloc(0x20).has_value());
+    EXPECT_EQ(view.Alloc(0x20)->at(0), 0xB5);
+    EXPECT_EQ(view.userRoot, 0x40u);
+    auto tc = bmtest::ReadTcInfo(view);
+    EXPECT_EQ(tc.error, "");
+    ASSERT_EQ(tc.rowIndex.records.size(), 1u);
 }
 
 TEST(TableContext, EmptyTableHasNoRowsAndAnEmptyIndex) {

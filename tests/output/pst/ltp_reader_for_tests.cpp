@@ -42,13 +42,15 @@ HeapView ReadHeap(const std::vector<std::vector<std::uint8_t>>& blocks) {
         const std::size_t count = r.readU16();
         const std::size_t freed = r.readU16();
         std::size_t prev = i == 0 ? 12 : (i >= 8 && (i - 8) % 128 == 0 ? 66 : 2);
+        std::size_t empty = 0;  // zero-length allocations, which readers count as freed
         for (std::size_t k = 0; k <= count; ++k) {
             const std::size_t off = r.readU16();
             if (off < prev || off > pageMap) h.error = "allocation offsets out of order";
+            if (k > 0 && off == prev) ++empty;
             prev = off;
         }
         if (r.failed()) h.error = "page map truncated";
-        if (freed != 0) h.error = "freed allocations";
+        if (freed != empty) h.error = "cFree differs from the zero-length allocations";
         if (r.remaining() != 0) h.error = "bytes after the page map";
     }
     bm::ByteReader r(blocks[0]);

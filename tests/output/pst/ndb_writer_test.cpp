@@ -216,6 +216,54 @@ TEST(NdbWriter, EveryEncodingReadsBack) {
     }
 }
 
+TEST(NdbWriter, EmptyDataWritesNoBlock) {
+    const auto path = bmtest::ScratchDir("ndb_empty") / "empty.pst";
+    {
+        auto w = NdbWriter::Create(path, {});
+        EXPECT_EQ(w->WriteData({}), 0u);
+        EXPECT_EQ(w->WriteDataStream(0, [](std::span<std::uint8_t>) { return std::size_t{0}; }), 0u);
+        w->SetNode(MakeNid(NidType::Internal, 0x1E), 0, 0, 0);
+        w->SetNode(MakeNid(NidType::Internal, 0x500), w->WriteData(Pattern(10, 1)), 0, 0);
+        w->Finish();
+    }
+    const bmtest::NdbTestReader reader(path);
+    EXPECT_EQ(reader.nodes().at(MakeNid(NidType::Internal, 0x1E)).data, 0u) << "an empty node has bidData 0";
+    ASSERT_EQ(reader.blocks().size(), 1u);
+    for (const auto& [bid, b] : reader.blocks()) EXPECT_GT(b.cb, 0u) << "block " << bid;
+}
+
+// Blocks fill the first interval up to 64 bytes before the next one, so the
+// next 512-byte page would align onto the second interval's AMap.
+TEST(NdbWriter, NothingIsPlacedOnAnAllocationMapPage) {
+    const auto path = bmtest::ScratchDir("ndb_mapslot") / "slot.pst";
+    const std::uint64_t second = bm::pst::kFirstAMapOffset + bm::pst::kAMapCoverage;
+    std::map<Nid, std::vector<std::uint8_t>> expected;
+    {
+        auto w = NdbWriter::Create(path, {});
+        std::uint32_t seed = 0;
+        while (w->FileSize() < second - 64) {
+            const std::uint64_t room = second - 64 - w->FileSize();
+            const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(room, 8192));
+            auto bytes = Pattern(span - 16, ++seed);
+            const Nid nid = MakeNid(NidType::Internal, 0x500 + seed);
+            w->SetNode(nid, w->WriteData(bytes), 0, 0);
+            expected[nid] = std::move(bytes);
+        }
+        ASSERT_EQ(w->FileSize(), second - 64);
+        w->Finish();
+    }
+    const bmtest::NdbTestReader reader(path);
+    const auto& file = reader.file();
+    for (std::uint64_t base = bm::pst::kFirstAMapOffset; base < file.size(); base += bm::pst::kAMapCoverage) {
+        EXPECT_EQ(file[base + bm::pst::kTrailerPType], static_cast<std::uint8_t>(bm::pst::PageType::AllocationMap))
+            << "interval at 0x" << std::hex << base;
+    }
+    EXPECT_NE(reader.field(bm::pst::hdr::kNbtRoot + 8, 8) % bm::pst::kAMapCoverage,
+              bm::pst::kFirstAMapOffset % bm::pst::kAMapCoverage);
+    ASSERT_EQ(reader.nodes().size(), expected.size());
+    for (const auto& [nid, bytes] : expected) EXPECT_EQ(reader.data(reader.nodes().at(nid).data), bytes);
+}
+
 TEST(NdbWriter, MisuseIsRefusedWithAClearError) {
     EXPECT_THROW(NdbWriter::Create("/nonexistent-dir/x.pst", {}), std::runtime_error);
     const auto path = bmtest::ScratchDir("ndb_misuse") / "m.pst";

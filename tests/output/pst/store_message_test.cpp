@@ -326,6 +326,9 @@ TEST(PstStore, WritesTheNodesEveryStoreNeedsAndNamesItsSpecialFolders) {
                     0x60Eu, 0x60Fu, 0x610u, 0x62Bu, 0x671u, 0x692u}) {
         EXPECT_EQ(sink.nodes.count(nid), 1u) << std::hex << nid;
     }
+    for (Nid nid : {0x1E1u, 0x201u, 0x261u, 0x281u, 0x321u}) {
+        EXPECT_EQ(sink.nodes[nid].data, 0u) << "empty node 0x" << std::hex << nid << " has no data block";
+    }
     EXPECT_EQ(sink.nodes[0x122].parent, 0x122u);
     EXPECT_EQ(sink.nodes[store->ipmSubtree()].parent, 0x122u);
     EXPECT_EQ(sink.nodes[store->searchRoot()].parent, 0x122u);
@@ -347,7 +350,11 @@ TEST(PstStore, WritesTheNodesEveryStoreNeedsAndNamesItsSpecialFolders) {
     entryIdNames(0x35E7, store->searchRoot());
 
     PcRead map = ReadPcAt(sink, sink.nodes[0x61].data);
-    EXPECT_EQ(map.entries[0x0003].heapValue.size(), 8u) << "one named property in the entry stream";
+    // The message's named property and the two every store lists so that
+    // neither the GUID stream nor the string stream is empty.
+    EXPECT_EQ(map.entries[0x0003].heapValue.size(), 3 * 8u) << "three named properties in the entry stream";
+    EXPECT_FALSE(map.entries[0x0002].heapValue.empty());
+    EXPECT_FALSE(map.entries[0x0004].heapValue.empty());
     TableRead root = ReadTableAt(sink, sink.nodes[0x12D].data, sink.nodes[0x12D].subnodes);
     ASSERT_EQ(root.rows(), 2u);
     EXPECT_EQ(root.Text(0, tags::kDisplayName.value()), "Top of Personal Folders");
