@@ -9,7 +9,9 @@
 // with the project's writer, unicode-enron.pst from the shared stores when
 // present, and every --store given. Each is copied into DIR first, since
 // the runs open their store exclusively. Every program runs in a child
-// process of its own, so each peak memory is that program's alone.
+// process of its own, so each peak memory is that program's alone. The
+// copies go into a directory the benchmark makes inside DIR (default: the
+// temporary directory) and removes at the end; nothing else in DIR is touched.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_cli.h"
 #include "bench_support.h"
 #include "engine/analysis_run.h"
 #include "engine/store_listing.h"
@@ -112,19 +115,43 @@ void Bench(const fs::path& store, const fs::path& dir) {
     }
 }
 
+constexpr const char* kUsage =
+    "usage: analyze_bench [--dir DIR] [--messages N] [--store FILE]...\n"
+    "  the analysis and the full listing of a generated store of N mails (default\n"
+    "  100000; 0 for none), of unicode-enron.pst when present and of every --store,\n"
+    "  next to pffexport and readpst.\n"
+    "  --dir DIR   where the benchmark makes its own working directory (default:\n"
+    "              the temporary directory); only that directory is removed.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path dir = fs::temp_directory_path() / "brightmend-analyze-bench";
+    if (bmbench::WantsHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    fs::path parent = fs::temp_directory_path();
     std::uint64_t messages = 100'000;
     std::vector<fs::path> stores;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
-        if (std::strcmp(argv[i], "--messages") == 0) messages = std::stoull(argv[i + 1]);
-        if (std::strcmp(argv[i], "--store") == 0) stores.emplace_back(argv[i + 1]);
+    for (int i = 1; i < argc; ++i) {
+        if (i + 1 < argc && std::strcmp(argv[i], "--dir") == 0) {
+            parent = argv[++i];
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--messages") == 0 &&
+                   bmbench::ParseCount(argv[i + 1], messages)) {
+            ++i;
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--store") == 0) {
+            stores.emplace_back(argv[++i]);
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
     }
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const bmbench::ScratchDir scratch(parent, "brightmend-analyze-bench");
+    if (!scratch.ok()) {
+        std::fprintf(stderr, "analyze_bench: %s\n", scratch.error().c_str());
+        return 1;
+    }
+    const fs::path& dir = scratch.path();
 
     std::vector<fs::path> copies;
     const fs::path enron = fs::path(BRIGHTMEND_SOURCE_DIR) / ".." / "shared" / "stores" / "unicode-enron.pst";
@@ -147,6 +174,5 @@ int main(int argc, char** argv) {
         copies.push_back(generated);
     }
     for (const fs::path& store : copies) Bench(store, dir);
-    fs::remove_all(dir);
     return 0;
 }

@@ -13,6 +13,9 @@
 //   pst_write_bench --past-4g [--dir DIR]   4.2 GB of streamed attachments, then
 //                                           one value placed after 4 GiB, read
 //                                           back and the whole store checked
+//
+// The store is written into a directory the benchmark makes inside DIR
+// (default: the temporary directory) and removes at the end.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_cli.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/pst/ndb_layout.h"
@@ -243,31 +247,45 @@ int WritePast4G(const std::filesystem::path& path) {
     return ok && report.errorCount() == 0 ? 0 : 1;
 }
 
+constexpr const char* kUsage =
+    "usage: pst_write_bench [--dir DIR] [--mb N | --messages N | --past-4g]\n"
+    "  --mb N        node layer: a store of about N MB (default 1024)\n"
+    "  --messages N  public API: N messages over 20 folders\n"
+    "  --past-4g     4.2 GB of streamed attachments, one value after 4 GiB, checked\n"
+    "  --dir DIR     where the benchmark makes its own working directory (default:\n"
+    "                the temporary directory); only that directory is removed.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path dir = "/tmp";
+    if (bmbench::WantsHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::filesystem::path parent = std::filesystem::temp_directory_path();
     std::uint64_t mb = 1024;
     bool past4g = false;
     std::uint64_t messages = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--dir" && i + 1 < argc) {
-            dir = argv[++i];
-        } else if (arg == "--mb" && i + 1 < argc) {
-            mb = std::stoull(argv[++i]);
-        } else if (arg == "--messages" && i + 1 < argc) {
-            messages = std::stoull(argv[++i]);
+            parent = argv[++i];
+        } else if (arg == "--mb" && i + 1 < argc && bmbench::ParseCount(argv[i + 1], mb)) {
+            ++i;
+        } else if (arg == "--messages" && i + 1 < argc && bmbench::ParseCount(argv[i + 1], messages)) {
+            ++i;
         } else if (arg == "--past-4g") {
             past4g = true;
         } else {
-            std::fprintf(stderr, "usage: pst_write_bench [--dir DIR] [--mb N | --messages N | --past-4g]\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
-    const auto path =
-        dir / (past4g ? "brightmend-past-4g.pst" : messages > 0 ? "brightmend-message-bench.pst" : "brightmend-bench.pst");
-    const int rc = past4g ? WritePast4G(path) : messages > 0 ? WriteMessages(path, messages) : WriteStore(path, mb);
-    std::filesystem::remove(path);
-    return rc;
+    const bmbench::ScratchDir scratch(parent, "brightmend-pst-write-bench");
+    if (!scratch.ok()) {
+        std::fprintf(stderr, "pst_write_bench: %s\n", scratch.error().c_str());
+        return 1;
+    }
+    const auto path = scratch.path() / (past4g ? "past-4g.pst" : messages > 0 ? "message-bench.pst" : "bench.pst");
+    return past4g ? WritePast4G(path) : messages > 0 ? WriteMessages(path, messages) : WriteStore(path, mb);
 }

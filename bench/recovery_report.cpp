@@ -3,8 +3,6 @@
 // tests make them), and the deep scan's speed over the cached file.
 //
 //   recovery_report [store ...]    (default: every store in ../shared/stores)
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_cli.h"
 #include "support/store_damage.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +36,27 @@ double ScanMegabytesPerSecond(const fs::path& path) {
 
 int main(int argc, char** argv) {
     std::vector<fs::path> stores;
-    for (int i = 1; i < argc; ++i) stores.emplace_back(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs("usage: recovery_report [STORE...]\n"
+                       "  for each store (default: every store in ../shared/stores), the items listed\n"
+                       "  from it and from each damaged copy, and the deep scan's speed. The copies\n"
+                       "  are made in a directory of its own in the temporary directory.\n",
+                       stdout);
+            return 0;
+        }
+        if (arg.empty() || arg[0] == '-') {
+            std::fprintf(stderr, "usage: recovery_report [STORE...]\n");
+            return 2;
+        }
+        std::error_code ec;
+        if (!fs::is_regular_file(arg, ec)) {
+            std::fprintf(stderr, "recovery_report: no store file at %s\n", arg.c_str());
+            return 1;
+        }
+        stores.emplace_back(arg);
+    }
     if (stores.empty()) {
         const fs::path dir = fs::path(BRIGHTMEND_SOURCE_DIR) / ".." / "shared" / "stores";
         std::error_code ec;
@@ -47,8 +66,12 @@ int main(int argc, char** argv) {
         }
         std::sort(stores.begin(), stores.end());
     }
-    const fs::path scratch = fs::temp_directory_path() / ("recovery_report_" + std::to_string(::getpid()));
-    fs::create_directories(scratch);
+    const bmbench::ScratchDir work(fs::temp_directory_path(), "recovery-report");
+    if (!work.ok()) {
+        std::fprintf(stderr, "recovery_report: %s\n", work.error().c_str());
+        return 1;
+    }
+    const fs::path& scratch = work.path();
     for (const fs::path& source : stores) {
         const fs::path sound = scratch / source.filename();
         fs::copy_file(source, sound, fs::copy_options::overwrite_existing);
@@ -75,6 +98,5 @@ int main(int argc, char** argv) {
             fs::remove(copy);
         }
     }
-    fs::remove_all(scratch);
     return 0;
 }

@@ -11,6 +11,10 @@
 //       19 KB each - plain or HTML body, recipients, sender, times, one
 //       attachment in three - over 20 selected folders, handed to the saving
 //       actions and written by USave_to_PST_Format, without reading a source.
+//
+// The stores are written into a directory the benchmark makes inside DIR
+// (default: the temporary directory) and removes at the end; nothing else
+// in DIR is touched.
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_cli.h"
 #include "bench_support.h"
 #include "engine/analysis_run.h"
 #include "engine/saving_actions.h"
@@ -119,24 +124,42 @@ int SaveGeneratedStore(const fs::path& dir, std::uint64_t count) {
     return saved == static_cast<std::int64_t>(count) ? 0 : 1;
 }
 
+constexpr const char* kUsage =
+    "usage: save_bench [--records] [--dir DIR] [--messages N]\n"
+    "  save --all of a generated store of N mails (default 100000), or with\n"
+    "  --records the saving side alone over N item records (default 10000).\n"
+    "  --dir DIR   where the benchmark makes its own working directory (default:\n"
+    "              the temporary directory); only that directory is removed.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path dir = fs::temp_directory_path() / "brightmend-save-bench";
+    if (bmbench::WantsHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    fs::path parent = fs::temp_directory_path();
     bool records = false;
     std::uint64_t count = 0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--records") == 0) records = true;
-        if (i + 1 < argc && std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
-        if (i + 1 < argc && std::strcmp(argv[i], "--messages") == 0) count = std::stoull(argv[i + 1]);
+        if (std::strcmp(argv[i], "--records") == 0) {
+            records = true;
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--dir") == 0) {
+            parent = argv[++i];
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--messages") == 0 && bmbench::ParseCount(argv[i + 1], count)) {
+            ++i;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
     }
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    if (!records) {
-        const int status = SaveGeneratedStore(dir, count == 0 ? 100'000 : count);
-        fs::remove_all(dir);
-        return status;
+    const bmbench::ScratchDir scratch(parent, "brightmend-save-bench");
+    if (!scratch.ok()) {
+        std::fprintf(stderr, "save_bench: %s\n", scratch.error().c_str());
+        return 1;
     }
+    const fs::path& dir = scratch.path();
+    if (!records) return SaveGeneratedStore(dir, count == 0 ? 100'000 : count);
     if (count == 0) count = 10'000;
     const std::string paragraph =
         "The quarterly figures are attached; please check the totals before Friday's review. ";
@@ -177,6 +200,5 @@ int main(int argc, char** argv) {
     std::printf("save_bench: %llu records, %zu store file(s), %.1f MB in %.2f s: %.0f records/s, %.1f MB/s, peak RSS %.1f MB\n",
                 static_cast<unsigned long long>(count), writer.outputStores().size(), mb, seconds,
                 static_cast<double>(count) / seconds, mb / seconds, PeakRssMb());
-    fs::remove_all(dir);
     return 0;
 }

@@ -86,10 +86,16 @@ def count(path):
 
 
 def main(argv):
+    if not [a for a in argv[1:] if not a.startswith("--")]:
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
     for path in (a for a in argv[1:] if not a.startswith("--")):
         r = count(path)
         print(path, " ".join(f"{k}={v}" for k, v in r.items()))
 
 
 if __name__ == "__main__":
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__.strip())
+        sys.exit(0)
     main(sys.argv)

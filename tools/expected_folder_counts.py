@@ -168,6 +168,9 @@ def derive_analysis(folders):
 
 
 def main():
+    if any(a.startswith("-") for a in sys.argv[1:]) or len(sys.argv) > 3:
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
     stores_dir = sys.argv[1] if len(sys.argv) > 1 else "../shared/stores"
     out_dir = sys.argv[2] if len(sys.argv) > 2 else "tests/cli/data"
     os.makedirs(out_dir, exist_ok=True)
@@ -196,4 +199,7 @@ def main():
 
 
 if __name__ == "__main__":
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__.strip())
+        sys.exit(0)
     main()

@@ -223,6 +223,9 @@ def walk(folder, out):
 
 
 def main():
+    if any(a.startswith("-") for a in sys.argv[1:]) or len(sys.argv) > 3:
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
     stores = sys.argv[1] if len(sys.argv) > 1 else "../shared/stores"
     target = sys.argv[2] if len(sys.argv) > 2 else "tests/messaging/data"
     os.makedirs(target, exist_ok=True)
@@ -239,4 +242,7 @@ def main():
 
 
 if __name__ == "__main__":
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__.strip())
+        sys.exit(0)
     main()

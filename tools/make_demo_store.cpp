@@ -1,4 +1,4 @@
-// make_demo_store OUTPUT.ost [--intact]
+// make_demo_store OUTPUT.ost [--intact]    (--help prints the usage)
 //
 // Writes a small, realistic offline store for trying the recovery: Inbox
 // with subfolders, Sent Items, Drafts, Deleted Items, Junk E-mail, Sync
@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -151,15 +152,42 @@ bool DamageOneBtreePage(const fs::path& path) {
     return static_cast<bool>(file);
 }
 
+constexpr const char* kUsage =
+    "usage: make_demo_store OUTPUT.ost [--intact]\n"
+    "  writes a small demo offline store (about 320 items in the usual folders)\n"
+    "  to OUTPUT.ost, with one B-tree page damaged unless --intact is given, and\n"
+    "  prints one line per folder: path, tab, number of items.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::cerr << "usage: make_demo_store OUTPUT.ost [--intact]\n";
+    // Options are read in full before anything is written: a mistyped
+    // option must not become the name of a new file.
+    std::optional<fs::path> output;
+    bool intact = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (!optionsEnded && arg == "--intact") {
+            intact = true;
+        } else if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if ((optionsEnded || arg.empty() || arg[0] != '-') && !output && !arg.empty()) {
+            output = arg;
+        } else {
+            std::cerr << kUsage;
+            return 2;
+        }
+    }
+    if (!output) {
+        std::cerr << kUsage;
         return 2;
     }
-    const fs::path out = argv[1];
-    const bool intact = argc > 2 && std::string(argv[2]) == "--intact";
+    const fs::path out = *output;
     try {
         if (out.has_parent_path()) fs::create_directories(out.parent_path());
         Demo d;

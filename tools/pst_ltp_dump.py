@@ -181,6 +181,9 @@ def dump_tc(store, heap, subs):
 
 
 def main():
+    if len(sys.argv) < 2 or sys.argv[1].startswith('-'):
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
     store = Store(sys.argv[1])
     if len(sys.argv) == 2:
         for nid in sorted(store.nodes):
@@ -213,4 +216,7 @@ def main():
 
 
 if __name__ == '__main__':
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__.strip())
+        sys.exit(0)
     main()

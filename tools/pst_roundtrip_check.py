@@ -350,4 +350,7 @@ def main():
 
 
 if __name__ == '__main__':
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__.strip())
+        sys.exit(0)
     main()

@@ -4,6 +4,11 @@
 #   tools/screenshots.sh [BUILD_DIR]      (default build-ui)
 # Writes docs/screenshots/*.png.
 set -euo pipefail
+usage="usage: tools/screenshots.sh [BUILD_DIR]   (default build-ui); writes docs/screenshots/*.png"
+case "${1:-}" in
+  -h|--help) echo "$usage"; exit 0 ;;
+  -*) echo "$usage" >&2; exit 2 ;;
+esac
 cd "$(dirname "$0")/.."
 build=${1:-build-ui}
 out=docs/screenshots

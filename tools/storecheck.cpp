@@ -5,14 +5,27 @@
 
 #include "output/store_checker.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: storecheck FILE [--strict]\n"
+    "  checks a store and prints every finding; exit 1 on any error, 2 on bad usage.\n"
+    "  --strict  reference counts and folder tables that differ are errors.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const char* path = nullptr;
     bm::CheckOptions options;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--strict") == 0) {
             options.strictReferenceCounts = true;
             options.strictFolderTables = true;
-        } else if (path == nullptr) {
+        } else if (path == nullptr && argv[i][0] != '-') {
             path = argv[i];
         } else {
             path = nullptr;
@@ -20,7 +33,7 @@ int main(int argc, char** argv) {
         }
     }
     if (path == nullptr) {
-        std::fprintf(stderr, "usage: storecheck FILE [--strict]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const bm::CheckReport report = bm::CheckStore(path, options);

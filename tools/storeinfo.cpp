@@ -16,8 +16,13 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: storeinfo [--nodes] [--blocks] STORE\n"
+    "  prints the header fields, table sizes, tree depths and damage the store\n"
+    "  reader sees; --nodes also every node record, --blocks every block entry.\n";
+
 int Usage() {
-    std::fprintf(stderr, "usage: storeinfo [--nodes] [--blocks] STORE\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -28,6 +33,10 @@ int main(int argc, char** argv) {
     bool listBlocks = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--nodes") == 0) {
             listNodes = true;
         } else if (std::strcmp(argv[i], "--blocks") == 0) {

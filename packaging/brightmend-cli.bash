@@ -1,0 +1,65 @@
+# bash completion for brightmend-cli
+_brightmend_cli()
+{
+    local cur prev words cword
+    if declare -F _init_completion >/dev/null; then
+        _init_completion || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD-1]}
+        words=("${COMP_WORDS[@]}")
+        cword=$COMP_CWORD
+    fi
+
+    local commands="analyze list save search info check"
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            analyze|list|save|search|info|check) command=${words[i]}; break ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "--help --version --quiet -q" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
+        return
+    fi
+
+    case $prev in
+        --to)
+            COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --output)
+            COMPREPLY=($(compgen -f -X '!*.[pP][sS][tT]' -- "$cur") $(compgen -d -- "$cur")); return ;;
+        --folder|--tree)
+            # A folder path as `list` prints it; nothing to offer from here.
+            return ;;
+    esac
+
+    local options
+    case $command in
+        analyze) options="--json --deep-scan --help" ;;
+        list)    options="--json --folder --deep-scan --help" ;;
+        save)    options="--to --output --folder --tree --all --json --deep-scan --help" ;;
+        search)  options="--no-subdirs --help" ;;
+        info)    options="--help" ;;
+        check)   options="--strict --json --help" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    case $command in
+        search)
+            COMPREPLY=($(compgen -d -- "$cur")) ;;
+        check)
+            COMPREPLY=($(compgen -f -X '!*.[pPoO][sS][tT]' -- "$cur") $(compgen -d -- "$cur")) ;;
+        *)
+            COMPREPLY=($(compgen -f -X '!*.[oOpP][sS][tT]' -- "$cur") $(compgen -d -- "$cur")) ;;
+    esac
+    [[ ${#COMPREPLY[@]} -eq 1 && -d ${COMPREPLY[0]} ]] && compopt -o nospace 2>/dev/null
+    return 0
+}
+complete -F _brightmend_cli -o filenames brightmend-cli
