@@ -141,9 +141,7 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
     rows.push_back(std::move(row));
 }
 
-WrittenMessage MessageWriter::Write(const Message& message) { return Write(message, ContentsTableLayout()); }
-
-WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& rowLayout) {
+WrittenMessage MessageWriter::Write(const Message& message) {
     LocalSubnodes subnodes(ndb_);
     std::vector<PcValue> values = ResolveProperties(message.properties);
     std::uint64_t total = 0;
@@ -210,7 +208,7 @@ WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& r
     WrittenMessage out;
     out.size = size;
     out.read = (flags & kMessageFlagRead) != 0;
-    out.rowCells = CellsFor(rowLayout, values);
+    out.rowCells = CellsFor(ContentsTableLayout(), values);
     const auto heap = BuildPropertyContext(values, subnodes.Sink());
     out.data = ndb_.WriteDataBlocks(heap);
     out.subnodes = subnodes.Finish();
