@@ -164,7 +164,10 @@ def compare_item(src, out, s_names, o_names, skip, where, problems):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print(__doc__)
+        return 0
+    if len(sys.argv) != 3 or any(a.startswith("-") for a in sys.argv[1:]):
         print(__doc__)
         return 2
     skip = made_anew_ids()
