@@ -10,6 +10,7 @@
 #include "messaging/heap_node.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_context.h"
+#include "store/nid_types.h"
 #include "messaging/property_reader.h"
 #include "output/pst/props_tags.h"
 #include "store/blocks.h"
@@ -28,8 +29,6 @@ constexpr std::uint16_t kRowIdId = 0x67F2;
 constexpr std::uint16_t kEntryIdId = 0x0FFF;
 constexpr std::uint32_t kRecipientTable = 0x692;
 constexpr std::uint32_t kAttachmentTable = 0x671;
-constexpr std::uint32_t kNidTypeMask = 0x1F;
-constexpr std::uint32_t kNidTypeAttachment = 0x05;
 constexpr std::uint32_t kPcBthWord = 0x02B5;
 constexpr std::size_t kPcRecordSize = 8;
 constexpr std::int32_t kMethodEmbedded = 5;
@@ -278,7 +277,7 @@ std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEnt
             const std::uint32_t nid = static_cast<std::uint32_t>(ByteReader(p.bytes).readU32());
             const SubnodeEntry* inner = FindEntry(own, nid);
             if (inner == nullptr) continue;
-            if (method == kMethodEmbedded || (nid & kNidTypeMask) == 0x04) {
+            if (method == kMethodEmbedded || IsNormalMessageNid(nid)) {
                 if (depth >= kMaxEmbeddingDepth) continue;
                 auto message = CopySourceMessage(store, inner->block, inner->subnodeBlock, depth + 1);
                 if (!message) continue;
@@ -371,7 +370,7 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
     }
     if (order.empty()) {
         for (const SubnodeEntry& e : own.entries()) {
-            if ((e.nid & kNidTypeMask) == kNidTypeAttachment) order.push_back(e.nid);
+            if (NidTypeOf(e.nid) == kNidTypeAttachment) order.push_back(e.nid);
         }
     }
     for (const std::uint32_t nid : order) {
