@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds, and runs every test: first the
-# normal build, then the unit tests again under AddressSanitizer and
+# normal build, then the Debian package built from it, installed and tried,
+# then the unit tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any finding fails the run), and last a short
-# smoke run of the store fuzzer (clang, libFuzzer).
+# smoke run of the fuzzers (clang, libFuzzer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 ./scripts/build.sh build
 (cd build && ctest --output-on-failure -j "$(nproc)")
+./scripts/test_package.sh build
 ./scripts/build.sh build-asan -DBRIGHTMEND_SANITIZE=ON -DBRIGHTMEND_BUILD_UI=OFF -DBRIGHTMEND_BUILD_BENCH=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -44,6 +44,8 @@ else
   dpkg-deb -x "$deb" "$work/root"
   root=$work/root
 fi
+# The package's files matching a pattern, as installed.
+packaged() { dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\.||' | grep -E "$1" | sed "s|^|$root|"; }
 bin=$root/usr/bin
 share=$root/usr/share
 cli=$bin/brightmend-cli
@@ -110,8 +112,9 @@ if [ -x "$bin/brightmend" ]; then
   runpath=$(readelf -d "$bin/brightmend" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ -n "$runpath" ] || fail "the installed wizard has no RUNPATH"
   [ -f "${runpath/\$ORIGIN/$bin}/libvestrel.so" ] || fail "libvestrel.so is not where the wizard looks: $runpath"
-  desktop=$(find "$share/applications" -name '*.desktop')
-  metainfo=$(find "$share/metainfo" -name '*.metainfo.xml')
+  # Only the package's own files: with dpkg the share folder is the system's.
+  desktop=$(packaged '^/usr/share/applications/.*\.desktop$')
+  metainfo=$(packaged '^/usr/share/metainfo/.*\.metainfo\.xml$')
   [ -n "$desktop" ] || fail "no .desktop file installed"
   [ -n "$metainfo" ] || fail "no AppStream metainfo installed"
   for f in $desktop; do
