@@ -3,6 +3,11 @@
 //   node list_folders.js NODE_MODULES_DIR FILE.pst
 'use strict';
 const path = require('path');
+// The package notes items of a class it has no type for on the console;
+// those notes are dropped so that the output is the listing alone (a store
+// it cannot read still ends the script with an exception and its trace).
+console.log = () => {};
+console.error = () => {};
 const { PSTFile } = require(path.join(process.argv[2], 'pst-extractor'));
 
 const file = new PSTFile(process.argv[3]);
