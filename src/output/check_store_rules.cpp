@@ -1,0 +1,192 @@
+// The client's rules, one pass each over the node B-tree:
+//   NID counter     rgnid[t] in the header is past the highest index of
+//                   type t in use (node B-tree and every subnode tree); the
+//                   hierarchy, contents and associated-contents tables share
+//                   their folder's index, so their counters are at least the
+//                   folder counter.
+//   row version     PidTagLtpRowVer of the folder tables' rows is unique in
+//                   the store and below dwUnique.
+//   middle block    in a data tree of more than one block, every block but
+//                   the last holds 8,176 bytes.
+// Calibrated on client-written Unicode stores: they hold rgnid at the
+// highest index in use (not past it), and pass all three rules; one older
+// store, holding mail of the Enron corpus, repeats the version of a search
+// folder's hierarchy row on two other rows of the root's hierarchy table.
+// The rules belong to the strict check, which is for stores this project
+// writes.
+#include "output/check_store_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "messaging/property_reader.h"
+#include "store/btree_walk.h"
+#include "store/nid_types.h"
+#include "store/store_file.h"
+#include "store/store_reader.h"
+#include "store/subnodes.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint32_t kUnicodeVersion = 23;
+constexpr std::size_t kUniqueAt = 40;
+constexpr std::size_t kRgnidAt = 44;
+constexpr std::uint32_t kAssocContentsTableType = 0x0F;
+constexpr std::uint32_t kPropLtpRowId = 0x67F2;
+constexpr std::uint32_t kPropLtpRowVer = 0x67F3;
+constexpr std::size_t kFullBlock = 8176;
+
+std::string Hex(std::uint64_t v) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+const PropertyValue* Find(const PropertyChunk& chunk, std::uint32_t id) {
+    for (const PropertyValue& v : chunk.entries)
+        if (v.id == id && !v.numericNamed && !v.stringNamed && v.hasData()) return &v;
+    return nullptr;
+}
+
+class RuleWalk {
+public:
+    RuleWalk(StoreFile& store, std::span<const std::uint8_t> header, CheckReport& report)
+        : store_(store), header_(header), report_(report) {}
+
+    void run() {
+        for (const NodeEntry& node : store_.forest.records()) {
+            noteNid(node.nid);
+            SubnodeList subnodes;
+            if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
+            for (const SubnodeEntry& e : subnodes.entries()) noteNid(e.nid);
+            if (node.dataBlock != nullptr) checkTree(node.nid, node.nid, *node.dataBlock);
+            for (const SubnodeEntry& e : subnodes.entries())
+                if (e.block != nullptr) checkTree(node.nid, e.nid, *e.block);
+
+            const std::uint32_t type = NidTypeOf(node.nid);
+            if (type == kNidTypeHierarchyTable || type == kNidTypeContentsTable || type == kAssocContentsTableType) {
+                readTable(node, subnodes);
+            }
+        }
+        checkCounters();
+        checkRowVersions();
+    }
+
+private:
+    void finding(std::uint64_t at, std::uint32_t nid, const char* rule, const std::string& expected,
+                 const std::string& found) {
+        if (report_.findings.size() >= kMaxCheckFindings) {
+            ++report_.findingsDropped;
+            return;
+        }
+        report_.findings.push_back({FindingSeverity::Error, at,
+                                    "node " + Hex(nid) + ": " + rule + ": expected " + expected + ", found " + found});
+    }
+
+    void noteNid(std::uint32_t nid) {
+        auto& mark = used_[NidTypeOf(nid)];
+        mark = std::max(mark, (nid >> 5) + 1);
+    }
+
+    // A finding per short middle block of one data tree.
+    void checkTree(std::uint32_t owner, std::uint32_t nid, const BlockEntry& data) {
+        auto blocks = ReadNodeBlocks(store_, data);
+        if (!blocks) return;
+        for (std::size_t i = 0; i < blocks->size(); ++i) {
+            if (i + 1 < blocks->size() && (*blocks)[i].size() != kFullBlock) {
+                finding(data.offset, owner,
+                        kRuleMiddleBlock,
+                        std::to_string(kFullBlock) + " bytes in block " + std::to_string(i + 1) + " of " +
+                            std::to_string(blocks->size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
+                        std::to_string((*blocks)[i].size()));
+            }
+        }
+    }
+
+    void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
+        if (node.dataBlock == nullptr) return;
+        auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes);
+        if (!list) return;
+        for (const PropertyChunk& row : list->chunks) {
+            const PropertyValue* ver = Find(row, kPropLtpRowVer);
+            if (ver == nullptr || !ver->data || ver->data->size() < 4) continue;
+            const PropertyValue* id = Find(row, kPropLtpRowId);
+            const std::uint32_t rowId = id != nullptr && id->data && id->data->size() >= 4 ? ByteReader(*id->data).readU32() : 0;
+            versions_[ByteReader(*ver->data).readU32()].push_back({node.nid, rowId, node.dataBlock->offset});
+        }
+    }
+
+    void checkCounters() {
+        if (header_.size() < kRgnidAt + 32 * 4) return;
+        ByteReader r(header_);
+        std::array<std::uint32_t, 32> marks{};
+        for (std::size_t t = 0; t < marks.size(); ++t) marks[t] = static_cast<std::uint32_t>(r.peekAt(kRgnidAt + 4 * t, 4).value_or(0));
+        for (std::size_t t = 0; t < marks.size(); ++t) {
+            // The client's own stores hold the highest index in use itself.
+            std::uint32_t need = used_[t] == 0 ? 0 : used_[t] - 1;
+            std::string why = "at least the highest index in use";
+            if ((t == kNidTypeHierarchyTable || t == kNidTypeContentsTable || t == kAssocContentsTableType) &&
+                marks[kNidTypeNormalFolder] > need) {
+                need = marks[kNidTypeNormalFolder];
+                why = "at least the folder counter";
+            }
+            if (need != 0 && marks[t] < need)
+                finding(kRgnidAt + 4 * t, static_cast<std::uint32_t>(t), kRuleNidCounter,
+                        "rgnid[" + Hex(t) + "] " + why + " (" + Hex(need) + ")", Hex(marks[t]));
+        }
+    }
+
+    void checkRowVersions() {
+        const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
+        if (!unique) return;
+        for (const auto& [version, rows] : versions_) {
+            if (version >= *unique) {
+                for (const Row& row : rows)
+                    finding(row.at, row.table, kRuleRowVersion,
+                            "below dwUnique " + Hex(*unique) + " for row " + Hex(row.id), Hex(version));
+            }
+            for (std::size_t i = 1; i < rows.size(); ++i) {
+                finding(rows[i].at, rows[i].table, kRuleRowVersion,
+                        "a version of its own for row " + Hex(rows[i].id),
+                        Hex(version) + ", also on row " + Hex(rows[0].id) + " of node " + Hex(rows[0].table));
+            }
+        }
+    }
+
+    struct Row {
+        std::uint32_t table, id;
+        std::uint64_t at;
+    };
+
+    StoreFile& store_;
+    std::span<const std::uint8_t> header_;
+    CheckReport& report_;
+    std::array<std::uint32_t, 32> used_{};
+    std::map<std::uint32_t, std::vector<Row>> versions_;
+};
+
+}  // namespace
+
+void CheckStoreRules(const std::filesystem::path& path, CheckReport& report) {
+    StoreFile store;
+    StoreReader reader;
+    if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) return;
+    if (store.formatVersion != kUnicodeVersion || BuildIndexes(store, reader) != 0) {
+        ReleaseStore(store);
+        return;
+    }
+    std::array<std::uint8_t, kHeaderReadLength> header{};
+    const std::size_t n = store.file.ReadAt(0, header);
+    RuleWalk(store, std::span<const std::uint8_t>(header.data(), n), report).run();
+    ReleaseStore(store);
+}
+
+}  // namespace bm
