@@ -8,8 +8,12 @@
 //                   the store and below dwUnique.
 //   middle block    in a data tree of more than one block, every block but
 //                   the last holds 8,176 bytes.
+//   string name     the name-to-ID map gives a string name one ID in its
+//                   property set whatever the case of its letters (the
+//                   client calls a store with "Content-Type" and
+//                   "Content-type" under two IDs damaged).
 // Calibrated on client-written Unicode stores: they hold rgnid at the
-// highest index in use (not past it), and pass all three rules; one older
+// highest index in use (not past it), and pass all four rules; one older
 // store, holding mail of the Enron corpus, repeats the version of a search
 // folder's hierarchy row on two other rows of the root's hierarchy table.
 // The rules belong to the strict check, which is for stores this project
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "common/byte_reader.h"
+#include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
@@ -78,6 +83,7 @@ public:
         }
         checkCounters();
         checkRowVersions();
+        checkStringNames();
     }
 
 private:
@@ -158,6 +164,34 @@ private:
                         "a version of its own for row " + Hex(rows[i].id),
                         Hex(version) + ", also on row " + Hex(rows[0].id) + " of node " + Hex(rows[0].table));
             }
+        }
+    }
+
+    // Letters folded as the mail client folds them in names: ASCII and
+    // Latin-1.
+    static std::u16string Folded(std::u16string name) {
+        for (char16_t& c : name) {
+            if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 0x20);
+        }
+        return name;
+    }
+
+    void checkStringNames() {
+        if (LoadNamedPropertyMap(store_) == 0) return;
+        const NamedPropertyMap* map = StoreNamedPropertyMap(store_);
+        if (map == nullptr) return;
+        const NodeEntry* node = FindNode(store_, kNameToIdMapNid);
+        const std::uint64_t at = node != nullptr && node->dataBlock != nullptr ? node->dataBlock->offset : 0;
+        // By property set (GUID index) and folded name: the first entry.
+        std::map<std::pair<std::uint32_t, std::u16string>, const NamedPropertyEntry*> first;
+        for (const NamedPropertyEntry& e : map->entries()) {
+            if (e.kind != NamedKind::String || !e.wideName) continue;
+            const auto [it, inserted] = first.try_emplace({e.guidWord >> 1, Folded(*e.wideName)}, &e);
+            if (inserted || it->second->propertyId == e.propertyId) continue;
+            finding(at, kNameToIdMapNid, kRuleStringName,
+                    "one ID for \"" + it->second->name.value_or("") + "\" in property set " + Hex(e.guidWord >> 1) +
+                        " whatever its case (" + Hex(it->second->propertyId) + ")",
+                    Hex(e.propertyId) + " for \"" + e.name.value_or("") + "\"");
         }
     }
 

@@ -1,6 +1,7 @@
 // Rules the mail client's own repair tool holds a Unicode store to, beyond
 // a sound structure: the header's NID counters, unique row versions below
-// dwUnique and full middle blocks in data trees. Each violation is one
+// dwUnique, full middle blocks in data trees and string names unique
+// whatever their case. Each violation is one
 // finding naming the node, the rule, what was expected and what was found.
 //
 // The store is read through the store reader and the messaging layer's
@@ -18,6 +19,7 @@ namespace bm {
 inline constexpr const char* kRuleNidCounter = "NID counter";
 inline constexpr const char* kRuleRowVersion = "row version";
 inline constexpr const char* kRuleMiddleBlock = "middle block size";
+inline constexpr const char* kRuleStringName = "string name case";
 
 // Adds a finding (an error) per violation in the Unicode store at `path`.
 // Stores of other layouts are passed over.

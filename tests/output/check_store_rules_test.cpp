@@ -31,6 +31,7 @@ using pst::MakeNid;
 using pst::NidType;
 
 constexpr pst::Nid kMessageStoreNid = 0x21;
+constexpr pst::Nid kNameToIdMapNid = 0x61;
 constexpr pst::Nid kMessage = MakeNid(NidType::NormalMessage, 0x10020);
 constexpr pst::Nid kFirstContents = MakeNid(NidType::ContentsTable, 0x400);
 constexpr pst::Nid kSecondContents = MakeNid(NidType::ContentsTable, 0x401);
@@ -42,7 +43,31 @@ struct RuleStore {
     std::uint32_t unique = 3;
     std::vector<std::size_t> pieces{pst::NdbWriter::kMaxBlockData, pst::NdbWriter::kMaxBlockData, 100};
     std::uint32_t messageMark = 0;  // rgnid[NormalMessage] written over the header's, when not 0
+    // String names of the name-to-ID map, in PS_PUBLIC_STRINGS, one ID each.
+    std::vector<std::u16string> names{u"Content-Type", u"X-Mailer"};
 };
+
+// The name-to-ID map's property context: GUID, entry and string streams.
+std::vector<pst::PcValue> NameMap(const std::vector<std::u16string>& names) {
+    std::vector<std::uint8_t> entries, strings;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto at = static_cast<std::uint32_t>(strings.size());
+        const auto length = static_cast<std::uint32_t>(names[i].size() * 2);
+        for (int b = 0; b < 4; ++b) strings.push_back(static_cast<std::uint8_t>(length >> (8 * b)));
+        for (char16_t c : names[i]) {
+            strings.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            strings.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        while (strings.size() % 4 != 0) strings.push_back(0);
+        const std::uint32_t guidWord = (2u << 1) | 1u;  // PS_PUBLIC_STRINGS, a string name
+        const std::uint32_t record[2] = {at, guidWord | (static_cast<std::uint32_t>(i) << 16)};
+        for (std::uint32_t v : record)
+            for (int b = 0; b < 4; ++b) entries.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    }
+    return {{0x0002, pst::PropType::Binary, {}, std::nullopt},
+            {0x0003, pst::PropType::Binary, entries, std::nullopt},
+            {0x0004, pst::PropType::Binary, strings, std::nullopt}};
+}
 
 void FixHeaderCrcs(std::vector<std::uint8_t>& f) {
     namespace hdr = pst::hdr;
@@ -65,6 +90,10 @@ std::filesystem::path Write(const std::string& name, const RuleStore& s) {
             pst::LocalSubnodes subnodes(sink);
             subnodes.WriteNode(nid, pst::BuildTableContext(pst::ContentsTableLayout(), {r}, subnodes.Sink()), 0);
         };
+        {
+            pst::LocalSubnodes subnodes(sink);
+            subnodes.WriteNode(kNameToIdMapNid, pst::BuildPropertyContext(NameMap(s.names), subnodes.Sink()), 0);
+        }
         table(kFirstContents, kMessage, s.firstVersion);
         table(kSecondContents, MakeNid(NidType::NormalMessage, 0x10021), s.secondVersion);
         std::vector<std::vector<std::uint8_t>> pieces;
@@ -153,6 +182,20 @@ TEST(ClientRules, AShortMiddleBlockOfADataTreeIsOneFinding) {
     // The last block may be short; a single block is no tree.
     s.pieces = {pst::NdbWriter::kMaxBlockData, 10};
     EXPECT_TRUE(FindingsOf(Write("rules-middle-last", s), bm::kRuleMiddleBlock).empty());
+}
+
+TEST(ClientRules, AStringNameUnderTwoIdsByCaseIsOneFinding) {
+    RuleStore s;
+    s.names = {u"Content-Type", u"X-Mailer", u"Content-type", u"\u00C9t\u00E9"};
+    const auto path = Write("rules-names", s);
+    const auto found = FindingsOf(path, bm::kRuleStringName);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_EQ(found[0],
+              "node 0x61: string name case: expected one ID for \"Content-Type\" in property set 0x2 whatever its "
+              "case (0x8000), found 0x8002 for \"Content-type\"");
+    // Latin-1 letters fold too; other names are apart.
+    s.names = {u"\u00C9t\u00E9", u"\u00E9t\u00E9", u"Content-Type"};
+    EXPECT_EQ(FindingsOf(Write("rules-names-latin", s), bm::kRuleStringName).size(), 1u);
 }
 
 // Stores the store writer makes follow every rule, folder tables and the
