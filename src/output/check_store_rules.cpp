@@ -8,14 +8,22 @@
 //                   the store and below dwUnique.
 //   middle block    in a data tree of more than one block, every block but
 //                   the last holds 8,176 bytes.
+//   contents row    every cell of a contents-table row for a property its
+//                   message holds has the message's value, named
+//                   properties included. (Cells for properties the message
+//                   lacks are not compared: the client's own rows hold
+//                   zeros there.)
 //   string name     the name-to-ID map gives a string name one ID in its
 //                   property set whatever the case of its letters (the
 //                   client calls a store with "Content-Type" and
 //                   "Content-type" under two IDs damaged).
 // Calibrated on client-written Unicode stores: they hold rgnid at the
-// highest index in use (not past it), and pass all four rules; one older
+// highest index in use (not past it), and pass all five rules; one older
 // store, holding mail of the Enron corpus, repeats the version of a search
-// folder's hierarchy row on two other rows of the root's hierarchy table.
+// folder's hierarchy row on two other rows of the root's hierarchy table,
+// and two (one with an embedded message, one offline store) each have one
+// contents row whose PidTagMessageSize differs from its message's, as if
+// the row was left from before the message last changed.
 // The rules belong to the strict check, which is for stores this project
 // writes.
 #include "output/check_store_rules.h"
@@ -26,6 +34,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/byte_reader.h"
@@ -67,6 +76,8 @@ public:
         : store_(store), header_(header), report_(report) {}
 
     void run() {
+        // Named properties of rows and messages are read through the map.
+        LoadNamedPropertyMap(store_);
         for (const NodeEntry& node : store_.forest.records()) {
             noteNid(node.nid);
             SubnodeList subnodes;
@@ -79,11 +90,15 @@ public:
             const std::uint32_t type = NidTypeOf(node.nid);
             if (type == kNidTypeHierarchyTable || type == kNidTypeContentsTable || type == kAssocContentsTableType) {
                 readTable(node, subnodes);
+            } else if (type == kNidTypeNormalMessage && node.dataBlock != nullptr) {
+                if (auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes); list && !list->chunks.empty())
+                    messages_[node.nid] = std::move(list->chunks.front());
             }
         }
         checkCounters();
         checkRowVersions();
         checkStringNames();
+        checkContentsRows();
     }
 
 private:
@@ -127,6 +142,8 @@ private:
             const PropertyValue* id = Find(row, kPropLtpRowId);
             const std::uint32_t rowId = id != nullptr && id->data && id->data->size() >= 4 ? ByteReader(*id->data).readU32() : 0;
             versions_[ByteReader(*ver->data).readU32()].push_back({node.nid, rowId, node.dataBlock->offset});
+            if (NidTypeOf(node.nid) == kNidTypeContentsTable && id != nullptr)
+                contentsRows_.push_back({node.nid, rowId, node.dataBlock->offset, row});
         }
     }
 
@@ -195,6 +212,56 @@ private:
         }
     }
 
+    static bool SameProperty(const PropertyValue& a, const PropertyValue& b) {
+        return a.id == b.id && a.stringNamed == b.stringNamed && a.numericNamed == b.numericNamed &&
+               (!a.stringNamed || a.name == b.name);
+    }
+
+    static std::string PropertyName(const PropertyValue& v) {
+        if (v.stringNamed) return "named property \"" + v.name + "\"";
+        return std::string(v.numericNamed ? "named property LID " : "property ") + Hex(v.id);
+    }
+
+    static std::string ValueText(const PropertyValue& v) {
+        if (!v.data) return "no value";
+        std::string out = std::to_string(v.data->size()) + " byte(s)";
+        if (v.data->size() <= 8) {
+            out += " ";
+            for (std::uint8_t b : *v.data) {
+                char buf[4];
+                std::snprintf(buf, sizeof buf, "%02x", b);
+                out += buf;
+            }
+        }
+        return out;
+    }
+
+    void checkContentsRows() {
+        for (const ContentsRow& row : contentsRows_) {
+            const auto message = messages_.find(row.id);
+            if (message == messages_.end()) continue;  // the folder-table check names rows without a message
+            for (const PropertyValue& cell : row.cells.entries) {
+                if (!cell.hasData() || (!cell.numericNamed && !cell.stringNamed &&
+                                        (cell.id == kPropLtpRowId || cell.id == kPropLtpRowVer)))
+                    continue;
+                const PropertyValue* own = nullptr;
+                for (const PropertyValue& v : message->second.entries)
+                    if (SameProperty(v, cell)) own = &v;
+                if (own != nullptr && own->data != cell.data) {
+                    finding(row.at, row.table, kRuleContentsRow,
+                            PropertyName(cell) + " of message " + Hex(row.id) + " as " + ValueText(*own),
+                            ValueText(cell));
+                }
+            }
+        }
+    }
+
+    struct ContentsRow {
+        std::uint32_t table, id;
+        std::uint64_t at;
+        PropertyChunk cells;
+    };
+
     struct Row {
         std::uint32_t table, id;
         std::uint64_t at;
@@ -205,6 +272,8 @@ private:
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
     std::map<std::uint32_t, std::vector<Row>> versions_;
+    std::vector<ContentsRow> contentsRows_;
+    std::unordered_map<std::uint32_t, PropertyChunk> messages_;
 };
 
 }  // namespace

@@ -43,9 +43,17 @@ struct RuleStore {
     std::uint32_t unique = 3;
     std::vector<std::size_t> pieces{pst::NdbWriter::kMaxBlockData, pst::NdbWriter::kMaxBlockData, 100};
     std::uint32_t messageMark = 0;  // rgnid[NormalMessage] written over the header's, when not 0
+    std::uint32_t messageSize = 100;  // on the message
+    std::uint32_t rowSize = 100;      // in its contents row
     // String names of the name-to-ID map, in PS_PUBLIC_STRINGS, one ID each.
     std::vector<std::u16string> names{u"Content-Type", u"X-Mailer"};
 };
+
+std::vector<std::uint8_t> Le32(std::uint32_t v) {
+    std::vector<std::uint8_t> out(4);
+    bm::PutLe(out.data(), v, 4);
+    return out;
+}
 
 // The name-to-ID map's property context: GUID, entry and string streams.
 std::vector<pst::PcValue> NameMap(const std::vector<std::u16string>& names) {
@@ -82,11 +90,17 @@ std::filesystem::path Write(const std::string& name, const RuleStore& s) {
         const std::vector<std::uint8_t> bytes(64, 0x5A);
         // The node index is read from the message store node on.
         sink.SetNode(kMessageStoreNid, sink.WriteData(bytes), 0, 0);
-        sink.SetNode(kMessage, sink.WriteData(bytes), 0, MakeNid(NidType::NormalFolder, 0x400));
+        {
+            const std::vector<pst::PcValue> message{{0x0E08, pst::PropType::Int32, Le32(s.messageSize), std::nullopt}};
+            pst::LocalSubnodes subnodes(sink);
+            subnodes.WriteNode(kMessage, pst::BuildPropertyContext(message, subnodes.Sink()),
+                               MakeNid(NidType::NormalFolder, 0x400));
+        }
         auto table = [&](pst::Nid nid, std::uint32_t row, std::uint32_t version) {
             pst::TableRow r;
             r.id = row;
             r.version = version;
+            r.cells.push_back({pst::tags::kMessageSize.value(), Le32(s.rowSize)});
             pst::LocalSubnodes subnodes(sink);
             subnodes.WriteNode(nid, pst::BuildTableContext(pst::ContentsTableLayout(), {r}, subnodes.Sink()), 0);
         };
@@ -196,6 +210,17 @@ TEST(ClientRules, AStringNameUnderTwoIdsByCaseIsOneFinding) {
     // Latin-1 letters fold too; other names are apart.
     s.names = {u"\u00C9t\u00E9", u"\u00E9t\u00E9", u"Content-Type"};
     EXPECT_EQ(FindingsOf(Write("rules-names-latin", s), bm::kRuleStringName).size(), 1u);
+}
+
+TEST(ClientRules, AContentsRowCellThatDiffersFromItsMessageIsOneFinding) {
+    RuleStore s;
+    s.rowSize = 120;
+    const auto path = Write("rules-row", s);
+    const auto found = FindingsOf(path, bm::kRuleContentsRow);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_EQ(found[0],
+              "node 0x800e: contents row: expected property 0xe08 of message 0x200404 as 4 byte(s) 64000000, found 4 "
+              "byte(s) 78000000");
 }
 
 // Stores the store writer makes follow every rule, folder tables and the
