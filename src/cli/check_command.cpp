@@ -13,6 +13,7 @@ int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
     CheckOptions options;
     options.strictReferenceCounts = strict;
     options.strictFolderTables = strict;
+    options.clientRules = strict;
     const CheckReport report = CheckStore(store, options);
     const std::string verdict = report.notChecked ? "not checked"
                                 : report.errorCount() > 0 ? "damaged"

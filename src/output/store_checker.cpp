@@ -27,6 +27,7 @@
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/check_folders.h"
+#include "output/check_store_rules.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/ndb_types.h"
 #include "store/layout.h"
@@ -718,7 +719,10 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    if (Checker(file.bytes(), options, report).run()) report.folderTablesChecked = CheckFolderTables(path, options, report);
+    if (Checker(file.bytes(), options, report).run()) {
+        report.folderTablesChecked = CheckFolderTables(path, options, report);
+        if (options.clientRules) CheckStoreRules(path, report);
+    }
     return report;
 }
 

@@ -30,6 +30,10 @@ struct CheckOptions {
     // this project wrote); otherwise warnings, since a third-party store
     // may keep its tables in its own way.
     bool strictFolderTables = false;
+    // The rules the mail client's repair tool holds a store to (NID
+    // counters, row versions, full middle blocks): for stores this project
+    // wrote.
+    bool clientRules = false;
 };
 
 // Findings kept in one report; the rest are only counted.

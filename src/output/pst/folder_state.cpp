@@ -35,7 +35,7 @@ void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<T
     Folder& f = folders_.at(folder);
     TableRow row;
     row.id = message;
-    row.version = static_cast<std::uint32_t>(f.contents.size() + 1);
+    row.version = TakeRowVersion();
     row.cells = std::move(cells);
     f.contents.push_back(std::move(row));
     if (!read) ++f.unread;
@@ -54,7 +54,7 @@ PropertyBag FolderSet::FolderProperties(Nid nid) const {
     return bag;
 }
 
-void FolderSet::WriteAll(NodeSink& ndb) const {
+void FolderSet::WriteAll(NodeSink& ndb) {
     auto writeTable = [&](Nid nid, const TableLayout& layout, const std::vector<TableRow>& rows) {
         LocalSubnodes subnodes(ndb);
         subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
@@ -70,7 +70,7 @@ void FolderSet::WriteAll(NodeSink& ndb) const {
         for (Nid child : f.children) {
             TableRow row;
             row.id = child;
-            row.version = 1;
+            row.version = TakeRowVersion();
             const PropertyBag props = FolderProperties(child);
             for (const auto& p : props.properties()) {
                 row.cells.push_back({PropTag{p.key.id, p.type}.value(), p.bytes});

@@ -37,7 +37,12 @@ public:
     // The folder's property context values as they will be written.
     PropertyBag FolderProperties(Nid nid) const;
 
-    void WriteAll(NodeSink& ndb) const;
+    void WriteAll(NodeSink& ndb);
+
+    // Row versions (PidTagLtpRowVer) are unique in the store: every row
+    // written takes the next one. The store's dwUnique lies above them all.
+    std::uint32_t TakeRowVersion() { return nextRowVersion_++; }
+    std::uint32_t nextRowVersion() const { return nextRowVersion_; }
 
 private:
     struct Folder {
@@ -51,6 +56,7 @@ private:
     };
     std::unordered_map<Nid, Folder> folders_;
     std::vector<Nid> order_;  // creation order
+    std::uint32_t nextRowVersion_ = 1;
 };
 
 }  // namespace bm::pst

@@ -23,6 +23,8 @@ public:
     virtual Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) = 0;
     virtual void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) = 0;
     virtual Nid NewNid(NidType type) = 0;
+    // The header's dwUnique: above every row version the store holds.
+    virtual void SetUnique(std::uint32_t /*unique*/) {}
     // Completes the file (index, maps, header); nothing is written after.
     virtual void Finish() = 0;
     virtual std::uint64_t FileSize() const = 0;
@@ -45,6 +47,7 @@ public:
     }
     void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) override { ndb_.SetNode(nid, data, subnodes, parent); }
     Nid NewNid(NidType type) override { return ndb_.NewNid(type); }
+    void SetUnique(std::uint32_t unique) override { ndb_.SetUnique(unique); }
     void Finish() override { ndb_.Finish(); }
     std::uint64_t FileSize() const override { return ndb_.FileSize(); }
 

@@ -254,6 +254,7 @@ public:
             }
             if (entries[i].data != 0) record(entries[i].data);
             if (entries[i].subnodes != 0) record(entries[i].subnodes);
+            NoteNid(entries[i].nid);
         }
         const std::span<const Subnode> all(entries);
         if (entries.size() <= kSlEntriesMax) return writeSubnodeLeaf(all);
@@ -281,6 +282,7 @@ public:
         if (subnodes != 0) record(subnodes);
         addRef(data);
         addRef(subnodes);
+        NoteNid(nid);
         const auto [it, inserted] = nodeIndex_.try_emplace(nid, nodes_.size());
         if (inserted) {
             nodes_.push_back({nid, data, subnodes, parent});
@@ -510,8 +512,8 @@ public:
         h[hdr::kPlatformCreate] = 0x01;
         h[hdr::kPlatformAccess] = 0x01;
         PutLe(&h[hdr::kBidNextP], nextPageBid_, 8);
-        PutLe(&h[hdr::kUnique], 1, 4);
-        for (std::size_t t = 0; t < nextNid_.size(); ++t) PutLe(&h[hdr::kRgnid + 4 * t], nextNid_[t], 4);
+        PutLe(&h[hdr::kUnique], std::max<std::uint32_t>(unique_, 1), 4);
+        for (std::size_t t = 0; t < nextNid_.size(); ++t) PutLe(&h[hdr::kRgnid + 4 * t], HighWaterMark(t), 4);
         PutLe(&h[hdr::kFileEof], IntervalStart(intervals), 8);
         PutLe(&h[hdr::kAMapLast], IntervalStart(intervals - 1), 8);
         PutLe(&h[hdr::kAMapFree], freeBytes, 8);
@@ -531,6 +533,25 @@ public:
         file_.writeAt(0, h);
     }
 
+    // The header's next index for a NID type: past every index in use,
+    // subnodes included, and never below the counter. The hierarchy,
+    // contents and associated-contents tables share their folder's index,
+    // so their marks follow the folder counter.
+    std::uint32_t HighWaterMark(std::size_t type) const {
+        std::uint32_t mark = std::max(nextNid_[type], usedNid_[type]);
+        const auto folderType = static_cast<std::size_t>(NidType::NormalFolder);
+        if (type == static_cast<std::size_t>(NidType::HierarchyTable) ||
+            type == static_cast<std::size_t>(NidType::ContentsTable) ||
+            type == static_cast<std::size_t>(NidType::AssocContentsTable)) {
+            mark = std::max({mark, nextNid_[folderType], usedNid_[folderType]});
+        }
+        return mark;
+    }
+    void NoteNid(Nid nid) {
+        const std::size_t type = nid & 0x1F;
+        usedNid_[type] = std::max(usedNid_[type], (nid >> 5) + 1);
+    }
+
     NdbFile file_;
     NdbOptions options_;
     bool finished_ = false;
@@ -542,6 +563,8 @@ public:
     std::unordered_map<Nid, std::size_t> nodeIndex_;
     std::vector<FreeRange> free_;
     std::array<std::uint32_t, 32> nextNid_ = InitialNidIndexes();
+    std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
+    std::uint32_t unique_ = 1;
     std::vector<std::uint8_t> scratch_;
 };
 
@@ -603,6 +626,10 @@ void NdbWriter::AddBlockReference(Bid bid) {
     impl_->addRef(bid);
 }
 Nid NdbWriter::NewNid(NidType type) { return impl_->newNid(type); }
+void NdbWriter::SetUnique(std::uint32_t unique) {
+    impl_->requireOpen();
+    impl_->unique_ = unique;
+}
 void NdbWriter::Finish() { impl_->finish(); }
 std::uint64_t NdbWriter::FileSize() const { return impl_->file_.end(); }
 

@@ -85,6 +85,9 @@ public:
     // stores reserve for their fixed nodes. Also advances the header's
     // counter so the store's own next allocation follows on.
     Nid NewNid(NidType type);
+    // The header's dwUnique (at least 1); callers pass one more than the
+    // highest row version they wrote.
+    void SetUnique(std::uint32_t unique);
 
     // Writes the B-trees, the allocation maps, the density list and the
     // header, and closes the file. No Write*/SetNode after this.

@@ -152,6 +152,7 @@ public:
         names_.IdOf(PropKey{0, named::kKeywords.propertySet, named::kKeywords.name});
         folders_.WriteAll(*sink_);
         WriteFixedNodes();
+        sink_->SetUnique(folders_.nextRowVersion());
         sink_->Finish();
         finished_ = true;
     }
@@ -186,7 +187,7 @@ public:
         // New mail of any class would be delivered to the root folder.
         TableRow receive;
         receive.id = 1;
-        receive.version = 1;
+        receive.version = folders_.TakeRowVersion();
         receive.cells.push_back({tags::kReceiveFolderNid.value(), Le(kRootFolderNid, 4)});
         receive.cells.push_back({tags::kMessageClass.value(), {}});
         WriteTable(kReceiveFolderTableNid, ReceiveFolderTableLayout(), {receive});

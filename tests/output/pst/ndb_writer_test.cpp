@@ -153,9 +153,15 @@ TEST(NdbWriter, HeaderDescribesTheFinishedFile) {
     EXPECT_EQ(reader.field(hdr::kAMapValidFlag, 1), bm::pst::kAMapValid);
     EXPECT_EQ(reader.field(hdr::kSentinelAt, 1), bm::pst::kSentinel);
     EXPECT_EQ(reader.field(hdr::kCryptMethod, 1), 1u);
-    // Counters continue after what was handed out.
-    EXPECT_EQ(reader.field(hdr::kRgnid + 4 * 2, 4), 0x400u + 300);
-    EXPECT_EQ(reader.field(hdr::kRgnid + 4 * 4, 4), 0x10000u);
+    // Counters continue after what was handed out, and past every index in
+    // use: a message node set with its own NID, internal nodes, subnodes.
+    const auto mark = [&](std::uint32_t type) { return reader.field(hdr::kRgnid + 4 * type, 4); };
+    EXPECT_EQ(mark(0x02), 0x400u + 300);
+    EXPECT_EQ(mark(0x04), 0x10001u);
+    EXPECT_GE(mark(0x01), 0x7005u);
+    EXPECT_GE(mark(0x1F), 401u);
+    // The folder tables share their folder's index.
+    for (std::uint32_t table : {0x0Du, 0x0Eu, 0x0Fu}) EXPECT_GE(mark(table), mark(0x02)) << table;
     EXPECT_GT(reader.field(hdr::kBidNextB, 8), reader.blocks().rbegin()->first);
     // An 8 MB store has PMaps (every 8th interval) but no FMap yet.
     EXPECT_EQ(file[bm::pst::kFirstAMapOffset + 512 + bm::pst::kTrailerPType],

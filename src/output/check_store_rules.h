@@ -1,0 +1,29 @@
+// Rules the mail client's own repair tool holds a Unicode store to, beyond
+// a sound structure: the header's NID counters, unique row versions below
+// dwUnique, full middle blocks in data trees, string names unique whatever
+// their case, and contents rows equal to their messages. Each violation is one
+// finding naming the node, the rule, what was expected and what was found.
+//
+// The store is read through the store reader and the messaging layer's
+// property and table context readers; damaged input gives findings or is
+// passed over, never a crash.
+#pragma once
+
+#include <filesystem>
+
+#include "output/store_checker.h"
+
+namespace bm {
+
+// Rule names as they appear in findings.
+inline constexpr const char* kRuleNidCounter = "NID counter";
+inline constexpr const char* kRuleRowVersion = "row version";
+inline constexpr const char* kRuleMiddleBlock = "middle block size";
+inline constexpr const char* kRuleStringName = "string name case";
+inline constexpr const char* kRuleContentsRow = "contents row";
+
+// Adds a finding (an error) per violation in the Unicode store at `path`.
+// Stores of other layouts are passed over.
+void CheckStoreRules(const std::filesystem::path& path, CheckReport& report);
+
+}  // namespace bm

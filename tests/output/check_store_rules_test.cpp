@@ -1,0 +1,244 @@
+// The client's rules of the strict check, each on a store broken on purpose
+// in exactly one place: the broken store gives exactly one finding of that
+// rule, naming the node, what was expected and what was found, and the same
+// store unbroken gives none.
+#include "output/check_store_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "common/format_tables.h"
+#include "output/pst/ltp_node_sink.h"
+#include "output/pst/ltp_subnodes.h"
+#include "output/pst/ltp_tc.h"
+#include "output/pst/message.h"
+#include "output/pst/ndb_layout.h"
+#include "output/pst/props_tags.h"
+#include "output/pst/store_templates.h"
+#include "output/pst/store_writer.h"
+#include "support/test_paths.h"
+
+namespace {
+
+namespace pst = bm::pst;
+using pst::MakeNid;
+using pst::NidType;
+
+constexpr pst::Nid kMessageStoreNid = 0x21;
+constexpr pst::Nid kNameToIdMapNid = 0x61;
+constexpr pst::Nid kMessage = MakeNid(NidType::NormalMessage, 0x10020);
+constexpr pst::Nid kFirstContents = MakeNid(NidType::ContentsTable, 0x400);
+constexpr pst::Nid kSecondContents = MakeNid(NidType::ContentsTable, 0x401);
+constexpr pst::Nid kPieces = MakeNid(NidType::Internal, 0x7000);
+
+struct RuleStore {
+    std::uint32_t firstVersion = 1;
+    std::uint32_t secondVersion = 2;
+    std::uint32_t unique = 3;
+    std::vector<std::size_t> pieces{pst::NdbWriter::kMaxBlockData, pst::NdbWriter::kMaxBlockData, 100};
+    std::uint32_t messageMark = 0;  // rgnid[NormalMessage] written over the header's, when not 0
+    std::uint32_t messageSize = 100;  // on the message
+    std::uint32_t rowSize = 100;      // in its contents row
+    // String names of the name-to-ID map, in PS_PUBLIC_STRINGS, one ID each.
+    std::vector<std::u16string> names{u"Content-Type", u"X-Mailer"};
+};
+
+std::vector<std::uint8_t> Le32(std::uint32_t v) {
+    std::vector<std::uint8_t> out(4);
+    bm::PutLe(out.data(), v, 4);
+    return out;
+}
+
+// The name-to-ID map's property context: GUID, entry and string streams.
+std::vector<pst::PcValue> NameMap(const std::vector<std::u16string>& names) {
+    std::vector<std::uint8_t> entries, strings;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto at = static_cast<std::uint32_t>(strings.size());
+        const auto length = static_cast<std::uint32_t>(names[i].size() * 2);
+        for (int b = 0; b < 4; ++b) strings.push_back(static_cast<std::uint8_t>(length >> (8 * b)));
+        for (char16_t c : names[i]) {
+            strings.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            strings.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        while (strings.size() % 4 != 0) strings.push_back(0);
+        const std::uint32_t guidWord = (2u << 1) | 1u;  // PS_PUBLIC_STRINGS, a string name
+        const std::uint32_t record[2] = {at, guidWord | (static_cast<std::uint32_t>(i) << 16)};
+        for (std::uint32_t v : record)
+            for (int b = 0; b < 4; ++b) entries.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    }
+    return {{0x0002, pst::PropType::Binary, {}, std::nullopt},
+            {0x0003, pst::PropType::Binary, entries, std::nullopt},
+            {0x0004, pst::PropType::Binary, strings, std::nullopt}};
+}
+
+void FixHeaderCrcs(std::vector<std::uint8_t>& f) {
+    namespace hdr = pst::hdr;
+    bm::PutLe(&f[hdr::kCrcPartial], bm::ComputeCrc(std::span(f).subspan(hdr::kMagicClient, hdr::kCrcPartialLength)), 4);
+    bm::PutLe(&f[hdr::kCrcFull], bm::ComputeCrc(std::span(f).subspan(hdr::kMagicClient, hdr::kCrcFullLength)), 4);
+}
+
+std::filesystem::path Write(const std::string& name, const RuleStore& s) {
+    const auto path = bmtest::ScratchDir(name) / "rules.pst";
+    {
+        pst::NdbNodeSink sink(pst::NdbWriter::Create(path, {false, bm::CryptMethod::None}));
+        const std::vector<std::uint8_t> bytes(64, 0x5A);
+        // The node index is read from the message store node on.
+        sink.SetNode(kMessageStoreNid, sink.WriteData(bytes), 0, 0);
+        {
+            const std::vector<pst::PcValue> message{{0x0E08, pst::PropType::Int32, Le32(s.messageSize), std::nullopt}};
+            pst::LocalSubnodes subnodes(sink);
+            subnodes.WriteNode(kMessage, pst::BuildPropertyContext(message, subnodes.Sink()),
+                               MakeNid(NidType::NormalFolder, 0x400));
+        }
+        auto table = [&](pst::Nid nid, std::uint32_t row, std::uint32_t version) {
+            pst::TableRow r;
+            r.id = row;
+            r.version = version;
+            r.cells.push_back({pst::tags::kMessageSize.value(), Le32(s.rowSize)});
+            pst::LocalSubnodes subnodes(sink);
+            subnodes.WriteNode(nid, pst::BuildTableContext(pst::ContentsTableLayout(), {r}, subnodes.Sink()), 0);
+        };
+        {
+            pst::LocalSubnodes subnodes(sink);
+            subnodes.WriteNode(kNameToIdMapNid, pst::BuildPropertyContext(NameMap(s.names), subnodes.Sink()), 0);
+        }
+        table(kFirstContents, kMessage, s.firstVersion);
+        table(kSecondContents, MakeNid(NidType::NormalMessage, 0x10021), s.secondVersion);
+        std::vector<std::vector<std::uint8_t>> pieces;
+        for (std::size_t n : s.pieces) pieces.emplace_back(n, 0x33);
+        sink.SetNode(kPieces, sink.WriteDataBlocks(pieces), 0, 0);
+        sink.SetUnique(s.unique);
+        sink.Finish();
+    }
+    if (s.messageMark != 0) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<std::uint8_t> f{std::istreambuf_iterator<char>(in), {}};
+        in.close();
+        bm::PutLe(&f[pst::hdr::kRgnid + 4 * static_cast<std::size_t>(NidType::NormalMessage)], s.messageMark, 4);
+        FixHeaderCrcs(f);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+    }
+    return path;
+}
+
+std::vector<std::string> FindingsOf(const std::filesystem::path& path, const std::string& rule) {
+    bm::CheckReport report;
+    bm::CheckStoreRules(path, report);
+    std::vector<std::string> out;
+    for (const auto& f : report.findings)
+        if (f.text.find(": " + rule + ": ") != std::string::npos) out.push_back(f.text);
+    return out;
+}
+
+std::string All(const std::filesystem::path& path) {
+    bm::CheckReport report;
+    bm::CheckStoreRules(path, report);
+    std::string out;
+    for (const auto& f : report.findings) out += bm::FormatFinding(f) + "\n";
+    return out;
+}
+
+TEST(ClientRules, ASoundStoreGivesNoFinding) {
+    const auto path = Write("rules-sound", {});
+    EXPECT_EQ(All(path), "");
+}
+
+TEST(ClientRules, ANidCounterBelowTheHighestIndexInUseIsOneFinding) {
+    RuleStore s;
+    s.messageMark = (kMessage >> 5) - 1;
+    const auto path = Write("rules-nid", s);
+    const auto found = FindingsOf(path, bm::kRuleNidCounter);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_NE(found[0].find("node 0x4:"), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find("expected rgnid[0x4] at least the highest index in use (0x10020)"), std::string::npos)
+        << found[0];
+    EXPECT_NE(found[0].find("found 0x1001f"), std::string::npos) << found[0];
+    // The counter at the highest index in use itself is enough.
+    s.messageMark = kMessage >> 5;
+    EXPECT_TRUE(FindingsOf(Write("rules-nid-equal", s), bm::kRuleNidCounter).empty());
+}
+
+TEST(ClientRules, RowVersionsTwiceOrNotBelowDwUniqueAreOneFindingEach) {
+    RuleStore twice;
+    twice.secondVersion = twice.firstVersion;
+    const auto path = Write("rules-rowver-twice", twice);
+    auto found = FindingsOf(path, bm::kRuleRowVersion);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_NE(found[0].find("node 0x802e:"), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find("found 0x1, also on row 0x200404 of node 0x800e"), std::string::npos) << found[0];
+
+    RuleStore high;
+    high.unique = high.secondVersion;  // the second row's version is not below it
+    const auto highPath = Write("rules-rowver-unique", high);
+    found = FindingsOf(highPath, bm::kRuleRowVersion);
+    ASSERT_EQ(found.size(), 1u) << All(highPath);
+    EXPECT_NE(found[0].find("node 0x802e: row version: expected below dwUnique 0x2 for row 0x200424, found 0x2"),
+              std::string::npos)
+        << found[0];
+}
+
+TEST(ClientRules, AShortMiddleBlockOfADataTreeIsOneFinding) {
+    RuleStore s;
+    s.pieces = {pst::NdbWriter::kMaxBlockData, 7424, 100};
+    const auto path = Write("rules-middle", s);
+    const auto found = FindingsOf(path, bm::kRuleMiddleBlock);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_NE(found[0].find("node 0xe0001: middle block size: expected 8176 bytes in block 2 of 3, found 7424"),
+              std::string::npos)
+        << found[0];
+    // The last block may be short; a single block is no tree.
+    s.pieces = {pst::NdbWriter::kMaxBlockData, 10};
+    EXPECT_TRUE(FindingsOf(Write("rules-middle-last", s), bm::kRuleMiddleBlock).empty());
+}
+
+TEST(ClientRules, AStringNameUnderTwoIdsByCaseIsOneFinding) {
+    RuleStore s;
+    s.names = {u"Content-Type", u"X-Mailer", u"Content-type", u"\u00C9t\u00E9"};
+    const auto path = Write("rules-names", s);
+    const auto found = FindingsOf(path, bm::kRuleStringName);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_EQ(found[0],
+              "node 0x61: string name case: expected one ID for \"Content-Type\" in property set 0x2 whatever its "
+              "case (0x8000), found 0x8002 for \"Content-type\"");
+    // Latin-1 letters fold too; other names are apart.
+    s.names = {u"\u00C9t\u00E9", u"\u00E9t\u00E9", u"Content-Type"};
+    EXPECT_EQ(FindingsOf(Write("rules-names-latin", s), bm::kRuleStringName).size(), 1u);
+}
+
+TEST(ClientRules, AContentsRowCellThatDiffersFromItsMessageIsOneFinding) {
+    RuleStore s;
+    s.rowSize = 120;
+    const auto path = Write("rules-row", s);
+    const auto found = FindingsOf(path, bm::kRuleContentsRow);
+    ASSERT_EQ(found.size(), 1u) << All(path);
+    EXPECT_EQ(found[0],
+              "node 0x800e: contents row: expected property 0xe08 of message 0x200404 as 4 byte(s) 64000000, found 4 "
+              "byte(s) 78000000");
+}
+
+// Stores the store writer makes follow every rule, folder tables and the
+// receive-folder table included.
+TEST(ClientRules, AWrittenStoreWithFoldersAndMessagesGivesNoFinding) {
+    const auto path = bmtest::ScratchDir("rules-written") / "written.pst";
+    {
+        auto store = pst::PstStore::Create(path, {});
+        const pst::Nid inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+        const pst::Nid sub = store->CreateFolder(inbox, "Sub");
+        for (int i = 0; i < 5; ++i) {
+            pst::Message m;
+            m.properties.SetString(pst::tags::kSubject, "message " + std::to_string(i));
+            store->AddMessage(i % 2 ? inbox : sub, m);
+        }
+        store->Finish();
+    }
+    EXPECT_EQ(All(path), "");
+}
+
+}  // namespace
