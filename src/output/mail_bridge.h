@@ -92,6 +92,8 @@ public:
     // Adds an item given whole (copied from the source store) to the folder,
     // creating the folder with `containerClass` when it does not exist.
     void AddItem(const std::string& folderPath, const pst::Message& message, std::string_view containerClass = {});
+    // The same into the folder's associated contents.
+    void AddAssociatedItem(const std::string& folderPath, const pst::Message& message);
     // Writes the store's folders, tables and index; the file is complete.
     void Finish();
 

@@ -402,6 +402,15 @@ void USave_to_PST_Format::CheckStoreSize() {
 
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
 
+bool USave_to_PST_Format::SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath) {
+    if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
+    if (item.sourceNode == nullptr) return false;
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    if (!copy) return false;
+    bridge_->AddAssociatedItem(ToOutputFolderPath(folderPath, storeRootPath_), *copy);
+    return true;
+}
+
 bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
                                    std::string_view containerClass) {
     if (item.sourceNode == nullptr) return false;

@@ -96,6 +96,10 @@ public:
     // Writes the item's attachments to temporary files and fills the
     // attachment list and the list of their names.
     void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
+    // An associated item of the folder (a view, rule or setting), copied
+    // whole into the folder's associated contents. An item whose node
+    // cannot be read whole is not written (false).
+    bool SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath);
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);

@@ -41,12 +41,22 @@ void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<T
     if (!read) ++f.unread;
 }
 
+void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
+    Folder& f = folders_.at(folder);
+    TableRow row;
+    row.id = message;
+    row.version = static_cast<std::uint32_t>(f.associated.size() + 1);
+    row.cells = std::move(cells);
+    f.associated.push_back(std::move(row));
+}
+
 PropertyBag FolderSet::FolderProperties(Nid nid) const {
     const Folder& f = folders_.at(nid);
     PropertyBag bag;
     bag.SetString(tags::kDisplayName, f.name);
     bag.SetInt32(tags::kContentCount, static_cast<std::int32_t>(f.contents.size()));
     bag.SetInt32(tags::kContentUnreadCount, f.unread);
+    if (!f.associated.empty()) bag.SetInt32(tags::kAssocContentCount, static_cast<std::int32_t>(f.associated.size()));
     bag.SetBool(tags::kSubfolders, !f.children.empty());
     if (!f.containerClass.empty()) bag.SetString(tags::kContainerClass, f.containerClass);
     bag.SetInt32(tags::kPstHiddenCount, 0);
@@ -80,7 +90,7 @@ void FolderSet::WriteAll(NodeSink& ndb) const {
         const std::uint32_t index = IndexOfNid(nid);
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
         writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), {});
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);
     }
 }
 

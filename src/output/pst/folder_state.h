@@ -6,7 +6,8 @@
 //                         container class)
 //   same index, type 0x0D hierarchy table: one row per child folder
 //   same index, type 0x0E contents table: one row per message
-//   same index, type 0x0F associated-contents table (empty)
+//   same index, type 0x0F associated-contents table: one row per
+//                         associated message
 //
 // Counts and tables are computed from the final state, so adding 1,200
 // messages or 250 folders costs one table write each, not one per addition.
@@ -33,6 +34,9 @@ public:
     std::optional<Nid> FindChild(Nid parent, std::string_view name) const;
 
     void AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells);
+    // A row of the folder's associated-contents table (views, rules,
+    // settings: items a mail client does not show as contents).
+    void AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells);
 
     // The folder's property context values as they will be written.
     PropertyBag FolderProperties(Nid nid) const;
@@ -47,6 +51,7 @@ private:
         std::vector<Nid> children;
         std::unordered_map<std::string, Nid> childByName;
         std::vector<TableRow> contents;
+        std::vector<TableRow> associated;
         std::int32_t unread = 0;
     };
     std::unordered_map<Nid, Folder> folders_;

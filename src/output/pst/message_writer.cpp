@@ -141,7 +141,9 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
     rows.push_back(std::move(row));
 }
 
-WrittenMessage MessageWriter::Write(const Message& message) {
+WrittenMessage MessageWriter::Write(const Message& message) { return Write(message, ContentsTableLayout()); }
+
+WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& rowLayout) {
     LocalSubnodes subnodes(ndb_);
     std::vector<PcValue> values = ResolveProperties(message.properties);
     std::uint64_t total = 0;
@@ -208,7 +210,7 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     WrittenMessage out;
     out.size = size;
     out.read = (flags & kMessageFlagRead) != 0;
-    out.rowCells = CellsFor(ContentsTableLayout(), values);
+    out.rowCells = CellsFor(rowLayout, values);
     const auto heap = BuildPropertyContext(values, subnodes.Sink());
     out.data = ndb_.WriteDataBlocks(heap);
     out.subnodes = subnodes.Finish();

@@ -121,11 +121,12 @@ public:
         return nid;
     }
 
-    Nid AddMessage(FolderId folder, const Message& message) {
+    Nid AddMessage(FolderId folder, const Message& message, bool associated = false) {
         RequireOpen();
         if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
-        const Nid nid = sink_->NewNid(NidType::NormalMessage);
-        WrittenMessage written = messages_.Write(message);
+        const Nid nid = sink_->NewNid(associated ? NidType::AssocMessage : NidType::NormalMessage);
+        WrittenMessage written =
+            associated ? messages_.Write(message, AssocContentsTableLayout()) : messages_.Write(message);
         sink_->SetNode(nid, written.data, written.subnodes, folder);
         digest_.Add(nid);
         digest_.Add(folder);
@@ -135,6 +136,10 @@ public:
         for (const auto& cell : written.rowCells) {
             digest_.Add(cell.tag);
             digest_.Add(cell.bytes);
+        }
+        if (associated) {
+            folders_.AddAssociatedRow(folder, nid, std::move(written.rowCells));
+            return nid;
         }
         folders_.AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
         ++messageCount_;
@@ -250,6 +255,10 @@ std::optional<FolderId> PstStore::FindFolder(FolderId parent, std::string_view d
 }
 
 Nid PstStore::AddMessage(FolderId folder, const Message& message) { return impl_->AddMessage(folder, message); }
+
+Nid PstStore::AddAssociatedMessage(FolderId folder, const Message& message) {
+    return impl_->AddMessage(folder, message, true);
+}
 
 void PstStore::Finish() { impl_->Finish(); }
 

@@ -66,6 +66,9 @@ public:
 
     // Writes the message into the folder and returns its node id.
     Nid AddMessage(FolderId folder, const Message& message);
+    // Writes the message into the folder's associated contents (a view, a
+    // rule, a setting) and returns its node id.
+    Nid AddAssociatedMessage(FolderId folder, const Message& message);
 
     // Writes folders, tables, the store object, the name-to-ID map and the
     // file's index and header. Nothing can be added afterwards.
