@@ -15,6 +15,7 @@ void SavingActions::FolderEntered(const ItemRecord& folder, std::uint32_t nid, c
     folderClasses_[path] = folder.messageClass;
     if (!selected_.IsSelected(path)) return;
     writer_.PrepareFolder(path, folder.messageClass);
+    if (folder.sourceNode != nullptr) writer_.KeepFolderProperties(path, *folder.sourceNode, store_);
     status_.SetFolder(path);
 }
 

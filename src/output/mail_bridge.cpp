@@ -140,6 +140,11 @@ void MailBridge::AddAssociatedItem(const std::string& folderPath, const pst::Mes
     StoreOf(*SplitOutputFolderPath(folderPath))->AddAssociatedMessage(folder, message);
 }
 
+void MailBridge::SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties) {
+    const pst::FolderId folder = Folder(folderPath);
+    StoreOf(*SplitOutputFolderPath(folderPath))->SetFolderProperties(folder, properties);
+}
+
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {
     Folder(folderPath, containerClass);
 }

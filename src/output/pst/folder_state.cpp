@@ -1,5 +1,6 @@
 #include "output/pst/folder_state.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "output/pst/ltp_subnodes.h"
@@ -50,6 +51,20 @@ void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::
     f.associated.push_back(std::move(row));
 }
 
+void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
+    folders_.at(folder).own = std::move(values);
+}
+
+std::vector<PcValue> FolderSet::ContextValues(Nid nid) const {
+    std::vector<PcValue> values = PcValuesOf(FolderProperties(nid));
+    const std::size_t computed = values.size();
+    for (const PcValue& v : folders_.at(nid).own) {
+        const auto end = values.begin() + static_cast<std::ptrdiff_t>(computed);
+        if (std::none_of(values.begin(), end, [&](const PcValue& c) { return c.id == v.id; })) values.push_back(v);
+    }
+    return values;
+}
+
 PropertyBag FolderSet::FolderProperties(Nid nid) const {
     const Folder& f = folders_.at(nid);
     PropertyBag bag;
@@ -73,7 +88,7 @@ void FolderSet::WriteAll(NodeSink& ndb) const {
         const Folder& f = folders_.at(nid);
         {
             LocalSubnodes subnodes(ndb);
-            subnodes.WriteNode(nid, BuildPropertyContext(PcValuesOf(FolderProperties(nid)), subnodes.Sink()), f.parent);
+            subnodes.WriteNode(nid, BuildPropertyContext(ContextValues(nid), subnodes.Sink()), f.parent);
         }
         std::vector<TableRow> hierarchy;
         hierarchy.reserve(f.children.size());

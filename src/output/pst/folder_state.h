@@ -22,6 +22,7 @@
 
 #include "output/pst/ltp_tc.h"
 #include "output/pst/ltp_node_sink.h"
+#include "output/pst/ltp_pc.h"
 #include "output/pst/props.h"
 
 namespace bm::pst {
@@ -38,6 +39,12 @@ public:
     // settings: items a mail client does not show as contents).
     void AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells);
 
+    // Properties of the folder's own (copied from another store's folder),
+    // written into its property context beside the ones the set computes,
+    // which win; named ones with this store's ids. Replaces what was kept
+    // before.
+    void SetOwnProperties(Nid folder, std::vector<PcValue> values);
+
     // The folder's property context values as they will be written.
     PropertyBag FolderProperties(Nid nid) const;
 
@@ -52,8 +59,12 @@ private:
         std::unordered_map<std::string, Nid> childByName;
         std::vector<TableRow> contents;
         std::vector<TableRow> associated;
+        std::vector<PcValue> own;
         std::int32_t unread = 0;
     };
+    // The property context's values: the computed ones and the folder's own.
+    std::vector<PcValue> ContextValues(Nid nid) const;
+
     std::unordered_map<Nid, Folder> folders_;
     std::vector<Nid> order_;  // creation order
 };

@@ -121,6 +121,20 @@ public:
         return nid;
     }
 
+    void SetFolderProperties(FolderId folder, const PropertyBag& properties) {
+        RequireOpen();
+        if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
+        std::vector<PcValue> values;
+        values.reserve(properties.size());
+        for (const Property& p : properties.properties()) {
+            const std::uint16_t id = p.key.isNamed() ? names_.IdOf(p.key) : p.key.id;
+            values.push_back({id, p.type, p.bytes, std::nullopt});
+            digest_.Add(PropTag{id, p.type}.value());
+            digest_.Add(p.bytes);
+        }
+        folders_.SetOwnProperties(folder, std::move(values));
+    }
+
     Nid AddMessage(FolderId folder, const Message& message, bool associated = false) {
         RequireOpen();
         if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
@@ -248,6 +262,10 @@ FolderId PstStore::searchRoot() const { return impl_->searchRoot_; }
 
 FolderId PstStore::CreateFolder(FolderId parent, std::string_view displayName, std::string_view containerClass) {
     return impl_->NewFolder(parent, displayName, containerClass);
+}
+
+void PstStore::SetFolderProperties(FolderId folder, const PropertyBag& properties) {
+    impl_->SetFolderProperties(folder, properties);
 }
 
 std::optional<FolderId> PstStore::FindFolder(FolderId parent, std::string_view displayName) const {
