@@ -10,7 +10,10 @@
 #include <variant>
 #include <vector>
 
+#include "messaging/heap_node.h"
 #include "messaging/messaging.h"
+#include "messaging/property_context.h"
+#include "messaging/property_reader.h"
 #include "output/pst/message.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
@@ -217,6 +220,70 @@ TEST(SourceCopy, AFolderKeepsItsOwnPropertiesBesideTheOnesTheWriterComputes) {
     EXPECT_EQ(named->bytes, Utf16(u"folder tag"));
     EXPECT_EQ(copy->GetString(pst::tags::kContainerClass), "IPF.Note");
     for (const pst::Property& p : copy->properties()) EXPECT_FALSE(IsFolderMadeAnew(p.key.id)) << std::hex << p.key.id;
+}
+
+// The subject cells (type, bytes) of a folder's contents table, in row order.
+std::vector<std::pair<std::uint32_t, Bytes>> ContentsSubjects(StoreFile& store, const WrittenStore& source,
+                                                               pst::FolderId folder) {
+    std::vector<std::pair<std::uint32_t, Bytes>> out;
+    const NodeEntry* table = source.Node((folder & ~0x1Fu) | 0x0Eu);
+    EXPECT_NE(table, nullptr);
+    if (table == nullptr || table->dataBlock == nullptr) return out;
+    auto blocks = ReadNodeBlocks(store, *table->dataBlock);
+    EXPECT_TRUE(blocks.has_value());
+    if (!blocks) return out;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    EXPECT_TRUE(heap.has_value());
+    if (!heap) return out;
+    PropertyReadContext ctx;
+    ctx.onlyExistingCells = true;
+    ctx.everyType = true;
+    const auto rows = ReadTableContext(*heap, ctx);
+    EXPECT_TRUE(rows.has_value());
+    if (!rows) return out;
+    for (auto chunk = rows->chunks.rbegin(); chunk != rows->chunks.rend(); ++chunk) {
+        for (const PropertyValue& v : chunk->entries)
+            if (v.id == 0x0037 && v.hasData()) out.emplace_back(v.type, *v.data);
+    }
+    return out;
+}
+
+TEST(SourceCopy, EightBitTextFillsUnicodeColumnsDecodedWithTheMessagesCodePageAndStaysBytesInTheItem) {
+    WrittenStore source("source-copy-8bit");
+    pst::PstStore& w = source.writer();
+    const pst::FolderId folder = w.CreateFolder(w.ipmSubtree(), "Mail", "IPF.Note");
+    struct Case {
+        std::string bytes;
+        std::int32_t codePage;  // 0: none given (Windows-1252)
+        std::u16string text;
+    };
+    const std::vector<Case> cases = {
+        {"Caf\xe9 \xe0 la carte", 1252, u"Café à la carte"},
+        {"\xcf\xf0\xe8\xe2\xe5\xf2", 1251, u"Привет"},
+        {"Gr\xfc\xdf" "e", 0, u"Grüße"},
+    };
+    std::vector<pst::Nid> nids;
+    for (const Case& c : cases) {
+        pst::Message m;
+        m.properties.SetRaw(pst::KeyOf(pst::tags::kSubject), PropType::String8, Bytes8(c.bytes));
+        if (c.codePage != 0) m.properties.SetInt32(pst::PropTag{0x3FFD, PropType::Int32}, c.codePage);
+        nids.push_back(w.AddMessage(folder, m));
+    }
+    StoreFile& store = source.Open();
+
+    const auto subjects = ContentsSubjects(store, source, folder);
+    ASSERT_EQ(subjects.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(subjects[i].first, static_cast<std::uint32_t>(PropType::Unicode)) << i;
+        EXPECT_EQ(subjects[i].second, Utf16(cases[i].text)) << i;
+        // The item itself keeps the 8-bit bytes.
+        const std::optional<pst::Message> copy = CopySourceMessage(store, *source.Node(nids[i]));
+        ASSERT_TRUE(copy.has_value());
+        const pst::Property* subject = copy->properties.Find(pst::KeyOf(pst::tags::kSubject));
+        ASSERT_NE(subject, nullptr);
+        EXPECT_EQ(subject->type, PropType::String8);
+        EXPECT_EQ(subject->bytes, Bytes8(cases[i].bytes));
+    }
 }
 
 }  // namespace
