@@ -5,16 +5,22 @@
     compare_item_properties.py SOURCE OUTPUT
 
 Items are matched per folder path (below the mail folder subtree) by their
-subject, message class and creation time. For every matched item, every
-property of the source must be on the saved item with the same type and the
-same bytes: the message's own properties, and each attachment's properties
-and data. Named properties (0x8000 and up) are compared by property set and
+subject, message class and creation time, a folder's associated items (those
+its contents table does not list) apart from its other items. For every
+matched item, every property of the source must be on the saved item with
+the same type and the same bytes: the message's own properties, and each
+attachment's properties and data. Every folder below the top one is matched
+by its path and must keep its own properties the same way. Named properties (0x8000 and up) are compared by property set and
 LID or name, each store's name-to-ID map giving what their ids stand for.
 
 Left out of the comparison, as the saving leaves them out of the copy: the
-properties listed in src/output/source_copy.cpp (read from there, so the
-list lives in one place), and an attachment's object reference
+properties listed in src/output/source_copy.cpp (kMadeAnew for every object,
+kFolderMadeAnew besides for folders; read from there, so the lists live in
+one place), and an attachment's object reference
 (PR_ATTACH_DATA_OBJ), which names a subnode of the store that holds it.
+
+A folder's 8-bit string that the new store holds as Unicode (the container
+class the saving gives every folder) is compared by its text.
 
 Prints "properties: ok (...)" or the differences; exit code 1 on any
 difference, 77 when pypff is missing.
@@ -40,11 +46,11 @@ PT_OBJECT = 0x000D
 ATTACH_DATA = 0x3701
 
 
-def made_anew_ids():
+def made_anew_ids(name="kMadeAnew"):
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "output", "source_copy.cpp")
     with open(source, encoding="utf-8") as f:
         text = f.read()
-    block = text[text.index("kMadeAnew[]"):]
+    block = text[text.index(name + "[]"):]
     block = block[:block.index("};")]
     return {int(m, 16) for m in re.findall(r"\{0x([0-9A-Fa-f]{4}),", block)}
 
@@ -117,18 +123,57 @@ class Side:
         self.file = pff_store.open_store(path)
         self.names = name_map(self.file)
         self.items = collections.defaultdict(list)
+        self.folders = {}
         self.collect(pff_store.mail_subtree(self.file), ())
 
     def collect(self, folder, path):
+        if path:
+            self.folders.setdefault(path, folder)
+        contents = set()
         for m in folder.sub_messages:
-            rs = m.record_sets
-            subject = pff_store.text(rs, 0x0037)
-            cls = pff_store.text(rs, 0x001A)
-            created = pff_store.entry(rs, 0x3007)
-            created = created.data if created is not None else None
-            self.items[(path, subject, cls, created)].append(m)
+            contents.add(m.identifier)
+            self.items[(path, False) + self.key(m)].append(m)
+        for i in range(folder.number_of_sub_items):
+            m = folder.get_sub_item(i)
+            if not isinstance(m, type(folder)) and m.identifier not in contents:
+                self.items[(path, True) + self.key(m)].append(m)
         for sub in folder.sub_folders:
             self.collect(sub, path + (sub.name,))
+
+    @staticmethod
+    def key(m):
+        rs = m.record_sets
+        created = pff_store.entry(rs, 0x3007)
+        return (pff_store.text(rs, 0x0037), pff_store.text(rs, 0x001A), created.data if created is not None else None)
+
+
+def as_unicode_text(key, value, op):
+    """The text of an 8-bit string (Windows-1252, as pff_store decodes 8-bit
+    text) when the saved object holds the property as Unicode; None
+    otherwise."""
+    k, t = key
+    if t != pff_store.PT_STRING8 or (k, pff_store.PT_UNICODE) not in op:
+        return None
+    return value.decode("cp1252", errors="replace").split("\x00", 1)[0]
+
+
+def compare_folder(src, out, s_names, o_names, skip, where, problems):
+    sp = properties(src.record_sets, s_names, skip)
+    op = properties(out.record_sets, o_names, skip)
+    for key, value in sp.items():
+        if value is None:
+            continue
+        text = as_unicode_text(key, value, op)
+        if text is not None:
+            saved = (op[(key[0], pff_store.PT_UNICODE)] or b"").decode("utf-16-le", errors="replace")
+            if saved.split("\x00", 1)[0] != text:
+                problems.append("folder %s: %s differs from its saved Unicode form" % (where, show(key)))
+            continue
+        if key not in op:
+            problems.append("folder %s: %s missing" % (where, show(key)))
+        elif op[key] != value:
+            problems.append("folder %s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value),
+                                                                          len(op[key] or b"")))
 
 
 def compare_item(src, out, s_names, o_names, skip, where, problems):
@@ -141,10 +186,13 @@ def compare_item(src, out, s_names, o_names, skip, where, problems):
             problems.append("%s: %s missing" % (where, show(key)))
         elif op[key] != value:
             problems.append("%s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value), len(op[key] or b"")))
-    if src.number_of_attachments != out.number_of_attachments:
-        problems.append("%s: %d attachments, saved %d" % (where, src.number_of_attachments, out.number_of_attachments))
+    # pypff reads the attachments of contents items only.
+    count = getattr(src, "number_of_attachments", 0)
+    saved = getattr(out, "number_of_attachments", 0)
+    if count != saved:
+        problems.append("%s: %d attachments, saved %d" % (where, count, saved))
         return 0
-    for i in range(src.number_of_attachments):
+    for i in range(count):
         sa, oa = src.get_attachment(i), out.get_attachment(i)
         skip_data = skip | {ATTACH_DATA}
         sap = properties(sa.record_sets, s_names, skip_data)
@@ -160,7 +208,7 @@ def compare_item(src, out, s_names, o_names, skip, where, problems):
                           for rs in sa.record_sets for e in rs.entries)
         if not object_data and pff_store.attachment_digest(sa) != pff_store.attachment_digest(oa):
             problems.append("%s attachment %d: data differs (%d bytes, saved %d)" % (where, i, sa.size, oa.size))
-    return src.number_of_attachments
+    return count
 
 
 def main():
@@ -171,23 +219,32 @@ def main():
         print(__doc__)
         return 2
     skip = made_anew_ids()
+    folder_skip = skip | made_anew_ids("kFolderMadeAnew")
     source, output = Side(sys.argv[1]), Side(sys.argv[2])
     problems = []
-    items = attachments = 0
+    items = attachments = folders = 0
+    for path, folder in sorted(source.folders.items()):
+        saved = output.folders.get(path)
+        if saved is None:
+            problems.append("folder %s: not saved" % "\\".join(path))
+            continue
+        folders += 1
+        compare_folder(folder, saved, source.names, output.names, folder_skip, "\\".join(path), problems)
     for key, sources in sorted(source.items.items(), key=lambda kv: repr(kv[0])):
         saved = output.items.get(key, [])
-        where = "%s %r" % ("\\".join(key[0]), key[1])
+        where = "%s%s %r" % ("\\".join(key[0]), " (associated)" if key[1] else "", key[2])
         if len(saved) < len(sources):
             problems.append("%s: %d in the source, %d saved" % (where, len(sources), len(saved)))
         for s, o in zip(sources, saved):
             items += 1
             attachments += compare_item(s, o, source.names, output.names, skip, where, problems)
     if problems:
-        print("properties: %d differences (%d items, %d attachments compared)" % (len(problems), items, attachments))
+        print("properties: %d differences (%d folders, %d items, %d attachments compared)" %
+              (len(problems), folders, items, attachments))
         for p in problems[:MAX_REPORTED]:
             print("  " + p)
         return 1
-    print("properties: ok (%d items, %d attachments)" % (items, attachments))
+    print("properties: ok (%d folders, %d items, %d attachments)" % (folders, items, attachments))
     return 0
 
 

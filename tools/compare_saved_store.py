@@ -13,8 +13,14 @@ subjects, the same attachment names and bytes, the same meeting times.
 
 What the tool saves differs from the source by design in exactly these ways,
 and the lists are adjusted for them before the comparison:
-  - the associated contents of a folder (settings, views, rules) are saved
-    as ordinary items of the folder, so the source's list holds them too;
+  - (no adjustment) pypff lists a folder's associated items (settings,
+    views, rules) with its other items; each item is listed with where it
+    sits, in the folder's contents table or in its associated contents (an
+    item pypff hangs under the folder that the contents table does not
+    hold), so an associated item saved as an ordinary one, or the reverse,
+    is a difference. For the output, each item's node type must match where
+    it sits (0x08 associated, 0x04 normal) and the folder's content count
+    (0x3602) and associated content count (0x3617) the items found there;
   - readpst shows an item the tool saves as a task, contact, sticky note or
     journal item (the output holds it with such a class) by its own rules (a
     contact in a mail folder without subject), so for readpst such items
@@ -73,8 +79,9 @@ READPST_NAME = re.compile(r"^attach\d+$")
 
 
 class Item:
-    def __init__(self, subject, cls="", attachments=(), embedded=0, timing=()):
+    def __init__(self, subject, cls="", attachments=(), embedded=0, timing=(), place=""):
         self.subject = subject
+        self.place = place  # pypff: "contents" or "associated"
         self.timing = timing  # readpst: an appointment's DTSTART, DTEND and RRULE lines
         self.cls = cls
         self.attachments = list(attachments)  # [(name, digest or None)]
@@ -82,10 +89,25 @@ class Item:
         self.display_named = set()  # attachment names taken from the display name
 
     def key(self):
-        return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)), self.timing)
+        return (self.subject, tuple(sorted((n, d or "no data") for n, d in self.attachments)), self.timing,
+                self.place)
 
 
-def pypff_view(path):
+NID_TYPE_MASK = 0x1F
+NID_TYPE_NORMAL_MESSAGE = 0x04
+NID_TYPE_ASSOCIATED_MESSAGE = 0x08
+
+
+def folder_count(folder, entry_type):
+    import pff_store
+
+    e = pff_store.entry(folder.record_sets, entry_type)
+    return int.from_bytes(e.data[:4], "little") if e is not None and e.data else 0
+
+
+def pypff_view(path, placement=None):
+    """Folder path -> items. With a `placement` list, what is wrong with
+    where the items sit (node types, the folders' counts) is added to it."""
     import pff_store
 
     f = pff_store.open_store(path)
@@ -94,13 +116,22 @@ def pypff_view(path):
 
     def visit(folder, rel):
         items = []
+        in_contents = {folder.get_sub_message(i).identifier for i in range(folder.number_of_sub_messages)}
+        placed = collections.Counter()
         for i in range(folder.number_of_sub_items):
             m = folder.get_sub_item(i)
             if isinstance(m, type(folder)):
                 continue
             props = pff_store.entries(m.record_sets)
+            place = "contents" if m.identifier in in_contents else "associated"
+            placed[place] += 1
+            nid_type = m.identifier & NID_TYPE_MASK
+            want = NID_TYPE_NORMAL_MESSAGE if place == "contents" else NID_TYPE_ASSOCIATED_MESSAGE
+            if placement is not None and nid_type != want:
+                placement.append("%s: item 0x%x sits in the %s but has node type 0x%02x" %
+                                 (rel, m.identifier, place, nid_type))
             item = Item(normal_subject(pff_store.text_of(props.get(0x0037))),
-                        pff_store.text_of(props.get(0x001A)) or "")
+                        pff_store.text_of(props.get(0x001A)) or "", place=place)
             for k in range(getattr(m, "number_of_attachments", 0)):
                 att = m.get_attachment(k)
                 ap = pff_store.entries(att.record_sets)
@@ -113,6 +144,11 @@ def pypff_view(path):
                     item.embedded += 1
                 item.attachments.append((name, pff_store.attachment_digest(att)))
             items.append(item)
+        if placement is not None:
+            for place, entry_type in (("contents", 0x3602), ("associated", 0x3617)):
+                if folder_count(folder, entry_type) != placed[place]:
+                    placement.append("%s: count 0x%04x is %d, %d items in the %s" %
+                                     (rel, entry_type, folder_count(folder, entry_type), placed[place], place))
         folders[rel] = items
         for sub in folder.sub_folders:
             visit(sub, (rel + "\\" if rel else "") + (sub.name or ""))
@@ -333,9 +369,10 @@ def main(argv):
     failed = 0
     pypff_source = pypff_view(source)
     pypff_output = pypff_view(output)
-    src, out = pypff_view(source), pypff_view(output)
+    placement = []
+    src, out = pypff_view(source), pypff_view(output, placement)
     adjust_pypff(src, out)
-    failed += report("pypff", src, compare(src, out))
+    failed += report("pypff", src, placement + compare(src, out))
     src, out = readpst_view(source), readpst_view(output)
     adjust_readpst(src, out, pypff_source, pypff_output)
     failed += report("readpst", src, compare(src, out))

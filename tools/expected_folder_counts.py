@@ -7,10 +7,12 @@ node named by the message store's IPM-subtree entry ID, bytes 20-23, or
 0x2142), and for every folder below it records the path in the tool's form
 ("Personal Folders\\Inbox\\"), the node id, the container class, and the
 message class of every item that libpff hangs under the folder (normal and
-associated contents alike).
+associated contents alike, as the item list shows them), and how many of
+them are associated items (node type 0x08: views, rules, settings).
 
 From those it derives what `analyze` must report, by the tool's sorting
 rules:
+  - associated items are no contents: they are neither sorted nor counted;
   - a mail folder is one whose container class is missing or begins with
     "IPF.Note"; it gets a folder record, and so does the subtree root;
   - an item is, by the first rule that matches: a task (class exactly
@@ -80,8 +82,13 @@ CONTACT_LIDS = {0x8005, 0x801B, 0x801C, 0x80D8, 0x8534}
 EMAIL_LIDS = {0x8048, 0x8084}
 
 
+NID_TYPE_MASK = 0x1F
+NID_TYPE_ASSOCIATED_MESSAGE = 0x08
+
+
 def item_facts(item, lids):
-    facts = {"class": text(item.record_sets, 0x001A) or "", "logType": False, "contactProps": False}
+    facts = {"class": text(item.record_sets, 0x001A) or "", "logType": False, "contactProps": False,
+             "associated": (item.identifier & NID_TYPE_MASK) == NID_TYPE_ASSOCIATED_MESSAGE}
     for rs in item.record_sets:
         for e in rs.entries:
             pid = e.entry_type
@@ -153,6 +160,8 @@ def derive_analysis(folders):
             by_nid.setdefault(folder["nid"], len(records))
             records.append([folder["path"], folder["nid"], 0])
         for facts in folder["itemClasses"]:
+            if facts["associated"]:
+                continue
             category = item_category(facts)
             if category != "mail":
                 if category is not None:
@@ -188,6 +197,7 @@ def main():
             "ipmSubtreeNid": root_nid,
             "folders": [{"path": x["path"], "nid": x["nid"], "containerClass": x["containerClass"],
                          "items": len(x["itemClasses"]),
+                         "associatedItems": sum(1 for facts in x["itemClasses"] if facts["associated"]),
                          "itemClasses": [facts["class"] for facts in x["itemClasses"]]} for x in folders],
             "mailFolders": mail_folders,
             "counts": counts,

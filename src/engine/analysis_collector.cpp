@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "store/nid_types.h"
+
 namespace bm {
 
 namespace {
@@ -89,6 +91,9 @@ void AnalysisCollector::ClassifyFolder(ItemRecord& r, const WalkedNode& node, bo
 }
 
 void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
+    // A folder's associated items (views, rules, settings) are no contents:
+    // they are saved with their folder but neither listed nor counted.
+    if (IsAssociatedMessageNid(node.nid)) return;
     Changes changed;
     MessageFields* message = r.messageFields.get();
     if (r.messageClass == kTaskClass) {

@@ -1,6 +1,8 @@
 #include "engine/saving_actions.h"
 
 #include "engine/analysis_collector.h"
+#include "store/nid_types.h"
+#include "store/tables.h"
 
 namespace bm {
 
@@ -13,6 +15,7 @@ void SavingActions::FolderEntered(const ItemRecord& folder, std::uint32_t nid, c
     folderClasses_[path] = folder.messageClass;
     if (!selected_.IsSelected(path)) return;
     writer_.PrepareFolder(path, folder.messageClass);
+    if (folder.sourceNode != nullptr) writer_.KeepFolderProperties(path, *folder.sourceNode, store_);
     status_.SetFolder(path);
 }
 
@@ -27,6 +30,13 @@ void SavingActions::Count(WellKnownCategory category) {
 }
 
 void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const std::string& currentPath) {
+    if (item.sourceNode != nullptr && IsAssociatedMessageNid(item.sourceNode->nid)) {
+        // Into the associated contents of the folder it belongs to; not counted.
+        const auto parent = folderPaths_.find(parentNid);
+        const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
+        if (selected_.IsSelected(path)) writer_.SaveAssociated(item, store_, path);
+        return;
+    }
     const bool here = selected_.IsSelected(currentPath);
     if (item.messageClass == kTaskClass) {
         if (!here) return;

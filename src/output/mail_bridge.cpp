@@ -135,6 +135,16 @@ void MailBridge::AddItem(const std::string& folderPath, const pst::Message& mess
     Add(folderPath, message, containerClass);
 }
 
+void MailBridge::AddAssociatedItem(const std::string& folderPath, const pst::Message& message) {
+    const pst::FolderId folder = Folder(folderPath);
+    StoreOf(*SplitOutputFolderPath(folderPath))->AddAssociatedMessage(folder, message);
+}
+
+void MailBridge::SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties) {
+    const pst::FolderId folder = Folder(folderPath);
+    StoreOf(*SplitOutputFolderPath(folderPath))->SetFolderProperties(folder, properties);
+}
+
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {
     Folder(folderPath, containerClass);
 }

@@ -92,6 +92,11 @@ public:
     // Adds an item given whole (copied from the source store) to the folder,
     // creating the folder with `containerClass` when it does not exist.
     void AddItem(const std::string& folderPath, const pst::Message& message, std::string_view containerClass = {});
+    // Properties of the folder's own (copied from the source folder) for
+    // the folder at `folderPath`, created when missing.
+    void SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties);
+    // The same into the folder's associated contents.
+    void AddAssociatedItem(const std::string& folderPath, const pst::Message& message);
     // Writes the store's folders, tables and index; the file is complete.
     void Finish();
 

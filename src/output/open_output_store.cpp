@@ -91,6 +91,17 @@ pst::Nid OpenOutputStore::AddMessage(pst::FolderId folder, const pst::Message& m
     return store_->AddMessage(folder, message);
 }
 
+void OpenOutputStore::SetFolderProperties(pst::FolderId folder, const pst::PropertyBag& properties) {
+    if (finished_) throw std::logic_error("output store already finished");
+    store_->SetFolderProperties(folder, properties);
+}
+
+pst::Nid OpenOutputStore::AddAssociatedMessage(pst::FolderId folder, const pst::Message& message) {
+    if (finished_) throw std::logic_error("output store already finished");
+    touched_ = true;
+    return store_->AddAssociatedMessage(folder, message);
+}
+
 void OpenOutputStore::Finish() {
     if (finished_) return;
     store_->Finish();

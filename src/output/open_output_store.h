@@ -47,6 +47,10 @@ public:
     std::optional<pst::FolderId> FindFolder(const std::vector<std::string>& folders) const;
 
     pst::Nid AddMessage(pst::FolderId folder, const pst::Message& message);
+    // Properties of the folder's own, copied from the source folder.
+    void SetFolderProperties(pst::FolderId folder, const pst::PropertyBag& properties);
+    // Into the folder's associated contents.
+    pst::Nid AddAssociatedMessage(pst::FolderId folder, const pst::Message& message);
     void Finish();
     bool finished() const { return finished_; }
     // Whether anything was added (folders or messages) since the file was created.

@@ -288,6 +288,21 @@ void USave_to_PST_Format::PrepareFolder(std::string_view folderPath, std::string
         if (level > 0) bridge_->CreateFolder(accumulated, last ? containerClass : std::string_view());
         at = end + 1;
     }
+    if (const auto own = folderProperties_.find(currentSourceFolder_); own != folderProperties_.end())
+        bridge_->SetFolderProperties(currentFolderPath_, own->second);
+}
+
+bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder,
+                                               StoreFile& store) {
+    if (!bridge_) throw std::logic_error("KeepFolderProperties before CreateOutputStore");
+    const std::string output = ToOutputFolderPath(folderPath, storeRootPath_);
+    // A path of the store root alone is the top folder: the new store's own.
+    if (output.find('\\', 2) == std::string::npos) return true;
+    std::optional<pst::PropertyBag> own = CopySourceFolderProperties(store, sourceFolder);
+    if (!own) return false;
+    bridge_->SetFolderProperties(output, *own);
+    folderProperties_.insert_or_assign(std::string(folderPath), std::move(*own));
+    return true;
 }
 
 std::string USave_to_PST_Format::DateTimeText(const Bytes& raw) {
@@ -401,6 +416,15 @@ void USave_to_PST_Format::CheckStoreSize() {
 }
 
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
+
+bool USave_to_PST_Format::SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath) {
+    if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
+    if (item.sourceNode == nullptr) return false;
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    if (!copy) return false;
+    bridge_->AddAssociatedItem(ToOutputFolderPath(folderPath, storeRootPath_), *copy);
+    return true;
+}
 
 bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
                                    std::string_view containerClass) {

@@ -31,12 +31,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "messaging/item_record.h"
 #include "output/item_time.h"
 #include "output/mail_bridge.h"
 #include "output/output_texts.h"
+#include "output/pst/props.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -91,11 +93,20 @@ public:
     // itself) and makes it current. std::invalid_argument for an empty path.
     // `containerClass` applies to the last level.
     void PrepareFolder(std::string_view folderPath, std::string_view containerClass = {});
+    // Gives the folder at `folderPath` (prepared before) the source
+    // folder's own properties (see CopySourceFolderProperties), and again
+    // whenever PrepareFolder makes it in another store. The top folder keeps
+    // the new store's own. false when the source folder cannot be read.
+    bool KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder, StoreFile& store);
 
     void SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath);
     // Writes the item's attachments to temporary files and fills the
     // attachment list and the list of their names.
     void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
+    // An associated item of the folder (a view, rule or setting), copied
+    // whole into the folder's associated contents. An item whose node
+    // cannot be read whole is not written (false).
+    bool SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath);
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);
@@ -166,6 +177,9 @@ private:
     std::string storeRootPath_;
     std::string currentFolderPath_;
     std::string currentSourceFolder_;
+    // Source folder path -> the folder's own properties, for the folders
+    // KeepFolderProperties was given.
+    std::unordered_map<std::string, pst::PropertyBag> folderProperties_;
     std::string attachmentList_;
     std::string attachmentNames_;
     std::vector<std::filesystem::path> attachmentFiles_;

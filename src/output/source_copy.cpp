@@ -48,6 +48,39 @@ constexpr MadeAnewProperty kMadeAnew[] = {
     {0x67F3, "the table row version: of a row in an old table"},
 };
 
+// A folder's copy leaves these out besides: the new store computes them from
+// what it writes into the folder, or they name folders, views and messages
+// of the old store that the new one numbers afresh (its own special folders
+// are named by its own store object).
+constexpr MadeAnewProperty kFolderMadeAnew[] = {
+    {0x3001, "the folder's name: the new store names the folder as the saved folder tree maps it"},
+    {0x3602, "the content count: of the items the new store holds in the folder"},
+    {0x3603, "the unread count: of the items the new store holds in the folder"},
+    {0x360A, "the subfolders flag: of the folders the new store holds below it"},
+    {0x3617, "the associated content count: of the associated items the new store holds in the folder"},
+    {0x6635, "the hidden item count the new store keeps for the folder"},
+    {0x6636, "the hidden unread count the new store keeps for the folder"},
+    {0x3616, "the default view's entry ID: names a view message in the old store"},
+    {0x35E0, "the mail folder subtree's entry ID: names a folder node in the old store"},
+    {0x35E2, "the outbox's entry ID: names a folder node in the old store"},
+    {0x35E3, "the deleted items folder's entry ID: names a folder node in the old store"},
+    {0x35E4, "the sent items folder's entry ID: names a folder node in the old store"},
+    {0x35E5, "the views folder's entry ID: names a folder node in the old store"},
+    {0x35E6, "the common views folder's entry ID: names a folder node in the old store"},
+    {0x35E7, "the search folder root's entry ID: names a folder node in the old store"},
+    {0x36D0, "the calendar's entry ID: names a folder node in the old store"},
+    {0x36D1, "the contacts folder's entry ID: names a folder node in the old store"},
+    {0x36D2, "the journal's entry ID: names a folder node in the old store"},
+    {0x36D3, "the notes folder's entry ID: names a folder node in the old store"},
+    {0x36D4, "the tasks folder's entry ID: names a folder node in the old store"},
+    {0x36D5, "the reminders search folder's entry ID (online): names a folder node in the old store"},
+    {0x36D6, "the reminders search folder's entry ID (offline): names a folder node in the old store"},
+    {0x36D7, "the drafts folder's entry ID: names a folder node in the old store"},
+    {0x36D8, "the additional special folders' entry IDs: name folder nodes in the old store"},
+    {0x36D9, "the additional special folders' entry IDs (extended form): name folder nodes in the old store"},
+    {0x36E4, "the free/busy entry IDs: name messages and folders in the old store"},
+};
+
 struct RawProperty {
     std::uint16_t id = 0;
     std::uint16_t type = 0;
@@ -324,6 +357,28 @@ std::span<const MadeAnewProperty> MadeAnewProperties() { return kMadeAnew; }
 bool IsMadeAnew(std::uint16_t propertyId) {
     return std::any_of(std::begin(kMadeAnew), std::end(kMadeAnew),
                        [propertyId](const MadeAnewProperty& p) { return p.id == propertyId; });
+}
+
+std::span<const MadeAnewProperty> FolderMadeAnewProperties() { return kFolderMadeAnew; }
+
+bool IsFolderMadeAnew(std::uint16_t propertyId) {
+    return IsMadeAnew(propertyId) ||
+           std::any_of(std::begin(kFolderMadeAnew), std::end(kFolderMadeAnew),
+                       [propertyId](const MadeAnewProperty& p) { return p.id == propertyId; });
+}
+
+std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, const NodeEntry& folder) {
+    if (folder.dataBlock == nullptr) return std::nullopt;
+    const NamedPropertyMap* names = StoreNamedPropertyMap(store);
+    const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock);
+    auto props = ReadRawContext(store, *folder.dataBlock, own, false);
+    if (!props) return std::nullopt;
+    pst::PropertyBag bag;
+    for (RawProperty& p : *props) {
+        if (p.type == kPtObject || IsFolderMadeAnew(p.id)) continue;
+        Put(bag, names, p.id, p.type, std::move(p.bytes));
+    }
+    return bag;
 }
 
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node) {

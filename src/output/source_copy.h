@@ -35,6 +35,13 @@ struct MadeAnewProperty {
 std::span<const MadeAnewProperty> MadeAnewProperties();
 bool IsMadeAnew(std::uint16_t propertyId);
 
+// What a folder's copy leaves out besides those: what the new store
+// computes from the folder's contents, and the entry IDs that name folders,
+// views and messages of the old store.
+std::span<const MadeAnewProperty> FolderMadeAnewProperties();
+// True for a property of either list.
+bool IsFolderMadeAnew(std::uint16_t propertyId);
+
 // Deepest nesting of embedded messages followed; a deeper one (only a
 // damaged or hostile store has it) is kept as the attachment's properties
 // without the message.
@@ -46,6 +53,12 @@ inline constexpr int kMaxEmbeddingDepth = 32;
 // piece by piece while the new store writes it, so `store` must outlive
 // the message (it is written before the next item is read).
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node);
+
+// A folder's own properties (container class, comment, hidden flag,
+// views' settings, ...) read whole, less FolderMadeAnewProperties; named
+// ones carried by name. nullopt when the node has no readable property
+// context.
+std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, const NodeEntry& folder);
 
 // The same for a message kept in a data block and subnode block of its own
 // (an embedded message); `depth` counts the messages around it.

@@ -97,7 +97,7 @@ TEST(CliAnalyze, ProgressIsPlainLinesOffATerminalAndNothingWhenQuiet) {
     EXPECT_EQ(quiet.err, "");
     EXPECT_EQ(quiet.out, loud.out);
     // The text form ends with the twelve summary lines.
-    EXPECT_NE(quiet.out.find("Deleted Items    6\nInbox    75\nOutbox    0\n"), std::string::npos);
+    EXPECT_NE(quiet.out.find("Deleted Items    6\nInbox    66\nOutbox    0\n"), std::string::npos);
 }
 
 TEST(CliAnalyze, TheRunIsRecordedInTheActivityLog) {
@@ -107,7 +107,7 @@ TEST(CliAnalyze, TheRunIsRecordedInTheActivityLog) {
     const std::string log = bmtest::ReadTextFile(home / "data" / "brightmend" / std::string(kActivityLogFileName));
     EXPECT_EQ(log.rfind("\r\n" + std::string(kLogBannerStart), 0), 0u);
     EXPECT_NE(log.find("Select Source Path: " + store.string()), std::string::npos);
-    EXPECT_NE(log.find("\r\nStep2: Analysis OST File\r\nDeleted Items    6\r\nInbox    75\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\nStep2: Analysis OST File\r\nDeleted Items    6\r\nInbox    66\r\n"), std::string::npos);
     EXPECT_TRUE(fs::exists(home / "data" / "brightmend" / "completed.html"));
 }
 

@@ -25,6 +25,7 @@
 #include "engine/saving_selection.h"
 #include "engine/store_listing.h"
 #include "output/store_checker.h"
+#include "store/nid_types.h"
 #include "ui/folder_tree.h"
 #include "ui/last_saving_dialog.h"
 #include "ui/list_pst_file.h"
@@ -43,11 +44,15 @@ namespace {
 constexpr int kSavingTimeoutMs = 120000;
 
 // Items per folder path of `store`, each folder read whole by the store
-// listing (independent of the analysis and its lists).
+// listing (independent of the analysis and its lists). A folder's associated
+// items (views, rules, settings) are no mail: the analysis does not count
+// them, and they are saved into the folder's associated contents.
 class FolderItemCounter : public bm::StoreListingVisitor {
 public:
     void OnFolderBegin(const bm::ListedFolder& folder) override { current_ = &counts[folder.path]; }
-    void OnItem(std::uint32_t, const bm::ItemRecord&) override { ++*current_; }
+    void OnItem(std::uint32_t nid, const bm::ItemRecord&) override {
+        if (!bm::IsAssociatedMessageNid(nid)) ++*current_;
+    }
     void OnUnreadableItem(std::uint32_t) override { ++unreadable; }
 
     std::map<std::string, int> counts;

@@ -1,5 +1,6 @@
 #include "output/pst/folder_state.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "output/pst/ltp_subnodes.h"
@@ -41,12 +42,36 @@ void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<T
     if (!read) ++f.unread;
 }
 
+void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
+    Folder& f = folders_.at(folder);
+    TableRow row;
+    row.id = message;
+    row.version = static_cast<std::uint32_t>(f.associated.size() + 1);
+    row.cells = std::move(cells);
+    f.associated.push_back(std::move(row));
+}
+
+void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
+    folders_.at(folder).own = std::move(values);
+}
+
+std::vector<PcValue> FolderSet::ContextValues(Nid nid) const {
+    std::vector<PcValue> values = PcValuesOf(FolderProperties(nid));
+    const std::size_t computed = values.size();
+    for (const PcValue& v : folders_.at(nid).own) {
+        const auto end = values.begin() + static_cast<std::ptrdiff_t>(computed);
+        if (std::none_of(values.begin(), end, [&](const PcValue& c) { return c.id == v.id; })) values.push_back(v);
+    }
+    return values;
+}
+
 PropertyBag FolderSet::FolderProperties(Nid nid) const {
     const Folder& f = folders_.at(nid);
     PropertyBag bag;
     bag.SetString(tags::kDisplayName, f.name);
     bag.SetInt32(tags::kContentCount, static_cast<std::int32_t>(f.contents.size()));
     bag.SetInt32(tags::kContentUnreadCount, f.unread);
+    if (!f.associated.empty()) bag.SetInt32(tags::kAssocContentCount, static_cast<std::int32_t>(f.associated.size()));
     bag.SetBool(tags::kSubfolders, !f.children.empty());
     if (!f.containerClass.empty()) bag.SetString(tags::kContainerClass, f.containerClass);
     bag.SetInt32(tags::kPstHiddenCount, 0);
@@ -63,7 +88,7 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         const Folder& f = folders_.at(nid);
         {
             LocalSubnodes subnodes(ndb);
-            subnodes.WriteNode(nid, BuildPropertyContext(PcValuesOf(FolderProperties(nid)), subnodes.Sink()), f.parent);
+            subnodes.WriteNode(nid, BuildPropertyContext(ContextValues(nid), subnodes.Sink()), f.parent);
         }
         std::vector<TableRow> hierarchy;
         hierarchy.reserve(f.children.size());
@@ -80,7 +105,7 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         const std::uint32_t index = IndexOfNid(nid);
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
         writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), {});
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);
     }
 }
 

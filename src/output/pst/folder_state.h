@@ -6,7 +6,8 @@
 //                         container class)
 //   same index, type 0x0D hierarchy table: one row per child folder
 //   same index, type 0x0E contents table: one row per message
-//   same index, type 0x0F associated-contents table (empty)
+//   same index, type 0x0F associated-contents table: one row per
+//                         associated message
 //
 // Counts and tables are computed from the final state, so adding 1,200
 // messages or 250 folders costs one table write each, not one per addition.
@@ -21,6 +22,7 @@
 
 #include "output/pst/ltp_tc.h"
 #include "output/pst/ltp_node_sink.h"
+#include "output/pst/ltp_pc.h"
 #include "output/pst/props.h"
 
 namespace bm::pst {
@@ -33,6 +35,15 @@ public:
     std::optional<Nid> FindChild(Nid parent, std::string_view name) const;
 
     void AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells);
+    // A row of the folder's associated-contents table (views, rules,
+    // settings: items a mail client does not show as contents).
+    void AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells);
+
+    // Properties of the folder's own (copied from another store's folder),
+    // written into its property context beside the ones the set computes,
+    // which win; named ones with this store's ids. Replaces what was kept
+    // before.
+    void SetOwnProperties(Nid folder, std::vector<PcValue> values);
 
     // The folder's property context values as they will be written.
     PropertyBag FolderProperties(Nid nid) const;
@@ -52,8 +63,13 @@ private:
         std::vector<Nid> children;
         std::unordered_map<std::string, Nid> childByName;
         std::vector<TableRow> contents;
+        std::vector<TableRow> associated;
+        std::vector<PcValue> own;
         std::int32_t unread = 0;
     };
+    // The property context's values: the computed ones and the folder's own.
+    std::vector<PcValue> ContextValues(Nid nid) const;
+
     std::unordered_map<Nid, Folder> folders_;
     std::vector<Nid> order_;  // creation order
     std::uint32_t nextRowVersion_ = 1;

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <fstream>
 #include <limits>
+#include <optional>
+#include <span>
 #include <stdexcept>
 
 #include "common/byte_reader.h"
@@ -48,11 +50,43 @@ std::uint32_t ClampSize(std::uint64_t size) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
 }
 
+constexpr std::uint16_t kMessageCodePageId = 0x3FFD;
+constexpr std::uint16_t kInternetCodePageId = 0x3FDE;
+constexpr unsigned kDefaultCodePage = 1252;
+
+// The code page of a message's 8-bit text: its message code page, else its
+// Internet code page, else Windows-1252.
+unsigned TextCodePage(const std::vector<PcValue>& values) {
+    for (const std::uint16_t id : {kMessageCodePageId, kInternetCodePageId}) {
+        for (const auto& v : values) {
+            if (v.id == id && v.type == PropType::Int32 && v.bytes.size() == 4) {
+                const auto cp = static_cast<unsigned>(ByteReader(v.bytes).readU32());
+                if (cp != 0) return cp;
+            }
+        }
+    }
+    return kDefaultCodePage;
+}
+
+// The row cells of `layout` the values fill. An 8-bit string (a copied
+// item's PT_STRING8) fills its Unicode column decoded with the message's
+// code page, not as bytes; the property itself stays as it is.
 std::vector<TableRow::Cell> CellsFor(const TableLayout& layout, const std::vector<PcValue>& values) {
     std::vector<TableRow::Cell> cells;
+    std::optional<unsigned> codePage;
     for (const auto& v : values) {
+        if (v.subnode) continue;
         const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
-        if (!v.subnode && layout.Find(tag) != nullptr) cells.push_back({tag, v.bytes});
+        if (layout.Find(tag) != nullptr) {
+            cells.push_back({tag, v.bytes});
+            continue;
+        }
+        const std::uint32_t unicodeTag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(PropType::Unicode);
+        if (v.type != PropType::String8 || layout.Find(unicodeTag) == nullptr) continue;
+        if (!codePage) codePage = TextCodePage(values);
+        const auto end = std::find(v.bytes.begin(), v.bytes.end(), std::uint8_t{0});
+        const std::string text = Utf8ToUtf16LeBytes(CodePageToUtf8(std::span(v.bytes.begin(), end), *codePage));
+        cells.push_back({unicodeTag, std::vector<std::uint8_t>(text.begin(), text.end())});
     }
     return cells;
 }
@@ -141,7 +175,9 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
     rows.push_back(std::move(row));
 }
 
-WrittenMessage MessageWriter::Write(const Message& message) {
+WrittenMessage MessageWriter::Write(const Message& message) { return Write(message, ContentsTableLayout()); }
+
+WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& rowLayout) {
     LocalSubnodes subnodes(ndb_);
     std::vector<PcValue> values = ResolveProperties(message.properties);
     std::uint64_t total = 0;
@@ -208,7 +244,7 @@ WrittenMessage MessageWriter::Write(const Message& message) {
     WrittenMessage out;
     out.size = size;
     out.read = (flags & kMessageFlagRead) != 0;
-    out.rowCells = CellsFor(ContentsTableLayout(), values);
+    out.rowCells = CellsFor(rowLayout, values);
     const auto heap = BuildPropertyContext(values, subnodes.Sink());
     out.data = ndb_.WriteDataBlocks(heap);
     out.subnodes = subnodes.Finish();

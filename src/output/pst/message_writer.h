@@ -40,6 +40,9 @@ public:
     // Throws std::runtime_error when an attachment file cannot be read or a
     // stream delivers fewer bytes than announced.
     WrittenMessage Write(const Message& message);
+    // The same with the row cells of another table (an associated
+    // message's row in the associated-contents table).
+    WrittenMessage Write(const Message& message, const TableLayout& rowLayout);
 
 private:
     std::vector<PcValue> ResolveProperties(const PropertyBag& bag);

@@ -121,11 +121,26 @@ public:
         return nid;
     }
 
-    Nid AddMessage(FolderId folder, const Message& message) {
+    void SetFolderProperties(FolderId folder, const PropertyBag& properties) {
         RequireOpen();
         if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
-        const Nid nid = sink_->NewNid(NidType::NormalMessage);
-        WrittenMessage written = messages_.Write(message);
+        std::vector<PcValue> values;
+        values.reserve(properties.size());
+        for (const Property& p : properties.properties()) {
+            const std::uint16_t id = p.key.isNamed() ? names_.IdOf(p.key) : p.key.id;
+            values.push_back({id, p.type, p.bytes, std::nullopt});
+            digest_.Add(PropTag{id, p.type}.value());
+            digest_.Add(p.bytes);
+        }
+        folders_.SetOwnProperties(folder, std::move(values));
+    }
+
+    Nid AddMessage(FolderId folder, const Message& message, bool associated = false) {
+        RequireOpen();
+        if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
+        const Nid nid = sink_->NewNid(associated ? NidType::AssocMessage : NidType::NormalMessage);
+        WrittenMessage written =
+            associated ? messages_.Write(message, AssocContentsTableLayout()) : messages_.Write(message);
         sink_->SetNode(nid, written.data, written.subnodes, folder);
         digest_.Add(nid);
         digest_.Add(folder);
@@ -135,6 +150,10 @@ public:
         for (const auto& cell : written.rowCells) {
             digest_.Add(cell.tag);
             digest_.Add(cell.bytes);
+        }
+        if (associated) {
+            folders_.AddAssociatedRow(folder, nid, std::move(written.rowCells));
+            return nid;
         }
         folders_.AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
         ++messageCount_;
@@ -246,11 +265,19 @@ FolderId PstStore::CreateFolder(FolderId parent, std::string_view displayName, s
     return impl_->NewFolder(parent, displayName, containerClass);
 }
 
+void PstStore::SetFolderProperties(FolderId folder, const PropertyBag& properties) {
+    impl_->SetFolderProperties(folder, properties);
+}
+
 std::optional<FolderId> PstStore::FindFolder(FolderId parent, std::string_view displayName) const {
     return impl_->folders_.FindChild(parent, displayName);
 }
 
 Nid PstStore::AddMessage(FolderId folder, const Message& message) { return impl_->AddMessage(folder, message); }
+
+Nid PstStore::AddAssociatedMessage(FolderId folder, const Message& message) {
+    return impl_->AddMessage(folder, message, true);
+}
 
 void PstStore::Finish() { impl_->Finish(); }
 

@@ -61,11 +61,19 @@ public:
 
     // A new folder under parent (std::invalid_argument for an unknown parent).
     FolderId CreateFolder(FolderId parent, std::string_view displayName, std::string_view containerClass = "IPF.Note");
+    // Properties of a folder's own, copied from another store (comment,
+    // hidden flag, view settings, ...); named ones get this store's ids.
+    // The name, container class and counts stay the store's own. Replaces
+    // what an earlier call set.
+    void SetFolderProperties(FolderId folder, const PropertyBag& properties);
     // The child of parent with this display name, if any.
     std::optional<FolderId> FindFolder(FolderId parent, std::string_view displayName) const;
 
     // Writes the message into the folder and returns its node id.
     Nid AddMessage(FolderId folder, const Message& message);
+    // Writes the message into the folder's associated contents (a view, a
+    // rule, a setting) and returns its node id.
+    Nid AddAssociatedMessage(FolderId folder, const Message& message);
 
     // Writes folders, tables, the store object, the name-to-ID map and the
     // file's index and header. Nothing can be added afterwards.
