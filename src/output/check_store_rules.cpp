@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "common/byte_reader.h"
+#include "common/utf.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
@@ -57,6 +58,11 @@ constexpr std::uint32_t kAssocContentsTableType = 0x0F;
 constexpr std::uint32_t kPropLtpRowId = 0x67F2;
 constexpr std::uint32_t kPropLtpRowVer = 0x67F3;
 constexpr std::size_t kFullBlock = 8176;
+constexpr std::uint32_t kString8Type = 0x001E;
+constexpr std::uint32_t kUnicodeType = 0x001F;
+constexpr std::uint32_t kMessageCodePageId = 0x3FFD;
+constexpr std::uint32_t kInternetCodePageId = 0x3FDE;
+constexpr unsigned kDefaultCodePage = 1252;
 
 std::string Hex(std::uint64_t v) {
     char buf[24];
@@ -247,13 +253,32 @@ private:
                 const PropertyValue* own = nullptr;
                 for (const PropertyValue& v : message->second.entries)
                     if (SameProperty(v, cell)) own = &v;
-                if (own != nullptr && own->data != cell.data) {
+                if (own != nullptr && !SameCellValue(*own, cell, message->second)) {
                     finding(row.at, row.table, kRuleContentsRow,
                             PropertyName(cell) + " of message " + Hex(row.id) + " as " + ValueText(*own),
                             ValueText(cell));
                 }
             }
         }
+    }
+
+    // Whether a row cell holds the message's value. The 8-bit text of a
+    // message fills a Unicode column decoded with the message's code page
+    // (PidTagMessageCodepage, else PidTagInternetCodepage, else 1252).
+    static bool SameCellValue(const PropertyValue& own, const PropertyValue& cell, const PropertyChunk& message) {
+        if (own.data == cell.data) return true;
+        if (own.type != kString8Type || cell.type != kUnicodeType || !own.data || !cell.data) return false;
+        unsigned codePage = kDefaultCodePage;
+        for (const std::uint32_t id : {kMessageCodePageId, kInternetCodePageId}) {
+            const PropertyValue* cp = Find(message, id);
+            if (cp != nullptr && cp->data && cp->data->size() == 4 && ByteReader(*cp->data).readU32() != 0) {
+                codePage = ByteReader(*cp->data).readU32();
+                break;
+            }
+        }
+        const auto end = std::find(own.data->begin(), own.data->end(), std::uint8_t{0});
+        const std::string text = Utf8ToUtf16LeBytes(CodePageToUtf8(std::span(own.data->begin(), end), codePage));
+        return Bytes(text.begin(), text.end()) == *cell.data;
     }
 
     struct ContentsRow {

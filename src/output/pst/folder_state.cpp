@@ -46,7 +46,7 @@ void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::
     Folder& f = folders_.at(folder);
     TableRow row;
     row.id = message;
-    row.version = static_cast<std::uint32_t>(f.associated.size() + 1);
+    row.version = TakeRowVersion();
     row.cells = std::move(cells);
     f.associated.push_back(std::move(row));
 }
