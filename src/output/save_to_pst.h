@@ -91,8 +91,16 @@ public:
     // itself) and makes it current. std::invalid_argument for an empty path.
     // `containerClass` applies to the last level.
     void PrepareFolder(std::string_view folderPath, std::string_view containerClass = {});
+    // The same for a source folder given by its levels in the new store
+    // (see source_folders.h), so that same-named siblings, names holding
+    // "\" and untitled folders each stay one folder of their own.
+    // `sourcePath` is what currentSourceFolder() reports afterwards.
+    void PrepareSourceFolder(std::string_view sourcePath, const OutputFolderLevels& levels,
+                             std::string_view containerClass = {});
 
     void SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath);
+    // A mail into the folder of these levels (see PrepareSourceFolder).
+    void SaveMailInFolder(ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels);
     // Writes the item's attachments to temporary files and fills the
     // attachment list and the list of their names.
     void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
@@ -138,6 +146,8 @@ private:
     std::tm LocalNow() const;
     void OpenStoreFile(const std::filesystem::path& path);
     void CheckStoreSize();
+    // SaveMail into a folder path of the new store.
+    void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
