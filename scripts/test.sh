@@ -2,7 +2,8 @@
 # Sets up a fresh Debian 12 machine, builds, and runs every test: first the
 # normal build, then the unit tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any finding fails the run), and last a short
-# smoke run of the store fuzzer (clang, libFuzzer).
+# smoke run of the two fuzz targets, reading and saving (clang, libFuzzer;
+# BRIGHTMEND_FUZZ_SECONDS, 60 by default, shared between them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
