@@ -141,6 +141,7 @@ pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& fold
         // (Deleted Items); any later one is always a folder of its own.
         std::optional<pst::FolderId> found;
         if (sibling == 0) found = store_->FindFolder(parent, folders[level]);
+        if (found && claimed_.contains(*found)) found.reset();  // a later sibling's, made first
         if (!found) {
             const bool last = level + 1 == folders.size();
             const std::string_view cls =
@@ -149,6 +150,7 @@ pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& fold
             touched_ = true;
         }
         folders_.emplace(ChildKey{parent, sibling, folders[level]}, *found);
+        claimed_.insert(*found);
         parent = *found;
     }
     return parent;
@@ -160,7 +162,10 @@ std::optional<pst::FolderId> OpenOutputStore::FindFolder(const std::vector<std::
     for (std::size_t level = 0; level < folders.size(); ++level) {
         const std::uint32_t sibling = level < siblings.size() ? siblings[level] : 0;
         std::optional<pst::FolderId> child = KnownChild(parent, folders[level], sibling);
-        if (!child && sibling == 0) child = store_->FindFolder(parent, folders[level]);
+        if (!child && sibling == 0) {
+            child = store_->FindFolder(parent, folders[level]);
+            if (child && claimed_.contains(*child)) child.reset();
+        }
         if (!child) return std::nullopt;
         parent = *child;
     }

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "output/pst/store_writer.h"
@@ -100,6 +101,8 @@ private:
     std::string displayName_;
     std::unique_ptr<pst::PstStore> store_;
     std::unordered_map<ChildKey, pst::FolderId, ChildKeyHash> folders_;
+    // Every folder in folders_: one source folder's, never taken for another.
+    std::unordered_set<pst::FolderId> claimed_;
     bool finished_ = false;
     bool touched_ = false;
 };

@@ -55,6 +55,12 @@ TEST(OutputFolderPaths, SiblingNumbersMakeFoldersOfTheirOwnAndFindThemAgain) {
     // The folder the new store starts with is the first of its name.
     EXPECT_EQ(store.EnsureFolder({"Deleted Items"}), *store.FindFolder({"Deleted Items"}));
     EXPECT_NE(store.EnsureFolder({"Deleted Items"}, {}, {1}), store.EnsureFolder({"Deleted Items"}));
+    // A later sibling made first (a store continued in a new file starts
+    // there) is not taken for the first one.
+    const pst::FolderId laterFirst = store.EnsureFolder({"Drafts"}, {}, {1});
+    const pst::FolderId firstAfter = store.EnsureFolder({"Drafts"});
+    EXPECT_NE(laterFirst, firstAfter);
+    EXPECT_EQ(store.FindFolder({"Drafts"}), firstAfter);
     store.Finish();
 }
 
