@@ -1,18 +1,39 @@
 #!/bin/sh
-# Builds the store fuzzer with clang and runs it.
-#   scripts/fuzz.sh [seconds]   (default 60; 0 runs until stopped)
+# Builds the fuzz targets with clang and runs them.
+#   scripts/fuzz.sh [seconds] [store|save|all]   (default: 60 all)
+# store: the reading path (open, index walk, deep scan, every item).
+# save:  the saving path (a mutated store analysed, saved whole, and the
+#        saved store read by the store checker; an invalid output is a
+#        finding like a crash).
+# all:   both, one after the other, sharing the seconds (the smoke run CI
+#        makes); 0 seconds runs one named target until stopped.
+# A longer run of one target: scripts/fuzz.sh 600 save
 # The seed corpus is made from the shared stores: each small .pst whole, and
 # the first 64 KiB and 128 KiB of every store (the offline stores, 4 KiB
 # layout included, are too large to take whole; their cut copies reach the
-# deep scan's paths). Crashes land in build-fuzz/crashes/.
+# deep scan's paths). Each target keeps its own corpus in
+# build-fuzz/corpus-<target>; crashes and invalid outputs land in
+# build-fuzz/crashes/ (prefix <target>-).
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+which=${2:-all}
 stores=${BRIGHTMEND_STORES:-../shared/stores}
+case "$which" in
+  store|save|all) ;;
+  *) echo "usage: scripts/fuzz.sh [seconds] [store|save|all]" >&2; exit 2 ;;
+esac
+if [ "$which" = all ] && [ "$seconds" -eq 0 ]; then
+  echo "scripts/fuzz.sh: 0 seconds (until stopped) needs one target: store or save" >&2
+  exit 2
+fi
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBRIGHTMEND_FUZZ=ON -DBRIGHTMEND_BUILD_UI=OFF -DBRIGHTMEND_BUILD_TESTS=OFF -DBRIGHTMEND_BUILD_BENCH=OFF >/dev/null
-ninja -C build-fuzz -j2 store_fuzzer
-mkdir -p build-fuzz/corpus build-fuzz/seeds build-fuzz/crashes
+case "$which" in
+  all) ninja -C build-fuzz -j2 store_fuzzer save_fuzzer ;;
+  *) ninja -C build-fuzz -j2 "${which}_fuzzer" ;;
+esac
+mkdir -p build-fuzz/corpus-store build-fuzz/corpus-save build-fuzz/seeds build-fuzz/crashes
 for s in "$stores"/*.pst "$stores"/*.ost; do
   [ -f "$s" ] || continue
   name=$(basename "$s")
@@ -20,5 +41,24 @@ for s in "$stores"/*.pst "$stores"/*.ost; do
   head -c 65536 "$s" > "build-fuzz/seeds/$name.64k"
   head -c 131072 "$s" > "build-fuzz/seeds/$name.128k"
 done
-exec build-fuzz/tests/fuzz/store_fuzzer build-fuzz/corpus build-fuzz/seeds -max_len=300000 -timeout=20 \
-  -rss_limit_mb=2048 -max_total_time="$seconds" -artifact_prefix=build-fuzz/crashes/ -print_final_stats=1
+
+run() {  # target seconds
+  # A reading that takes 20 s is a hang; a save of a whole store may take longer.
+  timeout=20
+  [ "$1" = store ] || timeout=60
+  build-fuzz/tests/fuzz/"$1"_fuzzer build-fuzz/corpus-"$1" build-fuzz/seeds -max_len=300000 -timeout="$timeout" \
+    -rss_limit_mb=2048 -max_total_time="$2" -artifact_prefix=build-fuzz/crashes/"$1"- -print_final_stats=1
+}
+case "$which" in
+  all)
+    # The reading target is quick per input, the saving one slow: the
+    # saving one gets the larger share.
+    store_seconds=$((seconds / 3))
+    [ "$store_seconds" -gt 0 ] || store_seconds=1
+    save_seconds=$((seconds - store_seconds))
+    [ "$save_seconds" -gt 0 ] || save_seconds=1
+    run store "$store_seconds"
+    run save "$save_seconds"
+    ;;
+  *) run "$which" "$seconds" ;;
+esac

@@ -3,7 +3,8 @@
 # normal build, then the Debian package built from it, installed and tried,
 # then the unit tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (any finding fails the run), and last a short
-# smoke run of the fuzzers (clang, libFuzzer).
+# smoke run of the two fuzz targets, reading and saving (clang, libFuzzer;
+# BRIGHTMEND_FUZZ_SECONDS, 60 by default, shared between them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh

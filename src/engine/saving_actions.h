@@ -27,6 +27,7 @@
 #include "engine/well_known_counts.h"
 #include "messaging/item_record.h"
 #include "output/save_to_pst.h"
+#include "output/source_folders.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -37,6 +38,9 @@ public:
                   SavingStatus& status);
 
     // The walk entered a folder; `path` is its full path with the final "\".
+    // The folder becomes a folder of its own in the new store (see
+    // source_folders.h), also when a sibling has its name: its parent is
+    // the folder the walk entered last with the path before its name.
     void FolderEntered(const ItemRecord& folder, std::uint32_t nid, const std::string& path);
     // An item of the folder at `currentPath`; `parentNid` the node's parent.
     void ItemRead(ItemRecord& item, std::uint32_t parentNid, const std::string& currentPath);
@@ -44,7 +48,9 @@ public:
     const WellKnownCounts& saved() const { return saved_; }
 
 private:
-    void MakeCurrent(const std::string& path);
+    void MakeCurrent(const std::string& path, std::uint32_t parentNid);
+    // Makes the folder of `nid` (a registered folder) the writer's current one.
+    void PrepareKnownFolder(std::uint32_t nid, const std::string& path);
     void Count(WellKnownCategory category);
 
     USave_to_PST_Format& writer_;
@@ -54,6 +60,13 @@ private:
     WellKnownCounts saved_;
     std::unordered_map<std::uint32_t, std::string> folderPaths_;
     std::unordered_map<std::string, std::string> folderClasses_;
+    std::unordered_map<std::uint32_t, std::string> classesByNid_;
+    SourceFolderMap outputFolders_;
+    // The folder entered last with each path (the open one in the walk).
+    std::unordered_map<std::string, std::uint32_t> lastEntered_;
+    // The registered folder the writer was last made to write into; 0 when
+    // it was prepared by path.
+    std::uint32_t currentNid_ = 0;
 };
 
 }  // namespace bm

@@ -388,7 +388,7 @@ private:
     void RtfBody(const PropertyValue& v) {
         if (!rtfLock_.owns_lock()) rtfLock_ = rtf_.Lock();
         RtfDecodeReport report;
-        if (DecompressRtf(*v.data, rtf_.TempFilePath(), &report) != 0) return;
+        rtf_.rtfBytes() = DecodeCompressedRtf(*v.data, &report);
         MessageFields& m = Msg();
         m.rtfFlag = 1;
         m.rtfCrcMismatch = report.compressed && !report.crcMatches;
@@ -409,16 +409,10 @@ private:
     bool TakeRtfText() {
         MessageFields& m = Msg();
         rtfTextTaken_ = true;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(rtf_.TempFilePath().c_str(), "rb"),
-                                                             &std::fclose);
-        if (!file) {
-            m.bodyText.clear();
-            return true;
-        }
         if (ctx_.reader != nullptr && ctx_.reader->StopRequested()) return false;
         std::string& buffer = rtf_.textBuffer();
         buffer.clear();
-        RtfToText(file.get(), buffer);
+        RtfToText(rtf_.rtfBytes(), buffer);
         m.bodyText = buffer;
         return true;
     }

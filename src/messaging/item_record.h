@@ -52,7 +52,7 @@ struct MessageFields {
     std::string conversationTopic;
     std::string replyRecipientNames;
     std::string inReplyToId;
-    std::int32_t rtfFlag = 0;  // 1 once the RTF body was written to the temporary file
+    std::int32_t rtfFlag = 0;  // 1 once the RTF body was decompressed for its text
     std::string receivedByAddress;
     Bytes namedText1;  // the first two string-named properties with data
     Bytes namedText2;

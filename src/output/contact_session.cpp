@@ -165,7 +165,7 @@ std::optional<ContactFolder> ContactSession::GetFolderFromPath(std::string_view 
     if (!parts) return std::nullopt;
     std::shared_ptr<OpenOutputStore> store = open_stores::Find(parts->storeName);
     if (!store || store->finished()) return std::nullopt;
-    const std::optional<pst::FolderId> folder = store->FindFolder(parts->folders);
+    const std::optional<pst::FolderId> folder = store->FindFolder(parts->folders, parts->siblings);
     if (!folder) return std::nullopt;
     return ContactFolder(std::move(store), *folder);
 }

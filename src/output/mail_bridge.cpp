@@ -123,7 +123,7 @@ pst::FolderId MailBridge::Folder(const std::string& folderPath, std::string_view
     RequireStarted();
     const std::optional<OutputFolderPath> parts = SplitOutputFolderPath(folderPath);
     if (!parts) throw std::invalid_argument("not a store folder path: " + folderPath);
-    return StoreOf(*parts)->EnsureFolder(parts->folders, containerClass);
+    return StoreOf(*parts)->EnsureFolder(parts->folders, containerClass, parts->siblings);
 }
 
 void MailBridge::Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {

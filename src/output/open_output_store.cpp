@@ -1,5 +1,6 @@
 #include "output/open_output_store.h"
 
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 
@@ -7,12 +8,81 @@
 
 namespace bm {
 
+namespace {
+
+constexpr char kLevelEscape = '\x01';
+
+// Reads one encoded level back; false when an escape names nothing known.
+bool DecodeOutputFolderLevel(std::string_view part, std::string& name, std::uint32_t& sibling) {
+    name.clear();
+    sibling = 0;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        if (part[i] != kLevelEscape) {
+            name.push_back(part[i]);
+            continue;
+        }
+        if (i + 1 >= part.size()) return false;
+        const char what = part[++i];
+        if (what == 'b') {
+            name.push_back('\\');
+        } else if (what == 'e') {
+            name.push_back(kLevelEscape);
+        } else if (what == '#') {
+            const std::string_view digits = part.substr(i + 1);
+            if (digits.empty() || digits.size() > 9) return false;
+            for (const char c : digits) {
+                if (c < '0' || c > '9') return false;
+                sibling = sibling * 10 + static_cast<std::uint32_t>(c - '0');
+            }
+            return true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string EncodeOutputFolderLevel(const OutputFolderLevel& level) {
+    std::string out;
+    out.reserve(level.name.size() + 4);
+    for (const char c : level.name) {
+        if (c == '\\') {
+            out.push_back(kLevelEscape);
+            out.push_back('b');
+        } else if (c == kLevelEscape) {
+            out.push_back(kLevelEscape);
+            out.push_back('e');
+        } else {
+            out.push_back(c);
+        }
+    }
+    if (level.sibling != 0) {
+        out.push_back(kLevelEscape);
+        out.push_back('#');
+        out += std::to_string(level.sibling);
+    }
+    return out;
+}
+
+std::string EncodeOutputFolderPath(std::string_view storeRootPath, const OutputFolderLevels& levels) {
+    std::string out(storeRootPath);
+    for (const OutputFolderLevel& level : levels) {
+        out.push_back('\\');
+        out += EncodeOutputFolderLevel(level);
+    }
+    return out;
+}
+
 std::optional<OutputFolderPath> SplitOutputFolderPath(std::string_view path) {
     if (!path.starts_with("\\\\")) return std::nullopt;
     path.remove_prefix(2);
     OutputFolderPath out;
     std::size_t at = 0;
     bool first = true;
+    std::string name;
+    std::uint32_t sibling = 0;
     while (at <= path.size()) {
         std::size_t end = path.find('\\', at);
         if (end == std::string_view::npos) end = path.size();
@@ -22,7 +92,9 @@ std::optional<OutputFolderPath> SplitOutputFolderPath(std::string_view path) {
             out.storeName = std::string(part);
             first = false;
         } else if (!part.empty()) {
-            out.folders.emplace_back(part);
+            if (!DecodeOutputFolderLevel(part, name, sibling)) return std::nullopt;
+            out.folders.push_back(name);
+            out.siblings.push_back(sibling);
         }
         at = end + 1;
     }
@@ -41,25 +113,35 @@ std::string_view DefaultContainerClass(std::string_view folderName) {
 OpenOutputStore::OpenOutputStore(const std::filesystem::path& path, const std::string& displayName)
     : path_(path), displayName_(displayName), store_(pst::PstStore::Create(path, {.displayName = displayName})) {}
 
-std::string OpenOutputStore::Key(const std::vector<std::string>& folders, std::size_t levels) {
-    std::string key;
-    for (std::size_t i = 0; i < levels; ++i) {
-        key += folders[i];
-        key.push_back('\0');  // folder names cannot hold it, so keys never collide
-    }
-    return key;
+std::size_t OpenOutputStore::ChildKeyHash::operator()(const ChildKey& k) const noexcept {
+    std::size_t h = std::hash<std::string>()(k.name);
+    h ^= std::hash<std::uint64_t>()((static_cast<std::uint64_t>(k.parent) << 32) | k.sibling) + 0x9e3779b97f4a7c15ull +
+         (h << 6) + (h >> 2);
+    return h;
 }
 
-pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass) {
+std::optional<pst::FolderId> OpenOutputStore::KnownChild(pst::FolderId parent, std::string_view name,
+                                                         std::uint32_t sibling) const {
+    if (const auto it = folders_.find(ChildKey{parent, sibling, std::string(name)}); it != folders_.end())
+        return it->second;
+    return std::nullopt;
+}
+
+pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass,
+                                            const std::vector<std::uint32_t>& siblings) {
     if (finished_) throw std::logic_error("output store already finished");
     pst::FolderId parent = store_->ipmSubtree();
     for (std::size_t level = 0; level < folders.size(); ++level) {
-        const std::string key = Key(folders, level + 1);
-        if (const auto it = folders_.find(key); it != folders_.end()) {
-            parent = it->second;
+        const std::uint32_t sibling = level < siblings.size() ? siblings[level] : 0;
+        if (const std::optional<pst::FolderId> known = KnownChild(parent, folders[level], sibling)) {
+            parent = *known;
             continue;
         }
-        std::optional<pst::FolderId> found = store_->FindFolder(parent, folders[level]);
+        // The first of a name may be a folder the new store starts with
+        // (Deleted Items); any later one is always a folder of its own.
+        std::optional<pst::FolderId> found;
+        if (sibling == 0) found = store_->FindFolder(parent, folders[level]);
+        if (found && claimed_.contains(*found)) found.reset();  // a later sibling's, made first
         if (!found) {
             const bool last = level + 1 == folders.size();
             const std::string_view cls =
@@ -67,18 +149,23 @@ pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& fold
             found = store_->CreateFolder(parent, folders[level], cls);
             touched_ = true;
         }
-        folders_.emplace(key, *found);
+        folders_.emplace(ChildKey{parent, sibling, folders[level]}, *found);
+        claimed_.insert(*found);
         parent = *found;
     }
     return parent;
 }
 
-std::optional<pst::FolderId> OpenOutputStore::FindFolder(const std::vector<std::string>& folders) const {
-    if (folders.empty()) return store_->ipmSubtree();
-    if (const auto it = folders_.find(Key(folders, folders.size())); it != folders_.end()) return it->second;
+std::optional<pst::FolderId> OpenOutputStore::FindFolder(const std::vector<std::string>& folders,
+                                                         const std::vector<std::uint32_t>& siblings) const {
     pst::FolderId parent = store_->ipmSubtree();
-    for (const std::string& name : folders) {
-        const std::optional<pst::FolderId> child = store_->FindFolder(parent, name);
+    for (std::size_t level = 0; level < folders.size(); ++level) {
+        const std::uint32_t sibling = level < siblings.size() ? siblings[level] : 0;
+        std::optional<pst::FolderId> child = KnownChild(parent, folders[level], sibling);
+        if (!child && sibling == 0) {
+            child = store_->FindFolder(parent, folders[level]);
+            if (child && claimed_.contains(*child)) child.reset();
+        }
         if (!child) return std::nullopt;
         parent = *child;
     }

@@ -3,6 +3,14 @@
 // session started later finds it by that path. Folder paths name the store
 // first and then the folders below the top of the personal folders:
 // "\\Brightmend_Personal_Folder1-2-2027 9-3-4\Inbox\Sub".
+//
+// A folder name may itself hold "\", and one parent may hold several
+// folders of one name; a level written by EncodeOutputFolderLevel keeps
+// both apart in a path: a "\" of the name is written as 0x01 'b', a 0x01
+// of the name as 0x01 'e', and the second, third, ... folder of one name
+// under one parent carries 0x01 '#' and its number (1, 2, ...) after the
+// name. SplitOutputFolderPath reads them back; a path without 0x01 bytes
+// means what it says.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +20,33 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "output/pst/store_writer.h"
 
 namespace bm {
 
-// A folder path split into the store's display name and the folder names.
+// One level of a folder in the new store: its name as it is (it may hold
+// "\") and which of the folders of that name under one parent it is (0:
+// the first, which is also the one an existing folder of that name is).
+struct OutputFolderLevel {
+    std::string name;
+    std::uint32_t sibling = 0;
+};
+using OutputFolderLevels = std::vector<OutputFolderLevel>;
+
+// A level as it is written between the "\" of a folder path.
+std::string EncodeOutputFolderLevel(const OutputFolderLevel& level);
+// "\\" + store name, then "\" + each encoded level.
+std::string EncodeOutputFolderPath(std::string_view storeRootPath, const OutputFolderLevels& levels);
+
+// A folder path split into the store's display name and the folder names;
+// `siblings` has one entry per folder (see OutputFolderLevel).
 struct OutputFolderPath {
     std::string storeName;
     std::vector<std::string> folders;
+    std::vector<std::uint32_t> siblings;
 };
 // nullopt when the path does not start with "\\" and a store name.
 std::optional<OutputFolderPath> SplitOutputFolderPath(std::string_view path);
@@ -43,8 +68,14 @@ public:
     // The folder of these names below the top, created with its missing
     // parents; an existing folder is returned as it is. `containerClass`
     // applies to the last level when it is created (empty: by its name).
-    pst::FolderId EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass = {});
-    std::optional<pst::FolderId> FindFolder(const std::vector<std::string>& folders) const;
+    // `siblings` (empty: all 0) tells, level by level, which folder of that
+    // name under its parent is meant; a number not seen yet makes a new one.
+    // Each level costs one keyed lookup, so the cost grows with the depth,
+    // not with its square.
+    pst::FolderId EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass = {},
+                               const std::vector<std::uint32_t>& siblings = {});
+    std::optional<pst::FolderId> FindFolder(const std::vector<std::string>& folders,
+                                            const std::vector<std::uint32_t>& siblings = {}) const;
 
     pst::Nid AddMessage(pst::FolderId folder, const pst::Message& message);
     // Properties of the folder's own, copied from the source folder.
@@ -58,12 +89,24 @@ public:
     std::uint64_t FileSize() const;
 
 private:
-    static std::string Key(const std::vector<std::string>& folders, std::size_t levels);
+    // A folder below `parent` by its name and sibling number.
+    struct ChildKey {
+        pst::FolderId parent;
+        std::uint32_t sibling;
+        std::string name;
+        bool operator==(const ChildKey&) const = default;
+    };
+    struct ChildKeyHash {
+        std::size_t operator()(const ChildKey& k) const noexcept;
+    };
+    std::optional<pst::FolderId> KnownChild(pst::FolderId parent, std::string_view name, std::uint32_t sibling) const;
 
     std::filesystem::path path_;
     std::string displayName_;
     std::unique_ptr<pst::PstStore> store_;
-    std::unordered_map<std::string, pst::FolderId> folders_;
+    std::unordered_map<ChildKey, pst::FolderId, ChildKeyHash> folders_;
+    // Every folder in folders_: one source folder's, never taken for another.
+    std::unordered_set<pst::FolderId> claimed_;
     bool finished_ = false;
     bool touched_ = false;
 };

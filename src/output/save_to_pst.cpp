@@ -276,32 +276,45 @@ void USave_to_PST_Format::PrepareFolder(std::string_view folderPath, std::string
     if (!bridge_) throw std::logic_error("PrepareFolder before CreateOutputStore");
     currentFolderPath_ = ToOutputFolderPath(folderPath, storeRootPath_);
     currentSourceFolder_ = std::string(folderPath);
-    const std::string_view rest = std::string_view(currentFolderPath_).substr(2);
-    std::string accumulated = "\\\\";
-    std::size_t at = 0;
-    for (std::size_t level = 0; at <= rest.size(); ++level) {
-        std::size_t end = rest.find('\\', at);
-        if (end == std::string_view::npos) end = rest.size();
-        if (level > 0) accumulated += "\\";
-        accumulated += rest.substr(at, end - at);
-        const bool last = end == rest.size();
-        if (level > 0) bridge_->CreateFolder(accumulated, last ? containerClass : std::string_view());
-        at = end + 1;
-    }
-    if (const auto own = folderProperties_.find(currentSourceFolder_); own != folderProperties_.end())
-        bridge_->SetFolderProperties(currentFolderPath_, own->second);
+    // One call makes every missing level: the parents get the class their
+    // names call for, the last level `containerClass`.
+    if (currentFolderPath_.size() > storeRootPath_.size()) bridge_->CreateFolder(currentFolderPath_, containerClass);
+    ApplyKeptFolderProperties();
+}
+
+void USave_to_PST_Format::PrepareSourceFolder(std::string_view sourcePath, const OutputFolderLevels& levels,
+                                              std::string_view containerClass) {
+    if (!bridge_) throw std::logic_error("PrepareFolder before CreateOutputStore");
+    currentFolderPath_ = EncodeOutputFolderPath(storeRootPath_, levels);
+    currentSourceFolder_ = std::string(sourcePath);
+    if (!levels.empty()) bridge_->CreateFolder(currentFolderPath_, containerClass);
+    ApplyKeptFolderProperties();
+}
+
+// Kept folder properties go by the folder's place below the store root, so
+// that a later part of the output (another root name) finds them too.
+std::string USave_to_PST_Format::FolderPropertiesKey(const std::string& outputPath) const {
+    return outputPath.size() > storeRootPath_.size() ? outputPath.substr(storeRootPath_.size()) : std::string();
+}
+
+void USave_to_PST_Format::ApplyKeptFolderProperties() {
+    const auto own = folderProperties_.find(FolderPropertiesKey(currentFolderPath_));
+    if (own != folderProperties_.end()) bridge_->SetFolderProperties(currentFolderPath_, own->second);
 }
 
 bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder,
                                                StoreFile& store) {
     if (!bridge_) throw std::logic_error("KeepFolderProperties before CreateOutputStore");
-    const std::string output = ToOutputFolderPath(folderPath, storeRootPath_);
+    // The folder just prepared for this source path, else the path's own.
+    const std::string output =
+        folderPath == currentSourceFolder_ ? currentFolderPath_ : ToOutputFolderPath(folderPath, storeRootPath_);
+    const std::string key = FolderPropertiesKey(output);
     // A path of the store root alone is the top folder: the new store's own.
-    if (output.find('\\', 2) == std::string::npos) return true;
+    if (key.empty()) return true;
     std::optional<pst::PropertyBag> own = CopySourceFolderProperties(store, sourceFolder);
     if (!own) return false;
     bridge_->SetFolderProperties(output, *own);
-    folderProperties_.insert_or_assign(std::string(folderPath), std::move(*own));
+    folderProperties_.insert_or_assign(key, std::move(*own));
     return true;
 }
 
@@ -323,7 +336,15 @@ std::time_t USave_to_PST_Format::FormatItemTime(FileTime time) { return bm::Form
 
 void USave_to_PST_Format::SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath) {
     if (!bridge_) throw std::logic_error("SaveMail before CreateOutputStore");
-    const std::string folder = ToOutputFolderPath(folderPath, storeRootPath_);
+    SaveMailAt(item, store, ToOutputFolderPath(folderPath, storeRootPath_));
+}
+
+void USave_to_PST_Format::SaveMailInFolder(ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels) {
+    if (!bridge_) throw std::logic_error("SaveMail before CreateOutputStore");
+    SaveMailAt(item, store, EncodeOutputFolderPath(storeRootPath_, levels));
+}
+
+void USave_to_PST_Format::SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder) {
     if (SaveCopy(item, store, folder, {})) {
         CheckStoreSize();
         return;

@@ -98,8 +98,16 @@ public:
     // whenever PrepareFolder makes it in another store. The top folder keeps
     // the new store's own. false when the source folder cannot be read.
     bool KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder, StoreFile& store);
+    // The same for a source folder given by its levels in the new store
+    // (see source_folders.h), so that same-named siblings, names holding
+    // "\" and untitled folders each stay one folder of their own.
+    // `sourcePath` is what currentSourceFolder() reports afterwards.
+    void PrepareSourceFolder(std::string_view sourcePath, const OutputFolderLevels& levels,
+                             std::string_view containerClass = {});
 
     void SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath);
+    // A mail into the folder of these levels (see PrepareSourceFolder).
+    void SaveMailInFolder(ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels);
     // Writes the item's attachments to temporary files and fills the
     // attachment list and the list of their names.
     void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
@@ -149,6 +157,8 @@ private:
     std::tm LocalNow() const;
     void OpenStoreFile(const std::filesystem::path& path);
     void CheckStoreSize();
+    // SaveMail into a folder path of the new store.
+    void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
@@ -177,9 +187,11 @@ private:
     std::string storeRootPath_;
     std::string currentFolderPath_;
     std::string currentSourceFolder_;
-    // Source folder path -> the folder's own properties, for the folders
-    // KeepFolderProperties was given.
+    // The folders' own properties, for the folders KeepFolderProperties was
+    // given, by the folder's place below the store root (FolderPropertiesKey).
     std::unordered_map<std::string, pst::PropertyBag> folderProperties_;
+    std::string FolderPropertiesKey(const std::string& outputPath) const;
+    void ApplyKeptFolderProperties();
     std::string attachmentList_;
     std::string attachmentNames_;
     std::vector<std::filesystem::path> attachmentFiles_;

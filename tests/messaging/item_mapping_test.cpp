@@ -45,7 +45,6 @@ PropertyList Chunks(std::vector<std::vector<PropertyValue>> rows) {
 
 class ItemMapping : public ::testing::Test {
 protected:
-    void SetUp() override { rtf_.SetDirectory(bmtest::ScratchDir("item-mapping")); }
     ItemRecord Map(std::vector<PropertyValue> values, std::uint32_t version = kUnicode) {
         ItemRecord record;
         const auto list = Chunks({std::move(values)});

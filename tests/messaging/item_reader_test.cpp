@@ -112,7 +112,6 @@ protected:
         b.Build().image.Save(path);
         ASSERT_EQ(OpenStore(store_, path, StoreOpenMode::SharedRead), 0);
         ASSERT_EQ(BuildIndexes(store_, reader_), 0);
-        rtf_.SetDirectory(path.parent_path());
     }
     void TearDown() override { ReleaseStore(store_); }
 

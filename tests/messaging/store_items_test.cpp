@@ -68,7 +68,6 @@ protected:
         ASSERT_EQ(OpenStore(store_, path_, StoreOpenMode::SharedRead), 0);
         ASSERT_EQ(BuildIndexes(store_, reader_), 0);
         LoadNamedPropertyMap(store_);
-        rtf_.SetDirectory(bmtest::ScratchDir(std::string("store-items-") + GetParam()));
     }
     void TearDown() override { ReleaseStore(store_); }
 
@@ -198,8 +197,7 @@ TEST_P(StoreItems, MessagesMatchTheIndependentReader) {
             EXPECT_FALSE(f.rtfCrcMismatch);
             // The RTF written for this message is the RTF libpff decodes
             // (which pffexport writes as Message.rtf), up to trailing NULs.
-            std::ifstream in(rtf_.TempFilePath(), std::ios::binary);
-            Bytes rtf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            Bytes rtf = rtf_.rtfBytes();
             while (!rtf.empty() && rtf.back() == 0) rtf.pop_back();
             EXPECT_EQ(rtf.size(), m["rtf_size"].get<std::size_t>());
             EXPECT_EQ(ComputeCrc(rtf), m["rtf_crc"].get<std::uint32_t>());

@@ -46,7 +46,6 @@ inline ReadBackStore ReadBack(const std::filesystem::path& path) {
     bm::StoreFile store;
     bm::StoreReader reader;
     bm::RtfWorkspace rtf;
-    rtf.SetDirectory(ScratchDir("readback-rtf"));
     EXPECT_EQ(bm::OpenStore(store, path, bm::StoreOpenMode::SharedRead), 0) << path;
     EXPECT_EQ(bm::BuildIndexes(store, reader), 0);
     bm::LoadNamedPropertyMap(store);
