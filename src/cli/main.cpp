@@ -123,6 +123,9 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);  // prints the help, the version or the error
         if (code == 0) return kExitSuccess;
         if (AskedForJson(argc, argv)) PrintJson(FailureJson(CommandIn(argc, argv), e.what()));
+        // The only checks are on the store argument: a store that is not
+        // there cannot be opened, which is a failed run, not a usage error.
+        if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr) return kExitFailure;
         return kExitUsage;
     }
 

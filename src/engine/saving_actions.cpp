@@ -69,14 +69,11 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
     const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
     if (!selected_.IsSelected(path)) return;
     status_.SetFolder(path);
+    // Past the size limit the writer goes on in a new part by itself; the
+    // mail stays in the part it was written to.
+    const std::size_t parts = writer_.outputStores().size();
     writer_.SaveMail(item, store_, path);
-    if (writer_.storeSwitched()) {
-        status_.SetOutputPath(writer_.outputStorePath());
-        const auto cls = folderClasses_.find(path);
-        writer_.PrepareFolder(path, cls == folderClasses_.end() ? std::string_view() : std::string_view(cls->second));
-        writer_.SaveMail(item, store_, path);
-        writer_.ClearStoreSwitch();
-    }
+    if (writer_.outputStores().size() != parts) status_.SetOutputPath(writer_.outputStorePath());
     if (const std::optional<WellKnownCategory> category = MailFolderCategory(path)) Count(*category);
 }
 

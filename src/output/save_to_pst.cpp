@@ -499,6 +499,7 @@ bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, con
     std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
     if (!copy) return false;
     bridge_->AddItem(folder, *copy, containerClass);
+    ++itemsWritten_;
     return true;
 }
 

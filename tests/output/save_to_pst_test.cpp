@@ -751,7 +751,7 @@ TEST_F(Writer, TwoWritersInTheSameSecondWriteTwoFiles) {
     const fs::path first = Create();
     writer_->Finish();
     writer_ = std::make_unique<USave_to_PST_Format>(Options());
-    ASSERT_FALSE(writer_->CreateOutputStore(dir_).has_value());
+    ASSERT_FALSE(writer_->CreateOutputStore(first.parent_path()).has_value());
     const fs::path second = writer_->outputStorePath();
     writer_->Finish();
     EXPECT_NE(first, second);
