@@ -1,6 +1,9 @@
 #include "engine/reconciliation.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 #include <fmt/format.h>
@@ -220,16 +223,37 @@ std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputS
                                             const Reconciliation& account) {
     const std::filesystem::path dir = outputStore.parent_path();
     const std::string stem = outputStore.stem().string();
-    ReportFiles files{dir / (stem + " report.txt"), dir / (stem + " report.json")};
-    const auto write = [](const std::filesystem::path& path, const std::string& content) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << content;
-        out.close();
-        return static_cast<bool>(out);
+    // Like the store itself, a report never replaces a file: the first pair
+    // of names that are both free is taken, each file created exclusively.
+    const auto create = [](const std::filesystem::path& path, const std::string& content) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) return errno == EEXIST ? 0 : -1;
+        std::size_t done = 0;
+        while (done < content.size()) {
+            const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        const bool ok = ::close(fd) == 0 && done == content.size();
+        return ok ? 1 : -1;
     };
-    if (!write(files.text, FormatReportText(header, account))) return std::nullopt;
-    if (!write(files.json, FormatReportJson(header, account) + "\n")) return std::nullopt;
-    return files;
+    const std::string text = FormatReportText(header, account);
+    const std::string json = FormatReportJson(header, account) + "\n";
+    for (int n = 1; n < 1000; ++n) {
+        const std::string suffix = n == 1 ? " report" : " report (" + std::to_string(n) + ")";
+        ReportFiles files{dir / (stem + suffix + ".txt"), dir / (stem + suffix + ".json")};
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(files.json, ec))) continue;
+        const int wroteText = create(files.text, text);
+        if (wroteText == 0) continue;
+        if (wroteText < 0) return std::nullopt;
+        const int wroteJson = create(files.json, json);
+        if (wroteJson > 0) return files;
+        std::filesystem::remove(files.text, ec);
+        if (wroteJson < 0) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace bm

@@ -122,7 +122,8 @@ struct ReportFiles {
     std::filesystem::path json;
 };
 // Writes "<stem> report.txt" and "<stem> report.json" next to
-// `outputStore`; nullopt when either cannot be written.
+// `outputStore`, or "<stem> report (2).txt" ... when a file of that name is
+// there (nothing is replaced); nullopt when they cannot be written.
 std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputStore, const ReportHeader& header,
                                             const Reconciliation& account);
 

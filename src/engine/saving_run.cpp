@@ -321,7 +321,10 @@ void SavingRun::WriteReport(const SavingSource& source, AnalysisOutcome outcome,
     header.message = message;
     header.outputStores = stores;
     const std::optional<ReportFiles> files = WriteReportFiles(stores.front(), header, account);
-    if (!files) return;
+    if (!files) {
+        if (log_ != nullptr) log_->Append("The report could not be written next to " + stores.front().string());
+        return;
+    }
     const std::lock_guard lock(stateMutex_);
     reportText_ = files->text;
     reportJson_ = files->json;

@@ -362,15 +362,20 @@ TEST(CliResults, OutputNamesNeverReplaceAFile) {
     EXPECT_EQ(failure["outcome"], "failed");
     EXPECT_EQ(ReadAll(taken), "precious");
 
-    // A free name is used as it is, its report beside it.
+    // A free name is used as it is, its report beside it; a file that has
+    // the report's name is left alone too.
     const fs::path chosen = home / "chosen" / "mine.pst";
     fs::create_directories(chosen.parent_path());
+    { std::ofstream(chosen.parent_path() / "mine report.txt") << "my notes"; }
     const CliResult made = RunCli({"-q", "save", demo.string(), "--output", chosen.string(), "--all", "--json"}, home);
     EXPECT_EQ(made.exitCode, 0) << made.err;
     const json madeJson = json::parse(made.out);
     ASSERT_EQ(madeJson["outputStores"].size(), 1u);
     EXPECT_EQ(fs::path(madeJson["outputStores"][0].get<std::string>()), fs::absolute(chosen));
-    EXPECT_TRUE(fs::exists(chosen.parent_path() / "mine report.json"));
+    EXPECT_EQ(ReadAll(chosen.parent_path() / "mine report.txt"), "my notes");
+    EXPECT_FALSE(fs::exists(chosen.parent_path() / "mine report.json"));
+    EXPECT_EQ(fs::path(madeJson["report"].get<std::string>()), fs::absolute(chosen.parent_path() / "mine report (2).txt"));
+    EXPECT_EQ(json::parse(ReadAll(chosen.parent_path() / "mine report (2).json"))["schema"], "brightmend.report/1");
     bmtest::ExpectStrictlyClean(chosen);
 }
 
