@@ -568,6 +568,10 @@ void Repair_Recover::RunSavingDialogs() {
     result.saved = saving_->saved();
     result.outputStores = saving_->outputStores();
     result.failedItems = saving_->failedItems();
+    const bm::FolderTally account = saving_->reconciliation().totals();
+    result.itemsSaved = account.saved;
+    result.itemsNotRecovered = account.lost;
+    result.report = saving_->reportText();
     Last_Saving_Dialog last(context_, result, this);
     emit savingCompletionOpened(&last);
     last.exec();
