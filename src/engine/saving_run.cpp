@@ -267,9 +267,11 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         unusable ? AnalysisOutcome::Failed : stopped ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed;
     const std::string message = unusable ? *unusable : std::string(SavingOutcomeText(stopped));
     if (log_ != nullptr) {
+        // The account first, so the run's entry still closes with its
+        // summary and "Saving completed" / "Saving aborted".
+        LogReconciliation(*log_, reconciliation(), true);
         LogSavingEnd(*log_, FormatSummary(actions.saved()), !stopped && !unusable);
         if (unusable) log_->Append(*unusable);
-        LogReconciliation(*log_, reconciliation(), true);
     }
     WriteReport(source, outcome, message);
     if (unusable) ShowMessage(*unusable);
