@@ -1,8 +1,10 @@
-// The completion dialog after saving a damaged copy: beside the category
-// counts it says how many items of the selection were saved and how many
-// were not recovered, and "Open Report" opens the report written beside the
-// new store.
+// A damaged copy in the wizard: the analysis page says how many items could
+// not be read, marks the folders holding them and ends its bar at 100%; the
+// completion dialog says, beside the category counts, how many items of the
+// selection were saved and how many were not recovered, and "Open Report"
+// opens the report written beside the new store.
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -66,6 +68,7 @@ private slots:
         fs::create_directories(target);
 
         QString account;
+        QString analysisText, calendarTip, inboxTip;
         bool reportShown = false;
         std::vector<QString> openedByReport;
         std::vector<fs::path> outputs;
@@ -74,6 +77,16 @@ private slots:
         int outcome = -1;
         uitest::ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
             QVERIFY(page.analysisFinished());
+            QCOMPARE(page.progress()->value(), page.progress()->maximum());
+            QVERIFY(page.unreadableLabel()->isVisibleTo(&page));
+            analysisText = page.unreadableLabel()->text();
+            // The item whose block the cut removed is in the Calendar.
+            QTreeWidgetItem* calendar = page.tree()->ItemOf("Personal Folders\\Calendar\\");
+            QVERIFY(calendar != nullptr);
+            calendarTip = calendar->toolTip(0);
+            QTreeWidgetItem* inbox = page.tree()->ItemOf("Personal Folders\\Inbox\\");
+            QVERIFY(inbox != nullptr);
+            inboxTip = inbox->toolTip(0);
             QTreeWidgetItem* top = page.tree()->ItemOf("Personal Folders\\");
             QVERIFY(top != nullptr);
             top->setCheckState(0, Qt::Checked);
@@ -103,6 +116,10 @@ private slots:
         // The damage loses items; the new store holds every item said to be saved.
         QVERIFY(totals.lost > 0);
         QCOMPARE(ItemsIn(outputs[0]), static_cast<int>(totals.saved));
+        // The analysis lost what the save lost: every folder was selected.
+        QCOMPARE(analysisText, QStringLiteral("%1 items could not be read").arg(totals.lost));
+        QCOMPARE(calendarTip, QStringLiteral("1 items could not be read"));
+        QVERIFY2(inboxTip.isEmpty(), qPrintable(inboxTip));
         QCOMPARE(account, QStringLiteral("Items saved: %1, not recovered: %2").arg(totals.saved).arg(totals.lost));
         // "Open Report" opens the report beside the store, which lists the loss.
         QVERIFY(reportShown);
