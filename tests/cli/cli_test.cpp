@@ -48,6 +48,9 @@ TEST(CliBasics, VersionAndHelpSucceed) {
     const CliResult help = RunCli({"--help"}, home);
     EXPECT_EQ(help.exitCode, 0);
     for (const char* command : {"analyze", "list", "search", "info"}) EXPECT_NE(help.out.find(command), std::string::npos);
+    // The exit codes are listed, each with its meaning.
+    for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  130 "})
+        EXPECT_NE(help.out.find(code), std::string::npos) << code;
 }
 
 TEST(CliBasics, UsageErrorsFailWithAMessage) {
