@@ -301,7 +301,7 @@ void Repair_Recover::OnFinished(int outcome, const QString& page, bool treeHasIt
     emit analysisDone(outcome);
 }
 
-// Beside the spec's texts: how many items the analysis could not read, and
+// Beside the page's own texts: how many items the analysis could not read, and
 // in the tree each folder holding some (a lost folder marks its parent).
 void Repair_Recover::ShowUnreadableItems() {
     const bm::Reconciliation account = run_->reconciliation();
