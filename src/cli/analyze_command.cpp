@@ -5,6 +5,7 @@
 
 #include "cli/cli_runs.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
 #include "engine/log_texts.h"
@@ -13,13 +14,13 @@ namespace bm::cli {
 
 namespace {
 
-void PrintJsonResult(const AnalysisRun& run, const std::string& store) {
-    OrderedJson out;
+void PrintJsonResult(const AnalysisRun& run, const std::string& store, const std::string& message) {
+    OrderedJson out = JsonObject("analyze");
     out["store"] = store;
     run.results().Read([&](const AnalysisData& d) {
         out["formatVersion"] = d.formatVersion;
         out["outcome"] = OutcomeName(run.outcome());
-        out["message"] = run.message();
+        out["message"] = message;
         OrderedJson tree = OrderedJson::array();
         for (const FolderTreeEntry& e : d.tree) tree.push_back(e.path);
         out["tree"] = std::move(tree);
@@ -34,6 +35,7 @@ void PrintJsonResult(const AnalysisRun& run, const std::string& store) {
         out["journal"] = d.journal.size();
         out["calendar"] = d.calendar.size();
     });
+    out["reconciliation"] = ReconciliationToJson(run.reconciliation());
     PrintJson(out);
 }
 
@@ -53,6 +55,8 @@ void PrintTextResult(const AnalysisRun& run) {
         for (const WellKnownCategory c : SummaryOrder())
             std::printf("%s%d\n", std::string(CategoryLogLabel(c)).c_str(), d.counts[c]);
     });
+    std::printf("\n");
+    PrintReconciliationText(run.reconciliation(), false);
 }
 
 }  // namespace
@@ -65,13 +69,19 @@ int RunAnalyze(CliEnvironment& env, const std::string& store) {
     analysis.Run(store);
     const AnalysisRun& run = analysis.run();
 
+    const AnalysisOutcome outcome = run.outcome();
+    const bool interrupted = outcome == AnalysisOutcome::Aborted && InterruptStop::Received();
+    std::string message = run.message();
+    if (message.empty() && outcome == AnalysisOutcome::Aborted) message = std::string(kAnalysisAbortedByUser);
+    if (message.empty() && outcome == AnalysisOutcome::Failed) message = std::string(kFileHighlyCorrupted);
     if (env.json)
-        PrintJsonResult(run, store);
+        PrintJsonResult(run, store, message);
     else
         PrintTextResult(run);
-    const AnalysisOutcome outcome = run.outcome();
-    if (outcome == AnalysisOutcome::Aborted && run.message().empty()) PrintError(std::string(kAnalysisAbortedByUser));
-    return outcome == AnalysisOutcome::Completed ? kExitSuccess : kExitFailure;
+    if (outcome == AnalysisOutcome::Aborted && run.message().empty()) PrintError(message);
+    if (outcome == AnalysisOutcome::Failed) return kExitFailure;
+    if (outcome == AnalysisOutcome::Aborted) return interrupted ? kExitInterrupted : kExitFailure;
+    return run.reconciliation().totals().lost > 0 ? kExitPartial : kExitSuccess;
 }
 
 }  // namespace bm::cli

@@ -19,7 +19,7 @@ int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
                                 : report.errorCount() > 0 ? "damaged"
                                                           : "ok";
     if (env.json) {
-        OrderedJson out;
+        OrderedJson out = JsonObject("check");
         out["store"] = store;
         out["formatVersion"] = report.version;
         out["verdict"] = verdict;
@@ -33,6 +33,10 @@ int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
         for (const Finding& f : report.findings) findings.push_back(FormatFinding(f));
         out["findings"] = std::move(findings);
         out["findingsNotShown"] = report.findingsDropped;
+        out["outcome"] = report.ok() ? "completed" : "failed";
+        out["message"] = report.notChecked ? "format version " + std::to_string(report.version) + " is not checked"
+                         : report.ok()     ? std::string()
+                                           : std::to_string(report.errorCount()) + " error(s)";
         PrintJson(out);
     } else {
         for (const Finding& f : report.findings) std::printf("%s\n", FormatFinding(f).c_str());

@@ -1,5 +1,6 @@
 #include "cli/cli_runs.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "cli/interrupt.h"
@@ -34,10 +35,38 @@ void CliSaving::Run(SavingSource source) {
     progress_.Finish();
 }
 
+std::string_view CategoryKey(WellKnownCategory category) {
+    switch (category) {
+    case WellKnownCategory::Inbox: return "inbox";
+    case WellKnownCategory::Outbox: return "outbox";
+    case WellKnownCategory::Drafts: return "drafts";
+    case WellKnownCategory::SentItems: return "sentItems";
+    case WellKnownCategory::DeletedItems: return "deletedItems";
+    case WellKnownCategory::Tasks: return "tasks";
+    case WellKnownCategory::Contacts: return "contacts";
+    case WellKnownCategory::JunkEmail: return "junkEmail";
+    case WellKnownCategory::Notes: return "notes";
+    case WellKnownCategory::Journal: return "journal";
+    case WellKnownCategory::Calendar: return "calendar";
+    case WellKnownCategory::SyncIssues: return "syncIssues";
+    }
+    return "inbox";
+}
+
 OrderedJson CountsJson(const WellKnownCounts& counts) {
     OrderedJson out = OrderedJson::object();
-    for (const WellKnownCategory c : SummaryOrder()) out[TrimLabel(CategoryLogLabel(c))] = counts[c];
+    for (const WellKnownCategory c : SummaryOrder()) out[std::string(CategoryKey(c))] = counts[c];
     return out;
+}
+
+OrderedJson ReconciliationToJson(const Reconciliation& account) {
+    return OrderedJson::parse(ReconciliationJson(account));
+}
+
+void PrintReconciliationText(const Reconciliation& account, bool saving) {
+    std::printf("%s\n", FormatReconciliationTotals(account, saving).c_str());
+    for (const LostItem& item : account.lost())
+        std::printf("Not recovered: %s\n", EscapeForTerminal(FormatLostItem(item)).c_str());
 }
 
 }  // namespace bm::cli

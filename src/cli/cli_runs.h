@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "cli/cli_environment.h"
 #include "cli/json_output.h"
@@ -49,7 +50,13 @@ private:
     SavingRun run_;
 };
 
-// The twelve counts under the summary's labels, in the summary's order.
+// The JSON key of a category: "inbox", "sentItems", "junkEmail", ...
+std::string_view CategoryKey(WellKnownCategory category);
+// The twelve counts under their camelCase keys, in the summary's order.
 OrderedJson CountsJson(const WellKnownCounts& counts);
+// The reconciliation object: totals, folders (by path), notRecovered.
+OrderedJson ReconciliationToJson(const Reconciliation& account);
+// The totals line and one line per item not recovered, on stdout.
+void PrintReconciliationText(const Reconciliation& account, bool saving);
 
 }  // namespace bm::cli

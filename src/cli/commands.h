@@ -19,6 +19,7 @@ int RunCheck(CliEnvironment& env, const std::string& store, bool strict);
 struct SaveRequest {
     std::string store;
     std::string to;
+    std::string output;  // --output: the new store file (must not exist)
     std::vector<std::string> folders;  // --folder: that folder only
     std::vector<std::string> trees;    // --tree: the folder and every folder below
     bool all = false;

@@ -10,8 +10,12 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler stores to the
 static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free, "the handler loads the target");
 
 std::atomic<std::atomic<bool>*> stopTarget{nullptr};
+std::atomic<bool> received{false};
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void OnInterrupt(int) {
+    received.store(true);
     if (std::atomic<bool>* flag = stopTarget.load()) flag->store(true);
 }
 
@@ -20,7 +24,7 @@ void Install(void (*handler)(int), int flags) {
     action.sa_handler = handler;
     action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
@@ -34,5 +38,7 @@ InterruptStop::~InterruptStop() {
     Install(SIG_DFL, 0);
     stopTarget.store(nullptr);
 }
+
+bool InterruptStop::Received() { return received.load(); }
 
 }  // namespace bm::cli

@@ -27,6 +27,18 @@ void PrintJson(const OrderedJson& value);
 std::string_view FolderName(std::string_view path);
 int FolderDepth(std::string_view path);
 
+// The "schema" value of a command's JSON object: "brightmend.<command>/1".
+std::string SchemaName(std::string_view command);
+// A command's JSON object begins with its schema.
+OrderedJson JsonObject(std::string_view command);
+// The one object a command prints when it fails before it has a result.
+OrderedJson FailureJson(std::string_view command, const std::string& message);
+
+// Text read from a store, made safe for a terminal: control bytes (ESC
+// among them) and C1 controls become "\xHH", so no subject can drive the
+// terminal.
+std::string EscapeForTerminal(std::string_view text);
+
 // A summary label without its trailing blanks.
 std::string TrimLabel(std::string_view label);
 

@@ -9,6 +9,7 @@
 #include "engine/analysis_run.h"
 #include "engine/saving_selection.h"
 #include "engine/store_listing.h"
+#include "store/store_file.h"
 
 namespace bm::cli {
 
@@ -67,8 +68,8 @@ public:
             std::printf("%s%s,\"items\":[", firstFolder_ ? "" : ",", text.c_str());
             firstFolder_ = false;
         } else {
-            std::printf("%s  (nid 0x%x, %s)\n", folder.path.c_str(), folder.nid,
-                        folder.containerClass.empty() ? "no class" : folder.containerClass.c_str());
+            std::printf("%s  (nid 0x%x, %s)\n", EscapeForTerminal(folder.path).c_str(), folder.nid,
+                        folder.containerClass.empty() ? "no class" : EscapeForTerminal(folder.containerClass).c_str());
         }
     }
 
@@ -81,8 +82,9 @@ public:
         } else {
             const MessageFields* m = record.messageFields.get();
             const auto when = m != nullptr ? FileTimeToIso(m->deliveryTime) : std::nullopt;
-            std::printf("  0x%x  %s  %s  %s", nid, record.messageClass.c_str(), when ? when->c_str() : "-",
-                        m != nullptr && m->subject ? m->subject->text.c_str() : "");
+            std::printf("  0x%x  %s  %s  %s", nid, EscapeForTerminal(record.messageClass).c_str(),
+                        when ? when->c_str() : "-",
+                        m != nullptr && m->subject ? EscapeForTerminal(m->subject->text).c_str() : "");
             if (!record.attachments.empty()) std::printf("  [%zu attachments]", record.attachments.size());
             std::printf("\n");
         }
@@ -103,14 +105,17 @@ public:
         if (json_) std::printf("]}");
     }
 
-    void Close(const char* outcome) {
+    std::size_t unreadable() const { return unreadable_; }
+
+    void Close(const char* outcome, const std::string& message = {}) {
         OpenDocument();
         if (json_) {
             const OrderedJson summary{{"folders", folders_},
                                       {"items", items_},
                                       {"attachments", attachments_},
                                       {"unreadableItems", unreadable_}};
-            std::printf("],\"summary\":%s,\"outcome\":\"%s\"}\n", DumpJson(summary).c_str(), outcome);
+            std::printf("],\"summary\":%s,\"outcome\":\"%s\",\"message\":%s}\n", DumpJson(summary).c_str(),
+                        outcome, DumpJson(OrderedJson(message)).c_str());
         } else {
             std::printf("\n%zu folders, %zu items, %zu attachments", folders_, items_, attachments_);
             if (unreadable_ > 0) std::printf(", %zu items that cannot be read", unreadable_);
@@ -124,7 +129,8 @@ private:
         if (opened_) return;
         opened_ = true;
         if (json_) {
-            const OrderedJson head{{"store", store_}, {"formatVersion", formatVersion_}};
+            const OrderedJson head{
+                {"schema", SchemaName("list")}, {"store", store_}, {"formatVersion", formatVersion_}};
             std::string text = DumpJson(head);
             text.pop_back();
             std::printf("%s,\"folders\":[", text.c_str());
@@ -159,31 +165,28 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
         listing = ListStoreContents(store, printer, reader, options);
     }
     progress.Finish();
+    const auto fail = [&](const char* outcome, const std::string& message, int code) {
+        printer.Close(outcome, message);
+        PrintError(message);
+        return code;
+    };
     switch (listing.result) {
     case StoreListingResult::Listed:
-        if (options.folderPath && listing.foldersListed == 0) {
-            printer.Close("failed");
-            PrintError(NoSuchFolderMessage(*options.folderPath));
-            return kExitFailure;
-        }
+        if (options.folderPath && listing.foldersListed == 0)
+            return fail("failed", NoSuchFolderMessage(*options.folderPath), kExitFailure);
         printer.Close("completed");
-        return kExitSuccess;
+        return printer.unreadable() > 0 ? kExitPartial : kExitSuccess;
     case StoreListingResult::Stopped:
-        printer.Close("aborted");
-        PrintError(std::string(kAnalysisAbortedByUser));
-        return kExitFailure;
-    case StoreListingResult::OpenFailed:
-        printer.Close("failed");
-        PrintError(std::string(kSourceFileInUse));
-        return kExitFailure;
+        return fail("aborted", std::string(kAnalysisAbortedByUser),
+                    InterruptStop::Received() ? kExitInterrupted : kExitFailure);
+    case StoreListingResult::OpenFailed: {
+        const std::optional<std::string> what = NotARegularFile(store);
+        return fail("failed", what ? *what : std::string(kSourceFileInUse), kExitFailure);
+    }
     case StoreListingResult::StoreUnreadable:
-        printer.Close("failed");
-        PrintError(std::string(kFileHighlyCorrupted));
-        return kExitFailure;
+        return fail("failed", std::string(kFileHighlyCorrupted), kExitFailure);
     case StoreListingResult::NoRootFolder:
-        printer.Close("failed");
-        PrintError(std::string(kCannotSearchPersonalFolder));
-        return kExitFailure;
+        return fail("failed", std::string(kCannotSearchPersonalFolder), kExitFailure);
     }
     return kExitFailure;
 }

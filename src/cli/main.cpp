@@ -5,25 +5,60 @@
 //   brightmend-cli search DIR [--no-subdirs]
 //   brightmend-cli info STORE
 //   brightmend-cli check STORE [--strict] [--json]
-//   brightmend-cli save STORE --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json]
-//                       [--deep-scan]
+//   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
+//                       [--all] [--json] [--deep-scan]
 //
-// Results go to stdout, progress and messages to stderr. Exit code 0 on
-// success, 1 on failure (the message is on stderr). Ctrl-C stops the
-// running command the way the Stop button does. --deep-scan scans the whole
+// Results go to stdout, progress and messages to stderr. Exit codes: 0 every
+// selected item recovered; 1 the run failed; 2 usage error; 3 completed, but
+// some items could not be recovered (they are listed); 130 stopped by
+// Ctrl-C, SIGTERM or SIGHUP (the output store is closed and valid). A stop
+// signal stops the running command the way the Stop button does. --deep-scan scans the whole
 // file for blocks and index pages even when the store's index looks sound
 // (it happens by itself when the index is visibly damaged).
+#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "core_version.h"
+
+namespace {
+
+constexpr const char* kExitCodesHelp =
+    "Exit codes:\n"
+    "  0    every selected item was recovered\n"
+    "  1    the run failed (cannot open the store, cannot create the output, nothing usable written)\n"
+    "  2    usage error\n"
+    "  3    completed, but some items could not be recovered (they are listed, and in the report)\n"
+    "  130  stopped by Ctrl-C, SIGTERM or SIGHUP; the output store is closed and valid\n"
+    "With --json every command prints exactly one JSON object, also on failure (see docs/json.md).";
+
+// The command a failed command line meant, for its JSON failure object.
+std::string CommandIn(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        for (const char* name : {"analyze", "list", "save", "check", "search", "info"})
+            if (arg == name) return name;
+    }
+    return "cli";
+}
+
+bool AskedForJson(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace bm::cli;
     CLI::App app{"Brightmend: recovers the contents of Outlook offline store files (.ost)", "brightmend-cli"};
+    app.footer(kExitCodesHelp);
     app.set_version_flag("--version", std::string("brightmend-cli ") + bm::CoreVersion());
     app.require_subcommand(1);
     app.fallthrough();
@@ -65,9 +100,15 @@ int main(int argc, char** argv) {
     check->add_flag("--json", json, "Print one JSON object");
 
     SaveRequest saveRequest;
-    CLI::App* save = app.add_subcommand("save", "Save the selected folders of a store into a new .pst below DIR/Repair");
+    CLI::App* save = app.add_subcommand(
+        "save", "Save the selected folders of a store into a new .pst below DIR/Repair, or into FILE");
     save->add_option("STORE", saveRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
-    save->add_option("--to", saveRequest.to, "The destination directory (must exist)")->required();
+    CLI::Option* toOption = save->add_option(
+        "--to", saveRequest.to,
+        "The destination directory (must exist); the new store is DIR/Repair/<name><timestamp>.pst, never "
+        "replacing a file (a taken name gets \" (2)\", \" (3)\" ...)");
+    save->add_option("--output", saveRequest.output, "The new store file; an existing file is refused, never replaced")
+        ->excludes(toOption);
     save->add_option("--folder", saveRequest.folders, "Save this folder (not its subfolders); repeatable")
         ->allow_extra_args(false);
     save->add_option("--tree", saveRequest.trees, "Save this folder and every folder below it; repeatable")
@@ -79,7 +120,13 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitSuccess : kExitFailure;
+        const int code = app.exit(e);  // prints the help, the version or the error
+        if (code == 0) return kExitSuccess;
+        if (AskedForJson(argc, argv)) PrintJson(FailureJson(CommandIn(argc, argv), e.what()));
+        // The only checks are on the store argument: a store that is not
+        // there cannot be opened, which is a failed run, not a usage error.
+        if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr) return kExitFailure;
+        return kExitUsage;
     }
 
     CliEnvironment env(quiet, json);

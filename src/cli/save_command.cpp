@@ -1,6 +1,9 @@
 // brightmend-cli save: the analysis run, then the saving run of the selected
-// folders into a new store below DIR/Repair, with the command line as the
-// Save handler and status dialog.
+// folders into a new store below DIR/Repair (or the file --output names),
+// with the command line as the Save handler and status dialog. The run's
+// account of every selected item goes to stdout (or the JSON object), the
+// activity log and the report next to the output store; the exit code says
+// whether everything was recovered.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,30 +14,44 @@
 
 #include "cli/cli_runs.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
 #include "engine/saving_run.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
+#include "output/output_texts.h"
 
 namespace bm::cli {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+int Fail(const CliEnvironment& env, const std::string& message, int code = kExitFailure) {
+    PrintError(message);
+    if (env.json) PrintJson(FailureJson("save", message));
+    return code;
+}
+
+}  // namespace
+
 int RunSave(CliEnvironment& env, const SaveRequest& request) {
-    if (!request.all && request.folders.empty() && request.trees.empty()) {
-        PrintError(std::string(kSelectAnyFolder));
-        return kExitFailure;
-    }
+    if (!request.all && request.folders.empty() && request.trees.empty())
+        return Fail(env, std::string(kSelectAnyFolder), kExitUsage);
+    if (request.to.empty() && request.output.empty())
+        return Fail(env, "--to DIR or --output FILE is required", kExitUsage);
     std::error_code ec;
-    if (request.to.empty() || !fs::is_directory(request.to, ec)) {
-        PrintError(std::string(kSavingPathMissing));
-        return kExitFailure;
+    if (!request.output.empty()) {
+        const fs::path file(request.output);
+        if (fs::exists(fs::symlink_status(file, ec)))
+            return Fail(env, request.output + ": " + std::string(kOutputFileExists));
+        const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+        if (!fs::is_directory(parent, ec)) return Fail(env, std::string(kSavingPathMissing));
+    } else if (!fs::is_directory(request.to, ec)) {
+        return Fail(env, std::string(kSavingPathMissing));
     }
-    if (CheckMailClient(env.appDir) == MailClientCheck::Missing) {
-        PrintError(std::string(kMailClientMissing));
-        return kExitFailure;
-    }
+    if (CheckMailClient(env.appDir) == MailClientCheck::Missing) return Fail(env, std::string(kMailClientMissing));
 
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
@@ -48,8 +65,23 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         cliAnalysis.Run(request.store);
         const AnalysisRun& analysis = cliAnalysis.run();
         if (analysis.outcome() == AnalysisOutcome::Failed) {
-            if (analysis.message().empty()) PrintError(std::string(kFileHighlyCorrupted));
+            const std::string message =
+                analysis.message().empty() ? std::string(kFileHighlyCorrupted) : analysis.message();
+            // The run has shown its message on stderr already.
+            if (env.json) PrintJson(FailureJson("save", message));
+            if (analysis.message().empty()) PrintError(message);
             return kExitFailure;
+        }
+        if (analysis.outcome() == AnalysisOutcome::Aborted && InterruptStop::Received()) {
+            // Stopped before anything was written: nothing to close.
+            const std::string message(kAnalysisAbortedByUser);
+            PrintError(message);
+            if (env.json) {
+                OrderedJson out = FailureJson("save", message);
+                out["outcome"] = "aborted";
+                PrintJson(out);
+            }
+            return kExitInterrupted;
         }
         analysisStopped = analysis.outcome() == AnalysisOutcome::Aborted;
         analysis.results().Read([&](const AnalysisData& d) {
@@ -63,10 +95,8 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     for (const std::vector<std::string>* asked : {&request.folders, &request.trees}) {
         for (const std::string& f : *asked) {
             const std::string path = WithFinalBackslash(f);
-            if (path != kRootFolderPath && std::find(tree.begin(), tree.end(), path) == tree.end()) {
-                PrintError(NoSuchFolderMessage(path));
-                return kExitFailure;
-            }
+            if (path != kRootFolderPath && std::find(tree.begin(), tree.end(), path) == tree.end())
+                return Fail(env, NoSuchFolderMessage(path));
         }
     }
 
@@ -74,16 +104,19 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     if (request.all) selected.SelectAll(tree);
     for (const std::string& f : request.folders) selected.Select(f);
     for (const std::string& t : request.trees) selected.SelectTree(t, tree);
-    if (selected.empty()) {
-        PrintError(std::string(kSelectAnyFolder));
-        return kExitFailure;
-    }
-
-    const fs::path destination = MakeSaveDestination(request.to);
-    fs::create_directories(destination, ec);
-    LogSavingStart(log, destination.string());
+    if (selected.empty()) return Fail(env, std::string(kSelectAnyFolder));
 
     SavingSource source;
+    fs::path destination;
+    if (!request.output.empty()) {
+        source.outputFile = fs::absolute(request.output, ec);
+        destination = source.outputFile.parent_path();
+    } else {
+        destination = MakeSaveDestination(request.to);
+        fs::create_directories(destination, ec);
+    }
+    LogSavingStart(log, destination.string());
+
     source.sourcePath = request.store;
     source.selected = selected;
     source.destination = destination;
@@ -97,8 +130,10 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     const AnalysisOutcome outcome = run.outcome();
     const WellKnownCounts saved = run.saved();
     const std::vector<fs::path> stores = run.outputStores();
+    const Reconciliation account = run.reconciliation();
+    const FolderTally totals = account.totals();
     if (env.json) {
-        OrderedJson out;
+        OrderedJson out = JsonObject("save");
         out["store"] = request.store;
         out["destination"] = destination.string();
         out["outcome"] = OutcomeName(outcome);
@@ -106,21 +141,29 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         OrderedJson paths = OrderedJson::array();
         for (const fs::path& p : stores) paths.push_back(p.string());
         out["outputStores"] = std::move(paths);
+        out["report"] = run.reportText().empty() ? OrderedJson(nullptr) : OrderedJson(run.reportText().string());
+        out["reportJson"] = run.reportJson().empty() ? OrderedJson(nullptr) : OrderedJson(run.reportJson().string());
         OrderedJson folders = OrderedJson::array();
         for (const std::string& p : selected.paths()) folders.push_back(p);
         out["selectedFolders"] = std::move(folders);
         out["savedCounts"] = CountsJson(saved);
+        out["itemsSaved"] = totals.saved;
+        out["itemsNotRecovered"] = totals.lost;
         out["failedItems"] = run.failedItems();
+        out["reconciliation"] = ReconciliationToJson(account);
         PrintJson(out);
     } else {
         for (const fs::path& p : stores) std::printf("Output store: %s\n", p.string().c_str());
+        if (!run.reportText().empty()) std::printf("Report: %s\n", run.reportText().string().c_str());
         for (const WellKnownCategory c : SummaryOrder())
             std::printf("%s%d\n", std::string(CategoryLogLabel(c)).c_str(), saved[c]);
-        if (run.failedItems() > 0) std::printf("Items skipped: %d\n", run.failedItems());
+        PrintReconciliationText(account, true);
         std::printf("%s\n", run.message().c_str());
     }
     if (outcome == AnalysisOutcome::Aborted && !env.json) PrintError(run.message());
-    return outcome == AnalysisOutcome::Completed ? kExitSuccess : kExitFailure;
+    if (outcome == AnalysisOutcome::Failed) return kExitFailure;
+    if (outcome == AnalysisOutcome::Aborted) return InterruptStop::Received() ? kExitInterrupted : kExitFailure;
+    return totals.lost > 0 ? kExitPartial : kExitSuccess;
 }
 
 }  // namespace bm::cli

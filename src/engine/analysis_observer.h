@@ -28,6 +28,10 @@ struct AnalysisFinish {
     bool treeHasItems = false;
     // The message shown during the run, if any.
     std::string message;
+    // Items the walk met below the mail folders, and of them those it
+    // could not read.
+    std::int64_t itemsFound = 0;
+    std::int64_t itemsNotRead = 0;
 };
 
 class AnalysisObserver {

@@ -84,6 +84,11 @@ std::string AnalysisRun::message() const {
     return message_;
 }
 
+Reconciliation AnalysisRun::reconciliation() const {
+    const std::lock_guard lock(stateMutex_);
+    return account_;
+}
+
 std::string AnalysisRun::sourcePath() const {
     const std::lock_guard lock(stateMutex_);
     return sourcePath_;
@@ -102,6 +107,7 @@ AnalysisOutcome AnalysisRun::AnalyzeStore(const AnalysisSource& source) {
         const std::lock_guard lock(stateMutex_);
         message_.clear();
         outcome_ = AnalysisOutcome::Failed;
+        account_ = Reconciliation();
     }
     try {
         return Run(source);
@@ -161,6 +167,8 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
     }
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
+        // A FIFO or device is named as what it is, not as a file in use.
+        if (const std::optional<std::string> what = NotARegularFile(path)) return EndEarly(*what);
         return EndEarly(kSourceFileInUse);
     case MailSubtreeStatus::StoreObjectMissing: {
         const bool stopped = reader_.stopAnalysis.load();
@@ -187,13 +195,24 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     walk.recipients = RecipientRows::Skip;  // the analysis keeps no recipient rows
     walk.goOn = [&] { return !reader_.stopAnalysis.load(); };
     walk.nodeRead = [&] { observer_.OnProgressPosition(++progressPos_); };
+    Reconciliation account;
+    walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
+        account.Unreadable(node, why == NodeReadFailure::NoDataBlock, collector.currentPath());
+    };
+    walk.scanPhase = [&] { account.BeginScanPhase(); };
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (!record->folderCounts && IsCountedItemNid(node.nid)) {
+            account.Found(collector.currentPath());
+            account.Read(collector.currentPath());
+        }
         const WalkedNode walked{node.nid, node.parent != nullptr ? node.parent->nid : node.nidParent,
                                 node.oldestChild != nullptr};
         return collector.Classify(std::move(record), walked);
     };
     walk.leaveFolder = [&] { return collector.LeaveFolder(); };
     WalkMailSubtree(store_, root, reader_, walk);
+    const std::lock_guard lock(stateMutex_);
+    account_ = std::move(account);
 }
 
 AnalysisOutcome AnalysisRun::Finish(AnalysisOutcome outcome, const AnalysisCollector* collector) {
@@ -203,7 +222,13 @@ AnalysisOutcome AnalysisRun::Finish(AnalysisOutcome outcome, const AnalysisColle
     finish.page = appDir_ / std::string(outcome == AnalysisOutcome::Completed ? kCompletedPage : kAbortPage);
     finish.treeHasItems = collector != nullptr && collector->treeCount() > 0;
     ReleaseStore(store_);
-    if (log_ != nullptr) log_->Append(FormatSummary(results_.counts()));
+    const Reconciliation account = reconciliation();
+    finish.itemsFound = account.totals().found();
+    finish.itemsNotRead = account.totals().lost;
+    if (log_ != nullptr) {
+        log_->Append(FormatSummary(results_.counts()));
+        LogReconciliation(*log_, account, false);
+    }
     {
         const std::lock_guard lock(stateMutex_);
         outcome_ = outcome;

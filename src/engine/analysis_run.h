@@ -34,6 +34,7 @@
 #include "engine/activity_log.h"
 #include "engine/analysis_collector.h"
 #include "engine/analysis_observer.h"
+#include "engine/reconciliation.h"
 #include "engine/analysis_results.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
@@ -94,6 +95,8 @@ public:
     AnalysisOutcome outcome() const;
     std::string message() const;
     std::string sourcePath() const;
+    // What the last run found, read and could not read, folder by folder.
+    Reconciliation reconciliation() const;
 
 private:
     void ThreadEntry(AnalysisSource source);
@@ -116,6 +119,7 @@ private:
     AnalysisOutcome outcome_ = AnalysisOutcome::Failed;
     std::string message_;
     std::string sourcePath_;
+    Reconciliation account_;
 };
 
 // The number of nodes the counting walk visits below `root`: it descends

@@ -56,7 +56,12 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         if (node->dataBlock != nullptr) {
             std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients);
             if (walk.nodeRead) walk.nodeRead();
-            if (record) descend = walk.visit(std::move(record), *node);
+            if (record)
+                descend = walk.visit(std::move(record), *node);
+            else if (walk.readFailed)
+                walk.readFailed(*node, NodeReadFailure::Unreadable);
+        } else if (walk.readFailed) {
+            walk.readFailed(*node, NodeReadFailure::NoDataBlock);
         }
         if (descend) {
             node = node->oldestChild;
@@ -75,12 +80,14 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
 void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk) {
     const RecoveredItems* state = RecoveryOf(store);
     if (state == nullptr) return;
+    if (walk.scanPhase && (!state->folders.empty() || !state->items.empty())) walk.scanPhase();
     for (const NodeEntry* folder : state->folders) {
         if (!walk.goOn()) return;
         reader.pauseGate.Pass();
         if (!walk.goOn()) return;
         std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients);
         if (walk.nodeRead) walk.nodeRead();
+        if (!record && walk.readFailed) walk.readFailed(*folder, NodeReadFailure::Unreadable);
         if (!record || !walk.visit(std::move(record), *folder)) continue;
         WalkChildren(store, *folder, reader, walk);
         walk.leaveFolder();
@@ -93,7 +100,10 @@ void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& wal
         if (!walk.goOn()) break;
         std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients);
         if (walk.nodeRead) walk.nodeRead();
-        if (record) walk.visit(std::move(record), *item);
+        if (record)
+            walk.visit(std::move(record), *item);
+        else if (walk.readFailed)
+            walk.readFailed(*item, NodeReadFailure::Unreadable);
     }
     walk.leaveFolder();
 }

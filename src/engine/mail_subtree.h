@@ -49,8 +49,19 @@ struct MailSubtreeOptions {
 MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
                             const std::function<void()>& opened = {}, const MailSubtreeOptions& options = {});
 
+// Why the walk could not read a node.
+enum class NodeReadFailure : std::uint8_t {
+    NoDataBlock,  // the node names no data block, or one the block index lacks
+    Unreadable,   // the block cannot be read, decoded or mapped
+};
+
 // What the pre-order walk of the subtree asks of its run.
 struct SubtreeWalk {
+    // A node the walk could not read (a folder's subtree is not walked).
+    std::function<void(const NodeEntry&, NodeReadFailure)> readFailed;
+    // From here on the nodes come from the deep scan (lost folders and
+    // "Recovered Items"), not from the index.
+    std::function<void()> scanPhase;
     // Checked before each node and again after the pause gate.
     std::function<bool()> goOn;
     // After each node with a data block has been read (progress).

@@ -107,28 +107,15 @@ void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const st
     const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
     if (!selected_.IsSelected(path)) return;
     status_.SetFolder(path);
-    const bool registered = parent != folderPaths_.end();
-    const auto save = [&] {
-        if (registered) {
-            writer_.SaveMailInFolder(item, store_, outputFolders_.LevelsOf(parentNid));
-        } else {
-            writer_.SaveMail(item, store_, path);
-        }
-    };
-    save();
-    if (writer_.storeSwitched()) {
-        status_.SetOutputPath(writer_.outputStorePath());
-        if (registered) {
-            PrepareKnownFolder(parentNid, path);
-        } else {
-            const auto cls = folderClasses_.find(path);
-            writer_.PrepareFolder(path,
-                                  cls == folderClasses_.end() ? std::string_view() : std::string_view(cls->second));
-            currentNid_ = 0;
-        }
-        save();
-        writer_.ClearStoreSwitch();
+    // Past the size limit the writer goes on in a new part by itself; the
+    // mail stays in the part it was written to.
+    const std::size_t parts = writer_.outputStores().size();
+    if (parent != folderPaths_.end()) {
+        writer_.SaveMailInFolder(item, store_, outputFolders_.LevelsOf(parentNid));
+    } else {
+        writer_.SaveMail(item, store_, path);
     }
+    if (writer_.outputStores().size() != parts) status_.SetOutputPath(writer_.outputStorePath());
     if (const std::optional<WellKnownCategory> category = MailFolderCategory(path)) Count(*category);
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/analysis_collector.h"
@@ -11,6 +12,7 @@
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
 #include "output/save_to_pst.h"
+#include "output/store_checker.h"
 
 namespace bm {
 
@@ -57,6 +59,21 @@ WellKnownCounts SavingRun::saved() const {
     return saved_;
 }
 
+Reconciliation SavingRun::reconciliation() const {
+    const std::lock_guard lock(stateMutex_);
+    return account_;
+}
+
+fs::path SavingRun::reportText() const {
+    const std::lock_guard lock(stateMutex_);
+    return reportText_;
+}
+
+fs::path SavingRun::reportJson() const {
+    const std::lock_guard lock(stateMutex_);
+    return reportJson_;
+}
+
 std::vector<fs::path> SavingRun::outputStores() const {
     const std::lock_guard lock(stateMutex_);
     return outputStores_;
@@ -77,6 +94,9 @@ AnalysisOutcome SavingRun::SaveStore(const SavingSource& source) {
         outcome_ = AnalysisOutcome::Failed;
         saved_ = WellKnownCounts();
         outputStores_.clear();
+        account_ = Reconciliation();
+        reportText_.clear();
+        reportJson_.clear();
     }
     failedItems_.store(0);
     status_.Reset();
@@ -103,6 +123,10 @@ AnalysisOutcome SavingRun::End(AnalysisOutcome outcome, std::string message) {
         message_ = finish.message;
         finish.saved = saved_;
         finish.outputStores = outputStores_;
+        finish.itemsSaved = account_.totals().saved;
+        finish.itemsNotRecovered = account_.totals().lost;
+        finish.reportText = reportText_;
+        finish.reportJson = reportJson_;
     }
     observer_.OnFinished(finish);
     return outcome;
@@ -122,6 +146,10 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     }
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:
+        if (const std::optional<std::string> what = NotARegularFile(source.sourcePath)) {
+            ShowMessage(*what);
+            return End(AnalysisOutcome::Failed, *what);
+        }
         ShowMessage(kCannotReadStore);
         return End(AnalysisOutcome::Failed, std::string(kCannotReadStore));
     case MailSubtreeStatus::StoreObjectMissing:
@@ -144,6 +172,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     options.sourceFileName = fs::path(source.sourcePath).filename().string();
     options.defaultDirectory = source.destination;
     options.storeSizeLimit = source.storeSizeLimit;
+    options.outputFile = source.outputFile;
     USave_to_PST_Format writer(std::move(options));
     if (const std::optional<std::string> error = writer.CreateOutputStore({})) {
         ReleaseStore(store_);
@@ -169,11 +198,18 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         status_.SetPosition(pos);
         observer_.OnProgressPosition(pos);
     };
+    Reconciliation account;
+    std::unordered_map<std::uint32_t, std::string> folderPaths;
+    walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
+        if (source.selected.IsSelected(path)) account.Unreadable(node, why == NodeReadFailure::NoDataBlock, path);
+    };
+    walk.scanPhase = [&] { account.BeginScanPhase(); };
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (record->folderCounts) {
             stack.push_back(path.size());
             path += record->displayName;
             path += '\\';
+            folderPaths[node.nid] = path;
             actions.FolderEntered(*record, node.nid, path);
             if (node.oldestChild != nullptr) return true;
             path.resize(stack.back());
@@ -181,13 +217,32 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             return false;
         }
         const std::uint32_t parentNid = node.parent != nullptr ? node.parent->nid : node.nidParent;
+        // The folder the item belongs to, as the actions choose it.
+        const auto parent = folderPaths.find(parentNid);
+        const std::string itemFolder = parent != folderPaths.end() ? parent->second : path;
+        const bool counted = IsCountedItemNid(node.nid) && source.selected.IsSelected(itemFolder);
+        const std::string subject =
+            record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
+        if (counted) {
+            account.Found(itemFolder);
+            account.Read(itemFolder);
+        }
+        const std::uint64_t writtenBefore = writer.itemsWritten();
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // A damaged item is skipped; the store stays consistent.
             ++failedItems_;
+            if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
+            return false;
         }
+        if (!counted) return false;
+        if (writer.itemsWritten() > writtenBefore)
+            account.Saved(itemFolder);
+        else
+            account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
+                                  record->messageClass.empty() ? std::string() : "class " + record->messageClass});
         return false;
     };
     walk.leaveFolder = [&] {
@@ -197,17 +252,84 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         return true;
     };
     WalkMailSubtree(store_, root, reader_, walk);
+    status_.SetOutputPath(writer.outputStorePath());
 
-    writer.Finish();
+    const std::optional<std::string> unusable = FinishAndVerify(writer);
     ReleaseStore(store_);
     const bool stopped = reader_.stopSaving.load();
     {
         const std::lock_guard lock(stateMutex_);
         saved_ = actions.saved();
         outputStores_ = writer.outputStores();
+        account_ = std::move(account);
     }
-    if (log_ != nullptr) LogSavingEnd(*log_, FormatSummary(actions.saved()), !stopped);
-    return End(stopped ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed, std::string(SavingOutcomeText(stopped)));
+    const AnalysisOutcome outcome =
+        unusable ? AnalysisOutcome::Failed : stopped ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed;
+    const std::string message = unusable ? *unusable : std::string(SavingOutcomeText(stopped));
+    if (log_ != nullptr) {
+        // The account first, so the run's entry still closes with its
+        // summary and "Saving completed" / "Saving aborted".
+        LogReconciliation(*log_, reconciliation(), true);
+        LogSavingEnd(*log_, FormatSummary(actions.saved()), !stopped && !unusable);
+        if (unusable) log_->Append(*unusable);
+    }
+    WriteReport(source, outcome, message);
+    if (unusable) ShowMessage(*unusable);
+    return End(outcome, message);
+}
+
+std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& writer) {
+    std::optional<std::string> failure;
+    try {
+        writer.Finish();
+    } catch (const std::exception& e) {
+        failure = std::string("The output store could not be completed: ") + e.what();
+    }
+    std::vector<fs::path> kept;
+    for (const fs::path& part : writer.outputStores()) {
+        const CheckReport report = CheckStore(part);
+        if (report.ok()) continue;
+        std::string findings;
+        std::size_t shown = 0;
+        for (const Finding& f : report.findings) {
+            if (f.severity != FindingSeverity::Error) continue;
+            if (shown++ == 3) break;
+            findings += "; " + FormatFinding(f);
+        }
+        std::error_code ec;
+        const fs::path renamed = fs::path(part.string() + ".incomplete");
+        fs::rename(part, renamed, ec);
+        std::string text = "The saved store " + part.string() + " does not pass the store check (" +
+                           std::to_string(report.errorCount()) + " errors" + findings + ")";
+        if (!ec) text += "; it was renamed " + renamed.filename().string();
+        failure = failure ? *failure + "\n" + text : text;
+    }
+    return failure;
+}
+
+void SavingRun::WriteReport(const SavingSource& source, AnalysisOutcome outcome, const std::string& message) {
+    std::vector<fs::path> stores;
+    Reconciliation account;
+    {
+        const std::lock_guard lock(stateMutex_);
+        stores = outputStores_;
+        account = account_;
+    }
+    if (stores.empty()) return;
+    ReportHeader header;
+    header.run = "saving";
+    header.source = source.sourcePath;
+    header.outcome = OutcomeName(outcome);
+    header.message = message;
+    header.outputStores = stores;
+    const std::optional<ReportFiles> files = WriteReportFiles(stores.front(), header, account);
+    if (!files) {
+        if (log_ != nullptr) log_->Append("The report could not be written next to " + stores.front().string());
+        return;
+    }
+    const std::lock_guard lock(stateMutex_);
+    reportText_ = files->text;
+    reportJson_ = files->json;
 }
 
 }  // namespace bm

@@ -17,7 +17,13 @@
 // as aborted before any output store is made.
 //
 // An item the writer fails on (an exception while writing it) is counted
-// in failedItems() and skipped; the walk goes on with the next one. After a stopped analysis the walk also ends
+// in failedItems() and skipped; the walk goes on with the next one. Every
+// item of a selected folder is accounted for (reconciliation()): saved, or
+// not recovered with its reason; the totals and the list go to the log and
+// to a report (text and JSON) next to the output store. Before a run
+// reports success every part written is held to the store checker; a part
+// that fails it makes the run fail with the checker's findings and is
+// renamed "<name>.pst.incomplete", so no broken file keeps a .pst name. After a stopped analysis the walk also ends
 // once every saved count reached the analysis count (SavingWalkMayGoOn).
 // Pause/Resume go through the reader's pause gate.
 //
@@ -31,6 +37,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -38,6 +45,7 @@
 
 #include "engine/activity_log.h"
 #include "engine/analysis_observer.h"
+#include "engine/reconciliation.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
 #include "engine/well_known_counts.h"
@@ -66,6 +74,9 @@ struct SavingSource {
     std::function<void(USave_to_PST_Format&, const ItemRecord&)> beforeItemWrite;
     // Past this size of the output file the writer goes on in a new one.
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
+    // The output file chosen by name (it must not exist); empty: the
+    // default name in `destination`.
+    std::filesystem::path outputFile;
     // Scan the whole file (deep recovery) even when the index looks sound,
     // as the analysis before did when it was asked to.
     bool deepScan = false;
@@ -77,6 +88,12 @@ struct SavingFinish {
     std::string message;
     WellKnownCounts saved;
     std::vector<std::filesystem::path> outputStores;
+    // Items of the selected folders: saved, and found but not recovered.
+    std::int64_t itemsSaved = 0;
+    std::int64_t itemsNotRecovered = 0;
+    // The report written next to the output store; empty when none was.
+    std::filesystem::path reportText;
+    std::filesystem::path reportJson;
 };
 
 // Called on the run's worker thread; every call has an empty default.
@@ -119,11 +136,20 @@ public:
     std::vector<std::filesystem::path> outputStores() const;
     // Items the writer refused (an exception while writing); skipped.
     std::int32_t failedItems() const { return failedItems_.load(); }
+    // What the last run found, read, saved and lost in the selected folders.
+    Reconciliation reconciliation() const;
+    // The report files of the last run (empty paths when none was written).
+    std::filesystem::path reportText() const;
+    std::filesystem::path reportJson() const;
 
 private:
     void ThreadEntry(SavingSource source);
     AnalysisOutcome Run(const SavingSource& source);
     AnalysisOutcome End(AnalysisOutcome outcome, std::string message);
+    // Finishes the writer and holds every part to the store checker; the
+    // failure to report, nullopt when every part passed.
+    std::optional<std::string> FinishAndVerify(USave_to_PST_Format& writer);
+    void WriteReport(const SavingSource& source, AnalysisOutcome outcome, const std::string& message);
     void ShowMessage(std::string_view text);
 
     SavingObserver& observer_;
@@ -140,6 +166,9 @@ private:
     std::string message_;
     WellKnownCounts saved_;
     std::vector<std::filesystem::path> outputStores_;
+    Reconciliation account_;
+    std::filesystem::path reportText_;
+    std::filesystem::path reportJson_;
 };
 
 }  // namespace bm

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/analysis_collector.h"
+#include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
 #include "store/nid_types.h"
@@ -61,36 +62,70 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     std::vector<PendingFolder> stack;
     stack.push_back({root, {std::string(kRootFolderPath), root->nid, rootClass}});
 
-    while (!stack.empty()) {
-        if (reader.StopRequested()) {
-            listing.result = StoreListingResult::Stopped;
-            return listing;
-        }
-        PendingFolder current = std::move(stack.back());
-        stack.pop_back();
-        const bool selected = !options.folderPath || *options.folderPath == current.folder.path;
-        if (selected) {
-            ++listing.foldersListed;
-            visitor.OnFolderBegin(current.folder);
-        }
-        std::vector<PendingFolder> subfolders;
-        for (const NodeEntry* child = current.node->oldestChild; child != nullptr; child = child->newerSibling) {
-            if (reader.StopRequested()) break;
-            reader.pauseGate.Pass();
-            if (!selected && !IsFolderNid(child->nid)) continue;
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader, nullptr, RecipientRows::Skip);
-            if (record && record->folderCounts) {
-                subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,
-                                              record->messageClass}});
-            } else if (selected) {
-                if (record)
-                    visitor.OnItem(child->nid, *record);
-                else
-                    visitor.OnUnreadableItem(child->nid);
+    const auto listFolders = [&] {
+        while (!stack.empty()) {
+            if (reader.StopRequested()) return false;
+            PendingFolder current = std::move(stack.back());
+            stack.pop_back();
+            const bool selected = !options.folderPath || *options.folderPath == current.folder.path;
+            if (selected) {
+                ++listing.foldersListed;
+                visitor.OnFolderBegin(current.folder);
             }
+            std::vector<PendingFolder> subfolders;
+            for (const NodeEntry* child = current.node->oldestChild; child != nullptr; child = child->newerSibling) {
+                if (reader.StopRequested()) break;
+                reader.pauseGate.Pass();
+                if (!selected && !IsFolderNid(child->nid)) continue;
+                std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader, nullptr, RecipientRows::Skip);
+                if (record && record->folderCounts) {
+                    subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,
+                                                  record->messageClass}});
+                } else if (selected) {
+                    if (record)
+                        visitor.OnItem(child->nid, *record);
+                    else
+                        visitor.OnUnreadableItem(child->nid);
+                }
+            }
+            if (selected) visitor.OnFolderEnd(current.folder);
+            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) stack.push_back(std::move(*it));
         }
-        if (selected) visitor.OnFolderEnd(current.folder);
-        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) stack.push_back(std::move(*it));
+        return true;
+    };
+    if (!listFolders()) {
+        listing.result = StoreListingResult::Stopped;
+        return listing;
+    }
+    // What the deep scan found beyond the index, as the analysis and the
+    // saving runs show it: folders whose parent was lost under the root,
+    // then "Recovered Items".
+    if (const RecoveredItems* state = RecoveryOf(store)) {
+        for (const NodeEntry* folder : state->folders) {
+            if (reader.StopRequested()) break;
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, RecipientRows::Skip);
+            if (!record || !record->folderCounts) continue;
+            stack.push_back({folder, {std::string(kRootFolderPath) + record->displayName + '\\', folder->nid,
+                                      record->messageClass}});
+            if (!listFolders()) break;
+        }
+        const ListedFolder recovered{std::string(kRootFolderPath) + std::string(kRecoveredItemsFolderName) + '\\',
+                                     kRecoveredItemsNid, {}};
+        if (!state->items.empty() && !reader.StopRequested() &&
+            (!options.folderPath || *options.folderPath == recovered.path)) {
+            ++listing.foldersListed;
+            visitor.OnFolderBegin(recovered);
+            for (const NodeEntry* item : state->items) {
+                if (reader.StopRequested()) break;
+                reader.pauseGate.Pass();
+                std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, RecipientRows::Skip);
+                if (record)
+                    visitor.OnItem(item->nid, *record);
+                else
+                    visitor.OnUnreadableItem(item->nid);
+            }
+            visitor.OnFolderEnd(recovered);
+        }
     }
     listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;
     return listing;

@@ -25,3 +25,8 @@ namespace bm {
 // The output store file could not be created; followed by its path.
 inline constexpr std::string_view kCannotCreateOutputStore = "Can Not Create Output Store";
 }  // namespace bm
+
+namespace bm {
+// A file chosen as the output exists: it is left as it is.
+inline constexpr std::string_view kOutputFileExists = "the file exists already and is not overwritten";
+}  // namespace bm

@@ -1,8 +1,10 @@
 #include "output/save_to_pst.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <fstream>
 #include <span>
 #include <stdexcept>
@@ -162,13 +164,75 @@ std::string OutputTimestamp(const std::tm& t) {
            " " + std::to_string(t.tm_hour) + "-" + std::to_string(t.tm_min) + "-" + std::to_string(t.tm_sec);
 }
 
-std::string OutputStoreName(std::string_view sourceFileName, std::string_view timestamp) {
-    const std::string replacement = std::string(timestamp) + ".pst";
-    if (sourceFileName.find(".ost") == std::string_view::npos) return std::string(sourceFileName) + replacement;
-    return ReplaceAll(sourceFileName, ".ost", replacement);
+std::string OutputStem(std::string_view sourceFileName) {
+    const auto dropExtension = [](std::string_view name) {
+        const auto dot = name.rfind('.');
+        return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+    };
+    const auto isStoreExtension = [](std::string_view name) {
+        const auto dot = name.rfind('.');
+        if (dot == std::string_view::npos || dot == 0) return false;
+        std::string ext(name.substr(dot));
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return ext == ".ost" || ext == ".pst";
+    };
+    // "outlook.ost.bak": the backup's own extension, then the store's.
+    std::string_view stem = sourceFileName;
+    const bool storeExtension = isStoreExtension(stem);
+    stem = dropExtension(stem);
+    if (!storeExtension && isStoreExtension(stem)) stem = dropExtension(stem);
+    return std::string(stem);
 }
 
-std::string SwitchedStorePath(std::string_view storePath) { return ReplaceAll(storePath, ".pst", "(0).pst"); }
+std::string OutputStoreName(std::string_view sourceFileName, std::string_view timestamp) {
+    return OutputStem(sourceFileName) + std::string(timestamp) + ".pst";
+}
+
+namespace {
+
+fs::path NumberedPath(const fs::path& wanted, int n) {
+    if (n < 2) return wanted;
+    return wanted.parent_path() / (wanted.stem().string() + " (" + std::to_string(n) + ")" + wanted.extension().string());
+}
+
+// Creates the file, empty, only when nothing is there (O_EXCL), so two runs
+// can never pick the same name.
+bool ReserveFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST) return false;
+        throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
+    }
+    ::close(fd);
+    return true;
+}
+
+// The first free name from `wanted` on, reserved; or `wanted` itself only.
+fs::path ReserveOutputPath(const fs::path& wanted, bool mayNumber) {
+    if (!mayNumber) {
+        if (!ReserveFile(wanted)) throw std::runtime_error(std::string(kOutputFileExists));
+        return wanted;
+    }
+    for (int n = 1;; ++n) {
+        const fs::path candidate = NumberedPath(wanted, n);
+        if (ReserveFile(candidate)) return candidate;
+    }
+}
+
+}  // namespace
+
+fs::path FreeOutputPath(const fs::path& wanted) {
+    for (int n = 1;; ++n) {
+        const fs::path candidate = NumberedPath(wanted, n);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
+}
+
+fs::path StorePartPath(const fs::path& firstPart, int part) {
+    return firstPart.parent_path() /
+           (firstPart.stem().string() + " (part " + std::to_string(part) + ")" + firstPart.extension().string());
+}
 
 std::string ToOutputFolderPath(std::string_view folderPath, std::string_view rootPath) {
     if (folderPath.ends_with('\\')) folderPath.remove_suffix(1);
@@ -232,14 +296,27 @@ std::tm USave_to_PST_Format::LocalNow() const {
 }
 
 std::optional<std::string> USave_to_PST_Format::CreateOutputStore(const fs::path& directory) {
-    const fs::path dir = directory.empty() ? options_.defaultDirectory : directory;
-    const std::string timestamp = OutputTimestamp(LocalNow());
-    const fs::path path = dir / OutputStoreName(options_.sourceFileName, timestamp);
+    fs::path path;
+    if (!options_.outputFile.empty()) {
+        path = options_.outputFile;
+    } else {
+        const fs::path dir = directory.empty() ? options_.defaultDirectory : directory;
+        path = dir / OutputStoreName(options_.sourceFileName, OutputTimestamp(LocalNow()));
+    }
     try {
-        if (!dir.empty()) fs::create_directories(dir);
+        if (!path.parent_path().empty()) fs::create_directories(path.parent_path());
+        // A file chosen by name is never replaced; a default name that is
+        // taken moves on to " (2)", " (3)" ...
+        path = ReserveOutputPath(path, options_.outputFile.empty());
+    } catch (const std::exception& e) {
+        return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.what();
+    }
+    try {
         OpenStoreFile(path);
     } catch (const std::exception& e) {
         bridge_.reset();
+        std::error_code ignored;
+        fs::remove(path, ignored);
         return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.what();
     }
     return std::nullopt;
@@ -278,6 +355,7 @@ void USave_to_PST_Format::PrepareFolder(std::string_view folderPath, std::string
     currentSourceFolder_ = std::string(folderPath);
     // One call makes every missing level: the parents get the class their
     // names call for, the last level `containerClass`.
+    currentFolderClass_ = std::string(containerClass);
     if (currentFolderPath_.size() > storeRootPath_.size()) bridge_->CreateFolder(currentFolderPath_, containerClass);
     ApplyKeptFolderProperties();
 }
@@ -287,6 +365,7 @@ void USave_to_PST_Format::PrepareSourceFolder(std::string_view sourcePath, const
     if (!bridge_) throw std::logic_error("PrepareFolder before CreateOutputStore");
     currentFolderPath_ = EncodeOutputFolderPath(storeRootPath_, levels);
     currentSourceFolder_ = std::string(sourcePath);
+    currentFolderClass_ = std::string(containerClass);
     if (!levels.empty()) bridge_->CreateFolder(currentFolderPath_, containerClass);
     ApplyKeptFolderProperties();
 }
@@ -377,6 +456,7 @@ void USave_to_PST_Format::SaveMailAt(ItemRecord& item, StoreFile& store, const s
         throw;
     }
     RemoveTemporaryFiles();
+    ++itemsWritten_;
     CheckStoreSize();
 }
 
@@ -430,10 +510,30 @@ void USave_to_PST_Format::RemoveTemporaryFiles() {
 void USave_to_PST_Format::CheckStoreSize() {
     const std::uint64_t size = bridge_->storeFileSize();
     if (size <= options_.storeSizeLimit) return;
+    SwitchStore();
+}
+
+// The item that passed the limit stays in the part it was written to; the
+// next one goes into a new part next to the first, named "<first> (part n)",
+// with the current folder prepared there again.
+void USave_to_PST_Format::SwitchStore() {
+    // The current folder by its place below the root, so that it comes back
+    // as the same folder (a same-named sibling stays itself).
+    const std::string below = currentFolderPath_.size() > storeRootPath_.size()
+                                  ? currentFolderPath_.substr(storeRootPath_.size())
+                                  : std::string();
+    const bool hadFolder = !currentSourceFolder_.empty();
+    const std::string folderClass = currentFolderClass_;
     storeSwitched_ = true;
     bridge_->Finish();
     bridge_.reset();
-    OpenStoreFile(SwitchedStorePath(outputStorePath_.string()));
+    const fs::path first = outputStores_.front();
+    OpenStoreFile(ReserveOutputPath(StorePartPath(first, static_cast<int>(outputStores_.size()) + 1), true));
+    storeSwitched_ = false;
+    if (!hadFolder) return;
+    currentFolderPath_ = storeRootPath_ + below;
+    if (!below.empty()) bridge_->CreateFolder(currentFolderPath_, folderClass);
+    ApplyKeptFolderProperties();
 }
 
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
@@ -453,6 +553,7 @@ bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, con
     std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
     if (!copy) return false;
     bridge_->AddItem(folder, *copy, containerClass);
+    ++itemsWritten_;
     return true;
 }
 
@@ -471,6 +572,7 @@ void USave_to_PST_Format::WithAttachmentFiles(ItemRecord& item, StoreFile& store
         throw;
     }
     RemoveTemporaryFiles();
+    ++itemsWritten_;
 }
 
 void USave_to_PST_Format::WriteContact(const ItemRecord& item, bool withAttachments) {

@@ -6,18 +6,22 @@
 //   CreateOutputStore(dir) -> { PrepareFolder(path) | SaveMail | SaveContact
 //   | SaveAppointment | SaveTask | SaveNote | SaveJournal }... -> Finish
 //
-// Names: the output file is the source file's name with every ".ost"
-// replaced by the local timestamp "d-m-yyyy h-m-s" and ".pst" (a name
-// without ".ost" gets both appended, so it never equals the input's name);
-// the store's display name is "Brightmend_Personal_Folder" + timestamp and
+// Names: the output file is the source file's stem (its store extension
+// removed whatever its case, and of "outlook.ost.bak" both extensions),
+// the local timestamp "d-m-yyyy h-m-s" and ".pst". An existing file is never
+// replaced: a taken name becomes "<name> (2).pst", "<name> (3).pst" ...; a
+// file chosen by name (SaveOptions::outputFile) that exists is refused.
+// The store's display name is "Brightmend_Personal_Folder" + timestamp and
 // its root path "\\" + display name. Folder paths of the source
 // ("Personal Folders\Inbox\") become "\\<display name>\Inbox".
 //
 // Store switch: after each mail the file size is compared with the limit;
-// past it the store is finished, a new file is started with every ".pst"
-// of the path replaced by "(0).pst", its root path carrying "(n)" (n the
-// store count), and storeSwitched() is raised so the run prepares the
-// folder again and writes the mail once more into the new store.
+// past it the store is finished and the next item goes into a new part next
+// to the first, "<first name> (part 2).pst", "(part 3)" ..., its root path
+// carrying "(n)" (n the store count), with the current folder prepared there
+// again. The mail that passed the limit stays in the part it was written
+// to: each item is in exactly one part. storeSwitched() is raised only
+// while a new part is being opened, never after a save returns.
 //
 // Failures are exceptions and never end the process. A writer destroyed
 // before Finish finishes its store, so the file is always complete.
@@ -48,6 +52,9 @@ struct SaveOptions {
     std::string sourceFileName;
     // Used when CreateOutputStore is given no directory.
     std::filesystem::path defaultDirectory;
+    // The output file chosen by name; empty: the default name in the
+    // directory. An existing file is refused, never replaced.
+    std::filesystem::path outputFile;
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
     // Where attachment files and the header file are put; empty: the
     // system's temporary directory. The writer works in a private
@@ -59,10 +66,17 @@ struct SaveOptions {
 
 // "d-m-yyyy h-m-s", numbers without leading zeros.
 std::string OutputTimestamp(const std::tm& localTime);
-// The output file name for a source file name.
+// The source file name without its store extension (any case; of
+// "outlook.ost.bak" both): "OUTLOOK.OST" -> "OUTLOOK".
+std::string OutputStem(std::string_view sourceFileName);
+// The default output file name: stem, timestamp, ".pst".
 std::string OutputStoreName(std::string_view sourceFileName, std::string_view timestamp);
-// The path the store continues in after a switch.
-std::string SwitchedStorePath(std::string_view storePath);
+// `wanted` when nothing exists there, else the first free
+// "<stem> (n)<extension>" from n = 2.
+std::filesystem::path FreeOutputPath(const std::filesystem::path& wanted);
+// The name of part `part` (2, 3, ...) of a store whose first part is
+// `firstPart`: "<stem> (part n).pst" in the same directory.
+std::filesystem::path StorePartPath(const std::filesystem::path& firstPart, int part);
 // A source folder path in the new store: one final "\" removed and every
 // "Personal Folders" replaced by the root path.
 std::string ToOutputFolderPath(std::string_view folderPath, std::string_view rootPath);
@@ -148,6 +162,8 @@ public:
     const std::filesystem::path& headerFilePath() const { return headerFilePath_; }
     const std::filesystem::path& temporaryDirectory() const { return tempDir_; }
     bool storeSwitched() const { return storeSwitched_; }
+    // Items the writer has taken so far (every kind, every part).
+    std::uint64_t itemsWritten() const { return itemsWritten_; }
     void ClearStoreSwitch() { storeSwitched_ = false; }
 
     // Stores created in this process so far; never reset.
@@ -159,6 +175,7 @@ private:
     void CheckStoreSize();
     // SaveMail into a folder path of the new store.
     void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
+    void SwitchStore();
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
@@ -192,11 +209,13 @@ private:
     std::unordered_map<std::string, pst::PropertyBag> folderProperties_;
     std::string FolderPropertiesKey(const std::string& outputPath) const;
     void ApplyKeptFolderProperties();
+    std::string currentFolderClass_;
     std::string attachmentList_;
     std::string attachmentNames_;
     std::vector<std::filesystem::path> attachmentFiles_;
     ItemTimeTexts itemTexts_;
     bool storeSwitched_ = false;
+    std::uint64_t itemsWritten_ = 0;
 };
 
 }  // namespace bm

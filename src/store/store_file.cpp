@@ -33,7 +33,9 @@ StoreFileHandle& StoreFileHandle::operator=(StoreFileHandle&& other) noexcept {
 
 bool StoreFileHandle::Open(const std::filesystem::path& path, Lock lock) {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO or a device named as the store must not hold the
+    // open up; it is refused below as no regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
     const int op = (lock == Lock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -41,10 +43,26 @@ bool StoreFileHandle::Open(const std::filesystem::path& path, Lock lock) {
         ::close(fd);
         return false;
     }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     fd_ = fd;
     path_ = path;
     size_ = static_cast<std::uint64_t>(st.st_size);
     return true;
+}
+
+std::optional<std::string> NotARegularFile(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // missing: the usual message
+    const char* what = nullptr;
+    if (S_ISREG(st.st_mode)) return std::nullopt;
+    if (S_ISFIFO(st.st_mode)) what = "a FIFO (named pipe)";
+    else if (S_ISCHR(st.st_mode)) what = "a character device";
+    else if (S_ISBLK(st.st_mode)) what = "a block device";
+    else if (S_ISSOCK(st.st_mode)) what = "a socket";
+    else if (S_ISDIR(st.st_mode)) what = "a directory";
+    else what = "not a regular file";
+    return path.string() + " is " + what + ", not a store file";
 }
 
 bool StoreFileHandle::IsFile(const std::filesystem::path& path) const {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_set>
@@ -150,6 +151,12 @@ inline constexpr std::size_t kHeaderReadLength = 516;
 // store is then unchanged. The encoding method is settled by the first
 // build (see BuildIndexes).
 int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode mode = StoreOpenMode::Exclusive);
+
+// Why `path` cannot be a store although it exists: "<path> is a FIFO
+// (named pipe), not a store file" and the like for devices, sockets and
+// directories; nullopt for a regular file or a path that names nothing.
+// Looks at the name only (stat), so it never blocks.
+std::optional<std::string> NotARegularFile(const std::filesystem::path& path);
 
 // Closes the file and releases the recovery state, the forest, the block
 // table and the named-property map, in that order; every field returns to

@@ -10,10 +10,18 @@
 
 #include "ui/icons.h"
 #include "ui/skin.h"
+#include "ui/ui_services.h"
 #include "ui/ui_texts.h"
 #include "ui/wizard_context.h"
 
 namespace bmui {
+
+namespace {
+
+constexpr const char* kAccountText = "Items saved: %1, not recovered: %2";
+constexpr const char* kOpenReportButton = "Open Report";
+
+}  // namespace
 
 Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResult& result, QWidget* parent)
     : QDialog(parent), context_(context), counts_(bm::kWellKnownCategoryCount, nullptr) {
@@ -61,6 +69,22 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     failed_ = new QLabel(Text(kItemsSkippedLabel) + QLatin1Char(' ') + QString::number(result.failedItems), group);
     failed_->setVisible(result.failedItems > 0);
     inner->addWidget(failed_);
+
+    // Beside the category counts: the whole selection's account, so a run
+    // that lost items never reads as complete.
+    account_ = new QLabel(QString::fromUtf8(kAccountText)
+                              .arg(QString::number(result.itemsSaved), QString::number(result.itemsNotRecovered)),
+                          group);
+    if (result.itemsNotRecovered > 0) account_->setFont(bold);
+    inner->addWidget(account_);
+    report_ = new QPushButton(QString::fromUtf8(kOpenReportButton), group);
+    report_->setVisible(!result.report.empty());
+    const QString reportPath = QString::fromStdString(result.report.string());
+    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.services().OpenLocalFile(reportPath); });
+    auto* reportRow = new QHBoxLayout;
+    reportRow->addWidget(report_);
+    reportRow->addStretch(1);
+    inner->addLayout(reportRow);
 
     viewLog_ = new QCheckBox(Text(kViewLogFile), group);
     inner->addWidget(viewLog_);

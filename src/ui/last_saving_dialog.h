@@ -1,6 +1,8 @@
 // The saving completion dialog: whether the saving completed or was
-// stopped, what was saved and where, items that could not be written, and
-// "View Log File". Its OK (and its Close) ends the application.
+// stopped, what was saved and where, items that could not be written, how
+// many items of the selection were saved and how many not recovered (with
+// "Open Report" for the run's report), and "View Log File". Its OK (and its
+// Close) ends the application.
 #pragma once
 
 #include <QDialog>
@@ -26,6 +28,11 @@ struct SavingResult {
     bm::WellKnownCounts saved;
     std::vector<std::filesystem::path> outputStores;
     std::int32_t failedItems = 0;
+    // The run's account of the selected folders' items.
+    std::int64_t itemsSaved = 0;
+    std::int64_t itemsNotRecovered = 0;
+    // The text report beside the output store; empty when none was written.
+    std::filesystem::path report;
 };
 
 class Last_Saving_Dialog : public QDialog {
@@ -39,6 +46,10 @@ public:
     QLabel* resultLabel() const { return result_; }
     QLabel* storesLabel() const { return stores_; }
     QLabel* failedLabel() const { return failed_; }
+    // "Items saved: N, not recovered: M".
+    QLabel* accountLabel() const { return account_; }
+    // Opens the report; hidden when there is none.
+    QPushButton* reportButton() const { return report_; }
     // The count shown for a category.
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QCheckBox* viewLogBox() const { return viewLog_; }
@@ -52,6 +63,8 @@ private:
     QLabel* result_ = nullptr;  // 1155
     QLabel* stores_ = nullptr;
     QLabel* failed_ = nullptr;
+    QLabel* account_ = nullptr;
+    QPushButton* report_ = nullptr;
     std::vector<QLabel*> counts_;
     QCheckBox* viewLog_ = nullptr;  // 1116
     QPushButton* ok_ = nullptr;     // 1

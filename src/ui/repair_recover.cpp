@@ -1,6 +1,7 @@
 #include "ui/repair_recover.h"
 
 #include <QAction>
+#include <QBrush>
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -93,6 +94,9 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     layout->addLayout(countsGrid);
     progress_ = new QProgressBar(this);
     layout->addWidget(progress_);
+    unreadable_ = new QLabel(this);
+    unreadable_->setVisible(false);
+    layout->addWidget(unreadable_);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     tree_ = new FolderTree(splitter);
@@ -286,12 +290,41 @@ void Repair_Recover::OnFinished(int outcome, const QString& page, bool treeHasIt
         return;
     }
     if (!page.isEmpty()) ShowPage(page);
+    if (static_cast<bm::AnalysisOutcome>(outcome) == bm::AnalysisOutcome::Completed)
+        progress_->setValue(progress_->maximum());  // the walk is over, whatever it skipped
+    ShowUnreadableItems();
     back_->setEnabled(true);
     for (QAction* action : {menu_->viewLog, menu_->clearLog, menu_->changePath}) action->setEnabled(true);
     save_->setEnabled(treeHasItems);
     menu_->save->setEnabled(treeHasItems);
     if (!message.isEmpty()) context_.services().Show(this, BoxKind::Information, message);
     emit analysisDone(outcome);
+}
+
+// Beside the page's own texts: how many items the analysis could not read, and
+// in the tree each folder holding some (a lost folder marks its parent).
+void Repair_Recover::ShowUnreadableItems() {
+    const bm::Reconciliation account = run_->reconciliation();
+    const std::int64_t lost = account.totals().lost;
+    unreadable_->setVisible(lost > 0);
+    if (lost == 0) return;
+    unreadable_->setText(lost == 1 ? QStringLiteral("1 item could not be read")
+                                   : QStringLiteral("%1 items could not be read").arg(lost));
+    for (const bm::FolderTally& folder : account.folders()) {
+        if (folder.lost == 0) continue;
+        std::string path = folder.path;
+        QTreeWidgetItem* item = tree_->ItemOf(path);
+        while (item == nullptr && path.size() > 1) {
+            path.pop_back();  // the final backslash
+            const auto cut = path.rfind('\\');
+            if (cut == std::string::npos) break;
+            path.resize(cut + 1);
+            item = tree_->ItemOf(path);
+        }
+        if (item == nullptr) continue;
+        item->setForeground(0, QBrush(Qt::red));
+        item->setToolTip(0, QStringLiteral("%1 items could not be read").arg(folder.lost));
+    }
 }
 
 void Repair_Recover::StopAnalysis() {
@@ -490,6 +523,11 @@ void Repair_Recover::Save() {
     const std::filesystem::path destination = bm::MakeSaveDestination(chosen.toStdString());
     context_.log().Append(std::string(bm::kLogTargetPath) + destination.string());
     for (const std::string& path : tree_->CheckedPaths()) selectedFolders_.Select(path);
+    // The checked top folder stands for its own items too (and for folders
+    // below it that could not be read), as "save --all" does.
+    if (const QTreeWidgetItem* top = tree_->ItemOf(bm::kRootFolderPath);
+        top != nullptr && top->checkState(0) == Qt::Checked && !selectedFolders_.empty())
+        selectedFolders_.Select(bm::kRootFolderPath);
     if (selectedFolders_.empty()) {
         context_.services().Show(this, BoxKind::Warning, Text(bm::kSelectAnyFolder));
         return;
@@ -568,6 +606,10 @@ void Repair_Recover::RunSavingDialogs() {
     result.saved = saving_->saved();
     result.outputStores = saving_->outputStores();
     result.failedItems = saving_->failedItems();
+    const bm::FolderTally account = saving_->reconciliation().totals();
+    result.itemsSaved = account.saved;
+    result.itemsNotRecovered = account.lost;
+    result.report = saving_->reportText();
     Last_Saving_Dialog last(context_, result, this);
     emit savingCompletionOpened(&last);
     last.exec();

@@ -73,6 +73,8 @@ public:
     QLabel* subjectLabel() const { return subject_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
+    // "N items could not be read" after an analysis that lost some; hidden otherwise.
+    QLabel* unreadableLabel() const { return unreadable_; }
     QPushButton* backButton() const { return back_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* stopButton() const { return stop_; }
@@ -110,6 +112,7 @@ private:
     void SetColumns(ListKind kind);
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
+    void ShowUnreadableItems();
     void StopRuns();
     void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
@@ -120,6 +123,7 @@ private:
     QLabel* source_ = nullptr;
     std::array<QLabel*, bm::kWellKnownCategoryCount> counts_{};
     QProgressBar* progress_ = nullptr;
+    QLabel* unreadable_ = nullptr;
     FolderTree* tree_ = nullptr;       // 1001
     QTreeWidget* list_ = nullptr;      // 1000
     PreviewPane* preview_ = nullptr;   // 1118

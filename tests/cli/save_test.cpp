@@ -49,7 +49,7 @@ TEST(CliSave, WithoutASelectionItFailsWithTheToolsMessage) {
     const fs::path store = home / "any.ost";
     std::ofstream(store) << "not read";
     const CliResult r = RunCli({"-q", "save", store.string(), "--to", home.string()}, home);
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);  // no folder chosen is a usage error
     EXPECT_NE(r.err.find(std::string(kSelectAnyFolder)), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(home / "Repair"));
 }

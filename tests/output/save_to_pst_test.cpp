@@ -87,19 +87,34 @@ protected:
 
 TEST(OutputNaming, TimestampHasNoLeadingZeros) { EXPECT_EQ(OutputTimestamp(Feb1st2027()), "1-2-2027 9-3-4"); }
 
-TEST(OutputNaming, EveryOstIsReplacedByTheTimestampAndPst) {
+TEST(OutputNaming, TheSourceExtensionIsDroppedWhateverItsCase) {
     EXPECT_EQ(OutputStoreName("outlook.ost", "7-12-2026 14-5-9"), "outlook7-12-2026 14-5-9.pst");
-    EXPECT_EQ(OutputStoreName("a.ost.ost", "T"), "aT.pstT.pst");
+    EXPECT_EQ(OutputStoreName("OUTLOOK.OST", "1-2-2027 9-3-4"), "OUTLOOK1-2-2027 9-3-4.pst");
+    EXPECT_EQ(OutputStoreName("x.pst", "T"), "xT.pst");
+    EXPECT_EQ(OutputStoreName("Jane Doe (work).OST", "T"), "Jane Doe (work)T.pst");
+    EXPECT_EQ(OutputStoreName("unicode-enron.pst", "T"), "unicode-enronT.pst");
 }
 
-TEST(OutputNaming, ANameWithoutOstGetsTheTimestampAndPstAppended) {
-    EXPECT_EQ(OutputStoreName("OUTLOOK.OST", "1-2-2027 9-3-4"), "OUTLOOK.OST1-2-2027 9-3-4.pst");
-    EXPECT_EQ(OutputStoreName("archive.pst", "T"), "archive.pstT.pst");
+TEST(OutputNaming, ABackupCopyLosesBothItsExtensionsAndStaysAPst) {
+    EXPECT_EQ(OutputStoreName("outlook.ost.bak", "T"), "outlookT.pst");
+    EXPECT_EQ(OutputStoreName("my.mail.ost", "T"), "my.mailT.pst");
+    EXPECT_EQ(OutputStoreName("outlook", "T"), "outlookT.pst");
+    EXPECT_EQ(OutputStoreName("notes.txt", "T"), "notesT.pst");
 }
 
-TEST(OutputNaming, AStoreSwitchInsertsZeroInBracketsBeforeEveryPst) {
-    EXPECT_EQ(SwitchedStorePath("/out/outlookT.pst"), "/out/outlookT(0).pst");
-    EXPECT_EQ(SwitchedStorePath("/out/outlookT(0).pst"), "/out/outlookT(0)(0).pst");
+TEST(OutputNaming, ATakenNameGetsTheFirstFreeNumber) {
+    const fs::path dir = bmtest::ScratchDir("OutputNamingTaken");
+    const fs::path wanted = dir / "outT.pst";
+    EXPECT_EQ(FreeOutputPath(wanted), wanted);
+    { std::ofstream(wanted) << "x"; }
+    EXPECT_EQ(FreeOutputPath(wanted), dir / "outT (2).pst");
+    { std::ofstream(dir / "outT (2).pst") << "x"; }
+    EXPECT_EQ(FreeOutputPath(wanted), dir / "outT (3).pst");
+}
+
+TEST(OutputNaming, LaterPartsSitNextToTheFirst) {
+    EXPECT_EQ(StorePartPath("/out/outlookT.pst", 2), fs::path("/out/outlookT (part 2).pst"));
+    EXPECT_EQ(StorePartPath("/out/outlookT.pst", 3), fs::path("/out/outlookT (part 3).pst"));
 }
 
 TEST(OutputNaming, FolderPathsMoveUnderTheStoreRoot) {
@@ -689,32 +704,27 @@ TEST_F(Writer, AWriterDestroyedBeforeFinishLeavesACompleteStore) {
     EXPECT_FALSE(fs::exists(temp));
 }
 
-TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFile) {
+TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWrittenTwice) {
     SaveOptions options = Options();
     options.storeSizeLimit = 400 * 1024;
     writer_ = std::make_unique<USave_to_PST_Format>(options);
     const fs::path first = Create();
     const std::string firstRoot = writer_->storeRootPath();
     constexpr int kMails = 12;
-    int written = 0;
     for (int i = 0; i < kMails; ++i) {
         auto mail = Mail("mail " + std::to_string(i));
         mail->attachments.push_back(Attached("blob.bin", "", std::string(100 * 1024, static_cast<char>('a' + i))));
         writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
-        ++written;
-        if (writer_->storeSwitched()) {
-            // What the saving run does: the folder again, the same mail again.
-            writer_->PrepareFolder("Personal Folders\\Inbox\\");
-            writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
-            writer_->ClearStoreSwitch();
-            ++written;
-        }
+        EXPECT_FALSE(writer_->storeSwitched()) << "the run has nothing to write again";
     }
     writer_->Finish();
     ASSERT_GE(writer_->outputStores().size(), 2u);
     const fs::path second = writer_->outputStores()[1];
-    EXPECT_EQ(second.string(), SwitchedStorePath(first.string()));
-    EXPECT_TRUE(second.string().ends_with("(0).pst"));
+    EXPECT_EQ(second, StorePartPath(first, 2));
+    EXPECT_EQ(second.parent_path(), first.parent_path());
+    if (writer_->outputStores().size() > 2) {
+        EXPECT_EQ(writer_->outputStores()[2], StorePartPath(first, 3));
+    }
     const std::string secondRoot = "\\\\Brightmend_Personal_Folder1-2-2027 9-3-4(";
     EXPECT_NE(firstRoot, writer_->storeRootPath());
     std::size_t total = 0;
@@ -725,16 +735,56 @@ TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFile) {
         for (const auto* item : back.In("Inbox")) {
             subjects.insert(SubjectOf(*item->record));
             ASSERT_EQ(item->attachmentData.size(), 1u);
-            EXPECT_EQ(item->attachmentData[0].size(), 100u * 1024) << "the mail written again keeps its attachment";
+            EXPECT_EQ(item->attachmentData[0].size(), 100u * 1024);
             ++total;
         }
     }
-    EXPECT_EQ(total, static_cast<std::size_t>(written));
-    EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kMails)) << "every mail is in one of the stores";
-    EXPECT_GT(ReadBack(second).In("Inbox").size(), 1u) << "the second store holds the rest";
+    EXPECT_EQ(total, static_cast<std::size_t>(kMails)) << "each mail is in exactly one part";
+    EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kMails)) << "every mail is in one of the parts";
+    EXPECT_GT(ReadBack(second).In("Inbox").size(), 1u) << "the second part holds the rest";
     if (writer_->outputStores().size() == 2) {
         EXPECT_TRUE(writer_->storeRootPath().starts_with(secondRoot)) << writer_->storeRootPath();
     }
+}
+
+TEST_F(Writer, TwoWritersInTheSameSecondWriteTwoFiles) {
+    const fs::path first = Create();
+    writer_->Finish();
+    writer_ = std::make_unique<USave_to_PST_Format>(Options());
+    ASSERT_FALSE(writer_->CreateOutputStore(first.parent_path()).has_value());
+    const fs::path second = writer_->outputStorePath();
+    writer_->Finish();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(second.filename().string(), first.stem().string() + " (2).pst");
+    EXPECT_TRUE(CheckStore(first).ok());
+    EXPECT_TRUE(CheckStore(second).ok());
+}
+
+TEST_F(Writer, AnOutputFileChosenByNameThatExistsIsRefusedAndLeftAlone) {
+    const fs::path taken = dir_ / "mine.pst";
+    { std::ofstream(taken) << "precious"; }
+    SaveOptions options = Options();
+    options.outputFile = taken;
+    writer_ = std::make_unique<USave_to_PST_Format>(options);
+    const std::optional<std::string> error = writer_->CreateOutputStore({});
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find(kOutputFileExists), std::string::npos) << *error;
+    std::ifstream in(taken);
+    std::string content;
+    std::getline(in, content);
+    EXPECT_EQ(content, "precious");
+    EXPECT_TRUE(writer_->outputStores().empty());
+}
+
+TEST_F(Writer, AnOutputFileChosenByNameIsUsedAsGiven) {
+    SaveOptions options = Options();
+    options.outputFile = dir_ / "chosen.pst";
+    writer_ = std::make_unique<USave_to_PST_Format>(options);
+    ASSERT_FALSE(writer_->CreateOutputStore({}).has_value());
+    writer_->SaveMail(*Mail("kept"), source_, "Personal Folders\\Inbox\\");
+    writer_->Finish();
+    EXPECT_EQ(writer_->outputStorePath(), dir_ / "chosen.pst");
+    EXPECT_EQ(ReadBack(dir_ / "chosen.pst").In("Inbox").size(), 1u);
 }
 
 }  // namespace

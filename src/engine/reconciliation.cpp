@@ -1,0 +1,259 @@
+#include "engine/reconciliation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "engine/activity_log.h"
+#include "store/nid_types.h"
+#include "store/tables.h"
+
+namespace bm {
+
+namespace {
+
+constexpr std::uint32_t kNidTypeAssociatedMessage = 0x08;
+
+}  // namespace
+
+std::string_view LossReasonName(LossReason reason) {
+    switch (reason) {
+    case LossReason::MissingBlock: return "missingBlock";
+    case LossReason::UnreadableNode: return "unreadableNode";
+    case LossReason::UnreadableFolder: return "unreadableFolder";
+    case LossReason::WriteFailed: return "writeFailed";
+    case LossReason::NotWritten: return "notWritten";
+    }
+    return "unreadableNode";
+}
+
+std::string_view LossReasonText(LossReason reason) {
+    switch (reason) {
+    case LossReason::MissingBlock: return "missing block";
+    case LossReason::UnreadableNode: return "unreadable node";
+    case LossReason::UnreadableFolder: return "its folder cannot be read";
+    case LossReason::WriteFailed: return "could not be written";
+    case LossReason::NotWritten: return "not written";
+    }
+    return "unreadable node";
+}
+
+bool IsCountedItemNid(std::uint32_t nid) {
+    const std::uint32_t type = NidTypeOf(nid);
+    return type == kNidTypeNormalMessage || type == kNidTypeAssociatedMessage;
+}
+
+FolderTally& Reconciliation::Tally(const std::string& folder) {
+    const auto [it, added] = index_.try_emplace(folder, folders_.size());
+    if (added) folders_.push_back(FolderTally{folder});
+    return folders_[it->second];
+}
+
+void Reconciliation::Found(const std::string& folder) {
+    FolderTally& t = Tally(folder);
+    ++(byScan_ ? t.foundByScan : t.foundByIndex);
+}
+
+void Reconciliation::Read(const std::string& folder) { ++Tally(folder).read; }
+
+void Reconciliation::Saved(const std::string& folder) { ++Tally(folder).saved; }
+
+void Reconciliation::Lost(LostItem item) {
+    ++Tally(item.folder).lost;
+    lost_.push_back(std::move(item));
+}
+
+void Reconciliation::LostWithFolder(const NodeEntry& folder, const std::string& path) {
+    // Iterative pre-order over the folder's subtree; the forest can be deep.
+    std::vector<const NodeEntry*> pending;
+    for (const NodeEntry* child = folder.oldestChild; child != nullptr; child = child->newerSibling)
+        pending.push_back(child);
+    while (!pending.empty()) {
+        const NodeEntry* node = pending.back();
+        pending.pop_back();
+        if (IsCountedItemNid(node->nid)) {
+            Found(path);
+            Lost(LostItem{node->nid, path, {}, LossReason::UnreadableFolder, fmt::format("folder 0x{:x}", folder.nid)});
+        }
+        for (const NodeEntry* child = node->oldestChild; child != nullptr; child = child->newerSibling)
+            pending.push_back(child);
+    }
+}
+
+void Reconciliation::Unreadable(const NodeEntry& node, bool noDataBlock, const std::string& currentPath) {
+    if (IsFolderNid(node.nid)) {
+        LostWithFolder(node, currentPath + fmt::format("<unreadable folder 0x{:x}>\\", node.nid));
+        return;
+    }
+    if (!IsCountedItemNid(node.nid)) return;
+    Found(currentPath);
+    Lost(LostItem{node.nid, currentPath, {}, noDataBlock ? LossReason::MissingBlock : LossReason::UnreadableNode, {}});
+}
+
+FolderTally Reconciliation::totals() const {
+    FolderTally all;
+    for (const FolderTally& t : folders_) {
+        all.foundByIndex += t.foundByIndex;
+        all.foundByScan += t.foundByScan;
+        all.read += t.read;
+        all.saved += t.saved;
+        all.lost += t.lost;
+    }
+    return all;
+}
+
+std::string FormatReconciliationTotals(const Reconciliation& account, bool saving) {
+    const FolderTally t = account.totals();
+    std::string text = fmt::format("Items found: {} (index {}, deep scan {}), read {}", t.found(), t.foundByIndex,
+                                   t.foundByScan, t.read);
+    if (saving) text += fmt::format(", saved {}", t.saved);
+    text += fmt::format(", not recovered {}", t.lost);
+    return text;
+}
+
+void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bool saving) {
+    log.Append(FormatReconciliationTotals(account, saving));
+    const std::vector<LostItem>& lost = account.lost();
+    for (std::size_t i = 0; i < lost.size() && i < kLoggedLostItems; ++i) log.Append("Not recovered: " + FormatLostItem(lost[i]));
+    if (lost.size() > kLoggedLostItems)
+        log.Append(fmt::format("... and {} more items not recovered (see the report)", lost.size() - kLoggedLostItems));
+}
+
+std::string FormatLostItem(const LostItem& item) {
+    std::string line = fmt::format("0x{:x}  {}  {}  ({}", item.nid, item.folder,
+                                   item.subject.empty() ? "-" : item.subject, LossReasonText(item.reason));
+    if (!item.detail.empty()) line += ": " + item.detail;
+    return line + ")";
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // Length of a well-formed UTF-8 sequence starting here, 0 if none.
+        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (n > 1) {
+            if (i + n > text.size()) n = 0;
+            for (std::size_t k = 1; n != 0 && k < n; ++k)
+                if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+            if (n == 2 && c < 0xC2) n = 0;  // overlong
+        }
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (n == 1) {
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    out += fmt::format("\\u{:04x}", c);
+                else
+                    out += static_cast<char>(c);
+            }
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out + "\"";
+}
+
+std::string FormatReportText(const ReportHeader& header, const Reconciliation& account) {
+    const bool saving = header.run == "saving";
+    std::string text = fmt::format("Brightmend {} report\nSource: {}\n", header.run, header.source);
+    for (const std::filesystem::path& p : header.outputStores) text += "Output store: " + p.string() + "\n";
+    text += fmt::format("Outcome: {}\n", header.outcome);
+    if (!header.message.empty()) text += header.message + "\n";
+    text += "\n" + FormatReconciliationTotals(account, saving) + "\n\nFolders:\n";
+    for (const FolderTally& t : account.folders()) {
+        text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", t.path, t.found(), t.foundByIndex,
+                            t.foundByScan, t.read);
+        if (saving) text += fmt::format(", saved {}", t.saved);
+        text += fmt::format(", not recovered {}\n", t.lost);
+    }
+    text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
+    for (const LostItem& item : account.lost()) text += "  " + FormatLostItem(item) + "\n";
+    return text;
+}
+
+std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account) {
+    std::string out = "{\"schema\":\"brightmend.report/1\",\"run\":" + JsonString(header.run) +
+                      ",\"source\":" + JsonString(header.source) + ",\"outputStores\":[";
+    for (std::size_t i = 0; i < header.outputStores.size(); ++i)
+        out += (i > 0 ? "," : "") + JsonString(header.outputStores[i].string());
+    out += "],\"outcome\":" + JsonString(header.outcome) + ",\"message\":" + JsonString(header.message);
+    out += ",\"reconciliation\":" + ReconciliationJson(account);
+    return out + "}";
+}
+
+std::string ReconciliationJson(const Reconciliation& account) {
+    const auto tally = [](const FolderTally& t) {
+        return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{}",
+                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost);
+    };
+    std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
+    bool first = true;
+    for (const FolderTally& t : account.folders()) {
+        out += std::string(first ? "" : ",") + "{\"path\":" + JsonString(t.path) + "," + tally(t) + "}";
+        first = false;
+    }
+    out += "],\"notRecovered\":[";
+    first = true;
+    for (const LostItem& item : account.lost()) {
+        out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+               JsonString(item.folder) + ",\"subject\":" + (item.subject.empty() ? "null" : JsonString(item.subject)) +
+               ",\"reason\":" + JsonString(LossReasonName(item.reason)) +
+               ",\"detail\":" + (item.detail.empty() ? "null" : JsonString(item.detail)) + "}";
+        first = false;
+    }
+    return out + "]}";
+}
+
+std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputStore, const ReportHeader& header,
+                                            const Reconciliation& account) {
+    const std::filesystem::path dir = outputStore.parent_path();
+    const std::string stem = outputStore.stem().string();
+    // Like the store itself, a report never replaces a file: the first pair
+    // of names that are both free is taken, each file created exclusively.
+    const auto create = [](const std::filesystem::path& path, const std::string& content) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) return errno == EEXIST ? 0 : -1;
+        std::size_t done = 0;
+        while (done < content.size()) {
+            const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        const bool ok = ::close(fd) == 0 && done == content.size();
+        return ok ? 1 : -1;
+    };
+    const std::string text = FormatReportText(header, account);
+    const std::string json = FormatReportJson(header, account) + "\n";
+    for (int n = 1; n < 1000; ++n) {
+        const std::string suffix = n == 1 ? " report" : " report (" + std::to_string(n) + ")";
+        ReportFiles files{dir / (stem + suffix + ".txt"), dir / (stem + suffix + ".json")};
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(files.json, ec))) continue;
+        const int wroteText = create(files.text, text);
+        if (wroteText == 0) continue;
+        if (wroteText < 0) return std::nullopt;
+        const int wroteJson = create(files.json, json);
+        if (wroteJson > 0) return files;
+        std::filesystem::remove(files.text, ec);
+        if (wroteJson < 0) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace bm

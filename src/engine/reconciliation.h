@@ -1,0 +1,130 @@
+// What a run found, read, saved and lost, folder by folder: the account a
+// run gives of every item so nothing is lost without a word.
+//
+// An item is a message node (normal or associated) below the mail folder
+// subtree. The walk reports each one it meets: found by the index, or by
+// the deep scan when it comes from the scan's recovered folders and
+// "Recovered Items"; read when its object could be read; saved when the
+// writer took it; lost otherwise, with the reason and, where known, its
+// subject. Items below a folder that cannot be read are lost with it.
+//
+// The report is plain text and JSON (written without a JSON library, the
+// core has none); its schema is "brightmend.report/1", documented in
+// docs/json.md.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace bm {
+
+struct NodeEntry;
+
+enum class LossReason : std::uint8_t {
+    MissingBlock,      // the node's data block is not in the block index
+    UnreadableNode,    // the block is there but cannot be read or mapped
+    UnreadableFolder,  // the item's folder cannot be read, so its items are not either
+    WriteFailed,       // the writer failed on the item
+    NotWritten,        // read, in a selected folder, but not written (no rule saves it)
+};
+
+// "missingBlock", "unreadableNode", ... (JSON values).
+std::string_view LossReasonName(LossReason reason);
+// "missing block", "unreadable node", ... (text report and log).
+std::string_view LossReasonText(LossReason reason);
+
+struct LostItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+    LossReason reason = LossReason::UnreadableNode;
+    std::string detail;   // what the writer said, when it failed
+};
+
+struct FolderTally {
+    std::string path;
+    std::int64_t foundByIndex = 0;
+    std::int64_t foundByScan = 0;
+    std::int64_t read = 0;
+    std::int64_t saved = 0;
+    std::int64_t lost = 0;
+    std::int64_t found() const { return foundByIndex + foundByScan; }
+};
+
+class Reconciliation {
+public:
+    // Items met from now on were found by the deep scan.
+    void BeginScanPhase() { byScan_ = true; }
+    void Found(const std::string& folder);
+    void Read(const std::string& folder);
+    void Saved(const std::string& folder);
+    void Lost(LostItem item);
+    // Every item node below `folder` (not read) is lost with it.
+    void LostWithFolder(const NodeEntry& folder, const std::string& path);
+    // A node of the folder at `currentPath` that the walk could not read:
+    // an item is found and lost; a folder loses every item below it.
+    void Unreadable(const NodeEntry& node, bool noDataBlock, const std::string& currentPath);
+
+    // Folders in the order they were first met.
+    const std::vector<FolderTally>& folders() const { return folders_; }
+    const std::vector<LostItem>& lost() const { return lost_; }
+    FolderTally totals() const;
+    bool empty() const { return folders_.empty(); }
+
+private:
+    FolderTally& Tally(const std::string& folder);
+
+    bool byScan_ = false;
+    std::vector<FolderTally> folders_;
+    std::unordered_map<std::string, std::size_t> index_;
+    std::vector<LostItem> lost_;
+};
+
+// Whether a node is one of the items the account counts.
+bool IsCountedItemNid(std::uint32_t nid);
+
+// "Items found: 113 (index 113, deep scan 0), read 3, saved 3, not recovered 110"
+// (saved left out when `saving` is false).
+std::string FormatReconciliationTotals(const Reconciliation& account, bool saving);
+// One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
+std::string FormatLostItem(const LostItem& item);
+
+class ActivityLog;
+// The totals and, one entry each, the items not recovered (the first
+// kLoggedLostItems of them; the report lists all).
+inline constexpr std::size_t kLoggedLostItems = 1000;
+void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bool saving);
+
+struct ReportHeader {
+    std::string run;  // "analysis" or "saving"
+    std::string source;
+    std::string outcome;  // "completed", "aborted", "failed"
+    std::string message;
+    std::vector<std::filesystem::path> outputStores;
+};
+
+// The report as readable text.
+std::string FormatReportText(const ReportHeader& header, const Reconciliation& account);
+// The same as one JSON object (schema "brightmend.report/1").
+std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account);
+// The account alone as a JSON object: totals, folders, notRecovered.
+std::string ReconciliationJson(const Reconciliation& account);
+// JSON string literal of UTF-8 text (invalid bytes become U+FFFD).
+std::string JsonString(std::string_view text);
+
+struct ReportFiles {
+    std::filesystem::path text;
+    std::filesystem::path json;
+};
+// Writes "<stem> report.txt" and "<stem> report.json" next to
+// `outputStore`, or "<stem> report (2).txt" ... when a file of that name is
+// there (nothing is replaced); nullopt when they cannot be written.
+std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputStore, const ReportHeader& header,
+                                            const Reconciliation& account);
+
+}  // namespace bm
