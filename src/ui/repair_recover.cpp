@@ -108,6 +108,11 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     from_ = new QLabel(previewBox);
     to_ = new QLabel(previewBox);
     subject_ = new QLabel(previewBox);
+    // What a mail says of itself is shown as text, never read as markup.
+    for (QLabel* label : {from_, to_, subject_}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     previewLayout->addWidget(new QLabel(Text(kFromLabel), previewBox), 0, 0);
     previewLayout->addWidget(from_, 0, 1);
     previewLayout->addWidget(new QLabel(Text(kToLabel), previewBox), 1, 0);
@@ -206,6 +211,9 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     menu_->save->setShortcut(QKeySequence::Save);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
+    // Ctrl+Q asks the exit question, as the Exit button does.
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &Repair_Recover::ExitRequested);
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
 }
@@ -300,6 +308,11 @@ void Repair_Recover::StopAnalysis() {
     if (context_.services().Ask(this, Text(kStopAnalysisQuestion))) {
         run_->Stop();
         stop_->setEnabled(false);
+        // A paused run is let go as well: it sees the stop at once instead
+        // of waiting for a Resume that nobody will press.
+        for (; pauseCount_ > 0; --pauseCount_) run_->Resume();
+        pause_->setText(Text(kPauseButton));
+        pause_->setEnabled(false);
     }
     run_->Resume();
 }

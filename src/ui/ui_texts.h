@@ -25,7 +25,11 @@ inline constexpr std::string_view kStopSavingQuestion = "Do you want to stop Sav
 
 // Step 1.
 inline constexpr std::string_view kNotValidOst = "Not a valid OST File";
-inline constexpr std::string_view kStoreFileFilter = "OST (*.ost)";
+inline constexpr std::string_view kStoreFileFilter = "Offline stores (*.ost);;All files (*)";
+inline constexpr std::string_view kStep1Hint =
+    "Choose the Outlook offline store file (.ost) to recover, type or paste its path, or search a directory for "
+    "one. When the analysis finds the file too damaged to read, come back here, tick \"Deep scan\" and convert "
+    "again: the whole file is then searched for what can be saved.";
 inline constexpr std::string_view kBrowseButton = "Browse...";
 inline constexpr std::string_view kSearchButton = "Search";
 inline constexpr std::string_view kConvertButton = "Convert";

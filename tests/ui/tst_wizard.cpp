@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +19,7 @@
 #include <QTreeWidget>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -100,20 +103,60 @@ private slots:
         QCOMPARE(wizard.services.shown.size(), std::size_t{2});
     }
 
-    void browsedPathIsShownUpperCasedAndLogged() {
+    void browsedPathIsShownAsNamedAndLoggedAndMayBeTyped() {
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
-        wizard.services.storeFile = QStringLiteral("/data/some/outlook.ost");
+        wizard.services.storeFile = QStringLiteral("/data/Some/Outlook.ost");
         step1.Browse();
-        QCOMPARE(step1.pathEdit()->text(), QStringLiteral("/DATA/SOME/OUTLOOK.OST"));
-        QVERIFY(step1.pathEdit()->isReadOnly());
-        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /DATA/SOME/OUTLOOK.OST")));
+        // File names are case-sensitive here: the path is shown and logged
+        // as the file is named.
+        QCOMPARE(step1.pathEdit()->text(), QStringLiteral("/data/Some/Outlook.ost"));
+        QCOMPARE(wizard.context->sourcePath, std::string("/data/Some/Outlook.ost"));
+        QVERIFY(!step1.pathEdit()->isReadOnly());
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /data/Some/Outlook.ost")));
         QVERIFY(bmui::EndsInOst("/X/NAMEOST"));
+        // A typed path replaces the browsed one; Convert keeps its test on
+        // the upper-cased name.
+        step1.pathEdit()->clear();
+        QTest::keyClicks(step1.pathEdit(), QStringLiteral("/tmp/Typed.pst"));
+        QCOMPARE(wizard.context->sourcePath, std::string("/tmp/Typed.pst"));
+        step1.Convert();
+        QVERIFY(wizard.services.WasShown(Text(bmui::kNotValidOst)));
         // A long path is kept whole.
         const QString deep = QStringLiteral("/") + QString(400, QLatin1Char('d')) + QStringLiteral("/a.ost");
         wizard.services.storeFile = deep;
         step1.Browse();
         QCOMPARE(wizard.context->sourcePath, deep.toStdString());
+        QCOMPARE(step1.pathEdit()->text(), deep);
+    }
+
+    void theStoreFilterOffersOfflineStoresAndAllFiles() {
+        QCOMPARE(Text(bmui::kStoreFileFilter), QStringLiteral("Offline stores (*.ost);;All files (*)"));
+    }
+
+    void aTypedPathIsAnalysed() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.show();
+        std::string analysed;
+        bool inbox = false;
+        QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&](bmui::Repair_Recover* page) {
+            QTimer::singleShot(0, page, [&, page] {
+                QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished(), kAnalysisTimeoutMs);
+                analysed = page->run().sourcePath();
+                inbox = page->tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr;
+                wizard.services.answers = {true};
+                page->Back();
+            });
+        });
+        step1.pathEdit()->setFocus();
+        QTest::keyClicks(step1.pathEdit(), QString::fromStdString(store.string()));
+        step1.Convert();
+        QCOMPARE(analysed, store.string());
+        QVERIFY(inbox);
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: ") + QString::fromStdString(store.string())));
     }
 
     void exitAsksOnceAndEndsOnYes() {
@@ -179,7 +222,69 @@ private slots:
         QVERIFY(pane.toPlainText().contains(QStringLiteral("local text")));
         QVERIFY(!pane.toPlainText().contains(QStringLiteral("ran")));
         QVERIFY(pane.refusedLoads() >= 1);
-        QVERIFY(pane.loadResource(QTextDocument::ImageResource, QUrl("https://example.invalid/a.png")).isNull());
+        // Refused resources come back empty (not null: the document would
+        // then read the file itself). A local file beside the page is not
+        // read either: only the page is.
+        const auto empty = [](const QVariant& v) {
+            return v.toByteArray().isEmpty() &&
+                   (v.userType() != QMetaType::QImage || v.value<QImage>().size() == QSize(1, 1));
+        };
+        const int refused = pane.refusedLoads();
+        QVERIFY(empty(pane.loadResource(QTextDocument::ImageResource, QUrl("https://example.invalid/a.png"))));
+        const fs::path beside = wizard.dir() / "beside.html";
+        std::ofstream(beside) << "<p>other</p>";
+        const QUrl besideUrl = QUrl::fromLocalFile(QString::fromStdString(beside.string()));
+        QVERIFY(empty(pane.loadResource(QTextDocument::ImageResource, besideUrl)));
+        QVERIFY(empty(pane.loadResource(QTextDocument::StyleSheetResource, besideUrl)));
+        QVERIFY(empty(pane.loadResource(QTextDocument::HtmlResource, besideUrl)));
+        QCOMPARE(pane.refusedLoads(), refused + 4);
+        QVERIFY(pane.loadResource(QTextDocument::HtmlResource, QUrl::fromLocalFile(QString::fromStdString(page.string())))
+                    .toByteArray()
+                    .contains("local text"));
+    }
+
+    void hostileMailCannotMakeThePreviewReadDevicesPipesOrRemoteServers() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path fifo = wizard.dir() / "pipe";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        const std::string hostile = "<img src=\"file:///dev/zero\"><img src=\"file://" + fifo.string() +
+                                    "\"><img src=\"" + fifo.string() + "\"><img src=\"/dev/urandom\">"
+                                    "<link rel=\"stylesheet\" href=\"file:///dev/zero\">"
+                                    "<img src=\"http://example.invalid/track.png\"><img src=\"data:image/png;base64,AAAA\">"
+                                    "<script>document.write('ran')</script><p>hostile body</p>";
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.run().results().Modify([&](bm::AnalysisData& data) {
+                for (bm::FolderRecord& folder : data.folders) {
+                    if (folder.path != "Personal Folders\\Inbox\\" || folder.messages.empty()) continue;
+                    bm::MessageFields& first = folder.messages.front();
+                    first.htmlBody.assign(hostile.begin(), hostile.end());
+                    first.subject = std::make_unique<bm::SubjectParts>();
+                    first.subject->text = "<img src=\"file:///dev/zero\"><b>bold</b>";
+                    first.sentRepresentingName = "<img src=\"" + fifo.string() + "\">";
+                }
+            });
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            page.show();
+            QElapsedTimer clock;
+            clock.start();
+            page.ShowPreview(0);
+            page.grab();  // lays out and paints, which asks for every image
+            QVERIFY(clock.elapsed() < 5000);
+            QVERIFY(!page.preview()->toPlainText().contains(QStringLiteral("ran")));
+            QVERIFY(page.preview()->refusedLoads() >= 5);
+            // The labels show what the mail says, as text.
+            QCOMPARE(page.subjectLabel()->textFormat(), Qt::PlainText);
+            QCOMPARE(page.subjectLabel()->text(), QStringLiteral("<img src=\"file:///dev/zero\"><b>bold</b>"));
+            QCOMPARE(page.fromLabel()->textFormat(), Qt::PlainText);
+            QCOMPARE(page.toLabel()->textFormat(), Qt::PlainText);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
     }
 
     void analysisOfTheDemoStoreShowsFoldersListsAndPreviews() {
@@ -405,11 +510,12 @@ private slots:
             QTest::qWait(100);
             QVERIFY(page.analysisRunning());
             QVERIFY(page.progress()->value() <= held + 1);
-            // Stop answered Yes, then Resume: the run ends as aborted.
+            // Stop answered Yes while paused: the run ends as aborted at
+            // once, without a Resume; Pause is done with.
             wizard.services.answers = {true};
             page.StopAnalysis();
             QVERIFY(!page.stopButton()->isEnabled());
-            page.TogglePause();
+            QVERIFY(!page.pauseButton()->isEnabled());
             QCOMPARE(page.pauseButton()->text(), QStringLiteral("Pause"));
             QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
             QCOMPARE(wizard.services.asked.back(), QStringLiteral("Do you want to stop Analysis Process ?"));
