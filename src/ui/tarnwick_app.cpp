@@ -44,6 +44,7 @@ int CTarnwickApp::InitInstance() {
     const bool quitOnLastWindow = QGuiApplication::quitOnLastWindowClosed();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     DiskSelection step1(context_);
+    if (!initialSource_.isEmpty()) step1.ChooseSource(initialSource_);
     step1.exec();
     QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindow);
     return 0;

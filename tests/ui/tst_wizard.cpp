@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -29,7 +32,9 @@
 #include "engine/analysis_run.h"
 #include "engine/file_finder.h"
 #include "engine/log_texts.h"
+#include "ui/about_dlg.h"
 #include "ui/cchangelog.h"
+#include "ui/command_line.h"
 #include "ui/disk_selection.h"
 #include "ui/folder_tree.h"
 #include "ui/preview_pane.h"
@@ -89,6 +94,99 @@ private slots:
         QCOMPARE(app.languageFile(), std::string("EnglishA.dat"));
         QCOMPARE(bmui::SettleLanguageFile("germana.dat"), std::string("GermanA.dat"));
         QCOMPARE(bmui::SettleLanguageFile("Klingon.dat"), std::string("EnglishA.dat"));
+    }
+
+    void startUpWithAFileChoosesItOnStep1AndF1OpensTheHelp() {
+        TestWizard wizard;
+        bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", BRIGHTMEND_BIN_DIR "/libvestrel.so");
+        const QString named = QStringLiteral("/Data/Mixed Case/Outlook.ost");
+        app.SetInitialSource(named);
+        QString shown;
+        bool helped = false;
+        QTimer::singleShot(0, [&] {
+            auto* step1 = qobject_cast<bmui::DiskSelection*>(QApplication::activeModalWidget());
+            QVERIFY(step1 != nullptr);
+            shown = step1->pathEdit()->text();
+            step1->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(step1));
+            QTest::keyClick(step1->pathEdit(), Qt::Key_F1);
+            helped = !wizard.services.opened.empty() &&
+                     wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html"));
+            step1->done(0);
+        });
+        QCOMPARE(app.InitInstance(), 0);
+        QCOMPARE(shown, named);
+        QCOMPARE(app.context().sourcePath, named.toStdString());
+        QVERIFY(helped);
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: ") + named));
+    }
+
+    void commandLineNamesOneStoreOrAsksForHelpOrTheVersion() {
+        using Action = bmui::CommandLine::Action;
+        const bmui::CommandLine none = bmui::ParseCommandLine({QStringLiteral("brightmend")});
+        QCOMPARE(none.action, Action::Run);
+        QVERIFY(none.file.isEmpty());
+        // A relative name is taken from the current directory, its case kept.
+        const bmui::CommandLine relative =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("Some Dir/Mail.OST")});
+        QCOMPARE(relative.action, Action::Run);
+        QCOMPARE(relative.file, QDir::currentPath() + QStringLiteral("/Some Dir/Mail.OST"));
+        const bmui::CommandLine absolute =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("/x/y.ost")});
+        QCOMPARE(absolute.file, QStringLiteral("/x/y.ost"));
+        // A name that starts with a dash, after "--".
+        QCOMPARE(bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--"), QStringLiteral("-odd.ost")})
+                     .file,
+                 QDir::currentPath() + QStringLiteral("/-odd.ost"));
+        QCOMPARE(bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("a.ost"), QStringLiteral("b.ost")})
+                     .action,
+                 Action::Error);
+        const bmui::CommandLine unknown =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--frobnicate")});
+        QCOMPARE(unknown.action, Action::Error);
+        QVERIFY(unknown.text.contains(QStringLiteral("frobnicate")));
+        const bmui::CommandLine help = bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--help")});
+        QCOMPARE(help.action, Action::Help);
+        QVERIFY(help.text.contains(QStringLiteral("--version")));
+        QVERIFY(help.text.contains(QStringLiteral("FILE")));
+        const bmui::CommandLine version = bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("-v")});
+        QCOMPARE(version.action, Action::Version);
+        QCOMPARE(version.text, QStringLiteral("Brightmend ") + bmui::VersionText() + QLatin1Char('\n'));
+    }
+
+    void theProgramAnswersHelpAndVersionWithTheAboutBoxVersion() {
+        const QString program = QStringLiteral(BRIGHTMEND_BIN_DIR "/brightmend");
+        if (!QFile::exists(program)) QSKIP("the wizard program is not built");
+        bmui::CAboutDlg about(nullptr);
+        const auto* text = about.findChild<QLabel*>(QStringLiteral("aboutText"));
+        QVERIFY(text != nullptr);
+        QVERIFY(text->text().contains(bmui::VersionText()));
+        QVERIFY(bmui::VersionText().startsWith(Text(bmui::kVersionText)));
+        const auto run = [&](const QStringList& arguments, QByteArray& out, QByteArray& err) {
+            QProcess process;
+            // No display is needed for these answers.
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            process.setProcessEnvironment(environment);
+            process.start(program, arguments);
+            if (!process.waitForFinished(30000)) return -1;
+            out = process.readAllStandardOutput();
+            err = process.readAllStandardError();
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        QByteArray out;
+        QByteArray err;
+        QCOMPARE(run({QStringLiteral("--version")}, out, err), 0);
+        QCOMPARE(QString::fromUtf8(out).trimmed(), QStringLiteral("Brightmend ") + bmui::VersionText());
+        QVERIFY(text->text().contains(QString::fromUtf8(out).trimmed().mid(QStringLiteral("Brightmend ").size())));
+        QCOMPARE(run({QStringLiteral("--help")}, out, err), 0);
+        QVERIFY(out.contains("--version"));
+        QVERIFY(out.contains("[FILE]"));
+        QCOMPARE(run({QStringLiteral("--no-such-option")}, out, err), 2);
+        QVERIFY(out.isEmpty());
+        QVERIFY(err.contains("no-such-option"));
     }
 
     void convertWithoutAnOstPathIsRefused() {
