@@ -51,7 +51,11 @@ public:
     void ExitRequested();
     void Save();
     void TreeItemClicked(QTreeWidgetItem* item);
+    // Previews the list's row `row` (as the list shows it, sorted or not).
     void ShowPreview(int row);
+    // Sorts the list by `column`, as a click on its header does; a second
+    // click on the same column reverses the order.
+    void SortList(int column);
 
     bool analysisRunning() const { return analysisRunning_; }
     bool savingStarted() const { return savingStarted_; }
@@ -108,6 +112,9 @@ private:
     void OnFinished(int outcome, const QString& page, bool treeHasItems, const QString& message);
     void OnRowsReady(const ItemRows& rows);
     void SetColumns(ListKind kind);
+    // Writes `page` into the preview page file and shows it; false when the
+    // file is missing or cannot be written (the preview stays as it was).
+    bool WritePreviewPage(const std::string& page);
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
     void StopRuns();
@@ -141,6 +148,9 @@ private:
     std::string selectedPath_;
     std::filesystem::path saveDestination_;
     std::string listedPath_;  // the folder the list shows
+    QTreeWidgetItem* previewedItem_ = nullptr;  // the row the preview shows
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     QString shownPage_;
     bool started_ = false;
     bool analysisRunning_ = false;
