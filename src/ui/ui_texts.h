@@ -76,6 +76,7 @@ inline constexpr std::string_view kSavingStatusGroup = "Saving Status";
 inline constexpr std::string_view kDestinationPathLabel = "Destination Path :";
 inline constexpr std::string_view kFolderNameLabel = "Folder Name :";
 inline constexpr std::string_view kMailCountLabel = "No. of Mails  :";
+inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
 inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";
