@@ -29,6 +29,7 @@ struct FolderRecord {
     std::uint32_t nid = 0;                // node id of the folder
     std::int32_t count = 0;               // messages found, kept or not
     std::vector<MessageFields> messages;  // the first kFolderKeptMessages, in walk order
+    std::vector<std::uint32_t> messageNids;  // the node of each kept message (its attachments are read from there)
 };
 
 struct NoteEntry {

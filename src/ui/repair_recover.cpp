@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 #include "engine/saving_run.h"
 #include "engine/shipped_pages.h"
 #include "ui/analysis_bridge.h"
+#include "ui/attachment_shelf.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
 #include "ui/item_list_filler.h"
@@ -325,6 +327,19 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     previewLayout->addWidget(subject_, 2, 1);
     preview_ = new PreviewPane(previewBox);
     previewLayout->addWidget(preview_, 3, 0, 1, 2);
+    // The mail's attachments, by name (text, never markup); one chosen is
+    // saved into a folder the user picks.
+    attachmentsLabel_ = new QLabel(Text(kAttachmentsLabel), previewBox);
+    attachments_ = new QListWidget(previewBox);
+    attachments_->setMaximumHeight(72);
+    saveAttachment_ = new QPushButton(Text(kSaveAttachmentButton), previewBox);
+    saveAttachment_->setAutoDefault(false);
+    previewLayout->addWidget(attachmentsLabel_, 4, 0, Qt::AlignTop);
+    auto* attachmentRow = new QHBoxLayout;
+    attachmentRow->addWidget(attachments_, 1);
+    attachmentRow->addWidget(saveAttachment_, 0, Qt::AlignTop);
+    previewLayout->addLayout(attachmentRow, 4, 1);
+    for (QWidget* w : std::initializer_list<QWidget*>{attachmentsLabel_, attachments_, saveAttachment_}) w->hide();
     previewLayout->setColumnStretch(1, 1);
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
@@ -379,6 +394,7 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
                 from_->clear();
                 to_->clear();
                 subject_->clear();
+                ShowAttachments(0);
             },
             Qt::QueuedConnection);
     connect(filler_.get(), &ItemListFiller::rowsReady, this, &Repair_Recover::OnRowsReady, Qt::QueuedConnection);
@@ -398,6 +414,8 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     connect(pause_, &QPushButton::clicked, this, &Repair_Recover::TogglePause);
     connect(back_, &QPushButton::clicked, this, &Repair_Recover::Back);
     connect(save_, &QPushButton::clicked, this, &Repair_Recover::Save);
+    connect(saveAttachment_, &QPushButton::clicked, this, &Repair_Recover::SaveAttachment);
+    connect(attachments_, &QListWidget::itemActivated, this, [this] { SaveAttachment(); });
     connect(menu_->save, &QAction::triggered, this, &Repair_Recover::Save);
     connect(top_->viewReport, &QToolButton::clicked, this, [this] {
         context_.ViewReport();
@@ -549,6 +567,8 @@ void Repair_Recover::ReleaseAnalysis() {
     tree_->Reset();
     previewedItem_ = nullptr;
     list_->clear();
+    shelf_.reset();
+    ShowAttachments(0);
 }
 
 void Repair_Recover::Back() {
@@ -689,15 +709,19 @@ void Repair_Recover::ShowPreview(int row) {
                 ? std::string()
                 : run_->results().Read([&](const bm::AnalysisData& data) { return CardOf(data, kind, source); });
         previewedItem_ = item;
+        ShowAttachments(0);
         if (card.empty() || !WritePreviewPage(card)) ShowPage(context_.AppFileText(bm::kPreviewPage));
         return;
     }
     if (item == nullptr || kind != ListKind::Mail) return;
     previewedItem_ = item;
+    std::uint32_t nid = 0;
     const std::string page = run_->results().Read([&](const bm::AnalysisData& data) -> std::string {
         for (const bm::FolderRecord& folder : data.folders) {
             if (folder.path != listedPath_) continue;
             if (source < 0 || static_cast<std::size_t>(source) >= folder.messages.size()) return {};
+            if (static_cast<std::size_t>(source) < folder.messageNids.size())
+                nid = folder.messageNids[static_cast<std::size_t>(source)];
             const bm::MessageFields& message = folder.messages[static_cast<std::size_t>(source)];
             if (!message.htmlBody.empty())
                 return std::string(message.htmlBody.begin(), message.htmlBody.end()) + " ";
@@ -713,8 +737,45 @@ void Repair_Recover::ShowPreview(int row) {
     subject_->setText(item->text(1));
     from_->setText(item->text(0));
     to_->setText(item->text(2));
+    ShowAttachments(nid);
     if (page.empty()) return;
     WritePreviewPage(page);
+}
+
+void Repair_Recover::ShowAttachments(std::uint32_t nid) {
+    previewedNid_ = nid;
+    attachments_->clear();
+    std::optional<std::vector<AttachmentEntry>> listed;
+    if (nid != 0 && !saving_->running()) {
+        if (!shelf_) shelf_ = std::make_unique<AttachmentShelf>(run_->sourcePath(), context_.deepScan);
+        listed = shelf_->List(nid);
+    }
+    const bool any = listed && !listed->empty();
+    if (any) {
+        for (const AttachmentEntry& entry : *listed) {
+            auto* row = new QListWidgetItem(entry.size > 0 ? QStringLiteral("%1 (%2)").arg(entry.name,
+                                                                    QLocale().formattedDataSize(entry.size))
+                                                           : entry.name);
+            row->setIcon(ListIconImage(kListMail));
+            attachments_->addItem(row);
+        }
+        attachments_->setCurrentRow(0);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{attachmentsLabel_, attachments_, saveAttachment_})
+        w->setVisible(any);
+}
+
+void Repair_Recover::SaveAttachment() {
+    const int index = attachments_->currentRow();
+    if (index < 0 || previewedNid_ == 0 || !shelf_ || saving_->running()) return;
+    const QString chosen = context_.services().PickFolder(this, Text(kAttachmentFolderTitle), QString());
+    if (chosen.isEmpty()) return;
+    const AttachmentSaved saved = shelf_->Save(previewedNid_, static_cast<std::size_t>(index), chosen.toStdString());
+    if (saved.ok)
+        context_.services().Show(this, BoxKind::Information,
+                                 Text(kAttachmentSaved) + QString::fromStdString(saved.path.string()));
+    else
+        context_.services().Show(this, BoxKind::Stop, Text(kAttachmentNotSaved) + saved.error);
 }
 
 bool Repair_Recover::WritePreviewPage(const std::string& page) {
@@ -760,6 +821,8 @@ void Repair_Recover::Save() {
 }
 
 void Repair_Recover::StartSaving() {
+    // The saving run opens the store for itself alone.
+    if (shelf_) shelf_->Release();
     std::error_code ec;
     std::filesystem::create_directories(saveDestination_, ec);  // a failure is the writer's to report
     bm::AnalysisSource from;

@@ -76,6 +76,12 @@ inline constexpr std::string_view kSavingStatusGroup = "Saving Status";
 inline constexpr std::string_view kDestinationPathLabel = "Destination Path :";
 inline constexpr std::string_view kFolderNameLabel = "Folder Name :";
 inline constexpr std::string_view kMailCountLabel = "No. of Mails  :";
+// The mail preview's attachments.
+inline constexpr std::string_view kAttachmentsLabel = "Attachments :";
+inline constexpr std::string_view kSaveAttachmentButton = "Save Attachment...";
+inline constexpr std::string_view kAttachmentFolderTitle = "Select the Folder for the Attachment";
+inline constexpr std::string_view kAttachmentSaved = "The attachment was saved as ";
+inline constexpr std::string_view kAttachmentNotSaved = "The attachment could not be saved: ";
 inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";

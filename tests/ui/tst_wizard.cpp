@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProcess>
@@ -28,13 +29,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <fstream>
 
 #include "engine/analysis_run.h"
 #include "engine/file_finder.h"
 #include "engine/log_texts.h"
 #include "ui/about_dlg.h"
+#include "ui/attachment_shelf.h"
 #include "ui/cchangelog.h"
 #include "ui/command_line.h"
 #include "ui/disk_selection.h"
@@ -715,6 +719,104 @@ private slots:
             // Nothing a card names was loaded (the escaped markup asks for
             // nothing at all).
             QCOMPARE(page.preview()->refusedLoads(), refused);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+    }
+
+    void attachmentNamesAreMadeSafeAndStayInTheChosenFolder() {
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("report.pdf")), QStringLiteral("report.pdf"));
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("a/b")), QStringLiteral("a_b"));
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("..\\..\\win.ini")), QStringLiteral("_.._win.ini"));
+        for (const char* name : {"", ".", "..", " . "})
+            QCOMPARE(bmui::SafeAttachmentName(QString::fromLatin1(name)), QStringLiteral("attachment"));
+        const QString dangerous = bmui::SafeAttachmentName(QStringLiteral("../../x"));
+        QVERIFY(!dangerous.contains(QLatin1Char('/')));
+        QVERIFY(!dangerous.startsWith(QLatin1Char('.')));
+        const QString longName = bmui::SafeAttachmentName(QString(300, QChar(0x00e9)) + QStringLiteral(".docx"));
+        QVERIFY(longName.toUtf8().size() <= 255);
+        QVERIFY(longName.endsWith(QStringLiteral(".docx")));
+
+        TestWizard wizard;
+        const fs::path folder = wizard.dir() / "chosen" / "inner";
+        fs::create_directories(folder);
+        const auto write = [](const char* text) {
+            return [text](int fd) { return ::write(fd, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text)); };
+        };
+        const bmui::AttachmentSaved first = bmui::CreateInFolder(folder, dangerous, write("one"));
+        QVERIFY(first.ok);
+        QCOMPARE(first.path.parent_path(), folder);
+        QVERIFY(!fs::exists(wizard.dir() / "x"));
+        QVERIFY(!fs::exists(wizard.dir() / "chosen" / "x"));
+        // A name taken, or a link planted under it, is left alone.
+        const fs::path outside = wizard.dir() / "outside.txt";
+        std::ofstream(outside) << "keep";
+        fs::create_symlink(outside, folder / "note.txt");
+        const bmui::AttachmentSaved second = bmui::CreateInFolder(folder, QStringLiteral("note.txt"), write("two"));
+        QVERIFY(second.ok);
+        QCOMPARE(second.path, folder / "note (2).txt");
+        std::ifstream kept(outside);
+        std::string content;
+        kept >> content;
+        QCOMPARE(content, std::string("keep"));
+        // A failed write leaves no file behind.
+        const bmui::AttachmentSaved failed =
+            bmui::CreateInFolder(folder, QStringLiteral("broken.bin"), [](int) { return false; });
+        QVERIFY(!failed.ok);
+        QVERIFY(!fs::exists(folder / "broken.bin"));
+        QVERIFY(!bmui::CreateInFolder(wizard.dir() / "missing", QStringLiteral("a"), write("x")).ok);
+    }
+
+    void theMailPreviewListsAttachmentsAndSavesTheChosenOne() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path target = wizard.dir() / "attachments";
+        fs::create_directories(target);
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.show();
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            // Every seventh mail of the demo store carries "notes-<n>.txt"
+            // of 2000 + 13 n bytes.
+            QListWidget* list = page.attachmentList();
+            int row = -1;
+            for (int i = 0; i < page.itemList()->topLevelItemCount() && row < 0; ++i) {
+                page.ShowPreview(i);
+                if (list->isVisibleTo(&page)) row = i;
+            }
+            QVERIFY(row >= 0);
+            QCOMPARE(list->count(), 1);
+            const QString shown = list->item(0)->text();
+            QVERIFY2(shown.startsWith(QStringLiteral("notes-")), qPrintable(shown));
+            const QString name = shown.left(shown.indexOf(QStringLiteral(".txt")) + 4);
+            const int n = name.mid(6, name.size() - 10).toInt();
+            // Saved twice into the chosen folder: the second lands beside
+            // the first instead of over it.
+            wizard.services.folder = QString::fromStdString(target.string());
+            page.saveAttachmentButton()->click();
+            page.saveAttachmentButton()->click();
+            QCOMPARE(wizard.services.folderTitles.back(), QStringLiteral("Select the Folder for the Attachment"));
+            const fs::path first = target / name.toStdString();
+            const fs::path second = target / (name.left(name.size() - 4) + QStringLiteral(" (2).txt")).toStdString();
+            QVERIFY(fs::exists(first));
+            QVERIFY(fs::exists(second));
+            QCOMPARE(fs::file_size(first), static_cast<std::uintmax_t>(2000 + 13 * n));
+            QCOMPARE(fs::file_size(second), fs::file_size(first));
+            QVERIFY(wizard.services.WasShown(Text(bmui::kAttachmentSaved) + QString::fromStdString(first.string())));
+            // No folder picked: nothing saved.
+            wizard.services.folder.clear();
+            page.saveAttachmentButton()->click();
+            QCOMPARE(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 2);
+            // A mail without attachments hides the list.
+            for (int i = 0; i < page.itemList()->topLevelItemCount(); ++i)
+                if (i != row) {
+                    page.ShowPreview(i);
+                    if (!list->isVisibleTo(&page)) break;
+                }
+            QVERIFY(!list->isVisibleTo(&page));
             wizard.services.answers = {true};
             page.Back();
         });
