@@ -43,6 +43,7 @@
 #include "ui/command_line.h"
 #include "ui/disk_selection.h"
 #include "ui/folder_tree.h"
+#include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/repair_recover.h"
 #include "ui/settings.h"
@@ -193,6 +194,21 @@ private slots:
         QCOMPARE(run({QStringLiteral("--no-such-option")}, out, err), 2);
         QVERIFY(out.isEmpty());
         QVERIFY(err.contains("no-such-option"));
+    }
+
+    void theIconsAreDrawnForDoubleDensityScreens() {
+        for (const QIcon& icon : {bmui::AppIcon(), bmui::HelpButtonIcon(), bmui::TreeIconImage(bmui::kTreeInbox),
+                                  bmui::ListIconImage(bmui::kListMail)}) {
+            QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+            QVERIFY(icon.availableSizes().contains(QSize(64, 64)));
+            // The large image is its own drawing, not the small one scaled:
+            // it has detail the small one lacks.
+            // On a screen that scales by two, a 32-point icon is 64 pixels.
+            const QImage large = icon.pixmap(QSize(32, 32), 2.0).toImage();
+            const QImage scaled = icon.pixmap(QSize(32, 32)).toImage().scaled(64, 64);
+            QCOMPARE(large.size(), QSize(64, 64));
+            QVERIFY(large != scaled);
+        }
     }
 
     void convertWithoutAnOstPathIsRefused() {
