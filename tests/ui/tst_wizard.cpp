@@ -716,6 +716,7 @@ private slots:
             // Markup in a field is shown as text.
             QVERIFY(contact.contains(QStringLiteral("<img src=\"file:///dev/zero\">")));
             QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
+            uitest::Snap(&page, "7-contact-card");
             const QString appointment = cardOf("Personal Folders\\Calendar\\", 0);
             for (const char* field : {"Location", "Room 4", "Attendees", "Ann Lee; Bob Roe"})
                 QVERIFY2(appointment.contains(QString::fromUtf8(field)), field);
@@ -822,6 +823,7 @@ private slots:
             QCOMPARE(fs::file_size(first), static_cast<std::uintmax_t>(2000 + 13 * n));
             QCOMPARE(fs::file_size(second), fs::file_size(first));
             QVERIFY(wizard.services.WasShown(Text(bmui::kAttachmentSaved) + QString::fromStdString(first.string())));
+            uitest::Snap(&page, "8-mail-attachments");
             // No folder picked: nothing saved.
             wizard.services.folder.clear();
             page.saveAttachmentButton()->click();
