@@ -94,7 +94,10 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
     if (r.messageClass == kTaskClass) {
         results_.Modify([&](AnalysisData& d) {
             Bump(d, WellKnownCategory::Tasks, changed);
-            if (message != nullptr) d.tasks.push_back(std::move(*message));
+            if (message != nullptr) {
+                d.tasks.push_back(std::move(*message));
+                d.taskStates.push_back(r.taskFields ? *r.taskFields : TaskFields{});
+            }
         });
     } else if (r.messageClass == kStickyNoteClass) {
         if (message == nullptr) return;
@@ -117,7 +120,11 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
         results_.Modify([&](AnalysisData& d) {
             Bump(d, WellKnownCategory::Calendar, changed);
             CalendarEntry entry;
-            if (r.appointmentFields) entry.location = r.appointmentFields->location;
+            if (r.appointmentFields) {
+                entry.location = r.appointmentFields->location;
+                entry.start = r.appointmentFields->startWhole;
+                entry.end = r.appointmentFields->endWhole;
+            }
             entry.message = std::move(r.messageFields);
             d.calendar.push_back(std::move(entry));
         });

@@ -19,6 +19,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -199,6 +200,8 @@ const std::string& BodyOf(const bm::MessageFields& message) {
 std::string AppointmentCard(const bm::CalendarEntry& entry) {
     const bm::MessageFields* m = entry.message.get();
     Card card(SubjectText(m));
+    card.Field("Start", LocaleTime(entry.start));
+    card.Field("End", LocaleTime(entry.end));
     card.Field("Location", entry.location);
     if (m == nullptr) return card.Page();
     card.Field("Date", LocaleTime(m->deliveryTime));
@@ -209,9 +212,29 @@ std::string AppointmentCard(const bm::CalendarEntry& entry) {
     return card.Page();
 }
 
-std::string TaskCard(const bm::MessageFields& task) {
+QString TaskStatusText(const bm::TaskFields& state) {
+    if (!state.status) return state.complete.value_or(false) ? QStringLiteral("Completed") : QString();
+    switch (*state.status) {
+    case 0: return QStringLiteral("Not started");
+    case 1: return QStringLiteral("In progress");
+    case 2: return QStringLiteral("Completed");
+    case 3: return QStringLiteral("Waiting on someone else");
+    case 4: return QStringLiteral("Deferred");
+    default: return QString();
+    }
+}
+
+std::string TaskCard(const bm::MessageFields& task, const bm::TaskFields* state) {
     Card card(SubjectText(&task));
-    card.Field("Due date", LocaleTime(task.deliveryTime));
+    const bool ownDue = state != nullptr && !state->dueDate.empty();
+    card.Field("Due date", LocaleTime(ownDue ? state->dueDate : task.deliveryTime));
+    if (state != nullptr) {
+        card.Field("Start date", LocaleTime(state->startDate));
+        card.Field("Status", TaskStatusText(*state));
+        if (state->percentComplete)
+            card.Field("% Complete", QString::number(std::clamp(*state->percentComplete, 0.0, 1.0) * 100.0, 'f', 0));
+        card.Field("Completed on", LocaleTime(state->dateCompleted));
+    }
     card.Field("Owner", task.sentRepresentingName);
     card.Field("Assigned to", task.displayTo);
     card.Text(BodyOf(task));
@@ -246,7 +269,10 @@ std::string CardOf(const bm::AnalysisData& data, ListKind kind, int source) {
         if (const auto* e = at(data.calendar)) return AppointmentCard(*e);
         break;
     case ListKind::Tasks:
-        if (const auto* t = at(data.tasks)) return TaskCard(*t);
+        if (const auto* t = at(data.tasks))
+            return TaskCard(*t, static_cast<std::size_t>(source) < data.taskStates.size()
+                                    ? &data.taskStates[static_cast<std::size_t>(source)]
+                                    : nullptr);
         break;
     case ListKind::Notes:
         if (const auto* n = at(data.notes)) return NoteCard(*n);

@@ -691,6 +691,12 @@ private slots:
                 e.message->displayTo = "Ann Lee; Bob Roe";
                 e.message->deliveryTime = fileTime(meeting);
                 data.tasks.front().deliveryTime = fileTime(meeting);
+                e.start = fileTime(meeting);
+                e.end = fileTime(meeting.addSecs(5400));
+                QCOMPARE(data.taskStates.size(), data.tasks.size());
+                data.taskStates.front().status = 1;
+                data.taskStates.front().percentComplete = 0.25;
+                data.taskStates.front().dueDate = fileTime(meeting);
             });
             const int refused = page.preview()->refusedLoads();
             const QString birthdayText = QLocale().toString(birthday.toLocalTime(), QLocale::LongFormat);
@@ -718,11 +724,17 @@ private slots:
             QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
             uitest::Snap(&page, "7-contact-card");
             const QString appointment = cardOf("Personal Folders\\Calendar\\", 0);
-            for (const char* field : {"Location", "Room 4", "Attendees", "Ann Lee; Bob Roe"})
+            for (const char* field : {"Start", "End", "Location", "Room 4", "Attendees", "Ann Lee; Bob Roe"})
                 QVERIFY2(appointment.contains(QString::fromUtf8(field)), field);
             QVERIFY2(appointment.contains(meetingText), qPrintable(appointment));
+            QVERIFY2(appointment.contains(QLocale().toString(meeting.addSecs(5400).toLocalTime(), QLocale::LongFormat)),
+                     qPrintable(appointment));
             const QString task = cardOf("Personal Folders\\Tasks\\", 0);
             QVERIFY(task.contains(QStringLiteral("Due date")));
+            QVERIFY2(task.contains(QStringLiteral("Status")) && task.contains(QStringLiteral("In progress")),
+                     qPrintable(task));
+            QVERIFY(task.contains(QStringLiteral("% Complete")));
+            QVERIFY(task.contains(QStringLiteral("25")));
             QVERIFY(task.contains(meetingText));
             QVERIFY(task.contains(QStringLiteral("Task 0: follow up")));
             QVERIFY(task.contains(QStringLiteral("Remember to follow up on item 0")));
