@@ -17,7 +17,8 @@ cmake -S . -B "$build" -G Ninja -DBRIGHTMEND_BUILD_UI=ON >/dev/null
 ninja -C "$build" -j2 ui_tst_wizard ui_tst_saving
 BRIGHTMEND_SCREENSHOTS="$PWD/$out" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1280x900x24" "$build/tests/ui/ui_tst_wizard" \
-  analysisOfTheDemoStoreShowsFoldersListsAndPreviews searchPageFindsStoresAndHandsOneToTheAnalysis
+  analysisOfTheDemoStoreShowsFoldersListsAndPreviews searchPageFindsStoresAndHandsOneToTheAnalysis \
+  contactsAppointmentsTasksNotesAndJournalItemsPreviewAsCards theMailPreviewListsAttachmentsAndSavesTheChosenOne
 BRIGHTMEND_SCREENSHOTS="$PWD/$out" QT_QPA_PLATFORM=xcb \
   xvfb-run -a -s "-screen 0 1280x900x24" "$build/tests/ui/ui_tst_saving" \
   checkedFoldersAreSavedIntoACleanStoreWithTheirMail:demo

@@ -39,7 +39,7 @@ void AnalysisCollector::Begin(std::uint32_t rootNid) {
         d.counts = WellKnownCounts();
         d.folders.clear();
         if (rootNid != 0) {
-            d.folders.push_back(FolderRecord{path_, rootNid, 0, {}});
+            d.folders.push_back(FolderRecord{path_, rootNid, 0, {}, {}});
             folderByNid_.emplace(rootNid, 0);
         }
     });
@@ -79,7 +79,7 @@ void AnalysisCollector::ClassifyFolder(ItemRecord& r, const WalkedNode& node, bo
         d.tree.push_back({path_, r.messageClass});
         if (mailFolder) {
             folderByNid_.try_emplace(node.nid, d.folders.size());
-            d.folders.push_back(FolderRecord{path_, node.nid, 0, {}});
+            d.folders.push_back(FolderRecord{path_, node.nid, 0, {}, {}});
         }
     });
     observer_.OnFolderFound(path_, r.messageClass);
@@ -99,7 +99,10 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
     if (r.messageClass == kTaskClass) {
         results_.Modify([&](AnalysisData& d) {
             Bump(d, WellKnownCategory::Tasks, changed);
-            if (message != nullptr) d.tasks.push_back(std::move(*message));
+            if (message != nullptr) {
+                d.tasks.push_back(std::move(*message));
+                d.taskStates.push_back(r.taskFields ? *r.taskFields : TaskFields{});
+            }
         });
     } else if (r.messageClass == kStickyNoteClass) {
         if (message == nullptr) return;
@@ -122,7 +125,11 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
         results_.Modify([&](AnalysisData& d) {
             Bump(d, WellKnownCategory::Calendar, changed);
             CalendarEntry entry;
-            if (r.appointmentFields) entry.location = r.appointmentFields->location;
+            if (r.appointmentFields) {
+                entry.location = r.appointmentFields->location;
+                entry.start = r.appointmentFields->startWhole;
+                entry.end = r.appointmentFields->endWhole;
+            }
             entry.message = std::move(r.messageFields);
             d.calendar.push_back(std::move(entry));
         });
@@ -132,19 +139,22 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             Bump(d, WellKnownCategory::Contacts, changed);
         });
     } else if (message != nullptr) {
-        AddMail(std::move(*message), node.parentNid);
+        AddMail(std::move(*message), node.parentNid, node.nid);
         return;
     }
     Announce(changed);
 }
 
-void AnalysisCollector::AddMail(MessageFields&& message, std::uint32_t parentNid) {
+void AnalysisCollector::AddMail(MessageFields&& message, std::uint32_t parentNid, std::uint32_t nid) {
     Changes changed;
     results_.Modify([&](AnalysisData& d) {
         if (d.folders.empty()) return;
         const auto found = folderByNid_.find(parentNid);
         FolderRecord& folder = found != folderByNid_.end() ? d.folders[found->second] : d.folders.back();
-        if (folder.count < kFolderKeptMessages) folder.messages.push_back(std::move(message));
+        if (folder.count < kFolderKeptMessages) {
+            folder.messages.push_back(std::move(message));
+            folder.messageNids.push_back(nid);
+        }
         ++folder.count;
         if (const auto category = MailFolderCategory(folder.path)) Bump(d, *category, changed);
     });

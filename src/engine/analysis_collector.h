@@ -82,7 +82,7 @@ private:
     void EnterFolder(const std::string& name);
     void ClassifyFolder(ItemRecord& record, const WalkedNode& node, bool& descend);
     void ClassifyItem(ItemRecord& record, const WalkedNode& node);
-    void AddMail(MessageFields&& message, std::uint32_t parentNid);
+    void AddMail(MessageFields&& message, std::uint32_t parentNid, std::uint32_t nid);
     // Adds one to a category and tells the observer when the page shows it.
     void Bump(AnalysisData& data, WellKnownCategory category, std::vector<std::pair<WellKnownCategory, std::int32_t>>& changed);
     void Announce(const std::vector<std::pair<WellKnownCategory, std::int32_t>>& changed);

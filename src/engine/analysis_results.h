@@ -29,6 +29,7 @@ struct FolderRecord {
     std::uint32_t nid = 0;                // node id of the folder
     std::int32_t count = 0;               // messages found, kept or not
     std::vector<MessageFields> messages;  // the first kFolderKeptMessages, in walk order
+    std::vector<std::uint32_t> messageNids;  // the node of each kept message (its attachments are read from there)
 };
 
 struct NoteEntry {
@@ -46,6 +47,8 @@ struct JournalEntry {
 struct CalendarEntry {
     std::string location;
     std::unique_ptr<MessageFields> message;  // nullptr when the item had none
+    Bytes start;  // the meeting's own start and end (FILETIMEs), for the preview
+    Bytes end;
 };
 
 // One entry of the folder tree: every folder the walk met, mail or not.
@@ -60,6 +63,7 @@ struct AnalysisData {
     std::vector<FolderTreeEntry> tree;
     std::vector<ContactFields> contacts;
     std::vector<MessageFields> tasks;
+    std::vector<TaskFields> taskStates;  // beside each task: its status, completion and dates
     std::vector<NoteEntry> notes;
     std::vector<JournalEntry> journal;
     std::vector<CalendarEntry> calendar;

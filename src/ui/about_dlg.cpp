@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/command_line.h"
 #include "ui/icons.h"
 #include "ui/ui_texts.h"
 
@@ -20,7 +21,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     text->setObjectName(QStringLiteral("aboutText"));
     text->setText(QStringLiteral("<b>%1</b><br>%2<br><br>Recovers the contents of Outlook offline store files "
                                  "(.ost) into a new Personal Folders file (.pst).")
-                      .arg(Text(kCaption), Text(kVersionText)));
+                      .arg(Text(kCaption), VersionText()));
     text->setWordWrap(true);
     top->addWidget(icon, 0, Qt::AlignTop);
     top->addWidget(text, 1);

@@ -51,17 +51,19 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     header->addWidget(top_, 0, Qt::AlignTop);
     layout->addLayout(header);
 
-    auto* intro = new QLabel(QStringLiteral("Choose the Outlook offline store file (.ost) to recover, or search a "
-                                            "directory for one."),
-                             this);
+    auto* intro = new QLabel(Text(kStep1Hint), this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
 
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(Text(kSourcePathLabel), this));
+    // The path as the file is named (case matters here); a typed or pasted
+    // path is the one Convert uses.
     pathEdit_ = new QLineEdit(this);
-    pathEdit_->setReadOnly(true);
     pathEdit_->setMinimumWidth(380);
+    pathEdit_->setClearButtonEnabled(true);
+    connect(pathEdit_, &QLineEdit::textEdited, this,
+            [this](const QString& text) { context_.sourcePath = text.toStdString(); });
     row->addWidget(pathEdit_, 1);
     browse_ = new QPushButton(Text(kBrowseButton), this);
     row->addWidget(browse_);
@@ -94,27 +96,38 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     connect(menu_->exit, &QAction::triggered, this, &DiskSelection::ExitRequested);
     menu_->ConnectCommon(context_, this);
 
-    // Tab walks Browse, the Deep scan box, Search, Convert and the three picture buttons; F1
+    // Tab walks the path field, Browse, the Deep scan box, Search, Convert and the three picture buttons; F1
     // opens the help.
+    setTabOrder(pathEdit_, browse_);
     setTabOrder(browse_, deepScan_);
     setTabOrder(deepScan_, search_);
     setTabOrder(search_, convert_);
     setTabOrder(convert_, top_->viewReport);
     setTabOrder(top_->viewReport, top_->help);
     setTabOrder(top_->help, top_->exit);
+    // Ctrl+O browses and Ctrl+Q asks the exit question.
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
+    menu_->selectFile->setShortcut(QKeySequence::Open);
+    menu_->exit->setShortcut(QKeySequence::Quit);
+}
+
+void DiskSelection::ChooseSource(const QString& path) {
+    pathEdit_->setText(path);
+    context_.sourcePath = path.toStdString();
+    LogSource();
+}
+
+void DiskSelection::LogSource() {
+    if (loggedSource_ == context_.sourcePath) return;
+    loggedSource_ = context_.sourcePath;
+    bm::LogSourceChosen(context_.log(), context_.sourcePath);
 }
 
 void DiskSelection::Browse() {
     const QString chosen = context_.services().PickStoreFile(this);
     if (chosen.isEmpty()) return;
-    // Shown and logged upper-cased; the file itself is opened by the name it
-    // has (file names are case-sensitive here).
-    const QString upper = chosen.toUpper();
-    pathEdit_->setText(upper);
-    context_.sourcePath = chosen.toStdString();
-    bm::LogSourceChosen(context_.log(), upper.toStdString());
+    ChooseSource(chosen);
 }
 
 void DiskSelection::Convert() {
@@ -122,6 +135,8 @@ void DiskSelection::Convert() {
         context_.services().Show(this, BoxKind::Information, Text(kNotValidOst));
         return;
     }
+    // A typed path is logged when it is used.
+    LogSource();
     context_.sourceKind = 0;
     Repair_Recover page(context_, this);
     emit analysisPageOpened(&page);

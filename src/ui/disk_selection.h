@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <string>
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -31,6 +33,8 @@ public:
     WizardMenu* menu() const { return menu_; }
 
     void Browse();
+    // Takes `path` as the store file (shown and logged as it is named).
+    void ChooseSource(const QString& path);
     void Convert();
     void Search();
     // The exit rule: one question at a time; Yes ends the application.
@@ -48,6 +52,7 @@ protected:
 
 private:
     void SetButtonsEnabled(bool enabled);
+    void LogSource();
 
     WizardContext& context_;
     WizardMenu* menu_ = nullptr;
@@ -58,6 +63,7 @@ private:
     QPushButton* convert_ = nullptr; // 1076
     QCheckBox* deepScan_ = nullptr;
     bool questionOpen_ = false;
+    std::string loggedSource_;
 };
 
 // Runs a page modally over `below`, hiding `below` meanwhile; shows it again

@@ -12,7 +12,13 @@ namespace {
 
 QIcon Load(const char* name) {
     InitUiResources();
-    return QIcon(QStringLiteral(":/icons/") + QLatin1String(name) + QStringLiteral(".png"));
+    // Each image comes at 32x32 and drawn again at 64x64 for screens that
+    // scale by two.
+    const QString base = QStringLiteral(":/icons/") + QLatin1String(name);
+    QIcon icon;
+    icon.addFile(base + QStringLiteral(".png"), QSize(32, 32));
+    icon.addFile(base + QStringLiteral("@2x.png"), QSize(64, 64));
+    return icon;
 }
 
 constexpr std::array<const char*, kTreeIconCount> kTreeFiles = {

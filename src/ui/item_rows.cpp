@@ -42,6 +42,7 @@ void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<boo
         }
     if (folder == nullptr) return;
     int shown = 0;
+    int source = 0;
     for (const bm::MessageFields& message : folder->messages) {
         if (cancel.load()) {
             out.cancelled = true;
@@ -55,7 +56,8 @@ void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<boo
         out.rows.push_back({kListMail,
                             {from.empty() ? QStringLiteral("None") : Q(from),
                              subject.empty() ? QStringLiteral("Unspecified") : Q(subject),
-                             to.empty() ? QStringLiteral("None") : Q(to), ListTimeText(message.deliveryTime)}});
+                             to.empty() ? QStringLiteral("None") : Q(to), ListTimeText(message.deliveryTime)},
+                            source++, 3, TimeKey(message.deliveryTime)});
     }
 }
 
@@ -107,6 +109,8 @@ QString CutLongText(const QString& text) {
     return text.left(kLongTextKept) + QStringLiteral("...");
 }
 
+std::int64_t TimeKey(const bm::Bytes& fileTime) { return bm::FileTimeOf(fileTime).value_or(0); }
+
 QString ListTimeText(const bm::Bytes& fileTime) {
     const std::optional<bm::FileTime> time = bm::FileTimeOf(fileTime);
     if (!time) return {};
@@ -129,43 +133,52 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
         MailRows(data, out, cancel);
         break;
     case ListKind::Contacts:
-        for (const bm::ContactFields& c : data.contacts) {
+        for (std::size_t i = 0; i < data.contacts.size(); ++i) {
             if (stop()) break;
+            const bm::ContactFields& c = data.contacts[i];
             out.rows.push_back({kListContact,
                                 {Q(CleanNewlines(c.fileAs.empty() ? c.givenName : c.fileAs)), Q(c.email),
-                                 Q(c.mobilePhone), Q(CleanNewlines(c.postalAddress))}});
+                                 Q(c.mobilePhone), Q(CleanNewlines(c.postalAddress))},
+                                static_cast<int>(i)});
         }
         break;
     case ListKind::Tasks:
-        for (const bm::MessageFields& task : data.tasks) {
+        for (std::size_t i = 0; i < data.tasks.size(); ++i) {
             if (stop()) break;
-            out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(task), ListTimeText(task.deliveryTime)}});
+            const bm::MessageFields& task = data.tasks[i];
+            out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(task), ListTimeText(task.deliveryTime)},
+                                               static_cast<int>(i), 1, TimeKey(task.deliveryTime)});
         }
         break;
     case ListKind::Journal:
-        for (const bm::JournalEntry& entry : data.journal) {
+        for (std::size_t i = 0; i < data.journal.size(); ++i) {
             if (stop()) break;
-            out.rows.push_back({kListJournal, {CutLongText(Q(entry.subject)), Q(entry.entryType)}});
+            const bm::JournalEntry& entry = data.journal[i];
+            out.rows.push_back({kListJournal, {CutLongText(Q(entry.subject)), Q(entry.entryType)}, static_cast<int>(i)});
         }
         break;
     case ListKind::Notes:
-        for (const bm::NoteEntry& note : data.notes) {
+        for (std::size_t i = 0; i < data.notes.size(); ++i) {
             if (stop()) break;
+            const bm::NoteEntry& note = data.notes[i];
             out.rows.insert(out.rows.begin(),
                             {kListNote,
                              {Q(CleanNewlines(note.subject)),
                               CutLongText(Q(note.bodyText)).replace(QLatin1Char('\n'), QLatin1Char(' '))
                                   .replace(QLatin1Char('\r'), QLatin1Char(' '))
                                   .replace(QLatin1Char('\t'), QLatin1Char(' ')),
-                              ListTimeText(note.date)}});
+                              ListTimeText(note.date)},
+                             static_cast<int>(i), 2, TimeKey(note.date)});
         }
         break;
     case ListKind::Calendar:
-        for (const bm::CalendarEntry& entry : data.calendar) {
+        for (std::size_t i = 0; i < data.calendar.size(); ++i) {
             if (stop()) break;
+            const bm::CalendarEntry& entry = data.calendar[i];
             out.rows.push_back({kListAppointment,
                                 {entry.message ? SubjectOf(*entry.message) : QString(), Q(entry.location),
-                                 entry.message ? ListTimeText(entry.message->deliveryTime) : QString()}});
+                                 entry.message ? ListTimeText(entry.message->deliveryTime) : QString()},
+                                static_cast<int>(i), 2, entry.message ? TimeKey(entry.message->deliveryTime) : 0});
         }
         break;
     }

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +42,14 @@ inline constexpr int kLongTextKept = 200;
 struct ItemRow {
     int icon = 0;
     QStringList cells;
+    // Where the row's item sits in the results (the folder's messages, or
+    // the list of contacts, tasks, notes, journal items or appointments):
+    // the list may be sorted, the preview still finds its item.
+    int source = -1;
+    // The column showing a time, and that time as a FILETIME (sorting by
+    // that column goes by time, not by text); -1 and 0 when none.
+    int timeColumn = -1;
+    std::int64_t timeKey = 0;
 };
 
 struct ItemRows {
@@ -60,6 +69,8 @@ QString CutLongText(const QString& text);
 // An item time as the list shows it (24-character asctime form); empty
 // when the value is not a FILETIME.
 QString ListTimeText(const bm::Bytes& fileTime);
+// The FILETIME of an 8-byte value, 0 when it is none (a sort key).
+std::int64_t TimeKey(const bm::Bytes& fileTime);
 
 // Builds the rows of `path`; stops early (cancelled set) when `cancel`
 // turns true between rows.

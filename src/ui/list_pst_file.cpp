@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "engine/saving_run.h"
 #include "ui/icons.h"
 #include "ui/skin.h"
@@ -45,11 +47,12 @@ ListPSTFile::ListPSTFile(WizardContext& context, bm::SavingRun& run, QWidget* pa
 
     inProgress_ = new QLabel(Text(kSavingInProgress), this);
     layout->addWidget(inProgress_);
-    // Activity only: the run's total is a node count, not a measure of the
-    // writing still to do.
+    // Busy until the run has counted the store's items, then "n of N":
+    // the items the walk has read of all it will read.
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 0);
     bar_->setTextVisible(false);
+    bar_->setFormat(Text(kSavingProgressFormat));
     bar_->hide();
     layout->addWidget(bar_);
 
@@ -79,6 +82,11 @@ void ListPSTFile::RefreshStatus() {
         bar_->show();
         inProgress_->hide();
     }
+    if (values.savingTotal > 0) {
+        bar_->setRange(0, values.savingTotal);
+        bar_->setValue(std::clamp(values.savingPos, 0, values.savingTotal));
+        bar_->setTextVisible(true);
+    }
     // A long path widens the dialog rather than being cut.
     if (const int wanted = sizeHint().width(); wanted > width()) resize(wanted, height());
 }
@@ -100,6 +108,9 @@ void ListPSTFile::RunEnded() {
     ended_ = true;
     timer_->stop();
     RefreshStatus();
+    // A walk that ended early because everything chosen was saved has
+    // still done all there was to do.
+    if (run_.outcome() == bm::AnalysisOutcome::Completed && bar_->maximum() > 0) bar_->setValue(bar_->maximum());
     done(QDialog::Accepted);
 }
 

@@ -1,6 +1,7 @@
 // The saving status dialog: the output store, the folder being written and
 // the count that changed last, read from the run's status on a timer (first
-// after 100 ms, then every 2 s), with an activity bar and Stop. It stays
+// after 100 ms, then every 2 s), with a progress bar ("n of N items read")
+// and Stop. It stays
 // open until the run has ended; the analysis page then closes it.
 #pragma once
 

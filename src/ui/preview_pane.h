@@ -1,9 +1,11 @@
-// The preview pane: shows pages from the application directory. It loads
-// local files only; remote images and style sheets are never fetched, links
-// are not followed, and no script runs (the browser has no script engine).
+// The preview pane: shows pages from the application directory. It reads
+// the page it is sent to and nothing else: no image, style sheet or frame a
+// page names is loaded, local or remote, links are not followed, and no
+// script runs (the browser has no script engine).
 #pragma once
 
 #include <QTextBrowser>
+#include <QUrl>
 
 namespace bmui {
 
@@ -23,6 +25,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    QUrl page_;  // the one resource the pane reads
     int refused_ = 0;
 };
 

@@ -2,12 +2,15 @@
 
 #include <QAction>
 #include <QBrush>
+#include <QDateTime>
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -17,6 +20,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -25,6 +29,7 @@
 #include "engine/saving_run.h"
 #include "engine/shipped_pages.h"
 #include "ui/analysis_bridge.h"
+#include "ui/attachment_shelf.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
 #include "ui/item_list_filler.h"
@@ -53,6 +58,233 @@ bool IsNonMailLabel(const QString& label) {
 
 QString CategoryName(bm::WellKnownCategory category) {
     return QString::fromUtf8(bm::CategoryLogLabel(category).data()).trimmed();
+}
+
+// The row's item in the results, and on the time column its FILETIME.
+constexpr int kSourceRole = Qt::UserRole;
+constexpr int kTimeKeyRole = Qt::UserRole + 1;
+
+// A list row that sorts a time column by time and text by the user's
+// locale; equal rows keep the order the list was filled in.
+class ListRow : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        const QVariant mine = data(column, kTimeKeyRole);
+        const QVariant theirs = other.data(column, kTimeKeyRole);
+        if (mine.isValid() && theirs.isValid() && mine.toLongLong() != theirs.toLongLong())
+            return mine.toLongLong() < theirs.toLongLong();
+        if (!mine.isValid() || !theirs.isValid()) {
+            if (const int order = QString::localeAwareCompare(text(column), other.text(column)); order != 0)
+                return order < 0;
+        }
+        return data(0, kSourceRole).toInt() < other.data(0, kSourceRole).toInt();
+    }
+};
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// A time in the user's locale; empty when the value is no FILETIME.
+QString LocaleTime(const bm::Bytes& raw) {
+    const std::int64_t fileTime = TimeKey(raw);
+    if (fileTime == 0) return {};
+    // FILETIME counts 100 ns from 1601-01-01 UTC.
+    constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch((fileTime - kUnixEpoch) / 10000, Qt::UTC);
+    if (!utc.isValid()) return {};
+    return QLocale().toString(utc.toLocalTime(), QLocale::LongFormat);
+}
+
+// A card: a title and the fields that have a value, every text escaped
+// (what an item says of itself is never read as markup).
+class Card {
+public:
+    explicit Card(const QString& title) {
+        html_ = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body><h3>") + title.toHtmlEscaped() +
+                QStringLiteral("</h3><table cellspacing=\"2\" cellpadding=\"2\">");
+    }
+    void Field(const char* label, const QString& value) {
+        if (value.trimmed().isEmpty()) return;
+        html_ += QStringLiteral("<tr><td valign=\"top\"><b>") + QString::fromLatin1(label).toHtmlEscaped() +
+                 QStringLiteral("</b></td><td style=\"white-space:pre-wrap\">") + value.toHtmlEscaped() +
+                 QStringLiteral("</td></tr>");
+    }
+    void Field(const char* label, const std::string& value) { Field(label, Q(value)); }
+    void Text(const std::string& body) {
+        end();
+        if (!body.empty())
+            html_ += QStringLiteral("<pre style=\"white-space:pre-wrap\">") + Q(body).toHtmlEscaped() +
+                     QStringLiteral("</pre>");
+    }
+    std::string Page() {
+        end();
+        return (html_ + QStringLiteral("</body></html>")).toStdString();
+    }
+
+private:
+    void end() {
+        if (tableOpen_) html_ += QStringLiteral("</table>");
+        tableOpen_ = false;
+    }
+    QString html_;
+    bool tableOpen_ = true;
+};
+
+QString Joined(std::initializer_list<const std::string*> parts, const QString& separator = QStringLiteral(" ")) {
+    QStringList kept;
+    for (const std::string* part : parts)
+        if (!part->empty()) kept << Q(*part);
+    return kept.join(separator);
+}
+
+std::string ContactCard(const bm::ContactFields& c) {
+    const QString name = Joined({&c.displayNamePrefix, &c.givenName, &c.middleName, &c.surname, &c.generation});
+    Card card(!c.fileAs.empty() ? Q(c.fileAs) : name);
+    card.Field("Full name", name);
+    card.Field("Nickname", c.nickname);
+    card.Field("Company", c.companyName);
+    card.Field("Department", c.department);
+    card.Field("Job title", c.title);
+    card.Field("Profession", c.profession);
+    card.Field("Office", c.officeLocation);
+    card.Field("E-mail", c.email);
+    card.Field("Business phone", c.businessPhone);
+    card.Field("Business phone 2", c.business2Phone);
+    card.Field("Company phone", c.companyMainPhone);
+    card.Field("Home phone", c.homePhone);
+    card.Field("Home phone 2", c.home2Phone);
+    card.Field("Mobile phone", c.mobilePhone);
+    card.Field("Car phone", c.carPhone);
+    card.Field("Pager", c.pager);
+    card.Field("Other phone", c.otherPhone);
+    card.Field("Callback", c.callbackPhone);
+    card.Field("Assistant's phone", c.assistantPhone);
+    card.Field("Radio phone", c.radioPhone);
+    card.Field("ISDN", c.isdnNumber);
+    card.Field("TTY/TDD phone", c.ttyTddPhone);
+    card.Field("Telex", c.telexNumber);
+    card.Field("Business fax", c.businessFax);
+    card.Field("Home fax", c.homeFax);
+    card.Field("Postal address", c.postalAddress);
+    card.Field("Business address", !c.workAddress.empty()
+                                        ? Q(c.workAddress)
+                                        : Joined({&c.streetAddress, &c.postalCode, &c.locality, &c.stateOrProvince,
+                                                  &c.country},
+                                                 QStringLiteral(", ")));
+    card.Field("Home address", Joined({&c.homeStreet, &c.homePostalCode, &c.homeCity, &c.homeState, &c.homeCountry},
+                                      QStringLiteral(", ")));
+    card.Field("Other address", !c.otherAddress.empty()
+                                     ? Q(c.otherAddress)
+                                     : Joined({&c.otherStreet, &c.otherPostalCode, &c.otherCity, &c.otherState,
+                                               &c.otherCountry},
+                                              QStringLiteral(", ")));
+    card.Field("Web page", c.businessHomePage);
+    card.Field("Personal web page", c.personalHomePage);
+    card.Field("Birthday", LocaleTime(c.birthday));
+    card.Field("Anniversary", LocaleTime(c.weddingAnniversary));
+    card.Field("Spouse", c.spouseName);
+    card.Field("Manager", c.managerName);
+    card.Field("Assistant", c.assistant);
+    card.Field("Hobbies", c.hobbies);
+    return card.Page();
+}
+
+QString SubjectText(const bm::MessageFields* message) {
+    return message != nullptr && message->subject ? Q(message->subject->text) : QString();
+}
+
+const std::string& BodyOf(const bm::MessageFields& message) {
+    return !message.bodyText.empty() ? message.bodyText : message.body;
+}
+
+std::string AppointmentCard(const bm::CalendarEntry& entry) {
+    const bm::MessageFields* m = entry.message.get();
+    Card card(SubjectText(m));
+    card.Field("Start", LocaleTime(entry.start));
+    card.Field("End", LocaleTime(entry.end));
+    card.Field("Location", entry.location);
+    if (m == nullptr) return card.Page();
+    card.Field("Date", LocaleTime(m->deliveryTime));
+    card.Field("Organizer", m->sentRepresentingName);
+    card.Field("Attendees", m->displayTo);
+    card.Field("Optional attendees", m->displayCc);
+    card.Text(BodyOf(*m));
+    return card.Page();
+}
+
+QString TaskStatusText(const bm::TaskFields& state) {
+    if (!state.status) return state.complete.value_or(false) ? QStringLiteral("Completed") : QString();
+    switch (*state.status) {
+    case 0: return QStringLiteral("Not started");
+    case 1: return QStringLiteral("In progress");
+    case 2: return QStringLiteral("Completed");
+    case 3: return QStringLiteral("Waiting on someone else");
+    case 4: return QStringLiteral("Deferred");
+    default: return QString();
+    }
+}
+
+std::string TaskCard(const bm::MessageFields& task, const bm::TaskFields* state) {
+    Card card(SubjectText(&task));
+    const bool ownDue = state != nullptr && !state->dueDate.empty();
+    card.Field("Due date", LocaleTime(ownDue ? state->dueDate : task.deliveryTime));
+    if (state != nullptr) {
+        card.Field("Start date", LocaleTime(state->startDate));
+        card.Field("Status", TaskStatusText(*state));
+        if (state->percentComplete)
+            card.Field("% Complete", QString::number(std::clamp(*state->percentComplete, 0.0, 1.0) * 100.0, 'f', 0));
+        card.Field("Completed on", LocaleTime(state->dateCompleted));
+    }
+    card.Field("Owner", task.sentRepresentingName);
+    card.Field("Assigned to", task.displayTo);
+    card.Text(BodyOf(task));
+    return card.Page();
+}
+
+std::string NoteCard(const bm::NoteEntry& note) {
+    Card card(Q(note.subject));
+    card.Field("Date", LocaleTime(note.date));
+    card.Text(note.bodyText);
+    return card.Page();
+}
+
+std::string JournalCard(const bm::JournalEntry& entry) {
+    Card card(Q(entry.subject));
+    card.Field("Entry type", entry.entryType);
+    card.Field("Date", LocaleTime(entry.date));
+    return card.Page();
+}
+
+// The card of row `source` of a list of `kind`; empty when there is none.
+std::string CardOf(const bm::AnalysisData& data, ListKind kind, int source) {
+    const auto at = [source](const auto& list) -> decltype(&list[0]) {
+        if (source < 0 || static_cast<std::size_t>(source) >= list.size()) return nullptr;
+        return &list[static_cast<std::size_t>(source)];
+    };
+    switch (kind) {
+    case ListKind::Contacts:
+        if (const auto* c = at(data.contacts)) return ContactCard(*c);
+        break;
+    case ListKind::Calendar:
+        if (const auto* e = at(data.calendar)) return AppointmentCard(*e);
+        break;
+    case ListKind::Tasks:
+        if (const auto* t = at(data.tasks))
+            return TaskCard(*t, static_cast<std::size_t>(source) < data.taskStates.size()
+                                    ? &data.taskStates[static_cast<std::size_t>(source)]
+                                    : nullptr);
+        break;
+    case ListKind::Notes:
+        if (const auto* n = at(data.notes)) return NoteCard(*n);
+        break;
+    case ListKind::Journal:
+        if (const auto* j = at(data.journal)) return JournalCard(*j);
+        break;
+    case ListKind::Mail:
+        break;
+    }
+    return {};
 }
 
 }  // namespace
@@ -112,6 +344,11 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     from_ = new QLabel(previewBox);
     to_ = new QLabel(previewBox);
     subject_ = new QLabel(previewBox);
+    // What a mail says of itself is shown as text, never read as markup.
+    for (QLabel* label : {from_, to_, subject_}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     previewLayout->addWidget(new QLabel(Text(kFromLabel), previewBox), 0, 0);
     previewLayout->addWidget(from_, 0, 1);
     previewLayout->addWidget(new QLabel(Text(kToLabel), previewBox), 1, 0);
@@ -120,6 +357,19 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     previewLayout->addWidget(subject_, 2, 1);
     preview_ = new PreviewPane(previewBox);
     previewLayout->addWidget(preview_, 3, 0, 1, 2);
+    // The mail's attachments, by name (text, never markup); one chosen is
+    // saved into a folder the user picks.
+    attachmentsLabel_ = new QLabel(Text(kAttachmentsLabel), previewBox);
+    attachments_ = new QListWidget(previewBox);
+    attachments_->setMaximumHeight(72);
+    saveAttachment_ = new QPushButton(Text(kSaveAttachmentButton), previewBox);
+    saveAttachment_->setAutoDefault(false);
+    previewLayout->addWidget(attachmentsLabel_, 4, 0, Qt::AlignTop);
+    auto* attachmentRow = new QHBoxLayout;
+    attachmentRow->addWidget(attachments_, 1);
+    attachmentRow->addWidget(saveAttachment_, 0, Qt::AlignTop);
+    previewLayout->addLayout(attachmentRow, 4, 1);
+    for (QWidget* w : std::initializer_list<QWidget*>{attachmentsLabel_, attachments_, saveAttachment_}) w->hide();
     previewLayout->setColumnStretch(1, 1);
     splitter->setStretchFactor(1, 3);
     layout->addWidget(splitter, 1);
@@ -174,17 +424,28 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
                 from_->clear();
                 to_->clear();
                 subject_->clear();
+                ShowAttachments(0);
             },
             Qt::QueuedConnection);
     connect(filler_.get(), &ItemListFiller::rowsReady, this, &Repair_Recover::OnRowsReady, Qt::QueuedConnection);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { TreeItemClicked(item); });
-    connect(list_, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item) { ShowPreview(list_->indexOfTopLevelItem(item)); });
+    connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        if (item != previewedItem_) ShowPreview(list_->indexOfTopLevelItem(item));
+    });
+    // The preview follows the selection, also when the arrow keys move it.
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (current != nullptr && current != previewedItem_) ShowPreview(list_->indexOfTopLevelItem(current));
+    });
+    // A click on a column's header sorts by it; a second click reverses.
+    list_->header()->setSectionsClickable(true);
+    connect(list_->header(), &QHeaderView::sectionClicked, this, &Repair_Recover::SortList);
     connect(stop_, &QPushButton::clicked, this, &Repair_Recover::StopAnalysis);
     connect(pause_, &QPushButton::clicked, this, &Repair_Recover::TogglePause);
     connect(back_, &QPushButton::clicked, this, &Repair_Recover::Back);
     connect(save_, &QPushButton::clicked, this, &Repair_Recover::Save);
+    connect(saveAttachment_, &QPushButton::clicked, this, &Repair_Recover::SaveAttachment);
+    connect(attachments_, &QListWidget::itemActivated, this, [this] { SaveAttachment(); });
     connect(menu_->save, &QAction::triggered, this, &Repair_Recover::Save);
     connect(top_->viewReport, &QToolButton::clicked, this, [this] {
         context_.ViewReport();
@@ -210,6 +471,9 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     menu_->save->setShortcut(QKeySequence::Save);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
+    // Ctrl+Q asks the exit question, as the Exit button does.
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    connect(quit, &QShortcut::activated, this, &Repair_Recover::ExitRequested);
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
 }
@@ -333,6 +597,11 @@ void Repair_Recover::StopAnalysis() {
     if (context_.services().Ask(this, Text(kStopAnalysisQuestion))) {
         run_->Stop();
         stop_->setEnabled(false);
+        // A paused run is let go as well: it sees the stop at once instead
+        // of waiting for a Resume that nobody will press.
+        for (; pauseCount_ > 0; --pauseCount_) run_->Resume();
+        pause_->setText(Text(kPauseButton));
+        pause_->setEnabled(false);
     }
     run_->Resume();
 }
@@ -355,7 +624,10 @@ void Repair_Recover::ReleaseAnalysis() {
     run_->Wait();
     run_->results().Clear();
     tree_->Reset();
+    previewedItem_ = nullptr;
     list_->clear();
+    shelf_.reset();
+    ShowAttachments(0);
 }
 
 void Repair_Recover::Back() {
@@ -433,8 +705,24 @@ void Repair_Recover::TreeItemClicked(QTreeWidgetItem* item) {
     filler_->Start(selectedPath_);
 }
 
+void Repair_Recover::SortList(int column) {
+    if (column < 0 || column >= list_->columnCount()) return;
+    const Qt::SortOrder order = column == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                                           : Qt::AscendingOrder;
+    sortColumn_ = column;
+    sortOrder_ = order;
+    list_->sortItems(column, order);
+    list_->header()->setSortIndicator(column, order);
+    list_->header()->setSortIndicatorShown(true);
+}
+
 void Repair_Recover::SetColumns(ListKind kind) {
+    previewedItem_ = nullptr;
     list_->clear();
+    // A new fill shows its rows in the order they come until a header is
+    // clicked.
+    sortColumn_ = -1;
+    list_->header()->setSortIndicatorShown(false);
     const auto columns = ColumnsOf(kind);
     QStringList titles;
     for (const ListColumn& column : columns) titles << Text(column.title);
@@ -449,8 +737,10 @@ void Repair_Recover::OnRowsReady(const ItemRows& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.rows.size()));
     for (const ItemRow& row : rows.rows) {
-        auto* item = new QTreeWidgetItem(row.cells);
+        auto* item = new ListRow(row.cells);
         item->setIcon(0, ListIconImage(row.icon));
+        item->setData(0, kSourceRole, row.source);
+        if (row.timeColumn >= 0) item->setData(row.timeColumn, kTimeKeyRole, static_cast<qlonglong>(row.timeKey));
         items.push_back(item);
     }
     list_->addTopLevelItems(items);
@@ -462,21 +752,36 @@ void Repair_Recover::OnRowsReady(const ItemRows& rows) {
 
 void Repair_Recover::ShowPreview(int row) {
     if (filler_->running()) return;
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    // The list may be sorted: the row names its item.
+    const int source = item != nullptr ? item->data(0, kSourceRole).toInt() : -1;
     const QTreeWidgetItem* selected = tree_->currentItem();
+    const ListKind kind = ListKindOf(listedPath_);
     if (selected != nullptr && IsNonMailLabel(selected->text(0))) {
         from_->clear();
         to_->clear();
         subject_->clear();
-        ShowPage(context_.AppFileText(bm::kPreviewPage));
+        // A contact, appointment, task, note or journal item is shown as a
+        // card of its fields; without one, the fixed page.
+        const std::string card =
+            item == nullptr || kind == ListKind::Mail
+                ? std::string()
+                : run_->results().Read([&](const bm::AnalysisData& data) { return CardOf(data, kind, source); });
+        previewedItem_ = item;
+        ShowAttachments(0);
+        if (card.empty() || !WritePreviewPage(card)) ShowPage(context_.AppFileText(bm::kPreviewPage));
         return;
     }
-    const QTreeWidgetItem* item = list_->topLevelItem(row);
-    if (item == nullptr || ListKindOf(listedPath_) != ListKind::Mail) return;
+    if (item == nullptr || kind != ListKind::Mail) return;
+    previewedItem_ = item;
+    std::uint32_t nid = 0;
     const std::string page = run_->results().Read([&](const bm::AnalysisData& data) -> std::string {
         for (const bm::FolderRecord& folder : data.folders) {
             if (folder.path != listedPath_) continue;
-            if (row < 0 || static_cast<std::size_t>(row) >= folder.messages.size()) return {};
-            const bm::MessageFields& message = folder.messages[static_cast<std::size_t>(row)];
+            if (source < 0 || static_cast<std::size_t>(source) >= folder.messages.size()) return {};
+            if (static_cast<std::size_t>(source) < folder.messageNids.size())
+                nid = folder.messageNids[static_cast<std::size_t>(source)];
+            const bm::MessageFields& message = folder.messages[static_cast<std::size_t>(source)];
             if (!message.htmlBody.empty())
                 return std::string(message.htmlBody.begin(), message.htmlBody.end()) + " ";
             // Plain text (the RTF body's text, else PR_BODY) is shown as text,
@@ -491,18 +796,60 @@ void Repair_Recover::ShowPreview(int row) {
     subject_->setText(item->text(1));
     from_->setText(item->text(0));
     to_->setText(item->text(2));
+    ShowAttachments(nid);
     if (page.empty()) return;
+    WritePreviewPage(page);
+}
+
+void Repair_Recover::ShowAttachments(std::uint32_t nid) {
+    previewedNid_ = nid;
+    attachments_->clear();
+    std::optional<std::vector<AttachmentEntry>> listed;
+    if (nid != 0 && !saving_->running()) {
+        if (!shelf_) shelf_ = std::make_unique<AttachmentShelf>(run_->sourcePath(), context_.deepScan);
+        listed = shelf_->List(nid);
+    }
+    const bool any = listed && !listed->empty();
+    if (any) {
+        for (const AttachmentEntry& entry : *listed) {
+            auto* row = new QListWidgetItem(entry.size > 0 ? QStringLiteral("%1 (%2)").arg(entry.name,
+                                                                    QLocale().formattedDataSize(entry.size))
+                                                           : entry.name);
+            row->setIcon(ListIconImage(kListMail));
+            attachments_->addItem(row);
+        }
+        attachments_->setCurrentRow(0);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{attachmentsLabel_, attachments_, saveAttachment_})
+        w->setVisible(any);
+}
+
+void Repair_Recover::SaveAttachment() {
+    const int index = attachments_->currentRow();
+    if (index < 0 || previewedNid_ == 0 || !shelf_ || saving_->running()) return;
+    const QString chosen = context_.services().PickFolder(this, Text(kAttachmentFolderTitle), QString());
+    if (chosen.isEmpty()) return;
+    const AttachmentSaved saved = shelf_->Save(previewedNid_, static_cast<std::size_t>(index), chosen.toStdString());
+    if (saved.ok)
+        context_.services().Show(this, BoxKind::Information,
+                                 Text(kAttachmentSaved) + QString::fromStdString(saved.path.string()));
+    else
+        context_.services().Show(this, BoxKind::Stop, Text(kAttachmentNotSaved) + saved.error);
+}
+
+bool Repair_Recover::WritePreviewPage(const std::string& page) {
     const QString file = context_.AppFileText(bm::kMessagePreviewPage);
-    if (!QFile::exists(file)) return;
+    if (!QFile::exists(file)) return false;
     QFile out(file);
     out.setPermissions(out.permissions() | QFile::WriteOwner);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     for (std::size_t at = 0; at < page.size(); at += 4096) {
         const std::size_t piece = std::min<std::size_t>(4096, page.size() - at);
-        if (out.write(page.data() + at, static_cast<qint64>(piece)) != static_cast<qint64>(piece)) return;
+        if (out.write(page.data() + at, static_cast<qint64>(piece)) != static_cast<qint64>(piece)) return false;
     }
     out.close();
     ShowPage(file);
+    return true;
 }
 
 void Repair_Recover::Save() {
@@ -538,6 +885,8 @@ void Repair_Recover::Save() {
 }
 
 void Repair_Recover::StartSaving() {
+    // The saving run opens the store for itself alone.
+    if (shelf_) shelf_->Release();
     std::error_code ec;
     std::filesystem::create_directories(saveDestination_, ec);  // a failure is the writer's to report
     bm::AnalysisSource from;

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "ui/item_rows.h"
 
 class QLabel;
+class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
@@ -28,6 +30,7 @@ class SavingRun;
 namespace bmui {
 
 class AnalysisBridge;
+class AttachmentShelf;
 class FolderTree;
 class Last_Saving_Dialog;
 class ListPSTFile;
@@ -51,7 +54,14 @@ public:
     void ExitRequested();
     void Save();
     void TreeItemClicked(QTreeWidgetItem* item);
+    // Previews the list's row `row` (as the list shows it, sorted or not).
     void ShowPreview(int row);
+    // Sorts the list by `column`, as a click on its header does; a second
+    // click on the same column reverses the order.
+    void SortList(int column);
+    // Saves the attachment chosen in the preview's list into a folder the
+    // user picks.
+    void SaveAttachment();
 
     bool analysisRunning() const { return analysisRunning_; }
     bool savingStarted() const { return savingStarted_; }
@@ -71,6 +81,8 @@ public:
     QLabel* fromLabel() const { return from_; }
     QLabel* toLabel() const { return to_; }
     QLabel* subjectLabel() const { return subject_; }
+    QListWidget* attachmentList() const { return attachments_; }
+    QPushButton* saveAttachmentButton() const { return saveAttachment_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
     // "N items could not be read" after an analysis that lost some; hidden otherwise.
@@ -110,12 +122,16 @@ private:
     void OnFinished(int outcome, const QString& page, bool treeHasItems, const QString& message);
     void OnRowsReady(const ItemRows& rows);
     void SetColumns(ListKind kind);
+    // Writes `page` into the preview page file and shows it; false when the
+    // file is missing or cannot be written (the preview stays as it was).
+    bool WritePreviewPage(const std::string& page);
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
     void ShowUnreadableItems();
     void StopRuns();
     void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
+    void ShowAttachments(std::uint32_t nid);
 
     WizardContext& context_;
     WizardMenu* menu_ = nullptr;
@@ -130,6 +146,9 @@ private:
     QLabel* from_ = nullptr;
     QLabel* to_ = nullptr;
     QLabel* subject_ = nullptr;
+    QLabel* attachmentsLabel_ = nullptr;
+    QListWidget* attachments_ = nullptr;
+    QPushButton* saveAttachment_ = nullptr;
     QPushButton* back_ = nullptr;      // 1076
     QPushButton* pause_ = nullptr;     // 1109
     QPushButton* stop_ = nullptr;      // 1146
@@ -141,10 +160,15 @@ private:
     std::unique_ptr<bm::AnalysisRun> run_;
     std::unique_ptr<ItemListFiller> filler_;
     std::unique_ptr<bm::SavingRun> saving_;
+    std::unique_ptr<AttachmentShelf> shelf_;  // opened by the first preview that lists attachments
+    std::uint32_t previewedNid_ = 0;          // the mail whose attachments are listed
     bm::SelectedFolders selectedFolders_;
     std::string selectedPath_;
     std::filesystem::path saveDestination_;
     std::string listedPath_;  // the folder the list shows
+    QTreeWidgetItem* previewedItem_ = nullptr;  // the row the preview shows
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     QString shownPage_;
     bool started_ = false;
     bool analysisRunning_ = false;

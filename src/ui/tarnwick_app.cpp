@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <QGuiApplication>
+
 #include <ctime>
 
 #include "engine/shipped_pages.h"
@@ -36,8 +38,15 @@ int CTarnwickApp::InitInstance() {
 
     // Asked to end from outside, the pages stop their runs on the way out.
     const TerminationWatcher watcher;
+    // The pages hide the step below them while they run: the moment between
+    // a page closing and step 1 showing again has no visible window, and
+    // that must not end the application. It ends when step 1 closes.
+    const bool quitOnLastWindow = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     DiskSelection step1(context_);
+    if (!initialSource_.isEmpty()) step1.ChooseSource(initialSource_);
     step1.exec();
+    QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindow);
     return 0;
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include <QString>
+
 #include "ui/wizard_context.h"
 
 namespace bmui {
@@ -38,6 +40,9 @@ public:
     // library is missing: the application then ends silently at once).
     int InitInstance();
 
+    // A store named on the command line: step 1 opens with it chosen.
+    void SetInitialSource(const QString& path) { initialSource_ = path; }
+
     WizardContext& context() { return context_; }
     const std::string& languageFile() const { return languageFile_; }
 
@@ -45,6 +50,7 @@ private:
     WizardContext context_;
     std::string siblingLibrary_;
     std::string languageFile_;
+    QString initialSource_;
 };
 
 }  // namespace bmui

@@ -25,7 +25,11 @@ inline constexpr std::string_view kStopSavingQuestion = "Do you want to stop Sav
 
 // Step 1.
 inline constexpr std::string_view kNotValidOst = "Not a valid OST File";
-inline constexpr std::string_view kStoreFileFilter = "OST (*.ost)";
+inline constexpr std::string_view kStoreFileFilter = "Offline stores (*.ost);;All files (*)";
+inline constexpr std::string_view kStep1Hint =
+    "Choose the Outlook offline store file (.ost) to recover, type or paste its path, or search a directory for "
+    "one. When the analysis finds the file too damaged to read, come back here, tick \"Deep scan\" and convert "
+    "again: the whole file is then searched for what can be saved.";
 inline constexpr std::string_view kBrowseButton = "Browse...";
 inline constexpr std::string_view kSearchButton = "Search";
 inline constexpr std::string_view kConvertButton = "Convert";
@@ -72,6 +76,13 @@ inline constexpr std::string_view kSavingStatusGroup = "Saving Status";
 inline constexpr std::string_view kDestinationPathLabel = "Destination Path :";
 inline constexpr std::string_view kFolderNameLabel = "Folder Name :";
 inline constexpr std::string_view kMailCountLabel = "No. of Mails  :";
+// The mail preview's attachments.
+inline constexpr std::string_view kAttachmentsLabel = "Attachments :";
+inline constexpr std::string_view kSaveAttachmentButton = "Save Attachment...";
+inline constexpr std::string_view kAttachmentFolderTitle = "Select the Folder for the Attachment";
+inline constexpr std::string_view kAttachmentSaved = "The attachment was saved as ";
+inline constexpr std::string_view kAttachmentNotSaved = "The attachment could not be saved: ";
+inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
 inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";

@@ -163,6 +163,11 @@ private slots:
         QCOMPARE(rows.rows[1].cells[3].size(), 24);
         QVERIFY(rows.rows[1].cells[3].endsWith(QStringLiteral("2024")));
         QCOMPARE(rows.rows[1].icon, int(bmui::kListMail));
+        // Each row names its mail and carries the time the Date column sorts by.
+        QCOMPARE(rows.rows[7].source, 7);
+        QCOMPARE(rows.rows[1].timeColumn, 3);
+        QCOMPARE(rows.rows[1].timeKey, std::int64_t{133486226450000000});
+        QCOMPARE(rows.rows[0].timeKey, std::int64_t{0});
         const bmui::ItemRows none = bmui::BuildItemRows(data, "Personal Folders\\Drafts\\", cancel);
         QVERIFY(none.rows.empty());
     }
@@ -181,9 +186,13 @@ private slots:
         QCOMPARE(tasks.rows.size(), std::size_t{2});
         QCOMPARE(tasks.rows[0].cells[0], QStringLiteral("second"));
         QCOMPARE(tasks.rows[0].icon, int(bmui::kListTask));
+        // Listed newest first, each row still names its own task and note.
+        QCOMPARE(tasks.rows[0].source, 1);
+        QCOMPARE(tasks.rows[1].source, 0);
         const bmui::ItemRows notes = bmui::BuildItemRows(data, "Personal Folders\\Notes\\", cancel);
         QCOMPARE(notes.rows[0].cells[0], QStringLiteral("second"));
         QCOMPARE(notes.rows[0].cells[1], QStringLiteral("line1  line2"));
+        QCOMPARE(notes.rows[0].source, 1);
     }
 
     void contactsUseFileAsElseGivenName() {

@@ -1,5 +1,8 @@
 // Bad input is answered by a real message box, captioned "Brightmend", with
 // the tool's text and icon; the boxes are caught while they are on screen.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +23,7 @@
 #include "ui/folder_tree.h"
 #include "ui/repair_recover.h"
 #include "ui/settings.h"
+#include "ui/tarnwick_app.h"
 #include "ui/ui_texts.h"
 #include "ui_test_support.h"
 
@@ -75,6 +79,82 @@ private slots:
         QVERIFY(catcher.Find(Text(bm::kFileHighlyCorrupted)) != nullptr ||
                 catcher.Find(Text(bm::kCannotSearchPersonalFolder)) != nullptr);
         QCOMPARE(catcher.seen.back().title, QStringLiteral("Brightmend"));
+        QCOMPARE(wizard.services.exitRequests, 0);
+    }
+
+    void okOnAnUnreadableStoreLeavesTheWizardOpenForADeepScan() {
+        // The whole application, as it starts: closing the failed page
+        // leaves no window on screen for a moment, which must not end it.
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        wizard.services.realBoxes = true;
+        const fs::path garbage = wizard.dir() / "BROKEN.OST";
+        std::ofstream(garbage) << std::string(70000, 'x');
+        BoxCatcher catcher;
+        bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", BRIGHTMEND_BIN_DIR "/libvestrel.so");
+        bool failedPageClosed = false;
+        bool step1Back = false;
+        bool hintNamesDeepScan = false;
+        bool secondRunDeep = false;
+        bool secondRunFinished = false;
+        bool step1BackAfterBack = false;
+        const auto drive = [&] {
+            auto* step1 = qobject_cast<bmui::DiskSelection*>(QApplication::activeModalWidget());
+            QVERIFY(step1 != nullptr);
+            for (const QLabel* label : step1->findChildren<QLabel*>())
+                hintNamesDeepScan = hintNamesDeepScan || (label->text() == Text(bmui::kStep1Hint) &&
+                                                          label->text().contains(QStringLiteral("Deep scan")));
+            const QMetaObject::Connection first =
+                QObject::connect(step1, &bmui::DiskSelection::analysisPageOpened, step1, [&](bmui::Repair_Recover* page) {
+                    QTimer::singleShot(0, page, [&, page] {
+                        QTRY_VERIFY_WITH_TIMEOUT(!page->isVisible(), uitest::kAnalysisTimeoutMs);
+                        failedPageClosed = true;
+                    });
+                });
+            step1->ChooseSource(QString::fromStdString(garbage.string()));
+            step1->Convert();  // the box is answered OK by the catcher
+            QObject::disconnect(first);
+            step1Back = step1->isVisible();
+            // The user goes on with Deep scan ticked on a store that reads.
+            step1->deepScanBox()->setChecked(true);
+            step1->ChooseSource(QString::fromStdString(store.string()));
+            QObject::connect(step1, &bmui::DiskSelection::analysisPageOpened, step1, [&](bmui::Repair_Recover* page) {
+                QTimer::singleShot(0, page, [&, page] {
+                    QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished(), uitest::kAnalysisTimeoutMs);
+                    secondRunFinished = page->tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr;
+                    secondRunDeep = app.context().deepScan;
+                    catcher.SetAnswer(QMessageBox::Yes);
+                    page->Back();
+                });
+            });
+            step1->Convert();
+            step1BackAfterBack = step1->isVisible();
+            step1->done(0);
+        };
+        // Inside the application's own event loop, where a quit on the last
+        // window closing would take effect.
+        int initResult = -1;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&] {
+                drive();
+                // A failed check above leaves step 1 open: close it.
+                if (QWidget* open = QApplication::activeModalWidget(); open != nullptr) open->close();
+            });
+            initResult = app.InitInstance();
+            QCoreApplication::exit(7);
+        });
+        QCOMPARE(QCoreApplication::exec(), 7);
+        QCOMPARE(initResult, 0);
+        QVERIFY(hintNamesDeepScan);
+        QVERIFY(failedPageClosed);
+        QVERIFY(catcher.Find(Text(bm::kFileHighlyCorrupted)) != nullptr ||
+                catcher.Find(Text(bm::kCannotSearchPersonalFolder)) != nullptr);
+        QVERIFY(step1Back);
+        QVERIFY(secondRunFinished);
+        QVERIFY(secondRunDeep);
+        QVERIFY(catcher.Find(Text(bmui::kPreviousStepQuestion)) != nullptr);
+        QVERIFY(step1BackAfterBack);
         QCOMPARE(wizard.services.exitRequests, 0);
     }
 

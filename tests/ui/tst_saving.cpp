@@ -100,6 +100,10 @@ struct SavingSeen {
     QString folderWhileHeld;
     QString destinationWhileHeld;
     bool barWhileHeld = false;
+    int barValueWhileHeld = -1;
+    int barMaximumWhileHeld = -1;
+    QString barTextWhileHeld;
+    int statusTotal = -1;
     bool completionOpened = false;
     QString result;
     QString stores;
@@ -191,6 +195,10 @@ private slots:
                 seen.destinationWhileHeld = status.destinationValue()->text();
                 seen.barWhileHeld = status.activityBar()->isVisibleTo(&status) &&
                                     !status.progressLabel()->isVisibleTo(&status);
+                seen.barValueWhileHeld = status.activityBar()->value();
+                seen.barMaximumWhileHeld = status.activityBar()->maximum();
+                seen.barTextWhileHeld = status.activityBar()->text();
+                seen.statusTotal = page.savingRun().status().Snapshot().savingTotal;
                 QTest::qWait(50);  // the dialog widens to the path before the picture
                 uitest::Snap(&status, "5-saving");
                 page.savingRun().Resume();
@@ -211,6 +219,11 @@ private slots:
         const std::map<std::string, int> sourceItems = SelectedItems(ItemsPerFolder(store), selected);
         if (demo) {
             QVERIFY(seen.barWhileHeld);
+            // Determinate: held after the 60th item read, of all the walk reads.
+            QCOMPARE(seen.barValueWhileHeld, 60);
+            QVERIFY(seen.statusTotal > 60);
+            QCOMPARE(seen.barMaximumWhileHeld, seen.statusTotal);
+            QCOMPARE(seen.barTextWhileHeld, QStringLiteral("60 of %1 items read").arg(seen.statusTotal));
             QVERIFY2(sourceItems.count(seen.folderWhileHeld.toStdString()) == 1, qPrintable(seen.folderWhileHeld));
         }
         QVERIFY(seen.completionOpened);

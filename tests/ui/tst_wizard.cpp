@@ -3,11 +3,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLocale>
+#include <QFile>
+#include <QImage>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -17,18 +25,25 @@
 #include <QTreeWidget>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <fstream>
 
 #include "engine/analysis_run.h"
 #include "engine/file_finder.h"
 #include "engine/log_texts.h"
+#include "ui/about_dlg.h"
+#include "ui/attachment_shelf.h"
 #include "ui/cchangelog.h"
+#include "ui/command_line.h"
 #include "ui/disk_selection.h"
 #include "ui/folder_tree.h"
+#include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/repair_recover.h"
 #include "ui/settings.h"
@@ -88,6 +103,114 @@ private slots:
         QCOMPARE(bmui::SettleLanguageFile("Klingon.dat"), std::string("EnglishA.dat"));
     }
 
+    void startUpWithAFileChoosesItOnStep1AndF1OpensTheHelp() {
+        TestWizard wizard;
+        bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", BRIGHTMEND_BIN_DIR "/libvestrel.so");
+        const QString named = QStringLiteral("/Data/Mixed Case/Outlook.ost");
+        app.SetInitialSource(named);
+        QString shown;
+        bool helped = false;
+        QTimer::singleShot(0, [&] {
+            auto* step1 = qobject_cast<bmui::DiskSelection*>(QApplication::activeModalWidget());
+            QVERIFY(step1 != nullptr);
+            shown = step1->pathEdit()->text();
+            step1->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(step1));
+            QTest::keyClick(step1->pathEdit(), Qt::Key_F1);
+            helped = !wizard.services.opened.empty() &&
+                     wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html"));
+            step1->done(0);
+        });
+        QCOMPARE(app.InitInstance(), 0);
+        QCOMPARE(shown, named);
+        QCOMPARE(app.context().sourcePath, named.toStdString());
+        QVERIFY(helped);
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: ") + named));
+    }
+
+    void commandLineNamesOneStoreOrAsksForHelpOrTheVersion() {
+        using Action = bmui::CommandLine::Action;
+        const bmui::CommandLine none = bmui::ParseCommandLine({QStringLiteral("brightmend")});
+        QCOMPARE(none.action, Action::Run);
+        QVERIFY(none.file.isEmpty());
+        // A relative name is taken from the current directory, its case kept.
+        const bmui::CommandLine relative =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("Some Dir/Mail.OST")});
+        QCOMPARE(relative.action, Action::Run);
+        QCOMPARE(relative.file, QDir::currentPath() + QStringLiteral("/Some Dir/Mail.OST"));
+        const bmui::CommandLine absolute =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("/x/y.ost")});
+        QCOMPARE(absolute.file, QStringLiteral("/x/y.ost"));
+        // A name that starts with a dash, after "--".
+        QCOMPARE(bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--"), QStringLiteral("-odd.ost")})
+                     .file,
+                 QDir::currentPath() + QStringLiteral("/-odd.ost"));
+        QCOMPARE(bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("a.ost"), QStringLiteral("b.ost")})
+                     .action,
+                 Action::Error);
+        const bmui::CommandLine unknown =
+            bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--frobnicate")});
+        QCOMPARE(unknown.action, Action::Error);
+        QVERIFY(unknown.text.contains(QStringLiteral("frobnicate")));
+        const bmui::CommandLine help = bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("--help")});
+        QCOMPARE(help.action, Action::Help);
+        QVERIFY(help.text.contains(QStringLiteral("--version")));
+        QVERIFY(help.text.contains(QStringLiteral("FILE")));
+        const bmui::CommandLine version = bmui::ParseCommandLine({QStringLiteral("brightmend"), QStringLiteral("-v")});
+        QCOMPARE(version.action, Action::Version);
+        QCOMPARE(version.text, QStringLiteral("Brightmend ") + bmui::VersionText() + QLatin1Char('\n'));
+    }
+
+    void theProgramAnswersHelpAndVersionWithTheAboutBoxVersion() {
+        const QString program = QStringLiteral(BRIGHTMEND_BIN_DIR "/brightmend");
+        if (!QFile::exists(program)) QSKIP("the wizard program is not built");
+        bmui::CAboutDlg about(nullptr);
+        const auto* text = about.findChild<QLabel*>(QStringLiteral("aboutText"));
+        QVERIFY(text != nullptr);
+        QVERIFY(text->text().contains(bmui::VersionText()));
+        QVERIFY(bmui::VersionText().startsWith(Text(bmui::kVersionText)));
+        const auto run = [&](const QStringList& arguments, QByteArray& out, QByteArray& err) {
+            QProcess process;
+            // No display is needed for these answers.
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            process.setProcessEnvironment(environment);
+            process.start(program, arguments);
+            if (!process.waitForFinished(30000)) return -1;
+            out = process.readAllStandardOutput();
+            err = process.readAllStandardError();
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        QByteArray out;
+        QByteArray err;
+        QCOMPARE(run({QStringLiteral("--version")}, out, err), 0);
+        QCOMPARE(QString::fromUtf8(out).trimmed(), QStringLiteral("Brightmend ") + bmui::VersionText());
+        QVERIFY(text->text().contains(QString::fromUtf8(out).trimmed().mid(QStringLiteral("Brightmend ").size())));
+        QCOMPARE(run({QStringLiteral("--help")}, out, err), 0);
+        QVERIFY(out.contains("--version"));
+        QVERIFY(out.contains("[FILE]"));
+        QCOMPARE(run({QStringLiteral("--no-such-option")}, out, err), 2);
+        QVERIFY(out.isEmpty());
+        QVERIFY(err.contains("no-such-option"));
+    }
+
+    void theIconsAreDrawnForDoubleDensityScreens() {
+        for (const QIcon& icon : {bmui::AppIcon(), bmui::HelpButtonIcon(), bmui::TreeIconImage(bmui::kTreeInbox),
+                                  bmui::ListIconImage(bmui::kListMail)}) {
+            QVERIFY(icon.availableSizes().contains(QSize(32, 32)));
+            QVERIFY(icon.availableSizes().contains(QSize(64, 64)));
+            // The large image is its own drawing, not the small one scaled:
+            // it has detail the small one lacks.
+            // On a screen that scales by two, a 32-point icon is 64 pixels.
+            const QImage large = icon.pixmap(QSize(32, 32), 2.0).toImage();
+            const QImage scaled = icon.pixmap(QSize(32, 32)).toImage().scaled(64, 64);
+            QCOMPARE(large.size(), QSize(64, 64));
+            QVERIFY(large != scaled);
+        }
+    }
+
     void convertWithoutAnOstPathIsRefused() {
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
@@ -100,20 +223,60 @@ private slots:
         QCOMPARE(wizard.services.shown.size(), std::size_t{2});
     }
 
-    void browsedPathIsShownUpperCasedAndLogged() {
+    void browsedPathIsShownAsNamedAndLoggedAndMayBeTyped() {
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
-        wizard.services.storeFile = QStringLiteral("/data/some/outlook.ost");
+        wizard.services.storeFile = QStringLiteral("/data/Some/Outlook.ost");
         step1.Browse();
-        QCOMPARE(step1.pathEdit()->text(), QStringLiteral("/DATA/SOME/OUTLOOK.OST"));
-        QVERIFY(step1.pathEdit()->isReadOnly());
-        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /DATA/SOME/OUTLOOK.OST")));
+        // File names are case-sensitive here: the path is shown and logged
+        // as the file is named.
+        QCOMPARE(step1.pathEdit()->text(), QStringLiteral("/data/Some/Outlook.ost"));
+        QCOMPARE(wizard.context->sourcePath, std::string("/data/Some/Outlook.ost"));
+        QVERIFY(!step1.pathEdit()->isReadOnly());
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /data/Some/Outlook.ost")));
         QVERIFY(bmui::EndsInOst("/X/NAMEOST"));
+        // A typed path replaces the browsed one; Convert keeps its test on
+        // the upper-cased name.
+        step1.pathEdit()->clear();
+        QTest::keyClicks(step1.pathEdit(), QStringLiteral("/tmp/Typed.pst"));
+        QCOMPARE(wizard.context->sourcePath, std::string("/tmp/Typed.pst"));
+        step1.Convert();
+        QVERIFY(wizard.services.WasShown(Text(bmui::kNotValidOst)));
         // A long path is kept whole.
         const QString deep = QStringLiteral("/") + QString(400, QLatin1Char('d')) + QStringLiteral("/a.ost");
         wizard.services.storeFile = deep;
         step1.Browse();
         QCOMPARE(wizard.context->sourcePath, deep.toStdString());
+        QCOMPARE(step1.pathEdit()->text(), deep);
+    }
+
+    void theStoreFilterOffersOfflineStoresAndAllFiles() {
+        QCOMPARE(Text(bmui::kStoreFileFilter), QStringLiteral("Offline stores (*.ost);;All files (*)"));
+    }
+
+    void aTypedPathIsAnalysed() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bmui::DiskSelection step1(*wizard.context);
+        step1.show();
+        std::string analysed;
+        bool inbox = false;
+        QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&](bmui::Repair_Recover* page) {
+            QTimer::singleShot(0, page, [&, page] {
+                QTRY_VERIFY_WITH_TIMEOUT(page->analysisFinished(), kAnalysisTimeoutMs);
+                analysed = page->run().sourcePath();
+                inbox = page->tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr;
+                wizard.services.answers = {true};
+                page->Back();
+            });
+        });
+        step1.pathEdit()->setFocus();
+        QTest::keyClicks(step1.pathEdit(), QString::fromStdString(store.string()));
+        step1.Convert();
+        QCOMPARE(analysed, store.string());
+        QVERIFY(inbox);
+        QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: ") + QString::fromStdString(store.string())));
     }
 
     void exitAsksOnceAndEndsOnYes() {
@@ -179,7 +342,69 @@ private slots:
         QVERIFY(pane.toPlainText().contains(QStringLiteral("local text")));
         QVERIFY(!pane.toPlainText().contains(QStringLiteral("ran")));
         QVERIFY(pane.refusedLoads() >= 1);
-        QVERIFY(pane.loadResource(QTextDocument::ImageResource, QUrl("https://example.invalid/a.png")).isNull());
+        // Refused resources come back empty (not null: the document would
+        // then read the file itself). A local file beside the page is not
+        // read either: only the page is.
+        const auto empty = [](const QVariant& v) {
+            return v.toByteArray().isEmpty() &&
+                   (v.userType() != QMetaType::QImage || v.value<QImage>().size() == QSize(1, 1));
+        };
+        const int refused = pane.refusedLoads();
+        QVERIFY(empty(pane.loadResource(QTextDocument::ImageResource, QUrl("https://example.invalid/a.png"))));
+        const fs::path beside = wizard.dir() / "beside.html";
+        std::ofstream(beside) << "<p>other</p>";
+        const QUrl besideUrl = QUrl::fromLocalFile(QString::fromStdString(beside.string()));
+        QVERIFY(empty(pane.loadResource(QTextDocument::ImageResource, besideUrl)));
+        QVERIFY(empty(pane.loadResource(QTextDocument::StyleSheetResource, besideUrl)));
+        QVERIFY(empty(pane.loadResource(QTextDocument::HtmlResource, besideUrl)));
+        QCOMPARE(pane.refusedLoads(), refused + 4);
+        QVERIFY(pane.loadResource(QTextDocument::HtmlResource, QUrl::fromLocalFile(QString::fromStdString(page.string())))
+                    .toByteArray()
+                    .contains("local text"));
+    }
+
+    void hostileMailCannotMakeThePreviewReadDevicesPipesOrRemoteServers() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path fifo = wizard.dir() / "pipe";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        const std::string hostile = "<img src=\"file:///dev/zero\"><img src=\"file://" + fifo.string() +
+                                    "\"><img src=\"" + fifo.string() + "\"><img src=\"/dev/urandom\">"
+                                    "<link rel=\"stylesheet\" href=\"file:///dev/zero\">"
+                                    "<img src=\"http://example.invalid/track.png\"><img src=\"data:image/png;base64,AAAA\">"
+                                    "<script>document.write('ran')</script><p>hostile body</p>";
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.run().results().Modify([&](bm::AnalysisData& data) {
+                for (bm::FolderRecord& folder : data.folders) {
+                    if (folder.path != "Personal Folders\\Inbox\\" || folder.messages.empty()) continue;
+                    bm::MessageFields& first = folder.messages.front();
+                    first.htmlBody.assign(hostile.begin(), hostile.end());
+                    first.subject = std::make_unique<bm::SubjectParts>();
+                    first.subject->text = "<img src=\"file:///dev/zero\"><b>bold</b>";
+                    first.sentRepresentingName = "<img src=\"" + fifo.string() + "\">";
+                }
+            });
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            page.show();
+            QElapsedTimer clock;
+            clock.start();
+            page.ShowPreview(0);
+            page.grab();  // lays out and paints, which asks for every image
+            QVERIFY(clock.elapsed() < 5000);
+            QVERIFY(!page.preview()->toPlainText().contains(QStringLiteral("ran")));
+            QVERIFY(page.preview()->refusedLoads() >= 5);
+            // The labels show what the mail says, as text.
+            QCOMPARE(page.subjectLabel()->textFormat(), Qt::PlainText);
+            QCOMPARE(page.subjectLabel()->text(), QStringLiteral("<img src=\"file:///dev/zero\"><b>bold</b>"));
+            QCOMPARE(page.fromLabel()->textFormat(), Qt::PlainText);
+            QCOMPARE(page.toLabel()->textFormat(), Qt::PlainText);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
     }
 
     void analysisOfTheDemoStoreShowsFoldersListsAndPreviews() {
@@ -218,7 +443,12 @@ private slots:
             QVERIFY(ClickFolder(page, "Personal Folders\\Contacts\\"));
             QCOMPARE(page.itemList()->headerItem()->text(0), QStringLiteral("Contact Name"));
             QVERIFY(page.itemList()->topLevelItemCount() > 0);
+            // A contact shows as a card of its fields; with no row chosen
+            // the fixed page shows.
             page.ShowPreview(0);
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
+            QVERIFY(page.preview()->toPlainText().contains(page.itemList()->topLevelItem(0)->text(0)));
+            page.ShowPreview(-1);
             QVERIFY(page.shownPage().endsWith(QStringLiteral("Preview.html")));
 
             // Save with nothing checked is refused; the whole saving is
@@ -333,6 +563,296 @@ private slots:
         QVERIFY(driven);
     }
 
+    void arrowKeysMoveThePreviewAndHeaderClicksSortTheList() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&page));
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            QTreeWidget* list = page.itemList();
+            QVERIFY(list->topLevelItemCount() > 3);
+            // As filled: the folder's order. The arrow keys move the preview
+            // with the selection.
+            list->setFocus();
+            list->setCurrentItem(list->topLevelItem(0));
+            QCOMPARE(page.subjectLabel()->text(), list->topLevelItem(0)->text(1));
+            const QString firstPreview = page.preview()->toPlainText();
+            QTest::keyClick(list, Qt::Key_Down);
+            QCOMPARE(list->currentItem(), list->topLevelItem(1));
+            QCOMPARE(page.subjectLabel()->text(), list->topLevelItem(1)->text(1));
+            QVERIFY(page.preview()->toPlainText() != firstPreview);
+            QTest::keyClick(list, Qt::Key_Up);
+            QCOMPARE(page.subjectLabel()->text(), list->topLevelItem(0)->text(1));
+            QCOMPARE(page.preview()->toPlainText(), firstPreview);
+
+            // A click on the subject header sorts by subject, a second one
+            // reverses the order.
+            const auto clickHeader = [&](int column) {
+                QHeaderView* header = list->header();
+                QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                                  QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+            };
+            const auto subjects = [&] {
+                QStringList out;
+                for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(1);
+                return out;
+            };
+            const QStringList filled = subjects();
+            clickHeader(1);
+            QStringList ascending = filled;
+            std::stable_sort(ascending.begin(), ascending.end(),
+                             [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+            QCOMPARE(subjects(), ascending);
+            QVERIFY(list->header()->isSortIndicatorShown());
+            QCOMPARE(list->header()->sortIndicatorOrder(), Qt::AscendingOrder);
+            clickHeader(1);
+            QCOMPARE(list->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+            const QStringList descending = subjects();
+            QCOMPARE(QString::localeAwareCompare(descending.front(), descending.back()) >= 0, true);
+            QVERIFY(descending != filled);
+            // The preview shows the mail of the row, wherever sorting put it:
+            // the same page as for that mail's row in the filled order.
+            const QString lastSubject = descending.front();
+            const int filledRow = static_cast<int>(filled.indexOf(lastSubject));
+            QVERIFY(filledRow >= 0);
+            page.ShowPreview(0);
+            QCOMPARE(page.subjectLabel()->text(), lastSubject);
+            const QString sortedPreview = page.preview()->toPlainText();
+
+            // The date column sorts by time, not by its text.
+            clickHeader(3);
+            QDateTime previous;
+            int dated = 0;
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QString text = list->topLevelItem(i)->text(3).simplified();
+                if (text.isEmpty()) continue;
+                const QDateTime when = QLocale::c().toDateTime(text, QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+                QVERIFY2(when.isValid(), qPrintable(text));
+                if (previous.isValid()) QVERIFY2(previous <= when, qPrintable(text));
+                previous = when;
+                ++dated;
+            }
+            QVERIFY(dated > 3);
+
+            // A new fill of the folder is in the folder's order again.
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            QCOMPARE(subjects(), filled);
+            QVERIFY(!list->header()->isSortIndicatorShown());
+            page.ShowPreview(filledRow);
+            QCOMPARE(page.subjectLabel()->text(), lastSubject);
+            QCOMPARE(page.preview()->toPlainText(), sortedPreview);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+    }
+
+    void contactsAppointmentsTasksNotesAndJournalItemsPreviewAsCards() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path fifo = wizard.dir() / "pipe";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.show();
+            // A birthday and a meeting time as FILETIMEs (UTC noon, so the
+            // local date is the same day everywhere but the date line).
+            const auto fileTime = [](const QDateTime& utc) {
+                const std::int64_t value = utc.toMSecsSinceEpoch() * 10000 + 116444736000000000LL;
+                bm::Bytes raw(8);
+                for (int i = 0; i < 8; ++i) raw[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+                return raw;
+            };
+            const QDateTime birthday(QDate(1980, 3, 14), QTime(12, 0), Qt::UTC);
+            const QDateTime meeting(QDate(2024, 5, 6), QTime(12, 30), Qt::UTC);
+            const std::string hostile = "<img src=\"file:///dev/zero\"><img src=\"" + fifo.string() + "\">";
+            page.run().results().Modify([&](bm::AnalysisData& data) {
+                QVERIFY(!data.contacts.empty() && !data.calendar.empty() && !data.tasks.empty());
+                bm::ContactFields& c = data.contacts.front();
+                c.fileAs = "Doe, Jane";
+                c.givenName = "Jane";
+                c.surname = "Doe";
+                c.email = "jane@example.org";
+                c.mobilePhone = "+44 7700 900123";
+                c.businessPhone = "+44 20 7946 0000";
+                c.homeStreet = "1 High Street";
+                c.homeCity = "Exeter";
+                c.birthday = fileTime(birthday);
+                c.companyName = hostile;
+                bm::CalendarEntry& e = data.calendar.front();
+                e.location = "Room 4 " + hostile;
+                QVERIFY(e.message != nullptr);
+                e.message->displayTo = "Ann Lee; Bob Roe";
+                e.message->deliveryTime = fileTime(meeting);
+                data.tasks.front().deliveryTime = fileTime(meeting);
+                e.start = fileTime(meeting);
+                e.end = fileTime(meeting.addSecs(5400));
+                QCOMPARE(data.taskStates.size(), data.tasks.size());
+                data.taskStates.front().status = 1;
+                data.taskStates.front().percentComplete = 0.25;
+                data.taskStates.front().dueDate = fileTime(meeting);
+            });
+            const int refused = page.preview()->refusedLoads();
+            const QString birthdayText = QLocale().toString(birthday.toLocalTime(), QLocale::LongFormat);
+            const QString meetingText = QLocale().toString(meeting.toLocalTime(), QLocale::LongFormat);
+            const auto cardOf = [&](const char* folder, int source) {
+                if (!ClickFolder(page, folder)) return QStringLiteral("(no list)");
+                for (int i = 0; i < page.itemList()->topLevelItemCount(); ++i)
+                    if (page.itemList()->topLevelItem(i)->data(0, Qt::UserRole).toInt() == source) {
+                        page.ShowPreview(i);
+                        page.grab();  // lays out and paints, which asks for images
+                        return page.preview()->toPlainText();
+                    }
+                return QStringLiteral("(no row)");
+            };
+            QElapsedTimer clock;
+            clock.start();
+            const QString contact = cardOf("Personal Folders\\Contacts\\", 0);
+            for (const char* field : {"Doe, Jane", "Jane Doe", "jane@example.org", "+44 7700 900123",
+                                      "+44 20 7946 0000", "1 High Street, Exeter", "Mobile phone", "Business phone",
+                                      "Home address", "E-mail"})
+                QVERIFY2(contact.contains(QString::fromUtf8(field)), field);
+            QVERIFY2(contact.contains(birthdayText), qPrintable(contact));
+            // Markup in a field is shown as text.
+            QVERIFY(contact.contains(QStringLiteral("<img src=\"file:///dev/zero\">")));
+            QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
+            uitest::Snap(&page, "7-contact-card");
+            const QString appointment = cardOf("Personal Folders\\Calendar\\", 0);
+            for (const char* field : {"Start", "End", "Location", "Room 4", "Attendees", "Ann Lee; Bob Roe"})
+                QVERIFY2(appointment.contains(QString::fromUtf8(field)), field);
+            QVERIFY2(appointment.contains(meetingText), qPrintable(appointment));
+            QVERIFY2(appointment.contains(QLocale().toString(meeting.addSecs(5400).toLocalTime(), QLocale::LongFormat)),
+                     qPrintable(appointment));
+            const QString task = cardOf("Personal Folders\\Tasks\\", 0);
+            QVERIFY(task.contains(QStringLiteral("Due date")));
+            QVERIFY2(task.contains(QStringLiteral("Status")) && task.contains(QStringLiteral("In progress")),
+                     qPrintable(task));
+            QVERIFY(task.contains(QStringLiteral("% Complete")));
+            QVERIFY(task.contains(QStringLiteral("25")));
+            QVERIFY(task.contains(meetingText));
+            QVERIFY(task.contains(QStringLiteral("Task 0: follow up")));
+            QVERIFY(task.contains(QStringLiteral("Remember to follow up on item 0")));
+            const QString note = cardOf("Personal Folders\\Notes\\", 2);
+            QVERIFY2(note.contains(QStringLiteral("Note 2")), qPrintable(note));
+            QVERIFY2(note.contains(QStringLiteral("Date")), qPrintable(note));
+            const QString journal = cardOf("Personal Folders\\Journal\\", 1);
+            QVERIFY(journal.contains(QStringLiteral("Phone call")));
+            QVERIFY(journal.contains(QStringLiteral("Entry type")));
+            QVERIFY(clock.elapsed() < 20000);
+            // Nothing a card names was loaded (the escaped markup asks for
+            // nothing at all).
+            QCOMPARE(page.preview()->refusedLoads(), refused);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+    }
+
+    void attachmentNamesAreMadeSafeAndStayInTheChosenFolder() {
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("report.pdf")), QStringLiteral("report.pdf"));
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("a/b")), QStringLiteral("a_b"));
+        QCOMPARE(bmui::SafeAttachmentName(QStringLiteral("..\\..\\win.ini")), QStringLiteral("_.._win.ini"));
+        for (const char* name : {"", ".", "..", " . "})
+            QCOMPARE(bmui::SafeAttachmentName(QString::fromLatin1(name)), QStringLiteral("attachment"));
+        const QString dangerous = bmui::SafeAttachmentName(QStringLiteral("../../x"));
+        QVERIFY(!dangerous.contains(QLatin1Char('/')));
+        QVERIFY(!dangerous.startsWith(QLatin1Char('.')));
+        const QString longName = bmui::SafeAttachmentName(QString(300, QChar(0x00e9)) + QStringLiteral(".docx"));
+        QVERIFY(longName.toUtf8().size() <= 255);
+        QVERIFY(longName.endsWith(QStringLiteral(".docx")));
+
+        TestWizard wizard;
+        const fs::path folder = wizard.dir() / "chosen" / "inner";
+        fs::create_directories(folder);
+        const auto write = [](const char* text) {
+            return [text](int fd) { return ::write(fd, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text)); };
+        };
+        const bmui::AttachmentSaved first = bmui::CreateInFolder(folder, dangerous, write("one"));
+        QVERIFY(first.ok);
+        QCOMPARE(first.path.parent_path(), folder);
+        QVERIFY(!fs::exists(wizard.dir() / "x"));
+        QVERIFY(!fs::exists(wizard.dir() / "chosen" / "x"));
+        // A name taken, or a link planted under it, is left alone.
+        const fs::path outside = wizard.dir() / "outside.txt";
+        std::ofstream(outside) << "keep";
+        fs::create_symlink(outside, folder / "note.txt");
+        const bmui::AttachmentSaved second = bmui::CreateInFolder(folder, QStringLiteral("note.txt"), write("two"));
+        QVERIFY(second.ok);
+        QCOMPARE(second.path, folder / "note (2).txt");
+        std::ifstream kept(outside);
+        std::string content;
+        kept >> content;
+        QCOMPARE(content, std::string("keep"));
+        // A failed write leaves no file behind.
+        const bmui::AttachmentSaved failed =
+            bmui::CreateInFolder(folder, QStringLiteral("broken.bin"), [](int) { return false; });
+        QVERIFY(!failed.ok);
+        QVERIFY(!fs::exists(folder / "broken.bin"));
+        QVERIFY(!bmui::CreateInFolder(wizard.dir() / "missing", QStringLiteral("a"), write("x")).ok);
+    }
+
+    void theMailPreviewListsAttachmentsAndSavesTheChosenOne() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path target = wizard.dir() / "attachments";
+        fs::create_directories(target);
+        bool driven = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.show();
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            // Every seventh mail of the demo store carries "notes-<n>.txt"
+            // of 2000 + 13 n bytes.
+            QListWidget* list = page.attachmentList();
+            int row = -1;
+            for (int i = 0; i < page.itemList()->topLevelItemCount() && row < 0; ++i) {
+                page.ShowPreview(i);
+                if (list->isVisibleTo(&page)) row = i;
+            }
+            QVERIFY(row >= 0);
+            QCOMPARE(list->count(), 1);
+            const QString shown = list->item(0)->text();
+            QVERIFY2(shown.startsWith(QStringLiteral("notes-")), qPrintable(shown));
+            const QString name = shown.left(shown.indexOf(QStringLiteral(".txt")) + 4);
+            const int n = name.mid(6, name.size() - 10).toInt();
+            // Saved twice into the chosen folder: the second lands beside
+            // the first instead of over it.
+            wizard.services.folder = QString::fromStdString(target.string());
+            page.saveAttachmentButton()->click();
+            page.saveAttachmentButton()->click();
+            QCOMPARE(wizard.services.folderTitles.back(), QStringLiteral("Select the Folder for the Attachment"));
+            const fs::path first = target / name.toStdString();
+            const fs::path second = target / (name.left(name.size() - 4) + QStringLiteral(" (2).txt")).toStdString();
+            QVERIFY(fs::exists(first));
+            QVERIFY(fs::exists(second));
+            QCOMPARE(fs::file_size(first), static_cast<std::uintmax_t>(2000 + 13 * n));
+            QCOMPARE(fs::file_size(second), fs::file_size(first));
+            QVERIFY(wizard.services.WasShown(Text(bmui::kAttachmentSaved) + QString::fromStdString(first.string())));
+            uitest::Snap(&page, "8-mail-attachments");
+            // No folder picked: nothing saved.
+            wizard.services.folder.clear();
+            page.saveAttachmentButton()->click();
+            QCOMPARE(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 2);
+            // A mail without attachments hides the list.
+            for (int i = 0; i < page.itemList()->topLevelItemCount(); ++i)
+                if (i != row) {
+                    page.ShowPreview(i);
+                    if (!list->isVisibleTo(&page)) break;
+                }
+            QVERIFY(!list->isVisibleTo(&page));
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+    }
+
     void backThenASecondConvertAnalysesAgain() {
         const fs::path store = uitest::DemoStore();
         if (store.empty()) QSKIP("demo store generator missing");
@@ -405,11 +925,12 @@ private slots:
             QTest::qWait(100);
             QVERIFY(page.analysisRunning());
             QVERIFY(page.progress()->value() <= held + 1);
-            // Stop answered Yes, then Resume: the run ends as aborted.
+            // Stop answered Yes while paused: the run ends as aborted at
+            // once, without a Resume; Pause is done with.
             wizard.services.answers = {true};
             page.StopAnalysis();
             QVERIFY(!page.stopButton()->isEnabled());
-            page.TogglePause();
+            QVERIFY(!page.pauseButton()->isEnabled());
             QCOMPARE(page.pauseButton()->text(), QStringLiteral("Pause"));
             QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
             QCOMPARE(wizard.services.asked.back(), QStringLiteral("Do you want to stop Analysis Process ?"));

@@ -1,4 +1,5 @@
-// Draws the wizard's icon set into PNG files (32x32, transparent).
+// Draws the wizard's icon set into PNG files (32x32, transparent), and each
+// again at twice the scale (<name>@2x.png, 64x64) for high-density screens.
 //
 //   brightmend_draw_icons <output directory>
 //
@@ -234,13 +235,19 @@ int main(int argc, char** argv) {
         {"exit", [](QPainter& p) { ButtonGlyph(p, QChar(0x00D7), kRed); }},
     };
     for (const Icon& icon : icons) {
-        QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        icon.draw(painter);
-        painter.end();
-        if (!image.save(out.filePath(QString::fromLatin1(icon.name) + QStringLiteral(".png")))) return 1;
+        for (const int scale : {1, 2}) {
+            QImage image(32 * scale, 32 * scale, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setRenderHint(QPainter::TextAntialiasing);
+            // Drawn, not scaled up: the outlines stay sharp at 64x64.
+            painter.scale(scale, scale);
+            icon.draw(painter);
+            painter.end();
+            const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+            if (!image.save(out.filePath(QString::fromLatin1(icon.name) + suffix))) return 1;
+        }
     }
     return 0;
 }
