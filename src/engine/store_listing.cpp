@@ -25,6 +25,50 @@ struct StoreGuard {
     ~StoreGuard() { ReleaseStore(store); }
 };
 
+// What deep recovery found beyond the subtree, listed as the analysis and
+// the saving runs walk it: lost folders, then "Recovered Items" with its
+// folder "Deleted" and that one's subfolders. A folder's items come before
+// its subfolders here too, as every made-up folder holds items only.
+void ListRecoveredPart(StoreFile& store, StoreReader& reader, const StoreListingOptions& options,
+                       StoreListingVisitor& visitor, StoreListing& listing) {
+    struct Open {
+        ListedFolder folder;
+        bool selected = false;
+    };
+    std::vector<Open> open;
+    const auto selected = [&](const std::string& path) { return !options.folderPath || *options.folderPath == path; };
+    SubtreeWalk walk;
+    walk.goOn = [&] { return !reader.StopRequested(); };
+    walk.recipients = RecipientRows::Skip;
+    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (record->folderCounts) {
+            const std::string parent = open.empty() ? std::string(kRootFolderPath) : open.back().folder.path;
+            Open folder{{parent + record->displayName + '\\', node.nid, record->messageClass}, false};
+            folder.selected = selected(folder.folder.path);
+            if (folder.selected) {
+                ++listing.foldersListed;
+                visitor.OnFolderBegin(folder.folder);
+            }
+            const bool holdsNodes = node.oldestChild != nullptr;
+            open.push_back(std::move(folder));
+            if (!holdsNodes) {
+                if (open.back().selected) visitor.OnFolderEnd(open.back().folder);
+                open.pop_back();
+            }
+            return holdsNodes;
+        }
+        if (!open.empty() && open.back().selected) visitor.OnItem(node.nid, *record);
+        return false;
+    };
+    walk.leaveFolder = [&] {
+        if (open.empty()) return false;
+        if (open.back().selected) visitor.OnFolderEnd(open.back().folder);
+        open.pop_back();
+        return true;
+    };
+    WalkRecoveredPart(store, reader, walk);
+}
+
 }  // namespace
 
 StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVisitor& visitor, StoreReader& reader,
@@ -34,6 +78,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     StoreGuard guard{store};
     MailSubtreeOptions subtreeOptions;
     subtreeOptions.deepScan = options.deepScan;
+    subtreeOptions.recoverDeleted = options.recoverDeleted;
     const MailSubtree subtree = OpenMailSubtree(
         store, path, reader,
         [&] {
@@ -92,6 +137,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
         if (selected) visitor.OnFolderEnd(current.folder);
         for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) stack.push_back(std::move(*it));
     }
+    ListRecoveredPart(store, reader, options, visitor, listing);
     listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;
     return listing;
 }

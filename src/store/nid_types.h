@@ -11,6 +11,7 @@ inline constexpr std::uint32_t kNidTypeNormalFolder = 0x02;
 inline constexpr std::uint32_t kNidTypeSearchFolder = 0x03;
 inline constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
 inline constexpr std::uint32_t kNidTypeAttachment = 0x05;
+inline constexpr std::uint32_t kNidTypeAssociatedMessage = 0x08;
 inline constexpr std::uint32_t kNidTypeHierarchyTable = 0x0D;
 inline constexpr std::uint32_t kNidTypeContentsTable = 0x0E;
 
