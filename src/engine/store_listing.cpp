@@ -27,46 +27,46 @@ struct StoreGuard {
 
 // What deep recovery found beyond the subtree, listed as the analysis and
 // the saving runs walk it: lost folders, then "Recovered Items" with its
-// folder "Deleted" and that one's subfolders. A folder's items come before
-// its subfolders here too, as every made-up folder holds items only.
+// folder "Deleted" and that one's subfolders. The walk may give a folder's
+// items after one of its subfolders; the listing hands each folder over
+// whole, in pre-order, so its records are held until the walk is done
+// (only what the scan brought back, never the live store).
 void ListRecoveredPart(StoreFile& store, StoreReader& reader, const StoreListingOptions& options,
                        StoreListingVisitor& visitor, StoreListing& listing) {
-    struct Open {
+    struct Folder {
         ListedFolder folder;
-        bool selected = false;
+        std::vector<std::pair<std::uint32_t, std::unique_ptr<ItemRecord>>> items;
     };
-    std::vector<Open> open;
-    const auto selected = [&](const std::string& path) { return !options.folderPath || *options.folderPath == path; };
+    std::vector<Folder> folders;  // in pre-order
+    std::vector<std::size_t> open;
     SubtreeWalk walk;
     walk.goOn = [&] { return !reader.StopRequested(); };
     walk.recipients = RecipientRows::Skip;
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (record->folderCounts) {
-            const std::string parent = open.empty() ? std::string(kRootFolderPath) : open.back().folder.path;
-            Open folder{{parent + record->displayName + '\\', node.nid, record->messageClass}, false};
-            folder.selected = selected(folder.folder.path);
-            if (folder.selected) {
-                ++listing.foldersListed;
-                visitor.OnFolderBegin(folder.folder);
-            }
-            const bool holdsNodes = node.oldestChild != nullptr;
-            open.push_back(std::move(folder));
-            if (!holdsNodes) {
-                if (open.back().selected) visitor.OnFolderEnd(open.back().folder);
-                open.pop_back();
-            }
-            return holdsNodes;
+            const std::string parent =
+                open.empty() ? std::string(kRootFolderPath) : folders[open.back()].folder.path;
+            folders.push_back({{parent + record->displayName + '\\', node.nid, record->messageClass}, {}});
+            if (node.oldestChild == nullptr) return false;
+            open.push_back(folders.size() - 1);
+            return true;
         }
-        if (!open.empty() && open.back().selected) visitor.OnItem(node.nid, *record);
+        if (!open.empty()) folders[open.back()].items.emplace_back(node.nid, std::move(record));
         return false;
     };
     walk.leaveFolder = [&] {
         if (open.empty()) return false;
-        if (open.back().selected) visitor.OnFolderEnd(open.back().folder);
         open.pop_back();
         return true;
     };
     WalkRecoveredPart(store, reader, walk);
+    for (const Folder& f : folders) {
+        if (options.folderPath && *options.folderPath != f.folder.path) continue;
+        ++listing.foldersListed;
+        visitor.OnFolderBegin(f.folder);
+        for (const auto& [nid, record] : f.items) visitor.OnItem(nid, *record);
+        visitor.OnFolderEnd(f.folder);
+    }
 }
 
 }  // namespace
