@@ -1,5 +1,6 @@
 // Time and peak memory of the analysis run and of the full listing (what
-// `analyze` and `list` do) over large stores, next to pffexport and readpst
+// `analyze` and `list` do, the listing also with --recover-deleted) over
+// large stores, next to pffexport and readpst
 // on the same files in the same run; prints the ratio to the faster of the
 // two independent readers. A reader that is not installed is skipped.
 //
@@ -85,12 +86,19 @@ void Bench(const fs::path& store, const fs::path& dir) {
         source.sourcePath = store.string();
         return run.AnalyzeStore(source) == bm::AnalysisOutcome::Completed;
     });
-    const ChildRun list = InChild([&] {
-        CountingVisitor visitor;
-        bm::StoreReader reader;
-        const bm::StoreListing listing = bm::ListStoreContents(store, visitor, reader);
-        return listing.result == bm::StoreListingResult::Listed && visitor.items > 0;
-    });
+    const auto listing = [&](bool recoverDeleted) {
+        return InChild([&] {
+            CountingVisitor visitor;
+            bm::StoreReader reader;
+            bm::StoreListingOptions options;
+            options.recoverDeleted = recoverDeleted;
+            const bm::StoreListing listed = bm::ListStoreContents(store, visitor, reader, options);
+            return listed.result == bm::StoreListingResult::Listed && visitor.items > 0;
+        });
+    };
+    const ChildRun list = listing(false);
+    // The search for deleted items adds one sequential pass over the file.
+    const ChildRun listDeleted = listing(true);
     const fs::path pffOut = dir / "pffexport";
     const fs::path readpstOut = dir / "readpst";
     fs::remove_all(pffOut);
@@ -104,6 +112,10 @@ void Bench(const fs::path& store, const fs::path& dir) {
 
     Print("analyze", analyze, mb);
     Print("list", list, mb);
+    Print("list+del", listDeleted, mb);
+    if (list.ran && listDeleted.ran && list.seconds > 0)
+        std::printf("  --recover-deleted costs %.2f s more (%.1fx the listing)\n", listDeleted.seconds - list.seconds,
+                    listDeleted.seconds / list.seconds);
     Print("pffexport", pff, mb);
     Print("readpst", readpst, mb);
     double fastest = 0;

@@ -30,6 +30,8 @@ struct CliEnvironment {
     bool json;
     // --deep-scan: the runs scan the whole file even when the index looks sound.
     bool deepScan = false;
+    // --recover-deleted: the runs look for deleted items too.
+    bool recoverDeleted = false;
     ProgressMode progressMode;
     Settings settings;
     std::filesystem::path appDir;

@@ -9,12 +9,13 @@
 namespace bm::cli {
 
 CliAnalysis::CliAnalysis(CliEnvironment& env, const ActivityLog& log)
-    : progress_(env.progressMode, "Analysing"), run_(*this, &log, env.appDir), deepScan_(env.deepScan) {}
+    : progress_(env.progressMode, "Analysing"), run_(*this, &log, env.appDir), deepScan_(env.deepScan), recoverDeleted_(env.recoverDeleted) {}
 
 void CliAnalysis::Run(const std::string& store) {
     AnalysisSource source;
     source.sourcePath = store;
     source.deepScan = deepScan_;
+    source.recoverDeleted = recoverDeleted_;
     run_.Start(source);
     {
         const InterruptStop interrupt(run_.reader().stopAnalysis);

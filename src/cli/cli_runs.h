@@ -31,6 +31,7 @@ private:
     ProgressReporter progress_;
     AnalysisRun run_;
     bool deepScan_;
+    bool recoverDeleted_;
 };
 
 // The saving run, shown on stderr.

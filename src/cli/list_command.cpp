@@ -44,6 +44,7 @@ OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     for (const AttachmentRecord& a : r.attachments)
         attachments.push_back(OrderedJson{{"name", AttachmentName(a)}, {"size", a.size}});
     item["attachments"] = std::move(attachments);
+    if (r.incomplete) item["incomplete"] = true;
     return item;
 }
 
@@ -86,6 +87,7 @@ public:
                         when ? when->c_str() : "-",
                         m != nullptr && m->subject ? EscapeForTerminal(m->subject->text).c_str() : "");
             if (!record.attachments.empty()) std::printf("  [%zu attachments]", record.attachments.size());
+            if (record.incomplete) std::printf("  [incomplete: its recipients and attachments are lost]");
             std::printf("\n");
         }
         firstItem_ = false;
@@ -159,6 +161,7 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
     StoreListingOptions options;
     if (folder) options.folderPath = WithFinalBackslash(*folder);
     options.deepScan = env.deepScan;
+    options.recoverDeleted = env.recoverDeleted;
     StoreListing listing;
     {
         InterruptStop interrupt(reader.stopAnalysis);

@@ -73,16 +73,21 @@ int main(int argc, char** argv) {
     bool noSubdirs = false;
     bool deepScan = false;
     const char* const deepScanHelp = "Scan the whole file for lost items even when the index looks sound";
+    bool recoverDeleted = false;
+    const char* const recoverDeletedHelp =
+        "Also recover deleted items the file still holds, into \"Recovered Items\\Deleted\\\"";
 
     CLI::App* analyze = app.add_subcommand("analyze", "Analyse a store: its folder tree and the counts per folder");
     analyze->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
     analyze->add_flag("--json", json, "Print one JSON object");
     analyze->add_flag("--deep-scan", deepScan, deepScanHelp);
+    analyze->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
 
     CLI::App* list = app.add_subcommand("list", "List every folder and every item of a store");
     list->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
     list->add_flag("--json", json, "Print one JSON object");
     list->add_flag("--deep-scan", deepScan, deepScanHelp);
+    list->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
     CLI::Option* folderOption =
         list->add_option("--folder", folder, "Only the folder with this path, e.g. \"Personal Folders\\Inbox\\\"");
 
@@ -116,6 +121,7 @@ int main(int argc, char** argv) {
     save->add_flag("--all", saveRequest.all, "Save every folder");
     save->add_flag("--json", json, "Print one JSON object");
     save->add_flag("--deep-scan", deepScan, deepScanHelp);
+    save->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
 
     try {
         app.parse(argc, argv);
@@ -131,6 +137,7 @@ int main(int argc, char** argv) {
 
     CliEnvironment env(quiet, json);
     env.deepScan = deepScan;
+    env.recoverDeleted = recoverDeleted;
     if (*analyze) return RunAnalyze(env, store);
     if (*list) return RunList(env, store, *folderOption ? std::optional<std::string>(folder) : std::nullopt);
     if (*search) return RunSearch(env, directory, !noSubdirs);

@@ -123,6 +123,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     source.analysisStopped = analysisStopped;
     source.analysisCounts = analysisCounts;
     source.deepScan = env.deepScan;
+    source.recoverDeleted = env.recoverDeleted;
     CliSaving saving(env, log);
     saving.Run(std::move(source));
     const SavingRun& run = saving.run();

@@ -146,6 +146,7 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
     ReleaseStore(store_);
     MailSubtreeOptions options;
     options.deepScan = source.deepScan;
+    options.recoverDeleted = source.recoverDeleted;
     bool scanRangeShown = false;
     options.scanProgress = [&](std::uint64_t done, std::uint64_t total) {
         if (!scanRangeShown) observer_.OnProgressRange(kScanProgressRange);
@@ -162,8 +163,10 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
         options);
     if (subtree.deepRecoveryRan) {
         results_.Modify([&](AnalysisData& d) { d.formatVersion = store_.formatVersion; });
-        if (const RecoveredItems* recovery = RecoveryOf(store_); recovery != nullptr && log_ != nullptr)
+        if (const RecoveredItems* recovery = RecoveryOf(store_); recovery != nullptr && log_ != nullptr) {
             log_->Append(FormatRecoveryLine(recovery->report));
+            if (source.recoverDeleted) log_->Append(FormatDeletedLine(recovery->deleted));
+        }
     }
     switch (subtree.status) {
     case MailSubtreeStatus::OpenFailed:

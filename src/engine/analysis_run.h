@@ -56,6 +56,8 @@ struct AnalysisSource {
     // Scan the whole file for blocks and index pages (deep recovery) even
     // when the index looks sound; it runs by itself when it does not.
     bool deepScan = false;
+    // Look for deleted items too ("Recovered Items\Deleted").
+    bool recoverDeleted = false;
 };
 
 // The search page's path when the user came from there, else step 1's;

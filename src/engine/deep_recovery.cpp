@@ -19,8 +19,6 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint8_t kDataTreeType = 1;
-constexpr std::uint8_t kSubnodeTreeType = 2;
 
 
 // The root page of one tree among the scanned pages: the highest level,
@@ -35,8 +33,8 @@ const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
     return best;
 }
 
-// Every BID an internal block names: the children of data trees and the
-// data and subnode blocks of subnode lists.
+}  // namespace
+
 void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced) {
     Bytes block;
     if (ReadBlockEntry(store, entry, block) < 4) return;
@@ -46,13 +44,13 @@ void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unor
     const auto type = block[0];
     const auto level = block[1];
     const auto count = static_cast<std::size_t>(reader.peekAt(2, 2).value_or(0));
-    if (type == kDataTreeType) {
+    if (type == kDataTreeBlockType) {
         for (std::size_t i = 0; i < count; ++i) {
             const auto bid = reader.peekAt(layout.internal.dataTreeEntriesAt + i * width, width);
             if (!bid) break;
             referenced.insert(*bid & ~std::uint64_t{1});
         }
-    } else if (type == kSubnodeTreeType) {
+    } else if (type == kSubnodeBlockType) {
         const std::size_t size = level == 0 ? layout.internal.subnodeLeafSize : layout.internal.subnodeInnerSize;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = layout.internal.subnodeEntriesAt + i * size;
@@ -65,6 +63,8 @@ void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unor
         }
     }
 }
+
+namespace {
 
 // Whether a record read from a heap is an item a user would want back (a
 // message-like object; not a folder, the store object or an attachment).
@@ -138,6 +138,7 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
             if (!walkSettled || options.indexIncomplete)
                 store.cryptMethod = DetectCryptMethod(store.file, scan);
             report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete);
+            if (options.recoverDeleted) GatherDeletedItems(store, scan, kRecoveredItemsNid, state->deleted);
         }
     }
     store.recovery = std::move(state);
@@ -179,6 +180,7 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     std::uint32_t nextNid = kFirstOrphanHeapNid;
     for (const BlockEntry& e : store.blocks.entries()) {
         if (FindBlock(store, e.bid) != &e || referenced.count(e.bid & ~std::uint64_t{1}) != 0) continue;
+        if (state->deleted.holds(e)) continue;
         if (!BlockReadsAsHeap(store, e)) continue;
         NodeEntry& record = state->heapRecords.emplace_back();
         record.nid = nextNid;
@@ -199,23 +201,37 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     }
 
     state->folder = NodeEntry{};
-    state->folder.nid = kRecoveredItemsNid;
-    state->folder.nidParent = root.nid;
-    // Marks the folder as one with children for the runs' walks; the
-    // children themselves are `items`, never followed through this link.
-    if (!state->items.empty()) state->folder.oldestChild = &state->folder;
+    SettleRecoveredFolder(store, root);
     state->report.recoveredFolders = state->folders.size();
     state->report.recoveredItems = state->items.size();
 }
 
-std::unique_ptr<ItemRecord> RecoveredItemsFolderRecord(std::size_t itemCount) {
+void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root) {
+    auto* state = dynamic_cast<RecoveredItems*>(store.recovery.get());
+    if (state == nullptr) return;
+    state->folder.nid = kRecoveredItemsNid;
+    state->folder.nidParent = root.nid;
+    // Marks the folder as one with children for the runs' walks; the
+    // children themselves are `items` and `deleted`, never followed
+    // through this link.
+    state->folder.oldestChild = HasRecoveredItems(*state) ? &state->folder : nullptr;
+    state->deleted.folder.parent = &state->folder;
+}
+
+std::unique_ptr<ItemRecord> MadeUpFolderRecord(std::string_view name, std::size_t itemCount) {
     auto record = std::make_unique<ItemRecord>();
     record->folderCounts = std::make_unique<FolderCounts>();
     record->folderCounts->contentCount = static_cast<std::uint32_t>(itemCount);
-    record->displayName = std::string(kRecoveredItemsFolderName);
+    record->displayName = std::string(name);
     record->messageClass = std::string(kMailFolderClass);
     return record;
 }
+
+std::unique_ptr<ItemRecord> RecoveredItemsFolderRecord(std::size_t itemCount) {
+    return MadeUpFolderRecord(kRecoveredItemsFolderName, itemCount);
+}
+
+bool HasRecoveredItems(const RecoveredItems& state) { return !state.items.empty() || !state.deleted.empty(); }
 
 std::string FormatRecoveryLine(const DeepRecoveryReport& r) {
     return fmt::format(
@@ -226,6 +242,17 @@ std::string FormatRecoveryLine(const DeepRecoveryReport& r) {
         r.merged.blocksFromTrailers + r.merged.blocksFromLeafPages, r.merged.nodesAdded, r.merged.blocksRelocated,
         r.merged.nodesReplaced,
         r.orphanHeaps, r.recoveredFolders, r.recoveredItems, r.stopped ? " (stopped)" : "");
+}
+
+std::string FormatDeletedLine(const DeletedItems& d) {
+    const DeletedItemsReport& r = d.report;
+    return fmt::format(
+        "Deleted items: {} message entries outside the live index, {} items recovered ({} named by index pages no "
+        "longer in use, {} by slots past a leaf's count, {} from message heaps nothing names), {} older versions "
+        "equal to a newer one, {} no longer readable, {} without their recipient and attachment data\r\n",
+        r.entriesSeen, d.itemCount(), r.fromStalePages, r.fromStaleSlots, r.fromFreeHeaps, r.versionsMerged,
+        r.unreadable,
+        r.withoutSubnodes);
 }
 
 std::int32_t RecoveredNodeCount(const StoreFile& store) {

@@ -25,8 +25,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include "engine/deleted_items.h"
 #include "messaging/item_record.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
@@ -76,7 +78,13 @@ public:
     NodeEntry standInRoot;
     // Records made up for orphan heaps.
     std::deque<NodeEntry> heapRecords;
+    // What "Recovered Items\Deleted" holds, when deleted items were asked for.
+    DeletedItems deleted;
 };
+
+// Every BID an internal block names: the children of data trees and the
+// data and subnode blocks of subnode lists.
+void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced);
 
 // The recovery state of a store, or nullptr when deep recovery never ran.
 const RecoveredItems* RecoveryOf(const StoreFile& store);
@@ -88,6 +96,7 @@ bool IndexLooksIncomplete(const StoreFile& store);
 struct DeepRecoveryOptions {
     bool indexIncomplete = false;  // fill node gaps and gather lost items
     bool walkSettled = true;       // the index walk settled the encoding
+    bool recoverDeleted = false;   // look for deleted items too
     ScanProgress progress;
 };
 
@@ -98,11 +107,23 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
 // root is known. Does nothing unless the index was incomplete.
 void GatherLostItems(StoreFile& store, const NodeEntry& root);
 
+// Hangs the folder "Recovered Items" under `root` once the root is known.
+void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root);
+
 // The record of the "Recovered Items" folder.
 std::unique_ptr<ItemRecord> RecoveredItemsFolderRecord(std::size_t itemCount);
 
+// The record of a folder made up for what the scan found: `name`, holding
+// `itemCount` items.
+std::unique_ptr<ItemRecord> MadeUpFolderRecord(std::string_view name, std::size_t itemCount);
+
+// Whether "Recovered Items" has anything to show: lost items or deleted ones.
+bool HasRecoveredItems(const RecoveredItems& state);
+
 // One line for the activity log: what the scan found and what came back.
 std::string FormatRecoveryLine(const DeepRecoveryReport& report);
+// And one for what the search for deleted items found.
+std::string FormatDeletedLine(const DeletedItems& deleted);
 
 // The progress range while the file is scanned (positions are permille).
 inline constexpr std::uint64_t kScanProgressRange = 1000;

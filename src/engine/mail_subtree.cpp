@@ -76,11 +76,31 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
     }
 }
 
-// Lost folders, then "Recovered Items", as if they hung under the root.
-void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk) {
+// Items of a made-up folder, read one by one.
+// `deleted` marks the records of deleted items that came back incomplete.
+void WalkItems(StoreFile& store, const std::vector<const NodeEntry*>& items, StoreReader& reader,
+               const SubtreeWalk& walk, const DeletedItems* deleted = nullptr) {
+    for (const NodeEntry* item : items) {
+        if (!walk.goOn()) break;
+        reader.pauseGate.Pass();
+        if (!walk.goOn()) break;
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients);
+        if (walk.nodeRead) walk.nodeRead();
+        if (!record) {
+            if (walk.readFailed) walk.readFailed(*item, NodeReadFailure::Unreadable);
+            continue;
+        }
+        if (deleted != nullptr) record->incomplete = deleted->incomplete.count(item) != 0;
+        walk.visit(std::move(record), *item);
+    }
+}
+
+}  // namespace
+
+void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk) {
     const RecoveredItems* state = RecoveryOf(store);
     if (state == nullptr) return;
-    if (walk.scanPhase && (!state->folders.empty() || !state->items.empty())) walk.scanPhase();
+    if (walk.scanPhase && (!state->folders.empty() || HasRecoveredItems(*state))) walk.scanPhase();
     for (const NodeEntry* folder : state->folders) {
         if (!walk.goOn()) return;
         reader.pauseGate.Pass();
@@ -92,23 +112,23 @@ void WalkRecovered(StoreFile& store, StoreReader& reader, const SubtreeWalk& wal
         WalkChildren(store, *folder, reader, walk);
         walk.leaveFolder();
     }
-    if (state->items.empty() || !walk.goOn()) return;
+    if (!HasRecoveredItems(*state) || !walk.goOn()) return;
     if (!walk.visit(RecoveredItemsFolderRecord(state->items.size()), state->folder)) return;
-    for (const NodeEntry* item : state->items) {
-        if (!walk.goOn()) break;
-        reader.pauseGate.Pass();
-        if (!walk.goOn()) break;
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients);
-        if (walk.nodeRead) walk.nodeRead();
-        if (record)
-            walk.visit(std::move(record), *item);
-        else if (walk.readFailed)
-            walk.readFailed(*item, NodeReadFailure::Unreadable);
+    WalkItems(store, state->items, reader, walk);
+    const DeletedItems& deleted = state->deleted;
+    if (!deleted.empty() && walk.goOn() &&
+        walk.visit(MadeUpFolderRecord(kDeletedItemsFolderName, deleted.items.size()), deleted.folder)) {
+        WalkItems(store, deleted.items, reader, walk, &deleted);
+        for (const DeletedFolder& folder : deleted.subfolders) {
+            if (!walk.goOn()) break;
+            if (!walk.visit(MadeUpFolderRecord(folder.name, folder.items.size()), folder.folder)) continue;
+            WalkItems(store, folder.items, reader, walk, &deleted);
+            walk.leaveFolder();
+        }
+        walk.leaveFolder();
     }
     walk.leaveFolder();
 }
-
-}  // namespace
 
 MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
                             const std::function<void()>& opened, const MailSubtreeOptions& options) {
@@ -120,9 +140,11 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
     StoreRoots roots = FindStoreRoots(store, reader);
 
     const bool incomplete = built != 0 || !roots.storeObject || roots.root == nullptr || IndexLooksIncomplete(store);
-    if ((options.deepScan || (incomplete && options.recoverWhenIncomplete)) && !reader.StopRequested()) {
+    if ((options.deepScan || options.recoverDeleted || (incomplete && options.recoverWhenIncomplete)) &&
+        !reader.StopRequested()) {
         DeepRecoveryOptions recovery;
         recovery.indexIncomplete = incomplete;
+        recovery.recoverDeleted = options.recoverDeleted;
         recovery.walkSettled = built == 0;
         recovery.progress = options.scanProgress;
         const RecoveredItems& state = RunDeepRecovery(store, reader, recovery);
@@ -147,13 +169,15 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
         return out;
     }
     out.root = roots.root;
+    if (out.deepRecoveryRan && out.root != nullptr && !RecoveryOf(store)->deleted.empty())
+        SettleRecoveredFolder(store, *out.root);
     out.status = out.root != nullptr ? MailSubtreeStatus::Found : MailSubtreeStatus::NoRootFolder;
     return out;
 }
 
 void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
     WalkChildren(store, root, reader, walk);
-    WalkRecovered(store, reader, walk);
+    WalkRecoveredPart(store, reader, walk);
 }
 
 }  // namespace bm

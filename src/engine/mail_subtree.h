@@ -34,6 +34,9 @@ struct MailSubtreeOptions {
     // the store looking complete. When it looks incomplete, the scan runs
     // regardless of this flag.
     bool deepScan = false;
+    // Look for deleted items too (runs the scan); they go to
+    // "Recovered Items\Deleted".
+    bool recoverDeleted = false;
     // Whether deep recovery runs by itself when the store looks incomplete
     // (reports turn it off to show what the index walk alone gives).
     bool recoverWhenIncomplete = true;
@@ -79,7 +82,13 @@ struct SubtreeWalk {
 // every node with a data block, descending where `visit` says so and
 // climbing out of finished folders, never above `root`. After deep
 // recovery it goes on with the folders whose parent was lost, then with the
-// folder "Recovered Items" and its records, as if they hung under `root`.
+// folder "Recovered Items" and its records, then its folder "Deleted" and
+// that one's subfolders, as if they hung under `root`.
 void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk);
+
+// The part of that walk after the subtree: what deep recovery found (lost
+// folders, "Recovered Items" and its folder "Deleted"); nothing when it
+// never ran.
+void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk);
 
 }  // namespace bm

@@ -136,6 +136,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     ReleaseStore(store_);
     MailSubtreeOptions subtreeOptions;
     subtreeOptions.deepScan = source.deepScan;
+    subtreeOptions.recoverDeleted = source.recoverDeleted;
     const MailSubtree subtree = OpenMailSubtree(store_, source.sourcePath, reader_, {}, subtreeOptions);
     if (subtree.status != MailSubtreeStatus::OpenFailed && reader_.stopSaving.load()) {
         // A stop seen by the index loading leaves the tables cut short; what

@@ -80,6 +80,8 @@ struct SavingSource {
     // Scan the whole file (deep recovery) even when the index looks sound,
     // as the analysis before did when it was asked to.
     bool deepScan = false;
+    // Look for deleted items too, as the analysis before did.
+    bool recoverDeleted = false;
 };
 
 struct SavingFinish {

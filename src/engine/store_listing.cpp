@@ -26,6 +26,50 @@ struct StoreGuard {
     ~StoreGuard() { ReleaseStore(store); }
 };
 
+// What deep recovery found beyond the subtree, listed as the analysis and
+// the saving runs walk it: lost folders, then "Recovered Items" with its
+// folder "Deleted" and that one's subfolders. The walk may give a folder's
+// items after one of its subfolders; the listing hands each folder over
+// whole, in pre-order, so its records are held until the walk is done
+// (only what the scan brought back, never the live store).
+void ListRecoveredPart(StoreFile& store, StoreReader& reader, const StoreListingOptions& options,
+                       StoreListingVisitor& visitor, StoreListing& listing) {
+    struct Folder {
+        ListedFolder folder;
+        std::vector<std::pair<std::uint32_t, std::unique_ptr<ItemRecord>>> items;
+    };
+    std::vector<Folder> folders;  // in pre-order
+    std::vector<std::size_t> open;
+    SubtreeWalk walk;
+    walk.goOn = [&] { return !reader.StopRequested(); };
+    walk.recipients = RecipientRows::Skip;
+    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (record->folderCounts) {
+            const std::string parent =
+                open.empty() ? std::string(kRootFolderPath) : folders[open.back()].folder.path;
+            folders.push_back({{parent + record->displayName + '\\', node.nid, record->messageClass}, {}});
+            if (node.oldestChild == nullptr) return false;
+            open.push_back(folders.size() - 1);
+            return true;
+        }
+        if (!open.empty()) folders[open.back()].items.emplace_back(node.nid, std::move(record));
+        return false;
+    };
+    walk.leaveFolder = [&] {
+        if (open.empty()) return false;
+        open.pop_back();
+        return true;
+    };
+    WalkRecoveredPart(store, reader, walk);
+    for (const Folder& f : folders) {
+        if (options.folderPath && *options.folderPath != f.folder.path) continue;
+        ++listing.foldersListed;
+        visitor.OnFolderBegin(f.folder);
+        for (const auto& [nid, record] : f.items) visitor.OnItem(nid, *record);
+        visitor.OnFolderEnd(f.folder);
+    }
+}
+
 }  // namespace
 
 StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVisitor& visitor, StoreReader& reader,
@@ -35,6 +79,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     StoreGuard guard{store};
     MailSubtreeOptions subtreeOptions;
     subtreeOptions.deepScan = options.deepScan;
+    subtreeOptions.recoverDeleted = options.recoverDeleted;
     const MailSubtree subtree = OpenMailSubtree(
         store, path, reader,
         [&] {
@@ -127,6 +172,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
             visitor.OnFolderEnd(recovered);
         }
     }
+    ListRecoveredPart(store, reader, options, visitor, listing);
     listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;
     return listing;
 }

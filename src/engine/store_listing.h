@@ -41,6 +41,8 @@ struct StoreListingOptions {
     std::optional<std::string> folderPath;
     // Scan the whole file (deep recovery) even when the index looks sound.
     bool deepScan = false;
+    // Look for deleted items too ("Recovered Items\Deleted").
+    bool recoverDeleted = false;
 };
 
 enum class StoreListingResult : int {

@@ -219,6 +219,9 @@ struct ItemRecord {
     // tables); saving copies the item from there property by property.
     // nullptr for a record that stands for no node.
     const NodeEntry* sourceNode = nullptr;
+    // A deleted item found outside the live index whose recipient and
+    // attachment data is gone: what it shows is all that is left of it.
+    bool incomplete = false;
     std::unique_ptr<MessageFields> messageFields;
     std::unique_ptr<FolderCounts> folderCounts;
     std::unique_ptr<ContactFields> contactFields;

@@ -106,8 +106,14 @@ private:
         }
     }
 
-    // Live entries of a leaf: the page's count, capped by its room.
-    std::pair<std::size_t, std::size_t> LeafSlots(const ByteReader& page, std::size_t entrySize) const {
+    // The slots of a leaf: how many are live (the page's count, capped by
+    // its room), how many fit, and their stride.
+    struct Slots {
+        std::size_t live = 0;
+        std::size_t room = 0;
+        std::size_t stride = 0;
+    };
+    Slots LeafSlots(const ByteReader& page, std::size_t entrySize) const {
         const PageFields& p = layout_.page;
         std::size_t stride = entrySize;
         if (p.sizedByFooter) {
@@ -115,12 +121,13 @@ private:
             if (cbEnt >= entrySize) stride = cbEnt;
         }
         const auto count = static_cast<std::size_t>(page.peekAt(p.footerCountAt, p.footerFieldWidth).value_or(0));
-        return {std::min(count, p.footerCountAt / stride), stride};
+        const std::size_t room = p.footerCountAt / stride;
+        return {std::min(count, room), room, stride};
     }
 
     void TakeBlockLeaf(const ByteReader& page) {
         const BlockEntryFields& f = layout_.bbtLeaf;
-        const auto [count, stride] = LeafSlots(page, f.size);
+        const auto [count, room, stride] = LeafSlots(page, f.size);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = i * stride;
             BlockEntry e;
@@ -138,8 +145,10 @@ private:
 
     void TakeNodeLeaf(const ByteReader& page, std::uint64_t offset) {
         const NodeEntryFields& f = layout_.nbtLeaf;
-        const auto [count, stride] = LeafSlots(page, f.size);
-        for (std::size_t i = 0; i < count; ++i) {
+        const auto [count, room, stride] = LeafSlots(page, f.size);
+        // Slots past the live count keep what an earlier version of the
+        // page held there (entries moved or removed since); they go apart.
+        for (std::size_t i = 0; i < room; ++i) {
             const std::size_t at = i * stride;
             ScannedNode n;
             n.nid = static_cast<std::uint32_t>(page.peekAt(at + f.nidAt, 4).value_or(0));
@@ -148,7 +157,7 @@ private:
             n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
             n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
             n.pageOffset = offset;
-            out_.leafNodes.push_back(n);
+            (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
         }
     }
 

@@ -13,7 +13,8 @@
 // tree, 0x81 node tree), wSig (the signature of (P, BID), or 0), dwCRC over
 // the bytes before the trailer, and the page's BID. Leaf pages (cLevel 0)
 // are taken apart here: their live entries (cEnt, trusted once the CRC
-// holds) become block entries and node entries.
+// holds) become block entries and node entries; what the node-tree leaves'
+// slots past cEnt still hold is kept apart (deleted items are found there).
 //
 // The file is read in large chunks that overlap by the largest block, so
 // each byte is read about once and each candidate end is tried once. The
@@ -66,6 +67,7 @@ struct StoreScan {
     std::vector<ScannedPage> pages;        // in file order
     std::vector<BlockEntry> leafBlocks;    // entries of block-tree leaf pages
     std::vector<ScannedNode> leafNodes;    // entries of node-tree leaf pages
+    std::vector<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
     std::uint64_t bytesScanned = 0;
     bool stopped = false;                  // ended early on a stop request
 };

@@ -9,8 +9,6 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint8_t kSubnodeBlockType = 2;
-
 struct SubnodeRead {
     StoreFile& store;
     SubnodeList& list;

@@ -1,0 +1,314 @@
+// Deleted items: messages taken out of a copy's live index the way the mail
+// client deletes them come back under "Recovered Items\Deleted\<folder>\"
+// with their bodies and attachments; overwritten blocks give incomplete
+// items or none, never another item's data; sound stores list the same
+// with the option, show no live item twice, and show every message
+// libpff's own recovery finds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/deep_recovery.h"
+#include "engine/mail_subtree.h"
+#include "store/store.h"
+#include "support/deleted_store.h"
+#include "support/test_paths.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+using bmtest::Deletion;
+
+constexpr const char* kDeletedRoot = "Personal Folders\\Recovered Items\\Deleted\\";
+
+struct Listed {
+    std::string folder;
+    std::uint32_t nid = 0;
+    std::string messageClass;
+    std::string subject;
+    Bytes delivery;
+    std::size_t attachments = 0;
+    std::string body;  // plain, RTF text and HTML as read
+    bool incomplete = false;
+
+    bool deleted() const { return folder.rfind(kDeletedRoot, 0) == 0; }
+};
+
+struct Listing {
+    std::vector<Listed> items;
+    std::vector<std::string> folders;
+    DeletedItemsReport report;
+};
+
+// Everything the runs' walk reads, with or without deleted items.
+Listing ListAll(const fs::path& path, bool recoverDeleted) {
+    Listing out;
+    StoreFile store;
+    StoreReader reader;
+    MailSubtreeOptions options;
+    options.recoverDeleted = recoverDeleted;
+    const MailSubtree subtree = OpenMailSubtree(store, path, reader, {}, options);
+    EXPECT_EQ(subtree.status, MailSubtreeStatus::Found) << path;
+    if (subtree.status != MailSubtreeStatus::Found) return out;
+    if (const RecoveredItems* r = RecoveryOf(store)) out.report = r->deleted.report;
+    std::string folder = "Personal Folders\\";
+    std::vector<std::size_t> stack;
+    SubtreeWalk walk;
+    walk.goOn = [] { return true; };
+    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (record->folderCounts) {
+            stack.push_back(folder.size());
+            folder += record->displayName + "\\";
+            out.folders.push_back(folder);
+            if (node.oldestChild != nullptr) return true;
+            folder.resize(stack.back());
+            stack.pop_back();
+            return false;
+        }
+        Listed item;
+        item.folder = folder;
+        item.nid = node.nid;
+        item.messageClass = record->messageClass;
+        item.attachments = record->attachments.size();
+        item.incomplete = record->incomplete;
+        if (const MessageFields* m = record->messageFields.get()) {
+            if (m->subject) item.subject = m->subject->text;
+            item.delivery = m->deliveryTime;
+            item.body = m->body + '\x1f' + m->bodyText + '\x1f' + std::string(m->htmlBody.begin(), m->htmlBody.end());
+        }
+        out.items.push_back(std::move(item));
+        return false;
+    };
+    walk.leaveFolder = [&] {
+        if (stack.empty()) return false;
+        folder.resize(stack.back());
+        stack.pop_back();
+        return true;
+    };
+    WalkMailSubtree(store, *subtree.root, reader, walk);
+    ReleaseStore(store);
+    return out;
+}
+
+fs::path PrivateCopy(const fs::path& sound, const std::string& name) {
+    const fs::path copy = bmtest::ScratchDir(name) / sound.filename();
+    fs::copy_file(sound, copy);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+    return copy;
+}
+
+// A message worth deleting: one with attachments and a body, in a folder
+// of its own, whose subject no other item has.
+const Listed* PickTarget(const Listing& listing) {
+    std::map<std::string, int> subjects;
+    for (const Listed& i : listing.items) ++subjects[i.subject];
+    for (const Listed& i : listing.items) {
+        if (i.attachments > 0 && i.body.size() > 2 && !i.subject.empty() && subjects[i.subject] == 1 &&
+            i.folder != "Personal Folders\\")
+            return &i;
+    }
+    return nullptr;
+}
+
+// The last folder name of a path ("Personal Folders\Inbox\" gives "Inbox").
+std::string LastName(const std::string& path) {
+    const std::string trimmed = path.substr(0, path.size() - 1);
+    return trimmed.substr(trimmed.rfind('\\') + 1);
+}
+
+std::vector<const Listed*> DeletedOnes(const Listing& listing) {
+    std::vector<const Listed*> out;
+    for (const Listed& i : listing.items)
+        if (i.deleted()) out.push_back(&i);
+    return out;
+}
+
+TEST(DeletedItems, ComeBackIntoTheirFolderUnderDeletedWithBodyAndAttachments) {
+    BM_REQUIRE_STORE(sound, "unicode-enron.pst");
+    for (const Deletion how : {Deletion::StalePage, Deletion::StaleSlot}) {
+        const bool page = how == Deletion::StalePage;
+        SCOPED_TRACE(page ? "stale page" : "stale slot");
+        const fs::path copy = PrivateCopy(sound, page ? "deleted_page" : "deleted_slot");
+        const Listing before = ListAll(copy, false);
+        const Listed* picked = PickTarget(before);
+        ASSERT_NE(picked, nullptr);
+        const Listed target = *picked;
+        ASSERT_TRUE(bmtest::DeleteMessage(copy, target.nid, how));
+
+        const Listing plain = ListAll(copy, false);
+        EXPECT_EQ(plain.items.size(), before.items.size() - 1);
+        for (const Listed& i : plain.items) EXPECT_NE(i.nid, target.nid);
+        for (const std::string& f : plain.folders) EXPECT_EQ(f.find("Recovered Items"), std::string::npos) << f;
+
+        const Listing recovered = ListAll(copy, true);
+        const std::vector<const Listed*> deleted = DeletedOnes(recovered);
+        ASSERT_EQ(deleted.size(), 1u);
+        const Listed& back = *deleted.front();
+        EXPECT_EQ(back.folder, std::string(kDeletedRoot) + LastName(target.folder) + "\\");
+        EXPECT_EQ(back.nid, target.nid);
+        EXPECT_EQ(back.messageClass, target.messageClass);
+        EXPECT_EQ(back.subject, target.subject);
+        EXPECT_EQ(back.delivery, target.delivery);
+        EXPECT_EQ(back.body, target.body);
+        EXPECT_EQ(back.attachments, target.attachments);
+        EXPECT_FALSE(back.incomplete);
+        EXPECT_EQ(page ? recovered.report.fromStalePages : recovered.report.fromStaleSlots, 1u);
+        // The live folders list as before the option.
+        EXPECT_EQ(recovered.items.size(), plain.items.size() + 1);
+        for (std::size_t i = 0; i < plain.items.size(); ++i) {
+            EXPECT_EQ(recovered.items[i].folder, plain.items[i].folder);
+            EXPECT_EQ(recovered.items[i].nid, plain.items[i].nid);
+        }
+    }
+}
+
+TEST(DeletedItems, OverwrittenBlocksGiveAnIncompleteItemOrNoneNeverAnotherOnesData) {
+    BM_REQUIRE_STORE(sound, "unicode-enron.pst");
+    const Listed target = [&] {
+        const Listing before = ListAll(sound, false);
+        const Listed* picked = PickTarget(before);
+        return picked != nullptr ? *picked : Listed{};
+    }();
+    ASSERT_NE(target.nid, 0u);
+    const bmtest::SoundIndex index = bmtest::ReadSoundIndex(sound);
+    const auto entry = std::find_if(index.scan.leafNodes.begin(), index.scan.leafNodes.end(),
+                                    [&](const ScannedNode& n) { return n.nid == target.nid; });
+    ASSERT_NE(entry, index.scan.leafNodes.end());
+    ASSERT_NE(entry->bidSub, 0u);
+
+    {
+        SCOPED_TRACE("subnode list overwritten");
+        const fs::path copy = PrivateCopy(sound, "deleted_no_subnodes");
+        ASSERT_TRUE(bmtest::DeleteMessage(copy, target.nid, Deletion::StalePage));
+        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidSub));
+        const Listing recovered = ListAll(copy, true);
+        const std::vector<const Listed*> deleted = DeletedOnes(recovered);
+        ASSERT_EQ(deleted.size(), 1u);
+        EXPECT_EQ(deleted.front()->subject, target.subject);
+        // A body kept in a subnode is gone with the list; what is left
+        // is the item's own, never another one's.
+        EXPECT_TRUE(deleted.front()->body == target.body || deleted.front()->body == "\x1f\x1f")
+            << deleted.front()->body;
+        EXPECT_EQ(deleted.front()->attachments, 0u);
+        EXPECT_TRUE(deleted.front()->incomplete);
+        EXPECT_EQ(recovered.report.withoutSubnodes, 1u);
+    }
+    {
+        SCOPED_TRACE("data block overwritten");
+        const fs::path copy = PrivateCopy(sound, "deleted_no_data");
+        ASSERT_TRUE(bmtest::DeleteMessage(copy, target.nid, Deletion::StalePage));
+        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidData));
+        const Listing recovered = ListAll(copy, true);
+        for (const Listed* d : DeletedOnes(recovered)) {
+            EXPECT_NE(d->subject, target.subject);
+            EXPECT_NE(d->nid, target.nid);
+        }
+        EXPECT_EQ(recovered.report.unreadable, 1u);
+    }
+}
+
+TEST(DeletedItems, SoundStoresListTheSameAndShowNoLiveItemTwice) {
+    for (const char* name : bmtest::kSharedStoreNames) {
+        SCOPED_TRACE(name);
+        BM_REQUIRE_STORE(store, name);
+        const Listing plain = ListAll(store, false);
+        const Listing recovered = ListAll(store, true);
+        std::vector<const Listed*> live;
+        for (const Listed& i : recovered.items)
+            if (!i.deleted()) live.push_back(&i);
+        ASSERT_EQ(live.size(), plain.items.size());
+        std::set<std::pair<std::string, Bytes>> liveIds;
+        for (std::size_t i = 0; i < live.size(); ++i) {
+            EXPECT_EQ(live[i]->nid, plain.items[i].nid);
+            EXPECT_EQ(live[i]->folder, plain.items[i].folder);
+            liveIds.insert({live[i]->subject, live[i]->delivery});
+        }
+        for (const Listed* d : DeletedOnes(recovered)) {
+            if (d->delivery.empty()) continue;  // nothing to tell it by
+            EXPECT_EQ(liveIds.count({d->subject, d->delivery}), 0u) << "listed twice: " << d->subject;
+        }
+    }
+}
+
+// "Mar 19, 2011 11:19:03.782750000 UTC" as seconds since 1970.
+std::optional<std::int64_t> PffTime(const std::string& text) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm{};
+    char month[4] = {};
+    if (std::sscanf(text.c_str(), "%3s %d, %d %d:%d:%d", month, &tm.tm_mday, &tm.tm_year, &tm.tm_hour, &tm.tm_min,
+                    &tm.tm_sec) != 6)
+        return std::nullopt;
+    for (int m = 0; m < 12; ++m)
+        if (std::string(month) == kMonths[m]) tm.tm_mon = m;
+    tm.tm_year -= 1900;
+    return static_cast<std::int64_t>(timegm(&tm));
+}
+
+std::optional<std::int64_t> FileTimeSeconds(const Bytes& filetime) {
+    if (filetime.size() != 8) return std::nullopt;
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | filetime[static_cast<std::size_t>(i)];
+    return static_cast<std::int64_t>(v / 10000000ull) - 11644473600ll;
+}
+
+TEST(DeletedItems, ListEveryMessageLibpffRecovers) {
+    if (std::system("command -v pffexport >/dev/null 2>&1") != 0) GTEST_SKIP() << "pffexport not installed";
+    if (bmtest::SharedStoresDir().empty()) GTEST_SKIP() << "shared stores not present";
+    std::size_t compared = 0;
+    for (const char* name : bmtest::kSharedStoreNames) {
+        SCOPED_TRACE(name);
+        BM_REQUIRE_STORE(store, name);
+        const fs::path dir = bmtest::ScratchDir(std::string("pffexport_") + bmtest::StoreTestName(name));
+        const std::string command = "pffexport -q -m recovered -t '" + (dir / "out").string() + "' '" +
+                                    store.string() + "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const Listing ours = ListAll(store, true);
+        std::set<std::pair<std::string, std::int64_t>> listed;
+        for (const Listed& i : ours.items) listed.insert({i.subject, FileTimeSeconds(i.delivery).value_or(0)});
+
+        const fs::path recovered = dir / "out.recovered";
+        if (!fs::exists(recovered)) continue;
+        for (const auto& item : fs::directory_iterator(recovered)) {
+            const std::string leaf = item.path().filename().string();
+            if (!item.is_directory() || leaf.rfind("Folder", 0) == 0) continue;
+            std::string subject;
+            std::int64_t delivery = 0;
+            bool isItem = false;
+            for (const auto& file : fs::directory_iterator(item.path())) {
+                if (file.path().extension() != ".txt") continue;
+                std::ifstream in(file.path());
+                for (std::string line; std::getline(in, line);) {
+                    const auto value = [&](const char* key) -> std::optional<std::string> {
+                        if (line.rfind(key, 0) != 0) return std::nullopt;
+                        const std::size_t at = line.find_first_not_of('\t', std::strlen(key));
+                        return at == std::string::npos ? std::string() : line.substr(at);
+                    };
+                    if (auto s = value("Subject:"); s && subject.empty()) {
+                        subject = *s;
+                        isItem = true;
+                    }
+                    if (auto t = value("Delivery time:"); t && delivery == 0) delivery = PffTime(*t).value_or(0);
+                }
+            }
+            if (!isItem) continue;  // a recovered folder, not a message
+            EXPECT_EQ(listed.count({subject, delivery}), 1u) << leaf << ": " << subject;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 0u) << "libpff recovered no message from any shared store";
+}
+
+}  // namespace
+}  // namespace bm
