@@ -14,12 +14,6 @@
 
 namespace bm {
 
-namespace {
-
-constexpr std::uint32_t kNidTypeAssociatedMessage = 0x08;
-
-}  // namespace
-
 std::string_view LossReasonName(LossReason reason) {
     switch (reason) {
     case LossReason::MissingBlock: return "missingBlock";

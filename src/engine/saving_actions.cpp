@@ -59,10 +59,15 @@ void SavingActions::Count(WellKnownCategory category) {
 
 void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const std::string& currentPath) {
     if (item.sourceNode != nullptr && IsAssociatedMessageNid(item.sourceNode->nid)) {
-        // Into the associated contents of the folder it belongs to; not counted.
+        // Into the associated contents of the folder it belongs to (the
+        // walk's own folder when it registered it); not in the mail counts.
         const auto parent = folderPaths_.find(parentNid);
         const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
-        if (selected_.IsSelected(path)) writer_.SaveAssociated(item, store_, path);
+        if (!selected_.IsSelected(path)) return;
+        if (parent != folderPaths_.end())
+            writer_.SaveAssociatedInFolder(item, store_, outputFolders_.LevelsOf(parentNid));
+        else
+            writer_.SaveAssociated(item, store_, path);
         return;
     }
     const bool here = selected_.IsSelected(currentPath);

@@ -26,47 +26,40 @@ struct StoreGuard {
     ~StoreGuard() { ReleaseStore(store); }
 };
 
-// What deep recovery found beyond the subtree, listed as the analysis and
-// the saving runs walk it: lost folders, then "Recovered Items" with its
-// folder "Deleted" and that one's subfolders. The walk may give a folder's
-// items after one of its subfolders; the listing hands each folder over
-// whole, in pre-order, so its records are held until the walk is done
-// (only what the scan brought back, never the live store).
-void ListRecoveredPart(StoreFile& store, StoreReader& reader, const StoreListingOptions& options,
-                       StoreListingVisitor& visitor, StoreListing& listing) {
-    struct Folder {
-        ListedFolder folder;
-        std::vector<std::pair<std::uint32_t, std::unique_ptr<ItemRecord>>> items;
-    };
-    std::vector<Folder> folders;  // in pre-order
-    std::vector<std::size_t> open;
-    SubtreeWalk walk;
-    walk.goOn = [&] { return !reader.StopRequested(); };
-    walk.recipients = RecipientRows::Skip;
-    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
-        if (record->folderCounts) {
-            const std::string parent =
-                open.empty() ? std::string(kRootFolderPath) : folders[open.back()].folder.path;
-            folders.push_back({{parent + record->displayName + '\\', node.nid, record->messageClass}, {}});
-            if (node.oldestChild == nullptr) return false;
-            open.push_back(folders.size() - 1);
-            return true;
+// One made-up folder of deleted items, whole.
+void ListMadeUpFolder(StoreFile& store, StoreReader& reader, const ListedFolder& folder,
+                      const std::vector<const NodeEntry*>& items, const DeletedItems& deleted,
+                      const StoreListingOptions& options, StoreListingVisitor& visitor, StoreListing& listing) {
+    if (options.folderPath && *options.folderPath != folder.path) return;
+    ++listing.foldersListed;
+    visitor.OnFolderBegin(folder);
+    for (const NodeEntry* item : items) {
+        if (reader.StopRequested()) break;
+        reader.pauseGate.Pass();
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, RecipientRows::Skip);
+        if (!record) {
+            visitor.OnUnreadableItem(item->nid);
+            continue;
         }
-        if (!open.empty()) folders[open.back()].items.emplace_back(node.nid, std::move(record));
-        return false;
-    };
-    walk.leaveFolder = [&] {
-        if (open.empty()) return false;
-        open.pop_back();
-        return true;
-    };
-    WalkRecoveredPart(store, reader, walk);
-    for (const Folder& f : folders) {
-        if (options.folderPath && *options.folderPath != f.folder.path) continue;
-        ++listing.foldersListed;
-        visitor.OnFolderBegin(f.folder);
-        for (const auto& [nid, record] : f.items) visitor.OnItem(nid, *record);
-        visitor.OnFolderEnd(f.folder);
+        record->incomplete = deleted.incomplete.count(item) != 0;
+        visitor.OnItem(item->nid, *record);
+    }
+    visitor.OnFolderEnd(folder);
+}
+
+// "Recovered Items\Deleted" and its subfolders, as the runs walk them.
+void ListDeletedItems(StoreFile& store, StoreReader& reader, const RecoveredItems& state,
+                      const StoreListingOptions& options, StoreListingVisitor& visitor, StoreListing& listing) {
+    const DeletedItems& deleted = state.deleted;
+    if (deleted.empty() || reader.StopRequested()) return;
+    const std::string path = std::string(kRootFolderPath) + std::string(kRecoveredItemsFolderName) + '\\' +
+                             std::string(kDeletedItemsFolderName) + '\\';
+    ListMadeUpFolder(store, reader, {path, kDeletedItemsNid, std::string(kMailFolderClass)}, deleted.items, deleted,
+                     options, visitor, listing);
+    for (const DeletedFolder& f : deleted.subfolders) {
+        if (reader.StopRequested()) return;
+        ListMadeUpFolder(store, reader, {path + f.name + '\\', f.folder.nid, std::string(kMailFolderClass)}, f.items,
+                         deleted, options, visitor, listing);
     }
 }
 
@@ -156,7 +149,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
         }
         const ListedFolder recovered{std::string(kRootFolderPath) + std::string(kRecoveredItemsFolderName) + '\\',
                                      kRecoveredItemsNid, {}};
-        if (!state->items.empty() && !reader.StopRequested() &&
+        if (HasRecoveredItems(*state) && !reader.StopRequested() &&
             (!options.folderPath || *options.folderPath == recovered.path)) {
             ++listing.foldersListed;
             visitor.OnFolderBegin(recovered);
@@ -171,8 +164,8 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
             }
             visitor.OnFolderEnd(recovered);
         }
+        ListDeletedItems(store, reader, *state, options, visitor, listing);
     }
-    ListRecoveredPart(store, reader, options, visitor, listing);
     listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;
     return listing;
 }

@@ -539,11 +539,22 @@ void USave_to_PST_Format::SwitchStore() {
 void USave_to_PST_Format::SaveContact(const ItemRecord& item) { WriteContact(item, false); }
 
 bool USave_to_PST_Format::SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath) {
+    return SaveAssociatedAt(item, store, ToOutputFolderPath(folderPath, storeRootPath_));
+}
+
+bool USave_to_PST_Format::SaveAssociatedInFolder(const ItemRecord& item, StoreFile& store,
+                                                 const OutputFolderLevels& levels) {
+    return SaveAssociatedAt(item, store, EncodeOutputFolderPath(storeRootPath_, levels));
+}
+
+bool USave_to_PST_Format::SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder) {
     if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
     if (item.sourceNode == nullptr) return false;
     std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
     if (!copy) return false;
-    bridge_->AddAssociatedItem(ToOutputFolderPath(folderPath, storeRootPath_), *copy);
+    bridge_->AddAssociatedItem(folder, *copy);
+    ++itemsWritten_;
+    CheckStoreSize();
     return true;
 }
 

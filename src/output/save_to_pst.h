@@ -129,6 +129,8 @@ public:
     // whole into the folder's associated contents. An item whose node
     // cannot be read whole is not written (false).
     bool SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath);
+    // The same into the folder of these levels (see PrepareSourceFolder).
+    bool SaveAssociatedInFolder(const ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels);
     // These write into the current folder.
     void SaveContact(const ItemRecord& item);
     void SaveAppointment(const ItemRecord& item);
@@ -175,6 +177,7 @@ private:
     void CheckStoreSize();
     // SaveMail into a folder path of the new store.
     void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
+    bool SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder);
     void SwitchStore();
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
