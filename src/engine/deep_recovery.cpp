@@ -206,6 +206,16 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     state->report.recoveredItems = state->items.size();
 }
 
+const NodeEntry* FindRecoveredRecord(const StoreFile& store, std::uint32_t nid) {
+    const RecoveredItems* state = RecoveryOf(store);
+    if (state == nullptr) return nullptr;
+    for (const NodeEntry* item : state->items)
+        if (item->nid == nid) return item;
+    for (const NodeEntry& record : state->deleted.records)
+        if (record.nid == nid) return &record;
+    return nullptr;
+}
+
 void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root) {
     auto* state = dynamic_cast<RecoveredItems*>(store.recovery.get());
     if (state == nullptr) return;

@@ -107,6 +107,10 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
 // root is known. Does nothing unless the index was incomplete.
 void GatherLostItems(StoreFile& store, const NodeEntry& root);
 
+// The record of an item deep recovery made up or brought back (lost items,
+// orphan heaps, deleted items) with this NID; nullptr when there is none.
+const NodeEntry* FindRecoveredRecord(const StoreFile& store, std::uint32_t nid);
+
 // Hangs the folder "Recovered Items" under `root` once the root is known.
 void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root);
 

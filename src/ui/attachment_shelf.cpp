@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
 #include "messaging/item_record.h"
@@ -110,8 +111,8 @@ AttachmentSaved CreateInFolder(const fs::path& folder, const QString& name, cons
     return result;
 }
 
-AttachmentShelf::AttachmentShelf(fs::path storePath, bool deepScan)
-    : storePath_(std::move(storePath)), deepScan_(deepScan) {}
+AttachmentShelf::AttachmentShelf(fs::path storePath, bool deepScan, bool recoverDeleted)
+    : storePath_(std::move(storePath)), deepScan_(deepScan), recoverDeleted_(recoverDeleted) {}
 
 AttachmentShelf::~AttachmentShelf() { Release(); }
 
@@ -129,6 +130,7 @@ bool AttachmentShelf::Open() {
     reader_ = std::make_unique<bm::StoreReader>();
     bm::MailSubtreeOptions options;
     options.deepScan = deepScan_;
+    options.recoverDeleted = recoverDeleted_;
     const bm::MailSubtree subtree = bm::OpenMailSubtree(*store_, storePath_, *reader_, {}, options);
     if (subtree.status == bm::MailSubtreeStatus::OpenFailed) {
         Release();
@@ -141,6 +143,8 @@ bool AttachmentShelf::Open() {
 std::unique_ptr<bm::ItemRecord> AttachmentShelf::Read(std::uint32_t nid) {
     if (!Open()) return nullptr;
     const bm::NodeEntry* node = bm::FindNode(*store_, nid);
+    // An item deep recovery brought back has a record of its own.
+    if (node == nullptr) node = bm::FindRecoveredRecord(*store_, nid);
     if (node == nullptr) return nullptr;
     return bm::ReadItem(*store_, *node, reader_.get(), nullptr, bm::RecipientRows::Skip);
 }

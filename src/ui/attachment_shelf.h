@@ -48,7 +48,7 @@ AttachmentSaved CreateInFolder(const std::filesystem::path& folder, const QStrin
 
 class AttachmentShelf {
 public:
-    AttachmentShelf(std::filesystem::path storePath, bool deepScan);
+    AttachmentShelf(std::filesystem::path storePath, bool deepScan, bool recoverDeleted = false);
     ~AttachmentShelf();
     AttachmentShelf(const AttachmentShelf&) = delete;
     AttachmentShelf& operator=(const AttachmentShelf&) = delete;
@@ -67,6 +67,7 @@ private:
 
     std::filesystem::path storePath_;
     bool deepScan_;
+    bool recoverDeleted_;
     std::unique_ptr<bm::StoreFile> store_;
     std::unique_ptr<bm::StoreReader> reader_;
     bool open_ = false;

@@ -75,6 +75,10 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     deepScan_->setChecked(context_.deepScan);
     layout->addWidget(deepScan_);
     connect(deepScan_, &QCheckBox::toggled, this, [this](bool on) { context_.deepScan = on; });
+    recoverDeleted_ = new QCheckBox(Text(kRecoverDeletedBox), this);
+    recoverDeleted_->setChecked(context_.recoverDeleted);
+    layout->addWidget(recoverDeleted_);
+    connect(recoverDeleted_, &QCheckBox::toggled, this, [this](bool on) { context_.recoverDeleted = on; });
 
     auto* buttons = new QHBoxLayout;
     search_ = new QPushButton(Text(kSearchButton), this);
@@ -96,11 +100,12 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     connect(menu_->exit, &QAction::triggered, this, &DiskSelection::ExitRequested);
     menu_->ConnectCommon(context_, this);
 
-    // Tab walks the path field, Browse, the Deep scan box, Search, Convert and the three picture buttons; F1
-    // opens the help.
+    // Tab walks the path field, Browse, the Deep scan and Recover deleted items boxes, Search, Convert and
+    // the three picture buttons; F1 opens the help.
     setTabOrder(pathEdit_, browse_);
     setTabOrder(browse_, deepScan_);
-    setTabOrder(deepScan_, search_);
+    setTabOrder(deepScan_, recoverDeleted_);
+    setTabOrder(recoverDeleted_, search_);
     setTabOrder(search_, convert_);
     setTabOrder(convert_, top_->viewReport);
     setTabOrder(top_->viewReport, top_->help);

@@ -29,6 +29,7 @@ public:
     QPushButton* searchButton() const { return search_; }
     QPushButton* convertButton() const { return convert_; }
     QCheckBox* deepScanBox() const { return deepScan_; }
+    QCheckBox* recoverDeletedBox() const { return recoverDeleted_; }
     TopButtons* topButtons() const { return top_; }
     WizardMenu* menu() const { return menu_; }
 
@@ -62,6 +63,7 @@ private:
     QPushButton* search_ = nullptr;  // 1078
     QPushButton* convert_ = nullptr; // 1076
     QCheckBox* deepScan_ = nullptr;
+    QCheckBox* recoverDeleted_ = nullptr;
     bool questionOpen_ = false;
     std::string loggedSource_;
 };

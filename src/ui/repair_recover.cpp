@@ -528,6 +528,7 @@ void Repair_Recover::StartAnalysis() {
     source.searchedSourcePath = context_.searchedSourcePath;
     source.sourceKind = context_.sourceKind;
     source.deepScan = context_.deepScan;
+    source.recoverDeleted = context_.recoverDeleted;
     analysisRunning_ = run_->Start(source);
     ShowPage(context_.AppFileText(bm::kProgressPage));
 }
@@ -806,7 +807,7 @@ void Repair_Recover::ShowAttachments(std::uint32_t nid) {
     attachments_->clear();
     std::optional<std::vector<AttachmentEntry>> listed;
     if (nid != 0 && !saving_->running()) {
-        if (!shelf_) shelf_ = std::make_unique<AttachmentShelf>(run_->sourcePath(), context_.deepScan);
+        if (!shelf_) shelf_ = std::make_unique<AttachmentShelf>(run_->sourcePath(), context_.deepScan, context_.recoverDeleted);
         listed = shelf_->List(nid);
     }
     const bool any = listed && !listed->empty();
@@ -900,6 +901,7 @@ void Repair_Recover::StartSaving() {
     source.analysisStopped = run_->outcome() == bm::AnalysisOutcome::Aborted;
     source.analysisCounts = run_->results().counts();
     source.deepScan = context_.deepScan;
+    source.recoverDeleted = context_.recoverDeleted;
     if (!saving_->Start(std::move(source))) return;
     savingStarted_ = true;
     savingEnded_ = false;

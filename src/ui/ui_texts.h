@@ -103,6 +103,8 @@ inline constexpr std::string_view kSearchingDirectoryLabel = "Searching Director
 inline constexpr std::string_view kSavingPathLabel = "Saving Path";
 inline constexpr std::string_view kSearchSubdirectories = "Search in subdirectories";
 inline constexpr std::string_view kDeepScanBox = "Deep scan (search the whole file for lost items)";
+inline constexpr std::string_view kRecoverDeletedBox =
+    "Recover deleted items (what the file still holds, into \"Recovered Items\\Deleted\")";
 inline constexpr std::string_view kFindNowButton = "Find Now";
 inline constexpr std::string_view kNoItemsFound = "0 items found";
 inline constexpr std::string_view kItemsFoundFormat = "%1 items found";        // count

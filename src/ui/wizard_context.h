@@ -54,6 +54,9 @@ public:
     // Step 1's "Deep scan" box: the runs scan the whole file for lost items
     // even when the store's index looks sound.
     bool deepScan = false;
+    // Step 1's "Recover deleted items" box: the runs also bring back the
+    // deleted items the file still holds, into "Recovered Items\Deleted".
+    bool recoverDeleted = false;
 
 private:
     bm::Settings settings_;

@@ -47,7 +47,7 @@ inline void SealPage(std::vector<std::uint8_t>& bytes, std::uint64_t offset, con
 }  // namespace deleted_detail
 
 // Deletes the message `nid` from the store at `path` in place. False when
-// no live leaf page names it.
+// no live leaf page names it, or names it first.
 inline bool DeleteMessage(const std::filesystem::path& path, std::uint32_t nid, Deletion how) {
     using namespace deleted_detail;
     const SoundIndex sound = ReadSoundIndex(path);
@@ -70,7 +70,9 @@ inline bool DeleteMessage(const std::filesystem::path& path, std::uint32_t nid, 
     std::size_t index = count;
     for (std::size_t i = 0; i < count; ++i)
         if (GetLe(bytes, page + i * stride + layout.nbtLeaf.nidAt, 4) == nid) index = i;
-    if (index == count) return false;
+    // The first entry is its leaf's key in the page above; taking it out
+    // would need that key changed too, which this does not do.
+    if (index == count || index == 0) return false;
 
     if (how == Deletion::StaleSlot) {
         for (const bm::ScannedNode& n : sound.scan.leafNodes)

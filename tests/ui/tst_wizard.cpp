@@ -32,6 +32,11 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+
+#include "engine/deep_recovery.h"
+#include "store/nid_types.h"
+#include "support/deleted_store.h"
+#include "support/test_paths.h"
 #include <fstream>
 
 #include "engine/analysis_run.h"
@@ -499,6 +504,46 @@ private slots:
         QTest::keyClick(step1.deepScanBox(), Qt::Key_Space);
         QVERIFY(step1.deepScanBox()->isChecked());
         QVERIFY(wizard.context->deepScan);
+    }
+
+    void recoverDeletedItemsBoxBringsBackADeletedMail() {
+        // A sound store: on a damaged one the scan fills the index's gaps
+        // from every leaf page it finds, earlier ones included.
+        const fs::path sound = uitest::SharedStore("unicode-enron.pst");
+        if (sound.empty()) QSKIP("shared stores not present");
+        const fs::path store = bmtest::ScratchDir("ui-recover-deleted") / "deleted.ost";  // step 1 takes .ost
+        fs::copy_file(sound, store);
+        fs::permissions(store, fs::perms::owner_read | fs::perms::owner_write);
+        // A mail below a folder of its own, not the first entry of its
+        // leaf, is deleted the way the client deletes it.
+        const bmtest::SoundIndex index = bmtest::ReadSoundIndex(store);
+        std::uint32_t target = 0;
+        for (std::size_t i = 1; i < index.scan.leafNodes.size() && target == 0; ++i) {
+            const bm::ScannedNode& n = index.scan.leafNodes[i];
+            if (bm::IsNormalMessageNid(n.nid) && bm::IsNormalFolderNid(n.nidParent) && n.nidParent != 0x122 &&
+                n.nidParent != bm::kUsualIpmSubtreeNid && index.scan.leafNodes[i - 1].pageOffset == n.pageOffset)
+                target = n.nid;
+        }
+        QVERIFY(target != 0);
+        QVERIFY(bmtest::DeleteMessage(store, target, bmtest::Deletion::StalePage));
+
+        for (const bool box : {false, true}) {
+            TestWizard wizard;
+            bmui::DiskSelection step1(*wizard.context);
+            QVERIFY(!step1.recoverDeletedBox()->isChecked());
+            step1.recoverDeletedBox()->setChecked(box);
+            QCOMPARE(wizard.context->recoverDeleted, box);
+            bool driven = false;
+            bool deletedShown = false;
+            ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+                driven = true;
+                QVERIFY(page.analysisFinished());
+                QTreeWidgetItem* deleted = page.tree()->ItemOf("Personal Folders\\Recovered Items\\Deleted\\");
+                deletedShown = deleted != nullptr && deleted->childCount() == 1;
+            });
+            QVERIFY(driven);
+            QCOMPARE(deletedShown, box);
+        }
     }
 
     void keyboardDrivesTheAnalysisPage() {
