@@ -203,10 +203,16 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
         account.Unreadable(node, why == NodeReadFailure::NoDataBlock, collector.currentPath());
     };
     walk.scanPhase = [&] { account.BeginScanPhase(); };
+    if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
             account.Found(collector.currentPath());
             account.Read(collector.currentPath());
+            if (record->incomplete) {
+                const MessageFields* m = record->messageFields.get();
+                account.Incomplete({node.nid, collector.currentPath(), m != nullptr && m->subject ? m->subject->text : "",
+                                    std::string(kIncompleteDeletedItemLoss)});
+            }
         }
         const WalkedNode walked{node.nid, node.parent != nullptr ? node.parent->nid : node.nidParent,
                                 node.oldestChild != nullptr};

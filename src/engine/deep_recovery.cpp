@@ -206,6 +206,19 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     state->report.recoveredItems = state->items.size();
 }
 
+std::optional<DeletedAccount> DeletedAccountOf(const StoreFile& store) {
+    const RecoveredItems* state = RecoveryOf(store);
+    if (state == nullptr || !state->deleted.searched) return std::nullopt;
+    const DeletedItemsReport& r = state->deleted.report;
+    DeletedAccount out;
+    out.fromStalePages = static_cast<std::int64_t>(r.fromStalePages);
+    out.fromStaleSlots = static_cast<std::int64_t>(r.fromStaleSlots);
+    out.fromFreeSpace = static_cast<std::int64_t>(r.fromFreeHeaps);
+    out.versionsMerged = static_cast<std::int64_t>(r.versionsMerged);
+    out.unreadable = static_cast<std::int64_t>(r.unreadable);
+    return out;
+}
+
 const NodeEntry* FindRecoveredRecord(const StoreFile& store, std::uint32_t nid) {
     const RecoveredItems* state = RecoveryOf(store);
     if (state == nullptr) return nullptr;

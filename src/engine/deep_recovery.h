@@ -23,12 +23,14 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "engine/deleted_items.h"
+#include "engine/reconciliation.h"
 #include "messaging/item_record.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
@@ -110,6 +112,13 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root);
 // The record of an item deep recovery made up or brought back (lost items,
 // orphan heaps, deleted items) with this NID; nullptr when there is none.
 const NodeEntry* FindRecoveredRecord(const StoreFile& store, std::uint32_t nid);
+
+// What the search for deleted items found, for the run's account; nullopt
+// when it did not run.
+std::optional<DeletedAccount> DeletedAccountOf(const StoreFile& store);
+
+// What an incomplete deleted item lost.
+inline constexpr std::string_view kIncompleteDeletedItemLoss = "recipients and attachments";
 
 // Hangs the folder "Recovered Items" under `root` once the root is known.
 void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root);

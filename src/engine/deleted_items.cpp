@@ -138,6 +138,7 @@ std::size_t DeletedItems::itemCount() const {
 
 void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t parentNid, DeletedItems& out) {
     out = DeletedItems{};
+    out.searched = true;
     // Every version of each message NID the live index does not hold, in
     // order of first sight.
     std::unordered_map<std::uint32_t, std::vector<Sighting>> versions;

@@ -60,6 +60,7 @@ struct DeletedFolder {
 };
 
 struct DeletedItems {
+    bool searched = false;  // the search for deleted items ran
     DeletedItemsReport report;
     NodeEntry folder;                       // "Deleted"
     std::vector<const NodeEntry*> items;    // items whose folder is not in the store

@@ -109,8 +109,24 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     return text;
 }
 
+std::string FormatDeletedAccount(const DeletedAccount& d) {
+    return fmt::format(
+        "Deleted items: {} from index pages no longer in use, {} from slots past a leaf's count, {} from free "
+        "space; {} incomplete, {} older versions left out as equal to a newer one, {} no longer readable",
+        d.fromStalePages, d.fromStaleSlots, d.fromFreeSpace, d.incomplete.size(), d.versionsMerged, d.unreadable);
+}
+
+std::string FormatIncompleteItem(const IncompleteItem& item) {
+    return fmt::format("0x{:x}  {}  {}  (lost: {})", item.nid, item.folder, item.subject.empty() ? "-" : item.subject,
+                       item.missing);
+}
+
 void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bool saving) {
     log.Append(FormatReconciliationTotals(account, saving));
+    if (const auto& d = account.deleted()) {
+        log.Append(FormatDeletedAccount(*d));
+        for (const IncompleteItem& item : d->incomplete) log.Append("Incomplete: " + FormatIncompleteItem(item));
+    }
     const std::vector<LostItem>& lost = account.lost();
     for (std::size_t i = 0; i < lost.size() && i < kLoggedLostItems; ++i) log.Append("Not recovered: " + FormatLostItem(lost[i]));
     if (lost.size() > kLoggedLostItems)
@@ -177,6 +193,10 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + FormatLostItem(item) + "\n";
+    if (const auto& d = account.deleted()) {
+        text += "\n" + FormatDeletedAccount(*d) + "\n";
+        for (const IncompleteItem& item : d->incomplete) text += "  " + FormatIncompleteItem(item) + "\n";
+    }
     return text;
 }
 
@@ -210,7 +230,21 @@ std::string ReconciliationJson(const Reconciliation& account) {
                ",\"detail\":" + (item.detail.empty() ? "null" : JsonString(item.detail)) + "}";
         first = false;
     }
-    return out + "]}";
+    out += "]";
+    if (const auto& d = account.deleted()) {
+        out += fmt::format(",\"deleted\":{{\"fromStalePages\":{},\"fromStaleSlots\":{},\"fromFreeSpace\":{},"
+                           "\"versionsMerged\":{},\"unreadable\":{},\"incomplete\":[",
+                           d->fromStalePages, d->fromStaleSlots, d->fromFreeSpace, d->versionsMerged, d->unreadable);
+        for (std::size_t i = 0; i < d->incomplete.size(); ++i) {
+            const IncompleteItem& item = d->incomplete[i];
+            out += std::string(i > 0 ? "," : "") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) + ",\"missing\":" +
+                   JsonString(item.missing) + "}";
+        }
+        out += "]}";
+    }
+    return out + "}";
 }
 
 std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputStore, const ReportHeader& header,

@@ -46,6 +46,24 @@ struct LostItem {
     std::string detail;   // what the writer said, when it failed
 };
 
+// An item that came back from outside the live index without part of it.
+struct IncompleteItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+    std::string missing;  // what is gone: "recipients and attachments"
+};
+
+// What the search for deleted items found and from where, when it ran.
+struct DeletedAccount {
+    std::int64_t fromStalePages = 0;   // named by index pages no longer in use
+    std::int64_t fromStaleSlots = 0;   // named by slots past a leaf's count
+    std::int64_t fromFreeSpace = 0;    // message heaps nothing names any more
+    std::int64_t versionsMerged = 0;   // older versions equal to a newer one, left out
+    std::int64_t unreadable = 0;       // entries whose data no longer reads as a message
+    std::vector<IncompleteItem> incomplete;
+};
+
 struct FolderTally {
     std::string path;
     std::int64_t foundByIndex = 0;
@@ -64,6 +82,13 @@ public:
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);
+    // The search for deleted items ran and found this (see DeletedAccount);
+    // incomplete items are added one by one as the walk meets them.
+    void DeletedSearched(DeletedAccount counts) { deleted_ = std::move(counts); }
+    void Incomplete(IncompleteItem item) {
+        if (deleted_) deleted_->incomplete.push_back(std::move(item));
+    }
+    const std::optional<DeletedAccount>& deleted() const { return deleted_; }
     // Every item node below `folder` (not read) is lost with it.
     void LostWithFolder(const NodeEntry& folder, const std::string& path);
     // A node of the folder at `currentPath` that the walk could not read:
@@ -83,6 +108,7 @@ private:
     std::vector<FolderTally> folders_;
     std::unordered_map<std::string, std::size_t> index_;
     std::vector<LostItem> lost_;
+    std::optional<DeletedAccount> deleted_;
 };
 
 // Whether a node is one of the items the account counts.
@@ -91,6 +117,10 @@ bool IsCountedItemNid(std::uint32_t nid);
 // "Items found: 113 (index 113, deep scan 0), read 3, saved 3, not recovered 110"
 // (saved left out when `saving` is false).
 std::string FormatReconciliationTotals(const Reconciliation& account, bool saving);
+// "Deleted items: 2 from index pages no longer in use, ..." for the log and the report.
+std::string FormatDeletedAccount(const DeletedAccount& deleted);
+// "0x2004  Personal Folders\Recovered Items\Deleted\Inbox\  Subject  (lost: recipients and attachments)".
+std::string FormatIncompleteItem(const IncompleteItem& item);
 // One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
 std::string FormatLostItem(const LostItem& item);
 

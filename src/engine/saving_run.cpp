@@ -205,6 +205,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (source.selected.IsSelected(path)) account.Unreadable(node, why == NodeReadFailure::NoDataBlock, path);
     };
     walk.scanPhase = [&] { account.BeginScanPhase(); };
+    if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (record->folderCounts) {
             stack.push_back(path.size());
@@ -227,6 +228,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (counted) {
             account.Found(itemFolder);
             account.Read(itemFolder);
+            if (record->incomplete)
+                account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
         const std::uint64_t writtenBefore = writer.itemsWritten();
         try {

@@ -55,6 +55,11 @@ TEST(CliRecoverDeleted, ADeletedMessageIsListedAndSavedUnderDeleted) {
     const json target = *picked;
     ASSERT_TRUE(bmtest::DeleteMessage(store, target["nid"].get<std::uint32_t>(), bmtest::Deletion::StalePage));
 
+    // Without the option the account has no deleted part.
+    const auto analysed = RunCli({"-q", "analyze", "--json", store.string()}, home);
+    ASSERT_EQ(analysed.exitCode, 0) << analysed.err;
+    EXPECT_FALSE(json::parse(analysed.out)["reconciliation"].contains("deleted")) << analysed.out;
+
     const auto plain = RunCli({"-q", "list", "--json", store.string()}, home);
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_EQ(plain.out.find("Recovered Items"), std::string::npos);
@@ -74,6 +79,12 @@ TEST(CliRecoverDeleted, ADeletedMessageIsListedAndSavedUnderDeleted) {
     ASSERT_EQ(saved.exitCode, 0) << saved.err << saved.out;
     const json result = json::parse(saved.out);
     ASSERT_EQ(result["outputStores"].size(), 1u);
+    // The account says where it came from, and that nothing of it is missing.
+    const json& deletedAccount = result["reconciliation"]["deleted"];
+    EXPECT_EQ(deletedAccount["fromStalePages"], 1) << saved.out;
+    EXPECT_EQ(deletedAccount["fromStaleSlots"], 0);
+    EXPECT_TRUE(deletedAccount["incomplete"].empty());
+    EXPECT_EQ(result["reconciliation"]["totals"]["notRecovered"], 0);
     const fs::path output = result["outputStores"][0].get<std::string>();
     bmtest::ExpectStrictlyClean(output);
     const auto reread = RunCli({"-q", "list", "--json", output.string()}, home);
