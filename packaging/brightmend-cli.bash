@@ -40,9 +40,9 @@ _brightmend_cli()
 
     local options
     case $command in
-        analyze) options="--json --deep-scan --help" ;;
-        list)    options="--json --folder --deep-scan --help" ;;
-        save)    options="--to --output --folder --tree --all --json --deep-scan --help" ;;
+        analyze) options="--json --deep-scan --recover-deleted --help" ;;
+        list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
+        save)    options="--to --output --folder --tree --all --json --deep-scan --recover-deleted --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;
