@@ -1,6 +1,7 @@
 // brightmend-cli info: what the store reader sees in a store's header and
 // indexes (the same listing as tools/storeinfo).
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
@@ -13,7 +14,9 @@ namespace bm::cli {
 int RunInfo(CliEnvironment&, const std::string& path) {
     StoreFile store;
     if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) {
-        PrintError(std::string(kSourceFileInUse));
+        // A FIFO or a device is said to be one, not a file in use.
+        const std::optional<std::string> what = NotARegularFile(path);
+        PrintError(what ? *what : std::string(kSourceFileInUse));
         return kExitFailure;
     }
     StoreReader reader;

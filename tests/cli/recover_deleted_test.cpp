@@ -102,3 +102,31 @@ TEST(CliRecoverDeleted, ADeletedMessageIsListedAndSavedUnderDeleted) {
 
 }  // namespace
 }  // namespace bm
+
+namespace bm {
+namespace {
+
+// A store without deleted items (one this tool wrote, which leaves no
+// earlier pages or unnamed data behind) lists the same with the option.
+TEST(CliRecoverDeleted, AStoreWithoutDeletedItemsListsTheSameWithTheOption) {
+    BM_REQUIRE_STORE(sound, "unicode-enron.pst");
+    const fs::path home = bmtest::ScratchDir("cli-recover-deleted-none");
+    const auto saved = RunCli({"-q", "save", sound.string(), "--to", home.string(), "--all", "--json"}, home);
+    ASSERT_EQ(saved.exitCode, 0) << saved.err << saved.out;
+    const fs::path written = json::parse(saved.out)["outputStores"][0].get<std::string>();
+    const auto plain = RunCli({"-q", "list", "--json", written.string()}, home);
+    const auto recovered = RunCli({"-q", "list", "--json", "--recover-deleted", written.string()}, home);
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+    EXPECT_EQ(json::parse(recovered.out), json::parse(plain.out));
+    const auto analysed = RunCli({"-q", "analyze", "--json", "--recover-deleted", written.string()}, home);
+    ASSERT_EQ(analysed.exitCode, 0) << analysed.err;
+    const json analysis = json::parse(analysed.out);
+    const json& deleted = analysis["reconciliation"]["deleted"];
+    EXPECT_EQ(deleted["fromStalePages"], 0);
+    EXPECT_EQ(deleted["fromStaleSlots"], 0);
+    EXPECT_EQ(deleted["fromFreeSpace"], 0);
+}
+
+}  // namespace
+}  // namespace bm

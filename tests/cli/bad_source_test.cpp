@@ -1,0 +1,53 @@
+// Sources that are no store: a FIFO named as the store fails at once with a
+// message that says what it is (nothing waits for a writer on the pipe), and
+// a file without a store header fails every command that reads it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cli/cli_runner.h"
+#include "support/test_paths.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+using bmtest::RunCli;
+
+TEST(CliBadSource, AFifoFailsAtOnceAndSaysWhatItIs) {
+    const fs::path home = bmtest::ScratchDir("cli-fifo");
+    const fs::path fifo = home / "outlook.ost";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"-q", "list", fifo.string()}, {"-q", "analyze", fifo.string()},
+          {"-q", "save", fifo.string(), "--to", home.string(), "--all"}, {"-q", "info", fifo.string()}}) {
+        SCOPED_TRACE(command[1]);
+        const auto started = std::chrono::steady_clock::now();
+        const auto r = RunCli(command, home);
+        // Guards against a hang, not a speed target: a blocking open never returns.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("FIFO"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(home / "Repair")) << "nothing is written for a source that is no store";
+}
+
+TEST(CliBadSource, AFileWithoutAStoreHeaderFailsEveryReadingCommand) {
+    const fs::path home = bmtest::ScratchDir("cli-no-header");
+    const fs::path file = home / "notes.ost";
+    std::ofstream(file) << "These are not the bytes of a store file.\n";
+    for (const char* command : {"list", "analyze"}) {
+        SCOPED_TRACE(command);
+        const auto r = RunCli({"-q", command, file.string()}, home);
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("Unable to parse file. File is Highly Corrupted"), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+}  // namespace bm
