@@ -1,5 +1,7 @@
 #include "ui/repair_recover.h"
 
+#include <ctime>
+
 #include <QAction>
 #include <QBrush>
 #include <QDateTime>
@@ -880,7 +882,24 @@ void Repair_Recover::Save() {
         context_.services().Show(this, BoxKind::Warning, Text(bm::kSelectAnyFolder));
         return;
     }
+    // The new store's name: the default one, offered in a save dialog that
+    // can change it.
+    bm::AnalysisSource from;
+    from.sourcePath = context_.sourcePath;
+    from.searchedSourcePath = context_.searchedSourcePath;
+    from.sourceKind = context_.sourceKind;
+    const std::string source = std::filesystem::path(bm::ChooseSourcePath(from)).filename().string();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::filesystem::path suggested = destination / bm::OutputStoreName(source, bm::OutputTimestamp(local));
+    const QString file =
+        context_.services().PickSaveFile(this, Text(kSaveStoreTitle), QString::fromStdString(suggested.string()));
+    if (file.isEmpty()) return;
     saveDestination_ = destination;
+    // The offered name stays the run's own choice, so that a name taken
+    // meanwhile moves on to " (2)"; a name the user chose is never replaced.
+    saveFile_ = file.toStdString() == suggested.string() ? std::filesystem::path() : std::filesystem::path(file.toStdString());
     emit saveRequested(QString::fromStdString(destination.string()));
     StartSaving();
 }
@@ -898,6 +917,7 @@ void Repair_Recover::StartSaving() {
     source.sourcePath = bm::ChooseSourcePath(from);
     source.selected = selectedFolders_;
     source.destination = saveDestination_;
+    source.outputFile = saveFile_;
     source.analysisStopped = run_->outcome() == bm::AnalysisOutcome::Aborted;
     source.analysisCounts = run_->results().counts();
     source.deepScan = context_.deepScan;

@@ -165,6 +165,7 @@ private:
     bm::SelectedFolders selectedFolders_;
     std::string selectedPath_;
     std::filesystem::path saveDestination_;
+    std::filesystem::path saveFile_;  // the new store's file as the save dialog chose it
     std::string listedPath_;  // the folder the list shows
     QTreeWidgetItem* previewedItem_ = nullptr;  // the row the preview shows
     int sortColumn_ = -1;

@@ -55,6 +55,13 @@ QString QtUiServices::PickFolder(QWidget* parent, const QString& title, const QS
     return QFileDialog::getExistingDirectory(parent, title, start);
 }
 
+QString QtUiServices::PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) {
+    // An existing file is refused by the saving run with its own message,
+    // so the dialog does not offer to replace one.
+    return QFileDialog::getSaveFileName(parent, title, suggested, Text(kOutputStoreFilter), nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
 void QtUiServices::OpenLocalFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtUiServices::RequestExit() { QCoreApplication::exit(0); }

@@ -31,6 +31,9 @@ public:
     virtual QString PickStoreFile(QWidget* parent) = 0;
     // An existing directory; empty when cancelled.
     virtual QString PickFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+    // The file to save into, offering `suggested` (folder and name); empty
+    // when the user cancels.
+    virtual QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) = 0;
     // Opens a local file with the desktop's program for it.
     virtual void OpenLocalFile(const QString& path) = 0;
     // Ends the application (exit code 0) once every event loop has returned.
@@ -48,6 +51,7 @@ public:
     bool Ask(QWidget* parent, const QString& question) override;
     QString PickStoreFile(QWidget* parent) override;
     QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
+    QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) override;
     void OpenLocalFile(const QString& path) override;
     void RequestExit() override;
 };

@@ -70,6 +70,8 @@ inline constexpr std::string_view kFromLabel = "From :";
 inline constexpr std::string_view kToLabel = "To :";
 inline constexpr std::string_view kSubjectLabel = "Subject :";
 inline constexpr std::string_view kDestinationTitle = "Select the Destination Path";
+inline constexpr std::string_view kSaveStoreTitle = "Save the New Store As";
+inline constexpr std::string_view kOutputStoreFilter = "Personal Folders (*.pst);;All files (*)";
 
 // Saving status and completion.
 inline constexpr std::string_view kSavingStatusGroup = "Saving Status";

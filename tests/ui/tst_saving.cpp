@@ -305,6 +305,41 @@ private slots:
         QVERIFY2(saved > 0 && saved < all, qPrintable(QStringLiteral("%1 of %2").arg(saved).arg(all)));
     }
 
+    void theSaveDialogOffersTheDefaultNameAndTakesAnother() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        SavingSeen seen;
+        bool cancelledStartsNothing = false;
+        const fs::path chosen = wizard.dir() / "My recovery.pst";
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\")->setCheckState(0, Qt::Checked);
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            // Cancel in the save dialog: no run starts.
+            wizard.services.saveFile = QStringLiteral("-");
+            page.Save();
+            cancelledStartsNothing = !page.savingStarted();
+            // Another name: the store is written under it.
+            WatchSavingDialogs(page, seen);
+            wizard.services.saveFile = QString::fromStdString(chosen.string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QVERIFY(cancelledStartsNothing);
+        QCOMPARE(wizard.services.offeredSaveFiles.size(), std::size_t{2});
+        // The offer is the default name in the destination's Repair folder:
+        // the source's stem, the time, ".pst".
+        const fs::path offered = wizard.services.offeredSaveFiles.front().toStdString();
+        QCOMPARE(offered.parent_path(), bm::MakeSaveDestination(wizard.dir().string()));
+        QVERIFY2(offered.filename().string().rfind(store.stem().string(), 0) == 0, offered.c_str());
+        QCOMPARE(offered.extension().string(), std::string(".pst"));
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+        QCOMPARE(seen.outputStores.size(), std::size_t{1});
+        QCOMPARE(seen.outputStores[0], chosen);
+        QVERIFY(StoreIsClean(chosen));
+    }
+
     void exitWhileSavingClosesTheOutputStoreBeforeTheEnd() {
         const fs::path store = uitest::DemoStore();
         if (store.empty()) QSKIP("demo store generator missing");

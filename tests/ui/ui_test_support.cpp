@@ -43,6 +43,12 @@ QString ScriptedServices::PickFolder(QWidget*, const QString& title, const QStri
     return folder;
 }
 
+QString ScriptedServices::PickSaveFile(QWidget*, const QString&, const QString& suggested) {
+    offeredSaveFiles.push_back(suggested);
+    if (saveFile == QStringLiteral("-")) return QString();
+    return saveFile.isEmpty() ? suggested : saveFile;
+}
+
 void ScriptedServices::OpenLocalFile(const QString& path) { opened.push_back(path); }
 
 bool ScriptedServices::WasShown(const QString& text) const {

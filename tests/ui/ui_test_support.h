@@ -37,6 +37,7 @@ public:
     bool Ask(QWidget* parent, const QString& question) override;
     QString PickStoreFile(QWidget* parent) override;
     QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
+    QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) override;
     void OpenLocalFile(const QString& path) override;
     void RequestExit() override { ++exitRequests; }
 
@@ -51,6 +52,10 @@ public:
     bool defaultAnswer = false;
     QString storeFile;
     QString folder;
+    // The save dialog: what it offered, and the answer (empty: take the
+    // offered name; "-": cancel).
+    std::vector<QString> offeredSaveFiles;
+    QString saveFile;
     // Runs while a question is on screen (before it is answered).
     std::function<void(const QString&)> duringQuestion;
     // Messages and questions appear as the desktop's real message boxes
