@@ -258,13 +258,14 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     WalkMailSubtree(store_, root, reader_, walk);
     status_.SetOutputPath(writer.outputStorePath());
 
-    const std::optional<std::string> unusable = FinishAndVerify(writer);
+    std::vector<fs::path> parts;
+    const std::optional<std::string> unusable = FinishAndVerify(writer, parts);
     ReleaseStore(store_);
     const bool stopped = reader_.stopSaving.load();
     {
         const std::lock_guard lock(stateMutex_);
         saved_ = actions.saved();
-        outputStores_ = writer.outputStores();
+        outputStores_ = std::move(parts);
         account_ = std::move(account);
     }
     const AnalysisOutcome outcome =
@@ -282,15 +283,15 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     return End(outcome, message);
 }
 
-std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& writer) {
+std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& writer, std::vector<fs::path>& parts) {
     std::optional<std::string> failure;
     try {
         writer.Finish();
     } catch (const std::exception& e) {
         failure = std::string("The output store could not be completed: ") + e.what();
     }
-    std::vector<fs::path> kept;
-    for (const fs::path& part : writer.outputStores()) {
+    parts = writer.outputStores();
+    for (fs::path& part : parts) {
         const CheckReport report = CheckStore(part);
         if (report.ok()) continue;
         std::string findings;
@@ -307,6 +308,7 @@ std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& write
                            std::to_string(report.errorCount()) + " errors" + findings + ")";
         if (!ec) text += "; it was renamed " + renamed.filename().string();
         failure = failure ? *failure + "\n" + text : text;
+        if (!ec) part = renamed;
     }
     return failure;
 }

@@ -149,8 +149,10 @@ private:
     AnalysisOutcome Run(const SavingSource& source);
     AnalysisOutcome End(AnalysisOutcome outcome, std::string message);
     // Finishes the writer and holds every part to the store checker; the
-    // failure to report, nullopt when every part passed.
-    std::optional<std::string> FinishAndVerify(USave_to_PST_Format& writer);
+    // failure to report, nullopt when every part passed. `parts` gets the
+    // parts as they now are named (a failed one ends in ".incomplete").
+    std::optional<std::string> FinishAndVerify(USave_to_PST_Format& writer,
+                                               std::vector<std::filesystem::path>& parts);
     void WriteReport(const SavingSource& source, AnalysisOutcome outcome, const std::string& message);
     void ShowMessage(std::string_view text);
 
