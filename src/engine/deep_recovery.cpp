@@ -19,8 +19,6 @@ namespace bm {
 
 namespace {
 
-
-
 // The root page of one tree among the scanned pages: the highest level,
 // the newest (highest) BID among pages of that level.
 const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
@@ -33,8 +31,8 @@ const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
     return best;
 }
 
-}  // namespace
-
+// Every BID an internal block names: the children of data trees and the
+// data and subnode blocks of subnode lists.
 void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced) {
     Bytes block;
     if (ReadBlockEntry(store, entry, block) < 4) return;
@@ -64,13 +62,27 @@ void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unor
     }
 }
 
-namespace {
+}  // namespace
 
 // Whether a record read from a heap is an item a user would want back (a
 // message-like object; not a folder, the store object or an attachment).
 bool IsRecoverableItem(const ItemRecord& record) {
     return !record.folderCounts && !record.storeFields && !record.messageClass.empty();
 }
+
+std::unordered_set<std::uint64_t> ReferencedBids(StoreFile& store) {
+    std::unordered_set<std::uint64_t> referenced;
+    for (const NodeEntry& r : store.forest.records()) {
+        referenced.insert(r.bidData & ~std::uint64_t{1});
+        referenced.insert(r.bidSub & ~std::uint64_t{1});
+    }
+    for (const BlockEntry& e : store.blocks.entries()) {
+        if (IsInternalBid(e.bid) && FindBlock(store, e.bid) == &e) MarkInternalReferences(store, e, referenced);
+    }
+    return referenced;
+}
+
+namespace {
 
 void CollectSubtree(const NodeEntry& top, std::unordered_set<const NodeEntry*>& seen) {
     std::vector<const NodeEntry*> stack{&top};
@@ -169,14 +181,7 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     // Heaps no node references: every BID named by a node, a data tree or
     // a subnode list is taken; what is left and starts a message's
     // property context is an orphan heap.
-    std::unordered_set<std::uint64_t> referenced;
-    for (const NodeEntry& r : store.forest.records()) {
-        referenced.insert(r.bidData & ~std::uint64_t{1});
-        referenced.insert(r.bidSub & ~std::uint64_t{1});
-    }
-    for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid) && FindBlock(store, e.bid) == &e) MarkInternalReferences(store, e, referenced);
-    }
+    const std::unordered_set<std::uint64_t> referenced = ReferencedBids(store);
     std::uint32_t nextNid = kFirstOrphanHeapNid;
     for (const BlockEntry& e : store.blocks.entries()) {
         if (FindBlock(store, e.bid) != &e || referenced.count(e.bid & ~std::uint64_t{1}) != 0) continue;

@@ -84,9 +84,13 @@ public:
     DeletedItems deleted;
 };
 
-// Every BID an internal block names: the children of data trees and the
-// data and subnode blocks of subnode lists.
-void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced);
+// Every BID something in the store names: the records' data and subnode
+// blocks, and what internal blocks (data trees, subnode lists) name.
+std::unordered_set<std::uint64_t> ReferencedBids(StoreFile& store);
+
+// Whether a record read from a heap is an item a user would want back (a
+// message-like object; not a folder, the store object or an attachment).
+bool IsRecoverableItem(const ItemRecord& record);
 
 // The recovery state of a store, or nullptr when deep recovery never ran.
 const RecoveredItems* RecoveryOf(const StoreFile& store);

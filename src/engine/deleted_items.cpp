@@ -68,27 +68,16 @@ bool SubnodesRead(StoreFile& store, const NodeEntry& record) {
            block[0] == kSubnodeBlockType;
 }
 
-bool ReadsAsMessage(const ItemRecord& record) {
-    return !record.folderCounts && !record.storeFields && !record.messageClass.empty();
-}
-
 // Message heaps nothing names: kept when no live item and no item found
 // by its entry has the same content.
 void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, std::vector<Sighting>>& versions,
                      std::uint32_t& nextNid, DeletedItems& out) {
-    std::unordered_set<std::uint64_t> referenced;
-    for (const NodeEntry& r : store.forest.records()) {
-        referenced.insert(r.bidData & ~std::uint64_t{1});
-        referenced.insert(r.bidSub & ~std::uint64_t{1});
-    }
+    std::unordered_set<std::uint64_t> referenced = ReferencedBids(store);
     for (const auto& [nid, list] : versions) {
         for (const Sighting& s : list) {
             referenced.insert(s.entry->bidData & ~std::uint64_t{1});
             referenced.insert(s.entry->bidSub & ~std::uint64_t{1});
         }
-    }
-    for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid) && FindBlock(store, e.bid) == &e) MarkInternalReferences(store, e, referenced);
     }
     std::vector<const BlockEntry*> candidates;
     for (const BlockEntry& e : store.blocks.entries()) {
@@ -116,7 +105,7 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
         record.bidData = e->bid;
         record.nidParent = kDeletedItemsNid;
         std::unique_ptr<ItemRecord> item = ReadItem(store, record, nullptr, nullptr, RecipientRows::Skip);
-        if (!item || !ReadsAsMessage(*item) || !known.insert(IdentityKey(*item)).second) {
+        if (!item || !IsRecoverableItem(*item) || !known.insert(IdentityKey(*item)).second) {
             out.records.pop_back();
             continue;
         }
@@ -185,8 +174,8 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
             record.subnodeBlock = s.entry->bidSub != 0 ? FindBlock(store, s.entry->bidSub) : nullptr;
             record.nidParent = s.entry->nidParent;
             std::unique_ptr<ItemRecord> item = ReadItem(store, record, nullptr, nullptr, RecipientRows::Skip);
-            if (!item || !ReadsAsMessage(*item) || !contents.insert(ContentKey(*item)).second) {
-                if (item && ReadsAsMessage(*item)) ++out.report.versionsMerged;
+            if (!item || !IsRecoverableItem(*item) || !contents.insert(ContentKey(*item)).second) {
+                if (item && IsRecoverableItem(*item)) ++out.report.versionsMerged;
                 out.records.pop_back();
                 continue;
             }

@@ -95,8 +95,9 @@ void WalkItems(StoreFile& store, const std::vector<const NodeEntry*>& items, Sto
     }
 }
 
-}  // namespace
-
+// The part of the walk after the subtree: what deep recovery found (lost
+// folders, "Recovered Items" and its folder "Deleted"); nothing when it
+// never ran.
 void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk) {
     const RecoveredItems* state = RecoveryOf(store);
     if (state == nullptr) return;
@@ -129,6 +130,8 @@ void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk&
     }
     walk.leaveFolder();
 }
+
+}  // namespace
 
 MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
                             const std::function<void()>& opened, const MailSubtreeOptions& options) {

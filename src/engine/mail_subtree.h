@@ -86,9 +86,4 @@ struct SubtreeWalk {
 // that one's subfolders, as if they hung under `root`.
 void WalkMailSubtree(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk);
 
-// The part of that walk after the subtree: what deep recovery found (lost
-// folders, "Recovered Items" and its folder "Deleted"); nothing when it
-// never ran.
-void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk& walk);
-
 }  // namespace bm

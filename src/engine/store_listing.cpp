@@ -26,7 +26,8 @@ struct StoreGuard {
     ~StoreGuard() { ReleaseStore(store); }
 };
 
-// One made-up folder of deleted items, whole.
+// One made-up folder of recovered items, whole; `deleted` marks the ones
+// that came back incomplete.
 void ListMadeUpFolder(StoreFile& store, StoreReader& reader, const ListedFolder& folder,
                       const std::vector<const NodeEntry*>& items, const DeletedItems& deleted,
                       const StoreListingOptions& options, StoreListingVisitor& visitor, StoreListing& listing) {
@@ -149,21 +150,8 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
         }
         const ListedFolder recovered{std::string(kRootFolderPath) + std::string(kRecoveredItemsFolderName) + '\\',
                                      kRecoveredItemsNid, {}};
-        if (HasRecoveredItems(*state) && !reader.StopRequested() &&
-            (!options.folderPath || *options.folderPath == recovered.path)) {
-            ++listing.foldersListed;
-            visitor.OnFolderBegin(recovered);
-            for (const NodeEntry* item : state->items) {
-                if (reader.StopRequested()) break;
-                reader.pauseGate.Pass();
-                std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, RecipientRows::Skip);
-                if (record)
-                    visitor.OnItem(item->nid, *record);
-                else
-                    visitor.OnUnreadableItem(item->nid);
-            }
-            visitor.OnFolderEnd(recovered);
-        }
+        if (HasRecoveredItems(*state) && !reader.StopRequested())
+            ListMadeUpFolder(store, reader, recovered, state->items, state->deleted, options, visitor, listing);
         ListDeletedItems(store, reader, *state, options, visitor, listing);
     }
     listing.result = reader.StopRequested() ? StoreListingResult::Stopped : StoreListingResult::Listed;

@@ -524,13 +524,18 @@ void Repair_Recover::showEvent(QShowEvent* event) {
     }
 }
 
-void Repair_Recover::StartAnalysis() {
+bm::AnalysisSource Repair_Recover::SourceOfStep1() const {
     bm::AnalysisSource source;
     source.sourcePath = context_.sourcePath;
     source.searchedSourcePath = context_.searchedSourcePath;
     source.sourceKind = context_.sourceKind;
     source.deepScan = context_.deepScan;
     source.recoverDeleted = context_.recoverDeleted;
+    return source;
+}
+
+void Repair_Recover::StartAnalysis() {
+    bm::AnalysisSource source = SourceOfStep1();
     analysisRunning_ = run_->Start(source);
     ShowPage(context_.AppFileText(bm::kProgressPage));
 }
@@ -884,11 +889,7 @@ void Repair_Recover::Save() {
     }
     // The new store's name: the default one, offered in a save dialog that
     // can change it.
-    bm::AnalysisSource from;
-    from.sourcePath = context_.sourcePath;
-    from.searchedSourcePath = context_.searchedSourcePath;
-    from.sourceKind = context_.sourceKind;
-    const std::string source = std::filesystem::path(bm::ChooseSourcePath(from)).filename().string();
+    const std::string source = std::filesystem::path(bm::ChooseSourcePath(SourceOfStep1())).filename().string();
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -909,12 +910,8 @@ void Repair_Recover::StartSaving() {
     if (shelf_) shelf_->Release();
     std::error_code ec;
     std::filesystem::create_directories(saveDestination_, ec);  // a failure is the writer's to report
-    bm::AnalysisSource from;
-    from.sourcePath = context_.sourcePath;
-    from.searchedSourcePath = context_.searchedSourcePath;
-    from.sourceKind = context_.sourceKind;
     bm::SavingSource source;
-    source.sourcePath = bm::ChooseSourcePath(from);
+    source.sourcePath = bm::ChooseSourcePath(SourceOfStep1());
     source.selected = selectedFolders_;
     source.destination = saveDestination_;
     source.outputFile = saveFile_;

@@ -24,6 +24,7 @@ class QTreeWidgetItem;
 
 namespace bm {
 class AnalysisRun;
+struct AnalysisSource;
 class SavingRun;
 }
 
@@ -116,6 +117,8 @@ protected:
 
 private:
     void StartAnalysis();
+    // What step 1 chose: the paths, Deep scan and Recover deleted items.
+    bm::AnalysisSource SourceOfStep1() const;
     void StartSaving();
     void RunSavingDialogs();
     void OnSavingFinished();

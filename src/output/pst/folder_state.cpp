@@ -32,23 +32,22 @@ std::optional<Nid> FolderSet::FindChild(Nid parent, std::string_view name) const
     return child->second;
 }
 
-void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
-    Folder& f = folders_.at(folder);
+TableRow FolderSet::NewRow(Nid message, std::vector<TableRow::Cell> cells) {
     TableRow row;
     row.id = message;
     row.version = TakeRowVersion();
     row.cells = std::move(cells);
-    f.contents.push_back(std::move(row));
+    return row;
+}
+
+void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
+    Folder& f = folders_.at(folder);
+    f.contents.push_back(NewRow(message, std::move(cells)));
     if (!read) ++f.unread;
 }
 
 void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
-    Folder& f = folders_.at(folder);
-    TableRow row;
-    row.id = message;
-    row.version = TakeRowVersion();
-    row.cells = std::move(cells);
-    f.associated.push_back(std::move(row));
+    folders_.at(folder).associated.push_back(NewRow(message, std::move(cells)));
 }
 
 void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {

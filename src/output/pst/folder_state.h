@@ -69,6 +69,8 @@ private:
     };
     // The property context's values: the computed ones and the folder's own.
     std::vector<PcValue> ContextValues(Nid nid) const;
+    // A table row of `message` with the store's next row version.
+    TableRow NewRow(Nid message, std::vector<TableRow::Cell> cells);
 
     std::unordered_map<Nid, Folder> folders_;
     std::vector<Nid> order_;  // creation order
