@@ -41,6 +41,7 @@
 #include "common/utf.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
+#include "output/check_size_rules.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
 #include "store/store_file.h"
@@ -99,6 +100,13 @@ public:
             } else if (type == kNidTypeNormalMessage && node.dataBlock != nullptr) {
                 if (auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes); list && !list->chunks.empty())
                     messages_[node.nid] = std::move(list->chunks.front());
+            }
+            if ((type == kNidTypeNormalMessage || type == kNidTypeAssociatedMessage) && node.dataBlock != nullptr) {
+                CheckMessageSizes(store_, node.nid, *node.dataBlock, subnodes,
+                                  [this](std::uint64_t at, std::uint32_t nid, const char* rule,
+                                         const std::string& expected, const std::string& found) {
+                                      finding(at, nid, rule, expected, found);
+                                  });
             }
         }
         checkCounters();

@@ -1,7 +1,8 @@
 // Rules the mail client's own repair tool holds a Unicode store to, beyond
 // a sound structure: the header's NID counters, unique row versions below
 // dwUnique, full middle blocks in data trees, string names unique whatever
-// their case, and contents rows equal to their messages. Each violation is one
+// their case, contents rows equal to their messages, and message and
+// attachment sizes as the client counts them (check_size_rules.h). Each violation is one
 // finding naming the node, the rule, what was expected and what was found.
 //
 // The store is read through the store reader and the messaging layer's
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 
+#include "output/check_size_rules.h"
 #include "output/store_checker.h"
 
 namespace bm {

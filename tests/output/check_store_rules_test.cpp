@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "output/pst/ltp_subnodes.h"
 #include "output/pst/ltp_tc.h"
 #include "output/pst/message.h"
+#include "output/pst/message_writer.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
@@ -43,8 +45,10 @@ struct RuleStore {
     std::uint32_t unique = 3;
     std::vector<std::size_t> pieces{pst::NdbWriter::kMaxBlockData, pst::NdbWriter::kMaxBlockData, 100};
     std::uint32_t messageMark = 0;  // rgnid[NormalMessage] written over the header's, when not 0
-    std::uint32_t messageSize = 100;  // on the message
-    std::uint32_t rowSize = 100;      // in its contents row
+    // On the message and in its contents row; none: the message's size as
+    // the client counts it (the bytes of its property context).
+    std::optional<std::uint32_t> messageSize;
+    std::optional<std::uint32_t> rowSize;
     // String names of the name-to-ID map, in PS_PUBLIC_STRINGS, one ID each.
     std::vector<std::u16string> names{u"Content-Type", u"X-Mailer"};
 };
@@ -90,8 +94,11 @@ std::filesystem::path Write(const std::string& name, const RuleStore& s) {
         const std::vector<std::uint8_t> bytes(64, 0x5A);
         // The node index is read from the message store node on.
         sink.SetNode(kMessageStoreNid, sink.WriteData(bytes), 0, 0);
+        std::uint32_t ownSize = 0;
         {
-            const std::vector<pst::PcValue> message{{0x0E08, pst::PropType::Int32, Le32(s.messageSize), std::nullopt}};
+            std::vector<pst::PcValue> message{{0x0E08, pst::PropType::Int32, Le32(0), std::nullopt}};
+            for (const auto& block : pst::BuildPropertyContext(message, {})) ownSize += static_cast<std::uint32_t>(block.size());
+            message[0].bytes = Le32(s.messageSize.value_or(ownSize));
             pst::LocalSubnodes subnodes(sink);
             subnodes.WriteNode(kMessage, pst::BuildPropertyContext(message, subnodes.Sink()),
                                MakeNid(NidType::NormalFolder, 0x400));
@@ -100,7 +107,7 @@ std::filesystem::path Write(const std::string& name, const RuleStore& s) {
             pst::TableRow r;
             r.id = row;
             r.version = version;
-            r.cells.push_back({pst::tags::kMessageSize.value(), Le32(s.rowSize)});
+            r.cells.push_back({pst::tags::kMessageSize.value(), Le32(s.rowSize.value_or(ownSize))});
             pst::LocalSubnodes subnodes(sink);
             subnodes.WriteNode(nid, pst::BuildTableContext(pst::ContentsTableLayout(), {r}, subnodes.Sink()), 0);
         };
@@ -214,6 +221,7 @@ TEST(ClientRules, AStringNameUnderTwoIdsByCaseIsOneFinding) {
 
 TEST(ClientRules, AContentsRowCellThatDiffersFromItsMessageIsOneFinding) {
     RuleStore s;
+    s.messageSize = 100;
     s.rowSize = 120;
     const auto path = Write("rules-row", s);
     const auto found = FindingsOf(path, bm::kRuleContentsRow);
@@ -221,6 +229,130 @@ TEST(ClientRules, AContentsRowCellThatDiffersFromItsMessageIsOneFinding) {
     EXPECT_EQ(found[0],
               "node 0x800e: contents row: expected property 0xe08 of message 0x200404 as 4 byte(s) 64000000, found 4 "
               "byte(s) 78000000");
+}
+
+// A message with recipients, attachments of every kind and an embedded
+// message with an attachment of its own, written by the message writer
+// into a store of its own; `id` of the `nth` property context holding it
+// (from 1, in the order they are written) is set to 7 on the way.
+struct SizedStore {
+    std::filesystem::path path;
+    std::uint32_t messageSize = 0;  // as the writer gave it
+};
+
+class BreakingSink final : public pst::NodeSink {
+public:
+    BreakingSink(pst::NodeSink& next, std::uint16_t id, int nth) : next_(next), id_(id), nth_(nth) {}
+    pst::Bid WriteData(std::span<const std::uint8_t> bytes) override { return next_.WriteData(bytes); }
+    pst::Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override {
+        if (id_ != 0 && !pieces.empty() && pieces[0].size() > 3 && pieces[0][3] == 0xBC) {
+            auto broken = pieces;
+            try {
+                pst::SetInlineValue(broken, id_, 7);
+                if (++seen_ == nth_) return next_.WriteDataBlocks(broken);
+            } catch (const std::invalid_argument&) {
+                // Another property context.
+            }
+        }
+        return next_.WriteDataBlocks(pieces);
+    }
+    pst::Bid WriteDataStream(std::uint64_t size,
+                             const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
+        return next_.WriteDataStream(size, read);
+    }
+    pst::Bid WriteSubnodes(std::vector<pst::NdbWriter::Subnode> entries) override {
+        return next_.WriteSubnodes(std::move(entries));
+    }
+    void SetNode(pst::Nid nid, pst::Bid data, pst::Bid subnodes, pst::Nid parent) override {
+        next_.SetNode(nid, data, subnodes, parent);
+    }
+    pst::Nid NewNid(NidType type) override { return next_.NewNid(type); }
+    void Finish() override { next_.Finish(); }
+    std::uint64_t FileSize() const override { return next_.FileSize(); }
+
+private:
+    pst::NodeSink& next_;
+    std::uint16_t id_;
+    int nth_;
+    int seen_ = 0;
+};
+
+SizedStore WriteSized(const std::string& name, std::uint16_t id = 0, int nth = 0) {
+    SizedStore out;
+    out.path = bmtest::ScratchDir(name) / "sizes.pst";
+    pst::NdbNodeSink sink(pst::NdbWriter::Create(out.path, {false, bm::CryptMethod::None}));
+    sink.SetNode(kMessageStoreNid, sink.WriteData(std::vector<std::uint8_t>(64, 0x5A)), 0, 0);
+
+    pst::Message inner;
+    inner.properties.SetString(pst::tags::kSubject, "inner");
+    inner.AddRecipient("Cy", "cy@example.org", pst::kRecipientTo);
+    inner.attachments.push_back(pst::Attachment::FromBytes("deep.txt", std::vector<std::uint8_t>(300, 'd')));
+    pst::Message m;
+    m.properties.SetString(pst::tags::kSubject, "sizes");
+    m.properties.SetString(pst::tags::kBody, std::string(6000, 'b'));
+    m.AddRecipient("Ann", "ann@example.org", pst::kRecipientTo);
+    m.attachments.push_back(pst::Attachment::FromBytes("small.txt", {'h', 'i'}));
+    m.attachments.push_back(pst::Attachment::FromBytes("big.bin", std::vector<std::uint8_t>(20000, 'g')));
+    m.attachments.push_back(pst::Attachment::FromMessage("inner", inner));
+    m.attachments.push_back(pst::Attachment::FromBytes("drawing", std::vector<std::uint8_t>(9000, 'o')));
+    m.attachments.back().objectData = true;
+
+    BreakingSink breaking(sink, id, nth);
+    pst::NameToIdMap names;
+    const pst::WrittenMessage w = pst::MessageWriter(breaking, names, pst::FileTimeFromUnix(1700000000)).Write(m);
+    sink.SetNode(kMessage, w.data, w.subnodes, MakeNid(NidType::NormalFolder, 0x400));
+    sink.Finish();
+    out.messageSize = w.size;
+    return out;
+}
+
+TEST(ClientRules, MessageSizesOtherThanTheirDataAndSubnodesAreOneFindingEach) {
+    const SizedStore sound = WriteSized("sizes-sound");
+    EXPECT_TRUE(FindingsOf(sound.path, bm::kRuleMessageSize).empty()) << All(sound.path);
+    EXPECT_TRUE(FindingsOf(sound.path, bm::kRuleAttachmentSize).empty()) << All(sound.path);
+
+    // The message's own property context is the last one written.
+    const SizedStore top = WriteSized("sizes-message", 0x0E08, 2);
+    auto found = FindingsOf(top.path, bm::kRuleMessageSize);
+    ASSERT_EQ(found.size(), 1u) << All(top.path);
+    EXPECT_EQ(found[0], "node 0x200404: message size: expected " + std::to_string(top.messageSize) +
+                            " (bytes of its data and subnodes), found 7");
+    EXPECT_TRUE(FindingsOf(top.path, bm::kRuleAttachmentSize).empty()) << All(top.path);
+
+    // The embedded message's comes first; its attachment still counts it
+    // by what it holds.
+    const SizedStore embedded = WriteSized("sizes-embedded", 0x0E08, 1);
+    found = FindingsOf(embedded.path, bm::kRuleMessageSize);
+    ASSERT_EQ(found.size(), 1u) << All(embedded.path);
+    EXPECT_NE(found[0].find("node 0x200404: message size: expected "), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find(" for embedded message 0x2044 of attachment 0x"), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find(" (bytes of its data and subnodes), found 7"), std::string::npos) << found[0];
+    EXPECT_TRUE(FindingsOf(embedded.path, bm::kRuleAttachmentSize).empty()) << All(embedded.path);
+}
+
+TEST(ClientRules, AttachmentSizesOtherThanTheSumOfTheirValuesAreOneFindingEach) {
+    // Attachments are written in order, the embedded message's own one
+    // (the third) before the attachment that holds the message.
+    const SizedStore first = WriteSized("sizes-attachment", 0x0E20, 1);
+    auto found = FindingsOf(first.path, bm::kRuleAttachmentSize);
+    ASSERT_EQ(found.size(), 1u) << All(first.path);
+    EXPECT_NE(found[0].find("node 0x200404: attachment size: expected "), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find(" for attachment 0x8025 (sum of its property values), found 7"), std::string::npos)
+        << found[0];
+    EXPECT_TRUE(FindingsOf(first.path, bm::kRuleMessageSize).empty()) << All(first.path);
+
+    const SizedStore deep = WriteSized("sizes-deep-attachment", 0x0E20, 3);
+    found = FindingsOf(deep.path, bm::kRuleAttachmentSize);
+    ASSERT_EQ(found.size(), 1u) << All(deep.path);
+    EXPECT_NE(found[0].find(" for attachment 0x"), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find(" of embedded message 0x2044 of attachment 0x"), std::string::npos) << found[0];
+    EXPECT_NE(found[0].find(", found 7"), std::string::npos) << found[0];
+
+    // An OLE object counts by the bytes of its storage.
+    const SizedStore object = WriteSized("sizes-object", 0x0E20, 5);
+    found = FindingsOf(object.path, bm::kRuleAttachmentSize);
+    ASSERT_EQ(found.size(), 1u) << All(object.path);
+    EXPECT_NE(found[0].find(", found 7"), std::string::npos) << found[0];
 }
 
 // Stores the store writer makes follow every rule, folder tables and the

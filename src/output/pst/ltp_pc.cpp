@@ -1,5 +1,6 @@
 #include "output/pst/ltp_pc.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +53,56 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<Pc
     }
     heap.SetUserRoot(BuildBth(heap, 2, 6, std::move(records), header));
     return heap.Finish();
+}
+
+namespace {
+
+// The span of allocation `hid` in the heap blocks (HID: block index in the
+// upper 16 bits, 1-based index in bits 5 to 15).
+std::span<std::uint8_t> AllocationOf(std::vector<std::vector<std::uint8_t>>& heap, std::uint32_t hid) {
+    const std::size_t block = hid >> 16;
+    const std::size_t index = (hid >> 5) & 0x7FF;
+    if (block >= heap.size() || index == 0) throw std::invalid_argument("not a HID of this heap");
+    std::vector<std::uint8_t>& bytes = heap[block];
+    const ByteReader r(bytes);
+    const auto pageMap = r.peekAt(0, 2);
+    const auto start = pageMap ? r.peekAt(*pageMap + 4 + 2 * (index - 1), 2) : std::nullopt;
+    const auto end = pageMap ? r.peekAt(*pageMap + 4 + 2 * index, 2) : std::nullopt;
+    if (!start || !end || *end < *start || *end > bytes.size()) throw std::invalid_argument("not a HID of this heap");
+    return std::span(bytes).subspan(*start, *end - *start);
+}
+
+}  // namespace
+
+void SetInlineValue(std::vector<std::vector<std::uint8_t>>& heap, std::uint16_t id, std::uint32_t value) {
+    constexpr std::size_t kKey = 2, kLeafRecord = 8, kIndexRecord = 6;
+    if (heap.empty()) throw std::invalid_argument("no property context");
+    const auto root = ByteReader(heap.front()).peekAt(4, 4);
+    if (!root) throw std::invalid_argument("no property context");
+    const ByteReader header(AllocationOf(heap, static_cast<std::uint32_t>(*root)));
+    const auto levels = header.peekAt(3, 1);
+    auto node = header.peekAt(4, 4);
+    if (!levels || !node) throw std::invalid_argument("no property context");
+    // Down the index levels: the last child whose first key is not above id.
+    for (std::uint64_t level = *levels; level > 0; --level) {
+        const ByteReader index(AllocationOf(heap, static_cast<std::uint32_t>(*node)));
+        std::optional<std::uint64_t> child;
+        for (std::size_t at = 0; at + kIndexRecord <= index.size(); at += kIndexRecord) {
+            if (*index.peekAt(at, kKey) > id) break;
+            child = index.peekAt(at + kKey, 4);
+        }
+        if (!child) throw std::invalid_argument("property " + std::to_string(id) + " is not in the context");
+        node = child;
+    }
+    const std::span<std::uint8_t> leaf = AllocationOf(heap, static_cast<std::uint32_t>(*node));
+    for (std::size_t at = 0; at + kLeafRecord <= leaf.size(); at += kLeafRecord) {
+        if (ByteReader(leaf).peekAt(at, kKey) != id) continue;
+        const auto type = static_cast<PropType>(*ByteReader(leaf).peekAt(at + kKey, 2));
+        if (!IsStoredInline(type)) throw std::invalid_argument("property " + std::to_string(id) + " is not inline");
+        PutLe(leaf.data() + at + 4, value, 4);
+        return;
+    }
+    throw std::invalid_argument("property " + std::to_string(id) + " is not in the context");
 }
 
 }  // namespace bm::pst

@@ -36,6 +36,12 @@ struct PcValue {
 std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<PcValue>& values,
                                                             const LargeValueSink& sink);
 
+// Replaces the value of an inline property (at most 4 bytes, in its
+// record) in the heap blocks BuildPropertyContext made: for a value that
+// depends on the size of the context itself. std::invalid_argument when
+// the context holds no such property.
+void SetInlineValue(std::vector<std::vector<std::uint8_t>>& heap, std::uint16_t id, std::uint32_t value);
+
 // The values of a bag of fixed-id properties (std::invalid_argument for a
 // named one, which needs the store's name-to-ID map).
 std::vector<PcValue> PcValuesOf(const PropertyBag& bag);

@@ -32,8 +32,9 @@ struct StreamSource {
 struct NoContent {};
 
 struct Attachment {
-    // File name, MIME type and the like; the writer adds the method, size,
-    // rendering position and data unless they are set here.
+    // File name, MIME type and the like; the writer adds the method,
+    // rendering position and data unless they are set here, and always
+    // sets the size.
     PropertyBag properties;
     std::variant<std::vector<std::uint8_t>, std::filesystem::path, StreamSource, std::shared_ptr<const Message>,
                  NoContent>

@@ -46,6 +46,17 @@ void SetDefault(std::vector<PcValue>& values, PropTag tag, std::vector<std::uint
     if (FindValue(values, tag) == nullptr) values.push_back({tag.id, tag.type, std::move(bytes), std::nullopt});
 }
 
+// Sets a PT_LONG value whatever the property held before.
+void SetInt32(std::vector<PcValue>& values, PropTag tag, std::uint32_t value) {
+    if (PcValue* v = FindValue(values, tag)) {
+        v->type = PropType::Int32;
+        v->bytes = Le(value, 4);
+        v->subnode.reset();
+    } else {
+        values.push_back({tag.id, PropType::Int32, Le(value, 4), std::nullopt});
+    }
+}
+
 std::uint32_t ClampSize(std::uint64_t size) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
 }
@@ -103,8 +114,7 @@ std::vector<PcValue> MessageWriter::ResolveProperties(const PropertyBag& bag) {
     return values;
 }
 
-void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows,
-                                    std::uint64_t& total) {
+void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows) {
     LocalSubnodes own(ndb_);
     std::vector<PcValue> values = ResolveProperties(attachment.properties);
     std::uint64_t contentSize = 0;
@@ -160,9 +170,16 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
         values.push_back({tags::kAttachDataObject.id, PropType::Object, std::move(ref), std::nullopt});
     }
     SetDefault(values, tags::kAttachMethod, Le(static_cast<std::uint32_t>(method), 4));
-    SetDefault(values, tags::kAttachSize, Le(ClampSize(contentSize), 4));
     SetDefault(values, tags::kRenderingPosition, Le(static_cast<std::uint32_t>(kNoRenderingPosition), 4));
-    total += contentSize;
+    SetInt32(values, tags::kAttachSize, 0);
+    std::uint64_t attachSize = 0;
+    for (const auto& v : values) {
+        // The data and the object count as what they hold, not as the
+        // reference the record keeps.
+        const bool content = v.subnode.has_value() || v.type == PropType::Object;
+        attachSize += content ? contentSize : v.bytes.size();
+    }
+    SetInt32(values, tags::kAttachSize, ClampSize(attachSize));
 
     const auto heap = BuildPropertyContext(values, own.Sink());
     const Bid data = ndb_.WriteDataBlocks(heap);
@@ -178,14 +195,14 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
 WrittenMessage MessageWriter::Write(const Message& message) { return Write(message, ContentsTableLayout()); }
 
 WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& rowLayout) {
+    // Every byte of node data written from here on is this message's.
+    const std::uint64_t startBytes = ndb_.dataBytes();
     LocalSubnodes subnodes(ndb_);
     std::vector<PcValue> values = ResolveProperties(message.properties);
-    std::uint64_t total = 0;
-    for (const auto& v : values) total += v.bytes.size();
 
     // Attachments first: their subnodes and table rows.
     std::vector<TableRow> attachmentRows;
-    for (const auto& a : message.attachments) WriteAttachment(a, subnodes, attachmentRows, total);
+    for (const auto& a : message.attachments) WriteAttachment(a, subnodes, attachmentRows);
     if (!attachmentRows.empty()) {
         const auto heap = BuildTableContext(AttachmentTableLayout(), attachmentRows, subnodes.Sink());
         subnodes.AddFixed(kAttachmentTableNid, ndb_.WriteDataBlocks(heap), 0);
@@ -203,7 +220,6 @@ WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& r
         row.version = static_cast<std::uint32_t>(i + 1);
         for (auto& v : rv) {
             const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
-            total += v.bytes.size();
             extraTags.push_back(tag);
             row.cells.push_back({tag, std::move(v.bytes)});
         }
@@ -233,19 +249,20 @@ WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& r
     }
     SetDefault(values, tags::kCreationTime, Le(static_cast<std::uint64_t>(defaultTime_), 8));
     SetDefault(values, tags::kLastModificationTime, Le(static_cast<std::uint64_t>(defaultTime_), 8));
-    const std::uint32_t size = ClampSize(total + 1024);
-    if (PcValue* s = FindValue(values, tags::kMessageSize)) {
-        s->type = PropType::Int32;
-        s->bytes = Le(size, 4);
-    } else {
-        values.push_back({tags::kMessageSize.id, PropType::Int32, Le(size, 4), std::nullopt});
-    }
+    // The size counts the property context itself, whose layout does not
+    // depend on the value: built first, then given the size.
+    SetInt32(values, tags::kMessageSize, 0);
+    auto heap = BuildPropertyContext(values, subnodes.Sink());
+    std::uint64_t total = ndb_.dataBytes() - startBytes;
+    for (const auto& block : heap) total += block.size();
+    const std::uint32_t size = ClampSize(total);
+    SetInt32(values, tags::kMessageSize, size);
+    SetInlineValue(heap, tags::kMessageSize.id, size);
 
     WrittenMessage out;
     out.size = size;
     out.read = (flags & kMessageFlagRead) != 0;
     out.rowCells = CellsFor(rowLayout, values);
-    const auto heap = BuildPropertyContext(values, subnodes.Sink());
     out.data = ndb_.WriteDataBlocks(heap);
     out.subnodes = subnodes.Finish();
     return out;

@@ -10,11 +10,25 @@
 // Named properties get their ids from the store's name-to-ID map. Nothing of
 // the message stays in memory after Write returns but the cells of its
 // contents-table row.
+//
+// The sizes are the mail client's:
+//   PidTagMessageSize  the bytes of the message's node data and of every
+//                      subnode's data below it (recipient and attachment
+//                      tables, attachment objects and their data, embedded
+//                      messages, large values), counted as data: no block
+//                      trailers, padding, tree or subnode-list blocks
+//   PidTagAttachSize   the sum of the attachment object's property values,
+//                      each by its stored size (PT_BOOLEAN 1 byte, the
+//                      size itself 4), the attached data or OLE object by
+//                      its bytes and an embedded message by its
+//                      PidTagMessageSize
+// Both are counted while the nodes are written; nothing is read back.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "output/pst/counting_node_sink.h"
 #include "output/pst/ltp_subnodes.h"
 #include "output/pst/ltp_tc.h"
 #include "output/pst/message.h"
@@ -46,10 +60,9 @@ public:
 
 private:
     std::vector<PcValue> ResolveProperties(const PropertyBag& bag);
-    void WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows,
-                         std::uint64_t& total);
+    void WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows);
 
-    NodeSink& ndb_;
+    CountingNodeSink ndb_;
     NameToIdMap& names_;
     FileTime defaultTime_;
 };

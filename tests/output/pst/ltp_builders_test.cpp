@@ -279,6 +279,39 @@ TEST(PropertyContext, RejectsRepeatedIdsAndMisSizedInlineValues) {
     EXPECT_THROW(BuildPropertyContext(misSized, {}), std::invalid_argument);
 }
 
+
+// A value set after the context is built (the message size, which counts
+// the context itself) lands in its record, also below an index level, and
+// leaves every other byte as it was.
+TEST(PropertyContext, SetInlineValueReplacesOneRecordsValueOnly) {
+    std::vector<PcValue> values;
+    for (std::uint16_t id = 0x4000; id < 0x4000 + 600; ++id) {
+        values.push_back({id, PropType::Int32, {1, 0, 0, 0}, std::nullopt});
+    }
+    values.push_back({0x0E08, PropType::Int32, {0, 0, 0, 0}, std::nullopt});
+    values.push_back({0x0037, PropType::Unicode, {'a', 0}, std::nullopt});
+    auto blocks = BuildPropertyContext(values, {});
+    const auto before = blocks;
+    ASSERT_EQ(bmtest::ReadBth(ReadHeap(blocks), ReadHeap(blocks).userRoot).levels, 1) << "the test needs an index";
+    for (const std::uint16_t id : {std::uint16_t{0x0E08}, std::uint16_t{0x4000 + 599}}) {
+        SetInlineValue(blocks, id, 0x12345678);
+        std::string error;
+        auto pc = bmtest::ReadPc(ReadHeap(blocks), error);
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(pc[id].ref, 0x12345678u) << id;
+        EXPECT_EQ(pc[0x4000 + 300].ref, 1u);
+    }
+    // Only the two value fields changed: 8 bytes.
+    std::size_t changed = 0;
+    ASSERT_EQ(blocks.size(), before.size());
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        ASSERT_EQ(blocks[b].size(), before[b].size());
+        for (std::size_t i = 0; i < blocks[b].size(); ++i) changed += blocks[b][i] != before[b][i];
+    }
+    EXPECT_EQ(changed, 8u);
+    EXPECT_THROW(SetInlineValue(blocks, 0x0E09, 1), std::invalid_argument) << "no such property";
+    EXPECT_THROW(SetInlineValue(blocks, 0x0037, 1), std::invalid_argument) << "a heap value is no inline one";
+}
 // ---- table context ----
 
 TEST(TableLayout, ArrangeGroupsCellsBySizeAfterRowIdAndVersion) {

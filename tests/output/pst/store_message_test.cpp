@@ -206,7 +206,7 @@ TEST(MessageWriter, AttachmentsBecomeSubnodesWithTableRowsAndTheirData) {
     TableRead t = ReadTableAt(sink, table->data, table->subnodes);
     ASSERT_EQ(t.rows(), 2u);
     EXPECT_EQ(t.Text(1, tags::kAttachFilename.value()), "big.bin");
-    EXPECT_EQ(t.Cell(1, tags::kAttachSize.value()), 20000u);
+    EXPECT_GT(t.Cell(1, tags::kAttachSize.value()), 20000u) << "the data and the attachment's other values";
     EXPECT_EQ(t.Cell(0, tags::kAttachMethod.value()), static_cast<std::uint32_t>(kAttachByValue));
     // Row ids name the attachment subnodes.
     const auto* small = sink.Subnode(w.subnodes, t.Cell(0, tags::kLtpRowId.value()));
@@ -250,6 +250,111 @@ TEST(MessageWriter, EmbeddedMessageIsANestedMessageNodeNamedByTheObjectValue) {
     EXPECT_EQ(innerPc.Text(0x0037), "inner");
     EXPECT_EQ(innerPc.entries[0x0E08].ref, innerSize);
     EXPECT_NE(sink.Subnode(node->subnodes, 0x671), nullptr) << "the inner message keeps its own attachments";
+}
+
+// The client's sizes, counted here from what reached the sink: a message's
+// size is the bytes of its node data and of every subnode's data below it;
+// an attachment's the sum of its property values (booleans one byte, the
+// data and an embedded message by what they hold).
+std::uint64_t TreeBytes(const MemorySink& sink, Bid data, Bid subnodes) {
+    std::uint64_t total = data == 0 ? 0 : sink.Flat(data).size();
+    if (subnodes != 0) {
+        for (const auto& s : sink.subnodes.at(subnodes)) total += TreeBytes(sink, s.data, s.subnodes);
+    }
+    return total;
+}
+
+std::uint64_t ValueBytes(const MemorySink& sink, const NdbWriter::Subnode& attachment) {
+    PcRead pc = ReadPcAt(sink, attachment.data);
+    EXPECT_EQ(pc.error, "");
+    std::uint64_t total = 0;
+    for (const auto& [id, e] : pc.entries) {
+        switch (e.type) {
+            case 0x000B: total += 1; break;
+            case 0x0002: total += 2; break;
+            case 0x0003:
+            case 0x0004:
+            case 0x000A: total += 4; break;
+            case 0x000D: {
+                const auto* object = sink.Subnode(attachment.subnodes, ByteReader(e.heapValue).readU32());
+                EXPECT_NE(object, nullptr);
+                if (object == nullptr) break;
+                total += TypeOfNid(object->nid) == NidType::NormalMessage ? ReadPcAt(sink, object->data).entries[0x0E08].ref
+                                                                          : sink.Flat(object->data).size();
+                break;
+            }
+            default:
+                if ((e.ref & 0x1F) != 0) {
+                    total += sink.Flat(sink.Subnode(attachment.subnodes, e.ref)->data).size();
+                } else {
+                    total += e.heapValue.size();
+                }
+        }
+    }
+    return total;
+}
+
+TEST(MessageWriter, SizesAreTheClientsDataBytesAndValueSumsAtEveryDepth) {
+    MemorySink sink;
+    NameToIdMap names;
+    Message inner;
+    inner.properties.SetString(tags::kSubject, "inner");
+    inner.properties.SetString(tags::kBody, std::string(4000, 'i'));
+    inner.AddRecipient("Cy", "cy@example.org", kRecipientTo);
+    inner.attachments.push_back(Attachment::FromBytes("deep.txt", std::vector<std::uint8_t>(300, 'd')));
+    Message outer = SampleMail();
+    outer.attachments.push_back(Attachment::FromBytes("small.txt", {'h', 'i'}));
+    outer.attachments.back().properties.SetBool(PropTag{0x7FFE, PropType::Boolean}, true);  // hidden
+    outer.attachments.push_back(Attachment::FromBytes("big.bin", std::vector<std::uint8_t>(20000, 'b')));
+    outer.attachments.push_back(Attachment::FromMessage("inner", inner));
+    outer.attachments.push_back(Attachment::FromBytes("drawing", std::vector<std::uint8_t>(9000, 'o')));
+    outer.attachments.back().objectData = true;
+    const WrittenMessage w = MessageWriter(sink, names, kSomeTime).Write(outer);
+
+    // The message, its PC value and its contents-row cell agree.
+    const std::uint64_t outerBytes = TreeBytes(sink, w.data, w.subnodes);
+    EXPECT_EQ(w.size, outerBytes);
+    EXPECT_EQ(ReadPcAt(sink, w.data).entries[0x0E08].ref, outerBytes);
+    bool sizeCell = false;
+    for (const auto& c : w.rowCells) {
+        if (c.tag != tags::kMessageSize.value()) continue;
+        sizeCell = true;
+        EXPECT_EQ(ByteReader(c.bytes).readU32(), outerBytes);
+    }
+    EXPECT_TRUE(sizeCell) << "the contents row carries the size";
+
+    // Every attachment, its row in the attachment table, and the embedded
+    // message with its own attachment.
+    const auto* table = sink.Subnode(w.subnodes, 0x671);
+    ASSERT_NE(table, nullptr);
+    TableRead t = ReadTableAt(sink, table->data, table->subnodes);
+    ASSERT_EQ(t.rows(), 4u);
+    for (std::size_t row = 0; row < t.rows(); ++row) {
+        const auto* attachment = sink.Subnode(w.subnodes, t.Cell(row, tags::kLtpRowId.value()));
+        ASSERT_NE(attachment, nullptr);
+        const std::uint64_t sum = ValueBytes(sink, *attachment);
+        EXPECT_EQ(ReadPcAt(sink, attachment->data).entries[0x0E20].ref, sum) << "row " << row;
+        EXPECT_EQ(t.Cell(row, tags::kAttachSize.value()), sum) << "row " << row;
+    }
+    const auto* embeddedAttachment = sink.Subnode(w.subnodes, t.Cell(2, tags::kLtpRowId.value()));
+    PcRead pc = ReadPcAt(sink, embeddedAttachment->data);
+    ByteReader object(pc.entries[0x3701].heapValue);
+    const Nid innerNid = object.readU32();
+    const std::uint32_t innerSize = object.readU32();
+    const auto* node = sink.Subnode(embeddedAttachment->subnodes, innerNid);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(innerSize, TreeBytes(sink, node->data, node->subnodes));
+    EXPECT_EQ(ReadPcAt(sink, node->data).entries[0x0E08].ref, innerSize);
+    EXPECT_GT(ReadPcAt(sink, embeddedAttachment->data).entries[0x0E20].ref, innerSize);
+    const auto* deepTable = sink.Subnode(node->subnodes, 0x671);
+    ASSERT_NE(deepTable, nullptr);
+    TableRead deep = ReadTableAt(sink, deepTable->data, deepTable->subnodes);
+    ASSERT_EQ(deep.rows(), 1u);
+    const auto* deepAttachment = sink.Subnode(node->subnodes, deep.Cell(0, tags::kLtpRowId.value()));
+    ASSERT_NE(deepAttachment, nullptr);
+    EXPECT_EQ(ReadPcAt(sink, deepAttachment->data).entries[0x0E20].ref, ValueBytes(sink, *deepAttachment));
+    // The embedded message's data counts into the outer message once.
+    EXPECT_GT(outerBytes, innerSize + 20000);
 }
 
 TEST(MessageWriter, MissingAttachmentFileIsReportedNotSkipped) {
