@@ -18,6 +18,29 @@
 //                    embedded message by its message size (as the rule
 //                    above counts it).
 // A message or attachment without the size property is passed over.
+//
+// Calibrated on client-written stores. In the Unicode ones but the Enron
+// store every attachment keeps to its rule (44 of 44, embedded messages and
+// OLE objects included), and so does every embedded message (4 of 4).
+// Top-level and associated messages:
+//   unicode-submessage.pst  1 of 1.
+//   unicode-sample.ost      106 of 113 by the count (the 0x16 subnodes left
+//                           out make 9 of them fit). The other 7 hold a
+//                           size 16 to 604 bytes off it, as if left from
+//                           before the message last changed (the store has
+//                           such a contents row too).
+//   unicode-dist-list.pst   1 of 7 by the count, 5 by the older sum of
+//                           values; the distribution list holds that sum
+//                           but for its 48 bytes of PidTagReplItemid,
+//                           PidTagReplChangenum and PidTagReplVersionHistory.
+//   unicode-sample.pst      2 of 2 hold the sum of values but for a 16-byte
+//                           property 0x6619 that the same message in
+//                           ansi-sample.pst lacks, whose size is the sum.
+//   unicode-enron.pst       none: written by another program (its Unicode
+//                           strings end in a NUL, which the client never
+//                           stores); every attachment size is 11 over the
+//                           sum and every message size above the count.
+// ANSI and 4 KiB stores are not checked by these rules.
 #pragma once
 
 #include <cstdint>

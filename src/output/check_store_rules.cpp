@@ -24,6 +24,7 @@
 // and two (one with an embedded message, one offline store) each have one
 // contents row whose PidTagMessageSize differs from its message's, as if
 // the row was left from before the message last changed.
+// The size rules (check_size_rules.h) keep their own calibration.
 // The rules belong to the strict check, which is for stores this project
 // writes.
 #include "output/check_store_rules.h"

@@ -355,6 +355,26 @@ TEST(ClientRules, AttachmentSizesOtherThanTheSumOfTheirValuesAreOneFindingEach) 
     EXPECT_NE(found[0].find(", found 7"), std::string::npos) << found[0];
 }
 
+// The client's own stores against the size rules: the counts are the
+// residual the rules' comment accounts for, store by store (none for the
+// layouts the rules pass over).
+TEST(ClientRules, ClientWrittenStoresKeepToTheSizeRulesButForTheirKnownResidual) {
+    struct Residual {
+        const char* store;
+        std::size_t messages, attachments;
+    };
+    const Residual residuals[] = {
+        {"ansi-sample.pst", 0, 0},          {"unicode-sample.pst", 2, 0}, {"unicode-submessage.pst", 0, 0},
+        {"unicode-dist-list.pst", 1, 0},    {"unicode-sample.ost", 7, 0}, {"unicode-enron.pst", 71, 70},
+        {"4k-sample.ost", 0, 0},
+    };
+    for (const Residual& r : residuals) {
+        BM_REQUIRE_STORE(path, r.store);
+        EXPECT_EQ(FindingsOf(path, bm::kRuleMessageSize).size(), r.messages) << r.store;
+        EXPECT_EQ(FindingsOf(path, bm::kRuleAttachmentSize).size(), r.attachments) << r.store;
+    }
+}
+
 // Stores the store writer makes follow every rule, folder tables and the
 // receive-folder table included.
 TEST(ClientRules, AWrittenStoreWithFoldersAndMessagesGivesNoFinding) {
