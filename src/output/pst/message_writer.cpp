@@ -176,7 +176,8 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
     for (const auto& v : values) {
         // The data and the object count as what they hold, not as the
         // reference the record keeps.
-        const bool content = v.subnode.has_value() || v.type == PropType::Object;
+        const bool content =
+            v.id == tags::kAttachDataBinary.id && (v.subnode.has_value() || v.type == PropType::Object);
         attachSize += content ? contentSize : v.bytes.size();
     }
     SetInt32(values, tags::kAttachSize, ClampSize(attachSize));
