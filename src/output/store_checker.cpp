@@ -27,6 +27,7 @@
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/check_folders.h"
+#include "output/check_search_nodes.h"
 #include "output/check_store_rules.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/ndb_types.h"
@@ -643,7 +644,7 @@ void Checker::checkMaps() {
     if (amapLast != pst::IntervalStart(intervals - 1)) {
         warning(L.amapLastAt, "ibAMapLast " + Hex(amapLast) + ", expected " + Hex(pst::IntervalStart(intervals - 1)));
     }
-    std::uint64_t freeBytes = 0;
+    std::uint64_t freeBytes = 0, freePageBytes = 0;
     std::uint64_t allocatedUnused = 0, firstAllocatedUnused = 0;
     for (std::uint64_t k = 0; k < intervals; ++k) {
         const std::uint64_t base = pst::IntervalStart(k);
@@ -658,7 +659,15 @@ void Checker::checkMaps() {
         std::uint64_t at = base + pst::kPageSize;
         if (pst::HasPMap(k)) {
             ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
-            if (!p.failed()) checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
+            if (!p.failed()) {
+                checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
+                // One bit per page, over the next eight intervals.
+                const auto pageBits = p.data().subspan(L.amapBitsAt, pst::kPageDataSize);
+                for (std::uint64_t bit = 0; bit < pst::kAMapBits; ++bit) {
+                    if (base + bit * pst::kPageSize >= end) break;
+                    if ((pageBits[bit / 8] & (0x80u >> (bit % 8))) == 0) freePageBytes += pst::kPageSize;
+                }
+            }
             at += pst::kPageSize;
         }
         if (pst::HasFMap(k) || pst::HasFPMap(k)) {
@@ -685,11 +694,20 @@ void Checker::checkMaps() {
         warning(firstAllocatedUnused, std::to_string(allocatedUnused * pst::kAMapUnit) +
                                           " bytes marked allocated in the AMaps are used by no page or block");
     }
-    const std::uint64_t amapFree = fieldAt(L.amapFreeAt, L.idSize);
-    if (amapFree != freeBytes) {
-        warning(L.amapFreeAt, "cbAMapFree " + std::to_string(amapFree) + " differs from the AMaps' " +
-                                  std::to_string(freeBytes) + " free bytes");
-    }
+    // The header's free-space counters hold what the maps give, byte for
+    // byte (client-written stores do, offline stores included); the repair
+    // tool recomputes them from the maps and calls a store whose counters
+    // differ damaged. cbPMapFree follows cbAMapFree in the header.
+    const auto counterFinding = [&](std::size_t at, const char* name, std::uint64_t held, std::uint64_t recomputed,
+                                    const char* maps) {
+        if (held == recomputed) return;
+        add(options_.clientRules ? FindingSeverity::Error : FindingSeverity::Warning, at,
+            std::string(name) + " " + std::to_string(held) + " differs from the " + maps + "' " +
+                std::to_string(recomputed) + " free bytes");
+    };
+    counterFinding(L.amapFreeAt, "cbAMapFree", fieldAt(L.amapFreeAt, L.idSize), freeBytes, "AMaps");
+    counterFinding(L.amapFreeAt + L.idSize, "cbPMapFree", fieldAt(L.amapFreeAt + L.idSize, L.idSize), freePageBytes,
+                   "PMaps");
     if (L.unicode) {
         ByteReader dlist = ByteReader(file_).sub(pst::kDListOffset, pst::kPageSize);
         if (!dlist.failed() && dlist.peekAt(L.ptypeAt, 1) == static_cast<std::uint8_t>(pst::PageType::DensityList)) {
@@ -721,7 +739,10 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
     }
     if (Checker(file.bytes(), options, report).run()) {
         report.folderTablesChecked = CheckFolderTables(path, options, report);
-        if (options.clientRules) CheckStoreRules(path, report);
+        if (options.clientRules) {
+            CheckStoreRules(path, report);
+            CheckSearchNodes(path, report);
+        }
     }
     return report;
 }
