@@ -7,7 +7,8 @@
 #
 #   bench/big_store_check.sh SIZE_MB [BUILD_DIR] [PARENT_DIR]
 #
-#   SIZE_MB     e.g. 2200 (past 2.1 GB) or 4400 (past 4.3 GB)
+#   SIZE_MB     in MiB: 2100 makes 2.2 GB (past 2.1 GB and 2 GiB), 4200 makes
+#               4.4 GB (past 4.3 GB and 4 GiB)
 #   BUILD_DIR   where pst_write_bench and brightmend-cli were built
 #               (default: build beside this script's folder)
 #   PARENT_DIR  where a working directory is made for the store and removed
@@ -18,7 +19,7 @@
 # when both accept the store.
 set -uo pipefail
 
-usage() { sed -n '8,18p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '8,19p' "$0" | sed 's/^# \{0,1\}//'; }
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;
   ''|*[!0-9]*) usage >&2; exit 2 ;;
