@@ -695,9 +695,10 @@ void Checker::checkMaps() {
                                           " bytes marked allocated in the AMaps are used by no page or block");
     }
     // The header's free-space counters hold what the maps give, byte for
-    // byte (client-written stores do, offline stores included); the repair
-    // tool recomputes them from the maps and calls a store whose counters
-    // differ damaged. cbPMapFree follows cbAMapFree in the header.
+    // byte, as in every client-written store at hand (offline stores
+    // included): an error under the client's rules, else a warning, since
+    // other writers may keep a running count. cbPMapFree follows cbAMapFree
+    // in the header.
     const auto counterFinding = [&](std::size_t at, const char* name, std::uint64_t held, std::uint64_t recomputed,
                                     const char* maps) {
         if (held == recomputed) return;
