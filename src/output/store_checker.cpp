@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -141,6 +142,12 @@ public:
     bool opened() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+    // Lets the pages read so far go: the next read of them maps them again.
+    // A walk over a store of many gigabytes keeps its memory this way to
+    // what it reads between two calls.
+    void release() const {
+        if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
+    }
 
 private:
     int fd_ = -1;
@@ -192,8 +199,10 @@ struct NodeInfo {
 
 class Checker {
 public:
-    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report)
-        : file_(file), options_(options), report_(report) {}
+    // releasePages is called now and then to let the pages read so far go.
+    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report,
+            std::function<void()> releasePages)
+        : file_(file), options_(options), report_(report), releasePages_(std::move(releasePages)) {}
 
     // False when the header leaves nothing to check.
     bool run();
@@ -225,9 +234,19 @@ private:
     void checkMaps();
     void markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what);
 
+    // After every kReleaseEvery bytes read in blocks.
+    void readSome(std::uint64_t bytes) {
+        if ((readSinceRelease_ += bytes) < kReleaseEvery) return;
+        releasePages_();
+        readSinceRelease_ = 0;
+    }
+    static constexpr std::uint64_t kReleaseEvery = 64ull << 20;
+
     std::span<const std::uint8_t> file_;
     const CheckOptions& options_;
     CheckReport& report_;
+    std::function<void()> releasePages_;
+    std::uint64_t readSinceRelease_ = 0;
     const CheckLayout* layout_ = nullptr;
 
     std::vector<BlockInfo> blocks_;
@@ -244,9 +263,12 @@ bool Checker::run() {
     const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
     walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
     walkTree(pst::PageType::NodeBTree, fieldAt(nbtAt, w), fieldAt(nbtAt + w, w));
+    releasePages_();
     checkBlocks();
+    releasePages_();
     checkReferences();
     checkMaps();
+    releasePages_();
     return true;
 }
 
@@ -466,6 +488,7 @@ void Checker::checkBlocks() {
         }
         if (b.ib % L.blockAlign != 0) error(b.ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
         markUsed(b.ib, span, what);
+        readSome(span);
         ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
         const std::uint16_t cb = trailer.readU16();
         const std::uint16_t sig = trailer.readU16();
@@ -654,6 +677,8 @@ void Checker::checkMaps() {
             error(base, "AMap page missing (file ends)");
             break;
         }
+        // A read maps the pages around the one read too (up to 64 KiB).
+        readSome(64 * 1024);
         // Map pages and, where present, the PMap/FMap/FPMap pages.
         checkPageTrailer(amap.data(), base, pst::PageType::AllocationMap, base, false, "AMap");
         std::uint64_t at = base + pst::kPageSize;
@@ -738,7 +763,7 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    if (Checker(file.bytes(), options, report).run()) {
+    if (Checker(file.bytes(), options, report, [&file] { file.release(); }).run()) {
         report.folderTablesChecked = CheckFolderTables(path, options, report);
         if (options.clientRules) {
             CheckStoreRules(path, report);
