@@ -13,9 +13,15 @@
 //   pst_write_bench --past-4g [--dir DIR]   4.2 GB of streamed attachments, then
 //                                           one value placed after 4 GiB, read
 //                                           back and the whole store checked
+//   pst_write_bench --store-mb N --out FILE public API: a whole store of about
+//                                           N MB (the messages of --messages,
+//                                           every tenth with a streamed 2 MB
+//                                           attachment too) written to FILE and
+//                                           kept there for outside checkers
+//                                           (bench/big_store_check.sh)
 //
-// The store is written into a directory the benchmark makes inside DIR
-// (default: the temporary directory) and removes at the end.
+// Except with --out, the store is written into a directory the benchmark
+// makes inside DIR (default: the temporary directory) and removes at the end.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -181,6 +187,41 @@ int WriteMessages(const std::filesystem::path& path, std::uint64_t count) {
     return 0;
 }
 
+// Messages until the file holds about targetMb MB; every tenth message also
+// carries a streamed 2 MB attachment, so that big stores are quick to make
+// while their B-trees still hold tens of thousands of entries.
+int WriteSizedStore(const std::filesystem::path& path, std::uint64_t targetMb) {
+    const std::string paragraph =
+        "Lorem ipsum dolor sit amet, consectetur adipiscing elit — Съешь же ещё этих мягких булок. 敏捷的棕色狐狸. ";
+    constexpr std::uint64_t kStreamed = 2ull << 20;
+    Timer timer;
+    std::uint64_t state = 11;
+    auto fill = Filler(state);
+    auto store = pst::PstStore::Create(path, {.displayName = "Big store"});
+    std::vector<pst::FolderId> folders;
+    for (int f = 0; f < 20; ++f) folders.push_back(store->CreateFolder(store->ipmSubtree(), "Folder " + std::to_string(f)));
+    std::uint64_t i = 0;
+    for (; store->FileSize() < targetMb << 20; ++i) {
+        pst::Message m = MakeMessage(i, paragraph);
+        if (i % 10 == 0)
+            m.attachments.push_back(pst::Attachment::FromStream("large-" + std::to_string(i) + ".bin", kStreamed, fill));
+        store->AddMessage(folders[i % folders.size()], m);
+        if ((i + 1) % 5000 == 0) {
+            std::printf("  %llu messages, %.0f MB, %.1f s\n", static_cast<unsigned long long>(i + 1),
+                        static_cast<double>(store->FileSize()) / (1 << 20), timer.seconds());
+            std::fflush(stdout);
+        }
+    }
+    store->Finish();
+    const double seconds = timer.seconds();
+    const auto size = std::filesystem::file_size(path);
+    std::printf("store of %llu messages: %llu bytes (%.2f GB) in %.1f s (%.1f MB/s), peak RSS %.1f MB\n",
+                static_cast<unsigned long long>(i), static_cast<unsigned long long>(size),
+                static_cast<double>(size) / 1e9, seconds, static_cast<double>(size) / (1 << 20) / seconds,
+                PeakRssMb());
+    return 0;
+}
+
 int WritePast4G(const std::filesystem::path& path) {
     Timer timer;
     std::uint64_t state = 7;
@@ -249,9 +290,12 @@ int WritePast4G(const std::filesystem::path& path) {
 
 constexpr const char* kUsage =
     "usage: pst_write_bench [--dir DIR] [--mb N | --messages N | --past-4g]\n"
+    "       pst_write_bench --store-mb N --out FILE\n"
     "  --mb N        node layer: a store of about N MB (default 1024)\n"
     "  --messages N  public API: N messages over 20 folders\n"
     "  --past-4g     4.2 GB of streamed attachments, one value after 4 GiB, checked\n"
+    "  --store-mb N  public API: a store of about N MB with large attachments, written\n"
+    "                to FILE (--out, which must not exist) and kept\n"
     "  --dir DIR     where the benchmark makes its own working directory (default:\n"
     "                the temporary directory); only that directory is removed.\n";
 
@@ -266,6 +310,8 @@ int main(int argc, char** argv) {
     std::uint64_t mb = 1024;
     bool past4g = false;
     std::uint64_t messages = 0;
+    std::uint64_t storeMb = 0;
+    std::filesystem::path out;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--dir" && i + 1 < argc) {
@@ -274,12 +320,27 @@ int main(int argc, char** argv) {
             ++i;
         } else if (arg == "--messages" && i + 1 < argc && bmbench::ParseCount(argv[i + 1], messages)) {
             ++i;
+        } else if (arg == "--store-mb" && i + 1 < argc && bmbench::ParseCount(argv[i + 1], storeMb)) {
+            ++i;
+        } else if (arg == "--out" && i + 1 < argc) {
+            out = argv[++i];
         } else if (arg == "--past-4g") {
             past4g = true;
         } else {
             std::fputs(kUsage, stderr);
             return 2;
         }
+    }
+    if ((storeMb > 0) != !out.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (storeMb > 0) {
+        if (std::filesystem::exists(out)) {
+            std::fprintf(stderr, "pst_write_bench: %s exists; not overwritten\n", out.c_str());
+            return 1;
+        }
+        return WriteSizedStore(out, storeMb);
     }
     const bmbench::ScratchDir scratch(parent, "brightmend-pst-write-bench");
     if (!scratch.ok()) {

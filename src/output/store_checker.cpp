@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -27,6 +28,7 @@
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/check_folders.h"
+#include "output/check_search_nodes.h"
 #include "output/check_store_rules.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/ndb_types.h"
@@ -140,6 +142,12 @@ public:
     bool opened() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+    // Lets the pages read so far go: the next read of them maps them again.
+    // A walk over a store of many gigabytes keeps its memory this way to
+    // what it reads between two calls.
+    void release() const {
+        if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
+    }
 
 private:
     int fd_ = -1;
@@ -191,8 +199,10 @@ struct NodeInfo {
 
 class Checker {
 public:
-    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report)
-        : file_(file), options_(options), report_(report) {}
+    // releasePages is called now and then to let the pages read so far go.
+    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report,
+            std::function<void()> releasePages)
+        : file_(file), options_(options), report_(report), releasePages_(std::move(releasePages)) {}
 
     // False when the header leaves nothing to check.
     bool run();
@@ -224,9 +234,19 @@ private:
     void checkMaps();
     void markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what);
 
+    // After every kReleaseEvery bytes read in blocks.
+    void readSome(std::uint64_t bytes) {
+        if ((readSinceRelease_ += bytes) < kReleaseEvery) return;
+        releasePages_();
+        readSinceRelease_ = 0;
+    }
+    static constexpr std::uint64_t kReleaseEvery = 64ull << 20;
+
     std::span<const std::uint8_t> file_;
     const CheckOptions& options_;
     CheckReport& report_;
+    std::function<void()> releasePages_;
+    std::uint64_t readSinceRelease_ = 0;
     const CheckLayout* layout_ = nullptr;
 
     std::vector<BlockInfo> blocks_;
@@ -243,9 +263,12 @@ bool Checker::run() {
     const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
     walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
     walkTree(pst::PageType::NodeBTree, fieldAt(nbtAt, w), fieldAt(nbtAt + w, w));
+    releasePages_();
     checkBlocks();
+    releasePages_();
     checkReferences();
     checkMaps();
+    releasePages_();
     return true;
 }
 
@@ -465,6 +488,7 @@ void Checker::checkBlocks() {
         }
         if (b.ib % L.blockAlign != 0) error(b.ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
         markUsed(b.ib, span, what);
+        readSome(span);
         ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
         const std::uint16_t cb = trailer.readU16();
         const std::uint16_t sig = trailer.readU16();
@@ -643,7 +667,7 @@ void Checker::checkMaps() {
     if (amapLast != pst::IntervalStart(intervals - 1)) {
         warning(L.amapLastAt, "ibAMapLast " + Hex(amapLast) + ", expected " + Hex(pst::IntervalStart(intervals - 1)));
     }
-    std::uint64_t freeBytes = 0;
+    std::uint64_t freeBytes = 0, freePageBytes = 0;
     std::uint64_t allocatedUnused = 0, firstAllocatedUnused = 0;
     for (std::uint64_t k = 0; k < intervals; ++k) {
         const std::uint64_t base = pst::IntervalStart(k);
@@ -653,12 +677,22 @@ void Checker::checkMaps() {
             error(base, "AMap page missing (file ends)");
             break;
         }
+        // A read maps the pages around the one read too (up to 64 KiB).
+        readSome(64 * 1024);
         // Map pages and, where present, the PMap/FMap/FPMap pages.
         checkPageTrailer(amap.data(), base, pst::PageType::AllocationMap, base, false, "AMap");
         std::uint64_t at = base + pst::kPageSize;
         if (pst::HasPMap(k)) {
             ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
-            if (!p.failed()) checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
+            if (!p.failed()) {
+                checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
+                // One bit per page, over the next eight intervals.
+                const auto pageBits = p.data().subspan(L.amapBitsAt, pst::kPageDataSize);
+                for (std::uint64_t bit = 0; bit < pst::kAMapBits; ++bit) {
+                    if (base + bit * pst::kPageSize >= end) break;
+                    if ((pageBits[bit / 8] & (0x80u >> (bit % 8))) == 0) freePageBytes += pst::kPageSize;
+                }
+            }
             at += pst::kPageSize;
         }
         if (pst::HasFMap(k) || pst::HasFPMap(k)) {
@@ -685,11 +719,21 @@ void Checker::checkMaps() {
         warning(firstAllocatedUnused, std::to_string(allocatedUnused * pst::kAMapUnit) +
                                           " bytes marked allocated in the AMaps are used by no page or block");
     }
-    const std::uint64_t amapFree = fieldAt(L.amapFreeAt, L.idSize);
-    if (amapFree != freeBytes) {
-        warning(L.amapFreeAt, "cbAMapFree " + std::to_string(amapFree) + " differs from the AMaps' " +
-                                  std::to_string(freeBytes) + " free bytes");
-    }
+    // The header's free-space counters hold what the maps give, byte for
+    // byte, as in every client-written store at hand (offline stores
+    // included): an error under the client's rules, else a warning, since
+    // other writers may keep a running count. cbPMapFree follows cbAMapFree
+    // in the header.
+    const auto counterFinding = [&](std::size_t at, const char* name, std::uint64_t held, std::uint64_t recomputed,
+                                    const char* maps) {
+        if (held == recomputed) return;
+        add(options_.clientRules ? FindingSeverity::Error : FindingSeverity::Warning, at,
+            std::string(name) + " " + std::to_string(held) + " differs from the " + maps + "' " +
+                std::to_string(recomputed) + " free bytes");
+    };
+    counterFinding(L.amapFreeAt, "cbAMapFree", fieldAt(L.amapFreeAt, L.idSize), freeBytes, "AMaps");
+    counterFinding(L.amapFreeAt + L.idSize, "cbPMapFree", fieldAt(L.amapFreeAt + L.idSize, L.idSize), freePageBytes,
+                   "PMaps");
     if (L.unicode) {
         ByteReader dlist = ByteReader(file_).sub(pst::kDListOffset, pst::kPageSize);
         if (!dlist.failed() && dlist.peekAt(L.ptypeAt, 1) == static_cast<std::uint8_t>(pst::PageType::DensityList)) {
@@ -719,9 +763,12 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    if (Checker(file.bytes(), options, report).run()) {
+    if (Checker(file.bytes(), options, report, [&file] { file.release(); }).run()) {
         report.folderTablesChecked = CheckFolderTables(path, options, report);
-        if (options.clientRules) CheckStoreRules(path, report);
+        if (options.clientRules) {
+            CheckStoreRules(path, report);
+            CheckSearchNodes(path, report);
+        }
     }
     return report;
 }

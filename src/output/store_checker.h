@@ -31,8 +31,9 @@ struct CheckOptions {
     // may keep its tables in its own way.
     bool strictFolderTables = false;
     // The rules the mail client's repair tool holds a store to (NID
-    // counters, row versions, full middle blocks): for stores this project
-    // wrote.
+    // counters, row versions, full middle blocks, the spam search folder's
+    // nodes, free-space counters equal to the maps'): for stores this
+    // project wrote.
     bool clientRules = false;
 };
 

@@ -24,6 +24,11 @@ void FolderSet::Add(Nid nid, Nid parent, std::string_view name, std::string_view
     }
 }
 
+void FolderSet::AddSearchFolder(Nid nid, Nid parent, std::string_view name) {
+    Add(nid, parent, name, "");
+    folders_.at(nid).search = true;
+}
+
 std::optional<Nid> FolderSet::FindChild(Nid parent, std::string_view name) const {
     auto it = folders_.find(parent);
     if (it == folders_.end()) return std::nullopt;
@@ -70,6 +75,10 @@ PropertyBag FolderSet::FolderProperties(Nid nid) const {
     bag.SetString(tags::kDisplayName, f.name);
     bag.SetInt32(tags::kContentCount, static_cast<std::int32_t>(f.contents.size()));
     bag.SetInt32(tags::kContentUnreadCount, f.unread);
+    if (f.search) {
+        bag.SetBool(tags::kSubfolders, false);
+        return bag;
+    }
     if (!f.associated.empty()) bag.SetInt32(tags::kAssocContentCount, static_cast<std::int32_t>(f.associated.size()));
     bag.SetBool(tags::kSubfolders, !f.children.empty());
     if (!f.containerClass.empty()) bag.SetString(tags::kContainerClass, f.containerClass);
@@ -102,6 +111,10 @@ void FolderSet::WriteAll(NodeSink& ndb) {
             hierarchy.push_back(std::move(row));
         }
         const std::uint32_t index = IndexOfNid(nid);
+        if (f.search) {
+            writeTable(MakeNid(NidType::SearchContentsTable, index), SearchContentsTableLayout(), {});
+            continue;
+        }
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
         writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
         writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);

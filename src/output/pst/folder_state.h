@@ -9,6 +9,11 @@
 //   same index, type 0x0F associated-contents table: one row per
 //                         associated message
 //
+// A search folder (the spam search folder every new store holds) is listed
+// in its parent's hierarchy table like any child; it has only its name and
+// counts of its own and, at its index, an empty search contents table
+// (type 0x10) instead of the three tables.
+//
 // Counts and tables are computed from the final state, so adding 1,200
 // messages or 250 folders costs one table write each, not one per addition.
 #pragma once
@@ -31,6 +36,8 @@ class FolderSet {
 public:
     // The root folder is its own parent.
     void Add(Nid nid, Nid parent, std::string_view name, std::string_view containerClass);
+    // A search folder without criteria or results (nid of type 0x03).
+    void AddSearchFolder(Nid nid, Nid parent, std::string_view name);
     bool Has(Nid nid) const { return folders_.count(nid) != 0; }
     std::optional<Nid> FindChild(Nid parent, std::string_view name) const;
 
@@ -66,6 +73,7 @@ private:
         std::vector<TableRow> associated;
         std::vector<PcValue> own;
         std::int32_t unread = 0;
+        bool search = false;
     };
     // The property context's values: the computed ones and the folder's own.
     std::vector<PcValue> ContextValues(Nid nid) const;

@@ -6,7 +6,9 @@
 // allocation-map interval and never letting a block or page cross into the
 // next interval. Skipped bytes are remembered as free ranges; together with
 // the blocks that end without references they are all the AMap has to mark
-// free, so the maps are computed at Finish from that list alone.
+// free, so the maps are computed at Finish from that list alone. The
+// header's free-space counters (cbAMapFree, cbPMapFree) are then counted
+// from the map pages as written, never kept as running totals.
 //
 // Block BIDs are 4 * n (+ 2 for internal blocks) for the n-th block written,
 // so a BID leads straight to its record. Reference counts on disk follow the
@@ -407,7 +409,7 @@ public:
         const MapTotals totals = writeMaps(intervals);
         writeDensityList(totals.freeSlots, intervals);
         file_.sync();
-        writeHeader(nbt, bbt, intervals, totals.freeBytes);
+        writeHeader(nbt, bbt, intervals, totals);
         file_.close();
         blocks_ = {};
         nodes_ = {};
@@ -416,7 +418,8 @@ public:
     }
 
     struct MapTotals {
-        std::uint64_t freeBytes = 0;
+        std::uint64_t freeBytes = 0;      // from the AMap pages as written
+        std::uint64_t freePageBytes = 0;  // from the PMap pages as written
         std::vector<std::uint32_t> freeSlots;  // per interval
     };
 
@@ -460,7 +463,12 @@ public:
             std::uint64_t at = base + kPageSize;
             if (HasPMap(k)) {
                 // Page maps are superseded by the density list; all pages read as taken.
-                writeFilledMap(at, PageType::PageMap, [](std::size_t) { return std::uint8_t{0xFF}; });
+                const auto& pmap =
+                    writeFilledMap(at, PageType::PageMap, [](std::size_t) { return std::uint8_t{0xFF}; });
+                // cbPMapFree is what the page maps give, like cbAMapFree.
+                for (std::uint64_t bit = 0; bit < kAMapBits && base + bit * kPageSize < IntervalStart(intervals); ++bit) {
+                    if ((pmap[bit / 8] & (0x80u >> (bit % 8))) == 0) totals.freePageBytes += kPageSize;
+                }
                 at += kPageSize;
             }
             if (HasFMap(k)) {
@@ -475,12 +483,15 @@ public:
         return totals;
     }
 
+    // Returns the page as written (valid until the next call).
     template <typename ByteAt>
-    void writeFilledMap(std::uint64_t ib, PageType type, ByteAt byteAt) {
-        std::array<std::uint8_t, kPageSize> page{};
+    const std::array<std::uint8_t, kPageSize>& writeFilledMap(std::uint64_t ib, PageType type, ByteAt byteAt) {
+        std::array<std::uint8_t, kPageSize>& page = mapPage_;
+        page.fill(0);
         for (std::size_t i = 0; i < kPageDataSize; ++i) page[i] = byteAt(i);
         FinishPage(page, type, ib, ib, false);
         file_.writeAt(ib, page);
+        return page;
     }
 
     void writeDensityList(const std::vector<std::uint32_t>& freeSlots, std::uint64_t intervals) {
@@ -503,7 +514,7 @@ public:
         file_.writeAt(kDListOffset, page);
     }
 
-    void writeHeader(const PageRef& nbt, const PageRef& bbt, std::uint64_t intervals, std::uint64_t freeBytes) {
+    void writeHeader(const PageRef& nbt, const PageRef& bbt, std::uint64_t intervals, const MapTotals& maps) {
         std::array<std::uint8_t, hdr::kSize> h{};
         PutLe(&h[hdr::kMagic], kHeaderMagic, 4);
         PutLe(&h[hdr::kMagicClient], options_.offlineStore ? kMagicClientOst : kMagicClientPst, 2);
@@ -516,8 +527,8 @@ public:
         for (std::size_t t = 0; t < nextNid_.size(); ++t) PutLe(&h[hdr::kRgnid + 4 * t], HighWaterMark(t), 4);
         PutLe(&h[hdr::kFileEof], IntervalStart(intervals), 8);
         PutLe(&h[hdr::kAMapLast], IntervalStart(intervals - 1), 8);
-        PutLe(&h[hdr::kAMapFree], freeBytes, 8);
-        PutLe(&h[hdr::kPMapFree], 0, 8);
+        PutLe(&h[hdr::kAMapFree], maps.freeBytes, 8);
+        PutLe(&h[hdr::kPMapFree], maps.freePageBytes, 8);
         PutLe(&h[hdr::kNbtRoot], nbt.bid, 8);
         PutLe(&h[hdr::kNbtRoot + 8], nbt.ib, 8);
         PutLe(&h[hdr::kBbtRoot], bbt.bid, 8);
@@ -566,6 +577,7 @@ public:
     std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
     std::uint32_t unique_ = 1;
     std::vector<std::uint8_t> scratch_;
+    std::array<std::uint8_t, kPageSize> mapPage_{};
 };
 
 NdbWriter::NdbWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

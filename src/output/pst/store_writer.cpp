@@ -36,6 +36,14 @@ constexpr Nid kSearchContentsTemplateNid = 0x610;
 constexpr Nid kReceiveFolderTableNid = 0x62B;
 constexpr Nid kAttachmentTemplateNid = 0x671;
 constexpr Nid kRecipientTemplateNid = 0x692;
+// The spam search folder of every new store, its update queue and its
+// criteria object (index 0x111 of types 0x03, 0x06 and 0x07).
+constexpr Nid kSpamSearchFolderNid = 0x2223;
+constexpr Nid kSpamSearchUpdateQueueNid = 0x2226;
+constexpr Nid kSpamSearchCriteriaNid = 0x2227;
+constexpr const char* kSpamSearchFolderName = "SPAM Search Folder 2";
+// The one property of the criteria object, 0 in every new store.
+constexpr PropTag kSearchCriteriaState{0x660B, PropType::Int32};
 
 // Which special folders the store object names.
 constexpr std::int32_t kValidIpmSubtree = 0x01;
@@ -106,6 +114,7 @@ public:
         folders_.Add(kRootFolderNid, kRootFolderNid, "", "");
         ipmSubtree_ = NewFolder(kRootFolderNid, "Top of Personal Folders", "");
         searchRoot_ = NewFolder(kRootFolderNid, "Search Root", "");
+        folders_.AddSearchFolder(kSpamSearchFolderNid, kRootFolderNid, kSpamSearchFolderName);
         deletedItems_ = NewFolder(ipmSubtree_, "Deleted Items", "IPF.Note");
     }
 
@@ -197,6 +206,12 @@ public:
                         kSearchGathererQueueNid, kSearchGathererFolderQueueNid}) {
             sink_->SetNode(nid, 0, 0, 0);  // an empty node has no data block
         }
+        // The spam search folder's queue is empty; its criteria object holds
+        // one property.
+        sink_->SetNode(kSpamSearchUpdateQueueNid, 0, 0, 0);
+        PropertyBag criteria;
+        criteria.SetInt32(kSearchCriteriaState, 0);
+        WritePc(kSpamSearchCriteriaNid, PcValuesOf(criteria));
         WriteTable(kHierarchyTemplateNid, HierarchyTableLayout(), {});
         WriteTable(kContentsTemplateNid, ContentsTableLayout(), {});
         WriteTable(kAssocContentsTemplateNid, AssocContentsTableLayout(), {});

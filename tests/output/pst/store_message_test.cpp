@@ -428,16 +428,17 @@ TEST(PstStore, WritesTheNodesEveryStoreNeedsAndNamesItsSpecialFolders) {
     EXPECT_THROW(store->AddMessage(inbox, m), std::logic_error);
 
     for (Nid nid : {0x21u, 0x61u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x201u, 0x261u, 0x281u, 0x321u, 0x60Du,
-                    0x60Eu, 0x60Fu, 0x610u, 0x62Bu, 0x671u, 0x692u}) {
+                    0x60Eu, 0x60Fu, 0x610u, 0x62Bu, 0x671u, 0x692u, 0x2223u, 0x2226u, 0x2227u, 0x2230u}) {
         EXPECT_EQ(sink.nodes.count(nid), 1u) << std::hex << nid;
     }
-    for (Nid nid : {0x1E1u, 0x201u, 0x261u, 0x281u, 0x321u}) {
+    for (Nid nid : {0x1E1u, 0x201u, 0x261u, 0x281u, 0x321u, 0x2226u}) {
         EXPECT_EQ(sink.nodes[nid].data, 0u) << "empty node 0x" << std::hex << nid << " has no data block";
     }
     EXPECT_EQ(sink.nodes[0x122].parent, 0x122u);
     EXPECT_EQ(sink.nodes[store->ipmSubtree()].parent, 0x122u);
     EXPECT_EQ(sink.nodes[store->searchRoot()].parent, 0x122u);
     EXPECT_EQ(sink.nodes[store->deletedItems()].parent, store->ipmSubtree());
+    EXPECT_EQ(sink.nodes[0x2223].parent, 0x122u) << "the spam search folder sits in the root folder";
 
     PcRead storePc = ReadPcAt(sink, sink.nodes[0x21].data);
     EXPECT_EQ(storePc.error, "");
@@ -461,9 +462,10 @@ TEST(PstStore, WritesTheNodesEveryStoreNeedsAndNamesItsSpecialFolders) {
     EXPECT_FALSE(map.entries[0x0002].heapValue.empty());
     EXPECT_FALSE(map.entries[0x0004].heapValue.empty());
     TableRead root = ReadTableAt(sink, sink.nodes[0x12D].data, sink.nodes[0x12D].subnodes);
-    ASSERT_EQ(root.rows(), 2u);
+    ASSERT_EQ(root.rows(), 3u);
     EXPECT_EQ(root.Text(0, tags::kDisplayName.value()), "Top of Personal Folders");
     EXPECT_EQ(root.Text(1, tags::kDisplayName.value()), "Search Root");
+    EXPECT_EQ(root.Text(2, tags::kDisplayName.value()), "SPAM Search Folder 2");
 }
 
 }  // namespace
