@@ -204,6 +204,8 @@ void AssociatedItems(PstStore& s) {
 struct FidelityCase {
     const char* name;
     std::function<void(PstStore&)> build;
+    // Associated items the case writes: the save's account gives them apart.
+    int associated;
     // Per reader, what its "ok" line must say about the source.
     std::vector<std::pair<const char*, std::vector<const char*>>> seen;
 };
@@ -211,29 +213,29 @@ struct FidelityCase {
 void PrintTo(const FidelityCase& c, std::ostream* os) { *os << c.name; }
 
 const FidelityCase kCases[] = {
-    {"UnicodeNames", UnicodeNames,
+    {"UnicodeNames", UnicodeNames, 0,
      {{"pypff", {" 4 items,", " 4 bodies,", " 3 attachments,"}},
       {"readpst", {" 4 items,", " 4 bodies,", " 3 attachments,"}},
       {"pffexport", {" 4 items,", " 3 attachments,"}}}},
-    {"DistributionList", DistributionList,
+    {"DistributionList", DistributionList, 0,
      // readpst writes no distribution lists: the contact alone.
      {{"pypff", {" 2 items,", " 6 members,"}}, {"readpst", {" 1 items,"}}, {"pffexport", {" 2 items,"}}}},
-    {"InlineImage", InlineImage,
+    {"InlineImage", InlineImage, 0,
      {{"pypff", {" 1 items,", " 2 attachments,", " 1 inline,"}},
       {"readpst", {" 1 items,", " 2 attachments,", " 1 inline,"}},
       {"pffexport", {" 1 items,", " 2 attachments,"}}}},
-    {"NestedEmbedded", NestedEmbedded,
+    {"NestedEmbedded", NestedEmbedded, 0,
      // pypff reads an embedded message's own properties, not what lies below it.
      {{"pypff", {" 1 items,", " 1 embedded,", "deepest 2,"}},
       {"readpst", {" 1 items,", " 2 embedded,", "deepest 3,", " 2 attachments,"}},
       {"pffexport", {" 1 items,", " 2 embedded,", "deepest 3,", " 2 attachments,"}}}},
-    {"TopFolderItems", TopFolderItems,
+    {"TopFolderItems", TopFolderItems, 0,
      {{"pypff", {" 4 items,", " 1 attachments,"}},
       {"readpst", {" 4 items,", " 1 attachments,"}},
       {"pffexport", {" 4 items,", " 1 attachments,"}}}},
-    {"SameNamedSiblings", SameNamedSiblings,
+    {"SameNamedSiblings", SameNamedSiblings, 0,
      {{"pypff", {" 6 items,"}}, {"readpst", {" 6 items,"}}, {"pffexport", {" 6 items,"}}}},
-    {"AssociatedItems", AssociatedItems,
+    {"AssociatedItems", AssociatedItems, 3,
      // readpst and pffexport show no associated items.
      {{"pypff", {" 5 items,", " 3 associated"}}, {"readpst", {" 2 items,"}}, {"pffexport", {" 2 items,"}}}},
 };
@@ -281,6 +283,7 @@ TEST_P(SavedItemsKeepTheirContents, EveryReaderSeesTheSourcesContentsInTheSavedS
     const nlohmann::json result = nlohmann::json::parse(saved.out);
     EXPECT_EQ(result["failedItems"], 0);
     EXPECT_EQ(result["reconciliation"]["totals"]["notRecovered"], 0) << saved.out;
+    EXPECT_EQ(result["reconciliation"]["totals"]["associatedCount"], c.associated) << saved.out;
     ASSERT_EQ(result["outputStores"].size(), 1u);
     const fs::path output = result["outputStores"][0].get<std::string>();
     bmtest::ExpectStrictlyClean(output);
