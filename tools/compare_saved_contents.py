@@ -307,6 +307,11 @@ def mime_parts(msg, item):
             text = data.decode("utf-8", errors="replace")
         item["body" if ctype == "text/plain" else "html"].append(text.replace("\r\n", "\n").rstrip("\n\x00"))
         return
+    if data.startswith(b"BEGIN:VCALENDAR"):
+        # The calendar readpst makes of a meeting request is stamped with
+        # the time readpst ran and takes its UID from the item's node id,
+        # which the new store numbers afresh.
+        data = re.sub(rb"(DTSTAMP|UID):[^\r\n]*", rb"\1:", data)
     cid = (msg.get("Content-ID") or "").strip().strip("<>")
     item["attachments"].append({"name": decode_header(name) if name else "", "bytes": digest(data), "cid": cid})
 
@@ -417,10 +422,14 @@ def pffexport_view(path):
         folders = {}
         if not os.path.isdir(root):
             return folders
-        tops = [d for d in os.listdir(root) if d.startswith("Top of ")]
-        if len(tops) != 1:
+        import pff_store
+
+        f = pff_store.open_store(path)
+        names = pff_store.mail_subtree_names(f)
+        f.close()
+        if names is None:
             return folders
-        top = os.path.join(root, tops[0])
+        top = os.path.join(root, *names)
         for dirpath, dirnames, _ in os.walk(top):
             rel = os.path.relpath(dirpath, top)
             if rel != "." and any(ITEM_DIR.match(p) or p == "Attachments" for p in rel.split(os.sep)):
@@ -500,14 +509,13 @@ def main(argv):
     source, output = args
     views = {"pypff": pypff_view, "readpst": readpst_view, "pffexport": pffexport_view}
     failed = 0
+    try:
+        import pypff  # noqa: F401  (pffexport's folders are found with it too)
+    except ImportError:
+        print("pypff: not installed")
+        return 77
     for reader in readers:
-        if reader == "pypff":
-            try:
-                import pypff  # noqa: F401
-            except ImportError:
-                print("pypff: not installed")
-                return 77
-        elif shutil.which(reader) is None:
+        if reader != "pypff" and shutil.which(reader) is None:
             print("%s: not installed" % reader)
             return 77
         failed += run(reader, views[reader], source, output)

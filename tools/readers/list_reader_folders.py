@@ -55,30 +55,14 @@ def pffexport(path, out_dir):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     import pff_store
 
-    # pffexport names folders by their display names from the root down:
-    # the mail folder subtree is the root's child that pypff finds as such.
+    # pffexport names folders by their display names from the root down.
     f = pff_store.open_store(path)
-    top = pff_store.mail_subtree(f)
-    chain = []
-    node = top
-    while node is not None and node.identifier != f.get_root_folder().identifier:
-        chain.append(node.name or "")
-        node = parent_of(f.get_root_folder(), node.identifier)
+    names = pff_store.mail_subtree_names(f)
     f.close()
-    where = os.path.join(target + ".export", *reversed(chain))
-    if top is None or not os.path.isdir(where):
+    if names is None or not os.path.isdir(os.path.join(target + ".export", *names)):
         return None
+    where = os.path.join(target + ".export", *names)
     return listing(where, lambda dirs, files: sum(1 for d in dirs if ITEM_DIR.match(d)))
-
-
-def parent_of(folder, nid):
-    for sub in folder.sub_folders:
-        if sub.identifier == nid:
-            return folder
-        found = parent_of(sub, nid)
-        if found is not None:
-            return found
-    return None
 
 
 def main(argv):
