@@ -19,6 +19,9 @@ kFolderMadeAnew besides for folders; read from there, so the lists live in
 one place), and an attachment's object reference
 (PR_ATTACH_DATA_OBJ), which names a subnode of the store that holds it.
 
+An empty value (an empty text or binary value, which pypff hands over as
+None) must be there as an empty value too.
+
 A folder's 8-bit string that the new store holds as Unicode (the container
 class the saving gives every folder) is compared by its text.
 
@@ -161,8 +164,7 @@ def compare_folder(src, out, s_names, o_names, skip, where, problems):
     sp = properties(src.record_sets, s_names, skip)
     op = properties(out.record_sets, o_names, skip)
     for key, value in sp.items():
-        if value is None:
-            continue
+        value = value or b""
         text = as_unicode_text(key, value, op)
         if text is not None:
             saved = (op[(key[0], pff_store.PT_UNICODE)] or b"").decode("utf-16-le", errors="replace")
@@ -171,7 +173,7 @@ def compare_folder(src, out, s_names, o_names, skip, where, problems):
             continue
         if key not in op:
             problems.append("folder %s: %s missing" % (where, show(key)))
-        elif op[key] != value:
+        elif (op[key] or b"") != value:
             problems.append("folder %s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value),
                                                                           len(op[key] or b"")))
 
@@ -180,11 +182,10 @@ def compare_item(src, out, s_names, o_names, skip, where, problems):
     sp = properties(src.record_sets, s_names, skip)
     op = properties(out.record_sets, o_names, skip)
     for key, value in sp.items():
-        if value is None:
-            continue
+        value = value or b""
         if key not in op:
             problems.append("%s: %s missing" % (where, show(key)))
-        elif op[key] != value:
+        elif (op[key] or b"") != value:
             problems.append("%s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value), len(op[key] or b"")))
     # pypff reads the attachments of contents items only.
     count = getattr(src, "number_of_attachments", 0)
@@ -198,11 +199,10 @@ def compare_item(src, out, s_names, o_names, skip, where, problems):
         sap = properties(sa.record_sets, s_names, skip_data)
         oap = properties(oa.record_sets, o_names, skip_data)
         for key, value in sap.items():
-            if value is None:
-                continue
+            value = value or b""
             if key not in oap:
                 problems.append("%s attachment %d: %s missing" % (where, i, show(key)))
-            elif oap[key] != value:
+            elif (oap[key] or b"") != value:
                 problems.append("%s attachment %d: %s differs" % (where, i, show(key)))
         object_data = any(e.entry_type == ATTACH_DATA and e.value_type == PT_OBJECT
                           for rs in sa.record_sets for e in rs.entries)

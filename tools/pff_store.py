@@ -80,6 +80,26 @@ def mail_subtree(f):
     return find_folder(f.get_root_folder(), ipm_subtree_nid(f))
 
 
+def mail_subtree_names(f):
+    """The display names of the folders from below the root down to the mail
+    folder subtree (the folders pffexport writes that subtree into), or None
+    when there is no such subtree."""
+    top = mail_subtree(f)
+    if top is None:
+        return None
+
+    def path_to(folder, names):
+        if folder.identifier == top.identifier:
+            return names
+        for sub in folder.sub_folders:
+            found = path_to(sub, names + [sub.name or ""])
+            if found is not None:
+                return found
+        return None
+
+    return path_to(f.get_root_folder(), [])
+
+
 def attachment_name(att):
     """The long file name, else the short one, else the display name."""
     props = entries(att.record_sets)

@@ -1,4 +1,5 @@
 // brightmend-cli analyze: the analysis run with the command line as its page.
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -9,12 +10,18 @@
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
 #include "engine/log_texts.h"
+#include "engine/reconciliation.h"
 
 namespace bm::cli {
 
 namespace {
 
 void PrintJsonResult(const AnalysisRun& run, const std::string& store, const std::string& message) {
+    const Reconciliation account = run.reconciliation();
+    // A folder's associated items are not in its message count: they are
+    // given beside it, from the run's account.
+    std::map<std::string, std::int64_t, std::less<>> associated;
+    for (const FolderTally& t : account.folders()) associated[t.path] = t.associated;
     OrderedJson out = JsonObject("analyze");
     out["store"] = store;
     run.results().Read([&](const AnalysisData& d) {
@@ -25,8 +32,13 @@ void PrintJsonResult(const AnalysisRun& run, const std::string& store, const std
         for (const FolderTreeEntry& e : d.tree) tree.push_back(e.path);
         out["tree"] = std::move(tree);
         OrderedJson folders = OrderedJson::array();
-        for (const FolderRecord& f : d.folders)
-            folders.push_back(OrderedJson{{"path", f.path}, {"nid", f.nid}, {"messageCount", f.count}});
+        for (const FolderRecord& f : d.folders) {
+            const auto a = associated.find(f.path);
+            folders.push_back(OrderedJson{{"path", f.path},
+                                          {"nid", f.nid},
+                                          {"messageCount", f.count},
+                                          {"associatedCount", a != associated.end() ? a->second : 0}});
+        }
         out["mailFolders"] = std::move(folders);
         out["counts"] = CountsJson(d.counts);
         out["contacts"] = d.contacts.size();
@@ -35,7 +47,7 @@ void PrintJsonResult(const AnalysisRun& run, const std::string& store, const std
         out["journal"] = d.journal.size();
         out["calendar"] = d.calendar.size();
     });
-    out["reconciliation"] = ReconciliationToJson(run.reconciliation());
+    out["reconciliation"] = ReconciliationToJson(account);
     PrintJson(out);
 }
 

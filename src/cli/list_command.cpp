@@ -9,6 +9,7 @@
 #include "engine/analysis_run.h"
 #include "engine/saving_selection.h"
 #include "engine/store_listing.h"
+#include "store/nid_types.h"
 #include "store/store_file.h"
 
 namespace bm::cli {
@@ -44,6 +45,7 @@ OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     for (const AttachmentRecord& a : r.attachments)
         attachments.push_back(OrderedJson{{"name", AttachmentName(a)}, {"size", a.size}});
     item["attachments"] = std::move(attachments);
+    if (IsAssociatedMessageNid(nid)) item["associated"] = true;
     if (r.incomplete) item["incomplete"] = true;
     return item;
 }
@@ -62,6 +64,7 @@ public:
     void OnFolderBegin(const ListedFolder& folder) override {
         ++folders_;
         firstItem_ = true;
+        folderAssociated_ = 0;
         if (json_) {
             const OrderedJson head{{"path", folder.path}, {"nid", folder.nid}, {"containerClass", folder.containerClass}};
             std::string text = DumpJson(head);
@@ -76,6 +79,10 @@ public:
 
     void OnItem(std::uint32_t nid, const ItemRecord& record) override {
         ++items_;
+        if (IsAssociatedMessageNid(nid)) {
+            ++associated_;
+            ++folderAssociated_;
+        }
         attachments_ += record.attachments.size();
         progress_.Update(static_cast<std::int64_t>(items_));
         if (json_) {
@@ -87,6 +94,7 @@ public:
                         when ? when->c_str() : "-",
                         m != nullptr && m->subject ? EscapeForTerminal(m->subject->text).c_str() : "");
             if (!record.attachments.empty()) std::printf("  [%zu attachments]", record.attachments.size());
+            if (IsAssociatedMessageNid(nid)) std::printf("  [associated]");
             if (record.incomplete) std::printf("  [incomplete: its recipients and attachments are lost]");
             std::printf("\n");
         }
@@ -104,7 +112,7 @@ public:
     }
 
     void OnFolderEnd(const ListedFolder&) override {
-        if (json_) std::printf("]}");
+        if (json_) std::printf("],\"associatedCount\":%zu}", folderAssociated_);
     }
 
     std::size_t unreadable() const { return unreadable_; }
@@ -115,11 +123,13 @@ public:
             const OrderedJson summary{{"folders", folders_},
                                       {"items", items_},
                                       {"attachments", attachments_},
-                                      {"unreadableItems", unreadable_}};
+                                      {"unreadableItems", unreadable_},
+                                      {"associatedCount", associated_}};
             std::printf("],\"summary\":%s,\"outcome\":\"%s\",\"message\":%s}\n", DumpJson(summary).c_str(),
                         outcome, DumpJson(OrderedJson(message)).c_str());
         } else {
             std::printf("\n%zu folders, %zu items, %zu attachments", folders_, items_, attachments_);
+            if (associated_ > 0) std::printf(" (%zu of the items associated: views, rules, settings)", associated_);
             if (unreadable_ > 0) std::printf(", %zu items that cannot be read", unreadable_);
             std::printf("\n");
         }
@@ -150,6 +160,8 @@ private:
     std::size_t items_ = 0;
     std::size_t attachments_ = 0;
     std::size_t unreadable_ = 0;
+    std::size_t associated_ = 0;
+    std::size_t folderAssociated_ = 0;
 };
 
 }  // namespace

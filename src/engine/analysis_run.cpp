@@ -206,7 +206,7 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
-            account.Found(collector.currentPath());
+            account.Found(collector.currentPath(), node.nid);
             account.Read(collector.currentPath());
             if (record->incomplete) {
                 const MessageFields* m = record->messageFields.get();

@@ -47,9 +47,10 @@ FolderTally& Reconciliation::Tally(const std::string& folder) {
     return folders_[it->second];
 }
 
-void Reconciliation::Found(const std::string& folder) {
+void Reconciliation::Found(const std::string& folder, std::uint32_t nid) {
     FolderTally& t = Tally(folder);
     ++(byScan_ ? t.foundByScan : t.foundByIndex);
+    if (IsAssociatedMessageNid(nid)) ++t.associated;
 }
 
 void Reconciliation::Read(const std::string& folder) { ++Tally(folder).read; }
@@ -70,7 +71,7 @@ void Reconciliation::LostWithFolder(const NodeEntry& folder, const std::string& 
         const NodeEntry* node = pending.back();
         pending.pop_back();
         if (IsCountedItemNid(node->nid)) {
-            Found(path);
+            Found(path, node->nid);
             Lost(LostItem{node->nid, path, {}, LossReason::UnreadableFolder, fmt::format("folder 0x{:x}", folder.nid)});
         }
         for (const NodeEntry* child = node->oldestChild; child != nullptr; child = child->newerSibling)
@@ -84,7 +85,7 @@ void Reconciliation::Unreadable(const NodeEntry& node, bool noDataBlock, const s
         return;
     }
     if (!IsCountedItemNid(node.nid)) return;
-    Found(currentPath);
+    Found(currentPath, node.nid);
     Lost(LostItem{node.nid, currentPath, {}, noDataBlock ? LossReason::MissingBlock : LossReason::UnreadableNode, {}});
 }
 
@@ -96,6 +97,7 @@ FolderTally Reconciliation::totals() const {
         all.read += t.read;
         all.saved += t.saved;
         all.lost += t.lost;
+        all.associated += t.associated;
     }
     return all;
 }
@@ -212,8 +214,9 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
 
 std::string ReconciliationJson(const Reconciliation& account) {
     const auto tally = [](const FolderTally& t) {
-        return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{}",
-                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost);
+        return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{},"
+                           "\"associatedCount\":{}",
+                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated);
     };
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;

@@ -7,6 +7,9 @@
 // "Recovered Items"; read when its object could be read; saved when the
 // writer took it; lost otherwise, with the reason and, where known, its
 // subject. Items below a folder that cannot be read are lost with it.
+// Associated items (a folder's views, rules and settings) are counted like
+// the others, and apart as well, so that the account can say how many of a
+// folder's items a mail program does not show as its contents.
 //
 // The report is plain text and JSON (written without a JSON library, the
 // core has none); its schema is "brightmend.report/1", documented in
@@ -71,6 +74,7 @@ struct FolderTally {
     std::int64_t read = 0;
     std::int64_t saved = 0;
     std::int64_t lost = 0;
+    std::int64_t associated = 0;  // of the found items, those of the folder's associated contents
     std::int64_t found() const { return foundByIndex + foundByScan; }
 };
 
@@ -78,7 +82,9 @@ class Reconciliation {
 public:
     // Items met from now on were found by the deep scan.
     void BeginScanPhase() { byScan_ = true; }
-    void Found(const std::string& folder);
+    // The item node `nid` of `folder` was found (an associated one counts
+    // as associated too).
+    void Found(const std::string& folder, std::uint32_t nid);
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);

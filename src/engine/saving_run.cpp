@@ -226,7 +226,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
         if (counted) {
-            account.Found(itemFolder);
+            account.Found(itemFolder, node.nid);
             account.Read(itemFolder);
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});

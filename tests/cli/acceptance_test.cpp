@@ -1,9 +1,11 @@
 // Stores saved by brightmend-cli, held to what other readers demand: for
 // every shared store and the demo store, `save --all` gives a store that
 // Microsoft's open reader (opst-validate) reads without an error, that our
-// own checker passes with its strict rules, and that pst-extractor opens and
-// lists with the same items per folder as pypff. Each outside reader is
-// optional: the test skips, saying why, when it is missing.
+// own checker passes with its strict rules, that pst-extractor opens and
+// lists with the same items per folder as pypff, and that readpst and
+// pffexport each write out with the same items per folder as they do for
+// the source. Each outside reader is optional: the test skips, saying why,
+// when it is missing.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -148,6 +150,35 @@ void ExpectSameListingInPstExtractorAndPypff(const fs::path& output, const fs::p
     EXPECT_GT(std::count(pypff.text.begin(), pypff.text.end(), '\n'), 2);
 }
 
+// readpst and pffexport write out the saved store with the same items per
+// folder as the source. Each is compared with itself: what a reader has no
+// form for (readpst writes no tasks, sticky notes or distribution lists, and
+// neither writes associated items) is left out of both sides alike.
+void ExpectTheSourcesItemsPerFolderInReadpstAndPffexport(const fs::path& source, const fs::path& output,
+                                                          const fs::path& home) {
+    std::string missing;
+    for (const std::string reader : {"readpst", "pffexport"}) {
+        SCOPED_TRACE(reader);
+        const auto list = [&](const fs::path& store, const char* side) {
+            return RunShell("timeout 300 " + Python() + " " +
+                                ShellQuote(BRIGHTMEND_SOURCE_DIR "/tools/readers/list_reader_folders.py") + " " +
+                                reader + " " + ShellQuote(store.string()),
+                            home / (reader + "-" + side + ".txt"));
+        };
+        const Shell before = list(source, "source");
+        if (before.code == 77) {
+            missing += before.text;
+            continue;
+        }
+        ASSERT_EQ(before.code, 0) << before.text;
+        const Shell after = list(output, "saved");
+        ASSERT_EQ(after.code, 0) << reader << " could not read the saved store:\n" << after.text;
+        EXPECT_EQ(after.text, before.text);
+        EXPECT_GT(std::count(before.text.begin(), before.text.end(), '\n'), 1);
+    }
+    if (!missing.empty()) GTEST_SKIP() << missing;
+}
+
 class SavedStoreAcceptance : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SavedStoreAcceptance, SaveAllPassesEveryCheckerAndReadsTheSameInEveryReader) {
@@ -155,6 +186,7 @@ TEST_P(SavedStoreAcceptance, SaveAllPassesEveryCheckerAndReadsTheSameInEveryRead
     const fs::path home = bmtest::ScratchDir("cli-acceptance-" + bmtest::StoreTestName(GetParam()));
     const std::string output = SaveAll(store, home);
     ASSERT_FALSE(output.empty());
+    ExpectTheSourcesItemsPerFolderInReadpstAndPffexport(store, output, home);
     ExpectSameListingInPstExtractorAndPypff(output, home);
     ExpectAcceptedByTheCheckers(output, home);
 }
@@ -169,6 +201,7 @@ TEST(SavedStoreAcceptance, SaveAllOfTheDemoStorePassesEveryCheckerAndReadsTheSam
     ASSERT_EQ(std::system(make.c_str()), 0);
     const std::string output = SaveAll(store, home);
     ASSERT_FALSE(output.empty());
+    ExpectTheSourcesItemsPerFolderInReadpstAndPffexport(store, output, home);
     ExpectSameListingInPstExtractorAndPypff(output, home);
     ExpectAcceptedByTheCheckers(output, home);
 }

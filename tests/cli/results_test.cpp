@@ -18,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,7 +88,8 @@ const Shape kTallyShape = {{"foundByIndex", T::Integer},
                            {"foundByScan", T::Integer},
                            {"read", T::Integer},
                            {"saved", T::Integer},
-                           {"notRecovered", T::Integer}};
+                           {"notRecovered", T::Integer},
+                           {"associatedCount", T::Integer}};
 
 void ExpectCounts(const json& counts, const std::string& where) {
     const char* const keys[] = {"inbox",    "outbox",  "drafts",  "sentItems", "deletedItems", "tasks",
@@ -111,6 +113,7 @@ void ExpectReconciliation(const json& r, bool saving) {
         ExpectShape(f, {{"path", T::String}}, "reconciliation.folders[]");
         for (const auto& [key, type] : kTallyShape) sums[key] += f[key].get<long>();
         const long found = f["foundByIndex"].get<long>() + f["foundByScan"].get<long>();
+        EXPECT_LE(f["associatedCount"].get<long>(), found) << f.dump();
         if (saving)
             EXPECT_EQ(found, f["saved"].get<long>() + f["notRecovered"].get<long>()) << f.dump();
         else
@@ -149,7 +152,12 @@ void ExpectAnalyzeShape(const json& j) {
                  {"reconciliation", T::Object}},
                 "analyze");
     for (const json& f : j["mailFolders"])
-        ExpectShape(f, {{"path", T::String}, {"nid", T::Integer}, {"messageCount", T::Integer}}, "mailFolders[]");
+        ExpectShape(f,
+                    {{"path", T::String},
+                     {"nid", T::Integer},
+                     {"messageCount", T::Integer},
+                     {"associatedCount", T::Integer}},
+                    "mailFolders[]");
     ExpectCounts(j["counts"], "analyze.counts");
     ExpectReconciliation(j["reconciliation"], false);
 }
@@ -182,16 +190,23 @@ void ExpectListShape(const json& j) {
     ExpectShape(j, {{"store", T::String}, {"folders", T::Array}, {"summary", T::Object}}, "list");
     ExpectShape(j["summary"],
                 {{"folders", T::Integer}, {"items", T::Integer}, {"attachments", T::Integer},
-                 {"unreadableItems", T::Integer}},
+                 {"unreadableItems", T::Integer}, {"associatedCount", T::Integer}},
                 "list.summary");
+    long associated = 0;
     for (const json& f : j["folders"]) {
-        ExpectShape(f, {{"path", T::String}, {"nid", T::Integer}, {"items", T::Array}}, "list.folders[]");
+        ExpectShape(f, {{"path", T::String}, {"nid", T::Integer}, {"items", T::Array}, {"associatedCount", T::Integer}},
+                    "list.folders[]");
+        long flagged = 0;
+        for (const json& item : f["items"]) flagged += item.value("associated", false) ? 1 : 0;
+        EXPECT_EQ(f["associatedCount"].get<long>(), flagged) << f["path"];
+        associated += flagged;
         for (const json& item : f["items"]) {
             ExpectShape(item, {{"nid", T::Integer}}, "list.folders[].items[]");
             if (!item.contains("unreadable"))
                 ExpectShape(item, {{"messageClass", T::String}, {"attachments", T::Array}}, "list.folders[].items[]");
         }
     }
+    EXPECT_EQ(j["summary"]["associatedCount"].get<long>(), associated);
 }
 
 void ExpectCheckShape(const json& j) {
@@ -434,6 +449,95 @@ TEST(CliResults, SigtermDuringASaveLeavesAValidStoreAndExits130) {
         EXPECT_EQ(check.exitCode, 0) << check.out;
         EXPECT_LT(j["itemsSaved"].get<long>(), j["reconciliation"]["totals"]["foundByIndex"].get<long>() + 1);
     }
+}
+
+// Folder path below the top folder ("Inbox\\") -> associated items, from
+// a "path<TAB>count" listing or from the folders of a command's JSON.
+std::map<std::string, long> AssociatedByPypff(const fs::path& store, const fs::path& home, bool& skipped) {
+    const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    const fs::path out = home / "associated.txt";
+    const std::string command = python + " " +
+                                bmtest::ShellQuote(BRIGHTMEND_SOURCE_DIR "/tools/readers/list_folders.py") +
+                                " --associated " + bmtest::ShellQuote(store.string()) + " >" +
+                                bmtest::ShellQuote(out.string()) + " 2>&1";
+    const int status = std::system(command.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    skipped = code == 77;
+    std::map<std::string, long> counts;
+    std::istringstream lines(bmtest::ReadTextFile(out));
+    EXPECT_TRUE(code == 0 || skipped) << bmtest::ReadTextFile(out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto tab = line.find('\t');
+        if (tab != std::string::npos) counts[line.substr(0, tab)] = std::stol(line.substr(tab + 1));
+    }
+    return counts;
+}
+
+std::map<std::string, long> AssociatedInJson(const json& folders, const char* key) {
+    const std::string top = "Personal Folders\\";
+    std::map<std::string, long> counts;
+    for (const json& f : folders) {
+        const long n = f[key].get<long>();
+        std::string path = f["path"].get<std::string>();
+        if (path.starts_with(top)) path.erase(0, top.size());
+        if (n > 0) counts[path] += n;
+    }
+    return counts;
+}
+
+// A folder's associated items (views, rules, settings) are counted apart in
+// every command's JSON, folder by folder and in the totals, as many as pypff
+// finds beside each folder's contents table; the mail counts leave them out.
+TEST(CliResults, AssociatedItemsAreCountedApartInEveryCommandsJson) {
+    BM_REQUIRE_STORE(store, "unicode-sample.ost");
+    const fs::path home = bmtest::ScratchDir("cli-results-associated");
+    bool skipped = false;
+    const std::map<std::string, long> expected = AssociatedByPypff(store, home, skipped);
+    if (skipped) GTEST_SKIP() << "pypff is needed to count the associated items";
+    ASSERT_FALSE(expected.empty()) << "the store was chosen for its associated items";
+    long total = 0;
+    for (const auto& [path, n] : expected) total += n;
+
+    const CliResult analyzed = RunCli({"-q", "analyze", "--json", store.string()}, home);
+    ASSERT_EQ(analyzed.exitCode, 0) << analyzed.err;
+    const json analysis = json::parse(analyzed.out);
+    ExpectAnalyzeShape(analysis);
+    EXPECT_EQ(AssociatedInJson(analysis["reconciliation"]["folders"], "associatedCount"), expected);
+    EXPECT_EQ(analysis["reconciliation"]["totals"]["associatedCount"], total);
+    const json inbox = [&] {
+        for (const json& f : analysis["mailFolders"])
+            if (f["path"] == "Personal Folders\\Inbox\\") return f;
+        return json();
+    }();
+    ASSERT_FALSE(inbox.is_null());
+    EXPECT_EQ(inbox["associatedCount"], expected.at("Inbox\\"));
+    // The Inbox holds only mail: its message count is its contents alone,
+    // the associated items are given beside it, and the account has both.
+    for (const json& t : analysis["reconciliation"]["folders"]) {
+        if (t["path"] == inbox["path"]) {
+            EXPECT_EQ(inbox["messageCount"].get<long>() + inbox["associatedCount"].get<long>(),
+                      t["foundByIndex"].get<long>());
+        }
+    }
+
+    const CliResult listed = RunCli({"-q", "list", "--json", store.string()}, home);
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const json listing = json::parse(listed.out);
+    ExpectListShape(listing);
+    EXPECT_EQ(AssociatedInJson(listing["folders"], "associatedCount"), expected);
+    EXPECT_EQ(listing["summary"]["associatedCount"], total);
+
+    const CliResult saved = RunCli({"-q", "save", store.string(), "--to", home.string(), "--all", "--json"}, home);
+    ASSERT_EQ(saved.exitCode, 0) << saved.err << saved.out;
+    const json result = json::parse(saved.out);
+    ExpectSaveShape(result);
+    EXPECT_EQ(AssociatedInJson(result["reconciliation"]["folders"], "associatedCount"), expected);
+    EXPECT_EQ(result["reconciliation"]["totals"]["associatedCount"], total);
+
+    // The saved store holds them where the source did.
+    bool outputSkipped = false;
+    const fs::path output = result["outputStores"][0].get<std::string>();
+    EXPECT_EQ(AssociatedByPypff(output, home, outputSkipped), expected);
 }
 
 TEST(CliResults, EveryCommandsJsonHasItsDocumentedShapeAlsoOnFailure) {
