@@ -145,13 +145,10 @@ private:
 
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock == nullptr) return;
-        auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes);
-        if (!list) return;
-        for (const PropertyChunk& row : list->chunks) {
-            const auto version = RowVersion(row);
-            if (!version) continue;
-            versions_[*version].push_back({node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
-        }
+        ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+            if (const auto version = RowVersion(row))
+                versions_.push_back({*version, node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
+        });
     }
 
     void checkCounters() {
@@ -177,16 +174,22 @@ private:
     void checkRowVersions() {
         const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
         if (!unique) return;
-        for (const auto& [version, rows] : versions_) {
+        // By version, rows of one version in the order read.
+        std::stable_sort(versions_.begin(), versions_.end(),
+                         [](const Row& a, const Row& b) { return a.version < b.version; });
+        for (std::size_t first = 0, end = 0; first < versions_.size(); first = end) {
+            const std::uint32_t version = versions_[first].version;
+            for (end = first; end < versions_.size() && versions_[end].version == version;) ++end;
             if (version >= *unique) {
-                for (const Row& row : rows)
-                    finding(row.at, row.table, kRuleRowVersion,
-                            "below dwUnique " + Hex(*unique) + " for row " + Hex(row.id), Hex(version));
+                for (std::size_t i = first; i < end; ++i)
+                    finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                            "below dwUnique " + Hex(*unique) + " for row " + Hex(versions_[i].id), Hex(version));
             }
-            for (std::size_t i = 1; i < rows.size(); ++i) {
-                finding(rows[i].at, rows[i].table, kRuleRowVersion,
-                        "a version of its own for row " + Hex(rows[i].id),
-                        Hex(version) + ", also on row " + Hex(rows[0].id) + " of node " + Hex(rows[0].table));
+            const Row& head = versions_[first];
+            for (std::size_t i = first + 1; i < end; ++i) {
+                finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                        "a version of its own for row " + Hex(versions_[i].id),
+                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(head.table));
             }
         }
     }
@@ -251,16 +254,14 @@ private:
             if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock == nullptr) continue;
             SubnodeList subnodes;
             if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
-            const auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes);
-            if (!list) continue;
-            for (const PropertyChunk& row : list->chunks) {
+            ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
                 const PropertyValue* id = Find(row, kPropLtpRowId);
-                if (!RowVersion(row) || id == nullptr) continue;
+                if (!RowVersion(row) || id == nullptr) return;
                 const std::uint32_t rowId = RowId(id);
                 // Rows without a readable message are named by the folder-table check.
                 if (const auto message = messageProperties(rowId))
                     compareRow(node.nid, rowId, node.dataBlock->offset, row, *message);
-            }
+            });
         }
     }
 
@@ -311,7 +312,7 @@ private:
     }
 
     struct Row {
-        std::uint32_t table, id;
+        std::uint32_t version, table, id;
         std::uint64_t at;
     };
 
@@ -319,7 +320,7 @@ private:
     std::span<const std::uint8_t> header_;
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
-    std::map<std::uint32_t, std::vector<Row>> versions_;
+    std::vector<Row> versions_;  // every table row with a version
 };
 
 }  // namespace
