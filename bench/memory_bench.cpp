@@ -44,7 +44,7 @@ constexpr std::uint64_t kBaselineMessages = 200;
 
 void PrintHelp() {
     std::printf(
-        "memory_bench [--dir DIR] [--messages N] [--folders F] [--small] [--deep-scan] [--cli PATH]\n"
+        "usage: memory_bench [--dir DIR] [--messages N] [--folders F] [--small] [--deep-scan] [--cli PATH]\n"
         "  Peak memory (RSS) of brightmend-cli list, analyze, save --all and check --strict on a\n"
         "  generated store of N mails (default 20000) over F folders (default 20), each beside its\n"
         "  300 MB target, and the bytes each grew per index entry (node or block) over a store of\n"
@@ -194,8 +194,9 @@ int main(int argc, char** argv) {
     std::printf("store: %llu mails in %llu folder(s)%s, %.1f MB, written in %.1f s\n",
                 static_cast<unsigned long long>(messages), static_cast<unsigned long long>(folders),
                 shape.smallMessages ? " (small mails)" : "", storeMb, making.seconds());
-    std::printf("index: %llu nodes, %llu blocks; in the reader's tables a node record takes %zu bytes and a block "
-                "record %zu bytes, plus about 12-16 bytes of lookup each\n",
+    std::printf("index: %llu nodes, %llu blocks; in the reader's tables a node record takes %zu bytes (and 16-32 "
+                "bytes of hash lookup), a block record %zu bytes (and 1/8 byte of lookup while the blocks come in "
+                "BID order)\n",
                 static_cast<unsigned long long>(largeIndex.nodes), static_cast<unsigned long long>(largeIndex.blocks),
                 sizeof(bm::NodeEntry), sizeof(bm::BlockEntry));
 
