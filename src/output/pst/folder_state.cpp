@@ -42,12 +42,12 @@ TableRow FolderSet::NewRow(Nid message, std::vector<TableRow::Cell> cells) {
 
 void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
     Folder& f = folders_.at(folder);
-    f.contents.push_back(NewRow(message, std::move(cells)));
+    f.contents.Add(NewRow(message, std::move(cells)));
     if (!read) ++f.unread;
 }
 
 void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
-    folders_.at(folder).associated.push_back(NewRow(message, std::move(cells)));
+    folders_.at(folder).associated.Add(NewRow(message, std::move(cells)));
 }
 
 void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
@@ -103,8 +103,9 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         }
         const std::uint32_t index = IndexOfNid(nid);
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
-        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);
+        // One folder's rows unpacked at a time.
+        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents.Unpack());
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated.Unpack());
     }
 }
 
