@@ -83,8 +83,10 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         LocalSubnodes subnodes(ndb);
         subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
     };
+    // Parents come before their children in order_, so a folder's rows are
+    // taken only after its parent's hierarchy row has counted them.
     for (Nid nid : order_) {
-        const Folder& f = folders_.at(nid);
+        Folder& f = folders_.at(nid);
         {
             LocalSubnodes subnodes(ndb);
             subnodes.WriteNode(nid, BuildPropertyContext(ContextValues(nid), subnodes.Sink()), f.parent);
@@ -103,9 +105,9 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         }
         const std::uint32_t index = IndexOfNid(nid);
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
-        // One folder's rows unpacked at a time.
-        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents.Unpack());
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated.Unpack());
+        // One folder's rows unpacked at a time, and let go once written.
+        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents.Take());
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated.Take());
     }
 }
 

@@ -36,27 +36,46 @@ void PackedRows::Add(const TableRow& row) {
     ++count_;
 }
 
+namespace {
+
+void UnpackBlock(const std::vector<std::uint8_t>& block, std::vector<TableRow>& rows) {
+    ByteReader r(block);
+    while (r.remaining() > 0 && r.ok()) {
+        TableRow row;
+        row.id = r.readU32();
+        row.version = r.readU32();
+        const std::uint32_t cells = r.readU32();
+        row.cells.reserve(std::min<std::size_t>(cells, r.remaining() / 8));
+        for (std::uint32_t i = 0; i < cells && r.ok(); ++i) {
+            TableRow::Cell cell;
+            cell.tag = r.readU32();
+            const auto bytes = r.readBytes(r.readU32());
+            cell.bytes.assign(bytes.begin(), bytes.end());
+            row.cells.push_back(std::move(cell));
+        }
+        if (r.ok()) rows.push_back(std::move(row));
+    }
+}
+
+}  // namespace
+
 std::vector<TableRow> PackedRows::Unpack() const {
     std::vector<TableRow> rows;
     rows.reserve(count_);
-    for (const std::vector<std::uint8_t>& block : blocks_) {
-        ByteReader r(block);
-        while (r.remaining() > 0 && r.ok()) {
-            TableRow row;
-            row.id = r.readU32();
-            row.version = r.readU32();
-            const std::uint32_t cells = r.readU32();
-            row.cells.reserve(std::min<std::size_t>(cells, r.remaining() / 8));
-            for (std::uint32_t i = 0; i < cells && r.ok(); ++i) {
-                TableRow::Cell cell;
-                cell.tag = r.readU32();
-                const auto bytes = r.readBytes(r.readU32());
-                cell.bytes.assign(bytes.begin(), bytes.end());
-                row.cells.push_back(std::move(cell));
-            }
-            if (r.ok()) rows.push_back(std::move(row));
-        }
+    for (const std::vector<std::uint8_t>& block : blocks_) UnpackBlock(block, rows);
+    return rows;
+}
+
+std::vector<TableRow> PackedRows::Take() {
+    std::vector<TableRow> rows;
+    rows.reserve(count_);
+    for (std::vector<std::uint8_t>& block : blocks_) {
+        UnpackBlock(block, rows);
+        std::vector<std::uint8_t>().swap(block);
     }
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    count_ = 0;
     return rows;
 }
 

@@ -24,6 +24,9 @@ public:
     bool empty() const { return count_ == 0; }
     // Every row back, in the order added.
     std::vector<TableRow> Unpack() const;
+    // The same, each block let go once its rows are out, so the packed and
+    // the unpacked rows are not held whole at once; leaves this empty.
+    std::vector<TableRow> Take();
     // Bytes held, the blocks' capacity included.
     std::size_t bytesHeld() const;
 

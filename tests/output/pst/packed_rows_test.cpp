@@ -63,6 +63,14 @@ TEST(PackedRows, GivesBackEveryRowAsAddedAcrossBlocks) {
     }
     EXPECT_GE(packed.bytesHeld(), payload);
     EXPECT_LT(packed.bytesHeld(), payload + 3 * PackedRows::kBlockBytes);
+
+    // Taking the rows gives the same and lets the packed bytes go.
+    const std::vector<TableRow> taken = packed.Take();
+    ASSERT_EQ(taken.size(), added.size());
+    for (std::size_t i = 0; i < taken.size(); ++i) ExpectSame(taken[i], added[i]);
+    EXPECT_TRUE(packed.empty());
+    EXPECT_EQ(packed.bytesHeld(), 0u);
+    EXPECT_TRUE(packed.Take().empty());
 }
 
 }  // namespace
