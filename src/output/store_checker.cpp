@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <span>
 #include <unordered_set>
 
@@ -125,18 +126,21 @@ private:
     std::vector<bool> bits_;
 };
 
+// One per block the block B-tree lists: 32 bytes, the most the check keeps
+// per block.
 struct BlockInfo {
     std::uint64_t bid;
     std::uint64_t ib;
+    std::uint32_t refs = 0;
+    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
     std::uint16_t cb;
     std::uint16_t inflated;  // bytes once inflated (the 4 KiB layout); cb otherwise
     std::uint16_t cRef;
-    std::uint32_t refs = 0;
-    bool sound = false;    // trailer and contents verified
-    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
     std::uint8_t level = 0;      // internal blocks: cLevel
-    std::uint8_t btype = 0;      // internal blocks: 1 data tree, 2 subnode tree
+    std::uint8_t btype : 7 = 0;  // internal blocks: 1 data tree, 2 subnode tree, 0x7F any from 0x7F up
+    bool sound : 1 = false;      // trailer and contents verified
 };
+static_assert(sizeof(BlockInfo) == 32);
 
 struct NodeInfo {
     std::uint64_t nid;
@@ -191,13 +195,15 @@ private:
     CheckReport& report_;
     const CheckLayout* layout_ = nullptr;
 
-    std::vector<BlockInfo> blocks_;  // in the order the block B-tree lists them
+    // In the order the block B-tree lists them; a deque, so a long list
+    // grows without being copied.
+    std::deque<BlockInfo> blocks_;
     // Sorted (bid without bit 0, position in blocks_), built only when the
     // leaves do not list the BIDs in strictly rising order; otherwise
     // blocks_ itself is searched.
     std::vector<std::pair<std::uint64_t, std::size_t>> blockOrder_;
     bool blocksSorted_ = true;
-    std::vector<NodeInfo> nodes_;
+    std::deque<NodeInfo> nodes_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pages_;  // B-tree page ib, length
     std::uint64_t fileEof_ = 0;
     UsedSpace used_{0};
@@ -515,7 +521,7 @@ void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> dat
     const std::uint8_t level = r.readU8();
     const std::uint16_t count = r.readU16();
     b.level = level;
-    b.btype = btype;
+    b.btype = btype < 0x7F ? btype : 0x7F;
     const std::string what = "internal block " + Hex(b.bid);
     if (btype == pst::kBlockTypeData) {
         const std::uint32_t total = r.readU32();
