@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -32,11 +33,19 @@ struct Timer {
     double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
 };
 
+// How a generated store is laid out: the folders below Inbox, and whether
+// its mails are small (a one-line body, no attachment).
+struct StoreShape {
+    unsigned folders = 20;
+    bool smallMessages = false;
+};
+
 // Writes an offline store of `messages` mails (plain or HTML bodies of
-// 1-4 KB, sender, recipients, times, one attachment of 2-8 KB in four)
-// over 20 folders below Inbox, with the project's writer. Runs in a child
-// process, so the caller's peak memory is its own.
-inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages) {
+// 1-4 KB, sender, recipients, times, one attachment of 2-8 KB in four;
+// small mails: a body of one paragraph, no attachment) over the shape's
+// folders below Inbox, with the project's writer. Runs in a child process,
+// so the caller's peak memory is its own.
+inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages, const StoreShape& shape = {}) {
     std::fflush(nullptr);  // the child must not write the parent's buffered output again
     const pid_t child = fork();
     if (child < 0) return false;
@@ -47,7 +56,8 @@ inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages) {
             auto store = pst::PstStore::Create(path, {});
             const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
             std::vector<pst::FolderId> folders;
-            for (int f = 0; f < 20; ++f) folders.push_back(store->CreateFolder(inbox, "Folder " + std::to_string(f)));
+            for (unsigned f = 0; f < std::max(shape.folders, 1u); ++f)
+                folders.push_back(store->CreateFolder(inbox, "Folder " + std::to_string(f)));
             const std::string paragraph =
                 "The quarterly figures are attached; please check the totals before Friday's review. ";
             for (std::uint64_t i = 0; i < messages; ++i) {
@@ -59,12 +69,13 @@ inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages) {
                 m.properties.SetSysTime(tags::kMessageDeliveryTime,
                                         static_cast<pst::FileTime>((1'700'000'000ull + i + 11'644'473'600ull) * 10'000'000ull));
                 std::string body;
-                for (std::uint64_t k = 0; k < 12 + i % 36; ++k) body += paragraph;
+                const std::uint64_t paragraphs = shape.smallMessages ? 1 : 12 + i % 36;
+                for (std::uint64_t k = 0; k < paragraphs; ++k) body += paragraph;
                 if (i % 2 == 0)
                     m.properties.SetString(tags::kBody, body);
                 else
                     m.SetHtmlBody("<html><body><p>" + body + "</p></body></html>");
-                if (i % 4 == 0) {
+                if (i % 4 == 0 && !shape.smallMessages) {
                     std::vector<std::uint8_t> data(2000 + (i * 7919) % 6000);
                     for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 31 + i);
                     m.attachments.push_back(pst::Attachment::FromBytes("note-" + std::to_string(i) + ".bin", data));
@@ -90,6 +101,8 @@ struct ChildRun {
 };
 
 inline bool OnPath(const std::string& program) {
+    // A program named with a directory is run as it is named.
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
     const char* path = std::getenv("PATH");
     std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
     std::size_t at = 0;

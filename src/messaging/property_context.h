@@ -107,6 +107,13 @@ std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t p
 std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx);
 // A table context; nullopt when the heap is not one or has no rows.
 std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const PropertyReadContext& ctx);
+// The rows of a table context one at a time, in the order ReadTableContext
+// lists them (the last row first), none kept past its call: for tables of
+// any length. Returns the row count, or nullopt (before any call) when
+// ReadTableContext gives nullopt.
+using TableRowVisitor = std::function<void(PropertyChunk&& row)>;
+std::optional<std::size_t> ForEachTableRow(const HeapNode& heap, const PropertyReadContext& ctx,
+                                           const TableRowVisitor& visit);
 // Either, by the heap's client signature.
 std::optional<PropertyList> ReadPropertyObject(const HeapNode& heap, const PropertyReadContext& ctx);
 

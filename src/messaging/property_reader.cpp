@@ -42,6 +42,22 @@ std::optional<PropertyList> ReadPropertyObject(StoreFile& store, const BlockEntr
     return ReadPropertyObject(*heap, ctx);
 }
 
+bool ForEachPropertyChunk(StoreFile& store, const BlockEntry& dataBlock, const SubnodeList* subnodes,
+                          const TableRowVisitor& visit) {
+    auto blocks = ReadNodeBlocks(store, dataBlock);
+    if (!blocks) return false;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    if (!heap) return false;
+    PropertyReadContext ctx;
+    ctx.names = StoreNamedPropertyMap(store);
+    ctx.subnodes = MakeSubnodeDataReader(store, subnodes);
+    if (heap->clientSignature() == kTableContextSig) return ForEachTableRow(*heap, ctx, visit).has_value();
+    auto list = ReadPropertyObject(*heap, ctx);
+    if (!list) return false;
+    for (PropertyChunk& chunk : list->chunks) visit(std::move(chunk));
+    return true;
+}
+
 std::size_t ReadSubnodeValue(StoreFile& store, std::uint32_t nid, const SubnodeList* subnodes, Bytes& out) {
     out.clear();
     if (subnodes == nullptr) return 0;

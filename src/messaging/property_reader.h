@@ -30,6 +30,10 @@ SubnodeDataReader MakeSubnodeDataReader(StoreFile& store, const SubnodeList* sub
 // when the node holds neither.
 std::optional<PropertyList> ReadPropertyObject(StoreFile& store, const BlockEntry& dataBlock,
                                                const SubnodeList* subnodes);
+// What ReadPropertyObject lists, one chunk at a time (a table's rows are not
+// kept past their call); false when it would give nullopt.
+bool ForEachPropertyChunk(StoreFile& store, const BlockEntry& dataBlock, const SubnodeList* subnodes,
+                          const TableRowVisitor& visit);
 
 // The whole data of subnode `nid` (first match in the list) into `out`;
 // returns its byte count, 0 when the list or NID is absent or nothing could

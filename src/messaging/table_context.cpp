@@ -81,6 +81,15 @@ std::optional<PropertyValue> ConvertCell(const HeapNode& heap, const PropertyRea
 }  // namespace
 
 std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const PropertyReadContext& ctx) {
+    PropertyList list;
+    const auto count = ForEachTableRow(heap, ctx, [&](PropertyChunk&& row) { list.chunks.push_back(std::move(row)); });
+    if (!count) return std::nullopt;
+    list.rowCount = static_cast<std::int32_t>(*count);
+    return list;
+}
+
+std::optional<std::size_t> ForEachTableRow(const HeapNode& heap, const PropertyReadContext& ctx,
+                                           const TableRowVisitor& visit) {
     if (heap.clientSignature() != kTableContextSig) return std::nullopt;
     const auto info = heap.Allocation(heap.userRoot());
     if (!info) return std::nullopt;
@@ -120,19 +129,19 @@ std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const Propert
     }
     const auto rows = SplitRows(matrix, rowWidth);
 
-    PropertyList list;
-    list.rowCount = static_cast<std::int32_t>(rowCount);
-    list.chunks.resize(rowCount);
-    for (std::size_t row = 0; row < rowCount; ++row) {
-        PropertyChunk& chunk = list.chunks[rowCount - 1 - row];  // the head is the last row
-        if (row >= rows.size()) continue;                        // beyond the matrix: no cells
-        for (const Column& col : columns) {
-            if (ctx.onlyExistingCells && !CellExists(rows[row], cebStart, col.iBit)) continue;
-            auto value = ConvertCell(heap, ctx, col, rows[row]);
-            if (value) chunk.entries.push_back(std::move(*value));
+    // The head of the list is the last row.
+    for (std::size_t row = rowCount; row-- > 0;) {
+        PropertyChunk chunk;
+        if (row < rows.size()) {  // beyond the matrix: no cells
+            for (const Column& col : columns) {
+                if (ctx.onlyExistingCells && !CellExists(rows[row], cebStart, col.iBit)) continue;
+                auto value = ConvertCell(heap, ctx, col, rows[row]);
+                if (value) chunk.entries.push_back(std::move(*value));
+            }
         }
+        visit(std::move(chunk));
     }
-    return list;
+    return rowCount;
 }
 
 }  // namespace bm

@@ -103,7 +103,12 @@ private:
     }
 
     // The node's property or table context; `table` says which is expected.
-    ReadObject read(std::uint32_t nid, bool table);
+    // With `rows`, a table's rows go to it one at a time and the result's
+    // list stays empty (for contents tables of any length).
+    ReadObject read(std::uint32_t nid, bool table, const TableRowVisitor* rows = nullptr);
+    // Compares a contents table's row ids with the folder's messages, the
+    // rows read one at a time: the findings compareRows gives.
+    void compareContents(std::uint32_t folder, std::uint32_t tableNid, const std::vector<std::uint32_t>& messages);
     void checkFolder(std::uint32_t folder);
     // Compares one table's row ids with the expected children; returns the
     // rows by node id (for the hierarchy rows' counts).
@@ -120,7 +125,7 @@ private:
     std::unordered_map<std::uint32_t, std::uint64_t> folderAt_;  // by folder, its data block's offset
 };
 
-ReadObject FolderWalk::read(std::uint32_t nid, bool table) {
+ReadObject FolderWalk::read(std::uint32_t nid, bool table, const TableRowVisitor* rows) {
     ReadObject out;
     const NodeEntry* node = FindNode(store_, nid);
     if (node == nullptr) return out;
@@ -138,8 +143,13 @@ ReadObject FolderWalk::read(std::uint32_t nid, bool table) {
     if (table) {
         if (heap->clientSignature() != kTableContextSig) return out;
         // A table without rows reads as none.
-        auto list = ReadTableContext(*heap, ctx);
-        out.list = list ? std::move(*list) : PropertyList{0, {}};
+        if (rows != nullptr) {
+            ForEachTableRow(*heap, ctx, *rows);
+            out.list = PropertyList{0, {}};
+        } else {
+            auto list = ReadTableContext(*heap, ctx);
+            out.list = list ? std::move(*list) : PropertyList{0, {}};
+        }
     } else {
         auto list = ReadPropertyContext(*heap, ctx);
         if (!list || list->chunks.empty()) return out;
@@ -204,6 +214,55 @@ std::map<std::uint32_t, const PropertyChunk*> FolderWalk::compareRows(std::uint3
     return rows;
 }
 
+void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
+                                 const std::vector<std::uint32_t>& messages) {
+    // The folder's messages sorted, a mark for each one a row names; the
+    // ids of rows naming other nodes apart.
+    std::vector<std::uint32_t> expected(messages);
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    std::vector<bool> listed(expected.size(), false);
+    std::set<std::uint32_t> others;
+    std::size_t withoutId = 0;
+    std::vector<std::uint32_t> duplicate, extra, missing;
+    const TableRowVisitor visit = [&](PropertyChunk&& row) {
+        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const auto nid = id ? IntegerValue(*id) : std::nullopt;
+        if (!nid) {
+            ++withoutId;
+            return;
+        }
+        const auto it = std::lower_bound(expected.begin(), expected.end(), *nid);
+        bool first = true;
+        if (it != expected.end() && *it == *nid) {
+            const auto k = static_cast<std::size_t>(it - expected.begin());
+            first = !listed[k];
+            listed[k] = true;
+        } else {
+            first = others.insert(*nid).second;
+        }
+        if (!first) duplicate.push_back(*nid);
+    };
+    const ReadObject contents = read(tableNid, true, &visit);
+    const std::string name = "folder " + Hex(folder);
+    if (contents.state == ObjectRead::Missing) {
+        problem(folderAt_[folder], name + " has no contents table (node " + Hex(tableNid) + ")");
+        return;
+    }
+    if (contents.state == ObjectRead::Unreadable) {
+        problem(contents.at, name + ": contents table (node " + Hex(tableNid) + ") cannot be read");
+        return;
+    }
+    extra.assign(others.begin(), others.end());
+    for (std::size_t k = 0; k < expected.size(); ++k)
+        if (!listed[k]) missing.push_back(expected[k]);
+    const std::string table = "contents table of " + name + " (node " + Hex(tableNid) + ")";
+    if (withoutId > 0) problem(contents.at, table + ": " + std::to_string(withoutId) + " row(s) without a row id");
+    if (!duplicate.empty()) problem(contents.at, table + " lists nodes twice: " + NidList(duplicate));
+    if (!extra.empty()) problem(contents.at, table + " lists nodes that are not the folder's: " + NidList(extra));
+    if (!missing.empty()) problem(contents.at, table + " lacks rows for " + NidList(missing));
+}
+
 void FolderWalk::checkFolder(std::uint32_t folder) {
     const auto& children = childFolders_[folder];
     const auto& messages = messages_[folder];
@@ -237,15 +296,7 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
         }
     }
 
-    const std::uint32_t contentsNid = base | kNidTypeContentsTable;
-    const ReadObject contents = read(contentsNid, true);
-    if (contents.state == ObjectRead::Missing) {
-        problem(at, name + " has no contents table (node " + Hex(contentsNid) + ")");
-    } else if (contents.state == ObjectRead::Unreadable) {
-        problem(contents.at, name + ": contents table (node " + Hex(contentsNid) + ") cannot be read");
-    } else {
-        compareRows(folder, contentsNid, "contents table", contents, messages);
-    }
+    compareContents(folder, base | kNidTypeContentsTable, messages);
 
     const auto own = ownCounts_.find(folder);
     if (own == ownCounts_.end()) return;

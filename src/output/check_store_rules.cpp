@@ -35,7 +35,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "common/byte_reader.h"
@@ -96,12 +95,8 @@ public:
                 if (e.block != nullptr) checkTree(node.nid, e.nid, *e.block);
 
             const std::uint32_t type = NidTypeOf(node.nid);
-            if (type == kNidTypeHierarchyTable || type == kNidTypeContentsTable || type == kAssocContentsTableType) {
+            if (type == kNidTypeHierarchyTable || type == kNidTypeContentsTable || type == kAssocContentsTableType)
                 readTable(node, subnodes);
-            } else if (type == kNidTypeNormalMessage && node.dataBlock != nullptr) {
-                if (auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes); list && !list->chunks.empty())
-                    messages_[node.nid] = std::move(list->chunks.front());
-            }
             if ((type == kNidTypeNormalMessage || type == kNidTypeAssociatedMessage) && node.dataBlock != nullptr) {
                 CheckMessageSizes(store_, node.nid, *node.dataBlock, subnodes,
                                   [this](std::uint64_t at, std::uint32_t nid, const char* rule,
@@ -147,19 +142,22 @@ private:
         }
     }
 
+    // A table row's version (nullopt when it has none) and row id.
+    static std::optional<std::uint32_t> RowVersion(const PropertyChunk& row) {
+        const PropertyValue* ver = Find(row, kPropLtpRowVer);
+        if (ver == nullptr || !ver->data || ver->data->size() < 4) return std::nullopt;
+        return ByteReader(*ver->data).readU32();
+    }
+    static std::uint32_t RowId(const PropertyValue* id) {
+        return id != nullptr && id->data && id->data->size() >= 4 ? ByteReader(*id->data).readU32() : 0;
+    }
+
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock == nullptr) return;
-        auto list = ReadPropertyObject(store_, *node.dataBlock, &subnodes);
-        if (!list) return;
-        for (const PropertyChunk& row : list->chunks) {
-            const PropertyValue* ver = Find(row, kPropLtpRowVer);
-            if (ver == nullptr || !ver->data || ver->data->size() < 4) continue;
-            const PropertyValue* id = Find(row, kPropLtpRowId);
-            const std::uint32_t rowId = id != nullptr && id->data && id->data->size() >= 4 ? ByteReader(*id->data).readU32() : 0;
-            versions_[ByteReader(*ver->data).readU32()].push_back({node.nid, rowId, node.dataBlock->offset});
-            if (NidTypeOf(node.nid) == kNidTypeContentsTable && id != nullptr)
-                contentsRows_.push_back({node.nid, rowId, node.dataBlock->offset, row});
-        }
+        ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+            if (const auto version = RowVersion(row))
+                versions_.push_back({*version, node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
+        });
     }
 
     void checkCounters() {
@@ -185,16 +183,22 @@ private:
     void checkRowVersions() {
         const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
         if (!unique) return;
-        for (const auto& [version, rows] : versions_) {
+        // By version, rows of one version in the order read.
+        std::stable_sort(versions_.begin(), versions_.end(),
+                         [](const Row& a, const Row& b) { return a.version < b.version; });
+        for (std::size_t first = 0, end = 0; first < versions_.size(); first = end) {
+            const std::uint32_t version = versions_[first].version;
+            for (end = first; end < versions_.size() && versions_[end].version == version;) ++end;
             if (version >= *unique) {
-                for (const Row& row : rows)
-                    finding(row.at, row.table, kRuleRowVersion,
-                            "below dwUnique " + Hex(*unique) + " for row " + Hex(row.id), Hex(version));
+                for (std::size_t i = first; i < end; ++i)
+                    finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                            "below dwUnique " + Hex(*unique) + " for row " + Hex(versions_[i].id), Hex(version));
             }
-            for (std::size_t i = 1; i < rows.size(); ++i) {
-                finding(rows[i].at, rows[i].table, kRuleRowVersion,
-                        "a version of its own for row " + Hex(rows[i].id),
-                        Hex(version) + ", also on row " + Hex(rows[0].id) + " of node " + Hex(rows[0].table));
+            const Row& head = versions_[first];
+            for (std::size_t i = first + 1; i < end; ++i) {
+                finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                        "a version of its own for row " + Hex(versions_[i].id),
+                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(head.table));
             }
         }
     }
@@ -251,22 +255,48 @@ private:
         return out;
     }
 
+    // Contents tables one at a time, in the node B-tree's order, each row
+    // against its message read when the row is met: nothing of either is
+    // kept past its comparison.
     void checkContentsRows() {
-        for (const ContentsRow& row : contentsRows_) {
-            const auto message = messages_.find(row.id);
-            if (message == messages_.end()) continue;  // the folder-table check names rows without a message
-            for (const PropertyValue& cell : row.cells.entries) {
-                if (!cell.hasData() || (!cell.numericNamed && !cell.stringNamed &&
-                                        (cell.id == kPropLtpRowId || cell.id == kPropLtpRowVer)))
-                    continue;
-                const PropertyValue* own = nullptr;
-                for (const PropertyValue& v : message->second.entries)
-                    if (SameProperty(v, cell)) own = &v;
-                if (own != nullptr && !SameCellValue(*own, cell, message->second)) {
-                    finding(row.at, row.table, kRuleContentsRow,
-                            PropertyName(cell) + " of message " + Hex(row.id) + " as " + ValueText(*own),
-                            ValueText(cell));
-                }
+        for (const NodeEntry& node : store_.forest.records()) {
+            if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock == nullptr) continue;
+            SubnodeList subnodes;
+            if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
+            ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+                const PropertyValue* id = Find(row, kPropLtpRowId);
+                if (!RowVersion(row) || id == nullptr) return;
+                const std::uint32_t rowId = RowId(id);
+                // Rows without a readable message are named by the folder-table check.
+                if (const auto message = messageProperties(rowId))
+                    compareRow(node.nid, rowId, node.dataBlock->offset, row, *message);
+            });
+        }
+    }
+
+    std::optional<PropertyChunk> messageProperties(std::uint32_t nid) {
+        const NodeEntry* node = FindNode(store_, nid);
+        if (node == nullptr || node->nid != nid || NidTypeOf(nid) != kNidTypeNormalMessage || node->dataBlock == nullptr)
+            return std::nullopt;
+        SubnodeList subnodes;
+        if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
+        auto list = ReadPropertyObject(store_, *node->dataBlock, &subnodes);
+        if (!list || list->chunks.empty()) return std::nullopt;
+        return std::move(list->chunks.front());
+    }
+
+    void compareRow(std::uint32_t table, std::uint32_t rowId, std::uint64_t at, const PropertyChunk& cells,
+                    const PropertyChunk& message) {
+        for (const PropertyValue& cell : cells.entries) {
+            if (!cell.hasData() ||
+                (!cell.numericNamed && !cell.stringNamed && (cell.id == kPropLtpRowId || cell.id == kPropLtpRowVer)))
+                continue;
+            const PropertyValue* own = nullptr;
+            for (const PropertyValue& v : message.entries)
+                if (SameProperty(v, cell)) own = &v;
+            if (own != nullptr && !SameCellValue(*own, cell, message)) {
+                finding(at, table, kRuleContentsRow,
+                        PropertyName(cell) + " of message " + Hex(rowId) + " as " + ValueText(*own), ValueText(cell));
             }
         }
     }
@@ -290,14 +320,8 @@ private:
         return Bytes(text.begin(), text.end()) == *cell.data;
     }
 
-    struct ContentsRow {
-        std::uint32_t table, id;
-        std::uint64_t at;
-        PropertyChunk cells;
-    };
-
     struct Row {
-        std::uint32_t table, id;
+        std::uint32_t version, table, id;
         std::uint64_t at;
     };
 
@@ -305,9 +329,7 @@ private:
     std::span<const std::uint8_t> header_;
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
-    std::map<std::uint32_t, std::vector<Row>> versions_;
-    std::vector<ContentsRow> contentsRows_;
-    std::unordered_map<std::uint32_t, PropertyChunk> messages_;
+    std::vector<Row> versions_;  // every table row with a version
 };
 
 }  // namespace

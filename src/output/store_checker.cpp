@@ -1,5 +1,7 @@
-// The store checker: reads a whole store through ByteReader over a
-// read-only mapping and reports every deviation it finds.
+// The store checker: reads a whole store through ByteReader, a page or a
+// block at a time through a bounded window (check_file_reader.h), and
+// reports every deviation it finds. What it keeps grows with the number of
+// pages, blocks and nodes (a small record each), not with their bytes.
 //
 // Order of work: header (magic, version, CRCs, root references), the two
 // B-trees page by page (trailer, footer, key order, key ranges handed down
@@ -10,23 +12,17 @@
 // allocation maps against the space the pages and blocks occupy.
 #include "output/store_checker.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
+#include <deque>
 #include <span>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
+#include "output/check_file_reader.h"
 #include "output/check_folders.h"
 #include "output/check_search_nodes.h"
 #include "output/check_store_rules.h"
@@ -39,6 +35,8 @@ namespace bm {
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// Header bytes kept: more than any layout's header and CRC ranges.
+constexpr std::size_t kHeaderBytes = 1024;
 
 // Where the fields the checker reads sit in the ANSI, Unicode and 4 KiB
 // layouts. The reader's description of each layout (store/layout.h) gives
@@ -108,54 +106,6 @@ std::string Hex(std::uint64_t v) {
 
 constexpr std::uint64_t AlignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 
-// Read-only mapping of the whole file.
-class MappedFile {
-public:
-    explicit MappedFile(const std::filesystem::path& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            error_ = std::strerror(errno);
-            return;
-        }
-        size_ = static_cast<std::size_t>(st.st_size);
-        if (size_ == 0) return;
-        void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (p == MAP_FAILED) {
-            error_ = std::strerror(errno);
-            size_ = 0;
-            return;
-        }
-        data_ = static_cast<const std::uint8_t*>(p);
-    }
-    ~MappedFile() {
-        if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
-        if (fd_ >= 0) ::close(fd_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    bool opened() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
-    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
-    // Lets the pages read so far go: the next read of them maps them again.
-    // A walk over a store of many gigabytes keeps its memory this way to
-    // what it reads between two calls.
-    void release() const {
-        if (data_ != nullptr) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
-    }
-
-private:
-    int fd_ = -1;
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::string error_;
-};
-
 // Used space, one bit per 64-byte unit from the first AMap to the end.
 class UsedSpace {
 public:
@@ -177,18 +127,21 @@ private:
     std::vector<bool> bits_;
 };
 
+// One per block the block B-tree lists: 32 bytes, the most the check keeps
+// per block.
 struct BlockInfo {
     std::uint64_t bid;
     std::uint64_t ib;
+    std::uint32_t refs = 0;
+    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
     std::uint16_t cb;
     std::uint16_t inflated;  // bytes once inflated (the 4 KiB layout); cb otherwise
     std::uint16_t cRef;
-    std::uint32_t refs = 0;
-    bool sound = false;    // trailer and contents verified
-    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
     std::uint8_t level = 0;      // internal blocks: cLevel
-    std::uint8_t btype = 0;      // internal blocks: 1 data tree, 2 subnode tree
+    std::uint8_t btype : 7 = 0;  // internal blocks: 1 data tree, 2 subnode tree, 0x7F any from 0x7F up
+    bool sound : 1 = false;      // trailer and contents verified
 };
+static_assert(sizeof(BlockInfo) == 32);
 
 struct NodeInfo {
     std::uint64_t nid;
@@ -199,10 +152,8 @@ struct NodeInfo {
 
 class Checker {
 public:
-    // releasePages is called now and then to let the pages read so far go.
-    Checker(std::span<const std::uint8_t> file, const CheckOptions& options, CheckReport& report,
-            std::function<void()> releasePages)
-        : file_(file), options_(options), report_(report), releasePages_(std::move(releasePages)) {}
+    Checker(CheckFileReader& file, const CheckOptions& options, CheckReport& report)
+        : file_(file), options_(options), report_(report) {}
 
     // False when the header leaves nothing to check.
     bool run();
@@ -219,9 +170,14 @@ private:
     }
 
     std::uint64_t id(ByteReader& r) const { return r.readUint(layout_->idSize); }
+    // A header field; zero past the end of a short file.
     std::uint64_t fieldAt(std::size_t offset, std::size_t width) const {
-        return ByteReader(file_).peekAt(offset, width).value_or(0);
+        return ByteReader(header_).peekAt(offset, width).value_or(0);
     }
+    // The block B-tree's entry for a BID (bit 0 ignored): the first one
+    // listed when a BID is listed twice; nullptr when absent.
+    BlockInfo* findBlock(std::uint64_t bid);
+    void indexBlocks();
 
     bool checkHeader();
     void walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t rootIb);
@@ -234,24 +190,21 @@ private:
     void checkMaps();
     void markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what);
 
-    // After every kReleaseEvery bytes read in blocks.
-    void readSome(std::uint64_t bytes) {
-        if ((readSinceRelease_ += bytes) < kReleaseEvery) return;
-        releasePages_();
-        readSinceRelease_ = 0;
-    }
-    static constexpr std::uint64_t kReleaseEvery = 64ull << 20;
-
-    std::span<const std::uint8_t> file_;
+    CheckFileReader& file_;
+    std::vector<std::uint8_t> header_;  // the first bytes, up to the largest header
     const CheckOptions& options_;
     CheckReport& report_;
-    std::function<void()> releasePages_;
-    std::uint64_t readSinceRelease_ = 0;
     const CheckLayout* layout_ = nullptr;
 
-    std::vector<BlockInfo> blocks_;
-    std::unordered_map<std::uint64_t, std::size_t> blockIndex_;  // bid without bit 0 -> blocks_
-    std::vector<NodeInfo> nodes_;
+    // In the order the block B-tree lists them; a deque, so a long list
+    // grows without being copied.
+    std::deque<BlockInfo> blocks_;
+    // Sorted (bid without bit 0, position in blocks_), built only when the
+    // leaves do not list the BIDs in strictly rising order; otherwise
+    // blocks_ itself is searched.
+    std::vector<std::pair<std::uint64_t, std::size_t>> blockOrder_;
+    bool blocksSorted_ = true;
+    std::deque<NodeInfo> nodes_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pages_;  // B-tree page ib, length
     std::uint64_t fileEof_ = 0;
     UsedSpace used_{0};
@@ -262,18 +215,24 @@ bool Checker::run() {
     used_ = UsedSpace(std::max<std::uint64_t>(fileEof_, file_.size()));
     const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
     walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
+    indexBlocks();
     walkTree(pst::PageType::NodeBTree, fieldAt(nbtAt, w), fieldAt(nbtAt + w, w));
-    releasePages_();
     checkBlocks();
-    releasePages_();
     checkReferences();
     checkMaps();
-    releasePages_();
     return true;
 }
 
 bool Checker::checkHeader() {
-    ByteReader r(file_);
+    header_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(file_.size(), kHeaderBytes)));
+    if (!header_.empty()) {
+        const ByteReader head = file_.read(0, header_.size());
+        if (head.failed()) {
+            error(0, "the store header cannot be read");
+            return false;
+        }
+        std::copy(head.data().begin(), head.data().end(), header_.begin());
+    }
     if (file_.size() < 12) {
         error(0, "file too short for a store header (" + std::to_string(file_.size()) + " bytes)");
         return false;
@@ -302,10 +261,11 @@ bool Checker::checkHeader() {
     if (client != pst::kMagicClientPst && client != pst::kMagicClientOst && client != 0x4241) {
         warning(8, "unexpected wMagicClient " + Hex(client));
     }
-    const std::uint32_t partial = ComputeCrc(file_.subspan(8, pst::hdr::kCrcPartialLength));
+    const std::span<const std::uint8_t> header(header_);
+    const std::uint32_t partial = ComputeCrc(header.subspan(8, pst::hdr::kCrcPartialLength));
     if (partial != fieldAt(4, 4)) error(4, "header partial CRC mismatch");
     if (layout_->crcFullAt != kNone) {
-        const std::uint32_t full = ComputeCrc(file_.subspan(8, pst::hdr::kCrcFullLength));
+        const std::uint32_t full = ComputeCrc(header.subspan(8, pst::hdr::kCrcFullLength));
         if (full != fieldAt(layout_->crcFullAt, 4)) error(layout_->crcFullAt, "header full CRC mismatch");
     }
     if (fieldAt(layout_->sentinelAt, 1) != pst::kSentinel) error(layout_->sentinelAt, "bSentinel is not 0x80");
@@ -374,7 +334,7 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
             error(v.ib, std::string(name) + " page referenced twice");
             continue;
         }
-        ByteReader page = ByteReader(file_).sub(v.ib, L.pageSize);
+        ByteReader page = file_.read(v.ib, L.pageSize);
         if (page.failed() || v.ib < pst::kFirstAMapOffset) {
             error(v.ib, std::string(name) + " page offset " + Hex(v.ib) + " lies outside the file");
             continue;
@@ -443,7 +403,8 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
                 b.inflated = L.bbtInflatedAt == kNone ? b.cb
                                                       : static_cast<std::uint16_t>(e.peekAt(L.bbtInflatedAt, 2).value_or(0));
                 b.cRef = static_cast<std::uint16_t>(e.peekAt(L.bbtRefAt, 2).value_or(0));
-                blockIndex_.emplace(b.bid & ~std::uint64_t{1}, blocks_.size());
+                if (!blocks_.empty() && (blocks_.back().bid & ~std::uint64_t{1}) >= (b.bid & ~std::uint64_t{1}))
+                    blocksSorted_ = false;
                 blocks_.push_back(b);
             } else {
                 NodeInfo n{};
@@ -470,6 +431,28 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
     report_.nodesChecked = nodes_.size();
 }
 
+void Checker::indexBlocks() {
+    if (blocksSorted_) return;
+    blockOrder_.reserve(blocks_.size());
+    for (std::size_t i = 0; i < blocks_.size(); ++i) blockOrder_.emplace_back(blocks_[i].bid & ~std::uint64_t{1}, i);
+    // Stable: of two entries for one BID the first listed stays first.
+    std::stable_sort(blockOrder_.begin(), blockOrder_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+BlockInfo* Checker::findBlock(std::uint64_t bid) {
+    const std::uint64_t key = bid & ~std::uint64_t{1};
+    if (blocksSorted_) {
+        const auto it = std::lower_bound(blocks_.begin(), blocks_.end(), key, [](const BlockInfo& b, std::uint64_t k) {
+            return (b.bid & ~std::uint64_t{1}) < k;
+        });
+        return it != blocks_.end() && (it->bid & ~std::uint64_t{1}) == key ? &*it : nullptr;
+    }
+    const auto it = std::lower_bound(blockOrder_.begin(), blockOrder_.end(), key,
+                                     [](const auto& e, std::uint64_t k) { return e.first < k; });
+    return it != blockOrder_.end() && it->first == key ? &blocks_[it->second] : nullptr;
+}
+
 void Checker::checkBlocks() {
     const CheckLayout& L = *layout_;
     const std::uint64_t maxData = L.maxBlockSize - L.blockTrailer;
@@ -481,14 +464,13 @@ void Checker::checkBlocks() {
             continue;
         }
         const std::uint64_t span = AlignUp(b.cb + L.blockTrailer, L.blockAlign);
-        ByteReader block = ByteReader(file_).sub(b.ib, span);
+        ByteReader block = file_.read(b.ib, span);
         if (block.failed() || b.ib < pst::kFirstAMapOffset) {
             error(b.ib, what + " lies outside the file");
             continue;
         }
         if (b.ib % L.blockAlign != 0) error(b.ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
         markUsed(b.ib, span, what);
-        readSome(span);
         ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
         const std::uint16_t cb = trailer.readU16();
         const std::uint16_t sig = trailer.readU16();
@@ -520,14 +502,13 @@ void Checker::checkBlocks() {
     // Data trees: a level-2 block's total is the sum of its XBLOCKs' totals.
     for (BlockInfo& b : blocks_) {
         if (!b.sound || !pst::IsInternalBid(b.bid) || b.level != 2) continue;
-        ByteReader r(ByteReader(file_).sub(b.ib, b.cb).data());
+        ByteReader r(file_.read(b.ib, b.cb).data());
         r.skip(2);
         const std::uint16_t count = r.readU16();
         const std::uint32_t total = r.readU32();
         std::uint64_t sum = 0;
         for (std::uint16_t i = 0; i < count && r.ok(); ++i) {
-            const auto it = blockIndex_.find(id(r) & ~std::uint64_t{1});
-            if (it != blockIndex_.end()) sum += blocks_[it->second].lcbTotal;
+            if (const BlockInfo* child = findBlock(id(r))) sum += child->lcbTotal;
         }
         if (sum != total) error(b.ib, "XXBLOCK " + Hex(b.bid) + " lcbTotal " + std::to_string(total) +
                                           " differs from its XBLOCKs' " + std::to_string(sum));
@@ -541,7 +522,7 @@ void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> dat
     const std::uint8_t level = r.readU8();
     const std::uint16_t count = r.readU16();
     b.level = level;
-    b.btype = btype;
+    b.btype = btype < 0x7F ? btype : 0x7F;
     const std::string what = "internal block " + Hex(b.bid);
     if (btype == pst::kBlockTypeData) {
         const std::uint32_t total = r.readU32();
@@ -558,10 +539,10 @@ void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> dat
         for (std::uint16_t i = 0; i < count; ++i) {
             const std::uint64_t child = id(r);
             countReference(child, b.ib, what);
-            const auto it = blockIndex_.find(child & ~std::uint64_t{1});
-            if (level == 1 && it != blockIndex_.end()) {
+            const BlockInfo* listed = findBlock(child);
+            if (level == 1 && listed != nullptr) {
                 if (pst::IsInternalBid(child)) error(b.ib, what + " (XBLOCK) lists internal block " + Hex(child));
-                sum += blocks_[it->second].inflated;
+                sum += listed->inflated;
             } else if (level == 2 && !pst::IsInternalBid(child)) {
                 error(b.ib, what + " (XXBLOCK) lists data block " + Hex(child));
             }
@@ -596,20 +577,20 @@ void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> dat
 
 void Checker::countReference(std::uint64_t bid, std::uint64_t at, const std::string& from) {
     if (bid == 0) return;
-    const auto it = blockIndex_.find(bid & ~std::uint64_t{1});
-    if (it == blockIndex_.end()) {
+    BlockInfo* block = findBlock(bid);
+    if (block == nullptr) {
         error(at, from + " refers to block " + Hex(bid) + ", which the block B-tree does not list");
         return;
     }
-    ++blocks_[it->second].refs;
+    ++block->refs;
 }
 
 void Checker::checkReferences() {
     for (const NodeInfo& n : nodes_) {
         const std::string what = "node " + Hex(n.nid);
         if (n.data != 0 && pst::IsInternalBid(n.data)) {
-            const auto it = blockIndex_.find(n.data & ~std::uint64_t{1});
-            if (it != blockIndex_.end() && blocks_[it->second].btype == pst::kBlockTypeSubnode) {
+            const BlockInfo* block = findBlock(n.data);
+            if (block != nullptr && block->btype == pst::kBlockTypeSubnode) {
                 error(n.at, what + " data names subnode block " + Hex(n.data));
             }
         }
@@ -672,18 +653,22 @@ void Checker::checkMaps() {
     for (std::uint64_t k = 0; k < intervals; ++k) {
         const std::uint64_t base = pst::IntervalStart(k);
         const std::uint64_t mapsEnd = base + pst::MapPagesSize(k);
-        ByteReader amap = ByteReader(file_).sub(base, pst::kPageSize);
-        if (amap.failed()) {
-            error(base, "AMap page missing (file ends)");
-            break;
+        // A copy: the pages read after it may move the file window on.
+        std::array<std::uint8_t, pst::kPageSize> amapPage{};
+        {
+            const ByteReader amap = file_.read(base, pst::kPageSize);
+            if (amap.failed()) {
+                error(base, "AMap page missing (file ends)");
+                break;
+            }
+            std::copy(amap.data().begin(), amap.data().end(), amapPage.begin());
         }
-        // A read maps the pages around the one read too (up to 64 KiB).
-        readSome(64 * 1024);
+        const ByteReader amap(amapPage);
         // Map pages and, where present, the PMap/FMap/FPMap pages.
         checkPageTrailer(amap.data(), base, pst::PageType::AllocationMap, base, false, "AMap");
         std::uint64_t at = base + pst::kPageSize;
         if (pst::HasPMap(k)) {
-            ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
+            ByteReader p = file_.read(at, pst::kPageSize);
             if (!p.failed()) {
                 checkPageTrailer(p.data(), at, pst::PageType::PageMap, at, false, "PMap");
                 // One bit per page, over the next eight intervals.
@@ -696,7 +681,7 @@ void Checker::checkMaps() {
             at += pst::kPageSize;
         }
         if (pst::HasFMap(k) || pst::HasFPMap(k)) {
-            ByteReader p = ByteReader(file_).sub(at, pst::kPageSize);
+            ByteReader p = file_.read(at, pst::kPageSize);
             const auto type = pst::HasFMap(k) ? pst::PageType::FreeMap : pst::PageType::FreePageMap;
             if (!p.failed()) checkPageTrailer(p.data(), at, type, at, false, pst::HasFMap(k) ? "FMap" : "FPMap");
         }
@@ -735,7 +720,7 @@ void Checker::checkMaps() {
     counterFinding(L.amapFreeAt + L.idSize, "cbPMapFree", fieldAt(L.amapFreeAt + L.idSize, L.idSize), freePageBytes,
                    "PMaps");
     if (L.unicode) {
-        ByteReader dlist = ByteReader(file_).sub(pst::kDListOffset, pst::kPageSize);
+        ByteReader dlist = file_.read(pst::kDListOffset, pst::kPageSize);
         if (!dlist.failed() && dlist.peekAt(L.ptypeAt, 1) == static_cast<std::uint8_t>(pst::PageType::DensityList)) {
             const std::uint64_t bid = dlist.peekAt(L.bidAt, 8).value_or(0);
             const bool signedPage = dlist.peekAt(L.sigAt, 2).value_or(0) != 0;
@@ -758,12 +743,12 @@ std::size_t CheckReport::warningCount() const { return findings.size() - errorCo
 
 CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& options) {
     CheckReport report;
-    const MappedFile file(path);
+    CheckFileReader file(path);
     if (!file.opened()) {
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    if (Checker(file.bytes(), options, report, [&file] { file.release(); }).run()) {
+    if (Checker(file, options, report).run()) {
         report.folderTablesChecked = CheckFolderTables(path, options, report);
         if (options.clientRules) {
             CheckStoreRules(path, report);

@@ -53,6 +53,8 @@ public:
         mask_ = 0;
     }
     std::size_t size() const { return size_; }
+    std::size_t capacity() const { return slots_.size(); }
+    static constexpr std::size_t slotSize() { return sizeof(Slot); }
 
 private:
     struct Slot {

@@ -46,17 +46,22 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
         std::size_t elsewhere = 0;
         const ScannedBlock* block = nullptr;
     };
+    // Only blocks seen away from their entry's offset are tracked (in a
+    // sound store none): a second pass looks whether they were also seen
+    // at the entry's own offset.
     std::unordered_map<std::uint64_t, Sighting> sightings;
     for (const ScannedBlock& block : scan.blocks) {
         const BlockEntry* entry = FindBlock(store, block.bid);
-        if (entry == nullptr) continue;
+        if (entry == nullptr || block.offset == entry->offset) continue;
         Sighting& s = sightings[entry->bid];
-        if (block.offset == entry->offset) {
-            s.atIndexedOffset = true;
-        } else {
-            ++s.elsewhere;
-            s.block = &block;
-        }
+        ++s.elsewhere;
+        s.block = &block;
+    }
+    if (sightings.empty()) return 0;
+    for (const ScannedBlock& block : scan.blocks) {
+        const BlockEntry* entry = FindBlock(store, block.bid);
+        if (entry == nullptr || block.offset != entry->offset) continue;
+        if (const auto it = sightings.find(entry->bid); it != sightings.end()) it->second.atIndexedOffset = true;
     }
     std::uint64_t moved = 0;
     for (const auto& [bid, s] : sightings) {

@@ -8,15 +8,47 @@
 namespace bm {
 
 const BlockEntry& BlockTable::Append(const BlockEntry& entry) {
+    if (inOrder_) {
+        if (entries_.empty() || entries_.back().bid < entry.bid) {
+            if (entries_.size() % kSampleStride == 0) sample_.push_back(entry.bid);
+            entries_.push_back(entry);
+            return entries_.back();
+        }
+        IndexAll();
+    }
     entries_.push_back(entry);
     auto [found, inserted] = index_.TryEmplace(entry.bid, &entries_.back());
     if (!inserted && found->pastPageCount && !entry.pastPageCount) found = &entries_.back();
     return entries_.back();
 }
 
+void BlockTable::IndexAll() {
+    // Every entry so far has a BID of its own: each is the one found.
+    inOrder_ = false;
+    sample_.clear();
+    sample_.shrink_to_fit();
+    index_.Reserve(entries_.size() + 1);
+    for (const BlockEntry& e : entries_) index_.TryEmplace(e.bid, &e);
+}
+
+const BlockEntry* BlockTable::FindInOrder(std::uint64_t bid) const {
+    const auto group = std::upper_bound(sample_.begin(), sample_.end(), bid);
+    if (group == sample_.begin()) return nullptr;
+    const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
+    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, entries_.size()));
+    const auto it = std::lower_bound(begin, end, bid, [](const BlockEntry& e, std::uint64_t b) { return e.bid < b; });
+    return it != end && it->bid == bid ? &*it : nullptr;
+}
+
 const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
     if (bid == 0) return nullptr;
-    return index_.Find(bid & ~std::uint64_t{1});
+    const std::uint64_t key = bid & ~std::uint64_t{1};
+    return inOrder_ ? FindInOrder(key) : index_.Find(key);
+}
+
+std::size_t BlockTable::LookupBytes() const {
+    return sample_.capacity() * sizeof(std::uint64_t) + index_.capacity() * index_.slotSize();
 }
 
 bool BlockTable::Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t size, std::uint32_t inflatedSize) {
@@ -33,6 +65,9 @@ bool BlockTable::Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t
 void BlockTable::Clear() {
     index_.Clear();
     entries_.clear();
+    sample_.clear();
+    sample_.shrink_to_fit();
+    inOrder_ = true;
 }
 
 NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return index_.Find(nid); }

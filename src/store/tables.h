@@ -73,11 +73,23 @@ public:
     const BlockEntry* tail() const { return entries_.empty() ? nullptr : &entries_.back(); }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
-    void Reserve(std::size_t n) { index_.Reserve(n); }
     void Clear();
+    // Bytes the lookup of entries takes beside the entries themselves.
+    std::size_t LookupBytes() const;
 
 private:
+    const BlockEntry* FindInOrder(std::uint64_t bid) const;
+    void IndexAll();
+
+    // Entries in the order appended. While that order is by rising BID
+    // (as a block B-tree's leaves list them) a lookup searches them through
+    // a sample of every kSampleStride-th BID, so the table costs its entries
+    // and an eighth of a byte each; the first entry out of order builds the
+    // hash index, which serves every lookup from then on.
+    static constexpr std::size_t kSampleStride = 64;
     std::deque<BlockEntry> entries_;
+    std::vector<std::uint64_t> sample_;  // bid of entries_[k * kSampleStride]
+    bool inOrder_ = true;
     FlatIndex<std::uint64_t, const BlockEntry> index_;
 };
 

@@ -27,6 +27,40 @@ TEST(FindBlock, ClearsBitZeroAndReturnsTheFirstAppendedEntry) {
     EXPECT_EQ(store.blocks.tail()->offset, 0x900u);
 }
 
+TEST(FindBlock, FindsEveryBlockOfALongTableInOrderAndAfterAnEntryOutOfOrder) {
+    // More entries than one lookup sample covers, BIDs stepping by 4 as a
+    // block B-tree lists them: found without a hash index, which costs
+    // nothing beside the entries but the sample.
+    bm::StoreFile store;
+    constexpr std::uint64_t kCount = 1000;
+    std::vector<const bm::BlockEntry*> appended;
+    for (std::uint64_t i = 1; i <= kCount; ++i) appended.push_back(&store.blocks.Append({i * 4, 0x4400 + i * 64, 8, 2, 8}));
+    EXPECT_LT(store.blocks.LookupBytes(), kCount);
+    for (std::uint64_t i = 1; i <= kCount; ++i) {
+        ASSERT_EQ(bm::FindBlock(store, i * 4), appended[i - 1]) << i;
+        ASSERT_EQ(bm::FindBlock(store, i * 4 + 1), appended[i - 1]) << "bit 0 is ignored";
+        ASSERT_EQ(bm::FindBlock(store, i * 4 + 2), nullptr) << "between two BIDs";
+    }
+    EXPECT_EQ(bm::FindBlock(store, 2), nullptr) << "below the first";
+    EXPECT_EQ(bm::FindBlock(store, (kCount + 1) * 4), nullptr) << "past the last";
+
+    // An entry below the last (a second walk, a scanned block) and a second
+    // entry for a listed BID: every lookup still right, the first listed
+    // entry of a BID still the one found.
+    const bm::BlockEntry& low = store.blocks.Append({2, 0x300, 8, 2, 8});
+    store.blocks.Append({40, 0x9000, 8, 2, 8});
+    EXPECT_EQ(bm::FindBlock(store, 2), &low);
+    EXPECT_EQ(bm::FindBlock(store, 40), appended[9]);
+    for (std::uint64_t i = 1; i <= kCount; ++i) ASSERT_EQ(bm::FindBlock(store, i * 4), appended[i - 1]) << i;
+    EXPECT_EQ(bm::FindBlock(store, 6), nullptr);
+    EXPECT_GT(store.blocks.LookupBytes(), kCount) << "the hash index now serves the lookups";
+
+    store.blocks.Clear();
+    EXPECT_EQ(bm::FindBlock(store, 4), nullptr);
+    const bm::BlockEntry& again = store.blocks.Append({4, 0x400, 8, 2, 8});
+    EXPECT_EQ(bm::FindBlock(store, 4), &again);
+}
+
 TEST(FindBlock, PrefersAnEntryFromALiveSlotOverAStaleCopy) {
     bm::StoreFile store;
     store.blocks.Append({4, 0x400, 10, 1, 10});

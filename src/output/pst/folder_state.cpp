@@ -47,12 +47,12 @@ TableRow FolderSet::NewRow(Nid message, std::vector<TableRow::Cell> cells) {
 
 void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
     Folder& f = folders_.at(folder);
-    f.contents.push_back(NewRow(message, std::move(cells)));
+    f.contents.Add(NewRow(message, std::move(cells)));
     if (!read) ++f.unread;
 }
 
 void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
-    folders_.at(folder).associated.push_back(NewRow(message, std::move(cells)));
+    folders_.at(folder).associated.Add(NewRow(message, std::move(cells)));
 }
 
 void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
@@ -92,8 +92,10 @@ void FolderSet::WriteAll(NodeSink& ndb) {
         LocalSubnodes subnodes(ndb);
         subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
     };
+    // Parents come before their children in order_, so a folder's rows are
+    // taken only after its parent's hierarchy row has counted them.
     for (Nid nid : order_) {
-        const Folder& f = folders_.at(nid);
+        Folder& f = folders_.at(nid);
         {
             LocalSubnodes subnodes(ndb);
             subnodes.WriteNode(nid, BuildPropertyContext(ContextValues(nid), subnodes.Sink()), f.parent);
@@ -116,8 +118,9 @@ void FolderSet::WriteAll(NodeSink& ndb) {
             continue;
         }
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
-        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);
+        // One folder's rows unpacked at a time, and let go once written.
+        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents.Take());
+        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated.Take());
     }
 }
 

@@ -1,6 +1,7 @@
 // The folders of a store being written, kept in memory until the store is
 // finished: name, container class, children, and the contents-table row of
-// every message added. WriteAll then writes each folder once:
+// every message added (packed, see packed_rows.h). WriteAll then writes
+// each folder once:
 //
 //   folder NID            property context (name, counts, subfolders flag,
 //                         container class)
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "output/pst/ltp_tc.h"
+#include "output/pst/packed_rows.h"
 #include "output/pst/ltp_node_sink.h"
 #include "output/pst/ltp_pc.h"
 #include "output/pst/props.h"
@@ -69,8 +71,8 @@ private:
         std::string containerClass;
         std::vector<Nid> children;
         std::unordered_map<std::string, Nid> childByName;
-        std::vector<TableRow> contents;
-        std::vector<TableRow> associated;
+        PackedRows contents;    // written when the store is finished
+        PackedRows associated;
         std::vector<PcValue> own;
         std::int32_t unread = 0;
         bool search = false;

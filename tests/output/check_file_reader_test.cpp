@@ -1,0 +1,101 @@
+#include "output/check_file_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "support/test_paths.h"
+
+namespace {
+
+// A file whose every byte tells where it lies.
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 131) ^ (i >> 8));
+    return bytes;
+}
+
+std::filesystem::path WriteFile(const std::string& dir, const std::vector<std::uint8_t>& bytes) {
+    const auto path = bmtest::ScratchDir(dir) / "store.bin";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+bool SameAsFile(const bm::ByteReader& r, const std::vector<std::uint8_t>& file, std::uint64_t at, std::size_t n) {
+    if (r.failed() || r.size() != n) return false;
+    return std::equal(r.data().begin(), r.data().end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+TEST(CheckFileReader, ReadsAcrossWindowBoundariesGiveTheFileBytes) {
+    const auto file = Pattern(200'000);
+    const auto path = WriteFile("check_reader_window", file);
+    bm::CheckFileReader reader(path, 16384);
+    ASSERT_TRUE(reader.opened()) << reader.error();
+    EXPECT_EQ(reader.size(), file.size());
+
+    // The first read fills the smallest window (4 KiB); a block that starts
+    // inside it and ends past it must come whole and right.
+    EXPECT_TRUE(SameAsFile(reader.read(0, 512), file, 0, 512));
+    EXPECT_TRUE(SameAsFile(reader.read(4000, 8192), file, 4000, 8192));
+    // Ending exactly on the window's end, then one byte past it.
+    EXPECT_TRUE(SameAsFile(reader.read(12000, 192), file, 12000, 192));
+    EXPECT_TRUE(SameAsFile(reader.read(12100, 200), file, 12100, 200));
+    // A read longer than the window is served whole.
+    EXPECT_TRUE(SameAsFile(reader.read(30000, 65536), file, 30000, 65536));
+    // Backwards, and the last bytes of the file.
+    EXPECT_TRUE(SameAsFile(reader.read(100, 300), file, 100, 300));
+    EXPECT_TRUE(SameAsFile(reader.read(file.size() - 24, 24), file, file.size() - 24, 24));
+    EXPECT_TRUE(reader.read(5, 0).ok());
+}
+
+TEST(CheckFileReader, ReadsPastTheEndFailAndNothingIsMadeUp) {
+    const auto file = Pattern(10'000);
+    const auto path = WriteFile("check_reader_end", file);
+    bm::CheckFileReader reader(path, 4096);
+    ASSERT_TRUE(reader.opened());
+    EXPECT_TRUE(reader.read(9'500, 512).failed());  // a page running past the end
+    EXPECT_TRUE(reader.read(10'000, 1).failed());   // starting at the end
+    EXPECT_TRUE(reader.read(1ull << 40, 512).failed());
+    EXPECT_TRUE(reader.read(~0ull - 10, 512).failed());  // offset + n wraps
+    EXPECT_TRUE(SameAsFile(reader.read(9'488, 512), file, 9'488, 512));
+
+    bm::CheckFileReader missing(bmtest::ScratchDir("check_reader_missing") / "none.pst");
+    EXPECT_FALSE(missing.opened());
+    EXPECT_FALSE(missing.error().empty());
+    EXPECT_TRUE(missing.read(0, 1).failed());
+}
+
+TEST(CheckFileReader, AFileCutShortAfterOpeningGivesFailedReadsNotStaleBytes) {
+    const auto file = Pattern(100'000);
+    const auto path = WriteFile("check_reader_truncated", file);
+    bm::CheckFileReader reader(path, 8192);
+    ASSERT_TRUE(reader.opened());
+    EXPECT_TRUE(SameAsFile(reader.read(0, 512), file, 0, 512));
+    std::filesystem::resize_file(path, 50'000);
+    // Still inside the size seen at opening, but no longer in the file.
+    EXPECT_TRUE(reader.read(60'000, 512).failed());
+    EXPECT_TRUE(reader.read(49'900, 512).failed());  // runs past the new end
+    EXPECT_TRUE(SameAsFile(reader.read(49'000, 512), file, 49'000, 512));
+}
+
+TEST(CheckFileReader, ForwardReadsShareRefillsAndJumpsReadLittle) {
+    const auto file = Pattern(1 << 20);
+    const auto path = WriteFile("check_reader_refills", file);
+    bm::CheckFileReader reader(path, 65536);
+    ASSERT_TRUE(reader.opened());
+    for (std::uint64_t at = 0; at + 512 <= file.size(); at += 512) {
+        ASSERT_TRUE(SameAsFile(reader.read(at, 512), file, at, 512)) << at;
+    }
+    // 2,048 pages: the window grows to 64 KiB, so a few dozen refills do.
+    EXPECT_LT(reader.refills(), 40u);
+    EXPECT_EQ(reader.bytesRead(), file.size());
+    // A jump back reads the smallest refill, not a whole window.
+    const std::uint64_t before = reader.bytesRead();
+    EXPECT_TRUE(SameAsFile(reader.read(1000, 512), file, 1000, 512));
+    EXPECT_EQ(reader.bytesRead() - before, bm::CheckFileReader::kSmallestRefill);
+}
+
+}  // namespace
