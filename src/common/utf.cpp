@@ -69,18 +69,45 @@ char* PutUtf8(char* o, char32_t cp) {
 }
 
 // Two passes: the exact UTF-8 length first, then the bytes, so a long body
-// is converted without growing the string step by step.
+// is converted without growing the string step by step. Units below U+0800
+// outside the surrogates (nearly all text) take the short way.
 template <typename NextUnit>
 std::string DecodeUtf16(std::size_t count, NextUnit unitAt) {
     std::size_t end = 0;
     std::size_t length = 0;
-    for (std::size_t used = 0; end < count; end += used) {
-        if (unitAt(end) == 0) break;
-        length += Utf8Length(CodePointAt(count, unitAt, end, used));
+    while (end < count) {
+        const char16_t u = unitAt(end);
+        if (u == 0) break;
+        if (u < 0x80) {
+            ++length;
+            ++end;
+        } else if (u < 0x800) {
+            length += 2;
+            ++end;
+        } else {
+            std::size_t used = 0;
+            length += Utf8Length(CodePointAt(count, unitAt, end, used));
+            end += used;
+        }
     }
     std::string out(length, '\0');
     char* o = out.data();
-    for (std::size_t i = 0, used = 0; i < end; i += used) o = PutUtf8(o, CodePointAt(count, unitAt, i, used));
+    std::size_t i = 0;
+    while (i < end) {
+        const char16_t u = unitAt(i);
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+            ++i;
+        } else if (u < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (u >> 6));
+            *o++ = static_cast<char>(0x80 | (u & 0x3F));
+            ++i;
+        } else {
+            std::size_t used = 0;
+            o = PutUtf8(o, CodePointAt(count, unitAt, i, used));
+            i += used;
+        }
+    }
     return out;
 }
 
