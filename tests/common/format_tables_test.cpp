@@ -23,6 +23,25 @@ TEST(Crypt, PermutationDecodeUndoesEncodeForEveryByte) {
     EXPECT_EQ(data, AllBytes());
 }
 
+TEST(Crypt, PermutationOfLongBuffersIsTheTableByteForByte) {
+    // Long buffers take the wide path where the processor has it: every
+    // length around its 64-byte steps must match the table exactly.
+    std::vector<std::uint8_t> data(9000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 151 + (i >> 8));
+    for (const std::size_t n : {std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{127},
+                                std::size_t{200}, std::size_t{8176}, std::size_t{9000}}) {
+        for (const std::size_t at : {std::size_t{0}, std::size_t{3}}) {
+            if (at + n > data.size()) continue;
+            std::vector<std::uint8_t> encoded(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                              data.begin() + static_cast<std::ptrdiff_t>(at + n));
+            EncodeBytes(encoded, CryptMethod::Permute, 0);
+            for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(encoded[i], kCryptEncode[data[at + i]]) << n << " " << i;
+            DecodeBytes(encoded, CryptMethod::Permute, 0);
+            for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(encoded[i], data[at + i]) << n << " " << i;
+        }
+    }
+}
+
 TEST(Crypt, CyclicIsItsOwnInverseAndDependsOnTheKey) {
     auto data = AllBytes();
     EncodeBytes(data, CryptMethod::Cyclic, 0x12345678);
