@@ -199,6 +199,9 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // into it, so the walk ends and the run reports the failure.
     std::optional<std::string> outputFailure;
     SubtreeWalk walk;
+    // Items are copied from their nodes; bodies and recipient rows are read
+    // into the record only for an item whose copy fails.
+    walk.parts = ItemParts::WithoutBodies;
     walk.goOn = [&] {
         return !outputFailure && !reader_.stopSaving.load() &&
                SavingWalkMayGoOn(source.analysisStopped, actions.saved(), source.analysisCounts);
