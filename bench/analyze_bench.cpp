@@ -7,7 +7,7 @@
 // CPU time is printed next to wall time and the load average once, since a
 // shared machine makes wall time noisy.
 //
-//   analyze_bench [--dir DIR] [--messages N] [--store FILE]...
+//   analyze_bench [--dir DIR] [--messages N] [--store FILE]... [--skip-peer NAME]...
 //
 // Stores: a generated one of N mails (default 100,000; 0 for none) written
 // with the project's writer, unicode-enron.pst from the shared stores when
@@ -36,6 +36,13 @@ namespace fs = std::filesystem;
 using bmbench::ChildRun;
 
 class Quiet : public bm::AnalysisObserver {};
+
+// Readers left out with --skip-peer (on large stores they can take far
+// longer than everything else together).
+std::vector<std::string> g_skippedPeers;
+bool Skipped(const std::string& peer) {
+    return std::find(g_skippedPeers.begin(), g_skippedPeers.end(), peer) != g_skippedPeers.end();
+}
 
 class CountingVisitor : public bm::StoreListingVisitor {
 public:
@@ -75,7 +82,7 @@ constexpr double kTargetTimesReadpst = 5.0;
 
 void Print(const char* what, const ChildRun& r, double mb, bool withTarget) {
     if (!r.ran) {
-        std::printf("  %-10s not installed, skipped\n", what);
+        std::printf("  %-10s not installed or --skip-peer, skipped\n", what);
         return;
     }
     std::printf("  %-10s %8.2f s (CPU %6.2f s) %7.1f MB/s  peak RSS %7.1f MB%s", what, r.seconds, r.cpuSeconds,
@@ -124,10 +131,14 @@ void Bench(const fs::path& store, const fs::path& dir) {
     fs::remove_all(pffOut);
     fs::remove_all(readpstOut);
     fs::create_directories(readpstOut);
-    const ChildRun pff = bmbench::RunProgram({"pffexport", "-q", "-t", pffOut.string(), store.string()});
+    const ChildRun pff = Skipped("pffexport") ? ChildRun{}
+                                              : bmbench::RunProgram({"pffexport", "-q", "-t", pffOut.string(), store.string()});
     fs::remove_all(pffOut.string() + ".export");
     fs::remove_all(pffOut);
-    const ChildRun readpst = bmbench::RunProgram({"readpst", "-j", "0", "-q", "-S", "-D", "-o", readpstOut.string(), store.string()});
+    const ChildRun readpst =
+        Skipped("readpst") ? ChildRun{}
+                           : bmbench::RunProgram({"readpst", "-j", "0", "-q", "-S", "-D", "-o", readpstOut.string(),
+                                                  store.string()});
     fs::remove_all(readpstOut);
 
     Print("analyze", analyze, mb, true);
@@ -145,7 +156,7 @@ void Bench(const fs::path& store, const fs::path& dir) {
 }
 
 constexpr const char* kUsage =
-    "usage: analyze_bench [--dir DIR] [--messages N] [--store FILE]...\n"
+    "usage: analyze_bench [--dir DIR] [--messages N] [--store FILE]... [--skip-peer readpst|pffexport]...\n"
     "  the analysis and the full listing of a generated store of N mails (default\n"
     "  100000; 0 for none), of unicode-enron.pst when present and of every --store,\n"
     "  next to pffexport and readpst.\n"
@@ -170,6 +181,8 @@ int main(int argc, char** argv) {
             ++i;
         } else if (i + 1 < argc && std::strcmp(argv[i], "--store") == 0) {
             stores.emplace_back(argv[++i]);
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--skip-peer") == 0) {
+            g_skippedPeers.emplace_back(argv[++i]);
         } else {
             std::fputs(kUsage, stderr);
             return 2;

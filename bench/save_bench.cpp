@@ -1,6 +1,6 @@
 // Throughput and memory of saving.
 //
-//   save_bench [--dir DIR] [--messages N | --store FILE] [--no-peers]
+//   save_bench [--dir DIR] [--messages N | --store FILE] [--no-peers] [--skip-peer NAME]...
 //       `save --all` of a generated store: N mails (default 100,000) written
 //       first with the project's writer (in a child process), or of a copy
 //       of FILE; then the analysis run and the saving run of every folder,
@@ -8,7 +8,7 @@
 //       source read and of the output written, CPU time and peak memory of
 //       the runs, each next to its target, and next to readpst (`-j 0`, a
 //       full export) and pffexport run over the same store in the same run
-//       (--no-peers leaves them out).
+//       (--no-peers leaves both out, --skip-peer one of them).
 //   save_bench --records [--dir DIR] [--messages N]
 //       The saving side alone: N item records (default 10,000) of about
 //       19 KB each - plain or HTML body, recipients, sender, times, one
@@ -20,6 +20,7 @@
 // in DIR is touched. Timings on a machine shared with other work are noisy:
 // the load average is printed with them, and CPU time next to wall time.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -85,7 +86,8 @@ constexpr double kTargetMbPerSecond = 200.0;
 
 const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
 
-int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, bool peers) {
+int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, bool peers,
+              const std::vector<std::string>& skipped) {
     fs::path source = dir / "large.ost";
     if (given.empty()) {
         const bmbench::Timer making;
@@ -150,20 +152,27 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
                 kTargetMbPerSecond, sourceMb / seconds, Verdict(sourceMb / seconds >= kTargetMbPerSecond),
                 outputMb / seconds, Verdict(outputMb / seconds >= kTargetMbPerSecond), sourceMb / cpu);
 
+    const auto skip = [&skipped](const std::string& peer) {
+        return std::find(skipped.begin(), skipped.end(), peer) != skipped.end();
+    };
     if (peers) {
         // The independent readers over the same store: a full export each.
         const fs::path readpstOut = dir / "readpst";
         fs::create_directories(readpstOut);
         const bmbench::ChildRun readpst =
-            bmbench::RunProgram({"readpst", "-j", "0", "-q", "-S", "-D", "-o", readpstOut.string(), source.string()});
+            skip("readpst") ? bmbench::ChildRun{}
+                            : bmbench::RunProgram({"readpst", "-j", "0", "-q", "-S", "-D", "-o", readpstOut.string(),
+                                                   source.string()});
         fs::remove_all(readpstOut);
         const fs::path pffOut = dir / "pffexport";
-        const bmbench::ChildRun pff = bmbench::RunProgram({"pffexport", "-q", "-t", pffOut.string(), source.string()});
+        const bmbench::ChildRun pff =
+            skip("pffexport") ? bmbench::ChildRun{}
+                              : bmbench::RunProgram({"pffexport", "-q", "-t", pffOut.string(), source.string()});
         fs::remove_all(pffOut.string() + ".export");
         fs::remove_all(pffOut);
         for (const auto& [name, r] : {std::pair{"readpst", &readpst}, std::pair{"pffexport", &pff}}) {
             if (!r->ran) {
-                std::printf("save_bench: peer %-9s not installed, skipped\n", name);
+                std::printf("save_bench: peer %-9s not installed or --skip-peer, skipped\n", name);
                 continue;
             }
             std::printf("save_bench: peer %-9s %8.2f s (CPU %.2f s): %.0f messages/s, %.1f MB/s%s; save --all is "
@@ -178,6 +187,7 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
 
 constexpr const char* kUsage =
     "usage: save_bench [--records] [--dir DIR] [--messages N | --store FILE] [--no-peers]\n"
+    "                  [--skip-peer readpst|pffexport]...\n"
     "  save --all of a generated store of N mails (default 100000) or of a copy of\n"
     "  FILE, next to readpst and pffexport over the same store (unless --no-peers);\n"
     "  or with --records the saving side alone over N item records (default 10000).\n"
@@ -194,6 +204,7 @@ int main(int argc, char** argv) {
     fs::path parent = fs::temp_directory_path();
     bool records = false;
     bool peers = true;
+    std::vector<std::string> skipped;
     fs::path store;
     std::uint64_t count = 0;
     for (int i = 1; i < argc; ++i) {
@@ -201,6 +212,8 @@ int main(int argc, char** argv) {
             records = true;
         } else if (std::strcmp(argv[i], "--no-peers") == 0) {
             peers = false;
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--skip-peer") == 0) {
+            skipped.emplace_back(argv[++i]);
         } else if (i + 1 < argc && std::strcmp(argv[i], "--store") == 0) {
             store = argv[++i];
         } else if (i + 1 < argc && std::strcmp(argv[i], "--dir") == 0) {
@@ -218,7 +231,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path& dir = scratch.path();
-    if (!records) return SaveStore(dir, count == 0 ? 100'000 : count, store, peers);
+    if (!records) return SaveStore(dir, count == 0 ? 100'000 : count, store, peers, skipped);
     if (count == 0) count = 10'000;
     const std::string paragraph =
         "The quarterly figures are attached; please check the totals before Friday's review. ";
