@@ -98,7 +98,27 @@ struct ChildRun {
     int exitCode = -1;
     double seconds = 0;
     double peakRssMb = 0;
+    double cpuSeconds = 0;  // user + system time of the child
 };
+
+inline double CpuSecondsOf(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// User + system time of this process so far (every thread).
+inline double SelfCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSecondsOf(usage);
+}
+
+// Load average over the last minute, to print next to timings taken on a
+// shared machine.
+inline double LoadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
 
 inline bool OnPath(const std::string& program) {
     // A program named with a directory is run as it is named.
@@ -139,6 +159,7 @@ inline ChildRun RunProgram(const std::vector<std::string>& argv) {
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.ran = r.exitCode != 127;
     r.peakRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    r.cpuSeconds = CpuSecondsOf(usage);
     return r;
 }
 

@@ -30,22 +30,83 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 namespace {
 
+// The code point of the units at i (a surrogate pair takes two; a lone
+// surrogate reads as U+FFFD), and how many units it took.
+template <typename NextUnit>
+char32_t CodePointAt(std::size_t count, NextUnit unitAt, std::size_t i, std::size_t& used) {
+    const char16_t u = unitAt(i);
+    used = 1;
+    if (u < 0xD800 || u > 0xDFFF) return u;
+    if (u <= 0xDBFF && i + 1 < count) {
+        const char16_t v = unitAt(i + 1);
+        if (v >= 0xDC00 && v <= 0xDFFF) {
+            used = 2;
+            return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00);
+        }
+    }
+    return 0xFFFD;
+}
+
+std::size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+char* PutUtf8(char* o, char32_t cp) {
+    if (cp < 0x80) {
+        *o++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return o;
+}
+
+// Two passes: the exact UTF-8 length first, then the bytes, so a long body
+// is converted without growing the string step by step. Units below U+0800
+// outside the surrogates (nearly all text) take the short way.
 template <typename NextUnit>
 std::string DecodeUtf16(std::size_t count, NextUnit unitAt) {
-    std::string out;
-    out.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const char16_t u = unitAt(i);
+    std::size_t end = 0;
+    std::size_t length = 0;
+    while (end < count) {
+        const char16_t u = unitAt(end);
         if (u == 0) break;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
-            const char16_t v = unitAt(i + 1);
-            if (v >= 0xDC00 && v <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00));
-                ++i;
-                continue;
-            }
+        if (u < 0x80) {
+            ++length;
+            ++end;
+        } else if (u < 0x800) {
+            length += 2;
+            ++end;
+        } else {
+            std::size_t used = 0;
+            length += Utf8Length(CodePointAt(count, unitAt, end, used));
+            end += used;
         }
-        AppendUtf8(out, u);  // a lone surrogate turns into U+FFFD
+    }
+    std::string out(length, '\0');
+    char* o = out.data();
+    std::size_t i = 0;
+    while (i < end) {
+        const char16_t u = unitAt(i);
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+            ++i;
+        } else if (u < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (u >> 6));
+            *o++ = static_cast<char>(0x80 | (u & 0x3F));
+            ++i;
+        } else {
+            std::size_t used = 0;
+            o = PutUtf8(o, CodePointAt(count, unitAt, i, used));
+            i += used;
+        }
     }
     return out;
 }
@@ -170,30 +231,49 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return DecodeUtf16(text.size(), [&](std::size_t i) { return text[i]; });
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
+namespace {
+
+// Calls put for each UTF-16 code unit of the text.
+template <typename Put>
+void EachUtf16Unit(std::string_view text, Put put) {
     std::size_t i = 0;
     while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            put(static_cast<char16_t>(b));
+            ++i;
+            continue;
+        }
         const char32_t cp = NextCodePoint(text, i);
         if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            put(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            put(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            put(static_cast<char16_t>(cp));
         }
     }
+}
+
+}  // namespace
+
+// UTF-8 never takes fewer bytes than UTF-16 takes units, so text.size()
+// units always suffice.
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out(text.size(), u'\0');
+    char16_t* o = out.data();
+    EachUtf16Unit(text, [&o](char16_t u) { *o++ = u; });
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 
 std::string Utf8ToUtf16LeBytes(std::string_view text) {
-    const std::u16string units = Utf8ToUtf16(text);
-    std::string out;
-    out.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    }
+    std::string out(text.size() * 2, '\0');
+    char* o = out.data();
+    EachUtf16Unit(text, [&o](char16_t u) {
+        *o++ = static_cast<char>(u & 0xFF);
+        *o++ = static_cast<char>(u >> 8);
+    });
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
 }
 

@@ -54,7 +54,7 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         if (!walk.goOn()) break;
         bool descend = false;
         if (node->dataBlock != nullptr) {
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients);
+            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients, walk.parts);
             if (walk.nodeRead) walk.nodeRead();
             if (record)
                 descend = walk.visit(std::move(record), *node);
@@ -84,7 +84,7 @@ void WalkItems(StoreFile& store, const std::vector<const NodeEntry*>& items, Sto
         if (!walk.goOn()) break;
         reader.pauseGate.Pass();
         if (!walk.goOn()) break;
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients);
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients, walk.parts);
         if (walk.nodeRead) walk.nodeRead();
         if (!record) {
             if (walk.readFailed) walk.readFailed(*item, NodeReadFailure::Unreadable);
@@ -106,7 +106,7 @@ void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk&
         if (!walk.goOn()) return;
         reader.pauseGate.Pass();
         if (!walk.goOn()) return;
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients);
+        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients, walk.parts);
         if (walk.nodeRead) walk.nodeRead();
         if (!record && walk.readFailed) walk.readFailed(*folder, NodeReadFailure::Unreadable);
         if (!record || !walk.visit(std::move(record), *folder)) continue;

@@ -76,6 +76,8 @@ struct SubtreeWalk {
     std::function<bool()> leaveFolder;
     // Whether the records carry their recipient rows (saving needs them).
     RecipientRows recipients = RecipientRows::Read;
+    // Whether the records carry their bodies and recipient rows.
+    ItemParts parts = ItemParts::All;
 };
 
 // The walk both runs share: pre-order over the nodes below `root`, reading

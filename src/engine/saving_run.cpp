@@ -11,12 +11,18 @@
 #include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
+#include "output/pst/output_write_error.h"
 #include "output/save_to_pst.h"
 #include "output/store_checker.h"
 
 namespace bm {
 
 namespace fs = std::filesystem;
+
+namespace {
+constexpr const char* kOutputNotCompleted = "The output store could not be completed: ";
+constexpr const char* kOutputNotWritten = "The output store could not be written: ";
+}  // namespace
 
 SavingRun::SavingRun(SavingObserver& observer, const ActivityLog* log) : observer_(observer), log_(log) {}
 
@@ -189,9 +195,15 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     path += '\\';
     std::vector<std::size_t> stack{0};
 
+    // Set when the output store could not be written: nothing more can go
+    // into it, so the walk ends and the run reports the failure.
+    std::optional<std::string> outputFailure;
     SubtreeWalk walk;
+    // Items are copied from their nodes; bodies and recipient rows are read
+    // into the record only for an item whose copy fails.
+    walk.parts = ItemParts::WithoutBodies;
     walk.goOn = [&] {
-        return !reader_.stopSaving.load() &&
+        return !outputFailure && !reader_.stopSaving.load() &&
                SavingWalkMayGoOn(source.analysisStopped, actions.saved(), source.analysisCounts);
     };
     walk.nodeRead = [&] {
@@ -235,6 +247,11 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
+        } catch (const pst::OutputWriteError& e) {
+            ++failedItems_;
+            if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
+            outputFailure = e.what();
+            return false;
         } catch (const std::exception& e) {
             // A damaged item is skipped; the store stays consistent.
             ++failedItems_;
@@ -259,7 +276,10 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     status_.SetOutputPath(writer.outputStorePath());
 
     std::vector<fs::path> parts;
-    const std::optional<std::string> unusable = FinishAndVerify(writer, parts);
+    std::optional<std::string> unusable = FinishAndVerify(writer, parts);
+    // A part that could not even be created leaves nothing for the check to
+    // find, yet the items after it were never written.
+    if (outputFailure && !unusable) unusable = std::string(kOutputNotWritten) + *outputFailure;
     ReleaseStore(store_);
     const bool stopped = reader_.stopSaving.load();
     {
@@ -288,7 +308,7 @@ std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& write
     try {
         writer.Finish();
     } catch (const std::exception& e) {
-        failure = std::string("The output store could not be completed: ") + e.what();
+        failure = std::string(kOutputNotCompleted) + e.what();
     }
     parts = writer.outputStores();
     for (fs::path& part : parts) {

@@ -184,11 +184,11 @@ private:
                 if (const auto x = U32Of(v)) Msg().messageFlags = *x;
                 return true;
             case 0x0FF9: if (has) Text(v, record_.recordKey); return true;
-            case 0x1000: if (has) Text(v, Msg().body); return true;
+            case 0x1000: if (has && ctx_.bodies) Text(v, Msg().body); return true;
             case 0x1009:
-                if (has) RtfBody(v);
+                if (has && ctx_.bodies) RtfBody(v);
                 return true;
-            case 0x1013: if (has) Raw(v, Msg().htmlBody); return true;
+            case 0x1013: if (has && ctx_.bodies) Raw(v, Msg().htmlBody); return true;
             case 0x1042: if (has) Text(v, Msg().inReplyToId); return true;
             case 0x007D: if (has) Text(v, Msg().transportHeaders); return true;
             case 0x1035: if (has) Text(v, Msg().internetMessageId); return true;
@@ -250,7 +250,7 @@ private:
                 if (has && v.data->size() >= 2) Contact().gender = static_cast<std::uint16_t>((*v.data)[0] | ((*v.data)[1] << 8));
                 return true;
             case 0x6619:
-                if (has) return BodyText(v);
+                if (has && ctx_.bodies) return BodyText(v);
                 return true;
             case 0x7C07:
                 if (has) {

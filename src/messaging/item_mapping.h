@@ -35,6 +35,7 @@ struct MappingContext {
     std::uint32_t formatVersion = 0;      // the store's wVer
     const StoreReader* reader = nullptr;  // its stop request ends a mapping
     RtfWorkspace* rtf = nullptr;          // nullptr: RtfWorkspace::Shared()
+    bool bodies = true;                   // false: the body properties are passed over
 };
 
 // Fills the record from every chunk of the list, head first. 0, or -1 when

@@ -103,21 +103,42 @@ void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& r
 }  // namespace
 
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
-                                     RtfWorkspace* rtf, RecipientRows recipients) {
+                                     RtfWorkspace* rtf, RecipientRows recipients, ItemParts parts) {
     if (node.dataBlock == nullptr) return nullptr;
     SubnodeList subnodes;
     if (node.subnodeBlock != nullptr) ReadSubnodes(store, *node.subnodeBlock, subnodes);
     const auto list = ReadPropertyObject(store, *node.dataBlock, &subnodes);
     if (!list) return nullptr;
-    const MappingContext ctx = ContextFor(store, reader, rtf);
+    MappingContext ctx = ContextFor(store, reader, rtf);
+    const bool whole = parts == ItemParts::All;
+    ctx.bodies = whole;
     auto record = std::make_unique<ItemRecord>();
     record->sourceNode = &node;
+    record->bodiesLeftOut = !whole;
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
     const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);
-    if (recipients == RecipientRows::Read) ReadRecipients(store, subnodes, *record, ctx);
+    if (whole && recipients == RecipientRows::Read) ReadRecipients(store, subnodes, *record, ctx);
     record->contactFieldsOnlyFromAttachments = !ownContactFields && record->contactFields != nullptr;
     return record;
+}
+
+void ReadLeftOutParts(StoreFile& store, ItemRecord& record) {
+    if (!record.bodiesLeftOut || record.sourceNode == nullptr) return;
+    record.bodiesLeftOut = false;
+    std::unique_ptr<ItemRecord> whole = ReadItem(store, *record.sourceNode);
+    if (!whole) return;
+    record.recipients = std::move(whole->recipients);
+    if (!whole->messageFields) return;
+    if (!record.messageFields) record.messageFields = std::make_unique<MessageFields>();
+    MessageFields& to = *record.messageFields;
+    MessageFields& from = *whole->messageFields;
+    to.body = std::move(from.body);
+    to.bodyText = std::move(from.bodyText);
+    to.htmlBody = std::move(from.htmlBody);
+    to.rtfFlag = from.rtfFlag;
+    to.rtfCrcMismatch = from.rtfCrcMismatch;
+    to.rtfTruncated = from.rtfTruncated;
 }
 
 int StreamAttachmentData(StoreFile& store, AttachmentRecord& attachment, const DataSink& sink) {

@@ -28,11 +28,22 @@ inline constexpr std::uint32_t kRecipientTableNid = 0x692;
 // and leaving it out spares a table read per message.
 enum class RecipientRows { Read, Skip };
 
+// What ReadItem reads of a message: everything, or all but its bodies and
+// recipient rows (the record is then marked bodiesLeftOut). Saving copies
+// an item from its node and needs neither, unless the copy fails.
+enum class ItemParts { All, WithoutBodies };
+
 // The record of one node; nullptr when the node has no data block or its
 // data is neither a property context nor readable. `reader` (optional)
 // carries the stop request; `rtf` (optional) the RTF workspace.
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader = nullptr,
-                                     RtfWorkspace* rtf = nullptr, RecipientRows recipients = RecipientRows::Read);
+                                     RtfWorkspace* rtf = nullptr, RecipientRows recipients = RecipientRows::Read,
+                                     ItemParts parts = ItemParts::All);
+
+// Fills in what a record read WithoutBodies left out (bodies and recipient
+// rows) by reading its node again; nothing for a complete record or one
+// without a node.
+void ReadLeftOutParts(StoreFile& store, ItemRecord& record);
 
 // Writes the attachment's data to `sink`: the bytes held in the record
 // (released afterwards), or the data subnode's block read with its data

@@ -222,6 +222,10 @@ struct ItemRecord {
     // A deleted item found outside the live index whose recipient and
     // attachment data is gone: what it shows is all that is left of it.
     bool incomplete = false;
+    // Read without its bodies (plain, HTML, RTF and the RTF's text) and
+    // without its recipient rows, which copying the item from sourceNode
+    // does not need; writing it from the record needs them read first.
+    bool bodiesLeftOut = false;
     std::unique_ptr<MessageFields> messageFields;
     std::unique_ptr<FolderCounts> folderCounts;
     std::unique_ptr<ContactFields> contactFields;

@@ -428,6 +428,7 @@ void USave_to_PST_Format::SaveMailAt(ItemRecord& item, StoreFile& store, const s
         CheckStoreSize();
         return;
     }
+    ReadLeftOutParts(store, item);  // written from the record: it needs its bodies
     const MessageFields& fields = FieldsOf(item);
 
     const std::string sender = MakeSenderText(fields.sentRepresentingName, fields.sentRepresentingAddress);
@@ -570,6 +571,7 @@ bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, con
 
 void USave_to_PST_Format::SaveContact(ItemRecord& item, StoreFile& store) {
     if (bridge_ && SaveCopy(item, store, currentFolderPath_, "IPF.Contact")) return;
+    ReadLeftOutParts(store, item);
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteContact(item, withAttachments); });
 }
 
@@ -619,6 +621,7 @@ void USave_to_PST_Format::SaveAppointment(const ItemRecord& item) { WriteAppoint
 void USave_to_PST_Format::SaveAppointment(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveAppointment before CreateOutputStore");
     if (SaveCopy(item, store, currentFolderPath_, "IPF.Appointment")) return;
+    ReadLeftOutParts(store, item);
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteAppointment(item, withAttachments); });
 }
 
@@ -647,6 +650,7 @@ void USave_to_PST_Format::SaveTask(const ItemRecord& item) { WriteTask(item, fal
 void USave_to_PST_Format::SaveTask(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveTask before CreateOutputStore");
     if (SaveCopy(item, store, currentFolderPath_, "IPF.Task")) return;
+    ReadLeftOutParts(store, item);
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteTask(item, withAttachments); });
 }
 
@@ -666,6 +670,7 @@ void USave_to_PST_Format::SaveNote(const ItemRecord& item) { WriteNote(item, fal
 void USave_to_PST_Format::SaveNote(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveNote before CreateOutputStore");
     if (SaveCopy(item, store, currentFolderPath_, "IPF.StickyNote")) return;
+    ReadLeftOutParts(store, item);
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteNote(item, withAttachments); });
 }
 
@@ -683,6 +688,7 @@ void USave_to_PST_Format::SaveJournal(const ItemRecord& item) { WriteJournal(ite
 void USave_to_PST_Format::SaveJournal(ItemRecord& item, StoreFile& store) {
     if (!bridge_) throw std::logic_error("SaveJournal before CreateOutputStore");
     if (SaveCopy(item, store, currentFolderPath_, "IPF.Journal")) return;
+    ReadLeftOutParts(store, item);
     WithAttachmentFiles(item, store, [&](bool withAttachments) { WriteJournal(item, withAttachments); });
 }
 

@@ -48,6 +48,37 @@ TEST(Utf, Utf8RoundTripsThroughUtf16) {
     EXPECT_FALSE(IsValidUtf8("\xC3"));
 }
 
+TEST(Utf, EveryCodePointRoundTripsAndBrokenInputBecomesReplacements) {
+    // Every scalar value of each UTF-8 length, as UTF-16LE bytes and back.
+    std::u16string units;
+    std::string expected;
+    for (char32_t cp : {U'\u0001', U'\u007F', U'\u0080', U'\u07FF', U'\u0800', U'\uD7FF', U'\uE000', U'\uFFFD',
+                        U'\uFFFF', U'\U00010000', U'\U0010FFFF'}) {
+        AppendUtf8(expected, cp);
+        if (cp >= 0x10000) {
+            units.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    EXPECT_EQ(Utf16ToUtf8(units), expected);
+    EXPECT_EQ(Utf8ToUtf16(expected), units);
+    const std::string le = Utf8ToUtf16LeBytes(expected);
+    ASSERT_EQ(le.size(), units.size() * 2);
+    EXPECT_EQ(Utf16LeToUtf8(std::span(reinterpret_cast<const std::uint8_t*>(le.data()), le.size())), expected);
+    // A lone low surrogate, a high one at the very end and an odd last byte.
+    const std::array<std::uint8_t, 7> broken{0x00, 0xDC, 0x41, 0x00, 0x00, 0xD8, 0x42};
+    EXPECT_EQ(Utf16LeToUtf8(broken), "\xEF\xBF\xBD" "A" "\xEF\xBF\xBD");
+    // A cut sequence, a stray continuation byte and an overlong form each
+    // give U+FFFD in UTF-16.
+    EXPECT_EQ(Utf8ToUtf16("a\xE2\x82"), u"a\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\x80z"), u"\uFFFDz");
+    EXPECT_EQ(Utf8ToUtf16LeBytes("\xC0\xAF"), std::string("\xFD\xFF", 2));
+    EXPECT_TRUE(Utf8ToUtf16LeBytes("").empty());
+    EXPECT_TRUE(Utf16LeToUtf8({}).empty());
+}
+
 TEST(Utf, CodePagesConvertToUtf8) {
     const std::array<std::uint8_t, 3> cyrillic{0xCF, 0xF0, 0xE8};  // "При" in Windows-1251
     EXPECT_EQ(CodePageToUtf8(cyrillic, 1251), "\xD0\x9F\xD1\x80\xD0\xB8");

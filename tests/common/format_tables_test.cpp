@@ -23,6 +23,25 @@ TEST(Crypt, PermutationDecodeUndoesEncodeForEveryByte) {
     EXPECT_EQ(data, AllBytes());
 }
 
+TEST(Crypt, PermutationOfLongBuffersIsTheTableByteForByte) {
+    // Long buffers take the wide path where the processor has it: every
+    // length around its 64-byte steps must match the table exactly.
+    std::vector<std::uint8_t> data(9000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 151 + (i >> 8));
+    for (const std::size_t n : {std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{127},
+                                std::size_t{200}, std::size_t{8176}, std::size_t{9000}}) {
+        for (const std::size_t at : {std::size_t{0}, std::size_t{3}}) {
+            if (at + n > data.size()) continue;
+            std::vector<std::uint8_t> encoded(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                              data.begin() + static_cast<std::ptrdiff_t>(at + n));
+            EncodeBytes(encoded, CryptMethod::Permute, 0);
+            for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(encoded[i], kCryptEncode[data[at + i]]) << n << " " << i;
+            DecodeBytes(encoded, CryptMethod::Permute, 0);
+            for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(encoded[i], data[at + i]) << n << " " << i;
+        }
+    }
+}
+
 TEST(Crypt, CyclicIsItsOwnInverseAndDependsOnTheKey) {
     auto data = AllBytes();
     EncodeBytes(data, CryptMethod::Cyclic, 0x12345678);
@@ -46,6 +65,34 @@ TEST(Crc, MatchesTheZlibOracleOnOddLengths) {
     for (std::size_t n : {0u, 1u, 7u, 8u, 9u, 500u, 999u}) {
         const auto expected = static_cast<std::uint32_t>(crc32(0xFFFFFFFFu, data.data(), static_cast<uInt>(n)) ^ 0xFFFFFFFFu);
         EXPECT_EQ(ComputeCrc(std::span(data.data(), n)), expected) << n;
+    }
+}
+
+TEST(Crc, MatchesTheZlibOracleOnEveryLengthAndAlignmentOfTheFoldedPath) {
+    // Lengths from 64 up take the folding path where the processor has it;
+    // every length and start offset must give the oracle's value, with and
+    // without a running CRC coming in.
+    std::vector<std::uint8_t> data(1 << 20);
+    std::uint32_t x = 0x9E3779B9u;
+    for (auto& b : data) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    const auto oracle = [&](std::size_t at, std::size_t n, std::uint32_t from) {
+        return static_cast<std::uint32_t>(crc32(from ^ 0xFFFFFFFFu, data.data() + at, static_cast<uInt>(n)) ^
+                                          0xFFFFFFFFu);
+    };
+    for (std::size_t at = 0; at < 16; ++at) {
+        for (std::size_t n = 0; n <= 400; ++n) {
+            ASSERT_EQ(ComputeCrc(std::span(data).subspan(at, n)), oracle(at, n, 0)) << at << " " << n;
+            ASSERT_EQ(ComputeCrc(std::span(data).subspan(at, n), 0xDEADBEEFu), oracle(at, n, 0xDEADBEEFu))
+                << at << " " << n;
+        }
+    }
+    for (const std::size_t n : {std::size_t{8176}, std::size_t{8192}, std::size_t{65536 + 13}, std::size_t{1} << 20}) {
+        EXPECT_EQ(ComputeCrc(std::span(data).first(n)), oracle(0, n, 0)) << n;
     }
 }
 

@@ -1,9 +1,14 @@
 // The saving run over stores written in the test: a stop during the index
 // load, a stop during the walk, and items the writer fails on.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -152,6 +157,89 @@ TEST(SavingRunFailures, AnItemTheWriterFailsOnIsCountedAndSkippedAndTheRunGoesOn
     EXPECT_EQ(inbox, (std::vector<std::string>{"mail 1", "mail 2", "mail 4", "mail 5"}));
     ASSERT_EQ(back.In("Tasks").size(), 1u);
     EXPECT_EQ(SubjectOfRecord(*back.In("Tasks")[0]->record), "task 2");
+}
+
+// The file size limit stands in for a full disk: a write past it fails
+// (EFBIG) the way it fails with ENOSPC. Restored when the scope ends.
+class FileSizeLimit {
+public:
+    FileSizeLimit() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        savedSignal_ = std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedSignal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    void Lower(rlim_t bytes) {
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+
+private:
+    rlimit saved_{};
+    void (*savedSignal_)(int) = SIG_DFL;
+};
+
+TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlierPartsValid) {
+    const fs::path dir = bmtest::ScratchDir("saving-part-write-fails");
+    const fs::path source = dir / "large.ost";
+    constexpr int kMails = 40;
+    {
+        auto store = pst::PstStore::Create(source, {});
+        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+        for (int i = 0; i < kMails; ++i) {
+            pst::Message m = MessageOf("IPM.Note", "mail " + std::to_string(i));
+            std::vector<std::uint8_t> data(64 * 1024);
+            for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 7 + i);
+            m.attachments.push_back(pst::Attachment::FromBytes("part.bin", data));
+            store->AddMessage(inbox, m);
+        }
+        store->Finish();
+    }
+    RecordingSavingObserver observer;
+    SavingRun run(observer, nullptr);
+    SavingSource what;
+    what.sourcePath = source.string();
+    what.destination = dir / "Repair";
+    what.storeSizeLimit = 512 * 1024;
+    what.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\"});
+    std::optional<FileSizeLimit> limit(std::in_place);
+    int writtenInThird = 0;
+    what.beforeItemWrite = [&](USave_to_PST_Format& writer, const ItemRecord&) {
+        // Once the third part is open, its file cannot grow past 64 KiB:
+        // its writes (buffered, so perhaps only when the part is closed)
+        // fail half-way.
+        if (writer.outputStores().size() == 3 && writtenInThird++ == 0) limit->Lower(64 * 1024);
+    };
+    const AnalysisOutcome outcome = run.SaveStore(what);
+    limit.reset();  // the limit is back before anything is checked
+
+    ASSERT_GT(writtenInThird, 0) << "the store never reached a third part";
+    EXPECT_EQ(outcome, AnalysisOutcome::Failed);
+    EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
+    const std::vector<fs::path> parts = run.outputStores();
+    ASSERT_EQ(parts.size(), 3u);
+    int savedBefore = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const CheckReport report = CheckStore(parts[i]);
+        for (const Finding& f : report.findings) ADD_FAILURE() << parts[i] << ": " << FormatFinding(f);
+        EXPECT_EQ(report.errorCount(), 0u) << parts[i];
+        const auto back = bmtest::ReadBack(parts[i]);
+        EXPECT_FALSE(back.In("Inbox").empty()) << parts[i];
+        savedBefore += static_cast<int>(back.In("Inbox").size());
+    }
+    EXPECT_GT(savedBefore, 0);
+    EXPECT_LT(savedBefore, kMails);
+    // The part that could not be written is set apart under another name
+    // and does not read as a store.
+    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
+    EXPECT_TRUE(fs::exists(parts[2]));
+    EXPECT_FALSE(CheckStore(parts[2]).ok());
+    EXPECT_FALSE(fs::exists(fs::path(parts[2]).replace_extension("")));
 }
 
 }  // namespace

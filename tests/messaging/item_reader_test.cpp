@@ -171,6 +171,37 @@ TEST_F(ItemReaderStore, RecipientRowsAreReadInTableOrderWithTheirTypes) {
     EXPECT_TRUE(ReadItem(store_, *node, &reader_, &rtf_)->recipients.empty()) << "no recipient table";
 }
 
+TEST_F(ItemReaderStore, ARecordReadWithoutBodiesGetsThemAndItsRecipientsBackFromItsNode) {
+    const NodeEntry* message = FindNode(store_, kMessageNid);
+    const NodeEntry* large = FindNode(store_, kLargeNid);
+    ASSERT_NE(message, nullptr);
+    ASSERT_NE(large, nullptr);
+    auto withRows = ReadItem(store_, *message, &reader_, &rtf_, RecipientRows::Read, ItemParts::WithoutBodies);
+    ASSERT_NE(withRows, nullptr);
+    EXPECT_TRUE(withRows->bodiesLeftOut);
+    EXPECT_TRUE(withRows->recipients.empty());
+    // Everything else is read as always.
+    EXPECT_EQ(withRows->messageFields->subject->text, "Four attachments");
+    EXPECT_EQ(withRows->attachments.size(), 4u);
+    ReadLeftOutParts(store_, *withRows);
+    EXPECT_FALSE(withRows->bodiesLeftOut);
+    ASSERT_EQ(withRows->recipients.size(), 3u);
+    EXPECT_EQ(withRows->recipients[2].displayName, "Cy Cole");
+
+    auto withBody = ReadItem(store_, *large, &reader_, &rtf_, RecipientRows::Read, ItemParts::WithoutBodies);
+    ASSERT_NE(withBody, nullptr);
+    EXPECT_TRUE(!withBody->messageFields || withBody->messageFields->body.empty());
+    ASSERT_NE(withBody->contactFields, nullptr);
+    EXPECT_EQ(withBody->contactFields->givenName, "Ann");
+    ReadLeftOutParts(store_, *withBody);
+    ASSERT_NE(withBody->messageFields, nullptr);
+    EXPECT_EQ(withBody->messageFields->body, "body on the second page");
+    // A complete record is left as it is.
+    withBody->messageFields->body = "kept";
+    ReadLeftOutParts(store_, *withBody);
+    EXPECT_EQ(withBody->messageFields->body, "kept");
+}
+
 TEST_F(ItemReaderStore, ContactFieldsFilledOnlyByAnAttachmentAreMarkedAsSuch) {
     auto record = Read();
     ASSERT_NE(record, nullptr);

@@ -12,8 +12,9 @@
 namespace bm::pst {
 
 namespace {
+// Appends go out in pieces of this size: few, large sequential writes.
 constexpr std::size_t kBufferSize = 8u << 20;
-}
+}  // namespace
 
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -25,8 +26,13 @@ NdbFile::~NdbFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void NdbFile::fail(const char* what) const {
-    throw std::runtime_error(std::string(what) + " " + path_.string() + ": " + std::strerror(errno));
+void NdbFile::fail(const char* what) {
+    if (failure_.empty()) failure_ = std::string(what) + " " + path_.string() + ": " + std::strerror(errno);
+    throw OutputWriteError(failure_);
+}
+
+void NdbFile::throwIfFailed() const {
+    if (!failure_.empty()) throw OutputWriteError(failure_);
 }
 
 void NdbFile::append(std::span<const std::uint8_t> bytes) {
@@ -47,33 +53,52 @@ void NdbFile::appendZeros(std::uint64_t count) {
     }
 }
 
-void NdbFile::flush() {
+std::span<std::uint8_t> NdbFile::appendInPlace(std::size_t count) {
+    if (count > kBufferSize) throw std::invalid_argument("NdbFile: piece larger than the write buffer");
+    if (buffer_.size() + count > kBufferSize) flush();
+    throwIfFailed();
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + count, 0);
+    return std::span(buffer_).subspan(at, count);
+}
+
+void NdbFile::writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
+    throwIfFailed();
     if (fd_ < 0) throw std::runtime_error("write to closed file " + path_.string());
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done,
-                                   static_cast<off_t>(flushed_ + done));
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail("cannot write");
         }
+        if (n == 0) {
+            errno = EIO;
+            fail("cannot write");
+        }
         done += static_cast<std::size_t>(n);
     }
+}
+
+void NdbFile::flush() {
+    if (buffer_.empty()) {
+        throwIfFailed();
+        return;
+    }
+    writeAll(buffer_.data(), buffer_.size(), flushed_);
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Start writing the piece to the disk now, without waiting for it, so
+    // that the sync at the end finds little left to do. Only a hint: a
+    // failure to start shows up in the sync.
+    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(buffer_.size()), SYNC_FILE_RANGE_WRITE);
+#endif
     flushed_ += buffer_.size();
     buffer_.clear();
 }
 
 void NdbFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     flush();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("cannot write");
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    writeAll(bytes.data(), bytes.size(), offset);
 }
 
 void NdbFile::sync() {

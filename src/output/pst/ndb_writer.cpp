@@ -94,16 +94,16 @@ public:
         const Bid bid = (nextBlockIndex_ << 2) | (internal ? 2u : 0u);
         const std::uint64_t span = BlockSpan(data.size());
         const std::uint64_t ib = place(span, kBlockAlign);
-        scratch_.assign(span, 0);
-        std::copy(data.begin(), data.end(), scratch_.begin());
-        const std::span<std::uint8_t> stored(scratch_.data(), data.size());
+        // Built where it is written out: the file's buffer.
+        const std::span<std::uint8_t> block = file_.appendInPlace(span);
+        std::copy(data.begin(), data.end(), block.begin());
+        const std::span<std::uint8_t> stored = block.first(data.size());
         if (!internal) EncodeBytes(stored, options_.crypt, bid);
-        std::uint8_t* trailer = scratch_.data() + span - kBlockTrailerSize;
+        std::uint8_t* trailer = block.data() + span - kBlockTrailerSize;
         PutLe(trailer, data.size(), 2);
         PutLe(trailer + 2, ComputeSignature(ib, bid), 2);
         PutLe(trailer + 4, ComputeCrc(stored), 4);
         PutLe(trailer + 8, bid, 8);
-        file_.append(scratch_);
         blocks_.push_back({ib, static_cast<std::uint16_t>(data.size()), internal, true, 0});
         ++nextBlockIndex_;
         return bid;
@@ -147,6 +147,7 @@ public:
     }
 
     void requireOpen() const {
+        file_.throwIfFailed();  // nothing is written after a write that failed
         if (finished_) throw std::logic_error("NdbWriter: store already finished");
     }
 
@@ -576,7 +577,6 @@ public:
     std::array<std::uint32_t, 32> nextNid_ = InitialNidIndexes();
     std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
     std::uint32_t unique_ = 1;
-    std::vector<std::uint8_t> scratch_;
     std::array<std::uint8_t, kPageSize> mapPage_{};
 };
 

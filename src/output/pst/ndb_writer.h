@@ -38,8 +38,10 @@ struct NdbOptions {
 
 class NdbWriter {
 public:
-    // Creates (truncates) the file. Throws std::runtime_error naming the path
-    // and the system error when the file cannot be created or written.
+    // Creates (truncates) the file. Throws OutputWriteError (a
+    // std::runtime_error) naming the path and the system error when the
+    // file cannot be created or written; after a failed write every later
+    // call throws that error again and the file stays without a header.
     static std::unique_ptr<NdbWriter> Create(const std::filesystem::path& path, const NdbOptions& options);
 
     static constexpr std::size_t kMaxBlockData = pst::kMaxBlockData;  // data bytes in one block
