@@ -16,9 +16,12 @@ void CliAnalysis::Run(const std::string& store) {
     source.sourcePath = store;
     source.deepScan = deepScan_;
     source.recoverDeleted = recoverDeleted_;
-    run_.Start(source);
     {
+        // In place before the run starts: a signal as soon as the run is
+        // under way must stop it, not end the process.
         const InterruptStop interrupt(run_.reader().stopAnalysis);
+        run_.Start(source);
+        if (InterruptStop::Received()) run_.reader().stopAnalysis = true;
         run_.Wait();
     }
     progress_.Finish();
@@ -28,9 +31,12 @@ CliSaving::CliSaving(CliEnvironment& env, const ActivityLog& log)
     : progress_(env.progressMode, "Saving"), run_(*this, &log) {}
 
 void CliSaving::Run(SavingSource source) {
-    run_.Start(std::move(source));
     {
+        // In place before the run starts: the run creates the output store at
+        // once, and a signal from then on must close it, not end the process.
         const InterruptStop interrupt(run_.reader().stopSaving);
+        run_.Start(std::move(source));
+        if (InterruptStop::Received()) run_.reader().stopSaving = true;
         run_.Wait();
     }
     progress_.Finish();
