@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "output/check_hex.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_context.h"
@@ -38,11 +39,7 @@ constexpr std::uint32_t kPropLtpRowId = 0x67F2;
 // Node ids listed in one finding; the rest are counted.
 constexpr std::size_t kNidsNamed = 8;
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
 std::string NidList(const std::vector<std::uint32_t>& nids) {
     std::string out;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "output/check_hex.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
@@ -41,11 +42,7 @@ constexpr Expected kFolderProperties[] = {{0x3001, "0x3001 (display name)"},
                                           {0x360A, "0x360A (subfolders)"}};
 constexpr Expected kCriteriaProperties[] = {{0x660B, "0x660B"}};
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
 bool Holds(const PropertyChunk& chunk, std::uint32_t id) {
     for (const PropertyValue& v : chunk.entries)

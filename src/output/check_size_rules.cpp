@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "output/check_hex.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"
@@ -28,11 +29,7 @@ constexpr std::uint16_t kTypeBoolean = 0x000B;
 constexpr std::uint16_t kTypeObject = 0x000D;
 constexpr std::size_t kPcRecordSize = 8;  // 2-byte id, 2-byte type, 4-byte value or reference
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
 struct Record {
     std::uint16_t id = 0;

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "output/check_hex.h"
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "messaging/named_properties.h"
@@ -65,11 +66,7 @@ constexpr std::uint32_t kMessageCodePageId = 0x3FFD;
 constexpr std::uint32_t kInternetCodePageId = 0x3FDE;
 constexpr unsigned kDefaultCodePage = 1252;
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
 const PropertyValue* Find(const PropertyChunk& chunk, std::uint32_t id) {
     for (const PropertyValue& v : chunk.entries)

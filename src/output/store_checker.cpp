@@ -20,6 +20,7 @@
 #include <span>
 #include <unordered_set>
 
+#include "output/check_hex.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/check_file_reader.h"
@@ -98,11 +99,7 @@ const CheckLayout k4k{kUnicode4kLayout, true, 8,
                       8, 24, 16,
                       false};
 
-std::string Hex(std::uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
 constexpr std::uint64_t AlignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 
