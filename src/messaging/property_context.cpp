@@ -57,6 +57,10 @@ ValueForm FormOf(std::uint16_t type, bool everyType) {
     }
 }
 
+// Types whose empty value a store keeps as a reference of 0 (no heap
+// allocation, no subnode).
+bool IsEmptyable(std::uint16_t type) { return type == kPtString8 || type == kPtUnicode || type == kPtBinary; }
+
 Bytes Concatenate(const HeapBlocks& blocks) {
     Bytes out;
     std::size_t total = 0;
@@ -119,7 +123,12 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
             v.size = 4;
             break;
         case ValueForm::Hnid:
-            if (hnid == 0) return std::nullopt;
+            if (hnid == 0) {
+                if (!ctx.keepEmptyValues || !IsEmptyable(propType)) return std::nullopt;
+                v.data = Bytes{};
+                v.size = 0;
+                break;
+            }
             if ((hnid & 0x1F) != 0) {
                 FromSubnode(v, ctx, hnid);
                 if (!v.hasData()) return v;

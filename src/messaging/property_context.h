@@ -89,6 +89,10 @@ struct PropertyReadContext {
     // Read the multi-valued types beyond the known ones (strings, times,
     // GUIDs, ...) too, for a copy of the whole item.
     bool everyType = false;
+    // List an empty string or binary value (a heap reference of 0) as a
+    // value with no bytes, for a copy that must keep it; otherwise, as the
+    // item mapping expects, such a value is left out.
+    bool keepEmptyValues = false;
 };
 
 // Record conversion shared by property contexts and table cells. `field` is

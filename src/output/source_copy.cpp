@@ -113,6 +113,7 @@ PropertyReadContext CopyContext(StoreFile& store, const SubnodeList& subnodes) {
     ctx.subnodes = MakeSubnodeDataReader(store, &subnodes);
     ctx.onlyExistingCells = true;
     ctx.everyType = true;
+    ctx.keepEmptyValues = true;  // an empty text or binary value is a value too
     return ctx;
 }
 
@@ -126,13 +127,6 @@ bool NormalizeValue(std::uint16_t type, Bytes& bytes) {
     if (bytes.size() < unit) return false;
     bytes.resize(unit);
     return true;
-}
-
-// Types whose value a property context keeps as a heap or subnode reference
-// of 0 when it is empty (an empty body, an empty attachment).
-bool IsEmptyableType(std::uint16_t type) {
-    return type == static_cast<std::uint16_t>(PropType::Unicode) || type == static_cast<std::uint16_t>(PropType::String8) ||
-           type == static_cast<std::uint16_t>(PropType::Binary);
 }
 
 // The records of a property context, each with its value read (from the
@@ -165,10 +159,6 @@ std::optional<std::vector<RawProperty>> ReadRawContext(StoreFile& store, const B
         }
         if (deferAttachData && p.id == kAttachDataId && p.type == kPtBinary && (p.hnid & kNidTypeMask) != 0) {
             out.push_back(std::move(p));  // streamed when written
-            continue;
-        }
-        if (p.hnid == 0 && IsEmptyableType(p.type)) {
-            out.push_back(std::move(p));  // an empty text or binary value is a value too
             continue;
         }
         auto value = ConvertPropertyRecord(*heap, ctx, p.id, p.type, record.subspan(4, 4));

@@ -96,6 +96,38 @@ TEST(TableContextCells, CellWithHnidZeroIsLeftOutOfItsRow) {
     for (const auto& v : list->chunks[0].entries) EXPECT_NE(v.id, 0x3704u);
 }
 
+TEST(TableContextCells, CellWithHnidZeroIsAnEmptyValueOfItsTypeForACopy) {
+    // A recipient row as the mail client writes it: row id, an empty address
+    // and an empty search key (references of 0).
+    const std::vector<Column> columns = {
+        {0x67F2, kPtLong, 0, 4, 0},
+        {0x3003, kPtUnicode, 4, 4, 1},
+        {0x300B, kPtBinary, 8, 4, 2},
+    };
+    bmtest::TableContextImage t(columns, 13);
+    bmtest::PutU32(t.AddRow(), 0, 0x8025);
+    PropertyReadContext copy;
+    copy.keepEmptyValues = true;
+    const auto list = Read(t, copy);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->chunks[0].count(), 3u);
+    const auto& cells = list->chunks[0].entries;
+    EXPECT_EQ(cells[1].id, 0x3003u);
+    EXPECT_EQ(cells[1].type, kPtUnicode);
+    ASSERT_TRUE(cells[1].hasData());
+    EXPECT_TRUE(cells[1].data->empty());
+    EXPECT_EQ(cells[2].id, 0x300Bu);
+    EXPECT_EQ(cells[2].type, kPtBinary);
+    ASSERT_TRUE(cells[2].hasData());
+    EXPECT_TRUE(cells[2].data->empty());
+
+    // The item mapping's reading leaves them out as before.
+    const auto listed = Read(t);
+    ASSERT_TRUE(listed);
+    ASSERT_EQ(listed->chunks[0].count(), 1u);
+    EXPECT_EQ(listed->chunks[0].entries[0].id, 0x67F2u);
+}
+
 TEST(TableContextCells, CellBeyondTheRowIsLeftOut) {
     std::vector<Column> columns = kColumns;
     columns.push_back({0x0E20, kPtLong, 200, 4, 4});

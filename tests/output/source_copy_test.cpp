@@ -19,6 +19,7 @@
 #include "output/pst/store_writer.h"
 #include "output/source_copy.h"
 #include "store/store.h"
+#include "store/subnodes.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -128,6 +129,102 @@ TEST(SourceCopy, AMessageComesBackWholeWithNamedPropertiesByNameAndWithoutWhatTh
     }
     ASSERT_EQ(copy->recipients.size(), 1u);
     EXPECT_EQ(copy->recipients[0].GetString(pst::tags::kDisplayName), "Ян Новак");
+}
+
+// The cells of property `id` in a heap read as a property context (or,
+// with `recipients`, as the message's recipient table), with the reading
+// the copy uses or the one the item mapping uses.
+std::vector<PropertyValue> CellsOf(StoreFile& store, const NodeEntry& node, std::uint16_t id, bool recipients,
+                                   bool forCopy) {
+    std::vector<PropertyValue> out;
+    const BlockEntry* data = node.dataBlock;
+    if (recipients) {
+        data = node.subnodeBlock != nullptr ? FindSubnode(ReadSubnodes(store, *node.subnodeBlock), 0x692) : nullptr;
+    }
+    EXPECT_NE(data, nullptr);
+    if (data == nullptr) return out;
+    auto blocks = ReadNodeBlocks(store, *data);
+    EXPECT_TRUE(blocks.has_value());
+    if (!blocks) return out;
+    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    EXPECT_TRUE(heap.has_value());
+    if (!heap) return out;
+    PropertyReadContext ctx;
+    ctx.onlyExistingCells = true;
+    ctx.keepEmptyValues = forCopy;
+    const auto list = ReadPropertyObject(*heap, ctx);
+    EXPECT_TRUE(list.has_value());
+    if (!list) return out;
+    for (const PropertyChunk& chunk : list->chunks) {
+        for (const PropertyValue& v : chunk.entries)
+            if (v.id == id) out.push_back(v);
+    }
+    return out;
+}
+
+TEST(SourceCopy, EmptyTextAndBinaryValuesOfTheMessageAndItsRecipientsStayEmptyValuesOfTheirType) {
+    constexpr pst::PropTag kSearchKey{0x300B, PropType::Binary};
+    WrittenStore source("source-copy-empty-values");
+    pst::Message m;
+    m.properties.SetString(pst::tags::kSubject, "empty values");
+    m.properties.SetString(pst::tags::kBody, "");
+    m.AddRecipient("Ян Новак", "jan@example.org", pst::kRecipientTo);
+    m.recipients.back().SetString(pst::tags::kEmailAddress, "");
+    m.recipients.back().SetBinary(kSearchKey, {});
+    m.AddRecipient("Second", "second@example.org", pst::kRecipientCc);
+    m.recipients.back().SetBinary(kSearchKey, Bytes8("SMTP:SECOND@EXAMPLE.ORG"));
+    const auto nid = source.writer().AddMessage(source.writer().ipmSubtree(), m);
+
+    StoreFile& store = source.Open();
+    const NodeEntry* node = source.Node(nid);
+    ASSERT_NE(node, nullptr);
+
+    // The writer keeps an empty value of a property context as the mail
+    // client does, with a reference of 0: the item mapping's reading leaves
+    // it out as it does in the client's stores, the copy's reading finds
+    // it, empty. A table cell refers to an allocation of no bytes (validators
+    // reject a cell of 0): both readings find it.
+    EXPECT_TRUE(CellsOf(store, *node, 0x1000, false, false).empty());
+    const auto body = CellsOf(store, *node, 0x1000, false, true);
+    ASSERT_EQ(body.size(), 1u);
+    EXPECT_EQ(body[0].type, static_cast<std::uint32_t>(PropType::Unicode));
+    ASSERT_TRUE(body[0].hasData());
+    EXPECT_TRUE(body[0].data->empty());
+    for (const std::uint16_t id : {std::uint16_t{0x3003}, std::uint16_t{0x300B}}) {
+        EXPECT_EQ(CellsOf(store, *node, id, true, false).size(), 2u) << std::hex << id;
+        EXPECT_EQ(CellsOf(store, *node, id, true, true).size(), 2u) << std::hex << id;
+    }
+
+    // The copy holds them as empty values of their type, the other
+    // recipient's as they were.
+    const std::optional<pst::Message> copy = CopySourceMessage(store, *node);
+    ASSERT_TRUE(copy.has_value());
+    auto expectEmpty = [](const pst::PropertyBag& bag, pst::PropTag tag, const char* what) {
+        const pst::Property* p = bag.Find(tag);
+        ASSERT_NE(p, nullptr) << what;
+        EXPECT_EQ(p->type, tag.type) << what;
+        EXPECT_TRUE(p->bytes.empty()) << what;
+    };
+    expectEmpty(copy->properties, pst::tags::kBody, "the body");
+    ASSERT_EQ(copy->recipients.size(), 2u);
+    expectEmpty(copy->recipients[0], pst::tags::kEmailAddress, "the first recipient's address");
+    expectEmpty(copy->recipients[0], kSearchKey, "the first recipient's search key");
+    EXPECT_EQ(copy->recipients[0].GetString(pst::tags::kDisplayName), "Ян Новак");
+    const pst::Property* key = copy->recipients[1].Find(kSearchKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->bytes, Bytes8("SMTP:SECOND@EXAMPLE.ORG"));
+    EXPECT_EQ(copy->recipients[1].GetString(pst::tags::kEmailAddress), "second@example.org");
+
+    // Saved again and copied back, they are still there and still empty.
+    WrittenStore saved("source-copy-empty-values-saved");
+    const auto savedNid = saved.writer().AddMessage(saved.writer().ipmSubtree(), *copy);
+    StoreFile& again = saved.Open();
+    const std::optional<pst::Message> back = CopySourceMessage(again, *saved.Node(savedNid));
+    ASSERT_TRUE(back.has_value());
+    expectEmpty(back->properties, pst::tags::kBody, "the body, saved");
+    ASSERT_EQ(back->recipients.size(), 2u);
+    expectEmpty(back->recipients[0], pst::tags::kEmailAddress, "the first recipient's address, saved");
+    expectEmpty(back->recipients[0], kSearchKey, "the first recipient's search key, saved");
 }
 
 // A chain of embedded messages `levels` deep below `m`, the innermost with

@@ -9,6 +9,22 @@
 
 namespace bm::pst {
 
+namespace {
+
+constexpr std::uint16_t kDisplayNameId = 0x3001;
+
+// Whether an empty value is written as the mail client writes it in a
+// property context: a reference of 0, no heap allocation. A display name
+// keeps its (empty) allocation: validators take a folder name of 0 for no
+// name at all. Table cells always refer to an allocation: validators reject
+// a cell whose reference is 0.
+bool EmptyAsZeroReference(const PcValue& v) {
+    return v.bytes.empty() && v.id != kDisplayNameId &&
+           (v.type == PropType::Unicode || v.type == PropType::String8 || v.type == PropType::Binary);
+}
+
+}  // namespace
+
 std::uint32_t StoreValue(HeapBuilder& heap, std::span<const std::uint8_t> bytes, const LargeValueSink& sink) {
     if (bytes.size() <= kMaxHeapAllocation) return heap.Allocate(bytes);
     if (!sink) throw std::length_error("value of " + std::to_string(bytes.size()) + " bytes needs a subnode");
@@ -45,7 +61,7 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<Pc
                 throw std::invalid_argument("property " + std::to_string(v.id) + " has a value of the wrong size");
             }
             for (std::size_t i = 0; i < v.bytes.size(); ++i) ref |= std::uint32_t{v.bytes[i]} << (8 * i);
-        } else {
+        } else if (!EmptyAsZeroReference(v)) {
             ref = StoreValue(heap, v.bytes, sink);
         }
         PutLe(r.data.data() + 2, ref, 4);

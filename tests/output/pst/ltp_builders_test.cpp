@@ -233,7 +233,8 @@ TEST(PropertyContext, SmallValuesInlineOthersInHeapLargeOnesInSubnodes) {
     EXPECT_EQ(pc[0x0E1B].ref, 1u);
     EXPECT_EQ(Utf16LeToUtf8(pc[0x0037].heapValue), "Привет 世界 😀");
     EXPECT_EQ(pc[0x0E06].heapValue, (std::vector<std::uint8_t>{8, 7, 6, 5, 4, 3, 0xD2, 0x01}));
-    EXPECT_NE(pc[0x1000].ref, 0u) << "an empty string still has a heap allocation";
+    EXPECT_EQ(pc[0x1000].ref, 0u) << "an empty string has no heap allocation, as in the mail client's stores";
+    EXPECT_EQ(pc[0x1000].type, 0x001F);
     EXPECT_TRUE(pc[0x1000].heapValue.empty());
     ASSERT_EQ(log.values.size(), 1u);
     EXPECT_EQ(log.values[0], Bytes(5000, 1));
@@ -384,6 +385,33 @@ TEST(TableContext, SmallTableKeepsRowsInTheHeapWithExistenceBits) {
     EXPECT_EQ(Le32(row0, col(tags::kMessageDeliveryTime.value()).offset), 1000u + 0x200024u);
     EXPECT_FALSE(bmtest::CellExists(row1, tc, col(tags::kMessageDeliveryTime.value())));
     EXPECT_TRUE(bmtest::CellExists(row1, tc, col(tags::kLtpRowId.value())));
+}
+
+TEST(TableContext, EmptyTextAndBinaryCellsExistWithAZeroLengthAllocation) {
+    constexpr PropTag kSearchKey{0x300B, PropType::Binary};
+    auto layout = TableLayout::Arrange({tags::kSubject.value(), kSearchKey.value()});
+    TableRow row;
+    row.id = 0x21;
+    row.cells = {{tags::kSubject.value(), {}}, {kSearchKey.value(), {}}};
+    auto view = ReadHeap(BuildTableContext(layout, {row}, {}));
+    EXPECT_EQ(view.error, "");
+    auto tc = bmtest::ReadTcInfo(view);
+    EXPECT_EQ(tc.error, "");
+    auto matrix = view.Alloc(tc.rowsRef);
+    ASSERT_TRUE(matrix.has_value());
+    const auto empty = bmtest::RowAt(*matrix, tc, 0, false);
+    int seen = 0;
+    for (const auto& c : tc.columns) {
+        if (c.tag != tags::kSubject.value() && c.tag != kSearchKey.value()) continue;
+        ++seen;
+        // The cell is there (an empty value, not a missing one) and refers
+        // to an allocation of no bytes: validators reject a cell of 0.
+        EXPECT_TRUE(bmtest::CellExists(empty, tc, c)) << std::hex << c.tag;
+        EXPECT_NE(Le32(empty, c.offset), 0u) << std::hex << c.tag;
+        ASSERT_TRUE(view.Alloc(Le32(empty, c.offset)).has_value()) << std::hex << c.tag;
+        EXPECT_TRUE(view.Alloc(Le32(empty, c.offset))->empty()) << std::hex << c.tag;
+    }
+    EXPECT_EQ(seen, 2);
 }
 
 TEST(TableContext, RowIndexHeaderIsTheFirstAllocationAndTheTcInfoTheUserRoot) {

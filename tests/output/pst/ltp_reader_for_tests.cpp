@@ -121,7 +121,8 @@ std::map<std::uint16_t, PcEntryView> ReadPc(const HeapView& heap, std::string& e
         e.type = r.readU16();
         e.ref = r.readU32();
         const bool inline4 = e.type == 2 || e.type == 3 || e.type == 4 || e.type == 0xA || e.type == 0xB;
-        if (!inline4 && (e.ref & 0x1F) == 0) {
+        // A reference of 0 is an empty value with no allocation.
+        if (!inline4 && e.ref != 0 && (e.ref & 0x1F) == 0) {
             auto value = heap.Alloc(e.ref);
             if (!value) error = "PC value HID does not resolve";
             else e.heapValue = *value;
