@@ -312,6 +312,9 @@ def mime_parts(msg, item):
         # the time readpst ran and takes its UID from the item's node id,
         # which the new store numbers afresh.
         data = re.sub(rb"(DTSTAMP|UID):[^\r\n]*", rb"\1:", data)
+        # Its file name, "i" and a random number, is made up anew each run.
+        if name and re.fullmatch(r"i\d+\.ics", name):
+            name = "i.ics"
     cid = (msg.get("Content-ID") or "").strip().strip("<>")
     item["attachments"].append({"name": decode_header(name) if name else "", "bytes": digest(data), "cid": cid})
 

@@ -226,8 +226,8 @@ void ExpectReadBackLikeTheSource(const fs::path& store, const fs::path& home) {
     // Bodies, attachment bytes, embedded messages and distribution list
     // members, item by item, as pypff and pffexport show source and output
     // (readpst is left out here: it writes a meeting request's calendar with
-    // a made-up file name and the item's modification time, which the new
-    // store may set where the source had none).
+    // the item's modification time, which the new store may set where the
+    // source had none).
     const fs::path contents = home / "contents.txt";
     const std::string compareContents = python + " " +
                                         ShellQuote(BRIGHTMEND_SOURCE_DIR "/tools/compare_saved_contents.py") + " " +
