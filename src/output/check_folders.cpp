@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "output/check_hex.h"
+#include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_context.h"

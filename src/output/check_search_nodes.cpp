@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "output/check_hex.h"
+#include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
@@ -63,13 +63,7 @@ public:
 
 private:
     void finding(std::uint64_t at, std::uint32_t nid, const std::string& expected, const std::string& found) {
-        if (report_.findings.size() >= kMaxCheckFindings) {
-            ++report_.findingsDropped;
-            return;
-        }
-        report_.findings.push_back({FindingSeverity::Error, at,
-                                    "node " + Hex(nid) + ": " + kRuleSearchNodes + ": expected " + expected +
-                                        ", found " + found});
+        AddRuleFinding(report_, at, nid, kRuleSearchNodes, expected, found);
     }
 
     // The node's property context, or (after one finding) nothing.

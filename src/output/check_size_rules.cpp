@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "output/check_hex.h"
+#include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "output/check_hex.h"
+#include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "messaging/named_properties.h"
@@ -111,12 +111,7 @@ public:
 private:
     void finding(std::uint64_t at, std::uint32_t nid, const char* rule, const std::string& expected,
                  const std::string& found) {
-        if (report_.findings.size() >= kMaxCheckFindings) {
-            ++report_.findingsDropped;
-            return;
-        }
-        report_.findings.push_back({FindingSeverity::Error, at,
-                                    "node " + Hex(nid) + ": " + rule + ": expected " + expected + ", found " + found});
+        AddRuleFinding(report_, at, nid, rule, expected, found);
     }
 
     void noteNid(std::uint32_t nid) {

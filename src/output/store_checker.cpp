@@ -20,7 +20,7 @@
 #include <span>
 #include <unordered_set>
 
-#include "output/check_hex.h"
+#include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/check_file_reader.h"
