@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <optional>
 #include <vector>
 
 #include "messaging/heap_node.h"
@@ -131,6 +132,16 @@ TEST(SourceCopy, AMessageComesBackWholeWithNamedPropertiesByNameAndWithoutWhatTh
     EXPECT_EQ(copy->recipients[0].GetString(pst::tags::kDisplayName), "Ян Новак");
 }
 
+// The heap of a node's data, with a failure of the test when it cannot be read.
+std::optional<HeapNode> HeapOf(StoreFile& store, const BlockEntry& data) {
+    auto blocks = ReadNodeBlocks(store, data);
+    EXPECT_TRUE(blocks.has_value());
+    if (!blocks) return std::nullopt;
+    auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
+    EXPECT_TRUE(heap.has_value());
+    return heap;
+}
+
 // The cells of property `id` in a heap read as a property context (or,
 // with `recipients`, as the message's recipient table), with the reading
 // the copy uses or the one the item mapping uses.
@@ -143,11 +154,7 @@ std::vector<PropertyValue> CellsOf(StoreFile& store, const NodeEntry& node, std:
     }
     EXPECT_NE(data, nullptr);
     if (data == nullptr) return out;
-    auto blocks = ReadNodeBlocks(store, *data);
-    EXPECT_TRUE(blocks.has_value());
-    if (!blocks) return out;
-    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
-    EXPECT_TRUE(heap.has_value());
+    const auto heap = HeapOf(store, *data);
     if (!heap) return out;
     PropertyReadContext ctx;
     ctx.onlyExistingCells = true;
@@ -326,11 +333,7 @@ std::vector<std::pair<std::uint32_t, Bytes>> ContentsSubjects(StoreFile& store, 
     const NodeEntry* table = source.Node((folder & ~0x1Fu) | 0x0Eu);
     EXPECT_NE(table, nullptr);
     if (table == nullptr || table->dataBlock == nullptr) return out;
-    auto blocks = ReadNodeBlocks(store, *table->dataBlock);
-    EXPECT_TRUE(blocks.has_value());
-    if (!blocks) return out;
-    const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
-    EXPECT_TRUE(heap.has_value());
+    const auto heap = HeapOf(store, *table->dataBlock);
     if (!heap) return out;
     PropertyReadContext ctx;
     ctx.onlyExistingCells = true;
