@@ -34,15 +34,9 @@ using bmtest::CliResult;
 using bmtest::RunCli;
 using bmtest::ShellQuote;
 
-struct Shell {
-    int code = -1;
-    std::string text;
-};
-
-Shell RunShell(const std::string& command, const fs::path& log) {
-    const int status = std::system((command + " >" + ShellQuote(log.string()) + " 2>&1").c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, bmtest::ReadTextFile(log)};
-}
+using bmtest::Python;
+using bmtest::RunShell;
+using bmtest::Shell;
 
 fs::path OpstValidate() {
     const fs::path stores = bmtest::SharedStoresDir();
@@ -51,7 +45,6 @@ fs::path OpstValidate() {
     return fs::exists(tool) ? tool : fs::path{};
 }
 
-std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
 
 // pst-extractor, installed once into the build tree; empty with the reason
 // in `why` when it cannot be had.

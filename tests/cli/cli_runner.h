@@ -43,6 +43,22 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::filesys
     return r;
 }
 
+// The Python that has pypff: Debian's, when it is there.
+inline std::string Python() {
+    return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
+// A shell command's exit code and its output (stdout and stderr), kept in `log`.
+struct Shell {
+    int code = -1;
+    std::string text;
+};
+
+inline Shell RunShell(const std::string& command, const std::filesystem::path& log) {
+    const int status = std::system((command + " >" + ShellQuote(log.string()) + " 2>&1").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(log)};
+}
+
 // A store this tool wrote: the checker, held to its strict rules, finds
 // nothing at all.
 inline void ExpectStrictlyClean(const std::filesystem::path& store) {

@@ -240,18 +240,12 @@ const FidelityCase kCases[] = {
      {{"pypff", {" 5 items,", " 3 associated"}}, {"readpst", {" 2 items,"}}, {"pffexport", {" 2 items,"}}}},
 };
 
-struct Shell {
-    int code = -1;
-    std::string text;
-};
+using bmtest::Shell;
 
 Shell RunTool(const std::string& script, const fs::path& source, const fs::path& output, const fs::path& log) {
-    const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-    const std::string command = python + " " + ShellQuote(std::string(BRIGHTMEND_SOURCE_DIR "/tools/") + script) +
-                                " " + ShellQuote(source.string()) + " " + ShellQuote(output.string()) + " >" +
-                                ShellQuote(log.string()) + " 2>&1";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, bmtest::ReadTextFile(log)};
+    return bmtest::RunShell(bmtest::Python() + " " + ShellQuote(std::string(BRIGHTMEND_SOURCE_DIR "/tools/") + script) +
+                                " " + ShellQuote(source.string()) + " " + ShellQuote(output.string()),
+                            log);
 }
 
 // The line "<reader>: ..." of a tool's output.
