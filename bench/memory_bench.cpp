@@ -7,6 +7,7 @@
 //
 //   memory_bench [--dir DIR] [--messages N] [--folders F] [--small]
 //                [--deep-scan] [--cli PATH]
+//   memory_bench --make-store FILE [--messages N] [--folders F] [--small]
 //       N mails (default 20,000, about 130 MB) over F folders below Inbox
 //       (default 20; 1 puts every mail in one folder). --small writes mails
 //       of one paragraph and no attachment (for a million messages in one
@@ -45,6 +46,7 @@ constexpr std::uint64_t kBaselineMessages = 200;
 void PrintHelp() {
     std::printf(
         "usage: memory_bench [--dir DIR] [--messages N] [--folders F] [--small] [--deep-scan] [--cli PATH]\n"
+        "       memory_bench --make-store FILE [--messages N] [--folders F] [--small]\n"
         "  Peak memory (RSS) of brightmend-cli list, analyze, save --all and check --strict on a\n"
         "  generated store of N mails (default 20000) over F folders (default 20), each beside its\n"
         "  300 MB target, and the bytes each grew per index entry (node or block) over a store of\n"
@@ -52,7 +54,8 @@ void PrintHelp() {
         "  --small      mails of one paragraph without attachments\n"
         "  --deep-scan  also list --deep-scan, with its bytes per byte of store\n"
         "  --cli PATH   the brightmend-cli to run (default: the one built beside this program)\n"
-        "  --dir DIR    where the benchmark makes (and at the end removes) its working directory\n",
+        "  --dir DIR    where the benchmark makes (and at the end removes) its working directory\n"
+        "  --make-store FILE  only write such a store to FILE (which must not exist) and keep it\n",
         static_cast<unsigned long long>(kBaselineMessages));
 }
 
@@ -147,6 +150,7 @@ int main(int argc, char** argv) {
     std::uint64_t folders = 20;
     bmbench::StoreShape shape;
     bool deepScan = false;
+    fs::path makeStore;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -160,6 +164,8 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--small") {
             shape.smallMessages = true;
+        } else if (a == "--make-store" && value != nullptr) {
+            makeStore = argv[++i];
         } else if (a == "--deep-scan") {
             deepScan = true;
         } else {
@@ -168,6 +174,22 @@ int main(int argc, char** argv) {
         }
     }
     shape.folders = static_cast<unsigned>(folders);
+    if (!makeStore.empty()) {
+        std::error_code exists;
+        if (fs::exists(makeStore, exists)) {
+            std::fprintf(stderr, "memory_bench: %s already exists\n", makeStore.c_str());
+            return 1;
+        }
+        const bmbench::Timer making;
+        if (!bmbench::MakeLargeStore(makeStore, messages, shape)) {
+            std::fprintf(stderr, "memory_bench: cannot write %s\n", makeStore.c_str());
+            return 1;
+        }
+        std::printf("%s: %llu mails in %llu folder(s)%s, %.1f MB, written in %.1f s\n", makeStore.c_str(),
+                    static_cast<unsigned long long>(messages), static_cast<unsigned long long>(folders),
+                    shape.smallMessages ? " (small mails)" : "", bmbench::FileMb(makeStore), making.seconds());
+        return 0;
+    }
     if (!bmbench::OnPath(cli.string())) {
         std::fprintf(stderr, "memory_bench: cannot run %s (give --cli PATH)\n", cli.c_str());
         return 1;
