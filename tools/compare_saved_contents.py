@@ -51,6 +51,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from readers.readpst_run import readpst_top  # noqa: E402
 
 MAX_REPORTED = 25
 READERS = ("pypff", "readpst", "pffexport")
@@ -347,16 +348,10 @@ def readpst_name(top, rel):
 
 
 def readpst_view(path):
-    out_dir = tempfile.mkdtemp(prefix="contents-readpst-")
-    try:
-        # One job: with parallel jobs readpst may end before every file is written.
-        subprocess.run(["readpst", "-j", "0", "-M", "-D", "-b", "-q", "-o", out_dir, path], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        tops = [d for d in os.listdir(out_dir) if os.path.isdir(os.path.join(out_dir, d))]
+    with readpst_top(path, "-M", "contents-readpst-") as top:
         folders = {}
-        if len(tops) != 1:
+        if top is None:
             return folders
-        top = os.path.join(out_dir, tops[0])
         for dirpath, _, filenames in os.walk(top):
             rel = os.path.relpath(dirpath, top)
             rel = "\\" if rel == "." else "\\" + "\\".join(readpst_name(top, rel)) + "\\"
@@ -374,8 +369,6 @@ def readpst_view(path):
                     items.append(readpst_mail(email.message_from_bytes(raw, policy=email.policy.compat32)))
             folders.setdefault(rel, []).append(items)
         return folders
-    finally:
-        shutil.rmtree(out_dir, ignore_errors=True)
 
 
 # ---- pffexport ----

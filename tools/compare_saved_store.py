@@ -49,9 +49,9 @@ import hashlib
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
+
+from readers.readpst_run import readpst_top
 
 MAX_REPORTED = 25
 NON_MAIL_PREFIXES = ("ipm.activity", "ipm.contact", "ipm.distlist")
@@ -211,16 +211,10 @@ def same_names(attachments):
 
 
 def readpst_view(path):
-    out_dir = tempfile.mkdtemp(prefix="compare-readpst-")
-    try:
-        # One job: with parallel jobs readpst may end before every file is written.
-        subprocess.run(["readpst", "-j", "0", "-S", "-D", "-b", "-q", "-o", out_dir, path], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        tops = [d for d in os.listdir(out_dir) if os.path.isdir(os.path.join(out_dir, d))]
+    with readpst_top(path, "-S", "compare-readpst-") as top:
         folders = {}
-        if len(tops) != 1:
+        if top is None:
             return folders
-        top = os.path.join(out_dir, tops[0])
         for dirpath, dirnames, filenames in os.walk(top):
             rel = os.path.relpath(dirpath, top)
             if rel == ".":
@@ -242,8 +236,6 @@ def readpst_view(path):
             folders[rel] = [Item(normal_subject(label), "", same_names(attachments.get(n, [])), timing=timing)
                             for n, (label, timing) in items.items()]
         return folders
-    finally:
-        shutil.rmtree(out_dir, ignore_errors=True)
 
 
 def normal_names(folders, pattern):

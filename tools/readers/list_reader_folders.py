@@ -23,6 +23,8 @@ import subprocess
 import sys
 import tempfile
 
+from readpst_run import readpst_top
+
 ITEM_DIR = re.compile(r"^(Message|Contact|Appointment|Task|Meeting|Note|Activity|Item|Document|DistributionList)"
                       r"\d{5}$")
 
@@ -38,14 +40,11 @@ def listing(top, count):
     return lines
 
 
-def readpst(path, out_dir):
-    # One job: with parallel jobs readpst may end before every file is written.
-    subprocess.run(["readpst", "-j", "0", "-S", "-D", "-b", "-q", "-o", out_dir, path],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-    tops = [d for d in os.listdir(out_dir) if os.path.isdir(os.path.join(out_dir, d))]
-    if len(tops) != 1:
-        return None
-    return listing(os.path.join(out_dir, tops[0]), lambda dirs, files: sum(1 for f in files if f.isdigit()))
+def readpst(path, _out_dir):
+    with readpst_top(path, "-S", "list-readpst-", check=False) as top:
+        if top is None:
+            return None
+        return listing(top, lambda dirs, files: sum(1 for f in files if f.isdigit()))
 
 
 def pffexport(path, out_dir):
