@@ -43,6 +43,8 @@
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
 #include "output/check_size_rules.h"
+#include "output/check_table_rows.h"
+#include "store/blocks.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
 #include "store/store_file.h"
@@ -119,19 +121,35 @@ private:
         mark = std::max(mark, (nid >> 5) + 1);
     }
 
-    // A finding per short middle block of one data tree.
+    // A finding per short middle block of one data tree (the blocks' sizes
+    // alone are kept, not their bytes).
     void checkTree(std::uint32_t owner, std::uint32_t nid, const BlockEntry& data) {
-        auto blocks = ReadNodeBlocks(store_, data);
-        if (!blocks) return;
-        for (std::size_t i = 0; i < blocks->size(); ++i) {
-            if (i + 1 < blocks->size() && (*blocks)[i].size() != kFullBlock) {
+        std::vector<std::size_t> sizes;
+        NodeDataTarget target;
+        target.sink = [&sizes](std::span<const std::uint8_t> piece) {
+            sizes.push_back(piece.size());
+            return true;
+        };
+        ReadNodeData(store_, data, target);
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) {
+            if (sizes[i] != kFullBlock) {
                 finding(data.offset, owner,
                         kRuleMiddleBlock,
                         std::to_string(kFullBlock) + " bytes in block " + std::to_string(i + 1) + " of " +
-                            std::to_string(blocks->size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
-                        std::to_string((*blocks)[i].size()));
+                            std::to_string(sizes.size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
+                        std::to_string(sizes[i]));
             }
         }
+    }
+
+    // ForEachPropertyChunk over a table node, a table context's rows read
+    // with bounded memory (check_table_rows.h).
+    void forEachRow(const BlockEntry& data, const SubnodeList& subnodes, const TableRowVisitor& visit) {
+        BoundedTableOptions options;
+        options.names = StoreNamedPropertyMap(store_);
+        std::optional<std::size_t> count;
+        if (ForEachBoundedTableRow(store_, data, &subnodes, options, visit, count) == TableHeap::NotTable)
+            ForEachPropertyChunk(store_, data, &subnodes, visit);
     }
 
     // A table row's version (nullopt when it has none) and row id.
@@ -146,7 +164,7 @@ private:
 
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock == nullptr) return;
-        ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+        forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
             if (const auto version = RowVersion(row))
                 versions_.push_back({*version, node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
         });
@@ -255,7 +273,7 @@ private:
             if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock == nullptr) continue;
             SubnodeList subnodes;
             if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
-            ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+            forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
                 const PropertyValue* id = Find(row, kPropLtpRowId);
                 if (!RowVersion(row) || id == nullptr) return;
                 const std::uint32_t rowId = RowId(id);
