@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -164,9 +165,13 @@ private:
 
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock == nullptr) return;
+        const auto table = static_cast<std::uint32_t>(tables_.size());
+        tables_.push_back({node.nid, node.dataBlock->offset});
         forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
-            if (const auto version = RowVersion(row))
-                versions_.push_back({*version, node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
+            if (const auto version = RowVersion(row)) {
+                const auto read = static_cast<std::uint32_t>(versions_.size());
+                versions_.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
+            }
         });
     }
 
@@ -193,22 +198,26 @@ private:
     void checkRowVersions() {
         const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
         if (!unique) return;
-        // By version, rows of one version in the order read.
-        std::stable_sort(versions_.begin(), versions_.end(),
-                         [](const Row& a, const Row& b) { return a.version < b.version; });
+        // By version, rows of one version in the order read (sorted in
+        // place: no second copy of the list).
+        std::sort(versions_.begin(), versions_.end(), [](const Row& a, const Row& b) {
+            return a.version != b.version ? a.version < b.version : a.read < b.read;
+        });
         for (std::size_t first = 0, end = 0; first < versions_.size(); first = end) {
             const std::uint32_t version = versions_[first].version;
             for (end = first; end < versions_.size() && versions_[end].version == version;) ++end;
             if (version >= *unique) {
-                for (std::size_t i = first; i < end; ++i)
-                    finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                for (std::size_t i = first; i < end; ++i) {
+                    const Table& t = tables_[versions_[i].table];
+                    finding(t.at, t.nid, kRuleRowVersion,
                             "below dwUnique " + Hex(*unique) + " for row " + Hex(versions_[i].id), Hex(version));
+                }
             }
             const Row& head = versions_[first];
             for (std::size_t i = first + 1; i < end; ++i) {
-                finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
-                        "a version of its own for row " + Hex(versions_[i].id),
-                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(head.table));
+                const Table& t = tables_[versions_[i].table];
+                finding(t.at, t.nid, kRuleRowVersion, "a version of its own for row " + Hex(versions_[i].id),
+                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(tables_[head.table].nid));
             }
         }
     }
@@ -330,16 +339,23 @@ private:
         return Bytes(text.begin(), text.end()) == *cell.data;
     }
 
+    // A table row with a version: 16 bytes, its table named by position.
     struct Row {
-        std::uint32_t version, table, id;
-        std::uint64_t at;
+        std::uint32_t version, id;
+        std::uint32_t table;  // in tables_
+        std::uint32_t read;   // rows read before it
+    };
+    struct Table {
+        std::uint32_t nid;
+        std::uint64_t at;  // its data block's offset
     };
 
     StoreFile& store_;
     std::span<const std::uint8_t> header_;
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
-    std::vector<Row> versions_;  // every table row with a version
+    std::deque<Row> versions_;  // every table row with a version; grows without being copied
+    std::vector<Table> tables_;
 };
 
 }  // namespace
