@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "output/check_table_rows.h"
 #include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
@@ -82,6 +83,13 @@ struct ReadObject {
     std::uint64_t at = 0;  // file offset of the node's data block
 };
 
+// What the hierarchy table's rows give, read one at a time.
+struct HierarchyRows {
+    std::map<std::uint32_t, FolderCounts> byNid;  // the first row of each node id
+    std::size_t withoutId = 0;
+    std::vector<std::uint32_t> duplicate;
+};
+
 class FolderWalk {
 public:
     FolderWalk(StoreFile& store, const CheckOptions& options, CheckReport& report)
@@ -99,19 +107,22 @@ private:
         report_.findings.push_back({severity_, at, std::move(text)});
     }
 
-    // The node's property or table context; `table` says which is expected.
-    // With `rows`, a table's rows go to it one at a time and the result's
-    // list stays empty (for contents tables of any length).
-    ReadObject read(std::uint32_t nid, bool table, const TableRowVisitor* rows = nullptr);
+    // The node's property context.
+    ReadObject read(std::uint32_t nid);
+    // The node's table context, its rows handed to `rows` one at a time
+    // (check_table_rows.h: bounded memory for tables of any length); the
+    // result's list stays empty.
+    ReadObject readTable(std::uint32_t nid, const TableRowVisitor& rows);
     // Compares a contents table's row ids with the folder's messages, the
     // rows read one at a time: the findings compareRows gives.
     void compareContents(std::uint32_t folder, std::uint32_t tableNid, const std::vector<std::uint32_t>& messages);
     void checkFolder(std::uint32_t folder);
-    // Compares one table's row ids with the expected children; returns the
-    // rows by node id (for the hierarchy rows' counts).
-    std::map<std::uint32_t, const PropertyChunk*> compareRows(std::uint32_t folder, std::uint32_t tableNid,
-                                                               const char* what, const ReadObject& table,
-                                                               const std::vector<std::uint32_t>& expected);
+    // Compares the hierarchy table's row ids with the folder's child
+    // folders; returns the counts each row repeats, by node id (the first
+    // row of a node id).
+    std::map<std::uint32_t, FolderCounts> compareRows(std::uint32_t folder, std::uint32_t tableNid,
+                                                      const ReadObject& table, const HierarchyRows& rows,
+                                                      const std::vector<std::uint32_t>& expected);
 
     StoreFile& store_;
     CheckReport& report_;
@@ -122,7 +133,7 @@ private:
     std::unordered_map<std::uint32_t, std::uint64_t> folderAt_;  // by folder, its data block's offset
 };
 
-ReadObject FolderWalk::read(std::uint32_t nid, bool table, const TableRowVisitor* rows) {
+ReadObject FolderWalk::read(std::uint32_t nid) {
     ReadObject out;
     const NodeEntry* node = FindNode(store_, nid);
     if (node == nullptr) return out;
@@ -137,21 +148,26 @@ ReadObject FolderWalk::read(std::uint32_t nid, bool table, const TableRowVisitor
     if (!heap) return out;
     PropertyReadContext ctx;
     ctx.subnodes = MakeSubnodeDataReader(store_, &subnodes);
-    if (table) {
-        if (heap->clientSignature() != kTableContextSig) return out;
-        // A table without rows reads as none.
-        if (rows != nullptr) {
-            ForEachTableRow(*heap, ctx, *rows);
-            out.list = PropertyList{0, {}};
-        } else {
-            auto list = ReadTableContext(*heap, ctx);
-            out.list = list ? std::move(*list) : PropertyList{0, {}};
-        }
-    } else {
-        auto list = ReadPropertyContext(*heap, ctx);
-        if (!list || list->chunks.empty()) return out;
-        out.list = std::move(*list);
-    }
+    auto list = ReadPropertyContext(*heap, ctx);
+    if (!list || list->chunks.empty()) return out;
+    out.list = std::move(*list);
+    out.state = ObjectRead::Read;
+    return out;
+}
+
+ReadObject FolderWalk::readTable(std::uint32_t nid, const TableRowVisitor& rows) {
+    ReadObject out;
+    const NodeEntry* node = FindNode(store_, nid);
+    if (node == nullptr) return out;
+    out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
+    if (node->dataBlock == nullptr) return out;
+    out.at = node->dataBlock->offset;
+    SubnodeList subnodes;
+    if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
+    // A table without rows reads as none.
+    std::optional<std::size_t> count;
+    if (ForEachBoundedTableRow(store_, *node->dataBlock, &subnodes, {}, rows, count) != TableHeap::Table) return out;
+    out.list = PropertyList{0, {}};
     out.state = ObjectRead::Read;
     return out;
 }
@@ -174,7 +190,7 @@ bool FolderWalk::run() {
     if (folders.empty()) return false;
     std::sort(folders.begin(), folders.end());
     for (std::uint32_t folder : folders) {
-        const ReadObject pc = read(folder, false);
+        const ReadObject pc = read(folder);
         folderAt_[folder] = pc.at;
         if (pc.state == ObjectRead::Read) ownCounts_[folder] = CountsOf(pc.list.chunks.front());
         else problem(pc.at, "folder " + Hex(folder) + ": its properties cannot be read");
@@ -184,31 +200,21 @@ bool FolderWalk::run() {
     return true;
 }
 
-std::map<std::uint32_t, const PropertyChunk*> FolderWalk::compareRows(std::uint32_t folder, std::uint32_t tableNid,
-                                                                      const char* what, const ReadObject& table,
-                                                                      const std::vector<std::uint32_t>& expected) {
-    std::map<std::uint32_t, const PropertyChunk*> rows;
-    std::vector<std::uint32_t> withoutId, duplicate, extra, missing;
-    for (const PropertyChunk& row : table.list.chunks) {
-        const PropertyValue* id = Find(row, kPropLtpRowId);
-        const auto nid = id ? IntegerValue(*id) : std::nullopt;
-        if (!nid) {
-            withoutId.push_back(0);
-            continue;
-        }
-        if (!rows.emplace(*nid, &row).second) duplicate.push_back(*nid);
-    }
+std::map<std::uint32_t, FolderCounts> FolderWalk::compareRows(std::uint32_t folder, std::uint32_t tableNid,
+                                                             const ReadObject& table, const HierarchyRows& rows,
+                                                             const std::vector<std::uint32_t>& expected) {
+    std::vector<std::uint32_t> extra, missing;
     const std::set<std::uint32_t> children(expected.begin(), expected.end());
-    for (const auto& [nid, row] : rows)
+    for (const auto& [nid, counts] : rows.byNid)
         if (!children.count(nid)) extra.push_back(nid);
     for (std::uint32_t nid : children)
-        if (!rows.count(nid)) missing.push_back(nid);
-    const std::string name = std::string(what) + " of folder " + Hex(folder) + " (node " + Hex(tableNid) + ")";
-    if (!withoutId.empty()) problem(table.at, name + ": " + std::to_string(withoutId.size()) + " row(s) without a row id");
-    if (!duplicate.empty()) problem(table.at, name + " lists nodes twice: " + NidList(duplicate));
+        if (!rows.byNid.count(nid)) missing.push_back(nid);
+    const std::string name = "hierarchy table of folder " + Hex(folder) + " (node " + Hex(tableNid) + ")";
+    if (rows.withoutId > 0) problem(table.at, name + ": " + std::to_string(rows.withoutId) + " row(s) without a row id");
+    if (!rows.duplicate.empty()) problem(table.at, name + " lists nodes twice: " + NidList(rows.duplicate));
     if (!extra.empty()) problem(table.at, name + " lists nodes that are not the folder's: " + NidList(extra));
     if (!missing.empty()) problem(table.at, name + " lacks rows for " + NidList(missing));
-    return rows;
+    return rows.byNid;
 }
 
 void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
@@ -240,7 +246,7 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
         }
         if (!first) duplicate.push_back(*nid);
     };
-    const ReadObject contents = read(tableNid, true, &visit);
+    const ReadObject contents = readTable(tableNid, visit);
     const std::string name = "folder " + Hex(folder);
     if (contents.state == ObjectRead::Missing) {
         problem(folderAt_[folder], name + " has no contents table (node " + Hex(tableNid) + ")");
@@ -268,18 +274,27 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
     const std::uint64_t at = folderAt_[folder];
 
     const std::uint32_t hierarchyNid = base | kNidTypeHierarchyTable;
-    const ReadObject hierarchy = read(hierarchyNid, true);
+    HierarchyRows hierarchyRows;
+    const TableRowVisitor visit = [&](PropertyChunk&& row) {
+        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const auto nid = id ? IntegerValue(*id) : std::nullopt;
+        if (!nid) {
+            ++hierarchyRows.withoutId;
+            return;
+        }
+        if (!hierarchyRows.byNid.emplace(*nid, CountsOf(row)).second) hierarchyRows.duplicate.push_back(*nid);
+    };
+    const ReadObject hierarchy = readTable(hierarchyNid, visit);
     if (hierarchy.state == ObjectRead::Missing) {
         problem(at, name + " has no hierarchy table (node " + Hex(hierarchyNid) + ")");
     } else if (hierarchy.state == ObjectRead::Unreadable) {
         problem(hierarchy.at, name + ": hierarchy table (node " + Hex(hierarchyNid) + ") cannot be read");
     } else {
-        const auto rows = compareRows(folder, hierarchyNid, "hierarchy table", hierarchy, children);
+        const auto rows = compareRows(folder, hierarchyNid, hierarchy, hierarchyRows, children);
         // Each row repeats its folder's counts.
-        for (const auto& [child, row] : rows) {
+        for (const auto& [child, listed] : rows) {
             const auto own = ownCounts_.find(child);
             if (own == ownCounts_.end()) continue;
-            const FolderCounts listed = CountsOf(*row);
             if (listed.contentCount && own->second.contentCount && *listed.contentCount != *own->second.contentCount) {
                 problem(hierarchy.at, "hierarchy table of folder " + Hex(folder) + " gives folder " + Hex(child) +
                                           " content count " + std::to_string(*listed.contentCount) +

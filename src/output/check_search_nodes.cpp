@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "output/check_table_rows.h"
 #include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
@@ -108,21 +109,29 @@ private:
         const std::uint32_t parent = node->nidParent;
         const std::uint32_t table = (parent & ~kNidTypeMask) | kNidTypeHierarchyTable;
         const NodeEntry* tableNode = NidTypeOf(parent) == kNidTypeNormalFolder ? FindNode(store_, table) : nullptr;
-        std::optional<PropertyList> rows;
+        // The table's rows one at a time (check_table_rows.h); a node that
+        // holds no table is read whole, as before.
+        bool listed = false;
+        const auto visit = [&listed](PropertyChunk&& row) {
+            for (const PropertyValue& v : row.entries) {
+                if (v.id == kPropLtpRowId && !v.numericNamed && !v.stringNamed && v.data && v.data->size() >= 4 &&
+                    ByteReader(*v.data).readU32() == kSearchFolderNid)
+                    listed = true;
+            }
+        };
         if (tableNode != nullptr && tableNode->dataBlock != nullptr) {
             SubnodeList subnodes;
             if (tableNode->subnodeBlock != nullptr) ReadSubnodes(store_, *tableNode->subnodeBlock, subnodes);
-            rows = ReadPropertyObject(store_, *tableNode->dataBlock, &subnodes);
-        }
-        if (rows) {
-            for (const PropertyChunk& row : rows->chunks) {
-                for (const PropertyValue& v : row.entries) {
-                    if (v.id == kPropLtpRowId && !v.numericNamed && !v.stringNamed && v.data && v.data->size() >= 4 &&
-                        ByteReader(*v.data).readU32() == kSearchFolderNid)
-                        return;
-                }
+            BoundedTableOptions options;
+            options.names = StoreNamedPropertyMap(store_);
+            std::optional<std::size_t> count;
+            if (ForEachBoundedTableRow(store_, *tableNode->dataBlock, &subnodes, options, visit, count) ==
+                TableHeap::NotTable) {
+                if (auto rows = ReadPropertyObject(store_, *tableNode->dataBlock, &subnodes))
+                    for (PropertyChunk& row : rows->chunks) visit(std::move(row));
             }
         }
+        if (listed) return;
         finding(node->dataBlock != nullptr ? node->dataBlock->offset : 0, kSearchFolderNid,
                 "a row in the hierarchy table of its parent folder " + Hex(parent) + " (node " + Hex(table) + ")",
                 NidTypeOf(parent) != kNidTypeNormalFolder ? "a parent that is no folder"

@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -43,6 +44,8 @@
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
 #include "output/check_size_rules.h"
+#include "output/check_table_rows.h"
+#include "store/blocks.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
 #include "store/store_file.h"
@@ -119,19 +122,35 @@ private:
         mark = std::max(mark, (nid >> 5) + 1);
     }
 
-    // A finding per short middle block of one data tree.
+    // A finding per short middle block of one data tree (the blocks' sizes
+    // alone are kept, not their bytes).
     void checkTree(std::uint32_t owner, std::uint32_t nid, const BlockEntry& data) {
-        auto blocks = ReadNodeBlocks(store_, data);
-        if (!blocks) return;
-        for (std::size_t i = 0; i < blocks->size(); ++i) {
-            if (i + 1 < blocks->size() && (*blocks)[i].size() != kFullBlock) {
+        std::vector<std::size_t> sizes;
+        NodeDataTarget target;
+        target.sink = [&sizes](std::span<const std::uint8_t> piece) {
+            sizes.push_back(piece.size());
+            return true;
+        };
+        ReadNodeData(store_, data, target);
+        for (std::size_t i = 0; i + 1 < sizes.size(); ++i) {
+            if (sizes[i] != kFullBlock) {
                 finding(data.offset, owner,
                         kRuleMiddleBlock,
                         std::to_string(kFullBlock) + " bytes in block " + std::to_string(i + 1) + " of " +
-                            std::to_string(blocks->size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
-                        std::to_string((*blocks)[i].size()));
+                            std::to_string(sizes.size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
+                        std::to_string(sizes[i]));
             }
         }
+    }
+
+    // ForEachPropertyChunk over a table node, a table context's rows read
+    // with bounded memory (check_table_rows.h).
+    void forEachRow(const BlockEntry& data, const SubnodeList& subnodes, const TableRowVisitor& visit) {
+        BoundedTableOptions options;
+        options.names = StoreNamedPropertyMap(store_);
+        std::optional<std::size_t> count;
+        if (ForEachBoundedTableRow(store_, data, &subnodes, options, visit, count) == TableHeap::NotTable)
+            ForEachPropertyChunk(store_, data, &subnodes, visit);
     }
 
     // A table row's version (nullopt when it has none) and row id.
@@ -146,9 +165,13 @@ private:
 
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock == nullptr) return;
-        ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
-            if (const auto version = RowVersion(row))
-                versions_.push_back({*version, node.nid, RowId(Find(row, kPropLtpRowId)), node.dataBlock->offset});
+        const auto table = static_cast<std::uint32_t>(tables_.size());
+        tables_.push_back({node.nid, node.dataBlock->offset});
+        forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
+            if (const auto version = RowVersion(row)) {
+                const auto read = static_cast<std::uint32_t>(versions_.size());
+                versions_.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
+            }
         });
     }
 
@@ -175,22 +198,26 @@ private:
     void checkRowVersions() {
         const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
         if (!unique) return;
-        // By version, rows of one version in the order read.
-        std::stable_sort(versions_.begin(), versions_.end(),
-                         [](const Row& a, const Row& b) { return a.version < b.version; });
+        // By version, rows of one version in the order read (sorted in
+        // place: no second copy of the list).
+        std::sort(versions_.begin(), versions_.end(), [](const Row& a, const Row& b) {
+            return a.version != b.version ? a.version < b.version : a.read < b.read;
+        });
         for (std::size_t first = 0, end = 0; first < versions_.size(); first = end) {
             const std::uint32_t version = versions_[first].version;
             for (end = first; end < versions_.size() && versions_[end].version == version;) ++end;
             if (version >= *unique) {
-                for (std::size_t i = first; i < end; ++i)
-                    finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
+                for (std::size_t i = first; i < end; ++i) {
+                    const Table& t = tables_[versions_[i].table];
+                    finding(t.at, t.nid, kRuleRowVersion,
                             "below dwUnique " + Hex(*unique) + " for row " + Hex(versions_[i].id), Hex(version));
+                }
             }
             const Row& head = versions_[first];
             for (std::size_t i = first + 1; i < end; ++i) {
-                finding(versions_[i].at, versions_[i].table, kRuleRowVersion,
-                        "a version of its own for row " + Hex(versions_[i].id),
-                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(head.table));
+                const Table& t = tables_[versions_[i].table];
+                finding(t.at, t.nid, kRuleRowVersion, "a version of its own for row " + Hex(versions_[i].id),
+                        Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(tables_[head.table].nid));
             }
         }
     }
@@ -255,7 +282,7 @@ private:
             if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock == nullptr) continue;
             SubnodeList subnodes;
             if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
-            ForEachPropertyChunk(store_, *node.dataBlock, &subnodes, [&](PropertyChunk&& row) {
+            forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
                 const PropertyValue* id = Find(row, kPropLtpRowId);
                 if (!RowVersion(row) || id == nullptr) return;
                 const std::uint32_t rowId = RowId(id);
@@ -312,16 +339,23 @@ private:
         return Bytes(text.begin(), text.end()) == *cell.data;
     }
 
+    // A table row with a version: 16 bytes, its table named by position.
     struct Row {
-        std::uint32_t version, table, id;
-        std::uint64_t at;
+        std::uint32_t version, id;
+        std::uint32_t table;  // in tables_
+        std::uint32_t read;   // rows read before it
+    };
+    struct Table {
+        std::uint32_t nid;
+        std::uint64_t at;  // its data block's offset
     };
 
     StoreFile& store_;
     std::span<const std::uint8_t> header_;
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
-    std::vector<Row> versions_;  // every table row with a version
+    std::deque<Row> versions_;  // every table row with a version; grows without being copied
+    std::vector<Table> tables_;
 };
 
 }  // namespace

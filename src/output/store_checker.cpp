@@ -16,13 +16,13 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <span>
 #include <unordered_set>
 
 #include "output/check_text.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
+#include "output/check_block_list.h"
 #include "output/check_file_reader.h"
 #include "output/check_folders.h"
 #include "output/check_search_nodes.h"
@@ -124,23 +124,11 @@ private:
     std::vector<bool> bits_;
 };
 
-// One per block the block B-tree lists: 32 bytes, the most the check keeps
-// per block.
-struct BlockInfo {
-    std::uint64_t bid;
-    std::uint64_t ib;
-    std::uint32_t refs = 0;
-    std::uint32_t lcbTotal = 0;  // internal data blocks: bytes below
-    std::uint16_t cb;
-    std::uint16_t inflated;  // bytes once inflated (the 4 KiB layout); cb otherwise
-    std::uint16_t cRef;
-    std::uint8_t level = 0;      // internal blocks: cLevel
-    std::uint8_t btype : 7 = 0;  // internal blocks: 1 data tree, 2 subnode tree, 0x7F any from 0x7F up
-    bool sound : 1 = false;      // trailer and contents verified
-};
-static_assert(sizeof(BlockInfo) == 32);
-
-struct NodeInfo {
+// A node whose references cannot be settled while the node B-tree is
+// walked: its data block is internal (whether it is a subnode block is
+// known once the blocks are checked), or a block it names is not listed.
+// The findings about it are given after the blocks' own, in node order.
+struct PendingNode {
     std::uint64_t nid;
     std::uint64_t data;
     std::uint64_t subnodes;
@@ -171,18 +159,21 @@ private:
     std::uint64_t fieldAt(std::size_t offset, std::size_t width) const {
         return ByteReader(header_).peekAt(offset, width).value_or(0);
     }
-    // The block B-tree's entry for a BID (bit 0 ignored): the first one
-    // listed when a BID is listed twice; nullptr when absent.
-    BlockInfo* findBlock(std::uint64_t bid);
-    void indexBlocks();
+    // A node B-tree leaf entry: the references it holds are counted now.
+    void noteNode(const PendingNode& node);
 
     bool checkHeader();
     void walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t rootIb);
     bool checkPageTrailer(std::span<const std::uint8_t> page, std::uint64_t ib, pst::PageType type,
                           std::uint64_t bid, bool signedPage, const char* name, bool crcIsError = true);
     void checkBlocks();
-    void checkInternalBlock(BlockInfo& block, std::span<const std::uint8_t> data);
-    void countReference(std::uint64_t bid, std::uint64_t at, const std::string& from);
+    void checkInternalBlock(std::size_t block, std::span<const std::uint8_t> data);
+    // A data-tree block's lcbTotal, as its check read it (0 when it was not
+    // read as one).
+    std::uint32_t treeTotal(std::size_t block);
+    // Counts a reference; false (and an error) when the block is not listed.
+    bool countReference(std::uint64_t bid, std::uint64_t at, const std::string& from);
+    void missingBlock(std::uint64_t bid, std::uint64_t at, const std::string& from);
     void checkReferences();
     void checkMaps();
     void markUsed(std::uint64_t ib, std::uint64_t length, const std::string& what);
@@ -193,15 +184,9 @@ private:
     CheckReport& report_;
     const CheckLayout* layout_ = nullptr;
 
-    // In the order the block B-tree lists them; a deque, so a long list
-    // grows without being copied.
-    std::deque<BlockInfo> blocks_;
-    // Sorted (bid without bit 0, position in blocks_), built only when the
-    // leaves do not list the BIDs in strictly rising order; otherwise
-    // blocks_ itself is searched.
-    std::vector<std::pair<std::uint64_t, std::size_t>> blockOrder_;
-    bool blocksSorted_ = true;
-    std::deque<NodeInfo> nodes_;
+    CheckBlockList blocks_;
+    std::vector<PendingNode> pendingNodes_;
+    std::uint64_t nodeCount_ = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pages_;  // B-tree page ib, length
     std::uint64_t fileEof_ = 0;
     UsedSpace used_{0};
@@ -212,7 +197,7 @@ bool Checker::run() {
     used_ = UsedSpace(std::max<std::uint64_t>(fileEof_, file_.size()));
     const std::size_t nbtAt = layout_->nbtRootAt, bbtAt = layout_->bbtRootAt, w = layout_->idSize;
     walkTree(pst::PageType::BlockBTree, fieldAt(bbtAt, w), fieldAt(bbtAt + w, w));
-    indexBlocks();
+    blocks_.index();
     walkTree(pst::PageType::NodeBTree, fieldAt(nbtAt, w), fieldAt(nbtAt + w, w));
     checkBlocks();
     checkReferences();
@@ -393,23 +378,19 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
             anyLeafKey = true;
             lastLeafKey = key;
             if (blockTree) {
-                BlockInfo b{};
-                b.bid = key;
-                b.ib = id(e);
-                b.cb = static_cast<std::uint16_t>(e.peekAt(L.bbtCbAt, 2).value_or(0));
-                b.inflated = L.bbtInflatedAt == kNone ? b.cb
-                                                      : static_cast<std::uint16_t>(e.peekAt(L.bbtInflatedAt, 2).value_or(0));
-                b.cRef = static_cast<std::uint16_t>(e.peekAt(L.bbtRefAt, 2).value_or(0));
-                if (!blocks_.empty() && (blocks_.back().bid & ~std::uint64_t{1}) >= (b.bid & ~std::uint64_t{1}))
-                    blocksSorted_ = false;
-                blocks_.push_back(b);
+                const std::uint64_t ib = id(e);
+                const auto cb = static_cast<std::uint16_t>(e.peekAt(L.bbtCbAt, 2).value_or(0));
+                const auto inflated = L.bbtInflatedAt == kNone
+                                          ? cb
+                                          : static_cast<std::uint16_t>(e.peekAt(L.bbtInflatedAt, 2).value_or(0));
+                blocks_.append(key, ib, cb, inflated, static_cast<std::uint16_t>(e.peekAt(L.bbtRefAt, 2).value_or(0)));
             } else {
-                NodeInfo n{};
+                PendingNode n{};
                 n.nid = key;
                 n.data = id(e);
                 n.subnodes = id(e);
                 n.at = at;
-                nodes_.push_back(n);
+                noteNode(n);
             }
         }
         // Each child's keys lie below the next child's first key.
@@ -425,186 +406,201 @@ void Checker::walkTree(pst::PageType type, std::uint64_t rootBid, std::uint64_t 
         // Visit in key order: push the last child first.
         for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(*it);
     }
-    report_.nodesChecked = nodes_.size();
+    if (!blockTree) report_.nodesChecked = nodeCount_;
 }
 
-void Checker::indexBlocks() {
-    if (blocksSorted_) return;
-    blockOrder_.reserve(blocks_.size());
-    for (std::size_t i = 0; i < blocks_.size(); ++i) blockOrder_.emplace_back(blocks_[i].bid & ~std::uint64_t{1}, i);
-    // Stable: of two entries for one BID the first listed stays first.
-    std::stable_sort(blockOrder_.begin(), blockOrder_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-}
-
-BlockInfo* Checker::findBlock(std::uint64_t bid) {
-    const std::uint64_t key = bid & ~std::uint64_t{1};
-    if (blocksSorted_) {
-        const auto it = std::lower_bound(blocks_.begin(), blocks_.end(), key, [](const BlockInfo& b, std::uint64_t k) {
-            return (b.bid & ~std::uint64_t{1}) < k;
-        });
-        return it != blocks_.end() && (it->bid & ~std::uint64_t{1}) == key ? &*it : nullptr;
+void Checker::noteNode(const PendingNode& n) {
+    ++nodeCount_;
+    bool pending = n.data != 0 && pst::IsInternalBid(n.data);
+    for (const std::uint64_t bid : {n.data, n.subnodes}) {
+        if (bid == 0) continue;
+        const std::size_t block = blocks_.find(bid);
+        if (block == CheckBlockList::kAbsent) pending = true;
+        else blocks_.addReference(block);
     }
-    const auto it = std::lower_bound(blockOrder_.begin(), blockOrder_.end(), key,
-                                     [](const auto& e, std::uint64_t k) { return e.first < k; });
-    return it != blockOrder_.end() && it->first == key ? &blocks_[it->second] : nullptr;
+    if (pending) pendingNodes_.push_back(n);
 }
 
 void Checker::checkBlocks() {
     const CheckLayout& L = *layout_;
     const std::uint64_t maxData = L.maxBlockSize - L.blockTrailer;
-    for (BlockInfo& b : blocks_) {
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
         ++report_.blocksChecked;
-        const std::string what = "block " + Hex(b.bid);
-        if (b.cb > maxData) {
-            error(b.ib, what + " has cb " + std::to_string(b.cb) + ", more than a block holds");
+        const std::uint64_t listedBid = blocks_.bid(i), ib = blocks_.ib(i);
+        const std::uint16_t listedCb = blocks_.cb(i);
+        const std::string what = "block " + Hex(listedBid);
+        if (listedCb > maxData) {
+            error(ib, what + " has cb " + std::to_string(listedCb) + ", more than a block holds");
             continue;
         }
-        const std::uint64_t span = AlignUp(b.cb + L.blockTrailer, L.blockAlign);
-        ByteReader block = file_.read(b.ib, span);
-        if (block.failed() || b.ib < pst::kFirstAMapOffset) {
-            error(b.ib, what + " lies outside the file");
+        const std::uint64_t span = AlignUp(listedCb + L.blockTrailer, L.blockAlign);
+        ByteReader block = file_.read(ib, span);
+        if (block.failed() || ib < pst::kFirstAMapOffset) {
+            error(ib, what + " lies outside the file");
             continue;
         }
-        if (b.ib % L.blockAlign != 0) error(b.ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
-        markUsed(b.ib, span, what);
+        if (ib % L.blockAlign != 0) error(ib, what + " is not aligned to " + std::to_string(L.blockAlign) + " bytes");
+        markUsed(ib, span, what);
         ByteReader trailer = block.sub(span - L.blockTrailer, L.blockTrailer);
         const std::uint16_t cb = trailer.readU16();
         const std::uint16_t sig = trailer.readU16();
         const std::uint64_t crc = trailer.peekAt(L.blockCrcAt, 4).value_or(0);
         const std::uint64_t bid = trailer.peekAt(L.blockBidAt, L.idSize).value_or(0);
         bool sound = true;
-        if (cb != b.cb) {
-            error(b.ib, what + " trailer cb " + std::to_string(cb) + " differs from the block B-tree's " +
-                            std::to_string(b.cb));
+        if (cb != listedCb) {
+            error(ib, what + " trailer cb " + std::to_string(cb) + " differs from the block B-tree's " +
+                          std::to_string(listedCb));
             sound = false;
         }
-        if ((bid & ~std::uint64_t{1}) != (b.bid & ~std::uint64_t{1})) {
-            error(b.ib, what + " trailer names bid " + Hex(bid));
+        if ((bid & ~std::uint64_t{1}) != (listedBid & ~std::uint64_t{1})) {
+            error(ib, what + " trailer names bid " + Hex(bid));
             sound = false;
         }
-        if (sig != ComputeSignature(b.ib, bid)) {
-            error(b.ib, what + " trailer signature mismatch");
+        if (sig != ComputeSignature(ib, bid)) {
+            error(ib, what + " trailer signature mismatch");
             sound = false;
         }
-        const auto data = block.data().first(b.cb);
+        const auto data = block.data().first(listedCb);
         if (ComputeCrc(data) != crc) {
-            error(b.ib, what + " CRC mismatch");
+            error(ib, what + " CRC mismatch");
             sound = false;
         }
-        b.sound = sound;
+        blocks_.setSound(i, sound);
         // A deflated internal block is not looked into.
-        if (sound && pst::IsInternalBid(b.bid) && b.inflated == b.cb) checkInternalBlock(b, data);
+        if (sound && pst::IsInternalBid(listedBid) && blocks_.inflated(i) == listedCb) checkInternalBlock(i, data);
     }
     // Data trees: a level-2 block's total is the sum of its XBLOCKs' totals.
-    for (BlockInfo& b : blocks_) {
-        if (!b.sound || !pst::IsInternalBid(b.bid) || b.level != 2) continue;
-        ByteReader r(file_.read(b.ib, b.cb).data());
+    std::vector<std::uint8_t> xxblock;
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+        if (!blocks_.sound(i) || !pst::IsInternalBid(blocks_.bid(i)) || blocks_.level(i) != 2) continue;
+        // A copy: reading the XBLOCKs' totals moves the file window on.
+        const ByteReader bytes = file_.read(blocks_.ib(i), blocks_.cb(i));
+        xxblock.assign(bytes.data().begin(), bytes.data().end());
+        ByteReader r(xxblock);
         r.skip(2);
         const std::uint16_t count = r.readU16();
         const std::uint32_t total = r.readU32();
         std::uint64_t sum = 0;
-        for (std::uint16_t i = 0; i < count && r.ok(); ++i) {
-            if (const BlockInfo* child = findBlock(id(r))) sum += child->lcbTotal;
+        for (std::uint16_t k = 0; k < count && r.ok(); ++k) {
+            const std::size_t child = blocks_.find(id(r));
+            if (child != CheckBlockList::kAbsent) sum += treeTotal(child);
         }
-        if (sum != total) error(b.ib, "XXBLOCK " + Hex(b.bid) + " lcbTotal " + std::to_string(total) +
-                                          " differs from its XBLOCKs' " + std::to_string(sum));
+        if (sum != total) error(blocks_.ib(i), "XXBLOCK " + Hex(blocks_.bid(i)) + " lcbTotal " + std::to_string(total) +
+                                                   " differs from its XBLOCKs' " + std::to_string(sum));
     }
 }
 
-void Checker::checkInternalBlock(BlockInfo& b, std::span<const std::uint8_t> data) {
+std::uint32_t Checker::treeTotal(std::size_t b) {
+    // checkInternalBlock read lcbTotal (offset 4) of every sound, stored
+    // internal block of the data-tree type.
+    if (!blocks_.sound(b) || !pst::IsInternalBid(blocks_.bid(b)) || blocks_.inflated(b) != blocks_.cb(b) ||
+        blocks_.type(b) != pst::kBlockTypeData)
+        return 0;
+    ByteReader r(file_.read(blocks_.ib(b), blocks_.cb(b)).data());
+    r.skip(4);
+    return r.readU32();
+}
+
+void Checker::checkInternalBlock(std::size_t b, std::span<const std::uint8_t> data) {
     const CheckLayout& L = *layout_;
+    const std::uint64_t ib = blocks_.ib(b);
     ByteReader r(data);
     const std::uint8_t btype = r.readU8();
     const std::uint8_t level = r.readU8();
     const std::uint16_t count = r.readU16();
-    b.level = level;
-    b.btype = btype < 0x7F ? btype : 0x7F;
-    const std::string what = "internal block " + Hex(b.bid);
+    blocks_.setInternal(b, level, btype);
+    const std::string what = "internal block " + Hex(blocks_.bid(b));
     if (btype == pst::kBlockTypeData) {
         const std::uint32_t total = r.readU32();
-        b.lcbTotal = total;
         if (level != 1 && level != 2) {
-            error(b.ib, what + " has data-tree level " + std::to_string(level));
+            error(ib, what + " has data-tree level " + std::to_string(level));
             return;
         }
         if (!r.canRead(std::size_t{count} * L.idSize)) {
-            error(b.ib, what + " lists more entries than it holds");
+            error(ib, what + " lists more entries than it holds");
             return;
         }
         std::uint64_t sum = 0;
         for (std::uint16_t i = 0; i < count; ++i) {
             const std::uint64_t child = id(r);
-            countReference(child, b.ib, what);
-            const BlockInfo* listed = findBlock(child);
-            if (level == 1 && listed != nullptr) {
-                if (pst::IsInternalBid(child)) error(b.ib, what + " (XBLOCK) lists internal block " + Hex(child));
-                sum += listed->inflated;
+            countReference(child, ib, what);
+            const std::size_t listed = blocks_.find(child);
+            if (level == 1 && listed != CheckBlockList::kAbsent) {
+                if (pst::IsInternalBid(child)) error(ib, what + " (XBLOCK) lists internal block " + Hex(child));
+                sum += blocks_.inflated(listed);
             } else if (level == 2 && !pst::IsInternalBid(child)) {
-                error(b.ib, what + " (XXBLOCK) lists data block " + Hex(child));
+                error(ib, what + " (XXBLOCK) lists data block " + Hex(child));
             }
         }
         if (level == 1 && sum != total) {
-            error(b.ib, what + " lcbTotal " + std::to_string(total) + " differs from its blocks' " +
-                            std::to_string(sum));
+            error(ib, what + " lcbTotal " + std::to_string(total) + " differs from its blocks' " + std::to_string(sum));
         }
         return;
     }
     if (btype != pst::kBlockTypeSubnode || level > 1) {
-        error(b.ib, what + " has unknown type " + Hex(btype) + " level " + std::to_string(level));
+        error(ib, what + " has unknown type " + Hex(btype) + " level " + std::to_string(level));
         return;
     }
     r.seek(L.subnodeHeader);
     const std::size_t entrySize = level == 0 ? L.slEntry : L.siEntry;
     if (!r.canRead(std::size_t{count} * entrySize)) {
-        error(b.ib, what + " lists more entries than it holds");
+        error(ib, what + " lists more entries than it holds");
         return;
     }
     std::uint64_t previous = 0;
     for (std::uint16_t i = 0; i < count; ++i) {
         ByteReader e = r.sub(r.position() + std::size_t{i} * entrySize, entrySize);
         const std::uint64_t nid = id(e) & 0xFFFFFFFFu;
-        if (i > 0 && nid <= previous) error(b.ib, what + " subnode NIDs out of order");
+        if (i > 0 && nid <= previous) error(ib, what + " subnode NIDs out of order");
         previous = nid;
         const std::uint64_t first = id(e);
-        countReference(first, b.ib, what);
-        if (level == 0) countReference(id(e), b.ib, what);
+        countReference(first, ib, what);
+        if (level == 0) countReference(id(e), ib, what);
     }
 }
 
-void Checker::countReference(std::uint64_t bid, std::uint64_t at, const std::string& from) {
-    if (bid == 0) return;
-    BlockInfo* block = findBlock(bid);
-    if (block == nullptr) {
-        error(at, from + " refers to block " + Hex(bid) + ", which the block B-tree does not list");
-        return;
+bool Checker::countReference(std::uint64_t bid, std::uint64_t at, const std::string& from) {
+    if (bid == 0) return true;
+    const std::size_t block = blocks_.find(bid);
+    if (block == CheckBlockList::kAbsent) {
+        missingBlock(bid, at, from);
+        return false;
     }
-    ++block->refs;
+    blocks_.addReference(block);
+    return true;
+}
+
+void Checker::missingBlock(std::uint64_t bid, std::uint64_t at, const std::string& from) {
+    error(at, from + " refers to block " + Hex(bid) + ", which the block B-tree does not list");
 }
 
 void Checker::checkReferences() {
-    for (const NodeInfo& n : nodes_) {
+    // The nodes' references were counted as the node B-tree was walked;
+    // what they found amiss is told here, after the blocks' findings.
+    for (const PendingNode& n : pendingNodes_) {
         const std::string what = "node " + Hex(n.nid);
         if (n.data != 0 && pst::IsInternalBid(n.data)) {
-            const BlockInfo* block = findBlock(n.data);
-            if (block != nullptr && block->btype == pst::kBlockTypeSubnode) {
+            const std::size_t block = blocks_.find(n.data);
+            if (block != CheckBlockList::kAbsent && blocks_.type(block) == pst::kBlockTypeSubnode) {
                 error(n.at, what + " data names subnode block " + Hex(n.data));
             }
         }
-        countReference(n.data, n.at, what);
-        countReference(n.subnodes, n.at, what);
+        for (const std::uint64_t bid : {n.data, n.subnodes})
+            if (bid != 0 && blocks_.find(bid) == CheckBlockList::kAbsent) missingBlock(bid, n.at, what);
     }
+    pendingNodes_ = {};
     std::size_t unreferenced = 0;
     std::uint64_t firstUnreferenced = 0;
-    for (const BlockInfo& b : blocks_) {
-        if (b.refs == 0) {
-            if (unreferenced++ == 0) firstUnreferenced = b.ib;
+    for (std::size_t i = 0; i < blocks_.size(); ++i) {
+        const std::uint32_t refs = blocks_.references(i);
+        if (refs == 0) {
+            if (unreferenced++ == 0) firstUnreferenced = blocks_.ib(i);
             continue;
         }
-        if (b.cRef != b.refs + 1) {
-            add(options_.strictReferenceCounts ? FindingSeverity::Error : FindingSeverity::Warning, b.ib,
-                "block " + Hex(b.bid) + " cRef " + std::to_string(b.cRef) + ", expected " +
-                    std::to_string(b.refs + 1) + " for " + std::to_string(b.refs) + " reference(s)");
+        if (blocks_.cRef(i) != refs + 1) {
+            add(options_.strictReferenceCounts ? FindingSeverity::Error : FindingSeverity::Warning, blocks_.ib(i),
+                "block " + Hex(blocks_.bid(i)) + " cRef " + std::to_string(blocks_.cRef(i)) + ", expected " +
+                    std::to_string(refs + 1) + " for " + std::to_string(refs) + " reference(s)");
         }
     }
     if (unreferenced > 0) {

@@ -12,6 +12,7 @@
 #include "output/check_folders.h"
 #include "output/pst/ltp_node_sink.h"
 #include "output/pst/props_tags.h"
+#include "output/pst/store_templates.h"
 #include "output/pst/store_writer.h"
 #include "output/store_checker.h"
 #include "support/test_paths.h"
@@ -180,6 +181,36 @@ TEST(FolderTables, AContentsRowWithoutItsMessageIsFound) {
               1u)
         << Dump(report);
     EXPECT_EQ(Count(report, bm::FindingSeverity::Error, "lacks rows"), 0u) << Dump(report);
+}
+
+TEST(FolderTables, InAContentsTableOfManyBlocksARowWithoutItsMessageIsFound) {
+    // Enough mail that the row matrix and the heap span several blocks; the
+    // dropped mail's row lies in a middle block of the matrix.
+    constexpr int kMail = 600;
+    ASSERT_GT(std::size_t{kMail} * pst::ContentsTableLayout().rowSize(), std::size_t{4} * 8176);
+    const auto path = bmtest::ScratchDir("folders_long_table") / "long.pst";
+    auto sink = std::make_unique<DamagingSink>(path);
+    DamagingSink& damage = *sink;
+    auto store = pst::PstStore::CreateOn(std::move(sink), {});
+    damage.dropMessage = 450;
+    const pst::FolderId inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+    std::vector<pst::Nid> mail;
+    for (int i = 0; i < kMail; ++i) mail.push_back(store->AddMessage(inbox, Mail("mail " + std::to_string(i))));
+    store->Finish();
+    ASSERT_EQ(damage.dropped, mail[450]);
+
+    const auto report = bm::CheckStore(path, kStrict);
+    const std::string table = "contents table of folder " + Hex(inbox) + " (node " + Hex((inbox & ~0x1Fu) | 0x0E) + ")";
+    EXPECT_EQ(Count(report, bm::FindingSeverity::Error,
+                    table + " lists nodes that are not the folder's: " + Hex(damage.dropped)),
+              1u)
+        << Dump(report);
+    EXPECT_EQ(Count(report, bm::FindingSeverity::Error,
+                    "folder " + Hex(inbox) + " gives content count 600 but holds 599 message(s)"),
+              1u)
+        << Dump(report);
+    EXPECT_EQ(Count(report, bm::FindingSeverity::Error, "lacks rows"), 0u) << Dump(report);
+    EXPECT_EQ(Count(report, bm::FindingSeverity::Error, "twice"), 0u) << Dump(report);
 }
 
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
