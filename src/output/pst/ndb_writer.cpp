@@ -631,6 +631,19 @@ Bid NdbWriter::WriteDataStream(std::uint64_t size,
     return tree.finish();
 }
 
+Bid NdbWriter::WriteDataTree(const std::vector<DataPiece>& pieces) {
+    if (pieces.empty()) throw std::invalid_argument("NdbWriter: no data blocks given");
+    impl_->requireOpen();
+    for (const DataPiece& piece : pieces) {
+        if (IsInternalBid(piece.bid) || impl_->record(piece.bid).cb != piece.size) {
+            throw std::invalid_argument("NdbWriter: 0x" + Impl::ToHex(piece.bid) + " is no data block of that size");
+        }
+    }
+    Impl::DataTree tree(*impl_);
+    for (const DataPiece& piece : pieces) tree.add(piece.bid, piece.size);
+    return tree.finish();
+}
+
 Bid NdbWriter::WriteSubnodes(std::vector<Subnode> entries) { return impl_->writeSubnodes(std::move(entries)); }
 void NdbWriter::SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) { impl_->setNode(nid, data, subnodes, parent); }
 void NdbWriter::AddBlockReference(Bid bid) {
