@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -596,9 +597,11 @@ public:
     bool finished_ = false;
     std::uint64_t nextBlockIndex_ = 1;
     Bid nextPageBid_ = 1;
-    std::vector<BlockRecord> blocks_;     // index = (bid >> 2) - 1
-    std::vector<std::uint32_t> children_;  // child lists of the internal blocks (see writeInternal)
-    std::vector<NodeRecord> nodes_;        // in the order set; replaced ones dropped at Finish
+    // Deques: they grow by small chunks, never copying millions of records
+    // at once or keeping twice the room they need, as a doubling vector does.
+    std::deque<BlockRecord> blocks_;     // index = (bid >> 2) - 1
+    std::deque<std::uint32_t> children_;  // child lists of the internal blocks (see writeInternal)
+    std::deque<NodeRecord> nodes_;        // in the order set; replaced ones dropped at Finish
     std::vector<FreeRange> free_;
     std::array<std::uint32_t, 32> nextNid_ = InitialNidIndexes();
     std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
