@@ -244,3 +244,63 @@ TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlie
 
 }  // namespace
 }  // namespace bm
+
+namespace bm {
+namespace {
+
+// The contents-table rows of a part wait in a temporary file beside it; a
+// write of that file that fails is a failed write of the output like any
+// other: the run fails with the system's reason, the parts before stay
+// valid, and no temporary file is left.
+TEST(SavingRunFailures, ARowsFileThatCannotBeWrittenInALaterPartFailsTheRunAndLeavesTheEarlierPartsValid) {
+    const fs::path dir = bmtest::ScratchDir("saving-rows-file-fails");
+    const fs::path source = dir / "many.ost";
+    constexpr int kMails = 6000;
+    {
+        auto store = pst::PstStore::Create(source, {});
+        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+        for (int i = 0; i < kMails; ++i) store->AddMessage(inbox, MessageOf("IPM.Note", "mail " + std::to_string(i)));
+        store->Finish();
+    }
+    RecordingSavingObserver observer;
+    SavingRun run(observer, nullptr);
+    SavingSource what;
+    what.sourcePath = source.string();
+    what.destination = dir / "Repair";
+    what.storeSizeLimit = 1024 * 1024;
+    what.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\"});
+    std::optional<FileSizeLimit> limit(std::in_place);
+    int writtenInThird = 0;
+    what.beforeItemWrite = [&](USave_to_PST_Format& writer, const ItemRecord&) {
+        // The third part's rows outgrow memory after a few hundred mails;
+        // their file cannot grow past 32 KiB. The part itself is still in
+        // the writer's buffer then.
+        if (writer.outputStores().size() == 3 && writtenInThird++ == 0) limit->Lower(32 * 1024);
+    };
+    const AnalysisOutcome outcome = run.SaveStore(what);
+    limit.reset();
+
+    ASSERT_GT(writtenInThird, 0) << "the store never reached a third part";
+    EXPECT_EQ(outcome, AnalysisOutcome::Failed);
+    EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
+    EXPECT_NE(run.message().find("temporary file of table rows"), std::string::npos) << run.message();
+    const std::vector<fs::path> parts = run.outputStores();
+    ASSERT_EQ(parts.size(), 3u);
+    int savedBefore = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const CheckReport report = CheckStore(parts[i]);
+        for (const Finding& f : report.findings) ADD_FAILURE() << parts[i] << ": " << FormatFinding(f);
+        EXPECT_EQ(report.errorCount(), 0u) << parts[i];
+        savedBefore += static_cast<int>(bmtest::ReadBack(parts[i]).In("Inbox").size());
+    }
+    EXPECT_GT(savedBefore, 0);
+    EXPECT_LT(savedBefore, kMails);
+    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
+    EXPECT_FALSE(CheckStore(parts[2]).ok());
+    for (const auto& e : fs::directory_iterator(parts[0].parent_path())) {
+        EXPECT_EQ(e.path().filename().string().rfind(".brightmend-rows", 0), std::string::npos) << e.path();
+    }
+}
+
+}  // namespace
+}  // namespace bm

@@ -49,6 +49,9 @@ public:
                              const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
         return inner_->WriteDataStream(size, read);
     }
+    pst::Bid WriteDataTree(const std::vector<pst::NdbWriter::DataPiece>& pieces) override {
+        return inner_->WriteDataTree(pieces);
+    }
     pst::Bid WriteSubnodes(std::vector<pst::NdbWriter::Subnode> entries) override {
         return inner_->WriteSubnodes(std::move(entries));
     }

@@ -260,6 +260,9 @@ public:
                              const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
         return next_.WriteDataStream(size, read);
     }
+    pst::Bid WriteDataTree(const std::vector<pst::NdbWriter::DataPiece>& pieces) override {
+        return next_.WriteDataTree(pieces);
+    }
     pst::Bid WriteSubnodes(std::vector<pst::NdbWriter::Subnode> entries) override {
         return next_.WriteSubnodes(std::move(entries));
     }

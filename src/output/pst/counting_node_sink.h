@@ -33,6 +33,10 @@ public:
         dataBytes_ += size;
         return bid;
     }
+    // The blocks were counted when WriteData wrote them.
+    Bid WriteDataTree(const std::vector<NdbWriter::DataPiece>& pieces) override {
+        return next_.WriteDataTree(pieces);
+    }
     Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
         return next_.WriteSubnodes(std::move(entries));
     }

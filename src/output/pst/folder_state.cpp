@@ -4,14 +4,24 @@
 #include <stdexcept>
 
 #include "output/pst/ltp_subnodes.h"
+#include "output/pst/ltp_tc_writer.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
 
 namespace bm::pst {
 
+FolderSet::FolderSet(const std::filesystem::path& spillDirectory)
+    : spill_(std::make_unique<RowSpillFile>(spillDirectory)) {}
+
+FolderSet::~FolderSet() = default;
+
 void FolderSet::Add(Nid nid, Nid parent, std::string_view name, std::string_view containerClass) {
     if (Has(nid)) throw std::invalid_argument("folder " + std::to_string(nid) + " exists");
     Folder f;
+    if (spill_) {
+        f.contents = PackedRows(*spill_);
+        f.associated = PackedRows(*spill_);
+    }
     f.parent = parent;
     f.name = name;
     f.containerClass = containerClass;
@@ -45,14 +55,27 @@ TableRow FolderSet::NewRow(Nid message, std::vector<TableRow::Cell> cells) {
     return row;
 }
 
+void FolderSet::AddRow(PackedRows& rows, const TableRow& row) {
+    pendingBytes_ -= std::min(pendingBytes_, rows.bytesHeld());
+    rows.Add(row);
+    pendingBytes_ += rows.bytesHeld();
+    if (!spill_ || pendingBytes_ <= kPendingRowBytes) return;
+    for (auto& [nid, f] : folders_) {
+        f.contents.SpillPending();
+        f.associated.SpillPending();
+    }
+    pendingBytes_ = 0;
+}
+
 void FolderSet::AddContentsRow(Nid folder, Nid message, bool read, std::vector<TableRow::Cell> cells) {
     Folder& f = folders_.at(folder);
-    f.contents.Add(NewRow(message, std::move(cells)));
+    AddRow(f.contents, NewRow(message, std::move(cells)));
     if (!read) ++f.unread;
 }
 
 void FolderSet::AddAssociatedRow(Nid folder, Nid message, std::vector<TableRow::Cell> cells) {
-    folders_.at(folder).associated.Add(NewRow(message, std::move(cells)));
+    Folder& f = folders_.at(folder);
+    AddRow(f.associated, NewRow(message, std::move(cells)));
 }
 
 void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
@@ -88,9 +111,20 @@ PropertyBag FolderSet::FolderProperties(Nid nid) const {
 }
 
 void FolderSet::WriteAll(NodeSink& ndb) {
+    // Rows that did not reach the spill file would be missing from their
+    // table: a store with such a table is not finished.
+    if (spill_) spill_->ThrowIfFailed();
     auto writeTable = [&](Nid nid, const TableLayout& layout, const std::vector<TableRow>& rows) {
-        LocalSubnodes subnodes(ndb);
-        subnodes.WriteNode(nid, BuildTableContext(layout, rows, subnodes.Sink()), 0);
+        WriteTableContext(ndb, nid, 0, layout, [&](const TableRowVisitor& visit) {
+            for (const TableRow& row : rows) visit(row);
+        });
+    };
+    // Rows read from memory or the spill file one at a time, and let go
+    // once written.
+    auto writePacked = [&](Nid nid, const TableLayout& layout, PackedRows& rows) {
+        WriteTableContext(ndb, nid, 0, layout, [&](const TableRowVisitor& visit) { rows.ForEach(visit); });
+        pendingBytes_ -= std::min(pendingBytes_, rows.bytesHeld());
+        rows.Clear();
     };
     // Parents come before their children in order_, so a folder's rows are
     // taken only after its parent's hierarchy row has counted them.
@@ -118,9 +152,8 @@ void FolderSet::WriteAll(NodeSink& ndb) {
             continue;
         }
         writeTable(MakeNid(NidType::HierarchyTable, index), HierarchyTableLayout(), hierarchy);
-        // One folder's rows unpacked at a time, and let go once written.
-        writeTable(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents.Take());
-        writeTable(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated.Take());
+        writePacked(MakeNid(NidType::ContentsTable, index), ContentsTableLayout(), f.contents);
+        writePacked(MakeNid(NidType::AssocContentsTable, index), AssocContentsTableLayout(), f.associated);
     }
 }
 

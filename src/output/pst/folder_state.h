@@ -1,6 +1,8 @@
 // The folders of a store being written, kept in memory until the store is
 // finished: name, container class, children, and the contents-table row of
-// every message added (packed, see packed_rows.h). WriteAll then writes
+// every message added (packed, see packed_rows.h; with a spill directory
+// the rows wait in a temporary file there, and memory holds at most a
+// few MiB of them whatever the number of folders). WriteAll then writes
 // each folder once:
 //
 //   folder NID            property context (name, counts, subfolders flag,
@@ -20,6 +22,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,11 +35,24 @@
 #include "output/pst/ltp_node_sink.h"
 #include "output/pst/ltp_pc.h"
 #include "output/pst/props.h"
+#include "output/pst/row_spill_file.h"
 
 namespace bm::pst {
 
 class FolderSet {
 public:
+    // Rows stay in memory.
+    FolderSet() = default;
+    // Rows wait in a temporary file in this directory (made only when the
+    // rows outgrow a block of memory).
+    explicit FolderSet(const std::filesystem::path& spillDirectory);
+    ~FolderSet();
+    FolderSet(const FolderSet&) = delete;
+    FolderSet& operator=(const FolderSet&) = delete;
+
+    // Rows in memory beyond which every folder's rows go to the spill file.
+    static constexpr std::size_t kPendingRowBytes = std::size_t{16} << 20;
+
     // The root folder is its own parent.
     void Add(Nid nid, Nid parent, std::string_view name, std::string_view containerClass);
     // A search folder without criteria or results (nid of type 0x03).
@@ -81,6 +98,12 @@ private:
     std::vector<PcValue> ContextValues(Nid nid) const;
     // A table row of `message` with the store's next row version.
     TableRow NewRow(Nid message, std::vector<TableRow::Cell> cells);
+    // Adds the row, and sends every folder's rows to the spill file when
+    // those in memory pass kPendingRowBytes.
+    void AddRow(PackedRows& rows, const TableRow& row);
+
+    std::unique_ptr<RowSpillFile> spill_;
+    std::size_t pendingBytes_ = 0;
 
     std::unordered_map<Nid, Folder> folders_;
     std::vector<Nid> order_;  // creation order

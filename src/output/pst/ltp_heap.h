@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -50,19 +51,49 @@ public:
     // node's data.
     std::vector<std::vector<std::uint8_t>> Finish() const;
 
+    // Hands each block over, in its final form, as soon as nothing can change
+    // it any more, so a heap of any size holds only a few blocks in memory:
+    // the first block (its header names the client's root and it may be
+    // overwritten to the end), the current bitmap block (it holds the fill
+    // levels of the 127 blocks after it) and the block being filled. Blocks
+    // arrive out of order (the first one last); each comes with its index.
+    // Must be called before the first allocation; FinishStreaming then takes
+    // the place of Finish. An Overwrite of a block already handed over is
+    // refused (std::invalid_argument).
+    using BlockOut = std::function<void(std::size_t index, std::vector<std::uint8_t> bytes)>;
+    void StreamBlocks(BlockOut out);
+    // Hands over the blocks still held; the heap takes nothing more.
+    void FinishStreaming();
+
     std::size_t blockCount() const { return blocks_.size(); }
 
 private:
     struct Block {
         std::vector<std::uint8_t> bytes;   // header and allocations so far
         std::vector<std::uint16_t> starts; // start offset of each allocation
+        bool handedOver = false;           // streaming: written out, bytes let go
     };
     static std::size_t HeaderSize(std::size_t blockIndex);
+    // A block as written: padded to the full size unless it is the last,
+    // then its page map; freeBytes is what its fill level is computed from.
+    static std::vector<std::uint8_t> Seal(const Block& b, bool last, std::size_t& freeBytes);
+    // Writes the fill levels of blocks first.. into the header of a sealed
+    // block at offset at.
+    void PutFillLevels(std::vector<std::uint8_t>& block, std::size_t at, std::size_t first, std::size_t count) const;
+    void PutFirstHeader(std::vector<std::uint8_t>& block) const;
+    // Streaming: block index can no longer grow (another block follows it,
+    // or the heap is finished when last).
+    void CloseBlock(std::size_t index, bool last);
+    void HandOver(std::size_t index, std::vector<std::uint8_t> bytes);
     std::vector<std::uint8_t>& Locate(Hid hid, std::size_t& start, std::size_t& size);
 
     HeapClient client_;
     Hid userRoot_ = 0;
     std::vector<Block> blocks_;
+    // Streaming only.
+    BlockOut out_;
+    std::vector<std::uint8_t> fill_;  // fill level of each closed block
+    bool finished_ = false;
 };
 
 // Fill level (0 = 3584 or more bytes free ... 15 = under 8 free) of a heap

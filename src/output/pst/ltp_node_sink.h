@@ -20,6 +20,8 @@ public:
     virtual Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) = 0;
     virtual Bid WriteDataStream(std::uint64_t size,
                                 const std::function<std::size_t(std::span<std::uint8_t>)>& read) = 0;
+    // A node's data over blocks WriteData wrote, in the order given.
+    virtual Bid WriteDataTree(const std::vector<NdbWriter::DataPiece>& pieces) = 0;
     virtual Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) = 0;
     virtual void SetNode(Nid nid, Bid data, Bid subnodes, Nid parent) = 0;
     virtual Nid NewNid(NidType type) = 0;
@@ -42,6 +44,7 @@ public:
                         const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
         return ndb_.WriteDataStream(size, read);
     }
+    Bid WriteDataTree(const std::vector<NdbWriter::DataPiece>& pieces) override { return ndb_.WriteDataTree(pieces); }
     Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
         return ndb_.WriteSubnodes(std::move(entries));
     }

@@ -144,17 +144,63 @@ const TableColumn* TableLayout::Find(std::uint32_t tag) const {
 
 std::size_t RowsPerMatrixBlock(std::uint16_t rowSize) { return kMaxBlockData / rowSize; }
 
+std::size_t TcInfoSize(const TableLayout& layout) { return kTcInfoFixedSize + kColumnDescSize * layout.columns().size(); }
+
+std::vector<std::uint8_t> TcInfo(const TableLayout& layout, Hid rowIndex, std::uint32_t rowsRef) {
+    const auto& columns = layout.columns();
+    std::vector<std::uint8_t> info(TcInfoSize(layout), 0);
+    info[0] = kTableSignature;
+    info[1] = static_cast<std::uint8_t>(columns.size());
+    PutLe(info.data() + 2, layout.end4(), 2);
+    PutLe(info.data() + 4, layout.end2(), 2);
+    PutLe(info.data() + 6, layout.end1(), 2);
+    PutLe(info.data() + 8, layout.rowSize(), 2);
+    PutLe(info.data() + 10, rowIndex, 4);
+    PutLe(info.data() + 14, rowsRef, 4);
+    PutLe(info.data() + 18, 0, 4);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        std::uint8_t* d = info.data() + kTcInfoFixedSize + kColumnDescSize * i;
+        PutLe(d, columns[i].tag, 4);
+        PutLe(d + 4, columns[i].offset, 2);
+        d[6] = columns[i].size;
+        d[7] = columns[i].bit;
+    }
+    return info;
+}
+
+void PlaceRow(const TableLayout& layout, const TableRow& row, std::uint8_t* p, HeapBuilder& heap,
+              const LargeValueSink& sink) {
+    auto mark = [&](const TableColumn& c) { p[layout.end1() + c.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.bit % 8)); };
+    const TableColumn* idCol = layout.Find(tags::kLtpRowId.value());
+    const TableColumn* verCol = layout.Find(tags::kLtpRowVer.value());
+    PutLe(p + idCol->offset, row.id, 4);
+    mark(*idCol);
+    PutLe(p + verCol->offset, row.version, 4);
+    mark(*verCol);
+    for (const auto& cell : row.cells) {
+        const TableColumn* c = layout.Find(cell.tag);
+        if (c == nullptr || c == idCol || c == verCol) continue;
+        if (IsInCell(c->type())) {
+            if (cell.bytes.size() != c->size) {
+                throw std::invalid_argument("cell " + TagText(cell.tag) + " has a value of the wrong size");
+            }
+            std::copy(cell.bytes.begin(), cell.bytes.end(), p + c->offset);
+        } else {
+            PutLe(p + c->offset, StoreValue(heap, cell.bytes, sink), 4);
+        }
+        mark(*c);
+    }
+}
+
 std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layout, const std::vector<TableRow>& rows,
                                                          const LargeValueSink& sink) {
-    const auto& columns = layout.columns();
-    if (columns.size() > 0xFF) throw std::invalid_argument("a table has at most 255 columns");
+    if (layout.columns().size() > 0xFF) throw std::invalid_argument("a table has at most 255 columns");
     HeapBuilder heap(HeapClient::TableContext);
     // As in the mail client's tables, the row index's BTH header is the
     // heap's first allocation and the TCINFO the second: readers look for
     // the BTH header at HID 0x20.
     const Hid rowIndexHeader = ReserveBthHeader(heap);
-    std::vector<std::uint8_t> info(kTcInfoFixedSize + kColumnDescSize * columns.size(), 0);
-    const Hid infoHid = heap.Allocate(info);
+    const Hid infoHid = heap.Allocate(std::vector<std::uint8_t>(TcInfoSize(layout), 0));
 
     std::vector<BthRecord> index;
     index.reserve(rows.size());
@@ -178,28 +224,8 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
         matrix.assign((blocks - 1) * kMaxBlockData + (rows.size() - (blocks - 1) * perBlock) * rowSize, 0);
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const TableRow& row = rows[i];
         std::uint8_t* p = matrix.data() + (inHeap ? i * rowSize : (i / perBlock) * kMaxBlockData + (i % perBlock) * rowSize);
-        auto mark = [&](const TableColumn& c) { p[layout.end1() + c.bit / 8] |= static_cast<std::uint8_t>(0x80 >> (c.bit % 8)); };
-        const TableColumn* idCol = layout.Find(tags::kLtpRowId.value());
-        const TableColumn* verCol = layout.Find(tags::kLtpRowVer.value());
-        PutLe(p + idCol->offset, row.id, 4);
-        mark(*idCol);
-        PutLe(p + verCol->offset, row.version, 4);
-        mark(*verCol);
-        for (const auto& cell : row.cells) {
-            const TableColumn* c = layout.Find(cell.tag);
-            if (c == nullptr || c == idCol || c == verCol) continue;
-            if (IsInCell(c->type())) {
-                if (cell.bytes.size() != c->size) {
-                    throw std::invalid_argument("cell " + TagText(cell.tag) + " has a value of the wrong size");
-                }
-                std::copy(cell.bytes.begin(), cell.bytes.end(), p + c->offset);
-            } else {
-                PutLe(p + c->offset, StoreValue(heap, cell.bytes, sink), 4);
-            }
-            mark(*c);
-        }
+        PlaceRow(layout, rows[i], p, heap, sink);
     }
     std::uint32_t rowsRef = 0;
     if (!rows.empty()) {
@@ -210,24 +236,7 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
             rowsRef = sink(matrix);
         }
     }
-
-    info[0] = kTableSignature;
-    info[1] = static_cast<std::uint8_t>(columns.size());
-    PutLe(info.data() + 2, layout.end4(), 2);
-    PutLe(info.data() + 4, layout.end2(), 2);
-    PutLe(info.data() + 6, layout.end1(), 2);
-    PutLe(info.data() + 8, layout.rowSize(), 2);
-    PutLe(info.data() + 10, rowIndex, 4);
-    PutLe(info.data() + 14, rowsRef, 4);
-    PutLe(info.data() + 18, 0, 4);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        std::uint8_t* d = info.data() + kTcInfoFixedSize + kColumnDescSize * i;
-        PutLe(d, columns[i].tag, 4);
-        PutLe(d + 4, columns[i].offset, 2);
-        d[6] = columns[i].size;
-        d[7] = columns[i].bit;
-    }
-    heap.Overwrite(infoHid, info);
+    heap.Overwrite(infoHid, TcInfo(layout, rowIndex, rowsRef));
     heap.SetUserRoot(infoHid);
     return heap.Finish();
 }

@@ -86,4 +86,14 @@ std::vector<std::vector<std::uint8_t>> BuildTableContext(const TableLayout& layo
 // Rows per block of a row matrix kept in a subnode.
 std::size_t RowsPerMatrixBlock(std::uint16_t rowSize);
 
+// Shared by BuildTableContext and the streamed writer (ltp_tc_writer.h).
+// The size of a layout's TCINFO.
+std::size_t TcInfoSize(const TableLayout& layout);
+// The TCINFO naming the row index and the row matrix (0 for none).
+std::vector<std::uint8_t> TcInfo(const TableLayout& layout, Hid rowIndex, std::uint32_t rowsRef);
+// Puts one row's cells and bitmap at p (rowSize bytes, zeroed); values that
+// do not fit a cell go to the heap or, when too large for it, to sink.
+void PlaceRow(const TableLayout& layout, const TableRow& row, std::uint8_t* p, HeapBuilder& heap,
+              const LargeValueSink& sink);
+
 }  // namespace bm::pst

@@ -18,10 +18,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 
 #include "common/byte_reader.h"
 #include "output/pst/ndb_file.h"
@@ -34,20 +34,29 @@ namespace {
 constexpr std::uint64_t AlignUp(std::uint64_t v, std::uint64_t a) { return (v + a - 1) / a * a; }
 constexpr std::uint64_t BlockSpan(std::size_t cb) { return AlignUp(cb + kBlockTrailerSize, kBlockAlign); }
 
+// 16 bytes a block: these records are most of what the writer keeps.
 struct BlockRecord {
     std::uint64_t ib = 0;
-    std::uint16_t cb = 0;
-    bool internal = false;
-    bool live = true;
-    std::uint32_t refs = 0;
-};
+    std::uint32_t children = 0;  // internal: where its child list starts in children_
+    std::uint16_t cbFlags = 0;   // cb (at most 8176) and the two flags above it
+    std::uint16_t refs = 0;
 
+    static constexpr std::uint16_t kInternal = 0x2000;
+    static constexpr std::uint16_t kDropped = 0x4000;
+    std::uint16_t cb() const { return cbFlags & 0x1FFF; }
+    bool internal() const { return (cbFlags & kInternal) != 0; }
+    bool live() const { return (cbFlags & kDropped) == 0; }
+};
+static_assert(sizeof(BlockRecord) == 16);
+
+// 24 bytes a node.
 struct NodeRecord {
-    Nid nid;
     Bid data;
     Bid subnodes;
+    Nid nid;
     Nid parent;
 };
+static_assert(sizeof(NodeRecord) == 24);
 
 struct FreeRange {
     std::uint64_t start;
@@ -104,24 +113,32 @@ public:
         PutLe(trailer + 2, ComputeSignature(ib, bid), 2);
         PutLe(trailer + 4, ComputeCrc(stored), 4);
         PutLe(trailer + 8, bid, 8);
-        blocks_.push_back({ib, static_cast<std::uint16_t>(data.size()), internal, true, 0});
+        blocks_.push_back({ib, 0, static_cast<std::uint16_t>(data.size() | (internal ? BlockRecord::kInternal : 0)), 0});
         ++nextBlockIndex_;
         return bid;
     }
 
     // Writes an internal block whose entries reference children (one more
-    // reference each), and remembers them for a later release.
-    Bid writeInternal(std::span<const std::uint8_t> bytes, std::vector<Bid> children) {
+    // reference each), and remembers them for a later release: in one list
+    // for all blocks, its count then each child's BID halved (the BID's
+    // lowest bit is always 0).
+    Bid writeInternal(std::span<const std::uint8_t> bytes, const std::vector<Bid>& children) {
         for (Bid child : children) addRef(child);
+        if (children_.size() + children.size() + 1 > std::numeric_limits<std::uint32_t>::max() ||
+            nextBlockIndex_ >= (std::uint64_t{1} << 31)) {
+            throw std::length_error("NdbWriter: too many blocks for one store");
+        }
         const Bid bid = writeBlock(bytes, true);
-        children_.emplace(bid >> 2, std::move(children));
+        blocks_.back().children = static_cast<std::uint32_t>(children_.size());
+        children_.push_back(static_cast<std::uint32_t>(children.size()));
+        for (Bid child : children) children_.push_back(static_cast<std::uint32_t>(child >> 1));
         return bid;
     }
 
     BlockRecord& record(Bid bid) {
         const std::uint64_t index = bid >> 2;
         if (bid == 0 || index >= nextBlockIndex_ || (bid & 1) != 0 ||
-            blocks_[index - 1].internal != IsInternalBid(bid)) {
+            blocks_[index - 1].internal() != IsInternalBid(bid)) {
             throw std::invalid_argument("NdbWriter: unknown block 0x" + ToHex(bid));
         }
         return blocks_[index - 1];
@@ -129,7 +146,7 @@ public:
     void addRef(Bid bid) {
         if (bid == 0) return;
         BlockRecord& r = record(bid);
-        if (r.refs == std::numeric_limits<std::uint16_t>::max() - 1) {
+        if (r.refs >= std::numeric_limits<std::uint16_t>::max() - 1) {
             throw std::length_error("NdbWriter: too many references to block 0x" + ToHex(bid));
         }
         ++r.refs;
@@ -286,15 +303,26 @@ public:
         addRef(data);
         addRef(subnodes);
         NoteNid(nid);
-        const auto [it, inserted] = nodeIndex_.try_emplace(nid, nodes_.size());
-        if (inserted) {
-            nodes_.push_back({nid, data, subnodes, parent});
-            return;
+        // A node set again is replaced at Finish (see dropReplacedNodes):
+        // no map from NID to entry is kept for the few nodes that are.
+        nodes_.push_back({data, subnodes, nid, parent});
+    }
+
+    // Sorts the nodes by NID; of a NID set more than once the last entry
+    // stays and the earlier ones give up their references.
+    void dropReplacedNodes() {
+        std::stable_sort(nodes_.begin(), nodes_.end(),
+                         [](const NodeRecord& a, const NodeRecord& b) { return a.nid < b.nid; });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            if (i + 1 < nodes_.size() && nodes_[i + 1].nid == nodes_[i].nid) {
+                releaseRef(nodes_[i].data);
+                releaseRef(nodes_[i].subnodes);
+                continue;
+            }
+            nodes_[kept++] = nodes_[i];
         }
-        NodeRecord& node = nodes_[it->second];
-        releaseRef(node.data);
-        releaseRef(node.subnodes);
-        node = {nid, data, subnodes, parent};
+        nodes_.resize(kept);
     }
 
     Nid newNid(NidType type) {
@@ -310,14 +338,13 @@ public:
         for (std::size_t i = blocks_.size(); i-- > 0;) {
             BlockRecord& b = blocks_[i];
             if (b.refs > 0) continue;
-            b.live = false;
-            free_.push_back({b.ib, BlockSpan(b.cb)});
-            if (!b.internal) continue;
-            const auto it = children_.find(i + 1);
-            if (it == children_.end()) continue;
-            for (Bid child : it->second) releaseRef(child);
+            b.cbFlags |= BlockRecord::kDropped;
+            free_.push_back({b.ib, BlockSpan(b.cb())});
+            if (!b.internal()) continue;
+            const std::uint32_t count = children_[b.children];
+            for (std::uint32_t k = 1; k <= count; ++k) releaseRef(Bid{children_[b.children + k]} << 1);
         }
-        children_.clear();
+        children_ = {};
     }
 
     // Writes one B-tree level by level; returns the root.
@@ -369,9 +396,9 @@ public:
     void finish() {
         requireOpen();
         finished_ = true;
+        dropReplacedNodes();
         releaseUnreferenced();
 
-        std::sort(nodes_.begin(), nodes_.end(), [](const NodeRecord& a, const NodeRecord& b) { return a.nid < b.nid; });
         const PageRef nbt = writeBTree(
             PageType::NodeBTree, nodes_.size(), kNbtEntrySize, kNbtEntriesMax,
             [&](std::size_t i, std::uint8_t* e) {
@@ -382,18 +409,20 @@ public:
             },
             [&](std::size_t i) { return nodes_[i].nid; });
 
-        std::vector<std::uint64_t> live;  // block indexes, in BID order
+        std::vector<std::uint32_t> live;  // block indexes, in BID order
         for (std::size_t i = 0; i < blocks_.size(); ++i) {
-            if (blocks_[i].live) live.push_back(i);
+            if (blocks_[i].live()) live.push_back(static_cast<std::uint32_t>(i));
         }
-        const auto bidOf = [&](std::size_t i) { return ((live[i] + 1) << 2) | (blocks_[live[i]].internal ? 2u : 0u); };
+        const auto bidOf = [&](std::size_t i) {
+            return ((std::uint64_t{live[i]} + 1) << 2) | (blocks_[live[i]].internal() ? 2u : 0u);
+        };
         const PageRef bbt = writeBTree(
             PageType::BlockBTree, live.size(), kBbtEntrySize, kBbtEntriesMax,
             [&](std::size_t i, std::uint8_t* e) {
                 const BlockRecord& b = blocks_[live[i]];
                 PutLe(e, bidOf(i), 8);
                 PutLe(e + 8, b.ib, 8);
-                PutLe(e + 16, b.cb, 2);
+                PutLe(e + 16, b.cb(), 2);
                 PutLe(e + 18, b.refs + 1, 2);
             },
             bidOf);
@@ -414,7 +443,6 @@ public:
         file_.close();
         blocks_ = {};
         nodes_ = {};
-        nodeIndex_ = {};
         free_ = {};
     }
 
@@ -569,10 +597,11 @@ public:
     bool finished_ = false;
     std::uint64_t nextBlockIndex_ = 1;
     Bid nextPageBid_ = 1;
-    std::vector<BlockRecord> blocks_;                               // index = (bid >> 2) - 1
-    std::unordered_map<std::uint64_t, std::vector<Bid>> children_;  // internal block index -> children
-    std::vector<NodeRecord> nodes_;
-    std::unordered_map<Nid, std::size_t> nodeIndex_;
+    // Deques: they grow by small chunks, never copying millions of records
+    // at once or keeping twice the room they need, as a doubling vector does.
+    std::deque<BlockRecord> blocks_;     // index = (bid >> 2) - 1
+    std::deque<std::uint32_t> children_;  // child lists of the internal blocks (see writeInternal)
+    std::deque<NodeRecord> nodes_;        // in the order set; replaced ones dropped at Finish
     std::vector<FreeRange> free_;
     std::array<std::uint32_t, 32> nextNid_ = InitialNidIndexes();
     std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
@@ -628,6 +657,19 @@ Bid NdbWriter::WriteDataStream(std::uint64_t size,
         tree.add(impl_->writeBlock(std::span(piece).first(want), false), want);
         done += want;
     } while (done < size);
+    return tree.finish();
+}
+
+Bid NdbWriter::WriteDataTree(const std::vector<DataPiece>& pieces) {
+    if (pieces.empty()) throw std::invalid_argument("NdbWriter: no data blocks given");
+    impl_->requireOpen();
+    for (const DataPiece& piece : pieces) {
+        if (IsInternalBid(piece.bid) || impl_->record(piece.bid).cb() != piece.size) {
+            throw std::invalid_argument("NdbWriter: 0x" + Impl::ToHex(piece.bid) + " is no data block of that size");
+        }
+    }
+    Impl::DataTree tree(*impl_);
+    for (const DataPiece& piece : pieces) tree.add(piece.bid, piece.size);
     return tree.finish();
 }
 

@@ -65,6 +65,19 @@ public:
     // the size of one XBLOCK's worth of BIDs. Size 0 writes no block: 0.
     Bid WriteDataStream(std::uint64_t size, const std::function<std::size_t(std::span<std::uint8_t>)>& read);
 
+    // A data block written on its own (by WriteData, at most kMaxBlockData
+    // bytes) and the number of bytes it holds.
+    struct DataPiece {
+        Bid bid = 0;
+        std::size_t size = 0;
+    };
+    // One node's data over blocks written earlier, in the order given: the
+    // block itself when there is one, else a data tree over them. For data
+    // made piece by piece whose blocks are not written in order (a heap's
+    // first block is finished last). Throws std::invalid_argument for an
+    // empty list or a BID that names no data block of this writer.
+    Bid WriteDataTree(const std::vector<DataPiece>& pieces);
+
     struct Subnode {
         Nid nid = 0;
         Bid data = 0;

@@ -109,20 +109,22 @@ public:
         : options_(options),
           sink_(std::move(sink)),
           messages_(*sink_, names_, DefaultMessageTime(options)),
+          folders_(options.rowSpillDirectory.empty() ? std::make_unique<FolderSet>()
+                                                     : std::make_unique<FolderSet>(options.rowSpillDirectory)),
           digest_(options.seed) {
         digest_.Add(options.displayName);
-        folders_.Add(kRootFolderNid, kRootFolderNid, "", "");
+        folders_->Add(kRootFolderNid, kRootFolderNid, "", "");
         ipmSubtree_ = NewFolder(kRootFolderNid, "Top of Personal Folders", "");
         searchRoot_ = NewFolder(kRootFolderNid, "Search Root", "");
-        folders_.AddSearchFolder(kSpamSearchFolderNid, kRootFolderNid, kSpamSearchFolderName);
+        folders_->AddSearchFolder(kSpamSearchFolderNid, kRootFolderNid, kSpamSearchFolderName);
         deletedItems_ = NewFolder(ipmSubtree_, "Deleted Items", "IPF.Note");
     }
 
     FolderId NewFolder(FolderId parent, std::string_view name, std::string_view containerClass) {
         RequireOpen();
-        if (!folders_.Has(parent)) throw std::invalid_argument("no folder " + std::to_string(parent));
+        if (!folders_->Has(parent)) throw std::invalid_argument("no folder " + std::to_string(parent));
         const Nid nid = sink_->NewNid(NidType::NormalFolder);
-        folders_.Add(nid, parent, name, containerClass);
+        folders_->Add(nid, parent, name, containerClass);
         digest_.Add(nid);
         digest_.Add(parent);
         digest_.Add(name);
@@ -132,7 +134,7 @@ public:
 
     void SetFolderProperties(FolderId folder, const PropertyBag& properties) {
         RequireOpen();
-        if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
+        if (!folders_->Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
         std::vector<PcValue> values;
         values.reserve(properties.size());
         for (const Property& p : properties.properties()) {
@@ -141,12 +143,12 @@ public:
             digest_.Add(PropTag{id, p.type}.value());
             digest_.Add(p.bytes);
         }
-        folders_.SetOwnProperties(folder, std::move(values));
+        folders_->SetOwnProperties(folder, std::move(values));
     }
 
     Nid AddMessage(FolderId folder, const Message& message, bool associated = false) {
         RequireOpen();
-        if (!folders_.Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
+        if (!folders_->Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
         const Nid nid = sink_->NewNid(associated ? NidType::AssocMessage : NidType::NormalMessage);
         WrittenMessage written =
             associated ? messages_.Write(message, AssocContentsTableLayout()) : messages_.Write(message);
@@ -161,10 +163,10 @@ public:
             digest_.Add(cell.bytes);
         }
         if (associated) {
-            folders_.AddAssociatedRow(folder, nid, std::move(written.rowCells));
+            folders_->AddAssociatedRow(folder, nid, std::move(written.rowCells));
             return nid;
         }
-        folders_.AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
+        folders_->AddContentsRow(folder, nid, written.read, std::move(written.rowCells));
         ++messageCount_;
         return nid;
     }
@@ -178,9 +180,9 @@ public:
         // and one named by string, both of which every mail client registers.
         names_.IdOf(PropKey{0, named::kSideEffects.propertySet, named::kSideEffects.name});
         names_.IdOf(PropKey{0, named::kKeywords.propertySet, named::kKeywords.name});
-        folders_.WriteAll(*sink_);
+        folders_->WriteAll(*sink_);
         WriteFixedNodes();
-        sink_->SetUnique(folders_.nextRowVersion());
+        sink_->SetUnique(folders_->nextRowVersion());
         sink_->Finish();
         finished_ = true;
     }
@@ -221,7 +223,7 @@ public:
         // New mail of any class would be delivered to the root folder.
         TableRow receive;
         receive.id = 1;
-        receive.version = folders_.TakeRowVersion();
+        receive.version = folders_->TakeRowVersion();
         receive.cells.push_back({tags::kReceiveFolderNid.value(), Le(kRootFolderNid, 4)});
         receive.cells.push_back({tags::kMessageClass.value(), {}});
         WriteTable(kReceiveFolderTableNid, ReceiveFolderTableLayout(), {receive});
@@ -251,7 +253,7 @@ public:
     std::unique_ptr<NodeSink> sink_;
     NameToIdMap names_;
     MessageWriter messages_;
-    FolderSet folders_;
+    std::unique_ptr<FolderSet> folders_;
     ContentDigest digest_;
     Guid recordKey_{};
     FolderId ipmSubtree_ = 0, searchRoot_ = 0, deletedItems_ = 0;
@@ -264,7 +266,11 @@ PstStore::~PstStore() = default;
 
 std::unique_ptr<PstStore> PstStore::Create(const std::filesystem::path& path, const StoreOptions& options) {
     auto ndb = NdbWriter::Create(path, {options.offlineFlavour, options.crypt});
-    return CreateOn(std::make_unique<NdbNodeSink>(std::move(ndb)), options);
+    StoreOptions beside = options;
+    if (beside.rowSpillDirectory.empty()) {
+        beside.rowSpillDirectory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    }
+    return CreateOn(std::make_unique<NdbNodeSink>(std::move(ndb)), beside);
 }
 
 std::unique_ptr<PstStore> PstStore::CreateOn(std::unique_ptr<NodeSink> sink, const StoreOptions& options) {
@@ -285,7 +291,7 @@ void PstStore::SetFolderProperties(FolderId folder, const PropertyBag& propertie
 }
 
 std::optional<FolderId> PstStore::FindFolder(FolderId parent, std::string_view displayName) const {
-    return impl_->folders_.FindChild(parent, displayName);
+    return impl_->folders_->FindChild(parent, displayName);
 }
 
 Nid PstStore::AddMessage(FolderId folder, const Message& message) { return impl_->AddMessage(folder, message); }

@@ -41,6 +41,11 @@ struct StoreOptions {
     // Creation and modification time (Unix seconds) of messages added
     // without one; unset: the time the store was created.
     std::optional<std::int64_t> defaultMessageTime = std::nullopt;
+    // Where the contents-table rows wait until Finish writes the tables, in
+    // a temporary file of their own (see row_spill_file.h). Create uses the
+    // output's directory when this is empty; CreateOn keeps them in memory
+    // unless a directory is given.
+    std::filesystem::path rowSpillDirectory = {};
 };
 
 class PstStore {

@@ -270,6 +270,40 @@ TEST(NdbWriter, NothingIsPlacedOnAnAllocationMapPage) {
     for (const auto& [nid, bytes] : expected) EXPECT_EQ(reader.data(reader.nodes().at(nid).data), bytes);
 }
 
+// A heap streamed to the file finishes its first block last: the node's data
+// tree lists blocks written earlier in the order given, not the order they
+// were written in, and a block set twice as a node keeps only its last entry.
+TEST(NdbWriter, ADataTreeOverBlocksWrittenOutOfOrderReadsBackInTheGivenOrder) {
+    const auto path = bmtest::ScratchDir("ndb_data_tree") / "t.pst";
+    const std::vector<std::uint8_t> first = Pattern(8176, 1), second = Pattern(8176, 2), last = Pattern(300, 3);
+    const Nid tree = MakeNid(NidType::Internal, 0x501), single = MakeNid(NidType::Internal, 0x502);
+    {
+        auto w = NdbWriter::Create(path, {});
+        const Bid b2 = w->WriteData(second);
+        const Bid b3 = w->WriteData(last);
+        const Bid b1 = w->WriteData(first);
+        w->SetNode(tree, w->WriteDataTree({{b1, first.size()}, {b2, second.size()}, {b3, last.size()}}), 0, 0);
+        const Bid alone = w->WriteData(last);
+        EXPECT_EQ(w->WriteDataTree({{alone, last.size()}}), alone) << "one block is its own tree";
+        w->SetNode(single, w->WriteData(first), 0, 0);
+        w->SetNode(single, alone, 0, 0);
+        // Not a data block of that size, an internal block, no block at all.
+        EXPECT_THROW(w->WriteDataTree({{b1, 100}}), std::invalid_argument);
+        EXPECT_THROW(w->WriteDataTree({{b1 | 2, first.size()}}), std::invalid_argument);
+        EXPECT_THROW(w->WriteDataTree({}), std::invalid_argument);
+        w->Finish();
+    }
+    const bmtest::NdbTestReader reader(path);
+    std::vector<std::uint8_t> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(reader.data(reader.nodes().at(tree).data), expected);
+    EXPECT_EQ(reader.nodes().size(), 2u);
+    EXPECT_EQ(reader.data(reader.nodes().at(single).data), last);
+    // The three tree leaves, the XBLOCK and the block the single node now names.
+    EXPECT_EQ(reader.blocks().size(), 5u) << "the block the node named first is dropped";
+}
+
 TEST(NdbWriter, MisuseIsRefusedWithAClearError) {
     EXPECT_THROW(NdbWriter::Create("/nonexistent-dir/x.pst", {}), std::runtime_error);
     const auto path = bmtest::ScratchDir("ndb_misuse") / "m.pst";

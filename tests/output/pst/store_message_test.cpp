@@ -36,6 +36,14 @@ public:
         ++streams;
         return Put({all});
     }
+    // A tree over blocks of single pieces: the same pieces, in that order.
+    Bid WriteDataTree(const std::vector<NdbWriter::DataPiece>& pieces) override {
+        std::vector<std::vector<std::uint8_t>> all;
+        for (const auto& p : pieces) {
+            for (const auto& piece : blocks.at(p.bid)) all.push_back(piece);
+        }
+        return pieces.size() == 1 ? pieces.front().bid : Put(std::move(all));
+    }
     Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
         if (entries.empty()) return 0;
         const Bid bid = next_ += 4;
