@@ -13,7 +13,7 @@ namespace bm::pst {
 
 namespace {
 // Appends go out in pieces of this size: few, large sequential writes.
-constexpr std::size_t kBufferSize = 8u << 20;
+constexpr std::size_t kBufferSize = 512u << 10;
 }  // namespace
 
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
