@@ -12,8 +12,13 @@
 namespace bm::pst {
 
 namespace {
-// Appends go out in pieces of this size: few, large sequential writes.
+// Appends go out in pieces of this size: sequential writes, each copied
+// into the page cache while the piece is still in the core's cache (a
+// larger piece is copied from memory, which costs the kernel more).
 constexpr std::size_t kBufferSize = 512u << 10;
+// The disk writes are started once this much has been written since the
+// last start: a few large requests to the disk rather than many small ones.
+constexpr std::uint64_t kWritebackPiece = 8u << 20;
 }  // namespace
 
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
@@ -86,14 +91,18 @@ void NdbFile::flush() {
         return;
     }
     writeAll(buffer_.data(), buffer_.size(), flushed_);
-#ifdef SYNC_FILE_RANGE_WRITE
-    // Start writing the piece to the disk now, without waiting for it, so
-    // that the sync at the end finds little left to do. Only a hint: a
-    // failure to start shows up in the sync.
-    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(buffer_.size()), SYNC_FILE_RANGE_WRITE);
-#endif
     flushed_ += buffer_.size();
     buffer_.clear();
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Start writing what was written to the disk now, without waiting for
+    // it, so that the sync at the end finds little left to do. Only a hint:
+    // a failure to start shows up in the sync.
+    if (flushed_ - writebackStarted_ >= kWritebackPiece) {
+        ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(flushed_ - writebackStarted_),
+                          SYNC_FILE_RANGE_WRITE);
+        writebackStarted_ = flushed_;
+    }
+#endif
 }
 
 void NdbFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {

@@ -1,5 +1,5 @@
-// The output file of the NDB writer: sequential appends through one large
-// buffer written out in big pieces, and writes at a given offset for the
+// The output file of the NDB writer: sequential appends through a buffer
+// small enough to stay in the core's cache until it is written, and writes at a given offset for the
 // pages that are filled in last (maps, density list, header).
 //
 // A write that fails throws OutputWriteError naming the file and the
@@ -49,6 +49,7 @@ private:
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint64_t flushed_ = 0;
+    std::uint64_t writebackStarted_ = 0;  // the disk writes were started for the bytes below this
     std::vector<std::uint8_t> buffer_;
     std::string failure_;  // the first failed write's message
 };
