@@ -111,10 +111,11 @@ public:
 
     // Writes an internal block whose entries reference children (one more
     // reference each), and remembers them for a later release.
-    Bid writeInternal(std::span<const std::uint8_t> bytes, std::vector<Bid> children) {
+    Bid writeInternal(std::span<const std::uint8_t> bytes, std::span<const Bid> children) {
         for (Bid child : children) addRef(child);
         const Bid bid = writeBlock(bytes, true);
-        children_.emplace(bid >> 2, std::move(children));
+        childLists_.push_back({bid >> 2, childBids_.size(), children.size()});
+        childBids_.insert(childBids_.end(), children.begin(), children.end());
         return bid;
     }
 
@@ -244,7 +245,7 @@ public:
             if (entries[i].data != 0) children.push_back(entries[i].data);
             if (entries[i].subnodes != 0) children.push_back(entries[i].subnodes);
         }
-        return writeInternal(bytes, std::move(children));
+        return writeInternal(bytes, children);
     }
 
     Bid writeSubnodes(std::vector<Subnode> entries) {
@@ -276,7 +277,7 @@ public:
             PutLe(&bytes[8 + kSiEntrySize * i + 8], leaf, 8);
             leaves.push_back(leaf);
         }
-        return writeInternal(bytes, std::move(leaves));
+        return writeInternal(bytes, leaves);
     }
 
     void setNode(Nid nid, Bid data, Bid subnodes, Nid parent) {
@@ -313,11 +314,15 @@ public:
             b.live = false;
             free_.push_back({b.ib, BlockSpan(b.cb)});
             if (!b.internal) continue;
-            const auto it = children_.find(i + 1);
-            if (it == children_.end()) continue;
-            for (Bid child : it->second) releaseRef(child);
+            // The lists are in the order of their blocks: the one of block
+            // i + 1, if any, is the last not past it.
+            while (!childLists_.empty() && childLists_.back().blockIndex > i + 1) childLists_.pop_back();
+            if (childLists_.empty() || childLists_.back().blockIndex != i + 1) continue;
+            const ChildList& list = childLists_.back();
+            for (std::size_t c = list.first; c < list.first + list.count; ++c) releaseRef(childBids_[c]);
         }
-        children_.clear();
+        childLists_.clear();
+        childBids_.clear();
     }
 
     // Writes one B-tree level by level; returns the root.
@@ -570,7 +575,17 @@ public:
     std::uint64_t nextBlockIndex_ = 1;
     Bid nextPageBid_ = 1;
     std::vector<BlockRecord> blocks_;                               // index = (bid >> 2) - 1
-    std::unordered_map<std::uint64_t, std::vector<Bid>> children_;  // internal block index -> children
+    // The children of each internal block, for releasing them with it: one
+    // list per internal block in the order they were written, over one
+    // array of BIDs (a map of vectors cost a node and an allocation per
+    // message).
+    struct ChildList {
+        std::uint64_t blockIndex;
+        std::size_t first;
+        std::size_t count;
+    };
+    std::vector<ChildList> childLists_;
+    std::vector<Bid> childBids_;
     std::vector<NodeRecord> nodes_;
     std::unordered_map<Nid, std::size_t> nodeIndex_;
     std::vector<FreeRange> free_;
