@@ -12,8 +12,13 @@
 namespace bm::pst {
 
 namespace {
-// Appends go out in pieces of this size: few, large sequential writes.
-constexpr std::size_t kBufferSize = 8u << 20;
+// Appends go out in pieces of this size: sequential writes, each copied
+// into the page cache while the piece is still in the core's cache (a
+// larger piece is copied from memory, which costs the kernel more).
+constexpr std::size_t kBufferSize = 512u << 10;
+// The disk writes are started once this much has been written since the
+// last start: a few large requests to the disk rather than many small ones.
+constexpr std::uint64_t kWritebackPiece = 8u << 20;
 }  // namespace
 
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
@@ -86,14 +91,35 @@ void NdbFile::flush() {
         return;
     }
     writeAll(buffer_.data(), buffer_.size(), flushed_);
-#ifdef SYNC_FILE_RANGE_WRITE
-    // Start writing the piece to the disk now, without waiting for it, so
-    // that the sync at the end finds little left to do. Only a hint: a
-    // failure to start shows up in the sync.
-    ::sync_file_range(fd_, static_cast<off_t>(flushed_), static_cast<off_t>(buffer_.size()), SYNC_FILE_RANGE_WRITE);
-#endif
     flushed_ += buffer_.size();
     buffer_.clear();
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Start writing what was written to the disk now, without waiting for
+    // it, so that the sync at the end finds little left to do. Only hints: a
+    // write that fails shows up in the sync.
+    //
+    // The piece started before is waited for and dropped from the page
+    // cache. The store is written once and not read again while it is being
+    // written, and keeping it cached costs more than the disk writes: each
+    // page the kernel takes anew for the file is slow to fill the first
+    // time, so the copy into the page cache grows dearer the larger the
+    // store. Pages dropped behind the writer come back to it for the next
+    // pieces, and a large store no longer pushes the source out of the
+    // cache.
+    if (flushed_ - writebackStarted_ >= kWritebackPiece) {
+        if (writebackStarted_ > released_) {
+            const auto from = static_cast<off_t>(released_);
+            const auto length = static_cast<off_t>(writebackStarted_ - released_);
+            ::sync_file_range(fd_, from, length,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+            ::posix_fadvise(fd_, from, length, POSIX_FADV_DONTNEED);
+            released_ = writebackStarted_;
+        }
+        ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(flushed_ - writebackStarted_),
+                          SYNC_FILE_RANGE_WRITE);
+        writebackStarted_ = flushed_;
+    }
+#endif
 }
 
 void NdbFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {

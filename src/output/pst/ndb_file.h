@@ -1,6 +1,8 @@
-// The output file of the NDB writer: sequential appends through one large
-// buffer written out in big pieces, and writes at a given offset for the
-// pages that are filled in last (maps, density list, header).
+// The output file of the NDB writer: sequential appends through a buffer
+// small enough to stay in the core's cache until it is written, and writes
+// at a given offset for the pages that are filled in last (maps, density
+// list, header). What was appended goes to the disk as the writer goes on
+// and leaves the page cache behind it (see flush()).
 //
 // A write that fails throws OutputWriteError naming the file and the
 // system's reason, and the file stays failed: every later call throws the
@@ -49,6 +51,8 @@ private:
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint64_t flushed_ = 0;
+    std::uint64_t writebackStarted_ = 0;  // the disk writes were started for the bytes below this
+    std::uint64_t released_ = 0;          // bytes below this are on the disk and out of the page cache
     std::vector<std::uint8_t> buffer_;
     std::string failure_;  // the first failed write's message
 };
