@@ -127,11 +127,11 @@ ReadObject FolderWalk::read(std::uint32_t nid, bool table, const TableRowVisitor
     const NodeEntry* node = FindNode(store_, nid);
     if (node == nullptr) return out;
     out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
-    if (node->dataBlock == nullptr) return out;
-    out.at = node->dataBlock->offset;
+    if (node->dataBlock() == nullptr) return out;
+    out.at = node->dataBlock()->offset();
     SubnodeList subnodes;
-    if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
-    auto blocks = ReadNodeBlocks(store_, *node->dataBlock);
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+    auto blocks = ReadNodeBlocks(store_, *node->dataBlock());
     if (!blocks) return out;
     auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store_));
     if (!heap) return out;

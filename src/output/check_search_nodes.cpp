@@ -74,13 +74,13 @@ private:
             return std::nullopt;
         }
         std::optional<PropertyList> list;
-        if (node->dataBlock != nullptr) {
+        if (node->dataBlock() != nullptr) {
             SubnodeList subnodes;
-            if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
-            list = ReadPropertyObject(store_, *node->dataBlock, &subnodes);
+            if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+            list = ReadPropertyObject(store_, *node->dataBlock(), &subnodes);
         }
         if (!list || list->rowCount != 1 || list->chunks.size() != 1) {
-            finding(node->dataBlock != nullptr ? node->dataBlock->offset : 0, nid,
+            finding(node->dataBlock() != nullptr ? node->dataBlock()->offset() : 0, nid,
                     std::string(what) + " as a property context", "no readable property context");
             return std::nullopt;
         }
@@ -97,7 +97,7 @@ private:
             if (!Holds(*chunk, e.id)) lacking += (lacking.empty() ? "" : ", ") + std::string(e.name);
         if (!lacking.empty()) {
             const NodeEntry* node = FindNode(store_, nid);
-            finding(node->dataBlock->offset, nid, std::string(what) + " with " + lacking, "it lacks them");
+            finding(node->dataBlock()->offset(), nid, std::string(what) + " with " + lacking, "it lacks them");
         }
         return true;
     }
@@ -109,10 +109,10 @@ private:
         const std::uint32_t table = (parent & ~kNidTypeMask) | kNidTypeHierarchyTable;
         const NodeEntry* tableNode = NidTypeOf(parent) == kNidTypeNormalFolder ? FindNode(store_, table) : nullptr;
         std::optional<PropertyList> rows;
-        if (tableNode != nullptr && tableNode->dataBlock != nullptr) {
+        if (tableNode != nullptr && tableNode->dataBlock() != nullptr) {
             SubnodeList subnodes;
-            if (tableNode->subnodeBlock != nullptr) ReadSubnodes(store_, *tableNode->subnodeBlock, subnodes);
-            rows = ReadPropertyObject(store_, *tableNode->dataBlock, &subnodes);
+            if (tableNode->subnodeBlock() != nullptr) ReadSubnodes(store_, *tableNode->subnodeBlock(), subnodes);
+            rows = ReadPropertyObject(store_, *tableNode->dataBlock(), &subnodes);
         }
         if (rows) {
             for (const PropertyChunk& row : rows->chunks) {
@@ -123,7 +123,7 @@ private:
                 }
             }
         }
-        finding(node->dataBlock != nullptr ? node->dataBlock->offset : 0, kSearchFolderNid,
+        finding(node->dataBlock() != nullptr ? node->dataBlock()->offset() : 0, kSearchFolderNid,
                 "a row in the hierarchy table of its parent folder " + Hex(parent) + " (node " + Hex(table) + ")",
                 NidTypeOf(parent) != kNidTypeNormalFolder ? "a parent that is no folder"
                 : tableNode == nullptr                    ? "no such table"

@@ -130,7 +130,7 @@ private:
         const auto [count, room, stride] = LeafSlots(page, f.size);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = i * stride;
-            BlockEntry e;
+            BlockInfo e;
             e.bid = page.peekAt(at + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
             if (e.bid == 0) continue;
             e.offset = page.peekAt(at + f.offsetAt, layout_.idWidth).value_or(0);

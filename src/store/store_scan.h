@@ -65,7 +65,7 @@ struct StoreScan {
     const StoreLayout* layout = nullptr;
     std::vector<ScannedBlock> blocks;      // in file order
     std::vector<ScannedPage> pages;        // in file order
-    std::vector<BlockEntry> leafBlocks;    // entries of block-tree leaf pages
+    std::vector<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
     std::vector<ScannedNode> leafNodes;    // entries of node-tree leaf pages
     std::vector<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
     std::uint64_t bytesScanned = 0;

@@ -114,15 +114,15 @@ TEST(StoreScan, ALeafPageTheIndexNoLongerReachesGivesBackItsNodesOnlyWhenGapsAre
         const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, fill);
         EXPECT_EQ(counts.blocksFromTrailers, 1u);
         ASSERT_NE(bm::FindBlock(o.store, 900), nullptr);
-        EXPECT_EQ(bm::FindBlock(o.store, 900)->offset, heap.offset);
+        EXPECT_EQ(bm::FindBlock(o.store, 900)->offset(), heap.offset);
         const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
         if (!fill) {
             EXPECT_EQ(node, nullptr);
             continue;
         }
         ASSERT_NE(node, nullptr);
-        ASSERT_NE(node->parent, nullptr);
-        EXPECT_EQ(node->parent->nid, 0x8022u);
+        ASSERT_NE(o.store.forest.Parent(*node), nullptr);
+        EXPECT_EQ(o.store.forest.Parent(*node)->nid, 0x8022u);
         EXPECT_EQ(counts.nodesAdded, 1u);
     }
 }
@@ -146,7 +146,7 @@ TEST(StoreScan, OfSeveralVersionsOfANodeTheNewestWhoseDataReadsAsAHeapWins) {
     bm::MergeScanIntoTables(o.store, scan, true);
     const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
     ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->bidData, 900u);
+    EXPECT_EQ(node->bidData(), 900u);
 }
 
 TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
@@ -184,18 +184,18 @@ TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) 
         ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
         const bm::BlockEntry* entry = bm::FindBlock(o.store, 112);
         ASSERT_NE(entry, nullptr);
-        ASSERT_EQ(entry->offset, page[0].offset) << "the walk takes the entry as the page has it";
+        ASSERT_EQ(entry->offset(), page[0].offset) << "the walk takes the entry as the page has it";
         const bm::NodeEntry* node = bm::FindNode(o.store, 0x200064);
         ASSERT_NE(node, nullptr);
-        ASSERT_EQ(node->dataBlock, entry);
+        ASSERT_EQ(node->dataBlock(), entry);
 
         const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
         const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, false);
         EXPECT_EQ(counts.blocksRelocated, 1u);
         EXPECT_EQ(bm::FindBlock(o.store, 112), entry) << "moved in place: the node keeps its block";
-        EXPECT_EQ(entry->offset, truth.offset);
-        EXPECT_EQ(entry->size, truth.cb);
-        EXPECT_EQ(bm::FindBlock(o.store, 108)->offset, page[0].offset) << "the block really there stays";
+        EXPECT_EQ(entry->offset(), truth.offset);
+        EXPECT_EQ(entry->size(), truth.cb);
+        EXPECT_EQ(bm::FindBlock(o.store, 108)->offset(), page[0].offset) << "the block really there stays";
 
         Bytes data;
         bm::ReadBlockDecoded(o.store, 112, data);
