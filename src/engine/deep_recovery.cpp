@@ -122,7 +122,11 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
         }
     }
     if (store.layout != nullptr && store.layout->walkable) {
-        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress);
+        // A table the scan will not replace already holds the leaf entries
+        // it has; only the others are merged into it.
+        LeafBlockFilter newLeafBlock;
+        if (walkSettled) newLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
+        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress, 0, newLeafBlock);
         report.stopped = scan.stopped;
         report.bytesScanned = scan.bytesScanned;
         report.blocksFound = scan.blocks.size();

@@ -130,7 +130,7 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
     // order of first sight.
     std::unordered_map<std::uint32_t, std::vector<Sighting>> versions;
     std::vector<std::uint32_t> order;
-    const auto take = [&](const std::vector<ScannedNode>& entries, bool fromSlot) {
+    const auto take = [&](const std::deque<ScannedNode>& entries, bool fromSlot) {
         for (const ScannedNode& e : entries) {
             if (!IsNormalMessageNid(e.nid)) continue;
             const NodeEntry* live = FindNode(store, e.nid);

@@ -37,7 +37,8 @@ std::size_t PageBidAt(const StoreLayout& layout) {
 
 class ChunkScanner {
 public:
-    ChunkScanner(const StoreLayout& layout, StoreScan& out) : layout_(layout), out_(out) {}
+    ChunkScanner(const StoreLayout& layout, StoreScan& out, const LeafBlockFilter& keepLeafBlock)
+        : layout_(layout), out_(out), keepLeafBlock_(keepLeafBlock) {}
 
     // Tries every aligned end in (from, to] of a buffer that starts at
     // file offset `bufferStart`.
@@ -139,7 +140,7 @@ private:
             e.inflatedSize = e.size;
             if (f.inflatedAt != kNoField)
                 e.inflatedSize = static_cast<std::uint32_t>(page.peekAt(at + f.inflatedAt, 2).value_or(0));
-            out_.leafBlocks.push_back(e);
+            if (!keepLeafBlock_ || keepLeafBlock_(e.bid)) out_.leafBlocks.push_back(e);
         }
     }
 
@@ -163,17 +164,18 @@ private:
 
     const StoreLayout& layout_;
     StoreScan& out_;
+    const LeafBlockFilter& keepLeafBlock_;
 };
 
 }  // namespace
 
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader,
-                        const ScanProgress& progress, std::uint64_t limit) {
+                        const ScanProgress& progress, std::uint64_t limit, const LeafBlockFilter& keepLeafBlock) {
     StoreScan out;
     out.layout = &layout;
     const std::uint64_t end = limit != 0 ? std::min(limit, file.size()) : file.size();
     const std::uint64_t overlap = std::max<std::uint64_t>(LargestBlock(layout), layout.page.size);
-    ChunkScanner scanner(layout, out);
+    ChunkScanner scanner(layout, out, keepLeafBlock);
     Bytes buffer;
     for (std::uint64_t base = 0; base < end; base += kChunkBytes) {
         if (reader != nullptr) {

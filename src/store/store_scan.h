@@ -23,8 +23,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <vector>
 
 #include "store/layout.h"
 #include "store/store_file.h"
@@ -52,34 +52,43 @@ struct ScannedPage {
     std::uint8_t level = 0;  // cLevel: 0 for a leaf
 };
 
-// One entry of a node-tree leaf page found by the scan.
+// One entry of a node-tree leaf page found by the scan (32 bytes).
 struct ScannedNode {
     std::uint32_t nid = 0;
+    std::uint32_t nidParent = 0;
     std::uint64_t bidData = 0;
     std::uint64_t bidSub = 0;
-    std::uint32_t nidParent = 0;
     std::uint64_t pageOffset = 0;
 };
 
+// What the scan found. The lists grow a chunk at a time (std::deque), so a
+// long list never needs twice its size while it grows, and what they hold
+// stays where it is.
 struct StoreScan {
     const StoreLayout* layout = nullptr;
-    std::vector<ScannedBlock> blocks;      // in file order
-    std::vector<ScannedPage> pages;        // in file order
-    std::vector<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
-    std::vector<ScannedNode> leafNodes;    // entries of node-tree leaf pages
-    std::vector<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
+    std::deque<ScannedBlock> blocks;      // in file order
+    std::deque<ScannedPage> pages;        // in file order
+    std::deque<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
+    std::deque<ScannedNode> leafNodes;    // entries of node-tree leaf pages
+    std::deque<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
     std::uint64_t bytesScanned = 0;
     bool stopped = false;                  // ended early on a stop request
 };
 
 // Called after each chunk with the bytes done and the file's size.
 using ScanProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Whether a block-tree leaf entry (its BID, bit 0 cleared) goes to leafBlocks.
+using LeafBlockFilter = std::function<bool(std::uint64_t bid)>;
 
 // Scans [0, limit) of the file (the whole file when limit is 0) for blocks
 // and pages of `layout`. `reader` (optional) carries the pause gate and the
-// stop request.
+// stop request. `keepLeafBlock` (optional) leaves out leaf entries nobody
+// will use: deep recovery that keeps its block table passes one that drops
+// the BIDs the table already holds, as only the others are merged; on a
+// sound store that keeps the scan from holding a second copy of the index.
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader = nullptr,
-                        const ScanProgress& progress = {}, std::uint64_t limit = 0);
+                        const ScanProgress& progress = {}, std::uint64_t limit = 0,
+                        const LeafBlockFilter& keepLeafBlock = {});
 
 // The layout whose blocks and pages a sample of the file holds most of;
 // nullptr when none is found in the sample.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "store/store_scan.h"
 #include "store/table_rebuild.h"
@@ -34,6 +36,26 @@ struct Opened {
 
 void Open(Opened& o, const bmtest::StoreImage& image, const std::string& name) {
     ASSERT_TRUE(bmtest::OpenImage(o.store, image, name));
+}
+
+TEST(StoreScan, AFilterKeepsOnlyTheLeafEntriesItAcceptsAndNothingElseChanges) {
+    const bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    Opened o;
+    Open(o, built.image, "scan-filter");
+    const bm::StoreScan all = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout);
+    std::vector<std::uint64_t> asked;
+    const bm::StoreScan some = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, nullptr, {}, 0, [&](std::uint64_t bid) {
+        asked.push_back(bid);
+        return bid >= 108 && bid < 120;
+    });
+    EXPECT_EQ(asked.size(), all.leafBlocks.size()) << "asked once per leaf entry";
+    std::vector<std::uint64_t> kept;
+    for (const bm::BlockInfo& e : some.leafBlocks) kept.push_back(e.bid);
+    std::sort(kept.begin(), kept.end());  // in the order of the pages in the file
+    EXPECT_EQ(kept, (std::vector<std::uint64_t>{108, 112, 116}));
+    EXPECT_EQ(some.blocks.size(), all.blocks.size());
+    EXPECT_EQ(some.pages.size(), all.pages.size());
+    EXPECT_EQ(some.leafNodes.size(), all.leafNodes.size());
 }
 
 TEST(StoreScan, EveryBlockAndLeafPageIsFoundByItsTrailerInEveryLayout) {
