@@ -185,13 +185,13 @@ TEST(DeletedItems, OverwrittenBlocksGiveAnIncompleteItemOrNoneNeverAnotherOnesDa
     const auto entry = std::find_if(index.scan.leafNodes.begin(), index.scan.leafNodes.end(),
                                     [&](const ScannedNode& n) { return n.nid == target.nid; });
     ASSERT_NE(entry, index.scan.leafNodes.end());
-    ASSERT_NE(entry->bidSub(), 0u);
+    ASSERT_NE(entry->bidSub, 0u);
 
     {
         SCOPED_TRACE("subnode list overwritten");
         const fs::path copy = PrivateCopy(sound, "deleted_no_subnodes");
         ASSERT_TRUE(bmtest::DeleteMessage(copy, target.nid, Deletion::StalePage));
-        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidSub()));
+        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidSub));
         const Listing recovered = ListAll(copy, true);
         const std::vector<const Listed*> deleted = DeletedOnes(recovered);
         ASSERT_EQ(deleted.size(), 1u);
@@ -208,7 +208,7 @@ TEST(DeletedItems, OverwrittenBlocksGiveAnIncompleteItemOrNoneNeverAnotherOnesDa
         SCOPED_TRACE("data block overwritten");
         const fs::path copy = PrivateCopy(sound, "deleted_no_data");
         ASSERT_TRUE(bmtest::DeleteMessage(copy, target.nid, Deletion::StalePage));
-        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidData()));
+        ASSERT_TRUE(bmtest::OverwriteBlock(copy, entry->bidData));
         const Listing recovered = ListAll(copy, true);
         for (const Listed* d : DeletedOnes(recovered)) {
             EXPECT_NE(d->subject, target.subject);
