@@ -122,14 +122,21 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
         }
     }
     if (store.layout != nullptr && store.layout->walkable) {
-        // A table the scan will not replace already holds the leaf entries
-        // it has; only the others are merged into it.
-        LeafBlockFilter newLeafBlock;
-        if (walkSettled) newLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
-        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress, 0, newLeafBlock);
+        // A table the scan will not replace keeps what it already says: the
+        // scan keeps only leaf entries it lacks and blocks it lacks or puts
+        // elsewhere, which are all that is merged or moved.
+        ScanFilters filters;
+        if (walkSettled) {
+            filters.keepLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
+            filters.keepBlock = [&store](const ScannedBlock& block) {
+                const BlockEntry* entry = FindBlock(store, block.bid);
+                return entry == nullptr || entry->offset() != block.offset;
+            };
+        }
+        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress, 0, filters);
         report.stopped = scan.stopped;
         report.bytesScanned = scan.bytesScanned;
-        report.blocksFound = scan.blocks.size();
+        report.blocksFound = scan.blocksFound;
         report.pagesFound = scan.pages.size();
         if (!scan.stopped) {
             if (!walkSettled) {

@@ -37,8 +37,8 @@ std::size_t PageBidAt(const StoreLayout& layout) {
 
 class ChunkScanner {
 public:
-    ChunkScanner(const StoreLayout& layout, StoreScan& out, const LeafBlockFilter& keepLeafBlock)
-        : layout_(layout), out_(out), keepLeafBlock_(keepLeafBlock) {}
+    ChunkScanner(const StoreLayout& layout, StoreScan& out, const ScanFilters& filters)
+        : layout_(layout), out_(out), filters_(filters) {}
 
     // Tries every aligned end in (from, to] of a buffer that starts at
     // file offset `bufferStart`.
@@ -77,7 +77,11 @@ private:
             const auto inflated = buf.peekAt(at + t.bidAt + 10, 2).value_or(0);
             if (inflated != 0) block.inflatedSize = static_cast<std::uint32_t>(inflated);
         }
-        out_.blocks.push_back(block);
+        ++out_.blocksFound;
+        if (out_.cryptSample.size() < kCryptSampleBlocks && !IsInternalBid(block.bid) && block.size >= 4 &&
+            block.inflatedSize == block.size)
+            out_.cryptSample.push_back(block);
+        if (!filters_.keepBlock || filters_.keepBlock(block)) out_.blocks.push_back(block);
     }
 
     void TryPage(const ByteReader& buf, std::uint64_t bufferStart, std::uint64_t offset) {
@@ -140,7 +144,7 @@ private:
             e.inflatedSize = e.size;
             if (f.inflatedAt != kNoField)
                 e.inflatedSize = static_cast<std::uint32_t>(page.peekAt(at + f.inflatedAt, 2).value_or(0));
-            if (!keepLeafBlock_ || keepLeafBlock_(e.bid)) out_.leafBlocks.push_back(e);
+            if (!filters_.keepLeafBlock || filters_.keepLeafBlock(e.bid)) out_.leafBlocks.push_back(e);
         }
     }
 
@@ -164,18 +168,18 @@ private:
 
     const StoreLayout& layout_;
     StoreScan& out_;
-    const LeafBlockFilter& keepLeafBlock_;
+    const ScanFilters& filters_;
 };
 
 }  // namespace
 
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader,
-                        const ScanProgress& progress, std::uint64_t limit, const LeafBlockFilter& keepLeafBlock) {
+                        const ScanProgress& progress, std::uint64_t limit, const ScanFilters& filters) {
     StoreScan out;
     out.layout = &layout;
     const std::uint64_t end = limit != 0 ? std::min(limit, file.size()) : file.size();
     const std::uint64_t overlap = std::max<std::uint64_t>(LargestBlock(layout), layout.page.size);
-    ChunkScanner scanner(layout, out, keepLeafBlock);
+    ChunkScanner scanner(layout, out, filters);
     Bytes buffer;
     for (std::uint64_t base = 0; base < end; base += kChunkBytes) {
         if (reader != nullptr) {
@@ -198,6 +202,19 @@ StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, 
     return out;
 }
 
+bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, std::uint64_t offset,
+                      std::uint64_t bid) {
+    // A block is at most LargestBlock bytes with its trailer, so every end
+    // the scan could have taken it at lies in (offset, offset + LargestBlock].
+    Bytes buffer(static_cast<std::size_t>(LargestBlock(layout)));
+    const std::size_t got = file.ReadAt(offset, buffer);
+    StoreScan found;
+    const ScanFilters onlyThatBlock{{}, [&](const ScannedBlock& b) { return b.offset == offset && b.bid == bid; }};
+    ChunkScanner scanner(layout, found, onlyThatBlock);
+    scanner.Scan(ByteReader(buffer.data(), got), offset, offset, offset + got);
+    return !found.blocks.empty();
+}
+
 const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes) {
     const StoreLayout* best = nullptr;
     std::size_t bestScore = 0;
@@ -215,7 +232,7 @@ const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampl
 std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan) {
     std::array<std::size_t, 3> votes{};
     std::size_t sampled = 0;
-    for (const ScannedBlock& block : scan.blocks) {
+    for (const ScannedBlock& block : scan.cryptSample) {
         if (sampled == kCryptSampleBlocks) break;
         if (IsInternalBid(block.bid) || block.size < 4 || block.inflatedSize != block.size) continue;
         std::array<std::uint8_t, 4> head{};

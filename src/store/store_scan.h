@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "store/layout.h"
 #include "store/store_file.h"
@@ -66,7 +67,9 @@ struct ScannedNode {
 // stays where it is.
 struct StoreScan {
     const StoreLayout* layout = nullptr;
-    std::deque<ScannedBlock> blocks;      // in file order
+    std::deque<ScannedBlock> blocks;      // in file order; those ScanFilters::keepBlock took
+    std::uint64_t blocksFound = 0;        // every block found, kept or not
+    std::vector<ScannedBlock> cryptSample;  // the first data blocks found, for DetectCryptMethod
     std::deque<ScannedPage> pages;        // in file order
     std::deque<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
     std::deque<ScannedNode> leafNodes;    // entries of node-tree leaf pages
@@ -77,24 +80,37 @@ struct StoreScan {
 
 // Called after each chunk with the bytes done and the file's size.
 using ScanProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
-// Whether a block-tree leaf entry (its BID, bit 0 cleared) goes to leafBlocks.
-using LeafBlockFilter = std::function<bool(std::uint64_t bid)>;
+
+// What the scan keeps of its finds; an empty filter keeps everything. Deep
+// recovery that keeps its block table drops what that table already says:
+// leaf entries whose BID it holds (only the others are merged) and blocks
+// found where their entry puts them (only blocks the table lacks or places
+// elsewhere are merged or moved). On a sound store the scan then holds
+// next to nothing beside the tables.
+struct ScanFilters {
+    // Whether a block-tree leaf entry (its BID, bit 0 cleared) goes to leafBlocks.
+    std::function<bool(std::uint64_t bid)> keepLeafBlock;
+    // Whether a block found by its trailer goes to blocks.
+    std::function<bool(const ScannedBlock& block)> keepBlock;
+};
 
 // Scans [0, limit) of the file (the whole file when limit is 0) for blocks
 // and pages of `layout`. `reader` (optional) carries the pause gate and the
-// stop request. `keepLeafBlock` (optional) leaves out leaf entries nobody
-// will use: deep recovery that keeps its block table passes one that drops
-// the BIDs the table already holds, as only the others are merged; on a
-// sound store that keeps the scan from holding a second copy of the index.
+// stop request.
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader = nullptr,
-                        const ScanProgress& progress = {}, std::uint64_t limit = 0,
-                        const LeafBlockFilter& keepLeafBlock = {});
+                        const ScanProgress& progress = {}, std::uint64_t limit = 0, const ScanFilters& filters = {});
+
+// Whether the scan finds a block of `bid` (bit 0 cleared) starting at
+// `offset`: the same trailer checks, over the bytes such a block can take.
+bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, std::uint64_t offset,
+                      std::uint64_t bid);
 
 // The layout whose blocks and pages a sample of the file holds most of;
 // nullptr when none is found in the sample.
 const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes = 32u << 20);
 
-// The encoding under which the most scanned data blocks start like a heap
+// The encoding under which the most scanned data blocks (the scan's
+// cryptSample) start like a heap
 // (signature 0xEC, then a property- or table-context client signature):
 // 0 none, 1 permutation, 2 cyclic. 1 when no block decides.
 std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan);

@@ -39,16 +39,16 @@ namespace {
 
 // Moves index entries whose block the scan found sound at exactly one other
 // place. The scan tries every aligned end in the file, so a sound block at
-// the entry's own offset would have been found there.
+// the entry's own offset would have been found there; it is looked for
+// again there (the scan may have kept only the blocks found elsewhere).
 std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
     struct Sighting {
-        bool atIndexedOffset = false;
         std::size_t elsewhere = 0;
         const ScannedBlock* block = nullptr;
     };
     // Only blocks seen away from their entry's offset are tracked (in a
-    // sound store none): a second pass looks whether they were also seen
-    // at the entry's own offset.
+    // sound store none); then whether the scan finds each also at the
+    // entry's own offset.
     std::unordered_map<std::uint64_t, Sighting> sightings;
     for (const ScannedBlock& block : scan.blocks) {
         const BlockEntry* entry = FindBlock(store, block.bid);
@@ -58,14 +58,11 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
         s.block = &block;
     }
     if (sightings.empty()) return 0;
-    for (const ScannedBlock& block : scan.blocks) {
-        const BlockEntry* entry = FindBlock(store, block.bid);
-        if (entry == nullptr || block.offset != entry->offset()) continue;
-        if (const auto it = sightings.find(entry->bid()); it != sightings.end()) it->second.atIndexedOffset = true;
-    }
     std::uint64_t moved = 0;
     for (const auto& [bid, s] : sightings) {
-        if (s.atIndexedOffset || s.elsewhere != 1) continue;
+        if (s.elsewhere != 1 || scan.layout == nullptr) continue;
+        const BlockEntry* entry = FindBlock(store, bid);
+        if (entry == nullptr || ScanFindsBlockAt(store.file, *scan.layout, entry->offset(), bid)) continue;
         if (store.blocks.Relocate(bid, s.block->offset, s.block->size, s.block->inflatedSize)) ++moved;
     }
     return moved;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "store/store_scan.h"
@@ -38,22 +39,31 @@ void Open(Opened& o, const bmtest::StoreImage& image, const std::string& name) {
     ASSERT_TRUE(bmtest::OpenImage(o.store, image, name));
 }
 
-TEST(StoreScan, AFilterKeepsOnlyTheLeafEntriesItAcceptsAndNothingElseChanges) {
+TEST(StoreScan, FiltersKeepOnlyTheFindsTheyAcceptAndEveryBlockIsStillCounted) {
     const bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
     Opened o;
     Open(o, built.image, "scan-filter");
     const bm::StoreScan all = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout);
     std::vector<std::uint64_t> asked;
-    const bm::StoreScan some = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, nullptr, {}, 0, [&](std::uint64_t bid) {
+    bm::ScanFilters filters;
+    filters.keepLeafBlock = [&](std::uint64_t bid) {
         asked.push_back(bid);
         return bid >= 108 && bid < 120;
-    });
+    };
+    filters.keepBlock = [](const bm::ScannedBlock& b) { return b.bid == 104; };
+    const bm::StoreScan some = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, nullptr, {}, 0, filters);
     EXPECT_EQ(asked.size(), all.leafBlocks.size()) << "asked once per leaf entry";
     std::vector<std::uint64_t> kept;
     for (const bm::BlockInfo& e : some.leafBlocks) kept.push_back(e.bid);
     std::sort(kept.begin(), kept.end());  // in the order of the pages in the file
     EXPECT_EQ(kept, (std::vector<std::uint64_t>{108, 112, 116}));
-    EXPECT_EQ(some.blocks.size(), all.blocks.size());
+    ASSERT_EQ(some.blocks.size(), 1u);
+    EXPECT_EQ(some.blocks.front().bid, 104u);
+    EXPECT_EQ(some.blocksFound, all.blocks.size()) << "every block found is counted";
+    EXPECT_EQ(all.blocksFound, all.blocks.size());
+    EXPECT_FALSE(some.cryptSample.empty());
+    EXPECT_EQ(bm::DetectCryptMethod(o.store.file, some), bm::DetectCryptMethod(o.store.file, all))
+        << "the encoding is told from the same sample";
     EXPECT_EQ(some.pages.size(), all.pages.size());
     EXPECT_EQ(some.leafNodes.size(), all.leafNodes.size());
 }
@@ -188,8 +198,12 @@ TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
 }
 
 TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) {
+    // Also with the scan keeping only what the table lacks or places
+    // elsewhere, as deep recovery has it: the block at the entry's own
+    // offset is then looked for again, not taken from the scan's list.
+    for (const bool filtered : {false, true})
     for (const bm::StoreLayout* layout : kLayouts) {
-        SCOPED_TRACE(layout->name);
+        SCOPED_TRACE(std::string(layout->name) + (filtered ? ", filtered scan" : ""));
         bmtest::BuiltStore built = ManyNodes(*layout);
         // The second leaf page of the block tree says block 112 lies where
         // block 108 does: a sound page whose entry is wrong.
@@ -211,7 +225,18 @@ TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) 
         ASSERT_NE(node, nullptr);
         ASSERT_EQ(node->dataBlock(), entry);
 
-        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
+        bm::ScanFilters filters;
+        if (filtered) {
+            filters.keepLeafBlock = [&](std::uint64_t bid) { return bm::FindBlock(o.store, bid) == nullptr; };
+            filters.keepBlock = [&](const bm::ScannedBlock& b) {
+                const bm::BlockEntry* e = bm::FindBlock(o.store, b.bid);
+                return e == nullptr || e->offset() != b.offset;
+            };
+        }
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout, nullptr, {}, 0, filters);
+        if (filtered) {
+            EXPECT_LT(scan.blocks.size(), scan.blocksFound) << "blocks where their entries put them are left out";
+        }
         const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, false);
         EXPECT_EQ(counts.blocksRelocated, 1u);
         EXPECT_EQ(bm::FindBlock(o.store, 112), entry) << "moved in place: the node keeps its block";
