@@ -126,7 +126,19 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
         // scan keeps only leaf entries it lacks and blocks it lacks or puts
         // elsewhere, which are all that is merged or moved.
         ScanFilters filters;
+        std::vector<bool> agreed;  // records a leaf entry left out agreed with
         if (walkSettled) {
+            // A leaf entry the record of its NID agrees with (and that has
+            // its data) neither fills a gap nor is a deleted item.
+            agreed.assign(store.forest.size(), false);
+            filters.keepLeafNode = [&store, &agreed](const ScannedNode& node) {
+                const NodeEntry* record = FindNode(store, node.nid);
+                if (record == nullptr || record->dataBlock() == nullptr || record->bidData() != node.bidData ||
+                    record->nidParent != node.nidParent)
+                    return true;
+                agreed[record->placedOrder] = true;
+                return false;
+            };
             filters.keepLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
             filters.keepBlock = [&store](const ScannedBlock& block) {
                 const BlockEntry* entry = FindBlock(store, block.bid);
@@ -160,7 +172,7 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
             // node that is no heap; the blocks' majority decides instead.
             if (!walkSettled || options.indexIncomplete)
                 store.cryptMethod = DetectCryptMethod(store.file, scan);
-            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete);
+            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete, agreed);
             if (options.recoverDeleted) GatherDeletedItems(store, scan, kRecoveredItemsNid, state->deleted);
         }
     }

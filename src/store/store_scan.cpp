@@ -162,7 +162,10 @@ private:
             n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
             n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
             n.pageOffset = offset;
-            (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
+            if (i >= count)
+                out_.staleLeafNodes.push_back(n);
+            else if (!filters_.keepLeafNode || filters_.keepLeafNode(n))
+                out_.leafNodes.push_back(n);
         }
     }
 
@@ -209,7 +212,8 @@ bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, st
     Bytes buffer(static_cast<std::size_t>(LargestBlock(layout)));
     const std::size_t got = file.ReadAt(offset, buffer);
     StoreScan found;
-    const ScanFilters onlyThatBlock{{}, [&](const ScannedBlock& b) { return b.offset == offset && b.bid == bid; }};
+    ScanFilters onlyThatBlock;
+    onlyThatBlock.keepBlock = [&](const ScannedBlock& b) { return b.offset == offset && b.bid == bid; };
     ChunkScanner scanner(layout, found, onlyThatBlock);
     scanner.Scan(ByteReader(buffer.data(), got), offset, offset, offset + got);
     return !found.blocks.empty();

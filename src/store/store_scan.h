@@ -92,6 +92,9 @@ struct ScanFilters {
     std::function<bool(std::uint64_t bid)> keepLeafBlock;
     // Whether a block found by its trailer goes to blocks.
     std::function<bool(const ScannedBlock& block)> keepBlock;
+    // Whether a live node-tree leaf entry goes to leafNodes (what slots past
+    // a leaf's count hold is always kept).
+    std::function<bool(const ScannedNode& node)> keepLeafNode;
 };
 
 // Scans [0, limit) of the file (the whole file when limit is 0) for blocks

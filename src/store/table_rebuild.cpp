@@ -70,7 +70,8 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
 
 }  // namespace
 
-RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps) {
+RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps,
+                                  const std::vector<bool>& agreed) {
     RebuildCounts counts;
     counts.blocksRelocated = RelocateMisplacedBlocks(store, scan);
     for (const ScannedBlock& block : scan.blocks) {
@@ -107,10 +108,11 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
             // A record that a leaf page the scan found agrees with stays; one
             // that none does came from a page the walk misread.
             const auto& list = versions[nid];
-            const bool agreed = std::any_of(list.begin(), list.end(), [&](const ScannedNode* v) {
-                return v->bidData == existing->bidData() && v->nidParent == existing->nidParent;
-            });
-            if (agreed) continue;
+            const bool leftOut = existing->placedOrder < agreed.size() && agreed[existing->placedOrder];
+            if (leftOut || std::any_of(list.begin(), list.end(), [&](const ScannedNode* v) {
+                    return v->bidData == existing->bidData() && v->nidParent == existing->nidParent;
+                }))
+                continue;
         } else if (existing != nullptr && existing->bidData() == 0) {
             continue;
         }

@@ -197,6 +197,44 @@ TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
     EXPECT_EQ(o.store.forest.size(), nodes);
 }
 
+TEST(StoreScan, ARecordALeftOutLeafEntryAgreedWithIsKeptAgainstAnotherVersion) {
+    bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    // A second version of node 0x200004 (data 100 in the tree) on a page the
+    // index no longer reaches, naming another block that reads as a heap.
+    const std::uint64_t page = built.image.Reserve(512, 512);
+    built.image.WriteNbtLeafPage(page, {{0x200004, 104, 0, 0x8022}});
+    for (const int run : {0, 1, 2}) {
+        SCOPED_TRACE(run);
+        Opened o;
+        Open(o, built.image, "scan-agreed-" + std::to_string(run));
+        ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+        const bm::NodeEntry* node = bm::FindNode(o.store, 0x200004);
+        ASSERT_NE(node, nullptr);
+        ASSERT_EQ(node->bidData(), 100u);
+        std::vector<bool> agreed(o.store.forest.size(), false);
+        bm::ScanFilters filters;
+        if (run > 0) {
+            filters.keepLeafNode = [&](const bm::ScannedNode& n) {
+                const bm::NodeEntry* r = bm::FindNode(o.store, n.nid);
+                if (r == nullptr || r->dataBlock() == nullptr || r->bidData() != n.bidData || r->nidParent != n.nidParent)
+                    return true;
+                agreed[r->placedOrder] = true;
+                return false;
+            };
+        }
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout, nullptr, {}, 0, filters);
+        const auto versions = std::count_if(scan.leafNodes.begin(), scan.leafNodes.end(),
+                                            [](const bm::ScannedNode& n) { return n.nid == 0x200004; });
+        EXPECT_EQ(versions, run == 0 ? 2 : 1);
+        // Run 2 leaves the marks out: the other version then wins, which is
+        // what the marks are there to prevent.
+        const bm::RebuildCounts counts =
+            bm::MergeScanIntoTables(o.store, scan, true, run == 2 ? std::vector<bool>{} : agreed);
+        EXPECT_EQ(node->bidData(), run == 2 ? 104u : 100u);
+        EXPECT_EQ(counts.nodesReplaced, run == 2 ? 1u : 0u);
+    }
+}
+
 TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) {
     // Also with the scan keeping only what the table lacks or places
     // elsewhere, as deep recovery has it: the block at the entry's own
