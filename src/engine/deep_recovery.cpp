@@ -140,6 +140,7 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
                 return false;
             };
             filters.keepLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
+            filters.keepPage = [](const ScannedPage&) { return false; };  // only a new walk looks for roots
             filters.keepBlock = [&store](const ScannedBlock& block) {
                 const BlockEntry* entry = FindBlock(store, block.bid);
                 return entry == nullptr || entry->offset() != block.offset;
@@ -149,7 +150,7 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
         report.stopped = scan.stopped;
         report.bytesScanned = scan.bytesScanned;
         report.blocksFound = scan.blocksFound;
-        report.pagesFound = scan.pages.size();
+        report.pagesFound = scan.pagesFound;
         if (!scan.stopped) {
             if (!walkSettled) {
                 // The walk could not use the header's roots: walk again from

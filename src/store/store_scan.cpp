@@ -102,7 +102,8 @@ private:
         found.bid = bid;
         found.type = static_cast<std::uint8_t>(type);
         found.level = static_cast<std::uint8_t>(page.peekAt(p.footerEntrySizeAt + 1, 1).value_or(0));
-        out_.pages.push_back(found);
+        ++out_.pagesFound;
+        if (!filters_.keepPage || filters_.keepPage(found)) out_.pages.push_back(found);
         if (found.level != 0) return;
         if (type == kBlockTreePageType) {
             TakeBlockLeaf(page);

@@ -70,7 +70,8 @@ struct StoreScan {
     std::deque<ScannedBlock> blocks;      // in file order; those ScanFilters::keepBlock took
     std::uint64_t blocksFound = 0;        // every block found, kept or not
     std::vector<ScannedBlock> cryptSample;  // the first data blocks found, for DetectCryptMethod
-    std::deque<ScannedPage> pages;        // in file order
+    std::deque<ScannedPage> pages;        // in file order; those ScanFilters::keepPage took
+    std::uint64_t pagesFound = 0;         // every page found, kept or not
     std::deque<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
     std::deque<ScannedNode> leafNodes;    // entries of node-tree leaf pages
     std::deque<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
@@ -95,6 +96,8 @@ struct ScanFilters {
     // Whether a live node-tree leaf entry goes to leafNodes (what slots past
     // a leaf's count hold is always kept).
     std::function<bool(const ScannedNode& node)> keepLeafNode;
+    // Whether a page goes to pages (a leaf page's entries are taken either way).
+    std::function<bool(const ScannedPage& page)> keepPage;
 };
 
 // Scans [0, limit) of the file (the whole file when limit is 0) for blocks
