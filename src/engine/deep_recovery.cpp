@@ -139,6 +139,12 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
                 agreed[record->placedOrder] = true;
                 return false;
             };
+            // Old copies are looked at for deleted items only: never for a
+            // NID whose record has its data.
+            filters.keepStaleLeafNode = [&store](const ScannedNode& node) {
+                const NodeEntry* record = FindNode(store, node.nid);
+                return record == nullptr || record->dataBlock() == nullptr;
+            };
             filters.keepLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
             filters.keepPage = [](const ScannedPage&) { return false; };  // only a new walk looks for roots
             filters.keepBlock = [&store](const ScannedBlock& block) {

@@ -163,10 +163,8 @@ private:
             n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
             n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
             n.pageOffset = offset;
-            if (i >= count)
-                out_.staleLeafNodes.push_back(n);
-            else if (!filters_.keepLeafNode || filters_.keepLeafNode(n))
-                out_.leafNodes.push_back(n);
+            const auto& keep = i < count ? filters_.keepLeafNode : filters_.keepStaleLeafNode;
+            if (!keep || keep(n)) (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
         }
     }
 

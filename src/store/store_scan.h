@@ -93,9 +93,10 @@ struct ScanFilters {
     std::function<bool(std::uint64_t bid)> keepLeafBlock;
     // Whether a block found by its trailer goes to blocks.
     std::function<bool(const ScannedBlock& block)> keepBlock;
-    // Whether a live node-tree leaf entry goes to leafNodes (what slots past
-    // a leaf's count hold is always kept).
+    // Whether a live node-tree leaf entry goes to leafNodes.
     std::function<bool(const ScannedNode& node)> keepLeafNode;
+    // Whether what a slot past a leaf's count holds goes to staleLeafNodes.
+    std::function<bool(const ScannedNode& node)> keepStaleLeafNode;
     // Whether a page goes to pages (a leaf page's entries are taken either way).
     std::function<bool(const ScannedPage& page)> keepPage;
 };

@@ -52,6 +52,8 @@ TEST(StoreScan, FiltersKeepOnlyTheFindsTheyAcceptAndEveryBlockIsStillCounted) {
     };
     filters.keepBlock = [](const bm::ScannedBlock& b) { return b.bid == 104; };
     filters.keepPage = [](const bm::ScannedPage& p) { return p.type == bm::kNodeTreePageType; };
+    filters.keepLeafNode = [](const bm::ScannedNode& n) { return n.nid != 0x200004; };
+    filters.keepStaleLeafNode = [](const bm::ScannedNode&) { return false; };
     const bm::StoreScan some = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, nullptr, {}, 0, filters);
     EXPECT_EQ(asked.size(), all.leafBlocks.size()) << "asked once per leaf entry";
     std::vector<std::uint64_t> kept;
@@ -65,7 +67,10 @@ TEST(StoreScan, FiltersKeepOnlyTheFindsTheyAcceptAndEveryBlockIsStillCounted) {
     EXPECT_FALSE(some.cryptSample.empty());
     EXPECT_EQ(bm::DetectCryptMethod(o.store.file, some), bm::DetectCryptMethod(o.store.file, all))
         << "the encoding is told from the same sample";
-    EXPECT_EQ(some.leafNodes.size(), all.leafNodes.size()) << "leaf pages are taken apart, kept or not";
+    EXPECT_EQ(some.leafNodes.size() + 1, all.leafNodes.size()) << "leaf pages are taken apart, kept or not";
+    EXPECT_TRUE(std::none_of(some.leafNodes.begin(), some.leafNodes.end(),
+                             [](const bm::ScannedNode& n) { return n.nid == 0x200004; }));
+    EXPECT_TRUE(some.staleLeafNodes.empty());
     EXPECT_EQ(some.pagesFound, all.pages.size());
     EXPECT_EQ(all.pagesFound, all.pages.size());
     EXPECT_EQ(some.pages.size(), static_cast<std::size_t>(std::count_if(all.pages.begin(), all.pages.end(), [](const bm::ScannedPage& p) {
