@@ -216,11 +216,12 @@ int main(int argc, char** argv) {
     std::printf("store: %llu mails in %llu folder(s)%s, %.1f MB, written in %.1f s\n",
                 static_cast<unsigned long long>(messages), static_cast<unsigned long long>(folders),
                 shape.smallMessages ? " (small mails)" : "", storeMb, making.seconds());
-    std::printf("index: %llu nodes, %llu blocks; in the reader's tables a node record takes %zu bytes (and 16-32 "
-                "bytes of hash lookup), a block record %zu bytes (and 1/8 byte of lookup while the blocks come in "
-                "BID order)\n",
+    std::printf("index: %llu nodes, %llu blocks; in the reader's tables a node record takes %zu bytes (and 2-4 "
+                "hash slots of %zu bytes), a block record %zu bytes (and 1/8 byte of lookup while the blocks come "
+                "in BID order; %zu more for an entry whose values do not fit the record)\n",
                 static_cast<unsigned long long>(largeIndex.nodes), static_cast<unsigned long long>(largeIndex.blocks),
-                sizeof(bm::NodeEntry), sizeof(bm::BlockEntry));
+                sizeof(bm::NodeEntry), bm::FlatIndex<std::uint32_t>::slotSize(), sizeof(bm::BlockEntry),
+                sizeof(bm::BlockInfo));
 
     const std::vector<Measured> base = RunCommands(cli, small, dir / "baseline-saved.pst", deepScan);
     std::error_code ec;

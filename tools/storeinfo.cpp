@@ -61,15 +61,15 @@ int main(int argc, char** argv) {
 
     if (listBlocks) {
         for (const bm::BlockEntry& b : store.blocks.entries())
-            std::printf("block 0x%llx at 0x%llx size %u inflated %u refs %d\n", static_cast<unsigned long long>(b.bid),
-                        static_cast<unsigned long long>(b.offset), b.size, b.inflatedSize, b.refCount);
+            std::printf("block 0x%llx at 0x%llx size %u inflated %u refs %d\n", static_cast<unsigned long long>(b.bid()),
+                        static_cast<unsigned long long>(b.offset()), b.size(), b.inflatedSize(), b.refCount());
     }
     if (listNodes) {
         for (const bm::NodeEntry& n : store.forest.records())
             std::printf("node 0x%x parent 0x%x data 0x%llx%s sub 0x%llx%s%s\n", n.nid, n.nidParent,
-                        static_cast<unsigned long long>(n.bidData), n.dataBlock != nullptr ? "" : " (missing)",
-                        static_cast<unsigned long long>(n.bidSub),
-                        n.bidSub == 0 || n.subnodeBlock != nullptr ? "" : " (missing)", n.waiting ? " orphan" : "");
+                        static_cast<unsigned long long>(n.bidData()), n.dataBlock() != nullptr ? "" : " (missing)",
+                        static_cast<unsigned long long>(n.bidSub()),
+                        n.bidSub() == 0 || n.subnodeBlock() != nullptr ? "" : " (missing)", n.waiting() ? " orphan" : "");
     }
     return 0;
 }

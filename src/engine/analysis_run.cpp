@@ -29,20 +29,20 @@ const char* OutcomeName(AnalysisOutcome outcome) {
     return "failed";
 }
 
-std::int32_t CountSubtreeNodes(const NodeEntry& root) {
+std::int32_t CountSubtreeNodes(const NodeForest& forest, const NodeEntry& root) {
     std::int32_t n = 0;
-    const NodeEntry* node = root.oldestChild;
+    const NodeEntry* node = forest.OldestChild(root);
     while (node != nullptr) {
         ++n;
-        if (node->dataBlock != nullptr && node->oldestChild != nullptr) {
-            node = node->oldestChild;
+        if (node->dataBlock() != nullptr && node->hasChildren()) {
+            node = forest.OldestChild(*node);
             continue;
         }
-        while (node != nullptr && node->newerSibling == nullptr) {
-            const NodeEntry* parent = node->parent;
+        while (node != nullptr && forest.NewerSibling(*node) == nullptr) {
+            const NodeEntry* parent = forest.Parent(*node);
             node = parent == nullptr || parent == &root ? nullptr : parent;
         }
-        if (node != nullptr) node = node->newerSibling;
+        if (node != nullptr) node = forest.NewerSibling(*node);
     }
     return n;
 }
@@ -187,7 +187,7 @@ AnalysisOutcome AnalysisRun::Run(const AnalysisSource& source) {
     const NodeEntry& root = *subtree.root;
 
     AnalysisCollector collector(results_, observer_);
-    observer_.OnProgressRange(CountSubtreeNodes(root) - 3 + RecoveredNodeCount(store_));
+    observer_.OnProgressRange(CountSubtreeNodes(store_.forest, root) - 3 + RecoveredNodeCount(store_));
     collector.Begin(root.nid);
     Walk(root, collector);
     return Finish(reader_.stopAnalysis.load() ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed, &collector);
@@ -200,7 +200,7 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     walk.nodeRead = [&] { observer_.OnProgressPosition(++progressPos_); };
     Reconciliation account;
     walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
-        account.Unreadable(node, why == NodeReadFailure::NoDataBlock, collector.currentPath());
+        account.Unreadable(store_.forest, node, why == NodeReadFailure::NoDataBlock, collector.currentPath());
     };
     walk.scanPhase = [&] { account.BeginScanPhase(); };
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
@@ -214,8 +214,8 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
                                     std::string(kIncompleteDeletedItemLoss)});
             }
         }
-        const WalkedNode walked{node.nid, node.parent != nullptr ? node.parent->nid : node.nidParent,
-                                node.oldestChild != nullptr};
+        const WalkedNode walked{node.nid, store_.forest.ParentNid(node),
+                                node.hasChildren()};
         return collector.Classify(std::move(record), walked);
     };
     walk.leaveFolder = [&] { return collector.LeaveFolder(); };

@@ -126,6 +126,6 @@ private:
 
 // The number of nodes the counting walk visits below `root`: it descends
 // only into nodes that have a data block.
-std::int32_t CountSubtreeNodes(const NodeEntry& root);
+std::int32_t CountSubtreeNodes(const NodeForest& forest, const NodeEntry& root);
 
 }  // namespace bm

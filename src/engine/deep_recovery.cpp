@@ -73,24 +73,24 @@ bool IsRecoverableItem(const ItemRecord& record) {
 std::unordered_set<std::uint64_t> ReferencedBids(StoreFile& store) {
     std::unordered_set<std::uint64_t> referenced;
     for (const NodeEntry& r : store.forest.records()) {
-        referenced.insert(r.bidData & ~std::uint64_t{1});
-        referenced.insert(r.bidSub & ~std::uint64_t{1});
+        referenced.insert(r.bidData() & ~std::uint64_t{1});
+        referenced.insert(r.bidSub() & ~std::uint64_t{1});
     }
     for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid) && FindBlock(store, e.bid) == &e) MarkInternalReferences(store, e, referenced);
+        if (IsInternalBid(e.bid()) && FindBlock(store, e.bid()) == &e) MarkInternalReferences(store, e, referenced);
     }
     return referenced;
 }
 
 namespace {
 
-void CollectSubtree(const NodeEntry& top, std::unordered_set<const NodeEntry*>& seen) {
+void CollectSubtree(const NodeForest& forest, const NodeEntry& top, std::unordered_set<const NodeEntry*>& seen) {
     std::vector<const NodeEntry*> stack{&top};
     while (!stack.empty()) {
         const NodeEntry* n = stack.back();
         stack.pop_back();
         if (!seen.insert(n).second) continue;
-        for (const NodeEntry* c = n->oldestChild; c != nullptr; c = c->newerSibling) stack.push_back(c);
+        for (const NodeEntry* c = forest.OldestChild(*n); c != nullptr; c = forest.NewerSibling(*c)) stack.push_back(c);
     }
 }
 
@@ -122,11 +122,41 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
         }
     }
     if (store.layout != nullptr && store.layout->walkable) {
-        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress);
+        // A table the scan will not replace keeps what it already says: the
+        // scan keeps only leaf entries it lacks and blocks it lacks or puts
+        // elsewhere, which are all that is merged or moved.
+        ScanFilters filters;
+        std::vector<bool> agreed;  // records a leaf entry left out agreed with
+        if (walkSettled) {
+            // A leaf entry the record of its NID agrees with (and that has
+            // its data) neither fills a gap nor is a deleted item.
+            agreed.assign(store.forest.size(), false);
+            filters.keepLeafNode = [&store, &agreed](const ScannedNode& node) {
+                const NodeEntry* record = FindNode(store, node.nid);
+                if (record == nullptr || record->dataBlock() == nullptr || record->bidData() != node.bidData ||
+                    record->nidParent != node.nidParent)
+                    return true;
+                agreed[record->placedOrder] = true;
+                return false;
+            };
+            // Old copies are looked at for deleted items only: never for a
+            // NID whose record has its data.
+            filters.keepStaleLeafNode = [&store](const ScannedNode& node) {
+                const NodeEntry* record = FindNode(store, node.nid);
+                return record == nullptr || record->dataBlock() == nullptr;
+            };
+            filters.keepLeafBlock = [&store](std::uint64_t bid) { return FindBlock(store, bid) == nullptr; };
+            filters.keepPage = [](const ScannedPage&) { return false; };  // only a new walk looks for roots
+            filters.keepBlock = [&store](const ScannedBlock& block) {
+                const BlockEntry* entry = FindBlock(store, block.bid);
+                return entry == nullptr || entry->offset() != block.offset;
+            };
+        }
+        const StoreScan scan = ScanStoreFile(store.file, *store.layout, &reader, options.progress, 0, filters);
         report.stopped = scan.stopped;
         report.bytesScanned = scan.bytesScanned;
-        report.blocksFound = scan.blocks.size();
-        report.pagesFound = scan.pages.size();
+        report.blocksFound = scan.blocksFound;
+        report.pagesFound = scan.pagesFound;
         if (!scan.stopped) {
             if (!walkSettled) {
                 // The walk could not use the header's roots: walk again from
@@ -149,7 +179,7 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
             // node that is no heap; the blocks' majority decides instead.
             if (!walkSettled || options.indexIncomplete)
                 store.cryptMethod = DetectCryptMethod(store.file, scan);
-            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete);
+            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete, agreed);
             if (options.recoverDeleted) GatherDeletedItems(store, scan, kRecoveredItemsNid, state->deleted);
         }
     }
@@ -165,16 +195,16 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     state->heapRecords.clear();
 
     std::unordered_set<const NodeEntry*> reached;
-    CollectSubtree(root, reached);
+    CollectSubtree(store.forest, root, reached);
     for (const NodeEntry& r : store.forest.records()) {
-        if (!r.waiting || reached.count(&r) != 0) continue;
-        if (IsNormalFolderNid(r.nid) && r.dataBlock != nullptr) {
+        if (!r.waiting() || reached.count(&r) != 0) continue;
+        if (IsNormalFolderNid(r.nid) && r.dataBlock() != nullptr) {
             state->folders.push_back(&r);
-            CollectSubtree(r, reached);
+            CollectSubtree(store.forest, r, reached);
         }
     }
     for (const NodeEntry& r : store.forest.records()) {
-        if (r.waiting && reached.count(&r) == 0 && IsNormalMessageNid(r.nid) && r.dataBlock != nullptr)
+        if (r.waiting() && reached.count(&r) == 0 && IsNormalMessageNid(r.nid) && r.dataBlock() != nullptr)
             state->items.push_back(&r);
     }
 
@@ -184,13 +214,12 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     const std::unordered_set<std::uint64_t> referenced = ReferencedBids(store);
     std::uint32_t nextNid = kFirstOrphanHeapNid;
     for (const BlockEntry& e : store.blocks.entries()) {
-        if (FindBlock(store, e.bid) != &e || referenced.count(e.bid & ~std::uint64_t{1}) != 0) continue;
+        if (FindBlock(store, e.bid()) != &e || referenced.count(e.bid() & ~std::uint64_t{1}) != 0) continue;
         if (state->deleted.holds(e)) continue;
         if (!BlockReadsAsHeap(store, e)) continue;
         NodeEntry& record = state->heapRecords.emplace_back();
         record.nid = nextNid;
-        record.dataBlock = &e;
-        record.bidData = e.bid;
+        record.SetData(e.bid(), &e);
         record.nidParent = kRecoveredItemsNid;
         std::unique_ptr<ItemRecord> item = ReadItem(store, record);
         if (!item || !IsRecoverableItem(*item)) {
@@ -200,10 +229,7 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
         nextNid -= 32;
         ++state->report.orphanHeaps;
     }
-    for (NodeEntry& record : state->heapRecords) {
-        record.parent = &state->folder;
-        state->items.push_back(&record);
-    }
+    for (NodeEntry& record : state->heapRecords) state->items.push_back(&record);  // under kRecoveredItemsNid
 
     state->folder = NodeEntry{};
     SettleRecoveredFolder(store, root);
@@ -242,8 +268,8 @@ void SettleRecoveredFolder(StoreFile& store, const NodeEntry& root) {
     // Marks the folder as one with children for the runs' walks; the
     // children themselves are `items` and `deleted`, never followed
     // through this link.
-    state->folder.oldestChild = HasRecoveredItems(*state) ? &state->folder : nullptr;
-    state->deleted.folder.parent = &state->folder;
+    state->folder.SetHoldsItems(HasRecoveredItems(*state));
+    state->deleted.folder.nidParent = state->folder.nid;
 }
 
 std::unique_ptr<ItemRecord> MadeUpFolderRecord(std::string_view name, std::size_t itemCount) {
@@ -289,7 +315,7 @@ std::int32_t RecoveredNodeCount(const StoreFile& store) {
     std::int64_t n = static_cast<std::int64_t>(state->items.size());
     for (const NodeEntry* folder : state->folders) {
         std::unordered_set<const NodeEntry*> seen;
-        CollectSubtree(*folder, seen);
+        CollectSubtree(store.forest, *folder, seen);
         n += static_cast<std::int64_t>(seen.size());
     }
     return static_cast<std::int32_t>(std::min<std::int64_t>(n, INT32_MAX));

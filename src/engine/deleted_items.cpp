@@ -62,9 +62,9 @@ std::string IdentityKey(const ItemRecord& record) {
 
 // Whether the record's subnode list block is still there and reads.
 bool SubnodesRead(StoreFile& store, const NodeEntry& record) {
-    if (record.subnodeBlock == nullptr) return false;
+    if (record.subnodeBlock() == nullptr) return false;
     Bytes block;
-    return ReadBlockEntry(store, *record.subnodeBlock, block) >= 8 && !block.empty() &&
+    return ReadBlockEntry(store, *record.subnodeBlock(), block) >= 8 && !block.empty() &&
            block[0] == kSubnodeBlockType;
 }
 
@@ -81,7 +81,7 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
     }
     std::vector<const BlockEntry*> candidates;
     for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid) || FindBlock(store, e.bid) != &e || referenced.count(e.bid & ~std::uint64_t{1}) != 0)
+        if (IsInternalBid(e.bid()) || FindBlock(store, e.bid()) != &e || referenced.count(e.bid() & ~std::uint64_t{1}) != 0)
             continue;
         if (BlockReadsAsHeap(store, e)) candidates.push_back(&e);
     }
@@ -91,7 +91,7 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
     // and the items above.
     std::unordered_set<std::string> known;
     for (const NodeEntry& r : store.forest.records()) {
-        if ((!IsNormalMessageNid(r.nid) && NidTypeOf(r.nid) != kNidTypeAssociatedMessage) || r.dataBlock == nullptr)
+        if ((!IsNormalMessageNid(r.nid) && NidTypeOf(r.nid) != kNidTypeAssociatedMessage) || r.dataBlock() == nullptr)
             continue;
         if (auto item = ReadItem(store, r, nullptr, nullptr, RecipientRows::Skip)) known.insert(IdentityKey(*item));
     }
@@ -101,8 +101,7 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
     for (const BlockEntry* e : candidates) {
         NodeEntry& record = out.records.emplace_back();
         record.nid = nextNid;
-        record.dataBlock = e;
-        record.bidData = e->bid;
+        record.SetData(e->bid(), e);
         record.nidParent = kDeletedItemsNid;
         std::unique_ptr<ItemRecord> item = ReadItem(store, record, nullptr, nullptr, RecipientRows::Skip);
         if (!item || !IsRecoverableItem(*item) || !known.insert(IdentityKey(*item)).second) {
@@ -111,7 +110,6 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
         }
         nextNid += 32;
         out.dataBlocks.insert(e);
-        record.parent = &out.folder;
         out.items.push_back(&record);
         ++out.report.fromFreeHeaps;
     }
@@ -132,11 +130,11 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
     // order of first sight.
     std::unordered_map<std::uint32_t, std::vector<Sighting>> versions;
     std::vector<std::uint32_t> order;
-    const auto take = [&](const std::vector<ScannedNode>& entries, bool fromSlot) {
+    const auto take = [&](const std::deque<ScannedNode>& entries, bool fromSlot) {
         for (const ScannedNode& e : entries) {
             if (!IsNormalMessageNid(e.nid)) continue;
             const NodeEntry* live = FindNode(store, e.nid);
-            if (live != nullptr && live->dataBlock != nullptr) continue;
+            if (live != nullptr && live->dataBlock() != nullptr) continue;
             auto& list = versions[e.nid];
             if (list.empty()) order.push_back(e.nid);
             list.push_back({&e, fromSlot});
@@ -168,10 +166,8 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
             if (data == nullptr || !BlockReadsAsHeap(store, *data)) continue;
             NodeEntry& record = out.records.emplace_back();
             record.nid = contents.empty() ? nid : nextVersionNid;
-            record.dataBlock = data;
-            record.bidData = bid;
-            record.bidSub = s.entry->bidSub;
-            record.subnodeBlock = s.entry->bidSub != 0 ? FindBlock(store, s.entry->bidSub) : nullptr;
+            record.SetData(bid, data);
+            record.SetSubnodes(s.entry->bidSub, s.entry->bidSub != 0 ? FindBlock(store, s.entry->bidSub) : nullptr);
             record.nidParent = s.entry->nidParent;
             std::unique_ptr<ItemRecord> item = ReadItem(store, record, nullptr, nullptr, RecipientRows::Skip);
             if (!item || !IsRecoverableItem(*item) || !contents.insert(ContentKey(*item)).second) {
@@ -191,10 +187,10 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
             // The folder it was deleted from, when the store still has it.
             const NodeEntry* source = FindNode(store, s.entry->nidParent);
             std::unique_ptr<ItemRecord> sourceRecord;
-            if (source != nullptr && IsFolderNid(source->nid) && source->dataBlock != nullptr)
+            if (source != nullptr && IsFolderNid(source->nid) && source->dataBlock() != nullptr)
                 sourceRecord = ReadItem(store, *source, nullptr, nullptr, RecipientRows::Skip);
             if (!sourceRecord || !sourceRecord->folderCounts) {
-                record.parent = &out.folder;
+                record.nidParent = out.folder.nid;  // shown under "Deleted"
                 out.items.push_back(&record);
                 continue;
             }
@@ -205,11 +201,10 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
                 f.name = sourceRecord->displayName;
                 f.folder.nid = kFirstDeletedSubfolderNid + static_cast<std::uint32_t>(32 * at->second);
                 f.folder.nidParent = kDeletedItemsNid;
-                f.folder.parent = &out.folder;
-                f.folder.oldestChild = &f.folder;
+                f.folder.SetHoldsItems(true);
             }
             DeletedFolder& f = out.subfolders[at->second];
-            record.parent = &f.folder;
+            record.nidParent = f.folder.nid;
             f.items.push_back(&record);
         }
         if (!anyRead) ++out.report.unreadable;
@@ -217,7 +212,7 @@ void GatherDeletedItems(StoreFile& store, const StoreScan& scan, std::uint32_t p
     GatherFreeHeaps(store, versions, nextVersionNid, out);
     // Marks "Deleted" as a folder with children for the runs' walks; the
     // children themselves are the lists above, never followed through it.
-    if (!out.empty()) out.folder.oldestChild = &out.folder;
+    out.folder.SetHoldsItems(!out.empty());
 }
 
 }  // namespace bm

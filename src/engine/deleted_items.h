@@ -53,7 +53,7 @@ struct DeletedItemsReport {
 
 // A subfolder of "Deleted": the items deleted from one folder.
 struct DeletedFolder {
-    NodeEntry folder;          // made-up record; oldestChild marks it as holding items
+    NodeEntry folder;          // made-up record, marked as holding items
     std::uint32_t sourceNid = 0;  // the folder they were deleted from
     std::string name;
     std::vector<const NodeEntry*> items;

@@ -38,7 +38,7 @@ StoreRoots FindStoreRoots(StoreFile& store, StoreReader& reader) {
 const NodeEntry* StandInRoot(StoreFile& store) {
     for (const std::uint32_t nid : {kUsualIpmSubtreeNid, kDefaultIpmSubtreeNid}) {
         const NodeEntry* node = FindNode(store, nid);
-        if (node != nullptr && node->dataBlock != nullptr) return node;
+        if (node != nullptr && node->dataBlock() != nullptr) return node;
     }
     auto* state = dynamic_cast<RecoveredItems*>(store.recovery.get());
     if (state == nullptr) return nullptr;
@@ -48,12 +48,12 @@ const NodeEntry* StandInRoot(StoreFile& store) {
 }
 
 void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, const SubtreeWalk& walk) {
-    const NodeEntry* node = root.oldestChild;
+    const NodeEntry* node = store.forest.OldestChild(root);
     while (node != nullptr && walk.goOn()) {
         reader.pauseGate.Pass();
         if (!walk.goOn()) break;
         bool descend = false;
-        if (node->dataBlock != nullptr) {
+        if (node->dataBlock() != nullptr) {
             std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients, walk.parts);
             if (walk.nodeRead) walk.nodeRead();
             if (record)
@@ -64,15 +64,15 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
             walk.readFailed(*node, NodeReadFailure::NoDataBlock);
         }
         if (descend) {
-            node = node->oldestChild;
+            node = store.forest.OldestChild(*node);
             continue;
         }
         // Climb out of finished folders, never above the subtree root.
-        while (node->newerSibling == nullptr && node->parent != nullptr && node->parent != &root) {
+        while (store.forest.NewerSibling(*node) == nullptr && store.forest.Parent(*node) != nullptr && store.forest.Parent(*node) != &root) {
             if (!walk.leaveFolder()) break;
-            node = node->parent;
+            node = store.forest.Parent(*node);
         }
-        node = node->newerSibling;
+        node = store.forest.NewerSibling(*node);
     }
 }
 

@@ -62,10 +62,10 @@ void Reconciliation::Lost(LostItem item) {
     lost_.push_back(std::move(item));
 }
 
-void Reconciliation::LostWithFolder(const NodeEntry& folder, const std::string& path) {
+void Reconciliation::LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path) {
     // Iterative pre-order over the folder's subtree; the forest can be deep.
     std::vector<const NodeEntry*> pending;
-    for (const NodeEntry* child = folder.oldestChild; child != nullptr; child = child->newerSibling)
+    for (const NodeEntry* child = forest.OldestChild(folder); child != nullptr; child = forest.NewerSibling(*child))
         pending.push_back(child);
     while (!pending.empty()) {
         const NodeEntry* node = pending.back();
@@ -74,14 +74,14 @@ void Reconciliation::LostWithFolder(const NodeEntry& folder, const std::string& 
             Found(path, node->nid);
             Lost(LostItem{node->nid, path, {}, LossReason::UnreadableFolder, fmt::format("folder 0x{:x}", folder.nid)});
         }
-        for (const NodeEntry* child = node->oldestChild; child != nullptr; child = child->newerSibling)
+        for (const NodeEntry* child = forest.OldestChild(*node); child != nullptr; child = forest.NewerSibling(*child))
             pending.push_back(child);
     }
 }
 
-void Reconciliation::Unreadable(const NodeEntry& node, bool noDataBlock, const std::string& currentPath) {
+void Reconciliation::Unreadable(const NodeForest& forest, const NodeEntry& node, bool noDataBlock, const std::string& currentPath) {
     if (IsFolderNid(node.nid)) {
-        LostWithFolder(node, currentPath + fmt::format("<unreadable folder 0x{:x}>\\", node.nid));
+        LostWithFolder(forest, node, currentPath + fmt::format("<unreadable folder 0x{:x}>\\", node.nid));
         return;
     }
     if (!IsCountedItemNid(node.nid)) return;

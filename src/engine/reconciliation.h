@@ -26,7 +26,8 @@
 
 namespace bm {
 
-struct NodeEntry;
+class NodeEntry;
+class NodeForest;
 
 enum class LossReason : std::uint8_t {
     MissingBlock,      // the node's data block is not in the block index
@@ -96,10 +97,10 @@ public:
     }
     const std::optional<DeletedAccount>& deleted() const { return deleted_; }
     // Every item node below `folder` (not read) is lost with it.
-    void LostWithFolder(const NodeEntry& folder, const std::string& path);
+    void LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path);
     // A node of the folder at `currentPath` that the walk could not read:
     // an item is found and lost; a folder loses every item below it.
-    void Unreadable(const NodeEntry& node, bool noDataBlock, const std::string& currentPath);
+    void Unreadable(const NodeForest& forest, const NodeEntry& node, bool noDataBlock, const std::string& currentPath);
 
     // Folders in the order they were first met.
     const std::vector<FolderTally>& folders() const { return folders_; }

@@ -171,7 +171,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         break;
     }
     const NodeEntry& root = *subtree.root;
-    const std::int32_t total = CountSubtreeNodes(root) - 3 + RecoveredNodeCount(store_);
+    const std::int32_t total = CountSubtreeNodes(store_.forest, root) - 3 + RecoveredNodeCount(store_);
     status_.SetTotal(total);
     observer_.OnProgressRange(total);
 
@@ -214,7 +214,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     Reconciliation account;
     std::unordered_map<std::uint32_t, std::string> folderPaths;
     walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
-        if (source.selected.IsSelected(path)) account.Unreadable(node, why == NodeReadFailure::NoDataBlock, path);
+        if (source.selected.IsSelected(path)) account.Unreadable(store_.forest, node, why == NodeReadFailure::NoDataBlock, path);
     };
     walk.scanPhase = [&] { account.BeginScanPhase(); };
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
@@ -225,12 +225,12 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             path += '\\';
             folderPaths[node.nid] = path;
             actions.FolderEntered(*record, node.nid, path);
-            if (node.oldestChild != nullptr) return true;
+            if (node.hasChildren()) return true;
             path.resize(stack.back());
             stack.pop_back();
             return false;
         }
-        const std::uint32_t parentNid = node.parent != nullptr ? node.parent->nid : node.nidParent;
+        const std::uint32_t parentNid = store_.forest.ParentNid(node);
         // The folder the item belongs to, as the actions choose it.
         const auto parent = folderPaths.find(parentNid);
         const std::string itemFolder = parent != folderPaths.end() ? parent->second : path;

@@ -112,7 +112,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
                 visitor.OnFolderBegin(current.folder);
             }
             std::vector<PendingFolder> subfolders;
-            for (const NodeEntry* child = current.node->oldestChild; child != nullptr; child = child->newerSibling) {
+            for (const NodeEntry* child = store.forest.OldestChild(*current.node); child != nullptr; child = store.forest.NewerSibling(*child)) {
                 if (reader.StopRequested()) break;
                 reader.pauseGate.Pass();
                 if (!selected && !IsFolderNid(child->nid)) continue;

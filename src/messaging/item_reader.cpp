@@ -60,7 +60,7 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
             a.dataBid = kAttachmentDataInRecord;
         } else if (a.nid != objectNid) {
             // The data stayed in a subnode whose NID the mapping noted.
-            if (const BlockEntry* data = FindDataSubnode(store, subnodes, it->second, a.nid)) a.dataBid = data->bid;
+            if (const BlockEntry* data = FindDataSubnode(store, subnodes, it->second, a.nid)) a.dataBid = data->bid();
         }
     }
     record.currentAttachment = 0;
@@ -104,10 +104,10 @@ void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& r
 
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
                                      RtfWorkspace* rtf, RecipientRows recipients, ItemParts parts) {
-    if (node.dataBlock == nullptr) return nullptr;
+    if (node.dataBlock() == nullptr) return nullptr;
     SubnodeList subnodes;
-    if (node.subnodeBlock != nullptr) ReadSubnodes(store, *node.subnodeBlock, subnodes);
-    const auto list = ReadPropertyObject(store, *node.dataBlock, &subnodes);
+    if (node.subnodeBlock() != nullptr) ReadSubnodes(store, *node.subnodeBlock(), subnodes);
+    const auto list = ReadPropertyObject(store, *node.dataBlock(), &subnodes);
     if (!list) return nullptr;
     MappingContext ctx = ContextFor(store, reader, rtf);
     const bool whole = parts == ItemParts::All;

@@ -212,7 +212,7 @@ struct ContactFields {
 
 inline constexpr std::size_t kNoAttachment = std::numeric_limits<std::size_t>::max();
 
-struct NodeEntry;
+class NodeEntry;
 
 struct ItemRecord {
     // The node the record was read from (it lives as long as the store's

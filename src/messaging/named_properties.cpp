@@ -91,11 +91,11 @@ const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store) {
 
 int LoadNamedPropertyMap(StoreFile& store) {
     const NodeEntry* node = FindNode(store, kNameToIdMapNid);
-    if (node == nullptr || node->dataBlock == nullptr) return 0;
+    if (node == nullptr || node->dataBlock() == nullptr) return 0;
     SubnodeList subnodes;
-    if (node->subnodeBlock != nullptr) ReadSubnodes(store, *node->subnodeBlock, subnodes);
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store, *node->subnodeBlock(), subnodes);
     // The map itself is read without translation: its ids are below 0x8000.
-    auto blocks = ReadNodeBlocks(store, *node->dataBlock);
+    auto blocks = ReadNodeBlocks(store, *node->dataBlock());
     if (!blocks) return 0;
     const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
     if (!heap) return 0;

@@ -138,11 +138,11 @@ ReadObject FolderWalk::read(std::uint32_t nid) {
     const NodeEntry* node = FindNode(store_, nid);
     if (node == nullptr) return out;
     out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
-    if (node->dataBlock == nullptr) return out;
-    out.at = node->dataBlock->offset;
+    if (node->dataBlock() == nullptr) return out;
+    out.at = node->dataBlock()->offset();
     SubnodeList subnodes;
-    if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
-    auto blocks = ReadNodeBlocks(store_, *node->dataBlock);
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+    auto blocks = ReadNodeBlocks(store_, *node->dataBlock());
     if (!blocks) return out;
     auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store_));
     if (!heap) return out;
@@ -160,13 +160,13 @@ ReadObject FolderWalk::readTable(std::uint32_t nid, const TableRowVisitor& rows)
     const NodeEntry* node = FindNode(store_, nid);
     if (node == nullptr) return out;
     out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
-    if (node->dataBlock == nullptr) return out;
-    out.at = node->dataBlock->offset;
+    if (node->dataBlock() == nullptr) return out;
+    out.at = node->dataBlock()->offset();
     SubnodeList subnodes;
-    if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
     // A table without rows reads as none.
     std::optional<std::size_t> count;
-    if (ForEachBoundedTableRow(store_, *node->dataBlock, &subnodes, {}, rows, count) != TableHeap::Table) return out;
+    if (ForEachBoundedTableRow(store_, *node->dataBlock(), &subnodes, {}, rows, count) != TableHeap::Table) return out;
     out.list = PropertyList{0, {}};
     out.state = ObjectRead::Read;
     return out;

@@ -25,8 +25,8 @@ void Decode(const StoreFile& store, Bytes& data, std::uint64_t bid) {
 }  // namespace
 
 NodePages::NodePages(StoreFile& store, const BlockEntry& entry) : store_(store), cap_(DataCap(store)) {
-    if (IsInternalBid(entry.bid)) {
-        listTree(entry.bid, 0);
+    if (IsInternalBid(entry.bid())) {
+        listTree(entry.bid(), 0);
         return;
     }
     Bytes block;
@@ -76,7 +76,7 @@ bool NodePages::listTree(std::uint64_t bid, unsigned depth) {
 bool NodePages::read(std::size_t i, Bytes& out) const {
     const Page& page = pages_[i];
     if (ReadBlockEntry(store_, *page.entry, out) != page.size) return false;
-    Decode(store_, out, page.entry->bid);
+    Decode(store_, out, page.entry->bid());
     return true;
 }
 

@@ -75,13 +75,13 @@ private:
             return std::nullopt;
         }
         std::optional<PropertyList> list;
-        if (node->dataBlock != nullptr) {
+        if (node->dataBlock() != nullptr) {
             SubnodeList subnodes;
-            if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
-            list = ReadPropertyObject(store_, *node->dataBlock, &subnodes);
+            if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+            list = ReadPropertyObject(store_, *node->dataBlock(), &subnodes);
         }
         if (!list || list->rowCount != 1 || list->chunks.size() != 1) {
-            finding(node->dataBlock != nullptr ? node->dataBlock->offset : 0, nid,
+            finding(node->dataBlock() != nullptr ? node->dataBlock()->offset() : 0, nid,
                     std::string(what) + " as a property context", "no readable property context");
             return std::nullopt;
         }
@@ -98,7 +98,7 @@ private:
             if (!Holds(*chunk, e.id)) lacking += (lacking.empty() ? "" : ", ") + std::string(e.name);
         if (!lacking.empty()) {
             const NodeEntry* node = FindNode(store_, nid);
-            finding(node->dataBlock->offset, nid, std::string(what) + " with " + lacking, "it lacks them");
+            finding(node->dataBlock()->offset(), nid, std::string(what) + " with " + lacking, "it lacks them");
         }
         return true;
     }
@@ -119,20 +119,20 @@ private:
                     listed = true;
             }
         };
-        if (tableNode != nullptr && tableNode->dataBlock != nullptr) {
+        if (tableNode != nullptr && tableNode->dataBlock() != nullptr) {
             SubnodeList subnodes;
-            if (tableNode->subnodeBlock != nullptr) ReadSubnodes(store_, *tableNode->subnodeBlock, subnodes);
+            if (tableNode->subnodeBlock() != nullptr) ReadSubnodes(store_, *tableNode->subnodeBlock(), subnodes);
             BoundedTableOptions options;
             options.names = StoreNamedPropertyMap(store_);
             std::optional<std::size_t> count;
-            if (ForEachBoundedTableRow(store_, *tableNode->dataBlock, &subnodes, options, visit, count) ==
+            if (ForEachBoundedTableRow(store_, *tableNode->dataBlock(), &subnodes, options, visit, count) ==
                 TableHeap::NotTable) {
-                if (auto rows = ReadPropertyObject(store_, *tableNode->dataBlock, &subnodes))
+                if (auto rows = ReadPropertyObject(store_, *tableNode->dataBlock(), &subnodes))
                     for (PropertyChunk& row : rows->chunks) visit(std::move(row));
             }
         }
         if (listed) return;
-        finding(node->dataBlock != nullptr ? node->dataBlock->offset : 0, kSearchFolderNid,
+        finding(node->dataBlock() != nullptr ? node->dataBlock()->offset() : 0, kSearchFolderNid,
                 "a row in the hierarchy table of its parent folder " + Hex(parent) + " (node " + Hex(table) + ")",
                 NidTypeOf(parent) != kNidTypeNormalFolder ? "a parent that is no folder"
                 : tableNode == nullptr                    ? "no such table"

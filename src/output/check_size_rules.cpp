@@ -94,7 +94,7 @@ private:
     // size, or the sizes of the data blocks a data tree names.
     std::optional<std::uint64_t> dataBytes(const BlockEntry* entry, unsigned depth = 0) {
         if (entry == nullptr) return 0;
-        if (!IsInternalBid(entry->bid)) return entry->size;
+        if (!IsInternalBid(entry->bid())) return entry->size();
         if (depth > 1 || store_.layout == nullptr) return std::nullopt;
         Bytes block;
         if (ReadBlockEntry(store_, *entry, block) == 0) return std::nullopt;
@@ -109,8 +109,8 @@ private:
             const auto bid = r.peekAt(first + i * width, width);
             if (!bid) return std::nullopt;
             const BlockEntry* child = FindBlock(store_, *bid);
-            if (child == nullptr || (*level == 1 && IsInternalBid(child->bid))) return std::nullopt;
-            const auto bytes = *level == 1 ? std::optional<std::uint64_t>(child->size) : dataBytes(child, depth + 1);
+            if (child == nullptr || (*level == 1 && IsInternalBid(child->bid()))) return std::nullopt;
+            const auto bytes = *level == 1 ? std::optional<std::uint64_t>(child->size()) : dataBytes(child, depth + 1);
             if (!bytes) return std::nullopt;
             total += *bytes;
         }
@@ -211,7 +211,7 @@ private:
         const auto expected = treeBytes(o);
         if (!stored || !expected || *stored == *expected) return;
         if (const auto values = valueBytes(o, *context); values && *values == *stored) return;
-        finding_(o.data->offset, nid_, kRuleMessageSize,
+        finding_(o.data->offset(), nid_, kRuleMessageSize,
                  std::to_string(*expected) + what + " (bytes of its data and subnodes)", std::to_string(*stored));
     }
 
@@ -223,7 +223,7 @@ private:
         if (!stored) return;
         const auto expected = valueBytes(o, *context);
         if (!expected || *expected == *stored) return;
-        finding_(o.data->offset, nid_, kRuleAttachmentSize,
+        finding_(o.data->offset(), nid_, kRuleAttachmentSize,
                  std::to_string(*expected) + " for " + describe(i) + " (sum of its property values)",
                  std::to_string(*stored));
     }

@@ -88,17 +88,17 @@ public:
         for (const NodeEntry& node : store_.forest.records()) {
             noteNid(node.nid);
             SubnodeList subnodes;
-            if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
+            if (node.subnodeBlock() != nullptr) ReadSubnodes(store_, *node.subnodeBlock(), subnodes);
             for (const SubnodeEntry& e : subnodes.entries()) noteNid(e.nid);
-            if (node.dataBlock != nullptr) checkTree(node.nid, node.nid, *node.dataBlock);
+            if (node.dataBlock() != nullptr) checkTree(node.nid, node.nid, *node.dataBlock());
             for (const SubnodeEntry& e : subnodes.entries())
                 if (e.block != nullptr) checkTree(node.nid, e.nid, *e.block);
 
             const std::uint32_t type = NidTypeOf(node.nid);
             if (type == kNidTypeHierarchyTable || type == kNidTypeContentsTable || type == kAssocContentsTableType)
                 readTable(node, subnodes);
-            if ((type == kNidTypeNormalMessage || type == kNidTypeAssociatedMessage) && node.dataBlock != nullptr) {
-                CheckMessageSizes(store_, node.nid, *node.dataBlock, subnodes,
+            if ((type == kNidTypeNormalMessage || type == kNidTypeAssociatedMessage) && node.dataBlock() != nullptr) {
+                CheckMessageSizes(store_, node.nid, *node.dataBlock(), subnodes,
                                   [this](std::uint64_t at, std::uint32_t nid, const char* rule,
                                          const std::string& expected, const std::string& found) {
                                       finding(at, nid, rule, expected, found);
@@ -134,7 +134,7 @@ private:
         ReadNodeData(store_, data, target);
         for (std::size_t i = 0; i + 1 < sizes.size(); ++i) {
             if (sizes[i] != kFullBlock) {
-                finding(data.offset, owner,
+                finding(data.offset(), owner,
                         kRuleMiddleBlock,
                         std::to_string(kFullBlock) + " bytes in block " + std::to_string(i + 1) + " of " +
                             std::to_string(sizes.size()) + (nid != owner ? " of subnode " + Hex(nid) : ""),
@@ -164,10 +164,10 @@ private:
     }
 
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
-        if (node.dataBlock == nullptr) return;
+        if (node.dataBlock() == nullptr) return;
         const auto table = static_cast<std::uint32_t>(tables_.size());
-        tables_.push_back({node.nid, node.dataBlock->offset});
-        forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
+        tables_.push_back({node.nid, node.dataBlock()->offset()});
+        forEachRow(*node.dataBlock(), subnodes, [&](PropertyChunk&& row) {
             if (const auto version = RowVersion(row)) {
                 const auto read = static_cast<std::uint32_t>(versions_.size());
                 versions_.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
@@ -236,7 +236,7 @@ private:
         const NamedPropertyMap* map = StoreNamedPropertyMap(store_);
         if (map == nullptr) return;
         const NodeEntry* node = FindNode(store_, kNameToIdMapNid);
-        const std::uint64_t at = node != nullptr && node->dataBlock != nullptr ? node->dataBlock->offset : 0;
+        const std::uint64_t at = node != nullptr && node->dataBlock() != nullptr ? node->dataBlock()->offset() : 0;
         // By property set (GUID index) and folded name: the first entry.
         std::map<std::pair<std::uint32_t, std::u16string>, const NamedPropertyEntry*> first;
         for (const NamedPropertyEntry& e : map->entries()) {
@@ -279,27 +279,27 @@ private:
     // kept past its comparison.
     void checkContentsRows() {
         for (const NodeEntry& node : store_.forest.records()) {
-            if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock == nullptr) continue;
+            if (NidTypeOf(node.nid) != kNidTypeContentsTable || node.dataBlock() == nullptr) continue;
             SubnodeList subnodes;
-            if (node.subnodeBlock != nullptr) ReadSubnodes(store_, *node.subnodeBlock, subnodes);
-            forEachRow(*node.dataBlock, subnodes, [&](PropertyChunk&& row) {
+            if (node.subnodeBlock() != nullptr) ReadSubnodes(store_, *node.subnodeBlock(), subnodes);
+            forEachRow(*node.dataBlock(), subnodes, [&](PropertyChunk&& row) {
                 const PropertyValue* id = Find(row, kPropLtpRowId);
                 if (!RowVersion(row) || id == nullptr) return;
                 const std::uint32_t rowId = RowId(id);
                 // Rows without a readable message are named by the folder-table check.
                 if (const auto message = messageProperties(rowId))
-                    compareRow(node.nid, rowId, node.dataBlock->offset, row, *message);
+                    compareRow(node.nid, rowId, node.dataBlock()->offset(), row, *message);
             });
         }
     }
 
     std::optional<PropertyChunk> messageProperties(std::uint32_t nid) {
         const NodeEntry* node = FindNode(store_, nid);
-        if (node == nullptr || node->nid != nid || NidTypeOf(nid) != kNidTypeNormalMessage || node->dataBlock == nullptr)
+        if (node == nullptr || node->nid != nid || NidTypeOf(nid) != kNidTypeNormalMessage || node->dataBlock() == nullptr)
             return std::nullopt;
         SubnodeList subnodes;
-        if (node->subnodeBlock != nullptr) ReadSubnodes(store_, *node->subnodeBlock, subnodes);
-        auto list = ReadPropertyObject(store_, *node->dataBlock, &subnodes);
+        if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+        auto list = ReadPropertyObject(store_, *node->dataBlock(), &subnodes);
         if (!list || list->chunks.empty()) return std::nullopt;
         return std::move(list->chunks.front());
     }

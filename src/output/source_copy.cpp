@@ -261,14 +261,14 @@ bool CollectLeaves(StoreFile& store, std::uint64_t bid, unsigned depth, std::vec
                    std::uint64_t& size) {
     const BlockEntry* entry = FindBlock(store, bid);
     if (entry == nullptr) return false;
-    if (!IsInternalBid(entry->bid)) {
-        leaves.push_back(entry->bid);
-        size += entry->inflatedSize != 0 ? entry->inflatedSize : entry->size;
+    if (!IsInternalBid(entry->bid())) {
+        leaves.push_back(entry->bid());
+        size += entry->inflatedSize() != 0 ? entry->inflatedSize() : entry->size();
         return true;
     }
     if (depth > 1) return false;
     Bytes block;
-    if (ReadBlock(store, entry->bid, block) == 0) return false;
+    if (ReadBlock(store, entry->bid(), block) == 0) return false;
     const ByteReader r(block);
     const auto type = r.peekAt(0, 1);
     const auto count = r.peekAt(2, 2);
@@ -337,7 +337,7 @@ std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEnt
         if (data == nullptr) continue;
         std::vector<std::uint64_t> leaves;
         std::uint64_t size = 0;
-        if (!CollectLeaves(store, data->bid, 0, leaves, size)) {
+        if (!CollectLeaves(store, data->bid(), 0, leaves, size)) {
             // A damaged tree: whatever can still be read, in memory.
             Bytes bytes;
             if (ReadSubnodeValue(store, p.hnid, &own, bytes) == 0) continue;
@@ -369,10 +369,10 @@ bool IsFolderMadeAnew(std::uint16_t propertyId) {
 }
 
 std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, const NodeEntry& folder) {
-    if (folder.dataBlock == nullptr) return std::nullopt;
+    if (folder.dataBlock() == nullptr) return std::nullopt;
     const NamedPropertyMap* names = StoreNamedPropertyMap(store);
-    const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock);
-    auto props = ReadRawContext(store, *folder.dataBlock, own, false);
+    const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock());
+    auto props = ReadRawContext(store, *folder.dataBlock(), own, false);
     if (!props) return std::nullopt;
     pst::PropertyBag bag;
     for (RawProperty& p : *props) {
@@ -383,7 +383,7 @@ std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, con
 }
 
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node) {
-    return CopySourceMessage(store, node.dataBlock, node.subnodeBlock, 0);
+    return CopySourceMessage(store, node.dataBlock(), node.subnodeBlock(), 0);
 }
 
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry* data, const BlockEntry* subnodes,

@@ -86,7 +86,7 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
     const ByteReader reader(block);
     if (block[0] != 1) {
         // Not an XBLOCK: the block is taken as the data itself.
-        DecodeWithStore(store, block, entry->bid);
+        DecodeWithStore(store, block, entry->bid());
         if (total + n > cap || !Deliver(target, block)) return std::nullopt;
         return total + n;
     }
@@ -112,7 +112,7 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
         Bytes data;
         const std::size_t m = ReadBlockEntry(store, *childEntry, data);
         if (m == 0) return std::nullopt;
-        DecodeWithStore(store, data, childEntry->bid);
+        DecodeWithStore(store, data, childEntry->bid());
         if (total + m > cap || !Deliver(target, data)) return std::nullopt;
         total += m;
     }
@@ -134,12 +134,12 @@ std::size_t ReadAt(const StoreFile& store, std::uint64_t offset, std::size_t len
 
 std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot) {
     const StoreLayout* layout = store.layout;
-    const std::size_t want = entry.size;
+    const std::size_t want = entry.size();
     std::size_t extent = want;
     if (layout != nullptr) extent = static_cast<std::size_t>(AlignUp(want + layout->block.size, layout->block.alignment));
 
     Bytes raw;
-    const std::size_t got = ReadAt(store, entry.offset, extent, raw);
+    const std::size_t got = ReadAt(store, entry.offset(), extent, raw);
     const std::size_t n = std::min(got, want);
     if (n < want) ++store.damage.blocksUnreadable;
     if (layout != nullptr && got == extent) {
@@ -150,9 +150,9 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
     }
     raw.resize(n);
 
-    if (layout != nullptr && layout->block.compressed && entry.inflatedSize > entry.size) {
+    if (layout != nullptr && layout->block.compressed && entry.inflatedSize() > entry.size()) {
         Bytes inflated;
-        if (n < want || !Inflate(raw, entry.inflatedSize, inflated)) {
+        if (n < want || !Inflate(raw, entry.inflatedSize(), inflated)) {
             if (n == want) ++store.damage.blocksUnreadable;
             slot.clear();
             return 0;
@@ -173,7 +173,7 @@ std::size_t ReadBlockDecoded(StoreFile& store, std::uint64_t bid, Bytes& slot) {
     const BlockEntry* entry = FindCounted(store, bid);
     if (entry == nullptr) return 0;
     const std::size_t n = ReadBlockEntry(store, *entry, slot);
-    DecodeWithStore(store, slot, entry->bid);
+    DecodeWithStore(store, slot, entry->bid());
     return n;
 }
 
@@ -188,7 +188,7 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
     if (target.buffer != nullptr) target.buffer->clear();
     std::uint64_t total = 0;
     std::uint64_t arrived = 0;
-    if (IsInternalBid(entry.bid)) {
+    if (IsInternalBid(entry.bid())) {
         std::uint64_t sunk = 0;
         NodeDataTarget counted = target;
         if (target.buffer == nullptr && target.sink) {
@@ -198,7 +198,7 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
                 return true;
             };
         }
-        const auto result = DeliverTree(store, entry.bid, counted, 0, 0, NodeDataCap(store));
+        const auto result = DeliverTree(store, entry.bid(), counted, 0, 0, NodeDataCap(store));
         arrived = target.buffer != nullptr ? target.buffer->size() : sunk;
         if (result) {
             total = *result;
@@ -208,7 +208,7 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
     } else {
         Bytes block;
         const std::size_t n = ReadBlockEntry(store, entry, block);
-        DecodeWithStore(store, block, entry.bid);
+        DecodeWithStore(store, block, entry.bid());
         if (target.buffer != nullptr) {
             *target.buffer = std::move(block);
             total = arrived = n;

@@ -196,7 +196,7 @@ int WalkBlockTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, u
         store.bbtLeafSeen = true;
         if (previous && *previous > bid) break;
         previous = bid;
-        BlockEntry entry;
+        BlockInfo entry;
         entry.bid = bid;
         entry.offset = bytes.peekAt(at + f.offsetAt, width).value_or(0);
         entry.size = static_cast<std::uint32_t>(bytes.peekAt(at + f.cbAt, 2).value_or(0));
@@ -264,10 +264,10 @@ void SettleCryptMethod(StoreFile& store) {
         if (node.nid != kMessageStoreNid) candidates.push_back(&node);
     }
     for (const NodeEntry* node : candidates) {
-        if (node->dataBlock == nullptr || IsInternalBid(node->dataBlock->bid)) continue;
+        if (node->dataBlock() == nullptr || IsInternalBid(node->dataBlock()->bid())) continue;
         Bytes heap;
-        if (ReadBlockEntry(store, *node->dataBlock, heap) < 3) continue;
-        DecodeBlock(heap, 1, node->dataBlock->bid);
+        if (ReadBlockEntry(store, *node->dataBlock(), heap) < 3) continue;
+        DecodeBlock(heap, 1, node->dataBlock()->bid());
         if (heap[2] != kHeapSignature && (store.headerCryptMethod == 0 || store.headerCryptMethod == 2))
             store.cryptMethod = store.headerCryptMethod;
         return;

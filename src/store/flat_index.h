@@ -1,7 +1,9 @@
-// An open-addressing hash index from an integer key to a non-null pointer,
-// for the tables' lookups: one flat array, no allocation per entry, linear
-// probing, grown to keep it at most half full. A slot whose pointer is null
-// is empty, so any key value (0 included) can be stored.
+// An open-addressing hash index from an integer key to a 32-bit record
+// index, for the tables' lookups: one flat array, no allocation per entry,
+// linear probing, grown to keep it at most half full. A slot holds the key
+// and the index packed (8 bytes for a 32-bit key, 12 for a 64-bit one); a
+// slot whose index is kNoIndex is empty, so any key value (0 included) can
+// be stored, and any index below kNoIndex.
 #pragma once
 
 #include <cstddef>
@@ -11,27 +13,29 @@
 
 namespace bm {
 
-template <typename Key, typename T>
+template <typename Key>
 class FlatIndex {
 public:
-    // The pointer stored for `key`, or nullptr.
-    T* Find(Key key) const {
-        if (slots_.empty()) return nullptr;
+    static constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
+
+    // The index stored for `key`, or kNoIndex.
+    std::uint32_t Find(Key key) const {
+        if (slots_.empty()) return kNoIndex;
         for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
             const Slot& s = slots_[i];
-            if (s.value == nullptr) return nullptr;
+            if (s.value == kNoIndex) return kNoIndex;
             if (s.key == key) return s.value;
         }
     }
 
-    // The slot's pointer for `key`, inserting `value` when the key is new;
-    // second is true when it was inserted. The reference stays valid until
-    // the next insertion.
-    std::pair<T*&, bool> TryEmplace(Key key, T* value) {
+    // The slot's index for `key`, inserting `value` (below kNoIndex) when
+    // the key is new; second is true when it was inserted. The reference
+    // stays valid until the next insertion.
+    std::pair<std::uint32_t&, bool> TryEmplace(Key key, std::uint32_t value) {
         if ((size_ + 1) * 2 > slots_.size()) Grow(slots_.empty() ? 16 : slots_.size() * 2);
         for (std::size_t i = Home(key);; i = (i + 1) & mask_) {
             Slot& s = slots_[i];
-            if (s.value == nullptr) {
+            if (s.value == kNoIndex) {
                 s.key = key;
                 s.value = value;
                 ++size_;
@@ -57,10 +61,13 @@ public:
     static constexpr std::size_t slotSize() { return sizeof(Slot); }
 
 private:
+#pragma pack(push, 4)
     struct Slot {
         Key key{};
-        T* value = nullptr;
+        std::uint32_t value = kNoIndex;
     };
+#pragma pack(pop)
+    static_assert(sizeof(Slot) == sizeof(Key) + sizeof(std::uint32_t));
 
     std::size_t Home(Key key) const {
         // splitmix64 finaliser: BIDs and NIDs step by 4 or 32, so the low bits
@@ -77,7 +84,7 @@ private:
         mask_ = capacity - 1;
         size_ = 0;
         for (const Slot& s : old)
-            if (s.value != nullptr) TryEmplace(s.key, s.value);
+            if (s.value != kNoIndex) TryEmplace(s.key, s.value);
     }
 
     std::vector<Slot> slots_;

@@ -14,21 +14,21 @@ unsigned long long U64(std::uint64_t v) { return static_cast<unsigned long long>
 // The deepest chain of the node forest, walked without recursion.
 unsigned ForestDepth(const StoreFile& store) {
     unsigned deepest = 0;
-    for (const NodeEntry* top = store.forest.first(); top != nullptr; top = top->newerSibling) {
+    for (const NodeEntry* top = store.forest.first(); top != nullptr; top = store.forest.NewerSibling(*top)) {
         const NodeEntry* n = top;
         unsigned depth = 1;
         while (n != nullptr) {
             if (depth > deepest) deepest = depth;
-            if (n->oldestChild != nullptr) {
-                n = n->oldestChild;
+            if (n->hasChildren()) {
+                n = store.forest.OldestChild(*n);
                 ++depth;
                 continue;
             }
-            while (n != top && n->newerSibling == nullptr) {
-                n = n->parent;
+            while (n != top && store.forest.NewerSibling(*n) == nullptr) {
+                n = store.forest.Parent(*n);
                 --depth;
             }
-            n = n == top ? nullptr : n->newerSibling;
+            n = n == top ? nullptr : store.forest.NewerSibling(*n);
         }
     }
     return deepest;

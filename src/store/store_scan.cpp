@@ -37,7 +37,8 @@ std::size_t PageBidAt(const StoreLayout& layout) {
 
 class ChunkScanner {
 public:
-    ChunkScanner(const StoreLayout& layout, StoreScan& out) : layout_(layout), out_(out) {}
+    ChunkScanner(const StoreLayout& layout, StoreScan& out, const ScanFilters& filters)
+        : layout_(layout), out_(out), filters_(filters) {}
 
     // Tries every aligned end in (from, to] of a buffer that starts at
     // file offset `bufferStart`.
@@ -76,7 +77,11 @@ private:
             const auto inflated = buf.peekAt(at + t.bidAt + 10, 2).value_or(0);
             if (inflated != 0) block.inflatedSize = static_cast<std::uint32_t>(inflated);
         }
-        out_.blocks.push_back(block);
+        ++out_.blocksFound;
+        if (out_.cryptSample.size() < kCryptSampleBlocks && !IsInternalBid(block.bid) && block.size >= 4 &&
+            block.inflatedSize == block.size)
+            out_.cryptSample.push_back(block);
+        if (!filters_.keepBlock || filters_.keepBlock(block)) out_.blocks.push_back(block);
     }
 
     void TryPage(const ByteReader& buf, std::uint64_t bufferStart, std::uint64_t offset) {
@@ -97,7 +102,8 @@ private:
         found.bid = bid;
         found.type = static_cast<std::uint8_t>(type);
         found.level = static_cast<std::uint8_t>(page.peekAt(p.footerEntrySizeAt + 1, 1).value_or(0));
-        out_.pages.push_back(found);
+        ++out_.pagesFound;
+        if (!filters_.keepPage || filters_.keepPage(found)) out_.pages.push_back(found);
         if (found.level != 0) return;
         if (type == kBlockTreePageType) {
             TakeBlockLeaf(page);
@@ -130,7 +136,7 @@ private:
         const auto [count, room, stride] = LeafSlots(page, f.size);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = i * stride;
-            BlockEntry e;
+            BlockInfo e;
             e.bid = page.peekAt(at + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
             if (e.bid == 0) continue;
             e.offset = page.peekAt(at + f.offsetAt, layout_.idWidth).value_or(0);
@@ -139,7 +145,7 @@ private:
             e.inflatedSize = e.size;
             if (f.inflatedAt != kNoField)
                 e.inflatedSize = static_cast<std::uint32_t>(page.peekAt(at + f.inflatedAt, 2).value_or(0));
-            out_.leafBlocks.push_back(e);
+            if (!filters_.keepLeafBlock || filters_.keepLeafBlock(e.bid)) out_.leafBlocks.push_back(e);
         }
     }
 
@@ -157,23 +163,25 @@ private:
             n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
             n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
             n.pageOffset = offset;
-            (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
+            const auto& keep = i < count ? filters_.keepLeafNode : filters_.keepStaleLeafNode;
+            if (!keep || keep(n)) (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
         }
     }
 
     const StoreLayout& layout_;
     StoreScan& out_;
+    const ScanFilters& filters_;
 };
 
 }  // namespace
 
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader,
-                        const ScanProgress& progress, std::uint64_t limit) {
+                        const ScanProgress& progress, std::uint64_t limit, const ScanFilters& filters) {
     StoreScan out;
     out.layout = &layout;
     const std::uint64_t end = limit != 0 ? std::min(limit, file.size()) : file.size();
     const std::uint64_t overlap = std::max<std::uint64_t>(LargestBlock(layout), layout.page.size);
-    ChunkScanner scanner(layout, out);
+    ChunkScanner scanner(layout, out, filters);
     Bytes buffer;
     for (std::uint64_t base = 0; base < end; base += kChunkBytes) {
         if (reader != nullptr) {
@@ -196,6 +204,20 @@ StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, 
     return out;
 }
 
+bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, std::uint64_t offset,
+                      std::uint64_t bid) {
+    // A block is at most LargestBlock bytes with its trailer, so every end
+    // the scan could have taken it at lies in (offset, offset + LargestBlock].
+    Bytes buffer(static_cast<std::size_t>(LargestBlock(layout)));
+    const std::size_t got = file.ReadAt(offset, buffer);
+    StoreScan found;
+    ScanFilters onlyThatBlock;
+    onlyThatBlock.keepBlock = [&](const ScannedBlock& b) { return b.offset == offset && b.bid == bid; };
+    ChunkScanner scanner(layout, found, onlyThatBlock);
+    scanner.Scan(ByteReader(buffer.data(), got), offset, offset, offset + got);
+    return !found.blocks.empty();
+}
+
 const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes) {
     const StoreLayout* best = nullptr;
     std::size_t bestScore = 0;
@@ -213,7 +235,7 @@ const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampl
 std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan) {
     std::array<std::size_t, 3> votes{};
     std::size_t sampled = 0;
-    for (const ScannedBlock& block : scan.blocks) {
+    for (const ScannedBlock& block : scan.cryptSample) {
         if (sampled == kCryptSampleBlocks) break;
         if (IsInternalBid(block.bid) || block.size < 4 || block.inflatedSize != block.size) continue;
         std::array<std::uint8_t, 4> head{};

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -52,22 +53,28 @@ struct ScannedPage {
     std::uint8_t level = 0;  // cLevel: 0 for a leaf
 };
 
-// One entry of a node-tree leaf page found by the scan.
+// One entry of a node-tree leaf page found by the scan (32 bytes).
 struct ScannedNode {
     std::uint32_t nid = 0;
+    std::uint32_t nidParent = 0;
     std::uint64_t bidData = 0;
     std::uint64_t bidSub = 0;
-    std::uint32_t nidParent = 0;
     std::uint64_t pageOffset = 0;
 };
 
+// What the scan found. The lists grow a chunk at a time (std::deque), so a
+// long list never needs twice its size while it grows, and what they hold
+// stays where it is.
 struct StoreScan {
     const StoreLayout* layout = nullptr;
-    std::vector<ScannedBlock> blocks;      // in file order
-    std::vector<ScannedPage> pages;        // in file order
-    std::vector<BlockEntry> leafBlocks;    // entries of block-tree leaf pages
-    std::vector<ScannedNode> leafNodes;    // entries of node-tree leaf pages
-    std::vector<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
+    std::deque<ScannedBlock> blocks;      // in file order; those ScanFilters::keepBlock took
+    std::uint64_t blocksFound = 0;        // every block found, kept or not
+    std::vector<ScannedBlock> cryptSample;  // the first data blocks found, for DetectCryptMethod
+    std::deque<ScannedPage> pages;        // in file order; those ScanFilters::keepPage took
+    std::uint64_t pagesFound = 0;         // every page found, kept or not
+    std::deque<BlockInfo> leafBlocks;     // entries of block-tree leaf pages
+    std::deque<ScannedNode> leafNodes;    // entries of node-tree leaf pages
+    std::deque<ScannedNode> staleLeafNodes;  // what slots past a leaf's count still hold
     std::uint64_t bytesScanned = 0;
     bool stopped = false;                  // ended early on a stop request
 };
@@ -75,17 +82,42 @@ struct StoreScan {
 // Called after each chunk with the bytes done and the file's size.
 using ScanProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
+// What the scan keeps of its finds; an empty filter keeps everything. Deep
+// recovery that keeps its block table drops what that table already says:
+// leaf entries whose BID it holds (only the others are merged) and blocks
+// found where their entry puts them (only blocks the table lacks or places
+// elsewhere are merged or moved). On a sound store the scan then holds
+// next to nothing beside the tables.
+struct ScanFilters {
+    // Whether a block-tree leaf entry (its BID, bit 0 cleared) goes to leafBlocks.
+    std::function<bool(std::uint64_t bid)> keepLeafBlock;
+    // Whether a block found by its trailer goes to blocks.
+    std::function<bool(const ScannedBlock& block)> keepBlock;
+    // Whether a live node-tree leaf entry goes to leafNodes.
+    std::function<bool(const ScannedNode& node)> keepLeafNode;
+    // Whether what a slot past a leaf's count holds goes to staleLeafNodes.
+    std::function<bool(const ScannedNode& node)> keepStaleLeafNode;
+    // Whether a page goes to pages (a leaf page's entries are taken either way).
+    std::function<bool(const ScannedPage& page)> keepPage;
+};
+
 // Scans [0, limit) of the file (the whole file when limit is 0) for blocks
 // and pages of `layout`. `reader` (optional) carries the pause gate and the
 // stop request.
 StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, StoreReader* reader = nullptr,
-                        const ScanProgress& progress = {}, std::uint64_t limit = 0);
+                        const ScanProgress& progress = {}, std::uint64_t limit = 0, const ScanFilters& filters = {});
+
+// Whether the scan finds a block of `bid` (bit 0 cleared) starting at
+// `offset`: the same trailer checks, over the bytes such a block can take.
+bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, std::uint64_t offset,
+                      std::uint64_t bid);
 
 // The layout whose blocks and pages a sample of the file holds most of;
 // nullptr when none is found in the sample.
 const StoreLayout* DetectLayout(const StoreFileHandle& file, std::uint64_t sampleBytes = 32u << 20);
 
-// The encoding under which the most scanned data blocks start like a heap
+// The encoding under which the most scanned data blocks (the scan's
+// cryptSample) start like a heap
 // (signature 0xEC, then a property- or table-context client signature):
 // 0 none, 1 permutation, 2 cyclic. 1 when no block decides.
 std::uint32_t DetectCryptMethod(const StoreFileHandle& file, const StoreScan& scan);

@@ -27,7 +27,7 @@ struct SubnodeRead {
         const auto type = reader.peekAt(0, 1);
         const auto blockLevel = reader.peekAt(1, 1);
         const auto count = reader.peekAt(2, 2);
-        const bool full = n == (entry.inflatedSize > entry.size ? entry.inflatedSize : entry.size);
+        const bool full = n == (entry.inflatedSize() > entry.size() ? entry.inflatedSize() : entry.size());
         if (!full || !count || *type != kSubnodeBlockType || *blockLevel > 1 || store.layout == nullptr) {
             ++store.damage.subnodeBlocksRejected;
             return;

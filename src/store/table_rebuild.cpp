@@ -16,14 +16,14 @@ constexpr std::uint8_t kHeapSignature = 0xEC;
 bool HeapHead(StoreFile& store, const BlockEntry& entry) {
     Bytes data;
     if (ReadBlockEntry(store, entry, data) < 4) return false;
-    DecodeBlock(data, store.cryptMethod, entry.bid);
+    DecodeBlock(data, store.cryptMethod, entry.bid());
     return data[2] == kHeapSignature;
 }
 
 }  // namespace
 
 bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry) {
-    if (!IsInternalBid(entry.bid)) return HeapHead(store, entry);
+    if (!IsInternalBid(entry.bid())) return HeapHead(store, entry);
     Bytes tree;
     if (ReadBlockEntry(store, entry, tree) < 8 || tree[0] != 1 || tree[1] != 1) return false;
     const ByteReader reader(tree);
@@ -39,33 +39,30 @@ namespace {
 
 // Moves index entries whose block the scan found sound at exactly one other
 // place. The scan tries every aligned end in the file, so a sound block at
-// the entry's own offset would have been found there.
+// the entry's own offset would have been found there; it is looked for
+// again there (the scan may have kept only the blocks found elsewhere).
 std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
     struct Sighting {
-        bool atIndexedOffset = false;
         std::size_t elsewhere = 0;
         const ScannedBlock* block = nullptr;
     };
     // Only blocks seen away from their entry's offset are tracked (in a
-    // sound store none): a second pass looks whether they were also seen
-    // at the entry's own offset.
+    // sound store none); then whether the scan finds each also at the
+    // entry's own offset.
     std::unordered_map<std::uint64_t, Sighting> sightings;
     for (const ScannedBlock& block : scan.blocks) {
         const BlockEntry* entry = FindBlock(store, block.bid);
-        if (entry == nullptr || block.offset == entry->offset) continue;
-        Sighting& s = sightings[entry->bid];
+        if (entry == nullptr || block.offset == entry->offset()) continue;
+        Sighting& s = sightings[entry->bid()];
         ++s.elsewhere;
         s.block = &block;
     }
     if (sightings.empty()) return 0;
-    for (const ScannedBlock& block : scan.blocks) {
-        const BlockEntry* entry = FindBlock(store, block.bid);
-        if (entry == nullptr || block.offset != entry->offset) continue;
-        if (const auto it = sightings.find(entry->bid); it != sightings.end()) it->second.atIndexedOffset = true;
-    }
     std::uint64_t moved = 0;
     for (const auto& [bid, s] : sightings) {
-        if (s.atIndexedOffset || s.elsewhere != 1) continue;
+        if (s.elsewhere != 1 || scan.layout == nullptr) continue;
+        const BlockEntry* entry = FindBlock(store, bid);
+        if (entry == nullptr || ScanFindsBlockAt(store.file, *scan.layout, entry->offset(), bid)) continue;
         if (store.blocks.Relocate(bid, s.block->offset, s.block->size, s.block->inflatedSize)) ++moved;
     }
     return moved;
@@ -73,12 +70,13 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
 
 }  // namespace
 
-RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps) {
+RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps,
+                                  const std::vector<bool>& agreed) {
     RebuildCounts counts;
     counts.blocksRelocated = RelocateMisplacedBlocks(store, scan);
     for (const ScannedBlock& block : scan.blocks) {
         if (FindBlock(store, block.bid) != nullptr) continue;
-        BlockEntry entry;
+        BlockInfo entry;
         entry.bid = block.bid;
         entry.offset = block.offset;
         entry.size = block.size;
@@ -87,7 +85,7 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
         store.blocks.Append(entry);
         ++counts.blocksFromTrailers;
     }
-    for (const BlockEntry& entry : scan.leafBlocks) {
+    for (const BlockInfo& entry : scan.leafBlocks) {
         if (FindBlock(store, entry.bid) != nullptr) continue;
         store.blocks.Append(entry);
         ++counts.blocksFromLeafPages;
@@ -106,15 +104,16 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
     LeafPageContext ctx;
     for (const std::uint32_t nid : order) {
         const NodeEntry* existing = FindNode(store, nid);
-        if (existing != nullptr && existing->dataBlock != nullptr) {
+        if (existing != nullptr && existing->dataBlock() != nullptr) {
             // A record that a leaf page the scan found agrees with stays; one
             // that none does came from a page the walk misread.
             const auto& list = versions[nid];
-            const bool agreed = std::any_of(list.begin(), list.end(), [&](const ScannedNode* v) {
-                return v->bidData == existing->bidData && v->nidParent == existing->nidParent;
-            });
-            if (agreed) continue;
-        } else if (existing != nullptr && existing->bidData == 0) {
+            const bool leftOut = existing->placedOrder < agreed.size() && agreed[existing->placedOrder];
+            if (leftOut || std::any_of(list.begin(), list.end(), [&](const ScannedNode* v) {
+                    return v->bidData == existing->bidData() && v->nidParent == existing->nidParent;
+                }))
+                continue;
+        } else if (existing != nullptr && existing->bidData() == 0) {
             continue;
         }
         const ScannedNode* heapVersion = nullptr;
@@ -127,7 +126,7 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
                 heapVersion = v;
         }
         const ScannedNode* chosen = heapVersion != nullptr ? heapVersion : blockVersion;
-        if (existing != nullptr && existing->dataBlock != nullptr && heapVersion == nullptr) continue;
+        if (existing != nullptr && existing->dataBlock() != nullptr && heapVersion == nullptr) continue;
         if (chosen == nullptr) {
             if (existing != nullptr) continue;
             chosen = versions[nid].back();

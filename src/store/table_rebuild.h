@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "store/store_file.h"
 #include "store/store_scan.h"
@@ -40,6 +41,9 @@ struct RebuildCounts {
 bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry);
 
 // Merges `scan` into the store's tables (see the top of this file).
-RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps);
+// `agreed` marks (by placedOrder) the records a leaf entry agreed with that
+// the scan left out of leafNodes: they count as agreed with as well.
+RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps,
+                                  const std::vector<bool>& agreed = {});
 
 }  // namespace bm

@@ -1,24 +1,70 @@
 #include "store/tables.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "common/byte_reader.h"
 #include "store/store_file.h"
 
 namespace bm {
 
-const BlockEntry& BlockTable::Append(const BlockEntry& entry) {
+BlockInfo BlockEntry::info() const {
+    if (Wide()) return *WideInfo();
+    return {bid(), offset(), size(), refCount(), inflatedSize(), pastPageCount()};
+}
+
+bool BlockEntry::Fits(const BlockInfo& info) {
+    return info.bid <= 0xFFFFFFFFu && (info.bid & 1u) == 0 && info.offset < (std::uint64_t{1} << 47) &&
+           info.size <= 0xFFFFu && info.inflatedSize <= 0xFFFFu && info.refCount >= INT16_MIN &&
+           info.refCount <= INT16_MAX;
+}
+
+void BlockEntry::Pack(const BlockInfo& info) {
+    word_[0] = static_cast<std::uint32_t>(info.bid);
+    word_[1] = static_cast<std::uint32_t>(info.offset);
+    word_[2] = static_cast<std::uint32_t>(info.offset >> 32) | (info.pastPageCount ? 0x8000u : 0u) | (info.size << 16);
+    word_[3] = info.inflatedSize | (std::uint32_t{static_cast<std::uint16_t>(info.refCount)} << 16);
+}
+
+void BlockEntry::PointAt(const BlockInfo* wide) {
+    word_[0] = 1;
+    std::memcpy(&word_[1], &wide, sizeof wide);
+    word_[3] = 0;
+}
+
+const BlockInfo* BlockEntry::WideInfo() const {
+    const BlockInfo* wide = nullptr;
+    std::memcpy(&wide, &word_[1], sizeof wide);
+    return wide;
+}
+
+BlockTable::BlockTable(std::size_t maxEntries) : maxEntries_(std::min(maxEntries, kMaxEntries)) {}
+
+void BlockTable::Store(BlockEntry& record, const BlockInfo& info) {
+    if (record.Wide()) {
+        *const_cast<BlockInfo*>(record.WideInfo()) = info;  // the side list's own element
+    } else if (BlockEntry::Fits(info)) {
+        record.Pack(info);
+    } else {
+        record.PointAt(&wide_.emplace_back(info));
+    }
+}
+
+const BlockEntry& BlockTable::Append(const BlockInfo& entry) {
+    if (entries_.size() >= maxEntries_) throw std::length_error("the block table is full");
+    const auto at = static_cast<std::uint32_t>(entries_.size());
     if (inOrder_) {
-        if (entries_.empty() || entries_.back().bid < entry.bid) {
+        if (entries_.empty() || entries_.back().bid() < entry.bid) {
             if (entries_.size() % kSampleStride == 0) sample_.push_back(entry.bid);
-            entries_.push_back(entry);
+            Store(entries_.emplace_back(), entry);
             return entries_.back();
         }
         IndexAll();
     }
-    entries_.push_back(entry);
-    auto [found, inserted] = index_.TryEmplace(entry.bid, &entries_.back());
-    if (!inserted && found->pastPageCount && !entry.pastPageCount) found = &entries_.back();
+    Store(entries_.emplace_back(), entry);
+    auto [found, inserted] = index_.TryEmplace(entry.bid, at);
+    if (!inserted && entries_[found].pastPageCount() && !entry.pastPageCount) found = at;
     return entries_.back();
 }
 
@@ -28,7 +74,8 @@ void BlockTable::IndexAll() {
     sample_.clear();
     sample_.shrink_to_fit();
     index_.Reserve(entries_.size() + 1);
-    for (const BlockEntry& e : entries_) index_.TryEmplace(e.bid, &e);
+    std::uint32_t at = 0;
+    for (const BlockEntry& e : entries_) index_.TryEmplace(e.bid(), at++);
 }
 
 const BlockEntry* BlockTable::FindInOrder(std::uint64_t bid) const {
@@ -37,72 +84,116 @@ const BlockEntry* BlockTable::FindInOrder(std::uint64_t bid) const {
     const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
     const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(first);
     const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, entries_.size()));
-    const auto it = std::lower_bound(begin, end, bid, [](const BlockEntry& e, std::uint64_t b) { return e.bid < b; });
-    return it != end && it->bid == bid ? &*it : nullptr;
+    const auto it =
+        std::lower_bound(begin, end, bid, [](const BlockEntry& e, std::uint64_t b) { return e.bid() < b; });
+    return it != end && it->bid() == bid ? &*it : nullptr;
 }
 
 const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
     if (bid == 0) return nullptr;
     const std::uint64_t key = bid & ~std::uint64_t{1};
-    return inOrder_ ? FindInOrder(key) : index_.Find(key);
+    if (inOrder_) return FindInOrder(key);
+    const std::uint32_t at = index_.Find(key);
+    return at == FlatIndex<std::uint64_t>::kNoIndex ? nullptr : &entries_[at];
 }
 
 std::size_t BlockTable::LookupBytes() const {
-    return sample_.capacity() * sizeof(std::uint64_t) + index_.capacity() * index_.slotSize();
+    return sample_.capacity() * sizeof(std::uint64_t) + index_.capacity() * index_.slotSize() +
+           wide_.size() * sizeof(BlockInfo);
 }
 
 bool BlockTable::Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t size, std::uint32_t inflatedSize) {
     const BlockEntry* found = Find(bid);
     if (found == nullptr) return false;
-    // The entries themselves are not const: only the index hands them out so.
-    auto* entry = const_cast<BlockEntry*>(found);
-    entry->offset = offset;
-    entry->size = size;
-    entry->inflatedSize = inflatedSize;
+    BlockInfo info = found->info();
+    info.offset = offset;
+    info.size = size;
+    info.inflatedSize = inflatedSize;
+    // The entries themselves are not const: only the lookup hands them out so.
+    Store(*const_cast<BlockEntry*>(found), info);
     return true;
 }
 
 void BlockTable::Clear() {
     index_.Clear();
     entries_.clear();
+    wide_.clear();
     sample_.clear();
     sample_.shrink_to_fit();
     inOrder_ = true;
 }
 
-NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return index_.Find(nid); }
+void NodeEntry::SetRef(Ref& ref, std::uint8_t resolved, std::uint8_t bitZero, std::uint64_t bid,
+                       const BlockEntry* block) {
+    flags_ = static_cast<std::uint8_t>(flags_ & ~(resolved | bitZero));
+    if (block == nullptr) {
+        ref.bid = bid;
+        return;
+    }
+    const std::uint64_t own = block->bid();
+    if (bid != own && bid != (own | 1u)) throw std::invalid_argument("a node's block entry has another BID");
+    ref.block = block;
+    flags_ = static_cast<std::uint8_t>(flags_ | resolved | (bid != own ? bitZero : 0));
+}
 
-const NodeEntry* NodeForest::Find(std::uint32_t nid) const { return index_.Find(nid); }
+std::uint64_t NodeEntry::RefBid(const Ref& ref, std::uint8_t resolved, std::uint8_t bitZero) const {
+    if ((flags_ & resolved) == 0) return ref.bid;
+    return ref.block->bid() | ((flags_ & bitZero) != 0 ? 1u : 0u);
+}
+
+void NodeEntry::SetData(std::uint64_t bid, const BlockEntry* block) { SetRef(data_, kDataResolved, kDataBitZero, bid, block); }
+
+void NodeEntry::SetSubnodes(std::uint64_t bid, const BlockEntry* block) {
+    SetRef(sub_, kSubResolved, kSubBitZero, bid, block);
+}
+
+std::uint64_t NodeEntry::bidData() const { return RefBid(data_, kDataResolved, kDataBitZero); }
+
+std::uint64_t NodeEntry::bidSub() const { return RefBid(sub_, kSubResolved, kSubBitZero); }
+
+void NodeEntry::SetHoldsItems(bool holds) {
+    flags_ = static_cast<std::uint8_t>(holds ? flags_ | kHoldsItems : flags_ & ~kHoldsItems);
+}
+
+NodeForest::NodeForest(std::size_t maxRecords) : maxRecords_(std::min(maxRecords, kMaxRecords)) {}
+
+NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return At(index_.Find(nid)); }
+
+const NodeEntry* NodeForest::Find(std::uint32_t nid) const { return At(index_.Find(nid)); }
+
+std::uint32_t NodeForest::ParentNid(const NodeEntry& node) const {
+    const NodeEntry* parent = Parent(node);
+    return parent != nullptr ? parent->nid : node.nidParent;
+}
 
 NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData, std::uint64_t bidSub,
                              std::uint32_t nidParent, const BlockEntry* dataBlock, const BlockEntry* subnodeBlock) {
+    NodeEntry* r = FindMutable(nid);
+    if (r == nullptr && records_.size() >= maxRecords_) throw std::length_error("the node forest is full");
     ++ctx.placed;
-    NodeEntry* r = index_.Find(nid);
     if (r != nullptr) {
-        r->dataBlock = dataBlock;
-        r->subnodeBlock = subnodeBlock;
-        r->bidData = bidData;
-        r->bidSub = bidSub;
+        r->SetData(bidData, dataBlock);
+        r->SetSubnodes(bidSub, subnodeBlock);
         const bool parentChanged = r->nidParent != nidParent;
         r->nidParent = nidParent;
-        if (r->parent != nullptr && r->parent->nid != nidParent) {
+        const NodeEntry* parent = At(r->parent_);
+        if (parent != nullptr && parent->nid != nidParent) {
             Detach(*r);
             Attach(*r, false);
-        } else if (r->waiting && parentChanged) {
+        } else if (r->waiting() && parentChanged) {
             // Still waiting, but the entry now names another parent.
-            r->waiting = false;
+            r->flags_ &= static_cast<std::uint8_t>(~NodeEntry::kWaiting);
             Attach(*r, false);
         }
     } else {
-        r = &records_.emplace_back();
-        r->nid = nid;
-        r->dataBlock = dataBlock;
-        r->subnodeBlock = subnodeBlock;
-        r->bidData = bidData;
-        r->bidSub = bidSub;
-        r->nidParent = nidParent;
-        r->placedOrder = placements_++;
-        index_.TryEmplace(nid, r);
+        NodeEntry fresh;
+        fresh.nid = nid;
+        fresh.SetData(bidData, dataBlock);
+        fresh.SetSubnodes(bidSub, subnodeBlock);
+        fresh.nidParent = nidParent;
+        fresh.placedOrder = static_cast<std::uint32_t>(records_.size());
+        r = &records_.emplace_back(fresh);
+        index_.TryEmplace(nid, r->placedOrder);
         Attach(*r, true);
     }
     AdoptWaitingFor(*r);
@@ -125,72 +216,69 @@ void NodeForest::Attach(NodeEntry& r, bool isNew) {
 }
 
 void NodeForest::AttachTopLevel(NodeEntry& r) {
-    r.parent = nullptr;
-    r.waiting = false;
-    r.topLevel = true;
-    r.newerSibling = nullptr;
-    r.olderSibling = last_;
-    if (last_ != nullptr) last_->newerSibling = &r;
-    if (first_ == nullptr) first_ = &r;
-    last_ = &r;
+    r.parent_ = NodeEntry::kNone;
+    r.flags_ = static_cast<std::uint8_t>((r.flags_ & ~NodeEntry::kWaiting) | NodeEntry::kTopLevel);
+    r.newerSibling_ = NodeEntry::kNone;
+    r.olderSibling_ = last_;
+    if (NodeEntry* last = At(last_)) last->newerSibling_ = r.placedOrder;
+    if (first_ == NodeEntry::kNone) first_ = r.placedOrder;
+    last_ = r.placedOrder;
 }
 
 void NodeForest::AttachChild(NodeEntry& parent, NodeEntry& r) {
-    r.parent = &parent;
-    r.waiting = false;
-    r.topLevel = false;
-    r.newerSibling = nullptr;
-    r.olderSibling = parent.newestChild;
-    if (parent.newestChild != nullptr) {
-        parent.newestChild->newerSibling = &r;
+    r.parent_ = parent.placedOrder;
+    r.flags_ = static_cast<std::uint8_t>(r.flags_ & ~(NodeEntry::kWaiting | NodeEntry::kTopLevel));
+    r.newerSibling_ = NodeEntry::kNone;
+    r.olderSibling_ = parent.newestChild_;
+    if (NodeEntry* newest = At(parent.newestChild_)) {
+        newest->newerSibling_ = r.placedOrder;
     } else {
-        parent.oldestChild = &r;
+        parent.oldestChild_ = r.placedOrder;
     }
-    parent.newestChild = &r;
+    parent.newestChild_ = r.placedOrder;
     ++parent.childCount;
 }
 
 void NodeForest::Detach(NodeEntry& r) {
-    NodeEntry* parent = r.parent;
+    NodeEntry* parent = At(r.parent_);
     if (parent == nullptr) return;
-    if (r.olderSibling != nullptr) {
-        r.olderSibling->newerSibling = r.newerSibling;
+    if (NodeEntry* older = At(r.olderSibling_)) {
+        older->newerSibling_ = r.newerSibling_;
     } else {
-        parent->oldestChild = r.newerSibling;
+        parent->oldestChild_ = r.newerSibling_;
     }
-    if (r.newerSibling != nullptr) {
-        r.newerSibling->olderSibling = r.olderSibling;
+    if (NodeEntry* newer = At(r.newerSibling_)) {
+        newer->olderSibling_ = r.olderSibling_;
     } else {
-        parent->newestChild = r.olderSibling;
+        parent->newestChild_ = r.olderSibling_;
     }
-    r.olderSibling = nullptr;
-    r.newerSibling = nullptr;
-    r.parent = nullptr;
+    r.olderSibling_ = NodeEntry::kNone;
+    r.newerSibling_ = NodeEntry::kNone;
+    r.parent_ = NodeEntry::kNone;
 }
 
 void NodeForest::Wait(NodeEntry& r) {
-    r.parent = nullptr;
-    r.topLevel = false;
-    r.waiting = true;
-    waiting_[r.nidParent].push_back(&r);
+    r.parent_ = NodeEntry::kNone;
+    r.flags_ = static_cast<std::uint8_t>((r.flags_ & ~NodeEntry::kTopLevel) | NodeEntry::kWaiting);
+    waiting_[r.nidParent].push_back(r.placedOrder);
 }
 
 void NodeForest::AdoptWaitingFor(NodeEntry& r) {
     if (waiting_.empty()) return;
     const auto it = waiting_.find(r.nid);
     if (it == waiting_.end()) return;
-    std::vector<NodeEntry*> candidates = std::move(it->second);
+    std::vector<std::uint32_t> candidates = std::move(it->second);
     waiting_.erase(it);
-    std::vector<NodeEntry*> still;
+    std::vector<std::uint32_t> still;
     // Newest first, as the orphans are adopted in the order they wait.
     for (auto c = candidates.rbegin(); c != candidates.rend(); ++c) {
-        NodeEntry* orphan = *c;
-        if (!orphan->waiting || orphan->nidParent != r.nid) continue;  // stale
-        if (IsAncestorOrSelf(*orphan, r)) {
-            still.push_back(orphan);  // adopting it would close a loop
+        NodeEntry& orphan = records_[*c];
+        if (!orphan.waiting() || orphan.nidParent != r.nid) continue;  // stale
+        if (IsAncestorOrSelf(orphan, r)) {
+            still.push_back(*c);  // adopting it would close a loop
             continue;
         }
-        AttachChild(r, *orphan);
+        AttachChild(r, orphan);
     }
     if (!still.empty()) {
         std::reverse(still.begin(), still.end());
@@ -201,9 +289,9 @@ void NodeForest::AdoptWaitingFor(NodeEntry& r) {
 
 bool NodeForest::IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const {
     if (&candidate == &of) return true;
-    if (candidate.oldestChild == nullptr) return false;  // nothing hangs below it
+    if (candidate.oldestChild_ == NodeEntry::kNone) return false;  // nothing hangs below it
     std::size_t steps = 0;
-    for (const NodeEntry* p = of.parent; p != nullptr; p = p->parent) {
+    for (const NodeEntry* p = Parent(of); p != nullptr; p = Parent(*p)) {
         if (p == &candidate) return true;
         if (++steps > kMaxAncestorWalk) return true;  // too deep to tell: refuse
     }
@@ -213,17 +301,17 @@ bool NodeForest::IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& o
 bool NodeForest::IsInForest(const NodeEntry& node) const {
     const NodeEntry* p = &node;
     std::size_t steps = 0;
-    while (p->parent != nullptr) {
-        p = p->parent;
+    while (const NodeEntry* up = Parent(*p)) {
+        p = up;
         if (++steps > kMaxAncestorWalk) return false;
     }
-    return p->topLevel;
+    return p->topLevel();
 }
 
 std::vector<const NodeEntry*> NodeForest::Orphans() const {
     std::vector<const NodeEntry*> out;
     for (const NodeEntry& r : records_) {
-        if (r.waiting) out.push_back(&r);
+        if (r.waiting()) out.push_back(&r);
     }
     return out;  // records_ is in placement order already
 }
@@ -232,8 +320,7 @@ void NodeForest::Clear() {
     index_.Clear();
     waiting_.clear();
     records_.clear();
-    first_ = last_ = nullptr;
-    placements_ = 0;
+    first_ = last_ = NodeEntry::kNone;
 }
 
 const BlockEntry* FindBlock(const StoreFile& store, std::uint64_t bid) { return store.blocks.Find(bid); }

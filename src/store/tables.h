@@ -22,8 +22,11 @@
 // Orphans() and FindNode, so later work can still offer them as recovered
 // items. The forest never holds a cycle.
 //
-// Both tables are indexed by hash maps; lookups are O(1) and give the same
-// first-match results as a scan in walk order (blocks) or pre-order (nodes).
+// Both tables are indexed by hash maps (or, while blocks come in BID order,
+// a sorted sample); lookups give the same first-match results as a scan in
+// walk order (blocks) or pre-order (nodes). Records are compact: the
+// forest's links are 32-bit record indices, so a table refuses to grow past
+// what 32 bits number instead of wrapping.
 #pragma once
 
 #include <cstddef>
@@ -39,8 +42,8 @@ namespace bm {
 
 struct StoreFile;
 
-// One BBT leaf entry.
-struct BlockEntry {
+// The values of one BBT leaf entry.
+struct BlockInfo {
     std::uint64_t bid = 0;           // as stored in the BBT (bit 0 clear)
     std::uint64_t offset = 0;        // file offset of the block
     std::uint32_t size = 0;          // cb: stored bytes, without trailer or padding
@@ -49,17 +52,56 @@ struct BlockEntry {
     bool pastPageCount = false;      // taken from a slot at or past its page's entry count
 };
 
+// One BBT leaf entry as the block table keeps it, in 16 bytes. Entries whose
+// values fit (BID below 2^32 with bit 0 clear, offset below 2^47, cb and
+// inflated size below 2^16, cRef within 16 bits) are held whole in the
+// record; any other entry (a damaged store may hold any value) keeps its
+// values in the table's side list, and the record points there. Either way
+// every value reads back exactly as appended.
+class BlockEntry {
+public:
+    std::uint64_t bid() const { return Wide() ? WideInfo()->bid : word_[0]; }
+    std::uint64_t offset() const {
+        return Wide() ? WideInfo()->offset : word_[1] | (std::uint64_t{word_[2] & 0x7FFFu} << 32);
+    }
+    std::uint32_t size() const { return Wide() ? WideInfo()->size : word_[2] >> 16; }
+    std::int32_t refCount() const {
+        return Wide() ? WideInfo()->refCount : static_cast<std::int16_t>(static_cast<std::uint16_t>(word_[3] >> 16));
+    }
+    std::uint32_t inflatedSize() const { return Wide() ? WideInfo()->inflatedSize : word_[3] & 0xFFFFu; }
+    bool pastPageCount() const { return Wide() ? WideInfo()->pastPageCount : (word_[2] & 0x8000u) != 0; }
+    BlockInfo info() const;
+    // Whether the values live in the side list (they do not fit the record).
+    bool Wide() const { return (word_[0] & 1u) != 0; }
+
+private:
+    friend class BlockTable;
+    static bool Fits(const BlockInfo& info);
+    void Pack(const BlockInfo& info);  // requires Fits(info)
+    void PointAt(const BlockInfo* wide);
+    const BlockInfo* WideInfo() const;
+
+    std::uint32_t word_[4] = {};
+};
+static_assert(sizeof(BlockEntry) == 16);
+
 class BlockTable {
 public:
+    // Most entries a table holds: every entry has a 32-bit index.
+    static constexpr std::size_t kMaxEntries = 0xFFFFFFFFu;
+
     BlockTable() = default;
+    // A table that holds at most `maxEntries` (at most kMaxEntries).
+    explicit BlockTable(std::size_t maxEntries);
     BlockTable(const BlockTable&) = delete;
     BlockTable& operator=(const BlockTable&) = delete;
     BlockTable(BlockTable&&) = default;
     BlockTable& operator=(BlockTable&&) = default;
 
     // Appends at the tail; the first entry of each BID is the one found,
-    // unless it came from past a page's count and this one did not.
-    const BlockEntry& Append(const BlockEntry& entry);
+    // unless it came from past a page's count and this one did not. Throws
+    // std::length_error when the table already holds its most entries.
+    const BlockEntry& Append(const BlockInfo& entry);
     // The first entry whose bid equals `bid` with bit 0 cleared; nullptr for
     // BID 0 or when absent.
     const BlockEntry* Find(std::uint64_t bid) const;
@@ -73,6 +115,8 @@ public:
     const BlockEntry* tail() const { return entries_.empty() ? nullptr : &entries_.back(); }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
+    // Entries whose values live in the side list.
+    std::size_t wideCount() const { return wide_.size(); }
     void Clear();
     // Bytes the lookup of entries takes beside the entries themselves.
     std::size_t LookupBytes() const;
@@ -80,6 +124,7 @@ public:
 private:
     const BlockEntry* FindInOrder(std::uint64_t bid) const;
     void IndexAll();
+    void Store(BlockEntry& record, const BlockInfo& info);
 
     // Entries in the order appended. While that order is by rising BID
     // (as a block B-tree's leaves list them) a lookup searches them through
@@ -88,33 +133,65 @@ private:
     // hash index, which serves every lookup from then on.
     static constexpr std::size_t kSampleStride = 64;
     std::deque<BlockEntry> entries_;
+    std::deque<BlockInfo> wide_;  // values of the entries that do not fit their record
     std::vector<std::uint64_t> sample_;  // bid of entries_[k * kSampleStride]
     bool inOrder_ = true;
-    FlatIndex<std::uint64_t, const BlockEntry> index_;
+    std::size_t maxEntries_ = kMaxEntries;
+    FlatIndex<std::uint64_t> index_;  // bid -> index in entries_
 };
 
-// One NBT leaf entry as a record of the node forest.
-struct NodeEntry {
+// One NBT leaf entry as a record of the node forest, in 56 bytes. The links
+// of the forest are record indices; NodeForest turns them into records
+// (Parent, OldestChild, NewerSibling...). The block references are the
+// block table's entries, whose BID is bidData or bidSub (bit 0 aside).
+class NodeEntry {
+public:
     std::uint32_t nid = 0;
-    const BlockEntry* subnodeBlock = nullptr;  // bidSub's entry, nullptr when absent
-    const BlockEntry* dataBlock = nullptr;     // bidData's entry, nullptr when absent
-    std::uint32_t childCount = 0;              // children ever attached (not lowered on a move)
-    NodeEntry* olderSibling = nullptr;
-    NodeEntry* newerSibling = nullptr;
-    NodeEntry* parent = nullptr;  // nullptr for top-level and waiting records
-    NodeEntry* oldestChild = nullptr;
-    NodeEntry* newestChild = nullptr;
+    std::uint32_t nidParent = 0;   // as the NBT entry last read names it
+    std::uint32_t childCount = 0;  // children ever attached (not lowered on a move)
+    std::uint32_t placedOrder = 0; // order of first placement: the record's place in records()
 
-    // The NBT entry as last read; kept for diagnostics and recovery.
-    std::uint64_t bidData = 0;
-    std::uint64_t bidSub = 0;
-    std::uint32_t nidParent = 0;
+    // bidSub's entry and bidData's entry, nullptr when absent.
+    const BlockEntry* subnodeBlock() const { return (flags_ & kSubResolved) != 0 ? sub_.block : nullptr; }
+    const BlockEntry* dataBlock() const { return (flags_ & kDataResolved) != 0 ? data_.block : nullptr; }
+    // The NBT entry's BIDs as last read; kept for diagnostics and recovery.
+    std::uint64_t bidData() const;
+    std::uint64_t bidSub() const;
+    // Sets bidData (bidSub) and its entry; a non-null entry has that BID
+    // (bit 0 aside), else std::invalid_argument is thrown.
+    void SetData(std::uint64_t bid, const BlockEntry* block);
+    void SetSubnodes(std::uint64_t bid, const BlockEntry* block);
 
-    // Forest bookkeeping.
-    bool topLevel = false;         // linked in the top-level list
-    bool waiting = false;          // waiting for the record of nidParent
-    std::uint64_t placedOrder = 0; // order of first placement
+    bool topLevel() const { return (flags_ & kTopLevel) != 0; }  // linked in the top-level list
+    bool waiting() const { return (flags_ & kWaiting) != 0; }    // waiting for the record of nidParent
+    // Whether anything hangs below: a child in the forest, or (for a record
+    // made up outside the forest) SetHoldsItems.
+    bool hasChildren() const { return oldestChild_ != kNone || (flags_ & kHoldsItems) != 0; }
+    // Marks a made-up record as a folder that holds items of its own.
+    void SetHoldsItems(bool holds);
+
+private:
+    friend class NodeForest;
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::uint8_t kTopLevel = 1, kWaiting = 2, kDataResolved = 4, kSubResolved = 8,
+                                  kDataBitZero = 16, kSubBitZero = 32, kHoldsItems = 64;
+    union Ref {
+        const BlockEntry* block;  // when resolved
+        std::uint64_t bid;        // otherwise
+    };
+    void SetRef(Ref& ref, std::uint8_t resolved, std::uint8_t bitZero, std::uint64_t bid, const BlockEntry* block);
+    std::uint64_t RefBid(const Ref& ref, std::uint8_t resolved, std::uint8_t bitZero) const;
+
+    Ref data_{.bid = 0};
+    Ref sub_{.bid = 0};
+    std::uint32_t parent_ = kNone;  // kNone for top-level and waiting records
+    std::uint32_t olderSibling_ = kNone;
+    std::uint32_t newerSibling_ = kNone;
+    std::uint32_t oldestChild_ = kNone;
+    std::uint32_t newestChild_ = kNone;
+    std::uint8_t flags_ = 0;
 };
+static_assert(sizeof(NodeEntry) <= 56);
 
 // State kept while one NBT leaf page is placed.
 struct LeafPageContext {
@@ -124,14 +201,20 @@ struct LeafPageContext {
 
 class NodeForest {
 public:
+    // Most records a forest holds: every record has a 32-bit index.
+    static constexpr std::size_t kMaxRecords = 0xFFFFFFFFu;
+
     NodeForest() = default;
+    // A forest that holds at most `maxRecords` (at most kMaxRecords).
+    explicit NodeForest(std::size_t maxRecords);
     NodeForest(const NodeForest&) = delete;
     NodeForest& operator=(const NodeForest&) = delete;
     NodeForest(NodeForest&&) = default;
     NodeForest& operator=(NodeForest&&) = default;
 
     // Places one NBT entry (see the top of this file). The block references
-    // are resolved by the caller.
+    // are resolved by the caller. Throws std::length_error when a new NID
+    // comes and the forest already holds its most records.
     NodeEntry& Place(LeafPageContext& ctx, std::uint32_t nid, std::uint64_t bidData, std::uint64_t bidSub,
                      std::uint32_t nidParent, const BlockEntry* dataBlock, const BlockEntry* subnodeBlock);
 
@@ -142,20 +225,36 @@ public:
     // Records still waiting for a parent, in placement order.
     std::vector<const NodeEntry*> Orphans() const;
 
+    // The links of a record of this forest; nullptr where there is none, and
+    // for a record made up outside the forest.
+    const NodeEntry* Parent(const NodeEntry& node) const { return At(node.parent_); }
+    const NodeEntry* OldestChild(const NodeEntry& node) const { return At(node.oldestChild_); }
+    const NodeEntry* NewestChild(const NodeEntry& node) const { return At(node.newestChild_); }
+    const NodeEntry* OlderSibling(const NodeEntry& node) const { return At(node.olderSibling_); }
+    const NodeEntry* NewerSibling(const NodeEntry& node) const { return At(node.newerSibling_); }
+    // The NID of the record's parent in the forest, else its nidParent.
+    std::uint32_t ParentNid(const NodeEntry& node) const;
+
     // Every record, in the order of first placement.
     const std::deque<NodeEntry>& records() const { return records_; }
-    const NodeEntry* first() const { return first_; }
-    const NodeEntry* last() const { return last_; }
+    const NodeEntry* first() const { return At(first_); }
+    const NodeEntry* last() const { return At(last_); }
     std::size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
     void Reserve(std::size_t n) { index_.Reserve(n); }
     void Clear();
+    // Bytes the lookup of records takes beside the records themselves.
+    std::size_t LookupBytes() const { return index_.capacity() * index_.slotSize(); }
 
     // Deepest parent chain followed when checking for cycles; a chain that
     // is deeper is treated as one (the record is not attached under it).
     static constexpr std::size_t kMaxAncestorWalk = 4096;
 
 private:
+    const NodeEntry* At(std::uint32_t index) const {
+        return index == NodeEntry::kNone ? nullptr : &records_[index];
+    }
+    NodeEntry* At(std::uint32_t index) { return index == NodeEntry::kNone ? nullptr : &records_[index]; }
     NodeEntry* FindMutable(std::uint32_t nid);
     void Attach(NodeEntry& r, bool isNew);
     void AttachTopLevel(NodeEntry& r);
@@ -166,13 +265,14 @@ private:
     bool IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const;
 
     std::deque<NodeEntry> records_;
-    FlatIndex<std::uint32_t, NodeEntry> index_;
-    // Waiting records by the NID they wait for, oldest first. Entries whose
-    // record stopped waiting (or waits for another NID) are skipped lazily.
-    std::unordered_map<std::uint32_t, std::vector<NodeEntry*>> waiting_;
-    NodeEntry* first_ = nullptr;
-    NodeEntry* last_ = nullptr;
-    std::uint64_t placements_ = 0;
+    FlatIndex<std::uint32_t> index_;  // nid -> index in records_
+    // Waiting records (their indices) by the NID they wait for, oldest
+    // first. Entries whose record stopped waiting (or waits for another NID)
+    // are skipped lazily.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> waiting_;
+    std::uint32_t first_ = NodeEntry::kNone;
+    std::uint32_t last_ = NodeEntry::kNone;
+    std::size_t maxRecords_ = kMaxRecords;
 };
 
 // The first block entry of a BID (bit 0 cleared), or nullptr.

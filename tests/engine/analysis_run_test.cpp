@@ -184,7 +184,7 @@ TEST(AnalysisRunCounts, ASecondRunStartsFromEmptyListsAndKeepsTheProgressPositio
 TEST(AnalysisRunCounts, TheCountingWalkSkipsChildrenOfNodesWithoutData) {
     StoreFile store;
     LeafPageContext ctx;
-    BlockEntry block;
+    BlockInfo block;
     block.bid = 8;
     const BlockEntry& data = store.blocks.Append(block);
     PlaceNodeEntry(store, ctx, 0x2142, 0, 0, 0x122);  // the root itself needs no data
@@ -196,7 +196,7 @@ TEST(AnalysisRunCounts, TheCountingWalkSkipsChildrenOfNodesWithoutData) {
     store.forest.Place(ctx, 0x8062, 8, 0, 0x2142, &data, nullptr);
     const NodeEntry* root = FindNode(store, 0x2142);
     ASSERT_NE(root, nullptr);
-    EXPECT_EQ(CountSubtreeNodes(*root), 5);
+    EXPECT_EQ(CountSubtreeNodes(store.forest, *root), 5);
 }
 
 TEST(AnalysisRunStop, StoppingBeforeTheFirstNodeShowsTheAbortPageAndLogsZeroCounts) {

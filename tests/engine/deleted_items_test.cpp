@@ -71,7 +71,7 @@ Listing ListAll(const fs::path& path, bool recoverDeleted) {
             stack.push_back(folder.size());
             folder += record->displayName + "\\";
             out.folders.push_back(folder);
-            if (node.oldestChild != nullptr) return true;
+            if (node.hasChildren()) return true;
             folder.resize(stack.back());
             stack.pop_back();
             return false;

@@ -61,16 +61,16 @@ FolderTree ReadFolderTree(const fs::path& path) {
     EXPECT_EQ(BuildIndexes(store, reader), 0);
     LoadNamedPropertyMap(store);
     for (const NodeEntry& node : store.forest.records()) {
-        if ((node.nid & 0x1F) != 0x02 || node.nid == kRootFolderNid || node.parent == nullptr) continue;
+        if ((node.nid & 0x1F) != 0x02 || node.nid == kRootFolderNid || store.forest.Parent(node) == nullptr) continue;
         const auto record = ReadItem(store, node, &reader);
         FolderNode& f = tree.nodes[node.nid];
         f.name = record ? record->displayName : std::string();
-        f.parent = node.parent->nid;
+        f.parent = store.forest.Parent(node)->nid;
         if (f.parent == kRootFolderNid && f.name == "Top of Personal Folders") tree.top = node.nid;
     }
     for (const NodeEntry& node : store.forest.records()) {
-        if ((node.nid & 0x1F) != 0x04 || node.parent == nullptr) continue;
-        const auto folder = tree.nodes.find(node.parent->nid);
+        if ((node.nid & 0x1F) != 0x04 || store.forest.Parent(node) == nullptr) continue;
+        const auto folder = tree.nodes.find(store.forest.Parent(node)->nid);
         if (folder == tree.nodes.end()) continue;
         const auto record = ReadItem(store, node, &reader);
         if (record && record->messageFields && record->messageFields->subject)

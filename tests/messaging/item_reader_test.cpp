@@ -271,8 +271,8 @@ TEST_F(ItemReaderStore, HeapSpreadOverAnXBlockIsAssembled) {
 TEST_F(ItemReaderStore, SubnodeValueIsReadWholeThroughItsDataTree) {
     const NodeEntry* node = FindNode(store_, kMessageNid);
     ASSERT_NE(node, nullptr);
-    ASSERT_NE(node->subnodeBlock, nullptr);
-    const SubnodeList message = ReadSubnodes(store_, *node->subnodeBlock);
+    ASSERT_NE(node->subnodeBlock(), nullptr);
+    const SubnodeList message = ReadSubnodes(store_, *node->subnodeBlock());
     Bytes out;
     // The flat list holds both data subnodes of NID 0x5F; the first wins.
     EXPECT_EQ(ReadSubnodeValue(store_, kDataSubnode, &message, out), 28u);

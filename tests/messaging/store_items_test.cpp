@@ -87,12 +87,12 @@ protected:
 std::vector<const NodeEntry*> AllNodes(const StoreFile& store) {
     std::vector<const NodeEntry*> out;
     std::vector<const NodeEntry*> stack;
-    for (const NodeEntry* n = store.forest.last(); n != nullptr; n = n->olderSibling) stack.push_back(n);
+    for (const NodeEntry* n = store.forest.last(); n != nullptr; n = store.forest.OlderSibling(*n)) stack.push_back(n);
     while (!stack.empty()) {
         const NodeEntry* n = stack.back();
         stack.pop_back();
         out.push_back(n);
-        for (const NodeEntry* c = n->newestChild; c != nullptr; c = c->olderSibling) stack.push_back(c);
+        for (const NodeEntry* c = store.forest.NewestChild(*n); c != nullptr; c = store.forest.OlderSibling(*c)) stack.push_back(c);
     }
     for (const NodeEntry* n : OrphanNodes(store)) out.push_back(n);
     return out;

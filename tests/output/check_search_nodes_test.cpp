@@ -126,10 +126,10 @@ NodeView View(const std::filesystem::path& path, std::uint32_t nid) {
         if (const bm::NodeEntry* node = bm::FindNode(store, nid)) {
             view.present = true;
             view.parent = node->nidParent;
-            view.hasData = node->dataBlock != nullptr;
-            if (node->dataBlock != nullptr) {
+            view.hasData = node->dataBlock() != nullptr;
+            if (node->dataBlock() != nullptr) {
                 bm::SubnodeList subnodes;
-                auto list = bm::ReadPropertyObject(store, *node->dataBlock, &subnodes);
+                auto list = bm::ReadPropertyObject(store, *node->dataBlock(), &subnodes);
                 if (list && !list->chunks.empty())
                     for (const auto& v : list->chunks.front().entries) view.ids.insert(v.id);
             }

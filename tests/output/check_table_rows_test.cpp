@@ -111,9 +111,9 @@ bool SameRow(const bm::PropertyChunk& a, const bm::PropertyChunk& b) {
 // Reads the node both ways and expects the same verdict and rows; returns
 // the rows compared.
 std::size_t ExpectSameRows(bm::StoreFile& store, const bm::NodeEntry& node, std::size_t heapPagesKept) {
-    if (node.dataBlock == nullptr) return 0;
+    if (node.dataBlock() == nullptr) return 0;
     bm::SubnodeList subnodes;
-    if (node.subnodeBlock != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock, subnodes);
+    if (node.subnodeBlock() != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock(), subnodes);
     bm::PropertyReadContext ctx;
     ctx.names = bm::StoreNamedPropertyMap(store);
     ctx.subnodes = bm::MakeSubnodeDataReader(store, &subnodes);
@@ -121,7 +121,7 @@ std::size_t ExpectSameRows(bm::StoreFile& store, const bm::NodeEntry& node, std:
     std::vector<bm::PropertyChunk> whole;
     std::optional<std::size_t> wholeCount;
     bm::TableHeap wholeKind = bm::TableHeap::None;
-    if (auto blocks = bm::ReadNodeBlocks(store, *node.dataBlock)) {
+    if (auto blocks = bm::ReadNodeBlocks(store, *node.dataBlock())) {
         if (const auto heap = bm::HeapNode::Open(std::move(*blocks), bm::HidLayoutFor(store))) {
             wholeKind = heap->clientSignature() == bm::kTableContextSig ? bm::TableHeap::Table : bm::TableHeap::NotTable;
             if (wholeKind == bm::TableHeap::Table)
@@ -134,7 +134,7 @@ std::size_t ExpectSameRows(bm::StoreFile& store, const bm::NodeEntry& node, std:
     options.heapPagesKept = heapPagesKept;
     std::size_t at = 0, differing = 0;
     std::optional<std::size_t> count;
-    const auto kind = bm::ForEachBoundedTableRow(store, *node.dataBlock, &subnodes, options, [&](bm::PropertyChunk&& row) {
+    const auto kind = bm::ForEachBoundedTableRow(store, *node.dataBlock(), &subnodes, options, [&](bm::PropertyChunk&& row) {
         if (at >= whole.size() || !SameRow(whole[at], row)) {
             if (differing++ == 0)
                 ADD_FAILURE() << "node " << node.nid << " row " << at << ": bounded " << Describe(row) << " whole "
@@ -155,11 +155,11 @@ TEST(BoundedTableRows, ALongTableReadsAsTheWholeTableReaderReadsIt) {
     ASSERT_TRUE(s.ok);
     const bm::NodeEntry* node = bm::FindNode(s.store, kContents);
     ASSERT_NE(node, nullptr);
-    ASSERT_NE(node->subnodeBlock, nullptr);
+    ASSERT_NE(node->subnodeBlock(), nullptr);
     // The heap and the row matrix (the table's largest subnode) span many blocks.
-    EXPECT_GT(bm::NodePages(s.store, *node->dataBlock).count(), 3u);
+    EXPECT_GT(bm::NodePages(s.store, *node->dataBlock()).count(), 3u);
     std::size_t matrixBlocks = 0;
-    const bm::SubnodeList subnodes = bm::ReadSubnodes(s.store, *node->subnodeBlock);
+    const bm::SubnodeList subnodes = bm::ReadSubnodes(s.store, *node->subnodeBlock());
     for (const auto& e : subnodes.entries())
         if (e.block != nullptr) matrixBlocks = std::max(matrixBlocks, bm::NodePages(s.store, *e.block).count());
     EXPECT_GT(matrixBlocks, 3u);
@@ -170,7 +170,7 @@ TEST(BoundedTableRows, ALongTableReadsAsTheWholeTableReaderReadsIt) {
     // The last row comes first, with its subject and size.
     std::vector<std::uint32_t> sizes;
     std::optional<std::size_t> count;
-    bm::ForEachBoundedTableRow(s.store, *node->dataBlock, &subnodes, {}, [&](bm::PropertyChunk&& row) {
+    bm::ForEachBoundedTableRow(s.store, *node->dataBlock(), &subnodes, {}, [&](bm::PropertyChunk&& row) {
         for (const auto& v : row.entries)
             if (v.id == 0x0E08 && v.data && v.data->size() == 4) sizes.push_back(bm::ByteReader(*v.data).readU32());
     }, count);
@@ -187,11 +187,11 @@ TEST(BoundedTableRows, ARowMatrixThatLosesABlockInTheMiddleReadsAsTheWholeTableR
         ASSERT_TRUE(s.ok);
         const bm::NodeEntry* node = bm::FindNode(s.store, kContents);
         ASSERT_NE(node, nullptr);
-        ASSERT_NE(node->subnodeBlock, nullptr);
-        const bm::SubnodeList subnodes = bm::ReadSubnodes(s.store, *node->subnodeBlock);
+        ASSERT_NE(node->subnodeBlock(), nullptr);
+        const bm::SubnodeList subnodes = bm::ReadSubnodes(s.store, *node->subnodeBlock());
         for (const auto& e : subnodes.entries())
-            if (e.block != nullptr && bm::IsInternalBid(e.block->bid) && bm::NodePages(s.store, *e.block).count() > 3)
-                xblock = e.block->offset;
+            if (e.block != nullptr && bm::IsInternalBid(e.block->bid()) && bm::NodePages(s.store, *e.block).count() > 3)
+                xblock = e.block->offset();
     }
     ASSERT_NE(xblock, 0u) << "no row matrix in a data tree";
     // The XBLOCK's third entry names a block the store does not hold.
@@ -210,8 +210,8 @@ TEST(BoundedTableRows, ARowMatrixThatLosesABlockInTheMiddleReadsAsTheWholeTableR
     std::size_t empty = 0, full = 0;
     std::optional<std::size_t> count;
     bm::SubnodeList subnodes;
-    bm::ReadSubnodes(s.store, *node->subnodeBlock, subnodes);
-    bm::ForEachBoundedTableRow(s.store, *node->dataBlock, &subnodes, {}, [&](bm::PropertyChunk&& row) {
+    bm::ReadSubnodes(s.store, *node->subnodeBlock(), subnodes);
+    bm::ForEachBoundedTableRow(s.store, *node->dataBlock(), &subnodes, {}, [&](bm::PropertyChunk&& row) {
         ++(row.entries.empty() ? empty : full);
     }, count);
     EXPECT_GT(empty, kRows / 2);

@@ -61,7 +61,7 @@ inline ReadBackStore ReadBack(const std::filesystem::path& path) {
     // Names below the node that hangs directly under the root folder.
     const auto pathOf = [&](const bm::NodeEntry& folder) {
         std::vector<const bm::NodeEntry*> chain;
-        for (const bm::NodeEntry* n = &folder; n != nullptr && n->nid != kRootFolderNid; n = n->parent)
+        for (const bm::NodeEntry* n = &folder; n != nullptr && n->nid != kRootFolderNid; n = store.forest.Parent(*n))
             chain.push_back(n);
         std::string p;
         for (std::size_t i = chain.size(); i-- > 1;) {  // chain.back() is the top
@@ -73,13 +73,13 @@ inline ReadBackStore ReadBack(const std::filesystem::path& path) {
     };
     for (const bm::NodeEntry& node : store.forest.records()) {
         const std::uint32_t type = node.nid & 0x1F;
-        if (type == 0x02 && node.nid != kRootFolderNid && node.parent != nullptr) {
+        if (type == 0x02 && node.nid != kRootFolderNid && store.forest.Parent(node) != nullptr) {
             auto record = bm::ReadItem(store, node, &reader, &rtf);
             out.folderClasses[pathOf(node)] = record ? record->messageClass : std::string();
         }
-        if (type != 0x04 || node.parent == nullptr) continue;
+        if (type != 0x04 || store.forest.Parent(node) == nullptr) continue;
         ReadBackItem item;
-        item.folder = pathOf(*node.parent);
+        item.folder = pathOf(*store.forest.Parent(node));
         item.record = bm::ReadItem(store, node, &reader, &rtf);
         if (!item.record) continue;
         for (bm::AttachmentRecord& a : item.record->attachments) {

@@ -148,9 +148,9 @@ std::optional<HeapNode> HeapOf(StoreFile& store, const BlockEntry& data) {
 std::vector<PropertyValue> CellsOf(StoreFile& store, const NodeEntry& node, std::uint16_t id, bool recipients,
                                    bool forCopy) {
     std::vector<PropertyValue> out;
-    const BlockEntry* data = node.dataBlock;
+    const BlockEntry* data = node.dataBlock();
     if (recipients) {
-        data = node.subnodeBlock != nullptr ? FindSubnode(ReadSubnodes(store, *node.subnodeBlock), 0x692) : nullptr;
+        data = node.subnodeBlock() != nullptr ? FindSubnode(ReadSubnodes(store, *node.subnodeBlock()), 0x692) : nullptr;
     }
     EXPECT_NE(data, nullptr);
     if (data == nullptr) return out;
@@ -332,8 +332,8 @@ std::vector<std::pair<std::uint32_t, Bytes>> ContentsSubjects(StoreFile& store, 
     std::vector<std::pair<std::uint32_t, Bytes>> out;
     const NodeEntry* table = source.Node((folder & ~0x1Fu) | 0x0Eu);
     EXPECT_NE(table, nullptr);
-    if (table == nullptr || table->dataBlock == nullptr) return out;
-    const auto heap = HeapOf(store, *table->dataBlock);
+    if (table == nullptr || table->dataBlock() == nullptr) return out;
+    const auto heap = HeapOf(store, *table->dataBlock());
     if (!heap) return out;
     PropertyReadContext ctx;
     ctx.onlyExistingCells = true;

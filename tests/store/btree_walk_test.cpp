@@ -36,7 +36,7 @@ StoreImage OneLeafBbt(const bm::StoreLayout& layout, const std::vector<std::uint
 
 std::vector<std::uint64_t> BidsOf(const bm::StoreFile& store) {
     std::vector<std::uint64_t> out;
-    for (const auto& e : store.blocks.entries()) out.push_back(e.bid);
+    for (const auto& e : store.blocks.entries()) out.push_back(e.bid());
     return out;
 }
 
@@ -72,7 +72,7 @@ TEST(BlockTreeLeaf, TakesAtMost42EntriesEvenPastThePageEnd) {
     ASSERT_EQ(bmtest::OpenAndBuild(store, image, "limit-42"), 0);
     EXPECT_EQ(store.blocks.size(), 42u);
     EXPECT_EQ(store.walkStats.bbtEntriesPastCount, 22u);
-    EXPECT_EQ(store.blocks.entries().back().bid, 4 + 4 * 41u);
+    EXPECT_EQ(store.blocks.entries().back().bid(), 4 + 4 * 41u);
 }
 
 TEST(NodeTreeLeaf, TakesAtMost31Entries) {
@@ -165,7 +165,7 @@ TEST(DamagedPages, APageMetTwiceInOneWalkIsNotReadAgain) {
         EXPECT_EQ(store.forest.size(), 10u) << target;
         EXPECT_EQ(store.walkStats.nbtLeafEntries, 10u) << target << ": no page placed twice";
         ASSERT_NE(bm::FindNode(store, 0x21), nullptr);
-        EXPECT_EQ(bm::FindNode(store, 0x21)->bidData, 4u) << "not overwritten from a page read as a leaf";
+        EXPECT_EQ(bm::FindNode(store, 0x21)->bidData(), 4u) << "not overwritten from a page read as a leaf";
     }
 }
 
@@ -213,7 +213,7 @@ TEST(WideIdentifiers, UnicodeBidsAndOffsetsAboveFourGigabytesAreKept) {
     ASSERT_EQ(bmtest::OpenAndBuild(store, image, "wide"), 0);
     const bm::BlockEntry* wide = bm::FindBlock(store, 0x100000008ull);
     ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(wide->offset, 0x123456789ull);
+    EXPECT_EQ(wide->offset(), 0x123456789ull);
     EXPECT_EQ(bm::FindBlock(store, 8), nullptr) << "no truncation to 32 bits";
 }
 
@@ -303,7 +303,7 @@ TEST(CryptMethod, TheHeaderIsHonouredOnlyWhenPermutationDoesNotShowAHeap) {
         EXPECT_EQ(store.cryptMethod, c.expected) << int(c.written) << "/" << int(c.header);
         if (c.expected == c.written) {
             bm::Bytes heap;
-            bm::ReadNodeData(store, *bm::FindNode(store, 0x21)->dataBlock, {&heap, {}});
+            bm::ReadNodeData(store, *bm::FindNode(store, 0x21)->dataBlock(), {&heap, {}});
             EXPECT_EQ(heap, bmtest::MinimalHeap());
         }
     }

@@ -44,7 +44,7 @@ TEST(Layout4k, DeflatedBlocksAreInflatedWhetherZlibStreamOrRaw) {
         EXPECT_EQ(store.cryptMethod, 0u) << "the heap shows its signature only unencoded";
         const bm::BlockEntry* entry = bm::FindBlock(store, 4);
         ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(entry->inflatedSize, 3000u);
+        EXPECT_EQ(entry->inflatedSize(), 3000u);
         Bytes data;
         EXPECT_EQ(bm::ReadNodeData(store, *entry, {&data, {}}), 3000u);
         EXPECT_EQ(data, Heap(3000));

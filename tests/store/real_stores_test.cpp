@@ -80,17 +80,17 @@ TEST_P(RealStores, BuildsCompleteTablesThatMatchAnIndependentReader) {
             : bm::FindRootFolder(store, bm::StoreRecordState::WithoutIpmSubtree);
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->nid, expected.ipmSubtreeNid != 0 ? expected.ipmSubtreeNid : bm::kDefaultIpmSubtreeNid);
-    EXPECT_NE(root->oldestChild, nullptr) << "the IPM subtree holds folders";
+    EXPECT_TRUE(root->hasChildren()) << "the IPM subtree holds folders";
 
     // Every node's data and subnodes read whole, and nothing counts as damage.
     std::size_t heaps = 0;
     for (const bm::NodeEntry& node : store.forest.records()) {
-        if (node.dataBlock != nullptr) {
+        if (node.dataBlock() != nullptr) {
             bm::Bytes data;
-            EXPECT_GT(bm::ReadNodeData(store, *node.dataBlock, {&data, {}}), 0u) << std::hex << node.nid;
+            EXPECT_GT(bm::ReadNodeData(store, *node.dataBlock(), {&data, {}}), 0u) << std::hex << node.nid;
             if (data.size() > 2 && data[2] == 0xEC) ++heaps;
         }
-        if (node.subnodeBlock != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock);
+        if (node.subnodeBlock() != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock());
     }
     EXPECT_GT(heaps, expected.nbtEntries / 2);
     for (const auto& [name, value] : store.damage.Items()) EXPECT_EQ(value, 0u) << name;
@@ -106,11 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Stores, RealStores, ::testing::ValuesIn(kStores), [](co
 // Reads everything the tables lead to, as the runs will.
 void ReadEverything(bm::StoreFile& store) {
     for (const bm::NodeEntry& node : store.forest.records()) {
-        if (node.dataBlock != nullptr) {
+        if (node.dataBlock() != nullptr) {
             bm::Bytes data;
-            bm::ReadNodeData(store, *node.dataBlock, {&data, {}});
+            bm::ReadNodeData(store, *node.dataBlock(), {&data, {}});
         }
-        if (node.subnodeBlock != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock);
+        if (node.subnodeBlock() != nullptr) bm::ReadSubnodes(store, *node.subnodeBlock());
     }
 }
 

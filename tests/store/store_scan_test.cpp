@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "store/store_scan.h"
 #include "store/table_rebuild.h"
@@ -34,6 +37,46 @@ struct Opened {
 
 void Open(Opened& o, const bmtest::StoreImage& image, const std::string& name) {
     ASSERT_TRUE(bmtest::OpenImage(o.store, image, name));
+}
+
+TEST(StoreScan, FiltersKeepOnlyTheFindsTheyAcceptAndEveryBlockIsStillCounted) {
+    const bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    Opened o;
+    Open(o, built.image, "scan-filter");
+    const bm::StoreScan all = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout);
+    std::vector<std::uint64_t> asked;
+    bm::ScanFilters filters;
+    filters.keepLeafBlock = [&](std::uint64_t bid) {
+        asked.push_back(bid);
+        return bid >= 108 && bid < 120;
+    };
+    filters.keepBlock = [](const bm::ScannedBlock& b) { return b.bid == 104; };
+    filters.keepPage = [](const bm::ScannedPage& p) { return p.type == bm::kNodeTreePageType; };
+    filters.keepLeafNode = [](const bm::ScannedNode& n) { return n.nid != 0x200004; };
+    filters.keepStaleLeafNode = [](const bm::ScannedNode&) { return false; };
+    const bm::StoreScan some = bm::ScanStoreFile(o.store.file, bm::kUnicodeLayout, nullptr, {}, 0, filters);
+    EXPECT_EQ(asked.size(), all.leafBlocks.size()) << "asked once per leaf entry";
+    std::vector<std::uint64_t> kept;
+    for (const bm::BlockInfo& e : some.leafBlocks) kept.push_back(e.bid);
+    std::sort(kept.begin(), kept.end());  // in the order of the pages in the file
+    EXPECT_EQ(kept, (std::vector<std::uint64_t>{108, 112, 116}));
+    ASSERT_EQ(some.blocks.size(), 1u);
+    EXPECT_EQ(some.blocks.front().bid, 104u);
+    EXPECT_EQ(some.blocksFound, all.blocks.size()) << "every block found is counted";
+    EXPECT_EQ(all.blocksFound, all.blocks.size());
+    EXPECT_FALSE(some.cryptSample.empty());
+    EXPECT_EQ(bm::DetectCryptMethod(o.store.file, some), bm::DetectCryptMethod(o.store.file, all))
+        << "the encoding is told from the same sample";
+    EXPECT_EQ(some.leafNodes.size() + 1, all.leafNodes.size()) << "leaf pages are taken apart, kept or not";
+    EXPECT_TRUE(std::none_of(some.leafNodes.begin(), some.leafNodes.end(),
+                             [](const bm::ScannedNode& n) { return n.nid == 0x200004; }));
+    EXPECT_TRUE(some.staleLeafNodes.empty());
+    EXPECT_EQ(some.pagesFound, all.pages.size());
+    EXPECT_EQ(all.pagesFound, all.pages.size());
+    EXPECT_EQ(some.pages.size(), static_cast<std::size_t>(std::count_if(all.pages.begin(), all.pages.end(), [](const bm::ScannedPage& p) {
+                                     return p.type == bm::kNodeTreePageType;
+                                 })));
+    EXPECT_LT(some.pages.size(), all.pages.size());
 }
 
 TEST(StoreScan, EveryBlockAndLeafPageIsFoundByItsTrailerInEveryLayout) {
@@ -114,15 +157,15 @@ TEST(StoreScan, ALeafPageTheIndexNoLongerReachesGivesBackItsNodesOnlyWhenGapsAre
         const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, fill);
         EXPECT_EQ(counts.blocksFromTrailers, 1u);
         ASSERT_NE(bm::FindBlock(o.store, 900), nullptr);
-        EXPECT_EQ(bm::FindBlock(o.store, 900)->offset, heap.offset);
+        EXPECT_EQ(bm::FindBlock(o.store, 900)->offset(), heap.offset);
         const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
         if (!fill) {
             EXPECT_EQ(node, nullptr);
             continue;
         }
         ASSERT_NE(node, nullptr);
-        ASSERT_NE(node->parent, nullptr);
-        EXPECT_EQ(node->parent->nid, 0x8022u);
+        ASSERT_NE(o.store.forest.Parent(*node), nullptr);
+        EXPECT_EQ(o.store.forest.Parent(*node)->nid, 0x8022u);
         EXPECT_EQ(counts.nodesAdded, 1u);
     }
 }
@@ -146,7 +189,7 @@ TEST(StoreScan, OfSeveralVersionsOfANodeTheNewestWhoseDataReadsAsAHeapWins) {
     bm::MergeScanIntoTables(o.store, scan, true);
     const bm::NodeEntry* node = bm::FindNode(o.store, 0x300004);
     ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->bidData, 900u);
+    EXPECT_EQ(node->bidData(), 900u);
 }
 
 TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
@@ -165,9 +208,51 @@ TEST(StoreScan, NodesTheWalkReadAreKeptWhenTheScanAgreesWithThem) {
     EXPECT_EQ(o.store.forest.size(), nodes);
 }
 
+TEST(StoreScan, ARecordALeftOutLeafEntryAgreedWithIsKeptAgainstAnotherVersion) {
+    bmtest::BuiltStore built = ManyNodes(bm::kUnicodeLayout);
+    // A second version of node 0x200004 (data 100 in the tree) on a page the
+    // index no longer reaches, naming another block that reads as a heap.
+    const std::uint64_t page = built.image.Reserve(512, 512);
+    built.image.WriteNbtLeafPage(page, {{0x200004, 104, 0, 0x8022}});
+    for (const int run : {0, 1, 2}) {
+        SCOPED_TRACE(run);
+        Opened o;
+        Open(o, built.image, "scan-agreed-" + std::to_string(run));
+        ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
+        const bm::NodeEntry* node = bm::FindNode(o.store, 0x200004);
+        ASSERT_NE(node, nullptr);
+        ASSERT_EQ(node->bidData(), 100u);
+        std::vector<bool> agreed(o.store.forest.size(), false);
+        bm::ScanFilters filters;
+        if (run > 0) {
+            filters.keepLeafNode = [&](const bm::ScannedNode& n) {
+                const bm::NodeEntry* r = bm::FindNode(o.store, n.nid);
+                if (r == nullptr || r->dataBlock() == nullptr || r->bidData() != n.bidData || r->nidParent != n.nidParent)
+                    return true;
+                agreed[r->placedOrder] = true;
+                return false;
+            };
+        }
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *o.store.layout, nullptr, {}, 0, filters);
+        const auto versions = std::count_if(scan.leafNodes.begin(), scan.leafNodes.end(),
+                                            [](const bm::ScannedNode& n) { return n.nid == 0x200004; });
+        EXPECT_EQ(versions, run == 0 ? 2 : 1);
+        // Run 2 leaves the marks out: the other version then wins, which is
+        // what the marks are there to prevent.
+        const bm::RebuildCounts counts =
+            bm::MergeScanIntoTables(o.store, scan, true, run == 2 ? std::vector<bool>{} : agreed);
+        EXPECT_EQ(node->bidData(), run == 2 ? 104u : 100u);
+        EXPECT_EQ(counts.nodesReplaced, run == 2 ? 1u : 0u);
+    }
+}
+
 TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) {
+    // Also with the scan keeping only what the table lacks or places
+    // elsewhere, as deep recovery has it: the block at the entry's own
+    // offset is then looked for again, not taken from the scan's list.
+    for (const bool filtered : {false, true})
     for (const bm::StoreLayout* layout : kLayouts) {
-        SCOPED_TRACE(layout->name);
+        SCOPED_TRACE(std::string(layout->name) + (filtered ? ", filtered scan" : ""));
         bmtest::BuiltStore built = ManyNodes(*layout);
         // The second leaf page of the block tree says block 112 lies where
         // block 108 does: a sound page whose entry is wrong.
@@ -184,18 +269,29 @@ TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) 
         ASSERT_EQ(bm::BuildIndexes(o.store, o.reader), 0);
         const bm::BlockEntry* entry = bm::FindBlock(o.store, 112);
         ASSERT_NE(entry, nullptr);
-        ASSERT_EQ(entry->offset, page[0].offset) << "the walk takes the entry as the page has it";
+        ASSERT_EQ(entry->offset(), page[0].offset) << "the walk takes the entry as the page has it";
         const bm::NodeEntry* node = bm::FindNode(o.store, 0x200064);
         ASSERT_NE(node, nullptr);
-        ASSERT_EQ(node->dataBlock, entry);
+        ASSERT_EQ(node->dataBlock(), entry);
 
-        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout);
+        bm::ScanFilters filters;
+        if (filtered) {
+            filters.keepLeafBlock = [&](std::uint64_t bid) { return bm::FindBlock(o.store, bid) == nullptr; };
+            filters.keepBlock = [&](const bm::ScannedBlock& b) {
+                const bm::BlockEntry* e = bm::FindBlock(o.store, b.bid);
+                return e == nullptr || e->offset() != b.offset;
+            };
+        }
+        const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout, nullptr, {}, 0, filters);
+        if (filtered) {
+            EXPECT_LT(scan.blocks.size(), scan.blocksFound) << "blocks where their entries put them are left out";
+        }
         const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, false);
         EXPECT_EQ(counts.blocksRelocated, 1u);
         EXPECT_EQ(bm::FindBlock(o.store, 112), entry) << "moved in place: the node keeps its block";
-        EXPECT_EQ(entry->offset, truth.offset);
-        EXPECT_EQ(entry->size, truth.cb);
-        EXPECT_EQ(bm::FindBlock(o.store, 108)->offset, page[0].offset) << "the block really there stays";
+        EXPECT_EQ(entry->offset(), truth.offset);
+        EXPECT_EQ(entry->size(), truth.cb);
+        EXPECT_EQ(bm::FindBlock(o.store, 108)->offset(), page[0].offset) << "the block really there stays";
 
         Bytes data;
         bm::ReadBlockDecoded(o.store, 112, data);

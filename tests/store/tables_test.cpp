@@ -8,9 +8,10 @@
 
 namespace {
 
-std::vector<std::uint32_t> ChildNids(const bm::NodeEntry* parent) {
+std::vector<std::uint32_t> ChildNids(const bm::NodeForest& forest, const bm::NodeEntry* parent) {
     std::vector<std::uint32_t> out;
-    for (const bm::NodeEntry* c = parent->oldestChild; c != nullptr; c = c->newerSibling) out.push_back(c->nid);
+    for (const bm::NodeEntry* c = forest.OldestChild(*parent); c != nullptr; c = forest.NewerSibling(*c))
+        out.push_back(c->nid);
     return out;
 }
 
@@ -24,7 +25,7 @@ TEST(FindBlock, ClearsBitZeroAndReturnsTheFirstAppendedEntry) {
     EXPECT_EQ(bm::FindBlock(store, 8), &eight);
     EXPECT_EQ(bm::FindBlock(store, 0), nullptr);
     EXPECT_EQ(bm::FindBlock(store, 12), nullptr);
-    EXPECT_EQ(store.blocks.tail()->offset, 0x900u);
+    EXPECT_EQ(store.blocks.tail()->offset(), 0x900u);
 }
 
 TEST(FindBlock, FindsEveryBlockOfALongTableInOrderAndAfterAnEntryOutOfOrder) {
@@ -64,7 +65,7 @@ TEST(FindBlock, FindsEveryBlockOfALongTableInOrderAndAfterAnEntryOutOfOrder) {
 TEST(FindBlock, PrefersAnEntryFromALiveSlotOverAStaleCopy) {
     bm::StoreFile store;
     store.blocks.Append({4, 0x400, 10, 1, 10});
-    bm::BlockEntry stale{12, 0x7FFF0000, 10, 1, 10};
+    bm::BlockInfo stale{12, 0x7FFF0000, 10, 1, 10};
     stale.pastPageCount = true;
     const bm::BlockEntry& staleEntry = store.blocks.Append(stale);
     EXPECT_EQ(bm::FindBlock(store, 12), &staleEntry) << "a stale copy is better than nothing";
@@ -77,6 +78,7 @@ class Forest : public ::testing::Test {
 protected:
     void Place(std::uint32_t nid, std::uint32_t parent) { bm::PlaceNodeEntry(store, ctx, nid, 0, 0, parent); }
     const bm::NodeEntry* Node(std::uint32_t nid) { return bm::FindNode(store, nid); }
+    const bm::NodeEntry* Parent(std::uint32_t nid) { return store.forest.Parent(*Node(nid)); }
 
     bm::StoreFile store;
     bm::LeafPageContext ctx;
@@ -88,7 +90,7 @@ TEST_F(Forest, RecordsWithoutParentOrWithThemselvesAsParentAreTopLevel) {
     Place(0x8022, 0x122);
     EXPECT_EQ(store.forest.first()->nid, 0x21u);
     EXPECT_EQ(store.forest.last()->nid, 0x122u);
-    EXPECT_EQ(Node(0x8022)->parent, Node(0x122));
+    EXPECT_EQ(Parent(0x8022), Node(0x122));
     EXPECT_TRUE(store.forest.IsInForest(*Node(0x8022)));
 }
 
@@ -97,7 +99,7 @@ TEST_F(Forest, AChildBeforeItsParentOnThePageIsAdopted) {
     Place(0x8004, 0x8082);
     EXPECT_EQ(bm::OrphanNodes(store).size(), 1u);
     Place(0x8082, 0x122);
-    EXPECT_EQ(Node(0x8004)->parent, Node(0x8082));
+    EXPECT_EQ(Parent(0x8004), Node(0x8082));
     EXPECT_EQ(Node(0x8082)->childCount, 1u);
     EXPECT_TRUE(bm::OrphanNodes(store).empty());
     EXPECT_TRUE(store.forest.IsInForest(*Node(0x8004)));
@@ -109,7 +111,7 @@ TEST_F(Forest, EveryOrphanWaitingForAParentIsAdoptedNewestFirst) {
     Place(0x8024, 0x8082);
     Place(0x8044, 0x8082);
     Place(0x8082, 0x122);
-    EXPECT_EQ(ChildNids(Node(0x8082)), (std::vector<std::uint32_t>{0x8044, 0x8024, 0x8004}));
+    EXPECT_EQ(ChildNids(store.forest, Node(0x8082)), (std::vector<std::uint32_t>{0x8044, 0x8024, 0x8004}));
     EXPECT_EQ(Node(0x8082)->childCount, 3u);
 }
 
@@ -118,7 +120,7 @@ TEST_F(Forest, OrphansWaitAcrossLeafPages) {
     Place(0x8004, 0x8082);
     bm::LeafPageContext nextPage;
     bm::PlaceNodeEntry(store, nextPage, 0x8082, 0, 0, 0x122);
-    EXPECT_EQ(Node(0x8004)->parent, Node(0x8082));
+    EXPECT_EQ(Parent(0x8004), Node(0x8082));
 }
 
 TEST_F(Forest, OrphansNeverAdoptedStayReachable) {
@@ -129,7 +131,7 @@ TEST_F(Forest, OrphansNeverAdoptedStayReachable) {
     ASSERT_EQ(orphans.size(), 1u);
     EXPECT_EQ(orphans[0]->nid, 0x8044u);
     EXPECT_EQ(Node(0x8044), orphans[0]);
-    EXPECT_EQ(Node(0x200024)->parent, orphans[0]);
+    EXPECT_EQ(Parent(0x200024), orphans[0]);
     EXPECT_FALSE(store.forest.IsInForest(*orphans[0]));
     EXPECT_FALSE(store.forest.IsInForest(*Node(0x200024)));
 }
@@ -139,8 +141,8 @@ TEST_F(Forest, TwoRecordsNamingEachOtherDoNotFormALoop) {
     Place(0x8024, 0x8004);
     const bm::NodeEntry* a = Node(0x8004);
     const bm::NodeEntry* b = Node(0x8024);
-    EXPECT_EQ(b->parent, a);
-    EXPECT_EQ(a->parent, nullptr);
+    EXPECT_EQ(store.forest.Parent(*b), a);
+    EXPECT_EQ(store.forest.Parent(*a), nullptr);
     EXPECT_EQ(bm::OrphanNodes(store).size(), 1u);
     EXPECT_FALSE(store.forest.IsInForest(*b));
 }
@@ -151,9 +153,10 @@ TEST_F(Forest, AMoveUnderAnotherParentKeepsTheOldChildCount) {
     Place(0x8042, 0x122);
     Place(0x200024, 0x8022);
     Place(0x200024, 0x8042);
-    EXPECT_EQ(Node(0x200024)->parent, Node(0x8042));
-    EXPECT_EQ(Node(0x8022)->oldestChild, nullptr);
-    EXPECT_EQ(Node(0x8022)->newestChild, nullptr);
+    EXPECT_EQ(Parent(0x200024), Node(0x8042));
+    EXPECT_EQ(store.forest.OldestChild(*Node(0x8022)), nullptr);
+    EXPECT_FALSE(Node(0x8022)->hasChildren());
+    EXPECT_EQ(store.forest.NewestChild(*Node(0x8022)), nullptr);
     EXPECT_EQ(Node(0x8022)->childCount, 1u);
     EXPECT_EQ(Node(0x8042)->childCount, 1u);
     EXPECT_EQ(store.forest.size(), 4u);
@@ -164,17 +167,18 @@ TEST_F(Forest, AMoveUnderItsOwnDescendantGoesToTheTopLevel) {
     Place(0x8022, 0x122);
     Place(0x8042, 0x8022);
     Place(0x8022, 0x8042);
-    EXPECT_EQ(Node(0x8022)->parent, nullptr);
-    EXPECT_TRUE(Node(0x8022)->topLevel);
-    EXPECT_EQ(Node(0x8042)->parent, Node(0x8022));
+    EXPECT_EQ(Parent(0x8022), nullptr);
+    EXPECT_TRUE(Node(0x8022)->topLevel());
+    EXPECT_EQ(Parent(0x8042), Node(0x8022));
 }
 
 TEST_F(Forest, BlockReferencesAreResolvedWhenPlaced) {
     const bm::BlockEntry& data = store.blocks.Append({8, 0x400, 10, 1, 10});
     bm::PlaceNodeEntry(store, ctx, 0x21, 9, 12, 0);
-    EXPECT_EQ(Node(0x21)->dataBlock, &data);
-    EXPECT_EQ(Node(0x21)->subnodeBlock, nullptr);
-    EXPECT_EQ(Node(0x21)->bidSub, 12u);
+    EXPECT_EQ(Node(0x21)->dataBlock(), &data);
+    EXPECT_EQ(Node(0x21)->bidData(), 9u) << "bit 0 of the NBT entry's BID is kept";
+    EXPECT_EQ(Node(0x21)->subnodeBlock(), nullptr);
+    EXPECT_EQ(Node(0x21)->bidSub(), 12u);
     EXPECT_EQ(store.damage.nodesWithoutData, 0u);
     bm::PlaceNodeEntry(store, ctx, 0x61, 16, 0, 0);
     EXPECT_EQ(store.damage.nodesWithoutData, 1u);
@@ -212,18 +216,20 @@ TEST(ReleaseStore, EmptiesTheTablesAndResetsTheStore) {
 
 namespace {
 
-TEST(FlatIndex, KeepsTheFirstPointerPerKeyThroughGrowth) {
-    std::vector<int> values(5000);
-    bm::FlatIndex<std::uint64_t, int> index;
-    EXPECT_EQ(index.Find(0), nullptr);
-    for (std::size_t i = 0; i < values.size(); ++i) {
+TEST(FlatIndex, KeepsTheFirstIndexPerKeyThroughGrowth) {
+    constexpr std::uint32_t kCount = 5000;
+    bm::FlatIndex<std::uint64_t> index;
+    EXPECT_EQ(index.Find(0), bm::FlatIndex<std::uint64_t>::kNoIndex);
+    for (std::uint32_t i = 0; i < kCount; ++i) {
         // Keys 0, 2^32, 2*2^32...: all equal in their low bits.
-        EXPECT_TRUE(index.TryEmplace(std::uint64_t{i} << 32, &values[i]).second);
+        EXPECT_TRUE(index.TryEmplace(std::uint64_t{i} << 32, i).second);
     }
-    EXPECT_FALSE(index.TryEmplace(std::uint64_t{7} << 32, &values[0]).second);
-    EXPECT_EQ(index.size(), values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(index.Find(std::uint64_t{i} << 32), &values[i]);
-    EXPECT_EQ(index.Find(1), nullptr);
+    EXPECT_FALSE(index.TryEmplace(std::uint64_t{7} << 32, 0).second);
+    EXPECT_EQ(index.size(), kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i) EXPECT_EQ(index.Find(std::uint64_t{i} << 32), i);
+    EXPECT_EQ(index.Find(1), bm::FlatIndex<std::uint64_t>::kNoIndex);
+    EXPECT_EQ(bm::FlatIndex<std::uint64_t>::slotSize(), 12u) << "key and index packed";
+    EXPECT_EQ(bm::FlatIndex<std::uint32_t>::slotSize(), 8u);
 }
 
 }  // namespace

@@ -96,10 +96,10 @@ inline SoundIndex ReadSoundIndex(const std::filesystem::path& path) {
     out.enteredNodePages.assign(store.nbtPagesEntered.begin(), store.nbtPagesEntered.end());
     std::sort(out.enteredNodePages.begin(), out.enteredNodePages.end());
     for (const bm::BlockEntry& e : store.blocks.entries()) {
-        if (bm::IsInternalBid(e.bid) || bm::FindBlock(store, e.bid) != &e) continue;
+        if (bm::IsInternalBid(e.bid()) || bm::FindBlock(store, e.bid()) != &e) continue;
         const std::size_t a = store.layout->block.alignment;
-        const std::size_t extent = (e.size + store.layout->block.size + a - 1) / a * a;
-        out.dataBlocks.emplace_back(e.offset, extent);
+        const std::size_t extent = (e.size() + store.layout->block.size + a - 1) / a * a;
+        out.dataBlocks.emplace_back(e.offset(), extent);
     }
     return out;
 }
@@ -200,7 +200,7 @@ inline StoreListing ListStore(const std::filesystem::path& path, bool deepScan, 
             stack.push_back(folderPath.size());
             folderPath += record->displayName + "\\";
             out.lines.push_back(folderPath);
-            if (node.oldestChild != nullptr) return true;
+            if (node.hasChildren()) return true;
             folderPath.resize(stack.back());
             stack.pop_back();
             return false;
