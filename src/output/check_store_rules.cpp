@@ -163,15 +163,14 @@ private:
         return id != nullptr && id->data && id->data->size() >= 4 ? ByteReader(*id->data).readU32() : 0;
     }
 
+    // Keeps 4 bytes per row with a version: the version alone. The rows
+    // behind a version that needs a finding are read again for their
+    // details (checkRowVersions), which a sound store never needs.
     void readTable(const NodeEntry& node, const SubnodeList& subnodes) {
         if (node.dataBlock() == nullptr) return;
-        const auto table = static_cast<std::uint32_t>(tables_.size());
         tables_.push_back({node.nid, node.dataBlock()->offset()});
         forEachRow(*node.dataBlock(), subnodes, [&](PropertyChunk&& row) {
-            if (const auto version = RowVersion(row)) {
-                const auto read = static_cast<std::uint32_t>(versions_.size());
-                versions_.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
-            }
+            if (const auto version = RowVersion(row)) versions_.push_back(*version);
         });
     }
 
@@ -198,25 +197,52 @@ private:
     void checkRowVersions() {
         const auto unique = ByteReader(header_).peekAt(kUniqueAt, 4);
         if (!unique) return;
-        // By version, rows of one version in the order read (sorted in
-        // place: no second copy of the list).
-        std::sort(versions_.begin(), versions_.end(), [](const Row& a, const Row& b) {
+        // The versions that need a finding: one at or past dwUnique, or one
+        // that more than one row holds (sorted in place: no second copy).
+        std::sort(versions_.begin(), versions_.end());
+        std::vector<std::uint32_t> suspect;
+        for (std::size_t i = 0; i < versions_.size(); ++i) {
+            const bool repeated = i + 1 < versions_.size() && versions_[i + 1] == versions_[i];
+            if ((repeated || versions_[i] >= *unique) && (suspect.empty() || suspect.back() != versions_[i]))
+                suspect.push_back(versions_[i]);
+        }
+        versions_ = {};
+        if (suspect.empty()) return;
+
+        // Their rows, read again table by table in the same order: by
+        // version, rows of one version in the order read.
+        std::vector<Row> rows;
+        std::uint32_t read = 0;
+        for (std::uint32_t table = 0; table < tables_.size(); ++table) {
+            const NodeEntry* node = FindNode(store_, tables_[table].nid);
+            if (node == nullptr || node->dataBlock() == nullptr) continue;
+            SubnodeList subnodes;
+            if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+            forEachRow(*node->dataBlock(), subnodes, [&](PropertyChunk&& row) {
+                const auto version = RowVersion(row);
+                if (!version) return;
+                if (std::binary_search(suspect.begin(), suspect.end(), *version))
+                    rows.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
+                ++read;
+            });
+        }
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
             return a.version != b.version ? a.version < b.version : a.read < b.read;
         });
-        for (std::size_t first = 0, end = 0; first < versions_.size(); first = end) {
-            const std::uint32_t version = versions_[first].version;
-            for (end = first; end < versions_.size() && versions_[end].version == version;) ++end;
+        for (std::size_t first = 0, end = 0; first < rows.size(); first = end) {
+            const std::uint32_t version = rows[first].version;
+            for (end = first; end < rows.size() && rows[end].version == version;) ++end;
             if (version >= *unique) {
                 for (std::size_t i = first; i < end; ++i) {
-                    const Table& t = tables_[versions_[i].table];
+                    const Table& t = tables_[rows[i].table];
                     finding(t.at, t.nid, kRuleRowVersion,
-                            "below dwUnique " + Hex(*unique) + " for row " + Hex(versions_[i].id), Hex(version));
+                            "below dwUnique " + Hex(*unique) + " for row " + Hex(rows[i].id), Hex(version));
                 }
             }
-            const Row& head = versions_[first];
+            const Row& head = rows[first];
             for (std::size_t i = first + 1; i < end; ++i) {
-                const Table& t = tables_[versions_[i].table];
-                finding(t.at, t.nid, kRuleRowVersion, "a version of its own for row " + Hex(versions_[i].id),
+                const Table& t = tables_[rows[i].table];
+                finding(t.at, t.nid, kRuleRowVersion, "a version of its own for row " + Hex(rows[i].id),
                         Hex(version) + ", also on row " + Hex(head.id) + " of node " + Hex(tables_[head.table].nid));
             }
         }
@@ -339,7 +365,7 @@ private:
         return Bytes(text.begin(), text.end()) == *cell.data;
     }
 
-    // A table row with a version: 16 bytes, its table named by position.
+    // A table row whose version needs a finding, its table named by position.
     struct Row {
         std::uint32_t version, id;
         std::uint32_t table;  // in tables_
@@ -354,7 +380,7 @@ private:
     std::span<const std::uint8_t> header_;
     CheckReport& report_;
     std::array<std::uint32_t, 32> used_{};
-    std::deque<Row> versions_;  // every table row with a version; grows without being copied
+    std::deque<std::uint32_t> versions_;  // the version of every table row that has one
     std::vector<Table> tables_;
 };
 
