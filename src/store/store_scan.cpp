@@ -12,7 +12,7 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint64_t kChunkBytes = 16u << 20;
+constexpr std::uint64_t kChunkBytes = 4u << 20;
 // Blocks of the 512-byte-page layouts never exceed 8 KiB with their trailer;
 // the 4 KiB layout's cb is 16-bit, so its largest block is 64 KiB plus a
 // trailer, aligned.
