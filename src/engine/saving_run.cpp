@@ -310,6 +310,9 @@ std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& write
     } catch (const std::exception& e) {
         failure = std::string(kOutputNotCompleted) + e.what();
     }
+    // Every item is written: the source's index is let go before the parts
+    // are checked, so the check's own index of a part never sits beside it.
+    ReleaseStore(store_);
     parts = writer.outputStores();
     for (fs::path& part : parts) {
         const CheckReport report = CheckStore(part);
