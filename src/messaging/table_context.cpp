@@ -18,36 +18,13 @@
 // for that row.
 #include "common/byte_reader.h"
 #include "messaging/property_context.h"
+#include "messaging/table_info.h"
 
 namespace bm {
 
 namespace {
 
-constexpr std::uint8_t kTcInfoType = 0x7C;
-constexpr std::size_t kTcInfoSize = 22;
-constexpr std::size_t kColumnSize = 8;
-constexpr std::uint16_t kRowIndexBthWord = 0x04B5;  // bType 0xB5, cbKey 4
-
-struct Column {
-    std::uint16_t id;
-    std::uint16_t type;
-    std::uint16_t ibData;
-    std::uint8_t cbData;
-    std::uint8_t iBit;
-};
-
-// Whether the row's cell existence block (from `cebStart`, one bit per
-// column, most significant bit first) marks the column present; a block
-// that lies outside the row marks nothing absent.
-bool CellExists(std::span<const std::uint8_t> row, std::size_t cebStart, std::uint8_t iBit) {
-    const std::size_t at = cebStart + iBit / 8;
-    if (at >= row.size()) return true;
-    return (row[at] & (0x80u >> (iBit % 8))) != 0;
-}
-
-bool IsEightByteFixed(std::uint16_t type) {
-    return type == kPtDouble || type == kPtCurrency || type == kPtAppTime || type == kPtI8 || type == kPtSysTime;
-}
+using Column = TableColumn;
 
 // The rows of the matrix, each a span of `width` bytes.
 std::vector<std::span<const std::uint8_t>> SplitRows(const HeapBlocks& blocks, std::size_t width) {
@@ -93,27 +70,13 @@ std::optional<std::size_t> ForEachTableRow(const HeapNode& heap, const PropertyR
     if (heap.clientSignature() != kTableContextSig) return std::nullopt;
     const auto info = heap.Allocation(heap.userRoot());
     if (!info) return std::nullopt;
-    ByteReader r(*info);
-    const std::uint8_t type = r.readU8();
-    const std::uint8_t columnCount = r.readU8();
-    r.skip(4);
-    const std::uint16_t cebStart = r.readU16();
-    const std::uint16_t rowWidth = r.readU16();
-    const std::uint32_t hidRowIndex = r.readU32();
-    const std::uint32_t hnidRows = r.readU32();
-    if (r.failed() || info->size() < kTcInfoSize || type != kTcInfoType) return std::nullopt;
-
-    std::vector<Column> columns;
-    for (std::size_t c = 0; c < columnCount; ++c) {
-        ByteReader d = ByteReader(*info).sub(kTcInfoSize + c * kColumnSize, kColumnSize);
-        if (d.failed()) break;  // descriptors past the allocation are not there
-        const std::uint32_t tag = d.readU32();
-        const std::uint16_t ib = d.readU16();
-        const std::uint8_t cb = d.readU8();
-        const std::uint8_t bit = d.readU8();
-        columns.push_back(Column{static_cast<std::uint16_t>(tag >> 16), static_cast<std::uint16_t>(tag & 0xFFFF), ib,
-                                 cb, bit});
-    }
+    const std::optional<TableInfo> tc = ParseTableInfo(*info);
+    if (!tc) return std::nullopt;
+    const std::uint16_t cebStart = tc->cebStart;
+    const std::uint16_t rowWidth = tc->rowWidth;
+    const std::uint32_t hidRowIndex = tc->hidRowIndex;
+    const std::uint32_t hnidRows = tc->hnidRows;
+    const std::vector<Column>& columns = tc->columns;
 
     const auto index = ReadBthHeader(heap, hidRowIndex);
     if (!index || (index->type | (index->keySize << 8)) != kRowIndexBthWord || index->root == 0) return std::nullopt;

@@ -19,35 +19,18 @@
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"
+#include "messaging/table_info.h"
 #include "output/check_node_pages.h"
 
 namespace bm {
 
 namespace {
 
-constexpr std::uint8_t kTcInfoType = 0x7C;
-constexpr std::size_t kTcInfoSize = 22;
-constexpr std::size_t kColumnSize = 8;
-constexpr std::uint16_t kRowIndexBthWord = 0x04B5;  // bType 0xB5, cbKey 4
-
-struct Column {
-    std::uint16_t id;
-    std::uint16_t type;
-    std::uint16_t ibData;
-    std::uint8_t cbData;
-    std::uint8_t iBit;
-    bool inlineValue;  // the record conversion takes the field itself as the value
+// A column, and whether the record conversion takes the field itself as
+// the value.
+struct Column : TableColumn {
+    bool inlineValue = false;
 };
-
-bool CellExists(std::span<const std::uint8_t> row, std::size_t cebStart, std::uint8_t iBit) {
-    const std::size_t at = cebStart + iBit / 8;
-    if (at >= row.size()) return true;
-    return (row[at] & (0x80u >> (iBit % 8))) != 0;
-}
-
-bool IsEightByteFixed(std::uint16_t type) {
-    return type == kPtDouble || type == kPtCurrency || type == kPtAppTime || type == kPtI8 || type == kPtSysTime;
-}
 
 // The node's heap pages, a few of them kept at a time.
 class PagedHeap {
@@ -245,15 +228,12 @@ std::optional<std::size_t> TableRows::run(StoreFile& store, const SubnodeList* s
     if (!root) return std::nullopt;
     const auto info = heap_.copy(static_cast<std::uint32_t>(*root));
     if (!info) return std::nullopt;
-    ByteReader r(*info);
-    const std::uint8_t type = r.readU8();
-    const std::uint8_t columnCount = r.readU8();
-    r.skip(4);
-    cebStart_ = r.readU16();
-    const std::uint16_t rowWidth = r.readU16();
-    const std::uint32_t hidRowIndex = r.readU32();
-    const std::uint32_t hnidRows = r.readU32();
-    if (r.failed() || info->size() < kTcInfoSize || type != kTcInfoType) return std::nullopt;
+    const std::optional<TableInfo> tc = ParseTableInfo(*info);
+    if (!tc) return std::nullopt;
+    cebStart_ = tc->cebStart;
+    const std::uint16_t rowWidth = tc->rowWidth;
+    const std::uint32_t hidRowIndex = tc->hidRowIndex;
+    const std::uint32_t hnidRows = tc->hnidRows;
 
     // Which columns' values the record conversion takes inline: a zero
     // field comes back as four bytes of value only for those.
@@ -261,14 +241,8 @@ std::optional<std::size_t> TableRows::run(StoreFile& store, const SubnodeList* s
     PropertyReadContext probe;
     probe.names = ctx_.names;
     probe.everyType = ctx_.everyType;
-    for (std::size_t c = 0; c < columnCount; ++c) {
-        ByteReader d = ByteReader(*info).sub(kTcInfoSize + c * kColumnSize, kColumnSize);
-        if (d.failed()) break;  // descriptors past the allocation are not there
-        const std::uint32_t tag = d.readU32();
-        const std::uint16_t ib = d.readU16();
-        const std::uint8_t cb = d.readU8();
-        const std::uint8_t bit = d.readU8();
-        Column col{static_cast<std::uint16_t>(tag >> 16), static_cast<std::uint16_t>(tag & 0xFFFF), ib, cb, bit, false};
+    for (const TableColumn& descriptor : tc->columns) {
+        Column col{descriptor};
         const std::uint8_t zero[4] = {0, 0, 0, 0};
         if (probeHeap) {
             const auto v = ConvertPropertyRecord(*probeHeap, probe, col.id, col.type, zero);
