@@ -184,6 +184,52 @@ private:
     void (*savedSignal_)(int) = SIG_DFL;
 };
 
+// Saves the whole Inbox of `source` in parts of `partBytes`; once the third
+// part is open, no file may grow past `limitBytes`.
+AnalysisOutcome SaveWithTheThirdPartLimited(SavingRun& run, const fs::path& source, const fs::path& destination,
+                                            std::uint64_t partBytes, rlim_t limitBytes) {
+    SavingSource what;
+    what.sourcePath = source.string();
+    what.destination = destination;
+    what.storeSizeLimit = partBytes;
+    what.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\"});
+    std::optional<FileSizeLimit> limit(std::in_place);
+    int writtenInThird = 0;
+    what.beforeItemWrite = [&](USave_to_PST_Format& writer, const ItemRecord&) {
+        if (writer.outputStores().size() == 3 && writtenInThird++ == 0) limit->Lower(limitBytes);
+    };
+    const AnalysisOutcome outcome = run.SaveStore(what);
+    limit.reset();  // the limit is back before anything is checked
+    EXPECT_GT(writtenInThird, 0) << "the store never reached a third part";
+    return outcome;
+}
+
+// The run failed with the system's reason; the two parts before the one
+// that failed pass the checker and hold some of the mails; the third is set
+// apart under another name and does not read as a store.
+void ExpectTwoSoundPartsAndTheThirdSetApart(const SavingRun& run, AnalysisOutcome outcome, int mails) {
+    EXPECT_EQ(outcome, AnalysisOutcome::Failed);
+    EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
+    const std::vector<fs::path> parts = run.outputStores();
+    ASSERT_EQ(parts.size(), 3u);
+    int savedBefore = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const CheckReport report = CheckStore(parts[i]);
+        for (const Finding& f : report.findings) ADD_FAILURE() << parts[i] << ": " << FormatFinding(f);
+        EXPECT_EQ(report.errorCount(), 0u) << parts[i];
+        const auto back = bmtest::ReadBack(parts[i]);
+        EXPECT_FALSE(back.In("Inbox").empty()) << parts[i];
+        savedBefore += static_cast<int>(back.In("Inbox").size());
+    }
+    EXPECT_LT(savedBefore, mails);
+    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
+    EXPECT_TRUE(fs::exists(parts[2]));
+    EXPECT_FALSE(CheckStore(parts[2]).ok());
+    EXPECT_FALSE(fs::exists(fs::path(parts[2]).replace_extension("")));
+}
+
+// The third part's writes (buffered, so perhaps only when the part is
+// closed) fail half-way: its file cannot grow past 64 KiB.
 TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlierPartsValid) {
     const fs::path dir = bmtest::ScratchDir("saving-part-write-fails");
     const fs::path source = dir / "large.ost";
@@ -202,56 +248,16 @@ TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlie
     }
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
-    SavingSource what;
-    what.sourcePath = source.string();
-    what.destination = dir / "Repair";
-    what.storeSizeLimit = 512 * 1024;
-    what.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\"});
-    std::optional<FileSizeLimit> limit(std::in_place);
-    int writtenInThird = 0;
-    what.beforeItemWrite = [&](USave_to_PST_Format& writer, const ItemRecord&) {
-        // Once the third part is open, its file cannot grow past 64 KiB:
-        // its writes (buffered, so perhaps only when the part is closed)
-        // fail half-way.
-        if (writer.outputStores().size() == 3 && writtenInThird++ == 0) limit->Lower(64 * 1024);
-    };
-    const AnalysisOutcome outcome = run.SaveStore(what);
-    limit.reset();  // the limit is back before anything is checked
-
-    ASSERT_GT(writtenInThird, 0) << "the store never reached a third part";
-    EXPECT_EQ(outcome, AnalysisOutcome::Failed);
-    EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
-    const std::vector<fs::path> parts = run.outputStores();
-    ASSERT_EQ(parts.size(), 3u);
-    int savedBefore = 0;
-    for (std::size_t i = 0; i < 2; ++i) {
-        const CheckReport report = CheckStore(parts[i]);
-        for (const Finding& f : report.findings) ADD_FAILURE() << parts[i] << ": " << FormatFinding(f);
-        EXPECT_EQ(report.errorCount(), 0u) << parts[i];
-        const auto back = bmtest::ReadBack(parts[i]);
-        EXPECT_FALSE(back.In("Inbox").empty()) << parts[i];
-        savedBefore += static_cast<int>(back.In("Inbox").size());
-    }
-    EXPECT_GT(savedBefore, 0);
-    EXPECT_LT(savedBefore, kMails);
-    // The part that could not be written is set apart under another name
-    // and does not read as a store.
-    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
-    EXPECT_TRUE(fs::exists(parts[2]));
-    EXPECT_FALSE(CheckStore(parts[2]).ok());
-    EXPECT_FALSE(fs::exists(fs::path(parts[2]).replace_extension("")));
+    const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 512 * 1024, 64 * 1024);
+    ExpectTwoSoundPartsAndTheThirdSetApart(run, outcome, kMails);
 }
-
-}  // namespace
-}  // namespace bm
-
-namespace bm {
-namespace {
 
 // The contents-table rows of a part wait in a temporary file beside it; a
 // write of that file that fails is a failed write of the output like any
 // other: the run fails with the system's reason, the parts before stay
-// valid, and no temporary file is left.
+// valid, and no temporary file is left. The third part's rows outgrow
+// memory after a few hundred mails, while the part itself is still in the
+// writer's buffer; their file cannot grow past 32 KiB.
 TEST(SavingRunFailures, ARowsFileThatCannotBeWrittenInALaterPartFailsTheRunAndLeavesTheEarlierPartsValid) {
     const fs::path dir = bmtest::ScratchDir("saving-rows-file-fails");
     const fs::path source = dir / "many.ost";
@@ -264,40 +270,11 @@ TEST(SavingRunFailures, ARowsFileThatCannotBeWrittenInALaterPartFailsTheRunAndLe
     }
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
-    SavingSource what;
-    what.sourcePath = source.string();
-    what.destination = dir / "Repair";
-    what.storeSizeLimit = 1024 * 1024;
-    what.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\"});
-    std::optional<FileSizeLimit> limit(std::in_place);
-    int writtenInThird = 0;
-    what.beforeItemWrite = [&](USave_to_PST_Format& writer, const ItemRecord&) {
-        // The third part's rows outgrow memory after a few hundred mails;
-        // their file cannot grow past 32 KiB. The part itself is still in
-        // the writer's buffer then.
-        if (writer.outputStores().size() == 3 && writtenInThird++ == 0) limit->Lower(32 * 1024);
-    };
-    const AnalysisOutcome outcome = run.SaveStore(what);
-    limit.reset();
-
-    ASSERT_GT(writtenInThird, 0) << "the store never reached a third part";
-    EXPECT_EQ(outcome, AnalysisOutcome::Failed);
-    EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
+    const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 1024 * 1024, 32 * 1024);
+    ExpectTwoSoundPartsAndTheThirdSetApart(run, outcome, kMails);
     EXPECT_NE(run.message().find("temporary file of table rows"), std::string::npos) << run.message();
-    const std::vector<fs::path> parts = run.outputStores();
-    ASSERT_EQ(parts.size(), 3u);
-    int savedBefore = 0;
-    for (std::size_t i = 0; i < 2; ++i) {
-        const CheckReport report = CheckStore(parts[i]);
-        for (const Finding& f : report.findings) ADD_FAILURE() << parts[i] << ": " << FormatFinding(f);
-        EXPECT_EQ(report.errorCount(), 0u) << parts[i];
-        savedBefore += static_cast<int>(bmtest::ReadBack(parts[i]).In("Inbox").size());
-    }
-    EXPECT_GT(savedBefore, 0);
-    EXPECT_LT(savedBefore, kMails);
-    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
-    EXPECT_FALSE(CheckStore(parts[2]).ok());
-    for (const auto& e : fs::directory_iterator(parts[0].parent_path())) {
+    ASSERT_FALSE(run.outputStores().empty());
+    for (const auto& e : fs::directory_iterator(run.outputStores()[0].parent_path())) {
         EXPECT_EQ(e.path().filename().string().rfind(".brightmend-rows", 0), std::string::npos) << e.path();
     }
 }
