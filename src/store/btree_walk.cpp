@@ -274,7 +274,11 @@ void SettleCryptMethod(StoreFile& store) {
     }
 }
 
-int BuildIndexes(StoreFile& store, StoreReader& reader) {
+namespace {
+
+// Both trees walked into the tables: BuildIndexes without letting go of
+// the pages entered.
+int WalkBothTrees(StoreFile& store, StoreReader& reader) {
     if (store.layout == nullptr || !store.layout->walkable) return 2;
     store.walkStats = WalkStats{};
     store.bbtPagesEntered.clear();
@@ -305,6 +309,17 @@ int BuildIndexes(StoreFile& store, StoreReader& reader) {
     store.damage.orphanNodes = store.forest.Orphans().size();
     SettleCryptMethod(store);
     return 0;
+}
+
+}  // namespace
+
+int BuildIndexes(StoreFile& store, StoreReader& reader) {
+    const int rc = WalkBothTrees(store, reader);
+    if (!store.keepPagesEntered) {
+        std::unordered_set<std::uint64_t>().swap(store.bbtPagesEntered);
+        std::unordered_set<std::uint64_t>().swap(store.nbtPagesEntered);
+    }
+    return rc;
 }
 
 }  // namespace bm

@@ -89,6 +89,7 @@ std::size_t RotateBlockOffsetsOfOneLeafPage(const fs::path& path) {
     StoreFile store;
     StoreReader reader;
     if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0 || store.layout == nullptr) return 0;
+    store.keepPagesEntered = true;
     BuildIndexes(store, reader);
     const StoreLayout& layout = *store.layout;
     const StoreScan scan = ScanStoreFile(store.file, layout);

@@ -90,6 +90,7 @@ inline SoundIndex ReadSoundIndex(const std::filesystem::path& path) {
     bm::StoreFile store;
     bm::StoreReader reader;
     if (bm::OpenStore(store, path, bm::StoreOpenMode::SharedRead) != 0 || store.layout == nullptr) return out;
+    store.keepPagesEntered = true;
     bm::BuildIndexes(store, reader);
     out.layout = store.layout;
     out.scan = bm::ScanStoreFile(store.file, *store.layout);
