@@ -54,7 +54,11 @@ std::optional<std::span<const std::uint8_t>> HeapNode::Allocation(std::uint32_t 
 std::optional<BthHeader> ReadBthHeader(const HeapNode& heap, std::uint32_t hid) {
     const auto alloc = heap.Allocation(hid);
     if (!alloc) return std::nullopt;
-    ByteReader r(*alloc);
+    return ParseBthHeader(*alloc);
+}
+
+std::optional<BthHeader> ParseBthHeader(std::span<const std::uint8_t> bytes) {
+    ByteReader r(bytes);
     BthHeader h;
     h.type = r.readU8();
     h.keySize = r.readU8();

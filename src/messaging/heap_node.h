@@ -101,6 +101,8 @@ struct BthHeader {
 
 // The BTH header in allocation `hid`; nullopt when it is missing or short.
 std::optional<BthHeader> ReadBthHeader(const HeapNode& heap, std::uint32_t hid);
+// The same from the header allocation's bytes.
+std::optional<BthHeader> ParseBthHeader(std::span<const std::uint8_t> bytes);
 
 // The leaf records of a BTH, in order, each `recordSize` bytes (key and
 // data), followed down through the index levels. Index records whose HID

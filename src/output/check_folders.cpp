@@ -107,6 +107,9 @@ private:
         report_.findings.push_back({severity_, at, std::move(text)});
     }
 
+    // The node of `nid` with its data block (its offset in `out`) and its
+    // subnodes; nullptr when there is none (`out` then says why).
+    const NodeEntry* open(std::uint32_t nid, ReadObject& out, SubnodeList& subnodes);
     // The node's property context.
     ReadObject read(std::uint32_t nid);
     // The node's table context, its rows handed to `rows` one at a time
@@ -133,15 +136,21 @@ private:
     std::unordered_map<std::uint32_t, std::uint64_t> folderAt_;  // by folder, its data block's offset
 };
 
+const NodeEntry* FolderWalk::open(std::uint32_t nid, ReadObject& out, SubnodeList& subnodes) {
+    const NodeEntry* node = FindNode(store_, nid);
+    if (node == nullptr) return nullptr;
+    out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
+    if (node->dataBlock() == nullptr) return nullptr;
+    out.at = node->dataBlock()->offset();
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+    return node;
+}
+
 ReadObject FolderWalk::read(std::uint32_t nid) {
     ReadObject out;
-    const NodeEntry* node = FindNode(store_, nid);
-    if (node == nullptr) return out;
-    out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
-    if (node->dataBlock() == nullptr) return out;
-    out.at = node->dataBlock()->offset();
     SubnodeList subnodes;
-    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+    const NodeEntry* node = open(nid, out, subnodes);
+    if (node == nullptr) return out;
     auto blocks = ReadNodeBlocks(store_, *node->dataBlock());
     if (!blocks) return out;
     auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store_));
@@ -157,13 +166,9 @@ ReadObject FolderWalk::read(std::uint32_t nid) {
 
 ReadObject FolderWalk::readTable(std::uint32_t nid, const TableRowVisitor& rows) {
     ReadObject out;
-    const NodeEntry* node = FindNode(store_, nid);
-    if (node == nullptr) return out;
-    out.state = ObjectRead::Unreadable;  // also when its data block is not in the block B-tree
-    if (node->dataBlock() == nullptr) return out;
-    out.at = node->dataBlock()->offset();
     SubnodeList subnodes;
-    if (node->subnodeBlock() != nullptr) ReadSubnodes(store_, *node->subnodeBlock(), subnodes);
+    const NodeEntry* node = open(nid, out, subnodes);
+    if (node == nullptr) return out;
     // A table without rows reads as none.
     std::optional<std::size_t> count;
     if (ForEachBoundedTableRow(store_, *node->dataBlock(), &subnodes, {}, rows, count) != TableHeap::Table) return out;

@@ -253,14 +253,10 @@ std::optional<std::size_t> TableRows::run(StoreFile& store, const SubnodeList* s
 
     const auto indexBytes = heap_.copy(hidRowIndex);
     if (!indexBytes) return std::nullopt;
-    ByteReader h(*indexBytes);
-    BthHeader index;
-    index.type = h.readU8();
-    index.keySize = h.readU8();
-    index.entrySize = h.readU8();
-    index.indexLevels = h.readU8();
-    index.root = h.readU32();
-    if (h.failed() || (index.type | (index.keySize << 8)) != kRowIndexBthWord || index.root == 0) return std::nullopt;
+    const std::optional<BthHeader> header = ParseBthHeader(*indexBytes);
+    if (!header || (header->type | (header->keySize << 8)) != kRowIndexBthWord || header->root == 0)
+        return std::nullopt;
+    const BthHeader& index = *header;
     BthCount counter{heap_, index.keySize, 4 + static_cast<std::size_t>(index.entrySize), {}, 0};
     counter.level(index.root, index.indexLevels <= kMaxBthIndexLevels ? index.indexLevels : 0);
     const std::size_t rowCount = counter.records;
