@@ -24,9 +24,12 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
 #include "output/pst/store_writer.h"
+#include "support/heap_image.h"
 #include "support/test_paths.h"
 
 namespace {
+
+using bmtest::Le32;
 
 namespace pst = bm::pst;
 using pst::MakeNid;
@@ -52,12 +55,6 @@ struct RuleStore {
     // String names of the name-to-ID map, in PS_PUBLIC_STRINGS, one ID each.
     std::vector<std::u16string> names{u"Content-Type", u"X-Mailer"};
 };
-
-std::vector<std::uint8_t> Le32(std::uint32_t v) {
-    std::vector<std::uint8_t> out(4);
-    bm::PutLe(out.data(), v, 4);
-    return out;
-}
 
 // The name-to-ID map's property context: GUID, entry and string streams.
 std::vector<pst::PcValue> NameMap(const std::vector<std::u16string>& names) {

@@ -26,9 +26,13 @@
 #include "store/store_file.h"
 #include "store/store_reader.h"
 #include "store/subnodes.h"
+#include "support/heap_image.h"
 #include "support/test_paths.h"
 
 namespace {
+
+using bmtest::Le32;
+using bmtest::Utf16;
 
 namespace pst = bm::pst;
 using pst::MakeNid;
@@ -37,21 +41,6 @@ using pst::NidType;
 constexpr pst::Nid kMessageStoreNid = 0x21;
 constexpr pst::Nid kContents = MakeNid(NidType::ContentsTable, 0x400);
 constexpr std::uint32_t kRows = 3000;
-
-std::vector<std::uint8_t> Le32(std::uint32_t v) {
-    std::vector<std::uint8_t> out(4);
-    bm::PutLe(out.data(), v, 4);
-    return out;
-}
-
-std::vector<std::uint8_t> Utf16(const std::string& text) {
-    std::vector<std::uint8_t> out;
-    for (char c : text) {
-        out.push_back(static_cast<std::uint8_t>(c));
-        out.push_back(0);
-    }
-    return out;
-}
 
 // A store with one contents table of kRows rows: a subject of varied length
 // per row (a few too long for the heap, kept in subnodes), a sender name,

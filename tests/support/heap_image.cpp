@@ -1,6 +1,9 @@
 #include "support/heap_image.h"
 
+#include <string>
 #include <string_view>
+
+#include "common/utf.h"
 
 namespace bmtest {
 
@@ -21,6 +24,17 @@ void AppendU32(Bytes& b, std::uint32_t v) { PutU32(b, b.size(), v); }
 Bytes Utf16(std::u16string_view text) {
     Bytes out;
     for (const char16_t c : text) AppendU16(out, static_cast<std::uint16_t>(c));
+    return out;
+}
+
+Bytes Utf16(std::string_view utf8) {
+    const std::string bytes = bm::Utf8ToUtf16LeBytes(utf8);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes Le32(std::uint32_t v) {
+    Bytes out;
+    AppendU32(out, v);
     return out;
 }
 

@@ -22,6 +22,10 @@ void PutU32(Bytes& b, std::size_t at, std::uint32_t v);
 void AppendU16(Bytes& b, std::uint16_t v);
 void AppendU32(Bytes& b, std::uint32_t v);
 Bytes Utf16(std::u16string_view text);
+// UTF-8 text as the UTF-16LE bytes a Unicode string property holds.
+Bytes Utf16(std::string_view utf8);
+// A 32-bit value's four bytes, little-endian.
+Bytes Le32(std::uint32_t v);
 
 class HeapImage {
 public:

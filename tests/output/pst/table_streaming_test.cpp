@@ -28,21 +28,15 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/row_spill_file.h"
 #include "output/pst/store_writer.h"
+#include "support/heap_image.h"
 #include "support/test_paths.h"
 
 namespace bm::pst {
 namespace {
 
-namespace fs = std::filesystem;
+using bmtest::Utf16;
 
-std::vector<std::uint8_t> Utf16(const std::string& text) {
-    std::vector<std::uint8_t> out;
-    for (char c : text) {
-        out.push_back(static_cast<std::uint8_t>(c));
-        out.push_back(0);
-    }
-    return out;
-}
+namespace fs = std::filesystem;
 
 // ---- heap ----
 
@@ -391,15 +385,18 @@ TEST(RowSpillStore, AStoreWhoseRowsWaitedInAFileListsEveryMessageAndLeavesOnlyIt
     const fs::path dir = bmtest::ScratchDir("row-spill-store");
     const fs::path path = dir / "out.pst";
     constexpr int kInbox = 3000, kSent = 700;
+    const auto fill = [](PstStore& store) {
+        const auto inbox = store.CreateFolder(store.ipmSubtree(), "Inbox");
+        const auto sent = store.CreateFolder(store.ipmSubtree(), "Sent Items");
+        for (int i = 0; i < kInbox; ++i) {
+            store.AddMessage(inbox, Mail("inbox mail " + std::to_string(i)));
+            if (i < kSent) store.AddMessage(sent, Mail("sent mail " + std::to_string(i)));
+        }
+        store.Finish();
+    };
     {
         auto store = PstStore::Create(path, {.seed = 1, .defaultMessageTime = 1700000000});
-        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-        const auto sent = store->CreateFolder(store->ipmSubtree(), "Sent Items");
-        for (int i = 0; i < kInbox; ++i) {
-            store->AddMessage(inbox, Mail("inbox mail " + std::to_string(i)));
-            if (i < kSent) store->AddMessage(sent, Mail("sent mail " + std::to_string(i)));
-        }
-        store->Finish();
+        fill(*store);
     }
     EXPECT_EQ(FilesIn(dir), 1u) << "only the store itself";
     const auto back = bmtest::ReadBack(path);
@@ -413,13 +410,7 @@ TEST(RowSpillStore, AStoreWhoseRowsWaitedInAFileListsEveryMessageAndLeavesOnlyIt
         auto store = PstStore::CreateOn(
             std::make_unique<NdbNodeSink>(NdbWriter::Create(inMemory, {false, CryptMethod::Permute})),
             {.seed = 1, .defaultMessageTime = 1700000000});
-        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-        const auto sent = store->CreateFolder(store->ipmSubtree(), "Sent Items");
-        for (int i = 0; i < kInbox; ++i) {
-            store->AddMessage(inbox, Mail("inbox mail " + std::to_string(i)));
-            if (i < kSent) store->AddMessage(sent, Mail("sent mail " + std::to_string(i)));
-        }
-        store->Finish();
+        fill(*store);
     }
     auto bytesOf = [](const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
