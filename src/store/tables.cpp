@@ -157,9 +157,29 @@ void NodeEntry::SetHoldsItems(bool holds) {
 
 NodeForest::NodeForest(std::size_t maxRecords) : maxRecords_(std::min(maxRecords, kMaxRecords)) {}
 
-NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return At(index_.Find(nid)); }
+std::uint32_t NodeForest::IndexOf(std::uint32_t nid) const {
+    if (!inOrder_) return index_.Find(nid);
+    const auto group = std::upper_bound(sample_.begin(), sample_.end(), nid);
+    if (group == sample_.begin()) return NodeEntry::kNone;
+    const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
+    const auto begin = records_.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto end = records_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, records_.size()));
+    const auto it =
+        std::lower_bound(begin, end, nid, [](const NodeEntry& r, std::uint32_t n) { return r.nid < n; });
+    return it != end && it->nid == nid ? static_cast<std::uint32_t>(it - records_.begin()) : NodeEntry::kNone;
+}
 
-const NodeEntry* NodeForest::Find(std::uint32_t nid) const { return At(index_.Find(nid)); }
+void NodeForest::IndexAll() {
+    inOrder_ = false;
+    sample_.clear();
+    sample_.shrink_to_fit();
+    index_.Reserve(records_.size() + 1);
+    for (const NodeEntry& r : records_) index_.TryEmplace(r.nid, r.placedOrder);
+}
+
+NodeEntry* NodeForest::FindMutable(std::uint32_t nid) { return At(IndexOf(nid)); }
+
+const NodeEntry* NodeForest::Find(std::uint32_t nid) const { return At(IndexOf(nid)); }
 
 std::uint32_t NodeForest::ParentNid(const NodeEntry& node) const {
     const NodeEntry* parent = Parent(node);
@@ -192,8 +212,13 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
         fresh.SetSubnodes(bidSub, subnodeBlock);
         fresh.nidParent = nidParent;
         fresh.placedOrder = static_cast<std::uint32_t>(records_.size());
+        if (inOrder_ && !records_.empty() && nid < records_.back().nid) IndexAll();
+        if (inOrder_) {
+            if (records_.size() % kSampleStride == 0) sample_.push_back(nid);
+        } else {
+            index_.TryEmplace(nid, fresh.placedOrder);
+        }
         r = &records_.emplace_back(fresh);
-        index_.TryEmplace(nid, r->placedOrder);
         Attach(*r, true);
     }
     AdoptWaitingFor(*r);
@@ -318,6 +343,9 @@ std::vector<const NodeEntry*> NodeForest::Orphans() const {
 
 void NodeForest::Clear() {
     index_.Clear();
+    sample_.clear();
+    sample_.shrink_to_fit();
+    inOrder_ = true;
     waiting_.clear();
     records_.clear();
     first_ = last_ = NodeEntry::kNone;

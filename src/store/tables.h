@@ -22,8 +22,8 @@
 // Orphans() and FindNode, so later work can still offer them as recovered
 // items. The forest never holds a cycle.
 //
-// Both tables are indexed by hash maps (or, while blocks come in BID order,
-// a sorted sample); lookups give the same first-match results as a scan in
+// Both tables are indexed by hash maps (or, while blocks come in BID order
+// and nodes in NID order, a sorted sample); lookups give the same first-match results as a scan in
 // walk order (blocks) or pre-order (nodes). Records are compact: the
 // forest's links are 32-bit record indices, so a table refuses to grow past
 // what 32 bits number instead of wrapping.
@@ -241,10 +241,11 @@ public:
     const NodeEntry* last() const { return At(last_); }
     std::size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
-    void Reserve(std::size_t n) { index_.Reserve(n); }
     void Clear();
     // Bytes the lookup of records takes beside the records themselves.
-    std::size_t LookupBytes() const { return index_.capacity() * index_.slotSize(); }
+    std::size_t LookupBytes() const {
+        return sample_.capacity() * sizeof(std::uint32_t) + index_.capacity() * index_.slotSize();
+    }
 
     // Deepest parent chain followed when checking for cycles; a chain that
     // is deeper is treated as one (the record is not attached under it).
@@ -256,6 +257,8 @@ private:
     }
     NodeEntry* At(std::uint32_t index) { return index == NodeEntry::kNone ? nullptr : &records_[index]; }
     NodeEntry* FindMutable(std::uint32_t nid);
+    std::uint32_t IndexOf(std::uint32_t nid) const;
+    void IndexAll();
     void Attach(NodeEntry& r, bool isNew);
     void AttachTopLevel(NodeEntry& r);
     void AttachChild(NodeEntry& parent, NodeEntry& r);
@@ -264,8 +267,15 @@ private:
     void AdoptWaitingFor(NodeEntry& r);
     bool IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const;
 
+    // While records come in rising NID order (as a node B-tree's leaves list
+    // them) a lookup searches them through a sample of every
+    // kSampleStride-th NID; the first new NID below the last builds the hash
+    // index, which serves every lookup from then on.
+    static constexpr std::size_t kSampleStride = 64;
     std::deque<NodeEntry> records_;
-    FlatIndex<std::uint32_t> index_;  // nid -> index in records_
+    std::vector<std::uint32_t> sample_;  // nid of records_[k * kSampleStride]
+    bool inOrder_ = true;
+    FlatIndex<std::uint32_t> index_;  // nid -> index in records_, once out of order
     // Waiting records (their indices) by the NID they wait for, oldest
     // first. Entries whose record stopped waiting (or waits for another NID)
     // are skipped lazily.

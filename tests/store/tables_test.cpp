@@ -74,6 +74,49 @@ TEST(FindBlock, PrefersAnEntryFromALiveSlotOverAStaleCopy) {
     EXPECT_EQ(bm::FindBlock(store, 12), &live);
 }
 
+TEST(FindNode, FindsEveryRecordOfALongForestInOrderAndAfterANidOutOfOrder) {
+    // NIDs rising as a node B-tree lists them: found through the sample,
+    // without a hash index.
+    bm::StoreFile store;
+    bm::LeafPageContext ctx;
+    constexpr std::uint32_t kCount = 1000;
+    bm::PlaceNodeEntry(store, ctx, 0x122, 0, 0, 0x122);
+    for (std::uint32_t i = 1; i <= kCount; ++i) bm::PlaceNodeEntry(store, ctx, 0x200004 + i * 32, 0, 0, 0x122);
+    EXPECT_LT(store.forest.LookupBytes(), std::size_t{kCount});
+    const auto expectAll = [&](const char* when) {
+        ASSERT_NE(bm::FindNode(store, 0x122), nullptr) << when;
+        for (std::uint32_t i = 1; i <= kCount; ++i) {
+            const bm::NodeEntry* r = bm::FindNode(store, 0x200004 + i * 32);
+            ASSERT_NE(r, nullptr) << when << " " << i;
+            ASSERT_EQ(r->nid, 0x200004 + i * 32) << when;
+            ASSERT_EQ(&store.forest.records()[r->placedOrder], r) << when;
+            ASSERT_EQ(bm::FindNode(store, 0x200004 + i * 32 + 4), nullptr) << when << " between two NIDs";
+        }
+        EXPECT_EQ(bm::FindNode(store, 0x21), nullptr) << when << " below the first";
+        EXPECT_EQ(bm::FindNode(store, 0x200004 + (kCount + 1) * 32), nullptr) << when << " past the last";
+    };
+    expectAll("in order");
+
+    // A NID placed again (in order or not) updates its record; a new NID
+    // below the last builds the hash index, and nothing found before is lost.
+    bm::PlaceNodeEntry(store, ctx, 0x200004 + 500 * 32, 0, 0, 0x122);
+    EXPECT_EQ(store.forest.size(), kCount + 1);
+    expectAll("after a NID placed again");
+    bm::PlaceNodeEntry(store, ctx, 0x21, 0, 0, 0);
+    EXPECT_EQ(store.forest.size(), kCount + 2);
+    EXPECT_GT(store.forest.LookupBytes(), std::size_t{kCount}) << "the hash index now serves the lookups";
+    ASSERT_NE(bm::FindNode(store, 0x21), nullptr);
+    EXPECT_EQ(bm::FindNode(store, 0x21)->placedOrder, kCount + 1);
+    for (std::uint32_t i = 1; i <= kCount; ++i)
+        ASSERT_EQ(store.forest.Parent(*bm::FindNode(store, 0x200004 + i * 32)), bm::FindNode(store, 0x122)) << i;
+
+    store.forest.Clear();
+    EXPECT_EQ(bm::FindNode(store, 0x122), nullptr);
+    bm::PlaceNodeEntry(store, ctx, 0x8022, 0, 0, 0);
+    EXPECT_NE(bm::FindNode(store, 0x8022), nullptr);
+    EXPECT_LT(store.forest.LookupBytes(), std::size_t{kCount}) << "sorted again after a clear";
+}
+
 class Forest : public ::testing::Test {
 protected:
     void Place(std::uint32_t nid, std::uint32_t parent) { bm::PlaceNodeEntry(store, ctx, nid, 0, 0, parent); }
