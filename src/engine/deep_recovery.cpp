@@ -33,7 +33,7 @@ const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
 
 // Every BID an internal block names: the children of data trees and the
 // data and subnode blocks of subnode lists.
-void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unordered_set<std::uint64_t>& referenced) {
+void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, BidSet& referenced) {
     Bytes block;
     if (ReadBlockEntry(store, entry, block) < 4) return;
     const ByteReader reader(block);
@@ -46,7 +46,7 @@ void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unor
         for (std::size_t i = 0; i < count; ++i) {
             const auto bid = reader.peekAt(layout.internal.dataTreeEntriesAt + i * width, width);
             if (!bid) break;
-            referenced.insert(*bid & ~std::uint64_t{1});
+            referenced.Add(*bid);
         }
     } else if (type == kSubnodeBlockType) {
         const std::size_t size = level == 0 ? layout.internal.subnodeLeafSize : layout.internal.subnodeInnerSize;
@@ -54,9 +54,9 @@ void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, std::unor
             const std::size_t at = layout.internal.subnodeEntriesAt + i * size;
             const auto first = reader.peekAt(at + width, width);
             if (!first) break;
-            referenced.insert(*first & ~std::uint64_t{1});
+            referenced.Add(*first);
             if (level == 0) {
-                if (const auto sub = reader.peekAt(at + 2 * width, width)) referenced.insert(*sub & ~std::uint64_t{1});
+                if (const auto sub = reader.peekAt(at + 2 * width, width)) referenced.Add(*sub);
             }
         }
     }
@@ -70,15 +70,19 @@ bool IsRecoverableItem(const ItemRecord& record) {
     return !record.folderCounts && !record.storeFields && !record.messageClass.empty();
 }
 
-std::unordered_set<std::uint64_t> ReferencedBids(StoreFile& store) {
-    std::unordered_set<std::uint64_t> referenced;
+BidSet ReferencedBids(StoreFile& store) {
+    BidSet referenced;
+    // Each record names two blocks; the internal blocks name at most about
+    // as many as the table holds.
+    referenced.Reserve(store.forest.size() * 2 + store.blocks.size());
     for (const NodeEntry& r : store.forest.records()) {
-        referenced.insert(r.bidData() & ~std::uint64_t{1});
-        referenced.insert(r.bidSub() & ~std::uint64_t{1});
+        referenced.Add(r.bidData());
+        referenced.Add(r.bidSub());
     }
     for (const BlockEntry& e : store.blocks.entries()) {
         if (IsInternalBid(e.bid()) && FindBlock(store, e.bid()) == &e) MarkInternalReferences(store, e, referenced);
     }
+    referenced.Seal();
     return referenced;
 }
 
@@ -211,10 +215,10 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     // Heaps no node references: every BID named by a node, a data tree or
     // a subnode list is taken; what is left and starts a message's
     // property context is an orphan heap.
-    const std::unordered_set<std::uint64_t> referenced = ReferencedBids(store);
+    const BidSet referenced = ReferencedBids(store);
     std::uint32_t nextNid = kFirstOrphanHeapNid;
     for (const BlockEntry& e : store.blocks.entries()) {
-        if (FindBlock(store, e.bid()) != &e || referenced.count(e.bid() & ~std::uint64_t{1}) != 0) continue;
+        if (FindBlock(store, e.bid()) != &e || referenced.Contains(e.bid())) continue;
         if (state->deleted.holds(e)) continue;
         if (!BlockReadsAsHeap(store, e)) continue;
         NodeEntry& record = state->heapRecords.emplace_back();

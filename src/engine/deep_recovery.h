@@ -29,6 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/bid_set.h"
 #include "engine/deleted_items.h"
 #include "engine/reconciliation.h"
 #include "messaging/item_record.h"
@@ -86,7 +87,7 @@ public:
 
 // Every BID something in the store names: the records' data and subnode
 // blocks, and what internal blocks (data trees, subnode lists) name.
-std::unordered_set<std::uint64_t> ReferencedBids(StoreFile& store);
+BidSet ReferencedBids(StoreFile& store);
 
 // Whether a record read from a heap is an item a user would want back (a
 // message-like object; not a folder, the store object or an attachment).

@@ -72,16 +72,17 @@ bool SubnodesRead(StoreFile& store, const NodeEntry& record) {
 // by its entry has the same content.
 void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, std::vector<Sighting>>& versions,
                      std::uint32_t& nextNid, DeletedItems& out) {
-    std::unordered_set<std::uint64_t> referenced = ReferencedBids(store);
+    BidSet referenced = ReferencedBids(store);
     for (const auto& [nid, list] : versions) {
         for (const Sighting& s : list) {
-            referenced.insert(s.entry->bidData & ~std::uint64_t{1});
-            referenced.insert(s.entry->bidSub & ~std::uint64_t{1});
+            referenced.Add(s.entry->bidData);
+            referenced.Add(s.entry->bidSub);
         }
     }
+    referenced.Seal();
     std::vector<const BlockEntry*> candidates;
     for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid()) || FindBlock(store, e.bid()) != &e || referenced.count(e.bid() & ~std::uint64_t{1}) != 0)
+        if (IsInternalBid(e.bid()) || FindBlock(store, e.bid()) != &e || referenced.Contains(e.bid()))
             continue;
         if (BlockReadsAsHeap(store, e)) candidates.push_back(&e);
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/analysis_run.h"
+#include "engine/bid_set.h"
 #include "engine/shipped_pages.h"
 #include "store/store.h"
 #include "common/byte_reader.h"
@@ -49,6 +50,21 @@ double ExpectedShare(Damage damage) {
     case Damage::OnePercentFlipped: return 0.0;  // nearly every block is hit
     }
     return 1.0;
+}
+
+TEST(BidSet, FindsWhatWasAddedOnceSealedWithBitZeroIgnored) {
+    BidSet set;
+    for (std::uint64_t bid : {0x48ull, 0x10ull, 0x49ull, 0x10ull, 0x2000000000ull}) set.Add(bid);
+    EXPECT_FALSE(set.Contains(0x10)) << "not sealed: nothing is claimed";
+    set.Seal();
+    EXPECT_EQ(set.size(), 3u) << "repeats, and a BID with bit 0 set, are one";
+    for (std::uint64_t bid : {0x10ull, 0x11ull, 0x48ull, 0x49ull, 0x2000000000ull}) EXPECT_TRUE(set.Contains(bid)) << bid;
+    for (std::uint64_t bid : {0x0ull, 0x14ull, 0x4Cull, 0x2000000004ull}) EXPECT_FALSE(set.Contains(bid)) << bid;
+    set.Add(0x14);
+    EXPECT_FALSE(set.Contains(0x14));
+    set.Seal();
+    EXPECT_TRUE(set.Contains(0x14));
+    EXPECT_TRUE(set.Contains(0x48));
 }
 
 TEST(DeepRecovery, SoundStoresListTheSameWithAndWithoutTheDeepScan) {
