@@ -33,7 +33,7 @@ const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
 
 // Every BID an internal block names: the children of data trees and the
 // data and subnode blocks of subnode lists.
-void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, BidSet& referenced) {
+void MarkInternalReferences(StoreFile& store, const BlockEntry& entry, NamedBlocks& referenced) {
     Bytes block;
     if (ReadBlockEntry(store, entry, block) < 4) return;
     const ByteReader reader(block);
@@ -70,11 +70,8 @@ bool IsRecoverableItem(const ItemRecord& record) {
     return !record.folderCounts && !record.storeFields && !record.messageClass.empty();
 }
 
-BidSet ReferencedBids(StoreFile& store) {
-    BidSet referenced;
-    // Each record names two blocks; the internal blocks name at most about
-    // as many as the table holds.
-    referenced.Reserve(store.forest.size() * 2 + store.blocks.size());
+NamedBlocks ReferencedBlocks(StoreFile& store) {
+    NamedBlocks referenced(store.blocks);
     for (const NodeEntry& r : store.forest.records()) {
         referenced.Add(r.bidData());
         referenced.Add(r.bidSub());
@@ -82,7 +79,6 @@ BidSet ReferencedBids(StoreFile& store) {
     for (const BlockEntry& e : store.blocks.entries()) {
         if (IsInternalBid(e.bid()) && FindBlock(store, e.bid()) == &e) MarkInternalReferences(store, e, referenced);
     }
-    referenced.Seal();
     return referenced;
 }
 
@@ -215,10 +211,12 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     // Heaps no node references: every BID named by a node, a data tree or
     // a subnode list is taken; what is left and starts a message's
     // property context is an orphan heap.
-    const BidSet referenced = ReferencedBids(store);
+    const NamedBlocks referenced = ReferencedBlocks(store);
     std::uint32_t nextNid = kFirstOrphanHeapNid;
-    for (const BlockEntry& e : store.blocks.entries()) {
-        if (FindBlock(store, e.bid()) != &e || referenced.Contains(e.bid())) continue;
+    const auto& entries = store.blocks.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const BlockEntry& e = entries[i];
+        if (!referenced.FirstAndUnnamed(i)) continue;
         if (state->deleted.holds(e)) continue;
         if (!BlockReadsAsHeap(store, e)) continue;
         NodeEntry& record = state->heapRecords.emplace_back();

@@ -29,7 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/bid_set.h"
+#include "engine/named_blocks.h"
 #include "engine/deleted_items.h"
 #include "engine/reconciliation.h"
 #include "messaging/item_record.h"
@@ -85,9 +85,9 @@ public:
     DeletedItems deleted;
 };
 
-// Every BID something in the store names: the records' data and subnode
-// blocks, and what internal blocks (data trees, subnode lists) name.
-BidSet ReferencedBids(StoreFile& store);
+// The block entries something in the store names: the records' data and
+// subnode blocks, and what internal blocks (data trees, subnode lists) name.
+NamedBlocks ReferencedBlocks(StoreFile& store);
 
 // Whether a record read from a heap is an item a user would want back (a
 // message-like object; not a folder, the store object or an attachment).

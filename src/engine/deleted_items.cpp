@@ -72,18 +72,18 @@ bool SubnodesRead(StoreFile& store, const NodeEntry& record) {
 // by its entry has the same content.
 void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, std::vector<Sighting>>& versions,
                      std::uint32_t& nextNid, DeletedItems& out) {
-    BidSet referenced = ReferencedBids(store);
+    NamedBlocks referenced = ReferencedBlocks(store);
     for (const auto& [nid, list] : versions) {
         for (const Sighting& s : list) {
             referenced.Add(s.entry->bidData);
             referenced.Add(s.entry->bidSub);
         }
     }
-    referenced.Seal();
     std::vector<const BlockEntry*> candidates;
-    for (const BlockEntry& e : store.blocks.entries()) {
-        if (IsInternalBid(e.bid()) || FindBlock(store, e.bid()) != &e || referenced.Contains(e.bid()))
-            continue;
+    const auto& entries = store.blocks.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const BlockEntry& e = entries[i];
+        if (IsInternalBid(e.bid()) || !referenced.FirstAndUnnamed(i)) continue;
         if (BlockReadsAsHeap(store, e)) candidates.push_back(&e);
     }
     if (candidates.empty()) return;

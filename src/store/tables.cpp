@@ -78,23 +78,28 @@ void BlockTable::IndexAll() {
     for (const BlockEntry& e : entries_) index_.TryEmplace(e.bid(), at++);
 }
 
-const BlockEntry* BlockTable::FindInOrder(std::uint64_t bid) const {
+std::uint32_t BlockTable::IndexInOrder(std::uint64_t bid) const {
     const auto group = std::upper_bound(sample_.begin(), sample_.end(), bid);
-    if (group == sample_.begin()) return nullptr;
+    if (group == sample_.begin()) return kNoEntry;
     const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
     const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(first);
     const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, entries_.size()));
     const auto it =
         std::lower_bound(begin, end, bid, [](const BlockEntry& e, std::uint64_t b) { return e.bid() < b; });
-    return it != end && it->bid() == bid ? &*it : nullptr;
+    return it != end && it->bid() == bid ? static_cast<std::uint32_t>(it - entries_.begin()) : kNoEntry;
+}
+
+std::uint32_t BlockTable::IndexOf(std::uint64_t bid) const {
+    if (bid == 0) return kNoEntry;
+    const std::uint64_t key = bid & ~std::uint64_t{1};
+    if (inOrder_) return IndexInOrder(key);
+    static_assert(FlatIndex<std::uint64_t>::kNoIndex == kNoEntry);
+    return index_.Find(key);
 }
 
 const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
-    if (bid == 0) return nullptr;
-    const std::uint64_t key = bid & ~std::uint64_t{1};
-    if (inOrder_) return FindInOrder(key);
-    const std::uint32_t at = index_.Find(key);
-    return at == FlatIndex<std::uint64_t>::kNoIndex ? nullptr : &entries_[at];
+    const std::uint32_t at = IndexOf(bid);
+    return at == kNoEntry ? nullptr : &entries_[at];
 }
 
 std::size_t BlockTable::LookupBytes() const {

@@ -105,6 +105,10 @@ public:
     // The first entry whose bid equals `bid` with bit 0 cleared; nullptr for
     // BID 0 or when absent.
     const BlockEntry* Find(std::uint64_t bid) const;
+    // The index in entries() of the entry Find(bid) gives; kNoEntry when
+    // there is none.
+    static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+    std::uint32_t IndexOf(std::uint64_t bid) const;
     // Moves the entry Find(bid) gives to where its block really lies (an
     // index entry whose block the deep scan found elsewhere in the file);
     // records that point at the entry follow it. False when there is none.
@@ -122,7 +126,7 @@ public:
     std::size_t LookupBytes() const;
 
 private:
-    const BlockEntry* FindInOrder(std::uint64_t bid) const;
+    std::uint32_t IndexInOrder(std::uint64_t bid) const;
     void IndexAll();
     void Store(BlockEntry& record, const BlockInfo& info);
 

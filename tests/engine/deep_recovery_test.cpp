@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/analysis_run.h"
-#include "engine/bid_set.h"
+#include "engine/named_blocks.h"
 #include "engine/shipped_pages.h"
 #include "store/store.h"
 #include "common/byte_reader.h"
@@ -52,19 +52,28 @@ double ExpectedShare(Damage damage) {
     return 1.0;
 }
 
-TEST(BidSet, FindsWhatWasAddedOnceSealedWithBitZeroIgnored) {
-    BidSet set;
-    for (std::uint64_t bid : {0x48ull, 0x10ull, 0x49ull, 0x10ull, 0x2000000000ull}) set.Add(bid);
-    EXPECT_FALSE(set.Contains(0x10)) << "not sealed: nothing is claimed";
-    set.Seal();
-    EXPECT_EQ(set.size(), 3u) << "repeats, and a BID with bit 0 set, are one";
-    for (std::uint64_t bid : {0x10ull, 0x11ull, 0x48ull, 0x49ull, 0x2000000000ull}) EXPECT_TRUE(set.Contains(bid)) << bid;
-    for (std::uint64_t bid : {0x0ull, 0x14ull, 0x4Cull, 0x2000000004ull}) EXPECT_FALSE(set.Contains(bid)) << bid;
-    set.Add(0x14);
-    EXPECT_FALSE(set.Contains(0x14));
-    set.Seal();
-    EXPECT_TRUE(set.Contains(0x14));
-    EXPECT_TRUE(set.Contains(0x48));
+TEST(NamedBlocks, MarksTheFirstEntryOfEachNamedBidWithBitZeroIgnored) {
+    BlockTable table;
+    table.Append({0x10, 0x400, 8, 1, 8});
+    table.Append({0x48, 0x500, 8, 1, 8});
+    table.Append({0x2000000000, 0x600, 8, 1, 8});
+    table.Append({0x48, 0x700, 8, 1, 8});  // a later copy of a BID, never a candidate (and
+                                           // out of order: lookups move to the hash index)
+    table.Append({0x0C, 0x800, 8, 1, 8});
+    NamedBlocks named(table);
+    named.Add(0x49);           // bit 0 set
+    named.Add(0x2000000000);
+    named.Add(0x14);           // not in the table: marks nothing
+    EXPECT_TRUE(named.FirstAndUnnamed(0));
+    EXPECT_FALSE(named.FirstAndUnnamed(1)) << "named with bit 0 set";
+    EXPECT_FALSE(named.FirstAndUnnamed(2));
+    EXPECT_FALSE(named.FirstAndUnnamed(3)) << "not the entry its BID finds";
+    EXPECT_TRUE(named.FirstAndUnnamed(4));
+    EXPECT_FALSE(named.FirstAndUnnamed(5)) << "past the table";
+    named.Add(0x0C);
+    EXPECT_FALSE(named.FirstAndUnnamed(4));
+    table.Append({0x80, 0x900, 8, 1, 8});
+    EXPECT_TRUE(named.FirstAndUnnamed(5)) << "appended after the marks: named by nothing";
 }
 
 TEST(DeepRecovery, SoundStoresListTheSameWithAndWithoutTheDeepScan) {
