@@ -36,6 +36,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/chunked_array.h"
 #include "store/flat_index.h"
 
 namespace bm {
@@ -114,7 +115,9 @@ public:
     // records that point at the entry follow it. False when there is none.
     bool Relocate(std::uint64_t bid, std::uint64_t offset, std::uint32_t size, std::uint32_t inflatedSize);
 
-    const std::deque<BlockEntry>& entries() const { return entries_; }
+    // 8,192 entries (128 KiB) a chunk.
+    using Entries = ChunkedArray<BlockEntry, 8192>;
+    const Entries& entries() const { return entries_; }
     const BlockEntry* head() const { return entries_.empty() ? nullptr : &entries_.front(); }
     const BlockEntry* tail() const { return entries_.empty() ? nullptr : &entries_.back(); }
     std::size_t size() const { return entries_.size(); }
@@ -136,7 +139,7 @@ private:
     // and an eighth of a byte each; the first entry out of order builds the
     // hash index, which serves every lookup from then on.
     static constexpr std::size_t kSampleStride = 64;
-    std::deque<BlockEntry> entries_;
+    Entries entries_;
     std::deque<BlockInfo> wide_;  // values of the entries that do not fit their record
     std::vector<std::uint64_t> sample_;  // bid of entries_[k * kSampleStride]
     bool inOrder_ = true;
@@ -240,7 +243,9 @@ public:
     std::uint32_t ParentNid(const NodeEntry& node) const;
 
     // Every record, in the order of first placement.
-    const std::deque<NodeEntry>& records() const { return records_; }
+    // 4,096 records (224 KiB) a chunk.
+    using Records = ChunkedArray<NodeEntry, 4096>;
+    const Records& records() const { return records_; }
     const NodeEntry* first() const { return At(first_); }
     const NodeEntry* last() const { return At(last_); }
     std::size_t size() const { return records_.size(); }
@@ -276,7 +281,7 @@ private:
     // kSampleStride-th NID; the first new NID below the last builds the hash
     // index, which serves every lookup from then on.
     static constexpr std::size_t kSampleStride = 64;
-    std::deque<NodeEntry> records_;
+    Records records_;
     std::vector<std::uint32_t> sample_;  // nid of records_[k * kSampleStride]
     bool inOrder_ = true;
     FlatIndex<std::uint32_t> index_;  // nid -> index in records_, once out of order

@@ -18,12 +18,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <deque>
 #include <limits>
 #include <stdexcept>
 #include <string>
 
 #include "common/byte_reader.h"
+#include "common/chunked_array.h"
 #include "output/pst/ndb_file.h"
 #include "output/pst/ndb_layout.h"
 
@@ -322,7 +322,7 @@ public:
             }
             nodes_[kept++] = nodes_[i];
         }
-        nodes_.resize(kept);
+        nodes_.truncate(kept);
     }
 
     Nid newNid(NidType type) {
@@ -599,9 +599,11 @@ public:
     Bid nextPageBid_ = 1;
     // Deques: they grow by small chunks, never copying millions of records
     // at once or keeping twice the room they need, as a doubling vector does.
-    std::deque<BlockRecord> blocks_;     // index = (bid >> 2) - 1
-    std::deque<std::uint32_t> children_;  // child lists of the internal blocks (see writeInternal)
-    std::deque<NodeRecord> nodes_;        // in the order set; replaced ones dropped at Finish
+    // The records live in large chunks of their own (see ChunkedArray), away
+    // from the run's small allocations.
+    ChunkedArray<BlockRecord, 8192> blocks_;       // index = (bid >> 2) - 1
+    ChunkedArray<std::uint32_t, 32768> children_;  // child lists of the internal blocks (see writeInternal)
+    ChunkedArray<NodeRecord, 8192> nodes_;         // in the order set; replaced ones dropped at Finish
     std::vector<FreeRange> free_;
     std::array<std::uint32_t, 32> nextNid_ = InitialNidIndexes();
     std::array<std::uint32_t, 32> usedNid_{};  // one past the highest index in use, per type
