@@ -160,7 +160,9 @@ std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const Prop
     PropertyList list;
     list.rowCount = 1;
     PropertyChunk& chunk = list.chunks.emplace_back();
-    for (const auto record : ReadBthRecords(heap, *header, kPcRecordSize)) {
+    const auto records = ReadBthRecords(heap, *header, kPcRecordSize);
+    chunk.entries.reserve(records.size());
+    for (const auto record : records) {
         const ByteReader r(record);
         const auto id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
         const auto type = static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0));

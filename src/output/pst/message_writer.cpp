@@ -84,6 +84,7 @@ unsigned TextCodePage(const std::vector<PcValue>& values) {
 // code page, not as bytes; the property itself stays as it is.
 std::vector<TableRow::Cell> CellsFor(const TableLayout& layout, const std::vector<PcValue>& values) {
     std::vector<TableRow::Cell> cells;
+    cells.reserve(std::min(values.size(), layout.columns().size()));
     std::optional<unsigned> codePage;
     for (const auto& v : values) {
         if (v.subnode) continue;
