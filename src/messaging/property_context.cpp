@@ -73,8 +73,9 @@ Bytes Concatenate(const HeapBlocks& blocks) {
 // The data of a subnode as one value; an empty result when unreadable.
 Bytes SubnodeValue(const PropertyReadContext& ctx, std::uint32_t nid) {
     if (!ctx.subnodes) return {};
-    const auto blocks = ctx.subnodes(nid);
+    auto blocks = ctx.subnodes(nid);
     if (!blocks) return {};
+    if (blocks->size() == 1) return std::move(blocks->front());  // no copy for a value of one block
     return Concatenate(*blocks);
 }
 

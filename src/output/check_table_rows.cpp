@@ -176,6 +176,7 @@ void TableRows::pagesOf(std::span<const std::uint8_t> row, std::vector<std::uint
 
 PropertyChunk TableRows::decode(const HeapNode& heap, std::span<const std::uint8_t> row) const {
     PropertyChunk chunk;
+    chunk.entries.reserve(columns_.size());
     const HidLayout& layout = heap_.layout();
     const std::uint32_t inPage = (1u << layout.blockShift) - 1;
     for (const Column& col : columns_) {
