@@ -82,10 +82,15 @@ void SubnodeList::Append(const SubnodeEntry& entry) {
     first_.insert(place, FirstRecord{entry.nid, at});
 }
 
-const BlockEntry* SubnodeList::Find(std::uint32_t nid) const {
+const SubnodeEntry* SubnodeList::FindEntry(std::uint32_t nid) const {
     const auto it = std::lower_bound(first_.begin(), first_.end(), nid,
                                      [](const FirstRecord& r, std::uint32_t n) { return r.nid < n; });
-    return it == first_.end() || it->nid != nid ? nullptr : entries_[it->at].block;
+    return it == first_.end() || it->nid != nid ? nullptr : &entries_[it->at];
+}
+
+const BlockEntry* SubnodeList::Find(std::uint32_t nid) const {
+    const SubnodeEntry* entry = FindEntry(nid);
+    return entry == nullptr ? nullptr : entry->block;
 }
 
 std::size_t ReadSubnodes(StoreFile& store, const BlockEntry& entry, SubnodeList& list) {

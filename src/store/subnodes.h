@@ -39,6 +39,8 @@ public:
     void Append(const SubnodeEntry& entry);
     // The block of the first record with that NID, or nullptr.
     const BlockEntry* Find(std::uint32_t nid) const;
+    // The first record with that NID, or nullptr.
+    const SubnodeEntry* FindEntry(std::uint32_t nid) const;
     const std::vector<SubnodeEntry>& entries() const { return entries_; }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }

@@ -92,6 +92,9 @@ TEST(SubnodeList, EachNidFindsItsFirstRecordWhateverTheOrder) {
     EXPECT_EQ(list.Find(0x100), &blocks[5]);
     EXPECT_EQ(list.Find(0x693), nullptr);
     EXPECT_EQ(list.Find(0), nullptr);
+    EXPECT_EQ(list.FindEntry(0x671), &list.entries()[1]);
+    EXPECT_EQ(list.FindEntry(0x692), &list.entries()[0]);
+    EXPECT_EQ(list.FindEntry(0x693), nullptr);
 
     // A table's own subnodes first, then the message's: a NID both hold is
     // the table's.
