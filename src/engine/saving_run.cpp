@@ -233,7 +233,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::uint32_t parentNid = store_.forest.ParentNid(node);
         // The folder the item belongs to, as the actions choose it.
         const auto parent = folderPaths.find(parentNid);
-        const std::string itemFolder = parent != folderPaths.end() ? parent->second : path;
+        const std::string& itemFolder = parent != folderPaths.end() ? parent->second : path;
         const bool counted = IsCountedItemNid(node.nid) && source.selected.IsSelected(itemFolder);
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";

@@ -41,7 +41,7 @@ void SelectedFolders::Clear() {
     set_.clear();
 }
 
-bool SelectedFolders::IsSelected(std::string_view path) const { return set_.contains(std::string(path)); }
+bool SelectedFolders::IsSelected(std::string_view path) const { return set_.contains(path); }
 
 std::filesystem::path MakeSaveDestination(const std::filesystem::path& chosen) {
     std::string dir = chosen.string();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -41,8 +42,15 @@ public:
     const std::vector<std::string>& paths() const { return paths_; }
 
 private:
+    // Hashes a path given as a string or a view alike, so that a lookup
+    // needs no string of its own.
+    struct PathHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+    };
+
     std::vector<std::string> paths_;
-    std::unordered_set<std::string> set_;
+    std::unordered_set<std::string, PathHash, std::equal_to<>> set_;
 };
 
 // The chosen directory with "Repair" appended (one separator between).

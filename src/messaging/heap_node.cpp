@@ -1,6 +1,6 @@
 #include "messaging/heap_node.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "common/byte_reader.h"
 
@@ -75,15 +75,26 @@ struct BthWalk {
     const HeapNode& heap;
     std::size_t keySize;
     std::size_t recordSize;
-    std::unordered_set<std::uint32_t> entered;
+    // The allocations entered so far, sorted: a tree has few index
+    // allocations, so a flat set costs less than a node per entry.
+    std::vector<std::uint32_t> entered;
     std::vector<std::span<const std::uint8_t>> records;
 
+    bool Enter(std::uint32_t hid) {
+        const auto at = std::lower_bound(entered.begin(), entered.end(), hid);
+        if (at != entered.end() && *at == hid) return false;
+        entered.insert(at, hid);
+        return true;
+    }
+
     void Level(std::uint32_t hid, unsigned level) {
-        if (!entered.insert(hid).second) return;  // a loop or shared child in a damaged heap
+        if (!Enter(hid)) return;  // a loop or shared child in a damaged heap
         const auto alloc = heap.Allocation(hid);
         if (!alloc) return;
         const std::size_t size = level == 0 ? recordSize : keySize + 4;
         if (size == 0) return;
+        // The first leaf is usually the only one (a tree without index levels).
+        if (level == 0 && records.empty()) records.reserve(alloc->size() / size);
         const ByteReader r(*alloc);
         for (std::size_t at = 0; at + size <= alloc->size(); at += size) {
             if (level == 0) {

@@ -1,7 +1,5 @@
 #include "messaging/item_reader.h"
 
-#include <unordered_map>
-
 #include "common/byte_reader.h"
 #include "messaging/item_mapping.h"
 #include "messaging/property_reader.h"
@@ -43,15 +41,12 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
     record.currentAttachment = 0;
     MapProperties(&*table, &record, ctx);
 
-    // The first subnode record of each NID, for the attachment objects.
-    std::unordered_map<std::uint32_t, const SubnodeEntry*> entries;
-    for (const SubnodeEntry& e : subnodes.entries()) entries.try_emplace(e.nid, &e);
-
     for (std::size_t i = 0; i < record.attachments.size(); ++i) {
         const std::uint32_t objectNid = record.attachments[i].nid;
-        const auto it = entries.find(objectNid);
-        if (it == entries.end() || it->second->block == nullptr) continue;
-        const auto object = ReadPropertyObject(store, *it->second->block, nullptr);
+        // The first subnode record of the NID holds the attachment object.
+        const SubnodeEntry* entry = subnodes.FindEntry(objectNid);
+        if (entry == nullptr || entry->block == nullptr) continue;
+        const auto object = ReadPropertyObject(store, *entry->block, nullptr);
         if (!object) continue;
         record.currentAttachment = i;
         MapProperties(&*object, &record, ctx);
@@ -60,7 +55,7 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
             a.dataBid = kAttachmentDataInRecord;
         } else if (a.nid != objectNid) {
             // The data stayed in a subnode whose NID the mapping noted.
-            if (const BlockEntry* data = FindDataSubnode(store, subnodes, it->second, a.nid)) a.dataBid = data->bid();
+            if (const BlockEntry* data = FindDataSubnode(store, subnodes, entry, a.nid)) a.dataBid = data->bid();
         }
     }
     record.currentAttachment = 0;

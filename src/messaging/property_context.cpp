@@ -73,8 +73,9 @@ Bytes Concatenate(const HeapBlocks& blocks) {
 // The data of a subnode as one value; an empty result when unreadable.
 Bytes SubnodeValue(const PropertyReadContext& ctx, std::uint32_t nid) {
     if (!ctx.subnodes) return {};
-    const auto blocks = ctx.subnodes(nid);
+    auto blocks = ctx.subnodes(nid);
     if (!blocks) return {};
+    if (blocks->size() == 1) return std::move(blocks->front());  // no copy for a value of one block
     return Concatenate(*blocks);
 }
 
@@ -160,7 +161,9 @@ std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const Prop
     PropertyList list;
     list.rowCount = 1;
     PropertyChunk& chunk = list.chunks.emplace_back();
-    for (const auto record : ReadBthRecords(heap, *header, kPcRecordSize)) {
+    const auto records = ReadBthRecords(heap, *header, kPcRecordSize);
+    chunk.entries.reserve(records.size());
+    for (const auto record : records) {
         const ByteReader r(record);
         const auto id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
         const auto type = static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0));

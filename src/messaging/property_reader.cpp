@@ -11,6 +11,16 @@ HidLayout HidLayoutFor(const StoreFile& store) {
 
 std::optional<HeapBlocks> ReadNodeBlocks(StoreFile& store, const BlockEntry& dataBlock) {
     HeapBlocks blocks;
+    if (!IsInternalBid(dataBlock.bid())) {
+        // A single block: read straight into the heap's only page.
+        Bytes page;
+        NodeDataTarget target;
+        target.buffer = &page;
+        ReadNodeData(store, dataBlock, target);
+        if (page.empty()) return std::nullopt;
+        blocks.push_back(std::move(page));
+        return blocks;
+    }
     NodeDataTarget target;
     target.sink = [&blocks](std::span<const std::uint8_t> piece) {
         blocks.emplace_back(piece.begin(), piece.end());

@@ -30,6 +30,9 @@ using Column = TableColumn;
 std::vector<std::span<const std::uint8_t>> SplitRows(const HeapBlocks& blocks, std::size_t width) {
     std::vector<std::span<const std::uint8_t>> rows;
     if (width == 0) return rows;
+    std::size_t count = 0;
+    for (const auto& block : blocks) count += block.size() / width;
+    rows.reserve(count);
     for (const auto& block : blocks) {
         for (std::size_t at = 0; at + width <= block.size(); at += width)
             rows.push_back(std::span<const std::uint8_t>(block).subspan(at, width));
@@ -96,6 +99,7 @@ std::optional<std::size_t> ForEachTableRow(const HeapNode& heap, const PropertyR
     for (std::size_t row = rowCount; row-- > 0;) {
         PropertyChunk chunk;
         if (row < rows.size()) {  // beyond the matrix: no cells
+            chunk.entries.reserve(columns.size());
             for (const Column& col : columns) {
                 if (ctx.onlyExistingCells && !CellExists(rows[row], cebStart, col.iBit)) continue;
                 auto value = ConvertCell(heap, ctx, col, rows[row]);

@@ -24,6 +24,7 @@ std::optional<TableInfo> ParseTableInfo(std::span<const std::uint8_t> info) {
     out.hidRowIndex = r.readU32();
     out.hnidRows = r.readU32();
     if (r.failed() || info.size() < kTcInfoSize || type != kTcInfoType) return std::nullopt;
+    out.columns.reserve(columnCount);
     for (std::size_t c = 0; c < columnCount; ++c) {
         ByteReader d = ByteReader(info).sub(kTcInfoSize + c * kColumnSize, kColumnSize);
         if (d.failed()) break;

@@ -115,7 +115,8 @@ private:
     // The node's table context, its rows handed to `rows` one at a time
     // (check_table_rows.h: bounded memory for tables of any length); the
     // result's list stays empty.
-    ReadObject readTable(std::uint32_t nid, const TableRowVisitor& rows);
+    // `columns`: the only cells the rows need (all when empty).
+    ReadObject readTable(std::uint32_t nid, const TableRowVisitor& rows, std::vector<std::uint16_t> columns = {});
     // Compares a contents table's row ids with the folder's messages, the
     // rows read one at a time: the findings compareRows gives.
     void compareContents(std::uint32_t folder, std::uint32_t tableNid, const std::vector<std::uint32_t>& messages);
@@ -164,14 +165,16 @@ ReadObject FolderWalk::read(std::uint32_t nid) {
     return out;
 }
 
-ReadObject FolderWalk::readTable(std::uint32_t nid, const TableRowVisitor& rows) {
+ReadObject FolderWalk::readTable(std::uint32_t nid, const TableRowVisitor& rows, std::vector<std::uint16_t> columns) {
     ReadObject out;
     SubnodeList subnodes;
     const NodeEntry* node = open(nid, out, subnodes);
     if (node == nullptr) return out;
     // A table without rows reads as none.
     std::optional<std::size_t> count;
-    if (ForEachBoundedTableRow(store_, *node->dataBlock(), &subnodes, {}, rows, count) != TableHeap::Table) return out;
+    BoundedTableOptions options;
+    options.onlyColumns = std::move(columns);
+    if (ForEachBoundedTableRow(store_, *node->dataBlock(), &subnodes, options, rows, count) != TableHeap::Table) return out;
     out.list = PropertyList{0, {}};
     out.state = ObjectRead::Read;
     return out;
@@ -251,7 +254,8 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
         }
         if (!first) duplicate.push_back(*nid);
     };
-    const ReadObject contents = readTable(tableNid, visit);
+    // Only the row ids are compared.
+    const ReadObject contents = readTable(tableNid, visit, {static_cast<std::uint16_t>(kPropLtpRowId)});
     const std::string name = "folder " + Hex(folder);
     if (contents.state == ObjectRead::Missing) {
         problem(folderAt_[folder], name + " has no contents table (node " + Hex(tableNid) + ")");

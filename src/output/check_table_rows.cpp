@@ -125,8 +125,9 @@ struct BthCount {
 
 class TableRows {
 public:
-    TableRows(PagedHeap& heap, const PropertyReadContext& ctx, std::size_t pagesPerBatch)
-        : heap_(heap), ctx_(ctx), pagesPerBatch_(std::max<std::size_t>(pagesPerBatch, 2)) {}
+    TableRows(PagedHeap& heap, const PropertyReadContext& ctx, std::size_t pagesPerBatch,
+              std::span<const std::uint16_t> onlyColumns)
+        : heap_(heap), ctx_(ctx), pagesPerBatch_(std::max<std::size_t>(pagesPerBatch, 2)), onlyColumns_(onlyColumns) {}
 
     std::optional<std::size_t> run(StoreFile& store, const SubnodeList* subnodes, const TableRowVisitor& visit);
 
@@ -147,6 +148,9 @@ private:
     bool takesCell(const Column& col, std::span<const std::uint8_t> row) const {
         return !ctx_.onlyExistingCells || CellExists(row, cebStart_, col.iBit);
     }
+    bool wanted(const Column& col) const {
+        return onlyColumns_.empty() || std::find(onlyColumns_.begin(), onlyColumns_.end(), col.id) != onlyColumns_.end();
+    }
     // The heap pages a row's cells name, added to `pages` (page 0 aside).
     void pagesOf(std::span<const std::uint8_t> row, std::vector<std::uint32_t>& pages) const;
     // Converts and visits the batch's rows (spans into `block`).
@@ -156,6 +160,7 @@ private:
     PagedHeap& heap_;
     const PropertyReadContext& ctx_;
     std::size_t pagesPerBatch_;
+    std::span<const std::uint16_t> onlyColumns_;
     std::vector<Column> columns_;
     std::uint16_t cebStart_ = 0;
     std::vector<std::span<const std::uint8_t>> batch_;
@@ -176,10 +181,11 @@ void TableRows::pagesOf(std::span<const std::uint8_t> row, std::vector<std::uint
 
 PropertyChunk TableRows::decode(const HeapNode& heap, std::span<const std::uint8_t> row) const {
     PropertyChunk chunk;
+    chunk.entries.reserve(onlyColumns_.empty() ? columns_.size() : onlyColumns_.size());
     const HidLayout& layout = heap_.layout();
     const std::uint32_t inPage = (1u << layout.blockShift) - 1;
     for (const Column& col : columns_) {
-        if (!takesCell(col, row)) continue;
+        if (!wanted(col) || !takesCell(col, row)) continue;
         if (IsEightByteFixed(col.type) && col.cbData == 8) {
             if (static_cast<std::size_t>(col.ibData) + 8 > row.size()) continue;
             PropertyValue v;
@@ -337,7 +343,7 @@ TableHeap ForEachBoundedTableRow(StoreFile& store, const BlockEntry& data, const
     ctx.names = options.names;
     ctx.onlyExistingCells = options.onlyExistingCells;
     ctx.subnodes = MakeSubnodeDataReader(store, subnodes);
-    rowCount = TableRows(heap, ctx, options.heapPagesKept).run(store, subnodes, visit);
+    rowCount = TableRows(heap, ctx, options.heapPagesKept, options.onlyColumns).run(store, subnodes, visit);
     return TableHeap::Table;
 }
 

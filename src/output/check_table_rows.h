@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "messaging/property_context.h"
 #include "store/store_file.h"
@@ -29,6 +30,9 @@ struct BoundedTableOptions {
     bool onlyExistingCells = false;
     // Heap pages kept at once (at least 2).
     std::size_t heapPagesKept = 16;
+    // When not empty, the rows hold only the cells of these columns (by
+    // property id, below 0x8000): for a check that looks at a few.
+    std::vector<std::uint16_t> onlyColumns;
 };
 
 // Reads the heap of the node whose data block is `data`; when it is a table

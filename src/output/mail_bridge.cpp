@@ -119,16 +119,24 @@ std::shared_ptr<OpenOutputStore> MailBridge::StoreOf(const OutputFolderPath& pat
     return store;
 }
 
+const OutputFolderPath& MailBridge::Split(const std::string& folderPath) {
+    if (split_ && splitPath_ == folderPath) return *split_;
+    std::optional<OutputFolderPath> parts = SplitOutputFolderPath(folderPath);
+    if (!parts) throw std::invalid_argument("not a store folder path: " + folderPath);
+    split_ = std::move(parts);
+    splitPath_ = folderPath;
+    return *split_;
+}
+
 pst::FolderId MailBridge::Folder(const std::string& folderPath, std::string_view containerClass) {
     RequireStarted();
-    const std::optional<OutputFolderPath> parts = SplitOutputFolderPath(folderPath);
-    if (!parts) throw std::invalid_argument("not a store folder path: " + folderPath);
-    return StoreOf(*parts)->EnsureFolder(parts->folders, containerClass, parts->siblings);
+    const OutputFolderPath& parts = Split(folderPath);
+    return StoreOf(parts)->EnsureFolder(parts.folders, containerClass, parts.siblings);
 }
 
 void MailBridge::Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
     const pst::FolderId folder = Folder(folderPath, containerClass);
-    StoreOf(*SplitOutputFolderPath(folderPath))->AddMessage(folder, message);
+    StoreOf(Split(folderPath))->AddMessage(folder, message);
 }
 
 void MailBridge::AddItem(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
@@ -137,12 +145,12 @@ void MailBridge::AddItem(const std::string& folderPath, const pst::Message& mess
 
 void MailBridge::AddAssociatedItem(const std::string& folderPath, const pst::Message& message) {
     const pst::FolderId folder = Folder(folderPath);
-    StoreOf(*SplitOutputFolderPath(folderPath))->AddAssociatedMessage(folder, message);
+    StoreOf(Split(folderPath))->AddAssociatedMessage(folder, message);
 }
 
 void MailBridge::SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties) {
     const pst::FolderId folder = Folder(folderPath);
-    StoreOf(*SplitOutputFolderPath(folderPath))->SetFolderProperties(folder, properties);
+    StoreOf(Split(folderPath))->SetFolderProperties(folder, properties);
 }
 
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {

@@ -106,12 +106,18 @@ public:
 
 private:
     std::shared_ptr<OpenOutputStore> StoreOf(const OutputFolderPath& path) const;
+    // The parts of a folder path; throws std::invalid_argument for one that
+    // is not a store folder path. The last one is kept: items come folder
+    // by folder.
+    const OutputFolderPath& Split(const std::string& folderPath);
     pst::FolderId Folder(const std::string& folderPath, std::string_view containerClass = {});
     void Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass = {});
     void RequireStarted() const;
 
     bool started_ = false;
     std::shared_ptr<OpenOutputStore> store_;
+    std::string splitPath_;
+    std::optional<OutputFolderPath> split_;
 };
 
 }  // namespace bm

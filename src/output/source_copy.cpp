@@ -94,6 +94,7 @@ SubnodeList OwnSubnodes(StoreFile& store, const BlockEntry* subnodeBlock) {
     SubnodeList own;
     if (subnodeBlock == nullptr) return own;
     const SubnodeList all = ReadSubnodes(store, *subnodeBlock);
+    own.Reserve(all.size());
     for (const SubnodeEntry& e : all.entries()) {
         if (e.level == 0) own.Append(e);
     }
@@ -142,8 +143,10 @@ std::optional<std::vector<RawProperty>> ReadRawContext(StoreFile& store, const B
     if (!header || (header->type | (header->keySize << 8)) != kPcBthWord) return std::nullopt;
     const PropertyReadContext ctx = CopyContext(store, subnodes);
 
+    const auto records = ReadBthRecords(*heap, *header, kPcRecordSize);
     std::vector<RawProperty> out;
-    for (const auto record : ReadBthRecords(*heap, *header, kPcRecordSize)) {
+    out.reserve(records.size());
+    for (const auto record : records) {
         const ByteReader r(record);
         RawProperty p;
         p.id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
@@ -213,6 +216,7 @@ std::vector<std::vector<PropertyValue>> ReadRows(StoreFile& store, const Subnode
     const SubnodeEntry* entry = FindEntry(messageSubnodes, nid);
     if (entry == nullptr || entry->block == nullptr) return rows;
     SubnodeList subnodes = OwnSubnodes(store, entry->subnodeBlock);
+    subnodes.Reserve(subnodes.size() + messageSubnodes.size());
     for (const SubnodeEntry& e : messageSubnodes.entries()) subnodes.Append(e);
     auto blocks = ReadNodeBlocks(store, *entry->block);
     if (!blocks) return rows;
@@ -394,6 +398,7 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
     auto props = ReadRawContext(store, *data, own, false);
     if (!props) return std::nullopt;
     pst::Message m;
+    m.properties.Reserve(props->size());
     for (RawProperty& p : *props) {
         if (p.type == kPtObject) continue;  // a message holds objects only in its attachments
         Put(m.properties, names, p.id, p.type, std::move(p.bytes));

@@ -97,6 +97,7 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
     const std::size_t width = store.layout != nullptr ? store.layout->idWidth : 4;
     const std::size_t first = store.layout != nullptr ? store.layout->internal.dataTreeEntriesAt : 8;
 
+    Bytes data;  // one buffer for the data blocks of this XBLOCK
     for (std::size_t i = 0; i < count; ++i) {
         const auto child = reader.peekAt(first + i * width, width);
         if (!child) break;  // entries past the bytes read are not visited
@@ -109,7 +110,6 @@ std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, co
         if (IsInternalBid(*child)) return std::nullopt;  // an XBLOCK names data blocks only
         const BlockEntry* childEntry = FindCounted(store, *child);
         if (childEntry == nullptr) return std::nullopt;
-        Bytes data;
         const std::size_t m = ReadBlockEntry(store, *childEntry, data);
         if (m == 0) return std::nullopt;
         DecodeWithStore(store, data, childEntry->bid());
@@ -138,21 +138,22 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
     std::size_t extent = want;
     if (layout != nullptr) extent = static_cast<std::size_t>(AlignUp(want + layout->block.size, layout->block.alignment));
 
-    Bytes raw;
-    const std::size_t got = ReadAt(store, entry.offset(), extent, raw);
+    // Read straight into the slot: a caller that reads block after block
+    // into one buffer keeps its capacity.
+    const std::size_t got = ReadAt(store, entry.offset(), extent, slot);
     const std::size_t n = std::min(got, want);
     if (n < want) ++store.damage.blocksUnreadable;
     if (layout != nullptr && got == extent) {
-        const ByteReader reader(raw);
+        const ByteReader reader(slot);
         const auto stored = reader.peekAt(extent - layout->block.size + layout->block.crcAt, 4);
-        if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(raw.data(), want)))
+        if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(slot.data(), want)))
             ++store.damage.blockCrcMismatches;
     }
-    raw.resize(n);
+    slot.resize(n);
 
     if (layout != nullptr && layout->block.compressed && entry.inflatedSize() > entry.size()) {
         Bytes inflated;
-        if (n < want || !Inflate(raw, entry.inflatedSize(), inflated)) {
+        if (n < want || !Inflate(slot, entry.inflatedSize(), inflated)) {
             if (n == want) ++store.damage.blocksUnreadable;
             slot.clear();
             return 0;
@@ -160,7 +161,6 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
         slot = std::move(inflated);
         return slot.size();
     }
-    slot = std::move(raw);
     return n;
 }
 
@@ -205,14 +205,15 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
         } else {
             ++store.damage.dataTreesIncomplete;
         }
+    } else if (target.buffer != nullptr) {
+        const std::size_t n = ReadBlockEntry(store, entry, *target.buffer);
+        DecodeWithStore(store, *target.buffer, entry.bid());
+        total = arrived = n;
     } else {
         Bytes block;
         const std::size_t n = ReadBlockEntry(store, entry, block);
         DecodeWithStore(store, block, entry.bid());
-        if (target.buffer != nullptr) {
-            *target.buffer = std::move(block);
-            total = arrived = n;
-        } else if (target.sink) {
+        if (target.sink) {
             if (n == 0 || target.sink(block)) total = arrived = n;  // a refusing sink fails the read
         } else {
             total = n;

@@ -1,6 +1,6 @@
 #include "store/subnodes.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "common/byte_reader.h"
 #include "store/blocks.h"
@@ -12,15 +12,17 @@ namespace {
 struct SubnodeRead {
     StoreFile& store;
     SubnodeList& list;
-    std::unordered_set<const BlockEntry*> seen;
+    // The blocks read so far; a node has only a few subnode blocks.
+    std::vector<const BlockEntry*> seen;
     std::size_t appended = 0;
 
     // Reads one SLBLOCK or SIBLOCK; `level` is the nesting of its subnodes.
     void Block(const BlockEntry& entry, std::uint32_t level) {
-        if (level >= kMaxSubnodeNesting || !seen.insert(&entry).second) {
+        if (level >= kMaxSubnodeNesting || std::find(seen.begin(), seen.end(), &entry) != seen.end()) {
             ++store.damage.subnodeBlocksRejected;
             return;
         }
+        seen.push_back(&entry);
         Bytes bytes;
         const std::size_t n = ReadBlockEntry(store, entry, bytes);
         const ByteReader reader(bytes);
@@ -35,6 +37,7 @@ struct SubnodeRead {
         const StoreLayout& layout = *store.layout;
         const std::size_t w = layout.idWidth;
         const std::size_t size = *blockLevel == 0 ? layout.internal.subnodeLeafSize : layout.internal.subnodeInnerSize;
+        if (*blockLevel == 0 && list.empty()) list.Reserve(*count);
         for (std::size_t i = 0; i < *count; ++i) {
             const std::size_t at = layout.internal.subnodeEntriesAt + i * size;
             const ByteReader e = reader.sub(at, size);
@@ -61,14 +64,33 @@ struct SubnodeRead {
 
 }  // namespace
 
+void SubnodeList::Reserve(std::size_t count) {
+    entries_.reserve(count);
+    first_.reserve(count);
+}
+
 void SubnodeList::Append(const SubnodeEntry& entry) {
-    first_.try_emplace(entry.nid, entries_.size());
+    const std::size_t at = entries_.size();
     entries_.push_back(entry);
+    if (first_.empty() || first_.back().nid < entry.nid) {
+        first_.push_back(FirstRecord{entry.nid, at});
+        return;
+    }
+    const auto place = std::lower_bound(first_.begin(), first_.end(), entry.nid,
+                                        [](const FirstRecord& r, std::uint32_t nid) { return r.nid < nid; });
+    if (place != first_.end() && place->nid == entry.nid) return;  // the first record stays the one found
+    first_.insert(place, FirstRecord{entry.nid, at});
+}
+
+const SubnodeEntry* SubnodeList::FindEntry(std::uint32_t nid) const {
+    const auto it = std::lower_bound(first_.begin(), first_.end(), nid,
+                                     [](const FirstRecord& r, std::uint32_t n) { return r.nid < n; });
+    return it == first_.end() || it->nid != nid ? nullptr : &entries_[it->at];
 }
 
 const BlockEntry* SubnodeList::Find(std::uint32_t nid) const {
-    const auto it = first_.find(nid);
-    return it == first_.end() ? nullptr : entries_[it->second].block;
+    const SubnodeEntry* entry = FindEntry(nid);
+    return entry == nullptr ? nullptr : entry->block;
 }
 
 std::size_t ReadSubnodes(StoreFile& store, const BlockEntry& entry, SubnodeList& list) {

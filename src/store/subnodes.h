@@ -18,7 +18,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "store/store_file.h"
@@ -34,16 +33,29 @@ struct SubnodeEntry {
 
 class SubnodeList {
 public:
+    // Room for `count` records in all, so that a list filled from a known
+    // count grows once.
+    void Reserve(std::size_t count);
     void Append(const SubnodeEntry& entry);
     // The block of the first record with that NID, or nullptr.
     const BlockEntry* Find(std::uint32_t nid) const;
+    // The first record with that NID, or nullptr.
+    const SubnodeEntry* FindEntry(std::uint32_t nid) const;
     const std::vector<SubnodeEntry>& entries() const { return entries_; }
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
 private:
+    struct FirstRecord {
+        std::uint32_t nid = 0;
+        std::size_t at = 0;  // index in entries_
+    };
+
     std::vector<SubnodeEntry> entries_;
-    std::unordered_map<std::uint32_t, std::size_t> first_;
+    // One per NID, sorted by NID: where its first record is. A subnode
+    // block lists its NIDs in ascending order, so appending is mostly a
+    // push at the end.
+    std::vector<FirstRecord> first_;
 };
 
 // Deepest nesting of subnode blocks followed.

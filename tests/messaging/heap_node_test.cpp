@@ -141,6 +141,38 @@ TEST(HeapBth, IndexThatPointsAtItselfEnds) {
     EXPECT_TRUE(ReadBthRecords(*heap, *bth, 8).empty());
 }
 
+TEST(HeapBth, ALeafNamedTwiceIsReadOnceAndIndexOrderIsKept) {
+    bmtest::HeapImage image(0xBC);
+    const auto leaf = [&](std::initializer_list<std::uint8_t> firsts) {
+        Bytes bytes;
+        for (const std::uint8_t f : firsts) {
+            Bytes r(8, 0);
+            r[0] = f;
+            bytes.insert(bytes.end(), r.begin(), r.end());
+        }
+        return image.Add(bytes);
+    };
+    const std::uint32_t low = leaf({0x10, 0x11});  // the lower HID, named second
+    const std::uint32_t high = leaf({0x20});
+    Bytes index;
+    for (const std::uint32_t child : {high, low, high}) {
+        bmtest::AppendU16(index, 0);
+        bmtest::AppendU32(index, child);
+    }
+    const std::uint32_t root = image.Add(index);
+    Bytes header{0xB5, 2, 6, 1};
+    bmtest::AppendU32(header, root);
+    const std::uint32_t h = image.Add(header);
+    const auto heap = HeapNode::Open(image.Build());
+    ASSERT_TRUE(heap);
+    const auto bth = ReadBthHeader(*heap, h);
+    ASSERT_TRUE(bth);
+    const auto records = ReadBthRecords(*heap, *bth, 8);
+    std::vector<std::uint8_t> firsts;
+    for (const auto r : records) firsts.push_back(r[0]);
+    EXPECT_EQ(firsts, (std::vector<std::uint8_t>{0x20, 0x10, 0x11}));
+}
+
 TEST(HeapBth, ImplausibleLevelCountReadsTheRootAsLeaves) {
     bmtest::HeapImage image(0xBC);
     const std::uint32_t hid = bmtest::AddBth(image, 2, 6, Records(3), 0);

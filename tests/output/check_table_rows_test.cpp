@@ -168,6 +168,36 @@ TEST(BoundedTableRows, ALongTableReadsAsTheWholeTableReaderReadsIt) {
     EXPECT_EQ(sizes.back(), 1000u);
 }
 
+TEST(BoundedTableRows, RowsOfChosenColumnsHoldThoseCellsAsTheFullRowsDo) {
+    const auto path = WriteLongTable("bounded_columns");
+    OpenedStore s(path);
+    ASSERT_TRUE(s.ok);
+    const bm::NodeEntry* node = bm::FindNode(s.store, kContents);
+    ASSERT_NE(node, nullptr);
+    const bm::SubnodeList subnodes = bm::ReadSubnodes(s.store, *node->subnodeBlock());
+    const std::vector<std::uint16_t> chosen{0x67F2, 0x0E08};  // row id, message size
+
+    std::vector<bm::PropertyChunk> full, narrow;
+    std::optional<std::size_t> fullCount, narrowCount;
+    bm::ForEachBoundedTableRow(s.store, *node->dataBlock(), &subnodes, {},
+                               [&](bm::PropertyChunk&& row) { full.push_back(std::move(row)); }, fullCount);
+    bm::BoundedTableOptions options;
+    options.onlyColumns = chosen;
+    bm::ForEachBoundedTableRow(s.store, *node->dataBlock(), &subnodes, options,
+                               [&](bm::PropertyChunk&& row) { narrow.push_back(std::move(row)); }, narrowCount);
+    EXPECT_EQ(narrowCount, fullCount);
+    ASSERT_EQ(narrow.size(), full.size());
+    ASSERT_EQ(full.size(), kRows);
+    for (std::size_t i = 0; i < full.size(); ++i) {
+        bm::PropertyChunk expected;
+        for (const auto& v : full[i].entries) {
+            if (std::find(chosen.begin(), chosen.end(), v.id) != chosen.end()) expected.entries.push_back(v);
+        }
+        ASSERT_EQ(expected.entries.size(), 2u) << "row " << i;
+        EXPECT_TRUE(SameRow(expected, narrow[i])) << "row " << i << ": " << Describe(narrow[i]);
+    }
+}
+
 TEST(BoundedTableRows, ARowMatrixThatLosesABlockInTheMiddleReadsAsTheWholeTableReaderReadsIt) {
     const auto path = WriteLongTable("bounded_damaged");
     std::uint64_t xblock = 0;

@@ -2,6 +2,7 @@
 // project's reader, pypff and the store checker read back as written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "output/bridge_texts.h"
@@ -62,6 +63,25 @@ TEST_F(MailBridgeStore, FoldersAreCreatedLevelByLevelAndAnExistingOneIsLeftAlone
     for (const auto& [path, cls] : store.folderClasses) deleted += path == "Deleted Items" ? 1 : 0;
     EXPECT_EQ(deleted, 1u);
     EXPECT_TRUE(CheckStore(path_).ok());
+}
+
+TEST_F(MailBridgeStore, ItemsLandInTheFolderOfTheirOwnPathWhateverCameBefore) {
+    const std::vector<std::pair<std::string, std::string>> adds = {
+        {"Notes", "n1"}, {"Notes", "n2"}, {"Notes\\Old", "o1"}, {"Notes", "n3"}, {"Old", "top-old"}, {"Notes\\Old", "o2"}};
+    for (const auto& [folder, subject] : adds) bridge_.AddNote(Folder(folder), subject, "", "");
+    // A path that fails between two of the same folder changes nothing.
+    EXPECT_THROW(bridge_.AddNote("Notes", "bad", "", ""), std::invalid_argument);
+    bridge_.AddNote(Folder("Notes"), "n4", "", "");
+    bridge_.Finish();
+
+    std::map<std::string, std::vector<std::string>> byFolder;
+    for (const auto& item : ReadBack(path_).items) {
+        if (item.record) byFolder[item.folder].push_back(SubjectOf(*item.record));
+    }
+    for (auto& [folder, subjects] : byFolder) std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(byFolder["Notes"], (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
+    EXPECT_EQ(byFolder["Notes\\Old"], (std::vector<std::string>{"o1", "o2"}));
+    EXPECT_EQ(byFolder["Old"], (std::vector<std::string>{"top-old"}));
 }
 
 TEST_F(MailBridgeStore, AddMailTurnsItsTextsIntoProperties) {

@@ -141,6 +141,25 @@ TEST_P(DataTrees, AnInternalBlockThatIsNoXblockIsDeliveredAsData) {
     EXPECT_EQ(sunk, data) << "the sink gets the bytes too";
 }
 
+TEST_P(DataTrees, OneBufferTakesBlocksOfAnySizeWithoutLeftovers) {
+    builder.AddDataBlock(0x40, Sequence(100, 100));
+    builder.AddInternalBlock(0x102, XBlock({0x40, 0x10, 0x40, 0x14}));
+    Open("reused-buffer");
+    Bytes data;
+    EXPECT_EQ(Read(0x40, data), 100u);
+    EXPECT_EQ(Read(0x10, data), 8u);
+    EXPECT_EQ(data, Sequence(8, 0)) << "a smaller block after a larger one";
+    // 100 bytes, 8, 100, 8: the tree's data blocks share one buffer.
+    std::vector<Bytes> pieces;
+    bm::NodeDataTarget target;
+    target.sink = [&](std::span<const std::uint8_t> piece) {
+        pieces.emplace_back(piece.begin(), piece.end());
+        return true;
+    };
+    EXPECT_EQ(bm::ReadNodeData(store, *bm::FindBlock(store, 0x102), target), 216u);
+    EXPECT_EQ(pieces, (std::vector<Bytes>{Sequence(100, 100), Sequence(8, 0), Sequence(100, 100), Sequence(8, 8)}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, DataTrees, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout, &bm::kUnicode4kLayout),
                          [](const auto& info) { return bmtest::LayoutTestName(*info.param); });
 

@@ -80,6 +80,34 @@ TEST_P(Subnodes, EmptyLoopingAndForeignBlocksYieldNoSubnodes) {
 INSTANTIATE_TEST_SUITE_P(Layouts, Subnodes, ::testing::Values(&bm::kAnsiLayout, &bm::kUnicodeLayout, &bm::kUnicode4kLayout),
                          [](const auto& info) { return bmtest::LayoutTestName(*info.param); });
 
+TEST(SubnodeList, EachNidFindsItsFirstRecordWhateverTheOrder) {
+    const bm::BlockEntry blocks[7]{};
+    bm::SubnodeList list;
+    const std::uint32_t nids[6] = {0x692, 0x671, 0x8005, 0x671, 0x692, 0x100};
+    for (std::size_t i = 0; i < 6; ++i) list.Append(bm::SubnodeEntry{nids[i], &blocks[i], nullptr, 0});
+    EXPECT_EQ(Nids(list), (std::vector<std::uint32_t>(std::begin(nids), std::end(nids))));
+    EXPECT_EQ(list.Find(0x692), &blocks[0]);
+    EXPECT_EQ(list.Find(0x671), &blocks[1]);
+    EXPECT_EQ(list.Find(0x8005), &blocks[2]);
+    EXPECT_EQ(list.Find(0x100), &blocks[5]);
+    EXPECT_EQ(list.Find(0x693), nullptr);
+    EXPECT_EQ(list.Find(0), nullptr);
+    EXPECT_EQ(list.FindEntry(0x671), &list.entries()[1]);
+    EXPECT_EQ(list.FindEntry(0x692), &list.entries()[0]);
+    EXPECT_EQ(list.FindEntry(0x693), nullptr);
+
+    // A table's own subnodes first, then the message's: a NID both hold is
+    // the table's.
+    bm::SubnodeList table;
+    table.Append(bm::SubnodeEntry{0x671, &blocks[6], nullptr, 0});
+    table.Reserve(table.size() + list.size());
+    for (const auto& e : list.entries()) table.Append(e);
+    EXPECT_EQ(table.size(), 7u);
+    EXPECT_EQ(table.Find(0x671), &blocks[6]);
+    EXPECT_EQ(table.Find(0x692), &blocks[0]);
+    EXPECT_EQ(table.Find(0x100), &blocks[5]);
+}
+
 TEST(SubnodeLayout, UnicodeEntriesStartAtEightAndTakeTwentyFourBytes) {
     // Written by hand rather than by the image builder, so that the entry
     // offsets are checked against the format and not against themselves.

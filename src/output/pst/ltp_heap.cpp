@@ -55,6 +55,10 @@ Hid HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
         if (blocks_.size() > 0xFFFF) throw std::length_error("heap exceeds 65536 blocks");
         if (out_ && !blocks_.empty()) CloseBlock(blocks_.size() - 1, false);
         Block b;
+        // A block never holds more than kMaxBlockData: room for all of it
+        // at once spares the copies of a growing buffer.
+        b.bytes.reserve(kMaxBlockData);
+        b.starts.reserve(64);
         b.bytes.assign(HeaderSize(blocks_.size()), 0);
         blocks_.push_back(std::move(b));
     }
@@ -88,9 +92,12 @@ void HeapBuilder::Overwrite(Hid hid, std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> HeapBuilder::Seal(const Block& b, bool last, std::size_t& freeBytes) {
-    std::vector<std::uint8_t> block = b.bytes;
-    if (block.size() % 2 != 0) block.push_back(0);
     const std::size_t mapSize = 4 + 2 * (b.starts.size() + 1);
+    const std::size_t evenSize = b.bytes.size() + b.bytes.size() % 2;
+    std::vector<std::uint8_t> block;
+    block.reserve((last ? evenSize : std::max(evenSize, kMaxBlockData - mapSize)) + mapSize);
+    block.assign(b.bytes.begin(), b.bytes.end());
+    if (block.size() % 2 != 0) block.push_back(0);
     freeBytes = kMaxBlockData - block.size() - mapSize;
     // In a data tree every block but the last is full: the unused bytes
     // of a heap block lie between its last allocation and its page map.

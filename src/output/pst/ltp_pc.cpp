@@ -19,7 +19,7 @@ constexpr std::uint16_t kDisplayNameId = 0x3001;
 // name at all. Table cells always refer to an allocation: validators reject
 // a cell whose reference is 0.
 bool EmptyAsZeroReference(const PcValue& v) {
-    return v.bytes.empty() && v.id != kDisplayNameId &&
+    return v.stored().empty() && v.id != kDisplayNameId &&
            (v.type == PropType::Unicode || v.type == PropType::String8 || v.type == PropType::Binary);
 }
 
@@ -57,12 +57,13 @@ std::vector<std::vector<std::uint8_t>> BuildPropertyContext(const std::vector<Pc
         if (v.subnode) {
             ref = *v.subnode;
         } else if (IsStoredInline(v.type)) {
-            if (v.bytes.size() != FixedValueSize(v.type)) {
+            const std::span<const std::uint8_t> bytes = v.stored();
+            if (bytes.size() != FixedValueSize(v.type)) {
                 throw std::invalid_argument("property " + std::to_string(v.id) + " has a value of the wrong size");
             }
-            for (std::size_t i = 0; i < v.bytes.size(); ++i) ref |= std::uint32_t{v.bytes[i]} << (8 * i);
+            for (std::size_t i = 0; i < bytes.size(); ++i) ref |= std::uint32_t{bytes[i]} << (8 * i);
         } else if (!EmptyAsZeroReference(v)) {
-            ref = StoreValue(heap, v.bytes, sink);
+            ref = StoreValue(heap, v.stored(), sink);
         }
         PutLe(r.data.data() + 2, ref, 4);
         records.push_back(r);

@@ -28,6 +28,20 @@ struct PcValue {
     // A value already written as a subnode (an attachment's data, say):
     // the record names this NID and bytes is ignored.
     std::optional<Nid> subnode;
+    // Bytes kept by someone else for as long as the value is used (the
+    // property bag of the message being written), taken instead of `bytes`
+    // when not empty, so that a message's values are not copied to be written.
+    std::span<const std::uint8_t> borrowed{};
+
+    // The value's bytes in their stored form.
+    std::span<const std::uint8_t> stored() const {
+        return borrowed.empty() ? std::span<const std::uint8_t>(bytes) : borrowed;
+    }
+    // Gives the value bytes of its own.
+    void Replace(std::vector<std::uint8_t> value) {
+        bytes = std::move(value);
+        borrowed = {};
+    }
 };
 
 // The heap blocks of a property context. Ids must be unique

@@ -50,7 +50,7 @@ void SetDefault(std::vector<PcValue>& values, PropTag tag, std::vector<std::uint
 void SetInt32(std::vector<PcValue>& values, PropTag tag, std::uint32_t value) {
     if (PcValue* v = FindValue(values, tag)) {
         v->type = PropType::Int32;
-        v->bytes = Le(value, 4);
+        v->Replace(Le(value, 4));
         v->subnode.reset();
     } else {
         values.push_back({tag.id, PropType::Int32, Le(value, 4), std::nullopt});
@@ -70,8 +70,8 @@ constexpr unsigned kDefaultCodePage = 1252;
 unsigned TextCodePage(const std::vector<PcValue>& values) {
     for (const std::uint16_t id : {kMessageCodePageId, kInternetCodePageId}) {
         for (const auto& v : values) {
-            if (v.id == id && v.type == PropType::Int32 && v.bytes.size() == 4) {
-                const auto cp = static_cast<unsigned>(ByteReader(v.bytes).readU32());
+            if (v.id == id && v.type == PropType::Int32 && v.stored().size() == 4) {
+                const auto cp = static_cast<unsigned>(ByteReader(v.stored()).readU32());
                 if (cp != 0) return cp;
             }
         }
@@ -84,19 +84,22 @@ unsigned TextCodePage(const std::vector<PcValue>& values) {
 // code page, not as bytes; the property itself stays as it is.
 std::vector<TableRow::Cell> CellsFor(const TableLayout& layout, const std::vector<PcValue>& values) {
     std::vector<TableRow::Cell> cells;
+    cells.reserve(std::min(values.size(), layout.columns().size()));
     std::optional<unsigned> codePage;
     for (const auto& v : values) {
         if (v.subnode) continue;
         const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
         if (layout.Find(tag) != nullptr) {
-            cells.push_back({tag, v.bytes});
+            const std::span<const std::uint8_t> bytes = v.stored();
+            cells.push_back({tag, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
             continue;
         }
         const std::uint32_t unicodeTag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(PropType::Unicode);
         if (v.type != PropType::String8 || layout.Find(unicodeTag) == nullptr) continue;
         if (!codePage) codePage = TextCodePage(values);
-        const auto end = std::find(v.bytes.begin(), v.bytes.end(), std::uint8_t{0});
-        const std::string text = Utf8ToUtf16LeBytes(CodePageToUtf8(std::span(v.bytes.begin(), end), *codePage));
+        const std::span<const std::uint8_t> bytes = v.stored();
+        const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+        const std::string text = Utf8ToUtf16LeBytes(CodePageToUtf8(std::span(bytes.begin(), end), *codePage));
         cells.push_back({unicodeTag, std::vector<std::uint8_t>(text.begin(), text.end())});
     }
     return cells;
@@ -109,7 +112,7 @@ std::vector<PcValue> MessageWriter::ResolveProperties(const PropertyBag& bag) {
     values.reserve(bag.size() + 8);
     for (const auto& p : bag.properties()) {
         const std::uint16_t id = p.key.isNamed() ? names_.IdOf(p.key) : p.key.id;
-        values.push_back({id, p.type, p.bytes, std::nullopt});
+        values.push_back({id, p.type, {}, std::nullopt, p.bytes});
     }
     return values;
 }
@@ -144,7 +147,7 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
         values.push_back({tags::kAttachDataObject.id, PropType::Object, std::move(ref), std::nullopt});
     } else if (bytes != nullptr) {
         contentSize = bytes->size();
-        values.push_back({tags::kAttachDataBinary.id, PropType::Binary, *bytes, std::nullopt});
+        values.push_back({tags::kAttachDataBinary.id, PropType::Binary, {}, std::nullopt, *bytes});
     } else if (const auto* path = std::get_if<std::filesystem::path>(&attachment.content)) {
         std::ifstream in(*path, std::ios::binary);
         std::error_code ec;
@@ -178,7 +181,7 @@ void MessageWriter::WriteAttachment(const Attachment& attachment, LocalSubnodes&
         // reference the record keeps.
         const bool content =
             v.id == tags::kAttachDataBinary.id && (v.subnode.has_value() || v.type == PropType::Object);
-        attachSize += content ? contentSize : v.bytes.size();
+        attachSize += content ? contentSize : v.stored().size();
     }
     SetInt32(values, tags::kAttachSize, ClampSize(attachSize));
 
@@ -222,7 +225,9 @@ WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& r
         for (auto& v : rv) {
             const std::uint32_t tag = (std::uint32_t{v.id} << 16) | static_cast<std::uint16_t>(v.type);
             extraTags.push_back(tag);
-            row.cells.push_back({tag, std::move(v.bytes)});
+            const std::span<const std::uint8_t> bytes = v.stored();
+            row.cells.push_back({tag, v.borrowed.empty() ? std::move(v.bytes)
+                                                         : std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
         }
         recipientRows.push_back(std::move(row));
     }
@@ -235,12 +240,12 @@ WrittenMessage MessageWriter::Write(const Message& message, const TableLayout& r
     // Properties the writer keeps right or fills in.
     std::uint32_t flags = kMessageFlagRead;
     if (PcValue* f = FindValue(values, tags::kMessageFlags)) {
-        flags = static_cast<std::uint32_t>(ByteReader(f->bytes).readU32());
+        flags = static_cast<std::uint32_t>(ByteReader(f->stored()).readU32());
     }
     if (!message.attachments.empty()) flags |= kMessageFlagHasAttachment;
     if (PcValue* f = FindValue(values, tags::kMessageFlags)) {
         f->type = PropType::Int32;
-        f->bytes = Le(flags, 4);
+        f->Replace(Le(flags, 4));
     } else {
         values.push_back({tags::kMessageFlags.id, PropType::Int32, Le(flags, 4), std::nullopt});
     }

@@ -59,6 +59,8 @@ public:
     WrittenMessage Write(const Message& message, const TableLayout& rowLayout);
 
 private:
+    // The bag's properties under their store ids. The values borrow the
+    // bag's bytes: the bag must outlive them.
     std::vector<PcValue> ResolveProperties(const PropertyBag& bag);
     void WriteAttachment(const Attachment& attachment, LocalSubnodes& owner, std::vector<TableRow>& rows);
 

@@ -1,5 +1,6 @@
 #include "output/pst/props.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -129,13 +130,25 @@ PropKey KeyOf(const NamedPropTag& tag) {
     return key;
 }
 
+std::vector<PropertyBag::IndexSlot>::const_iterator PropertyBag::Slot(const PropKey& key, std::size_t hash) const {
+    auto it = std::lower_bound(index_.begin(), index_.end(), hash,
+                               [](const IndexSlot& slot, std::size_t h) { return slot.hash < h; });
+    for (; it != index_.end() && it->hash == hash; ++it) {
+        if (props_[it->at].key == key) return it;
+    }
+    return index_.end();
+}
+
 void PropertyBag::Put(PropKey key, PropType type, std::vector<std::uint8_t> bytes) {
-    if (auto it = index_.find(key); it != index_.end()) {
-        props_[it->second].type = type;
-        props_[it->second].bytes = std::move(bytes);
+    const std::size_t hash = PropKeyHash{}(key);
+    if (const auto it = Slot(key, hash); it != index_.end()) {
+        props_[it->at].type = type;
+        props_[it->at].bytes = std::move(bytes);
         return;
     }
-    index_.emplace(key, props_.size());
+    const auto place = std::upper_bound(index_.begin(), index_.end(), hash,
+                                        [](std::size_t h, const IndexSlot& slot) { return h < slot.hash; });
+    index_.insert(place, IndexSlot{hash, props_.size()});
     props_.push_back(Property{std::move(key), type, std::move(bytes)});
 }
 
@@ -268,20 +281,25 @@ void PropertyBag::SetRaw(const PropKey& key, PropType type, std::vector<std::uin
     Put(key, type, std::move(bytes));
 }
 
+void PropertyBag::Reserve(std::size_t count) {
+    props_.reserve(count);
+    index_.reserve(count);
+}
+
 void PropertyBag::Remove(const PropKey& key) {
-    auto it = index_.find(key);
+    const auto it = Slot(key, PropKeyHash{}(key));
     if (it == index_.end()) return;
-    const std::size_t at = it->second;
+    const std::size_t at = it->at;
     index_.erase(it);
     props_.erase(props_.begin() + static_cast<std::ptrdiff_t>(at));
-    for (auto& entry : index_) {
-        if (entry.second > at) --entry.second;
+    for (auto& slot : index_) {
+        if (slot.at > at) --slot.at;
     }
 }
 
 const Property* PropertyBag::Find(const PropKey& key) const {
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &props_[it->second];
+    const auto it = Slot(key, PropKeyHash{}(key));
+    return it == index_.end() ? nullptr : &props_[it->at];
 }
 
 const Property* PropertyBag::Find(PropTag tag) const {

@@ -16,7 +16,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -150,6 +149,9 @@ public:
     // of values.
     void SetRaw(const PropKey& key, PropType type, std::vector<std::uint8_t> bytes);
 
+    // Room for `count` properties in all.
+    void Reserve(std::size_t count);
+
     void Remove(const PropKey& key);
     const Property* Find(const PropKey& key) const;
     const Property* Find(PropTag tag) const;
@@ -162,10 +164,20 @@ public:
     bool empty() const { return props_.empty(); }
 
 private:
+    // Where a key's property sits: its hash and its place in props_.
+    struct IndexSlot {
+        std::size_t hash = 0;
+        std::size_t at = 0;
+    };
+
     void Put(PropKey key, PropType type, std::vector<std::uint8_t> bytes);
+    // The slot of `key` in index_, or index_.end().
+    std::vector<IndexSlot>::const_iterator Slot(const PropKey& key, std::size_t hash) const;
 
     std::vector<Property> props_;
-    std::unordered_map<PropKey, std::size_t, PropKeyHash> index_;
+    // Sorted by hash: a bag holds a few dozen properties, so a flat index
+    // serves it without a heap node per property.
+    std::vector<IndexSlot> index_;
 };
 
 PropKey KeyOf(PropTag tag);

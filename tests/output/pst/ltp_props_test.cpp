@@ -50,6 +50,45 @@ TEST(PropertyBag, SettingAgainReplacesInPlaceAndTypesAreChecked) {
     EXPECT_EQ(bag.GetInt32(tags::kImportance), 1);
 }
 
+TEST(PropertyBag, KeysOfEqualHashStayApartThroughReplaceAndRemove) {
+    // The hash takes the set byte by byte and the LID last: a set one lower
+    // in its last byte with a LID 31 higher hashes the same.
+    NamedPropTag a{GuidFromText("00062008-0000-0000-C000-000000000046"), std::uint32_t{5}, PropType::Int32};
+    NamedPropTag b = a;
+    b.propertySet[15] = 0x45;
+    b.name = std::uint32_t{36};
+    ASSERT_EQ(PropKeyHash{}(KeyOf(a)), PropKeyHash{}(KeyOf(b)));
+    ASSERT_FALSE(KeyOf(a) == KeyOf(b));
+
+    PropertyBag bag;
+    for (std::uint16_t id = 0x3000; id < 0x3020; ++id) bag.SetInt32(PropTag{id, PropType::Int32}, id);
+    bag.SetInt32(a, 1);
+    bag.SetInt32(b, 2);
+    bag.SetInt32(a, 3);  // replaced in its place
+    ASSERT_EQ(bag.size(), 0x22u);
+    EXPECT_EQ(bag.properties()[0x20].key, KeyOf(a));
+    EXPECT_EQ(ByteReader(bag.Find(KeyOf(a))->bytes).readI32(), 3);
+    EXPECT_EQ(ByteReader(bag.Find(KeyOf(b))->bytes).readI32(), 2);
+
+    bag.Remove(KeyOf(a));
+    bag.Remove(KeyOf(PropTag{0x3005, PropType::Int32}));
+    bag.Remove(KeyOf(PropTag{0x3005, PropType::Int32}));  // gone already: nothing happens
+    ASSERT_EQ(bag.size(), 0x20u);
+    EXPECT_EQ(bag.Find(KeyOf(a)), nullptr);
+    EXPECT_EQ(ByteReader(bag.Find(KeyOf(b))->bytes).readI32(), 2);
+    EXPECT_EQ(bag.Find(PropTag{0x3005, PropType::Int32}), nullptr);
+    // Every other property is still found, at its place in the order.
+    for (std::uint16_t id = 0x3000; id < 0x3020; ++id) {
+        if (id == 0x3005) continue;
+        const Property* p = bag.Find(PropTag{id, PropType::Int32});
+        ASSERT_NE(p, nullptr) << id;
+        EXPECT_EQ(ByteReader(p->bytes).readI32(), id);
+        EXPECT_EQ(&bag.properties()[id < 0x3005 ? id - 0x3000 : id - 0x3001], p);
+    }
+    bag.SetInt32(a, 4);  // back at the end
+    EXPECT_EQ(bag.properties().back().key, KeyOf(a));
+}
+
 TEST(PropertyBag, GuidTextIsStoredWithLittleEndianGroups) {
     const Guid g = GuidFromText("00062002-0000-0000-C000-000000000046");
     EXPECT_EQ(g, (Guid{0x02, 0x20, 0x06, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46}));

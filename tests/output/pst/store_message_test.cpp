@@ -192,6 +192,50 @@ TEST(MessageWriter, RecipientTableHoldsEveryRecipientWithItsExtraColumns) {
     EXPECT_EQ(t.Column(tags::kRecipientType.value())->offset, 24) << "template columns keep their places";
 }
 
+TEST(MessageWriter, ValuesTheWriterFillsInReplaceTheBagsAndLeaveItAlone) {
+    MemorySink sink;
+    NameToIdMap names;
+    MessageWriter writer(sink, names, kSomeTime);
+    Message first = SampleMail();
+    first.properties.SetInt32(tags::kMessageFlags, 0);  // unread
+    first.properties.SetInt32(tags::kMessageSize, 7);
+    first.attachments.push_back(Attachment::FromBytes("a.txt", {'x'}));
+    const WrittenMessage w1 = writer.Write(first);
+    Message second;
+    second.properties.SetString(tags::kSubject, "second");
+    second.properties.SetInt32(tags::kMessageFlags, kMessageFlagRead);
+    const WrittenMessage w2 = writer.Write(second);
+
+    PcRead pc1 = ReadPcAt(sink, w1.data);
+    EXPECT_EQ(pc1.entries[0x0E07].ref, static_cast<std::uint32_t>(kMessageFlagHasAttachment));
+    EXPECT_EQ(pc1.entries[0x0E08].ref, w1.size);
+    EXPECT_NE(w1.size, 7u);
+    EXPECT_EQ(pc1.Text(0x0037), "Отчёт 😀");
+    EXPECT_EQ(first.properties.GetInt32(tags::kMessageFlags), 0) << "the message's own bag is not written to";
+    EXPECT_EQ(first.properties.GetInt32(tags::kMessageSize), 7);
+    PcRead pc2 = ReadPcAt(sink, w2.data);
+    EXPECT_EQ(pc2.Text(0x0037), "second");
+    EXPECT_EQ(pc2.entries[0x0E07].ref, static_cast<std::uint32_t>(kMessageFlagRead));
+    EXPECT_EQ(pc2.entries.count(0x1000), 0u) << "nothing of the first message";
+    // The row cells are the values as written, not as the bag had them.
+    for (const auto& [w, flags] : {std::pair{&w1, kMessageFlagHasAttachment}, std::pair{&w2, kMessageFlagRead}}) {
+        bool flagsCell = false;
+        for (const auto& c : w->rowCells) {
+            if (c.tag != tags::kMessageFlags.value()) continue;
+            flagsCell = true;
+            EXPECT_EQ(ByteReader(c.bytes).readU32(), static_cast<std::uint32_t>(flags));
+        }
+        EXPECT_TRUE(flagsCell);
+    }
+    bool subjectCell = false;
+    for (const auto& c : w2.rowCells) {
+        if (c.tag != tags::kSubject.value()) continue;
+        subjectCell = true;
+        EXPECT_EQ(Utf16LeToUtf8(c.bytes), "second");
+    }
+    EXPECT_TRUE(subjectCell);
+}
+
 TEST(MessageWriter, AttachmentsBecomeSubnodesWithTableRowsAndTheirData) {
     MemorySink sink;
     NameToIdMap names;
