@@ -56,7 +56,7 @@ const BlockEntry& BlockTable::Append(const BlockInfo& entry) {
     const auto at = static_cast<std::uint32_t>(entries_.size());
     if (inOrder_) {
         if (entries_.empty() || entries_.back().bid() < entry.bid) {
-            if (entries_.size() % kSampleStride == 0) sample_.push_back(entry.bid);
+            sample_.Note(entries_.size(), entry.bid);
             Store(entries_.emplace_back(), entry);
             return entries_.back();
         }
@@ -71,29 +71,17 @@ const BlockEntry& BlockTable::Append(const BlockInfo& entry) {
 void BlockTable::IndexAll() {
     // Every entry so far has a BID of its own: each is the one found.
     inOrder_ = false;
-    sample_.clear();
-    sample_.shrink_to_fit();
+    sample_.Clear();
     index_.Reserve(entries_.size() + 1);
     std::uint32_t at = 0;
     for (const BlockEntry& e : entries_) index_.TryEmplace(e.bid(), at++);
 }
 
-std::uint32_t BlockTable::IndexInOrder(std::uint64_t bid) const {
-    const auto group = std::upper_bound(sample_.begin(), sample_.end(), bid);
-    if (group == sample_.begin()) return kNoEntry;
-    const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
-    const auto begin = entries_.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto end = entries_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, entries_.size()));
-    const auto it =
-        std::lower_bound(begin, end, bid, [](const BlockEntry& e, std::uint64_t b) { return e.bid() < b; });
-    return it != end && it->bid() == bid ? static_cast<std::uint32_t>(it - entries_.begin()) : kNoEntry;
-}
-
 std::uint32_t BlockTable::IndexOf(std::uint64_t bid) const {
     if (bid == 0) return kNoEntry;
     const std::uint64_t key = bid & ~std::uint64_t{1};
-    if (inOrder_) return IndexInOrder(key);
-    static_assert(FlatIndex<std::uint64_t>::kNoIndex == kNoEntry);
+    static_assert(FlatIndex<std::uint64_t>::kNoIndex == kNoEntry && SortedSample<std::uint64_t>::kNone == kNoEntry);
+    if (inOrder_) return sample_.Find(entries_, key, [](const BlockEntry& e) { return e.bid(); });
     return index_.Find(key);
 }
 
@@ -103,7 +91,7 @@ const BlockEntry* BlockTable::Find(std::uint64_t bid) const {
 }
 
 std::size_t BlockTable::LookupBytes() const {
-    return sample_.capacity() * sizeof(std::uint64_t) + index_.capacity() * index_.slotSize() +
+    return sample_.bytes() + index_.capacity() * index_.slotSize() +
            wide_.size() * sizeof(BlockInfo);
 }
 
@@ -123,8 +111,7 @@ void BlockTable::Clear() {
     index_.Clear();
     entries_.clear();
     wide_.clear();
-    sample_.clear();
-    sample_.shrink_to_fit();
+    sample_.Clear();
     inOrder_ = true;
 }
 
@@ -163,21 +150,14 @@ void NodeEntry::SetHoldsItems(bool holds) {
 NodeForest::NodeForest(std::size_t maxRecords) : maxRecords_(std::min(maxRecords, kMaxRecords)) {}
 
 std::uint32_t NodeForest::IndexOf(std::uint32_t nid) const {
+    static_assert(SortedSample<std::uint32_t>::kNone == NodeEntry::kNone);
     if (!inOrder_) return index_.Find(nid);
-    const auto group = std::upper_bound(sample_.begin(), sample_.end(), nid);
-    if (group == sample_.begin()) return NodeEntry::kNone;
-    const std::size_t first = static_cast<std::size_t>(group - sample_.begin() - 1) * kSampleStride;
-    const auto begin = records_.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto end = records_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kSampleStride, records_.size()));
-    const auto it =
-        std::lower_bound(begin, end, nid, [](const NodeEntry& r, std::uint32_t n) { return r.nid < n; });
-    return it != end && it->nid == nid ? static_cast<std::uint32_t>(it - records_.begin()) : NodeEntry::kNone;
+    return sample_.Find(records_, nid, [](const NodeEntry& r) { return r.nid; });
 }
 
 void NodeForest::IndexAll() {
     inOrder_ = false;
-    sample_.clear();
-    sample_.shrink_to_fit();
+    sample_.Clear();
     index_.Reserve(records_.size() + 1);
     for (const NodeEntry& r : records_) index_.TryEmplace(r.nid, r.placedOrder);
 }
@@ -219,7 +199,7 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
         fresh.placedOrder = static_cast<std::uint32_t>(records_.size());
         if (inOrder_ && !records_.empty() && nid < records_.back().nid) IndexAll();
         if (inOrder_) {
-            if (records_.size() % kSampleStride == 0) sample_.push_back(nid);
+            sample_.Note(records_.size(), nid);
         } else {
             index_.TryEmplace(nid, fresh.placedOrder);
         }
@@ -348,8 +328,7 @@ std::vector<const NodeEntry*> NodeForest::Orphans() const {
 
 void NodeForest::Clear() {
     index_.Clear();
-    sample_.clear();
-    sample_.shrink_to_fit();
+    sample_.Clear();
     inOrder_ = true;
     waiting_.clear();
     records_.clear();

@@ -38,6 +38,7 @@
 
 #include "common/chunked_array.h"
 #include "store/flat_index.h"
+#include "store/sorted_sample.h"
 
 namespace bm {
 
@@ -129,19 +130,17 @@ public:
     std::size_t LookupBytes() const;
 
 private:
-    std::uint32_t IndexInOrder(std::uint64_t bid) const;
     void IndexAll();
     void Store(BlockEntry& record, const BlockInfo& info);
 
     // Entries in the order appended. While that order is by rising BID
     // (as a block B-tree's leaves list them) a lookup searches them through
-    // a sample of every kSampleStride-th BID, so the table costs its entries
-    // and an eighth of a byte each; the first entry out of order builds the
-    // hash index, which serves every lookup from then on.
-    static constexpr std::size_t kSampleStride = 64;
+    // a sorted sample of their BIDs, so the table costs its entries and an
+    // eighth of a byte each; the first entry out of order builds the hash
+    // index, which serves every lookup from then on.
     Entries entries_;
     std::deque<BlockInfo> wide_;  // values of the entries that do not fit their record
-    std::vector<std::uint64_t> sample_;  // bid of entries_[k * kSampleStride]
+    SortedSample<std::uint64_t> sample_;
     bool inOrder_ = true;
     std::size_t maxEntries_ = kMaxEntries;
     FlatIndex<std::uint64_t> index_;  // bid -> index in entries_
@@ -253,7 +252,7 @@ public:
     void Clear();
     // Bytes the lookup of records takes beside the records themselves.
     std::size_t LookupBytes() const {
-        return sample_.capacity() * sizeof(std::uint32_t) + index_.capacity() * index_.slotSize();
+        return sample_.bytes() + index_.capacity() * index_.slotSize();
     }
 
     // Deepest parent chain followed when checking for cycles; a chain that
@@ -277,12 +276,11 @@ private:
     bool IsAncestorOrSelf(const NodeEntry& candidate, const NodeEntry& of) const;
 
     // While records come in rising NID order (as a node B-tree's leaves list
-    // them) a lookup searches them through a sample of every
-    // kSampleStride-th NID; the first new NID below the last builds the hash
-    // index, which serves every lookup from then on.
-    static constexpr std::size_t kSampleStride = 64;
+    // them) a lookup searches them through a sorted sample of their NIDs;
+    // the first new NID below the last builds the hash index, which serves
+    // every lookup from then on.
     Records records_;
-    std::vector<std::uint32_t> sample_;  // nid of records_[k * kSampleStride]
+    SortedSample<std::uint32_t> sample_;
     bool inOrder_ = true;
     FlatIndex<std::uint32_t> index_;  // nid -> index in records_, once out of order
     // Waiting records (their indices) by the NID they wait for, oldest
