@@ -72,17 +72,23 @@ void SubnodeList::Reserve(std::size_t count) {
 void SubnodeList::Append(const SubnodeEntry& entry) {
     const std::size_t at = entries_.size();
     entries_.push_back(entry);
-    if (first_.empty() || first_.back().nid < entry.nid) {
-        first_.push_back(FirstRecord{entry.nid, at});
-        return;
-    }
-    const auto place = std::lower_bound(first_.begin(), first_.end(), entry.nid,
-                                        [](const FirstRecord& r, std::uint32_t nid) { return r.nid < nid; });
-    if (place != first_.end() && place->nid == entry.nid) return;  // the first record stays the one found
-    first_.insert(place, FirstRecord{entry.nid, at});
+    if (!first_.empty() && first_.back().nid >= entry.nid) settled_ = false;
+    first_.push_back(FirstRecord{entry.nid, at});
+}
+
+void SubnodeList::Settle() const {
+    // A stable sort keeps a NID's records in the order appended: the first
+    // of them is the one kept.
+    std::stable_sort(first_.begin(), first_.end(),
+                     [](const FirstRecord& a, const FirstRecord& b) { return a.nid < b.nid; });
+    first_.erase(std::unique(first_.begin(), first_.end(),
+                             [](const FirstRecord& a, const FirstRecord& b) { return a.nid == b.nid; }),
+                 first_.end());
+    settled_ = true;
 }
 
 const SubnodeEntry* SubnodeList::FindEntry(std::uint32_t nid) const {
+    if (!settled_) Settle();
     const auto it = std::lower_bound(first_.begin(), first_.end(), nid,
                                      [](const FirstRecord& r, std::uint32_t n) { return r.nid < n; });
     return it == first_.end() || it->nid != nid ? nullptr : &entries_[it->at];

@@ -51,11 +51,17 @@ private:
         std::size_t at = 0;  // index in entries_
     };
 
+    // Sorts first_ by NID and keeps each NID's first record only.
+    void Settle() const;
+
     std::vector<SubnodeEntry> entries_;
-    // One per NID, sorted by NID: where its first record is. A subnode
-    // block lists its NIDs in ascending order, so appending is mostly a
-    // push at the end.
-    std::vector<FirstRecord> first_;
+    // Where each NID's first record is, sorted by NID once settled. A
+    // subnode block lists its NIDs in ascending order, so appending is
+    // mostly a push at the end; a record out of that order (a damaged or
+    // merged list) is pushed too, and the next lookup sorts the whole once
+    // instead of each append shifting the rest.
+    mutable std::vector<FirstRecord> first_;
+    mutable bool settled_ = true;
 };
 
 // Deepest nesting of subnode blocks followed.

@@ -106,6 +106,14 @@ TEST(SubnodeList, EachNidFindsItsFirstRecordWhateverTheOrder) {
     EXPECT_EQ(table.Find(0x671), &blocks[6]);
     EXPECT_EQ(table.Find(0x692), &blocks[0]);
     EXPECT_EQ(table.Find(0x100), &blocks[5]);
+
+    // Records appended after a lookup, one of them an earlier NID again:
+    // the first record still wins, and new NIDs are found.
+    list.Append(bm::SubnodeEntry{0x671, &blocks[6], nullptr, 0});
+    list.Append(bm::SubnodeEntry{0x50, &blocks[6], nullptr, 0});
+    EXPECT_EQ(list.Find(0x671), &blocks[1]);
+    EXPECT_EQ(list.Find(0x50), &blocks[6]);
+    EXPECT_EQ(list.Find(0x8005), &blocks[2]);
 }
 
 TEST(SubnodeLayout, UnicodeEntriesStartAtEightAndTakeTwentyFourBytes) {
