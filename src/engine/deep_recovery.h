@@ -29,8 +29,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/named_blocks.h"
 #include "engine/deleted_items.h"
+#include "engine/named_blocks.h"
 #include "engine/reconciliation.h"
 #include "messaging/item_record.h"
 #include "store/store_file.h"
