@@ -202,6 +202,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // Items are copied from their nodes; bodies and recipient rows are read
     // into the record only for an item whose copy fails.
     walk.parts = ItemParts::WithoutBodies;
+    // The copy reads again the blocks the walk just read for the record.
+    store_.recentBlocks.enable(true);
     walk.goOn = [&] {
         return !outputFailure && !reader_.stopSaving.load() &&
                SavingWalkMayGoOn(source.analysisStopped, actions.saved(), source.analysisCounts);

@@ -132,7 +132,9 @@ std::size_t ReadAt(const StoreFile& store, std::uint64_t offset, std::size_t len
     return n;
 }
 
-std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot) {
+namespace {
+
+std::size_t ReadBlockFromFile(StoreFile& store, const BlockEntry& entry, Bytes& slot, RecentBlocks::Damage& damage) {
     const StoreLayout* layout = store.layout;
     const std::size_t want = entry.size();
     std::size_t extent = want;
@@ -142,25 +144,56 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
     // into one buffer keeps its capacity.
     const std::size_t got = ReadAt(store, entry.offset(), extent, slot);
     const std::size_t n = std::min(got, want);
-    if (n < want) ++store.damage.blocksUnreadable;
+    if (n < want) {
+        ++store.damage.blocksUnreadable;
+        damage.unreadable = true;
+    }
     if (layout != nullptr && got == extent) {
         const ByteReader reader(slot);
         const auto stored = reader.peekAt(extent - layout->block.size + layout->block.crcAt, 4);
-        if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(slot.data(), want)))
+        if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(slot.data(), want))) {
             ++store.damage.blockCrcMismatches;
+            damage.crcMismatch = true;
+        }
     }
     slot.resize(n);
 
     if (layout != nullptr && layout->block.compressed && entry.inflatedSize() > entry.size()) {
         Bytes inflated;
         if (n < want || !Inflate(slot, entry.inflatedSize(), inflated)) {
-            if (n == want) ++store.damage.blocksUnreadable;
+            if (n == want) {
+                ++store.damage.blocksUnreadable;
+                damage.unreadable = true;
+            }
             slot.clear();
             return 0;
         }
         slot = std::move(inflated);
         return slot.size();
     }
+    return n;
+}
+
+}  // namespace
+
+std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot) {
+    RecentBlocks& recent = store.recentBlocks;
+    if (!recent.enabled()) {
+        RecentBlocks::Damage ignored;
+        return ReadBlockFromFile(store, entry, slot, ignored);
+    }
+    const RecentBlocks::Key key{entry.offset(), static_cast<std::uint32_t>(entry.size()),
+                                static_cast<std::uint32_t>(entry.inflatedSize())};
+    if (const RecentBlocks::Slot* kept = recent.find(key)) {
+        // Served again, damage and all.
+        if (kept->damage.unreadable) ++store.damage.blocksUnreadable;
+        if (kept->damage.crcMismatch) ++store.damage.blockCrcMismatches;
+        slot.assign(kept->bytes.begin(), kept->bytes.end());
+        return slot.size();
+    }
+    RecentBlocks::Damage damage;
+    const std::size_t n = ReadBlockFromFile(store, entry, slot, damage);
+    recent.keep(key, slot, damage);
     return n;
 }
 

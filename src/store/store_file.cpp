@@ -128,6 +128,7 @@ int OpenStore(StoreFile& store, const std::filesystem::path& path, StoreOpenMode
         store.file = std::move(handle);
     }
 
+    store.recentBlocks.clear();
     std::array<std::uint8_t, kHeaderReadLength> header{};
     store.file.ReadAt(0, header);  // missing bytes stay zero
     const ByteReader reader(header.data(), header.size());
@@ -170,6 +171,7 @@ void ReleaseStore(StoreFile& store) {
     store.damage = DamageCounters{};
     store.bbtPagesEntered.clear();
     store.nbtPagesEntered.clear();
+    store.recentBlocks.enable(false);
     // The index of a large store is millions of small records; the pages
     // they leave free in the middle of the heap go back to the system, so a
     // run that opens the store again does not hold both.

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "store/layout.h"
+#include "store/recent_blocks.h"
 #include "store/tables.h"
 
 namespace bm {
@@ -136,6 +137,9 @@ struct StoreFile {
     std::unordered_set<std::uint64_t> bbtPagesEntered;
     std::unordered_set<std::uint64_t> nbtPagesEntered;
     bool keepPagesEntered = false;
+    // Off unless a run that reads blocks twice turns it on; emptied when
+    // the store is opened or released.
+    RecentBlocks recentBlocks;
 
     StoreFile() = default;
     StoreFile(const StoreFile&) = delete;

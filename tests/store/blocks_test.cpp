@@ -2,6 +2,8 @@
 // buffer and sink mode, failure after partial delivery, damaged trees.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <numeric>
 
 #include "common/format_tables.h"
@@ -191,6 +193,73 @@ TEST(ReadBlock, ABlockCutByTheEndOfTheFileReadsShort) {
     EXPECT_EQ(store.damage.blocksUnreadable, 1u);
     EXPECT_EQ(bm::ReadBlock(store, 8, raw), 0u);
     EXPECT_EQ(raw.size(), 40u) << "a missing BID leaves the slot alone";
+}
+
+// The blocks the saving run keeps for the copy's second read: the bytes and
+// the damage counted are what reading the file again would give, and a
+// store opened anew or released never sees another file's blocks.
+TEST(RecentBlocks, ASecondReadGivesTheSameBytesAndCountsTheSameDamage) {
+    auto built = bmtest::SmallStore(bm::kUnicodeLayout).Build();
+    built.image.bytes()[built.blocks.front().offset + 5] ^= 0xFF;
+    const auto damageOfTwoReads = [&](bool keeping, const std::string& name) {
+        bm::StoreFile store;
+        EXPECT_EQ(bmtest::OpenAndBuild(store, built.image, name), 0);
+        store.recentBlocks.enable(keeping);
+        const std::uint64_t before = store.damage.blockCrcMismatches;
+        Bytes first;
+        Bytes second{1, 2, 3};
+        EXPECT_EQ(bm::ReadBlock(store, 4, first), 16u);
+        EXPECT_EQ(bm::ReadBlock(store, 4, second), 16u);
+        EXPECT_EQ(first, second);
+        return store.damage.blockCrcMismatches - before;
+    };
+    EXPECT_EQ(damageOfTwoReads(true, "recent-kept"), damageOfTwoReads(false, "recent-plain"));
+    EXPECT_EQ(damageOfTwoReads(true, "recent-kept2"), 2u);
+}
+
+TEST(RecentBlocks, KeepsAFewBlocksAndNeverAnotherFilesBlocks) {
+    bmtest::StoreImage image(bm::kUnicodeLayout);
+    std::vector<bmtest::BbtLeafEntry> entries;
+    for (std::uint64_t i = 0; i <= bm::RecentBlocks::kSlots; ++i) {
+        const std::uint64_t bid = 4 + 4 * i;
+        entries.push_back(image.AddRawBlock(bid, Sequence(64, static_cast<std::uint8_t>(i))));
+    }
+    bm::StoreFile store;
+    ASSERT_TRUE(bmtest::OpenImage(store, image, "recent-evict"));
+    for (const auto& e : entries) store.blocks.Append({e.bid, e.offset, 64, 2, 64});
+    store.recentBlocks.enable(true);
+    Bytes slot;
+    ASSERT_EQ(bm::ReadBlock(store, 4, slot), 64u);
+
+    // The file changes under the store: a kept block still reads as it was
+    // read, until enough other blocks have pushed it out.
+    const std::filesystem::path path = store.file.name();
+    {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(entries[0].offset));
+        const Bytes changed(64, 0xEE);
+        f.write(reinterpret_cast<const char*>(changed.data()), 64);
+    }
+    ASSERT_EQ(bm::ReadBlock(store, 4, slot), 64u);
+    EXPECT_EQ(slot, Sequence(64, 0));
+    for (std::size_t i = 1; i < entries.size(); ++i) bm::ReadBlock(store, entries[i].bid, slot);
+    ASSERT_EQ(bm::ReadBlock(store, 4, slot), 64u);
+    EXPECT_EQ(slot, Bytes(64, 0xEE)) << "only the last few blocks are kept";
+
+    // Opened again, or released and opened, the store reads the file.
+    image.bytes()[entries[1].offset] ^= 0x55;
+    const Bytes keptBefore = [&] {
+        Bytes b;
+        bm::ReadBlock(store, 8, b);
+        return b;
+    }();
+    image.Save(path);
+    ASSERT_EQ(bm::OpenStore(store, path, bm::StoreOpenMode::SharedRead), 0);
+    ASSERT_EQ(bm::ReadBlock(store, 8, slot), 64u);
+    EXPECT_NE(slot, keptBefore);
+    EXPECT_TRUE(store.recentBlocks.enabled()) << "opening again keeps the choice";
+    bm::ReleaseStore(store);
+    EXPECT_FALSE(store.recentBlocks.enabled());
 }
 
 TEST(ReadAt, ClampsToTheFile) {
