@@ -8,6 +8,7 @@
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "ltp_reader_for_tests.h"
+#include "memory_node_sink.h"
 #include "output/pst/folder_state.h"
 #include "output/pst/message_writer.h"
 #include "output/pst/props_tags.h"
@@ -19,12 +20,11 @@ namespace {
 
 constexpr FileTime kSomeTime = FileTimeFromUnix(1700000000);
 
-class MemorySink final : public NodeSink {
+class MemorySink final : public bmtest::MemoryNodeSinkBase {
 public:
     Bid WriteData(std::span<const std::uint8_t> bytes) override {
         return Put({std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
     }
-    Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override { return Put(pieces); }
     Bid WriteDataStream(std::uint64_t size, const std::function<std::size_t(std::span<std::uint8_t>)>& read) override {
         std::vector<std::uint8_t> all(size);
         std::size_t done = 0;
@@ -44,23 +44,13 @@ public:
         }
         return pieces.size() == 1 ? pieces.front().bid : Put(std::move(all));
     }
-    Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
-        if (entries.empty()) return 0;
-        const Bid bid = next_ += 4;
-        subnodes[bid] = std::move(entries);
-        return bid;
-    }
     void SetNode(Nid nid, Bid data, Bid sub, Nid parent) override { nodes[nid] = {data, sub, parent}; }
     Nid NewNid(NidType type) override { return MakeNid(type, nextNid_++); }
-    void Finish() override {}
-    std::uint64_t FileSize() const override { return 0; }
 
     struct Node {
         Bid data, subnodes;
         Nid parent;
     };
-    std::map<Bid, std::vector<std::vector<std::uint8_t>>> blocks;
-    std::map<Bid, std::vector<NdbWriter::Subnode>> subnodes;
     std::map<Nid, Node> nodes;
     int streams = 0;
 
@@ -73,19 +63,8 @@ public:
         }
         return nullptr;
     }
-    std::vector<std::uint8_t> Flat(Bid bid) const {
-        std::vector<std::uint8_t> out;
-        for (const auto& p : blocks.at(bid)) out.insert(out.end(), p.begin(), p.end());
-        return out;
-    }
 
 private:
-    Bid Put(std::vector<std::vector<std::uint8_t>> pieces) {
-        const Bid bid = next_ += 4;
-        blocks[bid] = std::move(pieces);
-        return bid;
-    }
-    Bid next_ = 0;
     std::uint32_t nextNid_ = 0x400;
 };
 

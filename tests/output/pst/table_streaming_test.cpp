@@ -17,6 +17,7 @@
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "ltp_reader_for_tests.h"
+#include "memory_node_sink.h"
 #include "output/output_readback.h"
 #include "output/pst/ltp_bth.h"
 #include "output/pst/ltp_heap.h"
@@ -121,7 +122,7 @@ TEST(HeapStreaming, AHeapOfOneBlockAndOneEndingOnABitmapBlockMatchTheWholeHeap) 
 // ---- table contexts ----
 
 // Keeps data blocks, data trees and subnode lists by BID.
-class RecordingSink final : public NodeSink {
+class RecordingSink final : public bmtest::MemoryNodeSinkBase {
 public:
     Bid WriteData(std::span<const std::uint8_t> bytes) override {
         if (bytes.empty()) return 0;
@@ -133,7 +134,6 @@ public:
         }
         return Put(std::move(pieces));
     }
-    Bid WriteDataBlocks(const std::vector<std::vector<std::uint8_t>>& pieces) override { return Put(pieces); }
     Bid WriteDataStream(std::uint64_t, const std::function<std::size_t(std::span<std::uint8_t>)>&) override {
         throw std::logic_error("not used by tables");
     }
@@ -149,16 +149,8 @@ public:
         ++trees;
         return Put(std::move(all));
     }
-    Bid WriteSubnodes(std::vector<NdbWriter::Subnode> entries) override {
-        if (entries.empty()) return 0;
-        const Bid bid = next_ += 4;
-        subnodes[bid] = std::move(entries);
-        return bid;
-    }
     void SetNode(Nid nid, Bid data, Bid sub, Nid) override { nodes[nid] = {data, sub}; }
     Nid NewNid(NidType type) override { return MakeNid(type, 0x400); }
-    void Finish() override {}
-    std::uint64_t FileSize() const override { return 0; }
 
     // The node's heap blocks and its subnodes' data, by subnode NID.
     struct Table {
@@ -170,27 +162,13 @@ public:
         const auto& [data, sub] = nodes.at(nid);
         t.heap = blocks.at(data);
         if (sub != 0) {
-            for (const auto& s : subnodes.at(sub)) {
-                std::vector<std::uint8_t> flat;
-                for (const auto& p : blocks.at(s.data)) flat.insert(flat.end(), p.begin(), p.end());
-                t.values[s.nid] = std::move(flat);
-            }
+            for (const auto& s : subnodes.at(sub)) t.values[s.nid] = Flat(s.data);
         }
         return t;
     }
 
-    std::map<Bid, std::vector<std::vector<std::uint8_t>>> blocks;
-    std::map<Bid, std::vector<NdbWriter::Subnode>> subnodes;
     std::map<Nid, std::pair<Bid, Bid>> nodes;
     int trees = 0;
-
-private:
-    Bid Put(std::vector<std::vector<std::uint8_t>> pieces) {
-        const Bid bid = next_ += 4;
-        blocks[bid] = std::move(pieces);
-        return bid;
-    }
-    Bid next_ = 0;
 };
 
 TableLayout MailLayout() {
