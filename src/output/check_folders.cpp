@@ -333,8 +333,7 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
 
 }  // namespace
 
-bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& options, CheckReport& report) {
-    StoreFile store;
+bool OpenForFolderChecks(const std::filesystem::path& path, StoreFile& store, CheckReport& report) {
     StoreReader reader;
     if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) {
         report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: the store does not open"});
@@ -345,9 +344,19 @@ bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: no usable node index"});
         return false;
     }
-    const bool checked = FolderWalk(store, options, report).run();
+    return true;
+}
+
+bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& options, CheckReport& report) {
+    StoreFile store;
+    if (!OpenForFolderChecks(path, store, report)) return false;
+    const bool checked = CheckFolderTables(store, options, report);
     ReleaseStore(store);
     return checked;
+}
+
+bool CheckFolderTables(StoreFile& store, const CheckOptions& options, CheckReport& report) {
+    return FolderWalk(store, options, report).run();
 }
 
 }  // namespace bm

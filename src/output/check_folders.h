@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "output/store_checker.h"
+#include "store/store_file.h"
 
 namespace bm {
 
@@ -20,5 +21,14 @@ namespace bm {
 // otherwise. Returns false when the tables could not be compared at all
 // (the store does not open, or has no folder).
 bool CheckFolderTables(const std::filesystem::path& path, const CheckOptions& options, CheckReport& report);
+
+// The same over a store already opened with its index built (the checker
+// builds it once for all the checks that read the store through it).
+bool CheckFolderTables(StoreFile& store, const CheckOptions& options, CheckReport& report);
+
+// Opens the store at `path` for those checks and builds its index; false,
+// with a warning that the folder tables were not checked, when the store
+// does not open or has no usable node index.
+bool OpenForFolderChecks(const std::filesystem::path& path, StoreFile& store, CheckReport& report);
 
 }  // namespace bm

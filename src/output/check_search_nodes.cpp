@@ -157,4 +157,9 @@ void CheckSearchNodes(const std::filesystem::path& path, CheckReport& report) {
     ReleaseStore(store);
 }
 
+void CheckSearchNodes(StoreFile& store, CheckReport& report) {
+    if (store.formatVersion != kUnicodeVersion) return;
+    SearchNodeWalk(store, report).run();
+}
+
 }  // namespace bm

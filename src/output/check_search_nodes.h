@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "output/store_checker.h"
+#include "store/store_file.h"
 
 namespace bm {
 
@@ -21,5 +22,7 @@ inline constexpr const char* kRuleSearchNodes = "search folder nodes";
 // Adds a finding (an error) per missing or incomplete node in the Unicode
 // store at `path`. Stores of other layouts are passed over.
 void CheckSearchNodes(const std::filesystem::path& path, CheckReport& report);
+// The same over a store already opened with its index built.
+void CheckSearchNodes(StoreFile& store, CheckReport& report);
 
 }  // namespace bm

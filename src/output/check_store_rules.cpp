@@ -394,10 +394,15 @@ void CheckStoreRules(const std::filesystem::path& path, CheckReport& report) {
         ReleaseStore(store);
         return;
     }
+    CheckStoreRules(store, report);
+    ReleaseStore(store);
+}
+
+void CheckStoreRules(StoreFile& store, CheckReport& report) {
+    if (store.formatVersion != kUnicodeVersion) return;
     std::array<std::uint8_t, kHeaderReadLength> header{};
     const std::size_t n = store.file.ReadAt(0, header);
     RuleWalk(store, std::span<const std::uint8_t>(header.data(), n), report).run();
-    ReleaseStore(store);
 }
 
 }  // namespace bm

@@ -14,6 +14,7 @@
 
 #include "output/check_size_rules.h"
 #include "output/store_checker.h"
+#include "store/store_file.h"
 
 namespace bm {
 
@@ -27,5 +28,7 @@ inline constexpr const char* kRuleContentsRow = "contents row";
 // Adds a finding (an error) per violation in the Unicode store at `path`.
 // Stores of other layouts are passed over.
 void CheckStoreRules(const std::filesystem::path& path, CheckReport& report);
+// The same over a store already opened with its index built.
+void CheckStoreRules(StoreFile& store, CheckReport& report);
 
 }  // namespace bm

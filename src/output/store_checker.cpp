@@ -741,13 +741,16 @@ CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& op
         report.findings.push_back({FindingSeverity::Error, 0, "cannot open " + path.string() + ": " + file.error()});
         return report;
     }
-    if (Checker(file, options, report).run()) {
-        report.folderTablesChecked = CheckFolderTables(path, options, report);
-        if (options.clientRules) {
-            CheckStoreRules(path, report);
-            CheckSearchNodes(path, report);
-        }
+    if (!Checker(file, options, report).run()) return report;
+    // The checks that read the store through the reader share one index.
+    StoreFile store;
+    if (!OpenForFolderChecks(path, store, report)) return report;
+    report.folderTablesChecked = CheckFolderTables(store, options, report);
+    if (options.clientRules) {
+        CheckStoreRules(store, report);
+        CheckSearchNodes(store, report);
     }
+    ReleaseStore(store);
     return report;
 }
 
