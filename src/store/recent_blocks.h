@@ -6,8 +6,8 @@
 // A block is kept as ReadBlockEntry delivers it (stored bytes, inflated in
 // the 4 KiB layout, not decoded), with the damage its read counted, so that
 // a read served from here counts the same damage again: the counters come
-// out as they would without the keeping. Off until a caller turns it on;
-// a reader that reads every block once only pays for copies.
+// out as they would without the keeping. Off until a caller turns it on: a
+// reader that reads every block once would only pay for the copies.
 #pragma once
 
 #include <array>
