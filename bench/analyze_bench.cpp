@@ -217,6 +217,12 @@ int main(int argc, char** argv) {
     }
     std::printf("load average %.2f on %ld cores before the runs\n", bmbench::LoadAverage(),
                 sysconf(_SC_NPROCESSORS_ONLN));
-    for (const fs::path& store : copies) Bench(store, dir);
+    for (const fs::path& store : copies) {
+        if (!bmbench::WarmPageCache(store)) {
+            std::fprintf(stderr, "analyze_bench: cannot read %s\n", store.c_str());
+            return 1;
+        }
+        Bench(store, dir);
+    }
     return 0;
 }

@@ -101,6 +101,10 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
         fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write);
         std::printf("save_bench: source %s, %.1f MB\n", given.c_str(), bmbench::FileMb(source));
     }
+    if (!bmbench::WarmPageCache(source)) {
+        std::fprintf(stderr, "save_bench: cannot read %s\n", source.c_str());
+        return 1;
+    }
     const double sourceMb = bmbench::FileMb(source);
     std::printf("save_bench: load average %.2f on %ld cores before the runs\n", bmbench::LoadAverage(),
                 sysconf(_SC_NPROCESSORS_ONLN));
