@@ -29,6 +29,12 @@ CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t 
 }
 
 CheckFileReader::~CheckFileReader() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -37,10 +43,25 @@ ByteReader CheckFileReader::read(std::uint64_t offset, std::size_t n) {
     if (n == 0) return ByteReader();
     const bool inside = offset >= start_ && offset - start_ <= length_ && n <= length_ - (offset - start_);
     if (!inside && !refill(offset, n)) return ByteReader().sub(1, 1);
-    return ByteReader(std::span<const std::uint8_t>(window_).subspan(static_cast<std::size_t>(offset - start_), n));
+    return ByteReader(std::span<const std::uint8_t>(window_).subspan(base_ + static_cast<std::size_t>(offset - start_), n));
+}
+
+std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const {
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t r = ::pread(fd_, to + got, want - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += static_cast<std::size_t>(r);
+    }
+    return got;
 }
 
 bool CheckFileReader::refill(std::uint64_t offset, std::size_t n) {
+    if (takeReadAhead(offset, n)) {
+        readAheadNext();
+        return true;
+    }
     // Moving on from the window (or from within it) reads further ahead
     // each time; a jump starts small again.
     const bool forward = length_ > 0 && offset >= start_ && offset <= start_ + length_ + limit_;
@@ -48,18 +69,73 @@ bool CheckFileReader::refill(std::uint64_t offset, std::size_t n) {
     std::size_t want = std::max(n, ahead_);
     want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - offset));
     if (window_.size() < want) window_.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-        const ssize_t r = ::pread(fd_, window_.data() + got, want - got, static_cast<off_t>(offset + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += static_cast<std::size_t>(r);
-    }
+    const std::size_t got = readInto(window_.data(), offset, want);
     ++refills_;
     bytesRead_ += got;
+    base_ = 0;
     start_ = offset;
     length_ = got;
-    return got >= n;
+    if (got < n) return false;
+    if (forward && ahead_ == limit_) readAheadNext();
+    return true;
+}
+
+bool CheckFileReader::takeReadAhead(std::uint64_t offset, std::size_t n) {
+    {
+        std::unique_lock lock(mutex_);
+        if (nextState_ == Ahead::None) return false;
+        changed_.wait(lock, [this] { return nextState_ == Ahead::Done; });
+        nextState_ = Ahead::None;
+    }
+    bytesRead_ += nextGot_;
+    // The read ahead continues the window: a read that began in the window
+    // keeps its first bytes, carried in front of the next window.
+    const std::uint64_t at = nextAt_;
+    const bool begins = offset >= start_ && offset <= at && at - offset <= kCarriedBytes;
+    if (!begins && offset < at) return false;
+    if (offset + n > at + nextGot_) return false;
+    const std::size_t carried = static_cast<std::size_t>(at - std::min(offset, at));
+    std::memcpy(next_.data() + kCarriedBytes - carried, window_.data() + base_ + (length_ - carried), carried);
+    window_.swap(next_);
+    base_ = kCarriedBytes - carried;
+    start_ = at - carried;
+    length_ = carried + nextGot_;
+    ahead_ = limit_;
+    return true;
+}
+
+void CheckFileReader::readAheadNext() {
+    const std::uint64_t at = start_ + length_;
+    if (at >= size_) return;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(limit_, size_ - at));
+    if (next_.size() < kCarriedBytes + want) next_.resize(kCarriedBytes + want);
+    {
+        const std::lock_guard lock(mutex_);
+        nextAt_ = at;
+        nextWant_ = want;
+        nextGot_ = 0;
+        nextState_ = Ahead::Pending;
+    }
+    ++refills_;
+    ++readsAhead_;
+    if (!thread_.joinable()) thread_ = std::thread(&CheckFileReader::ReadAheadLoop, this);
+    changed_.notify_all();
+}
+
+void CheckFileReader::ReadAheadLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return nextState_ == Ahead::Pending || stop_; });
+        if (stop_) return;
+        const std::uint64_t at = nextAt_;
+        const std::size_t want = nextWant_;
+        lock.unlock();
+        const std::size_t got = readInto(next_.data() + kCarriedBytes, at, want);
+        lock.lock();
+        nextGot_ = got;
+        nextState_ = Ahead::Done;
+        changed_.notify_all();
+    }
 }
 
 }  // namespace bm

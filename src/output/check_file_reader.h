@@ -7,12 +7,22 @@
 // limit) and one refill serves many pages and blocks; a read elsewhere
 // refills only what it asks for (at least one small unit), so a check that
 // jumps around does not read far ahead for nothing.
+//
+// Once the window has grown to its limit, a thread of the reader's own
+// reads the next window while the checker works through this one (the
+// reads took half of a check, and the machine has a second core). A read
+// that runs on past the window takes the next one, with the bytes of the
+// read that were still in the old window put in front of it; a read
+// elsewhere lets it go and refills as above.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/byte_reader.h"
@@ -23,6 +33,9 @@ class CheckFileReader {
 public:
     static constexpr std::size_t kDefaultWindow = std::size_t{1} << 20;
     static constexpr std::size_t kSmallestRefill = 4096;
+    // Room in front of a window read ahead, for the start of a read that
+    // runs from the old window into it.
+    static constexpr std::size_t kCarriedBytes = 64u << 10;
 
     // `window` bounds the bytes read ahead; a single read longer than it is
     // still served whole.
@@ -40,23 +53,49 @@ public:
     // reader when they do not all lie in the file or cannot be read.
     ByteReader read(std::uint64_t offset, std::size_t n);
 
-    // Bytes taken from the file so far, and the refills that took them.
+    // Bytes taken from the file so far (read ahead included), the refills
+    // that took them, and how many of those the thread read ahead.
     std::uint64_t bytesRead() const { return bytesRead_; }
     std::uint64_t refills() const { return refills_; }
+    std::uint64_t readsAhead() const { return readsAhead_; }
 
 private:
     bool refill(std::uint64_t offset, std::size_t n);
+    // Takes the window read ahead when it holds [offset, offset + n);
+    // lets it go otherwise. False when it was let go or there was none.
+    bool takeReadAhead(std::uint64_t offset, std::size_t n);
+    // Asks the thread for the window after this one.
+    void readAheadNext();
+    void ReadAheadLoop();
+    // Reads [offset, offset + want) into `to`; the bytes read.
+    std::size_t readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const;
 
     int fd_ = -1;
     std::uint64_t size_ = 0;
     std::string error_;
     std::size_t limit_;
     std::vector<std::uint8_t> window_;
-    std::uint64_t start_ = 0;   // file offset of window_[0]
-    std::size_t length_ = 0;    // valid bytes in window_
+    std::size_t base_ = 0;      // index in window_ of the byte at start_
+    std::uint64_t start_ = 0;   // file offset of window_[base_]
+    std::size_t length_ = 0;    // valid bytes from base_
     std::size_t ahead_ = kSmallestRefill;  // next forward refill's size
     std::uint64_t bytesRead_ = 0;
     std::uint64_t refills_ = 0;
+    std::uint64_t readsAhead_ = 0;
+
+    // The window read ahead: the thread fills next_ from kCarriedBytes on
+    // while nextPending_; the reader's own thread touches it only when the
+    // read is done.
+    enum class Ahead { None, Pending, Done };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Ahead nextState_ = Ahead::None;
+    bool stop_ = false;
+    std::vector<std::uint8_t> next_;
+    std::uint64_t nextAt_ = 0;
+    std::size_t nextWant_ = 0;
+    std::size_t nextGot_ = 0;
+    std::thread thread_;
 };
 
 }  // namespace bm
