@@ -8,91 +8,241 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace bm::pst {
 
 namespace {
-// Appends go out in pieces of this size: sequential writes, each copied
-// into the page cache while the piece is still in the core's cache (a
-// larger piece is copied from memory, which costs the kernel more).
-constexpr std::size_t kBufferSize = 512u << 10;
-// The disk writes are started once this much has been written since the
+// Appends go out in pieces of this size: sequential writes, large enough
+// for the disk, small enough to stay in the core's cache when one is
+// copied into the page cache.
+constexpr std::size_t kBufferSize = PieceBuffer::kCapacity;
+// Cached writes: the disk writes are started once this much has been written since the
 // last start: a few large requests to the disk rather than many small ones.
 constexpr std::uint64_t kWritebackPiece = 8u << 20;
+
+bool WriteAllTo(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0) {
+            error = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 }  // namespace
+
+PieceBuffer::PieceBuffer() : data_(static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, kCapacity))) {
+    if (!data_) throw std::bad_alloc();
+}
+
+void PieceBuffer::append(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > room()) throw std::logic_error("PieceBuffer: append past the piece");
+    if (!bytes.empty()) std::memcpy(data_.get() + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+}
+
+std::span<std::uint8_t> PieceBuffer::appendZeros(std::size_t count) {
+    if (count > room()) throw std::logic_error("PieceBuffer: append past the piece");
+    const std::span<std::uint8_t> placed(data_.get() + size_, count);
+    std::memset(placed.data(), 0, count);
+    size_ += count;
+    return placed;
+}
 
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) fail("cannot create");
-    buffer_.reserve(kBufferSize);
+#ifdef O_DIRECT
+    directFd_ = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+#endif
+    thread_ = std::thread(&NdbFile::WriteBehind, this);
 }
 
 NdbFile::~NdbFile() {
+    stopThread();
+    if (directFd_ >= 0) ::close(directFd_);
     if (fd_ >= 0) ::close(fd_);
 }
 
+void NdbFile::stopThread() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+const std::string& NdbFile::recordFailure(const char* what, int error) {
+    if (failure_.empty()) failure_ = std::string(what) + " " + path_.string() + ": " + std::strerror(error);
+    return failure_;
+}
+
 void NdbFile::fail(const char* what) {
-    if (failure_.empty()) failure_ = std::string(what) + " " + path_.string() + ": " + std::strerror(errno);
-    throw OutputWriteError(failure_);
+    const int error = errno;
+    const std::lock_guard lock(mutex_);
+    throw OutputWriteError(recordFailure(what, error));
 }
 
 void NdbFile::throwIfFailed() const {
+    const std::lock_guard lock(mutex_);
     if (!failure_.empty()) throw OutputWriteError(failure_);
+}
+
+std::uint64_t NdbFile::directWrites() const {
+    const std::lock_guard lock(mutex_);
+    return directWrites_;
 }
 
 void NdbFile::append(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        if (buffer_.size() == kBufferSize) flush();
-        const std::size_t n = std::min(bytes.size(), kBufferSize - buffer_.size());
-        buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        if (buffer_->full()) handOver(true);
+        const std::size_t n = std::min(bytes.size(), buffer_->room());
+        buffer_->append(bytes.first(n));
         bytes = bytes.subspan(n);
     }
 }
 
 void NdbFile::appendZeros(std::uint64_t count) {
     while (count > 0) {
-        if (buffer_.size() == kBufferSize) flush();
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, kBufferSize - buffer_.size()));
-        buffer_.resize(buffer_.size() + n, 0);
+        if (buffer_->full()) handOver(true);
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, buffer_->room()));
+        buffer_->appendZeros(n);
         count -= n;
     }
 }
 
 std::span<std::uint8_t> NdbFile::appendInPlace(std::size_t count) {
     if (count > kBufferSize) throw std::invalid_argument("NdbFile: piece larger than the write buffer");
-    if (buffer_.size() + count > kBufferSize) flush();
+    if (count > buffer_->room()) handOver(true);
+    if (count > buffer_->room()) handOver(false);
     throwIfFailed();
-    const std::size_t at = buffer_.size();
-    buffer_.resize(at + count, 0);
-    return std::span(buffer_).subspan(at, count);
+    return buffer_->appendZeros(count);
 }
 
-void NdbFile::writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
-    throwIfFailed();
-    if (fd_ < 0) throw std::runtime_error("write to closed file " + path_.string());
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("cannot write");
+bool NdbFile::writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error) {
+    return WriteAllTo(fd_, data, size, offset, error);
+}
+
+bool NdbFile::writePiece(const PieceBuffer& piece, std::uint64_t at, int& error) {
+    constexpr std::size_t kAlign = PieceBuffer::kAlignment;
+    if (directFd_ >= 0 && at % kAlign == 0 && piece.size() % kAlign == 0) {
+        // The stretches between the ranges to keep cached directly, the
+        // ranges through the cache.
+        const std::uint64_t end = at + piece.size();
+        std::uint64_t from = at;
+        bool direct = true;
+        for (std::size_t i = 0; direct && from < end; ++i) {
+            const bool range = i < piece.cached.size();
+            const std::uint64_t to = range ? std::max(piece.cached[i].start, from) : end;
+            if (to > from && !WriteAllTo(directFd_, piece.data() + (from - at), to - from, from, error)) {
+                if (error != EINVAL) return false;
+                direct = false;
+                break;
+            }
+            if (to > from) {
+                const std::lock_guard lock(mutex_);
+                ++directWrites_;
+            }
+            from = to;
+            if (!range) break;
+            const std::uint64_t rangeEnd = std::min(piece.cached[i].end, end);
+            if (rangeEnd > from && !writeAll(piece.data() + (from - at), rangeEnd - from, from, error)) return false;
+            from = std::max(from, rangeEnd);
         }
-        if (n == 0) {
-            errno = EIO;
-            fail("cannot write");
-        }
-        done += static_cast<std::size_t>(n);
+        if (direct) return true;
+        // The file system takes no direct writes after all: from here on
+        // every piece goes through the page cache (this one whole again).
+        ::close(directFd_);
+        directFd_ = -1;
     }
+    if (!writeAll(piece.data(), piece.size(), at, error)) return false;
+    startWriteback(at + piece.size());
+    return true;
 }
 
-void NdbFile::flush() {
-    if (buffer_.empty()) {
+void NdbFile::flush() { handOver(false); }
+
+void NdbFile::handOver(bool keepUnalignedTail) {
+    // The bytes past the last 4 KiB boundary of the file stay for the next
+    // piece, so that the pieces start and end where a direct write can.
+    const std::size_t keep =
+        keepUnalignedTail ? static_cast<std::size_t>((handedOver_ + buffer_->size()) % PieceBuffer::kAlignment) : 0;
+    if (buffer_->size() == keep) {
         throwIfFailed();
         return;
     }
-    writeAll(buffer_.data(), buffer_.size(), flushed_);
-    flushed_ += buffer_.size();
-    buffer_.clear();
+    if (fd_ < 0) throw std::runtime_error("write to closed file " + path_.string());
+    std::unique_ptr<PieceBuffer> next;
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !pieceWaiting_ || !failure_.empty(); });
+        if (!failure_.empty()) throw OutputWriteError(failure_);
+        next = std::move(spare_);
+    }
+    if (!next) next = std::make_unique<PieceBuffer>();
+    const std::size_t handed = buffer_->size() - keep;
+    next->append(std::span(buffer_->data() + handed, keep));
+    buffer_->truncate(handed);
+    // The ranges to keep cached that lie in the piece go with it; one that
+    // runs on past it stays, for the rest.
+    const std::uint64_t pieceEnd = handedOver_ + handed;
+    std::size_t taken = 0;
+    for (PieceBuffer::Range& range : toKeepCached_) {
+        if (range.start >= pieceEnd) break;
+        buffer_->cached.push_back({std::max(range.start, handedOver_), std::min(range.end, pieceEnd)});
+        if (range.end > pieceEnd) {
+            range.start = pieceEnd;
+            break;
+        }
+        ++taken;
+    }
+    toKeepCached_.erase(toKeepCached_.begin(), toKeepCached_.begin() + static_cast<std::ptrdiff_t>(taken));
+    {
+        const std::lock_guard lock(mutex_);
+        pieceAt_ = handedOver_;
+        piece_ = std::move(buffer_);
+        pieceWaiting_ = true;
+    }
+    changed_.notify_all();
+    handedOver_ += handed;
+    buffer_ = std::move(next);
+}
+
+void NdbFile::WriteBehind() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return pieceWaiting_ || stop_; });
+        if (stop_) return;  // what still waits is left unwritten
+        std::unique_ptr<PieceBuffer> piece = std::move(piece_);
+        const std::uint64_t at = pieceAt_;
+        pieceWaiting_ = false;
+        writing_ = true;
+        // After a failed write nothing more is written.
+        const bool failedBefore = !failure_.empty();
+        lock.unlock();
+        changed_.notify_all();
+        int error = 0;
+        const bool written = !failedBefore && writePiece(*piece, at, error);
+        lock.lock();
+        if (!failedBefore && !written) recordFailure("cannot write", error);
+        piece->clear();
+        spare_ = std::move(piece);
+        writing_ = false;
+        changed_.notify_all();
+    }
+}
+
+void NdbFile::startWriteback([[maybe_unused]] std::uint64_t written) {
 #ifdef SYNC_FILE_RANGE_WRITE
     // Start writing what was written to the disk now, without waiting for
     // it, so that the sync at the end finds little left to do. Only hints: a
@@ -106,34 +256,59 @@ void NdbFile::flush() {
     // store. Pages dropped behind the writer come back to it for the next
     // pieces, and a large store no longer pushes the source out of the
     // cache.
-    if (flushed_ - writebackStarted_ >= kWritebackPiece) {
-        if (writebackStarted_ > released_) {
-            const auto from = static_cast<off_t>(released_);
-            const auto length = static_cast<off_t>(writebackStarted_ - released_);
-            ::sync_file_range(fd_, from, length,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-            ::posix_fadvise(fd_, from, length, POSIX_FADV_DONTNEED);
-            released_ = writebackStarted_;
-        }
-        ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(flushed_ - writebackStarted_),
-                          SYNC_FILE_RANGE_WRITE);
-        writebackStarted_ = flushed_;
+    if (written - writebackStarted_ < kWritebackPiece) return;
+    if (writebackStarted_ > released_) {
+        const auto from = static_cast<off_t>(released_);
+        const auto length = static_cast<off_t>(writebackStarted_ - released_);
+        ::sync_file_range(fd_, from, length,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        ::posix_fadvise(fd_, from, length, POSIX_FADV_DONTNEED);
+        released_ = writebackStarted_;
     }
+    ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_), static_cast<off_t>(written - writebackStarted_),
+                      SYNC_FILE_RANGE_WRITE);
+    writebackStarted_ = written;
 #endif
+}
+
+void NdbFile::drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !pieceWaiting_ && !writing_; });
+    if (!failure_.empty()) throw OutputWriteError(failure_);
 }
 
 void NdbFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     flush();
-    writeAll(bytes.data(), bytes.size(), offset);
+    drain();
+    if (fd_ < 0) throw std::runtime_error("write to closed file " + path_.string());
+    int error = 0;
+    if (writeAll(bytes.data(), bytes.size(), offset, error)) return;
+    const std::lock_guard lock(mutex_);
+    throw OutputWriteError(recordFailure("cannot write", error));
+}
+
+void NdbFile::keepCached(std::uint64_t offset, std::uint64_t length) {
+    constexpr std::uint64_t kAlign = PieceBuffer::kAlignment;
+    PieceBuffer::Range range{offset / kAlign * kAlign, (offset + length + kAlign - 1) / kAlign * kAlign};
+    if (!toKeepCached_.empty() && toKeepCached_.back().end >= range.start) {
+        toKeepCached_.back().end = std::max(toKeepCached_.back().end, range.end);
+        return;
+    }
+    toKeepCached_.push_back(range);
 }
 
 void NdbFile::sync() {
     flush();
+    drain();
     if (::fdatasync(fd_) != 0) fail("cannot sync");
 }
 
 void NdbFile::close() {
     flush();
+    drain();
+    stopThread();
+    if (directFd_ >= 0) ::close(directFd_);
+    directFd_ = -1;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) fail("cannot close");

@@ -2,25 +2,83 @@
 // small enough to stay in the core's cache until it is written, and writes
 // at a given offset for the pages that are filled in last (maps, density
 // list, header). What was appended goes to the disk as the writer goes on
-// and leaves the page cache behind it (see flush()).
+// and leaves the page cache behind it.
+//
+// A full buffer is written by a thread of the file's own while the writer
+// fills the other one, so the waits for the disk run beside the writing of
+// the next messages. The pieces go to the disk directly, past the page
+// cache (O_DIRECT: copying a store into the cache cost the kernel more than
+// the disk writes, and the store is not read again while it is written);
+// where the file system refuses that, or a piece does not start and end on
+// a 4 KiB boundary, the piece is written through the cache, which is
+// started to the disk as it goes and dropped behind the writer. The file
+// pages the writer means to write over at the end (keepCached) go through
+// the cache and stay there. Writes at an offset, sync() and close() first
+// wait until every piece handed over is written, and go through the cache.
 //
 // A write that fails throws OutputWriteError naming the file and the
 // system's reason, and the file stays failed: every later call throws the
 // same error, so no part of the store is written after a piece went
-// missing. The destructor closes the file without writing what is still
-// buffered (an unfinished store keeps its empty header).
+// missing. A piece written by the thread that fails is told by the next
+// call that writes, waits or checks (append when it hands over a buffer,
+// writeAt, sync, close, throwIfFailed). The destructor closes the file
+// without writing what is still buffered or waiting to be written (an
+// unfinished store keeps its empty header).
 #pragma once
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/pst/output_write_error.h"
 
 namespace bm::pst {
+
+// A piece of the file in memory, aligned for a direct write.
+class PieceBuffer {
+public:
+    static constexpr std::size_t kCapacity = 512u << 10;
+    static constexpr std::size_t kAlignment = 4096;
+
+    PieceBuffer();
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    bool full() const { return size_ == kCapacity; }
+    std::size_t room() const { return kCapacity - size_; }
+    const std::uint8_t* data() const { return data_.get(); }
+    void clear() {
+        size_ = 0;
+        cached.clear();
+    }
+    void truncate(std::size_t size) { size_ = std::min(size, size_); }
+    void append(std::span<const std::uint8_t> bytes);
+    // `count` zero bytes appended; their place.
+    std::span<std::uint8_t> appendZeros(std::size_t count);
+
+    // File ranges of the piece, 4 KiB pages whole and in rising order, that
+    // are to be written through the page cache.
+    struct Range {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+    };
+    std::vector<Range> cached;
+
+private:
+    struct Free {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint8_t[], Free> data_;
+    std::size_t size_ = 0;
+};
 
 class NdbFile {
 public:
@@ -30,31 +88,76 @@ public:
     NdbFile& operator=(const NdbFile&) = delete;
 
     // Offset of the next appended byte.
-    std::uint64_t end() const { return flushed_ + buffer_.size(); }
+    std::uint64_t end() const { return handedOver_ + buffer_->size(); }
     void append(std::span<const std::uint8_t> bytes);
     void appendZeros(std::uint64_t count);
     // The next `count` bytes of the file (at most the buffer's size), zeroed,
     // for the caller to fill in place; valid until the next call.
     std::span<std::uint8_t> appendInPlace(std::size_t count);
-    // Writes at an offset below end(); flushes the buffer first.
+    // Writes at an offset below end(); everything appended is written first.
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    // Says that writeAt will write over [offset, offset + length), at or
+    // after end(), once it is appended: the file pages around it are written
+    // through the page cache and kept there, so that writing over them later
+    // does not first read them back from the disk (4 KiB a time, waiting
+    // for each). Ranges come in rising order.
+    void keepCached(std::uint64_t offset, std::uint64_t length);
+    // Hands the buffer to the writing thread (which may still be writing it
+    // when flush returns).
     void flush();
     void sync();
     void close();
     // Throws the error of an earlier failed write, if there was one.
     void throwIfFailed() const;
+    // Pieces (or stretches of them) written past the page cache so far.
+    std::uint64_t directWrites() const;
 
 private:
+    // The writing thread's loop: one piece at a time, then the disk writes
+    // started and the piece before waited for and dropped from the cache.
+    void WriteBehind();
+    // Waits until the thread has written every piece handed over, then
+    // throws if one failed.
+    void drain();
+    void stopThread();
+    // Gives the buffer to the thread, all of it or (keepUnalignedTail) all
+    // but the bytes after the file's last 4 KiB boundary, which begin the
+    // next buffer.
+    void handOver(bool keepUnalignedTail);
+    // The system's reason for the last failed call, kept as the file's
+    // failure; returns the text. Caller holds mutex_.
+    const std::string& recordFailure(const char* what, int error);
     [[noreturn]] void fail(const char* what);
-    void writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset);
+    // True when every byte went out; records the failure otherwise.
+    bool writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error);
+    // Writes a piece for the thread: directly when it can; false with the
+    // reason when the write failed.
+    bool writePiece(const PieceBuffer& piece, std::uint64_t at, int& error);
+    void startWriteback(std::uint64_t written);
 
     std::filesystem::path path_;
     int fd_ = -1;
-    std::uint64_t flushed_ = 0;
-    std::uint64_t writebackStarted_ = 0;  // the disk writes were started for the bytes below this
-    std::uint64_t released_ = 0;          // bytes below this are on the disk and out of the page cache
-    std::vector<std::uint8_t> buffer_;
-    std::string failure_;  // the first failed write's message
+    int directFd_ = -1;  // the same file opened for direct writes; -1 where it cannot be
+    std::uint64_t handedOver_ = 0;  // bytes below this were given to the thread
+    std::unique_ptr<PieceBuffer> buffer_ = std::make_unique<PieceBuffer>();
+    std::vector<PieceBuffer::Range> toKeepCached_;  // ranges not yet handed over, in rising order
+
+    // Shared with the writing thread, under mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unique_ptr<PieceBuffer> piece_;  // handed over, not yet taken by the thread
+    std::uint64_t pieceAt_ = 0;
+    bool pieceWaiting_ = false;
+    bool writing_ = false;               // the thread is writing a piece
+    bool stop_ = false;
+    std::unique_ptr<PieceBuffer> spare_;  // a written piece's buffer, for the next fill
+    std::string failure_;                // the first failed write's message
+    std::uint64_t directWrites_ = 0;
+
+    // The thread's own.
+    std::uint64_t writebackStarted_ = 0;  // cached writes: the disk writes were started for the bytes below this
+    std::uint64_t released_ = 0;          // cached writes: bytes below this are on the disk and out of the cache
+    std::thread thread_;
 };
 
 }  // namespace bm::pst

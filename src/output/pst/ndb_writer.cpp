@@ -94,6 +94,7 @@ class NdbWriter::Impl {
 public:
     Impl(const std::filesystem::path& path, const NdbOptions& options) : file_(path), options_(options) {
         // Header and density list stay zero (no magic) until Finish.
+        file_.keepCached(0, kFirstAMapOffset);
         file_.appendZeros(kFirstAMapOffset);
     }
 
@@ -179,6 +180,7 @@ public:
             const std::uint64_t interval = (pos - kFirstAMapOffset) / kAMapCoverage;
             if ((pos - kFirstAMapOffset) % kAMapCoverage == 0) {
                 // Placeholders; Finish writes the real map pages.
+                file_.keepCached(pos, MapPagesSize(interval));
                 file_.appendZeros(MapPagesSize(interval));
                 continue;
             }

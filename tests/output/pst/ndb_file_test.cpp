@@ -3,6 +3,9 @@
 // back as written.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -30,12 +33,44 @@ Bytes ReadWhole(const std::filesystem::path& path) {
 // bytes leave the page cache (8 MiB each).
 constexpr std::size_t kFileSize = 26u << 20;
 
+// Whether every file page of [from, to) is in the page cache.
+bool Cached(const std::filesystem::path& path, std::uint64_t from, std::uint64_t to) {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    const std::size_t size = std::filesystem::file_size(path);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, ::fileno(f), 0);
+    std::fclose(f);
+    if (map == MAP_FAILED) return false;
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    const bool ok = ::mincore(map, size, resident.data()) == 0;
+    ::munmap(map, size);
+    if (!ok) return false;
+    for (std::uint64_t p = from / page; p < (to + page - 1) / page; ++p) {
+        if ((resident[p] & 1) == 0) return false;
+    }
+    return true;
+}
+
+// Ranges the writer will write over at the end, as the map pages of each
+// allocation-map interval: one at the start, one across the boundary of two
+// pieces (512 KiB), a long one, and some in the middle of the appends.
+struct KeptRange {
+    std::uint64_t offset;
+    std::uint64_t length;
+};
+const std::vector<KeptRange> kKept = {
+    {0, 0x4400}, {(512u << 10) - 700, 1400}, {(3u << 20) + 100, 9000}, {(9u << 20) + 0x4400, 1536}, {(17u << 20) + 512, 512},
+};
+
 TEST(NdbFile, AFileLargerThanSeveralWrittenPiecesReadsBackWithEveryByteAndEveryLaterOverwrite) {
     const auto path = bmtest::ScratchDir("ndb_file_pieces") / "out.bin";
     Bytes expected;
     expected.reserve(kFileSize);
+    std::uint64_t directWrites = 0;
     {
         bm::pst::NdbFile file(path);
+        for (const KeptRange& r : kKept) file.keepCached(r.offset, r.length);
         std::uint32_t seed = 1;
         while (expected.size() < kFileSize) {
             // Appends of every kind and of uneven sizes, so that pieces end
@@ -68,8 +103,17 @@ TEST(NdbFile, AFileLargerThanSeveralWrittenPiecesReadsBackWithEveryByteAndEveryL
         overwrite((1u << 20) + 1234, 3000, 8);
         overwrite((8u << 20) - 2000, 6000, 9);
         overwrite(expected.size() - 100, 100, 10);
+        std::uint32_t seedOf = 20;
+        for (const KeptRange& r : kKept) overwrite(r.offset, static_cast<std::size_t>(r.length), seedOf++);
         file.sync();
         file.close();
+        directWrites = file.directWrites();
+    }
+    // Where the pieces went past the page cache, the kept ranges did not:
+    // they are still cached, and the rest of the file is not.
+    if (directWrites > 0) {
+        for (const KeptRange& r : kKept) EXPECT_TRUE(Cached(path, r.offset, r.offset + r.length)) << r.offset;
+        EXPECT_FALSE(Cached(path, 5u << 20, (5u << 20) + 4096));
     }
     const Bytes actual = ReadWhole(path);
     ASSERT_EQ(actual.size(), expected.size());
