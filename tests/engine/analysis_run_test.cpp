@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -34,6 +35,7 @@ public:
     void OnSourcePath(const std::string& path) override {
         source = path;
         if (onSource) onSource();
+        sourceSeen = true;
     }
     void OnProgressRange(std::int32_t maximum) override {
         range = maximum;
@@ -49,6 +51,7 @@ public:
     std::function<void()> onSource;
     std::function<void()> onRange;
     std::string source;
+    std::atomic<bool> sourceSeen{false};  // polled by the test's own thread
     std::int32_t range = -1000;
     std::int32_t lastPosition = 0;
     std::vector<std::string> messages;
@@ -225,7 +228,7 @@ TEST(AnalysisRunStop, AStopSeenByTheIndexLoadEndsTheRunAsAborted) {
     AnalysisSource source;
     source.sourcePath = store.string();
     ASSERT_TRUE(run.Start(source));
-    while (f.observer.source.empty() && run.running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!f.observer.sourceSeen && run.running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     run.Stop();
     run.Resume();
     run.Wait();
