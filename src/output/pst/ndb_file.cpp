@@ -20,6 +20,10 @@ constexpr std::size_t kBufferSize = PieceBuffer::kCapacity;
 // Cached writes: the disk writes are started once this much has been written since the
 // last start: a few large requests to the disk rather than many small ones.
 constexpr std::uint64_t kWritebackPiece = 8u << 20;
+// The first bytes of the file go through the page cache and stay there: a
+// small store is then read back from memory by the check that follows the
+// save, and only a larger one is written past the cache.
+constexpr std::uint64_t kDirectFrom = 16u << 20;
 
 bool WriteAllTo(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error) {
     std::size_t done = 0;
@@ -135,6 +139,7 @@ bool NdbFile::writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t
 
 bool NdbFile::writePiece(const PieceBuffer& piece, std::uint64_t at, int& error) {
     constexpr std::size_t kAlign = PieceBuffer::kAlignment;
+    if (directFd_ >= 0 && at < kDirectFrom) return writeAll(piece.data(), piece.size(), at, error);
     if (directFd_ >= 0 && at % kAlign == 0 && piece.size() % kAlign == 0) {
         // The stretches between the ranges to keep cached directly, the
         // ranges through the cache.

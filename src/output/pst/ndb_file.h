@@ -6,9 +6,11 @@
 //
 // A full buffer is written by a thread of the file's own while the writer
 // fills the other one, so the waits for the disk run beside the writing of
-// the next messages. The pieces go to the disk directly, past the page
-// cache (O_DIRECT: copying a store into the cache cost the kernel more than
-// the disk writes, and the store is not read again while it is written);
+// the next messages. Past its first 16 MiB (which stay in the page cache,
+// so that a small store is checked from memory) the pieces go to the disk
+// directly, past the page cache (O_DIRECT: copying a store into the cache
+// cost the kernel more than the disk writes, and the store is not read
+// again while it is written);
 // where the file system refuses that, or a piece does not start and end on
 // a 4 KiB boundary, the piece is written through the cache, which is
 // started to the disk as it goes and dropped behind the writer. The file
