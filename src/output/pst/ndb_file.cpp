@@ -1,6 +1,7 @@
 #include "output/pst/ndb_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,9 +45,13 @@ bool WriteAllTo(int fd, const std::uint8_t* data, std::size_t size, std::uint64_
 }
 }  // namespace
 
-PieceBuffer::PieceBuffer() : data_(static_cast<std::uint8_t*>(std::aligned_alloc(kAlignment, kCapacity))) {
-    if (!data_) throw std::bad_alloc();
+PieceBuffer::PieceBuffer() {
+    void* p = ::mmap(nullptr, kCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_.reset(static_cast<std::uint8_t*>(p));  // page-aligned, as direct writes need
 }
+
+void PieceBuffer::Unmap::operator()(std::uint8_t* p) const { ::munmap(p, kCapacity); }
 
 void PieceBuffer::append(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > room()) throw std::logic_error("PieceBuffer: append past the piece");

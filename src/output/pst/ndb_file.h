@@ -32,7 +32,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -75,10 +74,13 @@ public:
     std::vector<Range> cached;
 
 private:
-    struct Free {
-        void operator()(std::uint8_t* p) const { std::free(p); }
+    // Mapped on its own rather than taken from the allocator: a block this
+    // large, freed, would make the allocator keep later ones of its size in
+    // its heap, which then does not shrink back.
+    struct Unmap {
+        void operator()(std::uint8_t* p) const;
     };
-    std::unique_ptr<std::uint8_t[], Free> data_;
+    std::unique_ptr<std::uint8_t[], Unmap> data_;
     std::size_t size_ = 0;
 };
 
