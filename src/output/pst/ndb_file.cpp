@@ -147,29 +147,29 @@ bool NdbFile::writePiece(const PieceBuffer& piece, std::uint64_t at, int& error)
     if (directFd_ >= 0 && at < kDirectFrom) return writeAll(piece.data(), piece.size(), at, error);
     if (directFd_ >= 0 && at % kAlign == 0 && piece.size() % kAlign == 0) {
         // The stretches between the ranges to keep cached directly, the
-        // ranges through the cache.
-        const std::uint64_t end = at + piece.size();
+        // ranges (which handOver cut to the piece) through the cache.
+        bool refused = false;
+        const auto put = [&](std::uint64_t from, std::uint64_t to, bool cached) {
+            if (to <= from) return true;
+            const std::uint8_t* data = piece.data() + (from - at);
+            if (cached) return writeAll(data, to - from, from, error);
+            if (!WriteAllTo(directFd_, data, to - from, from, error)) {
+                refused = error == EINVAL;
+                return false;
+            }
+            const std::lock_guard lock(mutex_);
+            ++directWrites_;
+            return true;
+        };
         std::uint64_t from = at;
-        bool direct = true;
-        for (std::size_t i = 0; direct && from < end; ++i) {
-            const bool range = i < piece.cached.size();
-            const std::uint64_t to = range ? std::max(piece.cached[i].start, from) : end;
-            if (to > from && !WriteAllTo(directFd_, piece.data() + (from - at), to - from, from, error)) {
-                if (error != EINVAL) return false;
-                direct = false;
-                break;
-            }
-            if (to > from) {
-                const std::lock_guard lock(mutex_);
-                ++directWrites_;
-            }
-            from = to;
-            if (!range) break;
-            const std::uint64_t rangeEnd = std::min(piece.cached[i].end, end);
-            if (rangeEnd > from && !writeAll(piece.data() + (from - at), rangeEnd - from, from, error)) return false;
-            from = std::max(from, rangeEnd);
+        bool written = true;
+        for (const PieceBuffer::Range& range : piece.cached) {
+            written = put(from, range.start, false) && put(range.start, range.end, true);
+            if (!written) break;
+            from = range.end;
         }
-        if (direct) return true;
+        if (written && put(from, at + piece.size(), false)) return true;
+        if (!refused) return false;
         // The file system takes no direct writes after all: from here on
         // every piece goes through the page cache (this one whole again).
         ::close(directFd_);

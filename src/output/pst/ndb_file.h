@@ -117,8 +117,7 @@ public:
     std::uint64_t directWrites() const;
 
 private:
-    // The writing thread's loop: one piece at a time, then the disk writes
-    // started and the piece before waited for and dropped from the cache.
+    // The writing thread's loop: one piece at a time (writePiece).
     void WriteBehind();
     // Waits until the thread has written every piece handed over, then
     // throws if one failed.
@@ -132,10 +131,13 @@ private:
     // failure; returns the text. Caller holds mutex_.
     const std::string& recordFailure(const char* what, int error);
     [[noreturn]] void fail(const char* what);
-    // True when every byte went out; records the failure otherwise.
+    // True when every byte went out through the page cache; the system's
+    // reason in `error` otherwise.
     bool writeAll(const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error);
-    // Writes a piece for the thread: directly when it can; false with the
-    // reason when the write failed.
+    // Writes a piece for the thread: directly where it can (its ranges to
+    // keep cached through the cache), else through the cache with the disk
+    // writes started and the piece before dropped; false with the reason
+    // when a write failed.
     bool writePiece(const PieceBuffer& piece, std::uint64_t at, int& error);
     void startWriteback(std::uint64_t written);
 
