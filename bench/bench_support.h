@@ -128,6 +128,13 @@ inline double SelfCpuSeconds() {
     return CpuSecondsOf(usage);
 }
 
+// The system part of it: time the kernel spent for this process.
+inline double SelfSystemSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Load average over the last minute, to print next to timings taken on a
 // shared machine.
 inline double LoadAverage() {

@@ -129,6 +129,7 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
 
     const bmbench::Timer saving;
     const double cpuBeforeSaving = bmbench::SelfCpuSeconds();
+    const double systemBeforeSaving = bmbench::SelfSystemSeconds();
     bm::SavingRun run(quiet, nullptr);
     bm::SavingSource what;
     what.sourcePath = source.string();
@@ -140,6 +141,7 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
     }
     const double seconds = saving.seconds();
     const double cpu = bmbench::SelfCpuSeconds() - cpuBeforeSaving;
+    const double system = bmbench::SelfSystemSeconds() - systemBeforeSaving;
     double outputMb = 0;
     for (const fs::path& p : run.outputStores()) outputMb += bmbench::FileMb(p);
     std::int64_t saved = 0;
@@ -148,8 +150,9 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
                 analysisSeconds, analysisCpu, static_cast<double>(saved) / analysisSeconds,
                 sourceMb / analysisSeconds, analysisPeak);
     std::printf("save_bench: save --all %lld messages (%d failed) into %zu store file(s) of %.1f MB in %.2f s "
-                "(CPU %.2f s): %.0f messages/s, %.1f MB/s read, %.1f MB/s written, peak RSS %.1f MB\n",
-                static_cast<long long>(saved), run.failedItems(), run.outputStores().size(), outputMb, seconds, cpu,
+                "(CPU %.2f s, of it system %.2f s): %.0f messages/s, %.1f MB/s read, %.1f MB/s written, "
+                "peak RSS %.1f MB\n",
+                static_cast<long long>(saved), run.failedItems(), run.outputStores().size(), outputMb, seconds, cpu, system,
                 static_cast<double>(saved) / seconds, sourceMb / seconds, outputMb / seconds, PeakRssMb());
     std::printf("save_bench: target %.0f MB/s read and written: read %.1f MB/s %s, written %.1f MB/s %s "
                 "(by CPU time alone: %.1f MB/s)\n",

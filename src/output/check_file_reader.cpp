@@ -63,8 +63,11 @@ bool CheckFileReader::refill(std::uint64_t offset, std::size_t n) {
         return true;
     }
     // Moving on from the window (or from within it) reads further ahead
-    // each time; a jump starts small again.
-    const bool forward = length_ > 0 && offset >= start_ && offset <= start_ + length_ + limit_;
+    // each time; a jump starts small again. A read that skips more than
+    // the next refill would have read is a jump too: reads spread far
+    // apart (one map page in each interval) must not read the file
+    // between them.
+    const bool forward = length_ > 0 && offset >= start_ && offset <= start_ + length_ + ahead_;
     ahead_ = forward ? std::min(ahead_ * 2, limit_) : kSmallestRefill;
     std::size_t want = std::max(n, ahead_);
     want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - offset));

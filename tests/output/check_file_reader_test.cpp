@@ -98,6 +98,24 @@ TEST(CheckFileReader, ForwardReadsShareRefillsAndJumpsReadLittle) {
     EXPECT_EQ(reader.bytesRead() - before, bm::CheckFileReader::kSmallestRefill);
 }
 
+// One page in every allocation-map interval, as the map check reads them:
+// forward, but far apart. The reader takes those pages, not the file
+// between them.
+TEST(CheckFileReader, ReadsFarApartDoNotReadTheBytesBetweenThem) {
+    const auto file = Pattern(std::size_t{16} << 20);
+    const auto path = WriteFile("check_reader_sparse", file);
+    bm::CheckFileReader reader(path);
+    ASSERT_TRUE(reader.opened());
+    constexpr std::uint64_t kInterval = 253952;
+    std::uint64_t pages = 0;
+    for (std::uint64_t at = 0x4400; at + 512 <= file.size(); at += kInterval, ++pages) {
+        ASSERT_TRUE(SameAsFile(reader.read(at, 512), file, at, 512)) << at;
+        ASSERT_TRUE(SameAsFile(reader.read(at + 512, 512), file, at + 512, 512)) << at;
+    }
+    EXPECT_LE(reader.bytesRead(), pages * 2 * bm::CheckFileReader::kSmallestRefill);
+    EXPECT_EQ(reader.readsAhead(), 0u);
+}
+
 // Reads of uneven sizes marching through the file, as the block check
 // makes them: most run from one window into the next (their first bytes
 // carried over), some jump back or far ahead while the next window is
