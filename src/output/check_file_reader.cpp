@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace bm {
 
@@ -26,7 +28,28 @@ CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t 
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+#ifdef O_DIRECT
+    directFd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+#endif
 }
+
+void CheckFileReader::readThroughCache() {
+    // Before any window is read ahead: the thread reads through directFd_.
+    if (directFd_ >= 0 && !thread_.joinable()) {
+        ::close(directFd_);
+        directFd_ = -1;
+    }
+}
+
+void CheckFileReader::Buffer::reserve(std::size_t n) {
+    const std::size_t want = (n + 3 * kDirectUnit - 1) / kDirectUnit * kDirectUnit;
+    if (want <= size_) return;
+    bytes_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kDirectUnit, want)));
+    if (!bytes_) throw std::bad_alloc();
+    size_ = want;
+}
+
+void CheckFileReader::Buffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
 
 CheckFileReader::~CheckFileReader() {
     {
@@ -36,6 +59,7 @@ CheckFileReader::~CheckFileReader() {
     changed_.notify_all();
     if (thread_.joinable()) thread_.join();
     if (fd_ >= 0) ::close(fd_);
+    if (directFd_ >= 0) ::close(directFd_);
 }
 
 ByteReader CheckFileReader::read(std::uint64_t offset, std::size_t n) {
@@ -43,7 +67,7 @@ ByteReader CheckFileReader::read(std::uint64_t offset, std::size_t n) {
     if (n == 0) return ByteReader();
     const bool inside = offset >= start_ && offset - start_ <= length_ && n <= length_ - (offset - start_);
     if (!inside && !refill(offset, n)) return ByteReader().sub(1, 1);
-    return ByteReader(std::span<const std::uint8_t>(window_).subspan(base_ + static_cast<std::size_t>(offset - start_), n));
+    return ByteReader(std::span<const std::uint8_t>(window_.data() + base_ + static_cast<std::size_t>(offset - start_), n));
 }
 
 std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const {
@@ -55,6 +79,31 @@ std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, st
         got += static_cast<std::size_t>(r);
     }
     return got;
+}
+
+std::size_t CheckFileReader::readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want,
+                                        std::size_t* head) {
+    *head = 0;
+    if (directFd_ < 0 || want < kDirectFrom || directRefused_) return readInto(buffer, offset, want);
+    const std::uint64_t from = offset / kDirectUnit * kDirectUnit;
+    *head = static_cast<std::size_t>(offset - from);
+    const std::size_t length = (*head + want + kDirectUnit - 1) / kDirectUnit * kDirectUnit;
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t r = ::pread(directFd_, buffer + got, length - got, static_cast<off_t>(from + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && errno == EINVAL) directRefused_ = true;
+        if (r <= 0) break;
+        got += static_cast<std::size_t>(r);
+        // Only the file's end cuts a direct read short of whole units.
+        if (got % kDirectUnit != 0) break;
+    }
+    if (got > 0) ++directReads_;
+    std::size_t have = got > *head ? std::min(got - *head, want) : 0;
+    // A refused or short direct read: the rest through the cache, so the
+    // result is what a read through the cache gives.
+    if (have < want) have += readInto(buffer + *head + have, offset + have, want - have);
+    return have;
 }
 
 bool CheckFileReader::refill(std::uint64_t offset, std::size_t n) {
@@ -71,11 +120,12 @@ bool CheckFileReader::refill(std::uint64_t offset, std::size_t n) {
     ahead_ = forward ? std::min(ahead_ * 2, limit_) : kSmallestRefill;
     std::size_t want = std::max(n, ahead_);
     want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - offset));
-    if (window_.size() < want) window_.resize(want);
-    const std::size_t got = readInto(window_.data(), offset, want);
+    window_.reserve(want);
+    std::size_t head = 0;
+    const std::size_t got = readWindow(window_.data(), offset, want, &head);
     ++refills_;
     bytesRead_ += got;
-    base_ = 0;
+    base_ = head;
     start_ = offset;
     length_ = got;
     if (got < n) return false;
@@ -98,9 +148,12 @@ bool CheckFileReader::takeReadAhead(std::uint64_t offset, std::size_t n) {
     if (!begins && offset < at) return false;
     if (offset + n > at + nextGot_) return false;
     const std::size_t carried = static_cast<std::size_t>(at - std::min(offset, at));
-    std::memcpy(next_.data() + kCarriedBytes - carried, window_.data() + base_ + (length_ - carried), carried);
+    // The carried bytes may cover the unit's bytes before `at` that a
+    // direct read brought in: the same bytes of the file.
+    const std::size_t front = kCarriedBytes + nextHead_ - carried;
+    std::memcpy(next_.data() + front, window_.data() + base_ + (length_ - carried), carried);
     window_.swap(next_);
-    base_ = kCarriedBytes - carried;
+    base_ = front;
     start_ = at - carried;
     length_ = carried + nextGot_;
     ahead_ = limit_;
@@ -111,12 +164,13 @@ void CheckFileReader::readAheadNext() {
     const std::uint64_t at = start_ + length_;
     if (at >= size_) return;
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(limit_, size_ - at));
-    if (next_.size() < kCarriedBytes + want) next_.resize(kCarriedBytes + want);
+    next_.reserve(kCarriedBytes + want);
     {
         const std::lock_guard lock(mutex_);
         nextAt_ = at;
         nextWant_ = want;
         nextGot_ = 0;
+        nextHead_ = 0;
         nextState_ = Ahead::Pending;
     }
     ++refills_;
@@ -133,9 +187,11 @@ void CheckFileReader::ReadAheadLoop() {
         const std::uint64_t at = nextAt_;
         const std::size_t want = nextWant_;
         lock.unlock();
-        const std::size_t got = readInto(next_.data() + kCarriedBytes, at, want);
+        std::size_t head = 0;
+        const std::size_t got = readWindow(next_.data() + kCarriedBytes, at, want, &head);
         lock.lock();
         nextGot_ = got;
+        nextHead_ = head;
         nextState_ = Ahead::Done;
         changed_.notify_all();
     }

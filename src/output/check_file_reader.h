@@ -14,16 +14,24 @@
 // that runs on past the window takes the next one, with the bytes of the
 // read that were still in the old window put in front of it; a read
 // elsewhere lets it go and refills as above.
+//
+// Windows of 64 KiB and more are read past the page cache (O_DIRECT, from
+// the 4 KiB boundary before them): a store just written is mostly not in
+// the cache, and bringing it in cost the kernel several times what the
+// reads themselves did, for bytes the check looks at once. Where the file
+// system refuses that, every read goes through the cache.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
+#include <utility>
 
 #include "common/byte_reader.h"
 
@@ -31,11 +39,15 @@ namespace bm {
 
 class CheckFileReader {
 public:
-    static constexpr std::size_t kDefaultWindow = std::size_t{1} << 20;
+    static constexpr std::size_t kDefaultWindow = std::size_t{4} << 20;
     static constexpr std::size_t kSmallestRefill = 4096;
     // Room in front of a window read ahead, for the start of a read that
     // runs from the old window into it.
     static constexpr std::size_t kCarriedBytes = 64u << 10;
+    // Reads this long or longer go past the page cache, in whole units of
+    // kDirectUnit at offsets that are multiples of it.
+    static constexpr std::size_t kDirectFrom = 64u << 10;
+    static constexpr std::size_t kDirectUnit = 4096;
 
     // `window` bounds the bytes read ahead; a single read longer than it is
     // still served whole.
@@ -58,8 +70,35 @@ public:
     std::uint64_t bytesRead() const { return bytesRead_; }
     std::uint64_t refills() const { return refills_; }
     std::uint64_t readsAhead() const { return readsAhead_; }
+    // Reads that went past the page cache (read ahead included).
+    std::uint64_t directReads() const { return directReads_; }
+
+    // Reads through the page cache only, as where the file system refuses
+    // direct reads.
+    void readThroughCache();
 
 private:
+    // Memory for a window: aligned for direct reads, with a unit of room
+    // on each side for the unaligned ends of a read.
+    class Buffer {
+    public:
+        std::uint8_t* data() { return bytes_.get(); }
+        std::size_t size() const { return size_; }
+        // Room for at least n bytes; what was in it is not kept.
+        void reserve(std::size_t n);
+        void swap(Buffer& other) noexcept {
+            bytes_.swap(other.bytes_);
+            std::swap(size_, other.size_);
+        }
+
+    private:
+        struct Free {
+            void operator()(std::uint8_t* p) const;
+        };
+        std::unique_ptr<std::uint8_t, Free> bytes_;
+        std::size_t size_ = 0;
+    };
+
     bool refill(std::uint64_t offset, std::size_t n);
     // Takes the window read ahead when it holds [offset, offset + n);
     // lets it go otherwise. False when it was let go or there was none.
@@ -69,12 +108,19 @@ private:
     void ReadAheadLoop();
     // Reads [offset, offset + want) into `to`; the bytes read.
     std::size_t readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const;
+    // Reads [offset, offset + want) into `buffer` (room for want + two
+    // units) past the page cache when it can, through it otherwise. The
+    // bytes start at buffer + *head; the bytes read from offset on.
+    std::size_t readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want, std::size_t* head);
 
     int fd_ = -1;
+    int directFd_ = -1;  // -1 where direct reads are refused
+    std::atomic<bool> directRefused_{false};  // a direct read was refused: none after it
+    std::atomic<std::uint64_t> directReads_{0};
     std::uint64_t size_ = 0;
     std::string error_;
     std::size_t limit_;
-    std::vector<std::uint8_t> window_;
+    Buffer window_;
     std::size_t base_ = 0;      // index in window_ of the byte at start_
     std::uint64_t start_ = 0;   // file offset of window_[base_]
     std::size_t length_ = 0;    // valid bytes from base_
@@ -84,17 +130,18 @@ private:
     std::uint64_t readsAhead_ = 0;
 
     // The window read ahead: the thread fills next_ from kCarriedBytes on
-    // while nextPending_; the reader's own thread touches it only when the
+    // while it is Pending; the reader's own thread touches it only when the
     // read is done.
     enum class Ahead { None, Pending, Done };
     std::mutex mutex_;
     std::condition_variable changed_;
     Ahead nextState_ = Ahead::None;
     bool stop_ = false;
-    std::vector<std::uint8_t> next_;
+    Buffer next_;
     std::uint64_t nextAt_ = 0;
     std::size_t nextWant_ = 0;
     std::size_t nextGot_ = 0;
+    std::size_t nextHead_ = 0;  // where in next_, past kCarriedBytes, the byte at nextAt_ lies
     std::thread thread_;
 };
 

@@ -1,6 +1,8 @@
 #include "output/check_file_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -120,32 +122,47 @@ TEST(CheckFileReader, ReadsFarApartDoNotReadTheBytesBetweenThem) {
 // makes them: most run from one window into the next (their first bytes
 // carried over), some jump back or far ahead while the next window is
 // being read. Every read gives the file's bytes, and the windows after
-// the first few are read ahead.
+// the first few are read ahead: past the page cache where the file system
+// allows it (the file ends off a 4 KiB boundary, and the windows start
+// anywhere), and through it.
 TEST(CheckFileReader, ReadsAheadOfTheCheckerGiveTheFileBytesAcrossWindowsAndJumps) {
-    const auto file = Pattern(3u << 20);
+    const auto file = Pattern((3u << 20) + 1234);
     const auto path = WriteFile("check_reader_ahead", file);
-    bm::CheckFileReader reader(path, 65536);
-    ASSERT_TRUE(reader.opened());
-    std::uint64_t at = 0;
-    std::size_t step = 0;
-    while (at < file.size()) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(300 + (step * 7919) % 9000, file.size() - at));
-        ASSERT_TRUE(SameAsFile(reader.read(at, n), file, at, n)) << at << " " << n;
-        if (step % 97 == 50) {
-            // A jump back, then on from where the march was.
-            const std::uint64_t back = at / 3;
-            ASSERT_TRUE(SameAsFile(reader.read(back, 700), file, back, 700)) << back;
+    const int probe = ::open(path.c_str(), O_RDONLY | O_DIRECT);
+    const bool directAllowed = probe >= 0;
+    if (probe >= 0) ::close(probe);
+    for (const bool throughCache : {false, true}) {
+        SCOPED_TRACE(throughCache ? "through the page cache" : "past the page cache");
+        bm::CheckFileReader reader(path, 65536);
+        ASSERT_TRUE(reader.opened());
+        if (throughCache) reader.readThroughCache();
+        std::uint64_t at = 0;
+        std::size_t step = 0;
+        while (at < file.size()) {
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(300 + (step * 7919) % 9000, file.size() - at));
+            ASSERT_TRUE(SameAsFile(reader.read(at, n), file, at, n)) << at << " " << n;
+            if (step % 97 == 50) {
+                // A jump back, then on from where the march was.
+                const std::uint64_t back = at / 3;
+                ASSERT_TRUE(SameAsFile(reader.read(back, 700), file, back, 700)) << back;
+            }
+            at += n + (step % 5 == 0 ? 64 : 0);
+            ++step;
         }
-        at += n + (step % 5 == 0 ? 64 : 0);
-        ++step;
+        EXPECT_GT(reader.readsAhead(), 20u);
+        if (throughCache || !directAllowed)
+            EXPECT_EQ(reader.directReads(), 0u);
+        else
+            EXPECT_GT(reader.directReads(), 20u);
+        // A read far past the window, with a window read ahead waiting, and
+        // one that runs past the end of what was read ahead.
+        ASSERT_TRUE(SameAsFile(reader.read(100'000, 4000), file, 100'000, 4000));
+        for (std::uint64_t a = 100'000; a < 400'000; a += 4000)
+            ASSERT_TRUE(SameAsFile(reader.read(a, 4000), file, a, 4000));
+        ASSERT_TRUE(SameAsFile(reader.read(2'000'000, 200'000), file, 2'000'000, 200'000));
+        ASSERT_TRUE(SameAsFile(reader.read(file.size() - 70'000, 70'000), file, file.size() - 70'000, 70'000));
+        EXPECT_TRUE(reader.read(file.size() - 10, 11).failed());
     }
-    EXPECT_GT(reader.readsAhead(), 20u);
-    // A read far past the window, with a window read ahead waiting, and
-    // one that runs past the end of what was read ahead.
-    ASSERT_TRUE(SameAsFile(reader.read(100'000, 4000), file, 100'000, 4000));
-    for (std::uint64_t a = 100'000; a < 400'000; a += 4000) ASSERT_TRUE(SameAsFile(reader.read(a, 4000), file, a, 4000));
-    ASSERT_TRUE(SameAsFile(reader.read(2'000'000, 200'000), file, 2'000'000, 200'000));
-    EXPECT_TRUE(reader.read(file.size() - 10, 11).failed());
 }
-
 }  // namespace
