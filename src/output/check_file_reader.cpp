@@ -12,8 +12,8 @@
 
 namespace bm {
 
-CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t window)
-    : limit_(std::max(window, kSmallestRefill)) {
+CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t window, std::uint64_t directFrom)
+    : directFrom_(directFrom), limit_(std::max(window, kSmallestRefill)) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         error_ = std::strerror(errno);
@@ -29,16 +29,8 @@ CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t 
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
 #ifdef O_DIRECT
-    directFd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (directFrom_ < size_) directFd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
 #endif
-}
-
-void CheckFileReader::readThroughCache() {
-    // Before any window is read ahead: the thread reads through directFd_.
-    if (directFd_ >= 0 && !thread_.joinable()) {
-        ::close(directFd_);
-        directFd_ = -1;
-    }
 }
 
 void CheckFileReader::Buffer::reserve(std::size_t n) {
@@ -84,7 +76,8 @@ std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, st
 std::size_t CheckFileReader::readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want,
                                         std::size_t* head) {
     *head = 0;
-    if (directFd_ < 0 || want < kDirectFrom || directRefused_) return readInto(buffer, offset, want);
+    if (directFd_ < 0 || want < kDirectLength || offset < directFrom_ || directRefused_)
+        return readInto(buffer, offset, want);
     const std::uint64_t from = offset / kDirectUnit * kDirectUnit;
     *head = static_cast<std::size_t>(offset - from);
     const std::size_t length = (*head + want + kDirectUnit - 1) / kDirectUnit * kDirectUnit;

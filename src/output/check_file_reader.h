@@ -15,11 +15,14 @@
 // read that were still in the old window put in front of it; a read
 // elsewhere lets it go and refills as above.
 //
-// Windows of 64 KiB and more are read past the page cache (O_DIRECT, from
-// the 4 KiB boundary before them): a store just written is mostly not in
-// the cache, and bringing it in cost the kernel several times what the
-// reads themselves did, for bytes the check looks at once. Where the file
-// system refuses that, every read goes through the cache.
+// Windows of 64 KiB and more past the file's first 16 MiB are read past
+// the page cache (O_DIRECT, from the 4 KiB boundary before them): a store
+// just written is mostly not in the cache, and bringing it in cost the
+// kernel several times what the reads themselves did, for bytes the check
+// looks at once. The first 16 MiB, which the store's writer leaves in the
+// cache, are read from there, so a small store is checked from memory.
+// Where the file system refuses direct reads, every read goes through the
+// cache.
 #pragma once
 
 #include <atomic>
@@ -46,12 +49,18 @@ public:
     static constexpr std::size_t kCarriedBytes = 64u << 10;
     // Reads this long or longer go past the page cache, in whole units of
     // kDirectUnit at offsets that are multiples of it.
-    static constexpr std::size_t kDirectFrom = 64u << 10;
+    static constexpr std::size_t kDirectLength = 64u << 10;
     static constexpr std::size_t kDirectUnit = 4096;
+
+    // Reads that start this far into the file or further may go past the
+    // page cache; kNeverDirect: none do.
+    static constexpr std::uint64_t kDefaultDirectFrom = std::uint64_t{16} << 20;
+    static constexpr std::uint64_t kNeverDirect = ~std::uint64_t{0};
 
     // `window` bounds the bytes read ahead; a single read longer than it is
     // still served whole.
-    explicit CheckFileReader(const std::filesystem::path& path, std::size_t window = kDefaultWindow);
+    explicit CheckFileReader(const std::filesystem::path& path, std::size_t window = kDefaultWindow,
+                             std::uint64_t directFrom = kDefaultDirectFrom);
     ~CheckFileReader();
     CheckFileReader(const CheckFileReader&) = delete;
     CheckFileReader& operator=(const CheckFileReader&) = delete;
@@ -72,10 +81,6 @@ public:
     std::uint64_t readsAhead() const { return readsAhead_; }
     // Reads that went past the page cache (read ahead included).
     std::uint64_t directReads() const { return directReads_; }
-
-    // Reads through the page cache only, as where the file system refuses
-    // direct reads.
-    void readThroughCache();
 
 private:
     // Memory for a window: aligned for direct reads, with a unit of room
@@ -114,7 +119,8 @@ private:
     std::size_t readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want, std::size_t* head);
 
     int fd_ = -1;
-    int directFd_ = -1;  // -1 where direct reads are refused
+    int directFd_ = -1;  // -1 where direct reads are refused or not wanted
+    std::uint64_t directFrom_;
     std::atomic<bool> directRefused_{false};  // a direct read was refused: none after it
     std::atomic<std::uint64_t> directReads_{0};
     std::uint64_t size_ = 0;

@@ -124,18 +124,19 @@ TEST(CheckFileReader, ReadsFarApartDoNotReadTheBytesBetweenThem) {
 // being read. Every read gives the file's bytes, and the windows after
 // the first few are read ahead: past the page cache where the file system
 // allows it (the file ends off a 4 KiB boundary, and the windows start
-// anywhere), and through it.
+// anywhere), and through it, as by default for a file this small.
 TEST(CheckFileReader, ReadsAheadOfTheCheckerGiveTheFileBytesAcrossWindowsAndJumps) {
     const auto file = Pattern((3u << 20) + 1234);
     const auto path = WriteFile("check_reader_ahead", file);
     const int probe = ::open(path.c_str(), O_RDONLY | O_DIRECT);
     const bool directAllowed = probe >= 0;
     if (probe >= 0) ::close(probe);
-    for (const bool throughCache : {false, true}) {
-        SCOPED_TRACE(throughCache ? "through the page cache" : "past the page cache");
-        bm::CheckFileReader reader(path, 65536);
+    for (const std::uint64_t directFrom :
+         {std::uint64_t{0}, bm::CheckFileReader::kNeverDirect, bm::CheckFileReader::kDefaultDirectFrom}) {
+        SCOPED_TRACE("direct reads from " + std::to_string(directFrom));
+        const bool throughCache = directFrom >= file.size();
+        bm::CheckFileReader reader(path, 65536, directFrom);
         ASSERT_TRUE(reader.opened());
-        if (throughCache) reader.readThroughCache();
         std::uint64_t at = 0;
         std::size_t step = 0;
         while (at < file.size()) {
