@@ -1,5 +1,7 @@
 #include "output/check_file_reader.h"
 
+#include "common/file_reads.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,14 +65,7 @@ ByteReader CheckFileReader::read(std::uint64_t offset, std::size_t n) {
 }
 
 std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const {
-    std::size_t got = 0;
-    while (got < want) {
-        const ssize_t r = ::pread(fd_, to + got, want - got, static_cast<off_t>(offset + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += static_cast<std::size_t>(r);
-    }
-    return got;
+    return ReadFully(fd_, to, want, offset);
 }
 
 std::size_t CheckFileReader::readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want,

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <limits>
 
 #include "common/byte_reader.h"
+#include "common/file_reads.h"
 
 namespace bm {
 
@@ -81,17 +83,11 @@ void StoreFileHandle::Close() {
 }
 
 std::size_t StoreFileHandle::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
-    if (fd_ < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const std::uint64_t at = offset + done;
-        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
-        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    constexpr auto kLast = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    if (fd_ < 0 || offset > kLast) return 0;
+    // Bytes past the largest offset the system can name are not asked for.
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), kLast - offset + 1));
+    return ReadFully(fd_, out.data(), n, offset);
 }
 
 std::vector<std::pair<const char*, std::uint64_t>> DamageCounters::Items() const {
