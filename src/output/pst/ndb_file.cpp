@@ -112,6 +112,11 @@ std::uint64_t NdbFile::directWrites() const {
     return directWrites_;
 }
 
+std::uint64_t NdbFile::buffersMade() const {
+    const std::lock_guard lock(mutex_);
+    return buffersMade_;
+}
+
 void NdbFile::append(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         if (buffer_->full()) handOver(true);
@@ -197,7 +202,12 @@ void NdbFile::handOver(bool keepUnalignedTail) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return !pieceWaiting_ || !failure_.empty(); });
         if (!failure_.empty()) throw OutputWriteError(failure_);
-        next = std::move(spare_);
+        if (!spares_.empty()) {
+            next = std::move(spares_.back());
+            spares_.pop_back();
+        } else {
+            ++buffersMade_;
+        }
     }
     if (!next) next = std::make_unique<PieceBuffer>();
     const std::size_t handed = buffer_->size() - keep;
@@ -246,7 +256,7 @@ void NdbFile::WriteBehind() {
         lock.lock();
         if (!failedBefore && !written) recordFailure("cannot write", error);
         piece->clear();
-        spare_ = std::move(piece);
+        spares_.push_back(std::move(piece));
         writing_ = false;
         changed_.notify_all();
     }

@@ -115,6 +115,10 @@ public:
     void throwIfFailed() const;
     // Pieces (or stretches of them) written past the page cache so far.
     std::uint64_t directWrites() const;
+    // Piece buffers mapped so far: never more than three, however long the
+    // file (a buffer mapped anew costs the kernel a zeroed page for every
+    // 4 KiB of it).
+    std::uint64_t buffersMade() const;
 
 private:
     // The writing thread's loop: one piece at a time (writePiece).
@@ -156,7 +160,10 @@ private:
     bool pieceWaiting_ = false;
     bool writing_ = false;               // the thread is writing a piece
     bool stop_ = false;
-    std::unique_ptr<PieceBuffer> spare_;  // a written piece's buffer, for the next fill
+    // Written pieces' buffers, for the next fills: at most three buffers
+    // exist (one filled, one waiting, one being written), each mapped once.
+    std::vector<std::unique_ptr<PieceBuffer>> spares_;
+    std::uint64_t buffersMade_ = 1;
     std::string failure_;                // the first failed write's message
     std::uint64_t directWrites_ = 0;
 

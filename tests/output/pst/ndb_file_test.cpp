@@ -131,4 +131,26 @@ TEST(NdbFile, AFileLargerThanSeveralWrittenPiecesReadsBackWithEveryByteAndEveryL
     std::filesystem::remove(path);
 }
 
+// Appends far quicker than the disk takes them: each piece is handed over
+// while the one before is still being written. The buffers written are
+// taken again, so three serve the whole file, and it reads back whole.
+TEST(NdbFile, PiecesHandedOverFasterThanTheyAreWrittenGoThroughThreeBuffers) {
+    const auto path = bmtest::ScratchDir("ndb_file_buffers") / "out.bin";
+    const Bytes chunk = Pattern(256u << 10, 3);
+    constexpr std::size_t kChunks = 160;  // 40 MiB, 80 pieces
+    {
+        bm::pst::NdbFile file(path);
+        for (std::size_t i = 0; i < kChunks; ++i) file.append(chunk);
+        file.sync();
+        EXPECT_LE(file.buffersMade(), 3u);
+        file.close();
+    }
+    const Bytes actual = ReadWhole(path);
+    ASSERT_EQ(actual.size(), chunk.size() * kChunks);
+    for (std::size_t i = 0; i < kChunks; ++i)
+        ASSERT_TRUE(std::equal(chunk.begin(), chunk.end(), actual.begin() + static_cast<std::ptrdiff_t>(i * chunk.size())))
+            << "chunk " << i;
+    std::filesystem::remove(path);
+}
+
 }  // namespace
