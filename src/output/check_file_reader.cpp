@@ -64,33 +64,24 @@ ByteReader CheckFileReader::read(std::uint64_t offset, std::size_t n) {
     return ByteReader(std::span<const std::uint8_t>(window_.data() + base_ + static_cast<std::size_t>(offset - start_), n));
 }
 
-std::size_t CheckFileReader::readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const {
-    return ReadFully(fd_, to, want, offset);
-}
-
 std::size_t CheckFileReader::readWindow(std::uint8_t* buffer, std::uint64_t offset, std::size_t want,
                                         std::size_t* head) {
     *head = 0;
     if (directFd_ < 0 || want < kDirectLength || offset < directFrom_ || directRefused_)
-        return readInto(buffer, offset, want);
+        return ReadFully(fd_, buffer, want, offset);
     const std::uint64_t from = offset / kDirectUnit * kDirectUnit;
     *head = static_cast<std::size_t>(offset - from);
     const std::size_t length = (*head + want + kDirectUnit - 1) / kDirectUnit * kDirectUnit;
-    std::size_t got = 0;
-    while (got < length) {
-        const ssize_t r = ::pread(directFd_, buffer + got, length - got, static_cast<off_t>(from + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && errno == EINVAL) directRefused_ = true;
-        if (r <= 0) break;
-        got += static_cast<std::size_t>(r);
-        // Only the file's end cuts a direct read short of whole units.
-        if (got % kDirectUnit != 0) break;
-    }
+    // Only the file's end cuts a direct read short of whole units (a call
+    // after it, at an offset off the units, is refused and ends the read).
+    errno = 0;
+    const std::size_t got = ReadFully(directFd_, buffer, length, from);
+    if (got == 0 && errno == EINVAL) directRefused_ = true;
     if (got > 0) ++directReads_;
     std::size_t have = got > *head ? std::min(got - *head, want) : 0;
     // A refused or short direct read: the rest through the cache, so the
     // result is what a read through the cache gives.
-    if (have < want) have += readInto(buffer + *head + have, offset + have, want - have);
+    if (have < want) have += ReadFully(fd_, buffer + *head + have, want - have, offset + have);
     return have;
 }
 

@@ -111,8 +111,6 @@ private:
     // Asks the thread for the window after this one.
     void readAheadNext();
     void ReadAheadLoop();
-    // Reads [offset, offset + want) into `to`; the bytes read.
-    std::size_t readInto(std::uint8_t* to, std::uint64_t offset, std::size_t want) const;
     // Reads [offset, offset + want) into `buffer` (room for want + two
     // units) past the page cache when it can, through it otherwise. The
     // bytes start at buffer + *head; the bytes read from offset on.
