@@ -179,8 +179,10 @@ const RecoveredItems& RunDeepRecovery(StoreFile& store, StoreReader& reader, con
             // node that is no heap; the blocks' majority decides instead.
             if (!walkSettled || options.indexIncomplete)
                 store.cryptMethod = DetectCryptMethod(store.file, scan);
-            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete, agreed);
-            if (options.recoverDeleted) GatherDeletedItems(store, scan, kRecoveredItemsNid, state->deleted);
+            report.merged = MergeScanIntoTables(store, scan, options.indexIncomplete, agreed, &reader);
+            report.stopped = report.merged.stopped;
+            if (options.recoverDeleted && !report.stopped)
+                GatherDeletedItems(store, scan, kRecoveredItemsNid, state->deleted);
         }
     }
     store.recovery = std::move(state);

@@ -54,7 +54,7 @@ inline constexpr std::uint32_t kUsualIpmSubtreeNid = 0x8022;
 
 struct DeepRecoveryReport {
     bool ran = false;
-    bool stopped = false;           // the scan ended on a stop request
+    bool stopped = false;           // the scan or the merge ended on a stop request
     bool indexIncomplete = false;   // the walk left the store visibly incomplete
     bool layoutFromData = false;    // the header named no layout; the data did
     std::uint64_t bytesScanned = 0;

@@ -20,6 +20,10 @@ constexpr std::uint64_t kLargestBlock = 8192;
 constexpr std::uint64_t kLargestBlock4k = 65536 + 512;
 constexpr std::size_t kCryptSampleBlocks = 512;
 
+// Positions the scan walks stay below this, so no arithmetic on them wraps
+// (a file is never this large).
+constexpr std::uint64_t kLastScannedOffset = std::uint64_t{1} << 62;
+
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
@@ -41,10 +45,15 @@ public:
         : layout_(layout), out_(out), filters_(filters) {}
 
     // Tries every aligned end in (from, to] of a buffer that starts at
-    // file offset `bufferStart`.
+    // file offset `bufferStart`. Ends past the buffer are not tried, so the
+    // walk never runs beyond the bytes read (nor wraps past 2^64 when the
+    // positions came from a damaged entry).
     void Scan(const ByteReader& buffer, std::uint64_t bufferStart, std::uint64_t from, std::uint64_t to) {
         const std::uint64_t align = layout_.block.alignment;
         const std::uint64_t pageSize = layout_.page.size;
+        if (bufferStart > kLastScannedOffset || buffer.size() > kLastScannedOffset - bufferStart) return;
+        to = std::min(to, bufferStart + buffer.size());
+        if (from >= to) return;
         for (std::uint64_t end = AlignUp(from + 1, align); end <= to; end += align) {
             TryBlock(buffer, bufferStart, end);
             if (end % pageSize == 0 && end >= pageSize + bufferStart) TryPage(buffer, bufferStart, end - pageSize);
@@ -208,6 +217,9 @@ bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, st
                       std::uint64_t bid) {
     // A block is at most LargestBlock bytes with its trailer, so every end
     // the scan could have taken it at lies in (offset, offset + LargestBlock].
+    // An offset at or past the end of the file (a damaged entry's) holds no
+    // block: nothing is read and nothing is added to it.
+    if (offset >= file.size()) return false;
     Bytes buffer(static_cast<std::size_t>(LargestBlock(layout)));
     const std::size_t got = file.ReadAt(offset, buffer);
     StoreScan found;

@@ -37,11 +37,19 @@ bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry) {
 
 namespace {
 
+// Passes the pause gate; true once a stop is requested.
+bool StopRequestedAt(StoreReader* reader) {
+    if (reader == nullptr) return false;
+    reader->pauseGate.Pass();
+    return reader->StopRequested();
+}
+
 // Moves index entries whose block the scan found sound at exactly one other
 // place. The scan tries every aligned end in the file, so a sound block at
 // the entry's own offset would have been found there; it is looked for
 // again there (the scan may have kept only the blocks found elsewhere).
-std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
+std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan, StoreReader* reader,
+                                      bool& stopped) {
     struct Sighting {
         std::size_t elsewhere = 0;
         const ScannedBlock* block = nullptr;
@@ -61,6 +69,10 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
     std::uint64_t moved = 0;
     for (const auto& [bid, s] : sightings) {
         if (s.elsewhere != 1 || scan.layout == nullptr) continue;
+        if (StopRequestedAt(reader)) {
+            stopped = true;
+            break;
+        }
         const BlockEntry* entry = FindBlock(store, bid);
         if (entry == nullptr || ScanFindsBlockAt(store.file, *scan.layout, entry->offset(), bid)) continue;
         if (store.blocks.Relocate(bid, s.block->offset, s.block->size, s.block->inflatedSize)) ++moved;
@@ -71,9 +83,10 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan) {
 }  // namespace
 
 RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps,
-                                  const std::vector<bool>& agreed) {
+                                  const std::vector<bool>& agreed, StoreReader* reader) {
     RebuildCounts counts;
-    counts.blocksRelocated = RelocateMisplacedBlocks(store, scan);
+    counts.blocksRelocated = RelocateMisplacedBlocks(store, scan, reader, counts.stopped);
+    if (counts.stopped) return counts;
     for (const ScannedBlock& block : scan.blocks) {
         if (FindBlock(store, block.bid) != nullptr) continue;
         BlockInfo entry;
@@ -103,6 +116,10 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
 
     LeafPageContext ctx;
     for (const std::uint32_t nid : order) {
+        if (StopRequestedAt(reader)) {
+            counts.stopped = true;
+            break;
+        }
         const NodeEntry* existing = FindNode(store, nid);
         if (existing != nullptr && existing->dataBlock() != nullptr) {
             // A record that a leaf page the scan found agrees with stays; one

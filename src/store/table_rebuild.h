@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "store/store_file.h"
+#include "store/store_reader.h"
 #include "store/store_scan.h"
 
 namespace bm {
@@ -34,6 +35,7 @@ struct RebuildCounts {
     std::uint64_t blocksRelocated = 0;
     std::uint64_t nodesAdded = 0;
     std::uint64_t nodesReplaced = 0;
+    bool stopped = false;  // ended early on a stop request
 };
 
 // Whether the data block of `entry` reads as a heap under the store's method
@@ -43,7 +45,9 @@ bool BlockReadsAsHeap(StoreFile& store, const BlockEntry& entry);
 // Merges `scan` into the store's tables (see the top of this file).
 // `agreed` marks (by placedOrder) the records a leaf entry agreed with that
 // the scan left out of leafNodes: they count as agreed with as well.
+// `reader` (optional) carries the pause gate and the stop request, which
+// the merge honours between the blocks it looks for again and between nodes.
 RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool fillNodeGaps,
-                                  const std::vector<bool>& agreed = {});
+                                  const std::vector<bool>& agreed = {}, StoreReader* reader = nullptr);
 
 }  // namespace bm

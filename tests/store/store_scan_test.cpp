@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "store/store_scan.h"
 #include "store/table_rebuild.h"
 #include "store_test_helpers.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -296,6 +298,44 @@ TEST(StoreScan, AnIndexEntryPointingAwayFromItsBlockIsMovedToWhereTheBlockLies) 
         Bytes data;
         bm::ReadBlockDecoded(o.store, 112, data);
         EXPECT_EQ(data, bmtest::MinimalHeap(43));
+    }
+}
+
+TEST(StoreScan, AnIndexEntryPastTheEndOfTheFileIsMovedToItsBlockAndTheMergeEnds) {
+    // Exit codes of the child: what went wrong, 0 for nothing.
+    enum : int { kMoved = 0, kNotBuilt = 10, kNotMoved, kMovedWrongly, kStopIgnored };
+    for (const bm::StoreLayout* layout : kLayouts) {
+        bmtest::BuiltStore built = ManyNodes(*layout);
+        const std::uint64_t size = built.image.size();
+        for (const std::uint64_t offset : {size, size + 4096, std::uint64_t{1} << 63, ~std::uint64_t{0}}) {
+            SCOPED_TRACE(std::string(layout->name) + ", offset " + std::to_string(offset));
+            std::vector<bmtest::BbtLeafEntry> page(built.blocks.begin() + 4, built.blocks.begin() + 8);
+            ASSERT_EQ(page[1].bid, 112u);
+            const bmtest::BbtLeafEntry truth = page[1];
+            page[1].offset = offset;
+            bmtest::StoreImage image = built.image;
+            image.WriteBbtLeafPage(built.bbtLeafPages[1], page);
+            Opened o;
+            Open(o, image, "scan-past-end-" + bmtest::LayoutTestName(*layout));
+            const auto merge = [&](bool stop) {
+                return [&o, layout, truth, stop]() -> int {
+                    if (bm::BuildIndexes(o.store, o.reader) != 0) return kNotBuilt;
+                    const bm::StoreScan scan = bm::ScanStoreFile(o.store.file, *layout, &o.reader);
+                    o.reader.stopAnalysis.store(stop);
+                    const bm::RebuildCounts counts = bm::MergeScanIntoTables(o.store, scan, true, {}, &o.reader);
+                    if (stop) return counts.stopped && counts.blocksRelocated == 0 ? kMoved : kStopIgnored;
+                    if (counts.blocksRelocated != 1 || counts.stopped) return kNotMoved;
+                    const bm::BlockEntry* entry = bm::FindBlock(o.store, 112);
+                    return entry != nullptr && entry->offset() == truth.offset && entry->size() == truth.cb
+                               ? kMoved
+                               : kMovedWrongly;
+                };
+            };
+            EXPECT_EQ(bmtest::ExitCodeWithin(merge(false), std::chrono::seconds(30)), kMoved)
+                << "moved like any misplaced entry, and promptly (nullopt: still running after 30 s)";
+            EXPECT_EQ(bmtest::ExitCodeWithin(merge(true), std::chrono::seconds(30)), kMoved)
+                << "a stop request ends the merge";
+        }
     }
 }
 
