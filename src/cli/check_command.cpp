@@ -1,15 +1,24 @@
 // brightmend-cli check: the store checker's verdict on a store, one line
 // per finding and a last line with the totals (or one JSON object).
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "output/store_checker.h"
+#include "store/store_file.h"
 
 namespace bm::cli {
 
 int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
+    // A FIFO, a device or a directory is refused before anything opens it,
+    // as the other commands refuse it.
+    if (const std::optional<std::string> what = NotARegularFile(store)) {
+        if (env.json) PrintJson(FailureJson("check", *what));
+        PrintError(*what);
+        return kExitFailure;
+    }
     CheckOptions options;
     options.strictReferenceCounts = strict;
     options.strictFolderTables = strict;

@@ -14,9 +14,23 @@
 
 namespace bm {
 
+namespace {
+
+// O_NONBLOCK while opening: a FIFO or a device named as the store must not
+// hold the open up waiting for a writer (it is then refused as no regular
+// file); reads wait as usual.
+int OpenWithoutWaiting(const std::filesystem::path& path, int flags) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags);
+    if (fd < 0) return fd;
+    if (const int now = ::fcntl(fd, F_GETFL); now >= 0) ::fcntl(fd, F_SETFL, now & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
 CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t window, std::uint64_t directFrom)
     : directFrom_(directFrom), limit_(std::max(window, kSmallestRefill)) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = OpenWithoutWaiting(path, 0);
     if (fd_ < 0) {
         error_ = std::strerror(errno);
         return;
@@ -26,12 +40,26 @@ CheckFileReader::CheckFileReader(const std::filesystem::path& path, std::size_t 
         error_ = std::strerror(errno);
         return;
     }
+    if (!S_ISREG(st.st_mode)) {
+        error_ = "not a regular file";
+        return;
+    }
     size_ = static_cast<std::uint64_t>(st.st_size);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
 #ifdef O_DIRECT
-    if (directFrom_ < size_) directFd_ = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (directFrom_ < size_) {
+        // Opened again by name: only the file already open is taken (a name
+        // changed meanwhile, to a FIFO say, is neither waited on nor read).
+        directFd_ = OpenWithoutWaiting(path, O_DIRECT);
+        struct stat again {};
+        if (directFd_ >= 0 &&
+            (::fstat(directFd_, &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino)) {
+            ::close(directFd_);
+            directFd_ = -1;
+        }
+    }
 #endif
 }
 

@@ -28,11 +28,16 @@ inline std::string ShellQuote(const std::string& s) {
     return q + "'";
 }
 
-inline CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::path& home) {
+// `seconds` (when not 0) bounds the run: a CLI still running then is
+// killed and the exit code is 137, so a test of a hang cannot hang itself.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::filesystem::path& home,
+                        unsigned seconds = 0) {
     const std::filesystem::path out = home / "stdout.txt";
     const std::filesystem::path err = home / "stderr.txt";
     std::string command = "BRIGHTMEND_CONFIG=" + ShellQuote((home / "brightmend.conf").string()) +
-                          " XDG_DATA_HOME=" + ShellQuote((home / "data").string()) + " " + ShellQuote(BRIGHTMEND_CLI);
+                          " XDG_DATA_HOME=" + ShellQuote((home / "data").string()) + " " +
+                          (seconds != 0 ? "timeout -s KILL " + std::to_string(seconds) + " " : std::string()) +
+                          ShellQuote(BRIGHTMEND_CLI);
     for (const std::string& a : args) command += " " + ShellQuote(a);
     command += " >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string()) + " </dev/null";
     const int status = std::system(command.c_str());

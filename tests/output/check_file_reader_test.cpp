@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -166,4 +168,22 @@ TEST(CheckFileReader, ReadsAheadOfTheCheckerGiveTheFileBytesAcrossWindowsAndJump
         EXPECT_TRUE(reader.read(file.size() - 10, 11).failed());
     }
 }
+TEST(CheckFileReader, AFifoOrADirectoryIsRefusedAtOnce) {
+    const auto dir = bmtest::ScratchDir("check_reader_fifo");
+    const auto fifo = dir / "store.pst";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::filesystem::path& path : {fifo, dir}) {
+        SCOPED_TRACE(path.string());
+        // The child ends 0 when the reader refused the path; an open that
+        // waits for a writer on the pipe never returns and is killed.
+        const auto refused = bmtest::ExitCodeWithin(
+            [&path] {
+                const bm::CheckFileReader reader(path);
+                return !reader.opened() && reader.error() == "not a regular file" ? 0 : 1;
+            },
+            std::chrono::seconds(20));
+        EXPECT_EQ(refused, 0) << "nullopt: the reader still waited after 20 s";
+    }
+}
+
 }  // namespace
