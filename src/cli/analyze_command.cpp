@@ -57,7 +57,7 @@ void PrintTextResult(const AnalysisRun& run) {
         for (const FolderRecord& f : d.folders) mailCounts.try_emplace(f.path, f.count);
         const auto printFolder = [&](const std::string& path) {
             const auto count = mailCounts.find(path);
-            std::printf("%*s%s\\", FolderDepth(path) * 2, "", std::string(FolderName(path)).c_str());
+            std::printf("%*s%s\\", FolderDepth(path) * 2, "", EscapeForTerminal(FolderName(path)).c_str());
             if (count != mailCounts.end()) std::printf("  (%d messages)", count->second);
             std::printf("\n");
         };

@@ -56,26 +56,6 @@ OrderedJson FailureJson(std::string_view command, const std::string& message) {
     return out;
 }
 
-std::string EscapeForTerminal(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        // C1 controls arrive in UTF-8 as C2 80..C2 9F; they act like ESC sequences.
-        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c < 0x20 || c == 0x7F) {
-            out += fmt::format("\\x{:02x}", c);
-        } else if (c1) {
-            out += fmt::format("\\x{:02x}", static_cast<unsigned char>(text[i + 1]));
-            ++i;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 std::string TrimLabel(std::string_view label) {
     while (!label.empty() && label.back() == ' ') label.remove_suffix(1);
     return std::string(label);

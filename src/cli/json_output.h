@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/utf.h"  // EscapeForTerminal, for the commands' text output
 #include "messaging/item_record.h"
 
 namespace bm::cli {
@@ -33,11 +34,6 @@ std::string SchemaName(std::string_view command);
 OrderedJson JsonObject(std::string_view command);
 // The one object a command prints when it fails before it has a result.
 OrderedJson FailureJson(std::string_view command, const std::string& message);
-
-// Text read from a store, made safe for a terminal: control bytes (ESC
-// among them) and C1 controls become "\xHH", so no subject can drive the
-// terminal.
-std::string EscapeForTerminal(std::string_view text);
 
 // A summary label without its trailing blanks.
 std::string TrimLabel(std::string_view label);

@@ -312,4 +312,30 @@ std::string CodePageToUtf8(std::span<const std::uint8_t> bytes, unsigned codePag
     return out;
 }
 
+std::string EscapeForTerminal(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto hex = [&out](unsigned char c) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        out += "\\x";
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0xF];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls arrive in UTF-8 as C2 80..C2 9F; they act like ESC sequences.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F) {
+            hex(c);
+        } else if (c1) {
+            hex(static_cast<unsigned char>(text[i + 1]));
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace bm

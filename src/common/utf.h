@@ -30,4 +30,9 @@ char32_t CodePageByteToCodePoint(std::uint8_t byte, unsigned codePage);
 // Whether a string is valid UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// Text read from a store, made safe for a terminal or a text report: control
+// bytes (ESC among them) and C1 controls become "\xHH", so no folder name or
+// subject can drive the terminal. Everything else is kept as it is.
+std::string EscapeForTerminal(std::string_view text);
+
 }  // namespace bm

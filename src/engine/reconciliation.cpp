@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "common/utf.h"
 #include "engine/activity_log.h"
 #include "store/nid_types.h"
 #include "store/tables.h"
@@ -188,16 +189,18 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     if (!header.message.empty()) text += header.message + "\n";
     text += "\n" + FormatReconciliationTotals(account, saving) + "\n\nFolders:\n";
     for (const FolderTally& t : account.folders()) {
-        text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", t.path, t.found(), t.foundByIndex,
-                            t.foundByScan, t.read);
+        // Names from the store are escaped as on the terminal; the JSON report keeps them exact.
+        text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
+                            t.foundByIndex, t.foundByScan, t.read);
         if (saving) text += fmt::format(", saved {}", t.saved);
         text += fmt::format(", not recovered {}\n", t.lost);
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
-    for (const LostItem& item : account.lost()) text += "  " + FormatLostItem(item) + "\n";
+    for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
     if (const auto& d = account.deleted()) {
         text += "\n" + FormatDeletedAccount(*d) + "\n";
-        for (const IncompleteItem& item : d->incomplete) text += "  " + FormatIncompleteItem(item) + "\n";
+        for (const IncompleteItem& item : d->incomplete)
+            text += "  " + EscapeForTerminal(FormatIncompleteItem(item)) + "\n";
     }
     return text;
 }
