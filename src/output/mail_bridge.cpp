@@ -1,5 +1,6 @@
 #include "output/mail_bridge.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -99,6 +100,9 @@ void MailBridge::Start() { started_ = true; }
 
 void MailBridge::CreateStore(const std::string& path, const std::string& displayName) {
     RequireStarted();
+    // A name may now stand for another store: the chain starts afresh.
+    chain_.clear();
+    chainStore_.reset();
     if (store_ && store_->path() == std::filesystem::path(path) && !store_->finished()) {
         if (store_->touched()) {
             open_stores::Register(displayName, store_);
@@ -128,15 +132,62 @@ const OutputFolderPath& MailBridge::Split(const std::string& folderPath) {
     return *split_;
 }
 
-pst::FolderId MailBridge::Folder(const std::string& folderPath, std::string_view containerClass) {
+std::optional<MailBridge::PlacedFolder> MailBridge::FolderFromChain(const std::string& folderPath,
+                                                                    std::string_view containerClass) {
+    if (!chainStore_ || chainStore_->finished()) return std::nullopt;
+    const std::string_view path = folderPath;
+    const std::string_view chain = chainPath_;
+    const auto levelEndingAt = [this](std::size_t end) {
+        const auto at = std::lower_bound(chain_.begin(), chain_.end(), end,
+                                         [](const auto& level, std::size_t e) { return level.first < e; });
+        return at != chain_.end() && at->first == end ? at : chain_.end();
+    };
+    // The path itself, or one of its parents.
+    if (path.size() <= chain.size() && chain.starts_with(path)) {
+        if (const auto at = levelEndingAt(path.size()); at != chain_.end()) return PlacedFolder{chainStore_.get(), at->second};
+        return std::nullopt;
+    }
+    // A child of one of them: only its own level is looked up.
+    const std::size_t cut = path.rfind('\\');
+    if (cut == std::string_view::npos || cut > chain.size() || !chain.starts_with(path.substr(0, cut)))
+        return std::nullopt;
+    const auto parent = levelEndingAt(cut);
+    if (parent == chain_.end()) return std::nullopt;
+    const std::optional<OutputFolderLevel> level = DecodeOutputFolderLevelText(path.substr(cut + 1));
+    if (!level || level->name.empty()) return std::nullopt;
+    const pst::FolderId folder = chainStore_->EnsureChild(parent->second, level->name, level->sibling, containerClass);
+    chain_.erase(parent + 1, chain_.end());
+    chain_.emplace_back(path.size(), folder);
+    chainPath_ = folderPath;
+    return PlacedFolder{chainStore_.get(), folder};
+}
+
+MailBridge::PlacedFolder MailBridge::Folder(const std::string& folderPath, std::string_view containerClass) {
     RequireStarted();
+    if (const std::optional<PlacedFolder> placed = FolderFromChain(folderPath, containerClass)) return *placed;
     const OutputFolderPath& parts = Split(folderPath);
-    return StoreOf(parts)->EnsureFolder(parts.folders, containerClass, parts.siblings);
+    std::shared_ptr<OpenOutputStore> store = StoreOf(parts);
+    std::vector<pst::FolderId> levels;
+    const pst::FolderId folder = store->EnsureFolder(parts.folders, containerClass, parts.siblings, &levels);
+    // Where each level ends in the path: at each "\" after the store's name
+    // and at the end. A path with empty parts is not kept as the chain.
+    chain_.clear();
+    chainStore_.reset();
+    std::vector<std::size_t> ends;
+    for (std::size_t at = folderPath.find('\\', 2); at != std::string::npos; at = folderPath.find('\\', at + 1))
+        if (at > 2) ends.push_back(at);
+    ends.push_back(folderPath.size());
+    if (ends.size() == levels.size() + 1 && !folderPath.ends_with('\\')) {
+        for (std::size_t i = 0; i < levels.size(); ++i) chain_.emplace_back(ends[i + 1], levels[i]);
+        chainStore_ = store;
+        chainPath_ = folderPath;
+    }
+    return {store.get(), folder};
 }
 
 void MailBridge::Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
-    const pst::FolderId folder = Folder(folderPath, containerClass);
-    StoreOf(Split(folderPath))->AddMessage(folder, message);
+    const PlacedFolder placed = Folder(folderPath, containerClass);
+    placed.store->AddMessage(placed.folder, message);
 }
 
 void MailBridge::AddItem(const std::string& folderPath, const pst::Message& message, std::string_view containerClass) {
@@ -144,13 +195,13 @@ void MailBridge::AddItem(const std::string& folderPath, const pst::Message& mess
 }
 
 void MailBridge::AddAssociatedItem(const std::string& folderPath, const pst::Message& message) {
-    const pst::FolderId folder = Folder(folderPath);
-    StoreOf(Split(folderPath))->AddAssociatedMessage(folder, message);
+    const PlacedFolder placed = Folder(folderPath);
+    placed.store->AddAssociatedMessage(placed.folder, message);
 }
 
 void MailBridge::SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties) {
-    const pst::FolderId folder = Folder(folderPath);
-    StoreOf(Split(folderPath))->SetFolderProperties(folder, properties);
+    const PlacedFolder placed = Folder(folderPath);
+    placed.store->SetFolderProperties(placed.folder, properties);
 }
 
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {

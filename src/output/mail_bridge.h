@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "messaging/item_record.h"
@@ -110,7 +111,15 @@ private:
     // is not a store folder path. The last one is kept: items come folder
     // by folder.
     const OutputFolderPath& Split(const std::string& folderPath);
-    pst::FolderId Folder(const std::string& folderPath, std::string_view containerClass = {});
+    // The folder of a path, made when missing, and its store.
+    struct PlacedFolder {
+        OpenOutputStore* store = nullptr;
+        pst::FolderId folder = 0;
+    };
+    PlacedFolder Folder(const std::string& folderPath, std::string_view containerClass = {});
+    // The folder from the chain of the last path placed: the path itself or
+    // one of its parents, or a child of one of them; nullopt otherwise.
+    std::optional<PlacedFolder> FolderFromChain(const std::string& folderPath, std::string_view containerClass);
     void Add(const std::string& folderPath, const pst::Message& message, std::string_view containerClass = {});
     void RequireStarted() const;
 
@@ -118,6 +127,13 @@ private:
     std::shared_ptr<OpenOutputStore> store_;
     std::string splitPath_;
     std::optional<OutputFolderPath> split_;
+    // The last path placed and the folder of each of its levels (where the
+    // level ends in chainPath_). The walk goes depth first, so a folder's
+    // parent is mostly on it: placing the folder then costs one look-up,
+    // not one per level, however deep it lies.
+    std::shared_ptr<OpenOutputStore> chainStore_;
+    std::string chainPath_;
+    std::vector<std::pair<std::size_t, pst::FolderId>> chain_;
 };
 
 }  // namespace bm

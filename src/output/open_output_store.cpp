@@ -66,6 +66,12 @@ std::string EncodeOutputFolderLevel(const OutputFolderLevel& level) {
     return out;
 }
 
+std::optional<OutputFolderLevel> DecodeOutputFolderLevelText(std::string_view part) {
+    OutputFolderLevel level;
+    if (!DecodeOutputFolderLevel(part, level.name, level.sibling)) return std::nullopt;
+    return level;
+}
+
 std::string EncodeOutputFolderPath(std::string_view storeRootPath, const OutputFolderLevels& levels) {
     std::string out(storeRootPath);
     for (const OutputFolderLevel& level : levels) {
@@ -122,36 +128,46 @@ std::size_t OpenOutputStore::ChildKeyHash::operator()(const ChildKey& k) const n
 
 std::optional<pst::FolderId> OpenOutputStore::KnownChild(pst::FolderId parent, std::string_view name,
                                                          std::uint32_t sibling) const {
+    ++childLookups_;
     if (const auto it = folders_.find(ChildKey{parent, sibling, std::string(name)}); it != folders_.end())
         return it->second;
     return std::nullopt;
 }
 
+pst::FolderId OpenOutputStore::EnsureChild(pst::FolderId parent, const std::string& name, std::uint32_t sibling,
+                                           std::string_view containerClass) {
+    if (finished_) throw std::logic_error("output store already finished");
+    if (const std::optional<pst::FolderId> known = KnownChild(parent, name, sibling)) return *known;
+    // The first of a name may be a folder the new store starts with
+    // (Deleted Items); any later one is always a folder of its own.
+    std::optional<pst::FolderId> found;
+    if (sibling == 0) found = store_->FindFolder(parent, name);
+    if (found && claimed_.contains(*found)) found.reset();  // a later sibling's, made first
+    if (!found) {
+        found = store_->CreateFolder(parent, name, containerClass.empty() ? DefaultContainerClass(name) : containerClass);
+        touched_ = true;
+    }
+    folders_.emplace(ChildKey{parent, sibling, name}, *found);
+    claimed_.insert(*found);
+    return *found;
+}
+
 pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass,
                                             const std::vector<std::uint32_t>& siblings) {
+    return EnsureFolder(folders, containerClass, siblings, nullptr);
+}
+
+pst::FolderId OpenOutputStore::EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass,
+                                            const std::vector<std::uint32_t>& siblings,
+                                            std::vector<pst::FolderId>* levelsMade) {
     if (finished_) throw std::logic_error("output store already finished");
     pst::FolderId parent = store_->ipmSubtree();
+    if (levelsMade != nullptr) levelsMade->clear();
     for (std::size_t level = 0; level < folders.size(); ++level) {
         const std::uint32_t sibling = level < siblings.size() ? siblings[level] : 0;
-        if (const std::optional<pst::FolderId> known = KnownChild(parent, folders[level], sibling)) {
-            parent = *known;
-            continue;
-        }
-        // The first of a name may be a folder the new store starts with
-        // (Deleted Items); any later one is always a folder of its own.
-        std::optional<pst::FolderId> found;
-        if (sibling == 0) found = store_->FindFolder(parent, folders[level]);
-        if (found && claimed_.contains(*found)) found.reset();  // a later sibling's, made first
-        if (!found) {
-            const bool last = level + 1 == folders.size();
-            const std::string_view cls =
-                last && !containerClass.empty() ? containerClass : DefaultContainerClass(folders[level]);
-            found = store_->CreateFolder(parent, folders[level], cls);
-            touched_ = true;
-        }
-        folders_.emplace(ChildKey{parent, sibling, folders[level]}, *found);
-        claimed_.insert(*found);
-        parent = *found;
+        const bool last = level + 1 == folders.size();
+        parent = EnsureChild(parent, folders[level], sibling, last ? containerClass : std::string_view{});
+        if (levelsMade != nullptr) levelsMade->push_back(parent);
     }
     return parent;
 }

@@ -38,6 +38,9 @@ using OutputFolderLevels = std::vector<OutputFolderLevel>;
 
 // A level as it is written between the "\" of a folder path.
 std::string EncodeOutputFolderLevel(const OutputFolderLevel& level);
+// One level read back from what EncodeOutputFolderLevel wrote; nullopt
+// when an escape in it names nothing known.
+std::optional<OutputFolderLevel> DecodeOutputFolderLevelText(std::string_view part);
 // "\\" + store name, then "\" + each encoded level.
 std::string EncodeOutputFolderPath(std::string_view storeRootPath, const OutputFolderLevels& levels);
 
@@ -76,6 +79,16 @@ public:
                                const std::vector<std::uint32_t>& siblings = {});
     std::optional<pst::FolderId> FindFolder(const std::vector<std::string>& folders,
                                             const std::vector<std::uint32_t>& siblings = {}) const;
+    // EnsureFolder that also gives the folder of every level, top first.
+    pst::FolderId EnsureFolder(const std::vector<std::string>& folders, std::string_view containerClass,
+                               const std::vector<std::uint32_t>& siblings, std::vector<pst::FolderId>* levelsMade);
+    // One level of EnsureFolder: the folder of that name and sibling number
+    // below `parent`, created when missing (with `containerClass`, empty:
+    // by its name).
+    pst::FolderId EnsureChild(pst::FolderId parent, const std::string& name, std::uint32_t sibling,
+                              std::string_view containerClass = {});
+    // Keyed look-ups of a child folder made so far (the work folders cost).
+    std::uint64_t childLookups() const { return childLookups_; }
 
     pst::Nid AddMessage(pst::FolderId folder, const pst::Message& message);
     // Properties of the folder's own, copied from the source folder.
@@ -109,6 +122,7 @@ private:
     std::unordered_set<pst::FolderId> claimed_;
     bool finished_ = false;
     bool touched_ = false;
+    mutable std::uint64_t childLookups_ = 0;
 };
 
 // The stores open in this process, by display name. Any thread may call.

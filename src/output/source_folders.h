@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "output/open_output_store.h"
 
@@ -27,7 +28,13 @@ public:
     void Enter(std::uint32_t nid, std::uint32_t parentNid, std::string_view displayName);
     bool Knows(std::uint32_t nid) const { return folders_.contains(nid); }
     // The levels of a registered folder below the top; empty for any other.
+    // The levels of the folder asked for last are kept: the climb to the
+    // top stops at the first of its folders met, so a walk that asks folder
+    // by folder, depth first, climbs each level about once however deep
+    // the folders lie.
     OutputFolderLevels LevelsOf(std::uint32_t nid) const;
+    // Steps climbed by LevelsOf so far (the work it did).
+    std::uint64_t climbed() const { return climbed_; }
 
 private:
     struct Entry {
@@ -38,6 +45,10 @@ private:
     std::unordered_map<std::uint32_t, Entry> folders_;
     // How many folders of a name each parent holds so far ("\0"-joined key).
     std::unordered_map<std::string, std::uint32_t> namesTaken_;
+    // What LevelsOf gave last: the levels and the folder of each.
+    mutable OutputFolderLevels lastLevels_;
+    mutable std::vector<std::uint32_t> lastNids_;
+    mutable std::uint64_t climbed_ = 0;
 };
 
 }  // namespace bm

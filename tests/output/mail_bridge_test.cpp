@@ -84,6 +84,45 @@ TEST_F(MailBridgeStore, ItemsLandInTheFolderOfTheirOwnPathWhateverCameBefore) {
     EXPECT_EQ(byFolder["Old"], (std::vector<std::string>{"top-old"}));
 }
 
+TEST_F(MailBridgeStore, ADeepChainCostsAboutOneFolderLookUpPerCallAndItsItemsLandWhereTheyBelong) {
+    // Folder by folder, depth first, as the saving walk goes: each path is
+    // its parent's and one level more. The work counted is the keyed
+    // look-ups of a child folder, which grew with the square of the depth
+    // when every call walked the path from the top.
+    constexpr int kDepth = 400;
+    std::vector<std::string> paths;  // below the store root, "L1\L2\..."
+    std::string path;
+    for (int level = 1; level <= kDepth; ++level) {
+        path += (level > 1 ? "\\L" : "L") + std::to_string(level);
+        paths.push_back(path);
+        bridge_.CreateFolder(Folder(path));
+        if (level % 100 == 0) bridge_.AddNote(Folder(path), "at " + std::to_string(level), "", "");
+    }
+    // Back up the chain: an ancestor, a new child of one, a path off it.
+    bridge_.AddNote(Folder(paths[9]), "back at 10", "", "");
+    bridge_.AddNote(Folder(paths[99] + "\\Side"), "side of 100", "", "");
+    bridge_.AddNote(Folder(paths[kDepth - 1]), "at the bottom again", "", "");
+    bridge_.AddNote(Folder("Other\\Deeper"), "elsewhere", "", "");
+    const std::shared_ptr<OpenOutputStore> store = open_stores::Find(name_);
+    ASSERT_NE(store, nullptr);
+    const int calls = kDepth + kDepth / 100 + 4;
+    EXPECT_LE(store->childLookups(), static_cast<std::uint64_t>(2 * calls))
+        << "look-ups grow with the folders, not with their depth";
+    bridge_.Finish();
+
+    std::map<std::string, std::vector<std::string>> byFolder;
+    for (const auto& item : ReadBack(path_).items) {
+        if (item.record) byFolder[item.folder].push_back(SubjectOf(*item.record));
+    }
+    for (auto& [folder, subjects] : byFolder) std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(byFolder[paths[9]], (std::vector<std::string>{"back at 10"}));
+    EXPECT_EQ(byFolder[paths[99]], (std::vector<std::string>{"at 100"}));
+    EXPECT_EQ(byFolder[paths[99] + "\\Side"], (std::vector<std::string>{"side of 100"}));
+    EXPECT_EQ(byFolder[paths[kDepth - 1]], (std::vector<std::string>{"at 400", "at the bottom again"}));
+    EXPECT_EQ(byFolder["Other\\Deeper"], (std::vector<std::string>{"elsewhere"}));
+    EXPECT_EQ(ReadBack(path_).folderClasses.count(paths[kDepth - 1]), 1u);
+}
+
 TEST_F(MailBridgeStore, AddMailTurnsItsTextsIntoProperties) {
     const fs::path header = WriteFile(dir_ / "Temp.eml", MakeHeaderLine(MakeSenderText("Ada Lovelace", "ada@example.org")));
     const fs::path a1 = WriteFile(dir_ / "notes.txt", "first attachment");

@@ -90,5 +90,28 @@ TEST(SourceFolders, FoldersAreNamedAndNumberedByTheirNodesAndParents) {
     EXPECT_FALSE(map.Knows(0x999));
 }
 
+TEST(SourceFolders, TheLevelsOfADeepChainAskedFolderByFolderClimbEachLevelAboutOnce) {
+    // As the saving walk asks: each folder right after it is entered, and
+    // after the chain a folder beside one in its middle. The climbs once
+    // went to the top every time: the square of the depth.
+    constexpr std::uint32_t kDepth = 1000;
+    SourceFolderMap map;
+    const auto nidAt = [](std::uint32_t level) { return 0x10000u + 32 * level; };
+    for (std::uint32_t level = 1; level <= kDepth; ++level) {
+        map.Enter(nidAt(level), level == 1 ? 0x122 : nidAt(level - 1), "L" + std::to_string(level));
+        const OutputFolderLevels levels = map.LevelsOf(nidAt(level));
+        ASSERT_EQ(levels.size(), level);
+        ASSERT_EQ(levels.back().name, "L" + std::to_string(level));
+        ASSERT_EQ(levels.front().name, "L1");
+    }
+    map.Enter(0x42, nidAt(500), "Side");
+    const OutputFolderLevels side = map.LevelsOf(0x42);
+    ASSERT_EQ(side.size(), 501u);
+    EXPECT_EQ(side[499].name, "L500");
+    EXPECT_EQ(side[500].name, "Side");
+    EXPECT_EQ(map.LevelsOf(nidAt(kDepth)).size(), kDepth) << "the chain again, from the side folder's answer";
+    EXPECT_LE(map.climbed(), 3u * kDepth);
+}
+
 }  // namespace
 }  // namespace bm
