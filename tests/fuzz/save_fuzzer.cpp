@@ -3,7 +3,8 @@
 // saved into a new store in a private temporary folder, and that store is
 // read by the store checker. A crash, a sanitizer report, a hang, or an
 // output store the checker finds an error in is a finding; the checker's
-// findings are printed before the run aborts.
+// findings are printed before the run aborts. Inputs are mutated as the
+// reading target's are (store_mutation.h).
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "engine/analysis_run.h"
 #include "engine/saving_run.h"
 #include "output/store_checker.h"
+#include "store_mutation.h"
 
 namespace {
 
@@ -62,6 +64,11 @@ class Quiet : public bm::AnalysisObserver {};
 class QuietSaving : public bm::SavingObserver {};
 
 }  // namespace
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                                               unsigned int seed) {
+    return bmfuzz::MutateStoreInput(data, size, maxSize, seed);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Workspace& ws = TheWorkspace();
