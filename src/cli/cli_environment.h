@@ -17,7 +17,7 @@ namespace bm::cli {
 inline constexpr int kExitSuccess = 0;      // every selected item recovered
 inline constexpr int kExitFailure = 1;      // the run failed: nothing usable was written or read
 inline constexpr int kExitUsage = 2;        // the command line is wrong
-inline constexpr int kExitPartial = 3;      // completed, but some items could not be recovered (listed)
+inline constexpr int kExitPartial = 3;      // completed, but some items could not be recovered or came back damaged (listed)
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C, SIGTERM or SIGHUP; output closed and valid
 
 struct CliEnvironment {

@@ -74,6 +74,8 @@ void PrintReconciliationText(const Reconciliation& account, bool saving) {
     std::printf("%s\n", FormatReconciliationTotals(account, saving).c_str());
     for (const LostItem& item : account.lost())
         std::printf("Not recovered: %s\n", EscapeForTerminal(FormatLostItem(item)).c_str());
+    for (const DamagedItem& item : account.damaged())
+        std::printf("Damaged: %s\n", EscapeForTerminal(FormatDamagedItem(item)).c_str());
 }
 
 }  // namespace bm::cli

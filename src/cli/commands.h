@@ -23,6 +23,7 @@ struct SaveRequest {
     std::vector<std::string> folders;  // --folder: that folder only
     std::vector<std::string> trees;    // --tree: the folder and every folder below
     bool all = false;
+    bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
 

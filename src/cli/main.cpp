@@ -6,11 +6,12 @@
 //   brightmend-cli info STORE
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
-//                       [--all] [--json] [--deep-scan]
+//                       [--all] [--json] [--deep-scan] [--mark-damaged]
 //
 // Results go to stdout, progress and messages to stderr. Exit codes: 0 every
 // selected item recovered; 1 the run failed; 2 usage error; 3 completed, but
-// some items could not be recovered (they are listed); 130 stopped by
+// some items could not be recovered or were saved with damaged content
+// (they are listed); 130 stopped by
 // Ctrl-C, SIGTERM or SIGHUP (the output store is closed and valid). A stop
 // signal stops the running command the way the Stop button does. --deep-scan scans the whole
 // file for blocks and index pages even when the store's index looks sound
@@ -122,6 +123,8 @@ int main(int argc, char** argv) {
     save->add_flag("--json", json, "Print one JSON object");
     save->add_flag("--deep-scan", deepScan, deepScanHelp);
     save->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
+    save->add_flag("--mark-damaged", saveRequest.markDamaged,
+                   "Give the items saved with damaged content the category \"Damaged in recovery\"");
 
     try {
         app.parse(argc, argv);

@@ -124,6 +124,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     source.analysisCounts = analysisCounts;
     source.deepScan = env.deepScan;
     source.recoverDeleted = env.recoverDeleted;
+    source.markDamaged = request.markDamaged;
     CliSaving saving(env, log);
     saving.Run(std::move(source));
     const SavingRun& run = saving.run();
@@ -150,6 +151,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         out["savedCounts"] = CountsJson(saved);
         out["itemsSaved"] = totals.saved;
         out["itemsNotRecovered"] = totals.lost;
+        out["itemsDamaged"] = totals.damaged;
         out["failedItems"] = run.failedItems();
         out["reconciliation"] = ReconciliationToJson(account);
         PrintJson(out);
@@ -164,7 +166,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     if (outcome == AnalysisOutcome::Aborted && !env.json) PrintError(run.message());
     if (outcome == AnalysisOutcome::Failed) return kExitFailure;
     if (outcome == AnalysisOutcome::Aborted) return InterruptStop::Received() ? kExitInterrupted : kExitFailure;
-    return totals.lost > 0 ? kExitPartial : kExitSuccess;
+    return totals.lost > 0 || totals.damaged > 0 ? kExitPartial : kExitSuccess;
 }
 
 }  // namespace bm::cli

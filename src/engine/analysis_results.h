@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/well_known_counts.h"
@@ -68,6 +69,11 @@ struct AnalysisData {
     std::vector<JournalEntry> journal;
     std::vector<CalendarEntry> calendar;
     WellKnownCounts counts;
+    // Items read from damaged blocks, by node: what is wrong, one line per
+    // part ("body: 1 block failed its checksum"), as far as the analysis
+    // read them (attachment data is read only when saving, which may find
+    // more). An item list marks the items found here.
+    std::unordered_map<std::uint32_t, std::vector<std::string>> damagedItems;
 };
 
 // A folder record without its messages, for callers that only list.

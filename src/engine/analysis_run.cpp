@@ -8,6 +8,7 @@
 #include "engine/shipped_pages.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
+#include "store/content_damage.h"
 
 namespace bm {
 
@@ -204,7 +205,13 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     };
     walk.scanPhase = [&] { account.BeginScanPhase(); };
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
+    // Which items came from damaged blocks, for the item list to mark.
+    ContentDamage itemDamage;
+    store_.contentDamage = &itemDamage;
+    walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (!record->folderCounts && IsCountedItemNid(node.nid) && !itemDamage.empty())
+            results_.Modify([&](AnalysisData& d) { d.damagedItems[node.nid] = itemDamage.Describe(); });
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
             account.Found(collector.currentPath(), node.nid);
             account.Read(collector.currentPath());
@@ -220,6 +227,7 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     };
     walk.leaveFolder = [&] { return collector.LeaveFolder(); };
     WalkMailSubtree(store_, root, reader_, walk);
+    store_.contentDamage = nullptr;
     const std::lock_guard lock(stateMutex_);
     account_ = std::move(account);
 }

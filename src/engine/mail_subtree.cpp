@@ -54,6 +54,7 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         if (!walk.goOn()) break;
         bool descend = false;
         if (node->dataBlock() != nullptr) {
+            if (walk.beforeRead) walk.beforeRead(*node);
             std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients, walk.parts);
             if (walk.nodeRead) walk.nodeRead();
             if (record)
@@ -84,6 +85,7 @@ void WalkItems(StoreFile& store, const std::vector<const NodeEntry*>& items, Sto
         if (!walk.goOn()) break;
         reader.pauseGate.Pass();
         if (!walk.goOn()) break;
+        if (walk.beforeRead) walk.beforeRead(*item);
         std::unique_ptr<ItemRecord> record = ReadItem(store, *item, &reader, nullptr, walk.recipients, walk.parts);
         if (walk.nodeRead) walk.nodeRead();
         if (!record) {
@@ -106,6 +108,7 @@ void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk&
         if (!walk.goOn()) return;
         reader.pauseGate.Pass();
         if (!walk.goOn()) return;
+        if (walk.beforeRead) walk.beforeRead(*folder);
         std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients, walk.parts);
         if (walk.nodeRead) walk.nodeRead();
         if (!record && walk.readFailed) walk.readFailed(*folder, NodeReadFailure::Unreadable);

@@ -67,6 +67,9 @@ struct SubtreeWalk {
     std::function<void()> scanPhase;
     // Checked before each node and again after the pause gate.
     std::function<bool()> goOn;
+    // Before each node with a data block is read (a run that keeps an
+    // account of the node's damage begins it here).
+    std::function<void(const NodeEntry&)> beforeRead;
     // After each node with a data block has been read (progress).
     std::function<void()> nodeRead;
     // A record read (never null); true when the walk descends into the

@@ -63,6 +63,18 @@ void Reconciliation::Lost(LostItem item) {
     lost_.push_back(std::move(item));
 }
 
+void Reconciliation::Damaged(DamagedItem item) {
+    ++Tally(item.folder).damaged;
+    damaged_.push_back(std::move(item));
+}
+
+DamagedItem* Reconciliation::FindDamaged(std::uint32_t nid) {
+    for (DamagedItem& item : damaged_) {
+        if (item.nid == nid) return &item;
+    }
+    return nullptr;
+}
+
 void Reconciliation::LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path) {
     // Iterative pre-order over the folder's subtree; the forest can be deep.
     std::vector<const NodeEntry*> pending;
@@ -99,6 +111,7 @@ FolderTally Reconciliation::totals() const {
         all.saved += t.saved;
         all.lost += t.lost;
         all.associated += t.associated;
+        all.damaged += t.damaged;
     }
     return all;
 }
@@ -108,6 +121,7 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     std::string text = fmt::format("Items found: {} (index {}, deep scan {}), read {}", t.found(), t.foundByIndex,
                                    t.foundByScan, t.read);
     if (saving) text += fmt::format(", saved {}", t.saved);
+    if (t.damaged > 0) text += fmt::format(" ({} damaged)", t.damaged);
     text += fmt::format(", not recovered {}", t.lost);
     return text;
 }
@@ -132,6 +146,11 @@ void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bo
     }
     const std::vector<LostItem>& lost = account.lost();
     for (std::size_t i = 0; i < lost.size() && i < kLoggedLostItems; ++i) log.Append("Not recovered: " + FormatLostItem(lost[i]));
+    const std::vector<DamagedItem>& damaged = account.damaged();
+    for (std::size_t i = 0; i < damaged.size() && i < kLoggedLostItems; ++i)
+        log.Append("Damaged: " + FormatDamagedItem(damaged[i]));
+    if (damaged.size() > kLoggedLostItems)
+        log.Append(fmt::format("... and {} more items saved damaged (see the report)", damaged.size() - kLoggedLostItems));
     if (lost.size() > kLoggedLostItems)
         log.Append(fmt::format("... and {} more items not recovered (see the report)", lost.size() - kLoggedLostItems));
 }
@@ -140,6 +159,15 @@ std::string FormatLostItem(const LostItem& item) {
     std::string line = fmt::format("0x{:x}  {}  {}  ({}", item.nid, item.folder,
                                    item.subject.empty() ? "-" : item.subject, LossReasonText(item.reason));
     if (!item.detail.empty()) line += ": " + item.detail;
+    return line + ")";
+}
+
+std::string FormatDamagedItem(const DamagedItem& item) {
+    std::string what;
+    for (const std::string& line : item.damage) what += (what.empty() ? "" : "; ") + line;
+    std::string line = fmt::format("0x{:x}  {}  {}  (damaged: {}", item.nid, item.folder,
+                                   item.subject.empty() ? "-" : item.subject, what);
+    if (!item.wholeCopyFolder.empty()) line += "; an earlier whole copy saved in " + item.wholeCopyFolder;
     return line + ")";
 }
 
@@ -193,10 +221,16 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
                             t.foundByIndex, t.foundByScan, t.read);
         if (saving) text += fmt::format(", saved {}", t.saved);
+        if (t.damaged > 0) text += fmt::format(" ({} damaged)", t.damaged);
         text += fmt::format(", not recovered {}\n", t.lost);
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
+    if (saving) {
+        text += fmt::format("\nItems saved damaged: {}\n", account.damaged().size());
+        for (const DamagedItem& item : account.damaged())
+            text += "  " + EscapeForTerminal(FormatDamagedItem(item)) + "\n";
+    }
     if (const auto& d = account.deleted()) {
         text += "\n" + FormatDeletedAccount(*d) + "\n";
         for (const IncompleteItem& item : d->incomplete)
@@ -218,8 +252,8 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
 std::string ReconciliationJson(const Reconciliation& account) {
     const auto tally = [](const FolderTally& t) {
         return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{},"
-                           "\"associatedCount\":{}",
-                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated);
+                           "\"associatedCount\":{},\"damaged\":{}",
+                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated, t.damaged);
     };
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;
@@ -234,6 +268,17 @@ std::string ReconciliationJson(const Reconciliation& account) {
                JsonString(item.folder) + ",\"subject\":" + (item.subject.empty() ? "null" : JsonString(item.subject)) +
                ",\"reason\":" + JsonString(LossReasonName(item.reason)) +
                ",\"detail\":" + (item.detail.empty() ? "null" : JsonString(item.detail)) + "}";
+        first = false;
+    }
+    out += "],\"damaged\":[";
+    first = true;
+    for (const DamagedItem& item : account.damaged()) {
+        out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+               JsonString(item.folder) + ",\"subject\":" + (item.subject.empty() ? "null" : JsonString(item.subject)) +
+               ",\"damage\":[";
+        for (std::size_t i = 0; i < item.damage.size(); ++i) out += (i > 0 ? "," : "") + JsonString(item.damage[i]);
+        out += "],\"wholeCopyFolder\":" + (item.wholeCopyFolder.empty() ? "null" : JsonString(item.wholeCopyFolder)) +
+               "}";
         first = false;
     }
     out += "]";

@@ -58,6 +58,19 @@ struct IncompleteItem {
     std::string missing;  // what is gone: "recipients and attachments"
 };
 
+// An item saved with all that could be kept of it, but from blocks that
+// failed their checks or parts that could not be read: its saved content
+// may differ from what the store once held.
+struct DamagedItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;               // empty when unknown
+    std::vector<std::string> damage;   // one line per damaged part: "body: 1 block failed its checksum"
+    // Where an earlier copy of the item, whole, was saved as well; empty
+    // when the scan found none.
+    std::string wholeCopyFolder;
+};
+
 // What the search for deleted items found and from where, when it ran.
 struct DeletedAccount {
     std::int64_t fromStalePages = 0;   // named by index pages no longer in use
@@ -76,6 +89,7 @@ struct FolderTally {
     std::int64_t saved = 0;
     std::int64_t lost = 0;
     std::int64_t associated = 0;  // of the found items, those of the folder's associated contents
+    std::int64_t damaged = 0;     // of the saved items, those saved with damaged content
     std::int64_t found() const { return foundByIndex + foundByScan; }
 };
 
@@ -89,6 +103,9 @@ public:
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);
+    // A saved item whose content came from damaged blocks (also counted
+    // as saved).
+    void Damaged(DamagedItem item);
     // The search for deleted items ran and found this (see DeletedAccount);
     // incomplete items are added one by one as the walk meets them.
     void DeletedSearched(DeletedAccount counts) { deleted_ = std::move(counts); }
@@ -105,6 +122,9 @@ public:
     // Folders in the order they were first met.
     const std::vector<FolderTally>& folders() const { return folders_; }
     const std::vector<LostItem>& lost() const { return lost_; }
+    const std::vector<DamagedItem>& damaged() const { return damaged_; }
+    // The damaged item of node `nid`, for adding what the scan found.
+    DamagedItem* FindDamaged(std::uint32_t nid);
     FolderTally totals() const;
     bool empty() const { return folders_.empty(); }
 
@@ -115,6 +135,7 @@ private:
     std::vector<FolderTally> folders_;
     std::unordered_map<std::string, std::size_t> index_;
     std::vector<LostItem> lost_;
+    std::vector<DamagedItem> damaged_;
     std::optional<DeletedAccount> deleted_;
 };
 
@@ -130,6 +151,9 @@ std::string FormatDeletedAccount(const DeletedAccount& deleted);
 std::string FormatIncompleteItem(const IncompleteItem& item);
 // One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
 std::string FormatLostItem(const LostItem& item);
+// One line per damaged item: "0x200024  Personal Folders\Inbox\  Subject  (damaged: body: 1 block failed
+// its checksum; an earlier whole copy saved in Personal Folders\Recovered Items\)".
+std::string FormatDamagedItem(const DamagedItem& item);
 
 class ActivityLog;
 // The totals and, one entry each, the items not recovered (the first

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/analysis_collector.h"
@@ -11,6 +12,8 @@
 #include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
+#include "output/damage_mark.h"
+#include "store/content_damage.h"
 #include "output/pst/output_write_error.h"
 #include "output/save_to_pst.h"
 #include "output/store_checker.h"
@@ -22,6 +25,28 @@ namespace fs = std::filesystem;
 namespace {
 constexpr const char* kOutputNotCompleted = "The output store could not be completed: ";
 constexpr const char* kOutputNotWritten = "The output store could not be written: ";
+
+// Names the saved items whose content came from damaged blocks, and ties
+// each to a whole copy of the same node that the scan found later in the
+// walk (an earlier version, kept in "Recovered Items") and the run saved too.
+class DamageWitness {
+public:
+    void Saved(Reconciliation& account, const ContentDamage& damage, std::uint32_t nid, const std::string& folder,
+               const std::string& subject) {
+        if (damage.empty()) {
+            if (damagedNids_.count(nid) == 0) return;
+            DamagedItem* item = account.FindDamaged(nid);
+            if (item != nullptr && item->wholeCopyFolder.empty()) item->wholeCopyFolder = folder;
+            return;
+        }
+        damagedNids_.insert(nid);
+        account.Damaged(DamagedItem{nid, folder, subject, damage.Describe(), {}});
+    }
+
+private:
+    std::unordered_set<std::uint32_t> damagedNids_;
+};
+
 }  // namespace
 
 SavingRun::SavingRun(SavingObserver& observer, const ActivityLog* log) : observer_(observer), log_(log) {}
@@ -131,6 +156,7 @@ AnalysisOutcome SavingRun::End(AnalysisOutcome outcome, std::string message) {
         finish.outputStores = outputStores_;
         finish.itemsSaved = account_.totals().saved;
         finish.itemsNotRecovered = account_.totals().lost;
+        finish.itemsDamaged = account_.totals().damaged;
         finish.reportText = reportText_;
         finish.reportJson = reportJson_;
     }
@@ -180,6 +206,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     options.defaultDirectory = source.destination;
     options.storeSizeLimit = source.storeSizeLimit;
     options.outputFile = source.outputFile;
+    if (source.markDamaged) options.damagedCategory = std::string(kDamagedCategory);
     USave_to_PST_Format writer(std::move(options));
     if (const std::optional<std::string> error = writer.CreateOutputStore({})) {
         ReleaseStore(store_);
@@ -215,6 +242,13 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     };
     Reconciliation account;
     std::unordered_map<std::uint32_t, std::string> folderPaths;
+    // What each item's content came from is noted while it is read and
+    // written; the account begins anew before each node is read.
+    ContentDamage itemDamage;
+    itemDamage.completeBeforeWrite = source.markDamaged;
+    store_.contentDamage = &itemDamage;
+    walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
+    DamageWitness witness;
     walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
         if (source.selected.IsSelected(path)) account.Unreadable(store_.forest, node, why == NodeReadFailure::NoDataBlock, path);
     };
@@ -261,9 +295,10 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             return false;
         }
         if (!counted) return false;
-        if (writer.itemsWritten() > writtenBefore)
+        if (writer.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
-        else
+            witness.Saved(account, itemDamage, node.nid, itemFolder, subject);
+        } else
             account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
                                   record->messageClass.empty() ? std::string() : "class " + record->messageClass});
         return false;
@@ -275,6 +310,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         return true;
     };
     WalkMailSubtree(store_, root, reader_, walk);
+    store_.contentDamage = nullptr;
     status_.SetOutputPath(writer.outputStorePath());
 
     std::vector<fs::path> parts;

@@ -82,6 +82,9 @@ struct SavingSource {
     bool deepScan = false;
     // Look for deleted items too, as the analysis before did.
     bool recoverDeleted = false;
+    // Give the items saved with damaged content the category
+    // kDamagedCategory ("Damaged in recovery") in the new store.
+    bool markDamaged = false;
 };
 
 struct SavingFinish {
@@ -93,6 +96,8 @@ struct SavingFinish {
     // Items of the selected folders: saved, and found but not recovered.
     std::int64_t itemsSaved = 0;
     std::int64_t itemsNotRecovered = 0;
+    // Of the saved items, those saved with damaged content.
+    std::int64_t itemsDamaged = 0;
     // The report written next to the output store; empty when none was.
     std::filesystem::path reportText;
     std::filesystem::path reportJson;

@@ -1,8 +1,12 @@
 #include "messaging/item_reader.h"
 
+#include <optional>
+#include <string>
+
 #include "common/byte_reader.h"
 #include "messaging/item_mapping.h"
 #include "messaging/property_reader.h"
+#include "store/content_damage.h"
 #include "store/subnodes.h"
 
 namespace bm {
@@ -30,9 +34,17 @@ const BlockEntry* FindDataSubnode(StoreFile& store, const SubnodeList& flat, con
     return FindSubnode(flat, nid);
 }
 
+// How the damage account names an attachment: by the name its table row
+// gives, else by its place.
+std::string AttachmentPart(const AttachmentRecord& a, std::size_t index) {
+    const std::string& name = !a.longFileName.empty() ? a.longFileName : !a.fileName.empty() ? a.fileName : a.displayName;
+    return "attachment " + (name.empty() ? std::to_string(index + 1) : "'" + name + "'");
+}
+
 void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& record, const MappingContext& ctx) {
     const BlockEntry* tableBlock = FindSubnode(subnodes, kAttachmentTableNid);
     if (tableBlock == nullptr) return;
+    std::optional<ContentPart> part(std::in_place, store, "attachment table");
     const auto table = ReadPropertyObject(store, *tableBlock, &subnodes);
     if (!table || table->chunks.empty()) return;
     const auto rows = static_cast<std::size_t>(std::max(0, table->rowCount));
@@ -46,6 +58,8 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
         // The first subnode record of the NID holds the attachment object.
         const SubnodeEntry* entry = subnodes.FindEntry(objectNid);
         if (entry == nullptr || entry->block == nullptr) continue;
+        part.reset();
+        if (store.contentDamage != nullptr) part.emplace(store, AttachmentPart(record.attachments[i], i));
         const auto object = ReadPropertyObject(store, *entry->block, nullptr);
         if (!object) continue;
         record.currentAttachment = i;
@@ -68,6 +82,7 @@ constexpr std::uint32_t kRecipientTypeMask = 0x0F;
 void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& record, const MappingContext& ctx) {
     const BlockEntry* tableBlock = FindSubnode(subnodes, kRecipientTableNid);
     if (tableBlock == nullptr) return;
+    const ContentPart part(store, "recipients");
     const auto table = ReadPropertyObject(store, *tableBlock, &subnodes);
     if (!table) return;
     const auto text = [&](const PropertyValue& v, std::string& member) {
@@ -101,7 +116,16 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
                                      RtfWorkspace* rtf, RecipientRows recipients, ItemParts parts) {
     if (node.dataBlock() == nullptr) return nullptr;
     SubnodeList subnodes;
-    if (node.subnodeBlock() != nullptr) ReadSubnodes(store, *node.subnodeBlock(), subnodes);
+    if (node.indexEntryDoubtful()) NoteDamageLine(store, std::string(kDoubtfulEntryLine));
+    {
+        // The subnodes hold the recipients, the attachments and large values.
+        const ContentPart part(store, kSubnodesPart);
+        if (node.subnodeBlock() != nullptr) {
+            ReadSubnodes(store, *node.subnodeBlock(), subnodes);
+        } else if (node.bidSub() != 0) {
+            NoteBlockFault(store, BlockFault::Missing, node.bidSub());  // named by the index, gone from the file
+        }
+    }
     const auto list = ReadPropertyObject(store, *node.dataBlock(), &subnodes);
     if (!list) return nullptr;
     MappingContext ctx = ContextFor(store, reader, rtf);

@@ -1,10 +1,12 @@
 #include "messaging/named_properties.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "messaging/property_reader.h"
+#include "store/content_damage.h"
 #include "store/tables.h"
 
 namespace bm {
@@ -89,13 +91,14 @@ const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store) {
     return dynamic_cast<const NamedPropertyMap*>(store.namedPropertyMap.get());
 }
 
-int LoadNamedPropertyMap(StoreFile& store) {
-    const NodeEntry* node = FindNode(store, kNameToIdMapNid);
-    if (node == nullptr || node->dataBlock() == nullptr) return 0;
+namespace {
+
+// Reads the map of node 0x61 into the store; 1 when one was built.
+int LoadMap(StoreFile& store, const NodeEntry& node) {
     SubnodeList subnodes;
-    if (node->subnodeBlock() != nullptr) ReadSubnodes(store, *node->subnodeBlock(), subnodes);
+    if (node.subnodeBlock() != nullptr) ReadSubnodes(store, *node.subnodeBlock(), subnodes);
     // The map itself is read without translation: its ids are below 0x8000.
-    auto blocks = ReadNodeBlocks(store, *node->dataBlock());
+    auto blocks = ReadNodeBlocks(store, *node.dataBlock());
     if (!blocks) return 0;
     const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
     if (!heap) return 0;
@@ -118,6 +121,26 @@ int LoadNamedPropertyMap(StoreFile& store) {
         BuildNamedPropertyMap(*entryStream, stringStream != nullptr ? *stringStream : noStrings,
                               guidStream != nullptr ? *guidStream : noStrings));
     return 1;
+}
+
+}  // namespace
+
+bool NamedPropertyMapDamaged(const StoreFile& store) {
+    if (const NamedPropertyMap* map = StoreNamedPropertyMap(store)) return map->damaged;
+    const NodeEntry* node = FindNode(store, kNameToIdMapNid);
+    return node != nullptr && node->bidData() != 0;
+}
+
+int LoadNamedPropertyMap(StoreFile& store) {
+    const NodeEntry* node = FindNode(store, kNameToIdMapNid);
+    if (node == nullptr || node->dataBlock() == nullptr) return 0;
+    // The map's own account of its blocks, apart from any item's.
+    ContentDamage mapDamage;
+    ContentDamage* const itemDamage = std::exchange(store.contentDamage, &mapDamage);
+    const int built = LoadMap(store, *node);
+    store.contentDamage = itemDamage;
+    if (built != 0 && !mapDamage.empty()) dynamic_cast<NamedPropertyMap&>(*store.namedPropertyMap).damaged = true;
+    return built;
 }
 
 }  // namespace bm

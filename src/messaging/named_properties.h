@@ -63,6 +63,10 @@ public:
     std::size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
+    // Read from blocks that failed their checks: names may be missing or
+    // wrong, and with them the named properties of every item.
+    bool damaged = false;
+
 private:
     std::vector<NamedPropertyEntry> entries_;
     std::unordered_map<std::uint32_t, std::size_t> first_;
@@ -77,6 +81,9 @@ NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream
 
 // The map kept with the store, or nullptr before one was loaded.
 const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store);
+// Whether the store's named properties cannot be trusted: its map was read
+// from damaged blocks, or the store has a map node that could not be read.
+bool NamedPropertyMapDamaged(const StoreFile& store);
 
 // Reads node 0x61 and keeps its map with the store, replacing an earlier
 // one. 1 when a map was built, 0 otherwise (no node, no data, no entry

@@ -16,7 +16,9 @@
 #include "output/attachment_names.h"
 #include "output/bridge_texts.h"
 #include "output/contact_session.h"
+#include "output/damage_mark.h"
 #include "output/source_copy.h"
+#include "store/content_damage.h"
 
 namespace bm {
 namespace {
@@ -564,6 +566,8 @@ bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, con
     if (item.sourceNode == nullptr) return false;
     std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
     if (!copy) return false;
+    if (!options_.damagedCategory.empty() && store.contentDamage != nullptr && !store.contentDamage->empty())
+        AddCategory(copy->properties, options_.damagedCategory);
     bridge_->AddItem(folder, *copy, containerClass);
     ++itemsWritten_;
     return true;

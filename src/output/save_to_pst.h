@@ -62,6 +62,9 @@ struct SaveOptions {
     std::filesystem::path tempDirectory;
     // The local clock for the timestamp; empty: the system's.
     std::function<std::tm()> localClock;
+    // Items copied from blocks the store's damage account (content_damage.h)
+    // found damaged get this category (see damage_mark.h); empty: none.
+    std::string damagedCategory;
 };
 
 // "d-m-yyyy h-m-s", numbers without leading zeros.

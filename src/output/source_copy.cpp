@@ -1,19 +1,24 @@
 #include "output/source_copy.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "common/byte_reader.h"
+#include "common/utf.h"
 #include "messaging/heap_node.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_context.h"
 #include "store/nid_types.h"
 #include "messaging/property_reader.h"
+#include "messaging/table_info.h"
 #include "output/pst/props_tags.h"
 #include "store/blocks.h"
+#include "store/content_damage.h"
 #include "store/layout.h"
 #include "store/subnodes.h"
 
@@ -130,6 +135,20 @@ bool NormalizeValue(std::uint16_t type, Bytes& bytes) {
     return true;
 }
 
+// The name a value kept in a subnode goes by in the damage account.
+std::string ValuePartName(std::uint16_t id) {
+    switch (id) {
+    case 0x1000: return "body";
+    case 0x1009: return "RTF body";
+    case 0x1013: return "HTML body";
+    case 0x007D: return "transport headers";
+    default: break;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "property 0x%04X", id);
+    return text;
+}
+
 // The records of a property context, each with its value read (from the
 // heap or a subnode); values that cannot be read are left out. Object
 // values carry the heap's reference (subnode NID and size) as their bytes.
@@ -164,6 +183,9 @@ std::optional<std::vector<RawProperty>> ReadRawContext(StoreFile& store, const B
             out.push_back(std::move(p));  // streamed when written
             continue;
         }
+        // A value kept in a subnode is a part of its own in the damage account.
+        std::optional<ContentPart> part;
+        if (store.contentDamage != nullptr && (p.hnid & kNidTypeMask) != 0) part.emplace(store, ValuePartName(p.id));
         auto value = ConvertPropertyRecord(*heap, ctx, p.id, p.type, record.subspan(4, 4));
         if (!value || !value->hasData()) continue;
         p.bytes = std::move(*value->data);
@@ -207,11 +229,25 @@ void Put(pst::PropertyBag& bag, const NamedPropertyMap* names, std::uint16_t id,
     }
 }
 
+// A sound table context without rows (its row index is empty), which the
+// table reader gives no list for.
+bool IsEmptyTable(const HeapNode& heap) {
+    if (heap.clientSignature() != kTableContextSig) return false;
+    const auto info = heap.Allocation(heap.userRoot());
+    if (!info) return false;
+    const std::optional<TableInfo> tc = ParseTableInfo(*info);
+    if (!tc) return false;
+    const auto index = ReadBthHeader(heap, tc->hidRowIndex);
+    return index && (index->type | (index->keySize << 8)) == kRowIndexBthWord &&
+           (index->root == 0 || ReadBthRecords(heap, *index, 4 + static_cast<std::size_t>(index->entrySize)).empty());
+}
+
 // Rows of the table context in subnode `nid` in table order, each cell that
 // exists with its value. A large table keeps its rows (and large cells) in
-// subnodes of its own, looked for before the message's.
-std::vector<std::vector<PropertyValue>> ReadRows(StoreFile& store, const SubnodeList& messageSubnodes,
-                                                 std::uint32_t nid) {
+// subnodes of its own, looked for before the message's. No rows when the
+// message has no such table; nullopt when it has one that cannot be read.
+std::optional<std::vector<std::vector<PropertyValue>>> ReadRows(StoreFile& store, const SubnodeList& messageSubnodes,
+                                                                std::uint32_t nid) {
     std::vector<std::vector<PropertyValue>> rows;
     const SubnodeEntry* entry = FindEntry(messageSubnodes, nid);
     if (entry == nullptr || entry->block == nullptr) return rows;
@@ -219,11 +255,14 @@ std::vector<std::vector<PropertyValue>> ReadRows(StoreFile& store, const Subnode
     subnodes.Reserve(subnodes.size() + messageSubnodes.size());
     for (const SubnodeEntry& e : messageSubnodes.entries()) subnodes.Append(e);
     auto blocks = ReadNodeBlocks(store, *entry->block);
-    if (!blocks) return rows;
+    if (!blocks) return std::nullopt;
     const auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store));
-    if (!heap) return rows;
+    if (!heap) return std::nullopt;
     const auto list = ReadTableContext(*heap, CopyContext(store, subnodes));
-    if (!list) return rows;
+    if (!list) {
+        if (IsEmptyTable(*heap)) return rows;
+        return std::nullopt;
+    }
     for (auto chunk = list->chunks.rbegin(); chunk != list->chunks.rend(); ++chunk) rows.push_back(chunk->entries);
     return rows;
 }
@@ -231,9 +270,13 @@ std::vector<std::vector<PropertyValue>> ReadRows(StoreFile& store, const Subnode
 // The leaf blocks of a data tree, for reading it piece by piece.
 class DataTreeStream {
 public:
-    DataTreeStream(StoreFile& store, std::vector<std::uint64_t> leaves) : store_(store), leaves_(std::move(leaves)) {}
+    // `part` names the data in the damage account while it is read (the
+    // writer reads it after the copy returned).
+    DataTreeStream(StoreFile& store, std::vector<std::uint64_t> leaves, std::string part)
+        : store_(store), leaves_(std::move(leaves)), part_(std::move(part)) {}
 
     std::size_t operator()(std::span<std::uint8_t> buffer) {
+        const ContentPart part(store_, part_);
         std::size_t filled = 0;
         while (filled < buffer.size()) {
             if (at_ == piece_.size()) {
@@ -254,6 +297,7 @@ public:
 private:
     StoreFile& store_;
     std::vector<std::uint64_t> leaves_;
+    std::string part_;
     std::size_t next_ = 0;
     Bytes piece_;
     std::size_t at_ = 0;
@@ -286,6 +330,26 @@ bool CollectLeaves(StoreFile& store, std::uint64_t bid, unsigned depth, std::vec
     return true;
 }
 
+// The file or display name an attachment table row gives its attachment;
+// empty when it gives none.
+std::string AttachmentNameInRow(const std::vector<PropertyValue>& row) {
+    for (const std::uint16_t id : {std::uint16_t{0x3707}, std::uint16_t{0x3704}, std::uint16_t{0x3001}}) {
+        for (const PropertyValue& v : row) {
+            if (v.id != id || !v.hasData() || v.data->empty()) continue;
+            if (v.type == 0x001F) {
+                std::string text = Utf16LeToUtf8(*v.data);
+                while (!text.empty() && text.back() == '\0') text.pop_back();
+                if (!text.empty()) return text;
+            } else if (v.type == 0x001E) {
+                std::string text(v.data->begin(), v.data->end());
+                while (!text.empty() && text.back() == '\0') text.pop_back();
+                if (!text.empty()) return text;
+            }
+        }
+    }
+    return {};
+}
+
 std::int32_t MethodOf(const std::vector<RawProperty>& props) {
     for (const RawProperty& p : props) {
         if (p.id == kAttachMethodId && p.type == kPtLong && p.bytes.size() >= 4)
@@ -294,14 +358,40 @@ std::int32_t MethodOf(const std::vector<RawProperty>& props) {
     return 0;
 }
 
+// The names the damage account gives the parts of a message: those of an
+// embedded message follow its attachment's ("attachment 'a.msg' > recipients").
+std::string PartPrefix(const StoreFile& store) {
+    std::string prefix = CurrentContentPart(store);
+    if (!prefix.empty()) prefix += " > ";
+    return prefix;
+}
+
+// Named properties are carried by the names the store's map gives them: a
+// damaged map may have lost or changed them.
+void NoteNamedDamage(StoreFile& store, const std::vector<RawProperty>& props) {
+    if (store.contentDamage == nullptr) return;
+    const bool named = std::any_of(props.begin(), props.end(), [](const RawProperty& p) { return p.id >= 0x8000; });
+    if (named && NamedPropertyMapDamaged(store)) NoteDamageLine(store, "named properties: the store's name-to-ID map is damaged");
+}
+
+// Reads every block of a streamed value once, so that the damage account
+// is complete before the item is written (the writer reads it only then).
+void ReadAheadForAccount(StoreFile& store, const std::vector<std::uint64_t>& leaves) {
+    if (store.contentDamage == nullptr || !store.contentDamage->completeBeforeWrite) return;
+    Bytes scratch;
+    for (const std::uint64_t bid : leaves) ReadBlock(store, bid, scratch);
+}
+
 // One attachment object: its properties, and its data, streamed, in
-// memory or as an embedded message.
+// memory or as an embedded message. `part` names it in the damage account.
 std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEntry& object,
-                                              const NamedPropertyMap* names, int depth) {
+                                              const NamedPropertyMap* names, int depth, const std::string& part) {
+    const ContentPart named(store, part);
     if (object.block == nullptr) return std::nullopt;
     const SubnodeList own = OwnSubnodes(store, object.subnodeBlock);
     auto props = ReadRawContext(store, *object.block, own, true);
     if (!props) return std::nullopt;
+    NoteNamedDamage(store, *props);
     pst::Attachment a;
     bool haveData = false;
     const std::int32_t method = MethodOf(*props);
@@ -314,17 +404,26 @@ std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEnt
         if (p.type == kPtObject) {
             const std::uint32_t nid = static_cast<std::uint32_t>(ByteReader(p.bytes).readU32());
             const SubnodeEntry* inner = FindEntry(own, nid);
-            if (inner == nullptr) continue;
+            if (inner == nullptr) {
+                NoteDamageLine(store, part + ": data lost");
+                continue;
+            }
             if (method == kMethodEmbedded || IsNormalMessageNid(nid)) {
                 if (depth >= kMaxEmbeddingDepth) continue;
                 auto message = CopySourceMessage(store, inner->block, inner->subnodeBlock, depth + 1);
-                if (!message) continue;
+                if (!message) {
+                    NoteDamageLine(store, part + ": embedded message lost");
+                    continue;
+                }
                 a.content = std::make_shared<const pst::Message>(std::move(*message));
                 haveData = true;
             } else {
                 // An OLE object's storage, kept as the bytes the store holds.
                 Bytes bytes;
-                if (ReadSubnodeValue(store, nid, &own, bytes) == 0) continue;
+                if (ReadSubnodeValue(store, nid, &own, bytes) == 0) {
+                    NoteDamageLine(store, part + ": data lost");
+                    continue;
+                }
                 a.content = std::move(bytes);
                 a.objectData = true;
                 haveData = true;
@@ -338,16 +437,23 @@ std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEnt
             continue;
         }
         const BlockEntry* data = FindSubnode(own, p.hnid);
-        if (data == nullptr) continue;
+        if (data == nullptr) {
+            NoteDamageLine(store, part + ": data lost");
+            continue;
+        }
         std::vector<std::uint64_t> leaves;
         std::uint64_t size = 0;
         if (!CollectLeaves(store, data->bid(), 0, leaves, size)) {
             // A damaged tree: whatever can still be read, in memory.
             Bytes bytes;
-            if (ReadSubnodeValue(store, p.hnid, &own, bytes) == 0) continue;
+            if (ReadSubnodeValue(store, p.hnid, &own, bytes) == 0) {
+                NoteDamageLine(store, part + ": data lost");
+                continue;
+            }
             a.content = std::move(bytes);
         } else {
-            a.content = pst::StreamSource{size, DataTreeStream(store, std::move(leaves))};
+            ReadAheadForAccount(store, leaves);
+            a.content = pst::StreamSource{size, DataTreeStream(store, std::move(leaves), part)};
         }
         haveData = true;
     }
@@ -394,9 +500,15 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
                                               int depth) {
     if (data == nullptr) return std::nullopt;
     const NamedPropertyMap* names = StoreNamedPropertyMap(store);
-    const SubnodeList own = OwnSubnodes(store, subnodes);
+    const std::string prefix = PartPrefix(store);
+    SubnodeList own;
+    {
+        const ContentPart part(store, prefix + std::string(kSubnodesPart));
+        own = OwnSubnodes(store, subnodes);
+    }
     auto props = ReadRawContext(store, *data, own, false);
     if (!props) return std::nullopt;
+    NoteNamedDamage(store, *props);
     pst::Message m;
     m.properties.Reserve(props->size());
     for (RawProperty& p : *props) {
@@ -405,7 +517,10 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
     }
 
     {
-        for (auto& row : ReadRows(store, own, kRecipientTable)) {
+        const ContentPart part(store, prefix + "recipients");
+        auto rows = ReadRows(store, own, kRecipientTable);
+        if (!rows) NoteDamageLine(store, prefix + "recipients lost");
+        for (auto& row : rows.value_or(std::vector<std::vector<PropertyValue>>{})) {
             pst::PropertyBag bag;
             for (PropertyValue& v : row) {
                 if (!v.hasData()) continue;
@@ -421,11 +536,18 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
     // Attachments in the order of their table; without a readable table,
     // in the order of the subnodes.
     std::vector<std::uint32_t> order;
+    std::unordered_map<std::uint32_t, std::string> namesInTable;
     {
-        for (const auto& row : ReadRows(store, own, kAttachmentTable)) {
+        const ContentPart part(store, prefix + "attachment table");
+        const auto rows = ReadRows(store, own, kAttachmentTable);
+        if (!rows) NoteDamageLine(store, prefix + "attachment table lost");
+        for (const auto& row : rows.value_or(std::vector<std::vector<PropertyValue>>{})) {
             for (const PropertyValue& v : row) {
-                if (v.id == kRowIdId && v.hasData() && v.data->size() >= 4)
-                    order.push_back(static_cast<std::uint32_t>(ByteReader(*v.data).readU32()));
+                if (v.id == kRowIdId && v.hasData() && v.data->size() >= 4) {
+                    const auto rowId = static_cast<std::uint32_t>(ByteReader(*v.data).readU32());
+                    order.push_back(rowId);
+                    namesInTable[rowId] = AttachmentNameInRow(row);
+                }
             }
         }
     }
@@ -434,10 +556,18 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry
             if (NidTypeOf(e.nid) == kNidTypeAttachment) order.push_back(e.nid);
         }
     }
-    for (const std::uint32_t nid : order) {
-        const SubnodeEntry* object = FindEntry(own, nid);
-        if (object == nullptr) continue;
-        if (auto a = CopyAttachment(store, *object, names, depth)) m.attachments.push_back(std::move(*a));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const auto named = namesInTable.find(order[i]);
+        const std::string part = prefix + "attachment " +
+                                 (named != namesInTable.end() && !named->second.empty() ? "'" + named->second + "'"
+                                                                                        : std::to_string(i + 1));
+        const SubnodeEntry* object = FindEntry(own, order[i]);
+        std::optional<pst::Attachment> a;
+        if (object != nullptr) a = CopyAttachment(store, *object, names, depth, part);
+        if (a)
+            m.attachments.push_back(std::move(*a));
+        else
+            NoteDamageLine(store, part + " lost");
     }
     return m;
 }

@@ -8,6 +8,7 @@
 
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
+#include "store/content_damage.h"
 
 namespace bm {
 
@@ -64,7 +65,10 @@ bool Deliver(const NodeDataTarget& target, std::span<const std::uint8_t> data) {
 // The block entry of a BID; a BID that is not in the table is damage.
 const BlockEntry* FindCounted(StoreFile& store, std::uint64_t bid) {
     const BlockEntry* entry = FindBlock(store, bid);
-    if (entry == nullptr) ++store.damage.blocksMissing;
+    if (entry == nullptr) {
+        ++store.damage.blocksMissing;
+        NoteBlockFault(store, BlockFault::Missing, bid);
+    }
     return entry;
 }
 
@@ -147,6 +151,7 @@ std::size_t ReadBlockFromFile(StoreFile& store, const BlockEntry& entry, Bytes& 
     if (n < want) {
         ++store.damage.blocksUnreadable;
         damage.unreadable = true;
+        NoteBlockFault(store, BlockFault::Unreadable, entry.bid());
     }
     if (layout != nullptr && got == extent) {
         const ByteReader reader(slot);
@@ -154,6 +159,7 @@ std::size_t ReadBlockFromFile(StoreFile& store, const BlockEntry& entry, Bytes& 
         if (stored && *stored != ComputeCrc(std::span<const std::uint8_t>(slot.data(), want))) {
             ++store.damage.blockCrcMismatches;
             damage.crcMismatch = true;
+            NoteBlockFault(store, BlockFault::ChecksumFailed, entry.bid());
         }
     }
     slot.resize(n);
@@ -164,6 +170,8 @@ std::size_t ReadBlockFromFile(StoreFile& store, const BlockEntry& entry, Bytes& 
             if (n == want) {
                 ++store.damage.blocksUnreadable;
                 damage.unreadable = true;
+                damage.notInflated = true;
+                NoteBlockFault(store, BlockFault::NotInflated, entry.bid());
             }
             slot.clear();
             return 0;
@@ -186,8 +194,15 @@ std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slo
                                 static_cast<std::uint32_t>(entry.inflatedSize())};
     if (const RecentBlocks::Slot* kept = recent.find(key)) {
         // Served again, damage and all.
-        if (kept->damage.unreadable) ++store.damage.blocksUnreadable;
-        if (kept->damage.crcMismatch) ++store.damage.blockCrcMismatches;
+        if (kept->damage.unreadable) {
+            ++store.damage.blocksUnreadable;
+            NoteBlockFault(store, kept->damage.notInflated ? BlockFault::NotInflated : BlockFault::Unreadable,
+                           entry.bid());
+        }
+        if (kept->damage.crcMismatch) {
+            ++store.damage.blockCrcMismatches;
+            NoteBlockFault(store, BlockFault::ChecksumFailed, entry.bid());
+        }
         slot.assign(kept->bytes.begin(), kept->bytes.end());
         return slot.size();
     }
@@ -237,6 +252,7 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
             total = *result;
         } else {
             ++store.damage.dataTreesIncomplete;
+            NoteBlockFault(store, BlockFault::TreeCut, entry.bid());
         }
     } else if (target.buffer != nullptr) {
         const std::size_t n = ReadBlockEntry(store, entry, *target.buffer);

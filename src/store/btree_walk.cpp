@@ -48,13 +48,16 @@ void CountRejection(StoreFile& store) {
     lastRejection = nullptr;
 }
 
-void CheckPageCrc(StoreFile& store, const Bytes& page) {
+bool PageCrcFails(const StoreFile& store, const Bytes& page) {
     const PageFields& fields = store.layout->page;
     const ByteReader reader(page);
     const auto stored = reader.peekAt(fields.crcAt, 4);
-    if (stored && fields.crcCovers <= page.size() &&
-        *stored != ComputeCrc(std::span<const std::uint8_t>(page.data(), fields.crcCovers)))
-        ++store.damage.pageCrcMismatches;
+    return stored && fields.crcCovers <= page.size() &&
+           *stored != ComputeCrc(std::span<const std::uint8_t>(page.data(), fields.crcCovers));
+}
+
+void CheckPageCrc(StoreFile& store, const Bytes& page) {
+    if (PageCrcFails(store, page)) ++store.damage.pageCrcMismatches;
 }
 
 // Enters and reads one page; kWalkRejected when it was met before in this
@@ -230,6 +233,8 @@ int WalkNodeTree(StoreFile& store, StoreReader& reader, std::uint64_t offset, un
     const ByteReader& bytes = scan.bytes;
     LeafPageContext ctx;
     ctx.pageOffset = offset;
+    // Entries of a page that fails its checksum are used, and marked.
+    ctx.doubtful = PageCrcFails(store, page);
     std::optional<std::uint32_t> previous;
     for (std::size_t at = 0; at + f.size <= page.size() && scan.taken < scan.geometry.limit;
          at += scan.geometry.stride) {

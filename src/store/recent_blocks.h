@@ -32,6 +32,7 @@ public:
     // What the read counted besides delivering the bytes.
     struct Damage {
         bool unreadable = false;
+        bool notInflated = false;  // of the unreadable ones, those that failed to inflate
         bool crcMismatch = false;
     };
     struct Slot {

@@ -168,6 +168,7 @@ void ReleaseStore(StoreFile& store) {
     store.bbtPagesEntered.clear();
     store.nbtPagesEntered.clear();
     store.recentBlocks.enable(false);
+    store.contentDamage = nullptr;
     // The index of a large store is millions of small records; the pages
     // they leave free in the middle of the heap go back to the system, so a
     // run that opens the store again does not hold both.

@@ -111,6 +111,8 @@ public:
 
 inline constexpr std::uint8_t kLeafDepthUnknown = 255;
 
+class ContentDamage;
+
 struct StoreFile {
     BlockTable blocks;  // head()/tail() are the first and last block entries
     NodeForest forest;  // first() is the message store node after a build
@@ -140,6 +142,9 @@ struct StoreFile {
     // Off unless a run that reads blocks twice turns it on; emptied when
     // the store is opened or released.
     RecentBlocks recentBlocks;
+    // The account of the item being read (see content_damage.h), owned by
+    // the run that reads it; nullptr while no one keeps one.
+    ContentDamage* contentDamage = nullptr;
 
     StoreFile() = default;
     StoreFile(const StoreFile&) = delete;

@@ -4,6 +4,7 @@
 
 #include "common/byte_reader.h"
 #include "store/blocks.h"
+#include "store/content_damage.h"
 
 namespace bm {
 
@@ -20,6 +21,7 @@ struct SubnodeRead {
     void Block(const BlockEntry& entry, std::uint32_t level) {
         if (level >= kMaxSubnodeNesting || std::find(seen.begin(), seen.end(), &entry) != seen.end()) {
             ++store.damage.subnodeBlocksRejected;
+            NoteBlockFault(store, BlockFault::TreeCut, entry.bid());
             return;
         }
         seen.push_back(&entry);
@@ -32,6 +34,7 @@ struct SubnodeRead {
         const bool full = n == (entry.inflatedSize() > entry.size() ? entry.inflatedSize() : entry.size());
         if (!full || !count || *type != kSubnodeBlockType || *blockLevel > 1 || store.layout == nullptr) {
             ++store.damage.subnodeBlocksRejected;
+            NoteBlockFault(store, BlockFault::TreeCut, entry.bid());
             return;
         }
         const StoreLayout& layout = *store.layout;
@@ -47,6 +50,7 @@ struct SubnodeRead {
             const BlockEntry* block = FindBlock(store, bid);
             if (block == nullptr) {
                 ++store.damage.blocksMissing;
+                NoteBlockFault(store, BlockFault::Missing, bid);
                 continue;
             }
             if (*blockLevel == 1) {

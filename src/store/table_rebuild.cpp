@@ -149,6 +149,9 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
             chosen = versions[nid].back();
         }
         ctx.pageOffset = chosen->pageOffset;
+        // Of versions that differ, the one taken may not be the latest.
+        ctx.doubtful = std::any_of(versions[nid].begin(), versions[nid].end(),
+                                   [&](const ScannedNode* v) { return v->bidData != chosen->bidData; });
         PlaceNodeEntry(store, ctx, nid, chosen->bidData, chosen->bidSub, chosen->nidParent);
         if (existing != nullptr) {
             ++counts.nodesReplaced;

@@ -177,6 +177,8 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
     if (r == nullptr && records_.size() >= maxRecords_) throw std::length_error("the node forest is full");
     ++ctx.placed;
     if (r != nullptr) {
+        r->flags_ = static_cast<std::uint8_t>(ctx.doubtful ? r->flags_ | NodeEntry::kDoubtful
+                                                              : r->flags_ & ~NodeEntry::kDoubtful);
         r->SetData(bidData, dataBlock);
         r->SetSubnodes(bidSub, subnodeBlock);
         const bool parentChanged = r->nidParent != nidParent;
@@ -196,6 +198,7 @@ NodeEntry& NodeForest::Place(LeafPageContext& ctx, std::uint32_t nid, std::uint6
         fresh.SetData(bidData, dataBlock);
         fresh.SetSubnodes(bidSub, subnodeBlock);
         fresh.nidParent = nidParent;
+        if (ctx.doubtful) fresh.flags_ |= NodeEntry::kDoubtful;
         fresh.placedOrder = static_cast<std::uint32_t>(records_.size());
         if (inOrder_ && !records_.empty() && nid < records_.back().nid) IndexAll();
         if (inOrder_) {

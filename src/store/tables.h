@@ -173,6 +173,10 @@ public:
     // Whether anything hangs below: a child in the forest, or (for a record
     // made up outside the forest) SetHoldsItems.
     bool hasChildren() const { return oldestChild_ != kNone || (flags_ & kHoldsItems) != 0; }
+    // The entry was last placed from an index leaf page that failed its
+    // checksum, or chosen by the deep scan among versions of it that differ:
+    // its blocks, parent or version may not be the item's current ones.
+    bool indexEntryDoubtful() const { return (flags_ & kDoubtful) != 0; }
     // Marks a made-up record as a folder that holds items of its own.
     void SetHoldsItems(bool holds);
 
@@ -180,7 +184,7 @@ private:
     friend class NodeForest;
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     static constexpr std::uint8_t kTopLevel = 1, kWaiting = 2, kDataResolved = 4, kSubResolved = 8,
-                                  kDataBitZero = 16, kSubBitZero = 32, kHoldsItems = 64;
+                                  kDataBitZero = 16, kSubBitZero = 32, kHoldsItems = 64, kDoubtful = 128;
     union Ref {
         const BlockEntry* block;  // when resolved
         std::uint64_t bid;        // otherwise
@@ -203,6 +207,7 @@ static_assert(sizeof(NodeEntry) <= 56);
 struct LeafPageContext {
     std::uint64_t pageOffset = 0;
     std::uint32_t placed = 0;  // entries placed from this page
+    bool doubtful = false;  // the entries are in doubt (see NodeEntry::indexEntryDoubtful)
 };
 
 class NodeForest {

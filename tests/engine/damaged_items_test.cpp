@@ -1,0 +1,426 @@
+// Items saved from damaged blocks are named as damaged: the damage is made
+// here, with fixed seeds, in a store our writer makes and in copies of the
+// shared stores, and every item whose saved content differs from what the
+// intact store saves must be in the account's damaged list (or among the
+// items not recovered), while a sound store gives none.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/byte_reader.h"
+#include "engine/activity_log.h"
+#include "engine/analysis_run.h"
+#include "engine/engine_test_helpers.h"
+#include "engine/saving_run.h"
+#include "engine/settings.h"
+#include "messaging/messaging.h"
+#include "output/damage_mark.h"
+#include "output/pst/props_tags.h"
+#include "output/pst/store_writer.h"
+#include "store/content_damage.h"
+#include "store/nid_types.h"
+#include "support/item_fingerprints.h"
+#include "support/store_damage.h"
+#include "support/test_paths.h"
+
+namespace bm {
+namespace {
+
+namespace fs = std::filesystem;
+namespace tags = pst::tags;
+using json = nlohmann::json;
+
+class QuietObserver : public SavingObserver {};
+
+struct SaveResult {
+    AnalysisOutcome outcome = AnalysisOutcome::Failed;
+    Reconciliation account;
+    SavingFinish finish;
+    std::vector<fs::path> stores;
+    std::string log;
+    std::string reportText;
+    std::string reportJson;
+};
+
+class FinishObserver : public SavingObserver {
+public:
+    void OnFinished(const SavingFinish& f) override { finish = f; }
+    SavingFinish finish;
+};
+
+SaveResult SaveAll(const fs::path& store, const fs::path& dir, const std::vector<std::string>& folders,
+                   bool markDamaged = false) {
+    fs::create_directories(dir / "app");
+    Settings settings(dir / "brightmend.conf");
+    ActivityLog log(settings, dir / "app");
+    FinishObserver observer;
+    SavingRun run(observer, &log);
+    SavingSource source;
+    source.sourcePath = store.string();
+    source.destination = dir / "Repair";
+    source.selected.SelectAll(folders);
+    source.markDamaged = markDamaged;
+    EXPECT_TRUE(run.Start(source));
+    run.Wait();
+    SaveResult r;
+    r.outcome = run.outcome();
+    r.account = run.reconciliation();
+    r.finish = observer.finish;
+    r.stores = run.outputStores();
+    r.log = bmtest::ReadTextFile(log.PathOf(LogChannel::ActivityLog));
+    r.reportText = bmtest::ReadTextFile(run.reportText());
+    r.reportJson = bmtest::ReadTextFile(run.reportJson());
+    return r;
+}
+
+// Every item whose saved content changed is named: damaged, or not recovered.
+void ExpectEveryChangedItemNamed(const bmtest::StoreFingerprints& intact, const bmtest::StoreFingerprints& damaged,
+                                 const Reconciliation& account, const std::string& what) {
+    std::set<std::uint32_t> named;
+    for (const DamagedItem& d : account.damaged()) named.insert(d.nid);
+    for (const LostItem& l : account.lost()) named.insert(l.nid);
+    for (const std::uint32_t nid : bmtest::ChangedItems(intact, damaged)) {
+        const auto subject = intact.subjects.find(nid);
+        EXPECT_TRUE(named.count(nid) != 0) << what << ": item 0x" << std::hex << nid << " ("
+                                           << (subject != intact.subjects.end() ? subject->second : "-")
+                                           << ") was saved changed without a word";
+    }
+}
+
+std::vector<std::uint8_t> Noise(std::size_t n, std::uint64_t seed) {
+    bmtest::DamageRandom random{seed};
+    std::vector<std::uint8_t> out(n);
+    for (auto& b : out) b = static_cast<std::uint8_t>(random.Next());
+    return out;
+}
+
+std::string LongText(std::size_t n) {
+    std::string text;
+    for (int i = 0; text.size() < n; ++i) text += "Line " + std::to_string(i) + " of a long body that needs blocks of its own.\n";
+    return text;
+}
+
+// Inbox: a short mail, one with a long body (kept in a data tree of its own),
+// one with a recipient and a 100 KiB attachment, and another short one.
+fs::path WriteMailStore(const fs::path& dir) {
+    const fs::path path = dir / "source.ost";
+    auto store = pst::PstStore::Create(path, {});
+    const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
+    store->AddMessage(inbox, bmtest::MessageOf("IPM.Note", "short one"));
+    pst::Message body = bmtest::MessageOf("IPM.Note", "long body");
+    body.properties.SetString(tags::kBody, LongText(40000));
+    body.properties.SetMultiString(pst::named::kKeywords, {"Work"});
+    store->AddMessage(inbox, body);
+    pst::Message attached = bmtest::MessageOf("IPM.Note", "with attachment");
+    pst::PropertyBag to;
+    to.SetString(tags::kDisplayName, "Ann Example");
+    to.SetString(tags::kEmailAddress, "ann@example.com");
+    to.SetInt32(tags::kRecipientType, 1);
+    attached.recipients.push_back(to);
+    attached.attachments.push_back(pst::Attachment::FromBytes("report.bin", Noise(100 * 1024, 7)));
+    store->AddMessage(inbox, attached);
+    store->AddMessage(inbox, bmtest::MessageOf("IPM.Note", "short two"));
+    store->Finish();
+    return path;
+}
+
+// Where to damage the store: file offsets found through its own index.
+class StoreMap {
+public:
+    explicit StoreMap(const fs::path& path) {
+        store_.keepPagesEntered = true;
+        EXPECT_EQ(OpenStore(store_, path, StoreOpenMode::SharedRead), 0);
+        EXPECT_EQ(BuildIndexes(store_, reader_), 0);
+        LoadNamedPropertyMap(store_);
+    }
+    ~StoreMap() { ReleaseStore(store_); }
+
+    const NodeEntry& Message(const std::string& subject) {
+        for (const NodeEntry& node : store_.forest.records()) {
+            if (!IsNormalMessageNid(node.nid)) continue;
+            const auto record = ReadItem(store_, node, &reader_);
+            if (record && record->messageFields && record->messageFields->subject &&
+                record->messageFields->subject->text == subject)
+                return node;
+        }
+        ADD_FAILURE() << "no message " << subject;
+        return *store_.forest.first();
+    }
+    // The first data block of the first value subnode at `level` (0 the
+    // message's own, 1 an attachment's).
+    const BlockEntry& ValueDataBlock(const NodeEntry& message, std::uint32_t level) {
+        const SubnodeList subnodes = ReadSubnodes(store_, *message.subnodeBlock());
+        for (const SubnodeEntry& e : subnodes.entries()) {
+            if (e.level != level || NidTypeOf(e.nid) != 0x1F) continue;
+            if (!IsInternalBid(e.block->bid())) return *e.block;
+            Bytes xblock;
+            ReadBlock(store_, e.block->bid(), xblock);
+            const std::uint64_t child = ByteReader(xblock).peekAt(store_.layout->internal.dataTreeEntriesAt, 8).value_or(0);
+            return *FindBlock(store_, child);
+        }
+        ADD_FAILURE() << "no value subnode at level " << level;
+        return *message.dataBlock();
+    }
+    // The offset of the second byte of a node's subnode BID in the leaf
+    // page of the node index that lists it.
+    std::uint64_t NodeIndexSubnodeField(const NodeEntry& node) {
+        for (const std::uint64_t page : store_.nbtPagesEntered) {
+            Bytes bytes;
+            ReadAt(store_, page, store_.layout->page.size, bytes);
+            const ByteReader r(bytes);
+            for (std::size_t at = 0; at + 24 <= bytes.size(); at += 8) {
+                if (r.peekAt(at, 8) == node.nid && r.peekAt(at + 8, 8) == node.bidData() &&
+                    r.peekAt(at + 16, 8) == node.bidSub())
+                    return page + at + 17;
+            }
+        }
+        ADD_FAILURE() << "node not in a leaf page";
+        return 0;
+    }
+
+private:
+    StoreFile store_;
+    StoreReader reader_;
+};
+
+enum class Spot { BodyByte, AttachmentByte, IndexPageByte, SubnodeBlockZeroed };
+
+struct DamageCase {
+    const char* name;
+    Spot spot;
+    const char* subject;  // the item the damage hits
+    const char* line;     // what the account says of it
+};
+
+const DamageCase kCases[] = {
+    {"one byte inside the body's block", Spot::BodyByte, "long body", "body: 1 block failed its checksum"},
+    {"one byte inside the attachment's data", Spot::AttachmentByte, "with attachment",
+     "attachment 'report.bin': 1 block failed its checksum"},
+    {"one byte inside the index page that lists the item", Spot::IndexPageByte, "with attachment",
+     "recipients and attachments: 1 block missing"},
+    {"the subnode block zeroed", Spot::SubnodeBlockZeroed, "with attachment",
+     "recipients and attachments: 1 block failed its checksum, cut short"},
+};
+
+void Damage(const fs::path& path, Spot spot, const char* subject) {
+    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
+    {
+        StoreMap map(path);
+        const NodeEntry& message = map.Message(subject);
+        switch (spot) {
+        case Spot::BodyByte: {
+            const BlockEntry& b = map.ValueDataBlock(message, 0);
+            bytes[b.offset() + b.size() / 2] ^= 0x20;
+            break;
+        }
+        case Spot::AttachmentByte: {
+            const BlockEntry& b = map.ValueDataBlock(message, 1);
+            bytes[b.offset() + b.size() / 3] ^= 0x01;
+            break;
+        }
+        case Spot::IndexPageByte:
+            bytes[map.NodeIndexSubnodeField(message)] ^= 0x10;
+            break;
+        case Spot::SubnodeBlockZeroed: {
+            const BlockEntry& b = *message.subnodeBlock();
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(b.offset()), b.size(), 0);
+            break;
+        }
+        }
+    }
+    bmtest::WriteWholeFile(path, bytes);
+}
+
+TEST(DamagedItems, ADamagedBlockNamesItsItemAndPartInTheAccountReportAndLog) {
+    int n = 0;
+    for (const DamageCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = bmtest::ScratchDir("damaged-case-" + std::to_string(++n));
+        const fs::path intact = WriteMailStore(dir);
+        const fs::path damaged = dir / "damaged.ost";
+        fs::copy_file(intact, damaged);
+        Damage(damaged, c.spot, c.subject);
+
+        const bmtest::StoreFingerprints before = bmtest::FingerprintStore(intact);
+        const bmtest::StoreFingerprints after = bmtest::FingerprintStore(damaged);
+        ASSERT_TRUE(after.found);
+        const SaveResult r = SaveAll(damaged, dir / "out", after.folders);
+        ASSERT_EQ(r.outcome, AnalysisOutcome::Completed);
+        ExpectEveryChangedItemNamed(before, after, r.account, c.name);
+
+        // The item hit is named with what is wrong; a damaged index page
+        // puts every item it lists in doubt, and only those.
+        const auto hit = std::find_if(r.account.damaged().begin(), r.account.damaged().end(),
+                                      [&](const DamagedItem& d) { return d.subject == c.subject; });
+        ASSERT_NE(hit, r.account.damaged().end());
+        const DamagedItem& item = *hit;
+        EXPECT_EQ(item.folder, "Personal Folders\\Inbox\\");
+        EXPECT_NE(std::find(item.damage.begin(), item.damage.end(), c.line), item.damage.end())
+            << ::testing::PrintToString(item.damage);
+        const std::int64_t named = static_cast<std::int64_t>(r.account.damaged().size());
+        for (const DamagedItem& other : r.account.damaged()) {
+            if (&other == &item) continue;
+            EXPECT_EQ(c.spot, Spot::IndexPageByte) << FormatDamagedItem(other);
+            EXPECT_EQ(other.damage, std::vector<std::string>{std::string(kDoubtfulEntryLine)}) << FormatDamagedItem(other);
+        }
+        // Saved all the same, and counted as saved.
+        EXPECT_EQ(r.account.totals().saved, 4);
+        EXPECT_EQ(r.account.totals().damaged, named);
+        EXPECT_EQ(r.finish.itemsDamaged, named);
+
+        const std::string line = FormatDamagedItem(item);
+        EXPECT_NE(line.find(c.line), std::string::npos) << line;
+        EXPECT_NE(r.log.find("Damaged: " + line), std::string::npos) << r.log;
+        EXPECT_NE(r.reportText.find("Items saved damaged: " + std::to_string(named) + "\n"), std::string::npos);
+        EXPECT_NE(r.reportText.find("  " + line + "\n"), std::string::npos) << r.reportText;
+        const json report = json::parse(r.reportJson);
+        const json& account = report["reconciliation"];
+        EXPECT_EQ(account["totals"]["damaged"], named);
+        const std::size_t at = static_cast<std::size_t>(hit - r.account.damaged().begin());
+        EXPECT_EQ(account["damaged"][at]["nid"], item.nid);
+        EXPECT_EQ(account["damaged"][at]["subject"], c.subject);
+        EXPECT_NE(account["damaged"][at]["damage"].dump().find(c.line), std::string::npos);
+        for (const json& f : account["folders"])
+            EXPECT_EQ(f["damaged"], f["path"] == "Personal Folders\\Inbox\\" ? named : 0) << f.dump();
+    }
+}
+
+TEST(DamagedItems, ASoundStoreSavesWithNoItemNamedDamaged) {
+    std::vector<fs::path> stores{WriteMailStore(bmtest::ScratchDir("damaged-sound-written"))};
+    for (const char* name : bmtest::kSharedStoreNames) {
+        const fs::path shared = bmtest::SharedStore(name);
+        if (!shared.empty()) stores.push_back(shared);
+    }
+    for (const fs::path& store : stores) {
+        SCOPED_TRACE(store.filename().string());
+        const SaveResult r = SaveAll(store, bmtest::ScratchDir("damaged-sound-" + store.filename().string()),
+                                     bmtest::FingerprintStore(store).folders);
+        ASSERT_EQ(r.outcome, AnalysisOutcome::Completed);
+        EXPECT_GT(r.account.totals().saved, 0);
+        EXPECT_EQ(r.account.totals().damaged, 0);
+        for (const DamagedItem& d : r.account.damaged()) ADD_FAILURE() << FormatDamagedItem(d);
+        EXPECT_EQ(r.reportText.find("Damaged:"), std::string::npos);
+    }
+}
+
+// One byte changed in every 16 KiB of the file, at a random place in it.
+void RotEvery16KiB(const fs::path& path, std::uint64_t seed) {
+    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
+    bmtest::DamageRandom random{seed};
+    for (std::size_t at = 0; at < bytes.size(); at += 16384) {
+        const std::size_t n = std::min<std::size_t>(16384, bytes.size() - at);
+        bytes[at + random.Next() % n] ^= static_cast<std::uint8_t>(1 + random.Next() % 255);
+    }
+    bmtest::WriteWholeFile(path, bytes);
+}
+
+TEST(DamagedItems, WithOneByteChangedPer16KiBEveryItemSavedChangedIsNamed) {
+    for (const char* name : {"unicode-sample.ost", "unicode-enron.pst", "4k-sample.ost"}) {
+        const fs::path shared = bmtest::SharedStore(name);
+        if (shared.empty()) continue;
+        SCOPED_TRACE(name);
+        const fs::path dir = bmtest::ScratchDir(std::string("damaged-rot-") + name);
+        const fs::path damaged = dir / name;
+        fs::copy_file(shared, damaged);
+        RotEvery16KiB(damaged, 16);
+        const bmtest::StoreFingerprints before = bmtest::FingerprintStore(shared);
+        const bmtest::StoreFingerprints after = bmtest::FingerprintStore(damaged);
+        ASSERT_TRUE(after.found);
+        const SaveResult r = SaveAll(damaged, dir / "out", after.folders);
+        ASSERT_EQ(r.outcome, AnalysisOutcome::Completed);
+        EXPECT_FALSE(bmtest::ChangedItems(before, after).empty()) << "the damage changed no item";
+        ExpectEveryChangedItemNamed(before, after, r.account, name);
+        EXPECT_GT(r.account.totals().damaged, 0);
+    }
+}
+
+// The categories of every message of a written store, by subject.
+std::map<std::string, std::vector<std::string>> CategoriesBySubject(const fs::path& path) {
+    std::map<std::string, std::vector<std::string>> out;
+    StoreFile store;
+    StoreReader reader;
+    EXPECT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
+    BuildIndexes(store, reader);
+    LoadNamedPropertyMap(store);
+    for (const NodeEntry& node : store.forest.records()) {
+        if (!IsNormalMessageNid(node.nid)) continue;
+        const auto copy = CopySourceMessage(store, node);
+        if (!copy) continue;
+        const std::string subject = copy->properties.GetString(tags::kSubject).value_or("");
+        std::vector<std::string>& categories = out[subject];
+        const pst::Property* p = copy->properties.Find(pst::KeyOf(pst::named::kKeywords));
+        if (p == nullptr) continue;
+        // A list of UTF-16 strings: the count, their offsets, then the strings.
+        const ByteReader r(p->bytes);
+        const std::size_t count = r.peekAt(0, 4).value_or(0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t begin = r.peekAt(4 + 4 * i, 4).value_or(0);
+            const std::size_t end = i + 1 < count ? r.peekAt(8 + 4 * i, 4).value_or(0) : p->bytes.size();
+            std::string text;
+            for (std::size_t k = begin; k + 1 < end; k += 2)
+                if (p->bytes[k] != 0 || p->bytes[k + 1] != 0) text += static_cast<char>(p->bytes[k]);
+            categories.push_back(text);
+        }
+    }
+    ReleaseStore(store);
+    return out;
+}
+
+TEST(DamagedItems, MarkDamagedAddsTheCategoryToTheDamagedItemsOnly) {
+    const fs::path dir = bmtest::ScratchDir("damaged-mark");
+    const fs::path damaged = WriteMailStore(dir);
+    Damage(damaged, Spot::BodyByte, "long body");
+    Damage(damaged, Spot::AttachmentByte, "with attachment");
+    for (const bool mark : {false, true}) {
+        SCOPED_TRACE(mark ? "marked" : "not marked");
+        const SaveResult r = SaveAll(damaged, dir / (mark ? "marked" : "plain"),
+                                     bmtest::FingerprintStore(damaged).folders, mark);
+        ASSERT_EQ(r.stores.size(), 1u);
+        EXPECT_EQ(r.account.totals().damaged, 2);
+        const auto categories = CategoriesBySubject(r.stores[0]);
+        const std::vector<std::string> none;
+        const std::vector<std::string> damagedOnly{std::string(kDamagedCategory)};
+        const std::vector<std::string> work{"Work"};
+        const std::vector<std::string> workAndDamaged{"Work", std::string(kDamagedCategory)};
+        EXPECT_EQ(categories.at("short one"), none);
+        EXPECT_EQ(categories.at("short two"), none);
+        EXPECT_EQ(categories.at("long body"), mark ? workAndDamaged : work);
+        // The attachment's data is read while the item is written: the mark
+        // needs its damage known before.
+        EXPECT_EQ(categories.at("with attachment"), mark ? damagedOnly : none);
+    }
+}
+
+TEST(DamagedItems, TheAnalysisResultsNameTheItemsReadFromDamagedBlocks) {
+    const fs::path dir = bmtest::ScratchDir("damaged-analysis");
+    const fs::path store = WriteMailStore(dir);
+    std::uint32_t target = 0;
+    {
+        StoreMap map(store);
+        target = map.Message("long body").nid;
+    }
+    const auto damagedItemsOf = [&](const fs::path& path) {
+        AnalysisObserver observer;
+        AnalysisRun run(observer, nullptr, dir / "app");
+        AnalysisSource source;
+        source.sourcePath = path.string();
+        EXPECT_TRUE(run.Start(source));
+        run.Wait();
+        EXPECT_EQ(run.outcome(), AnalysisOutcome::Completed);
+        return run.results().Read([](const AnalysisData& d) { return d.damagedItems; });
+    };
+    EXPECT_TRUE(damagedItemsOf(store).empty());
+    Damage(store, Spot::BodyByte, "long body");
+    const auto damaged = damagedItemsOf(store);
+    ASSERT_EQ(damaged.size(), 1u);
+    ASSERT_EQ(damaged.count(target), 1u);
+    // The analysis reads the body with the rest of the message's properties.
+    EXPECT_EQ(damaged.at(target), std::vector<std::string>{"message: 1 block failed its checksum"});
+}
+
+}  // namespace
+}  // namespace bm
