@@ -23,6 +23,7 @@
 #include "output/pst/store_writer.h"
 #include "store/content_damage.h"
 #include "store/nid_types.h"
+#include "support/damaged_mail_store.h"
 #include "support/item_fingerprints.h"
 #include "support/store_damage.h"
 #include "support/test_paths.h"
@@ -33,8 +34,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace tags = pst::tags;
 using json = nlohmann::json;
-
-class QuietObserver : public SavingObserver {};
+using bmtest::Damage;
+using bmtest::Spot;
+using bmtest::StoreMap;
+using bmtest::WriteMailStore;
 
 struct SaveResult {
     AnalysisOutcome outcome = AnalysisOutcome::Failed;
@@ -91,104 +94,6 @@ void ExpectEveryChangedItemNamed(const bmtest::StoreFingerprints& intact, const 
     }
 }
 
-std::vector<std::uint8_t> Noise(std::size_t n, std::uint64_t seed) {
-    bmtest::DamageRandom random{seed};
-    std::vector<std::uint8_t> out(n);
-    for (auto& b : out) b = static_cast<std::uint8_t>(random.Next());
-    return out;
-}
-
-std::string LongText(std::size_t n) {
-    std::string text;
-    for (int i = 0; text.size() < n; ++i) text += "Line " + std::to_string(i) + " of a long body that needs blocks of its own.\n";
-    return text;
-}
-
-// Inbox: a short mail, one with a long body (kept in a data tree of its own),
-// one with a recipient and a 100 KiB attachment, and another short one.
-fs::path WriteMailStore(const fs::path& dir) {
-    const fs::path path = dir / "source.ost";
-    auto store = pst::PstStore::Create(path, {});
-    const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-    store->AddMessage(inbox, bmtest::MessageOf("IPM.Note", "short one"));
-    pst::Message body = bmtest::MessageOf("IPM.Note", "long body");
-    body.properties.SetString(tags::kBody, LongText(40000));
-    body.properties.SetMultiString(pst::named::kKeywords, {"Work"});
-    store->AddMessage(inbox, body);
-    pst::Message attached = bmtest::MessageOf("IPM.Note", "with attachment");
-    pst::PropertyBag to;
-    to.SetString(tags::kDisplayName, "Ann Example");
-    to.SetString(tags::kEmailAddress, "ann@example.com");
-    to.SetInt32(tags::kRecipientType, 1);
-    attached.recipients.push_back(to);
-    attached.attachments.push_back(pst::Attachment::FromBytes("report.bin", Noise(100 * 1024, 7)));
-    store->AddMessage(inbox, attached);
-    store->AddMessage(inbox, bmtest::MessageOf("IPM.Note", "short two"));
-    store->Finish();
-    return path;
-}
-
-// Where to damage the store: file offsets found through its own index.
-class StoreMap {
-public:
-    explicit StoreMap(const fs::path& path) {
-        store_.keepPagesEntered = true;
-        EXPECT_EQ(OpenStore(store_, path, StoreOpenMode::SharedRead), 0);
-        EXPECT_EQ(BuildIndexes(store_, reader_), 0);
-        LoadNamedPropertyMap(store_);
-    }
-    ~StoreMap() { ReleaseStore(store_); }
-
-    const NodeEntry& Message(const std::string& subject) {
-        for (const NodeEntry& node : store_.forest.records()) {
-            if (!IsNormalMessageNid(node.nid)) continue;
-            const auto record = ReadItem(store_, node, &reader_);
-            if (record && record->messageFields && record->messageFields->subject &&
-                record->messageFields->subject->text == subject)
-                return node;
-        }
-        ADD_FAILURE() << "no message " << subject;
-        return *store_.forest.first();
-    }
-    // The first data block of the first value subnode at `level` (0 the
-    // message's own, 1 an attachment's).
-    const BlockEntry& ValueDataBlock(const NodeEntry& message, std::uint32_t level) {
-        const SubnodeList subnodes = ReadSubnodes(store_, *message.subnodeBlock());
-        for (const SubnodeEntry& e : subnodes.entries()) {
-            if (e.level != level || NidTypeOf(e.nid) != 0x1F) continue;
-            if (!IsInternalBid(e.block->bid())) return *e.block;
-            Bytes xblock;
-            ReadBlock(store_, e.block->bid(), xblock);
-            const std::uint64_t child = ByteReader(xblock).peekAt(store_.layout->internal.dataTreeEntriesAt, 8).value_or(0);
-            return *FindBlock(store_, child);
-        }
-        ADD_FAILURE() << "no value subnode at level " << level;
-        return *message.dataBlock();
-    }
-    // The offset of the second byte of a node's subnode BID in the leaf
-    // page of the node index that lists it.
-    std::uint64_t NodeIndexSubnodeField(const NodeEntry& node) {
-        for (const std::uint64_t page : store_.nbtPagesEntered) {
-            Bytes bytes;
-            ReadAt(store_, page, store_.layout->page.size, bytes);
-            const ByteReader r(bytes);
-            for (std::size_t at = 0; at + 24 <= bytes.size(); at += 8) {
-                if (r.peekAt(at, 8) == node.nid && r.peekAt(at + 8, 8) == node.bidData() &&
-                    r.peekAt(at + 16, 8) == node.bidSub())
-                    return page + at + 17;
-            }
-        }
-        ADD_FAILURE() << "node not in a leaf page";
-        return 0;
-    }
-
-private:
-    StoreFile store_;
-    StoreReader reader_;
-};
-
-enum class Spot { BodyByte, AttachmentByte, IndexPageByte, SubnodeBlockZeroed };
-
 struct DamageCase {
     const char* name;
     Spot spot;
@@ -205,35 +110,6 @@ const DamageCase kCases[] = {
     {"the subnode block zeroed", Spot::SubnodeBlockZeroed, "with attachment",
      "recipients and attachments: 1 block failed its checksum, cut short"},
 };
-
-void Damage(const fs::path& path, Spot spot, const char* subject) {
-    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
-    {
-        StoreMap map(path);
-        const NodeEntry& message = map.Message(subject);
-        switch (spot) {
-        case Spot::BodyByte: {
-            const BlockEntry& b = map.ValueDataBlock(message, 0);
-            bytes[b.offset() + b.size() / 2] ^= 0x20;
-            break;
-        }
-        case Spot::AttachmentByte: {
-            const BlockEntry& b = map.ValueDataBlock(message, 1);
-            bytes[b.offset() + b.size() / 3] ^= 0x01;
-            break;
-        }
-        case Spot::IndexPageByte:
-            bytes[map.NodeIndexSubnodeField(message)] ^= 0x10;
-            break;
-        case Spot::SubnodeBlockZeroed: {
-            const BlockEntry& b = *message.subnodeBlock();
-            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(b.offset()), b.size(), 0);
-            break;
-        }
-        }
-    }
-    bmtest::WriteWholeFile(path, bytes);
-}
 
 TEST(DamagedItems, ADamagedBlockNamesItsItemAndPartInTheAccountReportAndLog) {
     int n = 0;
