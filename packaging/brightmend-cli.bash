@@ -42,7 +42,7 @@ _brightmend_cli()
     case $command in
         analyze) options="--json --deep-scan --recover-deleted --help" ;;
         list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
-        save)    options="--to --output --folder --tree --all --json --deep-scan --recover-deleted --help" ;;
+        save)    options="--to --output --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;

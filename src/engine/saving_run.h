@@ -20,7 +20,9 @@
 // in failedItems() and skipped; the walk goes on with the next one. Every
 // item of a selected folder is accounted for (reconciliation()): saved, or
 // not recovered with its reason; the totals and the list go to the log and
-// to a report (text and JSON) next to the output store. Before a run
+// to a report (text and JSON) next to the output store. An item saved from
+// blocks that failed their checks is counted as saved and named as damaged
+// too (see content_damage.h), and with markDamaged gets a category saying so. Before a run
 // reports success every part written is held to the store checker; a part
 // that fails it makes the run fail with the checker's findings and is
 // renamed "<name>.pst.incomplete", so no broken file keeps a .pst name. After a stopped analysis the walk also ends
