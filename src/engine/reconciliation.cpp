@@ -121,8 +121,8 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     std::string text = fmt::format("Items found: {} (index {}, deep scan {}), read {}", t.found(), t.foundByIndex,
                                    t.foundByScan, t.read);
     if (saving) text += fmt::format(", saved {}", t.saved);
-    if (t.damaged > 0) text += fmt::format(" ({} damaged)", t.damaged);
     text += fmt::format(", not recovered {}", t.lost);
+    if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
     return text;
 }
 
@@ -221,8 +221,9 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
                             t.foundByIndex, t.foundByScan, t.read);
         if (saving) text += fmt::format(", saved {}", t.saved);
-        if (t.damaged > 0) text += fmt::format(" ({} damaged)", t.damaged);
-        text += fmt::format(", not recovered {}\n", t.lost);
+        text += fmt::format(", not recovered {}", t.lost);
+        if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
+        text += "\n";
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";

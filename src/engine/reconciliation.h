@@ -143,7 +143,8 @@ private:
 bool IsCountedItemNid(std::uint32_t nid);
 
 // "Items found: 113 (index 113, deep scan 0), read 3, saved 3, not recovered 110"
-// (saved left out when `saving` is false).
+// (saved left out when `saving` is false), then ", saved damaged 2" when
+// any item was saved damaged.
 std::string FormatReconciliationTotals(const Reconciliation& account, bool saving);
 // "Deleted items: 2 from index pages no longer in use, ..." for the log and the report.
 std::string FormatDeletedAccount(const DeletedAccount& deleted);
