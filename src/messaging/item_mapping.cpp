@@ -207,6 +207,7 @@ private:
                 return true;
             case 0x3003:
             case 0x8048:
+            case 0x8083:  // PidLidEmail1EmailAddress: where most contacts keep the address
             case 0x8084:
                 if (has) Email(v);
                 return true;
