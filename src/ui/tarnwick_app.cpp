@@ -8,6 +8,7 @@
 
 #include "engine/shipped_pages.h"
 #include "ui/disk_selection.h"
+#include "ui/modal_run.h"
 #include "ui/shipped_page_set.h"
 #include "ui/termination_watcher.h"
 
@@ -45,7 +46,7 @@ int CTarnwickApp::InitInstance() {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     DiskSelection step1(context_);
     if (!initialSource_.isEmpty()) step1.ChooseSource(initialSource_);
-    step1.exec();
+    RunModal(step1);
     QGuiApplication::setQuitOnLastWindowClosed(quitOnLastWindow);
     return 0;
 }

@@ -43,8 +43,9 @@ QString ScriptedServices::PickFolder(QWidget*, const QString& title, const QStri
     return folder;
 }
 
-QString ScriptedServices::PickSaveFile(QWidget*, const QString&, const QString& suggested) {
+QString ScriptedServices::PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) {
     offeredSaveFiles.push_back(suggested);
+    if (realSaveDialog) return bmui::QtUiServices().PickSaveFile(parent, title, suggested);
     if (saveFile == QStringLiteral("-")) return QString();
     return saveFile.isEmpty() ? suggested : saveFile;
 }

@@ -56,6 +56,8 @@ public:
     // offered name; "-": cancel).
     std::vector<QString> offeredSaveFiles;
     QString saveFile;
+    // The desktop's own save dialog instead (still recorded).
+    bool realSaveDialog = false;
     // Runs while a question is on screen (before it is answered).
     std::function<void(const QString&)> duringQuestion;
     // Messages and questions appear as the desktop's real message boxes
