@@ -407,6 +407,38 @@ private slots:
         QVERIFY(offeredName);
     }
 
+    void theBarSaysTheNewStoreIsCheckedOnceEveryItemIsRead() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        SavingSeen seen;
+        QString barText;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            // Held once the walk has read its last node, before the new
+            // store is finished and checked.
+            std::atomic<bool> held{false};
+            QObject::connect(page.savingBridge(), &bmui::SavingBridge::positionReached, page.savingBridge(),
+                             [&](int at) {
+                                 const int total = page.savingRun().status().Snapshot().savingTotal;
+                                 if (total > 0 && at >= total && !held.exchange(true)) page.savingRun().Pause();
+                             },
+                             Qt::DirectConnection);
+            WatchSavingDialogs(page, seen, [&](bmui::ListPSTFile& status) {
+                QTRY_VERIFY_WITH_TIMEOUT(held.load(), kSavingTimeoutMs);
+                status.RefreshStatus();
+                barText = status.activityBar()->text();
+                page.savingRun().Resume();
+            });
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QCOMPARE(barText, QStringLiteral("Checking the new store\u2026"));
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+    }
+
     void exitWhileSavingClosesTheOutputStoreBeforeTheEnd() {
         const fs::path store = uitest::DemoStore();
         if (store.empty()) QSKIP("demo store generator missing");

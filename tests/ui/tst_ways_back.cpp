@@ -139,7 +139,7 @@ private slots:
                     QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page, [&done] { done = true; });
                     page.Save();
                     // The saving dialogs run from here; the page closes by itself.
-                    QTest::qWaitFor([&] { return done; }, kRunTimeoutMs);
+                    QVERIFY(QTest::qWaitFor([&] { return done; }, kRunTimeoutMs));
                 });
             } else if (way == QLatin1String("highly-corrupted-ok")) {
                 const fs::path broken = wizard.dir() / "BROKEN.OST";

@@ -1,5 +1,6 @@
 // The wizard driven end to end: step 1, the analysis page over the demo
 // store and unicode-sample.ost, the search page, and the small dialogs.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -83,6 +84,22 @@ private slots:
         QCOMPARE(question->icon(), QMessageBox::Question);
         QCOMPARE(question->standardButtons(), QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(question->text(), QStringLiteral("Do you want to exit ?"));
+        // A question names its action on its button; the safe choice is
+        // the default and what Esc answers.
+        const struct {
+            std::string_view question;
+            const char* action;
+        } actions[] = {{bmui::kExitQuestion, "Quit"},
+                       {bmui::kStopAnalysisQuestion, "Stop"},
+                       {bmui::kPreviousStepQuestion, "Go Back"},
+                       {bmui::kStopSavingQuestion, "Stop"}};
+        for (const auto& a : actions) {
+            auto box = bmui::MakeQuestionBox(nullptr, Text(a.question));
+            QCOMPARE(box->button(QMessageBox::Yes)->text(), QString::fromLatin1(a.action));
+            QCOMPARE(box->button(QMessageBox::No)->text(), QStringLiteral("Cancel"));
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+            QCOMPARE(box->escapeButton(), static_cast<QAbstractButton*>(box->button(QMessageBox::No)));
+        }
     }
 
     void startUpWithoutTheSiblingLibraryEndsSilently() {
