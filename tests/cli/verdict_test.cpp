@@ -1,10 +1,12 @@
 // What brightmend-cli save says and leaves behind when it does not save
 // everything: nothing saved of what was there, a run killed with SIGKILL,
-// a file-size limit (standing in for a full disk).
+// a file-size limit (standing in for a full disk), and what a listing
+// stopped by a signal says.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -149,6 +151,29 @@ TEST(CliVerdict, AFileSizeLimitFailsTheSaveCleanlyAndLeavesNeitherAPartialStoreN
         EXPECT_FALSE(name.ends_with(".pst") || name.ends_with(".partial") || name.ends_with(".incomplete")) << name;
         EXPECT_GT(fs::file_size(home / "Repair" / name), 0u) << name;
     }
+}
+
+// A listing stopped by SIGTERM is no analysis the user aborted: it says
+// that the listing stopped.
+TEST(CliVerdict, AListStoppedBySigtermSaysTheListingStopped) {
+    const fs::path home = bmtest::ScratchDir("cli-verdict-list-stopped");
+    const fs::path store = WriteInbox(home / "many.ost", 20000, 0);
+    const pid_t pid = bmtest::SpawnCli({"-q", "list", store.string()}, home);
+    ASSERT_GT(pid, 0);
+    // The signal goes once the first folder is listed.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (bmtest::ReadTextFile(home / "stdout.txt").find("(nid 0x") == std::string::npos &&
+           std::chrono::steady_clock::now() < until)
+        ::usleep(1000);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the listing ended before it could be stopped";
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const std::string err = bmtest::ReadTextFile(home / "stderr.txt");
+    EXPECT_NE(err.find("Listing stopped before the end of the store"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Analysis process aborted by user"), std::string::npos) << err;
 }
 
 }  // namespace
