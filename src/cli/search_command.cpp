@@ -52,7 +52,7 @@ int RunSearch(CliEnvironment& env, const std::string& directory, bool subdirecto
                 std::fflush(stdout);
             });
     }
-    progress.Status(CountOf(found, "store file") + " found");
+    progress.Status(fmt::format("{} items found", found));  // the search page's own words
     progress.Finish();
     const bool stopped = InterruptStop::Received();
     if (env.json) {
