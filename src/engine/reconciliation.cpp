@@ -219,7 +219,7 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     if (const std::int64_t notReached = account.totals().notReached; notReached > 0) {
         text += fmt::format("\nItems not reached (the run ended before them): {}\n", notReached);
         for (const FolderTally& t : account.folders())
-            if (t.notReached > 0) text += fmt::format("  {}  {}\n", t.path, t.notReached);
+            if (t.notReached > 0) text += fmt::format("  {}  {}\n", EscapeForTerminal(t.path), t.notReached);
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";

@@ -81,7 +81,9 @@ void ExpectEnvelope(const json& j, const std::string& command) {
     ExpectShape(j, {{"schema", T::String}, {"outcome", T::String}, {"message", T::String}}, command);
     EXPECT_EQ(j["schema"], "brightmend." + command + (command == "save" ? "/2" : "/1"));
     // "partial" (some items lost) is a saving run's alone.
-    if (command != "save") EXPECT_NE(j["outcome"], "partial");
+    if (command != "save") {
+        EXPECT_NE(j["outcome"], "partial");
+    }
     EXPECT_NE(std::find(std::begin(kOutcomes), std::end(kOutcomes), j["outcome"].get<std::string>()),
               std::end(kOutcomes))
         << j["outcome"];
