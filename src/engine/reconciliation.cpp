@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -22,6 +23,7 @@ std::string_view LossReasonName(LossReason reason) {
     case LossReason::UnreadableFolder: return "unreadableFolder";
     case LossReason::WriteFailed: return "writeFailed";
     case LossReason::NotWritten: return "notWritten";
+    case LossReason::OutputUnusable: return "outputUnusable";
     }
     return "unreadableNode";
 }
@@ -33,6 +35,7 @@ std::string_view LossReasonText(LossReason reason) {
     case LossReason::UnreadableFolder: return "its folder cannot be read";
     case LossReason::WriteFailed: return "could not be written";
     case LossReason::NotWritten: return "not written";
+    case LossReason::OutputUnusable: return "its part of the new store is unusable";
     }
     return "unreadable node";
 }
@@ -61,6 +64,16 @@ void Reconciliation::Saved(const std::string& folder) { ++Tally(folder).saved; }
 void Reconciliation::Lost(LostItem item) {
     ++Tally(item.folder).lost;
     lost_.push_back(std::move(item));
+}
+
+void Reconciliation::Unsaved(LostItem item) {
+    FolderTally& t = Tally(item.folder);
+    if (t.saved > 0) --t.saved;
+    Lost(std::move(item));
+}
+
+void Reconciliation::NotReached(const std::string& folder, std::int64_t items) {
+    if (items > 0) Tally(folder).notReached += items;
 }
 
 void Reconciliation::LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path) {
@@ -99,6 +112,7 @@ FolderTally Reconciliation::totals() const {
         all.saved += t.saved;
         all.lost += t.lost;
         all.associated += t.associated;
+        all.notReached += t.notReached;
     }
     return all;
 }
@@ -109,6 +123,11 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
                                    t.foundByScan, t.read);
     if (saving) text += fmt::format(", saved {}", t.saved);
     text += fmt::format(", not recovered {}", t.lost);
+    if (t.notReached > 0) {
+        const auto folders = std::count_if(account.folders().begin(), account.folders().end(),
+                                           [](const FolderTally& f) { return f.notReached > 0; });
+        text += fmt::format("; not reached {} (in {} folder{})", t.notReached, folders, folders == 1 ? "" : "s");
+    }
     return text;
 }
 
@@ -193,7 +212,14 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
                             t.foundByIndex, t.foundByScan, t.read);
         if (saving) text += fmt::format(", saved {}", t.saved);
-        text += fmt::format(", not recovered {}\n", t.lost);
+        text += fmt::format(", not recovered {}", t.lost);
+        if (t.notReached > 0) text += fmt::format(", not reached {}", t.notReached);
+        text += "\n";
+    }
+    if (const std::int64_t notReached = account.totals().notReached; notReached > 0) {
+        text += fmt::format("\nItems not reached (the run ended before them): {}\n", notReached);
+        for (const FolderTally& t : account.folders())
+            if (t.notReached > 0) text += fmt::format("  {}  {}\n", EscapeForTerminal(t.path), t.notReached);
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
@@ -206,7 +232,7 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
 }
 
 std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account) {
-    std::string out = "{\"schema\":\"brightmend.report/1\",\"run\":" + JsonString(header.run) +
+    std::string out = "{\"schema\":\"brightmend.report/2\",\"run\":" + JsonString(header.run) +
                       ",\"source\":" + JsonString(header.source) + ",\"outputStores\":[";
     for (std::size_t i = 0; i < header.outputStores.size(); ++i)
         out += (i > 0 ? "," : "") + JsonString(header.outputStores[i].string());
@@ -218,8 +244,8 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
 std::string ReconciliationJson(const Reconciliation& account) {
     const auto tally = [](const FolderTally& t) {
         return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{},"
-                           "\"associatedCount\":{}",
-                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated);
+                           "\"associatedCount\":{},\"notReached\":{}",
+                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated, t.notReached);
     };
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;
@@ -270,6 +296,8 @@ std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputS
             done += static_cast<std::size_t>(n);
         }
         const bool ok = ::close(fd) == 0 && done == content.size();
+        // A report cut short (a full disk) would say less than the run did.
+        if (!ok) ::unlink(path.c_str());
         return ok ? 1 : -1;
     };
     const std::string text = FormatReportText(header, account);

@@ -12,7 +12,7 @@
 // folder's items a mail program does not show as its contents.
 //
 // The report is plain text and JSON (written without a JSON library, the
-// core has none); its schema is "brightmend.report/1", documented in
+// core has none); its schema is "brightmend.report/2", documented in
 // docs/json.md.
 #pragma once
 
@@ -35,6 +35,7 @@ enum class LossReason : std::uint8_t {
     UnreadableFolder,  // the item's folder cannot be read, so its items are not either
     WriteFailed,       // the writer failed on the item
     NotWritten,        // read, in a selected folder, but not written (no rule saves it)
+    OutputUnusable,    // written, but into a part of the new store that failed its check (set apart or removed)
 };
 
 // "missingBlock", "unreadableNode", ... (JSON values).
@@ -76,6 +77,9 @@ struct FolderTally {
     std::int64_t saved = 0;
     std::int64_t lost = 0;
     std::int64_t associated = 0;  // of the found items, those of the folder's associated contents
+    // Items the index names in the folder that the walk never reached (it
+    // was stopped, or the source changed); not among the found ones.
+    std::int64_t notReached = 0;
     std::int64_t found() const { return foundByIndex + foundByScan; }
 };
 
@@ -89,6 +93,10 @@ public:
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);
+    // An item counted as saved that is not in a usable store after all.
+    void Unsaved(LostItem item);
+    // `items` items of `folder` were never reached by the walk.
+    void NotReached(const std::string& folder, std::int64_t items);
     // The search for deleted items ran and found this (see DeletedAccount);
     // incomplete items are added one by one as the walk meets them.
     void DeletedSearched(DeletedAccount counts) { deleted_ = std::move(counts); }
@@ -122,7 +130,8 @@ private:
 bool IsCountedItemNid(std::uint32_t nid);
 
 // "Items found: 113 (index 113, deep scan 0), read 3, saved 3, not recovered 110"
-// (saved left out when `saving` is false).
+// (saved left out when `saving` is false), then "; not reached 20 (in 2
+// folders)" when the walk did not reach every item.
 std::string FormatReconciliationTotals(const Reconciliation& account, bool saving);
 // "Deleted items: 2 from index pages no longer in use, ..." for the log and the report.
 std::string FormatDeletedAccount(const DeletedAccount& deleted);
@@ -147,7 +156,7 @@ struct ReportHeader {
 
 // The report as readable text.
 std::string FormatReportText(const ReportHeader& header, const Reconciliation& account);
-// The same as one JSON object (schema "brightmend.report/1").
+// The same as one JSON object (schema "brightmend.report/2").
 std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account);
 // The account alone as a JSON object: totals, folders, notRecovered.
 std::string ReconciliationJson(const Reconciliation& account);

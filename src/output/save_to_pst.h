@@ -6,7 +6,11 @@
 //   CreateOutputStore(dir) -> { PrepareFolder(path) | SaveMail | SaveContact
 //   | SaveAppointment | SaveTask | SaveNote | SaveJournal }... -> Finish
 //
-// Names: the output file is the source file's stem (its store extension
+// Names: every part is written as "<its name>.partial" (created
+// exclusively, never through a link, and written through that descriptor)
+// and renamed to its name, never replacing a file, once it is finished (or,
+// with publishAfterCheck, when the caller says so); a name whose ".partial"
+// exists is taken. The output file is the source file's stem (its store extension
 // removed whatever its case, and of "outlook.ost.bak" both extensions),
 // the local timestamp "d-m-yyyy h-m-s" and ".pst". An existing file is never
 // replaced: a taken name becomes "<name> (2).pst", "<name> (3).pst" ...; a
@@ -42,6 +46,7 @@
 #include "output/item_time.h"
 #include "output/mail_bridge.h"
 #include "output/output_texts.h"
+#include "output/pst/ndb_file.h"
 #include "output/pst/props.h"
 #include "store/store_file.h"
 
@@ -62,7 +67,27 @@ struct SaveOptions {
     std::filesystem::path tempDirectory;
     // The local clock for the timestamp; empty: the system's.
     std::function<std::tm()> localClock;
+    // The parts keep their ".partial" names after Finish until PublishPart
+    // gives them their own (the saving run checks them first); false:
+    // every finished part gets its name at once.
+    bool publishAfterCheck = false;
 };
+
+// The writer's private folder for attachment and header files is
+// "<temporary directory>/brightmend-save-<pid>-XXXXXX".
+inline constexpr std::string_view kSaveDirectoryPrefix = "brightmend-save-";
+// Removes such folders in `parent` whose process is gone (a run that was
+// killed leaves its folder behind); how many were removed.
+std::size_t RemoveStaleSaveDirectories(const std::filesystem::path& parent);
+
+// SIGXFSZ ignored for the process: a write past a file-size limit fails
+// (EFBIG) and is reported like a full disk. Every writer does this when it
+// is made; programs call it at start as well.
+void IgnoreFileSizeSignal();
+
+// Where a store is written until it is finished: "<store>.partial".
+inline constexpr std::string_view kPartialSuffix = ".partial";
+std::filesystem::path PartialPath(const std::filesystem::path& store);
 
 // "d-m-yyyy h-m-s", numbers without leading zeros.
 std::string OutputTimestamp(const std::tm& localTime);
@@ -146,6 +171,15 @@ public:
     void SaveJournal(ItemRecord& item, StoreFile& store);
     // Closes the store file; a second call does nothing.
     void Finish();
+    // With publishAfterCheck: gives finished part `index` its name (fsync,
+    // then a rename that never replaces), sets it apart under `name`
+    // instead, or removes it. The text of a failure, empty on success.
+    std::string PublishPart(std::size_t index);
+    std::string SetPartApart(std::size_t index, const std::filesystem::path& name);
+    void RemovePart(std::size_t index);
+    // Where part `index` is on the disk now: its ".partial" file until it
+    // has its name.
+    std::filesystem::path partPath(std::size_t index) const;
 
     // Sets the item date and time texts; see bm::FormatItemTime.
     std::time_t FormatItemTime(FileTime time);
@@ -173,7 +207,8 @@ public:
 
 private:
     std::tm LocalNow() const;
-    void OpenStoreFile(const std::filesystem::path& path);
+    void OpenStoreFile(const std::filesystem::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved);
+    static void ThrowIfNotPublished(const std::string& failure);
     void CheckStoreSize();
     // SaveMail into a folder path of the new store.
     void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
@@ -204,6 +239,8 @@ private:
     std::filesystem::path headerFilePath_;
     std::filesystem::path outputStorePath_;
     std::vector<std::filesystem::path> outputStores_;
+    // The ".partial" file of each part until it has its name.
+    std::vector<std::unique_ptr<pst::ReservedOutputFile>> parts_;
     std::string storeRootPath_;
     std::string currentFolderPath_;
     std::string currentSourceFolder_;
