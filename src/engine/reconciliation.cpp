@@ -54,6 +54,13 @@ void Reconciliation::Found(const std::string& folder, std::uint32_t nid) {
     if (IsAssociatedMessageNid(nid)) ++t.associated;
 }
 
+void Reconciliation::FoundUnlisted(UnlistedItem item) {
+    FolderTally& t = Tally(item.folder);
+    ++t.foundByIndex;
+    if (IsAssociatedMessageNid(item.nid)) ++t.associated;
+    unlisted_.push_back(std::move(item));
+}
+
 void Reconciliation::Read(const std::string& folder) { ++Tally(folder).read; }
 
 void Reconciliation::Saved(const std::string& folder) { ++Tally(folder).saved; }
@@ -112,6 +119,24 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     return text;
 }
 
+std::size_t Reconciliation::unnamedValueCount() const {
+    std::size_t n = 0;
+    for (const UnnamedValuesItem& item : unnamed_) n += item.propertyIds.size();
+    return n;
+}
+
+std::string FormatUnlistedItem(const UnlistedItem& item) {
+    return fmt::format("0x{:x}  {}  {}", item.nid, item.folder, item.subject.empty() ? "-" : item.subject);
+}
+
+std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item) {
+    std::string ids;
+    for (const std::uint16_t id : item.propertyIds) ids += fmt::format(" 0x{:04x}", id);
+    return fmt::format("0x{:x}  {}  {}  ({} {} without a name:{})", item.nid, item.folder,
+                       item.subject.empty() ? "-" : item.subject, item.propertyIds.size(),
+                       item.propertyIds.size() == 1 ? "value" : "values", ids);
+}
+
 std::string FormatDeletedAccount(const DeletedAccount& d) {
     return fmt::format(
         "Deleted items: {} from index pages no longer in use, {} from slots past a leaf's count, {} from free "
@@ -134,6 +159,14 @@ void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bo
     for (std::size_t i = 0; i < lost.size() && i < kLoggedLostItems; ++i) log.Append("Not recovered: " + FormatLostItem(lost[i]));
     if (lost.size() > kLoggedLostItems)
         log.Append(fmt::format("... and {} more items not recovered (see the report)", lost.size() - kLoggedLostItems));
+    if (!account.unlisted().empty())
+        log.Append(fmt::format("Items their folder's contents table does not list: {} (kept in {})",
+                               account.unlisted().size(), "Recovered Items\\Deleted"));
+    for (std::size_t i = 0; i < account.unlisted().size() && i < kLoggedLostItems; ++i)
+        log.Append("Not listed by its folder: " + FormatUnlistedItem(account.unlisted()[i]));
+    const std::vector<UnnamedValuesItem>& unnamed = account.unnamedValues();
+    for (std::size_t i = 0; i < unnamed.size() && i < kLoggedLostItems; ++i)
+        log.Append("Saved without values: " + FormatUnnamedValuesItem(unnamed[i]));
 }
 
 std::string FormatLostItem(const LostItem& item) {
@@ -197,6 +230,18 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
     for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
+    if (!account.unlisted().empty()) {
+        text += fmt::format("\nItems their folder's contents table does not list (kept in Recovered Items\\Deleted): {}\n",
+                            account.unlisted().size());
+        for (const UnlistedItem& item : account.unlisted())
+            text += "  " + EscapeForTerminal(FormatUnlistedItem(item)) + "\n";
+    }
+    if (!account.unnamedValues().empty()) {
+        text += fmt::format("\nValues without a name, not saved: {} in {} items\n", account.unnamedValueCount(),
+                            account.unnamedValues().size());
+        for (const UnnamedValuesItem& item : account.unnamedValues())
+            text += "  " + EscapeForTerminal(FormatUnnamedValuesItem(item)) + "\n";
+    }
     if (const auto& d = account.deleted()) {
         text += "\n" + FormatDeletedAccount(*d) + "\n";
         for (const IncompleteItem& item : d->incomplete)
@@ -208,8 +253,10 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
 std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account) {
     std::string out = "{\"schema\":\"brightmend.report/1\",\"run\":" + JsonString(header.run) +
                       ",\"source\":" + JsonString(header.source) + ",\"outputStores\":[";
-    for (std::size_t i = 0; i < header.outputStores.size(); ++i)
-        out += (i > 0 ? "," : "") + JsonString(header.outputStores[i].string());
+    for (std::size_t i = 0; i < header.outputStores.size(); ++i) {
+        if (i > 0) out += ',';
+        out += JsonString(header.outputStores[i].string());
+    }
     out += "],\"outcome\":" + JsonString(header.outcome) + ",\"message\":" + JsonString(header.message);
     out += ",\"reconciliation\":" + ReconciliationJson(account);
     return out + "}";
@@ -237,6 +284,31 @@ std::string ReconciliationJson(const Reconciliation& account) {
         first = false;
     }
     out += "]";
+    if (!account.unlisted().empty()) {
+        out += fmt::format(",\"unlisted\":{{\"count\":{},\"items\":[", account.unlisted().size());
+        first = true;
+        for (const UnlistedItem& item : account.unlisted()) {
+            out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) + "}";
+            first = false;
+        }
+        out += "]}";
+    }
+    if (!account.unnamedValues().empty()) {
+        out += fmt::format(",\"unnamedValues\":{{\"count\":{},\"items\":[", account.unnamedValueCount());
+        first = true;
+        for (const UnnamedValuesItem& item : account.unnamedValues()) {
+            out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) + ",\"propertyIds\":[";
+            for (std::size_t i = 0; i < item.propertyIds.size(); ++i)
+                out += fmt::format("{}{}", i > 0 ? "," : "", item.propertyIds[i]);
+            out += "]}";
+            first = false;
+        }
+        out += "]}";
+    }
     if (const auto& d = account.deleted()) {
         out += fmt::format(",\"deleted\":{{\"fromStalePages\":{},\"fromStaleSlots\":{},\"fromFreeSpace\":{},"
                            "\"versionsMerged\":{},\"unreadable\":{},\"incomplete\":[",

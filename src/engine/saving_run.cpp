@@ -9,6 +9,7 @@
 #include "engine/analysis_collector.h"
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
+#include "engine/unlisted_items.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
 #include "output/pst/output_write_error.h"
@@ -187,6 +188,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         return End(AnalysisOutcome::Failed, *error);
     }
     status_.SetOutputPath(writer.outputStorePath());
+    writer.KeepStoreFolderLinks(root, store_);
 
     SavingActions actions(writer, store_, source.selected, status_);
     // The current folder path and the path length before each open
@@ -240,12 +242,16 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
         if (counted) {
-            account.Found(itemFolder, node.nid);
+            if (IsUnlistedItemRecord(store_, node))
+                account.FoundUnlisted({node.nid, itemFolder, subject});
+            else
+                account.Found(itemFolder, node.nid);
             account.Read(itemFolder);
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
         const std::uint64_t writtenBefore = writer.itemsWritten();
+        writer.TakeUnnamedValues();
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
@@ -261,9 +267,10 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             return false;
         }
         if (!counted) return false;
-        if (writer.itemsWritten() > writtenBefore)
+        if (writer.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
-        else
+            account.UnnamedValues({node.nid, itemFolder, subject, writer.TakeUnnamedValues()});
+        } else
             account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
                                   record->messageClass.empty() ? std::string() : "class " + record->messageClass});
         return false;
