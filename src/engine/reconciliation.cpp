@@ -214,13 +214,27 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
+namespace {
+
+// `text` += head, line and a line break, piece by piece: a literal added to
+// a string makes the optimiser warn of overlapping copies that cannot happen.
+void AppendLine(std::string& text, std::string_view head, std::string_view line) {
+    text += head;
+    text += line;
+    text += '\n';
+}
+
+}  // namespace
+
 std::string FormatReportText(const ReportHeader& header, const Reconciliation& account) {
     const bool saving = header.run == "saving";
     std::string text = fmt::format("Brightmend {} report\nSource: {}\n", header.run, header.source);
-    for (const std::filesystem::path& p : header.outputStores) text += "Output store: " + p.string() + "\n";
+    for (const std::filesystem::path& p : header.outputStores) AppendLine(text, "Output store: ", p.string());
     text += fmt::format("Outcome: {}\n", header.outcome);
-    if (!header.message.empty()) text += header.message + "\n";
-    text += "\n" + FormatReconciliationTotals(account, saving) + "\n\nFolders:\n";
+    if (!header.message.empty()) AppendLine(text, {}, header.message);
+    text += '\n';
+    text += FormatReconciliationTotals(account, saving);
+    text += "\n\nFolders:\n";
     for (const FolderTally& t : account.folders()) {
         // Names from the store are escaped as on the terminal; the JSON report keeps them exact.
         text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
@@ -229,23 +243,23 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format(", not recovered {}\n", t.lost);
     }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
-    for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
+    for (const LostItem& item : account.lost()) AppendLine(text, "  ", EscapeForTerminal(FormatLostItem(item)));
     if (!account.unlisted().empty()) {
-        text += fmt::format("\nItems their folder's contents table does not list (kept in Recovered Items\\Deleted): {}\n",
-                            account.unlisted().size());
+        text += fmt::format("\nItems their folder's contents table does not list (kept in {}): {}\n",
+                            "Recovered Items\\Deleted", account.unlisted().size());
         for (const UnlistedItem& item : account.unlisted())
-            text += "  " + EscapeForTerminal(FormatUnlistedItem(item)) + "\n";
+            AppendLine(text, "  ", EscapeForTerminal(FormatUnlistedItem(item)));
     }
     if (!account.unnamedValues().empty()) {
         text += fmt::format("\nValues without a name, not saved: {} in {} items\n", account.unnamedValueCount(),
                             account.unnamedValues().size());
         for (const UnnamedValuesItem& item : account.unnamedValues())
-            text += "  " + EscapeForTerminal(FormatUnnamedValuesItem(item)) + "\n";
+            AppendLine(text, "  ", EscapeForTerminal(FormatUnnamedValuesItem(item)));
     }
     if (const auto& d = account.deleted()) {
-        text += "\n" + FormatDeletedAccount(*d) + "\n";
+        AppendLine(text, "\n", FormatDeletedAccount(*d));
         for (const IncompleteItem& item : d->incomplete)
-            text += "  " + EscapeForTerminal(FormatIncompleteItem(item)) + "\n";
+            AppendLine(text, "  ", EscapeForTerminal(FormatIncompleteItem(item)));
     }
     return text;
 }
