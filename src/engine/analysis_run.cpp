@@ -209,7 +209,8 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
             if (IsUnlistedItemRecord(store_, node)) {
                 const MessageFields* m = record->messageFields.get();
-                account.FoundUnlisted({node.nid, collector.currentPath(), m != nullptr && m->subject ? m->subject->text : ""});
+                account.FoundUnlisted(
+                    {node.nid, collector.currentPath(), m != nullptr && m->subject ? m->subject->text : ""});
             } else {
                 account.Found(collector.currentPath(), node.nid);
             }

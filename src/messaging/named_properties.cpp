@@ -29,7 +29,8 @@ std::size_t StringNameOffset(std::uint32_t propertyId, std::size_t streamSize) {
 }
 
 // The property set a GUID index names, when known.
-std::optional<std::array<std::uint8_t, 16>> PropertySetOf(std::size_t guidIndex, std::span<const std::uint8_t> guidStream) {
+std::optional<std::array<std::uint8_t, 16>> PropertySetOf(std::size_t guidIndex,
+                                                          std::span<const std::uint8_t> guidStream) {
     if (guidIndex == 1) return kPsMapiGuid;
     if (guidIndex == 2) return kPsPublicStringsGuid;
     if (guidIndex < 3 || (guidIndex - 3) * 16 + 16 > guidStream.size()) return std::nullopt;

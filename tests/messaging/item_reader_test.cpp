@@ -307,8 +307,8 @@ TEST(ItemReaderEmbedded, AnEmbeddedMessageIsNamedByItsDisplayNameOrSubjectAndSiz
     bmtest::StoreBuilder b(kUnicodeLayout);
     bmtest::StoreImage shapes(kUnicodeLayout);
     b.AddDataBlock(4, bmtest::PropertyContextImage{}.Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note")).Build()[0]);
-    bmtest::TableContextImage table({{0x67F2, kPtLong, 0, 4, 0}, {0x0E20, kPtLong, 4, 4, 1}, {0x3705, kPtLong, 8, 4, 2}},
-                                    13);
+    bmtest::TableContextImage table(
+        {{0x67F2, kPtLong, 0, 4, 0}, {0x0E20, kPtLong, 4, 4, 1}, {0x3705, kPtLong, 8, 4, 2}}, 13);
     std::vector<bmtest::SubnodeLeafEntry> subnodes{{0x671, 8, 0}};
     std::uint64_t bid = 12;
     for (const auto& c : cases) {
