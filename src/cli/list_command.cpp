@@ -21,8 +21,6 @@ OrderedJson TimeJson(const Bytes& filetime) {
     return iso ? OrderedJson(*iso) : OrderedJson(nullptr);
 }
 
-std::string AttachmentName(const AttachmentRecord& a) { return a.longFileName.empty() ? a.fileName : a.longFileName; }
-
 OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     OrderedJson item;
     item["nid"] = nid;
@@ -43,7 +41,7 @@ OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     item["hasRtf"] = m != nullptr && m->rtfFlag == 1;
     OrderedJson attachments = OrderedJson::array();
     for (const AttachmentRecord& a : r.attachments)
-        attachments.push_back(OrderedJson{{"name", AttachmentName(a)}, {"size", a.size}});
+        attachments.push_back(OrderedJson{{"name", AttachmentShownName(a)}, {"size", AttachmentShownSize(a)}});
     item["attachments"] = std::move(attachments);
     if (IsAssociatedMessageNid(nid)) item["associated"] = true;
     if (r.incomplete) item["incomplete"] = true;

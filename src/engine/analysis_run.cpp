@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "engine/deep_recovery.h"
+#include "engine/unlisted_items.h"
 #include "engine/shipped_pages.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
@@ -206,7 +207,13 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
-            account.Found(collector.currentPath(), node.nid);
+            if (IsUnlistedItemRecord(store_, node)) {
+                const MessageFields* m = record->messageFields.get();
+                account.FoundUnlisted(
+                    {node.nid, collector.currentPath(), m != nullptr && m->subject ? m->subject->text : ""});
+            } else {
+                account.Found(collector.currentPath(), node.nid);
+            }
             account.Read(collector.currentPath());
             if (record->incomplete) {
                 const MessageFields* m = record->messageFields.get();

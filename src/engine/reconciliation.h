@@ -59,6 +59,26 @@ struct IncompleteItem {
     std::string missing;  // what is gone: "recipients and attachments"
 };
 
+// An item saved without some of its values: named properties whose name
+// the source store's name-to-ID map does not give, so that no other store
+// can take them. One id per value left out (an id may repeat: recipient
+// rows, attachments and embedded messages have their own values).
+struct UnnamedValuesItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+    std::vector<std::uint16_t> propertyIds;
+};
+
+// An item the index holds under a folder whose contents table does not
+// list it (most likely deleted, not yet purged); kept, but in
+// "Recovered Items\Deleted\<folder>\", which is `folder`.
+struct UnlistedItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+};
+
 // What the search for deleted items found and from where, when it ran.
 struct DeletedAccount {
     std::int64_t fromStalePages = 0;   // named by index pages no longer in use
@@ -90,6 +110,10 @@ public:
     // The item node `nid` of `folder` was found (an associated one counts
     // as associated too).
     void Found(const std::string& folder, std::uint32_t nid);
+    // An unlisted item (see UnlistedItem) was found: by the index, in
+    // item.folder, and listed apart.
+    void FoundUnlisted(UnlistedItem item);
+    const std::vector<UnlistedItem>& unlisted() const { return unlisted_; }
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);
@@ -104,6 +128,13 @@ public:
         if (deleted_) deleted_->incomplete.push_back(std::move(item));
     }
     const std::optional<DeletedAccount>& deleted() const { return deleted_; }
+    // A saved item lost these values (see UnnamedValuesItem); none: nothing noted.
+    void UnnamedValues(UnnamedValuesItem item) {
+        if (!item.propertyIds.empty()) unnamed_.push_back(std::move(item));
+    }
+    const std::vector<UnnamedValuesItem>& unnamedValues() const { return unnamed_; }
+    // Values of all items noted by UnnamedValues.
+    std::size_t unnamedValueCount() const;
     // Every item node below `folder` (not read) is lost with it.
     void LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path);
     // A node of the folder at `currentPath` that the walk could not read:
@@ -124,6 +155,8 @@ private:
     std::unordered_map<std::string, std::size_t> index_;
     std::vector<LostItem> lost_;
     std::optional<DeletedAccount> deleted_;
+    std::vector<UnnamedValuesItem> unnamed_;
+    std::vector<UnlistedItem> unlisted_;
 };
 
 // Whether a node is one of the items the account counts.
@@ -137,6 +170,10 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
 std::string FormatDeletedAccount(const DeletedAccount& deleted);
 // "0x2004  Personal Folders\Recovered Items\Deleted\Inbox\  Subject  (lost: recipients and attachments)".
 std::string FormatIncompleteItem(const IncompleteItem& item);
+// "0x2004  Personal Folders\Recovered Items\Deleted\Inbox\  Subject".
+std::string FormatUnlistedItem(const UnlistedItem& item);
+// "0x2004  Personal Folders\Inbox\  Subject  (2 values without a name: 0x80a9 0x813f)".
+std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item);
 // One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
 std::string FormatLostItem(const LostItem& item);
 

@@ -10,6 +10,7 @@
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
 #include "engine/log_texts.h"
+#include "engine/unlisted_items.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
 #include "engine/saving_verdict.h"
@@ -242,6 +243,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         return End(AnalysisOutcome::Failed, *error);
     }
     status_.SetOutputPath(writer.outputStorePath());
+    writer.KeepStoreFolderLinks(root, store_);
 
     SavingActions actions(writer, store_, source.selected, status_);
     // The current folder path and the path length before each open
@@ -299,13 +301,17 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
         if (counted) {
-            account.Found(itemFolder, node.nid);
+            if (IsUnlistedItemRecord(store_, node))
+                account.FoundUnlisted({node.nid, itemFolder, subject});
+            else
+                account.Found(itemFolder, node.nid);
             account.Read(itemFolder);
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
         const std::uint64_t writtenBefore = writer.itemsWritten();
         const std::size_t part = writer.outputStores().size() - 1;
+        writer.TakeUnnamedValues();
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
@@ -325,6 +331,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             account.Saved(itemFolder);
             if (savedByPart.size() <= part) savedByPart.resize(part + 1);
             savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
+            account.UnnamedValues({node.nid, itemFolder, subject, writer.TakeUnnamedValues()});
         } else
             account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
                                   record->messageClass.empty() ? std::string() : "class " + record->messageClass});

@@ -23,7 +23,11 @@
 #include "output/source_copy.h"
 
 namespace bm {
+
 namespace {
+
+// The store's root folder, above the top of the personal folders.
+constexpr std::uint32_t kStoreRootFolderNid = 0x122;
 
 namespace fs = std::filesystem;
 
@@ -419,7 +423,11 @@ void USave_to_PST_Format::OpenStoreFile(const fs::path& path, std::unique_ptr<ps
         headerFilePath_ = tempDir_ / kHeaderFileName;
     }
     if (storeSwitched_) {
-        storeRootPath_ += "(" + std::to_string(g_storeCount.load()) + ")";
+        // Piece by piece: a literal added to a string makes the optimiser
+        // warn of overlapping copies that cannot happen.
+        storeRootPath_ += '(';
+        storeRootPath_ += std::to_string(g_storeCount.load());
+        storeRootPath_ += ')';
         bridge->CreateStore(written, storeRootPath_.substr(2));
     }
     bridge_ = std::move(bridge);
@@ -471,6 +479,8 @@ bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, cons
     const std::string output =
         folderPath == currentSourceFolder_ ? currentFolderPath_ : ToOutputFolderPath(folderPath, storeRootPath_);
     const std::string key = FolderPropertiesKey(output);
+    folderLinks_.Saved(sourceFolder.nid, key);
+    folderLinks_.Hold(key, ReadSourceFolderLinks(store, sourceFolder));
     // A path of the store root alone is the top folder: the new store's own.
     if (key.empty()) return true;
     std::optional<pst::PropertyBag> own = CopySourceFolderProperties(store, sourceFolder);
@@ -478,6 +488,22 @@ bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, cons
     bridge_->SetFolderProperties(output, *own);
     folderProperties_.insert_or_assign(key, std::move(*own));
     return true;
+}
+
+void USave_to_PST_Format::KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store) {
+    folderLinks_.Saved(top.nid, std::string());
+    folderLinks_.Hold(std::string(), ReadSourceFolderLinks(store, top));
+    if (const NodeEntry* root = FindNode(store, kStoreRootFolderNid); root != nullptr && root != &top)
+        folderLinks_.HoldOnStoreRoot(root->nid, ReadSourceFolderLinks(store, *root));
+}
+
+void USave_to_PST_Format::ApplyFolderLinks() {
+    try {
+        folderLinks_.Apply(*bridge_, storeRootPath_);
+    } catch (const std::logic_error&) {
+        // A link that cannot be made is left out; the part is finished all
+        // the same.
+    }
 }
 
 std::string USave_to_PST_Format::DateTimeText(const Bytes& raw) {
@@ -609,6 +635,7 @@ void USave_to_PST_Format::SwitchStore() {
     const bool hadFolder = !currentSourceFolder_.empty();
     const std::string folderClass = currentFolderClass_;
     storeSwitched_ = true;
+    ApplyFolderLinks();
     bridge_->Finish();
     bridge_.reset();
     if (!options_.publishAfterCheck) ThrowIfNotPublished(PublishPart(outputStores_.size() - 1));
@@ -638,7 +665,7 @@ bool USave_to_PST_Format::SaveAssociatedInFolder(const ItemRecord& item, StoreFi
 bool USave_to_PST_Format::SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder) {
     if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
     if (item.sourceNode == nullptr) return false;
-    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
     if (!copy) return false;
     bridge_->AddAssociatedItem(folder, *copy);
     ++itemsWritten_;
@@ -649,7 +676,7 @@ bool USave_to_PST_Format::SaveAssociatedAt(const ItemRecord& item, StoreFile& st
 bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
                                    std::string_view containerClass) {
     if (item.sourceNode == nullptr) return false;
-    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
     if (!copy) return false;
     bridge_->AddItem(folder, *copy, containerClass);
     ++itemsWritten_;
@@ -792,6 +819,7 @@ void USave_to_PST_Format::WriteJournal(const ItemRecord& item, bool withAttachme
 void USave_to_PST_Format::Finish() {
     if (!bridge_) return;
     RemoveTemporaryFiles();
+    ApplyFolderLinks();
     bridge_->Finish();
     bridge_.reset();
     if (options_.publishAfterCheck) return;

@@ -40,9 +40,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "messaging/item_record.h"
+#include "output/folder_links.h"
 #include "output/item_time.h"
 #include "output/mail_bridge.h"
 #include "output/output_texts.h"
@@ -137,6 +139,10 @@ public:
     // whenever PrepareFolder makes it in another store. The top folder keeps
     // the new store's own. false when the source folder cannot be read.
     bool KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder, StoreFile& store);
+    // The links to special folders that the source store's root folder and
+    // top folder `top` hold (see folder_links.h): made anew, for the folders
+    // saved, in each part of the output as it is finished.
+    void KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store);
     // The same for a source folder given by its levels in the new store
     // (see source_folders.h), so that same-named siblings, names holding
     // "\" and untitled folders each stay one folder of their own.
@@ -201,6 +207,9 @@ public:
     // Items the writer has taken so far (every kind, every part).
     std::uint64_t itemsWritten() const { return itemsWritten_; }
     void ClearStoreSwitch() { storeSwitched_ = false; }
+    // The ids of the named values the copies since the last call left out
+    // for want of a name (see CopySourceMessage); the list starts afresh.
+    std::vector<std::uint16_t> TakeUnnamedValues() { return std::exchange(unnamedValues_, {}); }
 
     // Stores created in this process so far; never reset.
     static std::uint32_t StoreCount();
@@ -214,6 +223,8 @@ private:
     void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
     bool SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder);
     void SwitchStore();
+    // The links to special folders, made anew in the current part.
+    void ApplyFolderLinks();
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
@@ -255,6 +266,8 @@ private:
     std::vector<std::filesystem::path> attachmentFiles_;
     ItemTimeTexts itemTexts_;
     bool storeSwitched_ = false;
+    std::vector<std::uint16_t> unnamedValues_;
+    FolderLinks folderLinks_;
     std::uint64_t itemsWritten_ = 0;
 };
 
