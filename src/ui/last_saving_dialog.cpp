@@ -110,7 +110,7 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     report_ = new QPushButton(QString::fromUtf8(kOpenReportButton), group);
     report_->setVisible(!result.report.empty());
     const QString reportPath = QString::fromStdString(result.report.string());
-    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.services().OpenLocalFile(reportPath); });
+    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.OpenFile(reportPath); });
     auto* reportRow = new QHBoxLayout;
     reportRow->addWidget(report_);
     reportRow->addStretch(1);

@@ -15,6 +15,13 @@ inline QString Text(std::string_view text) {
 
 inline constexpr std::string_view kCaption = "Brightmend";
 inline constexpr std::string_view kVersionText = "Version 12.0";
+// No desktop program opened a file (Help, View Log, Open Report).
+inline constexpr std::string_view kNoOpener =
+    "No program could be started to open %1. Install xdg-utils (sudo apt install xdg-utils) or open the file "
+    "yourself.";
+// The sibling library could not be loaded at start (%1: the system's reason).
+inline constexpr std::string_view kSiblingLibraryMissing =
+    "Brightmend cannot start: its library libvestrel.so could not be loaded (%1). Reinstall Brightmend.";
 inline constexpr std::string_view kHelpWindowTitle = "Help - Brightmend";
 
 // Questions (Yes/No, question icon).
