@@ -112,9 +112,6 @@ inline constexpr std::string_view kSavingInProgress = "Saving Process in Progres
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
 inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";
 inline constexpr std::string_view kSavingAbortedLabel = "Saving aborted";
-// A save that lost items: saved, of all the selection's, lost.
-inline constexpr std::string_view kSavingLossyFormat =
-    "%1 of %2 items were saved; %3 could not be recovered \u2014 see the report";
 inline constexpr std::string_view kSavingAccountFormat = "Items saved: %1, not recovered: %2";
 // After a stop: saved, not reached; then lost when there were any.
 inline constexpr std::string_view kStoppedAccountFormat = "Items saved: %1; not reached before the stop: %2";
