@@ -23,11 +23,10 @@ constexpr const char* kOpenReportButton = "Open Report";
 
 QString Headline(const SavingResult& result) {
     if (result.outcome == bm::AnalysisOutcome::Aborted) return Text(kSavingAbortedLabel);
-    if (result.itemsNotRecovered <= 0) return Text(kSavingCompleted);
-    return Text(kSavingLossyFormat)
-        .arg(result.itemsSaved)
-        .arg(result.itemsSaved + result.itemsNotRecovered)
-        .arg(result.itemsNotRecovered);
+    // The wizard's own words for a whole save; the saving run's (the same
+    // as the command line's and the report's) when items were lost.
+    if (result.verdict == bm::SavingVerdict::AllSaved) return Text(kSavingCompleted);
+    return result.headline;
 }
 
 // The account of the selection: a stopped run says how many items it did
@@ -53,7 +52,7 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(Text(kOpenLogGroup), this);
     auto* inner = new QVBoxLayout(group);
-    const bool lossy = result.itemsNotRecovered > 0 || (aborted && result.itemsNotReached > 0);
+    const bool lossy = result.verdict != bm::SavingVerdict::AllSaved;
     iconKind_ = lossy ? QMessageBox::Warning : QMessageBox::Information;
     resultIcon_ = new QLabel(group);
     const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
@@ -110,7 +109,7 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     report_ = new QPushButton(QString::fromUtf8(kOpenReportButton), group);
     report_->setVisible(!result.report.empty());
     const QString reportPath = QString::fromStdString(result.report.string());
-    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.services().OpenLocalFile(reportPath); });
+    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.OpenFile(reportPath); });
     auto* reportRow = new QHBoxLayout;
     reportRow->addWidget(report_);
     reportRow->addStretch(1);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/analysis_observer.h"
+#include "engine/saving_verdict.h"
 #include "engine/well_known_counts.h"
 
 class QCheckBox;
@@ -33,8 +34,11 @@ struct SavingResult {
     // The run's account of the selected folders' items.
     std::int64_t itemsSaved = 0;
     std::int64_t itemsNotRecovered = 0;
-    // Items of the selected folders that a stopped run did not come to.
+    // Items of the selected folders that a run ended early did not come to.
     std::int64_t itemsNotReached = 0;
+    // Whether all was saved, and the saving run's closing words for it.
+    bm::SavingVerdict verdict = bm::SavingVerdict::AllSaved;
+    QString headline;
     // The text report beside the output store; empty when none was written.
     std::filesystem::path report;
 };

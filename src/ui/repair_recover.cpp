@@ -107,14 +107,6 @@ QString UnwritableFolder(const std::filesystem::path& folder, bool make) {
 
 // Of the items the analysis found in the selected folders, those a stopped
 // saving run did not come to (it met `met` of them).
-std::int64_t ItemsNotReached(const bm::Reconciliation& analysis, const bm::SelectedFolders& selected,
-                             std::int64_t met) {
-    std::int64_t found = 0;
-    for (const bm::FolderTally& folder : analysis.folders())
-        if (selected.IsSelected(folder.path)) found += folder.found();
-    return std::max<std::int64_t>(0, found - met);
-}
-
 QString UnreadableText(std::int64_t lost) {
     return lost == 1 ? QStringLiteral("1 item could not be read") : QStringLiteral("%1 items could not be read").arg(lost);
 }
@@ -853,8 +845,9 @@ void Repair_Recover::RunSavingDialogs() {
     const bm::FolderTally account = saving_->reconciliation().totals();
     result.itemsSaved = account.saved;
     result.itemsNotRecovered = account.lost;
-    if (outcome == bm::AnalysisOutcome::Aborted)
-        result.itemsNotReached = ItemsNotReached(run_->reconciliation(), selectedFolders_, account.found());
+    result.itemsNotReached = account.notReached;
+    result.verdict = bm::SavingVerdictOf(saving_->reconciliation());
+    result.headline = QString::fromStdString(bm::SavingHeadline(saving_->reconciliation()));
     result.report = saving_->reportText();
     Last_Saving_Dialog last(context_, result, this);
     emit savingCompletionOpened(&last);

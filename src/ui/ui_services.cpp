@@ -81,7 +81,7 @@ QString QtUiServices::PickSaveFile(QWidget* parent, const QString& title, const 
                                         QFileDialog::DontConfirmOverwrite);
 }
 
-void QtUiServices::OpenLocalFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool QtUiServices::OpenLocalFile(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtUiServices::RequestExit() { QCoreApplication::exit(0); }
 

@@ -15,6 +15,13 @@ inline QString Text(std::string_view text) {
 
 inline constexpr std::string_view kCaption = "Brightmend";
 inline constexpr std::string_view kVersionText = "Version 12.0";
+// No desktop program opened a file (Help, View Log, Open Report).
+inline constexpr std::string_view kNoOpener =
+    "No program could be started to open %1. Install xdg-utils (sudo apt install xdg-utils) or open the file "
+    "yourself.";
+// The sibling library could not be loaded at start (%1: the system's reason).
+inline constexpr std::string_view kSiblingLibraryMissing =
+    "Brightmend cannot start: its library libvestrel.so could not be loaded (%1). Reinstall Brightmend.";
 inline constexpr std::string_view kHelpWindowTitle = "Help - Brightmend";
 
 // Questions (Yes/No, question icon).
@@ -105,9 +112,6 @@ inline constexpr std::string_view kSavingInProgress = "Saving Process in Progres
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
 inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";
 inline constexpr std::string_view kSavingAbortedLabel = "Saving aborted";
-// A save that lost items: saved, of all the selection's, lost.
-inline constexpr std::string_view kSavingLossyFormat =
-    "%1 of %2 items were saved; %3 could not be recovered \u2014 see the report";
 inline constexpr std::string_view kSavingAccountFormat = "Items saved: %1, not recovered: %2";
 // After a stop: saved, not reached; then lost when there were any.
 inline constexpr std::string_view kStoppedAccountFormat = "Items saved: %1; not reached before the stop: %2";

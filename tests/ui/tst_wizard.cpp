@@ -102,11 +102,14 @@ private slots:
         }
     }
 
-    void startUpWithoutTheSiblingLibraryEndsSilently() {
+    void startUpWithoutTheSiblingLibrarySaysSoAndEnds() {
         TestWizard wizard;
         bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", "libvestrel-missing.so");
         QCOMPARE(app.InitInstance(), 0);
-        QVERIFY(wizard.services.shown.empty());
+        QCOMPARE(wizard.services.shown.size(), std::size_t{1});
+        QCOMPARE(wizard.services.shown[0].kind, bmui::BoxKind::Stop);
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("libvestrel.so could not be loaded")));
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("libvestrel-missing.so")));
         // The pages were installed, no banner was written.
         QVERIFY(fs::exists(wizard.appDir() / "~MO.html"));
         QVERIFY(fs::exists(wizard.appDir() / "Brightmend.html"));
@@ -375,6 +378,19 @@ private slots:
         QVERIFY(wizard.services.opened[0].endsWith(QStringLiteral("/app/Brightmend.html")));
         step1.menu()->viewLog->trigger();
         QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Activity Log.txt")));
+        QVERIFY(wizard.services.shown.empty());
+        // Without a desktop opener, each of them says so instead of doing nothing.
+        wizard.services.noOpener = true;
+        step1.topButtons()->help->click();
+        step1.menu()->viewLog->trigger();
+        QCOMPARE(wizard.services.shown.size(), std::size_t{2});
+        for (const auto& box : wizard.services.shown) {
+            QCOMPARE(box.kind, bmui::BoxKind::Warning);
+            QVERIFY(box.text.startsWith(QStringLiteral("No program could be started to open ")));
+            QVERIFY(box.text.contains(QStringLiteral("xdg-utils")));
+        }
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("Brightmend.html")));
+        QVERIFY(wizard.services.shown[1].text.contains(QStringLiteral("Activity Log.txt")));
     }
 
     void changeLogPathRefusesAMissingDirectoryAndStoresAnExistingOne() {

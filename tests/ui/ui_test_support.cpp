@@ -50,7 +50,10 @@ QString ScriptedServices::PickSaveFile(QWidget* parent, const QString& title, co
     return saveFile.isEmpty() ? suggested : saveFile;
 }
 
-void ScriptedServices::OpenLocalFile(const QString& path) { opened.push_back(path); }
+bool ScriptedServices::OpenLocalFile(const QString& path) {
+    opened.push_back(path);
+    return !noOpener;
+}
 
 bool ScriptedServices::WasShown(const QString& text) const {
     for (const Box& box : shown)
