@@ -12,11 +12,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
 #include "messaging/messaging.h"
 #include "output/pst/message.h"
+#include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "output/source_copy.h"
 #include "store/store.h"
@@ -54,6 +56,33 @@ private:
     bm::StoreFile store_;
     bm::StoreReader reader_;
 };
+
+inline constexpr std::int64_t kSent = 1714557600;  // 2024-05-01 10:00:00 UTC; delivered a minute later
+
+// A mail from an SMTP sender, sent at kSent.
+inline bm::pst::Message Mail(std::string_view subject, std::string_view body) {
+    namespace tags = bm::pst::tags;
+    bm::pst::Message m;
+    m.properties.SetString(tags::kMessageClass, "IPM.Note");
+    m.properties.SetString(tags::kSubject, subject);
+    if (!body.empty()) m.properties.SetString(tags::kBody, body);
+    m.properties.SetSysTime(tags::kClientSubmitTime, bm::pst::FileTimeFromUnix(kSent));
+    m.properties.SetSysTime(tags::kMessageDeliveryTime, bm::pst::FileTimeFromUnix(kSent + 60));
+    for (const auto& [name, type, address] : {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType,
+                                                         tags::kSentRepresentingEmailAddress},
+                                              std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
+        m.properties.SetString(name, "Zoë Ångström");
+        m.properties.SetString(type, "SMTP");
+        m.properties.SetString(address, "zoe@example.org");
+    }
+    return m;
+}
+
+inline bm::pst::Attachment File(std::string_view name, std::string_view mimeType, std::string_view bytes) {
+    bm::pst::Attachment a = bm::pst::Attachment::FromBytes(name, {bytes.begin(), bytes.end()});
+    if (!mimeType.empty()) a.properties.SetString(bm::pst::tags::kAttachMimeTag, mimeType);
+    return a;
+}
 
 inline std::string Hex(std::string_view bytes) {
     static const char* digits = "0123456789abcdef";

@@ -16,33 +16,9 @@ using nlohmann::json;
 namespace tags = pst::tags;
 using pst::PropType;
 
-constexpr std::int64_t kSent = 1714557600;  // 2024-05-01 10:00:00 UTC
-constexpr pst::PropTag kSenderSmtp{0x5D01, PropType::Unicode};
-constexpr pst::PropTag kSentRepresentingSmtp{0x5D02, PropType::Unicode};
-constexpr pst::PropTag kSubject8{0x0037, PropType::String8};
-constexpr pst::PropTag kBody8{0x1000, PropType::String8};
-
-pst::Message Mail(std::string_view subject, std::string_view body) {
-    pst::Message m;
-    m.properties.SetString(tags::kMessageClass, "IPM.Note");
-    m.properties.SetString(tags::kSubject, subject);
-    if (!body.empty()) m.properties.SetString(tags::kBody, body);
-    m.properties.SetSysTime(tags::kClientSubmitTime, pst::FileTimeFromUnix(kSent));
-    m.properties.SetSysTime(tags::kMessageDeliveryTime, pst::FileTimeFromUnix(kSent + 60));
-    m.properties.SetString(tags::kSentRepresentingName, "Zoë Ångström");
-    m.properties.SetString(tags::kSentRepresentingAddrType, "SMTP");
-    m.properties.SetString(tags::kSentRepresentingEmailAddress, "zoe@example.org");
-    m.properties.SetString(tags::kSenderName, "Zoë Ångström");
-    m.properties.SetString(tags::kSenderAddrType, "SMTP");
-    m.properties.SetString(tags::kSenderEmailAddress, "zoe@example.org");
-    return m;
-}
-
-pst::Attachment File(std::string_view name, std::string_view mimeType, std::string_view bytes) {
-    pst::Attachment a = pst::Attachment::FromBytes(name, {bytes.begin(), bytes.end()});
-    if (!mimeType.empty()) a.properties.SetString(tags::kAttachMimeTag, mimeType);
-    return a;
-}
+using bmtest::File;
+using bmtest::kSent;
+using bmtest::Mail;
 
 // Exports the message read back from a store and runs the checker on it.
 std::string ExportAndCheck(const std::string& name, const pst::Message& source, const json& expect,
