@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "output/pst/props_tags.h"
 #include "output/mime/mail_check.h"
 
@@ -90,6 +92,134 @@ TEST(MessageToMime, AMailWithHtmlInlineImageAttachmentsAndTwoLevelsOfEmbeddedMes
             lineStart = i + 1;
         }
     }
+}
+
+}  // namespace
+}  // namespace bm
+
+namespace bm {
+namespace {
+
+// The 8-bit form of a text property, as older stores keep it.
+void SetString8(pst::PropertyBag& bag, std::uint16_t id, std::string_view bytes) {
+    bag.SetRaw(pst::KeyOf(pst::PropTag{id, PropType::String8}), PropType::String8, {bytes.begin(), bytes.end()});
+}
+
+struct BodyCase {
+    const char* name;
+    std::function<void(pst::Message&)> setUp;
+    json expect;
+};
+
+TEST(MessageToMime, BodiesKeptAsRtfOrEightBitTextComeOutAsUtf8Text) {
+    BM_REQUIRE_PYTHON();
+    const std::vector<BodyCase> cases = {
+        {"rtf-encapsulating-html",
+         [](pst::Message& m) {
+             m.SetRtfBody("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0 Arial;}}"
+                          "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <body>}\\htmlrtf {\\htmlrtf0 "
+                          "{\\*\\htmltag84 <b>}caf\\'e9 \\u8364?{\\*\\htmltag92 </b>}\\htmlrtf }\\htmlrtf0 "
+                          "{\\*\\htmltag35 </body>}{\\*\\htmltag27 </html>}}");
+         },
+         {{"html_contains", "<html><body><b>café €</b></body></html>"}}},
+        {"rtf-only",
+         [](pst::Message& m) { m.SetRtfBody("{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0 Arial;}}\\'cf\\'f0\\'e8\\'e2\\'e5\\'f2 world\\par}"); },
+         {{"text", "Привет world"}}},
+        {"code-page-1251",
+         [](pst::Message& m) {
+             m.properties.SetInt32(tags::kInternetCodepage, 1251);
+             SetString8(m.properties, 0x0037, "\xcf\xf0\xe8\xe2\xe5\xf2");  // subject
+             SetString8(m.properties, 0x1000, "\xd2\xe5\xea\xf1\xf2");      // body
+         },
+         {{"subject", "Привет"}, {"text", "Текст"}}},
+        {"html-in-its-code-page",
+         [](pst::Message& m) {
+             m.properties.SetInt32(tags::kInternetCodepage, 1252);
+             const std::string html = "<p>na\xefve \x80</p>";
+             m.properties.SetBinary(tags::kHtml, {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()});
+         },
+         {{"html_contains", "<p>naïve €</p>"}}},
+    };
+    for (const BodyCase& c : cases) {
+        pst::Message m = Mail("bodies", "");
+        c.setUp(m);
+        EXPECT_EQ(ExportAndCheck(std::string("mime-") + c.name, m, c.expect), "") << c.name;
+    }
+}
+
+TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies) {
+    BM_REQUIRE_PYTHON();
+    pst::Message m = Mail("the stored subject", "rebuilt body");
+    m.properties.SetString(tags::kTransportMessageHeaders,
+                           "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n"
+                           "\tby mail.example.net; Tue, 30 Apr 2024 08:00:00 +0200\r\n"
+                           "Message-ID: <original@example.org>\r\n"
+                           "In-Reply-To: <parent@example.org>\r\n"
+                           "References: <root@example.org> <parent@example.org>\r\n"
+                           "List-Id: The list <list.example.org>\r\n"
+                           "Date: Tue, 30 Apr 2024 08:00:00 +0200\r\n"
+                           "From: Original Sender <orig@example.org>\r\n"
+                           "To: list@example.org\r\n"
+                           "Subject: the original subject\r\n"
+                           "MIME-Version: 1.0\r\n"
+                           "Content-Type: multipart/alternative; boundary=\"old\"\r\n"
+                           "Content-Transfer-Encoding: 7bit\r\n"
+                           "X-Mozilla-Status: 0001\r\n");
+    const json expect = {
+        {"subject", "the original subject"},
+        {"from", {"orig@example.org"}},
+        {"to", {"list@example.org"}},
+        {"date", 1714456800},
+        {"text", "rebuilt body"},
+        {"headers",
+         {{"Message-ID", "<original@example.org>"},
+          {"In-Reply-To", "<parent@example.org>"},
+          {"References", "<root@example.org> <parent@example.org>"},
+          {"List-Id", "The list <list.example.org>"},
+          {"Content-Type", "text/plain; charset=\"utf-8\""},
+          {"X-Mozilla-Status", "None"}}},
+    };
+    std::string bytes;
+    EXPECT_EQ(ExportAndCheck("mime-transport", m, expect, &bytes), "");
+    EXPECT_NE(bytes.find("Received: from mx.example.org (mx.example.org [192.0.2.1])"), std::string::npos) << bytes;
+    for (const char* once : {"\nContent-Type:", "\nMIME-Version:", "\nDate:", "\nMessage-ID:"}) {
+        const auto first = bytes.find(once);
+        EXPECT_NE(first, std::string::npos) << once;
+        EXPECT_EQ(bytes.find(once, first + 1), std::string::npos) << once << " twice in\n" << bytes;
+    }
+}
+
+// Runs a shell command; true when it exits 0.
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+TEST(MessageToMime, SignedMailIsWrittenFromItsStoredMimeContentAndStillVerifies) {
+    BM_REQUIRE_PYTHON();
+    if (!Shell("openssl version")) GTEST_SKIP() << "openssl is not installed";
+    const auto dir = bmtest::ScratchDir("mime-smime");
+    const std::string d = "'" + dir.string() + "/";
+    ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=signer -days 2 -keyout " + d +
+                    "key.pem' -out " + d + "cert.pem'"));
+    bmtest::WriteFile(dir / "body.txt", "Signed text, grüße.\r\n");
+    ASSERT_TRUE(Shell("openssl smime -sign -text -in " + d + "body.txt' -signer " + d + "cert.pem' -inkey " + d +
+                    "key.pem' -out " + d + "signed.eml'"));
+    std::ifstream in(dir / "signed.eml", std::ios::binary);
+    std::string signedMail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // What a store keeps: the multipart/signed entity without the mail's own headers.
+    const std::string entity = signedMail.substr(signedMail.find("Content-Type:"));
+
+    pst::Message m = Mail("signed mail", "");
+    m.properties.SetString(tags::kMessageClass, "IPM.Note.SMIME.MultipartSigned");
+    m.AddRecipient("Bob", "bob@example.net", pst::kRecipientTo);
+    m.attachments.push_back(File("smime.p7m", "multipart/signed", entity));
+    std::string bytes;
+    EXPECT_EQ(ExportAndCheck("mime-smime-export", m,
+                             {{"subject", "signed mail"}, {"from", {"zoe@example.org"}}, {"to", {"bob@example.net"}}},
+                             &bytes),
+              "");
+    ASSERT_GE(bytes.size(), entity.size());
+    EXPECT_EQ(bytes.substr(bytes.size() - entity.size()), entity);
+    bmtest::WriteFile(dir / "exported.eml", bytes);
+    EXPECT_TRUE(Shell("openssl smime -verify -noverify -in " + d + "exported.eml' -out " + d + "verified.txt'"));
 }
 
 }  // namespace
