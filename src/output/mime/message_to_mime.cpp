@@ -55,6 +55,79 @@ GPtr<GMimeMessage> ParseTransportHeaders(const std::string& headers) {
     return parsed;
 }
 
+bool IsDotAtom(std::string_view s) {
+    if (s.empty() || s.front() == '.' || s.back() == '.' || s.find("..") != std::string_view::npos) return false;
+    for (const char c : s)
+        if (!g_ascii_isalnum(c) && std::string_view("!#$%&'*+-/=?^_`{|}~.").find(c) == std::string_view::npos &&
+            static_cast<unsigned char>(c) < 0x80)
+            return false;
+    return true;
+}
+
+// Whether every address of the list is one a reader takes: a local part
+// and a domain, each an atom or quoted.
+bool AllReadable(InternetAddressList* list) {
+    for (int i = 0; i < internet_address_list_length(list); ++i) {
+        InternetAddress* a = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_GROUP(a)) {
+            if (!AllReadable(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a)))) return false;
+            continue;
+        }
+        const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(a));
+        const std::string_view address = addr ? addr : "";
+        const auto at = address.rfind('@');
+        if (at == std::string_view::npos) return false;
+        const std::string_view local = address.substr(0, at);
+        const std::string_view domain = address.substr(at + 1);
+        const bool quoted = local.size() >= 2 && local.front() == '"' && local.back() == '"';
+        const bool literal = domain.size() >= 2 && domain.front() == '[' && domain.back() == ']';
+        if (!(quoted || IsDotAtom(local)) || !(literal || IsDotAtom(domain))) return false;
+    }
+    return true;
+}
+
+// The address fields kept from the transport headers, in GMime's own form
+// (display names quoted where they must be). A field whose addresses no
+// reader takes (a local part without domain, as old gateways wrote) is
+// made from the properties instead, and its stored text kept in
+// X-Brightmend-Original-<Field>.
+void MendKeptAddresses(GMimeMessage* message) {
+    struct Field {
+        const char* name;
+        GMimeAddressType type;
+    };
+    static constexpr Field kFields[] = {{"From", GMIME_ADDRESS_TYPE_FROM},         {"Sender", GMIME_ADDRESS_TYPE_SENDER},
+                                        {"Reply-To", GMIME_ADDRESS_TYPE_REPLY_TO}, {"To", GMIME_ADDRESS_TYPE_TO},
+                                        {"Cc", GMIME_ADDRESS_TYPE_CC},             {"Bcc", GMIME_ADDRESS_TYPE_BCC}};
+    GMimeObject* object = GMIME_OBJECT(message);
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    for (const Field& f : kFields) {
+        GMimeHeader* header = g_mime_header_list_get_header(list, f.name);
+        if (header == nullptr) continue;
+        const char* rawValue = g_mime_header_get_raw_value(header);
+        std::string raw = rawValue ? rawValue : "";
+        InternetAddressList* addresses = g_mime_message_get_addresses(message, f.type);
+        const bool readable = internet_address_list_length(addresses) > 0 && AllReadable(addresses);
+        GString formatted(readable ? internet_address_list_to_string(addresses, WriteFormat(), TRUE) : nullptr);
+        const std::string value = formatted ? formatted.get() : "";
+        // Clearing the list writes an empty field, removed with the old one.
+        internet_address_list_clear(addresses);
+        while (g_mime_header_list_remove(list, f.name)) {
+        }
+        if (readable) {
+            g_mime_object_set_header(object, f.name, value.c_str(), nullptr);
+            continue;
+        }
+        // Unfolded, so the kept text is one unstructured field.
+        std::string unfolded;
+        for (const char c : raw)
+            if (c != '\r' && c != '\n') unfolded += c;
+        while (!unfolded.empty() && (unfolded.front() == ' ' || unfolded.front() == '\t')) unfolded.erase(0, 1);
+        const std::string name = std::string("X-Brightmend-Original-") + f.name;
+        if (!unfolded.empty()) g_mime_object_append_header(object, name.c_str(), unfolded.c_str(), "utf-8");
+    }
+}
+
 void AddParty(InternetAddressList* list, const Party& party) {
     GPtr<InternetAddress> address(party.smtp.empty()
                                       ? internet_address_group_new(party.name.empty() ? party.legacy.c_str()
@@ -173,6 +246,7 @@ GPtr<GMimeMessage> BuildMessage(const pst::Message& message, int depth) {
     const auto headers = TextOf(message.properties, kTransportHeaders, CodePageOf(message.properties));
     if (headers) out = ParseTransportHeaders(*headers);
     const bool kept = out != nullptr;
+    if (kept) MendKeptAddresses(out.get());
     if (!out) out.reset(g_mime_message_new(TRUE));
     SetHeadersFromProperties(out.get(), message, kept);
     GPtr<GMimeObject> body = BuildBody(message, depth);
@@ -194,7 +268,10 @@ std::string MessageToMime(const pst::Message& message) {
     GPtr<GMimeMessage> shell(g_mime_message_new(TRUE));
     const auto headers = TextOf(message.properties, kTransportHeaders, CodePageOf(message.properties));
     if (headers)
-        if (GPtr<GMimeMessage> parsed = ParseTransportHeaders(*headers)) shell = std::move(parsed);
+        if (GPtr<GMimeMessage> parsed = ParseTransportHeaders(*headers)) {
+            shell = std::move(parsed);
+            MendKeptAddresses(shell.get());
+        }
     SetHeadersFromProperties(shell.get(), message, headers.has_value());
     GMimeHeaderList* list = g_mime_object_get_header_list(GMIME_OBJECT(shell.get()));
     GString text(g_mime_header_list_to_string(list, WriteFormat()));

@@ -150,6 +150,7 @@ TEST(MessageToMime, BodiesKeptAsRtfOrEightBitTextComeOutAsUtf8Text) {
 TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies) {
     BM_REQUIRE_PYTHON();
     pst::Message m = Mail("the stored subject", "rebuilt body");
+    m.AddRecipient("John Doe", "jdoe@example.org", pst::kRecipientCc);
     m.properties.SetString(tags::kTransportMessageHeaders,
                            "Received: from mx.example.org (mx.example.org [192.0.2.1])\r\n"
                            "\tby mail.example.net; Tue, 30 Apr 2024 08:00:00 +0200\r\n"
@@ -160,6 +161,10 @@ TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies)
                            "Date: Tue, 30 Apr 2024 08:00:00 +0200\r\n"
                            "From: Original Sender <orig@example.org>\r\n"
                            "To: list@example.org\r\n"
+                           // Kept by old gateways, taken by no reader: made anew.
+                           "Cc: jdoe, Carl\r\n"
+                           // Obsolete but clear: written again with the name quoted.
+                           "Reply-To: J. Doe <jd@example.org>\r\n"
                            "Subject: the original subject\r\n"
                            "MIME-Version: 1.0\r\n"
                            "Content-Type: multipart/alternative; boundary=\"old\"\r\n"
@@ -169,6 +174,8 @@ TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies)
         {"subject", "the original subject"},
         {"from", {"orig@example.org"}},
         {"to", {"list@example.org"}},
+        {"cc", {"jdoe@example.org"}},
+        {"reply-to", {"jd@example.org"}},
         {"date", 1714456800},
         {"text", "rebuilt body"},
         {"headers",
@@ -177,6 +184,7 @@ TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies)
           {"References", "<root@example.org> <parent@example.org>"},
           {"List-Id", "The list <list.example.org>"},
           {"Content-Type", "text/plain; charset=\"utf-8\""},
+          {"X-Brightmend-Original-Cc", "jdoe, Carl"},
           {"X-Mozilla-Status", "None"}}},
     };
     std::string bytes;
