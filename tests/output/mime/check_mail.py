@@ -8,7 +8,7 @@ compares it with what the test says the source held.
 
 EXPECT holds any of: subject, from, to, cc, reply-to (lists of addresses; a group
 without members as "group:NAME"), date (Unix seconds), text (the plain body),
-html_contains, headers ({name: value}), attachments ([{name, hex}]),
+html_contains, headers ({name: value}), attachments ([{name, hex, type?}]),
 inline ([{cid, hex}]), embedded ([EXPECT...], in order).
 Prints every mismatch and exits 1 when there is one."""
 import email
@@ -82,10 +82,11 @@ def check_message(where, msg, expect):
             fail(where, f"html {got!r} lacks {expect['html_contains']!r}")
     parts = list(leaves(msg))
     if "attachments" in expect:
-        got = [(p.get_filename(), p.get_content().hex() if isinstance(p.get_content(), bytes)
-                else p.get_payload(decode=True).hex())
-               for p in parts if p.get_content_disposition() == "attachment" and p.get_content_type() != "message/rfc822"]
-        want = [(a["name"], a["hex"]) for a in expect["attachments"]]
+        attached = [p for p in parts
+                    if p.get_content_disposition() == "attachment" and p.get_content_type() != "message/rfc822"]
+        got = [(p.get_filename(), p.get_payload(decode=True).hex()) + ((p.get_content_type(),) if "type" in a else ())
+               for p, a in zip(attached, expect["attachments"] + [{}] * len(attached))]
+        want = [(a["name"], a["hex"]) + ((a["type"],) if "type" in a else ()) for a in expect["attachments"]]
         if got != want:
             fail(where, f"attachments {got} != {want}")
     if "inline" in expect:

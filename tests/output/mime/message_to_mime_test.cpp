@@ -53,6 +53,10 @@ TEST(MessageToMime, AMailWithHtmlInlineImageAttachmentsAndTwoLevelsOfEmbeddedMes
     m.attachments.push_back(logo);
     m.attachments.push_back(File("Отчёт über 2024.bin", "", kBinary));
     m.attachments.push_back(File("notes.txt", "text/plain", "plain notes\n"));
+    pst::Attachment ole = File("Picture.bmp", "", kBinary);
+    ole.objectData = true;
+    ole.properties.SetInt32(tags::kAttachMethod, 6);
+    m.attachments.push_back(ole);
 
     pst::Message deepest = Mail("Level two", "the innermost text");
     deepest.attachments.push_back(File("deep ü.dat", "application/octet-stream", kBinary));
@@ -72,7 +76,10 @@ TEST(MessageToMime, AMailWithHtmlInlineImageAttachmentsAndTwoLevelsOfEmbeddedMes
         {"inline", {{{"cid", "logo@brightmend"}, {"hex", bmtest::Hex(kPng)}}}},
         {"attachments",
          {{{"name", "Отчёт über 2024.bin"}, {"hex", bmtest::Hex(kBinary)}},
-          {{"name", "notes.txt"}, {"hex", bmtest::Hex("plain notes\n")}}}},
+          {{"name", "notes.txt"}, {"hex", bmtest::Hex("plain notes\n")}, {"type", "text/plain"}},
+          {{"name", "Picture.bmp"},
+           {"hex", bmtest::Hex(kBinary)},
+           {"type", "application/octet-stream"}}}},
         {"embedded",
          {{{"subject", "Level one ∑"},
            {"text", "the middle text"},
