@@ -42,8 +42,11 @@ void PartFile::Commit(std::optional<std::int64_t> modified) {
     }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) {
-        const int error = errno;
+    // On disk before it gets its name, so a crash never leaves a name over
+    // missing bytes.
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
         ::unlink(temporary_.c_str());
         throw std::system_error(error, std::generic_category(), temporary_.string());
     }
@@ -51,6 +54,12 @@ void PartFile::Commit(std::optional<std::int64_t> modified) {
         const int error = errno;
         ::unlink(temporary_.c_str());
         throw std::system_error(error, std::generic_category(), final_.string());
+    }
+    // The rename itself lasts once the directory is on disk.
+    const int dir = ::open(final_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
 }
 
