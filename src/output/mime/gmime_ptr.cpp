@@ -29,8 +29,7 @@ std::string ToBytes(GMimeObject* object) {
 }
 
 GPtr<GMimeDataWrapper> WrapBytes(std::string_view bytes) {
-    GPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     return GPtr<GMimeDataWrapper>(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
 }
 

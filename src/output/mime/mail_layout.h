@@ -32,11 +32,11 @@ namespace bm::mime {
 enum class MailFormat { Mbox, Maildir, Eml };
 
 struct MailEntry {
-    std::string_view bytes;      // the RFC 5322 message, lines ending in LF
+    std::string_view bytes;  // the RFC 5322 message, lines ending in LF
     MailFlags flags;
     std::int64_t deliveryTime = 0;  // Unix seconds
-    std::string envelopeSender;  // the sender's address for the MBOX separator line; may be empty
-    std::string subject;         // UTF-8, for the .eml file name
+    std::string envelopeSender;     // the sender's address for the MBOX separator line; may be empty
+    std::string subject;            // UTF-8, for the .eml file name
 };
 
 class MailLayout {

@@ -23,9 +23,12 @@ std::string HostPart() {
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "localhost";
     std::string out;
     for (const char* p = host; *p; ++p) {
-        if (*p == '/') out += "\\057";
-        else if (*p == ':') out += "\\072";
-        else out += *p;
+        if (*p == '/')
+            out += "\\057";
+        else if (*p == ':')
+            out += "\\072";
+        else
+            out += *p;
     }
     return out;
 }
@@ -53,7 +56,8 @@ public:
         current_ = root_ / name;
         MakeMaildir(current_);
         // Marks a Maildir++ subfolder for the readers that look for it.
-        if (!std::filesystem::exists(current_ / "maildirfolder")) PartFile(current_, std::string("maildirfolder")).Commit();
+        if (!std::filesystem::exists(current_ / "maildirfolder"))
+            PartFile(current_, std::string("maildirfolder")).Commit();
     }
 
     void AddMessage(const MailEntry& entry) override {

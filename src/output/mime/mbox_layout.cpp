@@ -17,8 +17,8 @@ constexpr int kMozillaMarked = 0x0004;
 constexpr int kMozillaForwarded = 0x1000;
 
 std::string SeparatorLine(const MailEntry& entry) {
-    const bool usable = !entry.envelopeSender.empty() &&
-                        entry.envelopeSender.find_first_of(" \t\r\n") == std::string::npos;
+    const bool usable =
+        !entry.envelopeSender.empty() && entry.envelopeSender.find_first_of(" \t\r\n") == std::string::npos;
     const std::time_t t = static_cast<std::time_t>(entry.deliveryTime);
     std::tm tm{};
     gmtime_r(&t, &tm);

@@ -73,13 +73,13 @@ std::string CharsetOfCodePage(std::uint32_t codePage) {
         const char* charset;
     };
     static constexpr Known kKnown[] = {
-        {65001, "UTF-8"},        {20127, "US-ASCII"},     {1200, "UTF-16LE"},     {1201, "UTF-16BE"},
-        {28591, "ISO-8859-1"},   {28592, "ISO-8859-2"},   {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
-        {28595, "ISO-8859-5"},   {28596, "ISO-8859-6"},   {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
-        {28599, "ISO-8859-9"},   {28603, "ISO-8859-13"},  {28605, "ISO-8859-15"}, {50220, "ISO-2022-JP"},
-        {50221, "ISO-2022-JP"},  {50222, "ISO-2022-JP"},  {51932, "EUC-JP"},      {51936, "GB2312"},
-        {51949, "EUC-KR"},       {52936, "HZ"},           {54936, "GB18030"},     {20866, "KOI8-R"},
-        {21866, "KOI8-U"},       {10000, "MACINTOSH"},    {950, "BIG5-HKSCS"},
+        {65001, "UTF-8"},       {20127, "US-ASCII"},    {1200, "UTF-16LE"},     {1201, "UTF-16BE"},
+        {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
+        {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
+        {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {50220, "ISO-2022-JP"},
+        {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"}, {51932, "EUC-JP"},      {51936, "GB2312"},
+        {51949, "EUC-KR"},      {52936, "HZ"},          {54936, "GB18030"},     {20866, "KOI8-R"},
+        {21866, "KOI8-U"},      {10000, "MACINTOSH"},   {950, "BIG5-HKSCS"},
     };
     if (codePage == 0) return "CP1252";
     for (const Known& k : kKnown)
@@ -93,8 +93,8 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
         gsize written = 0;
         GError* error = nullptr;
         std::unique_ptr<gchar, decltype(&g_free)> converted(
-            g_convert_with_fallback(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from.c_str(), "\xEF\xBF\xBD",
-                                    nullptr, &written, &error),
+            g_convert_with_fallback(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from.c_str(),
+                                    "\xEF\xBF\xBD", nullptr, &written, &error),
             &g_free);
         if (error) g_error_free(error);
         if (converted) return std::string(converted.get(), written);

@@ -6,26 +6,18 @@
 #include <string_view>
 
 #include "output/mime/message_fields.h"
+#include "output/pst/props_tags.h"
 #include "output/mime/mime_body.h"
 
 namespace bm::mime {
 namespace {
 
-constexpr std::uint16_t kMessageClass = 0x001A;
-constexpr std::uint16_t kSubject = 0x0037;
-constexpr std::uint16_t kTransportHeaders = 0x007D;
-constexpr std::uint16_t kInternetMessageId = 0x1035;
-constexpr std::uint16_t kInReplyTo = 0x1042;
-constexpr std::uint16_t kReferences = 0x1039;
-constexpr std::uint16_t kSearchKey = 0x300B;
-constexpr std::uint16_t kAttachMimeTag = 0x370E;
-
 // Header fields of the transport headers that describe the old body, or
 // the state a mail folder writes anew; all are made again.
 constexpr const char* kDroppedFields[] = {
-    "Content-Type", "Content-Transfer-Encoding", "Content-Disposition", "Content-ID", "Content-Description",
-    "Content-Location", "Content-Language", "Content-Length", "MIME-Version", "Status", "X-Status",
-    "X-Mozilla-Status", "X-Mozilla-Status2", "X-Mozilla-Keys",
+    "Content-Type",     "Content-Transfer-Encoding", "Content-Disposition", "Content-ID",     "Content-Description",
+    "Content-Location", "Content-Language",          "Content-Length",      "MIME-Version",   "Status",
+    "X-Status",         "X-Mozilla-Status",          "X-Mozilla-Status2",   "X-Mozilla-Keys",
 };
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -96,9 +88,12 @@ void MendKeptAddresses(GMimeMessage* message) {
         const char* name;
         GMimeAddressType type;
     };
-    static constexpr Field kFields[] = {{"From", GMIME_ADDRESS_TYPE_FROM},         {"Sender", GMIME_ADDRESS_TYPE_SENDER},
-                                        {"Reply-To", GMIME_ADDRESS_TYPE_REPLY_TO}, {"To", GMIME_ADDRESS_TYPE_TO},
-                                        {"Cc", GMIME_ADDRESS_TYPE_CC},             {"Bcc", GMIME_ADDRESS_TYPE_BCC}};
+    static constexpr Field kFields[] = {{"From", GMIME_ADDRESS_TYPE_FROM},
+                                        {"Sender", GMIME_ADDRESS_TYPE_SENDER},
+                                        {"Reply-To", GMIME_ADDRESS_TYPE_REPLY_TO},
+                                        {"To", GMIME_ADDRESS_TYPE_TO},
+                                        {"Cc", GMIME_ADDRESS_TYPE_CC},
+                                        {"Bcc", GMIME_ADDRESS_TYPE_BCC}};
     GMimeObject* object = GMIME_OBJECT(message);
     GMimeHeaderList* list = g_mime_object_get_header_list(object);
     for (const Field& f : kFields) {
@@ -129,10 +124,9 @@ void MendKeptAddresses(GMimeMessage* message) {
 }
 
 void AddParty(InternetAddressList* list, const Party& party) {
-    GPtr<InternetAddress> address(party.smtp.empty()
-                                      ? internet_address_group_new(party.name.empty() ? party.legacy.c_str()
-                                                                                       : party.name.c_str())
-                                      : internet_address_mailbox_new(party.name.c_str(), party.smtp.c_str()));
+    GPtr<InternetAddress> address(
+        party.smtp.empty() ? internet_address_group_new(party.name.empty() ? party.legacy.c_str() : party.name.c_str())
+                           : internet_address_mailbox_new(party.name.c_str(), party.smtp.c_str()));
     internet_address_set_charset(address.get(), "utf-8");
     internet_address_list_add(list, address.get());
 }
@@ -152,10 +146,11 @@ bool HasHeader(GMimeMessage* message, const char* name) {
 // so exporting twice gives the same mail.
 std::string MadeMessageId(const pst::Message& message) {
     GChecksum* sum = g_checksum_new(G_CHECKSUM_SHA256);
-    for (const std::uint16_t id : {kSearchKey, kSubject}) {
+    for (const std::uint16_t id : {pst::tags::kSearchKey.id, pst::tags::kSubject.id}) {
         pst::PropKey key;
         key.id = id;
-        if (const pst::Property* p = message.properties.Find(key)) g_checksum_update(sum, p->bytes.data(), p->bytes.size());
+        if (const pst::Property* p = message.properties.Find(key))
+            g_checksum_update(sum, p->bytes.data(), p->bytes.size());
     }
     const std::string t = std::to_string(SentTimeOf(message.properties));
     g_checksum_update(sum, reinterpret_cast<const guchar*>(t.data()), t.size());
@@ -200,7 +195,7 @@ void SetHeadersFromProperties(GMimeMessage* out, const pst::Message& message, bo
         }
     }
     if (missing("Subject")) {
-        const std::string subject = TextOf(props, kSubject, cp).value_or("");
+        const std::string subject = TextOf(props, pst::tags::kSubject.id, cp).value_or("");
         g_mime_message_set_subject(out, subject.c_str(), "utf-8");
     }
     if (missing("Date")) {
@@ -209,18 +204,20 @@ void SetHeadersFromProperties(GMimeMessage* out, const pst::Message& message, bo
         g_date_time_unref(date);
     }
     if (missing("Message-ID")) {
-        const auto stored = TextOf(props, kInternetMessageId, cp);
+        const auto stored = TextOf(props, pst::tags::kInternetMessageId.id, cp);
         const std::string id = stored ? StripBrackets(*stored) : MadeMessageId(message);
         g_mime_message_set_message_id(out, id.c_str());
     }
     if (missing("In-Reply-To"))
-        if (const auto v = TextOf(props, kInReplyTo, cp)) g_mime_object_set_header(GMIME_OBJECT(out), "In-Reply-To", v->c_str(), nullptr);
+        if (const auto v = TextOf(props, pst::tags::kInReplyToId.id, cp))
+            g_mime_object_set_header(GMIME_OBJECT(out), "In-Reply-To", v->c_str(), nullptr);
     if (missing("References"))
-        if (const auto v = TextOf(props, kReferences, cp)) g_mime_object_set_header(GMIME_OBJECT(out), "References", v->c_str(), nullptr);
+        if (const auto v = TextOf(props, pst::tags::kInternetReferences.id, cp))
+            g_mime_object_set_header(GMIME_OBJECT(out), "References", v->c_str(), nullptr);
 }
 
 bool IsSmime(const pst::Message& message) {
-    const std::string cls = TextOf(message.properties, kMessageClass, 0).value_or("");
+    const std::string cls = TextOf(message.properties, pst::tags::kMessageClass.id, 0).value_or("");
     return StartsWithNoCase(cls, "IPM.Note.SMIME");
 }
 
@@ -228,7 +225,7 @@ bool IsSmime(const pst::Message& message) {
 // that holds it, with its MIME type. nullptr when it has none.
 const pst::Attachment* SmimeContent(const pst::Message& message, std::string& type) {
     for (const pst::Attachment& a : message.attachments) {
-        const std::string tag = TextOf(a.properties, kAttachMimeTag, 0).value_or("");
+        const std::string tag = TextOf(a.properties, pst::tags::kAttachMimeTag.id, 0).value_or("");
         if (StartsWithNoCase(tag, "multipart/signed") || StartsWithNoCase(tag, "application/pkcs7-mime") ||
             StartsWithNoCase(tag, "application/x-pkcs7-mime")) {
             type = tag;
@@ -243,7 +240,8 @@ const pst::Attachment* SmimeContent(const pst::Message& message, std::string& ty
 GPtr<GMimeMessage> BuildMessage(const pst::Message& message, int depth) {
     InitGMime();
     GPtr<GMimeMessage> out;
-    const auto headers = TextOf(message.properties, kTransportHeaders, CodePageOf(message.properties));
+    const auto headers =
+        TextOf(message.properties, pst::tags::kTransportMessageHeaders.id, CodePageOf(message.properties));
     if (headers) out = ParseTransportHeaders(*headers);
     const bool kept = out != nullptr;
     if (kept) MendKeptAddresses(out.get());
@@ -266,7 +264,8 @@ std::string MessageToMime(const pst::Message& message) {
     // multipart/signed entity carries its own Content-Type line; an opaque
     // one is the PKCS #7 blob, which only needs its type and base64.
     GPtr<GMimeMessage> shell(g_mime_message_new(TRUE));
-    const auto headers = TextOf(message.properties, kTransportHeaders, CodePageOf(message.properties));
+    const auto headers =
+        TextOf(message.properties, pst::tags::kTransportMessageHeaders.id, CodePageOf(message.properties));
     if (headers)
         if (GPtr<GMimeMessage> parsed = ParseTransportHeaders(*headers)) {
             shell = std::move(parsed);
@@ -283,9 +282,9 @@ std::string MessageToMime(const pst::Message& message) {
         return out;
     }
     GPtr<GMimePart> part(g_mime_part_new_with_type("application", "pkcs7-mime"));
-    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part.get()), "smime-type",
-                                             type.find("signed-data") != std::string::npos ? "signed-data"
-                                                                                            : "enveloped-data");
+    g_mime_object_set_content_type_parameter(
+        GMIME_OBJECT(part.get()), "smime-type",
+        type.find("signed-data") != std::string::npos ? "signed-data" : "enveloped-data");
     g_mime_part_set_filename(part.get(), "smime.p7m");
     g_mime_part_set_content(part.get(), WrapBytes(bytes).get());
     g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);

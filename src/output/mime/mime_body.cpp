@@ -10,21 +10,13 @@
 #include "messaging/compressed_rtf.h"
 #include "messaging/rtf_text.h"
 #include "output/mime/message_fields.h"
+#include "output/pst/props_tags.h"
 #include "output/mime/rtf_html.h"
 #include "output/source_copy.h"
 
 namespace bm::mime {
 namespace {
 
-constexpr std::uint16_t kBody = 0x1000;
-constexpr std::uint16_t kHtml = 0x1013;
-constexpr std::uint16_t kRtfCompressed = 0x1009;
-constexpr std::uint16_t kAttachMethod = 0x3705;
-constexpr std::uint16_t kAttachLongFilename = 0x3707;
-constexpr std::uint16_t kAttachFilename = 0x3704;
-constexpr std::uint16_t kDisplayName = 0x3001;
-constexpr std::uint16_t kAttachMimeTag = 0x370E;
-constexpr std::uint16_t kAttachContentId = 0x3712;
 constexpr std::int32_t kMethodEmbedded = 5;
 constexpr std::int32_t kMethodOle = 6;
 
@@ -36,14 +28,14 @@ struct Texts {
 Texts TextsOf(const pst::Message& message) {
     const std::uint32_t cp = CodePageOf(message.properties);
     Texts t;
-    t.plain = TextOf(message.properties, kBody, cp);
-    if (const auto html = BinaryOf(message.properties, kHtml); html && !html->empty()) {
+    t.plain = TextOf(message.properties, pst::tags::kBody.id, cp);
+    if (const auto html = BinaryOf(message.properties, pst::tags::kHtml.id); html && !html->empty()) {
         t.html = ToUtf8(*html, CharsetOfCodePage(cp));
     } else {
-        t.html = TextOf(message.properties, kHtml, cp);
+        t.html = TextOf(message.properties, pst::tags::kHtml.id, cp);
     }
     if (t.plain || t.html) return t;
-    const auto compressed = BinaryOf(message.properties, kRtfCompressed);
+    const auto compressed = BinaryOf(message.properties, pst::tags::kRtfCompressed.id);
     if (!compressed || compressed->empty()) return t;
     const std::vector<std::uint8_t> rtf =
         DecodeCompressedRtf({reinterpret_cast<const std::uint8_t*>(compressed->data()), compressed->size()});
@@ -67,13 +59,14 @@ GPtr<GMimeObject> TextPart(const char* subtype, const std::string& utf8) {
 }
 
 std::string NameOf(const pst::Attachment& a, std::uint32_t cp) {
-    for (const std::uint16_t id : {kAttachLongFilename, kAttachFilename, kDisplayName})
+    for (const std::uint16_t id :
+         {pst::tags::kAttachLongFilename.id, pst::tags::kAttachFilename.id, pst::tags::kDisplayName.id})
         if (auto name = TextOf(a.properties, id, cp)) return *name;
     return {};
 }
 
 std::string MimeTypeOf(const pst::Attachment& a, const std::string& name, std::uint32_t cp) {
-    if (auto tag = TextOf(a.properties, kAttachMimeTag, cp)) {
+    if (auto tag = TextOf(a.properties, pst::tags::kAttachMimeTag.id, cp)) {
         const auto slash = tag->find('/');
         if (slash != std::string::npos && slash > 0 && slash + 1 < tag->size() &&
             tag->find_first_of(" \t\r\n;\"") == std::string::npos)
@@ -84,12 +77,23 @@ std::string MimeTypeOf(const pst::Attachment& a, const std::string& name, std::u
         const char* type;
     };
     static constexpr Known kKnown[] = {
-        {".txt", "text/plain"},       {".htm", "text/html"},         {".html", "text/html"},
-        {".csv", "text/csv"},         {".png", "image/png"},         {".jpg", "image/jpeg"},
-        {".jpeg", "image/jpeg"},      {".gif", "image/gif"},         {".bmp", "image/bmp"},
-        {".pdf", "application/pdf"},  {".zip", "application/zip"},   {".ics", "text/calendar"},
-        {".vcf", "text/vcard"},       {".eml", "message/rfc822"},    {".xml", "application/xml"},
-        {".doc", "application/msword"}, {".xls", "application/vnd.ms-excel"},
+        {".txt", "text/plain"},
+        {".htm", "text/html"},
+        {".html", "text/html"},
+        {".csv", "text/csv"},
+        {".png", "image/png"},
+        {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},
+        {".gif", "image/gif"},
+        {".bmp", "image/bmp"},
+        {".pdf", "application/pdf"},
+        {".zip", "application/zip"},
+        {".ics", "text/calendar"},
+        {".vcf", "text/vcard"},
+        {".eml", "message/rfc822"},
+        {".xml", "application/xml"},
+        {".doc", "application/msword"},
+        {".xls", "application/vnd.ms-excel"},
     };
     const auto dot = name.rfind('.');
     if (dot != std::string::npos) {
@@ -102,7 +106,7 @@ std::string MimeTypeOf(const pst::Attachment& a, const std::string& name, std::u
 
 GPtr<GMimeObject> AttachmentPart(const pst::Attachment& a, std::uint32_t cp, int depth, bool inlined) {
     const std::string name = NameOf(a, cp);
-    const std::int32_t method = Int32Of(a.properties, kAttachMethod).value_or(1);
+    const std::int32_t method = Int32Of(a.properties, pst::tags::kAttachMethod.id).value_or(1);
     if (const auto* embedded = std::get_if<std::shared_ptr<const pst::Message>>(&a.content);
         embedded && *embedded && depth < kMaxEmbeddingDepth) {
         GPtr<GMimeMessage> inner = BuildMessage(**embedded, depth + 1);
@@ -119,7 +123,7 @@ GPtr<GMimeObject> AttachmentPart(const pst::Attachment& a, std::uint32_t cp, int
     g_mime_part_set_content(part.get(), WrapBytes(AttachmentData(a)).get());
     g_mime_object_set_disposition(GMIME_OBJECT(part.get()), inlined ? "inline" : "attachment");
     if (!name.empty()) g_mime_part_set_filename(part.get(), name.c_str());
-    if (auto cid = TextOf(a.properties, kAttachContentId, cp)) {
+    if (auto cid = TextOf(a.properties, pst::tags::kAttachContentId.id, cp)) {
         if (cid->size() > 2 && cid->front() == '<' && cid->back() == '>') *cid = cid->substr(1, cid->size() - 2);
         g_mime_part_set_content_id(part.get(), cid->c_str());
     }
@@ -131,7 +135,7 @@ GPtr<GMimeObject> AttachmentPart(const pst::Attachment& a, std::uint32_t cp, int
 // Whether the HTML shows the attachment by its content id.
 bool ShownInline(const pst::Attachment& a, const std::optional<std::string>& html, std::uint32_t cp) {
     if (!html || std::holds_alternative<std::shared_ptr<const pst::Message>>(a.content)) return false;
-    auto cid = TextOf(a.properties, kAttachContentId, cp);
+    auto cid = TextOf(a.properties, pst::tags::kAttachContentId.id, cp);
     if (!cid) return false;
     if (cid->size() > 2 && cid->front() == '<' && cid->back() == '>') *cid = cid->substr(1, cid->size() - 2);
     return html->find("cid:" + *cid) != std::string::npos;

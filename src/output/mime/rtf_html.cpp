@@ -15,10 +15,10 @@ constexpr std::size_t kMaxGroups = 512;
 constexpr std::size_t kMaxHeaderScan = 1024;
 
 struct Group {
-    bool skip = false;     // a destination whose text is not HTML (font table, ...)
-    bool htmlTag = false;  // inside {\*\htmltag...}: always output
+    bool skip = false;        // a destination whose text is not HTML (font table, ...)
+    bool htmlTag = false;     // inside {\*\htmltag...}: always output
     bool suppressed = false;  // \htmlrtf on: RTF-only text
-    int unicodeSkip = 1;   // \ucN
+    int unicodeSkip = 1;      // \ucN
 };
 
 class Decoder {
@@ -105,31 +105,31 @@ private:
 
     void ControlSymbol(char c) {
         switch (c) {
-        case '\'': {
-            if (in_.remaining() < 2) return;
-            const auto hex = in_.readBytes(2);
-            const int hi = HexValue(static_cast<char>(hex[0]));
-            const int lo = HexValue(static_cast<char>(hex[1]));
-            if (hi >= 0 && lo >= 0) Byte(static_cast<std::uint8_t>(hi * 16 + lo));
-            return;
-        }
-        case '*':
-            pendingDestination_ = true;
-            return;
-        case '{':
-        case '}':
-        case '\\':
-            Byte(static_cast<std::uint8_t>(c));
-            return;
-        case '~':
-            Text("\xC2\xA0");
-            return;
-        case '\r':
-        case '\n':
-            Text("\r\n");
-            return;
-        default:
-            return;
+            case '\'': {
+                if (in_.remaining() < 2) return;
+                const auto hex = in_.readBytes(2);
+                const int hi = HexValue(static_cast<char>(hex[0]));
+                const int lo = HexValue(static_cast<char>(hex[1]));
+                if (hi >= 0 && lo >= 0) Byte(static_cast<std::uint8_t>(hi * 16 + lo));
+                return;
+            }
+            case '*':
+                pendingDestination_ = true;
+                return;
+            case '{':
+            case '}':
+            case '\\':
+                Byte(static_cast<std::uint8_t>(c));
+                return;
+            case '~':
+                Text("\xC2\xA0");
+                return;
+            case '\r':
+            case '\n':
+                Text("\r\n");
+                return;
+            default:
+                return;
         }
     }
 

@@ -30,7 +30,8 @@ namespace bmtest {
 class WrittenStore {
 public:
     explicit WrittenStore(const std::string& name) : path_(ScratchDir(name) / "source.pst") {
-        writer_ = bm::pst::PstStore::Create(path_, {.displayName = "Source", .seed = 11, .defaultMessageTime = 1700000000});
+        writer_ =
+            bm::pst::PstStore::Create(path_, {.displayName = "Source", .seed = 11, .defaultMessageTime = 1700000000});
     }
     bm::pst::PstStore& writer() { return *writer_; }
 
@@ -68,9 +69,9 @@ inline bm::pst::Message Mail(std::string_view subject, std::string_view body) {
     if (!body.empty()) m.properties.SetString(tags::kBody, body);
     m.properties.SetSysTime(tags::kClientSubmitTime, bm::pst::FileTimeFromUnix(kSent));
     m.properties.SetSysTime(tags::kMessageDeliveryTime, bm::pst::FileTimeFromUnix(kSent + 60));
-    for (const auto& [name, type, address] : {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType,
-                                                         tags::kSentRepresentingEmailAddress},
-                                              std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
+    for (const auto& [name, type, address] :
+         {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType, tags::kSentRepresentingEmailAddress},
+          std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
         m.properties.SetString(name, "Zoë Ångström");
         m.properties.SetString(type, "SMTP");
         m.properties.SetString(address, "zoe@example.org");

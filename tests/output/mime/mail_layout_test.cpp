@@ -57,8 +57,11 @@ void Export(MailLayout& layout) {
             open = s.folder;
         }
         const std::string bytes = MessageToMime(bmtest::Mail(s.subject, s.body));
-        layout.AddMessage({.bytes = bytes, .flags = s.flags, .deliveryTime = bmtest::kSent + 60,
-                           .envelopeSender = "zoe@example.org", .subject = s.subject});
+        layout.AddMessage({.bytes = bytes,
+                           .flags = s.flags,
+                           .deliveryTime = bmtest::kSent + 60,
+                           .envelopeSender = "zoe@example.org",
+                           .subject = s.subject});
     }
     layout.CloseFolder();
 }
@@ -91,15 +94,23 @@ TEST(MailLayout, MboxIsThunderbirdsTreeWithQuotedFromLinesAndTheMessageState) {
     ExpectContained(scratch);
     const json spec = {
         {"folders",
-         {{"Inbox", 3}, {"Inbox.sbd/Sub.Folder", 1}, {"_evil__name", 1}, {"_CON", 1}, {"A_B", 1}, {"A_B (2)", 1},
-          {"Folder.sbd_", 1}, {"Empty parent", 0}, {"Empty parent.sbd/Child", 1}}},
+         {{"Inbox", 3},
+          {"Inbox.sbd/Sub.Folder", 1},
+          {"_evil__name", 1},
+          {"_CON", 1},
+          {"A_B", 1},
+          {"A_B (2)", 1},
+          {"Folder.sbd_", 1},
+          {"Empty parent", 0},
+          {"Empty parent.sbd/Child", 1}}},
         {"flags", {{"read and replied", "ROA"}, {"flagged", "OF"}, {"a draft", "OT"}, {"child", "O"}}},
     };
     EXPECT_EQ(bmtest::CheckMail("mbox", scratch / "out", spec), "");
 
     const std::string inbox = Read(scratch / "out" / "Inbox");
-    EXPECT_TRUE(inbox.starts_with("From zoe@example.org Wed May  1 10:01:00 2024\nStatus: RO\nX-Status: A\n"
-                                  "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"))
+    EXPECT_TRUE(
+        inbox.starts_with("From zoe@example.org Wed May  1 10:01:00 2024\nStatus: RO\nX-Status: A\n"
+                          "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"))
         << inbox.substr(0, 200);
     const std::string quoted = Read(scratch / "out" / "Inbox.sbd" / "Sub.Folder");
     EXPECT_NE(quoted.find("\n>From here\n>>From there\nFrom: not a header\n"), std::string::npos) << quoted;
@@ -114,8 +125,15 @@ TEST(MailLayout, MaildirHasMaildirPlusPlusFoldersAndFlagsInTheInfoPart) {
     ExpectContained(scratch);
     const json spec = {
         {"folders",
-         {{"", 0}, {"Inbox", 3}, {"Inbox.Sub_Folder", 1}, {"___evil__name", 1}, {"_CON", 1}, {"A_B", 1},
-          {"A_B (2)", 1}, {"Folder_sbd", 1}, {"Empty parent.Child", 1}}},
+         {{"", 0},
+          {"Inbox", 3},
+          {"Inbox.Sub_Folder", 1},
+          {"___evil__name", 1},
+          {"_CON", 1},
+          {"A_B", 1},
+          {"A_B (2)", 1},
+          {"Folder_sbd", 1},
+          {"Empty parent.Child", 1}}},
         {"flags", {{"read and replied", "RS"}, {"flagged", "F"}, {"a draft", "D"}, {"child", "P"}, {"quoted", "S"}}},
     };
     EXPECT_EQ(bmtest::CheckMail("maildir", scratch / "out", spec), "");
@@ -151,8 +169,13 @@ TEST(MailLayout, EmlFilesAreNamedSafelyAndUniquelyFromTheirSubjects) {
         names.insert(e.path().filename().string());
         messages.push_back({{"file", e.path().string()}, {"expect", json::object()}});
     }
-    const std::set<std::string> want = {"a_b_c_d_.eml", "Same.eml", "same (2).eml", "(no subject).eml", "_.eml",
-                                        "_NUL.txt.eml", std::string(100, 'x') + ".eml"};
+    const std::set<std::string> want = {"a_b_c_d_.eml",
+                                        "Same.eml",
+                                        "same (2).eml",
+                                        "(no subject).eml",
+                                        "_.eml",
+                                        "_NUL.txt.eml",
+                                        std::string(100, 'x') + ".eml"};
     EXPECT_EQ(names, want);
     const std::set<std::string> files = FilesBelow(scratch / "out");
     EXPECT_EQ(files.count("Inbox/read and replied.eml"), 1u);
@@ -161,7 +184,8 @@ TEST(MailLayout, EmlFilesAreNamedSafelyAndUniquelyFromTheirSubjects) {
     EXPECT_EQ(files.count("_evil__name/evil.eml"), 1u);
     EXPECT_EQ(files.size(), Samples().size() + want.size());
     for (const std::string& f : files)
-        if (!f.starts_with("Names/")) messages.push_back({{"file", (scratch / "out" / f).string()}, {"expect", json::object()}});
+        if (!f.starts_with("Names/"))
+            messages.push_back({{"file", (scratch / "out" / f).string()}, {"expect", json::object()}});
     EXPECT_EQ(bmtest::CheckMail("messages", {}, messages), "");
 }
 

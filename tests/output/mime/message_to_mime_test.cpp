@@ -77,9 +77,7 @@ TEST(MessageToMime, AMailWithHtmlInlineImageAttachmentsAndTwoLevelsOfEmbeddedMes
         {"attachments",
          {{{"name", "Отчёт über 2024.bin"}, {"hex", bmtest::Hex(kBinary)}},
           {{"name", "notes.txt"}, {"hex", bmtest::Hex("plain notes\n")}, {"type", "text/plain"}},
-          {{"name", "Picture.bmp"},
-           {"hex", bmtest::Hex(kBinary)},
-           {"type", "application/octet-stream"}}}},
+          {{"name", "Picture.bmp"}, {"hex", bmtest::Hex(kBinary)}, {"type", "application/octet-stream"}}}},
         {"embedded",
          {{{"subject", "Level one ∑"},
            {"text", "the middle text"},
@@ -123,14 +121,18 @@ TEST(MessageToMime, BodiesKeptAsRtfOrEightBitTextComeOutAsUtf8Text) {
     const std::vector<BodyCase> cases = {
         {"rtf-encapsulating-html",
          [](pst::Message& m) {
-             m.SetRtfBody("{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0 Arial;}}"
-                          "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <body>}\\htmlrtf {\\htmlrtf0 "
-                          "{\\*\\htmltag84 <b>}caf\\'e9 \\u8364?{\\*\\htmltag92 </b>}\\htmlrtf }\\htmlrtf0 "
-                          "{\\*\\htmltag35 </body>}{\\*\\htmltag27 </html>}}");
+             m.SetRtfBody(
+                 "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0 Arial;}}"
+                 "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <body>}\\htmlrtf {\\htmlrtf0 "
+                 "{\\*\\htmltag84 <b>}caf\\'e9 \\u8364?{\\*\\htmltag92 </b>}\\htmlrtf }\\htmlrtf0 "
+                 "{\\*\\htmltag35 </body>}{\\*\\htmltag27 </html>}}");
          },
          {{"html_contains", "<html><body><b>café €</b></body></html>"}}},
         {"rtf-only",
-         [](pst::Message& m) { m.SetRtfBody("{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0 Arial;}}\\'cf\\'f0\\'e8\\'e2\\'e5\\'f2 world\\par}"); },
+         [](pst::Message& m) {
+             m.SetRtfBody(
+                 "{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0 Arial;}}\\'cf\\'f0\\'e8\\'e2\\'e5\\'f2 world\\par}");
+         },
          {{"text", "Привет world"}}},
         {"code-page-1251",
          [](pst::Message& m) {
@@ -213,10 +215,10 @@ TEST(MessageToMime, SignedMailIsWrittenFromItsStoredMimeContentAndStillVerifies)
     const auto dir = bmtest::ScratchDir("mime-smime");
     const std::string d = "'" + dir.string() + "/";
     ASSERT_TRUE(Shell("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=signer -days 2 -keyout " + d +
-                    "key.pem' -out " + d + "cert.pem'"));
+                      "key.pem' -out " + d + "cert.pem'"));
     bmtest::WriteFile(dir / "body.txt", "Signed text, grüße.\r\n");
     ASSERT_TRUE(Shell("openssl smime -sign -text -in " + d + "body.txt' -signer " + d + "cert.pem' -inkey " + d +
-                    "key.pem' -out " + d + "signed.eml'"));
+                      "key.pem' -out " + d + "signed.eml'"));
     std::ifstream in(dir / "signed.eml", std::ios::binary);
     std::string signedMail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // What a store keeps: the multipart/signed entity without the mail's own headers.
