@@ -10,7 +10,10 @@ its contents table does not list) apart from its other items. For every
 matched item, every property of the source must be on the saved item with
 the same type and the same bytes: the message's own properties, and each
 attachment's properties and data. Every folder below the top one is matched
-by its path and must keep its own properties the same way. Named properties (0x8000 and up) are compared by property set and
+by its path and must keep its own properties the same way; the links to
+special folders that a folder or the store's root folder holds (0x36D0 to
+0x36D9) must name the saved folders at the paths the source's name, left out
+only where none of them is saved. Named properties (0x8000 and up) are compared by property set and
 LID or name, each store's name-to-ID map giving what their ids stand for.
 
 Left out of the comparison, as the saving leaves them out of the copy: the
@@ -69,30 +72,46 @@ def name_map(f):
         for e in rs.entries:
             if e.entry_type in (2, 3, 4) and e.data is not None:
                 streams.setdefault(e.entry_type, e.data)
+        for e in rs.entries:
+            if 0x1000 <= e.entry_type <= 0x1FFF and e.data is not None:
+                streams.setdefault("buckets", []).append(e.data)
     guids = streams.get(2, b"")
     entries = streams.get(3, b"")
     strings = streams.get(4, b"")
-    out = {}
-    for at in range(0, len(entries) - 7, 8):
-        number = int.from_bytes(entries[at:at + 4], "little")
-        word = int.from_bytes(entries[at + 4:at + 6], "little")
-        index = int.from_bytes(entries[at + 6:at + 8], "little")
-        if word == 0:
-            break
+
+    def records(stream):
+        for at in range(0, len(stream) - 7, 8):
+            yield (int.from_bytes(stream[at:at + 4], "little"), int.from_bytes(stream[at + 4:at + 6], "little"),
+                   int.from_bytes(stream[at + 6:at + 8], "little"))
+
+    def guid_of(word):
         g = word >> 1
         if g == 1:
-            guid = PS_MAPI
-        elif g == 2:
-            guid = PS_PUBLIC_STRINGS
-        else:
-            guid = guids[(g - 3) * 16:(g - 3) * 16 + 16]
+            return PS_MAPI
+        if g == 2:
+            return PS_PUBLIC_STRINGS
+        return guids[(g - 3) * 16:(g - 3) * 16 + 16]
+
+    out = {}
+    # As tolerantly as the saving reads the map: a record that names
+    # nothing (word 0) is passed over, a string name is at the record's
+    # whole offset, and a numeric name only the hash buckets hold counts too.
+    for number, word, index in records(entries):
+        if word == 0:
+            continue
         if word & 1:
+            if number + 4 > len(strings):
+                number &= 0xFFFF
             length = int.from_bytes(strings[number:number + 4], "little")
             name = strings[number + 4:number + 4 + length].decode("utf-16-le", "replace")
         else:
             name = number
         # Of two entries for one id, the later one counts (as for the tool).
-        out[0x8000 + index] = (guid.hex(), name)
+        out[0x8000 + index] = (guid_of(word).hex(), name)
+    for bucket in streams.get("buckets", []):
+        for number, word, index in records(bucket):
+            if word != 0 and not word & 1:
+                out.setdefault(0x8000 + index, (guid_of(word).hex(), number))
     return out
 
 
@@ -127,9 +146,13 @@ class Side:
         self.names = name_map(self.file)
         self.items = collections.defaultdict(list)
         self.folders = {}
+        self.paths = {}  # folder identifier -> path (() for the top folder)
+        self.root = self.file.get_root_folder()
+        self.paths[self.root.identifier] = ("<root>",)
         self.collect(pff_store.mail_subtree(self.file), ())
 
     def collect(self, folder, path):
+        self.paths.setdefault(folder.identifier, path)
         if path:
             self.folders.setdefault(path, folder)
         contents = set()
@@ -176,6 +199,73 @@ def compare_folder(src, out, s_names, o_names, skip, where, problems):
         elif (op[key] or b"") != value:
             problems.append("folder %s: %s differs (%d bytes, saved %d)" % (where, show(key), len(value),
                                                                           len(op[key] or b"")))
+
+
+LINK_IDS = range(0x36D0, 0x36DA)
+PT_BINARY = 0x0102
+PT_MV_BINARY = 0x1102
+
+
+def entry_id_nid(value):
+    return int.from_bytes(value[20:24], "little") if value is not None and len(value) == 24 else None
+
+
+def link_targets(pid, value_type, value):
+    """The node ids a link names, in their places (None for an empty place)."""
+    value = value or b""
+    if value_type == PT_MV_BINARY:
+        count = int.from_bytes(value[0:4], "little")
+        offsets = [int.from_bytes(value[4 + 4 * i:8 + 4 * i], "little") for i in range(count)] + [len(value)]
+        return [entry_id_nid(value[offsets[i]:offsets[i + 1]]) for i in range(count)]
+    if pid == 0x36D9:
+        out, at = [], 0
+        while at + 4 <= len(value):
+            persist, size = int.from_bytes(value[at:at + 2], "little"), int.from_bytes(value[at + 2:at + 4], "little")
+            if persist == 0:
+                break
+            block, at, nid = value[at + 4:at + 4 + size], at + 4 + size, None
+            e = 0
+            while e + 4 <= len(block):
+                element, length = int.from_bytes(block[e:e + 2], "little"), int.from_bytes(block[e + 2:e + 4], "little")
+                if element == 3:
+                    nid = entry_id_nid(block[e + 4:e + 4 + length])
+                e += 4 + length
+            out.append(nid)
+        return out
+    return [entry_id_nid(value)]
+
+
+def compare_links(src, out, source, output, where, problems):
+    """The special folders' links a folder holds must name the saved
+    folders that the source's name (the same paths), and be left out only
+    where none of the folders they name is saved; in a list an unsaved
+    folder's place stays empty, a persisted block naming one is left out."""
+    def links(folder):
+        found = {}
+        for rs in folder.record_sets:
+            for e in rs.entries:
+                if e.entry_type in LINK_IDS:
+                    found.setdefault(e.entry_type, (e.value_type, e.data))
+        return found
+    saved = links(out)
+    for pid, (value_type, value) in links(src).items():
+        wanted = []
+        for nid in link_targets(pid, value_type, value):
+            path = source.paths.get(nid)
+            kept = path if path is not None and (path in output.folders or path in ((), ("<root>",))) else None
+            if pid == 0x36D9 and kept is None:
+                continue
+            wanted.append(kept)
+        if not any(w is not None for w in wanted):
+            if pid in saved:
+                problems.append("folder %s: link %04X kept though it names no saved folder" % (where, pid))
+            continue
+        if pid not in saved:
+            problems.append("folder %s: link %04X missing" % (where, pid))
+            continue
+        got = [output.paths.get(nid) if nid is not None else None for nid in link_targets(pid, *saved[pid])]
+        if got != wanted:
+            problems.append("folder %s: link %04X names %r, the source %r" % (where, pid, got, wanted))
 
 
 def compare_item(src, out, s_names, o_names, skip, where, problems):
@@ -230,6 +320,8 @@ def main():
             continue
         folders += 1
         compare_folder(folder, saved, source.names, output.names, folder_skip, "\\".join(path), problems)
+        compare_links(folder, saved, source, output, "\\".join(path), problems)
+    compare_links(source.root, output.root, source, output, "<root>", problems)
     for key, sources in sorted(source.items.items(), key=lambda kv: repr(kv[0])):
         saved = output.items.get(key, [])
         where = "%s%s %r" % ("\\".join(key[0]), " (associated)" if key[1] else "", key[2])

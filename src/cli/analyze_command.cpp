@@ -88,8 +88,8 @@ int RunAnalyze(CliEnvironment& env, const std::string& store) {
     if (message.empty() && outcome == AnalysisOutcome::Failed) message = std::string(kFileHighlyCorrupted);
     if (env.json)
         PrintJsonResult(run, store, message);
-    else
-        PrintTextResult(run);
+    else if (outcome != AnalysisOutcome::Failed)
+        PrintTextResult(run);  // a run that failed has nothing to show but its message
     if (outcome == AnalysisOutcome::Aborted && run.message().empty()) PrintError(message);
     if (outcome == AnalysisOutcome::Failed) return kExitFailure;
     if (outcome == AnalysisOutcome::Aborted) return interrupted ? kExitInterrupted : kExitFailure;

@@ -41,7 +41,16 @@ int FolderDepth(std::string_view path) {
     return std::max(0, static_cast<int>(std::count(path.begin(), path.end(), '\\')) - 1);
 }
 
-std::string SchemaName(std::string_view command) { return "brightmend." + std::string(command) + "/1"; }
+std::string CountOf(std::size_t count, std::string_view noun) {
+    return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+std::string SchemaName(std::string_view command) {
+    // save's outcome tells a run that lost items ("partial") from one that
+    // saved them all since version 2.
+    const char* version = command == "save" ? "/2" : "/1";
+    return "brightmend." + std::string(command) + version;
+}
 
 OrderedJson JsonObject(std::string_view command) {
     OrderedJson out = OrderedJson::object();

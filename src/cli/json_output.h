@@ -28,12 +28,16 @@ void PrintJson(const OrderedJson& value);
 std::string_view FolderName(std::string_view path);
 int FolderDepth(std::string_view path);
 
-// The "schema" value of a command's JSON object: "brightmend.<command>/1".
+// The "schema" value of a command's JSON object: "brightmend.<command>/1"
+// ("brightmend.save/2").
 std::string SchemaName(std::string_view command);
 // A command's JSON object begins with its schema.
 OrderedJson JsonObject(std::string_view command);
 // The one object a command prints when it fails before it has a result.
 OrderedJson FailureJson(std::string_view command, const std::string& message);
+
+// "1 item", "2 items": a count with its noun.
+std::string CountOf(std::size_t count, std::string_view noun);
 
 // A summary label without its trailing blanks.
 std::string TrimLabel(std::string_view label);

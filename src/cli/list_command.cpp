@@ -21,8 +21,6 @@ OrderedJson TimeJson(const Bytes& filetime) {
     return iso ? OrderedJson(*iso) : OrderedJson(nullptr);
 }
 
-std::string AttachmentName(const AttachmentRecord& a) { return a.longFileName.empty() ? a.fileName : a.longFileName; }
-
 OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     OrderedJson item;
     item["nid"] = nid;
@@ -43,7 +41,7 @@ OrderedJson ItemJson(std::uint32_t nid, const ItemRecord& r) {
     item["hasRtf"] = m != nullptr && m->rtfFlag == 1;
     OrderedJson attachments = OrderedJson::array();
     for (const AttachmentRecord& a : r.attachments)
-        attachments.push_back(OrderedJson{{"name", AttachmentName(a)}, {"size", a.size}});
+        attachments.push_back(OrderedJson{{"name", AttachmentShownName(a)}, {"size", AttachmentShownSize(a)}});
     item["attachments"] = std::move(attachments);
     if (IsAssociatedMessageNid(nid)) item["associated"] = true;
     if (r.incomplete) item["incomplete"] = true;
@@ -93,7 +91,8 @@ public:
             std::printf("  0x%x  %s  %s  %s", nid, EscapeForTerminal(record.messageClass).c_str(),
                         when ? when->c_str() : "-",
                         m != nullptr && m->subject ? EscapeForTerminal(m->subject->text).c_str() : "");
-            if (!record.attachments.empty()) std::printf("  [%zu attachments]", record.attachments.size());
+            if (!record.attachments.empty())
+                std::printf("  [%s]", CountOf(record.attachments.size(), "attachment").c_str());
             if (IsAssociatedMessageNid(nid)) std::printf("  [associated]");
             if (record.incomplete) std::printf("  [incomplete: its recipients and attachments are lost]");
             std::printf("\n");
@@ -128,9 +127,10 @@ public:
             std::printf("],\"summary\":%s,\"outcome\":\"%s\",\"message\":%s}\n", DumpJson(summary).c_str(),
                         outcome, DumpJson(OrderedJson(message)).c_str());
         } else {
-            std::printf("\n%zu folders, %zu items, %zu attachments", folders_, items_, attachments_);
+            std::printf("\n%s, %s, %s", CountOf(folders_, "folder").c_str(), CountOf(items_, "item").c_str(),
+                        CountOf(attachments_, "attachment").c_str());
             if (associated_ > 0) std::printf(" (%zu of the items associated: views, rules, settings)", associated_);
-            if (unreadable_ > 0) std::printf(", %zu items that cannot be read", unreadable_);
+            if (unreadable_ > 0) std::printf(", %s that cannot be read", CountOf(unreadable_, "item").c_str());
             std::printf("\n");
         }
         std::fflush(stdout);
@@ -192,7 +192,7 @@ int RunList(CliEnvironment& env, const std::string& store, const std::optional<s
         printer.Close("completed");
         return printer.unreadable() > 0 ? kExitPartial : kExitSuccess;
     case StoreListingResult::Stopped:
-        return fail("aborted", std::string(kAnalysisAbortedByUser),
+        return fail("aborted", "Listing stopped before the end of the store",
                     InterruptStop::Received() ? kExitInterrupted : kExitFailure);
     case StoreListingResult::OpenFailed: {
         const std::optional<std::string> what = NotARegularFile(store);

@@ -2,7 +2,7 @@
 //
 //   brightmend-cli analyze STORE [--json] [--deep-scan]
 //   brightmend-cli list STORE [--json] [--folder PATH] [--deep-scan]
-//   brightmend-cli search DIR [--no-subdirs]
+//   brightmend-cli search DIR [--no-subdirs] [--json]
 //   brightmend-cli info STORE
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
@@ -16,6 +16,7 @@
 // signal stops the running command the way the Stop button does. --deep-scan scans the whole
 // file for blocks and index pages even when the store's index looks sound
 // (it happens by itself when the index is visibly damaged).
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -26,26 +27,59 @@
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "core_version.h"
+#include "output/save_to_pst.h"
 
 namespace {
 
 constexpr const char* kExitCodesHelp =
     "Exit codes:\n"
     "  0    every selected item was recovered\n"
-    "  1    the run failed (cannot open the store, cannot create the output, nothing usable written)\n"
+    "  1    the run failed (cannot open the store, cannot create the output, nothing usable written,\n"
+    "       or not one of the selected items saved)\n"
     "  2    usage error\n"
     "  3    completed, but some items could not be recovered (they are listed, and in the report)\n"
     "  130  stopped by Ctrl-C, SIGTERM or SIGHUP; the output store is closed and valid\n"
     "With --json every command prints exactly one JSON object, also on failure (see docs/json.md).";
 
+constexpr const char* kCommands[] = {"analyze", "list", "save", "check", "search", "info"};
+
 // The command a failed command line meant, for its JSON failure object.
 std::string CommandIn(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        for (const char* name : {"analyze", "list", "save", "check", "search", "info"})
+        for (const char* name : kCommands)
             if (arg == name) return name;
     }
     return "cli";
+}
+
+// A store file a save was still writing when it was cut off is no store to
+// read: what it is, for the user; nullopt for any other file.
+std::optional<std::string> LeftOverPartial(const std::string& store) {
+    if (!std::string_view(store).ends_with(bm::kPartialSuffix)) return std::nullopt;
+    return store +
+           ": a save was still writing this store when it was cut off (a left-over .partial file), so it is "
+           "not a finished store; save again to make one";
+}
+
+// What is wrong with a command line that names no command: an option the
+// program does not know ("-V"), or a word that is no command. nullopt when
+// a command is there, or nothing at all is (the parser then says that a
+// command is required), or help or the version is asked for.
+std::optional<std::string> WithoutACommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        for (const char* name : kCommands)
+            if (arg == name) return std::nullopt;
+        if (arg == "-h" || arg == "--help" || arg == "--version") return std::nullopt;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-q" || arg == "--quiet") continue;
+        if (arg.starts_with('-')) return "unknown option " + std::string(arg) + " (--version shows the version)";
+        return "unknown command \"" + std::string(arg) + "\"; the commands are analyze, list, search, info, check and save";
+    }
+    return std::nullopt;
 }
 
 bool AskedForJson(int argc, char** argv) {
@@ -58,6 +92,7 @@ bool AskedForJson(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace bm::cli;
+    bm::IgnoreFileSizeSignal();
     CLI::App app{"Brightmend: recovers the contents of Outlook offline store files (.ost)", "brightmend-cli"};
     app.footer(kExitCodesHelp);
     app.set_version_flag("--version", std::string("brightmend-cli ") + bm::CoreVersion());
@@ -95,6 +130,7 @@ int main(int argc, char** argv) {
     CLI::App* search = app.add_subcommand("search", "Search a directory tree for store files (*.ost)");
     search->add_option("DIR", directory, "The directory to search")->required();
     search->add_flag("--no-subdirs", noSubdirs, "Search only the directory itself");
+    search->add_flag("--json", json, "Print one JSON object");
 
     CLI::App* info = app.add_subcommand("info", "Show the header, layout, encoding and table sizes of a store");
     info->add_option("STORE", store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
@@ -126,6 +162,11 @@ int main(int argc, char** argv) {
     save->add_flag("--mark-damaged", saveRequest.markDamaged,
                    "Give the items saved with damaged content the category \"Damaged in recovery\"");
 
+    if (const std::optional<std::string> wrong = WithoutACommand(argc, argv)) {
+        std::fprintf(stderr, "brightmend-cli: %s\nRun with --help for more information.\n", wrong->c_str());
+        if (AskedForJson(argc, argv)) PrintJson(FailureJson("cli", *wrong));
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -138,6 +179,14 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    if (*analyze || *list || *save) {
+        const std::string& source = *save ? saveRequest.store : store;
+        if (const std::optional<std::string> partial = LeftOverPartial(source)) {
+            PrintError(*partial);
+            if (json) PrintJson(FailureJson(CommandIn(argc, argv), *partial));
+            return kExitFailure;
+        }
+    }
     CliEnvironment env(quiet, json);
     env.deepScan = deepScan;
     env.recoverDeleted = recoverDeleted;

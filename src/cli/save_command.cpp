@@ -20,7 +20,9 @@
 #include "engine/saving_run.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
+#include "engine/saving_verdict.h"
 #include "output/output_texts.h"
+#include "output/save_to_pst.h"
 
 namespace bm::cli {
 
@@ -37,17 +39,25 @@ int Fail(const CliEnvironment& env, const std::string& message, int code = kExit
 }  // namespace
 
 int RunSave(CliEnvironment& env, const SaveRequest& request) {
-    if (!request.all && request.folders.empty() && request.trees.empty())
-        return Fail(env, std::string(kSelectAnyFolder), kExitUsage);
+    // Where to first, then what: the destination is asked for before the
+    // folders, as the Save handler does.
     if (request.to.empty() && request.output.empty())
         return Fail(env, "--to DIR or --output FILE is required", kExitUsage);
+    if (!request.all && request.folders.empty() && request.trees.empty())
+        return Fail(env, std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)", kExitUsage);
     std::error_code ec;
     if (!request.output.empty()) {
         const fs::path file(request.output);
+        if (fs::is_directory(file, ec))
+            return Fail(env, request.output + " is a directory; --output names the new store file (--to DIR "
+                                              "saves into a directory)");
         if (fs::exists(fs::symlink_status(file, ec)))
             return Fail(env, request.output + ": " + std::string(kOutputFileExists));
+        if (fs::exists(fs::symlink_status(PartialPath(file), ec)))
+            return Fail(env, request.output + ": " + PartialPath(file).filename().string() +
+                                 " is there, left by a save that was cut off; choose another name");
         const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-        if (!fs::is_directory(parent, ec)) return Fail(env, std::string(kSavingPathMissing));
+        if (!fs::is_directory(parent, ec)) return Fail(env, parent.string() + ": no such directory for the new store");
     } else if (!fs::is_directory(request.to, ec)) {
         return Fail(env, std::string(kSavingPathMissing));
     }
@@ -138,7 +148,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         OrderedJson out = JsonObject("save");
         out["store"] = request.store;
         out["destination"] = destination.string();
-        out["outcome"] = OutcomeName(outcome);
+        out["outcome"] = run.outcomeName();
         out["message"] = run.message();
         OrderedJson paths = OrderedJson::array();
         for (const fs::path& p : stores) paths.push_back(p.string());
@@ -152,6 +162,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         out["itemsSaved"] = totals.saved;
         out["itemsNotRecovered"] = totals.lost;
         out["itemsDamaged"] = totals.damaged;
+        out["itemsNotReached"] = totals.notReached;
         out["failedItems"] = run.failedItems();
         out["reconciliation"] = ReconciliationToJson(account);
         PrintJson(out);
@@ -164,9 +175,12 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         std::printf("%s\n", run.message().c_str());
     }
     if (outcome == AnalysisOutcome::Aborted && !env.json) PrintError(run.message());
-    if (outcome == AnalysisOutcome::Failed) return kExitFailure;
     if (outcome == AnalysisOutcome::Aborted) return InterruptStop::Received() ? kExitInterrupted : kExitFailure;
-    return totals.lost > 0 || totals.damaged > 0 ? kExitPartial : kExitSuccess;
+    // Nothing saved of what was there is a failed run; some lost, a partial one.
+    const std::string verdict = run.outcomeName();
+    if (verdict == SavingVerdictName(SavingVerdict::AllSaved)) return kExitSuccess;
+    if (verdict == SavingVerdictName(SavingVerdict::SomeLost)) return kExitPartial;
+    return kExitFailure;
 }
 
 }  // namespace bm::cli

@@ -61,13 +61,15 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 // The entry as the log takes it: up to its first NUL, at most the line
-// limit, never ending inside a UTF-8 sequence.
-std::string_view EntryText(std::string_view text) {
+// limit, never ending inside a UTF-8 sequence; one that is cut ends in
+// "…", so the reader knows there was more.
+std::string EntryText(std::string_view text) {
     if (const auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
-    if (text.size() <= kLogLineLimit) return text;
-    std::size_t n = kLogLineLimit;
+    if (text.size() <= kLogLineLimit) return std::string(text);
+    constexpr std::string_view kCutMark = "\u2026";
+    std::size_t n = kLogLineLimit - kCutMark.size();
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    return text.substr(0, n);
+    return std::string(text.substr(0, n)) + std::string(kCutMark);
 }
 
 }  // namespace
@@ -135,10 +137,10 @@ void LogSavingStart(const ActivityLog& log, std::string_view targetDirectory) {
     log.Append(std::string(kLogTargetPath) + std::string(targetDirectory));
 }
 
-void LogSavingEnd(const ActivityLog& log, std::string_view summary, bool completed) {
+void LogSavingEnd(const ActivityLog& log, std::string_view summary, std::string_view closing) {
     std::string entry(summary);
     entry += kLogLineBreak;
-    entry += completed ? kLogSavingCompleted : kLogSavingAborted;
+    entry += closing;
     log.Append(entry);
 }
 

@@ -5,7 +5,8 @@
 // ("LogPath" or "Recovery Log") when that names an existing directory, and
 // in the application directory otherwise. A log that has grown past
 // kLogResetSize bytes is emptied before the next entry. An entry is at most
-// kLogLineLimit bytes; longer ones are cut (at a character boundary).
+// kLogLineLimit bytes; longer ones are cut (at a character boundary) and
+// end in "\u2026".
 //
 // Any thread may append. Appends are serialised inside the process by a
 // lock and between processes by an exclusive lock on the file, so
@@ -64,8 +65,9 @@ std::string FormatBannerTime(const std::tm& localTime);
 // The entries of the runs and of the store-file search.
 void LogAnalysisStart(const ActivityLog& log);
 void LogSavingStart(const ActivityLog& log, std::string_view targetDirectory);
-// The saving summary, a line break and the outcome, as one entry.
-void LogSavingEnd(const ActivityLog& log, std::string_view summary, bool completed);
+// The saving summary, a line break and the closing words ("Saving
+// completed successfully", "Saving aborted", or what was lost), as one entry.
+void LogSavingEnd(const ActivityLog& log, std::string_view summary, std::string_view closing);
 void LogSourceChosen(const ActivityLog& log, std::string_view path);
 void LogSearchStarted(const ActivityLog& log, std::string_view directory);
 

@@ -108,7 +108,9 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
         if (message == nullptr) return;
         results_.Modify([&](AnalysisData& d) {
             Bump(d, WellKnownCategory::Notes, changed);
-            d.notes.push_back({SubjectOf(message), std::move(message->bodyText), std::move(message->deliveryTime)});
+            // A note's text is its plain body when it has no RTF one.
+            std::string& text = !message->bodyText.empty() ? message->bodyText : message->body;
+            d.notes.push_back({SubjectOf(message), std::move(text), std::move(message->deliveryTime)});
         });
     } else if (r.kind == ItemKind::Journal) {
         if (message == nullptr && !r.journalFields) return;

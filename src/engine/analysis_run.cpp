@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "engine/deep_recovery.h"
+#include "engine/unlisted_items.h"
 #include "engine/shipped_pages.h"
 #include "engine/mail_subtree.h"
 #include "messaging/item_reader.h"
@@ -213,7 +214,13 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
         if (!record->folderCounts && IsCountedItemNid(node.nid) && !itemDamage.empty())
             results_.Modify([&](AnalysisData& d) { d.damagedItems[node.nid] = itemDamage.Describe(); });
         if (!record->folderCounts && IsCountedItemNid(node.nid)) {
-            account.Found(collector.currentPath(), node.nid);
+            if (IsUnlistedItemRecord(store_, node)) {
+                const MessageFields* m = record->messageFields.get();
+                account.FoundUnlisted(
+                    {node.nid, collector.currentPath(), m != nullptr && m->subject ? m->subject->text : ""});
+            } else {
+                account.Found(collector.currentPath(), node.nid);
+            }
             account.Read(collector.currentPath());
             if (record->incomplete) {
                 const MessageFields* m = record->messageFields.get();

@@ -308,8 +308,8 @@ std::string FormatDeletedLine(const DeletedItems& d) {
         "Deleted items: {} message entries outside the live index, {} items recovered ({} named by index pages no "
         "longer in use, {} by slots past a leaf's count, {} from message heaps nothing names), {} older versions "
         "equal to a newer one, {} no longer readable, {} without their recipient and attachment data\r\n",
-        r.entriesSeen, d.itemCount(), r.fromStalePages, r.fromStaleSlots, r.fromFreeHeaps, r.versionsMerged,
-        r.unreadable,
+        r.entriesSeen, d.itemCount() - d.unlisted.size(), r.fromStalePages, r.fromStaleSlots, r.fromFreeHeaps,
+        r.versionsMerged, r.unreadable,
         r.withoutSubnodes);
 }
 

@@ -70,6 +70,11 @@ struct DeletedItems {
     std::unordered_set<const NodeEntry*> incomplete;
     // The data blocks the items were read from.
     std::unordered_set<const BlockEntry*> dataBlocks;
+    // Live items their folder's contents table does not list (see
+    // unlisted_items.h), and the records that place them in the subfolders
+    // beside the others.
+    std::unordered_set<const NodeEntry*> unlisted;
+    std::unordered_set<const NodeEntry*> unlistedRecords;
 
     bool empty() const { return items.empty() && subfolders.empty(); }
     // Whether one of the items was read from this block.

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/deep_recovery.h"
+#include "engine/unlisted_items.h"
 #include "messaging/item_reader.h"
 #include "messaging/named_properties.h"
 #include "store/btree_walk.h"
@@ -53,7 +54,9 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         reader.pauseGate.Pass();
         if (!walk.goOn()) break;
         bool descend = false;
-        if (node->dataBlock() != nullptr) {
+        if (IsUnlistedItem(store, *node)) {
+            // Walked with "Recovered Items\Deleted", not as its folder's mail.
+        } else if (node->dataBlock() != nullptr) {
             if (walk.beforeRead) walk.beforeRead(*node);
             std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients, walk.parts);
             if (walk.nodeRead) walk.nodeRead();
@@ -177,6 +180,7 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
     out.root = roots.root;
     if (out.deepRecoveryRan && out.root != nullptr && !RecoveryOf(store)->deleted.empty())
         SettleRecoveredFolder(store, *out.root);
+    if (out.root != nullptr && !reader.StopRequested()) GatherUnlistedItems(store, *out.root);
     out.status = out.root != nullptr ? MailSubtreeStatus::Found : MailSubtreeStatus::NoRootFolder;
     return out;
 }

@@ -48,7 +48,9 @@ struct MailSubtreeOptions {
 // When the walk leaves the store visibly incomplete (see deep_recovery.h),
 // or on request, deep recovery runs before the subtree root is looked for;
 // without a store object or root it stands in with the usual subtree NID or
-// a made-up root, as long as it found folders or items to show.
+// a made-up root, as long as it found folders or items to show. Items
+// their folder's contents table does not list are moved to "Recovered
+// Items\Deleted" (see unlisted_items.h) once the root is known.
 MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path, StoreReader& reader,
                             const std::function<void()>& opened = {}, const MailSubtreeOptions& options = {});
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -22,6 +23,7 @@ std::string_view LossReasonName(LossReason reason) {
     case LossReason::UnreadableFolder: return "unreadableFolder";
     case LossReason::WriteFailed: return "writeFailed";
     case LossReason::NotWritten: return "notWritten";
+    case LossReason::OutputUnusable: return "outputUnusable";
     }
     return "unreadableNode";
 }
@@ -33,6 +35,7 @@ std::string_view LossReasonText(LossReason reason) {
     case LossReason::UnreadableFolder: return "its folder cannot be read";
     case LossReason::WriteFailed: return "could not be written";
     case LossReason::NotWritten: return "not written";
+    case LossReason::OutputUnusable: return "its part of the new store is unusable";
     }
     return "unreadable node";
 }
@@ -54,6 +57,13 @@ void Reconciliation::Found(const std::string& folder, std::uint32_t nid) {
     if (IsAssociatedMessageNid(nid)) ++t.associated;
 }
 
+void Reconciliation::FoundUnlisted(UnlistedItem item) {
+    FolderTally& t = Tally(item.folder);
+    ++t.foundByIndex;
+    if (IsAssociatedMessageNid(item.nid)) ++t.associated;
+    unlisted_.push_back(std::move(item));
+}
+
 void Reconciliation::Read(const std::string& folder) { ++Tally(folder).read; }
 
 void Reconciliation::Saved(const std::string& folder) { ++Tally(folder).saved; }
@@ -73,6 +83,16 @@ DamagedItem* Reconciliation::FindDamaged(std::uint32_t nid) {
         if (item.nid == nid) return &item;
     }
     return nullptr;
+}
+
+void Reconciliation::Unsaved(LostItem item) {
+    FolderTally& t = Tally(item.folder);
+    if (t.saved > 0) --t.saved;
+    Lost(std::move(item));
+}
+
+void Reconciliation::NotReached(const std::string& folder, std::int64_t items) {
+    if (items > 0) Tally(folder).notReached += items;
 }
 
 void Reconciliation::LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path) {
@@ -112,6 +132,7 @@ FolderTally Reconciliation::totals() const {
         all.lost += t.lost;
         all.associated += t.associated;
         all.damaged += t.damaged;
+        all.notReached += t.notReached;
     }
     return all;
 }
@@ -123,7 +144,30 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     if (saving) text += fmt::format(", saved {}", t.saved);
     text += fmt::format(", not recovered {}", t.lost);
     if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
+    if (t.notReached > 0) {
+        const auto folders = std::count_if(account.folders().begin(), account.folders().end(),
+                                           [](const FolderTally& f) { return f.notReached > 0; });
+        text += fmt::format("; not reached {} (in {} folder{})", t.notReached, folders, folders == 1 ? "" : "s");
+    }
     return text;
+}
+
+std::size_t Reconciliation::unnamedValueCount() const {
+    std::size_t n = 0;
+    for (const UnnamedValuesItem& item : unnamed_) n += item.propertyIds.size();
+    return n;
+}
+
+std::string FormatUnlistedItem(const UnlistedItem& item) {
+    return fmt::format("0x{:x}  {}  {}", item.nid, item.folder, item.subject.empty() ? "-" : item.subject);
+}
+
+std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item) {
+    std::string ids;
+    for (const std::uint16_t id : item.propertyIds) ids += fmt::format(" 0x{:04x}", id);
+    return fmt::format("0x{:x}  {}  {}  ({} {} without a name:{})", item.nid, item.folder,
+                       item.subject.empty() ? "-" : item.subject, item.propertyIds.size(),
+                       item.propertyIds.size() == 1 ? "value" : "values", ids);
 }
 
 std::string FormatDeletedAccount(const DeletedAccount& d) {
@@ -153,6 +197,14 @@ void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bo
         log.Append(fmt::format("... and {} more items saved damaged (see the report)", damaged.size() - kLoggedLostItems));
     if (lost.size() > kLoggedLostItems)
         log.Append(fmt::format("... and {} more items not recovered (see the report)", lost.size() - kLoggedLostItems));
+    if (!account.unlisted().empty())
+        log.Append(fmt::format("Items their folder's contents table does not list: {} (kept in {})",
+                               account.unlisted().size(), "Recovered Items\\Deleted"));
+    for (std::size_t i = 0; i < account.unlisted().size() && i < kLoggedLostItems; ++i)
+        log.Append("Not listed by its folder: " + FormatUnlistedItem(account.unlisted()[i]));
+    const std::vector<UnnamedValuesItem>& unnamed = account.unnamedValues();
+    for (std::size_t i = 0; i < unnamed.size() && i < kLoggedLostItems; ++i)
+        log.Append("Saved without values: " + FormatUnnamedValuesItem(unnamed[i]));
 }
 
 std::string FormatLostItem(const LostItem& item) {
@@ -209,13 +261,27 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
+namespace {
+
+// `text` += head, line and a line break, piece by piece: a literal added to
+// a string makes the optimiser warn of overlapping copies that cannot happen.
+void AppendLine(std::string& text, std::string_view head, std::string_view line) {
+    text += head;
+    text += line;
+    text += '\n';
+}
+
+}  // namespace
+
 std::string FormatReportText(const ReportHeader& header, const Reconciliation& account) {
     const bool saving = header.run == "saving";
     std::string text = fmt::format("Brightmend {} report\nSource: {}\n", header.run, header.source);
-    for (const std::filesystem::path& p : header.outputStores) text += "Output store: " + p.string() + "\n";
+    for (const std::filesystem::path& p : header.outputStores) AppendLine(text, "Output store: ", p.string());
     text += fmt::format("Outcome: {}\n", header.outcome);
-    if (!header.message.empty()) text += header.message + "\n";
-    text += "\n" + FormatReconciliationTotals(account, saving) + "\n\nFolders:\n";
+    if (!header.message.empty()) AppendLine(text, {}, header.message);
+    text += '\n';
+    text += FormatReconciliationTotals(account, saving);
+    text += "\n\nFolders:\n";
     for (const FolderTally& t : account.folders()) {
         // Names from the store are escaped as on the terminal; the JSON report keeps them exact.
         text += fmt::format("  {}  found {} (index {}, deep scan {}), read {}", EscapeForTerminal(t.path), t.found(),
@@ -223,28 +289,48 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         if (saving) text += fmt::format(", saved {}", t.saved);
         text += fmt::format(", not recovered {}", t.lost);
         if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
+        if (t.notReached > 0) text += fmt::format(", not reached {}", t.notReached);
         text += "\n";
     }
+    if (const std::int64_t notReached = account.totals().notReached; notReached > 0) {
+        text += fmt::format("\nItems not reached (the run ended before them): {}\n", notReached);
+        for (const FolderTally& t : account.folders())
+            if (t.notReached > 0) text += fmt::format("  {}  {}\n", EscapeForTerminal(t.path), t.notReached);
+    }
     text += fmt::format("\nItems not recovered: {}\n", account.lost().size());
-    for (const LostItem& item : account.lost()) text += "  " + EscapeForTerminal(FormatLostItem(item)) + "\n";
+    for (const LostItem& item : account.lost()) AppendLine(text, "  ", EscapeForTerminal(FormatLostItem(item)));
     if (saving) {
         text += fmt::format("\nItems saved damaged: {}\n", account.damaged().size());
         for (const DamagedItem& item : account.damaged())
-            text += "  " + EscapeForTerminal(FormatDamagedItem(item)) + "\n";
+            AppendLine(text, "  ", EscapeForTerminal(FormatDamagedItem(item)));
+    }
+    if (!account.unlisted().empty()) {
+        text += fmt::format("\nItems their folder's contents table does not list (kept in {}): {}\n",
+                            "Recovered Items\\Deleted", account.unlisted().size());
+        for (const UnlistedItem& item : account.unlisted())
+            AppendLine(text, "  ", EscapeForTerminal(FormatUnlistedItem(item)));
+    }
+    if (!account.unnamedValues().empty()) {
+        text += fmt::format("\nValues without a name, not saved: {} in {} items\n", account.unnamedValueCount(),
+                            account.unnamedValues().size());
+        for (const UnnamedValuesItem& item : account.unnamedValues())
+            AppendLine(text, "  ", EscapeForTerminal(FormatUnnamedValuesItem(item)));
     }
     if (const auto& d = account.deleted()) {
-        text += "\n" + FormatDeletedAccount(*d) + "\n";
+        AppendLine(text, "\n", FormatDeletedAccount(*d));
         for (const IncompleteItem& item : d->incomplete)
-            text += "  " + EscapeForTerminal(FormatIncompleteItem(item)) + "\n";
+            AppendLine(text, "  ", EscapeForTerminal(FormatIncompleteItem(item)));
     }
     return text;
 }
 
 std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account) {
-    std::string out = "{\"schema\":\"brightmend.report/1\",\"run\":" + JsonString(header.run) +
+    std::string out = "{\"schema\":\"brightmend.report/2\",\"run\":" + JsonString(header.run) +
                       ",\"source\":" + JsonString(header.source) + ",\"outputStores\":[";
-    for (std::size_t i = 0; i < header.outputStores.size(); ++i)
-        out += (i > 0 ? "," : "") + JsonString(header.outputStores[i].string());
+    for (std::size_t i = 0; i < header.outputStores.size(); ++i) {
+        if (i > 0) out += ',';
+        out += JsonString(header.outputStores[i].string());
+    }
     out += "],\"outcome\":" + JsonString(header.outcome) + ",\"message\":" + JsonString(header.message);
     out += ",\"reconciliation\":" + ReconciliationJson(account);
     return out + "}";
@@ -253,8 +339,9 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
 std::string ReconciliationJson(const Reconciliation& account) {
     const auto tally = [](const FolderTally& t) {
         return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{},"
-                           "\"associatedCount\":{},\"damaged\":{}",
-                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated, t.damaged);
+                           "\"associatedCount\":{},\"damaged\":{},\"notReached\":{}",
+                           t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated, t.damaged,
+                           t.notReached);
     };
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;
@@ -283,6 +370,31 @@ std::string ReconciliationJson(const Reconciliation& account) {
         first = false;
     }
     out += "]";
+    if (!account.unlisted().empty()) {
+        out += fmt::format(",\"unlisted\":{{\"count\":{},\"items\":[", account.unlisted().size());
+        first = true;
+        for (const UnlistedItem& item : account.unlisted()) {
+            out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) + "}";
+            first = false;
+        }
+        out += "]}";
+    }
+    if (!account.unnamedValues().empty()) {
+        out += fmt::format(",\"unnamedValues\":{{\"count\":{},\"items\":[", account.unnamedValueCount());
+        first = true;
+        for (const UnnamedValuesItem& item : account.unnamedValues()) {
+            out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) + ",\"propertyIds\":[";
+            for (std::size_t i = 0; i < item.propertyIds.size(); ++i)
+                out += fmt::format("{}{}", i > 0 ? "," : "", item.propertyIds[i]);
+            out += "]}";
+            first = false;
+        }
+        out += "]}";
+    }
     if (const auto& d = account.deleted()) {
         out += fmt::format(",\"deleted\":{{\"fromStalePages\":{},\"fromStaleSlots\":{},\"fromFreeSpace\":{},"
                            "\"versionsMerged\":{},\"unreadable\":{},\"incomplete\":[",
@@ -316,6 +428,8 @@ std::optional<ReportFiles> WriteReportFiles(const std::filesystem::path& outputS
             done += static_cast<std::size_t>(n);
         }
         const bool ok = ::close(fd) == 0 && done == content.size();
+        // A report cut short (a full disk) would say less than the run did.
+        if (!ok) ::unlink(path.c_str());
         return ok ? 1 : -1;
     };
     const std::string text = FormatReportText(header, account);

@@ -12,7 +12,7 @@
 // folder's items a mail program does not show as its contents.
 //
 // The report is plain text and JSON (written without a JSON library, the
-// core has none); its schema is "brightmend.report/1", documented in
+// core has none); its schema is "brightmend.report/2", documented in
 // docs/json.md.
 #pragma once
 
@@ -35,6 +35,7 @@ enum class LossReason : std::uint8_t {
     UnreadableFolder,  // the item's folder cannot be read, so its items are not either
     WriteFailed,       // the writer failed on the item
     NotWritten,        // read, in a selected folder, but not written (no rule saves it)
+    OutputUnusable,    // written, but into a part of the new store that failed its check (set apart or removed)
 };
 
 // "missingBlock", "unreadableNode", ... (JSON values).
@@ -69,6 +70,24 @@ struct DamagedItem {
     // Where an earlier copy of the item, whole, was saved as well; empty
     // when the scan found none.
     std::string wholeCopyFolder;
+// An item saved without some of its values: named properties whose name
+// the source store's name-to-ID map does not give, so that no other store
+// can take them. One id per value left out (an id may repeat: recipient
+// rows, attachments and embedded messages have their own values).
+struct UnnamedValuesItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+    std::vector<std::uint16_t> propertyIds;
+};
+
+// An item the index holds under a folder whose contents table does not
+// list it (most likely deleted, not yet purged); kept, but in
+// "Recovered Items\Deleted\<folder>\", which is `folder`.
+struct UnlistedItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
 };
 
 // What the search for deleted items found and from where, when it ran.
@@ -90,6 +109,9 @@ struct FolderTally {
     std::int64_t lost = 0;
     std::int64_t associated = 0;  // of the found items, those of the folder's associated contents
     std::int64_t damaged = 0;     // of the saved items, those saved with damaged content
+    // Items the index names in the folder that the walk never reached (it
+    // was stopped, or the source changed); not among the found ones.
+    std::int64_t notReached = 0;
     std::int64_t found() const { return foundByIndex + foundByScan; }
 };
 
@@ -100,12 +122,20 @@ public:
     // The item node `nid` of `folder` was found (an associated one counts
     // as associated too).
     void Found(const std::string& folder, std::uint32_t nid);
+    // An unlisted item (see UnlistedItem) was found: by the index, in
+    // item.folder, and listed apart.
+    void FoundUnlisted(UnlistedItem item);
+    const std::vector<UnlistedItem>& unlisted() const { return unlisted_; }
     void Read(const std::string& folder);
     void Saved(const std::string& folder);
     void Lost(LostItem item);
     // A saved item whose content came from damaged blocks (also counted
     // as saved).
     void Damaged(DamagedItem item);
+    // An item counted as saved that is not in a usable store after all.
+    void Unsaved(LostItem item);
+    // `items` items of `folder` were never reached by the walk.
+    void NotReached(const std::string& folder, std::int64_t items);
     // The search for deleted items ran and found this (see DeletedAccount);
     // incomplete items are added one by one as the walk meets them.
     void DeletedSearched(DeletedAccount counts) { deleted_ = std::move(counts); }
@@ -113,6 +143,13 @@ public:
         if (deleted_) deleted_->incomplete.push_back(std::move(item));
     }
     const std::optional<DeletedAccount>& deleted() const { return deleted_; }
+    // A saved item lost these values (see UnnamedValuesItem); none: nothing noted.
+    void UnnamedValues(UnnamedValuesItem item) {
+        if (!item.propertyIds.empty()) unnamed_.push_back(std::move(item));
+    }
+    const std::vector<UnnamedValuesItem>& unnamedValues() const { return unnamed_; }
+    // Values of all items noted by UnnamedValues.
+    std::size_t unnamedValueCount() const;
     // Every item node below `folder` (not read) is lost with it.
     void LostWithFolder(const NodeForest& forest, const NodeEntry& folder, const std::string& path);
     // A node of the folder at `currentPath` that the walk could not read:
@@ -137,6 +174,8 @@ private:
     std::vector<LostItem> lost_;
     std::vector<DamagedItem> damaged_;
     std::optional<DeletedAccount> deleted_;
+    std::vector<UnnamedValuesItem> unnamed_;
+    std::vector<UnlistedItem> unlisted_;
 };
 
 // Whether a node is one of the items the account counts.
@@ -144,12 +183,17 @@ bool IsCountedItemNid(std::uint32_t nid);
 
 // "Items found: 113 (index 113, deep scan 0), read 3, saved 3, not recovered 110"
 // (saved left out when `saving` is false), then ", saved damaged 2" when
-// any item was saved damaged.
+// any item was saved damaged, and "; not reached 20 (in 2 folders)" when
+// the walk did not reach every item.
 std::string FormatReconciliationTotals(const Reconciliation& account, bool saving);
 // "Deleted items: 2 from index pages no longer in use, ..." for the log and the report.
 std::string FormatDeletedAccount(const DeletedAccount& deleted);
 // "0x2004  Personal Folders\Recovered Items\Deleted\Inbox\  Subject  (lost: recipients and attachments)".
 std::string FormatIncompleteItem(const IncompleteItem& item);
+// "0x2004  Personal Folders\Recovered Items\Deleted\Inbox\  Subject".
+std::string FormatUnlistedItem(const UnlistedItem& item);
+// "0x2004  Personal Folders\Inbox\  Subject  (2 values without a name: 0x80a9 0x813f)".
+std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item);
 // One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
 std::string FormatLostItem(const LostItem& item);
 // One line per damaged item: "0x200024  Personal Folders\Inbox\  Subject  (damaged: body: 1 block failed
@@ -172,7 +216,7 @@ struct ReportHeader {
 
 // The report as readable text.
 std::string FormatReportText(const ReportHeader& header, const Reconciliation& account);
-// The same as one JSON object (schema "brightmend.report/1").
+// The same as one JSON object (schema "brightmend.report/2").
 std::string FormatReportJson(const ReportHeader& header, const Reconciliation& account);
 // The account alone as a JSON object: totals, folders, notRecovered.
 std::string ReconciliationJson(const Reconciliation& account);

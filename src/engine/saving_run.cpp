@@ -10,10 +10,15 @@
 #include "engine/analysis_collector.h"
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
+#include "engine/log_texts.h"
+#include "engine/unlisted_items.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
 #include "output/damage_mark.h"
 #include "store/content_damage.h"
+#include "engine/saving_verdict.h"
+#include "messaging/item_reader.h"
+#include "store/nid_types.h"
 #include "output/pst/output_write_error.h"
 #include "output/save_to_pst.h"
 #include "output/store_checker.h"
@@ -47,6 +52,47 @@ private:
     std::unordered_set<std::uint32_t> damagedNids_;
 };
 
+// How often (in nodes) the walk asks whether the source file is still the
+// one it opened; a short read is seen at once anyway.
+constexpr std::int32_t kSourceCheckInterval = 1024;
+
+// The items the index names in the selected folders that a walk ended
+// early never reached: per folder path, the item nodes below its folder
+// nodes less the items the walk found there. Folders the walk never entered
+// are read for their names.
+void AccountNotReached(StoreFile& store, const NodeEntry& root, const SelectedFolders& selected,
+                       const std::unordered_map<std::uint32_t, std::string>& folderPaths, Reconciliation& account) {
+    std::unordered_map<std::string, std::int64_t> items;
+    std::vector<std::string> order;
+    std::vector<std::pair<const NodeEntry*, std::string>> pending{{&root, std::string(kRootFolderName) + "\\"}};
+    while (!pending.empty()) {
+        auto [folder, path] = std::move(pending.back());
+        pending.pop_back();
+        std::int64_t here = 0;
+        for (const NodeEntry* child = store.forest.OldestChild(*folder); child != nullptr;
+             child = store.forest.NewerSibling(*child)) {
+            if (IsCountedItemNid(child->nid)) {
+                ++here;
+                continue;
+            }
+            if (!IsFolderNid(child->nid)) continue;
+            if (const auto known = folderPaths.find(child->nid); known != folderPaths.end()) {
+                pending.emplace_back(child, known->second);
+                continue;
+            }
+            const std::unique_ptr<ItemRecord> record =
+                ReadItem(store, *child, nullptr, nullptr, RecipientRows::Skip, ItemParts::WithoutBodies);
+            if (record && record->folderCounts) pending.emplace_back(child, path + record->displayName + "\\");
+        }
+        if (here == 0 || !selected.IsSelected(path)) continue;
+        const auto [it, added] = items.try_emplace(path, 0);
+        if (added) order.push_back(path);
+        it->second += here;
+    }
+    std::unordered_map<std::string, std::int64_t> found;
+    for (const FolderTally& t : account.folders()) found[t.path] += t.found();
+    for (const std::string& path : order) account.NotReached(path, items[path] - found[path]);
+}
 }  // namespace
 
 SavingRun::SavingRun(SavingObserver& observer, const ActivityLog* log) : observer_(observer), log_(log) {}
@@ -105,6 +151,11 @@ fs::path SavingRun::reportJson() const {
     return reportJson_;
 }
 
+std::string SavingRun::outcomeName() const {
+    const std::lock_guard lock(stateMutex_);
+    return outcomeName_;
+}
+
 std::vector<fs::path> SavingRun::outputStores() const {
     const std::lock_guard lock(stateMutex_);
     return outputStores_;
@@ -125,6 +176,7 @@ AnalysisOutcome SavingRun::SaveStore(const SavingSource& source) {
         outcome_ = AnalysisOutcome::Failed;
         saved_ = WellKnownCounts();
         outputStores_.clear();
+        outcomeName_ = OutcomeName(AnalysisOutcome::Failed);
         account_ = Reconciliation();
         reportText_.clear();
         reportJson_.clear();
@@ -159,6 +211,8 @@ AnalysisOutcome SavingRun::End(AnalysisOutcome outcome, std::string message) {
         finish.itemsDamaged = account_.totals().damaged;
         finish.reportText = reportText_;
         finish.reportJson = reportJson_;
+        if (outcome != AnalysisOutcome::Completed) outcomeName_ = OutcomeName(outcome);
+        finish.outcomeName = outcomeName_;
     }
     observer_.OnFinished(finish);
     return outcome;
@@ -174,7 +228,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         // A stop seen by the index loading leaves the tables cut short; what
         // is missing then is no fault of the store. No output store exists yet.
         ReleaseStore(store_);
-        if (log_ != nullptr) LogSavingEnd(*log_, FormatSummary(WellKnownCounts()), false);
+        if (log_ != nullptr) LogSavingEnd(*log_, FormatSummary(WellKnownCounts()), kLogSavingAborted);
         return End(AnalysisOutcome::Aborted, std::string(SavingOutcomeText(true)));
     }
     switch (subtree.status) {
@@ -207,6 +261,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     options.storeSizeLimit = source.storeSizeLimit;
     options.outputFile = source.outputFile;
     if (source.markDamaged) options.damagedCategory = std::string(kDamagedCategory);
+    // Each part gets its name only once the check below has passed it.
+    options.publishAfterCheck = true;
     USave_to_PST_Format writer(std::move(options));
     if (const std::optional<std::string> error = writer.CreateOutputStore({})) {
         ReleaseStore(store_);
@@ -214,6 +270,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         return End(AnalysisOutcome::Failed, *error);
     }
     status_.SetOutputPath(writer.outputStorePath());
+    writer.KeepStoreFolderLinks(root, store_);
 
     SavingActions actions(writer, store_, source.selected, status_);
     // The current folder path and the path length before each open
@@ -232,15 +289,19 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // The copy reads again the blocks the walk just read for the record.
     store_.recentBlocks.enable(true);
     walk.goOn = [&] {
-        return !outputFailure && !reader_.stopSaving.load() &&
+        return !outputFailure && !reader_.stopSaving.load() && !store_.file.changed() &&
                SavingWalkMayGoOn(source.analysisStopped, actions.saved(), source.analysisCounts);
     };
     walk.nodeRead = [&] {
         const std::int32_t pos = ++progressPos_;
         status_.SetPosition(pos);
         observer_.OnProgressPosition(pos);
+        if (pos % kSourceCheckInterval == 0) store_.file.CheckUnchanged();
     };
     Reconciliation account;
+    // The items counted as saved, by the part of the output they went
+    // into: a part that is set apart takes its items with it.
+    std::vector<std::vector<LostItem>> savedByPart;
     std::unordered_map<std::uint32_t, std::string> folderPaths;
     // What each item's content came from is noted while it is read and
     // written; the account begins anew before each node is read.
@@ -274,12 +335,17 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
         if (counted) {
-            account.Found(itemFolder, node.nid);
+            if (IsUnlistedItemRecord(store_, node))
+                account.FoundUnlisted({node.nid, itemFolder, subject});
+            else
+                account.Found(itemFolder, node.nid);
             account.Read(itemFolder);
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
         const std::uint64_t writtenBefore = writer.itemsWritten();
+        const std::size_t part = writer.outputStores().size() - 1;
+        writer.TakeUnnamedValues();
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
             actions.ItemRead(*record, parentNid, path);
@@ -298,6 +364,9 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (writer.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
             witness.Saved(account, itemDamage, node.nid, itemFolder, subject);
+            if (savedByPart.size() <= part) savedByPart.resize(part + 1);
+            savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
+            account.UnnamedValues({node.nid, itemFolder, subject, writer.TakeUnnamedValues()});
         } else
             account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
                                   record->messageClass.empty() ? std::string() : "class " + record->messageClass});
@@ -312,69 +381,134 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     WalkMailSubtree(store_, root, reader_, walk);
     store_.contentDamage = nullptr;
     status_.SetOutputPath(writer.outputStorePath());
+    const bool stopped = reader_.stopSaving.load();
+    store_.file.CheckUnchanged();
+    std::optional<std::string> sourceChanged;
+    if (store_.file.changed())
+        sourceChanged = std::string(kSourceChanged) + source.sourcePath + " (" + store_.file.ChangeDescription() + ")";
+    // A walk that ended early names what it did not reach.
+    if (stopped || sourceChanged || outputFailure) AccountNotReached(store_, root, source.selected, folderPaths, account);
 
     std::vector<fs::path> parts;
-    std::optional<std::string> unusable = FinishAndVerify(writer, parts);
+    std::optional<std::string> unusable = FinishAndVerify(writer, parts, outputFailure.has_value(), source.beforeCheck, savedByPart, account);
     // A part that could not even be created leaves nothing for the check to
     // find, yet the items after it were never written.
     if (outputFailure && !unusable) unusable = std::string(kOutputNotWritten) + *outputFailure;
     ReleaseStore(store_);
-    const bool stopped = reader_.stopSaving.load();
+    // What the run ends with: the failure, the stop, or what it saved.
+    AnalysisOutcome outcome = AnalysisOutcome::Completed;
+    std::string message = SavingHeadline(account);
+    std::string outcomeName(SavingVerdictName(SavingVerdictOf(account)));
+    if (unusable) {
+        outcome = AnalysisOutcome::Failed;
+        message = *unusable;
+        outcomeName = OutcomeName(outcome);
+    } else if (sourceChanged) {
+        // Nothing saved is a failed run; what was saved before is kept.
+        const bool anySaved = account.totals().saved > 0;
+        outcome = anySaved ? AnalysisOutcome::Completed : AnalysisOutcome::Failed;
+        outcomeName = anySaved ? SavingVerdictName(SavingVerdict::SomeLost) : OutcomeName(outcome);
+        message = *sourceChanged + "; " + message;
+    } else if (stopped) {
+        outcome = AnalysisOutcome::Aborted;
+        message = std::string(SavingOutcomeText(true));
+        outcomeName = OutcomeName(outcome);
+    }
     {
         const std::lock_guard lock(stateMutex_);
         saved_ = actions.saved();
         outputStores_ = std::move(parts);
         account_ = std::move(account);
+        outcomeName_ = outcomeName;
     }
-    const AnalysisOutcome outcome =
-        unusable ? AnalysisOutcome::Failed : stopped ? AnalysisOutcome::Aborted : AnalysisOutcome::Completed;
-    const std::string message = unusable ? *unusable : std::string(SavingOutcomeText(stopped));
     if (log_ != nullptr) {
         // The account first, so the run's entry still closes with its
-        // summary and "Saving completed" / "Saving aborted".
+        // summary and its closing words.
         LogReconciliation(*log_, reconciliation(), true);
-        LogSavingEnd(*log_, FormatSummary(actions.saved()), !stopped && !unusable);
+        LogSavingEnd(*log_, FormatSummary(actions.saved()), unusable ? kLogSavingAborted : message);
         if (unusable) log_->Append(*unusable);
     }
-    WriteReport(source, outcome, message);
-    if (unusable) ShowMessage(*unusable);
+    WriteReport(source, outcomeName, message);
+    if (unusable || sourceChanged) ShowMessage(message);
     return End(outcome, message);
 }
 
-std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& writer, std::vector<fs::path>& parts) {
+std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& writer, std::vector<fs::path>& parts,
+                                                      bool writeFailed,
+                                                      const std::function<void(const fs::path&)>& beforeCheck,
+                                                      const std::vector<std::vector<LostItem>>& savedByPart,
+                                                      Reconciliation& account) {
     std::optional<std::string> failure;
     try {
         writer.Finish();
     } catch (const std::exception& e) {
         failure = std::string(kOutputNotCompleted) + e.what();
+        writeFailed = true;
     }
     // Every item is written: the source's index is let go before the parts
     // are checked, so the check's own index of a part never sits beside it.
     ReleaseStore(store_);
-    parts = writer.outputStores();
-    for (fs::path& part : parts) {
-        const CheckReport report = CheckStore(part);
-        if (report.ok()) continue;
-        std::string findings;
-        std::size_t shown = 0;
-        for (const Finding& f : report.findings) {
-            if (f.severity != FindingSeverity::Error) continue;
-            if (shown++ == 3) break;
-            findings += "; " + FormatFinding(f);
+    const auto addFailure = [&](const std::string& text) { failure = failure ? *failure + "\n" + text : text; };
+    std::vector<std::string> kept;
+    std::vector<bool> gone(writer.outputStores().size(), false);
+    for (std::size_t i = 0; i < writer.outputStores().size(); ++i) {
+        const fs::path name = writer.outputStores()[i];
+        if (beforeCheck) beforeCheck(writer.partPath(i));
+        const CheckReport report = CheckStore(writer.partPath(i));
+        std::string setApart;
+        if (report.ok()) {
+            const std::string notNamed = writer.PublishPart(i);
+            if (notNamed.empty()) {
+                kept.push_back(name.filename().string());
+                continue;
+            }
+            addFailure("The saved store " + name.string() + " could not be given its name: " + notNamed);
+            setApart = "the store was left as " + writer.partPath(i).filename().string();
+        } else {
+            std::string findings;
+            std::size_t shown = 0;
+            for (const Finding& f : report.findings) {
+                if (f.severity != FindingSeverity::Error) continue;
+                if (shown++ == 3) break;
+                findings += "; " + FormatFinding(f);
+            }
+            std::string text = "The saved store " + name.string() + " does not pass the store check (" +
+                               std::to_string(report.errorCount()) + (report.errorCount() == 1 ? " error" : " errors") + findings + ")";
+            if (writeFailed) {
+                // A store cut short by a failed write (a full disk) is of no
+                // use and would only go on filling the disk.
+                writer.RemovePart(i);
+                gone[i] = true;
+                text = "The unfinished store " + name.string() + " was removed";
+                setApart = name.filename().string() + " could not be finished and was removed";
+            } else {
+                const fs::path incomplete(name.string() + ".incomplete");
+                const std::string notMoved = writer.SetPartApart(i, incomplete);
+                text += notMoved.empty() ? "; it was renamed " + incomplete.filename().string() : "; " + notMoved;
+                setApart = name.filename().string() + " failed the store check and was set apart as " +
+                           writer.partPath(i).filename().string();
+            }
+            addFailure(text);
         }
-        std::error_code ec;
-        const fs::path renamed = fs::path(part.string() + ".incomplete");
-        fs::rename(part, renamed, ec);
-        std::string text = "The saved store " + part.string() + " does not pass the store check (" +
-                           std::to_string(report.errorCount()) + " errors" + findings + ")";
-        if (!ec) text += "; it was renamed " + renamed.filename().string();
-        failure = failure ? *failure + "\n" + text : text;
-        if (!ec) part = renamed;
+        if (i < savedByPart.size()) {
+            for (LostItem item : savedByPart[i]) {
+                item.detail = setApart;
+                account.Unsaved(std::move(item));
+            }
+        }
     }
+    if (failure && !kept.empty()) {
+        std::string names;
+        for (const std::string& k : kept) names += (names.empty() ? "" : ", ") + k;
+        addFailure("These parts passed the store check and are kept: " + names);
+    }
+    parts.clear();
+    for (std::size_t i = 0; i < writer.outputStores().size(); ++i)
+        if (!gone[i]) parts.push_back(writer.partPath(i));  // where each part is now, under whatever name
     return failure;
 }
 
-void SavingRun::WriteReport(const SavingSource& source, AnalysisOutcome outcome, const std::string& message) {
+void SavingRun::WriteReport(const SavingSource& source, const std::string& outcomeName, const std::string& message) {
     std::vector<fs::path> stores;
     Reconciliation account;
     {
@@ -386,7 +520,7 @@ void SavingRun::WriteReport(const SavingSource& source, AnalysisOutcome outcome,
     ReportHeader header;
     header.run = "saving";
     header.source = source.sourcePath;
-    header.outcome = OutcomeName(outcome);
+    header.outcome = outcomeName;
     header.message = message;
     header.outputStores = stores;
     const std::optional<ReportFiles> files = WriteReportFiles(stores.front(), header, account);

@@ -7,8 +7,10 @@
 // Order of one run:
 //   open (exclusive) -> BuildIndexes -> named-property map -> message store
 //   object -> FindRootFolder -> counting walk (total) -> output store
-//   created -> walk -> writer Finish, store closed -> summary and outcome
-//   logged ("Saving completed successfully" / "Saving aborted")
+//   created (as "<name>.partial") -> walk -> writer Finish, store closed ->
+//   each part checked and given its name -> summary and closing words
+//   logged (SavingHeadline: "Saving completed successfully" or what was
+//   lost; "Saving aborted")
 //
 // Stop: Stop() sets the reader's stopSaving; the index loading sees it
 // between B-tree pages and the walk before each node (the item being
@@ -20,13 +22,19 @@
 // in failedItems() and skipped; the walk goes on with the next one. Every
 // item of a selected folder is accounted for (reconciliation()): saved, or
 // not recovered with its reason; the totals and the list go to the log and
-// to a report (text and JSON) next to the output store. An item saved from
-// blocks that failed their checks is counted as saved and named as damaged
-// too (see content_damage.h), and with markDamaged gets a category saying so. Before a run
-// reports success every part written is held to the store checker; a part
-// that fails it makes the run fail with the checker's findings and is
-// renamed "<name>.pst.incomplete", so no broken file keeps a .pst name. After a stopped analysis the walk also ends
-// once every saved count reached the analysis count (SavingWalkMayGoOn).
+// to a report (text and JSON) next to the output store. Every part written
+// is held to the store checker before it gets its name; a part that fails
+// it makes the run fail with the checker's findings and is renamed
+// "<name>.pst.incomplete" (removed instead when a write failed: a full
+// disk), so no broken file has a .pst name, and its items count as not
+// saved. A walk that ends early (stop, failed write, changed source)
+// counts per folder the items it never reached. A source that changes
+// under the run (a short read inside the size seen at the open, another
+// size, time or file) ends the walk with kSourceChanged. After a stopped
+// analysis the walk also ends once every saved count reached the analysis
+// count (SavingWalkMayGoOn). An item saved from blocks that failed their
+// checks is counted as saved and named as damaged too (see
+// content_damage.h), and with markDamaged gets a category saying so.
 // Pause/Resume go through the reader's pause gate.
 //
 // Failures never end the process: "Can Not Read OST File", "File Analysis
@@ -62,6 +70,8 @@ namespace bm {
 inline constexpr std::string_view kCannotReadStore = "Can Not Read OST File";
 inline constexpr std::string_view kFileAnalysisFailed = "File Analysis Failed";
 inline constexpr std::string_view kRootFolderNotFound = "Root Folder Not Found";
+// Followed by the source's path and what changed.
+inline constexpr std::string_view kSourceChanged = "the source file changed while it was read: ";
 
 struct SavingSource {
     std::string sourcePath;
@@ -74,6 +84,9 @@ struct SavingSource {
     // Called before each item is handed to the writer. Tests make the
     // writer fail here; an exception counts the item as failed.
     std::function<void(USave_to_PST_Format&, const ItemRecord&)> beforeItemWrite;
+    // Called with the file of each finished part before it is checked.
+    // Tests damage a part here.
+    std::function<void(const std::filesystem::path&)> beforeCheck;
     // Past this size of the output file the writer goes on in a new one.
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
     // The output file chosen by name (it must not exist); empty: the
@@ -91,8 +104,11 @@ struct SavingSource {
 
 struct SavingFinish {
     AnalysisOutcome outcome = AnalysisOutcome::Failed;
-    // "Saving completed successfully" / "Saving aborted", or the failure.
+    // "Saving completed successfully", what was lost (SavingHeadline),
+    // "Saving aborted", or the failure.
     std::string message;
+    // "completed", "partial", "aborted" or "failed" (see saving_verdict.h).
+    std::string outcomeName;
     WellKnownCounts saved;
     std::vector<std::filesystem::path> outputStores;
     // Items of the selected folders: saved, and found but not recovered.
@@ -138,8 +154,11 @@ public:
     StoreReader& reader() { return reader_; }
     SavingStatus& status() { return status_; }
 
-    // Of the last finished run.
+    // Of the last finished run. A run that walked to its end is Completed
+    // even when it lost items; outcomeName() and SavingVerdictOf(
+    // reconciliation()) tell those apart.
     AnalysisOutcome outcome() const;
+    std::string outcomeName() const;
     std::string message() const;
     WellKnownCounts saved() const;
     std::vector<std::filesystem::path> outputStores() const;
@@ -158,9 +177,15 @@ private:
     // Finishes the writer and holds every part to the store checker; the
     // failure to report, nullopt when every part passed. `parts` gets the
     // parts as they now are named (a failed one ends in ".incomplete").
+    // A part that passes gets its name; one that fails is set apart as
+    // ".incomplete", or removed when a write failed (`writeFailed`), and
+    // the items `savedByPart` lists for it are no longer saved.
     std::optional<std::string> FinishAndVerify(USave_to_PST_Format& writer,
-                                               std::vector<std::filesystem::path>& parts);
-    void WriteReport(const SavingSource& source, AnalysisOutcome outcome, const std::string& message);
+                                               std::vector<std::filesystem::path>& parts, bool writeFailed,
+                                               const std::function<void(const std::filesystem::path&)>& beforeCheck,
+                                               const std::vector<std::vector<LostItem>>& savedByPart,
+                                               Reconciliation& account);
+    void WriteReport(const SavingSource& source, const std::string& outcomeName, const std::string& message);
     void ShowMessage(std::string_view text);
 
     SavingObserver& observer_;
@@ -174,6 +199,7 @@ private:
     std::thread worker_;
     mutable std::mutex stateMutex_;
     AnalysisOutcome outcome_ = AnalysisOutcome::Failed;
+    std::string outcomeName_;
     std::string message_;
     WellKnownCounts saved_;
     std::vector<std::filesystem::path> outputStores_;

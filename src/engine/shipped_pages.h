@@ -1,9 +1,10 @@
 // The pages the tool shows from its application directory, and their
 // installation there on first start.
 //
-// The contents compiled in here are plain defaults; a page that already
-// exists in the directory is never overwritten, so an installation (or the
-// user) may put its own pages there.
+// The contents compiled in here are plain defaults. A page that a version
+// of the tool installed and nobody changed since is replaced when the
+// shipped page differs (an upgrade brings its pages); a page the user (or
+// an installation) put there or changed is kept.
 #pragma once
 
 #include <filesystem>
@@ -28,8 +29,8 @@ struct ShippedPage {
 std::span<const ShippedPage> DefaultShippedPages();
 
 // Creates the directory when missing and writes every page of `pages` that
-// it does not hold yet. False when the directory cannot be made or a
-// missing page cannot be written.
+// it does not hold yet or holds in an unchanged older version. False when
+// the directory cannot be made or a page cannot be written.
 bool PrepareAppDir(const std::filesystem::path& appDir, std::span<const ShippedPage> pages = DefaultShippedPages());
 
 }  // namespace bm

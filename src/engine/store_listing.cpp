@@ -7,6 +7,7 @@
 #include "engine/analysis_collector.h"
 #include "engine/deep_recovery.h"
 #include "engine/mail_subtree.h"
+#include "engine/unlisted_items.h"
 #include "messaging/item_reader.h"
 #include "store/nid_types.h"
 #include "store/store_file.h"
@@ -115,7 +116,7 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
             for (const NodeEntry* child = store.forest.OldestChild(*current.node); child != nullptr; child = store.forest.NewerSibling(*child)) {
                 if (reader.StopRequested()) break;
                 reader.pauseGate.Pass();
-                if (!selected && !IsFolderNid(child->nid)) continue;
+                if ((!selected && !IsFolderNid(child->nid)) || IsUnlistedItem(store, *child)) continue;
                 std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader, nullptr, RecipientRows::Skip);
                 if (record && record->folderCounts) {
                     subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,

@@ -207,6 +207,7 @@ private:
                 return true;
             case 0x3003:
             case 0x8048:
+            case 0x8083:  // PidLidEmail1EmailAddress: where most contacts keep the address
             case 0x8084:
                 if (has) Email(v);
                 return true;
@@ -231,8 +232,10 @@ private:
                     record_.kind = ClassifyFolder(record_.messageClass);
                 }
                 return true;
+            case 0x0E20:
             case 0x3701:
             case 0x3704:
+            case 0x3705:
             case 0x3707:
             case 0x67F2:
                 Attachment(v);
@@ -374,6 +377,12 @@ private:
                 } else {
                     a.nid = v.type;  // the NID of the data subnode that was not read
                 }
+                break;
+            case 0x0E20:
+                if (const auto x = U32Of(v)) a.attachSize = static_cast<std::int32_t>(*x);
+                break;
+            case 0x3705:
+                if (const auto x = U32Of(v)) a.method = static_cast<std::int32_t>(*x);
                 break;
             case 0x3704: if (v.hasData()) Text(v, a.fileName); break;
             case 0x3707: if (v.hasData()) Text(v, a.longFileName); break;

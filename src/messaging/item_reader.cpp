@@ -7,6 +7,7 @@
 #include "messaging/item_mapping.h"
 #include "messaging/property_reader.h"
 #include "store/content_damage.h"
+#include "store/nid_types.h"
 #include "store/subnodes.h"
 
 namespace bm {
@@ -39,6 +40,27 @@ const BlockEntry* FindDataSubnode(StoreFile& store, const SubnodeList& flat, con
 std::string AttachmentPart(const AttachmentRecord& a, std::size_t index) {
     const std::string& name = !a.longFileName.empty() ? a.longFileName : !a.fileName.empty() ? a.fileName : a.displayName;
     return "attachment " + (name.empty() ? std::to_string(index + 1) : "'" + name + "'");
+constexpr std::int32_t kAttachEmbeddedMessage = 5;
+
+// The subject of the message an attachment embeds (in the attachment's
+// subnode `messageNid`): the name of last resort of an attachment that has
+// no file name and no display name.
+std::string EmbeddedSubject(StoreFile& store, const SubnodeEntry& attachment, std::uint32_t messageNid,
+                            const MappingContext& ctx) {
+    if (attachment.subnodeBlock == nullptr) return {};
+    const SubnodeList own = ReadSubnodes(store, *attachment.subnodeBlock);
+    const SubnodeEntry* message = own.FindEntry(messageNid);
+    if (message == nullptr || message->block == nullptr) return {};
+    SubnodeList inner;
+    if (message->subnodeBlock != nullptr) ReadSubnodes(store, *message->subnodeBlock, inner);
+    const auto list = ReadPropertyObject(store, *message->block, &inner);
+    if (!list) return {};
+    ItemRecord embedded;
+    MappingContext plain = ctx;
+    plain.bodies = false;
+    MapProperties(&*list, &embedded, plain);
+    const MessageFields* m = embedded.messageFields.get();
+    return m != nullptr && m->subject ? m->subject->text : std::string();
 }
 
 void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& record, const MappingContext& ctx) {
@@ -71,6 +93,9 @@ void ReadAttachments(StoreFile& store, const SubnodeList& subnodes, ItemRecord& 
             // The data stayed in a subnode whose NID the mapping noted.
             if (const BlockEntry* data = FindDataSubnode(store, subnodes, entry, a.nid)) a.dataBid = data->bid();
         }
+        if (a.method == kAttachEmbeddedMessage && a.longFileName.empty() && a.fileName.empty() &&
+            a.displayName.empty() && !a.hasData)
+            a.embeddedSubject = EmbeddedSubject(store, *entry, a.nid, ctx);
     }
     record.currentAttachment = 0;
 }
@@ -110,6 +135,45 @@ void ReadRecipients(StoreFile& store, const SubnodeList& subnodes, ItemRecord& r
     }
 }
 
+constexpr std::uint32_t kMessageFlagsId = 0x0E07;
+constexpr std::uint32_t kMessageFlagRead = 0x01;
+
+// A folder node is a folder whatever its object holds. Some writers keep a
+// folder's counts only in its parent's hierarchy row, and a row may lack
+// them too: the counts then come from the folder's contents table (its
+// rows, and those without the read flag) and the subfolder flag from the
+// node index.
+void CompleteFolderCounts(StoreFile& store, const NodeEntry& node, ItemRecord& record) {
+    if (record.folderCounts || !IsFolderNid(node.nid) || record.storeFields) return;
+    auto counts = std::make_unique<FolderCounts>();
+    const std::uint32_t tableNid = (node.nid & ~kNidTypeMask) | kNidTypeContentsTable;
+    const NodeEntry* table = FindNode(store, tableNid);
+    if (table != nullptr && table->dataBlock() != nullptr) {
+        SubnodeList subnodes;
+        if (table->subnodeBlock() != nullptr) ReadSubnodes(store, *table->subnodeBlock(), subnodes);
+        std::uint32_t rows = 0;
+        std::uint32_t unread = 0;
+        ForEachPropertyChunk(store, *table->dataBlock(), &subnodes, [&](PropertyChunk&& row) {
+            ++rows;
+            for (const PropertyValue& v : row.entries) {
+                if (v.id != kMessageFlagsId || v.numericNamed || v.stringNamed || !v.hasData()) continue;
+                const auto flags = ByteReader(*v.data).peekAt(0, 4);
+                if (flags && (*flags & kMessageFlagRead) == 0) ++unread;
+            }
+        });
+        counts->contentCount = rows;
+        counts->unreadCount = unread;
+    }
+    for (const NodeEntry* child = store.forest.OldestChild(node); child != nullptr;
+         child = store.forest.NewerSibling(*child)) {
+        if (IsFolderNid(child->nid)) {
+            counts->hasSubfolders = 1;
+            break;
+        }
+    }
+    record.folderCounts = std::move(counts);
+}
+
 }  // namespace
 
 std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, const StoreReader* reader,
@@ -135,6 +199,7 @@ std::unique_ptr<ItemRecord> ReadItem(StoreFile& store, const NodeEntry& node, co
     record->sourceNode = &node;
     record->bodiesLeftOut = !whole;
     if (MapProperties(&*list, record.get(), ctx) != 0) return nullptr;
+    CompleteFolderCounts(store, node, *record);
     const bool ownContactFields = record->contactFields != nullptr;
     ReadAttachments(store, subnodes, *record, ctx);
     if (whole && recipients == RecipientRows::Read) ReadRecipients(store, subnodes, *record, ctx);

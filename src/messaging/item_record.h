@@ -132,7 +132,23 @@ struct AttachmentRecord {
     std::int32_t size = 0;     // bytes of data; set again when the data is streamed
     std::uint32_t nid = 0;     // the row's PidTagLtpRowId, then the data subnode's NID
     std::uint64_t dataBid = 0; // block of the data subnode, or kAttachmentDataInRecord; 0 when unknown
+    std::int32_t attachSize = 0;  // PR_ATTACH_SIZE: the whole attachment as its store counts it
+    std::int32_t method = 0;      // PR_ATTACH_METHOD (5: an embedded message)
+    std::string embeddedSubject;  // an embedded message's subject, read when the attachment has no other name
 };
+
+// The name an attachment is shown by: its long file name, else its file
+// name, else its display name, else the subject of the message it embeds.
+inline const std::string& AttachmentShownName(const AttachmentRecord& a) {
+    if (!a.longFileName.empty()) return a.longFileName;
+    if (!a.fileName.empty()) return a.fileName;
+    if (!a.displayName.empty()) return a.displayName;
+    return a.embeddedSubject;
+}
+
+// The size an attachment is shown with: its data's when known, else the
+// attachment size the store holds (an embedded message, data not yet read).
+inline std::int32_t AttachmentShownSize(const AttachmentRecord& a) { return a.size > 0 ? a.size : a.attachSize; }
 
 // One row of a message's recipient table.
 struct RecipientRecord {

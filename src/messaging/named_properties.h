@@ -73,11 +73,16 @@ private:
 };
 
 // Builds the map from the entry, string and GUID streams (the bytes of ids
-// 3, 4 and 2). Records are read while whole, up to the first N/GUID word of
-// 0. An entry whose GUID index lies past the GUID stream has no property set.
+// 3, 4 and 2) and the hash buckets (ids 0x1000 and up). Every whole record
+// is read; one whose N/GUID word is 0 names nothing and is passed over. A
+// string name is looked for at the whole 32-bit offset its record gives,
+// at its low 16 bits when the stream is shorter. A numeric name that only
+// the buckets hold is taken from them. An entry whose GUID index lies past
+// the GUID stream has no property set.
 NamedPropertyMap BuildNamedPropertyMap(std::span<const std::uint8_t> entryStream,
                                        std::span<const std::uint8_t> stringStream,
-                                       std::span<const std::uint8_t> guidStream = {});
+                                       std::span<const std::uint8_t> guidStream = {},
+                                       const std::vector<std::span<const std::uint8_t>>& bucketStreams = {});
 
 // The map kept with the store, or nullptr before one was loaded.
 const NamedPropertyMap* StoreNamedPropertyMap(const StoreFile& store);

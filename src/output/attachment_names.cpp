@@ -49,7 +49,7 @@ std::string MakeSafeFileName(std::string_view name) {
     safe.reserve(name.size());
     for (const char c : name) safe.push_back(IsForbiddenChar(static_cast<unsigned char>(c)) ? '_' : c);
     if (safe.find_first_not_of('.') == std::string::npos) return std::string(kFallbackName);
-    if (IsDeviceName(safe)) safe.insert(0, "_");
+    if (IsDeviceName(safe)) safe.insert(safe.begin(), '_');
     if (safe.size() >= kNameLimit) {
         const std::size_t dot = safe.rfind('.');
         std::string_view extension;

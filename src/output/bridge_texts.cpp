@@ -31,15 +31,24 @@ Mailbox ParseMailbox(std::string_view entry) {
     return box;
 }
 
+// "<text>" appended to `out`, piece by piece: a literal added to a string
+// makes the optimiser warn of overlapping copies that cannot happen.
+void AppendBracketed(std::string& out, std::string_view text) {
+    out += '<';
+    out += text;
+    out += '>';
+}
+
 }  // namespace
 
 std::string MakeSenderText(std::string_view name, std::string_view address) {
     std::string sender(name);
     if (!address.empty()) {
         if (address.find('@') != std::string_view::npos) {
-            sender += "<" + std::string(address) + ">";
+            AppendBracketed(sender, address);
         } else if (!name.empty()) {
-            sender = "<" + std::string(name) + ">";
+            sender.clear();
+            AppendBracketed(sender, name);
         }
     }
     return sender;
@@ -67,7 +76,7 @@ Mailbox ParseHeaderSender(std::string_view headerText) {
 
 std::string MakeRecipientsText(std::string_view displayTo, std::string_view address) {
     std::string text(displayTo);
-    if (!address.empty()) text += "<" + std::string(address) + ">";
+    if (!address.empty()) AppendBracketed(text, address);
     return text;
 }
 

@@ -204,6 +204,22 @@ void MailBridge::SetFolderProperties(const std::string& folderPath, const pst::P
     placed.store->SetFolderProperties(placed.folder, properties);
 }
 
+std::optional<pst::FolderId> MailBridge::FindFolder(const std::string& folderPath) {
+    RequireStarted();
+    const OutputFolderPath& parts = Split(folderPath);
+    return StoreOf(parts)->FindFolder(parts.folders, parts.siblings);
+}
+
+pst::FolderId MailBridge::StoreRootFolder() const {
+    if (!store_) throw std::logic_error("StoreRootFolder without a store");
+    return store_->rootFolder();
+}
+
+void MailBridge::SetFolderLinks(pst::FolderId folder, std::vector<pst::PstStore::FolderLink> links) {
+    if (!store_) throw std::logic_error("SetFolderLinks without a store");
+    store_->SetFolderLinks(folder, std::move(links));
+}
+
 void MailBridge::CreateFolder(const std::string& folderPath, std::string_view containerClass) {
     Folder(folderPath, containerClass);
 }

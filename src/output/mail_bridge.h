@@ -96,6 +96,13 @@ public:
     // Properties of the folder's own (copied from the source folder) for
     // the folder at `folderPath`, created when missing.
     void SetFolderProperties(const std::string& folderPath, const pst::PropertyBag& properties);
+    // The folder at `folderPath` (the top folder for the root path alone)
+    // when it was made; nothing is created.
+    std::optional<pst::FolderId> FindFolder(const std::string& folderPath);
+    // The current store's root folder, above the top folder.
+    pst::FolderId StoreRootFolder() const;
+    // Folder links of a folder of the current store (see PstStore::SetFolderLinks).
+    void SetFolderLinks(pst::FolderId folder, std::vector<pst::PstStore::FolderLink> links);
     // The same into the folder's associated contents.
     void AddAssociatedItem(const std::string& folderPath, const pst::Message& message);
     // Writes the store's folders, tables and index; the file is complete.

@@ -188,6 +188,11 @@ std::optional<pst::FolderId> OpenOutputStore::FindFolder(const std::vector<std::
     return parent;
 }
 
+void OpenOutputStore::SetFolderLinks(pst::FolderId folder, std::vector<pst::PstStore::FolderLink> links) {
+    if (finished_) throw std::logic_error("output store already finished");
+    store_->SetFolderLinks(folder, std::move(links));
+}
+
 pst::Nid OpenOutputStore::AddMessage(pst::FolderId folder, const pst::Message& message) {
     if (finished_) throw std::logic_error("output store already finished");
     touched_ = true;

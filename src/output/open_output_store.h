@@ -93,6 +93,8 @@ public:
     pst::Nid AddMessage(pst::FolderId folder, const pst::Message& message);
     // Properties of the folder's own, copied from the source folder.
     void SetFolderProperties(pst::FolderId folder, const pst::PropertyBag& properties);
+    void SetFolderLinks(pst::FolderId folder, std::vector<pst::PstStore::FolderLink> links);
+    pst::FolderId rootFolder() const { return store_->root(); }
     // Into the folder's associated contents.
     pst::Nid AddAssociatedMessage(pst::FolderId folder, const pst::Message& message);
     void Finish();

@@ -1,10 +1,14 @@
 #include "output/save_to_pst.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <span>
 #include <stdexcept>
@@ -21,7 +25,11 @@
 #include "store/content_damage.h"
 
 namespace bm {
+
 namespace {
+
+// The store's root folder, above the top of the personal folders.
+constexpr std::uint32_t kStoreRootFolderNid = 0x122;
 
 namespace fs = std::filesystem;
 
@@ -73,7 +81,8 @@ const std::string& Longer(const std::string& earlier, const std::string& later) 
 
 fs::path MakePrivateDirectory(const fs::path& parent) {
     fs::create_directories(parent);
-    std::string pattern = (parent / "brightmend-save-XXXXXX").string();
+    RemoveStaleSaveDirectories(parent);
+    std::string pattern = (parent / (std::string(kSaveDirectoryPrefix) + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::system_error(errno, std::generic_category(), "cannot create a directory in " + parent.string());
     return fs::path(pattern);
@@ -161,6 +170,28 @@ const ContactPut kContactPutsAfterBody[] = {
 
 }  // namespace
 
+std::size_t RemoveStaleSaveDirectories(const fs::path& parent) {
+    std::size_t removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!name.starts_with(kSaveDirectoryPrefix)) continue;
+        // "brightmend-save-<pid>-XXXXXX": only the folders of processes that
+        // are gone, and only this user's own real folders.
+        const std::string rest = name.substr(kSaveDirectoryPrefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos || rest.size() - dash != 7) continue;
+        if (rest.find_first_not_of("0123456789") != dash) continue;
+        const long pid = std::strtol(rest.c_str(), nullptr, 10);
+        if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) continue;
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        std::error_code removeError;
+        if (fs::remove_all(it->path(), removeError) != static_cast<std::uintmax_t>(-1) && !removeError) ++removed;
+    }
+    return removed;
+}
+
 std::string OutputTimestamp(const std::tm& t) {
     return std::to_string(t.tm_mday) + "-" + std::to_string(t.tm_mon + 1) + "-" + std::to_string(t.tm_year + 1900) +
            " " + std::to_string(t.tm_hour) + "-" + std::to_string(t.tm_min) + "-" + std::to_string(t.tm_sec);
@@ -197,27 +228,31 @@ fs::path NumberedPath(const fs::path& wanted, int n) {
     return wanted.parent_path() / (wanted.stem().string() + " (" + std::to_string(n) + ")" + wanted.extension().string());
 }
 
-// Creates the file, empty, only when nothing is there (O_EXCL), so two runs
-// can never pick the same name.
-bool ReserveFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST) return false;
-        throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
-    }
-    ::close(fd);
-    return true;
+// Whether nothing is at `path` (a link counts as something).
+bool Free(const fs::path& path) {
+    std::error_code ec;
+    return !fs::exists(fs::symlink_status(path, ec));
 }
 
-// The first free name from `wanted` on, reserved; or `wanted` itself only.
-fs::path ReserveOutputPath(const fs::path& wanted, bool mayNumber) {
-    if (!mayNumber) {
-        if (!ReserveFile(wanted)) throw std::runtime_error(std::string(kOutputFileExists));
-        return wanted;
-    }
+}  // namespace
+
+fs::path PartialPath(const fs::path& store) { return fs::path(store.string() + std::string(kPartialSuffix)); }
+
+namespace {
+
+// A store is written under "<name>.partial" and gets its name only once it
+// is finished (and checked), so a run that is killed never leaves a broken
+// file under a store's name. The first name from `wanted` on whose store
+// and ".partial" names are both free (or `wanted` itself only) is taken:
+// its ".partial" file is created exclusively, so two runs never pick the
+// same name, and a left-over ".partial" keeps its name from being taken.
+std::unique_ptr<pst::ReservedOutputFile> ReserveOutputPath(const fs::path& wanted, bool mayNumber) {
     for (int n = 1;; ++n) {
         const fs::path candidate = NumberedPath(wanted, n);
-        if (ReserveFile(candidate)) return candidate;
+        if (Free(candidate)) {
+            if (auto reserved = pst::ReservedOutputFile::Create(PartialPath(candidate))) return reserved;
+        }
+        if (!mayNumber) throw std::runtime_error(std::string(kOutputFileExists));
     }
 }
 
@@ -226,8 +261,7 @@ fs::path ReserveOutputPath(const fs::path& wanted, bool mayNumber) {
 fs::path FreeOutputPath(const fs::path& wanted) {
     for (int n = 1;; ++n) {
         const fs::path candidate = NumberedPath(wanted, n);
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+        if (Free(candidate) && Free(PartialPath(candidate))) return candidate;
     }
 }
 
@@ -273,7 +307,17 @@ MailBody ChooseMailBody(const ItemRecord& item) {
     return out;
 }
 
-USave_to_PST_Format::USave_to_PST_Format(SaveOptions options) : options_(std::move(options)) {}
+void IgnoreFileSizeSignal() {
+    // Past a file-size limit (ulimit -f) a write then fails with EFBIG and
+    // the run cleans up after itself, instead of the process being killed
+    // in the middle of a store.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+USave_to_PST_Format::USave_to_PST_Format(SaveOptions options) : options_(std::move(options)) { IgnoreFileSizeSignal(); }
 
 USave_to_PST_Format::~USave_to_PST_Format() {
     try {
@@ -305,33 +349,75 @@ std::optional<std::string> USave_to_PST_Format::CreateOutputStore(const fs::path
         const fs::path dir = directory.empty() ? options_.defaultDirectory : directory;
         path = dir / OutputStoreName(options_.sourceFileName, OutputTimestamp(LocalNow()));
     }
+    std::unique_ptr<pst::ReservedOutputFile> reserved;
+    if (!path.parent_path().empty()) {
+        std::error_code ec;
+        fs::create_directories(path.parent_path(), ec);
+        if (ec)
+            return std::string(kCannotCreateOutputStore) + " " + path.string() + ": cannot create the folder " +
+                   path.parent_path().string() + ": " + ec.message();
+    }
     try {
-        if (!path.parent_path().empty()) fs::create_directories(path.parent_path());
         // A file chosen by name is never replaced; a default name that is
         // taken moves on to " (2)", " (3)" ...
-        path = ReserveOutputPath(path, options_.outputFile.empty());
+        reserved = ReserveOutputPath(path, options_.outputFile.empty());
+    } catch (const std::system_error& e) {
+        return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.code().message();
     } catch (const std::exception& e) {
         return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.what();
     }
+    const fs::path partial = reserved->path();
+    path = fs::path(partial.string().substr(0, partial.string().size() - kPartialSuffix.size()));
     try {
-        OpenStoreFile(path);
+        OpenStoreFile(path, std::move(reserved));
+    } catch (const fs::filesystem_error& e) {
+        bridge_.reset();
+        return std::string(kCannotCreateOutputStore) + " " + path.string() + ": cannot create " +
+               e.path1().string() + ": " + e.code().message();
     } catch (const std::exception& e) {
         bridge_.reset();
-        std::error_code ignored;
-        fs::remove(path, ignored);
         return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + e.what();
     }
     return std::nullopt;
 }
 
-void USave_to_PST_Format::OpenStoreFile(const fs::path& path) {
+std::string USave_to_PST_Format::PublishPart(std::size_t index) {
+    if (index >= parts_.size() || !parts_[index]) return "no such part";
+    const std::string failure = parts_[index]->MoveTo(outputStores_[index]);
+    if (failure.empty()) parts_[index].reset();
+    return failure;
+}
+
+std::string USave_to_PST_Format::SetPartApart(std::size_t index, const fs::path& name) {
+    if (index >= parts_.size() || !parts_[index]) return "no such part";
+    const std::string failure = parts_[index]->MoveTo(name);
+    if (failure.empty()) {
+        outputStores_[index] = name;
+        parts_[index].reset();
+    }
+    return failure;
+}
+
+void USave_to_PST_Format::RemovePart(std::size_t index) {
+    if (index >= parts_.size() || !parts_[index]) return;
+    parts_[index]->Remove();
+    parts_[index].reset();
+}
+
+fs::path USave_to_PST_Format::partPath(std::size_t index) const {
+    if (index < parts_.size() && parts_[index]) return parts_[index]->path();
+    return index < outputStores_.size() ? outputStores_[index] : fs::path();
+}
+
+void USave_to_PST_Format::OpenStoreFile(const fs::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved) {
+    const std::string written = reserved->path().string();
     auto bridge = std::make_unique<MailBridge>();
     bridge->Start();
     ContactSession probe;  // the contact library must be usable too
     probe.Logon("", "", "", "", "", "");
 
     const std::string displayName = std::string(kOutputDisplayNamePrefix) + OutputTimestamp(LocalNow());
-    bridge->CreateStore(path.string(), displayName);
+    bridge->CreateStore(written, displayName);
     storeRootPath_ = "\\\\" + displayName;
     if (tempDir_.empty()) {
         tempDir_ = MakePrivateDirectory(options_.tempDirectory.empty() ? fs::temp_directory_path()
@@ -339,12 +425,17 @@ void USave_to_PST_Format::OpenStoreFile(const fs::path& path) {
         headerFilePath_ = tempDir_ / kHeaderFileName;
     }
     if (storeSwitched_) {
-        storeRootPath_ += "(" + std::to_string(g_storeCount.load()) + ")";
-        bridge->CreateStore(path.string(), storeRootPath_.substr(2));
+        // Piece by piece: a literal added to a string makes the optimiser
+        // warn of overlapping copies that cannot happen.
+        storeRootPath_ += '(';
+        storeRootPath_ += std::to_string(g_storeCount.load());
+        storeRootPath_ += ')';
+        bridge->CreateStore(written, storeRootPath_.substr(2));
     }
     bridge_ = std::move(bridge);
     outputStorePath_ = path;
     outputStores_.push_back(path);
+    parts_.push_back(std::move(reserved));
     currentFolderPath_.clear();
     currentSourceFolder_.clear();
     ++g_storeCount;
@@ -390,6 +481,8 @@ bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, cons
     const std::string output =
         folderPath == currentSourceFolder_ ? currentFolderPath_ : ToOutputFolderPath(folderPath, storeRootPath_);
     const std::string key = FolderPropertiesKey(output);
+    folderLinks_.Saved(sourceFolder.nid, key);
+    folderLinks_.Hold(key, ReadSourceFolderLinks(store, sourceFolder));
     // A path of the store root alone is the top folder: the new store's own.
     if (key.empty()) return true;
     std::optional<pst::PropertyBag> own = CopySourceFolderProperties(store, sourceFolder);
@@ -397,6 +490,22 @@ bool USave_to_PST_Format::KeepFolderProperties(std::string_view folderPath, cons
     bridge_->SetFolderProperties(output, *own);
     folderProperties_.insert_or_assign(key, std::move(*own));
     return true;
+}
+
+void USave_to_PST_Format::KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store) {
+    folderLinks_.Saved(top.nid, std::string());
+    folderLinks_.Hold(std::string(), ReadSourceFolderLinks(store, top));
+    if (const NodeEntry* root = FindNode(store, kStoreRootFolderNid); root != nullptr && root != &top)
+        folderLinks_.HoldOnStoreRoot(root->nid, ReadSourceFolderLinks(store, *root));
+}
+
+void USave_to_PST_Format::ApplyFolderLinks() {
+    try {
+        folderLinks_.Apply(*bridge_, storeRootPath_);
+    } catch (const std::logic_error&) {
+        // A link that cannot be made is left out; the part is finished all
+        // the same.
+    }
 }
 
 std::string USave_to_PST_Format::DateTimeText(const Bytes& raw) {
@@ -528,10 +637,15 @@ void USave_to_PST_Format::SwitchStore() {
     const bool hadFolder = !currentSourceFolder_.empty();
     const std::string folderClass = currentFolderClass_;
     storeSwitched_ = true;
+    ApplyFolderLinks();
     bridge_->Finish();
     bridge_.reset();
+    if (!options_.publishAfterCheck) ThrowIfNotPublished(PublishPart(outputStores_.size() - 1));
     const fs::path first = outputStores_.front();
-    OpenStoreFile(ReserveOutputPath(StorePartPath(first, static_cast<int>(outputStores_.size()) + 1), true));
+    std::unique_ptr<pst::ReservedOutputFile> next =
+        ReserveOutputPath(StorePartPath(first, static_cast<int>(outputStores_.size()) + 1), true);
+    const std::string nextPartial = next->path().string();
+    OpenStoreFile(nextPartial.substr(0, nextPartial.size() - kPartialSuffix.size()), std::move(next));
     storeSwitched_ = false;
     if (!hadFolder) return;
     currentFolderPath_ = storeRootPath_ + below;
@@ -553,7 +667,7 @@ bool USave_to_PST_Format::SaveAssociatedInFolder(const ItemRecord& item, StoreFi
 bool USave_to_PST_Format::SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder) {
     if (!bridge_) throw std::logic_error("SaveAssociated before CreateOutputStore");
     if (item.sourceNode == nullptr) return false;
-    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
     if (!copy) return false;
     bridge_->AddAssociatedItem(folder, *copy);
     ++itemsWritten_;
@@ -564,7 +678,7 @@ bool USave_to_PST_Format::SaveAssociatedAt(const ItemRecord& item, StoreFile& st
 bool USave_to_PST_Format::SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
                                    std::string_view containerClass) {
     if (item.sourceNode == nullptr) return false;
-    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode);
+    std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
     if (!copy) return false;
     if (!options_.damagedCategory.empty() && store.contentDamage != nullptr && !store.contentDamage->empty())
         AddCategory(copy->properties, options_.damagedCategory);
@@ -709,8 +823,16 @@ void USave_to_PST_Format::WriteJournal(const ItemRecord& item, bool withAttachme
 void USave_to_PST_Format::Finish() {
     if (!bridge_) return;
     RemoveTemporaryFiles();
+    ApplyFolderLinks();
     bridge_->Finish();
     bridge_.reset();
+    if (options_.publishAfterCheck) return;
+    for (std::size_t i = 0; i < parts_.size(); ++i)
+        if (parts_[i]) ThrowIfNotPublished(PublishPart(i));
+}
+
+void USave_to_PST_Format::ThrowIfNotPublished(const std::string& failure) {
+    if (!failure.empty()) throw pst::OutputWriteError(failure);
 }
 
 }  // namespace bm

@@ -6,7 +6,11 @@
 //   CreateOutputStore(dir) -> { PrepareFolder(path) | SaveMail | SaveContact
 //   | SaveAppointment | SaveTask | SaveNote | SaveJournal }... -> Finish
 //
-// Names: the output file is the source file's stem (its store extension
+// Names: every part is written as "<its name>.partial" (created
+// exclusively, never through a link, and written through that descriptor)
+// and renamed to its name, never replacing a file, once it is finished (or,
+// with publishAfterCheck, when the caller says so); a name whose ".partial"
+// exists is taken. The output file is the source file's stem (its store extension
 // removed whatever its case, and of "outlook.ost.bak" both extensions),
 // the local timestamp "d-m-yyyy h-m-s" and ".pst". An existing file is never
 // replaced: a taken name becomes "<name> (2).pst", "<name> (3).pst" ...; a
@@ -36,12 +40,15 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "messaging/item_record.h"
+#include "output/folder_links.h"
 #include "output/item_time.h"
 #include "output/mail_bridge.h"
 #include "output/output_texts.h"
+#include "output/pst/ndb_file.h"
 #include "output/pst/props.h"
 #include "store/store_file.h"
 
@@ -65,7 +72,27 @@ struct SaveOptions {
     // Items copied from blocks the store's damage account (content_damage.h)
     // found damaged get this category (see damage_mark.h); empty: none.
     std::string damagedCategory;
+    // The parts keep their ".partial" names after Finish until PublishPart
+    // gives them their own (the saving run checks them first); false:
+    // every finished part gets its name at once.
+    bool publishAfterCheck = false;
 };
+
+// The writer's private folder for attachment and header files is
+// "<temporary directory>/brightmend-save-<pid>-XXXXXX".
+inline constexpr std::string_view kSaveDirectoryPrefix = "brightmend-save-";
+// Removes such folders in `parent` whose process is gone (a run that was
+// killed leaves its folder behind); how many were removed.
+std::size_t RemoveStaleSaveDirectories(const std::filesystem::path& parent);
+
+// SIGXFSZ ignored for the process: a write past a file-size limit fails
+// (EFBIG) and is reported like a full disk. Every writer does this when it
+// is made; programs call it at start as well.
+void IgnoreFileSizeSignal();
+
+// Where a store is written until it is finished: "<store>.partial".
+inline constexpr std::string_view kPartialSuffix = ".partial";
+std::filesystem::path PartialPath(const std::filesystem::path& store);
 
 // "d-m-yyyy h-m-s", numbers without leading zeros.
 std::string OutputTimestamp(const std::tm& localTime);
@@ -115,6 +142,10 @@ public:
     // whenever PrepareFolder makes it in another store. The top folder keeps
     // the new store's own. false when the source folder cannot be read.
     bool KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder, StoreFile& store);
+    // The links to special folders that the source store's root folder and
+    // top folder `top` hold (see folder_links.h): made anew, for the folders
+    // saved, in each part of the output as it is finished.
+    void KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store);
     // The same for a source folder given by its levels in the new store
     // (see source_folders.h), so that same-named siblings, names holding
     // "\" and untitled folders each stay one folder of their own.
@@ -149,6 +180,15 @@ public:
     void SaveJournal(ItemRecord& item, StoreFile& store);
     // Closes the store file; a second call does nothing.
     void Finish();
+    // With publishAfterCheck: gives finished part `index` its name (fsync,
+    // then a rename that never replaces), sets it apart under `name`
+    // instead, or removes it. The text of a failure, empty on success.
+    std::string PublishPart(std::size_t index);
+    std::string SetPartApart(std::size_t index, const std::filesystem::path& name);
+    void RemovePart(std::size_t index);
+    // Where part `index` is on the disk now: its ".partial" file until it
+    // has its name.
+    std::filesystem::path partPath(std::size_t index) const;
 
     // Sets the item date and time texts; see bm::FormatItemTime.
     std::time_t FormatItemTime(FileTime time);
@@ -170,18 +210,24 @@ public:
     // Items the writer has taken so far (every kind, every part).
     std::uint64_t itemsWritten() const { return itemsWritten_; }
     void ClearStoreSwitch() { storeSwitched_ = false; }
+    // The ids of the named values the copies since the last call left out
+    // for want of a name (see CopySourceMessage); the list starts afresh.
+    std::vector<std::uint16_t> TakeUnnamedValues() { return std::exchange(unnamedValues_, {}); }
 
     // Stores created in this process so far; never reset.
     static std::uint32_t StoreCount();
 
 private:
     std::tm LocalNow() const;
-    void OpenStoreFile(const std::filesystem::path& path);
+    void OpenStoreFile(const std::filesystem::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved);
+    static void ThrowIfNotPublished(const std::string& failure);
     void CheckStoreSize();
     // SaveMail into a folder path of the new store.
     void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
     bool SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder);
     void SwitchStore();
+    // The links to special folders, made anew in the current part.
+    void ApplyFolderLinks();
     void RemoveTemporaryFiles();
     // Writes the item's attachments to temporary files, runs `write` (told
     // whether there are any) and removes the files again, also on failure.
@@ -207,6 +253,8 @@ private:
     std::filesystem::path headerFilePath_;
     std::filesystem::path outputStorePath_;
     std::vector<std::filesystem::path> outputStores_;
+    // The ".partial" file of each part until it has its name.
+    std::vector<std::unique_ptr<pst::ReservedOutputFile>> parts_;
     std::string storeRootPath_;
     std::string currentFolderPath_;
     std::string currentSourceFolder_;
@@ -221,6 +269,8 @@ private:
     std::vector<std::filesystem::path> attachmentFiles_;
     ItemTimeTexts itemTexts_;
     bool storeSwitched_ = false;
+    std::vector<std::uint16_t> unnamedValues_;
+    FolderLinks folderLinks_;
     std::uint64_t itemsWritten_ = 0;
 };
 

@@ -73,16 +73,16 @@ constexpr MadeAnewProperty kFolderMadeAnew[] = {
     {0x35E5, "the views folder's entry ID: names a folder node in the old store"},
     {0x35E6, "the common views folder's entry ID: names a folder node in the old store"},
     {0x35E7, "the search folder root's entry ID: names a folder node in the old store"},
-    {0x36D0, "the calendar's entry ID: names a folder node in the old store"},
-    {0x36D1, "the contacts folder's entry ID: names a folder node in the old store"},
-    {0x36D2, "the journal's entry ID: names a folder node in the old store"},
-    {0x36D3, "the notes folder's entry ID: names a folder node in the old store"},
-    {0x36D4, "the tasks folder's entry ID: names a folder node in the old store"},
-    {0x36D5, "the reminders search folder's entry ID (online): names a folder node in the old store"},
-    {0x36D6, "the reminders search folder's entry ID (offline): names a folder node in the old store"},
-    {0x36D7, "the drafts folder's entry ID: names a folder node in the old store"},
-    {0x36D8, "the additional special folders' entry IDs: name folder nodes in the old store"},
-    {0x36D9, "the additional special folders' entry IDs (extended form): name folder nodes in the old store"},
+    {0x36D0, "the calendar's entry ID: made anew for the saved folder it names"},
+    {0x36D1, "the contacts folder's entry ID: made anew for the saved folder it names"},
+    {0x36D2, "the journal's entry ID: made anew for the saved folder it names"},
+    {0x36D3, "the notes folder's entry ID: made anew for the saved folder it names"},
+    {0x36D4, "the tasks folder's entry ID: made anew for the saved folder it names"},
+    {0x36D5, "the reminders search folder's entry ID (online): made anew for the saved folder it names"},
+    {0x36D6, "the reminders search folder's entry ID (offline): made anew for the saved folder it names"},
+    {0x36D7, "the drafts folder's entry ID: made anew for the saved folder it names"},
+    {0x36D8, "the additional special folders' entry IDs: made anew for the saved folders they name"},
+    {0x36D9, "the additional special folders' entry IDs (extended form): made anew for the saved folders they name"},
     {0x36E4, "the free/busy entry IDs: name messages and folders in the old store"},
 };
 
@@ -216,12 +216,22 @@ std::optional<pst::PropKey> KeyFor(std::uint16_t id, const NamedPropertyMap* nam
     return key;
 }
 
-void Put(pst::PropertyBag& bag, const NamedPropertyMap* names, std::uint16_t id, std::uint16_t type, Bytes bytes,
+// The source store's names, and where the ids of named values that no
+// name can be found for are noted.
+struct CopyNames {
+    const NamedPropertyMap* map = nullptr;
+    UnnamedValues* unnamed = nullptr;
+};
+
+void Put(pst::PropertyBag& bag, const CopyNames& names, std::uint16_t id, std::uint16_t type, Bytes bytes,
          bool recipient = false) {
     // A recipient's entry ID names its address book entry, not a node.
     if (IsMadeAnew(id) && !(recipient && id == kEntryIdId)) return;
-    const auto key = KeyFor(id, names);
-    if (!key) return;
+    const auto key = KeyFor(id, names.map);
+    if (!key) {
+        if (names.unnamed != nullptr) names.unnamed->push_back(id);
+        return;
+    }
     try {
         bag.SetRaw(*key, static_cast<PropType>(type), std::move(bytes));
     } catch (const std::invalid_argument&) {
@@ -384,8 +394,8 @@ void ReadAheadForAccount(StoreFile& store, const std::vector<std::uint64_t>& lea
 
 // One attachment object: its properties, and its data, streamed, in
 // memory or as an embedded message. `part` names it in the damage account.
-std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEntry& object,
-                                              const NamedPropertyMap* names, int depth, const std::string& part) {
+std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEntry& object, const CopyNames& names,
+                                              int depth, const std::string& part) {
     const ContentPart named(store, part);
     if (object.block == nullptr) return std::nullopt;
     const SubnodeList own = OwnSubnodes(store, object.subnodeBlock);
@@ -410,7 +420,7 @@ std::optional<pst::Attachment> CopyAttachment(StoreFile& store, const SubnodeEnt
             }
             if (method == kMethodEmbedded || IsNormalMessageNid(nid)) {
                 if (depth >= kMaxEmbeddingDepth) continue;
-                auto message = CopySourceMessage(store, inner->block, inner->subnodeBlock, depth + 1);
+                auto message = CopySourceMessage(store, inner->block, inner->subnodeBlock, depth + 1, names.unnamed);
                 if (!message) {
                     NoteDamageLine(store, part + ": embedded message lost");
                     continue;
@@ -480,7 +490,7 @@ bool IsFolderMadeAnew(std::uint16_t propertyId) {
 
 std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, const NodeEntry& folder) {
     if (folder.dataBlock() == nullptr) return std::nullopt;
-    const NamedPropertyMap* names = StoreNamedPropertyMap(store);
+    const CopyNames names{StoreNamedPropertyMap(store), nullptr};
     const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock());
     auto props = ReadRawContext(store, *folder.dataBlock(), own, false);
     if (!props) return std::nullopt;
@@ -492,14 +502,25 @@ std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, con
     return bag;
 }
 
-std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node) {
-    return CopySourceMessage(store, node.dataBlock(), node.subnodeBlock(), 0);
+std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder) {
+    std::vector<SourceFolderLink> out;
+    if (folder.dataBlock() == nullptr) return out;
+    const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock());
+    auto props = ReadRawContext(store, *folder.dataBlock(), own, false);
+    if (!props) return out;
+    for (RawProperty& p : *props)
+        if (IsFolderLinkProperty(p.id)) out.push_back({p.id, p.type, std::move(p.bytes)});
+    return out;
+}
+
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node, UnnamedValues* unnamed) {
+    return CopySourceMessage(store, node.dataBlock(), node.subnodeBlock(), 0, unnamed);
 }
 
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry* data, const BlockEntry* subnodes,
-                                              int depth) {
+                                              int depth, UnnamedValues* unnamed) {
     if (data == nullptr) return std::nullopt;
-    const NamedPropertyMap* names = StoreNamedPropertyMap(store);
+    const CopyNames names{StoreNamedPropertyMap(store), unnamed};
     const std::string prefix = PartPrefix(store);
     SubnodeList own;
     {

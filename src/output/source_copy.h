@@ -7,7 +7,8 @@
 // Named properties (ids 0x8000 and up) are carried by name: the source
 // store's name-to-ID map gives their property set and LID or name, and the
 // new store gives them ids of its own. One whose name the source map does
-// not hold is left out, since its id means nothing in another store.
+// not hold is left out, since its id means nothing in another store; the
+// copy of a message notes its id for the run's account.
 //
 // A few properties are not copied because they name the item's place in
 // the old store or are computed by the new store as it writes the item;
@@ -18,7 +19,9 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
+#include "output/folder_links.h"
 #include "output/pst/message.h"
 #include "store/store_file.h"
 #include "store/tables.h"
@@ -52,7 +55,11 @@ inline constexpr int kMaxEmbeddingDepth = 32;
 // mapping read). Attachment data larger than a heap is read from the store
 // piece by piece while the new store writes it, so `store` must outlive
 // the message (it is written before the next item is read).
-std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node);
+// `unnamed` (optional) gets the id of every named value left out for want
+// of a name, at any depth (recipient rows, attachments, embedded messages).
+using UnnamedValues = std::vector<std::uint16_t>;
+std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry& node,
+                                              UnnamedValues* unnamed = nullptr);
 
 // A folder's own properties (container class, comment, hidden flag,
 // views' settings, ...) read whole, less FolderMadeAnewProperties; named
@@ -60,9 +67,13 @@ std::optional<pst::Message> CopySourceMessage(StoreFile& store, const NodeEntry&
 // context.
 std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, const NodeEntry& folder);
 
+// The folder's links to other folders (see folder_links.h) as it holds
+// them; empty when it has none or cannot be read.
+std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder);
+
 // The same for a message kept in a data block and subnode block of its own
 // (an embedded message); `depth` counts the messages around it.
 std::optional<pst::Message> CopySourceMessage(StoreFile& store, const BlockEntry* data, const BlockEntry* subnodes,
-                                              int depth);
+                                              int depth, UnnamedValues* unnamed = nullptr);
 
 }  // namespace bm

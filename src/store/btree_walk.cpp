@@ -108,17 +108,20 @@ struct LeafScan {
     ByteReader bytes;
     std::size_t live;
     PageGeometry geometry;
-    TreeKey expected;
+    // The expected key as a flag and a value rather than an optional: the
+    // optimiser cannot tell that an optional's value is only read when set.
+    bool checkFirst;
+    std::uint64_t expected;
     std::size_t taken = 0;
 
     LeafScan(const StoreFile& store, const Bytes& page, std::size_t entrySize, std::size_t limit, TreeKey first)
         : bytes(page), live(LiveSlots(store, bytes)), geometry(GeometryOf(store, bytes, entrySize, limit)),
-          expected(first) {}
+          checkFirst(first.has_value()), expected(first.value_or(0)) {}
 
     // Only the first entry is held against the expected key.
     bool FirstKeyHolds(std::uint64_t key) {
-        const bool holds = !expected || *expected == key;
-        expected.reset();
+        const bool holds = !checkFirst || expected == key;
+        checkFirst = false;
         return holds;
     }
     bool PastCount(std::size_t at) const { return at / geometry.stride >= live; }

@@ -18,10 +18,7 @@ namespace bm {
 
 StoreFileHandle::~StoreFileHandle() { Close(); }
 
-StoreFileHandle::StoreFileHandle(StoreFileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), size_(std::exchange(other.size_, 0)) {
-    other.path_.clear();
-}
+StoreFileHandle::StoreFileHandle(StoreFileHandle&& other) noexcept { *this = std::move(other); }
 
 StoreFileHandle& StoreFileHandle::operator=(StoreFileHandle&& other) noexcept {
     if (this != &other) {
@@ -30,9 +27,20 @@ StoreFileHandle& StoreFileHandle::operator=(StoreFileHandle&& other) noexcept {
         path_ = std::move(other.path_);
         other.path_.clear();
         size_ = std::exchange(other.size_, 0);
+        mtimeNs_ = std::exchange(other.mtimeNs_, 0);
+        device_ = std::exchange(other.device_, 0);
+        inode_ = std::exchange(other.inode_, 0);
+        changed_.store(other.changed_.exchange(false));
+        shortReadAt_.store(other.shortReadAt_.exchange(0));
     }
     return *this;
 }
+
+namespace {
+std::int64_t MtimeNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+}  // namespace
 
 bool StoreFileHandle::Open(const std::filesystem::path& path, Lock lock) {
     Close();
@@ -51,6 +59,11 @@ bool StoreFileHandle::Open(const std::filesystem::path& path, Lock lock) {
     fd_ = fd;
     path_ = path;
     size_ = static_cast<std::uint64_t>(st.st_size);
+    mtimeNs_ = MtimeNs(st);
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    changed_.store(false);
+    shortReadAt_.store(0);
     return true;
 }
 
@@ -80,6 +93,34 @@ void StoreFileHandle::Close() {
     fd_ = -1;
     path_.clear();
     size_ = 0;
+    changed_.store(false);
+    shortReadAt_.store(0);
+}
+
+bool StoreFileHandle::CheckUnchanged() const {
+    if (fd_ < 0) return true;
+    struct stat open {};
+    struct stat named {};
+    const bool same = ::fstat(fd_, &open) == 0 && static_cast<std::uint64_t>(open.st_size) == size_ &&
+                      MtimeNs(open) == mtimeNs_ && ::stat(path_.c_str(), &named) == 0 &&
+                      named.st_dev == device_ && named.st_ino == inode_;
+    if (!same) changed_.store(true);
+    return same;
+}
+
+std::string StoreFileHandle::ChangeDescription() const {
+    if (!changed()) return {};
+    struct stat open {};
+    struct stat named {};
+    if (fd_ >= 0 && ::stat(path_.c_str(), &named) == 0 &&
+        (named.st_dev != device_ || named.st_ino != inode_))
+        return "another file was put in its place";
+    if (fd_ >= 0 && ::fstat(fd_, &open) == 0 && static_cast<std::uint64_t>(open.st_size) != size_)
+        return "it is now " + std::to_string(open.st_size) + " bytes long, " + std::to_string(size_) +
+               " when it was opened";
+    if (const std::uint64_t at = shortReadAt_.load(); at != 0)
+        return "a read at offset " + std::to_string(at - 1) + " came back short";
+    return "it was modified";
 }
 
 std::size_t StoreFileHandle::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
@@ -87,7 +128,11 @@ std::size_t StoreFileHandle::ReadAt(std::uint64_t offset, std::span<std::uint8_t
     if (fd_ < 0 || offset > kLast) return 0;
     // Bytes past the largest offset the system can name are not asked for.
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), kLast - offset + 1));
-    return ReadFully(fd_, out.data(), n, offset);
+    const std::size_t got = ReadFully(fd_, out.data(), n, offset);
+    // Reads past the end the open saw are expected (damaged offsets); a
+    // range inside it that does not come back whole is not.
+    if (got < n && offset + got < size_ && !changed_.exchange(true)) shortReadAt_.store(offset + got + 1);
+    return got;
 }
 
 std::vector<std::pair<const char*, std::uint64_t>> DamageCounters::Items() const {

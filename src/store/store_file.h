@@ -15,6 +15,7 @@
 // merges into what the first built.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -56,13 +57,31 @@ public:
     // Size at the time of opening.
     std::uint64_t size() const { return size_; }
     // Reads up to out.size() bytes at an absolute offset; returns the number
-    // read (fewer at the end of the file, 0 on any error).
+    // read (fewer at the end of the file, 0 on any error). A read that
+    // comes back short inside the size seen at the open means the file
+    // changed under the reader: changed() says so from then on.
     std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    // Whether the file was seen to change since it was opened: a short read
+    // inside its size, or (after CheckUnchanged) another size, modification
+    // time or file under its name.
+    bool changed() const { return changed_.load(std::memory_order_relaxed); }
+    // Compares the file and its name with what the open saw; false (and
+    // changed() from then on) when anything differs.
+    bool CheckUnchanged() const;
+    // "it is now 1024 bytes long, 4096 when it was opened" and the like;
+    // empty when nothing was seen to change.
+    std::string ChangeDescription() const;
 
 private:
     int fd_ = -1;
     std::filesystem::path path_;
     std::uint64_t size_ = 0;
+    // What the open saw, to tell a file that changed under the reader.
+    std::int64_t mtimeNs_ = 0;
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
+    mutable std::atomic<bool> changed_{false};
+    mutable std::atomic<std::uint64_t> shortReadAt_{0};
 };
 
 // Damage met while reading, one counter per kind. Kept across builds until

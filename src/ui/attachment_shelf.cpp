@@ -23,11 +23,7 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-QString NameOf(const bm::AttachmentRecord& a) {
-    if (!a.longFileName.empty()) return Q(a.longFileName);
-    if (!a.fileName.empty()) return Q(a.fileName);
-    return Q(a.displayName);
-}
+QString NameOf(const bm::AttachmentRecord& a) { return Q(bm::AttachmentShownName(a)); }
 
 // Cuts `text` to at most `bytes` bytes of UTF-8 without splitting a
 // character.
@@ -153,7 +149,7 @@ std::optional<std::vector<AttachmentEntry>> AttachmentShelf::List(std::uint32_t 
     const std::unique_ptr<bm::ItemRecord> record = Read(nid);
     if (!record) return std::nullopt;
     std::vector<AttachmentEntry> out;
-    for (const bm::AttachmentRecord& a : record->attachments) out.push_back({NameOf(a), a.size});
+    for (const bm::AttachmentRecord& a : record->attachments) out.push_back({NameOf(a), bm::AttachmentShownSize(a)});
     return out;
 }
 

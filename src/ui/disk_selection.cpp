@@ -1,5 +1,6 @@
 #include "ui/disk_selection.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,9 +17,11 @@
 #include "engine/activity_log.h"
 #include "engine/log_texts.h"
 #include "ui/icons.h"
+#include "ui/modal_run.h"
 #include "ui/repair_recover.h"
 #include "ui/settings.h"
 #include "ui/skin.h"
+#include "ui/source_check.h"
 #include "ui/step_picture.h"
 #include "ui/top_buttons.h"
 #include "ui/ui_services.h"
@@ -32,7 +35,7 @@ bool EndsInOst(const std::string& upperPath) { return upperPath.ends_with("OST")
 
 void RunPageOver(QDialog& below, QDialog& page, const WizardContext& context) {
     below.hide();
-    page.exec();
+    RunModal(page);
     if (!context.exitRequested()) below.show();
 }
 
@@ -115,6 +118,8 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
     menu_->selectFile->setShortcut(QKeySequence::Open);
     menu_->exit->setShortcut(QKeySequence::Quit);
+    // The focus starts in the path field, not on a picture button.
+    pathEdit_->setFocus();
 }
 
 void DiskSelection::ChooseSource(const QString& path) {
@@ -136,8 +141,10 @@ void DiskSelection::Browse() {
 }
 
 void DiskSelection::Convert() {
-    if (!EndsInOst(QString::fromStdString(context_.sourcePath).toUpper().toStdString())) {
-        context_.services().Show(this, BoxKind::Information, Text(kNotValidOst));
+    // A file that is not there, cannot be read or holds no store is said
+    // here; the analysis page opens only for one it may read.
+    if (const QString problem = SourceFileProblem(context_.sourcePath); !problem.isEmpty()) {
+        context_.services().Show(this, BoxKind::Stop, problem);
         return;
     }
     // A typed path is logged when it is used.
@@ -177,9 +184,14 @@ void DiskSelection::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        // Enter acts only on the three picture buttons; it presses nothing else.
-        if (auto* button = qobject_cast<QToolButton*>(focusWidget()); button != nullptr && top_->isAncestorOf(button))
+        // Enter presses the focused button (a box is ticked with Space), and
+        // in the path field converts the path typed there.
+        if (focusWidget() == pathEdit_) {
+            Convert();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+                   button != nullptr && button->isEnabled() && qobject_cast<QCheckBox*>(button) == nullptr) {
             button->click();
+        }
         return;
     case Qt::Key_Escape:
         return;

@@ -1,7 +1,9 @@
 #include "ui/item_rows.h"
 
+#include <QDateTime>
+#include <QTimeZone>
+
 #include <array>
-#include <ctime>
 
 #include "output/item_time.h"
 #include "ui/icons.h"
@@ -54,9 +56,8 @@ void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<boo
         const std::string subject = message.subject ? CleanCell(message.subject->text) : std::string();
         const std::string to = CleanCell(message.displayTo);
         out.rows.push_back({kListMail,
-                            {from.empty() ? QStringLiteral("None") : Q(from),
-                             subject.empty() ? QStringLiteral("Unspecified") : Q(subject),
-                             to.empty() ? QStringLiteral("None") : Q(to), ListTimeText(message.deliveryTime)},
+                            {Q(from), subject.empty() ? QStringLiteral("Unspecified") : Q(subject), Q(to),
+                             ListTimeText(message.deliveryTime)},
                             source++, 3, TimeKey(message.deliveryTime)});
     }
 }
@@ -111,17 +112,18 @@ QString CutLongText(const QString& text) {
 
 std::int64_t TimeKey(const bm::Bytes& fileTime) { return bm::FileTimeOf(fileTime).value_or(0); }
 
-QString ListTimeText(const bm::Bytes& fileTime) {
-    const std::optional<bm::FileTime> time = bm::FileTimeOf(fileTime);
-    if (!time) return {};
-    bm::ItemTimeTexts texts;
-    const std::time_t calendar = bm::FormatItemTime(*time, texts);
-    std::tm local{};
-    if (localtime_r(&calendar, &local) == nullptr) return {};
-    char buffer[64] = {};
-    if (std::strftime(buffer, sizeof buffer, "%a %b %e %H:%M:%S %Y", &local) == 0) return {};
-    return QString::fromLatin1(buffer);
+QString LocaleTime(const bm::Bytes& fileTime, QLocale::FormatType format) {
+    const std::int64_t value = TimeKey(fileTime);
+    if (value == 0) return {};
+    // FILETIME counts 100 ns from 1601-01-01 UTC.
+    constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch((value - kUnixEpoch) / 10000, QTimeZone::utc());
+    if (!utc.isValid()) return {};
+    return QLocale().toString(utc.toLocalTime(), format);
 }
+
+// The list shows times as the cards do, in the user's locale.
+QString ListTimeText(const bm::Bytes& fileTime) { return LocaleTime(fileTime, QLocale::ShortFormat); }
 
 ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, const std::atomic<bool>& cancel) {
     ItemRows out;
@@ -145,9 +147,11 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
     case ListKind::Tasks:
         for (std::size_t i = 0; i < data.tasks.size(); ++i) {
             if (stop()) break;
-            const bm::MessageFields& task = data.tasks[i];
-            out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(task), ListTimeText(task.deliveryTime)},
-                                               static_cast<int>(i), 1, TimeKey(task.deliveryTime)});
+            // The task's own due date, not the time the item was delivered.
+            static const bm::Bytes kNoDate;
+            const bm::Bytes& due = i < data.taskStates.size() ? data.taskStates[i].dueDate : kNoDate;
+            out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(data.tasks[i]), ListTimeText(due)},
+                                               static_cast<int>(i), 1, TimeKey(due)});
         }
         break;
     case ListKind::Journal:
@@ -175,10 +179,15 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
         for (std::size_t i = 0; i < data.calendar.size(); ++i) {
             if (stop()) break;
             const bm::CalendarEntry& entry = data.calendar[i];
+            // The meeting's start; an item without one shows when it came.
+            static const bm::Bytes kNoDate;
+            const bm::Bytes& when = TimeKey(entry.start) != 0 ? entry.start
+                                    : entry.message        ? entry.message->deliveryTime
+                                                           : kNoDate;
             out.rows.push_back({kListAppointment,
                                 {entry.message ? SubjectOf(*entry.message) : QString(), Q(entry.location),
-                                 entry.message ? ListTimeText(entry.message->deliveryTime) : QString()},
-                                static_cast<int>(i), 2, entry.message ? TimeKey(entry.message->deliveryTime) : 0});
+                                 ListTimeText(when)},
+                                static_cast<int>(i), 2, TimeKey(when)});
         }
         break;
     }

@@ -4,6 +4,7 @@
 // user-interface thread.
 #pragma once
 
+#include <QLocale>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -66,8 +67,10 @@ std::string CleanCell(std::string_view text);
 std::string CleanNewlines(std::string_view text);
 // A subject or text longer than 254 characters: its first 200 and "...".
 QString CutLongText(const QString& text);
-// An item time as the list shows it (24-character asctime form); empty
-// when the value is not a FILETIME.
+// An item time (UTC) in the user's time zone and locale, as the list
+// (short form) and the cards (long form) show it; empty when the value is
+// not a FILETIME.
+QString LocaleTime(const bm::Bytes& fileTime, QLocale::FormatType format = QLocale::LongFormat);
 QString ListTimeText(const bm::Bytes& fileTime);
 // The FILETIME of an 8-byte value, 0 when it is none (a sort key).
 std::int64_t TimeKey(const bm::Bytes& fileTime);

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "ui/icons.h"
@@ -18,8 +19,25 @@ namespace bmui {
 
 namespace {
 
-constexpr const char* kAccountText = "Items saved: %1, not recovered: %2";
 constexpr const char* kOpenReportButton = "Open Report";
+
+QString Headline(const SavingResult& result) {
+    if (result.outcome == bm::AnalysisOutcome::Aborted) return Text(kSavingAbortedLabel);
+    // The wizard's own words for a whole save; the saving run's (the same
+    // as the command line's and the report's) when items were lost.
+    if (result.verdict == bm::SavingVerdict::AllSaved) return Text(kSavingCompleted);
+    return result.headline;
+}
+
+// The account of the selection: a stopped run says how many items it did
+// not come to rather than calling them all recovered.
+QString Account(const SavingResult& result) {
+    if (result.outcome != bm::AnalysisOutcome::Aborted)
+        return Text(kSavingAccountFormat).arg(result.itemsSaved).arg(result.itemsNotRecovered);
+    QString text = Text(kStoppedAccountFormat).arg(result.itemsSaved).arg(result.itemsNotReached);
+    if (result.itemsNotRecovered > 0) text += Text(kStoppedLostFormat).arg(result.itemsNotRecovered);
+    return text;
+}
 
 }  // namespace
 
@@ -34,11 +52,23 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(Text(kOpenLogGroup), this);
     auto* inner = new QVBoxLayout(group);
-    result_ = new QLabel(Text(aborted ? kSavingAbortedLabel : kSavingCompleted), group);
+    const bool lossy = result.verdict != bm::SavingVerdict::AllSaved;
+    iconKind_ = lossy ? QMessageBox::Warning : QMessageBox::Information;
+    resultIcon_ = new QLabel(group);
+    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    resultIcon_->setPixmap(
+        style()
+            ->standardIcon(lossy ? QStyle::SP_MessageBoxWarning : QStyle::SP_MessageBoxInformation, nullptr, this)
+            .pixmap(iconSize, iconSize));
+    result_ = new QLabel(Headline(result), group);
+    result_->setWordWrap(true);
     QFont bold = result_->font();
     bold.setBold(true);
     result_->setFont(bold);
-    inner->addWidget(result_);
+    auto* headline = new QHBoxLayout;
+    headline->addWidget(resultIcon_, 0, Qt::AlignTop);
+    headline->addWidget(result_, 1);
+    inner->addLayout(headline);
 
     // Where the store went; after a stop the user learns that it holds only
     // part of the selection.
@@ -72,15 +102,14 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
 
     // Beside the category counts: the whole selection's account, so a run
     // that lost items never reads as complete.
-    account_ = new QLabel(QString::fromUtf8(kAccountText)
-                              .arg(QString::number(result.itemsSaved), QString::number(result.itemsNotRecovered)),
-                          group);
-    if (result.itemsNotRecovered > 0) account_->setFont(bold);
+    account_ = new QLabel(Account(result), group);
+    account_->setWordWrap(true);
+    if (lossy) account_->setFont(bold);
     inner->addWidget(account_);
     report_ = new QPushButton(QString::fromUtf8(kOpenReportButton), group);
     report_->setVisible(!result.report.empty());
     const QString reportPath = QString::fromStdString(result.report.string());
-    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.services().OpenLocalFile(reportPath); });
+    connect(report_, &QPushButton::clicked, this, [this, reportPath] { context_.OpenFile(reportPath); });
     auto* reportRow = new QHBoxLayout;
     reportRow->addWidget(report_);
     reportRow->addStretch(1);
@@ -112,7 +141,7 @@ void Last_Saving_Dialog::Ok() {
 }
 
 void Last_Saving_Dialog::reject() {
-    // Closed other than by OK: the application ends all the same.
+    // Closed other than by OK: the same as OK.
     QDialog::accept();
 }
 

@@ -2,16 +2,19 @@
 // stopped, what was saved and where, items that could not be written, how
 // many items of the selection were saved and how many not recovered (with
 // "Open Report" for the run's report), and "View Log File". Its OK (and its
-// Close) ends the application.
+// Close) closes it; the wizard then goes back to the page below the
+// analysis page.
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
 
 #include <cstdint>
 #include <filesystem>
 #include <vector>
 
 #include "engine/analysis_observer.h"
+#include "engine/saving_verdict.h"
 #include "engine/well_known_counts.h"
 
 class QCheckBox;
@@ -31,6 +34,11 @@ struct SavingResult {
     // The run's account of the selected folders' items.
     std::int64_t itemsSaved = 0;
     std::int64_t itemsNotRecovered = 0;
+    // Items of the selected folders that a run ended early did not come to.
+    std::int64_t itemsNotReached = 0;
+    // Whether all was saved, and the saving run's closing words for it.
+    bm::SavingVerdict verdict = bm::SavingVerdict::AllSaved;
+    QString headline;
     // The text report beside the output store; empty when none was written.
     std::filesystem::path report;
 };
@@ -43,10 +51,16 @@ public:
     // OK (1): the log when "View Log File" is checked, then the dialog ends.
     void Ok();
 
+    // The headline: complete, stopped, or how many items were lost.
     QLabel* resultLabel() const { return result_; }
+    // The icon beside it: information for a complete save, a warning when
+    // items were lost or not reached.
+    QLabel* resultIconLabel() const { return resultIcon_; }
+    QMessageBox::Icon resultIcon() const { return iconKind_; }
     QLabel* storesLabel() const { return stores_; }
     QLabel* failedLabel() const { return failed_; }
-    // "Items saved: N, not recovered: M".
+    // "Items saved: N, not recovered: M"; after a stop, how many were not
+    // reached.
     QLabel* accountLabel() const { return account_; }
     // Opens the report; hidden when there is none.
     QPushButton* reportButton() const { return report_; }
@@ -61,6 +75,8 @@ protected:
 private:
     WizardContext& context_;
     QLabel* result_ = nullptr;  // 1155
+    QLabel* resultIcon_ = nullptr;
+    QMessageBox::Icon iconKind_ = QMessageBox::Information;
     QLabel* stores_ = nullptr;
     QLabel* failed_ = nullptr;
     QLabel* account_ = nullptr;

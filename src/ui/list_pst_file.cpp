@@ -86,6 +86,10 @@ void ListPSTFile::RefreshStatus() {
         bar_->setRange(0, values.savingTotal);
         bar_->setValue(std::clamp(values.savingPos, 0, values.savingTotal));
         bar_->setTextVisible(true);
+        // Every item read and the run still on: the new store is being
+        // finished and checked, which takes a while on a large one.
+        const bool checking = !ended_ && run_.running() && values.savingPos >= values.savingTotal;
+        bar_->setFormat(Text(checking ? kCheckingNewStore : kSavingProgressFormat));
     }
     // A long path widens the dialog rather than being cut.
     if (const int wanted = sizeHint().width(); wanted > width()) resize(wanted, height());

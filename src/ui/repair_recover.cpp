@@ -1,7 +1,12 @@
 #include "ui/repair_recover.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QBrush>
 #include <QDateTime>
@@ -14,9 +19,11 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QProgressBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -34,6 +41,7 @@
 #include "ui/attachment_shelf.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
+#include "ui/item_cards.h"
 #include "ui/item_list_filler.h"
 #include "ui/last_saving_dialog.h"
 #include "ui/list_pst_file.h"
@@ -85,208 +93,22 @@ public:
     }
 };
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-// A time in the user's locale; empty when the value is no FILETIME.
-QString LocaleTime(const bm::Bytes& raw) {
-    const std::int64_t fileTime = TimeKey(raw);
-    if (fileTime == 0) return {};
-    // FILETIME counts 100 ns from 1601-01-01 UTC.
-    constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch((fileTime - kUnixEpoch) / 10000, Qt::UTC);
-    if (!utc.isValid()) return {};
-    return QLocale().toString(utc.toLocalTime(), QLocale::LongFormat);
+// Why the new store cannot be written into `folder` (made first when
+// `make`); empty when it can.
+QString UnwritableFolder(const std::filesystem::path& folder, bool make) {
+    std::error_code ec;
+    if (make) std::filesystem::create_directories(folder, ec);
+    int error = ec ? ec.value() : 0;
+    if (error == 0 && ::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+    if (error == 0) return {};
+    return Text(kDestinationNotWritable)
+        .arg(QString::fromStdString(folder.string()), QString::fromLocal8Bit(std::strerror(error)));
 }
 
-// A card: a title and the fields that have a value, every text escaped
-// (what an item says of itself is never read as markup).
-class Card {
-public:
-    explicit Card(const QString& title) {
-        html_ = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body><h3>") + title.toHtmlEscaped() +
-                QStringLiteral("</h3><table cellspacing=\"2\" cellpadding=\"2\">");
-    }
-    void Field(const char* label, const QString& value) {
-        if (value.trimmed().isEmpty()) return;
-        html_ += QStringLiteral("<tr><td valign=\"top\"><b>") + QString::fromLatin1(label).toHtmlEscaped() +
-                 QStringLiteral("</b></td><td style=\"white-space:pre-wrap\">") + value.toHtmlEscaped() +
-                 QStringLiteral("</td></tr>");
-    }
-    void Field(const char* label, const std::string& value) { Field(label, Q(value)); }
-    void Text(const std::string& body) {
-        end();
-        if (!body.empty())
-            html_ += QStringLiteral("<pre style=\"white-space:pre-wrap\">") + Q(body).toHtmlEscaped() +
-                     QStringLiteral("</pre>");
-    }
-    std::string Page() {
-        end();
-        return (html_ + QStringLiteral("</body></html>")).toStdString();
-    }
-
-private:
-    void end() {
-        if (tableOpen_) html_ += QStringLiteral("</table>");
-        tableOpen_ = false;
-    }
-    QString html_;
-    bool tableOpen_ = true;
-};
-
-QString Joined(std::initializer_list<const std::string*> parts, const QString& separator = QStringLiteral(" ")) {
-    QStringList kept;
-    for (const std::string* part : parts)
-        if (!part->empty()) kept << Q(*part);
-    return kept.join(separator);
-}
-
-std::string ContactCard(const bm::ContactFields& c) {
-    const QString name = Joined({&c.displayNamePrefix, &c.givenName, &c.middleName, &c.surname, &c.generation});
-    Card card(!c.fileAs.empty() ? Q(c.fileAs) : name);
-    card.Field("Full name", name);
-    card.Field("Nickname", c.nickname);
-    card.Field("Company", c.companyName);
-    card.Field("Department", c.department);
-    card.Field("Job title", c.title);
-    card.Field("Profession", c.profession);
-    card.Field("Office", c.officeLocation);
-    card.Field("E-mail", c.email);
-    card.Field("Business phone", c.businessPhone);
-    card.Field("Business phone 2", c.business2Phone);
-    card.Field("Company phone", c.companyMainPhone);
-    card.Field("Home phone", c.homePhone);
-    card.Field("Home phone 2", c.home2Phone);
-    card.Field("Mobile phone", c.mobilePhone);
-    card.Field("Car phone", c.carPhone);
-    card.Field("Pager", c.pager);
-    card.Field("Other phone", c.otherPhone);
-    card.Field("Callback", c.callbackPhone);
-    card.Field("Assistant's phone", c.assistantPhone);
-    card.Field("Radio phone", c.radioPhone);
-    card.Field("ISDN", c.isdnNumber);
-    card.Field("TTY/TDD phone", c.ttyTddPhone);
-    card.Field("Telex", c.telexNumber);
-    card.Field("Business fax", c.businessFax);
-    card.Field("Home fax", c.homeFax);
-    card.Field("Postal address", c.postalAddress);
-    card.Field("Business address", !c.workAddress.empty()
-                                        ? Q(c.workAddress)
-                                        : Joined({&c.streetAddress, &c.postalCode, &c.locality, &c.stateOrProvince,
-                                                  &c.country},
-                                                 QStringLiteral(", ")));
-    card.Field("Home address", Joined({&c.homeStreet, &c.homePostalCode, &c.homeCity, &c.homeState, &c.homeCountry},
-                                      QStringLiteral(", ")));
-    card.Field("Other address", !c.otherAddress.empty()
-                                     ? Q(c.otherAddress)
-                                     : Joined({&c.otherStreet, &c.otherPostalCode, &c.otherCity, &c.otherState,
-                                               &c.otherCountry},
-                                              QStringLiteral(", ")));
-    card.Field("Web page", c.businessHomePage);
-    card.Field("Personal web page", c.personalHomePage);
-    card.Field("Birthday", LocaleTime(c.birthday));
-    card.Field("Anniversary", LocaleTime(c.weddingAnniversary));
-    card.Field("Spouse", c.spouseName);
-    card.Field("Manager", c.managerName);
-    card.Field("Assistant", c.assistant);
-    card.Field("Hobbies", c.hobbies);
-    return card.Page();
-}
-
-QString SubjectText(const bm::MessageFields* message) {
-    return message != nullptr && message->subject ? Q(message->subject->text) : QString();
-}
-
-const std::string& BodyOf(const bm::MessageFields& message) {
-    return !message.bodyText.empty() ? message.bodyText : message.body;
-}
-
-std::string AppointmentCard(const bm::CalendarEntry& entry) {
-    const bm::MessageFields* m = entry.message.get();
-    Card card(SubjectText(m));
-    card.Field("Start", LocaleTime(entry.start));
-    card.Field("End", LocaleTime(entry.end));
-    card.Field("Location", entry.location);
-    if (m == nullptr) return card.Page();
-    card.Field("Date", LocaleTime(m->deliveryTime));
-    card.Field("Organizer", m->sentRepresentingName);
-    card.Field("Attendees", m->displayTo);
-    card.Field("Optional attendees", m->displayCc);
-    card.Text(BodyOf(*m));
-    return card.Page();
-}
-
-QString TaskStatusText(const bm::TaskFields& state) {
-    if (!state.status) return state.complete.value_or(false) ? QStringLiteral("Completed") : QString();
-    switch (*state.status) {
-    case 0: return QStringLiteral("Not started");
-    case 1: return QStringLiteral("In progress");
-    case 2: return QStringLiteral("Completed");
-    case 3: return QStringLiteral("Waiting on someone else");
-    case 4: return QStringLiteral("Deferred");
-    default: return QString();
-    }
-}
-
-std::string TaskCard(const bm::MessageFields& task, const bm::TaskFields* state) {
-    Card card(SubjectText(&task));
-    const bool ownDue = state != nullptr && !state->dueDate.empty();
-    card.Field("Due date", LocaleTime(ownDue ? state->dueDate : task.deliveryTime));
-    if (state != nullptr) {
-        card.Field("Start date", LocaleTime(state->startDate));
-        card.Field("Status", TaskStatusText(*state));
-        if (state->percentComplete)
-            card.Field("% Complete", QString::number(std::clamp(*state->percentComplete, 0.0, 1.0) * 100.0, 'f', 0));
-        card.Field("Completed on", LocaleTime(state->dateCompleted));
-    }
-    card.Field("Owner", task.sentRepresentingName);
-    card.Field("Assigned to", task.displayTo);
-    card.Text(BodyOf(task));
-    return card.Page();
-}
-
-std::string NoteCard(const bm::NoteEntry& note) {
-    Card card(Q(note.subject));
-    card.Field("Date", LocaleTime(note.date));
-    card.Text(note.bodyText);
-    return card.Page();
-}
-
-std::string JournalCard(const bm::JournalEntry& entry) {
-    Card card(Q(entry.subject));
-    card.Field("Entry type", entry.entryType);
-    card.Field("Date", LocaleTime(entry.date));
-    return card.Page();
-}
-
-// The card of row `source` of a list of `kind`; empty when there is none.
-std::string CardOf(const bm::AnalysisData& data, ListKind kind, int source) {
-    const auto at = [source](const auto& list) -> decltype(&list[0]) {
-        if (source < 0 || static_cast<std::size_t>(source) >= list.size()) return nullptr;
-        return &list[static_cast<std::size_t>(source)];
-    };
-    switch (kind) {
-    case ListKind::Contacts:
-        if (const auto* c = at(data.contacts)) return ContactCard(*c);
-        break;
-    case ListKind::Calendar:
-        if (const auto* e = at(data.calendar)) return AppointmentCard(*e);
-        break;
-    case ListKind::Tasks:
-        if (const auto* t = at(data.tasks))
-            return TaskCard(*t, static_cast<std::size_t>(source) < data.taskStates.size()
-                                    ? &data.taskStates[static_cast<std::size_t>(source)]
-                                    : nullptr);
-        break;
-    case ListKind::Notes:
-        if (const auto* n = at(data.notes)) return NoteCard(*n);
-        break;
-    case ListKind::Journal:
-        if (const auto* j = at(data.journal)) return JournalCard(*j);
-        break;
-    case ListKind::Mail:
-        break;
-    }
-    return {};
+// Of the items the analysis found in the selected folders, those a stopped
+// saving run did not come to (it met `met` of them).
+QString UnreadableText(std::int64_t lost) {
+    return lost == 1 ? QStringLiteral("1 item could not be read") : QStringLiteral("%1 items could not be read").arg(lost);
 }
 
 }  // namespace
@@ -296,7 +118,10 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     setWindowTitle(Text(kCaption));
     setWindowIcon(AppIcon());
     ApplySkin(*this, context.AppFile(kSkinAnalysis));
-    resize(1000, 680);
+    // As large as the page likes, but never larger than the screen (a
+    // scale factor of 2 halves the room).
+    const QSize room = screen() != nullptr ? screen()->availableGeometry().size() * 0.95 : QSize(1000, 680);
+    resize(QSize(1000, 680).boundedTo(room));
 
     bridge_ = new AnalysisBridge(this);
     run_ = std::make_unique<bm::AnalysisRun>(*bridge_, &context.log(), context.appDir());
@@ -309,7 +134,8 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     layout->setMenuBar(menu_);
 
     auto* header = new QHBoxLayout;
-    header->addWidget(MakeStepPicture(this, context.AppFile(kStep2Picture), 2), 1);
+    stepPicture_ = MakeStepPicture(this, context.AppFile(kStep2Picture), 2);
+    header->addWidget(stepPicture_, 1);
     top_ = new TopButtons(this);
     header->addWidget(top_, 0, Qt::AlignTop);
     layout->addLayout(header);
@@ -328,9 +154,20 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     layout->addLayout(countsGrid);
     progress_ = new QProgressBar(this);
     layout->addWidget(progress_);
+    // The damage the analysis met, as a warning beside the counts.
+    auto* damage = new QHBoxLayout;
+    unreadableIcon_ = new QLabel(this);
+    const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    unreadableIcon_->setPixmap(
+        style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(iconSize, iconSize));
     unreadable_ = new QLabel(this);
-    unreadable_->setVisible(false);
-    layout->addWidget(unreadable_);
+    QFont bold = unreadable_->font();
+    bold.setBold(true);
+    unreadable_->setFont(bold);
+    for (QLabel* label : {unreadableIcon_, unreadable_}) label->setVisible(false);
+    damage->addWidget(unreadableIcon_);
+    damage->addWidget(unreadable_, 1);
+    layout->addLayout(damage);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     tree_ = new FolderTree(splitter);
@@ -351,12 +188,15 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
         label->setTextFormat(Qt::PlainText);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
-    previewLayout->addWidget(new QLabel(Text(kFromLabel), previewBox), 0, 0);
-    previewLayout->addWidget(from_, 0, 1);
-    previewLayout->addWidget(new QLabel(Text(kToLabel), previewBox), 1, 0);
-    previewLayout->addWidget(to_, 1, 1);
-    previewLayout->addWidget(new QLabel(Text(kSubjectLabel), previewBox), 2, 0);
-    previewLayout->addWidget(subject_, 2, 1);
+    captions_ = {new QLabel(Text(kFromLabel), previewBox), new QLabel(Text(kToLabel), previewBox),
+                 new QLabel(Text(kSubjectLabel), previewBox)};
+    const std::array<QLabel*, 3> values = {from_, to_, subject_};
+    for (int row = 0; row < 3; ++row) {
+        previewLayout->addWidget(captions_[static_cast<std::size_t>(row)], row, 0);
+        previewLayout->addWidget(values[static_cast<std::size_t>(row)], row, 1);
+    }
+    // The mail's header shows only above a mail, not above a card or a page.
+    ShowMailHeader(false);
     preview_ = new PreviewPane(previewBox);
     previewLayout->addWidget(preview_, 3, 0, 1, 2);
     // The mail's attachments, by name (text, never markup); one chosen is
@@ -426,12 +266,19 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
                 from_->clear();
                 to_->clear();
                 subject_->clear();
+                ShowMailHeader(false);
                 ShowAttachments(0);
             },
             Qt::QueuedConnection);
     connect(filler_.get(), &ItemListFiller::rowsReady, this, &Repair_Recover::OnRowsReady, Qt::QueuedConnection);
 
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { TreeItemClicked(item); });
+    // A folder the arrow keys move to is listed as a clicked one is.
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (current == nullptr || FolderTree::PathOf(current) == selectedPath_) return;
+        selectedPath_ = FolderTree::PathOf(current);
+        filler_->Start(selectedPath_);
+    });
     connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         if (item != previewedItem_) ShowPreview(list_->indexOfTopLevelItem(item));
     });
@@ -478,6 +325,10 @@ Repair_Recover::Repair_Recover(WizardContext& context, QWidget* parent)
     connect(quit, &QShortcut::activated, this, &Repair_Recover::ExitRequested);
     tree_->installEventFilter(this);
     list_->installEventFilter(this);
+    // The focus starts in the tree (not on a picture button), and the
+    // control that has it is framed, the list and the preview included.
+    tree_->setFocus();
+    setStyleSheet(QStringLiteral("QTreeWidget:focus, QTextBrowser:focus { border: 2px solid palette(highlight); }"));
 }
 
 bool Repair_Recover::eventFilter(QObject* watched, QEvent* event) {
@@ -495,12 +346,6 @@ bool Repair_Recover::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
-}
-
-bool Repair_Recover::focusNextPrevChild(bool next) {
-    // Shift+Tab goes to the focused control and moves nothing.
-    if (!next) return true;
-    return QDialog::focusNextPrevChild(next);
 }
 
 Repair_Recover::~Repair_Recover() {
@@ -554,8 +399,7 @@ void Repair_Recover::OnFinished(int outcome, const QString& page, bool treeHasIt
     pauseCount_ = 0;
     if (static_cast<bm::AnalysisOutcome>(outcome) == bm::AnalysisOutcome::Failed) {
         // The store could not be read: back to the page below with the reason.
-        context_.services().Show(this, BoxKind::Information,
-                                 message.isEmpty() ? Text(bm::kFileHighlyCorrupted) : message);
+        context_.services().Show(this, BoxKind::Stop, message.isEmpty() ? Text(bm::kFileHighlyCorrupted) : message);
         ReleaseAnalysis();
         done(QDialog::Rejected);
         emit analysisDone(outcome);
@@ -578,10 +422,9 @@ void Repair_Recover::OnFinished(int outcome, const QString& page, bool treeHasIt
 void Repair_Recover::ShowUnreadableItems() {
     const bm::Reconciliation account = run_->reconciliation();
     const std::int64_t lost = account.totals().lost;
-    unreadable_->setVisible(lost > 0);
+    for (QLabel* label : {unreadableIcon_, unreadable_}) label->setVisible(lost > 0);
     if (lost == 0) return;
-    unreadable_->setText(lost == 1 ? QStringLiteral("1 item could not be read")
-                                   : QStringLiteral("%1 items could not be read").arg(lost));
+    unreadable_->setText(UnreadableText(lost));
     for (const bm::FolderTally& folder : account.folders()) {
         if (folder.lost == 0) continue;
         std::string path = folder.path;
@@ -595,7 +438,7 @@ void Repair_Recover::ShowUnreadableItems() {
         }
         if (item == nullptr) continue;
         item->setForeground(0, QBrush(Qt::red));
-        item->setToolTip(0, QStringLiteral("%1 items could not be read").arg(folder.lost));
+        item->setToolTip(0, UnreadableText(folder.lost));
     }
 }
 
@@ -698,8 +541,12 @@ void Repair_Recover::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        // Enter presses the focused button, and no default button.
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button != nullptr && button->isEnabled())
+            button->click();
+        return;
     case Qt::Key_Escape:
-        return;  // neither the default nor the cancel button is pressed
+        return;  // no cancel button is pressed
     default:
         QDialog::keyPressEvent(event);
     }
@@ -707,9 +554,9 @@ void Repair_Recover::keyPressEvent(QKeyEvent* event) {
 
 void Repair_Recover::TreeItemClicked(QTreeWidgetItem* item) {
     if (item == nullptr) return;
-    tree_->setCurrentItem(item);
-    tree_->setFocus();
     selectedPath_ = FolderTree::PathOf(item);
+    tree_->setCurrentItem(item);  // lists nothing: the path is the current one
+    tree_->setFocus();
     filler_->Start(selectedPath_);
 }
 
@@ -777,6 +624,7 @@ void Repair_Recover::ShowPreview(int row) {
                 : run_->results().Read([&](const bm::AnalysisData& data) { return CardOf(data, kind, source); });
         previewedItem_ = item;
         ShowAttachments(0);
+        ShowMailHeader(false);
         if (card.empty() || !WritePreviewPage(card)) ShowPage(context_.AppFileText(bm::kPreviewPage));
         return;
     }
@@ -804,9 +652,15 @@ void Repair_Recover::ShowPreview(int row) {
     subject_->setText(item->text(1));
     from_->setText(item->text(0));
     to_->setText(item->text(2));
+    ShowMailHeader(true);
     ShowAttachments(nid);
     if (page.empty()) return;
     WritePreviewPage(page);
+}
+
+void Repair_Recover::ShowMailHeader(bool shown) {
+    for (QLabel* label : captions_) label->setVisible(shown);
+    for (QLabel* label : {from_, to_, subject_}) label->setVisible(shown);
 }
 
 void Repair_Recover::ShowAttachments(std::uint32_t nid) {
@@ -872,7 +726,7 @@ void Repair_Recover::Save() {
     if (chosen.isEmpty()) return;
     std::error_code ec;
     if (!std::filesystem::is_directory(chosen.toStdString(), ec)) {
-        context_.services().Show(this, BoxKind::Information, Text(bm::kSavingPathMissing));
+        context_.services().Show(this, BoxKind::Stop, Text(bm::kSavingPathMissing));
         return;
     }
     const std::filesystem::path destination = bm::MakeSaveDestination(chosen.toStdString());
@@ -894,9 +748,21 @@ void Repair_Recover::Save() {
     std::tm local{};
     localtime_r(&now, &local);
     const std::filesystem::path suggested = destination / bm::OutputStoreName(source, bm::OutputTimestamp(local));
+    // The save dialog opens in the destination's Repair folder, made first
+    // (a dialog cannot start in a folder that is not there yet); a folder
+    // that cannot be written is said at once, before and after the dialog.
+    if (const QString problem = UnwritableFolder(destination, true); !problem.isEmpty()) {
+        context_.services().Show(this, BoxKind::Stop, problem);
+        return;
+    }
     const QString file =
         context_.services().PickSaveFile(this, Text(kSaveStoreTitle), QString::fromStdString(suggested.string()));
     if (file.isEmpty()) return;
+    if (const QString problem = UnwritableFolder(std::filesystem::path(file.toStdString()).parent_path(), false);
+        !problem.isEmpty()) {
+        context_.services().Show(this, BoxKind::Stop, problem);
+        return;
+    }
     saveDestination_ = destination;
     // The offered name stays the run's own choice, so that a name taken
     // meanwhile moves on to " (2)"; a name the user chose is never replaced.
@@ -922,6 +788,7 @@ void Repair_Recover::StartSaving() {
     if (!saving_->Start(std::move(source))) return;
     savingStarted_ = true;
     savingEnded_ = false;
+    stepPicture_->SetStep(3);
     save_->setEnabled(false);
     menu_->save->setEnabled(false);
     back_->setEnabled(false);
@@ -962,7 +829,8 @@ void Repair_Recover::RunSavingDialogs() {
     if (outcome == bm::AnalysisOutcome::Failed) {
         // Nothing was saved: back to the page with the reason; Save may be
         // tried again.
-        context_.services().Show(this, BoxKind::Information, QString::fromStdString(saving_->message()));
+        context_.services().Show(this, BoxKind::Stop, QString::fromStdString(saving_->message()));
+        stepPicture_->SetStep(2);
         save_->setEnabled(true);
         menu_->save->setEnabled(true);
         back_->setEnabled(true);
@@ -977,12 +845,17 @@ void Repair_Recover::RunSavingDialogs() {
     const bm::FolderTally account = saving_->reconciliation().totals();
     result.itemsSaved = account.saved;
     result.itemsNotRecovered = account.lost;
+    result.itemsNotReached = account.notReached;
+    result.verdict = bm::SavingVerdictOf(saving_->reconciliation());
+    result.headline = QString::fromStdString(bm::SavingHeadline(saving_->reconciliation()));
     result.report = saving_->reportText();
     Last_Saving_Dialog last(context_, result, this);
     emit savingCompletionOpened(&last);
     last.exec();
     emit savingDone(static_cast<int>(outcome));
-    context_.RequestExit();
+    // The saving is over: back to the page below (step 1 or the search
+    // page), as Back goes, where another store may be chosen.
+    ReleaseAnalysis();
     done(QDialog::Accepted);
 }
 

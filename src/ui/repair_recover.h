@@ -36,6 +36,7 @@ class FolderTree;
 class Last_Saving_Dialog;
 class ListPSTFile;
 class SavingBridge;
+class StepPicture;
 class ItemListFiller;
 class PreviewPane;
 class TopButtons;
@@ -75,6 +76,7 @@ public:
     bm::AnalysisRun& run() { return *run_; }
     bm::SavingRun& savingRun() { return *saving_; }
     SavingBridge* savingBridge() const { return savingBridge_; }
+    AnalysisBridge* analysisBridge() const { return bridge_; }
 
     FolderTree* tree() const { return tree_; }
     QTreeWidget* itemList() const { return list_; }
@@ -82,17 +84,22 @@ public:
     QLabel* fromLabel() const { return from_; }
     QLabel* toLabel() const { return to_; }
     QLabel* subjectLabel() const { return subject_; }
+    // "From :", "To :" and "Subject :" beside them.
+    const std::array<QLabel*, 3>& headerCaptions() const { return captions_; }
     QListWidget* attachmentList() const { return attachments_; }
     QPushButton* saveAttachmentButton() const { return saveAttachment_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
     // "N items could not be read" after an analysis that lost some; hidden otherwise.
     QLabel* unreadableLabel() const { return unreadable_; }
+    // The warning icon beside it.
+    QLabel* unreadableIcon() const { return unreadableIcon_; }
     QPushButton* backButton() const { return back_; }
     QPushButton* pauseButton() const { return pause_; }
     QPushButton* stopButton() const { return stop_; }
     QPushButton* saveButton() const { return save_; }
     TopButtons* topButtons() const { return top_; }
+    StepPicture* stepPicture() const { return stepPicture_; }
     WizardMenu* menu() const { return menu_; }
 
 signals:
@@ -112,7 +119,6 @@ protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
     void reject() override;
 
 private:
@@ -135,20 +141,24 @@ private:
     void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
     void ShowAttachments(std::uint32_t nid);
+    void ShowMailHeader(bool shown);
 
     WizardContext& context_;
     WizardMenu* menu_ = nullptr;
     TopButtons* top_ = nullptr;
+    StepPicture* stepPicture_ = nullptr;
     QLabel* source_ = nullptr;
     std::array<QLabel*, bm::kWellKnownCategoryCount> counts_{};
     QProgressBar* progress_ = nullptr;
     QLabel* unreadable_ = nullptr;
+    QLabel* unreadableIcon_ = nullptr;
     FolderTree* tree_ = nullptr;       // 1001
     QTreeWidget* list_ = nullptr;      // 1000
     PreviewPane* preview_ = nullptr;   // 1118
     QLabel* from_ = nullptr;
     QLabel* to_ = nullptr;
     QLabel* subject_ = nullptr;
+    std::array<QLabel*, 3> captions_{};  // "From :", "To :", "Subject :"
     QLabel* attachmentsLabel_ = nullptr;
     QListWidget* attachments_ = nullptr;
     QPushButton* saveAttachment_ = nullptr;

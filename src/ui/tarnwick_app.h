@@ -25,9 +25,12 @@ public:
     LoadedLibrary(const LoadedLibrary&) = delete;
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;
     bool loaded() const { return handle_ != nullptr; }
+    // The loader's reason when it failed.
+    const std::string& error() const { return error_; }
 
 private:
     void* handle_ = nullptr;
+    std::string error_;
 };
 
 class CTarnwickApp {
@@ -37,7 +40,7 @@ public:
                  std::string siblingLibrary = kVestrelLibrary);
 
     // Start-up and step 1; returns the exit code (0 also when the sibling
-    // library is missing: the application then ends silently at once).
+    // library is missing: the application then says so and ends at once).
     int InitInstance();
 
     // A store named on the command line: step 1 opens with it chosen.

@@ -1,11 +1,13 @@
 #include "ui/ui_services.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
 
+#include "engine/log_texts.h"
 #include "ui/ui_texts.h"
 
 namespace bmui {
@@ -26,6 +28,16 @@ QMessageBox::Icon IconOf(BoxKind kind) {
     return QMessageBox::Information;
 }
 
+// The button that answers Yes to `question`, named by its action.
+QString ActionOf(const QString& question) {
+    if (question == Text(kExitQuestion)) return Text(kQuitButton);
+    if (question == Text(kStopAnalysisQuestion) || question == Text(kStopSavingQuestion))
+        return Text(kStopActionButton);
+    if (question == Text(kPreviousStepQuestion)) return Text(kGoBackButton);
+    if (question == Text(bm::kClearLogQuestion)) return Text(kClearButton);
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, BoxKind kind, const QString& text) {
@@ -35,7 +47,14 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, BoxKind kind, const
 std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const QString& question) {
     auto box = std::make_unique<QMessageBox>(QMessageBox::Question, Text(kCaption), question,
                                              QMessageBox::Yes | QMessageBox::No, parent);
-    box->setDefaultButton(QMessageBox::Yes);
+    // The action is named on its button; the safe choice is the default,
+    // so Enter and Esc never end, stop or throw away anything.
+    if (const QString action = ActionOf(question); !action.isEmpty()) {
+        box->button(QMessageBox::Yes)->setText(action);
+        box->button(QMessageBox::No)->setText(Text(kCancelChoice));
+    }
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
     return box;
 }
 
@@ -62,7 +81,7 @@ QString QtUiServices::PickSaveFile(QWidget* parent, const QString& title, const 
                                         QFileDialog::DontConfirmOverwrite);
 }
 
-void QtUiServices::OpenLocalFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool QtUiServices::OpenLocalFile(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtUiServices::RequestExit() { QCoreApplication::exit(0); }
 

@@ -34,8 +34,9 @@ public:
     // The file to save into, offering `suggested` (folder and name); empty
     // when the user cancels.
     virtual QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) = 0;
-    // Opens a local file with the desktop's program for it.
-    virtual void OpenLocalFile(const QString& path) = 0;
+    // Opens a local file with the desktop's program for it; false when no
+    // program could be started for it (no desktop opener installed).
+    virtual bool OpenLocalFile(const QString& path) = 0;
     // Ends the application (exit code 0) once every event loop has returned.
     virtual void RequestExit() = 0;
 };
@@ -52,7 +53,7 @@ public:
     QString PickStoreFile(QWidget* parent) override;
     QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) override;
-    void OpenLocalFile(const QString& path) override;
+    bool OpenLocalFile(const QString& path) override;
     void RequestExit() override;
 };
 

@@ -15,6 +15,13 @@ inline QString Text(std::string_view text) {
 
 inline constexpr std::string_view kCaption = "Brightmend";
 inline constexpr std::string_view kVersionText = "Version 12.0";
+// No desktop program opened a file (Help, View Log, Open Report).
+inline constexpr std::string_view kNoOpener =
+    "No program could be started to open %1. Install xdg-utils (sudo apt install xdg-utils) or open the file "
+    "yourself.";
+// The sibling library could not be loaded at start (%1: the system's reason).
+inline constexpr std::string_view kSiblingLibraryMissing =
+    "Brightmend cannot start: its library libvestrel.so could not be loaded (%1). Reinstall Brightmend.";
 inline constexpr std::string_view kHelpWindowTitle = "Help - Brightmend";
 
 // Questions (Yes/No, question icon).
@@ -22,13 +29,25 @@ inline constexpr std::string_view kExitQuestion = "Do you want to exit ?";
 inline constexpr std::string_view kStopAnalysisQuestion = "Do you want to stop Analysis Process ?";
 inline constexpr std::string_view kPreviousStepQuestion = "Do you want to go to Previous Step ?";
 inline constexpr std::string_view kStopSavingQuestion = "Do you want to stop Saving ?";
+// The buttons of a question: the action it asks for, and the safe choice,
+// which is the default.
+inline constexpr std::string_view kQuitButton = "Quit";
+inline constexpr std::string_view kStopActionButton = "Stop";
+inline constexpr std::string_view kGoBackButton = "Go Back";
+inline constexpr std::string_view kClearButton = "Clear";
+inline constexpr std::string_view kCancelChoice = "Cancel";
 
 // Step 1.
 inline constexpr std::string_view kNotValidOst = "Not a valid OST File";
-inline constexpr std::string_view kStoreFileFilter = "Offline stores (*.ost);;All files (*)";
+inline constexpr std::string_view kStoreFileFilter = "Outlook data files (*.ost *.pst);;All files (*)";
+// The chosen store file is not there, may not be read, or cannot be read
+// for another reason (path; path, reason).
+inline constexpr std::string_view kSourceMissing = "%1 : no such file";
+inline constexpr std::string_view kSourcePermissionDenied = "%1 : permission denied";
+inline constexpr std::string_view kSourceUnreadable = "%1 : %2";
 inline constexpr std::string_view kStep1Hint =
-    "Choose the Outlook offline store file (.ost) to recover, type or paste its path, or search a directory for "
-    "one. When the analysis finds the file too damaged to read, come back here, tick \"Deep scan\" and convert "
+    "Choose the Outlook data file (.ost, or a copy such as .pst or .ost.bak) to recover, type or paste its path, "
+    "or search a directory for one. When the analysis finds the file too damaged to read, come back here, tick \"Deep scan\" and convert "
     "again: the whole file is then searched for what can be saved.";
 inline constexpr std::string_view kBrowseButton = "Browse...";
 inline constexpr std::string_view kSearchButton = "Search";
@@ -72,6 +91,9 @@ inline constexpr std::string_view kSubjectLabel = "Subject :";
 inline constexpr std::string_view kDestinationTitle = "Select the Destination Path";
 inline constexpr std::string_view kSaveStoreTitle = "Save the New Store As";
 inline constexpr std::string_view kOutputStoreFilter = "Personal Folders (*.pst);;All files (*)";
+// A destination (or the folder chosen in the save dialog) that cannot be
+// written: folder, reason.
+inline constexpr std::string_view kDestinationNotWritable = "The new store cannot be written into %1: %2";
 
 // Saving status and completion.
 inline constexpr std::string_view kSavingStatusGroup = "Saving Status";
@@ -85,10 +107,15 @@ inline constexpr std::string_view kAttachmentFolderTitle = "Select the Folder fo
 inline constexpr std::string_view kAttachmentSaved = "The attachment was saved as ";
 inline constexpr std::string_view kAttachmentNotSaved = "The attachment could not be saved: ";
 inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
+inline constexpr std::string_view kCheckingNewStore = "Checking the new store\u2026";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";
 inline constexpr std::string_view kOpenLogGroup = "Open Log Path";
 inline constexpr std::string_view kSavingCompleted = "Saving Completed Sucessfully";
 inline constexpr std::string_view kSavingAbortedLabel = "Saving aborted";
+inline constexpr std::string_view kSavingAccountFormat = "Items saved: %1, not recovered: %2";
+// After a stop: saved, not reached; then lost when there were any.
+inline constexpr std::string_view kStoppedAccountFormat = "Items saved: %1; not reached before the stop: %2";
+inline constexpr std::string_view kStoppedLostFormat = "; could not be recovered: %1";
 inline constexpr std::string_view kViewLogFile = "View Log File";
 inline constexpr std::string_view kOkButton = "OK";
 inline constexpr std::string_view kOutputStoreLabel = "Saved to:";
@@ -98,7 +125,7 @@ inline constexpr std::string_view kPartialStoreNote =
 inline constexpr std::string_view kItemsSkippedLabel = "Items skipped (could not be written):";
 
 // Search page.
-inline constexpr std::string_view kSearchTitle = "Settings";
+inline constexpr std::string_view kSearchTitle = "Search for Store Files";
 inline constexpr std::string_view kSearchBrowseButton = "Bro&wse";
 inline constexpr std::string_view kSearchBrowseTitle = "Select Directory for Searching OST Files";
 inline constexpr std::string_view kSearchingDirectoryLabel = "Searching Directory :";

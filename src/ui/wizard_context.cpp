@@ -23,17 +23,17 @@ QString WizardContext::AppFileText(std::string_view name) const {
     return QString::fromStdString(AppFile(name).string());
 }
 
-void WizardContext::ViewLog() {
-    services_.OpenLocalFile(QString::fromStdString(log_.PathOf(bm::LogChannel::ActivityLog).string()));
+void WizardContext::OpenFile(const QString& path) {
+    if (!services_.OpenLocalFile(path)) services_.Show(nullptr, BoxKind::Warning, Text(kNoOpener).arg(path));
 }
+
+void WizardContext::ViewLog() { OpenFile(QString::fromStdString(log_.PathOf(bm::LogChannel::ActivityLog).string())); }
 
 void WizardContext::ClearLog(QWidget* parent) {
     if (services_.Ask(parent, Text(bm::kClearLogQuestion))) log_.ClearActivityLog();
 }
 
-void WizardContext::ViewReport() {
-    services_.OpenLocalFile(QString::fromStdString(settings_.Value(bm::kSettingReportFile)));
-}
+void WizardContext::ViewReport() { OpenFile(QString::fromStdString(settings_.Value(bm::kSettingReportFile))); }
 
 bool WizardContext::ReportAvailable() const {
     const std::string report = settings_.Value(bm::kSettingReportFile);
@@ -41,7 +41,7 @@ bool WizardContext::ReportAvailable() const {
     return !report.empty() && fs::is_regular_file(report, ec);
 }
 
-void WizardContext::ShowHelp() { services_.OpenLocalFile(AppFileText(bm::kHelpPage)); }
+void WizardContext::ShowHelp() { OpenFile(AppFileText(bm::kHelpPage)); }
 
 void WizardContext::RequestExit() {
     exitRequested_ = true;

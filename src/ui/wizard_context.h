@@ -40,6 +40,9 @@ public:
     // Whether "RPTFile" names an existing file ("View Report" is enabled).
     bool ReportAvailable() const;
     void ShowHelp();
+    // Opens a local file with the desktop's program for it, or says that
+    // none could be started.
+    void OpenFile(const QString& path);
 
     // Ends the application; the pages stop their runs before they call it.
     void RequestExit();

@@ -2,11 +2,17 @@
 // scratch directory, and catches its exit code, stdout and stderr.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -46,6 +52,45 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::filesys
     r.out = ReadTextFile(out);
     r.err = ReadTextFile(err);
     return r;
+}
+
+// Starts the program without a shell, so the signal reaches it.
+inline pid_t SpawnCli(const std::vector<std::string>& args, const std::filesystem::path& home) {
+    const std::string config = "BRIGHTMEND_CONFIG=" + (home / "brightmend.conf").string();
+    const std::string data = "XDG_DATA_HOME=" + (home / "data").string();
+    std::vector<std::string> env{config, data};
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::string_view(*e).rfind("BRIGHTMEND_CONFIG=", 0) != 0 && std::string_view(*e).rfind("XDG_DATA_HOME=", 0) != 0)
+            env.emplace_back(*e);
+    std::vector<std::string> argv{BRIGHTMEND_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp, envp;
+    for (std::string& a : argv) argp.push_back(a.data());
+    argp.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (home / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (home / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+// Waits until a file whose name ends in `ending` is in `dir`; false when
+// none came within `timeout`.
+inline bool WaitForFileEndingIn(const std::filesystem::path& dir, std::string_view ending,
+                                std::chrono::seconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < until) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+            if (e.path().filename().string().ends_with(ending)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 // The Python that has pypff: Debian's, when it is there.

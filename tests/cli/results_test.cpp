@@ -43,6 +43,7 @@ using nlohmann::json;
 
 using bmtest::CliResult;
 using bmtest::RunCli;
+using bmtest::SpawnCli;
 
 // ---------------------------------------------------------------------------
 // The documented shapes (docs/json.md), checked key by key: each listed key
@@ -74,11 +75,15 @@ void ExpectShape(const json& j, const Shape& shape, const std::string& where) {
     }
 }
 
-const char* const kOutcomes[] = {"completed", "aborted", "failed"};
+const char* const kOutcomes[] = {"completed", "partial", "aborted", "failed"};
 
 void ExpectEnvelope(const json& j, const std::string& command) {
     ExpectShape(j, {{"schema", T::String}, {"outcome", T::String}, {"message", T::String}}, command);
-    EXPECT_EQ(j["schema"], "brightmend." + command + "/1");
+    EXPECT_EQ(j["schema"], "brightmend." + command + (command == "save" ? "/2" : "/1"));
+    // "partial" (some items lost) is a saving run's alone.
+    if (command != "save") {
+        EXPECT_NE(j["outcome"], "partial");
+    }
     EXPECT_NE(std::find(std::begin(kOutcomes), std::end(kOutcomes), j["outcome"].get<std::string>()),
               std::end(kOutcomes))
         << j["outcome"];
@@ -89,7 +94,8 @@ const Shape kTallyShape = {{"foundByIndex", T::Integer},
                            {"read", T::Integer},
                            {"saved", T::Integer},
                            {"notRecovered", T::Integer},
-                           {"associatedCount", T::Integer}};
+                           {"associatedCount", T::Integer},
+                           {"notReached", T::Integer}};
 
 void ExpectCounts(const json& counts, const std::string& where) {
     const char* const keys[] = {"inbox",    "outbox",  "drafts",  "sentItems", "deletedItems", "tasks",
@@ -122,7 +128,7 @@ void ExpectReconciliation(const json& r, bool saving) {
     for (const auto& [key, type] : kTallyShape) EXPECT_EQ(r["totals"][key].get<long>(), sums[key]) << key;
     EXPECT_EQ(r["notRecovered"].size(), static_cast<std::size_t>(r["totals"]["notRecovered"].get<long>()));
     const std::set<std::string> reasons = {"missingBlock", "unreadableNode", "unreadableFolder", "writeFailed",
-                                           "notWritten"};
+                                           "notWritten", "outputUnusable"};
     for (const json& item : r["notRecovered"]) {
         ExpectShape(item,
                     {{"nid", T::Integer},
@@ -279,7 +285,10 @@ TEST(CliResults, ADamagedCopyListsExactlyTheItemsItCouldNotReadAndExitsThree) {
     EXPECT_EQ(r.exitCode, 3) << r.err;
     const json j = json::parse(r.out);
     ExpectSaveShape(j);
-    EXPECT_EQ(j["outcome"], "completed");
+    // Items were lost: the outcome and the closing words say so.
+    EXPECT_EQ(j["outcome"], "partial");
+    EXPECT_EQ(j["message"], fmt::format("{} of {} items were saved; {} could not be recovered \u2014 see the report",
+                                        readable, readable + unreadable.size(), unreadable.size()));
     const json& account = j["reconciliation"];
     // Exactly the items the listing could not read are not recovered.
     EXPECT_EQ(NidsOf(account["notRecovered"]), unreadable) << account["notRecovered"].dump();
@@ -298,8 +307,10 @@ TEST(CliResults, ADamagedCopyListsExactlyTheItemsItCouldNotReadAndExitsThree) {
     const fs::path reportJson = j["reportJson"].get<std::string>();
     EXPECT_EQ(reportJson.parent_path(), output.parent_path());
     const json report = json::parse(ReadAll(reportJson));
-    EXPECT_EQ(report["schema"], "brightmend.report/1");
+    EXPECT_EQ(report["schema"], "brightmend.report/2");
     EXPECT_EQ(report["run"], "saving");
+    EXPECT_EQ(report["outcome"], "partial");
+    EXPECT_EQ(report["message"], j["message"]);
     EXPECT_EQ(report["reconciliation"], account);
     ExpectReconciliation(report["reconciliation"], true);
     const std::string text = ReadAll(j["report"].get<std::string>());
@@ -390,33 +401,8 @@ TEST(CliResults, OutputNamesNeverReplaceAFile) {
     EXPECT_EQ(ReadAll(chosen.parent_path() / "mine report.txt"), "my notes");
     EXPECT_FALSE(fs::exists(chosen.parent_path() / "mine report.json"));
     EXPECT_EQ(fs::path(madeJson["report"].get<std::string>()), fs::absolute(chosen.parent_path() / "mine report (2).txt"));
-    EXPECT_EQ(json::parse(ReadAll(chosen.parent_path() / "mine report (2).json"))["schema"], "brightmend.report/1");
+    EXPECT_EQ(json::parse(ReadAll(chosen.parent_path() / "mine report (2).json"))["schema"], "brightmend.report/2");
     bmtest::ExpectStrictlyClean(chosen);
-}
-
-// Starts the program without a shell, so the signal reaches it.
-pid_t SpawnCli(const std::vector<std::string>& args, const fs::path& home) {
-    const std::string config = "BRIGHTMEND_CONFIG=" + (home / "brightmend.conf").string();
-    const std::string data = "XDG_DATA_HOME=" + (home / "data").string();
-    std::vector<std::string> env{config, data};
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string_view(*e).rfind("BRIGHTMEND_CONFIG=", 0) != 0 && std::string_view(*e).rfind("XDG_DATA_HOME=", 0) != 0)
-            env.emplace_back(*e);
-    std::vector<std::string> argv{BRIGHTMEND_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argp, envp;
-    for (std::string& a : argv) argp.push_back(a.data());
-    argp.push_back(nullptr);
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (home / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (home / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
 }
 
 TEST(CliResults, SigtermDuringASaveLeavesAValidStoreAndExits130) {
@@ -425,16 +411,9 @@ TEST(CliResults, SigtermDuringASaveLeavesAValidStoreAndExits130) {
         const fs::path home = bmtest::ScratchDir(fmt::format("cli-results-signal-{}", signal));
         const pid_t pid = SpawnCli({"-q", "save", store.string(), "--to", home.string(), "--all", "--json"}, home);
         ASSERT_GT(pid, 0);
-        // The signal goes once the output store exists: the walk is under way.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        bool started = false;
-        while (!started && std::chrono::steady_clock::now() < until) {
-            std::error_code ec;
-            for (const auto& e : fs::directory_iterator(home / "Repair", ec))
-                if (e.path().extension() == ".pst") started = true;
-            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        ASSERT_TRUE(started);
+        // The signal goes once the output store is being written: the walk
+        // is under way.
+        ASSERT_TRUE(bmtest::WaitForFileEndingIn(home / "Repair", ".pst.partial", std::chrono::seconds(60)));
         ::kill(pid, signal);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);

@@ -59,15 +59,18 @@ TEST(ActivityLogEntries, EachEntryIsALineBreakFollowedByItsText) {
     EXPECT_EQ(ReadTextFile(f.log.PathOf(LogChannel::ActivityLog)), "\r\none\r\n\r\n\r\ntwo");
 }
 
-TEST(ActivityLogEntries, AnEntryOf299BytesIsWrittenWholeAndLongerOnesAreCut) {
+TEST(ActivityLogEntries, AnEntryOf299BytesIsWrittenWholeAndLongerOnesAreCutWithAMark) {
     LogFixture f("log-limit");
     const std::string exact(kLogLineLimit, 'a');
     f.log.Append(exact);
+    // A cut entry ends in "…" (three bytes) and stays within the limit.
+    const std::string mark = "\xE2\x80\xA6";
     f.log.Append(std::string(kLogLineLimit + 50, 'b'));
-    // A cut never splits a character: "é" is two bytes and would straddle the limit.
-    f.log.Append(std::string(kLogLineLimit - 1, 'c') + "\xC3\xA9");
+    // A cut never splits a character: "é" is two bytes and would straddle the cut.
+    f.log.Append(std::string(kLogLineLimit - 4, 'c') + "\xC3\xA9" + "dddd");
     EXPECT_EQ(ReadTextFile(f.log.PathOf(LogChannel::ActivityLog)),
-              "\r\n" + exact + "\r\n" + std::string(kLogLineLimit, 'b') + "\r\n" + std::string(kLogLineLimit - 1, 'c'));
+              "\r\n" + exact + "\r\n" + std::string(kLogLineLimit - 3, 'b') + mark + "\r\n" +
+                  std::string(kLogLineLimit - 4, 'c') + mark);
 }
 
 TEST(ActivityLogReset, ALogOfExactlyFiveMegabytesIsAppendedToAndOneByteMoreStartsAfresh) {
@@ -152,7 +155,7 @@ TEST(ActivityLogEntries, RunEntriesAreWrittenInTheirOrder) {
     LogSourceChosen(f.log, "/data/OUTLOOK.OST");
     LogAnalysisStart(f.log);
     LogSavingStart(f.log, "/out");
-    LogSavingEnd(f.log, "Inbox    1\r\n", false);
+    LogSavingEnd(f.log, "Inbox    1\r\n", kLogSavingAborted);
     LogSearchStarted(f.log, "/home");
     EXPECT_EQ(ReadTextFile(f.log.PathOf(LogChannel::ActivityLog)),
               "\r\n\r\n\r\nStep1:\r\nSelect Source Path: /data/OUTLOOK.OST"

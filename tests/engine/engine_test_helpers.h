@@ -1,10 +1,15 @@
 // Small file and message helpers for the engine tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "engine/saving_run.h"
 
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
@@ -29,6 +34,26 @@ inline bm::pst::Message MessageOf(const std::string& cls, const std::string& sub
     m.properties.SetString(bm::pst::tags::kMessageClass, cls);
     m.properties.SetString(bm::pst::tags::kSubject, subject);
     return m;
+}
+
+// What a saving run of `folders` of `source` into `destination` gave.
+struct SavedRun {
+    bm::AnalysisOutcome outcome = bm::AnalysisOutcome::Failed;
+    std::vector<std::filesystem::path> outputStores;
+    bm::Reconciliation account;
+};
+
+inline SavedRun SaveFolders(const std::filesystem::path& source, const std::filesystem::path& destination,
+                            const std::vector<std::string>& folders) {
+    class Quiet : public bm::SavingObserver {} observer;
+    bm::SavingRun run(observer, nullptr);
+    bm::SavingSource s;
+    s.sourcePath = source.string();
+    s.destination = destination;
+    s.selected.SelectAll(folders);
+    EXPECT_TRUE(run.Start(s));
+    run.Wait();
+    return {run.outcome(), run.outputStores(), run.reconciliation()};
 }
 
 }  // namespace bmtest

@@ -84,8 +84,6 @@ FolderTree ReadFolderTree(const fs::path& path) {
     return tree;
 }
 
-class QuietObserver : public SavingObserver {};
-
 struct SaveResult {
     AnalysisOutcome outcome = AnalysisOutcome::Failed;
     fs::path output;
@@ -93,18 +91,11 @@ struct SaveResult {
 
 SaveResult SaveEverything(const fs::path& source, const fs::path& destination,
                           const std::vector<std::string>& folders) {
-    QuietObserver observer;
-    SavingRun run(observer, nullptr);
-    SavingSource s;
-    s.sourcePath = source.string();
-    s.destination = destination;
-    s.selected.SelectAll(folders);
-    EXPECT_TRUE(run.Start(s));
-    run.Wait();
+    const bmtest::SavedRun run = bmtest::SaveFolders(source, destination, folders);
     SaveResult out;
-    out.outcome = run.outcome();
-    if (run.outputStores().size() == 1) out.output = run.outputStores()[0];
-    EXPECT_EQ(run.outputStores().size(), 1u);
+    out.outcome = run.outcome;
+    if (run.outputStores.size() == 1) out.output = run.outputStores[0];
+    EXPECT_EQ(run.outputStores.size(), 1u);
     return out;
 }
 

@@ -1,5 +1,6 @@
 // The saving run over stores written in the test: a stop during the index
-// load, a stop during the walk, and items the writer fails on.
+// load, a stop during the walk, items the writer fails on, a source that
+// changes under the run and a part that fails its check.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -8,6 +9,8 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -127,11 +130,24 @@ TEST(SavingRunStop, AStopDuringTheWalkFinishesTheCurrentItemAndLeavesACompleteSt
     };
     EXPECT_EQ(f.Save(), AnalysisOutcome::Aborted);
     EXPECT_EQ(f.run.message(), kLogSavingAborted);
+    EXPECT_EQ(f.run.outcomeName(), "aborted");
     EXPECT_EQ(f.run.saved()[WellKnownCategory::Inbox], 2);
     f.ExpectCleanOutput();
     const bmtest::ReadBackStore back = bmtest::ReadBack(f.run.outputStores()[0]);
     ASSERT_EQ(back.In("Inbox").size(), 2u);
     EXPECT_TRUE(back.In("Tasks").empty());
+    // The account names what the walk did not reach, folder by folder,
+    // rather than calling the unsaved items none.
+    const Reconciliation account = f.run.reconciliation();
+    std::map<std::string, std::int64_t> notReached;
+    for (const FolderTally& t : account.folders())
+        if (t.notReached > 0) notReached[t.path] = t.notReached;
+    EXPECT_EQ(notReached, (std::map<std::string, std::int64_t>{{"Personal Folders\\Inbox\\", 3},
+                                                                {"Personal Folders\\Tasks\\", 2}}));
+    EXPECT_EQ(account.totals().saved, 2);
+    const std::string report = bmtest::ReadTextFile(f.run.reportText());
+    EXPECT_NE(report.find("Items not reached (the run ended before them): 5"), std::string::npos) << report;
+    EXPECT_NE(report.find("not reached 5 (in 2 folders)"), std::string::npos) << report;
 }
 
 TEST(SavingRunFailures, AnItemTheWriterFailsOnIsCountedAndSkippedAndTheRunGoesOn) {
@@ -144,7 +160,13 @@ TEST(SavingRunFailures, AnItemTheWriterFailsOnIsCountedAndSkippedAndTheRunGoesOn
         if (subject == "task 1") throw std::runtime_error("refused");
     };
     EXPECT_EQ(f.Save(), AnalysisOutcome::Completed);
-    EXPECT_EQ(f.run.message(), kLogSavingCompleted);
+    // A run that lost items says so, in its message, its outcome and the log.
+    const std::string headline = "5 of 7 items were saved; 2 could not be recovered \u2014 see the report";
+    EXPECT_EQ(f.run.message(), headline);
+    EXPECT_EQ(f.run.outcomeName(), "partial");
+    EXPECT_EQ(f.observer.finish.outcomeName, "partial");
+    EXPECT_EQ(f.LogText().find(std::string(kLogSavingCompleted)), std::string::npos) << f.LogText();
+    EXPECT_NE(f.LogText().find("\r\n" + headline), std::string::npos) << f.LogText();
     EXPECT_EQ(f.run.failedItems(), 2);
     EXPECT_EQ(f.run.saved()[WellKnownCategory::Inbox], 4);
     EXPECT_EQ(f.run.saved()[WellKnownCategory::Tasks], 1);
@@ -205,13 +227,15 @@ AnalysisOutcome SaveWithTheThirdPartLimited(SavingRun& run, const fs::path& sour
 }
 
 // The run failed with the system's reason; the two parts before the one
-// that failed pass the checker and hold some of the mails; the third is set
-// apart under another name and does not read as a store.
-void ExpectTwoSoundPartsAndTheThirdSetApart(const SavingRun& run, AnalysisOutcome outcome, int mails) {
+// that failed pass the checker, hold some of the mails and are kept, as the
+// message says; the third, cut short, is removed, under every name.
+void ExpectTwoSoundPartsAndTheThirdRemoved(const SavingRun& run, AnalysisOutcome outcome, int mails) {
     EXPECT_EQ(outcome, AnalysisOutcome::Failed);
     EXPECT_NE(run.message().find(std::strerror(EFBIG)), std::string::npos) << run.message();
+    EXPECT_NE(run.message().find("was removed"), std::string::npos) << run.message();
+    EXPECT_NE(run.message().find("passed the store check and are kept"), std::string::npos) << run.message();
     const std::vector<fs::path> parts = run.outputStores();
-    ASSERT_EQ(parts.size(), 3u);
+    ASSERT_EQ(parts.size(), 2u);
     int savedBefore = 0;
     for (std::size_t i = 0; i < 2; ++i) {
         const CheckReport report = CheckStore(parts[i]);
@@ -222,10 +246,10 @@ void ExpectTwoSoundPartsAndTheThirdSetApart(const SavingRun& run, AnalysisOutcom
         savedBefore += static_cast<int>(back.In("Inbox").size());
     }
     EXPECT_LT(savedBefore, mails);
-    EXPECT_EQ(parts[2].extension(), ".incomplete") << parts[2];
-    EXPECT_TRUE(fs::exists(parts[2]));
-    EXPECT_FALSE(CheckStore(parts[2]).ok());
-    EXPECT_FALSE(fs::exists(fs::path(parts[2]).replace_extension("")));
+    EXPECT_EQ(run.reconciliation().totals().saved, savedBefore);
+    const fs::path third = StorePartPath(parts[0], 3);
+    for (const char* suffix : {"", ".partial", ".incomplete"})
+        EXPECT_FALSE(fs::exists(third.string() + suffix)) << third << suffix;
 }
 
 // The third part's writes (buffered, so perhaps only when the part is
@@ -249,7 +273,7 @@ TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlie
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
     const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 512 * 1024, 64 * 1024);
-    ExpectTwoSoundPartsAndTheThirdSetApart(run, outcome, kMails);
+    ExpectTwoSoundPartsAndTheThirdRemoved(run, outcome, kMails);
 }
 
 // The contents-table rows of a part wait in a temporary file beside it; a
@@ -271,11 +295,57 @@ TEST(SavingRunFailures, ARowsFileThatCannotBeWrittenInALaterPartFailsTheRunAndLe
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
     const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 1024 * 1024, 32 * 1024);
-    ExpectTwoSoundPartsAndTheThirdSetApart(run, outcome, kMails);
+    ExpectTwoSoundPartsAndTheThirdRemoved(run, outcome, kMails);
     EXPECT_NE(run.message().find("temporary file of table rows"), std::string::npos) << run.message();
     ASSERT_FALSE(run.outputStores().empty());
     for (const auto& e : fs::directory_iterator(run.outputStores()[0].parent_path())) {
         EXPECT_EQ(e.path().filename().string().rfind(".brightmend-rows", 0), std::string::npos) << e.path();
+    }
+}
+
+// The source is cut to a few pages while the third item is written: the
+// walk stops at the next read that comes back short, says why, and keeps
+// what it saved before in a store that has its name.
+TEST(SavingRunSourceChanges, ASourceThatShrinksStopsTheRunWithTheCauseAndKeepsWhatWasSaved) {
+    SavingFixture f("saving-source-shrinks");
+    int seen = 0;
+    f.source.beforeItemWrite = [&](USave_to_PST_Format&, const ItemRecord&) {
+        if (++seen == 3) fs::resize_file(f.source.sourcePath, 8192);
+    };
+    f.Save();
+    const std::string message = f.run.message();
+    EXPECT_EQ(message.rfind(std::string(kSourceChanged) + f.source.sourcePath, 0), 0u) << message;
+    EXPECT_NE(message.find("could not be recovered"), std::string::npos) << message;
+    EXPECT_EQ(f.run.outcomeName(), "partial");
+    const FolderTally totals = f.run.reconciliation().totals();
+    EXPECT_GE(totals.saved, 2);
+    EXPECT_GT(totals.notReached + totals.lost, 0);
+    f.ExpectCleanOutput();
+    EXPECT_EQ(f.run.outputStores()[0].extension(), ".pst");
+    EXPECT_EQ(bmtest::ReadBack(f.run.outputStores()[0]).In("Inbox").size(), static_cast<std::size_t>(totals.saved));
+}
+
+// A part that fails its check is set apart as ".incomplete"; the items in
+// it are not saved, each with the reason, and nothing says otherwise.
+TEST(SavingRunFailures, ItemsOfAPartSetApartAreNotCountedAsSaved) {
+    SavingFixture f("saving-part-set-apart");
+    f.source.beforeCheck = [](const fs::path& part) {
+        std::fstream file(part, std::ios::in | std::ios::out | std::ios::binary);
+        file.write("XXXX", 4);  // the header's magic
+    };
+    EXPECT_EQ(f.Save(), AnalysisOutcome::Failed);
+    ASSERT_EQ(f.run.outputStores().size(), 1u);
+    const fs::path kept = f.run.outputStores()[0];
+    EXPECT_EQ(kept.extension(), ".incomplete") << kept;
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_FALSE(fs::exists(fs::path(kept).replace_extension("")));
+    EXPECT_EQ(f.observer.finish.itemsSaved, 0);
+    const Reconciliation account = f.run.reconciliation();
+    EXPECT_EQ(account.totals().saved, 0);
+    EXPECT_EQ(account.totals().lost, 7);
+    for (const LostItem& item : account.lost()) {
+        EXPECT_EQ(item.reason, LossReason::OutputUnusable);
+        EXPECT_NE(item.detail.find(".incomplete"), std::string::npos) << item.detail;
     }
 }
 

@@ -1,6 +1,7 @@
 // The settings file, the application directory and its pages.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -98,6 +99,33 @@ TEST(AppDir, FirstStartCreatesTheDirectoryWithEveryPageAndKeepsExistingOnes) {
     ASSERT_TRUE(PrepareAppDir(dir));
     EXPECT_EQ(ReadTextFile(dir / std::string(kAbortPage)), "mine");
     EXPECT_TRUE(fs::exists(dir / std::string(kCompletedPage)));
+}
+
+TEST(AppDir, ANewerVersionReplacesItsUnchangedPagesAndKeepsEditedOnes) {
+    const fs::path dir = bmtest::ScratchDir("appdir-upgrade") / "brightmend";
+    const std::array<ShippedPage, 3> older{ShippedPage{kHelpPage, "help 1"}, ShippedPage{kAbortPage, "abort 1"},
+                                           ShippedPage{kMessagePreviewPage, "scratch 1"}};
+    const std::array<ShippedPage, 3> newer{ShippedPage{kHelpPage, "help 2"}, ShippedPage{kAbortPage, "abort 2"},
+                                           ShippedPage{kMessagePreviewPage, "scratch 2"}};
+    ASSERT_TRUE(PrepareAppDir(dir, older));
+    WriteTextFile(dir / std::string(kAbortPage), "mine");
+    WriteTextFile(dir / std::string(kMessagePreviewPage), "a mail shown last");
+    ASSERT_TRUE(PrepareAppDir(dir, newer));
+    EXPECT_EQ(ReadTextFile(dir / std::string(kHelpPage)), "help 2");
+    EXPECT_EQ(ReadTextFile(dir / std::string(kAbortPage)), "mine");
+    EXPECT_EQ(ReadTextFile(dir / std::string(kMessagePreviewPage)), "a mail shown last");
+    // And once more: the replaced page is known as installed.
+    const std::array<ShippedPage, 1> newest{ShippedPage{kHelpPage, "help 3"}};
+    ASSERT_TRUE(PrepareAppDir(dir, newest));
+    EXPECT_EQ(ReadTextFile(dir / std::string(kHelpPage)), "help 3");
+
+    // Pages installed by a version that kept no list of them are taken as
+    // that version's own.
+    const fs::path old = bmtest::ScratchDir("appdir-upgrade-old") / "brightmend";
+    fs::create_directories(old);
+    WriteTextFile(old / std::string(kHelpPage), "help 0");
+    ASSERT_TRUE(PrepareAppDir(old, newer));
+    EXPECT_EQ(ReadTextFile(old / std::string(kHelpPage)), "help 2");
 }
 
 TEST(AppDir, ADirectoryThatCannotBeMadeIsReported) {

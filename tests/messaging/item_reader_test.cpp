@@ -290,5 +290,76 @@ TEST_F(ItemReaderStore, NodeWithoutDataOrHeapGivesNoRecord) {
     EXPECT_EQ(ReadItem(store_, bare, &reader_, &rtf_), nullptr);
 }
 
+// Attachments that embed a message keep it as an object in a subnode and
+// often carry no file name: they are shown by their display name, else by
+// the embedded message's subject, with the attachment size the store holds.
+TEST(ItemReaderEmbedded, AnEmbeddedMessageIsNamedByItsDisplayNameOrSubjectAndSizedByItsAttachmentSize) {
+    constexpr std::uint32_t kEmbeddedNid = 0x2A4;
+    const struct {
+        std::uint32_t nid;
+        std::u16string_view displayName;
+        std::u16string_view longName;
+        std::uint32_t size;
+        std::string shown;
+    } cases[] = {{0x8025, u"message 1 (2.23 KB)", u"", 2283, "message 1 (2.23 KB)"},
+                 {0x8045, u"", u"", 1900, "Minutes of Monday"},
+                 {0x8065, u"shown", u"long name.msg", 512, "long name.msg"}};
+    bmtest::StoreBuilder b(kUnicodeLayout);
+    bmtest::StoreImage shapes(kUnicodeLayout);
+    b.AddDataBlock(4, bmtest::PropertyContextImage{}.Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note")).Build()[0]);
+    bmtest::TableContextImage table(
+        {{0x67F2, kPtLong, 0, 4, 0}, {0x0E20, kPtLong, 4, 4, 1}, {0x3705, kPtLong, 8, 4, 2}}, 13);
+    std::vector<bmtest::SubnodeLeafEntry> subnodes{{0x671, 8, 0}};
+    std::uint64_t bid = 12;
+    for (const auto& c : cases) {
+        Bytes& row = table.AddRow();
+        bmtest::PutU32(row, 0, c.nid);
+        bmtest::PutU32(row, 4, c.size);
+        bmtest::PutU32(row, 8, 5);
+        row[12] = 0xE0;
+        bmtest::PropertyContextImage object;
+        object.Inline(0x0E20, kPtLong, c.size).Inline(0x3705, kPtLong, 5);
+        if (!c.displayName.empty()) object.Heap(0x3001, kPtUnicode, bmtest::Utf16(c.displayName));
+        if (!c.longName.empty()) object.Heap(0x3707, kPtUnicode, bmtest::Utf16(c.longName));
+        Bytes reference = bmtest::Le32(kEmbeddedNid);
+        const Bytes size = bmtest::Le32(100);
+        reference.insert(reference.end(), size.begin(), size.end());
+        object.Heap(0x3701, kPtObject, reference);
+        const std::uint64_t objectBid = bid, messageBid = bid + 4, listBid = bid + 6;
+        bid += 8;
+        b.AddDataBlock(objectBid, object.Build()[0]);
+        b.AddDataBlock(messageBid, bmtest::PropertyContextImage{}
+                                       .Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note"))
+                                       .Heap(0x0037, kPtUnicode, bmtest::Utf16(u"Minutes of Monday"))
+                                       .Build()[0]);
+        b.AddInternalBlock(listBid, shapes.SlBlock({{kEmbeddedNid, messageBid, 0}}));
+        subnodes.push_back({c.nid, objectBid, listBid});
+    }
+    b.AddDataBlock(8, table.Build()[0]);
+    b.AddInternalBlock(10, shapes.SlBlock(subnodes));
+    b.AddDataBlock(2000, bmtest::MinimalHeap());
+    b.AddNode(0x21, 2000, 0, 0);
+    b.AddNode(kMessageNid, 4, 10, 0x21);
+    const auto path = bmtest::ScratchDir("item-reader-embedded") / "message.pst";
+    b.Build().image.Save(path);
+    StoreFile store;
+    StoreReader reader;
+    ASSERT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
+    ASSERT_EQ(BuildIndexes(store, reader), 0);
+    const auto record = ReadItem(store, *FindNode(store, kMessageNid), &reader);
+    ASSERT_NE(record, nullptr);
+    ASSERT_EQ(record->attachments.size(), 3u);
+    std::map<std::string, std::int32_t> shown;
+    for (const AttachmentRecord& a : record->attachments) {
+        EXPECT_EQ(a.method, 5);
+        shown[AttachmentShownName(a)] = AttachmentShownSize(a);
+    }
+    for (const auto& c : cases) {
+        ASSERT_TRUE(shown.contains(c.shown)) << c.shown;
+        EXPECT_EQ(shown[c.shown], static_cast<std::int32_t>(c.size)) << c.shown;
+    }
+    ReleaseStore(store);
+}
+
 }  // namespace
 }  // namespace bm

@@ -30,11 +30,54 @@ TEST(NamedPropertyMapBuild, EveryWholeRecordBecomesAnEntry) {
     EXPECT_EQ(map.size(), 3u);
 }
 
-TEST(NamedPropertyMapBuild, GuidWordZeroEndsTheStream) {
+// Some writers leave a record that names nothing among the others: the
+// names after it are still read.
+TEST(NamedPropertyMapBuild, RecordWithGuidWordZeroIsPassedOverAndTheRestRead) {
     const auto map = BuildNamedPropertyMap(Join({Record(0x8005, 6, 0), Record(0x8006, 0, 1), Record(0x8007, 6, 2)}),
                                            {});
-    ASSERT_EQ(map.size(), 1u);
+    ASSERT_EQ(map.size(), 2u);
     EXPECT_EQ(map.entries()[0].propertyId, 0x8000u);
+    EXPECT_EQ(map.Find(0x8001), nullptr);
+    ASSERT_NE(map.Find(0x8002), nullptr);
+    EXPECT_EQ(map.Find(0x8002)->lid, 0x8007u);
+}
+
+// A string stream past 64 KiB: the record's offset is the whole 32 bits,
+// and the low 16 bits alone would name another place (here another name).
+TEST(NamedPropertyMapBuild, StringNameBeyondSixtyFourKiBIsReadAtItsWholeOffset) {
+    Bytes strings;
+    const auto put = [&](std::u16string_view text) {
+        const Bytes name = bmtest::Utf16(text);
+        bmtest::AppendU32(strings, static_cast<std::uint32_t>(name.size()));
+        strings.insert(strings.end(), name.begin(), name.end());
+    };
+    put(u"Near");
+    strings.resize(0x10000, 0);
+    put(u"Far");
+    const auto map = BuildNamedPropertyMap(Join({Record(0, 5, 0), Record(0x10000, 5, 1)}), strings);
+    ASSERT_TRUE(map.Find(0x8000)->name);
+    EXPECT_EQ(*map.Find(0x8000)->name, "Near");
+    ASSERT_TRUE(map.Find(0x8001)->name);
+    EXPECT_EQ(*map.Find(0x8001)->name, "Far");
+}
+
+// The hash buckets repeat the records: a numeric name the entry stream
+// lost comes from them, with its property set; a string name does not
+// (a bucket holds its hash, not its offset), nor one the stream has.
+TEST(NamedPropertyMapBuild, NumericNamesOnlyTheBucketsHoldAreTaken) {
+    const Bytes entries = Record(0x8501, 6, 0);
+    const Bytes bucketA = Join({Record(0x8501, 4, 0), Record(0x8233, 2, 1)});
+    const Bytes bucketB = Record(0x12345678, 5, 2);
+    const auto map = BuildNamedPropertyMap(entries, {}, {}, {bucketA, bucketB});
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map.Find(0x8000)->guidWord, 6u);
+    const NamedPropertyEntry* fromBucket = map.Find(0x8001);
+    ASSERT_NE(fromBucket, nullptr);
+    EXPECT_EQ(fromBucket->kind, NamedKind::Numeric);
+    EXPECT_EQ(fromBucket->lid, 0x8233u);
+    ASSERT_TRUE(fromBucket->propertySet);
+    EXPECT_EQ(*fromBucket->propertySet, kPsMapiGuid);
+    EXPECT_EQ(map.Find(0x8002), nullptr);
 }
 
 TEST(NamedPropertyMapBuild, StringNameIsReadAtItsOffset) {

@@ -61,4 +61,36 @@ TEST(OpenStore, AFileShorterThanTheHeaderOpensAndBuildsNothing) {
     EXPECT_TRUE(store.blocks.empty());
 }
 
+// A read past the end the open saw is expected of a damaged store; a read
+// inside it that comes back short is a file that changed under the reader.
+TEST(StoreFileHandle, AShortReadInsideTheSizeSeenAtTheOpenMeansTheFileChanged) {
+    const auto path = bmtest::ScratchDir("handle-shrinks") / "store.ost";
+    std::ofstream(path, std::ios::binary) << std::string(64 * 1024, 'x');
+    bm::StoreFileHandle handle;
+    ASSERT_TRUE(handle.Open(path, bm::StoreFileHandle::Lock::Shared));
+    std::vector<std::uint8_t> buffer(8192);
+    EXPECT_EQ(handle.ReadAt(60 * 1024, buffer), 4096u);
+    EXPECT_EQ(handle.ReadAt(1u << 20, buffer), 0u);
+    EXPECT_FALSE(handle.changed()) << "reads past the end are no change";
+    EXPECT_TRUE(handle.CheckUnchanged());
+
+    std::filesystem::resize_file(path, 4096);
+    EXPECT_EQ(handle.ReadAt(8192, buffer), 0u);
+    EXPECT_TRUE(handle.changed());
+    EXPECT_NE(handle.ChangeDescription().find("4096 bytes long, 65536 when it was opened"), std::string::npos)
+        << handle.ChangeDescription();
+}
+
+TEST(StoreFileHandle, AnotherFileUnderTheNameIsAChangeToo) {
+    const auto dir = bmtest::ScratchDir("handle-replaced");
+    std::ofstream(dir / "store.ost", std::ios::binary) << std::string(8192, 'x');
+    bm::StoreFileHandle handle;
+    ASSERT_TRUE(handle.Open(dir / "store.ost", bm::StoreFileHandle::Lock::Shared));
+    std::ofstream(dir / "other.ost", std::ios::binary) << std::string(8192, 'y');
+    std::filesystem::rename(dir / "other.ost", dir / "store.ost");
+    EXPECT_FALSE(handle.CheckUnchanged());
+    EXPECT_TRUE(handle.changed());
+    EXPECT_EQ(handle.ChangeDescription(), "another file was put in its place");
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // selection were saved and how many were not recovered, and "Open Report"
 // opens the report written beside the new store.
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -68,6 +69,10 @@ private slots:
         fs::create_directories(target);
 
         QString account;
+        QString headline;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool iconShown = false;
+        bool damageWarned = false;
         QString analysisText, calendarTip, inboxTip;
         bool reportShown = false;
         std::vector<QString> openedByReport;
@@ -80,6 +85,7 @@ private slots:
             QCOMPARE(page.progress()->value(), page.progress()->maximum());
             QVERIFY(page.unreadableLabel()->isVisibleTo(&page));
             analysisText = page.unreadableLabel()->text();
+            damageWarned = page.unreadableIcon()->isVisibleTo(&page) && !page.unreadableIcon()->pixmap().isNull();
             // The item whose block the cut removed is in the Calendar.
             QTreeWidgetItem* calendar = page.tree()->ItemOf("Personal Folders\\Calendar\\");
             QVERIFY(calendar != nullptr);
@@ -93,6 +99,10 @@ private slots:
             QObject::connect(&page, &bmui::Repair_Recover::savingCompletionOpened, &page,
                              [&](bmui::Last_Saving_Dialog* d) {
                                  account = d->accountLabel()->text();
+                                 headline = d->resultLabel()->text();
+                                 icon = d->resultIcon();
+                                 iconShown = d->resultIconLabel()->isVisibleTo(d) &&
+                                             !d->resultIconLabel()->pixmap().isNull();
                                  reportShown = d->reportButton()->isVisibleTo(d);
                                  QTimer::singleShot(0, d, [&, d] {
                                      const std::size_t before = wizard.services.opened.size();
@@ -118,7 +128,16 @@ private slots:
         QCOMPARE(ItemsIn(outputs[0]), static_cast<int>(totals.saved));
         // The analysis lost what the save lost: every folder was selected.
         QCOMPARE(analysisText, QStringLiteral("%1 items could not be read").arg(totals.lost));
-        QCOMPARE(calendarTip, QStringLiteral("1 items could not be read"));
+        QVERIFY(damageWarned);
+        QCOMPARE(calendarTip, QStringLiteral("1 item could not be read"));
+        // A save that lost items is no success: a warning and a headline
+        // that says how many.
+        QCOMPARE(icon, QMessageBox::Warning);
+        QVERIFY(iconShown);
+        QCOMPARE(headline, QStringLiteral("%1 of %2 items were saved; %3 could not be recovered \u2014 see the report")
+                               .arg(totals.saved)
+                               .arg(totals.saved + totals.lost)
+                               .arg(totals.lost));
         QVERIFY2(inboxTip.isEmpty(), qPrintable(inboxTip));
         QCOMPARE(account, QStringLiteral("Items saved: %1, not recovered: %2").arg(totals.saved).arg(totals.lost));
         // "Open Report" opens the report beside the store, which lists the loss.

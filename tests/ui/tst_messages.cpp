@@ -56,11 +56,14 @@ private slots:
         bmui::DiskSelection step1(*wizard.context);
         step1.show();
         step1.Convert();  // nothing chosen
-        wizard.services.storeFile = QStringLiteral("/tmp/mailbox.pst");
+        const fs::path text = wizard.dir() / "mailbox.pst";
+        std::ofstream(text) << "no store";
+        wizard.services.storeFile = QString::fromStdString(text.string());
         step1.Browse();
         step1.convertButton()->click();
         QCOMPARE(catcher.seen.size(), std::size_t{2});
-        QVERIFY(Seen(catcher, bmui::kNotValidOst, QMessageBox::Information));
+        QVERIFY(Seen(catcher, bmui::kNotValidOst, QMessageBox::Critical));
+        QCOMPARE(catcher.seen[1].text, Text(bmui::kNotValidOst));
         QCOMPARE(catcher.seen[1].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 
@@ -158,14 +161,18 @@ private slots:
         QCOMPARE(wizard.services.exitRequests, 0);
     }
 
-    void aStoreThatCannotBeOpenedReturnsToStep1WithTheReason() {
+    void aMissingStoreIsSaidOnStep1() {
         TestWizard wizard;
         wizard.services.realBoxes = true;
         BoxCatcher catcher;
-        uitest::ConvertAndDrive(wizard, wizard.dir() / "NOWHERE.OST", [&](bmui::Repair_Recover& page) {
-            QTRY_VERIFY_WITH_TIMEOUT(!page.isVisible(), uitest::kAnalysisTimeoutMs);
-        });
-        QVERIFY(Seen(catcher, bm::kSourceFileInUse, QMessageBox::Information));
+        bool pageOpened = false;
+        const fs::path missing = wizard.dir() / "NOWHERE.OST";
+        uitest::ConvertAndDrive(wizard, missing, [&](bmui::Repair_Recover&) { pageOpened = true; });
+        QVERIFY(!pageOpened);
+        const QString message = Text(bmui::kSourceMissing).arg(QString::fromStdString(missing.string()));
+        QCOMPARE(message, QString::fromStdString(missing.string()) + QStringLiteral(" : no such file"));
+        QVERIFY(Seen(catcher, message.toStdString(), QMessageBox::Critical));
+        QVERIFY(catcher.Find(Text(bm::kSourceFileInUse)) == nullptr);
     }
 
     void changeLogPathRefusesAMissingDirectory() {
@@ -208,21 +215,21 @@ private slots:
             page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
             wizard.services.folder = QString::fromStdString((wizard.dir() / "gone").string());
             page.saveButton()->click();
-            QVERIFY(Seen(catcher, bm::kSavingPathMissing, QMessageBox::Information));
+            QVERIFY(Seen(catcher, bm::kSavingPathMissing, QMessageBox::Critical));
             QVERIFY(!page.savingStarted());
-            // A destination where the store cannot be created: the run fails
-            // with the reason and the page stays, nothing reported as saved.
+            // A destination where the store cannot be created: said at once
+            // with the reason, no run starts and the page stays.
             const fs::path blocked = wizard.dir() / "blocked";
             fs::create_directories(blocked);
             std::ofstream(blocked / "Repair") << "a file where the folder would go";
             wizard.services.folder = QString::fromStdString(blocked.string());
-            QSignalSpy done(&page, &bmui::Repair_Recover::savingDone);
             page.saveButton()->click();
-            QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), uitest::kAnalysisTimeoutMs);
-            QCOMPARE(done.first().at(0).toInt(), static_cast<int>(bm::AnalysisOutcome::Failed));
+            QVERIFY(!page.savingStarted());
             QVERIFY(!catcher.seen.empty());
-            QVERIFY2(catcher.seen.back().text.startsWith(Text(bm::kCannotCreateOutputStore)),
-                     qPrintable(catcher.seen.back().text));
+            const QString refused = Text(bmui::kDestinationNotWritable)
+                                        .arg(QString::fromStdString((blocked / "Repair").string()), QString());
+            QVERIFY2(catcher.seen.back().text.startsWith(refused), qPrintable(catcher.seen.back().text));
+            QCOMPARE(catcher.seen.back().icon, QMessageBox::Critical);
             QCOMPARE(catcher.seen.back().title, QStringLiteral("Brightmend"));
             QVERIFY(page.isVisible());
             QVERIFY(page.saveButton()->isEnabled());

@@ -3,7 +3,11 @@
 // and the written store checked and read again. Also Stop and exit while the
 // run writes: the output store is closed properly and never reported as
 // complete.
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,6 +35,7 @@
 #include "ui/list_pst_file.h"
 #include "ui/repair_recover.h"
 #include "ui/saving_bridge.h"
+#include "ui/step_picture.h"
 #include "ui/ui_texts.h"
 #include "ui_test_support.h"
 
@@ -104,8 +109,11 @@ struct SavingSeen {
     int barMaximumWhileHeld = -1;
     QString barTextWhileHeld;
     int statusTotal = -1;
+    int stepWhileSaving = -1;
     bool completionOpened = false;
     QString result;
+    QMessageBox::Icon resultIcon = QMessageBox::NoIcon;
+    QString account;
     QString stores;
     QString inboxCount;
     std::vector<fs::path> outputStores;
@@ -128,6 +136,8 @@ void WatchSavingDialogs(bmui::Repair_Recover& page, SavingSeen& seen,
                      [&seen, &page](bmui::Last_Saving_Dialog* d) {
                          seen.completionOpened = true;
                          seen.result = d->resultLabel()->text();
+                         seen.resultIcon = d->resultIcon();
+                         seen.account = d->accountLabel()->text();
                          seen.stores = d->storesLabel()->text();
                          seen.inboxCount = d->countLabel(bm::WellKnownCategory::Inbox)->text();
                          seen.outputStores = page.savingRun().outputStores();
@@ -199,6 +209,7 @@ private slots:
                 seen.barMaximumWhileHeld = status.activityBar()->maximum();
                 seen.barTextWhileHeld = status.activityBar()->text();
                 seen.statusTotal = page.savingRun().status().Snapshot().savingTotal;
+                seen.stepWhileSaving = page.stepPicture()->step();
                 QTest::qWait(50);  // the dialog widens to the path before the picture
                 uitest::Snap(&status, "5-saving");
                 page.savingRun().Resume();
@@ -219,6 +230,7 @@ private slots:
         const std::map<std::string, int> sourceItems = SelectedItems(ItemsPerFolder(store), selected);
         if (demo) {
             QVERIFY(seen.barWhileHeld);
+            QCOMPARE(seen.stepWhileSaving, 3);  // the step indicator is on "Save"
             // Determinate: held after the 60th item read, of all the walk reads.
             QCOMPARE(seen.barValueWhileHeld, 60);
             QVERIFY(seen.statusTotal > 60);
@@ -229,8 +241,10 @@ private slots:
         QVERIFY(seen.completionOpened);
         QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
         QCOMPARE(seen.result, QStringLiteral("Saving Completed Sucessfully"));
-        // The completion's OK ends the application, after the log was opened.
-        QCOMPARE(wizard.services.exitRequests, 1);
+        QCOMPARE(seen.resultIcon, QMessageBox::Information);
+        // The completion's OK goes back to step 1 (the application goes on),
+        // after the log was opened.
+        QCOMPARE(wizard.services.exitRequests, 0);
         QVERIFY(!wizard.services.opened.empty() && wizard.services.opened.back().endsWith(QStringLiteral("Activity Log.txt")));
 
         QCOMPARE(seen.outputStores.size(), std::size_t{1});
@@ -295,13 +309,18 @@ private slots:
         QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Aborted));
         QCOMPARE(seen.result, QStringLiteral("Saving aborted"));
         QVERIFY(seen.stores.contains(Text(bmui::kPartialStoreNote)));
+        // The account says how many items the stopped run did not reach
+        // (all it did reach were saved), and warns.
+        const int all = Total(ItemsPerFolder(store));
+        const int saved = Total(ItemsPerFolder(seen.outputStores.at(0)));
+        QVERIFY2(seen.account == QStringLiteral("Items saved: %1; not reached before the stop: %2").arg(saved).arg(all - saved),
+                 qPrintable(seen.account));
+        QCOMPARE(seen.resultIcon, QMessageBox::Warning);
         QVERIFY(wizard.ReadLog().trimmed().endsWith(Text(bm::kLogSavingAborted)));
 
         // The store was closed properly and holds part of the selection.
         QCOMPARE(seen.outputStores.size(), std::size_t{1});
         QVERIFY(StoreIsClean(seen.outputStores[0]));
-        const int saved = Total(ItemsPerFolder(seen.outputStores[0]));
-        const int all = Total(ItemsPerFolder(store));
         QVERIFY2(saved > 0 && saved < all, qPrintable(QStringLiteral("%1 of %2").arg(saved).arg(all)));
     }
 
@@ -338,6 +357,86 @@ private slots:
         QCOMPARE(seen.outputStores.size(), std::size_t{1});
         QCOMPARE(seen.outputStores[0], chosen);
         QVERIFY(StoreIsClean(chosen));
+    }
+
+    void theSaveDialogOpensInTheNewRepairFolderAndAnUnwritableOneIsRefused() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path fresh = wizard.dir() / "fresh";  // no Repair in it yet
+        fs::create_directories(fresh);
+        QString startedIn;
+        bool offeredName = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            // The desktop's save dialog, seen while it is open and cancelled.
+            wizard.services.realSaveDialog = true;
+            wizard.services.folder = QString::fromStdString(fresh.string());
+            QTimer poll;
+            poll.setInterval(10);
+            QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                if (dialog == nullptr || !dialog->isVisible()) return;
+                poll.stop();
+                startedIn = dialog->directory().absolutePath();
+                const QStringList chosen = dialog->selectedFiles();
+                offeredName = !chosen.isEmpty() && QFileInfo(chosen.first()).fileName().endsWith(QStringLiteral(".pst"));
+                dialog->reject();
+            });
+            poll.start();
+            page.Save();
+            QVERIFY(!page.savingStarted());
+            // A destination that cannot be written is refused before any
+            // dialog, with the reason.
+            wizard.services.realSaveDialog = false;
+            const std::size_t offered = wizard.services.offeredSaveFiles.size();
+            wizard.services.folder = QStringLiteral("/sys");
+            page.Save();
+            QVERIFY(!page.savingStarted());
+            QCOMPARE(wizard.services.offeredSaveFiles.size(), offered);
+            QVERIFY(!wizard.services.shown.empty());
+            QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Stop);
+            QVERIFY2(wizard.services.shown.back().text.startsWith(
+                         QStringLiteral("The new store cannot be written into /sys/Repair: ")),
+                     qPrintable(wizard.services.shown.back().text));
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QCOMPARE(startedIn, QString::fromStdString((fresh / "Repair").string()));
+        QVERIFY(offeredName);
+    }
+
+    void theBarSaysTheNewStoreIsCheckedOnceEveryItemIsRead() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        SavingSeen seen;
+        QString barText;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            QVERIFY(page.analysisFinished());
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            // Held once the walk has read its last node, before the new
+            // store is finished and checked.
+            std::atomic<bool> held{false};
+            QObject::connect(page.savingBridge(), &bmui::SavingBridge::positionReached, page.savingBridge(),
+                             [&](int at) {
+                                 const int total = page.savingRun().status().Snapshot().savingTotal;
+                                 if (total > 0 && at >= total && !held.exchange(true)) page.savingRun().Pause();
+                             },
+                             Qt::DirectConnection);
+            WatchSavingDialogs(page, seen, [&](bmui::ListPSTFile& status) {
+                QTRY_VERIFY_WITH_TIMEOUT(held.load(), kSavingTimeoutMs);
+                status.RefreshStatus();
+                barText = status.activityBar()->text();
+                page.savingRun().Resume();
+            });
+            wizard.services.folder = QString::fromStdString(wizard.dir().string());
+            page.Save();
+            QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+        });
+        QCOMPARE(barText, QStringLiteral("Checking the new store\u2026"));
+        QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
     }
 
     void exitWhileSavingClosesTheOutputStoreBeforeTheEnd() {

@@ -1,5 +1,6 @@
 // The wizard driven end to end: step 1, the analysis page over the demo
 // store and unicode-sample.ost, the search page, and the small dialogs.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +18,8 @@
 #include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
@@ -29,6 +32,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -43,6 +47,7 @@
 #include "engine/file_finder.h"
 #include "engine/log_texts.h"
 #include "ui/about_dlg.h"
+#include "ui/analysis_bridge.h"
 #include "ui/attachment_shelf.h"
 #include "ui/cchangelog.h"
 #include "ui/command_line.h"
@@ -52,6 +57,7 @@
 #include "ui/preview_pane.h"
 #include "ui/repair_recover.h"
 #include "ui/settings.h"
+#include "ui/step_picture.h"
 #include "ui/tarnwick_app.h"
 #include "ui/top_buttons.h"
 #include "ui/ui_texts.h"
@@ -78,13 +84,32 @@ private slots:
         QCOMPARE(question->icon(), QMessageBox::Question);
         QCOMPARE(question->standardButtons(), QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(question->text(), QStringLiteral("Do you want to exit ?"));
+        // A question names its action on its button; the safe choice is
+        // the default and what Esc answers.
+        const struct {
+            std::string_view question;
+            const char* action;
+        } actions[] = {{bmui::kExitQuestion, "Quit"},
+                       {bmui::kStopAnalysisQuestion, "Stop"},
+                       {bmui::kPreviousStepQuestion, "Go Back"},
+                       {bmui::kStopSavingQuestion, "Stop"}};
+        for (const auto& a : actions) {
+            auto box = bmui::MakeQuestionBox(nullptr, Text(a.question));
+            QCOMPARE(box->button(QMessageBox::Yes)->text(), QString::fromLatin1(a.action));
+            QCOMPARE(box->button(QMessageBox::No)->text(), QStringLiteral("Cancel"));
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+            QCOMPARE(box->escapeButton(), static_cast<QAbstractButton*>(box->button(QMessageBox::No)));
+        }
     }
 
-    void startUpWithoutTheSiblingLibraryEndsSilently() {
+    void startUpWithoutTheSiblingLibrarySaysSoAndEnds() {
         TestWizard wizard;
         bmui::CTarnwickApp app(wizard.services, wizard.dir() / "brightmend.conf", "libvestrel-missing.so");
         QCOMPARE(app.InitInstance(), 0);
-        QVERIFY(wizard.services.shown.empty());
+        QCOMPARE(wizard.services.shown.size(), std::size_t{1});
+        QCOMPARE(wizard.services.shown[0].kind, bmui::BoxKind::Stop);
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("libvestrel.so could not be loaded")));
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("libvestrel-missing.so")));
         // The pages were installed, no banner was written.
         QVERIFY(fs::exists(wizard.appDir() / "~MO.html"));
         QVERIFY(fs::exists(wizard.appDir() / "Brightmend.html"));
@@ -216,16 +241,59 @@ private slots:
         }
     }
 
-    void convertWithoutAnOstPathIsRefused() {
+    void step1SaysWhyAFileCannotBeConverted() {
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
-        step1.Convert();
+        bool pageOpened = false;
+        QObject::connect(&step1, &bmui::DiskSelection::analysisPageOpened, &step1, [&] { pageOpened = true; });
+        step1.Convert();  // nothing chosen
         QVERIFY(wizard.services.WasShown(Text(bmui::kNotValidOst)));
-        QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Information);
-        wizard.services.storeFile = QStringLiteral("/tmp/mailbox.pst");
-        step1.Browse();
-        step1.Convert();
-        QCOMPARE(wizard.services.shown.size(), std::size_t{2});
+        QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Stop);
+        // A missing file, a file that holds no store whatever its name, a
+        // directory: each with its own message, and no page opens.
+        const fs::path missing = wizard.dir() / "gone" / "mailbox.pst";
+        const fs::path text = wizard.dir() / "notes.pst";
+        std::ofstream(text) << "not a store";
+        const struct {
+            fs::path path;
+            QString message;
+        } cases[] = {
+            {missing, Text(bmui::kSourceMissing).arg(QString::fromStdString(missing.string()))},
+            {text, Text(bmui::kNotValidOst)},
+            {wizard.dir(), QString::fromStdString(wizard.dir().string() + " is a directory, not a store file")},
+        };
+        for (const auto& c : cases) {
+            wizard.services.storeFile = QString::fromStdString(c.path.string());
+            step1.Browse();
+            step1.Convert();
+            QCOMPARE(wizard.services.shown.back().text, c.message);
+            QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::Stop);
+        }
+        QVERIFY(!pageOpened);
+        QVERIFY(!wizard.services.WasShown(Text(bm::kSourceFileInUse)));
+    }
+
+    void step1OpensAStoreWhateverItsName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("pst") << QStringLiteral("mailbox.pst");
+        QTest::newRow("ost.bak") << QStringLiteral("outlook.ost.bak");
+    }
+
+    void step1OpensAStoreWhateverItsName() {
+        QFETCH(QString, name);
+        const fs::path demo = uitest::DemoStore();
+        if (demo.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        const fs::path store = wizard.dir() / name.toStdString();
+        fs::copy_file(demo, store);
+        bool inbox = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            inbox = page.analysisFinished() && page.tree()->ItemOf("Personal Folders\\Inbox\\") != nullptr;
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(inbox);
+        QVERIFY(wizard.services.shown.empty());
     }
 
     void browsedPathIsShownAsNamedAndLoggedAndMayBeTyped() {
@@ -240,13 +308,12 @@ private slots:
         QVERIFY(!step1.pathEdit()->isReadOnly());
         QVERIFY(wizard.ReadLog().contains(QStringLiteral("Select Source Path: /data/Some/Outlook.ost")));
         QVERIFY(bmui::EndsInOst("/X/NAMEOST"));
-        // A typed path replaces the browsed one; Convert keeps its test on
-        // the upper-cased name.
+        // A typed path replaces the browsed one and is the one Convert tries.
         step1.pathEdit()->clear();
-        QTest::keyClicks(step1.pathEdit(), QStringLiteral("/tmp/Typed.pst"));
-        QCOMPARE(wizard.context->sourcePath, std::string("/tmp/Typed.pst"));
+        QTest::keyClicks(step1.pathEdit(), QStringLiteral("/tmp/no such dir/Typed.pst"));
+        QCOMPARE(wizard.context->sourcePath, std::string("/tmp/no such dir/Typed.pst"));
         step1.Convert();
-        QVERIFY(wizard.services.WasShown(Text(bmui::kNotValidOst)));
+        QVERIFY(wizard.services.WasShown(Text(bmui::kSourceMissing).arg(QStringLiteral("/tmp/no such dir/Typed.pst"))));
         // A long path is kept whole.
         const QString deep = QStringLiteral("/") + QString(400, QLatin1Char('d')) + QStringLiteral("/a.ost");
         wizard.services.storeFile = deep;
@@ -256,7 +323,7 @@ private slots:
     }
 
     void theStoreFilterOffersOfflineStoresAndAllFiles() {
-        QCOMPARE(Text(bmui::kStoreFileFilter), QStringLiteral("Offline stores (*.ost);;All files (*)"));
+        QCOMPARE(Text(bmui::kStoreFileFilter), QStringLiteral("Outlook data files (*.ost *.pst);;All files (*)"));
     }
 
     void aTypedPathIsAnalysed() {
@@ -311,6 +378,19 @@ private slots:
         QVERIFY(wizard.services.opened[0].endsWith(QStringLiteral("/app/Brightmend.html")));
         step1.menu()->viewLog->trigger();
         QVERIFY(wizard.services.opened.back().endsWith(QStringLiteral("Activity Log.txt")));
+        QVERIFY(wizard.services.shown.empty());
+        // Without a desktop opener, each of them says so instead of doing nothing.
+        wizard.services.noOpener = true;
+        step1.topButtons()->help->click();
+        step1.menu()->viewLog->trigger();
+        QCOMPARE(wizard.services.shown.size(), std::size_t{2});
+        for (const auto& box : wizard.services.shown) {
+            QCOMPARE(box.kind, bmui::BoxKind::Warning);
+            QVERIFY(box.text.startsWith(QStringLiteral("No program could be started to open ")));
+            QVERIFY(box.text.contains(QStringLiteral("xdg-utils")));
+        }
+        QVERIFY(wizard.services.shown[0].text.contains(QStringLiteral("Brightmend.html")));
+        QVERIFY(wizard.services.shown[1].text.contains(QStringLiteral("Activity Log.txt")));
     }
 
     void changeLogPathRefusesAMissingDirectoryAndStoresAnExistingOne() {
@@ -420,6 +500,12 @@ private slots:
         ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
             driven = true;
             QVERIFY(page.analysisFinished());
+            // The page opens no larger than the screen it is on.
+            QVERIFY(page.screen() != nullptr);
+            const QSize room = page.screen()->availableGeometry().size();
+            QVERIFY2(page.width() <= room.width() && page.height() <= room.height(),
+                     qPrintable(QStringLiteral("%1x%2 on %3x%4").arg(page.width()).arg(page.height()).arg(room.width()).arg(room.height())));
+            QCOMPARE(page.stepPicture()->step(), 2);
             QVERIFY2(page.shownPage().endsWith(QStringLiteral("completed.html")),
                      qPrintable(page.shownPage() + (wizard.services.shown.empty() ? QString() : wizard.services.shown.back().text)));
             QVERIFY(page.backButton()->isEnabled());
@@ -480,12 +566,25 @@ private slots:
         step1.show();
         step1.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&step1));
-        // Enter presses nothing but the picture buttons; Esc does not exit.
-        step1.convertButton()->setFocus();
-        QTest::keyClick(step1.convertButton(), Qt::Key_Return);
+        // The focus starts in the path field, not on a picture.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(step1.pathEdit()));
+        // Enter in the path field converts what was typed there; Esc does
+        // not exit.
+        const QString missing = QString::fromStdString((wizard.dir() / "typed.ost").string());
+        QTest::keyClicks(step1.pathEdit(), missing);
+        QTest::keyClick(step1.pathEdit(), Qt::Key_Return);
+        QVERIFY(wizard.services.WasShown(Text(bmui::kSourceMissing).arg(missing)));
         QTest::keyClick(&step1, Qt::Key_Escape);
-        QVERIFY(wizard.services.shown.empty());
         QVERIFY(wizard.services.asked.empty());
+        // Enter presses the focused button: Browse, then Convert.
+        wizard.services.storeFile = QString::fromStdString((wizard.dir() / "browsed.pst").string());
+        step1.browseButton()->setFocus();
+        QTest::keyClick(step1.browseButton(), Qt::Key_Return);
+        QCOMPARE(step1.pathEdit()->text(), wizard.services.storeFile);
+        step1.convertButton()->setFocus();
+        QTest::keyClick(step1.convertButton(), Qt::Key_Enter);
+        QVERIFY(wizard.services.WasShown(Text(bmui::kSourceMissing).arg(wizard.services.storeFile)));
+        QCOMPARE(wizard.services.shown.size(), std::size_t{2});
         // Tab goes on to the picture buttons; Enter on Help opens it, F1 too.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(step1.topButtons()->viewReport));
@@ -576,21 +675,38 @@ private slots:
             QTest::keyClick(page.itemList(), Qt::Key_Enter);
             QCOMPARE(page.subjectLabel()->text(), page.itemList()->topLevelItem(1)->text(1));
             QVERIFY(page.shownPage().endsWith(QStringLiteral("~MO.html")));
-            // Tab moves on in the page's order; Shift+Tab moves nothing.
+            // Tab moves on in the page's order, Shift+Tab back.
             page.tree()->setFocus();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
-            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.itemList()));
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.tree()));
             page.backButton()->setFocus();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.saveButton()));  // Pause and Stop are off
-            // Enter and Esc press nothing: no question, no exit.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.backButton()));
+            // Esc presses nothing; Enter presses the focused button: Back
+            // asks its question (answered No), Save asks for the destination.
             QTest::keyClick(&page, Qt::Key_Escape);
-            QTest::keyClick(page.saveButton(), Qt::Key_Return);
             QVERIFY(wizard.services.asked.empty());
-            QVERIFY(wizard.services.folderTitles.empty());
+            wizard.services.answers = {false};
+            QTest::keyClick(page.backButton(), Qt::Key_Return);
+            QCOMPARE(wizard.services.asked.size(), std::size_t{1});
+            QCOMPARE(wizard.services.asked.back(), Text(bmui::kPreviousStepQuestion));
             QVERIFY(page.isVisible());
+            page.saveButton()->setFocus();
+            QTest::keyClick(page.saveButton(), Qt::Key_Enter);
+            QCOMPARE(wizard.services.folderTitles.size(), std::size_t{1});  // cancelled: no folder
+            wizard.services.folderTitles.clear();
+            // In the tree the arrow keys list the folder they move to.
+            page.tree()->setFocus();
+            page.tree()->setCurrentItem(inbox);
+            QTRY_VERIFY(!page.listFillRunning());
+            QTest::keyClick(page.tree(), Qt::Key_Down);
+            QTRY_VERIFY(!listed.isEmpty() && listed.last().at(0).toString().toStdString() == bmui::FolderTree::PathOf(page.tree()->currentItem()) &&
+                        !page.listFillRunning());
+            QVERIFY(page.tree()->currentItem() != inbox);
             // F1 opens the help; Ctrl+S is Save (nothing is checked now).
             QTest::keyClick(page.tree(), Qt::Key_F1);
             QVERIFY(!wizard.services.opened.empty() && wizard.services.opened.back().endsWith(QStringLiteral("Brightmend.html")));
@@ -675,7 +791,7 @@ private slots:
             for (int i = 0; i < list->topLevelItemCount(); ++i) {
                 const QString text = list->topLevelItem(i)->text(3).simplified();
                 if (text.isEmpty()) continue;
-                const QDateTime when = QLocale::c().toDateTime(text, QStringLiteral("ddd MMM d HH:mm:ss yyyy"));
+                const QDateTime when = QLocale().toDateTime(text, QLocale::ShortFormat);
                 QVERIFY2(when.isValid(), qPrintable(text));
                 if (previous.isValid()) QVERIFY2(previous <= when, qPrintable(text));
                 previous = when;
@@ -793,6 +909,75 @@ private slots:
             // Nothing a card names was loaded (the escaped markup asks for
             // nothing at all).
             QCOMPARE(page.preview()->refusedLoads(), refused);
+            wizard.services.answers = {true};
+            page.Back();
+        });
+        QVERIFY(driven);
+    }
+
+    void cardsAndListsShowWhatTheStoreHolds() {
+        const fs::path store = uitest::DemoStore();
+        if (store.empty()) QSKIP("demo store generator missing");
+        TestWizard wizard;
+        bool driven = false;
+        // The demo store's times: its first day, and so on (UTC).
+        const auto demoTime = [](std::int64_t seconds) {
+            return QLocale().toString(QDateTime::fromSecsSinceEpoch(1717200000 + seconds, Qt::UTC).toLocalTime(),
+                                      QLocale::ShortFormat);
+        };
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            driven = true;
+            page.show();
+            QTreeWidget* list = page.itemList();
+            const auto captionsShown = [&] {
+                for (QLabel* caption : page.headerCaptions())
+                    if (caption->isVisibleTo(&page)) return true;
+                return false;
+            };
+            const auto preview = [&](int row) {
+                page.ShowPreview(row);
+                return page.preview()->toPlainText();
+            };
+            // A mail shows its header; a card does not.
+            QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
+            preview(0);
+            QVERIFY(captionsShown());
+            // Contacts: the e-mail address in its column and on the card.
+            QVERIFY(ClickFolder(page, "Personal Folders\\Contacts\\"));
+            QVERIFY(list->topLevelItemCount() > 0);
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                QVERIFY2(list->topLevelItem(i)->text(1).endsWith(QStringLiteral("@example.com")),
+                         qPrintable(list->topLevelItem(i)->text(0) + QLatin1Char('|') + list->topLevelItem(i)->text(1)));
+            const QString contact = preview(0);
+            QVERIFY2(contact.contains(QStringLiteral("E-mail")) && contact.contains(list->topLevelItem(0)->text(1)),
+                     qPrintable(contact));
+            QVERIFY(!captionsShown());
+            // Notes: the text, in the list and on the card.
+            QVERIFY(ClickFolder(page, "Personal Folders\\Notes\\"));
+            QVERIFY(list->topLevelItemCount() > 0);
+            QVERIFY2(list->topLevelItem(0)->text(1).contains(QStringLiteral("buy milk")),
+                     qPrintable(list->topLevelItem(0)->text(1)));
+            QVERIFY(preview(0).contains(QStringLiteral("buy milk, call Zoë")));
+            // Tasks: "Due Date" is the task's due date (task n is due on day
+            // n + 3); the card says its status and how much is done.
+            QVERIFY(ClickFolder(page, "Personal Folders\\Tasks\\"));
+            QCOMPARE(list->topLevelItemCount(), 10);
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QString subject = list->topLevelItem(i)->text(0);
+                const int n = subject.mid(5, subject.indexOf(QLatin1Char(':')) - 5).toInt();
+                QCOMPARE(list->topLevelItem(i)->text(1), demoTime(86400LL * (n + 3)));
+            }
+            const QString task = preview(0);
+            for (const char* field : {"Status", "Not started", "% Complete", "0%"})
+                QVERIFY2(task.contains(QString::fromUtf8(field)), qPrintable(task));
+            // Calendar: the date is the meeting's start (meeting n: day n, 9:00).
+            QVERIFY(ClickFolder(page, "Personal Folders\\Calendar\\"));
+            QCOMPARE(list->topLevelItemCount(), 20);
+            for (int i = 0; i < list->topLevelItemCount(); ++i) {
+                const QString subject = list->topLevelItem(i)->text(0);
+                const int n = subject.mid(8, subject.indexOf(QLatin1Char(':')) - 8).toInt();
+                QCOMPARE(list->topLevelItem(i)->text(2), demoTime(86400LL * n + 9 * 3600));
+            }
             wizard.services.answers = {true};
             page.Back();
         });
@@ -955,34 +1140,44 @@ private slots:
         wizard.services.storeFile = QString::fromStdString(store.string());
         step1.Browse();
         bmui::Repair_Recover page(*wizard.context, &step1);
+        // The run is held on its worker thread at its third position until
+        // Pause has been pressed, so that it cannot end before the pause
+        // however busy the machine is.
+        QSemaphore release;
+        std::atomic<bool> holding{false};
+        QObject::connect(page.analysisBridge(), &bmui::AnalysisBridge::progressPosition, page.analysisBridge(),
+                         [&](int at) {
+                             if (at == 3 && !holding.exchange(true)) release.acquire();
+                         },
+                         Qt::DirectConnection);
         page.show();
-        QVERIFY(page.analysisRunning() || page.analysisFinished());
-        if (page.analysisRunning()) {
-            page.TogglePause();
-            QCOMPARE(page.pauseButton()->text(), QStringLiteral("Resume"));
-            QTest::qWait(200);  // the positions sent before the pause arrive
-            const int held = page.progress()->value();
-            QTest::qWait(200);
-            QVERIFY(page.analysisRunning());
-            // Stop while paused, answered No: still paused, nothing stopped.
-            wizard.services.answers = {false};
-            page.StopAnalysis();
-            QTest::qWait(100);
-            QVERIFY(page.analysisRunning());
-            QVERIFY(page.progress()->value() <= held + 1);
-            // Stop answered Yes while paused: the run ends as aborted at
-            // once, without a Resume; Pause is done with.
-            wizard.services.answers = {true};
-            page.StopAnalysis();
-            QVERIFY(!page.stopButton()->isEnabled());
-            QVERIFY(!page.pauseButton()->isEnabled());
-            QCOMPARE(page.pauseButton()->text(), QStringLiteral("Pause"));
-            QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
-            QCOMPARE(wizard.services.asked.back(), QStringLiteral("Do you want to stop Analysis Process ?"));
-            QVERIFY(page.shownPage().endsWith(QStringLiteral("abort.html")) ||
-                    page.shownPage().endsWith(QStringLiteral("completed.html")));
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(holding.load(), kAnalysisTimeoutMs);
+        QVERIFY(page.analysisRunning());
+        page.TogglePause();
+        QCOMPARE(page.pauseButton()->text(), QStringLiteral("Resume"));
+        release.release();  // on to the gate, where the pause holds it
+        QTRY_VERIFY(page.progress()->value() >= 3);
+        const int held = page.progress()->value();
+        QCOMPARE(page.run().reader().pauseGate.count(), 1);
+        // Stop while paused, answered No: still paused, nothing stopped.
+        wizard.services.answers = {false};
+        page.StopAnalysis();
+        QCOMPARE(page.run().reader().pauseGate.count(), 1);
+        QVERIFY(page.run().running());
+        QVERIFY(!page.run().reader().stopAnalysis.load());
+        QVERIFY(page.analysisRunning());
+        QVERIFY(page.progress()->value() <= held + 1);
+        // Stop answered Yes while paused: the run ends as aborted at once,
+        // without a Resume; Pause is done with.
+        wizard.services.answers = {true};
+        page.StopAnalysis();
+        QVERIFY(!page.stopButton()->isEnabled());
+        QVERIFY(!page.pauseButton()->isEnabled());
+        QCOMPARE(page.pauseButton()->text(), QStringLiteral("Pause"));
+        QCOMPARE(page.run().reader().pauseGate.count(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(page.analysisFinished(), kAnalysisTimeoutMs);
+        QCOMPARE(wizard.services.asked.back(), QStringLiteral("Do you want to stop Analysis Process ?"));
+        QVERIFY2(page.shownPage().endsWith(QStringLiteral("abort.html")), qPrintable(page.shownPage()));
     }
 
     void exitDuringAnAnalysisStopsTheRunFirst() {
@@ -1012,7 +1207,7 @@ private slots:
         bool checked = false;
         QObject::connect(&step1, &bmui::DiskSelection::searchPageOpened, &step1, [&](bmui::Settings* search) {
             QTimer::singleShot(0, search, [&, search] {
-                QCOMPARE(search->windowTitle(), QStringLiteral("Settings"));
+                QCOMPARE(search->windowTitle(), QStringLiteral("Search for Store Files"));
                 search->FindNow();  // no directory yet
                 QVERIFY(wizard.services.WasShown(Text(bm::kSearchInvalidDirectory)));
                 QCOMPARE(wizard.services.shown.back().kind, bmui::BoxKind::QuestionOk);

@@ -43,13 +43,17 @@ QString ScriptedServices::PickFolder(QWidget*, const QString& title, const QStri
     return folder;
 }
 
-QString ScriptedServices::PickSaveFile(QWidget*, const QString&, const QString& suggested) {
+QString ScriptedServices::PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) {
     offeredSaveFiles.push_back(suggested);
+    if (realSaveDialog) return bmui::QtUiServices().PickSaveFile(parent, title, suggested);
     if (saveFile == QStringLiteral("-")) return QString();
     return saveFile.isEmpty() ? suggested : saveFile;
 }
 
-void ScriptedServices::OpenLocalFile(const QString& path) { opened.push_back(path); }
+bool ScriptedServices::OpenLocalFile(const QString& path) {
+    opened.push_back(path);
+    return !noOpener;
+}
 
 bool ScriptedServices::WasShown(const QString& text) const {
     for (const Box& box : shown)

@@ -38,7 +38,7 @@ public:
     QString PickStoreFile(QWidget* parent) override;
     QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
     QString PickSaveFile(QWidget* parent, const QString& title, const QString& suggested) override;
-    void OpenLocalFile(const QString& path) override;
+    bool OpenLocalFile(const QString& path) override;
     void RequestExit() override { ++exitRequests; }
 
     // What the dialogs did.
@@ -49,6 +49,8 @@ public:
     int exitRequests = 0;
     // How to answer: questions take `answers` in turn, then `defaultAnswer`.
     std::deque<bool> answers;
+    // No program opens files (the desktop has no opener).
+    bool noOpener = false;
     bool defaultAnswer = false;
     QString storeFile;
     QString folder;
@@ -56,6 +58,8 @@ public:
     // offered name; "-": cancel).
     std::vector<QString> offeredSaveFiles;
     QString saveFile;
+    // The desktop's own save dialog instead (still recorded).
+    bool realSaveDialog = false;
     // Runs while a question is on screen (before it is answered).
     std::function<void(const QString&)> duringQuestion;
     // Messages and questions appear as the desktop's real message boxes

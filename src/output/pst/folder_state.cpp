@@ -82,6 +82,14 @@ void FolderSet::SetOwnProperties(Nid folder, std::vector<PcValue> values) {
     folders_.at(folder).own = std::move(values);
 }
 
+void FolderSet::AddOwnProperties(Nid folder, std::vector<PcValue> values) {
+    std::vector<PcValue>& own = folders_.at(folder).own;
+    for (PcValue& v : values) {
+        std::erase_if(own, [&](const PcValue& o) { return o.id == v.id; });
+        own.push_back(std::move(v));
+    }
+}
+
 std::vector<PcValue> FolderSet::ContextValues(Nid nid) const {
     std::vector<PcValue> values = PcValuesOf(FolderProperties(nid));
     const std::size_t computed = values.size();
@@ -102,7 +110,7 @@ PropertyBag FolderSet::FolderProperties(Nid nid) const {
         bag.SetBool(tags::kSubfolders, false);
         return bag;
     }
-    if (!f.associated.empty()) bag.SetInt32(tags::kAssocContentCount, static_cast<std::int32_t>(f.associated.size()));
+    bag.SetInt32(tags::kAssocContentCount, static_cast<std::int32_t>(f.associated.size()));
     bag.SetBool(tags::kSubfolders, !f.children.empty());
     if (!f.containerClass.empty()) bag.SetString(tags::kContainerClass, f.containerClass);
     bag.SetInt32(tags::kPstHiddenCount, 0);

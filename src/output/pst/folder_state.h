@@ -70,6 +70,8 @@ public:
     // which win; named ones with this store's ids. Replaces what was kept
     // before.
     void SetOwnProperties(Nid folder, std::vector<PcValue> values);
+    // Adds to them; a value of an id already there replaces it.
+    void AddOwnProperties(Nid folder, std::vector<PcValue> values);
 
     // The folder's property context values as they will be written.
     PropertyBag FolderProperties(Nid nid) const;

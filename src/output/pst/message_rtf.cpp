@@ -121,8 +121,10 @@ std::vector<std::uint8_t> CompressRtf(std::span<const std::uint8_t> rtf) {
 }
 
 std::vector<std::uint8_t> StoreRtfUncompressed(std::span<const std::uint8_t> rtf) {
-    std::vector<std::uint8_t> out(kHeaderSize, 0);
-    out.insert(out.end(), rtf.begin(), rtf.end());
+    // Sized once and filled: inserting into the bare header makes the
+    // optimiser warn of bounds the copy does not cross.
+    std::vector<std::uint8_t> out(kHeaderSize + rtf.size(), 0);
+    std::copy(rtf.begin(), rtf.end(), out.begin() + static_cast<std::ptrdiff_t>(kHeaderSize));
     PutHeader(out, rtf.size(), kUncompressedSignature, 0);
     return out;
 }

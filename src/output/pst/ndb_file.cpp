@@ -1,7 +1,9 @@
 #include "output/pst/ndb_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <system_error>
+#include <unordered_map>
 #include <utility>
 
 namespace bm::pst {
@@ -25,6 +29,37 @@ constexpr std::uint64_t kWritebackPiece = 8u << 20;
 // small store is then read back from memory by the check that follows the
 // save, and only a larger one is written past the cache.
 constexpr std::uint64_t kDirectFrom = 16u << 20;
+
+// The descriptors of the reserved files, by path.
+std::mutex g_reservedMutex;
+std::unordered_map<std::string, int>& Reserved() {
+    static std::unordered_map<std::string, int> reserved;
+    return reserved;
+}
+
+bool SameFile(int fd, const std::filesystem::path& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+// A second description of the open file `fd` for direct writes, made from
+// the descriptor (never from the name, which may meanwhile name another
+// file); -1 where the file system refuses direct writes.
+int OpenDirect([[maybe_unused]] int fd) {
+#ifdef O_DIRECT
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int direct = ::open(self.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+    if (direct < 0) return -1;
+    struct stat a {};
+    struct stat b {};
+    if (::fstat(fd, &a) == 0 && ::fstat(direct, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+        return direct;
+    ::close(direct);
+#endif
+    return -1;
+}
 
 bool WriteAllTo(int fd, const std::uint8_t* data, std::size_t size, std::uint64_t offset, int& error) {
     std::size_t done = 0;
@@ -67,12 +102,73 @@ std::span<std::uint8_t> PieceBuffer::appendZeros(std::size_t count) {
     return placed;
 }
 
+std::unique_ptr<ReservedOutputFile> ReservedOutputFile::Create(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST) return nullptr;
+        throw std::system_error(errno, std::generic_category(), "cannot create " + path.string());
+    }
+    std::unique_ptr<ReservedOutputFile> file(new ReservedOutputFile(path, fd));
+    const std::lock_guard lock(g_reservedMutex);
+    Reserved()[path.string()] = fd;
+    return file;
+}
+
+ReservedOutputFile::~ReservedOutputFile() {
+    {
+        const std::lock_guard lock(g_reservedMutex);
+        const auto it = Reserved().find(path_.string());
+        if (it != Reserved().end() && it->second == fd_) Reserved().erase(it);
+    }
+    ::close(fd_);
+}
+
+bool ReservedOutputFile::StillNamed() const { return SameFile(fd_, path_); }
+
+std::string ReservedOutputFile::MoveTo(const std::filesystem::path& target) {
+    if (::fsync(fd_) != 0) return "cannot write " + path_.string() + " to the disk: " + std::strerror(errno);
+    if (!StillNamed()) return path_.string() + " was replaced by another file while it was written";
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        return "cannot rename " + path_.string() + " to " + target.filename().string() + ": " +
+               (error == EEXIST ? std::string("a file of that name appeared meanwhile") : std::strerror(error));
+    }
+    // The new name is on the disk only once its folder is.
+    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    const std::lock_guard lock(g_reservedMutex);
+    const auto it = Reserved().find(path_.string());
+    if (it != Reserved().end() && it->second == fd_) Reserved().erase(it);
+    path_ = target;
+    Reserved()[path_.string()] = fd_;
+    return {};
+}
+
+void ReservedOutputFile::Remove() {
+    if (StillNamed()) ::unlink(path_.c_str());
+}
+
+int ReservedOutputFile::DescriptorOf(const std::filesystem::path& path) {
+    const std::lock_guard lock(g_reservedMutex);
+    const auto it = Reserved().find(path.string());
+    return it == Reserved().end() ? -1 : it->second;
+}
+
 NdbFile::NdbFile(const std::filesystem::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) fail("cannot create");
-#ifdef O_DIRECT
-    directFd_ = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
-#endif
+    const int reserved = ReservedOutputFile::DescriptorOf(path);
+    if (reserved >= 0) {
+        fd_ = ::fcntl(reserved, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) fail("cannot create");
+        if (::ftruncate(fd_, 0) != 0) fail("cannot create");
+    } else {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd_ < 0) fail("cannot create");
+    }
+    directFd_ = OpenDirect(fd_);
     thread_ = std::thread(&NdbFile::WriteBehind, this);
 }
 

@@ -84,8 +84,44 @@ private:
     std::size_t size_ = 0;
 };
 
+// A store file made before it is written: created exclusively, never
+// through a link (O_CREAT | O_EXCL | O_NOFOLLOW), and kept open for as long
+// as this object lives. An NdbFile made for the same path writes through
+// this descriptor instead of opening the name again, where someone who can
+// write to the folder could have put a link to another file meanwhile.
+class ReservedOutputFile {
+public:
+    // nullptr when something is at `path` already; std::system_error when
+    // the file cannot be created.
+    static std::unique_ptr<ReservedOutputFile> Create(const std::filesystem::path& path);
+    ~ReservedOutputFile();
+    ReservedOutputFile(const ReservedOutputFile&) = delete;
+    ReservedOutputFile& operator=(const ReservedOutputFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // Whether `path` still names this file (nothing was put in its place).
+    bool StillNamed() const;
+    // Flushes the file to the disk and gives it the name `target`, which
+    // must be free (it is never replaced); the text of the failure, empty
+    // on success. The reservation then follows the new name.
+    std::string MoveTo(const std::filesystem::path& target);
+    // Removes the file when `path` still names it.
+    void Remove();
+
+    // The reserved descriptor of `path`, -1 when none is reserved.
+    static int DescriptorOf(const std::filesystem::path& path);
+
+private:
+    ReservedOutputFile(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
 class NdbFile {
 public:
+    // Writes through the descriptor reserved for `path` (see
+    // ReservedOutputFile), emptied first; without one, creates or truncates
+    // the file, never through a link.
     explicit NdbFile(const std::filesystem::path& path);
     ~NdbFile();
     NdbFile(const NdbFile&) = delete;

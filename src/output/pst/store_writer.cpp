@@ -1,6 +1,8 @@
 #include "output/pst/store_writer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <span>
 #include <stdexcept>
 #include <string_view>
@@ -146,6 +148,30 @@ public:
         folders_->SetOwnProperties(folder, std::move(values));
     }
 
+    void SetFolderLinks(FolderId folder, std::vector<PstStore::FolderLink> links) {
+        RequireOpen();
+        if (!folders_->Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
+        for (const PstStore::FolderLink& link : links) {
+            digest_.Add(folder);
+            digest_.Add(PropTag{link.id, link.type}.value());
+        }
+        links_.insert_or_assign(folder, std::move(links));
+    }
+
+    // The links' values, now that the record key is known, after the
+    // folder's own properties.
+    void WriteFolderLinks() {
+        const PstStore::EntryIdOf entryIdOf = [this](FolderId nid) { return EntryId(nid); };
+        for (auto& [folder, links] : links_) {
+            std::vector<PcValue> values;
+            for (const PstStore::FolderLink& link : links) {
+                std::vector<std::uint8_t> bytes = link.make(entryIdOf);
+                if (!bytes.empty()) values.push_back({link.id, link.type, std::move(bytes), std::nullopt});
+            }
+            folders_->AddOwnProperties(folder, std::move(values));
+        }
+    }
+
     Nid AddMessage(FolderId folder, const Message& message, bool associated = false) {
         RequireOpen();
         if (!folders_->Has(folder)) throw std::invalid_argument("no folder " + std::to_string(folder));
@@ -174,6 +200,7 @@ public:
     void Finish() {
         RequireOpen();
         recordKey_ = digest_.Finish();
+        WriteFolderLinks();
         // Readers refuse a name-to-ID map without entries, and some also one
         // whose GUID or string stream is empty; stores of mail clients always
         // hold both kinds, so every store lists a property of a set of its own
@@ -231,11 +258,14 @@ public:
 
     // Entry id of a folder of this store: four zero flag bytes, the store's
     // record key, the folder's NID.
+    // Flags, the record key, the node id. Filled in place: growing a
+    // 4-byte vector by inserts makes the optimiser warn of bounds it does
+    // not cross.
     std::vector<std::uint8_t> EntryId(Nid nid) const {
-        std::vector<std::uint8_t> id(4, 0);
-        id.insert(id.end(), recordKey_.begin(), recordKey_.end());
+        std::vector<std::uint8_t> id(4 + recordKey_.size() + 4, 0);
+        std::copy(recordKey_.begin(), recordKey_.end(), id.begin() + 4);
         const auto n = Le(nid, 4);
-        id.insert(id.end(), n.begin(), n.end());
+        std::copy(n.begin(), n.end(), id.end() - 4);
         return id;
     }
 
@@ -256,6 +286,7 @@ public:
     std::unique_ptr<FolderSet> folders_;
     ContentDigest digest_;
     Guid recordKey_{};
+    std::map<FolderId, std::vector<PstStore::FolderLink>> links_;
     FolderId ipmSubtree_ = 0, searchRoot_ = 0, deletedItems_ = 0;
     std::size_t messageCount_ = 0;
     bool finished_ = false;
@@ -288,6 +319,10 @@ FolderId PstStore::CreateFolder(FolderId parent, std::string_view displayName, s
 
 void PstStore::SetFolderProperties(FolderId folder, const PropertyBag& properties) {
     impl_->SetFolderProperties(folder, properties);
+}
+
+void PstStore::SetFolderLinks(FolderId folder, std::vector<FolderLink> links) {
+    impl_->SetFolderLinks(folder, std::move(links));
 }
 
 std::optional<FolderId> PstStore::FindFolder(FolderId parent, std::string_view displayName) const {

@@ -15,10 +15,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/format_tables.h"
 #include "output/pst/ltp_node_sink.h"
@@ -71,6 +73,18 @@ public:
     // The name, container class and counts stay the store's own. Replaces
     // what an earlier call set.
     void SetFolderProperties(FolderId folder, const PropertyBag& properties);
+    // Folder properties that name folders of this store by entry id (the
+    // special folders' entry ids a root folder or an Inbox holds). An entry
+    // id carries the store's record key, which is known only once the store
+    // is finished, so Finish makes each value: `make` is given the entry id
+    // of any folder of the store. Replaces what an earlier call set.
+    using EntryIdOf = std::function<std::vector<std::uint8_t>(FolderId)>;
+    struct FolderLink {
+        std::uint16_t id = 0;
+        PropType type = PropType::Binary;
+        std::function<std::vector<std::uint8_t>(const EntryIdOf&)> make;
+    };
+    void SetFolderLinks(FolderId folder, std::vector<FolderLink> links);
     // The child of parent with this display name, if any.
     std::optional<FolderId> FindFolder(FolderId parent, std::string_view displayName) const;
 

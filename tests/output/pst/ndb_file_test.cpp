@@ -153,4 +153,52 @@ TEST(NdbFile, PiecesHandedOverFasterThanTheyAreWrittenGoThroughThreeBuffers) {
     std::filesystem::remove(path);
 }
 
+// The name reserved for a store is swapped for a link to another file
+// before the writer opens it: the writer writes through the descriptor
+// reserved with the name, never through the link, and the name is given
+// to the store only while it still names the reserved file.
+TEST(ReservedOutputFile, AReservedNameSwappedForALinkNeverLeadsTheWriterToTheLinkedFile) {
+    const auto dir = bmtest::ScratchDir("ndb-reserved-swapped");
+    const auto reservedName = dir / "store.pst.partial";
+    const auto victim = dir / "precious.txt";
+    { std::ofstream(victim) << "precious"; }
+    auto reserved = bm::pst::ReservedOutputFile::Create(reservedName);
+    ASSERT_NE(reserved, nullptr);
+    EXPECT_EQ(bm::pst::ReservedOutputFile::Create(reservedName), nullptr) << "the name is taken";
+    std::filesystem::remove(reservedName);
+    std::filesystem::create_symlink(victim, reservedName);
+
+    const Bytes bytes = Pattern(1u << 20, 7);
+    {
+        bm::pst::NdbFile file(reservedName);
+        file.append(bytes);
+        file.close();
+    }
+    EXPECT_EQ(ReadWhole(victim), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_FALSE(reserved->StillNamed());
+    const std::string refused = reserved->MoveTo(dir / "store.pst");
+    EXPECT_NE(refused.find("replaced"), std::string::npos) << refused;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "store.pst")));
+}
+
+// Without the link the same reservation is written and then named, and a
+// name that is taken meanwhile is never replaced.
+TEST(ReservedOutputFile, AReservedFileIsWrittenThroughItsDescriptorAndNamedWithoutReplacingAFile) {
+    const auto dir = bmtest::ScratchDir("ndb-reserved-named");
+    auto reserved = bm::pst::ReservedOutputFile::Create(dir / "store.pst.partial");
+    ASSERT_NE(reserved, nullptr);
+    const Bytes bytes = Pattern(3u << 20, 9);
+    {
+        bm::pst::NdbFile file(dir / "store.pst.partial");
+        file.append(bytes);
+        file.close();
+    }
+    { std::ofstream(dir / "taken.pst") << "mine"; }
+    EXPECT_FALSE(reserved->MoveTo(dir / "taken.pst").empty());
+    EXPECT_EQ(ReadWhole(dir / "taken.pst"), Bytes({'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(reserved->MoveTo(dir / "store.pst"), "");
+    EXPECT_EQ(ReadWhole(dir / "store.pst"), bytes);
+    EXPECT_FALSE(std::filesystem::exists(dir / "store.pst.partial"));
+}
+
 }  // namespace

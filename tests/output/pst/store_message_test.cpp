@@ -422,6 +422,10 @@ TEST(FolderSet, CountsTablesAndSubfolderFlagsFollowWhatWasAdded) {
     EXPECT_EQ(pc.entries[0x3602].ref, 1200u);
     EXPECT_EQ(pc.entries[0x3603].ref, 300u);
     EXPECT_EQ(pc.entries[0x360A].ref, 0u);
+    // The associated content count is there like the content count, also
+    // when the folder has no associated items.
+    ASSERT_EQ(pc.entries.count(0x3617), 1u);
+    EXPECT_EQ(pc.entries[0x3617].ref, 0u);
     EXPECT_EQ(pc.Text(0x3613), "IPF.Note");
     EXPECT_EQ(ReadPcAt(sink, sink.nodes[top].data).entries[0x360A].ref, 1u);
 

@@ -1,0 +1,190 @@
+#include "output/folder_links.h"
+
+#include <algorithm>
+#include <span>
+#include <utility>
+
+#include "common/byte_reader.h"
+#include "store/nid_types.h"
+
+namespace bm {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using pst::PropType;
+
+constexpr std::uint16_t kPtBinaryType = 0x0102;
+constexpr std::uint16_t kPtMvBinaryType = 0x1102;
+constexpr std::uint16_t kAdditionalRenEntryIds = 0x36D8;
+constexpr std::uint16_t kAdditionalRenEntryIdsEx = 0x36D9;
+// An entry id of a store: 4 flag bytes, the store's 16-byte record key,
+// the node id.
+constexpr std::size_t kEntryIdSize = 24;
+constexpr std::size_t kEntryIdNidAt = 20;
+// Persisted blocks of 0x36D9: an id and a size, then elements of an id
+// and a size each; a block of id 0 ends the list.
+constexpr std::uint16_t kPersistSentinel = 0;
+constexpr std::uint16_t kElementEntryId = 0x0003;
+
+void PutU16(Bytes& out, std::uint16_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void PutU32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// The saved folder an entry id names, when it names a folder at all.
+std::optional<pst::FolderId> TargetOf(std::span<const std::uint8_t> entryId, const SavedFolderOf& saved) {
+    const auto nid = ByteReader(entryId).peekAt(kEntryIdNidAt, 4);
+    if (entryId.size() != kEntryIdSize || !nid || !IsFolderNid(static_cast<std::uint32_t>(*nid))) return std::nullopt;
+    return saved(static_cast<std::uint32_t>(*nid));
+}
+
+// 0x36D8: the entry ids in their places; nullopt for a value that does not
+// read as a list or names no saved folder.
+std::optional<std::vector<std::optional<pst::FolderId>>> ListTargets(const Bytes& value, const SavedFolderOf& saved) {
+    ByteReader r(value);
+    const std::uint32_t count = r.readU32();
+    if (r.failed() || count > value.size() / 4) return std::nullopt;
+    std::vector<std::uint32_t> offsets(count);
+    for (std::uint32_t& o : offsets) o = r.readU32();
+    if (r.failed()) return std::nullopt;
+    std::vector<std::optional<pst::FolderId>> targets;
+    bool any = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t end = i + 1 < count ? offsets[i + 1] : value.size();
+        if (offsets[i] > end || end > value.size()) return std::nullopt;
+        targets.push_back(TargetOf(std::span(value).subspan(offsets[i], end - offsets[i]), saved));
+        any = any || targets.back().has_value();
+    }
+    if (!any) return std::nullopt;
+    return targets;
+}
+
+// 0x36D9: each block as it is, with the saved folder of its entry id; the
+// blocks whose entry id names no saved folder are left out.
+struct PersistBlock {
+    Bytes bytes;  // the whole block, its entry id at `entryIdAt`
+    std::size_t entryIdAt = 0;
+    pst::FolderId target = 0;
+};
+
+std::optional<std::vector<PersistBlock>> PersistTargets(const Bytes& value, const SavedFolderOf& saved) {
+    ByteReader r(value);
+    std::vector<PersistBlock> blocks;
+    while (r.canRead(4)) {
+        const std::size_t start = r.position();
+        const std::uint16_t id = r.readU16();
+        const std::uint16_t size = r.readU16();
+        if (id == kPersistSentinel || !r.canRead(size)) break;
+        const ByteReader elements = r.sub(r.position(), size);
+        r.skip(size);
+        ByteReader e = elements;
+        std::optional<pst::FolderId> target;
+        std::size_t entryIdAt = 0;
+        while (e.canRead(4)) {
+            const std::uint16_t elementId = e.readU16();
+            const std::uint16_t elementSize = e.readU16();
+            if (!e.canRead(elementSize)) break;
+            if (elementId == kElementEntryId) {
+                entryIdAt = 4 + e.position();
+                target = TargetOf(e.data().subspan(e.position(), elementSize), saved);
+            }
+            e.skip(elementSize);
+        }
+        if (!target) continue;
+        const auto whole = std::span(value).subspan(start, 4 + size);
+        blocks.push_back({Bytes(whole.begin(), whole.end()), entryIdAt, *target});
+    }
+    if (blocks.empty()) return std::nullopt;
+    return blocks;
+}
+
+}  // namespace
+
+std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& saved) {
+    pst::PstStore::FolderLink out;
+    out.id = link.id;
+    if (link.id == kAdditionalRenEntryIds && link.type == kPtMvBinaryType) {
+        auto targets = ListTargets(link.bytes, saved);
+        if (!targets) return std::nullopt;
+        out.type = PropType::MvBinary;
+        out.make = [targets = std::move(*targets)](const pst::PstStore::EntryIdOf& entryIdOf) {
+            std::vector<Bytes> ids;
+            for (const auto& t : targets) ids.push_back(t ? entryIdOf(*t) : Bytes());
+            Bytes value;
+            PutU32(value, static_cast<std::uint32_t>(ids.size()));
+            std::uint32_t at = static_cast<std::uint32_t>(4 + 4 * ids.size());
+            for (const Bytes& id : ids) {
+                PutU32(value, at);
+                at += static_cast<std::uint32_t>(id.size());
+            }
+            for (const Bytes& id : ids) value.insert(value.end(), id.begin(), id.end());
+            return value;
+        };
+        return out;
+    }
+    if (link.type != kPtBinaryType) return std::nullopt;
+    out.type = PropType::Binary;
+    if (link.id == kAdditionalRenEntryIdsEx) {
+        auto blocks = PersistTargets(link.bytes, saved);
+        if (!blocks) return std::nullopt;
+        out.make = [blocks = std::move(*blocks)](const pst::PstStore::EntryIdOf& entryIdOf) {
+            Bytes value;
+            for (const PersistBlock& b : blocks) {
+                Bytes block = b.bytes;
+                const Bytes id = entryIdOf(b.target);
+                std::copy(id.begin(), id.end(), block.begin() + static_cast<std::ptrdiff_t>(b.entryIdAt));
+                value.insert(value.end(), block.begin(), block.end());
+            }
+            PutU16(value, kPersistSentinel);
+            PutU16(value, 0);
+            return value;
+        };
+        return out;
+    }
+    const std::optional<pst::FolderId> target = TargetOf(link.bytes, saved);
+    if (!target) return std::nullopt;
+    out.make = [target = *target](const pst::PstStore::EntryIdOf& entryIdOf) { return entryIdOf(target); };
+    return out;
+}
+
+void FolderLinks::Saved(std::uint32_t nid, const std::string& key) { saved_.insert_or_assign(nid, key); }
+
+void FolderLinks::Hold(const std::string& key, std::vector<SourceFolderLink> links) {
+    if (links.empty()) {
+        held_.erase(key);
+        return;
+    }
+    held_.insert_or_assign(key, std::move(links));
+}
+
+void FolderLinks::HoldOnStoreRoot(std::uint32_t nid, std::vector<SourceFolderLink> links) {
+    storeRootNid_ = nid;
+    storeRootLinks_ = std::move(links);
+}
+
+void FolderLinks::Apply(MailBridge& bridge, const std::string& storeRootPath) const {
+    const SavedFolderOf saved = [&](std::uint32_t nid) -> std::optional<pst::FolderId> {
+        if (storeRootNid_ != 0 && nid == storeRootNid_) return bridge.StoreRootFolder();
+        const auto it = saved_.find(nid);
+        if (it == saved_.end()) return std::nullopt;
+        return bridge.FindFolder(storeRootPath + it->second);
+    };
+    const auto anew = [&](const std::vector<SourceFolderLink>& links) {
+        std::vector<pst::PstStore::FolderLink> out;
+        for (const SourceFolderLink& link : links)
+            if (auto made = MakeFolderLinkAnew(link, saved)) out.push_back(std::move(*made));
+        return out;
+    };
+    if (!storeRootLinks_.empty()) bridge.SetFolderLinks(bridge.StoreRootFolder(), anew(storeRootLinks_));
+    for (const auto& [key, links] : held_) {
+        const std::optional<pst::FolderId> holder = bridge.FindFolder(storeRootPath + key);
+        if (holder) bridge.SetFolderLinks(*holder, anew(links));
+    }
+}
+
+}  // namespace bm

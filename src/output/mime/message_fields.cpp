@@ -1,0 +1,222 @@
+#include "output/mime/message_fields.h"
+
+#include <glib.h>
+
+#include <cstring>
+#include <memory>
+
+namespace bm::mime {
+namespace {
+
+using pst::PropType;
+
+constexpr std::uint16_t kInternetCodepage = 0x3FDE;
+constexpr std::uint16_t kMessageCodepage = 0x3FFD;
+constexpr std::uint16_t kMessageFlags = 0x0E07;
+constexpr std::uint16_t kFlagStatus = 0x1090;
+constexpr std::uint16_t kIconIndex = 0x1080;
+constexpr std::uint16_t kLastVerbExecuted = 0x1081;
+constexpr std::uint16_t kDeliveryTime = 0x0E06;
+constexpr std::uint16_t kSubmitTime = 0x0039;
+constexpr std::uint16_t kCreationTime = 0x3007;
+
+constexpr std::int32_t kFlagRead = 0x01;
+constexpr std::int32_t kFlagUnsent = 0x08;
+constexpr std::int32_t kFollowUpFlagged = 2;
+constexpr std::int32_t kIconReplied = 261;
+constexpr std::int32_t kIconForwarded = 262;
+constexpr std::int32_t kVerbReply = 102;
+constexpr std::int32_t kVerbReplyAll = 103;
+constexpr std::int32_t kVerbForward = 104;
+
+const pst::Property* Find(const pst::PropertyBag& bag, std::uint16_t id) {
+    pst::PropKey key;
+    key.id = id;
+    return bag.Find(key);
+}
+
+std::string Utf16ToUtf8(const std::vector<std::uint8_t>& bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    while (!units.empty() && units.back() == u'\0') units.pop_back();
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::uint32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;  // a lone surrogate
+        }
+        char buffer[6];
+        const gint n = g_unichar_to_utf8(c, buffer);
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+bool IsSmtpAddress(std::string_view address) {
+    const auto at = address.find('@');
+    return at != std::string_view::npos && at > 0 && at + 1 < address.size() &&
+           address.find_first_of(" \t\r\n<>\"") == std::string_view::npos;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && g_ascii_strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+std::string CharsetOfCodePage(std::uint32_t codePage) {
+    struct Known {
+        std::uint32_t codePage;
+        const char* charset;
+    };
+    static constexpr Known kKnown[] = {
+        {65001, "UTF-8"},       {20127, "US-ASCII"},    {1200, "UTF-16LE"},     {1201, "UTF-16BE"},
+        {28591, "ISO-8859-1"},  {28592, "ISO-8859-2"},  {28593, "ISO-8859-3"},  {28594, "ISO-8859-4"},
+        {28595, "ISO-8859-5"},  {28596, "ISO-8859-6"},  {28597, "ISO-8859-7"},  {28598, "ISO-8859-8"},
+        {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"}, {50220, "ISO-2022-JP"},
+        {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"}, {51932, "EUC-JP"},      {51936, "GB2312"},
+        {51949, "EUC-KR"},      {52936, "HZ"},          {54936, "GB18030"},     {20866, "KOI8-R"},
+        {21866, "KOI8-U"},      {10000, "MACINTOSH"},   {950, "BIG5-HKSCS"},
+    };
+    if (codePage == 0) return "CP1252";
+    for (const Known& k : kKnown)
+        if (k.codePage == codePage) return k.charset;
+    return "CP" + std::to_string(codePage);
+}
+
+std::string ToUtf8(std::string_view bytes, std::string_view charset) {
+    const std::string from(charset);
+    if (!EqualsNoCase(from, "UTF-8") && !EqualsNoCase(from, "US-ASCII")) {
+        gsize written = 0;
+        GError* error = nullptr;
+        std::unique_ptr<gchar, decltype(&g_free)> converted(
+            g_convert_with_fallback(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", from.c_str(),
+                                    "\xEF\xBF\xBD", nullptr, &written, &error),
+            &g_free);
+        if (error) g_error_free(error);
+        if (converted) return std::string(converted.get(), written);
+    }
+    // UTF-8 already, or a charset iconv does not know: keep what is valid.
+    std::unique_ptr<gchar, decltype(&g_free)> valid(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())),
+                                                    &g_free);
+    return valid.get();
+}
+
+std::uint32_t CodePageOf(const pst::PropertyBag& bag) {
+    for (const std::uint16_t id : {kInternetCodepage, kMessageCodepage})
+        if (const auto value = Int32Of(bag, id); value && *value > 0) return static_cast<std::uint32_t>(*value);
+    return 0;
+}
+
+std::optional<std::string> TextOf(const pst::PropertyBag& bag, std::uint16_t id, std::uint32_t codePage) {
+    const pst::Property* p = Find(bag, id);
+    if (!p || p->bytes.empty()) return std::nullopt;
+    std::string text;
+    if (p->type == PropType::Unicode) {
+        text = Utf16ToUtf8(p->bytes);
+    } else if (p->type == PropType::String8) {
+        std::string_view raw(reinterpret_cast<const char*>(p->bytes.data()), p->bytes.size());
+        while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+        text = ToUtf8(raw, CharsetOfCodePage(codePage));
+    } else {
+        return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> BinaryOf(const pst::PropertyBag& bag, std::uint16_t id) {
+    const pst::Property* p = Find(bag, id);
+    if (!p || (p->type != PropType::Binary && p->type != PropType::Object)) return std::nullopt;
+    return std::string(p->bytes.begin(), p->bytes.end());
+}
+
+std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, std::uint16_t id) {
+    const pst::Property* p = Find(bag, id);
+    if (!p || p->bytes.empty()) return std::nullopt;
+    if (p->type == PropType::Boolean) return p->bytes[0] != 0 ? 1 : 0;
+    if (p->type != PropType::Int32 || p->bytes.size() < 4) return std::nullopt;
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | p->bytes[static_cast<std::size_t>(i)];
+    return static_cast<std::int32_t>(v);
+}
+
+std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, std::uint16_t id) {
+    const pst::Property* p = Find(bag, id);
+    if (!p || p->type != PropType::SysTime || p->bytes.size() != 8) return std::nullopt;
+    std::uint64_t ft = 0;
+    for (int i = 7; i >= 0; --i) ft = (ft << 8) | p->bytes[static_cast<std::size_t>(i)];
+    const std::int64_t seconds = static_cast<std::int64_t>(ft / 10000000ULL) - 11644473600LL;
+    // Dates after 9999 do not fit the date form of a header.
+    if (seconds < 0 || seconds > 253402300799LL) return std::nullopt;
+    return seconds;
+}
+
+Party PartyOf(const pst::PropertyBag& message, PartyRole role) {
+    const bool sender = role == PartyRole::Sender;
+    const std::uint32_t cp = CodePageOf(message);
+    Party party;
+    party.name = TextOf(message, sender ? 0x0C1A : 0x0042, cp).value_or("");
+    const std::string smtp = TextOf(message, sender ? 0x5D01 : 0x5D02, cp).value_or("");
+    const std::string type = TextOf(message, sender ? 0x0C1E : 0x0064, cp).value_or("");
+    const std::string address = TextOf(message, sender ? 0x0C1F : 0x0065, cp).value_or("");
+    if (IsSmtpAddress(smtp)) {
+        party.smtp = smtp;
+    } else if ((type.empty() || EqualsNoCase(type, "SMTP")) && IsSmtpAddress(address)) {
+        party.smtp = address;
+    }
+    if (party.smtp.empty() && !address.empty()) party.legacy = address;
+    return party;
+}
+
+std::vector<Recipient> RecipientsOf(const pst::Message& message) {
+    const std::uint32_t cp = CodePageOf(message.properties);
+    std::vector<Recipient> out;
+    for (const pst::PropertyBag& row : message.recipients) {
+        Recipient r;
+        r.type = Int32Of(row, 0x0C15).value_or(pst::kRecipientTo) & 0x0F;
+        if (r.type < pst::kRecipientTo || r.type > pst::kRecipientBcc) r.type = pst::kRecipientTo;
+        r.party.name = TextOf(row, 0x3001, cp).value_or("");
+        const std::string smtp = TextOf(row, 0x39FE, cp).value_or("");
+        const std::string type = TextOf(row, 0x3002, cp).value_or("");
+        const std::string address = TextOf(row, 0x3003, cp).value_or("");
+        if (IsSmtpAddress(smtp)) {
+            r.party.smtp = smtp;
+        } else if ((type.empty() || EqualsNoCase(type, "SMTP")) && IsSmtpAddress(address)) {
+            r.party.smtp = address;
+        }
+        if (r.party.smtp.empty() && !address.empty()) r.party.legacy = address;
+        if (!r.party.empty()) out.push_back(std::move(r));
+    }
+    return out;
+}
+
+MailFlags MailFlagsOf(const pst::PropertyBag& message) {
+    MailFlags flags;
+    const std::int32_t messageFlags = Int32Of(message, kMessageFlags).value_or(0);
+    flags.seen = (messageFlags & kFlagRead) != 0;
+    flags.draft = (messageFlags & kFlagUnsent) != 0;
+    flags.flagged = Int32Of(message, kFlagStatus).value_or(0) == kFollowUpFlagged;
+    const std::int32_t verb = Int32Of(message, kLastVerbExecuted).value_or(0);
+    const std::int32_t icon = Int32Of(message, kIconIndex).value_or(0);
+    flags.replied = verb == kVerbReply || verb == kVerbReplyAll || icon == kIconReplied;
+    flags.forwarded = verb == kVerbForward || icon == kIconForwarded;
+    return flags;
+}
+
+std::int64_t DeliveryTimeOf(const pst::PropertyBag& message) {
+    for (const std::uint16_t id : {kDeliveryTime, kSubmitTime, kCreationTime})
+        if (const auto t = UnixTimeOf(message, id)) return *t;
+    return 0;
+}
+
+std::int64_t SentTimeOf(const pst::PropertyBag& message) {
+    for (const std::uint16_t id : {kSubmitTime, kDeliveryTime, kCreationTime})
+        if (const auto t = UnixTimeOf(message, id)) return *t;
+    return 0;
+}
+
+}  // namespace bm::mime

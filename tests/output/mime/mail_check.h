@@ -1,0 +1,126 @@
+// What the export tests share: a small store written with the project's
+// writer and read back with its reader, and the Python checker that reads
+// the exported mail with Python's own email and mailbox packages.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include <nlohmann/json.hpp>
+
+#include "messaging/messaging.h"
+#include "output/pst/message.h"
+#include "output/pst/props_tags.h"
+#include "output/pst/store_writer.h"
+#include "output/source_copy.h"
+#include "store/store.h"
+#include "support/test_paths.h"
+
+namespace bmtest {
+
+// A store written by the project's writer, opened again for reading.
+class WrittenStore {
+public:
+    explicit WrittenStore(const std::string& name) : path_(ScratchDir(name) / "source.pst") {
+        writer_ =
+            bm::pst::PstStore::Create(path_, {.displayName = "Source", .seed = 11, .defaultMessageTime = 1700000000});
+    }
+    bm::pst::PstStore& writer() { return *writer_; }
+
+    // Finishes writing and opens the file with the reader.
+    bm::StoreFile& Open() {
+        writer_->Finish();
+        EXPECT_EQ(bm::OpenStore(store_, path_, bm::StoreOpenMode::SharedRead), 0);
+        EXPECT_EQ(bm::BuildIndexes(store_, reader_), 0);
+        bm::LoadNamedPropertyMap(store_);
+        return store_;
+    }
+    // The message at `nid` as the reader gives it back.
+    std::optional<bm::pst::Message> Read(std::uint32_t nid) {
+        for (const bm::NodeEntry& n : store_.forest.records())
+            if (n.nid == nid) return bm::CopySourceMessage(store_, n);
+        return std::nullopt;
+    }
+    ~WrittenStore() { bm::ReleaseStore(store_); }
+
+private:
+    std::filesystem::path path_;
+    std::unique_ptr<bm::pst::PstStore> writer_;
+    bm::StoreFile store_;
+    bm::StoreReader reader_;
+};
+
+inline constexpr std::int64_t kSent = 1714557600;  // 2024-05-01 10:00:00 UTC; delivered a minute later
+
+// A mail from an SMTP sender, sent at kSent.
+inline bm::pst::Message Mail(std::string_view subject, std::string_view body) {
+    namespace tags = bm::pst::tags;
+    bm::pst::Message m;
+    m.properties.SetString(tags::kMessageClass, "IPM.Note");
+    m.properties.SetString(tags::kSubject, subject);
+    if (!body.empty()) m.properties.SetString(tags::kBody, body);
+    m.properties.SetSysTime(tags::kClientSubmitTime, bm::pst::FileTimeFromUnix(kSent));
+    m.properties.SetSysTime(tags::kMessageDeliveryTime, bm::pst::FileTimeFromUnix(kSent + 60));
+    for (const auto& [name, type, address] :
+         {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType, tags::kSentRepresentingEmailAddress},
+          std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
+        m.properties.SetString(name, "Zoë Ångström");
+        m.properties.SetString(type, "SMTP");
+        m.properties.SetString(address, "zoe@example.org");
+    }
+    return m;
+}
+
+inline bm::pst::Attachment File(std::string_view name, std::string_view mimeType, std::string_view bytes) {
+    bm::pst::Attachment a = bm::pst::Attachment::FromBytes(name, {bytes.begin(), bytes.end()});
+    if (!mimeType.empty()) a.properties.SetString(bm::pst::tags::kAttachMimeTag, mimeType);
+    return a;
+}
+
+inline std::string Hex(std::string_view bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool HavePython() { return std::system("python3 -c 'import email.policy, mailbox' >/dev/null 2>&1") == 0; }
+
+#define BM_REQUIRE_PYTHON() \
+    if (!::bmtest::HavePython()) GTEST_SKIP() << "python3 is not installed"
+
+// Runs check_mail.py in `mode` ("messages", "mbox", "maildir") over `root`
+// with `spec`; the checker's complaints, empty when all matched.
+inline std::string CheckMail(const std::string& mode, const std::filesystem::path& root, const nlohmann::json& spec) {
+    const std::filesystem::path specPath = ScratchDir("check-mail-spec") / "spec.json";
+    WriteFile(specPath, spec.dump(2));
+    const std::string script = std::string(BRIGHTMEND_SOURCE_DIR) + "/tests/output/mime/check_mail.py";
+    std::string command = "python3 '" + script + "' " + mode + " ";
+    if (!root.empty()) command += "'" + root.string() + "' ";
+    command += "'" + specPath.string() + "' 2>&1";
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return "the checker did not start";
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) out.append(buffer, n);
+    const int status = ::pclose(pipe.release());
+    if (status != 0 && out.empty()) out = "the checker failed with status " + std::to_string(status);
+    return out;
+}
+
+}  // namespace bmtest

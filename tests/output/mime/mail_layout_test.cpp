@@ -1,0 +1,220 @@
+// The three layouts over one folder tree with awkward names: Python's
+// mailbox package finds every folder with its messages and their state, no
+// file lands outside the output folder, and a stop leaves no partial file.
+#include "output/mime/mail_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "output/mime/message_to_mime.h"
+#include "output/mime/mail_check.h"
+
+namespace bm::mime {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Sample {
+    std::vector<std::string> folder;
+    std::string subject;
+    MailFlags flags;
+    std::string body = "text";
+};
+
+// Folder names a store may hold: separators, a control byte, a device name,
+// two that read the same once made safe, an MBOX directory suffix, a
+// parent that holds no mail itself.
+const std::vector<Sample>& Samples() {
+    static const std::vector<Sample> samples = {
+        {{"Inbox"}, "read and replied", {.seen = true, .replied = true}},
+        {{"Inbox"}, "flagged", {.flagged = true}},
+        {{"Inbox"}, "a draft", {.draft = true}},
+        {{"Inbox", "Sub.Folder"}, "quoted", {.seen = true}, "From here\n>From there\nFrom: not a header\n"},
+        {{"../evil/\x01name"}, "evil", {}},
+        {{"CON"}, "device", {}},
+        {{"A/B"}, "slash", {}},
+        {{"A_B"}, "underscore", {}},
+        {{"Folder.sbd"}, "suffix", {}},
+        {{"Empty parent", "Child"}, "child", {.forwarded = true}},
+    };
+    return samples;
+}
+
+MailEntry Entry(std::string_view bytes, const std::string& subject) {
+    return {.bytes = bytes, .flags = {}, .deliveryTime = bmtest::kSent, .envelopeSender = {}, .subject = subject};
+}
+
+void Export(MailLayout& layout) {
+    std::vector<std::string> open;
+    for (const Sample& s : Samples()) {
+        if (s.folder != open) {
+            layout.CloseFolder();
+            layout.OpenFolder(s.folder);
+            open = s.folder;
+        }
+        const std::string bytes = MessageToMime(bmtest::Mail(s.subject, s.body));
+        layout.AddMessage({.bytes = bytes,
+                           .flags = s.flags,
+                           .deliveryTime = bmtest::kSent + 60,
+                           .envelopeSender = "zoe@example.org",
+                           .subject = s.subject});
+    }
+    layout.CloseFolder();
+}
+
+// Every file below `scratch`, relative to it.
+std::set<std::string> FilesBelow(const fs::path& scratch) {
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(scratch))
+        if (!e.is_directory()) out.insert(fs::relative(e.path(), scratch).string());
+    return out;
+}
+
+void ExpectContained(const fs::path& scratch) {
+    for (const std::string& f : FilesBelow(scratch)) {
+        EXPECT_TRUE(f.starts_with("out/")) << f << " is outside the output folder";
+        EXPECT_EQ(f.find(".part-"), std::string::npos) << f << " was left half written";
+    }
+}
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(MailLayout, MboxIsThunderbirdsTreeWithQuotedFromLinesAndTheMessageState) {
+    BM_REQUIRE_PYTHON();
+    const fs::path scratch = bmtest::ScratchDir("layout-mbox");
+    fs::create_directory(scratch / "out");
+    Export(*CreateMailLayout(MailFormat::Mbox, scratch / "out"));
+    ExpectContained(scratch);
+    const json spec = {
+        {"folders",
+         {{"Inbox", 3},
+          {"Inbox.sbd/Sub.Folder", 1},
+          {"_evil__name", 1},
+          {"_CON", 1},
+          {"A_B", 1},
+          {"A_B (2)", 1},
+          {"Folder.sbd_", 1},
+          {"Empty parent", 0},
+          {"Empty parent.sbd/Child", 1}}},
+        {"flags", {{"read and replied", "ROA"}, {"flagged", "OF"}, {"a draft", "OT"}, {"child", "O"}}},
+    };
+    EXPECT_EQ(bmtest::CheckMail("mbox", scratch / "out", spec), "");
+
+    const std::string inbox = Read(scratch / "out" / "Inbox");
+    EXPECT_TRUE(
+        inbox.starts_with("From zoe@example.org Wed May  1 10:01:00 2024\nStatus: RO\nX-Status: A\n"
+                          "X-Mozilla-Status: 0003\nX-Mozilla-Status2: 00000000\n"))
+        << inbox.substr(0, 200);
+    const std::string quoted = Read(scratch / "out" / "Inbox.sbd" / "Sub.Folder");
+    EXPECT_NE(quoted.find("\n>From here\n>>From there\nFrom: not a header\n"), std::string::npos) << quoted;
+    EXPECT_NE(Read(scratch / "out" / "Empty parent.sbd" / "Child").find("X-Mozilla-Status: 1000\n"), std::string::npos);
+}
+
+TEST(MailLayout, MaildirHasMaildirPlusPlusFoldersAndFlagsInTheInfoPart) {
+    BM_REQUIRE_PYTHON();
+    const fs::path scratch = bmtest::ScratchDir("layout-maildir");
+    fs::create_directory(scratch / "out");
+    Export(*CreateMailLayout(MailFormat::Maildir, scratch / "out"));
+    ExpectContained(scratch);
+    const json spec = {
+        {"folders",
+         {{"", 0},
+          {"Inbox", 3},
+          {"Inbox.Sub_Folder", 1},
+          {"___evil__name", 1},
+          {"_CON", 1},
+          {"A_B", 1},
+          {"A_B (2)", 1},
+          {"Folder_sbd", 1},
+          {"Empty parent.Child", 1}}},
+        {"flags", {{"read and replied", "RS"}, {"flagged", "F"}, {"a draft", "D"}, {"child", "P"}, {"quoted", "S"}}},
+    };
+    EXPECT_EQ(bmtest::CheckMail("maildir", scratch / "out", spec), "");
+    // Names the convention gives: unique, nothing left in tmp/.
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(scratch / "out" / ".Inbox" / "cur")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_NE(name.find(":2,"), std::string::npos) << name;
+        names.insert(name.substr(0, name.find(':')));
+    }
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_TRUE(fs::is_empty(scratch / "out" / ".Inbox" / "tmp"));
+}
+
+TEST(MailLayout, EmlFilesAreNamedSafelyAndUniquelyFromTheirSubjects) {
+    BM_REQUIRE_PYTHON();
+    const fs::path scratch = bmtest::ScratchDir("layout-eml");
+    fs::create_directory(scratch / "out");
+    auto layout = CreateMailLayout(MailFormat::Eml, scratch / "out");
+    Export(*layout);
+    const std::string longSubject(300, 'x');
+    layout->OpenFolder({"Names"});
+    json messages = json::array();
+    for (const std::string subject : {"a/b\\c:d\x01", "Same", "same", "", "..", "NUL.txt", longSubject.c_str()}) {
+        const std::string bytes = MessageToMime(bmtest::Mail(subject, "text"));
+        layout->AddMessage(Entry(bytes, subject));
+    }
+    layout->CloseFolder();
+    ExpectContained(scratch);
+
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(scratch / "out" / "Names")) {
+        names.insert(e.path().filename().string());
+        messages.push_back({{"file", e.path().string()}, {"expect", json::object()}});
+    }
+    const std::set<std::string> want = {"a_b_c_d_.eml",
+                                        "Same.eml",
+                                        "same (2).eml",
+                                        "(no subject).eml",
+                                        "_.eml",
+                                        "_NUL.txt.eml",
+                                        std::string(100, 'x') + ".eml"};
+    EXPECT_EQ(names, want);
+    const std::set<std::string> files = FilesBelow(scratch / "out");
+    EXPECT_EQ(files.count("Inbox/read and replied.eml"), 1u);
+    EXPECT_EQ(files.count("Inbox/Sub.Folder/quoted.eml"), 1u);
+    EXPECT_EQ(files.count("A_B (2)/underscore.eml"), 1u);
+    EXPECT_EQ(files.count("_evil__name/evil.eml"), 1u);
+    EXPECT_EQ(files.size(), Samples().size() + want.size());
+    for (const std::string& f : files)
+        if (!f.starts_with("Names/"))
+            messages.push_back({{"file", (scratch / "out" / f).string()}, {"expect", json::object()}});
+    EXPECT_EQ(bmtest::CheckMail("messages", {}, messages), "");
+}
+
+TEST(MailLayout, AStopPartWayLeavesOnlyWholeFiles) {
+    for (const MailFormat format : {MailFormat::Mbox, MailFormat::Maildir, MailFormat::Eml}) {
+        const fs::path scratch = bmtest::ScratchDir("layout-stop-" + std::to_string(static_cast<int>(format)));
+        fs::create_directory(scratch / "out");
+        const std::string bytes = MessageToMime(bmtest::Mail("whole", "text"));
+        {
+            auto layout = CreateMailLayout(format, scratch / "out");
+            layout->OpenFolder({"Done"});
+            layout->AddMessage(Entry(bytes, "whole"));
+            layout->CloseFolder();
+            layout->OpenFolder({"Stopped"});
+            layout->AddMessage(Entry(bytes, "whole"));
+            // The export stops here: the layout goes without CloseFolder.
+        }
+        for (const std::string& f : FilesBelow(scratch)) {
+            EXPECT_EQ(f.find(".part-"), std::string::npos) << f;
+            // MBOX writes a folder as one file: the stopped one is not there.
+            if (format == MailFormat::Mbox) {
+                EXPECT_EQ(f.find("Stopped"), std::string::npos) << f;
+            }
+            if (!f.ends_with("maildirfolder")) {
+                EXPECT_NE(Read(scratch / f).find(bytes), std::string::npos) << f << " is not whole";
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bm::mime
