@@ -70,6 +70,8 @@ struct DamagedItem {
     // Where an earlier copy of the item, whole, was saved as well; empty
     // when the scan found none.
     std::string wholeCopyFolder;
+};
+
 // An item saved without some of its values: named properties whose name
 // the source store's name-to-ID map does not give, so that no other store
 // can take them. One id per value left out (an id may repeat: recipient

@@ -40,6 +40,8 @@ const BlockEntry* FindDataSubnode(StoreFile& store, const SubnodeList& flat, con
 std::string AttachmentPart(const AttachmentRecord& a, std::size_t index) {
     const std::string& name = !a.longFileName.empty() ? a.longFileName : !a.fileName.empty() ? a.fileName : a.displayName;
     return "attachment " + (name.empty() ? std::to_string(index + 1) : "'" + name + "'");
+}
+
 constexpr std::int32_t kAttachEmbeddedMessage = 5;
 
 // The subject of the message an attachment embeds (in the attachment's

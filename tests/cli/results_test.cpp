@@ -287,8 +287,11 @@ TEST(CliResults, ADamagedCopyListsExactlyTheItemsItCouldNotReadAndExitsThree) {
     ExpectSaveShape(j);
     // Items were lost: the outcome and the closing words say so.
     EXPECT_EQ(j["outcome"], "partial");
-    EXPECT_EQ(j["message"], fmt::format("{} of {} items were saved; {} could not be recovered \u2014 see the report",
-                                        readable, readable + unreadable.size(), unreadable.size()));
+    // Items saved from blocks the damage reached are named too.
+    const std::int64_t damaged = j["itemsDamaged"].get<std::int64_t>();
+    EXPECT_EQ(j["message"], fmt::format("{} of {} items were saved; {} could not be recovered{} \u2014 see the report",
+                                        readable, readable + unreadable.size(), unreadable.size(),
+                                        damaged > 0 ? fmt::format("; {} of them damaged", damaged) : ""));
     const json& account = j["reconciliation"];
     // Exactly the items the listing could not read are not recovered.
     EXPECT_EQ(NidsOf(account["notRecovered"]), unreadable) << account["notRecovered"].dump();

@@ -134,10 +134,12 @@ private slots:
         // that says how many.
         QCOMPARE(icon, QMessageBox::Warning);
         QVERIFY(iconShown);
-        QCOMPARE(headline, QStringLiteral("%1 of %2 items were saved; %3 could not be recovered \u2014 see the report")
+        const QString damaged = totals.damaged > 0 ? QStringLiteral("; %1 of them damaged").arg(totals.damaged) : QString();
+        QCOMPARE(headline, QStringLiteral("%1 of %2 items were saved; %3 could not be recovered%4 \u2014 see the report")
                                .arg(totals.saved)
                                .arg(totals.saved + totals.lost)
-                               .arg(totals.lost));
+                               .arg(totals.lost)
+                               .arg(damaged));
         QVERIFY2(inboxTip.isEmpty(), qPrintable(inboxTip));
         QCOMPARE(account, QStringLiteral("Items saved: %1, not recovered: %2").arg(totals.saved).arg(totals.lost));
         // "Open Report" opens the report beside the store, which lists the loss.
