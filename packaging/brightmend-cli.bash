@@ -1,4 +1,22 @@
 # bash completion for brightmend-cli
+
+# Files whose names end in one of the extended patterns $1 (store files:
+# .ost, .pst and their .bak copies), and directories, one reply a name so that
+# names with spaces stay whole.
+_brightmend_cli_files()
+{
+    if declare -F _filedir >/dev/null; then
+        _filedir "$1"
+        return
+    fi
+    local had_extglob=0
+    shopt -q extglob && had_extglob=1
+    shopt -s extglob
+    local IFS=$'\n'
+    mapfile -t COMPREPLY < <(compgen -f -X "!*.@($1)" -- "$cur"; compgen -d -- "$cur")
+    [[ $had_extglob -eq 1 ]] || shopt -u extglob
+}
+
 _brightmend_cli()
 {
     local cur prev words cword
@@ -30,9 +48,10 @@ _brightmend_cli()
 
     case $prev in
         --to)
-            COMPREPLY=($(compgen -d -- "$cur")); return ;;
+            local IFS=$'\n'
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
         --output)
-            COMPREPLY=($(compgen -f -X '!*.[pP][sS][tT]' -- "$cur") $(compgen -d -- "$cur")); return ;;
+            _brightmend_cli_files 'pst'; return ;;
         --folder|--tree)
             # A folder path as `list` prints it; nothing to offer from here.
             return ;;
@@ -53,11 +72,10 @@ _brightmend_cli()
     fi
     case $command in
         search)
-            COMPREPLY=($(compgen -d -- "$cur")) ;;
-        check)
-            COMPREPLY=($(compgen -f -X '!*.[pPoO][sS][tT]' -- "$cur") $(compgen -d -- "$cur")) ;;
+            local IFS=$'\n'
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
         *)
-            COMPREPLY=($(compgen -f -X '!*.[oOpP][sS][tT]' -- "$cur") $(compgen -d -- "$cur")) ;;
+            _brightmend_cli_files '@(ost|pst|OST|PST)?(.bak|.BAK)' ;;
     esac
     [[ ${#COMPREPLY[@]} -eq 1 && -d ${COMPREPLY[0]} ]] && compopt -o nospace 2>/dev/null
     return 0

@@ -15,7 +15,7 @@ shift || true
 # The install step must not build every test and benchmark first: the
 # package holds only the targets built below.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "$@" >/dev/null
-targets=(brightmend-cli man_pages)
+targets=(brightmend-cli man_pages package_changelog)
 if grep -q '^BRIGHTMEND_BUILD_UI:BOOL=ON' "$dir/CMakeCache.txt"; then
   targets+=(brightmend vestrel)
 fi

@@ -9,7 +9,9 @@
 # the installed program (and the checker's verdict on the new store), man -l
 # of each manual page without warnings, every option of the program's help
 # in its manual page and its completion, desktop-file-validate and
-# appstreamcli validate --no-net on the installed desktop and AppStream files.
+# appstreamcli validate --no-net on the installed desktop and AppStream files,
+# lintian on the .deb (no errors, the hardening flags), the icons at every
+# size and the MIME type of .ost and .pst files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -29,6 +31,17 @@ deb=$(./scripts/package.sh "$build" | tail -1)
 [ -f "$deb" ] || { echo "FAIL: no .deb was made" >&2; exit 1; }
 dpkg-deb -f "$deb" Section | grep -qx mail || fail "the package's section is not mail"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "the package has no Depends from shlibdeps: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Recommends | grep -q 'xdg-utils' || fail "the package does not recommend xdg-utils"
+
+step "lintian"
+# Errors fail the package, and so do missing hardening flags; warnings are
+# shown.
+if lintian -I --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1; then :; fi
+cat "$work/lintian.log"
+grep -q '^E: ' "$work/lintian.log" && fail "lintian reports errors on $deb"
+for tag in hardening-no-bindnow hardening-no-fortify-functions hardening-no-relro; do
+  grep -q "$tag" "$work/lintian.log" && fail "lintian: $tag"
+done
 
 mode=${BRIGHTMEND_PACKAGE_INSTALL:-}
 if [ -z "$mode" ]; then
@@ -104,6 +117,11 @@ if [ -f "$completion" ]; then
   [ "$got" = "save" ] || fail "completing 'brightmend-cli sa' gave '$got'"
   got=$(bash -c 'source "$1"; COMP_WORDS=(brightmend-cli save x.ost --deep); COMP_CWORD=3; _brightmend_cli; echo "${COMPREPLY[*]}"' _ "$completion")
   [ "$got" = "--deep-scan" ] || fail "completing 'save x.ost --deep' gave '$got'"
+  # Names with spaces stay whole, and a store's .bak copy is offered.
+  mkdir -p "$work/complete/sub dir"
+  touch "$work/complete/my mail.ost" "$work/complete/outlook.ost.bak" "$work/complete/notes.txt"
+  got=$(cd "$work/complete" && bash -c 'source "$1"; COMP_WORDS=(brightmend-cli list ""); COMP_CWORD=2; _brightmend_cli; printf "%s|" "${COMPREPLY[@]}"' _ "$completion")
+  [ "$got" = "my mail.ost|outlook.ost.bak|sub dir|" ] || fail "completing a store file name gave '$got'"
 fi
 
 if [ -x "$bin/brightmend" ]; then
@@ -121,10 +139,23 @@ if [ -x "$bin/brightmend" ]; then
     desktop-file-validate "$f" || fail "desktop-file-validate $f"
     icon=$(sed -n 's/^Icon=//p' "$f")
     [ -n "$(find "$share/icons/hicolor" -name "$icon.png")" ] || fail "the icon $icon of $f is not installed"
+    for size in 64x64 128x128 256x256; do
+      [ -f "$share/icons/hicolor/$size/apps/$icon.png" ] || fail "the icon $icon is not installed at $size"
+    done
+    [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "the scalable icon $icon is not installed"
+    mimetype=$(sed -n 's/^MimeType=\([^;]*\);.*/\1/p' "$f")
+    [ -n "$mimetype" ] || fail "$f names no MIME type"
+    grep -q "type=\"$mimetype\"" "$share/mime/packages/brightmend.xml" 2>/dev/null ||
+      fail "the MIME type $mimetype of $f is not defined by the package"
   done
   for f in $metainfo; do
     appstreamcli validate --no-net "$f" >"$work/appstream.log" 2>&1 || fail "appstreamcli validate $f: $(cat "$work/appstream.log")"
   done
+  if [ -z "$root" ] && [ -f /usr/share/mime/globs2 ]; then
+    # Installed with dpkg: the MIME database was rebuilt with the package's type.
+    grep -q ":$mimetype:\*\.ost$" /usr/share/mime/globs2 ||
+      fail "the MIME database does not map *.ost to $mimetype after the install"
+  fi
   for p in progress.html completed.html abort.html Preview.html '~MO.html'; do
     [ -f "$share/brightmend/pages/$p" ] || fail "the shipped page $p is not installed"
   done
