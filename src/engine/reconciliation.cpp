@@ -364,7 +364,12 @@ std::string ReconciliationJson(const Reconciliation& account) {
         out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
                JsonString(item.folder) + ",\"subject\":" + (item.subject.empty() ? "null" : JsonString(item.subject)) +
                ",\"damage\":[";
-        for (std::size_t i = 0; i < item.damage.size(); ++i) out += (i > 0 ? "," : "") + JsonString(item.damage[i]);
+        for (std::size_t i = 0; i < item.damage.size(); ++i) {
+            // Piece by piece: a literal before a string makes the optimiser
+            // warn of overlapping copies that cannot happen.
+            if (i > 0) out += ',';
+            out += JsonString(item.damage[i]);
+        }
         out += "],\"wholeCopyFolder\":" + (item.wholeCopyFolder.empty() ? "null" : JsonString(item.wholeCopyFolder)) +
                "}";
         first = false;
