@@ -2,9 +2,9 @@
 """Reads exported mail back with Python's own email and mailbox packages and
 compares it with what the test says the source held.
 
-  check_mail.py messages SPEC.json   SPEC: [{"file": PATH, "expect": EXPECT}]
-  check_mail.py mbox ROOT SPEC.json  SPEC: {"folders": {"Inbox": 2, "Inbox.sbd/Sub": 1}, "flags": {SUBJECT: "RA"}}
-  check_mail.py maildir ROOT SPEC.json  SPEC: {"folders": {"": 0, "Inbox": 2}, "flags": {SUBJECT: "FRS"}}
+  check_mail.py messages EXPECT.json   EXPECT: [{"file": PATH, "expect": EXPECT}]
+  check_mail.py mbox ROOT EXPECT.json  EXPECT: {"folders": {"Inbox": 2, "Inbox.sbd/Sub": 1}, "flags": {SUBJECT: "RA"}}
+  check_mail.py maildir ROOT EXPECT.json  EXPECT: {"folders": {"": 0, "Inbox": 2}, "flags": {SUBJECT: "FRS"}}
 
 EXPECT holds any of: subject, from, to, cc, reply-to (lists of addresses; a group
 without members as "group:NAME"), date (Unix seconds), text (the plain body),
@@ -110,15 +110,15 @@ def parse(path):
         return email.message_from_binary_file(f, policy=email.policy.default)
 
 
-def check_messages(spec):
-    for entry in spec:
+def check_messages(expected):
+    for entry in expected:
         msg = parse(entry["file"])
         check_defects(entry["file"], msg)
         check_message(entry["file"], msg, entry["expect"])
 
 
-def check_flags(where, subject, got, spec):
-    want = spec.get("flags", {}).get(subject)
+def check_flags(where, subject, got, expected):
+    want = expected.get("flags", {}).get(subject)
     if want is not None and "".join(sorted(got)) != "".join(sorted(want)):
         fail(where, f"flags of {subject!r}: {got!r} != {want!r}")
 
@@ -129,7 +129,7 @@ def reparse(where, message):
     return msg
 
 
-def check_mbox(root, spec):
+def check_mbox(root, expected):
     found = {}
     for dirpath, dirnames, filenames in os.walk(root):
         for name in filenames:
@@ -139,12 +139,12 @@ def check_mbox(root, spec):
             found[rel] = len(box)
             for key, message in box.items():
                 msg = reparse(f"{rel}#{key}", message)
-                check_flags(rel, str(msg["subject"]), message.get_flags(), spec)
-    if found != spec["folders"]:
-        fail(root, f"mbox files {found} != {spec['folders']}")
+                check_flags(rel, str(msg["subject"]), message.get_flags(), expected)
+    if found != expected["folders"]:
+        fail(root, f"mbox files {found} != {expected['folders']}")
 
 
-def check_maildir(root, spec):
+def check_maildir(root, expected):
     top = mailbox.Maildir(root, factory=None, create=False)
     found = {"": len(top)}
     for name in top.list_folders():
@@ -153,21 +153,21 @@ def check_maildir(root, spec):
         box = top if name == "" else top.get_folder(name)
         for key, message in box.items():
             msg = reparse(f"{name}#{key}", message)
-            check_flags(name, str(msg["subject"]), message.get_flags(), spec)
-    if found != spec["folders"]:
-        fail(root, f"maildir folders {found} != {spec['folders']}")
+            check_flags(name, str(msg["subject"]), message.get_flags(), expected)
+    if found != expected["folders"]:
+        fail(root, f"maildir folders {found} != {expected['folders']}")
 
 
 def main():
     mode = sys.argv[1]
     with open(sys.argv[-1], encoding="utf-8") as f:
-        spec = json.load(f)
+        expected = json.load(f)
     if mode == "messages":
-        check_messages(spec)
+        check_messages(expected)
     elif mode == "mbox":
-        check_mbox(sys.argv[2], spec)
+        check_mbox(sys.argv[2], expected)
     elif mode == "maildir":
-        check_maildir(sys.argv[2], spec)
+        check_maildir(sys.argv[2], expected)
     else:
         fail("usage", f"unknown mode {mode}")
     for p in problems:
