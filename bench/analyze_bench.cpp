@@ -159,17 +159,12 @@ constexpr const char* kUsage =
     "usage: analyze_bench [--dir DIR] [--messages N] [--store FILE]... [--skip-peer readpst|pffexport]...\n"
     "  the analysis and the full listing of a generated store of N mails (default\n"
     "  100000; 0 for none), of unicode-enron.pst when present and of every --store,\n"
-    "  next to pffexport and readpst.\n"
-    "  --dir DIR   where the benchmark makes its own working directory (default:\n"
-    "              the temporary directory); only that directory is removed.\n";
+    "  next to pffexport and readpst.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (bmbench::WantsHelp(argc, argv)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (bmbench::AnsweredHelp(argc, argv, kUsage)) return 0;
     fs::path parent = fs::temp_directory_path();
     std::uint64_t messages = 100'000;
     std::vector<fs::path> stores;

@@ -29,6 +29,17 @@ inline bool WantsHelp(int argc, char** argv) {
     return false;
 }
 
+// When any argument asks for help: prints `usage` and the --dir option
+// every benchmark shares, and says so (the benchmark then exits 0).
+inline bool AnsweredHelp(int argc, char** argv, const char* usage) {
+    if (!WantsHelp(argc, argv)) return false;
+    std::fputs(usage, stdout);
+    std::fputs("  --dir DIR   where the benchmark makes its own working directory (default:\n"
+               "              the temporary directory); only that directory is removed.\n",
+               stdout);
+    return true;
+}
+
 // A whole decimal count; false for anything else (no sign, no suffix).
 inline bool ParseCount(const char* text, std::uint64_t& out) {
     if (text == nullptr || *text == '\0') return false;

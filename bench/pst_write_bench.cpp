@@ -307,17 +307,12 @@ constexpr const char* kUsage =
     "  --messages N  public API: N messages over 20 folders\n"
     "  --past-4g     4.2 GB of streamed attachments, one value after 4 GiB, checked\n"
     "  --store-mb N  public API: a store of about N MB with large attachments, written\n"
-    "                to FILE (--out, which must not exist) and kept\n"
-    "  --dir DIR     where the benchmark makes its own working directory (default:\n"
-    "                the temporary directory); only that directory is removed.\n";
+    "                to FILE (--out, which must not exist) and kept\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (bmbench::WantsHelp(argc, argv)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (bmbench::AnsweredHelp(argc, argv, kUsage)) return 0;
     std::filesystem::path parent = std::filesystem::temp_directory_path();
     std::uint64_t mb = 1024;
     bool past4g = false;

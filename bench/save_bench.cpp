@@ -197,17 +197,12 @@ constexpr const char* kUsage =
     "                  [--skip-peer readpst|pffexport]...\n"
     "  save --all of a generated store of N mails (default 100000) or of a copy of\n"
     "  FILE, next to readpst and pffexport over the same store (unless --no-peers);\n"
-    "  or with --records the saving side alone over N item records (default 10000).\n"
-    "  --dir DIR   where the benchmark makes its own working directory (default:\n"
-    "              the temporary directory); only that directory is removed.\n";
+    "  or with --records the saving side alone over N item records (default 10000).\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (bmbench::WantsHelp(argc, argv)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if (bmbench::AnsweredHelp(argc, argv, kUsage)) return 0;
     fs::path parent = fs::temp_directory_path();
     bool records = false;
     bool peers = true;

@@ -29,11 +29,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::CliResult;
-using bmtest::RunCli;
-using bmtest::ShellQuote;
-
+using namespace bmtest::cli_names;
 using bmtest::Python;
 using bmtest::RunShell;
 using bmtest::Shell;
@@ -44,7 +40,6 @@ fs::path OpstValidate() {
     const fs::path tool = stores.parent_path() / "tools" / "opst-validate";
     return fs::exists(tool) ? tool : fs::path{};
 }
-
 
 // pst-extractor, installed once into the build tree; empty with the reason
 // in `why` when it cannot be had.

@@ -16,8 +16,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::RunCli;
+using namespace bmtest::cli_names;
 
 TEST(CliBadSource, AFifoOrADeviceFailsAtOnceAndSaysWhatItIs) {
     const fs::path home = bmtest::ScratchDir("cli-fifo");

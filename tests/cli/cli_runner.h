@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "engine/engine_test_helpers.h"
 #include "output/store_checker.h"
@@ -119,5 +120,15 @@ inline void ExpectStrictlyClean(const std::filesystem::path& store) {
     for (const bm::Finding& f : report.findings) ADD_FAILURE() << bm::FormatFinding(f);
     EXPECT_TRUE(report.ok());
 }
+
+// The names every CLI test file uses: `using namespace bmtest::cli_names;`.
+namespace cli_names {
+namespace fs = std::filesystem;
+using nlohmann::json;
+using bmtest::CliResult;
+using bmtest::RunCli;
+using bmtest::ShellQuote;
+using bmtest::SpawnCli;
+}  // namespace cli_names
 
 }  // namespace bmtest

@@ -26,11 +26,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-using bmtest::CliResult;
-using bmtest::RunCli;
+using namespace bmtest::cli_names;
 
 json LoadExpected(const std::string& store) {
     std::string name = store;

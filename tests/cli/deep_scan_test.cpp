@@ -17,9 +17,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::RunCli;
-using nlohmann::json;
+using namespace bmtest::cli_names;
 
 long MailItems(const json& analysis) {
     long n = 0;

@@ -34,10 +34,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::CliResult;
-using bmtest::RunCli;
-using bmtest::ShellQuote;
+using namespace bmtest::cli_names;
 using pst::Attachment;
 using pst::FolderId;
 using pst::Message;

@@ -17,10 +17,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::RunCli;
-using bmtest::ShellQuote;
-using nlohmann::json;
+using namespace bmtest::cli_names;
 
 TEST(CliHostileOutput, ASaveThatRunsOutOfRoomLeavesNoStoreUnderTheNormalName) {
     BM_REQUIRE_STORE(store, "unicode-sample.ost");

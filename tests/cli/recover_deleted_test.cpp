@@ -15,9 +15,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::RunCli;
-using nlohmann::json;
+using namespace bmtest::cli_names;
 
 // The first item with attachments in a folder below the top, from `list --json`.
 const json* ItemWithAttachments(const json& listing, std::string& folder) {

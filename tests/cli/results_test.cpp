@@ -38,12 +38,7 @@ extern char** environ;
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-using bmtest::CliResult;
-using bmtest::RunCli;
-using bmtest::SpawnCli;
+using namespace bmtest::cli_names;
 
 // ---------------------------------------------------------------------------
 // The documented shapes (docs/json.md), checked key by key: each listed key

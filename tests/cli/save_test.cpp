@@ -27,12 +27,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-using bmtest::CliResult;
-using bmtest::RunCli;
-using bmtest::ShellQuote;
+using namespace bmtest::cli_names;
 
 // Every item an analysis found: the mail of every mail folder and the
 // other kinds.

@@ -15,9 +15,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using bmtest::RunCli;
-using nlohmann::json;
+using namespace bmtest::cli_names;
 
 std::set<std::string> SubjectsIn(const json& listing, const std::string& path) {
     std::set<std::string> out;

@@ -26,12 +26,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-using bmtest::CliResult;
-using bmtest::RunCli;
-using bmtest::ShellQuote;
+using namespace bmtest::cli_names;
 
 // An Inbox of `mails` mails, each with an attachment of `attachmentBytes`.
 fs::path WriteInbox(const fs::path& path, int mails, std::size_t attachmentBytes) {

@@ -18,11 +18,7 @@
 namespace bm {
 namespace {
 
-namespace fs = std::filesystem;
-using nlohmann::json;
-
-using bmtest::CliResult;
-using bmtest::RunCli;
+using namespace bmtest::cli_names;
 
 // An Inbox with one mail that has one attachment.
 fs::path OneMailStore(const fs::path& path) {

@@ -22,6 +22,7 @@
 #include "engine/mail_subtree.h"
 #include "store/store.h"
 #include "support/deleted_store.h"
+#include "support/folder_path_walk.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -62,41 +63,23 @@ Listing ListAll(const fs::path& path, bool recoverDeleted) {
     EXPECT_EQ(subtree.status, MailSubtreeStatus::Found) << path;
     if (subtree.status != MailSubtreeStatus::Found) return out;
     if (const RecoveredItems* r = RecoveryOf(store)) out.report = r->deleted.report;
-    std::string folder = "Personal Folders\\";
-    std::vector<std::size_t> stack;
-    SubtreeWalk walk;
-    walk.goOn = [] { return true; };
-    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
-        if (record->folderCounts) {
-            stack.push_back(folder.size());
-            folder += record->displayName + "\\";
-            out.folders.push_back(folder);
-            if (node.hasChildren()) return true;
-            folder.resize(stack.back());
-            stack.pop_back();
-            return false;
-        }
+    bmtest::FolderPathVisitor visitor;
+    visitor.folder = [&](const std::string& folder) { out.folders.push_back(folder); };
+    visitor.item = [&](const ItemRecord& record, const NodeEntry& node, const std::string& folder) {
         Listed item;
         item.folder = folder;
         item.nid = node.nid;
-        item.messageClass = record->messageClass;
-        item.attachments = record->attachments.size();
-        item.incomplete = record->incomplete;
-        if (const MessageFields* m = record->messageFields.get()) {
+        item.messageClass = record.messageClass;
+        item.attachments = record.attachments.size();
+        item.incomplete = record.incomplete;
+        if (const MessageFields* m = record.messageFields.get()) {
             if (m->subject) item.subject = m->subject->text;
             item.delivery = m->deliveryTime;
             item.body = m->body + '\x1f' + m->bodyText + '\x1f' + std::string(m->htmlBody.begin(), m->htmlBody.end());
         }
         out.items.push_back(std::move(item));
-        return false;
     };
-    walk.leaveFolder = [&] {
-        if (stack.empty()) return false;
-        folder.resize(stack.back());
-        stack.pop_back();
-        return true;
-    };
-    WalkMailSubtree(store, *subtree.root, reader, walk);
+    bmtest::WalkWithFolderPaths(store, *subtree.root, reader, visitor);
     ReleaseStore(store);
     return out;
 }

@@ -40,46 +40,42 @@ TEST(RtfTextGroups, UnclosedGroupIsReportedWithTheTextKept) {
     EXPECT_EQ(c.result, kRtfUnmatchedBrace);
 }
 
-TEST(RtfTextGroups, SkippingEndsWithTheGroupThatStartedIt) {
-    const auto c = Convert("{\\rtf1 a{\\header{nested} h}b{\\info{\\title T}}c}");
-    EXPECT_EQ(c.text, "abc");
-}
+// What each piece of RTF reads as.
+struct TextCase {
+    const char* what;
+    std::string rtf;
+    std::string text;
+};
 
-TEST(RtfTextDestinations, StarredUnknownDestinationIsSkipped) {
-    EXPECT_EQ(Convert("{\\rtf1 {\\*\\unknownword text}x}").text, "x");
-}
+const TextCase kTextCases[] = {
+    {"skipping ends with the group that started it", "{\\rtf1 a{\\header{nested} h}b{\\info{\\title T}}c}", "abc"},
+    {"a starred unknown destination is skipped", "{\\rtf1 {\\*\\unknownword text}x}", "x"},
+    {"an unknown word without a star keeps its text", "{\\rtf1 {\\unknownword text}}", "text"},
+    {"a star before a known word acts like the word", "{\\rtf1 {\\*\\par}x}", "\nx"},
+    {"tabs and quotes", "{\\rtf1 a\\tab b \\ldblquote x\\rdblquote }", "a\tb \"x\""},
+    {"escaped braces and backslash", "{\\rtf1 \\{a\\}\\\\}", "{a}\\"},
+    {"line breaks in the file are not text", "{\\rtf1 one\r\ntwo\nthree}", "onetwothree"},
+    {"a space after a control word is its delimiter", "{\\rtf1 \\b  two}", " two"},
+    {"single quotes and dashes are kept", "{\\rtf1 don\\rquote t\\emdash ok}", "don\u2019t\u2014ok"},
+    {"binary bytes are taken whatever they are", "{\\rtf1 a\\bin3 {}\\b}", "a{}\\b"},
+    {"zero bytes count towards the binary length", std::string("{\\rtf1 \\bin2 \0\0z}", 17), "z"},
+    {"hex escape in code page 1252", "{\\rtf1\\ansi\\ansicpg1252 caf\\'e9}", "caf\u00e9"},
+    {"hex escape in code page 1251", "{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8}", "\u041f\u0440\u0438"},
+    {"hex escape in code page 1253", "{\\rtf1\\ansi\\ansicpg1253 \\'e1}", "\u03b1"},
+    {"without a code page bytes are Windows-1252", "{\\rtf1 \\'80 \\'e9}", "\u20ac \u00e9"},
+    // Shift-JIS 0x82 0xA0 is HIRAGANA LETTER A.
+    {"a double-byte code page keeps its pairs", "{\\rtf1\\ansi\\ansicpg932 \\'82\\'a0}", "\u3042"},
+    {"a Unicode escape skips one fallback", "{\\rtf1 caf\\u233?s}", "caf\u00e9s"},
+    {"the fallback count follows \\uc", "{\\rtf1\\uc2 \\u1055\\'cf\\'cf x}", "\u041f x"},
+    {"\\uc0 has no fallback", "{\\rtf1\\uc0 \\u1055 x}", "\u041fx"},
+    {"\\uc is restored at the end of a group", "{\\rtf1 {\\uc3 a}\\u233?b}", "a\u00e9b"},
+    // U+FF01 as -255; U+1F600 as the pair D83D DE00 (-10179, -8704).
+    {"negative values and surrogate pairs", "{\\rtf1 \\u-255?\\u-10179?\\u-8704?}", "\uff01\U0001F600"},
+    {"Unicode inside a skipped destination is not output", "{\\rtf1 {\\*\\foo \\u233?}x}", "x"},
+};
 
-TEST(RtfTextDestinations, UnknownWordWithoutStarKeepsItsText) {
-    EXPECT_EQ(Convert("{\\rtf1 {\\unknownword text}}").text, "text");
-}
-
-TEST(RtfTextDestinations, StarBeforeAKnownWordActsLikeTheWord) {
-    EXPECT_EQ(Convert("{\\rtf1 {\\*\\par}x}").text, "\nx");
-}
-
-TEST(RtfTextCharacters, TabsAndQuotes) {
-    EXPECT_EQ(Convert("{\\rtf1 a\\tab b \\ldblquote x\\rdblquote }").text, "a\tb \"x\"");
-}
-
-TEST(RtfTextCharacters, EscapedBracesAndBackslash) {
-    EXPECT_EQ(Convert("{\\rtf1 \\{a\\}\\\\}").text, "{a}\\");
-}
-
-TEST(RtfTextCharacters, LineBreaksInTheFileAreNotText) {
-    EXPECT_EQ(Convert("{\\rtf1 one\r\ntwo\nthree}").text, "onetwothree");
-}
-
-TEST(RtfTextCharacters, SpaceAfterAControlWordIsItsDelimiter) {
-    EXPECT_EQ(Convert("{\\rtf1 \\b  two}").text, " two");
-}
-
-TEST(RtfTextCharacters, SingleQuotesAndDashesAreKept) {
-    EXPECT_EQ(Convert("{\\rtf1 don\\rquote t\\emdash ok}").text, "don\u2019t\u2014ok");
-}
-
-TEST(RtfTextBinary, BinaryBytesAreTakenWhateverTheyAre) {
-    const std::string rtf = std::string("{\\rtf1 a\\bin3 {}\\b}");
-    EXPECT_EQ(Convert(rtf).text, "a{}\\b");
+TEST(RtfText, EachPieceReadsAsItsText) {
+    for (const TextCase& c : kTextCases) EXPECT_EQ(Convert(c.rtf).text, c.text) << c.what;
 }
 
 TEST(RtfTextBinary, BinaryDataInsideASkippedPictureIsDiscardedIncludingBraces) {
@@ -91,54 +87,10 @@ TEST(RtfTextBinary, BinaryDataInsideASkippedPictureIsDiscardedIncludingBraces) {
     EXPECT_EQ(c.result, kRtfOk);
 }
 
-TEST(RtfTextBinary, ZeroBytesCountTowardsTheBinaryLength) {
-    std::string rtf = "{\\rtf1 \\bin2 ";
-    rtf += std::string("\0\0", 2);
-    rtf += "z}";
-    EXPECT_EQ(Convert(rtf).text, "z");
-}
-
-TEST(RtfTextEscapes, HexEscapeIsDecodedInTheDocumentCodePage) {
-    EXPECT_EQ(Convert("{\\rtf1\\ansi\\ansicpg1252 caf\\'e9}").text, "caf\u00e9");
-    EXPECT_EQ(Convert("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8}").text, "\u041f\u0440\u0438");
-    EXPECT_EQ(Convert("{\\rtf1\\ansi\\ansicpg1253 \\'e1}").text, "\u03b1");
-}
-
-TEST(RtfTextEscapes, WithoutACodePageBytesAreWindows1252) {
-    EXPECT_EQ(Convert("{\\rtf1 \\'80 \\'e9}").text, "\u20ac \u00e9");
-}
-
-TEST(RtfTextEscapes, DoubleByteCodePageKeepsItsPairs) {
-    // Shift-JIS 0x82 0xA0 is HIRAGANA LETTER A.
-    EXPECT_EQ(Convert("{\\rtf1\\ansi\\ansicpg932 \\'82\\'a0}").text, "\u3042");
-}
-
 TEST(RtfTextEscapes, InvalidHexDigitStopsWithResultFour) {
     const auto c = Convert("{\\rtf1 ok\\'zz}");
     EXPECT_EQ(c.result, kRtfInvalidHex);
     EXPECT_EQ(c.text, "ok");
-}
-
-TEST(RtfTextUnicode, UnicodeEscapeGivesTheCharacterAndSkipsOneFallback) {
-    EXPECT_EQ(Convert("{\\rtf1 caf\\u233?s}").text, "caf\u00e9s");
-}
-
-TEST(RtfTextUnicode, FallbackCountFollowsUc) {
-    EXPECT_EQ(Convert("{\\rtf1\\uc2 \\u1055\\'cf\\'cf x}").text, "\u041f x");
-    EXPECT_EQ(Convert("{\\rtf1\\uc0 \\u1055 x}").text, "\u041fx");
-}
-
-TEST(RtfTextUnicode, UcIsRestoredAtTheEndOfAGroup) {
-    EXPECT_EQ(Convert("{\\rtf1 {\\uc3 a}\\u233?b}").text, "a\u00e9b");
-}
-
-TEST(RtfTextUnicode, NegativeValuesAndSurrogatePairs) {
-    // U+FF01 as -255; U+1F600 as the pair D83D DE00 (-10179, -8704).
-    EXPECT_EQ(Convert("{\\rtf1 \\u-255?\\u-10179?\\u-8704?}").text, "\uff01\U0001F600");
-}
-
-TEST(RtfTextUnicode, UnicodeInsideASkippedDestinationIsNotOutput) {
-    EXPECT_EQ(Convert("{\\rtf1 {\\*\\foo \\u233?}x}").text, "x");
 }
 
 TEST(RtfTextBounds, OverlongKeywordAndParameterAreCut) {

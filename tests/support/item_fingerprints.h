@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/mail_subtree.h"
+#include "support/folder_path_walk.h"
 #include "output/source_copy.h"
 #include "store/store.h"
 
@@ -73,35 +74,17 @@ inline StoreFingerprints FingerprintStore(const std::filesystem::path& path) {
     const bm::MailSubtree subtree = bm::OpenMailSubtree(store, path, reader);
     if (subtree.status != bm::MailSubtreeStatus::Found) return out;
     out.found = true;
-    std::string folder = "Personal Folders\\";
-    out.folders.push_back(folder);
-    std::vector<std::size_t> stack;
-    bm::SubtreeWalk walk;
-    walk.goOn = [] { return true; };
-    walk.visit = [&](std::unique_ptr<bm::ItemRecord> record, const bm::NodeEntry& node) {
-        if (record->folderCounts) {
-            stack.push_back(folder.size());
-            folder += record->displayName + "\\";
-            out.folders.push_back(folder);
-            if (node.hasChildren()) return true;
-            folder.resize(stack.back());
-            stack.pop_back();
-            return false;
-        }
-        if (record->messageFields && record->messageFields->subject)
-            out.subjects[node.nid] = record->messageFields->subject->text;
+    out.folders.push_back("Personal Folders\\");
+    FolderPathVisitor visitor;
+    visitor.folder = [&](const std::string& folder) { out.folders.push_back(folder); };
+    visitor.item = [&](const bm::ItemRecord& record, const bm::NodeEntry& node, const std::string&) {
+        if (record.messageFields && record.messageFields->subject)
+            out.subjects[node.nid] = record.messageFields->subject->text;
         std::string print;
         if (const auto copy = bm::CopySourceMessage(store, node)) AppendMessage(print, *copy);
         out.items[node.nid] = std::move(print);
-        return false;
     };
-    walk.leaveFolder = [&] {
-        if (stack.empty()) return false;
-        folder.resize(stack.back());
-        stack.pop_back();
-        return true;
-    };
-    bm::WalkMailSubtree(store, *subtree.root, reader, walk);
+    WalkWithFolderPaths(store, *subtree.root, reader, visitor);
     bm::ReleaseStore(store);
     return out;
 }
