@@ -5,6 +5,7 @@
 // items" is ticked.
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -155,6 +156,8 @@ private slots:
         fs::create_directories(target);
         std::vector<fs::path> saved;
         int outcome = -1;
+        QString headline;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
             page.show();
             QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
@@ -174,6 +177,8 @@ private slots:
             QObject::connect(&page, &bmui::Repair_Recover::savingCompletionOpened, &page,
                              [&](bmui::Last_Saving_Dialog* d) {
                                  saved = page.savingRun().outputStores();
+                                 headline = d->resultLabel()->text();
+                                 icon = d->resultIcon();
                                  QTimer::singleShot(0, d, [d] { d->okButton()->click(); });
                              });
             QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page, [&](int done) { outcome = done; });
@@ -183,6 +188,9 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(outcome >= 0, kSavingTimeoutMs);
         });
         QCOMPARE(outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+        // The summary warns of the damaged item.
+        QVERIFY2(headline.contains(QStringLiteral("1 of them damaged")), qPrintable(headline));
+        QCOMPARE(icon, QMessageBox::Warning);
         QCOMPARE(saved.size(), std::size_t{1});
         const auto categories = bmtest::CategoriesBySubject(saved[0]);
         const std::vector<std::string> work{"Work"};
