@@ -8,7 +8,7 @@
 
 namespace bm::cli {
 
-std::optional<std::string> FileTimeToIso(const Bytes& filetime) {
+std::optional<std::string> FileTimeToIso(std::span<const std::uint8_t> filetime) {
     if (filetime.size() != 8) return std::nullopt;
     std::uint64_t ticks = 0;
     for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | filetime[static_cast<std::size_t>(i)];

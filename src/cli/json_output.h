@@ -2,14 +2,15 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "common/utf.h"  // EscapeForTerminal, for the commands' text output
-#include "messaging/item_record.h"
 
 namespace bm::cli {
 
@@ -17,7 +18,7 @@ using OrderedJson = nlohmann::ordered_json;
 
 // A FILETIME (8 little-endian bytes) as ISO 8601 UTC ("2001-05-14T16:39:00Z");
 // nullopt unless it has exactly 8 bytes.
-std::optional<std::string> FileTimeToIso(const Bytes& filetime);
+std::optional<std::string> FileTimeToIso(std::span<const std::uint8_t> filetime);
 
 // Text that is not valid UTF-8 is written with U+FFFD in its place.
 std::string DumpJson(const OrderedJson& value);

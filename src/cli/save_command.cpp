@@ -4,12 +4,12 @@
 // account of every selected item goes to stdout (or the JSON object), the
 // activity log and the report next to the output store; the exit code says
 // whether everything was recovered.
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "cli/cli_runs.h"
@@ -17,6 +17,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_output.h"
 #include "engine/analysis_run.h"
+#include "engine/saving_request.h"
 #include "engine/saving_run.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
@@ -66,10 +67,23 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
 
+    SavingRequest asked;
+    asked.sourcePath = request.store;
+    asked.folders = request.folders;
+    asked.trees = request.trees;
+    asked.all = request.all;
+    if (!request.output.empty()) {
+        asked.outputFile = fs::absolute(request.output, ec);
+        asked.destination = asked.outputFile.parent_path();
+    } else {
+        asked.destination = MakeSaveDestination(request.to);
+    }
+    asked.deepScan = env.deepScan;
+    asked.recoverDeleted = env.recoverDeleted;
+    asked.markDamaged = request.markDamaged;
+
     // The analysis first: it gives the folder tree the selection is made of.
-    std::vector<std::string> tree;
-    bool analysisStopped = false;
-    WellKnownCounts analysisCounts;
+    std::variant<SavingSource, SavingRequestRefused> made;
     {
         CliAnalysis cliAnalysis(env, log);
         cliAnalysis.Run(request.store);
@@ -93,48 +107,16 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
             }
             return kExitInterrupted;
         }
-        analysisStopped = analysis.outcome() == AnalysisOutcome::Aborted;
-        analysis.results().Read([&](const AnalysisData& d) {
-            for (const FolderTreeEntry& e : d.tree) tree.push_back(e.path);
-            analysisCounts = d.counts;
-        });
+        made = SavingSourceFor(asked, analysis);
     }
-
-    // A folder the store does not hold is a mistake to report, not an
-    // empty selection to save.
-    for (const std::vector<std::string>* asked : {&request.folders, &request.trees}) {
-        for (const std::string& f : *asked) {
-            const std::string path = WithFinalBackslash(f);
-            if (path != kRootFolderPath && std::find(tree.begin(), tree.end(), path) == tree.end())
-                return Fail(env, NoSuchFolderMessage(path));
-        }
-    }
-
-    SelectedFolders selected;
-    if (request.all) selected.SelectAll(tree);
-    for (const std::string& f : request.folders) selected.Select(f);
-    for (const std::string& t : request.trees) selected.SelectTree(t, tree);
-    if (selected.empty()) return Fail(env, std::string(kSelectAnyFolder));
-
-    SavingSource source;
-    fs::path destination;
-    if (!request.output.empty()) {
-        source.outputFile = fs::absolute(request.output, ec);
-        destination = source.outputFile.parent_path();
-    } else {
-        destination = MakeSaveDestination(request.to);
-        fs::create_directories(destination, ec);
-    }
+    if (const auto* refused = std::get_if<SavingRequestRefused>(&made))
+        return Fail(env, refused->unknownFolder.empty() ? std::string(kSelectAnyFolder)
+                                                        : NoSuchFolderMessage(refused->unknownFolder));
+    SavingSource& source = std::get<SavingSource>(made);
+    const fs::path destination = source.destination;
+    if (request.output.empty()) fs::create_directories(destination, ec);
     LogSavingStart(log, destination.string());
-
-    source.sourcePath = request.store;
-    source.selected = selected;
-    source.destination = destination;
-    source.analysisStopped = analysisStopped;
-    source.analysisCounts = analysisCounts;
-    source.deepScan = env.deepScan;
-    source.recoverDeleted = env.recoverDeleted;
-    source.markDamaged = request.markDamaged;
+    const SelectedFolders selected = source.selected;
     CliSaving saving(env, log);
     saving.Run(std::move(source));
     const SavingRun& run = saving.run();

@@ -6,14 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <span>
+#include <utility>
 
-#include "engine/deep_recovery.h"
-#include "engine/mail_subtree.h"
-#include "messaging/item_reader.h"
-#include "messaging/item_record.h"
-#include "store/store_file.h"
-#include "store/store_reader.h"
-#include "store/tables.h"
 
 namespace bmui {
 
@@ -22,8 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-QString NameOf(const bm::AttachmentRecord& a) { return Q(bm::AttachmentShownName(a)); }
 
 // Cuts `text` to at most `bytes` bytes of UTF-8 without splitting a
 // character.
@@ -108,76 +101,34 @@ AttachmentSaved CreateInFolder(const fs::path& folder, const QString& name, cons
 }
 
 AttachmentShelf::AttachmentShelf(fs::path storePath, bool deepScan, bool recoverDeleted)
-    : storePath_(std::move(storePath)), deepScan_(deepScan), recoverDeleted_(recoverDeleted) {}
-
-AttachmentShelf::~AttachmentShelf() { Release(); }
-
-void AttachmentShelf::Release() {
-    if (store_) bm::ReleaseStore(*store_);
-    store_.reset();
-    reader_.reset();
-    open_ = false;
-}
-
-bool AttachmentShelf::Open() {
-    if (open_) return true;
-    Release();
-    store_ = std::make_unique<bm::StoreFile>();
-    reader_ = std::make_unique<bm::StoreReader>();
-    bm::MailSubtreeOptions options;
-    options.deepScan = deepScan_;
-    options.recoverDeleted = recoverDeleted_;
-    const bm::MailSubtree subtree = bm::OpenMailSubtree(*store_, storePath_, *reader_, {}, options);
-    if (subtree.status == bm::MailSubtreeStatus::OpenFailed) {
-        Release();
-        return false;
-    }
-    open_ = true;
-    return true;
-}
-
-std::unique_ptr<bm::ItemRecord> AttachmentShelf::Read(std::uint32_t nid) {
-    if (!Open()) return nullptr;
-    const bm::NodeEntry* node = bm::FindNode(*store_, nid);
-    // An item deep recovery brought back has a record of its own.
-    if (node == nullptr) node = bm::FindRecoveredRecord(*store_, nid);
-    if (node == nullptr) return nullptr;
-    return bm::ReadItem(*store_, *node, reader_.get(), nullptr, bm::RecipientRows::Skip);
-}
+    : access_(std::move(storePath), deepScan, recoverDeleted) {}
 
 std::optional<std::vector<AttachmentEntry>> AttachmentShelf::List(std::uint32_t nid) {
-    const std::unique_ptr<bm::ItemRecord> record = Read(nid);
-    if (!record) return std::nullopt;
+    const std::optional<std::vector<bm::AttachmentListing>> listed = access_.List(nid);
+    if (!listed) return std::nullopt;
     std::vector<AttachmentEntry> out;
-    for (const bm::AttachmentRecord& a : record->attachments) out.push_back({NameOf(a), bm::AttachmentShownSize(a)});
+    for (const bm::AttachmentListing& a : *listed) out.push_back({Q(a.name), a.size});
     return out;
 }
 
 AttachmentSaved AttachmentShelf::Save(std::uint32_t nid, std::size_t index, const fs::path& folder) {
-    AttachmentSaved result;
-    const std::unique_ptr<bm::ItemRecord> record = Read(nid);
-    if (!record || index >= record->attachments.size()) {
+    std::optional<bm::AttachmentAccess::Opened> attachment = access_.Open(nid, index);
+    if (!attachment) {
+        AttachmentSaved result;
         result.error = QStringLiteral("the attachment can no longer be read from the store");
         return result;
     }
-    bm::AttachmentRecord& attachment = record->attachments[index];
-    const std::int64_t expected = attachment.size;
-    return CreateInFolder(folder, SafeAttachmentName(NameOf(attachment)), [&](int fd) {
-        bool ok = true;
-        std::int64_t written = 0;
-        bm::StreamAttachmentData(*store_, attachment, [&](std::span<const std::uint8_t> bytes) {
+    return CreateInFolder(folder, SafeAttachmentName(Q(attachment->listing().name)), [&](int fd) {
+        return attachment->Stream([fd](std::span<const std::uint8_t> bytes) {
             std::size_t done = 0;
-            while (ok && done < bytes.size()) {
+            while (done < bytes.size()) {
                 const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
                 if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) ok = false;
-                else done += static_cast<std::size_t>(n);
+                if (n <= 0) return false;
+                done += static_cast<std::size_t>(n);
             }
-            written += static_cast<std::int64_t>(done);
-            return ok;
+            return true;
         });
-        // Data the store no longer holds is no saved attachment.
-        return ok && (written > 0 || expected <= 0);
     });
 }
 

@@ -1,7 +1,7 @@
-// The attachments of a previewed mail: listed from the store on demand and
-// saved, one at a time, into a folder the user picked. The store is opened
-// the first time a mail's attachments are asked for and kept open until
-// Release (the saving run needs the file to itself).
+// The attachments of a previewed mail, as the page shows them: listed by
+// name and size, and saved, one at a time, into a folder the user picked,
+// under a name that keeps it there. The store side (the store opened on
+// demand and kept until Release) is the engine's AttachmentAccess.
 #pragma once
 
 #include <QString>
@@ -9,16 +9,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace bm {
-struct ItemRecord;
-struct StoreFile;
-class StoreReader;
-}  // namespace bm
+#include "engine/attachment_access.h"
 
 namespace bmui {
 
@@ -49,7 +44,6 @@ AttachmentSaved CreateInFolder(const std::filesystem::path& folder, const QStrin
 class AttachmentShelf {
 public:
     AttachmentShelf(std::filesystem::path storePath, bool deepScan, bool recoverDeleted = false);
-    ~AttachmentShelf();
     AttachmentShelf(const AttachmentShelf&) = delete;
     AttachmentShelf& operator=(const AttachmentShelf&) = delete;
 
@@ -59,18 +53,10 @@ public:
     // Saves attachment `index` (as List numbers them) of `nid` into `folder`.
     AttachmentSaved Save(std::uint32_t nid, std::size_t index, const std::filesystem::path& folder);
     // Closes the store (opened again when next asked).
-    void Release();
+    void Release() { access_.Release(); }
 
 private:
-    bool Open();
-    std::unique_ptr<bm::ItemRecord> Read(std::uint32_t nid);
-
-    std::filesystem::path storePath_;
-    bool deepScan_;
-    bool recoverDeleted_;
-    std::unique_ptr<bm::StoreFile> store_;
-    std::unique_ptr<bm::StoreReader> reader_;
-    bool open_ = false;
+    bm::AttachmentAccess access_;
 };
 
 }  // namespace bmui

@@ -5,7 +5,6 @@
 
 #include <array>
 
-#include "output/item_time.h"
 #include "ui/icons.h"
 
 namespace bmui {
@@ -55,23 +54,20 @@ void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<boo
         const std::string from = CleanCell(message.sentRepresentingName);
         const std::string subject = message.subject ? CleanCell(message.subject->text) : std::string();
         const std::string to = CleanCell(message.displayTo);
-        out.rows.push_back({kListMail,
-                            {Q(from), subject.empty() ? QStringLiteral("Unspecified") : Q(subject), Q(to),
-                             ListTimeText(message.deliveryTime)},
-                            source++, 3, TimeKey(message.deliveryTime)});
+        ItemRow row{kListMail,
+                    {Q(from), subject.empty() ? QStringLiteral("Unspecified") : Q(subject), Q(to),
+                     ListTimeText(message.deliveryTime)},
+                    source, 3, TimeKey(message.deliveryTime)};
+        if (static_cast<std::size_t>(source) < folder->messageNids.size())
+            if (const auto damaged = data.damagedItems.find(folder->messageNids[static_cast<std::size_t>(source)]);
+                damaged != data.damagedItems.end())
+                row.damage = damaged->second;
+        ++source;
+        out.rows.push_back(std::move(row));
     }
 }
 
 }  // namespace
-
-ListKind ListKindOf(std::string_view path) {
-    if (path == "Personal Folders\\Contacts\\") return ListKind::Contacts;
-    if (path == "Personal Folders\\Tasks\\") return ListKind::Tasks;
-    if (path == "Personal Folders\\Journal\\") return ListKind::Journal;
-    if (path == "Personal Folders\\Notes\\") return ListKind::Notes;
-    if (path == "Personal Folders\\Calendar\\") return ListKind::Calendar;
-    return ListKind::Mail;
-}
 
 std::span<const ListColumn> ColumnsOf(ListKind kind) {
     switch (kind) {
@@ -110,10 +106,7 @@ QString CutLongText(const QString& text) {
     return text.left(kLongTextKept) + QStringLiteral("...");
 }
 
-std::int64_t TimeKey(const bm::Bytes& fileTime) { return bm::FileTimeOf(fileTime).value_or(0); }
-
-QString LocaleTime(const bm::Bytes& fileTime, QLocale::FormatType format) {
-    const std::int64_t value = TimeKey(fileTime);
+QString LocaleTime(std::int64_t value, QLocale::FormatType format) {
     if (value == 0) return {};
     // FILETIME counts 100 ns from 1601-01-01 UTC.
     constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
@@ -123,7 +116,7 @@ QString LocaleTime(const bm::Bytes& fileTime, QLocale::FormatType format) {
 }
 
 // The list shows times as the cards do, in the user's locale.
-QString ListTimeText(const bm::Bytes& fileTime) { return LocaleTime(fileTime, QLocale::ShortFormat); }
+QString ListTimeText(const bm::Bytes& fileTime) { return LocaleTime(TimeKey(fileTime), QLocale::ShortFormat); }
 
 ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, const std::atomic<bool>& cancel) {
     ItemRows out;

@@ -17,15 +17,14 @@
 #include <vector>
 
 #include "engine/analysis_results.h"
-#include "messaging/item_record.h"
+#include "engine/item_preview.h"
 
 namespace bmui {
 
-enum class ListKind { Mail, Contacts, Tasks, Journal, Notes, Calendar };
-
-// The kind of list for a selected path (whole-path comparison; subfolders
-// of the special folders are mail folders).
-ListKind ListKindOf(std::string_view selectedPath);
+// The kind of list goes by the selected folder's full path (see
+// engine/item_preview.h), as the preview's does.
+using bm::ListKind;
+using bm::ListKindOf;
 
 struct ListColumn {
     std::string_view title;
@@ -51,6 +50,9 @@ struct ItemRow {
     // that column goes by time, not by text); -1 and 0 when none.
     int timeColumn = -1;
     std::int64_t timeKey = 0;
+    // What is damaged in the item, one line per part, when the analysis
+    // read it from damaged blocks; empty for a sound item.
+    std::vector<std::string> damage{};
 };
 
 struct ItemRows {
@@ -70,10 +72,10 @@ QString CutLongText(const QString& text);
 // An item time (UTC) in the user's time zone and locale, as the list
 // (short form) and the cards (long form) show it; empty when the value is
 // not a FILETIME.
-QString LocaleTime(const bm::Bytes& fileTime, QLocale::FormatType format = QLocale::LongFormat);
+QString LocaleTime(std::int64_t fileTime, QLocale::FormatType format = QLocale::LongFormat);
 QString ListTimeText(const bm::Bytes& fileTime);
 // The FILETIME of an 8-byte value, 0 when it is none (a sort key).
-std::int64_t TimeKey(const bm::Bytes& fileTime);
+inline std::int64_t TimeKey(const bm::Bytes& fileTime) { return bm::FileTimeKey(fileTime); }
 
 // Builds the rows of `path`; stops early (cancelled set) when `cancel`
 // turns true between rows.

@@ -1,6 +1,7 @@
 // The analysis page (steps 2 and 3): runs the analysis at once, shows the
-// folder tree, the item list and the preview, and saves the checked folders.
-// Everything the run builds belongs to the page and goes with it.
+// folder tree, the item list (ItemList) and the preview (PreviewBox), and
+// saves the checked folders (SaveFlow). Everything the run builds belongs
+// to the page and goes with it.
 #pragma once
 
 #include <QDialog>
@@ -15,12 +16,14 @@
 #include "engine/well_known_counts.h"
 #include "ui/item_rows.h"
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QVBoxLayout;
 
 namespace bm {
 class AnalysisRun;
@@ -31,14 +34,16 @@ class SavingRun;
 namespace bmui {
 
 class AnalysisBridge;
-class AttachmentShelf;
 class FolderTree;
+class ItemList;
 class Last_Saving_Dialog;
 class ListPSTFile;
+class PreviewBox;
+class PreviewPane;
+class SaveFlow;
 class SavingBridge;
 class StepPicture;
 class ItemListFiller;
-class PreviewPane;
 class TopButtons;
 class WizardContext;
 class WizardMenu;
@@ -66,28 +71,31 @@ public:
     void SaveAttachment();
 
     bool analysisRunning() const { return analysisRunning_; }
-    bool savingStarted() const { return savingStarted_; }
+    bool savingStarted() const;
     bool analysisFinished() const { return analysisFinished_; }
     bool listFillRunning() const;
     const std::string& selectedPath() const { return selectedPath_; }
-    const bm::SelectedFolders& selectedFolders() const { return selectedFolders_; }
-    const std::filesystem::path& saveDestination() const { return saveDestination_; }
-    QString shownPage() const { return shownPage_; }
+    const bm::SelectedFolders& selectedFolders() const;
+    const std::filesystem::path& saveDestination() const;
+    QString shownPage() const;
     bm::AnalysisRun& run() { return *run_; }
-    bm::SavingRun& savingRun() { return *saving_; }
-    SavingBridge* savingBridge() const { return savingBridge_; }
+    bm::SavingRun& savingRun();
+    SavingBridge* savingBridge() const;
     AnalysisBridge* analysisBridge() const { return bridge_; }
 
     FolderTree* tree() const { return tree_; }
-    QTreeWidget* itemList() const { return list_; }
-    PreviewPane* preview() const { return preview_; }
-    QLabel* fromLabel() const { return from_; }
-    QLabel* toLabel() const { return to_; }
-    QLabel* subjectLabel() const { return subject_; }
+    QTreeWidget* itemList() const;
+    PreviewPane* preview() const;
+    QLabel* fromLabel() const;
+    QLabel* toLabel() const;
+    QLabel* subjectLabel() const;
     // "From :", "To :" and "Subject :" beside them.
-    const std::array<QLabel*, 3>& headerCaptions() const { return captions_; }
-    QListWidget* attachmentList() const { return attachments_; }
-    QPushButton* saveAttachmentButton() const { return saveAttachment_; }
+    const std::array<QLabel*, 3>& headerCaptions() const;
+    QListWidget* attachmentList() const;
+    QPushButton* saveAttachmentButton() const;
+    // "Mark damaged items": the saved items read from damaged blocks get
+    // the category "Damaged in recovery".
+    QCheckBox* markDamagedBox() const { return markDamaged_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
     // "N items could not be read" after an analysis that lost some; hidden otherwise.
@@ -122,26 +130,24 @@ protected:
     void reject() override;
 
 private:
+    // The parts of the page, top to bottom, and how they are wired.
+    void BuildHeader(QVBoxLayout* layout);
+    void BuildPanes(QVBoxLayout* layout);
+    void BuildButtons(QVBoxLayout* layout);
+    void ConnectRuns();
+    void ConnectControls();
+    void SetKeyboard();
+
     void StartAnalysis();
     // What step 1 chose: the paths, Deep scan and Recover deleted items.
     bm::AnalysisSource SourceOfStep1() const;
-    void StartSaving();
-    void RunSavingDialogs();
-    void OnSavingFinished();
     void OnFinished(int outcome, const QString& page, bool treeHasItems, const QString& message);
     void OnRowsReady(const ItemRows& rows);
-    void SetColumns(ListKind kind);
-    // Writes `page` into the preview page file and shows it; false when the
-    // file is missing or cannot be written (the preview stays as it was).
-    bool WritePreviewPage(const std::string& page);
     void ShowPage(const QString& path);
     void ReleaseAnalysis();
     void ShowUnreadableItems();
     void StopRuns();
-    void StopSaving();
     void SetMainButtonsEnabled(bool enabled);
-    void ShowAttachments(std::uint32_t nid);
-    void ShowMailHeader(bool shown);
 
     WizardContext& context_;
     WizardMenu* menu_ = nullptr;
@@ -153,43 +159,25 @@ private:
     QLabel* unreadable_ = nullptr;
     QLabel* unreadableIcon_ = nullptr;
     FolderTree* tree_ = nullptr;       // 1001
-    QTreeWidget* list_ = nullptr;      // 1000
-    PreviewPane* preview_ = nullptr;   // 1118
-    QLabel* from_ = nullptr;
-    QLabel* to_ = nullptr;
-    QLabel* subject_ = nullptr;
-    std::array<QLabel*, 3> captions_{};  // "From :", "To :", "Subject :"
-    QLabel* attachmentsLabel_ = nullptr;
-    QListWidget* attachments_ = nullptr;
-    QPushButton* saveAttachment_ = nullptr;
+    ItemList* list_ = nullptr;         // 1000
+    PreviewBox* previewBox_ = nullptr;
     QPushButton* back_ = nullptr;      // 1076
     QPushButton* pause_ = nullptr;     // 1109
     QPushButton* stop_ = nullptr;      // 1146
     QPushButton* save_ = nullptr;      // 1078
+    QCheckBox* markDamaged_ = nullptr;
     AnalysisBridge* bridge_ = nullptr;
-    SavingBridge* savingBridge_ = nullptr;
-    ListPSTFile* status_ = nullptr;  // while the status dialog runs
 
     std::unique_ptr<bm::AnalysisRun> run_;
     std::unique_ptr<ItemListFiller> filler_;
-    std::unique_ptr<bm::SavingRun> saving_;
-    std::unique_ptr<AttachmentShelf> shelf_;  // opened by the first preview that lists attachments
-    std::uint32_t previewedNid_ = 0;          // the mail whose attachments are listed
-    bm::SelectedFolders selectedFolders_;
+    SaveFlow* saveFlow_ = nullptr;
     std::string selectedPath_;
-    std::filesystem::path saveDestination_;
-    std::filesystem::path saveFile_;  // the new store's file as the save dialog chose it
     std::string listedPath_;  // the folder the list shows
     QTreeWidgetItem* previewedItem_ = nullptr;  // the row the preview shows
-    int sortColumn_ = -1;
-    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
-    QString shownPage_;
     bool started_ = false;
     bool analysisRunning_ = false;
     bool analysisFinished_ = false;
     bool questionOpen_ = false;
-    bool savingStarted_ = false;
-    bool savingEnded_ = false;
     int pauseCount_ = 0;
 };
 

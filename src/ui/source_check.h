@@ -1,4 +1,4 @@
-// What step 1 checks of the chosen store file before the analysis page
+// What step 1 says of the chosen store file before the analysis page
 // opens it, so that a file that is not there or cannot be read is said on
 // step 1 and in its own words.
 #pragma once

@@ -106,6 +106,11 @@ inline constexpr std::string_view kSaveAttachmentButton = "Save Attachment...";
 inline constexpr std::string_view kAttachmentFolderTitle = "Select the Folder for the Attachment";
 inline constexpr std::string_view kAttachmentSaved = "The attachment was saved as ";
 inline constexpr std::string_view kAttachmentNotSaved = "The attachment could not be saved: ";
+// An item of the list read from damaged blocks: what is damaged.
+inline constexpr std::string_view kDamagedItemTip = "Damaged in this store: %1";
+inline constexpr std::string_view kMarkDamagedBox = "Mark damaged items";
+inline constexpr std::string_view kMarkDamagedTip =
+    "Give the items saved with damaged content the category \"Damaged in recovery\" in the new store";
 inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
 inline constexpr std::string_view kCheckingNewStore = "Checking the new store\u2026";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";

@@ -34,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace tags = pst::tags;
 using json = nlohmann::json;
+using bmtest::CategoriesBySubject;
 using bmtest::Damage;
 using bmtest::Spot;
 using bmtest::StoreMap;
@@ -212,38 +213,6 @@ TEST(DamagedItems, WithOneByteChangedPer16KiBEveryItemSavedChangedIsNamed) {
         ExpectEveryChangedItemNamed(before, after, r.account, name);
         EXPECT_GT(r.account.totals().damaged, 0);
     }
-}
-
-// The categories of every message of a written store, by subject.
-std::map<std::string, std::vector<std::string>> CategoriesBySubject(const fs::path& path) {
-    std::map<std::string, std::vector<std::string>> out;
-    StoreFile store;
-    StoreReader reader;
-    EXPECT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
-    BuildIndexes(store, reader);
-    LoadNamedPropertyMap(store);
-    for (const NodeEntry& node : store.forest.records()) {
-        if (!IsNormalMessageNid(node.nid)) continue;
-        const auto copy = CopySourceMessage(store, node);
-        if (!copy) continue;
-        const std::string subject = copy->properties.GetString(tags::kSubject).value_or("");
-        std::vector<std::string>& categories = out[subject];
-        const pst::Property* p = copy->properties.Find(pst::KeyOf(pst::named::kKeywords));
-        if (p == nullptr) continue;
-        // A list of UTF-16 strings: the count, their offsets, then the strings.
-        const ByteReader r(p->bytes);
-        const std::size_t count = r.peekAt(0, 4).value_or(0);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t begin = r.peekAt(4 + 4 * i, 4).value_or(0);
-            const std::size_t end = i + 1 < count ? r.peekAt(8 + 4 * i, 4).value_or(0) : p->bytes.size();
-            std::string text;
-            for (std::size_t k = begin; k + 1 < end; k += 2)
-                if (p->bytes[k] != 0 || p->bytes[k + 1] != 0) text += static_cast<char>(p->bytes[k]);
-            categories.push_back(text);
-        }
-    }
-    ReleaseStore(store);
-    return out;
 }
 
 TEST(DamagedItems, MarkDamagedAddsTheCategoryToTheDamagedItemsOnly) {

@@ -1,6 +1,7 @@
 // A small store written by our writer, and damage made inside chosen
 // items of it: the byte of a body's block, of an attachment's data, of the
-// index page that lists an item, or the item's subnode block zeroed.
+// index page that lists an item, or the item's subnode block zeroed; and
+// the categories a saved store gives its messages.
 // Header-only; the including program links the core.
 #pragma once
 
@@ -9,12 +10,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "common/byte_reader.h"
 #include "engine/engine_test_helpers.h"
 #include "messaging/messaging.h"
+#include "output/source_copy.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "store/nid_types.h"
@@ -154,6 +157,38 @@ inline void Damage(const fs::path& path, Spot spot, const char* subject) {
         }
     }
     WriteWholeFile(path, bytes);
+}
+
+// The categories of every message of a written store, by subject.
+inline std::map<std::string, std::vector<std::string>> CategoriesBySubject(const fs::path& path) {
+    std::map<std::string, std::vector<std::string>> out;
+    StoreFile store;
+    StoreReader reader;
+    EXPECT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
+    BuildIndexes(store, reader);
+    LoadNamedPropertyMap(store);
+    for (const NodeEntry& node : store.forest.records()) {
+        if (!IsNormalMessageNid(node.nid)) continue;
+        const auto copy = CopySourceMessage(store, node);
+        if (!copy) continue;
+        const std::string subject = copy->properties.GetString(tags::kSubject).value_or("");
+        std::vector<std::string>& categories = out[subject];
+        const pst::Property* p = copy->properties.Find(pst::KeyOf(pst::named::kKeywords));
+        if (p == nullptr) continue;
+        // A list of UTF-16 strings: the count, their offsets, then the strings.
+        const ByteReader r(p->bytes);
+        const std::size_t count = r.peekAt(0, 4).value_or(0);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t begin = r.peekAt(4 + 4 * i, 4).value_or(0);
+            const std::size_t end = i + 1 < count ? r.peekAt(8 + 4 * i, 4).value_or(0) : p->bytes.size();
+            std::string text;
+            for (std::size_t k = begin; k + 1 < end; k += 2)
+                if (p->bytes[k] != 0 || p->bytes[k + 1] != 0) text += static_cast<char>(p->bytes[k]);
+            categories.push_back(text);
+        }
+    }
+    ReleaseStore(store);
+    return out;
 }
 
 }  // namespace bmtest

@@ -683,7 +683,11 @@ private slots:
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.tree()));
             page.backButton()->setFocus();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.saveButton()));  // Pause and Stop are off
+            // Pause and Stop are off; "Mark damaged items" comes before Save.
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.markDamagedBox()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.saveButton()));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(page.backButton()));
             // Esc presses nothing; Enter presses the focused button: Back

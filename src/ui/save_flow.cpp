@@ -1,0 +1,219 @@
+#include "ui/save_flow.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+#include <QAction>
+#include <QPushButton>
+#include <QTimer>
+
+#include "engine/analysis_run.h"
+#include "engine/log_texts.h"
+#include "engine/saving_request.h"
+#include "engine/saving_run.h"
+#include "ui/last_saving_dialog.h"
+#include "ui/list_pst_file.h"
+#include "ui/repair_recover.h"
+#include "ui/saving_bridge.h"
+#include "ui/step_picture.h"
+#include "ui/ui_services.h"
+#include "ui/ui_texts.h"
+#include "ui/wizard_context.h"
+#include "ui/wizard_menu.h"
+
+namespace bmui {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Why the new store cannot be written into `folder` (made first when
+// `make`); empty when it can.
+QString UnwritableFolder(const fs::path& folder, bool make) {
+    std::error_code ec;
+    if (make) fs::create_directories(folder, ec);
+    int error = ec ? ec.value() : 0;
+    if (error == 0 && ::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+    if (error == 0) return {};
+    return Text(kDestinationNotWritable)
+        .arg(QString::fromStdString(folder.string()), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+}  // namespace
+
+SaveFlow::SaveFlow(WizardContext& context, Repair_Recover& page)
+    : QObject(&page), context_(context), page_(page), bridge_(new SavingBridge(this)),
+      run_(std::make_unique<bm::SavingRun>(*bridge_, &context.log())) {
+    connect(bridge_, &SavingBridge::finished, this, [this] {
+        ended_ = true;
+        if (status_ != nullptr) status_->RunEnded();
+    }, Qt::QueuedConnection);
+}
+
+SaveFlow::~SaveFlow() {
+    // A saving run finishes the item it is writing and closes the output
+    // store properly before the page goes.
+    Stop();
+    run_->Wait();
+}
+
+bool SaveFlow::running() const { return run_->running(); }
+
+void SaveFlow::Stop() {
+    if (!run_->running()) return;
+    run_->Stop();
+    // Nobody waits for a pause any more: a held run is let go so that it
+    // sees the stop.
+    while (run_->reader().pauseGate.count() > 0) run_->Resume();
+}
+
+void SaveFlow::Wait() { run_->Wait(); }
+
+bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
+    UiServices& services = context_.services();
+    if (bm::CheckMailClient(context_.appDir()) == bm::MailClientCheck::Missing) {
+        services.Show(&page_, BoxKind::Stop, Text(bm::kMailClientMissing));
+        return false;
+    }
+    context_.log().Append(bm::kLogLineBreak);
+    context_.log().Append(bm::kLogSavingStart);
+    const QString chosen = services.PickFolder(&page_, Text(kDestinationTitle), QString());
+    if (chosen.isEmpty()) return false;
+    std::error_code ec;
+    if (!fs::is_directory(chosen.toStdString(), ec)) {
+        services.Show(&page_, BoxKind::Stop, Text(bm::kSavingPathMissing));
+        return false;
+    }
+    const fs::path destination = bm::MakeSaveDestination(chosen.toStdString());
+    context_.log().Append(std::string(bm::kLogTargetPath) + destination.string());
+
+    bm::SavingRequest request;
+    request.sourcePath = choice.sourcePath;
+    request.folders = choice.ticked;
+    // The ticked top folder stands for its own items too (and for folders
+    // below it that could not be read), as "save --all" does.
+    if (choice.topTicked && !request.folders.empty()) request.folders.emplace_back(bm::kRootFolderPath);
+    request.destination = destination;
+    request.deepScan = context_.deepScan;
+    request.recoverDeleted = context_.recoverDeleted;
+    request.markDamaged = choice.markDamaged;
+    auto made = bm::SavingSourceFor(request, analysis);
+    if (!std::holds_alternative<bm::SavingSource>(made)) {
+        services.Show(&page_, BoxKind::Warning, Text(bm::kSelectAnyFolder));
+        return false;
+    }
+    bm::SavingSource& source = std::get<bm::SavingSource>(made);
+
+    // The new store's name: the default one, offered in a save dialog that
+    // can change it.
+    const std::string sourceName = fs::path(choice.sourcePath).filename().string();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const fs::path suggested = destination / bm::OutputStoreName(sourceName, bm::OutputTimestamp(local));
+    // The save dialog opens in the destination's Repair folder, made first
+    // (a dialog cannot start in a folder that is not there yet); a folder
+    // that cannot be written is said at once, before and after the dialog.
+    if (const QString problem = UnwritableFolder(destination, true); !problem.isEmpty()) {
+        services.Show(&page_, BoxKind::Stop, problem);
+        return false;
+    }
+    const QString file = services.PickSaveFile(&page_, Text(kSaveStoreTitle), QString::fromStdString(suggested.string()));
+    if (file.isEmpty()) return false;
+    if (const QString problem = UnwritableFolder(fs::path(file.toStdString()).parent_path(), false);
+        !problem.isEmpty()) {
+        services.Show(&page_, BoxKind::Stop, problem);
+        return false;
+    }
+    // The offered name stays the run's own choice, so that a name taken
+    // meanwhile moves on to " (2)"; a name the user chose is never replaced.
+    if (file.toStdString() != suggested.string()) source.outputFile = file.toStdString();
+    selected_ = source.selected;
+    destination_ = destination;
+    emit page_.saveRequested(QString::fromStdString(destination.string()));
+    Start(std::move(source));
+    return started_;
+}
+
+void SaveFlow::Start(bm::SavingSource source) {
+    std::error_code ec;
+    fs::create_directories(destination_, ec);  // a failure is the writer's to report
+    if (!run_->Start(std::move(source))) return;
+    started_ = true;
+    ended_ = false;
+    SetSaving(true);
+    // The status dialog opens once the Save handler has returned, as the
+    // page's next paint would open it.
+    QTimer::singleShot(0, this, &SaveFlow::RunDialogs);
+}
+
+void SaveFlow::SetSaving(bool saving) {
+    page_.stepPicture()->SetStep(saving ? 3 : 2);
+    page_.saveButton()->setEnabled(!saving);
+    page_.menu()->save->setEnabled(!saving);
+    page_.backButton()->setEnabled(!saving);
+}
+
+void SaveFlow::RunDialogs() {
+    if (!ended_) {
+        ListPSTFile status(context_, *run_, &page_);
+        status_ = &status;
+        emit page_.savingStatusOpened(&status);
+        // Closed only by RunEnded (Stop and Esc ask, they do not close).
+        if (!ended_) status.exec();
+        status_ = nullptr;
+    }
+    // The dialog's loop also ends when the application quits (a signal to
+    // end, the session closing) before the run has: the run then stops
+    // after its item and closes the output store before the page goes.
+    const bool quitting = !ended_ && run_->running();
+    if (quitting) Stop();
+    run_->Wait();
+    const bm::AnalysisOutcome outcome = run_->outcome();
+    if (quitting && !context_.exitRequested()) {
+        context_.RequestExit();
+        page_.done(QDialog::Rejected);
+    }
+    if (context_.exitRequested()) {
+        emit page_.savingDone(static_cast<int>(outcome));
+        return;  // the page is already closing
+    }
+    if (outcome == bm::AnalysisOutcome::Failed) {
+        // Nothing was saved: back to the page with the reason; Save may be
+        // tried again.
+        context_.services().Show(&page_, BoxKind::Stop, QString::fromStdString(run_->message()));
+        SetSaving(false);
+        emit page_.savingDone(static_cast<int>(outcome));
+        return;
+    }
+    ShowCompletion();
+    emit page_.savingDone(static_cast<int>(outcome));
+    emit over();
+}
+
+void SaveFlow::ShowCompletion() {
+    SavingResult result;
+    result.outcome = run_->outcome();
+    result.saved = run_->saved();
+    result.outputStores = run_->outputStores();
+    result.failedItems = run_->failedItems();
+    const bm::Reconciliation account = run_->reconciliation();
+    const bm::FolderTally totals = account.totals();
+    result.itemsSaved = totals.saved;
+    result.itemsNotRecovered = totals.lost;
+    result.itemsNotReached = totals.notReached;
+    result.verdict = bm::SavingVerdictOf(account);
+    result.headline = QString::fromStdString(bm::SavingHeadline(account));
+    result.report = run_->reportText();
+    Last_Saving_Dialog last(context_, result, &page_);
+    emit page_.savingCompletionOpened(&last);
+    last.exec();
+}
+
+}  // namespace bmui
