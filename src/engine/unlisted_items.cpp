@@ -7,6 +7,7 @@
 
 #include "common/byte_reader.h"
 #include "engine/deep_recovery.h"
+#include "engine/lost_folders.h"
 #include "messaging/item_reader.h"
 #include "messaging/property_reader.h"
 #include "store/nid_types.h"
@@ -57,7 +58,7 @@ DeletedFolder& SubfolderFor(StoreFile& store, DeletedItems& deleted, const NodeE
         if (f.sourceNid == folder.nid) return f;
     DeletedFolder& f = deleted.subfolders.emplace_back();
     f.sourceNid = folder.nid;
-    if (const std::unique_ptr<ItemRecord> record = ReadItem(store, folder, nullptr, nullptr, RecipientRows::Skip))
+    if (const std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, folder, nullptr, RecipientRows::Skip))
         f.name = record->displayName;
     f.folder.nid = kFirstDeletedSubfolderNid + static_cast<std::uint32_t>(32 * (deleted.subfolders.size() - 1));
     f.folder.nidParent = kDeletedItemsNid;
