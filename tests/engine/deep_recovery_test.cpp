@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/analysis_run.h"
+#include "engine/mail_subtree.h"
 #include "engine/named_blocks.h"
 #include "engine/shipped_pages.h"
 #include "store/store.h"
@@ -170,7 +171,10 @@ TEST(DeepRecovery, BlockEntriesNamingTheWrongPlaceAreMovedBackAndEveryItemListsA
         for (const std::string& line : deep.lines)
             if (!line.starts_with("Personal Folders\\Recovered Items\\")) found.push_back(line);
         EXPECT_EQ(found, sound.lines);
-        EXPECT_NE(walkAlone.lines, sound.lines) << "without the scan the damage shows";
+        // Without the scan the damage shows: items lost, or folders whose
+        // own record reads wrong (named again by their parents' rows).
+        EXPECT_TRUE(walkAlone.lines != sound.lines || walkAlone.foldersRecordLost > 0)
+            << "without the scan the damage shows";
         const bmtest::StoreListing automatic = bmtest::ListStore(copy, false);
         EXPECT_TRUE(automatic.deepRecoveryRan) << "the blocks read wrong, so the scan runs by itself";
         EXPECT_EQ(automatic.lines, deep.lines);
@@ -198,6 +202,74 @@ TEST(DeepRecovery, WithoutAHeaderTheLayoutComesFromTheDataAndTheItemsAreListed) 
     const bmtest::StoreListing got = bmtest::ListStore(copy, false);
     EXPECT_TRUE(got.report.layoutFromData);
     EXPECT_GE(got.items, sound.items);
+}
+
+// The byte ranges of every block an item's content comes from: its data
+// block and data tree, its subnode list and every subnode's blocks.
+void AddExtents(StoreFile& store, const BlockEntry* entry, std::vector<std::pair<std::uint64_t, std::uint64_t>>& out,
+                unsigned depth = 0) {
+    if (entry == nullptr || depth > 2) return;
+    const std::uint64_t a = store.layout->block.alignment;
+    out.emplace_back(entry->offset(), entry->offset() + (entry->size() + store.layout->block.size + a - 1) / a * a);
+    if (!IsInternalBid(entry->bid())) return;
+    Bytes block;
+    if (ReadBlockEntry(store, *entry, block) < 8 || block[0] != kDataTreeBlockType) return;
+    const ByteReader r(block);
+    const std::size_t width = store.layout->idWidth;
+    for (std::size_t i = 0; i < r.peekAt(2, 2).value_or(0); ++i)
+        if (const auto child = r.peekAt(store.layout->internal.dataTreeEntriesAt + i * width, width))
+            AddExtents(store, FindBlock(store, *child), out, depth + 1);
+}
+
+// How many items the runs' walk lists from the sound store at `path` whose
+// own blocks hold none of the offsets in `changed`.
+std::size_t ItemsWithTheirOwnBlocksIntact(const fs::path& path, const std::vector<std::uint64_t>& changed) {
+    StoreFile store;
+    StoreReader reader;
+    const MailSubtree subtree = OpenMailSubtree(store, path, reader);
+    EXPECT_EQ(subtree.status, MailSubtreeStatus::Found);
+    std::size_t intact = 0;
+    SubtreeWalk walk;
+    walk.goOn = [] { return true; };
+    walk.leaveFolder = [] { return true; };
+    walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
+        if (record->folderCounts) return node.hasChildren();
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
+        AddExtents(store, node.dataBlock(), extents);
+        AddExtents(store, node.subnodeBlock(), extents);
+        if (node.subnodeBlock() != nullptr) {
+            const SubnodeList subnodes = ReadSubnodes(store, *node.subnodeBlock());
+            for (const SubnodeEntry& e : subnodes.entries()) {
+                AddExtents(store, e.block, extents);
+                AddExtents(store, e.subnodeBlock, extents);
+            }
+        }
+        const bool hit = std::any_of(changed.begin(), changed.end(), [&](std::uint64_t at) {
+            return std::any_of(extents.begin(), extents.end(), [&](const auto& x) { return at >= x.first && at < x.second; });
+        });
+        if (!hit) ++intact;
+        return false;
+    };
+    WalkMailSubtree(store, *subtree.root, reader, walk);
+    ReleaseStore(store);
+    return intact;
+}
+
+TEST(DeepRecovery, WithOneBytePer16KiBChangedEveryItemWhoseOwnBlocksSurviveIsListed) {
+    for (const char* name : kStores) {
+        SCOPED_TRACE(name);
+        BM_REQUIRE_STORE(store, name);
+        for (const std::uint64_t seed : {16u, 17u, 18u}) {
+            SCOPED_TRACE("seed " + std::to_string(seed));
+            const fs::path copy = bmtest::ScratchDir("deep-rot-" + std::to_string(seed) + name) / store.filename();
+            fs::copy_file(store, copy);
+            fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+            const std::vector<std::uint64_t> changed = bmtest::RotEvery16KiB(copy, seed);
+            const std::size_t intact = ItemsWithTheirOwnBlocksIntact(store, changed);
+            const bmtest::StoreListing got = bmtest::ListStore(copy, false);
+            EXPECT_GE(got.items, intact);
+        }
+    }
 }
 
 class NullObserver : public AnalysisObserver {
