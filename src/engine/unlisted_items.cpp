@@ -28,6 +28,10 @@ std::optional<std::unordered_set<std::uint32_t>> ListedItems(StoreFile& store, c
     if (table->subnodeBlock() != nullptr) ReadSubnodes(store, *table->subnodeBlock(), subnodes);
     std::unordered_set<std::uint32_t> listed;
     bool rowsWithoutId = false;
+    // A table read from damaged blocks may have lost rows (a block that
+    // failed its checksum, a data tree cut short): it no longer says which
+    // items are not listed.
+    const DamageCounters before = store.damage;
     const bool read = ForEachPropertyChunk(store, *table->dataBlock(), &subnodes, [&](PropertyChunk&& row) {
         bool hasId = false;
         for (const PropertyValue& v : row.entries) {
@@ -40,7 +44,7 @@ std::optional<std::unordered_set<std::uint32_t>> ListedItems(StoreFile& store, c
         rowsWithoutId = rowsWithoutId || !hasId;
     });
     // A row whose id cannot be read might be any item's.
-    if (!read || rowsWithoutId) return std::nullopt;
+    if (!read || rowsWithoutId || store.damage.Total() != before.Total()) return std::nullopt;
     return listed;
 }
 
