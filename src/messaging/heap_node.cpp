@@ -19,8 +19,7 @@ std::optional<HeapRange> LookupHeapAllocation(std::span<const std::uint8_t> page
     const auto end = reader.peekAt(at + 2, 2);
     if (!start || !end) return std::nullopt;
     HeapRange range{static_cast<std::uint16_t>(*start), static_cast<std::uint16_t>(*end)};
-    // An allocation that ends before it starts is no allocation.
-    if (range.start > page.size() || range.end > page.size() || range.end < range.start) return std::nullopt;
+    if (range.start > page.size() || range.end > page.size()) return std::nullopt;
     return range;
 }
 

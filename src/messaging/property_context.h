@@ -101,8 +101,8 @@ struct PropertyReadContext {
 // Record conversion shared by property contexts and table cells. `field` is
 // the 4-byte value field. nullopt when the record is dropped. A value that
 // fails its own checks is dropped and counted (ctx.valuesDropped): a heap
-// reference that names no allocation of the heap (or one that ends before
-// it starts, or past its page), a fixed-size value shorter than its type, a
+// reference that names no allocation of the heap (or one past its page), a
+// fixed-size value shorter than its type, a
 // time past the last one the format can hold (the top bit set), a
 // multi-valued value whose count and offsets do not fit its bytes. None of
 // these is ever true of a sound store; all of them are what a changed byte
