@@ -64,14 +64,16 @@ public:
         firstItem_ = true;
         folderAssociated_ = 0;
         if (json_) {
-            const OrderedJson head{{"path", folder.path}, {"nid", folder.nid}, {"containerClass", folder.containerClass}};
+            OrderedJson head{{"path", folder.path}, {"nid", folder.nid}, {"containerClass", folder.containerClass}};
+            if (folder.recordLost) head["recordLost"] = true;
             std::string text = DumpJson(head);
             text.pop_back();  // reopen the object for its items
             std::printf("%s%s,\"items\":[", firstFolder_ ? "" : ",", text.c_str());
             firstFolder_ = false;
         } else {
-            std::printf("%s  (nid 0x%x, %s)\n", EscapeForTerminal(folder.path).c_str(), folder.nid,
-                        folder.containerClass.empty() ? "no class" : EscapeForTerminal(folder.containerClass).c_str());
+            std::printf("%s  (nid 0x%x, %s%s)\n", EscapeForTerminal(folder.path).c_str(), folder.nid,
+                        folder.containerClass.empty() ? "no class" : EscapeForTerminal(folder.containerClass).c_str(),
+                        folder.recordLost ? ", its own record lost" : "");
         }
     }
 

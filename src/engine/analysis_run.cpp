@@ -228,6 +228,8 @@ void AnalysisRun::Walk(const NodeEntry& root, AnalysisCollector& collector) {
                                     std::string(kIncompleteDeletedItemLoss)});
             }
         }
+        if (record->folderCounts && record->ownRecordLost)
+            account.FolderRecordLost(collector.currentPath() + record->displayName + "\\");
         const WalkedNode walked{node.nid, store_.forest.ParentNid(node),
                                 node.hasChildren()};
         return collector.Classify(std::move(record), walked);

@@ -10,6 +10,7 @@
 
 #include "common/byte_reader.h"
 #include "engine/analysis_collector.h"
+#include "engine/lost_folders.h"
 #include "messaging/item_reader.h"
 #include "store/blocks.h"
 #include "store/btree_walk.h"
@@ -22,9 +23,12 @@ namespace {
 // The root page of one tree among the scanned pages: the highest level,
 // the newest (highest) BID among pages of that level.
 const ScannedPage* FoundRoot(const StoreScan& scan, std::uint8_t type) {
+    // Pages whose checksum holds first; the others only when there is none.
+    const bool anySound = std::any_of(scan.pages.begin(), scan.pages.end(),
+                                      [&](const ScannedPage& p) { return p.type == type && !p.checksumFailed; });
     const ScannedPage* best = nullptr;
     for (const ScannedPage& page : scan.pages) {
-        if (page.type != type) continue;
+        if (page.type != type || (anySound && page.checksumFailed)) continue;
         if (best == nullptr || page.level > best->level || (page.level == best->level && page.bid > best->bid))
             best = &page;
     }
@@ -93,6 +97,58 @@ void CollectSubtree(const NodeForest& forest, const NodeEntry& top, std::unorder
         for (const NodeEntry* c = forest.OldestChild(*n); c != nullptr; c = forest.NewerSibling(*c)) stack.push_back(c);
     }
 }
+
+}  // namespace
+
+namespace {
+
+// A folder's container class ("IPF.Note", "IPF.Appointment", ...): a heap
+// that holds one is a folder's, also without the folder's count cells.
+bool IsFolderClass(std::string_view cls) { return cls == "IPF" || cls.starts_with("IPF."); }
+
+// Folder nodes whose own record is lost, and the orphan folder heaps that
+// are their current records. A heap is tied to a folder only when the
+// folder's name as its witnesses give it (the parent's hierarchy row, the
+// store's well-known entry ids) is the heap's display name, and no other
+// lost folder has that name: a heap holds no NID of its own.
+class LostFolderRecords {
+public:
+    explicit LostFolderRecords(StoreFile& store) : store_(store) {}
+
+    void Tie(const BlockEntry& heap, const ItemRecord& folder) {
+        if (folder.displayName.empty()) return;
+        if (!listed_) List();
+        const NodeEntry* match = nullptr;
+        for (const auto& [node, name] : lost_) {
+            if (name != folder.displayName) continue;
+            if (match != nullptr) return;  // two folders of that name: neither is chosen
+            match = node;
+        }
+        if (match == nullptr) return;
+        LeafPageContext ctx;
+        ctx.doubtful = true;  // the scan chose the block, not the index
+        store_.forest.Place(ctx, match->nid, heap.bid(), match->bidSub(), match->nidParent, &heap,
+                            match->subnodeBlock());
+        std::erase_if(lost_, [&](const auto& lost) { return lost.first == match; });
+    }
+
+private:
+    void List() {
+        listed_ = true;
+        for (const NodeEntry& r : store_.forest.records()) {
+            if (!IsFolderNid(r.nid)) continue;
+            if (r.dataBlock() != nullptr) {
+                const std::unique_ptr<ItemRecord> own = ReadItem(store_, r);
+                if (own && own->folderCounts && !own->storeFields) continue;
+            }
+            if (std::optional<LostFolderName> name = WitnessedFolderName(store_, r)) lost_.emplace_back(&r, name->name);
+        }
+    }
+
+    StoreFile& store_;
+    bool listed_ = false;
+    std::vector<std::pair<const NodeEntry*, std::string>> lost_;
+};
 
 }  // namespace
 
@@ -196,24 +252,13 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
     state->items.clear();
     state->heapRecords.clear();
 
-    std::unordered_set<const NodeEntry*> reached;
-    CollectSubtree(store.forest, root, reached);
-    for (const NodeEntry& r : store.forest.records()) {
-        if (!r.waiting() || reached.count(&r) != 0) continue;
-        if (IsNormalFolderNid(r.nid) && r.dataBlock() != nullptr) {
-            state->folders.push_back(&r);
-            CollectSubtree(store.forest, r, reached);
-        }
-    }
-    for (const NodeEntry& r : store.forest.records()) {
-        if (r.waiting() && reached.count(&r) == 0 && IsNormalMessageNid(r.nid) && r.dataBlock() != nullptr)
-            state->items.push_back(&r);
-    }
-
     // Heaps no node references: every BID named by a node, a data tree or
     // a subnode list is taken; what is left and starts a message's
     // property context is an orphan heap.
+    // A folder heap among them is the current record of a folder whose index
+    // entry names a lost block (see LostFolderRecords).
     const NamedBlocks referenced = ReferencedBlocks(store);
+    LostFolderRecords lostFolders(store);
     std::uint32_t nextNid = kFirstOrphanHeapNid;
     const auto& entries = store.blocks.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -226,13 +271,31 @@ void GatherLostItems(StoreFile& store, const NodeEntry& root) {
         record.SetData(e.bid(), &e);
         record.nidParent = kRecoveredItemsNid;
         std::unique_ptr<ItemRecord> item = ReadItem(store, record);
-        if (!item || !IsRecoverableItem(*item)) {
+        const bool folderHeap = item && !item->storeFields && (item->folderCounts || IsFolderClass(item->messageClass));
+        if (folderHeap) lostFolders.Tie(e, *item);
+        if (!item || folderHeap || !IsRecoverableItem(*item)) {
             state->heapRecords.pop_back();
             continue;
         }
         nextNid -= 32;
         ++state->report.orphanHeaps;
     }
+    std::unordered_set<const NodeEntry*> reached;
+    CollectSubtree(store.forest, root, reached);
+    for (const NodeEntry& r : store.forest.records()) {
+        if (!r.waiting() || reached.count(&r) != 0) continue;
+        // A folder whose own record is lost is gathered too when anything
+        // hangs below it.
+        if (IsFolderNid(r.nid) && (r.dataBlock() != nullptr || r.hasChildren())) {
+            state->folders.push_back(&r);
+            CollectSubtree(store.forest, r, reached);
+        }
+    }
+    for (const NodeEntry& r : store.forest.records()) {
+        if (r.waiting() && reached.count(&r) == 0 && IsNormalMessageNid(r.nid) && r.dataBlock() != nullptr)
+            state->items.push_back(&r);
+    }
+
     for (NodeEntry& record : state->heapRecords) state->items.push_back(&record);  // under kRecoveredItemsNid
 
     state->folder = NodeEntry{};

@@ -3,10 +3,13 @@
 #include <memory>
 
 #include "engine/deep_recovery.h"
+#include "engine/hierarchy_rows.h"
+#include "engine/lost_folders.h"
 #include "engine/unlisted_items.h"
 #include "messaging/item_reader.h"
 #include "messaging/named_properties.h"
 #include "store/btree_walk.h"
+#include "store/nid_types.h"
 
 namespace bm {
 
@@ -56,9 +59,11 @@ void WalkChildren(StoreFile& store, const NodeEntry& root, StoreReader& reader, 
         bool descend = false;
         if (IsUnlistedItem(store, *node)) {
             // Walked with "Recovered Items\Deleted", not as its folder's mail.
-        } else if (node->dataBlock() != nullptr) {
+        } else if (node->dataBlock() != nullptr || IsFolderNid(node->nid)) {
+            // A folder is walked also when its own record is lost: its
+            // items and subfolders are still there below it.
             if (walk.beforeRead) walk.beforeRead(*node);
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *node, &reader, nullptr, walk.recipients, walk.parts);
+            std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, *node, &reader, walk.recipients, walk.parts);
             if (walk.nodeRead) walk.nodeRead();
             if (record)
                 descend = walk.visit(std::move(record), *node);
@@ -112,7 +117,7 @@ void WalkRecoveredPart(StoreFile& store, StoreReader& reader, const SubtreeWalk&
         reader.pauseGate.Pass();
         if (!walk.goOn()) return;
         if (walk.beforeRead) walk.beforeRead(*folder);
-        std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, walk.recipients, walk.parts);
+        std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, *folder, &reader, walk.recipients, walk.parts);
         if (walk.nodeRead) walk.nodeRead();
         if (!record && walk.readFailed) walk.readFailed(*folder, NodeReadFailure::Unreadable);
         if (!record || !walk.visit(std::move(record), *folder)) continue;
@@ -146,6 +151,9 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
     if (opened) opened();
     const int built = BuildIndexes(store, reader);
     LoadNamedPropertyMap(store);
+    // The parents' hierarchy rows place the folders the index lost or
+    // misplaced.
+    if (!reader.StopRequested()) PlaceFoldersByHierarchyRows(store);
     StoreRoots roots = FindStoreRoots(store, reader);
 
     const bool incomplete = built != 0 || !roots.storeObject || roots.root == nullptr || IndexLooksIncomplete(store);
@@ -160,6 +168,7 @@ MailSubtree OpenMailSubtree(StoreFile& store, const std::filesystem::path& path,
         out.deepRecoveryRan = true;
         if (incomplete && !state.report.stopped) {
             if (!store.namedPropertyMap) LoadNamedPropertyMap(store);
+            PlaceFoldersByHierarchyRows(store);
             if (roots.root == nullptr) roots = FindStoreRoots(store, reader);
             const NodeEntry* root = roots.root != nullptr ? roots.root : StandInRoot(store);
             if (root != nullptr) GatherLostItems(store, *root);

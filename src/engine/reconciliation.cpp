@@ -290,6 +290,7 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format(", not recovered {}", t.lost);
         if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
         if (t.notReached > 0) text += fmt::format(", not reached {}", t.notReached);
+        if (t.recordLost) text += ", the folder's own record lost";
         text += "\n";
     }
     if (const std::int64_t notReached = account.totals().notReached; notReached > 0) {
@@ -346,7 +347,8 @@ std::string ReconciliationJson(const Reconciliation& account) {
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;
     for (const FolderTally& t : account.folders()) {
-        out += std::string(first ? "" : ",") + "{\"path\":" + JsonString(t.path) + "," + tally(t) + "}";
+        out += std::string(first ? "" : ",") + "{\"path\":" + JsonString(t.path) + "," + tally(t) +
+               ",\"recordLost\":" + (t.recordLost ? "true" : "false") + "}";
         first = false;
     }
     out += "],\"notRecovered\":[";

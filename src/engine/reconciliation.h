@@ -114,6 +114,10 @@ struct FolderTally {
     // Items the index names in the folder that the walk never reached (it
     // was stopped, or the source changed); not among the found ones.
     std::int64_t notReached = 0;
+    // The folder's own record was lost: it was walked under a name its
+    // parent's hierarchy row, the store's well-known folder ids or its NID
+    // gave it (not in the totals).
+    bool recordLost = false;
     std::int64_t found() const { return foundByIndex + foundByScan; }
 };
 
@@ -136,6 +140,8 @@ public:
     void Damaged(DamagedItem item);
     // An item counted as saved that is not in a usable store after all.
     void Unsaved(LostItem item);
+    // The folder at `folder` was walked with a made-up record: its own is lost.
+    void FolderRecordLost(const std::string& folder) { Tally(folder).recordLost = true; }
     // `items` items of `folder` were never reached by the walk.
     void NotReached(const std::string& folder, std::int64_t items);
     // The search for deleted items ran and found this (see DeletedAccount);

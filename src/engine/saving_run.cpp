@@ -11,6 +11,7 @@
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
 #include "engine/log_texts.h"
+#include "engine/lost_folders.h"
 #include "engine/unlisted_items.h"
 #include "engine/mail_subtree.h"
 #include "engine/saving_actions.h"
@@ -81,7 +82,7 @@ void AccountNotReached(StoreFile& store, const NodeEntry& root, const SelectedFo
                 continue;
             }
             const std::unique_ptr<ItemRecord> record =
-                ReadItem(store, *child, nullptr, nullptr, RecipientRows::Skip, ItemParts::WithoutBodies);
+                ReadWalkedNode(store, *child, nullptr, RecipientRows::Skip, ItemParts::WithoutBodies);
             if (record && record->folderCounts) pending.emplace_back(child, path + record->displayName + "\\");
         }
         if (here == 0 || !selected.IsSelected(path)) continue;
@@ -321,6 +322,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             path += record->displayName;
             path += '\\';
             folderPaths[node.nid] = path;
+            if (record->ownRecordLost && source.selected.IsSelected(path)) account.FolderRecordLost(path);
             actions.FolderEntered(*record, node.nid, path);
             if (node.hasChildren()) return true;
             path.resize(stack.back());

@@ -6,6 +6,7 @@
 
 #include "engine/analysis_collector.h"
 #include "engine/deep_recovery.h"
+#include "engine/lost_folders.h"
 #include "engine/mail_subtree.h"
 #include "engine/unlisted_items.h"
 #include "messaging/item_reader.h"
@@ -117,10 +118,10 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
                 if (reader.StopRequested()) break;
                 reader.pauseGate.Pass();
                 if ((!selected && !IsFolderNid(child->nid)) || IsUnlistedItem(store, *child)) continue;
-                std::unique_ptr<ItemRecord> record = ReadItem(store, *child, &reader, nullptr, RecipientRows::Skip);
+                std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, *child, &reader, RecipientRows::Skip);
                 if (record && record->folderCounts) {
                     subfolders.push_back({child, {current.folder.path + record->displayName + '\\', child->nid,
-                                                  record->messageClass}});
+                                                  record->messageClass, record->ownRecordLost}});
                 } else if (selected) {
                     if (record)
                         visitor.OnItem(child->nid, *record);
@@ -143,10 +144,10 @@ StoreListing ListStoreContents(const std::filesystem::path& path, StoreListingVi
     if (const RecoveredItems* state = RecoveryOf(store)) {
         for (const NodeEntry* folder : state->folders) {
             if (reader.StopRequested()) break;
-            std::unique_ptr<ItemRecord> record = ReadItem(store, *folder, &reader, nullptr, RecipientRows::Skip);
+            std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, *folder, &reader, RecipientRows::Skip);
             if (!record || !record->folderCounts) continue;
             stack.push_back({folder, {std::string(kRootFolderPath) + record->displayName + '\\', folder->nid,
-                                      record->messageClass}});
+                                      record->messageClass, record->ownRecordLost}});
             if (!listFolders()) break;
         }
         const ListedFolder recovered{std::string(kRootFolderPath) + std::string(kRecoveredItemsFolderName) + '\\',

@@ -23,6 +23,7 @@ struct ListedFolder {
     std::string path;
     std::uint32_t nid = 0;
     std::string containerClass;
+    bool recordLost = false;  // the folder's own record is lost; its name is recovered
 };
 
 class StoreListingVisitor {

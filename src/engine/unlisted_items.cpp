@@ -7,6 +7,7 @@
 
 #include "common/byte_reader.h"
 #include "engine/deep_recovery.h"
+#include "engine/lost_folders.h"
 #include "messaging/item_reader.h"
 #include "messaging/property_reader.h"
 #include "store/nid_types.h"
@@ -27,6 +28,10 @@ std::optional<std::unordered_set<std::uint32_t>> ListedItems(StoreFile& store, c
     if (table->subnodeBlock() != nullptr) ReadSubnodes(store, *table->subnodeBlock(), subnodes);
     std::unordered_set<std::uint32_t> listed;
     bool rowsWithoutId = false;
+    // A table read from damaged blocks may have lost rows (a block that
+    // failed its checksum, a data tree cut short): it no longer says which
+    // items are not listed.
+    const DamageCounters before = store.damage;
     const bool read = ForEachPropertyChunk(store, *table->dataBlock(), &subnodes, [&](PropertyChunk&& row) {
         bool hasId = false;
         for (const PropertyValue& v : row.entries) {
@@ -39,7 +44,7 @@ std::optional<std::unordered_set<std::uint32_t>> ListedItems(StoreFile& store, c
         rowsWithoutId = rowsWithoutId || !hasId;
     });
     // A row whose id cannot be read might be any item's.
-    if (!read || rowsWithoutId) return std::nullopt;
+    if (!read || rowsWithoutId || store.damage.Total() != before.Total()) return std::nullopt;
     return listed;
 }
 
@@ -57,7 +62,7 @@ DeletedFolder& SubfolderFor(StoreFile& store, DeletedItems& deleted, const NodeE
         if (f.sourceNid == folder.nid) return f;
     DeletedFolder& f = deleted.subfolders.emplace_back();
     f.sourceNid = folder.nid;
-    if (const std::unique_ptr<ItemRecord> record = ReadItem(store, folder, nullptr, nullptr, RecipientRows::Skip))
+    if (const std::unique_ptr<ItemRecord> record = ReadWalkedNode(store, folder, nullptr, RecipientRows::Skip))
         f.name = record->displayName;
     f.folder.nid = kFirstDeletedSubfolderNid + static_cast<std::uint32_t>(32 * (deleted.subfolders.size() - 1));
     f.folder.nidParent = kDeletedItemsNid;

@@ -8,8 +8,9 @@
 // items brings back, whether or not that search runs, and the runs count it
 // apart in their account.
 //
-// A folder whose contents table is missing or cannot be read says nothing
-// about its items: they all stay where they are.
+// A folder whose contents table is missing, cannot be read or was read from
+// damaged blocks (lost rows) says nothing about its items: they all stay
+// where they are.
 #pragma once
 
 #include <cstdint>

@@ -238,6 +238,9 @@ struct ItemRecord {
     // A deleted item found outside the live index whose recipient and
     // attachment data is gone: what it shows is all that is left of it.
     bool incomplete = false;
+    // A folder whose own record is lost: the record is made up (name and
+    // counts from what else the store holds) and stands for no node.
+    bool ownRecordLost = false;
     // Read without its bodies (plain, HTML, RTF and the RTF's text) and
     // without its recipient rows, which copying the item from sourceNode
     // does not need; writing it from the record needs them read first.

@@ -92,6 +92,54 @@ void FromSubnode(PropertyValue& v, const PropertyReadContext& ctx, std::uint32_t
     v.data = std::move(data);
 }
 
+constexpr std::uint16_t kPtMvUnicode = 0x101F;
+
+// A multi-valued value of variable-size elements: the count, then as many
+// offsets, each inside the value and none below the one before.
+bool ElementsFit(const Bytes& data) {
+    const ByteReader r(data);
+    const auto count = r.peekAt(0, 4);
+    if (!count || *count > (data.size() - 4) / 4) return false;
+    std::uint64_t previous = 4 + 4 * *count;
+    for (std::size_t i = 0; i < *count; ++i) {
+        const std::uint64_t at = r.peekAt(4 + 4 * i, 4).value_or(0);
+        if (at < previous || at > data.size()) return false;
+        previous = at;
+    }
+    return true;
+}
+
+// Whether a value read through a heap reference or a subnode holds its own
+// checks (see ConvertPropertyRecord).
+bool ValueHoldsItsChecks(std::uint16_t type, const Bytes& data) {
+    switch (type) {
+        case kPtDouble:
+        case kPtCurrency:
+        case kPtAppTime:
+        case kPtI8:
+            return data.size() >= 8;
+        case kPtSysTime:
+            return data.size() >= 8 && (data[7] & 0x80) == 0;
+        case kPtClsid:
+            return data.size() >= 16;
+        case kPtMvLong:
+            return data.size() % 4 == 0;
+        case kPtMvI8:
+            return data.size() % 8 == 0;
+        case kPtMvString8:
+        case kPtMvBinary:
+        case kPtMvUnicode:
+            return ElementsFit(data);
+        default:
+            return true;
+    }
+}
+
+std::nullopt_t Dropped(const PropertyReadContext& ctx) {
+    if (ctx.valuesDropped != nullptr) ++*ctx.valuesDropped;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, PropertyValue& value) {
@@ -133,11 +181,13 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
             if ((hnid & 0x1F) != 0) {
                 FromSubnode(v, ctx, hnid);
                 if (!v.hasData()) return v;
+                if (!ValueHoldsItsChecks(propType, *v.data)) return Dropped(ctx);
             } else {
                 const auto alloc = heap.Allocation(hnid);
-                if (!alloc) return std::nullopt;
+                if (!alloc) return Dropped(ctx);
                 v.data = Bytes(alloc->begin(), alloc->end());
                 v.size = static_cast<std::uint32_t>(alloc->size());
+                if (!ValueHoldsItsChecks(propType, *v.data)) return Dropped(ctx);
                 if (propType == kPtObject) {
                     // The heap holds the NID of the subnode with the object.
                     const auto nid = ByteReader(*alloc).peekAt(0, 4);

@@ -93,10 +93,20 @@ struct PropertyReadContext {
     // value with no bytes, for a copy that must keep it; otherwise, as the
     // item mapping expects, such a value is left out.
     bool keepEmptyValues = false;
+    // Counts the values left out because they fail their own checks (see
+    // ConvertPropertyRecord); nullptr: not counted.
+    std::size_t* valuesDropped = nullptr;
 };
 
 // Record conversion shared by property contexts and table cells. `field` is
-// the 4-byte value field. nullopt when the record is dropped.
+// the 4-byte value field. nullopt when the record is dropped. A value that
+// fails its own checks is dropped and counted (ctx.valuesDropped): a heap
+// reference that names no allocation of the heap (or one past its page), a
+// fixed-size value shorter than its type, a
+// time past the last one the format can hold (the top bit set), a
+// multi-valued value whose count and offsets do not fit its bytes. None of
+// these is ever true of a sound store; all of them are what a changed byte
+// makes of a heap that otherwise holds together.
 std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const PropertyReadContext& ctx,
                                                    std::uint16_t propId, std::uint16_t propType,
                                                    std::span<const std::uint8_t> field);

@@ -1,8 +1,26 @@
 #include "messaging/property_reader.h"
 
+#include <string>
+
+#include "store/content_damage.h"
 #include "store/tables.h"
 
 namespace bm {
+
+namespace {
+
+// Values left out because they failed their own checks go to the item's
+// damage account, with the part being read.
+void NoteDroppedValues(StoreFile& store, std::size_t dropped) {
+    if (dropped == 0 || store.contentDamage == nullptr) return;
+    const std::string part = CurrentContentPart(store);
+    const bool one = dropped == 1;
+    NoteDamageLine(store, (part.empty() ? std::string("message") : part) + ": " + std::to_string(dropped) +
+                              (one ? " value failed its own checks and was left out"
+                                   : " values failed their own checks and were left out"));
+}
+
+}  // namespace
 
 HidLayout HidLayoutFor(const StoreFile& store) {
     if (store.layout != nullptr && store.layout->kind == LayoutKind::Unicode4k) return kHidLayout4k;
@@ -49,7 +67,11 @@ std::optional<PropertyList> ReadPropertyObject(StoreFile& store, const BlockEntr
     PropertyReadContext ctx;
     ctx.names = StoreNamedPropertyMap(store);
     ctx.subnodes = MakeSubnodeDataReader(store, subnodes);
-    return ReadPropertyObject(*heap, ctx);
+    std::size_t dropped = 0;
+    ctx.valuesDropped = &dropped;
+    auto list = ReadPropertyObject(*heap, ctx);
+    NoteDroppedValues(store, dropped);
+    return list;
 }
 
 bool ForEachPropertyChunk(StoreFile& store, const BlockEntry& dataBlock, const SubnodeList* subnodes,
@@ -61,8 +83,15 @@ bool ForEachPropertyChunk(StoreFile& store, const BlockEntry& dataBlock, const S
     PropertyReadContext ctx;
     ctx.names = StoreNamedPropertyMap(store);
     ctx.subnodes = MakeSubnodeDataReader(store, subnodes);
-    if (heap->clientSignature() == kTableContextSig) return ForEachTableRow(*heap, ctx, visit).has_value();
+    std::size_t dropped = 0;
+    ctx.valuesDropped = &dropped;
+    if (heap->clientSignature() == kTableContextSig) {
+        const bool read = ForEachTableRow(*heap, ctx, visit).has_value();
+        NoteDroppedValues(store, dropped);
+        return read;
+    }
     auto list = ReadPropertyObject(*heap, ctx);
+    NoteDroppedValues(store, dropped);
     if (!list) return false;
     for (PropertyChunk& chunk : list->chunks) visit(std::move(chunk));
     return true;

@@ -20,9 +20,11 @@ std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
 }
 
 // Inflates a zlib or gzip stream, or raw deflate data, into exactly
-// `expected` bytes.
+// `expected` bytes. On failure `out` keeps what inflated before the stream
+// broke off (nothing when it never started).
 bool InflateInto(std::span<const std::uint8_t> in, std::size_t expected, Bytes& out, int windowBits) {
     z_stream zs{};
+    out.clear();
     if (inflateInit2(&zs, windowBits) != Z_OK) return false;
     out.assign(expected, 0);
     zs.next_in = const_cast<Bytef*>(in.data());  // zlib's API is not const-correct
@@ -31,14 +33,25 @@ bool InflateInto(std::span<const std::uint8_t> in, std::size_t expected, Bytes& 
     zs.avail_out = static_cast<uInt>(out.size());
     const int rc = inflate(&zs, Z_FINISH);
     const bool ok = rc == Z_STREAM_END && zs.total_out == expected;
+    out.resize(std::min<std::size_t>(zs.total_out, expected));
     inflateEnd(&zs);
     return ok;
 }
 
+// A block that fails to inflate keeps the longest start either form gave:
+// the bytes before the damage are what the block held.
 bool Inflate(std::span<const std::uint8_t> in, std::size_t expected, Bytes& out) {
+    out.clear();
     if (in.size() > std::numeric_limits<uInt>::max() || expected > std::numeric_limits<uInt>::max()) return false;
     // A zlib header (CMF/FLG) or gzip magic first, raw deflate otherwise.
-    return InflateInto(in, expected, out, 15 + 32) || InflateInto(in, expected, out, -15);
+    if (InflateInto(in, expected, out, 15 + 32)) return true;
+    Bytes raw;
+    if (InflateInto(in, expected, raw, -15)) {
+        out = std::move(raw);
+        return true;
+    }
+    if (raw.size() > out.size()) out = std::move(raw);
+    return false;
 }
 
 // Bytes a node's data may not exceed: the format's 32-bit total, and no more
@@ -173,8 +186,10 @@ std::size_t ReadBlockFromFile(StoreFile& store, const BlockEntry& entry, Bytes& 
                 damage.notInflated = true;
                 NoteBlockFault(store, BlockFault::NotInflated, entry.bid());
             }
-            slot.clear();
-            return 0;
+            // What inflated before the damage is kept; a cut block keeps nothing.
+            if (n < want) inflated.clear();
+            slot = std::move(inflated);
+            return slot.size();
         }
         slot = std::move(inflated);
         return slot.size();

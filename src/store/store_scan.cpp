@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
+#include "store/block_structure.h"
 #include "store/blocks.h"
 
 namespace bm {
@@ -19,6 +21,9 @@ constexpr std::uint64_t kChunkBytes = 4u << 20;
 constexpr std::uint64_t kLargestBlock = 8192;
 constexpr std::uint64_t kLargestBlock4k = 65536 + 512;
 constexpr std::size_t kCryptSampleBlocks = 512;
+// No index tree of a store is deeper than this; a larger level in a page
+// whose checksum failed is damage.
+constexpr std::uint8_t kMostPageLevels = 8;
 
 // Positions the scan walks stay below this, so no arithmetic on them wraps
 // (a file is never this large).
@@ -41,8 +46,8 @@ std::size_t PageBidAt(const StoreLayout& layout) {
 
 class ChunkScanner {
 public:
-    ChunkScanner(const StoreLayout& layout, StoreScan& out, const ScanFilters& filters)
-        : layout_(layout), out_(out), filters_(filters) {}
+    ChunkScanner(const StoreLayout& layout, StoreScan& out, const ScanFilters& filters, std::uint64_t fileSize)
+        : layout_(layout), out_(out), filters_(filters), fileSize_(fileSize) {}
 
     // Tries every aligned end in (from, to] of a buffer that starts at
     // file offset `bufferStart`. Ends past the buffer are not tried, so the
@@ -75,7 +80,7 @@ private:
         if (buf.peekAt(at + 2, 2).value_or(0) != ComputeSignature(start, bid)) return;
         const auto crc = buf.peekAt(at + t.crcAt, 4);
         const ByteReader data = buf.sub(static_cast<std::size_t>(start - bufferStart), static_cast<std::size_t>(cb));
-        if (!crc || data.failed() || *crc != ComputeCrc(data.data())) return;
+        if (!crc || data.failed()) return;
         ScannedBlock block;
         block.bid = bid & ~std::uint64_t{1};
         block.offset = start;
@@ -86,9 +91,14 @@ private:
             const auto inflated = buf.peekAt(at + t.bidAt + 10, 2).value_or(0);
             if (inflated != 0) block.inflatedSize = static_cast<std::uint32_t>(inflated);
         }
+        // A block whose checksum fails is taken when its structure holds
+        // (see block_structure.h); it is marked, and never a crypt sample.
+        block.checksumFailed = *crc != ComputeCrc(data.data());
+        if (block.checksumFailed && !BlockStructureHolds(data.data(), block.bid, block.inflatedSize, layout_)) return;
         ++out_.blocksFound;
-        if (out_.cryptSample.size() < kCryptSampleBlocks && !IsInternalBid(block.bid) && block.size >= 4 &&
-            block.inflatedSize == block.size)
+        if (block.checksumFailed) ++out_.blocksChecksumFailed;
+        if (!block.checksumFailed && out_.cryptSample.size() < kCryptSampleBlocks && !IsInternalBid(block.bid) &&
+            block.size >= 4 && block.inflatedSize == block.size)
             out_.cryptSample.push_back(block);
         if (!filters_.keepBlock || filters_.keepBlock(block)) out_.blocks.push_back(block);
     }
@@ -104,21 +114,59 @@ private:
         const auto sig = page.peekAt(p.crcCovers + 2, 2).value_or(0);
         if (sig != 0 && sig != ComputeSignature(offset, bid)) return;
         const auto crc = page.peekAt(p.crcAt, 4);
-        if (!crc || *crc != ComputeCrc(page.data().first(p.crcCovers))) return;
+        if (!crc) return;
 
         ScannedPage found;
         found.offset = offset;
         found.bid = bid;
         found.type = static_cast<std::uint8_t>(type);
         found.level = static_cast<std::uint8_t>(page.peekAt(p.footerEntrySizeAt + 1, 1).value_or(0));
-        ++out_.pagesFound;
-        if (!filters_.keepPage || filters_.keepPage(found)) out_.pages.push_back(found);
-        if (found.level != 0) return;
-        if (type == kBlockTreePageType) {
-            TakeBlockLeaf(page);
-        } else {
-            TakeNodeLeaf(page, offset);
+        // A page whose checksum fails is taken when its own signature holds
+        // and so do its keys and references: an inner page's keys rise and
+        // its children lie inside the file on page boundaries; a leaf's
+        // entries are taken one by one, each by its own checks.
+        found.checksumFailed = *crc != ComputeCrc(page.data().first(p.crcCovers));
+        if (found.checksumFailed && (sig == 0 || found.level > kMostPageLevels)) return;
+        if (found.checksumFailed && found.level != 0 && !InnerPageHolds(page)) return;
+        std::size_t taken = 1;
+        if (found.level == 0) {
+            taken = type == kBlockTreePageType ? TakeBlockLeaf(page, found.checksumFailed)
+                                               : TakeNodeLeaf(page, offset, found.checksumFailed);
         }
+        if (found.checksumFailed && taken == 0) return;
+        ++out_.pagesFound;
+        if (found.checksumFailed) ++out_.pagesChecksumFailed;
+        if (!filters_.keepPage || filters_.keepPage(found)) out_.pages.push_back(found);
+    }
+
+    // An inner page whose checksum failed: its live entries' keys rise and
+    // name children inside the file on page boundaries.
+    bool InnerPageHolds(const ByteReader& page) const {
+        const InnerEntryFields& f = layout_.inner;
+        const auto [count, room, stride] = LeafSlots(page, f.size);
+        if (count == 0) return false;
+        const std::size_t keyWidth = page.peekAt(layout_.page.crcCovers, 1) == kNodeTreePageType ? 4 : layout_.idWidth;
+        std::optional<std::uint64_t> previous;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto key = page.peekAt(i * stride + f.keyAt, keyWidth);
+            const auto child = page.peekAt(i * stride + f.offsetAt, layout_.idWidth);
+            if (!key || !child || (previous && *key <= *previous)) return false;
+            if (*child >= fileSize_ || *child % layout_.page.size != 0) return false;
+            previous = key;
+        }
+        return true;
+    }
+
+    // Whether the key at slot `i` of a page whose checksum failed rises
+    // above the last one taken and below the next slot's or the one after
+    // (a single damaged key then costs only itself).
+    template <typename KeyAt>
+    static bool KeyRises(const KeyAt& keyAt, std::size_t i, std::size_t count,
+                         const std::optional<std::uint64_t>& lastTaken) {
+        const std::uint64_t key = keyAt(i);
+        if (key == 0 || (lastTaken && key <= *lastTaken)) return false;
+        if (i + 1 >= count) return true;
+        return key < keyAt(i + 1) || (i + 2 < count && key < keyAt(i + 2));
     }
 
     // The slots of a leaf: how many are live (the page's count, capped by
@@ -140,13 +188,22 @@ private:
         return {std::min(count, room), room, stride};
     }
 
-    void TakeBlockLeaf(const ByteReader& page) {
+    // The entries of a block-tree leaf; those of a page whose checksum
+    // failed only when the key rises and the block they name lies inside
+    // the file on a block boundary with a size a block can have. Returns
+    // the entries that passed.
+    std::size_t TakeBlockLeaf(const ByteReader& page, bool checksumFailed) {
         const BlockEntryFields& f = layout_.bbtLeaf;
         const auto [count, room, stride] = LeafSlots(page, f.size);
+        const auto bidAt = [&](std::size_t i) {
+            return page.peekAt(i * stride + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
+        };
+        std::optional<std::uint64_t> lastTaken;
+        std::size_t taken = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t at = i * stride;
             BlockInfo e;
-            e.bid = page.peekAt(at + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
+            e.bid = bidAt(i);
             if (e.bid == 0) continue;
             e.offset = page.peekAt(at + f.offsetAt, layout_.idWidth).value_or(0);
             e.size = static_cast<std::uint32_t>(page.peekAt(at + f.cbAt, 2).value_or(0));
@@ -154,32 +211,55 @@ private:
             e.inflatedSize = e.size;
             if (f.inflatedAt != kNoField)
                 e.inflatedSize = static_cast<std::uint32_t>(page.peekAt(at + f.inflatedAt, 2).value_or(0));
+            if (checksumFailed) {
+                const bool holds = KeyRises(bidAt, i, count, lastTaken) && e.offset < fileSize_ &&
+                                   e.offset % layout_.block.alignment == 0 && e.size != 0 &&
+                                   e.size + layout_.block.size <= LargestBlock(layout_) && e.inflatedSize >= e.size;
+                if (!holds) continue;
+                lastTaken = e.bid;
+            }
+            ++taken;
             if (!filters_.keepLeafBlock || filters_.keepLeafBlock(e.bid)) out_.leafBlocks.push_back(e);
         }
+        return taken;
     }
 
-    void TakeNodeLeaf(const ByteReader& page, std::uint64_t offset) {
+    // The entries of a node-tree leaf; those of a page whose checksum failed
+    // only when the key rises (and none of its stale slots). Returns the
+    // live entries that passed.
+    std::size_t TakeNodeLeaf(const ByteReader& page, std::uint64_t offset, bool checksumFailed) {
         const NodeEntryFields& f = layout_.nbtLeaf;
         const auto [count, room, stride] = LeafSlots(page, f.size);
+        const auto nidAt = [&](std::size_t i) { return page.peekAt(i * stride + f.nidAt, 4).value_or(0); };
+        std::optional<std::uint64_t> lastTaken;
+        std::size_t taken = 0;
         // Slots past the live count keep what an earlier version of the
         // page held there (entries moved or removed since); they go apart.
-        for (std::size_t i = 0; i < room; ++i) {
+        for (std::size_t i = 0; i < (checksumFailed ? count : room); ++i) {
             const std::size_t at = i * stride;
             ScannedNode n;
-            n.nid = static_cast<std::uint32_t>(page.peekAt(at + f.nidAt, 4).value_or(0));
+            n.nid = static_cast<std::uint32_t>(nidAt(i));
             if (n.nid == 0) continue;
+            if (checksumFailed) {
+                if (!KeyRises(nidAt, i, count, lastTaken)) continue;
+                lastTaken = n.nid;
+            }
             n.bidData = page.peekAt(at + f.bidDataAt, layout_.idWidth).value_or(0);
             n.bidSub = page.peekAt(at + f.bidSubAt, layout_.idWidth).value_or(0);
             n.nidParent = static_cast<std::uint32_t>(page.peekAt(at + f.parentAt, 4).value_or(0));
             n.pageOffset = offset;
+            n.doubtful = checksumFailed;
+            if (i < count) ++taken;
             const auto& keep = i < count ? filters_.keepLeafNode : filters_.keepStaleLeafNode;
             if (!keep || keep(n)) (i < count ? out_.leafNodes : out_.staleLeafNodes).push_back(n);
         }
+        return taken;
     }
 
     const StoreLayout& layout_;
     StoreScan& out_;
     const ScanFilters& filters_;
+    std::uint64_t fileSize_;
 };
 
 }  // namespace
@@ -190,7 +270,7 @@ StoreScan ScanStoreFile(const StoreFileHandle& file, const StoreLayout& layout, 
     out.layout = &layout;
     const std::uint64_t end = limit != 0 ? std::min(limit, file.size()) : file.size();
     const std::uint64_t overlap = std::max<std::uint64_t>(LargestBlock(layout), layout.page.size);
-    ChunkScanner scanner(layout, out, filters);
+    ChunkScanner scanner(layout, out, filters, file.size());
     Bytes buffer;
     for (std::uint64_t base = 0; base < end; base += kChunkBytes) {
         if (reader != nullptr) {
@@ -225,7 +305,7 @@ bool ScanFindsBlockAt(const StoreFileHandle& file, const StoreLayout& layout, st
     StoreScan found;
     ScanFilters onlyThatBlock;
     onlyThatBlock.keepBlock = [&](const ScannedBlock& b) { return b.offset == offset && b.bid == bid; };
-    ChunkScanner scanner(layout, found, onlyThatBlock);
+    ChunkScanner scanner(layout, found, onlyThatBlock, file.size());
     scanner.Scan(ByteReader(buffer.data(), got), offset, offset, offset + got);
     return !found.blocks.empty();
 }

@@ -7,7 +7,8 @@
 //   0 < cb <= the largest block the layout allows,
 //   the block starts at S = E - align(cb + trailer) inside the file,
 //   the BID is not 0 and wSig equals the signature of (S, BID),
-//   dwCRC equals the CRC of the cb bytes at S.
+//   dwCRC equals the CRC of the cb bytes at S, or the block's structure
+//   holds (see block_structure.h; it is marked checksumFailed).
 // A B-tree page of the layout's page size sits at a page-aligned offset P
 // with its trailer after the footer: ptype and a repeated ptype (0x80 block
 // tree, 0x81 node tree), wSig (the signature of (P, BID), or 0), dwCRC over
@@ -15,6 +16,9 @@
 // are taken apart here: their live entries (cEnt, trusted once the CRC
 // holds) become block entries and node entries; what the node-tree leaves'
 // slots past cEnt still hold is kept apart (deleted items are found there).
+// A page whose dwCRC differs is taken when its wSig holds (not 0) and so do
+// its keys and references, entry by entry (see TryPage); it is marked, and
+// its node entries are in doubt.
 //
 // The file is read in large chunks that overlap by the largest block, so
 // each byte is read about once and each candidate end is tried once. The
@@ -43,6 +47,7 @@ struct ScannedBlock {
     std::uint64_t offset = 0;
     std::uint32_t size = 0;          // cb
     std::uint32_t inflatedSize = 0;  // equals size unless the layout deflates
+    bool checksumFailed = false;     // dwCRC differs; taken because its structure holds
 };
 
 // A B-tree page whose trailer checked out.
@@ -51,6 +56,7 @@ struct ScannedPage {
     std::uint64_t bid = 0;
     std::uint8_t type = 0;   // kBlockTreePageType or kNodeTreePageType
     std::uint8_t level = 0;  // cLevel: 0 for a leaf
+    bool checksumFailed = false;  // dwCRC differs; taken by its keys and references
 };
 
 // One entry of a node-tree leaf page found by the scan (32 bytes).
@@ -60,6 +66,7 @@ struct ScannedNode {
     std::uint64_t bidData = 0;
     std::uint64_t bidSub = 0;
     std::uint64_t pageOffset = 0;
+    bool doubtful = false;  // from a page whose checksum failed
 };
 
 // What the scan found. The lists grow a chunk at a time (std::deque), so a
@@ -69,6 +76,8 @@ struct StoreScan {
     const StoreLayout* layout = nullptr;
     std::deque<ScannedBlock> blocks;      // in file order; those ScanFilters::keepBlock took
     std::uint64_t blocksFound = 0;        // every block found, kept or not
+    std::uint64_t blocksChecksumFailed = 0;  // of those, taken by their structure (see block_structure.h)
+    std::uint64_t pagesChecksumFailed = 0;   // pages taken by their keys and references
     std::vector<ScannedBlock> cryptSample;  // the first data blocks found, for DetectCryptMethod
     std::deque<ScannedPage> pages;        // in file order; those ScanFilters::keepPage took
     std::uint64_t pagesFound = 0;         // every page found, kept or not

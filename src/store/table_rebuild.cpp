@@ -59,6 +59,7 @@ std::uint64_t RelocateMisplacedBlocks(StoreFile& store, const StoreScan& scan, S
     // entry's own offset.
     std::unordered_map<std::uint64_t, Sighting> sightings;
     for (const ScannedBlock& block : scan.blocks) {
+        if (block.checksumFailed) continue;  // only a sound block is worth a move
         const BlockEntry* entry = FindBlock(store, block.bid);
         if (entry == nullptr || block.offset == entry->offset()) continue;
         Sighting& s = sightings[entry->bid()];
@@ -87,16 +88,20 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
     RebuildCounts counts;
     counts.blocksRelocated = RelocateMisplacedBlocks(store, scan, reader, counts.stopped);
     if (counts.stopped) return counts;
-    for (const ScannedBlock& block : scan.blocks) {
-        if (FindBlock(store, block.bid) != nullptr) continue;
-        BlockInfo entry;
-        entry.bid = block.bid;
-        entry.offset = block.offset;
-        entry.size = block.size;
-        entry.inflatedSize = block.inflatedSize;
-        entry.refCount = 1;
-        store.blocks.Append(entry);
-        ++counts.blocksFromTrailers;
+    // Sound blocks first: of two copies of a BID, the one whose checksum
+    // holds is the one kept.
+    for (const bool checksumFailed : {false, true}) {
+        for (const ScannedBlock& block : scan.blocks) {
+            if (block.checksumFailed != checksumFailed || FindBlock(store, block.bid) != nullptr) continue;
+            BlockInfo entry;
+            entry.bid = block.bid;
+            entry.offset = block.offset;
+            entry.size = block.size;
+            entry.inflatedSize = block.inflatedSize;
+            entry.refCount = 1;
+            store.blocks.Append(entry);
+            ++counts.blocksFromTrailers;
+        }
     }
     for (const BlockInfo& entry : scan.leafBlocks) {
         if (FindBlock(store, entry.bid) != nullptr) continue;
@@ -150,8 +155,10 @@ RebuildCounts MergeScanIntoTables(StoreFile& store, const StoreScan& scan, bool 
         }
         ctx.pageOffset = chosen->pageOffset;
         // Of versions that differ, the one taken may not be the latest.
-        ctx.doubtful = std::any_of(versions[nid].begin(), versions[nid].end(),
-                                   [&](const ScannedNode* v) { return v->bidData != chosen->bidData; });
+        // So is one read from a page whose checksum failed.
+        ctx.doubtful = chosen->doubtful || std::any_of(versions[nid].begin(), versions[nid].end(), [&](const ScannedNode* v) {
+                           return v->bidData != chosen->bidData;
+                       });
         PlaceNodeEntry(store, ctx, nid, chosen->bidData, chosen->bidSub, chosen->nidParent);
         if (existing != nullptr) {
             ++counts.nodesReplaced;

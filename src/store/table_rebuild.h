@@ -3,7 +3,8 @@
 // The walk's entries stay as they are, but for one case below; the scan
 // fills gaps:
 //   blocks  a BID the table lacks is added from the block's own trailer
-//           (checked where it lies), else from a block-tree leaf page the
+//           (checked where it lies; a block whose checksum holds before one
+//           taken by its structure), else from a block-tree leaf page the
 //           scan found (also one the index no longer reaches). An entry
 //           whose block is not where it says (no sound block of that BID
 //           lies at its offset) but lies, sound, at exactly one other place

@@ -184,17 +184,6 @@ TEST(DamagedItems, ASoundStoreSavesWithNoItemNamedDamaged) {
     }
 }
 
-// One byte changed in every 16 KiB of the file, at a random place in it.
-void RotEvery16KiB(const fs::path& path, std::uint64_t seed) {
-    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
-    bmtest::DamageRandom random{seed};
-    for (std::size_t at = 0; at < bytes.size(); at += 16384) {
-        const std::size_t n = std::min<std::size_t>(16384, bytes.size() - at);
-        bytes[at + random.Next() % n] ^= static_cast<std::uint8_t>(1 + random.Next() % 255);
-    }
-    bmtest::WriteWholeFile(path, bytes);
-}
-
 TEST(DamagedItems, WithOneByteChangedPer16KiBEveryItemSavedChangedIsNamed) {
     for (const char* name : {"unicode-sample.ost", "unicode-enron.pst", "4k-sample.ost"}) {
         const fs::path shared = bmtest::SharedStore(name);
@@ -203,7 +192,7 @@ TEST(DamagedItems, WithOneByteChangedPer16KiBEveryItemSavedChangedIsNamed) {
         const fs::path dir = bmtest::ScratchDir(std::string("damaged-rot-") + name);
         const fs::path damaged = dir / name;
         fs::copy_file(shared, damaged);
-        RotEvery16KiB(damaged, 16);
+        bmtest::RotEvery16KiB(damaged, 16);
         const bmtest::StoreFingerprints before = bmtest::FingerprintStore(shared);
         const bmtest::StoreFingerprints after = bmtest::FingerprintStore(damaged);
         ASSERT_TRUE(after.found);

@@ -77,6 +77,22 @@ inline void Scribble(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::si
     for (std::size_t i = 0; i < n && at + i < bytes.size(); ++i) bytes[at + i] = static_cast<std::uint8_t>(random.Next());
 }
 
+// One byte changed in every 16 KiB of the file, at a random place in it
+// (bit rot, a bad copy). Returns the offsets changed.
+inline std::vector<std::uint64_t> RotEvery16KiB(const std::filesystem::path& path, std::uint64_t seed) {
+    std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    std::vector<std::uint64_t> changed;
+    DamageRandom random{seed};
+    for (std::size_t at = 0; at < bytes.size(); at += 16384) {
+        const std::size_t n = std::min<std::size_t>(16384, bytes.size() - at);
+        const std::size_t hit = at + random.Next() % n;
+        bytes[hit] ^= static_cast<std::uint8_t>(1 + random.Next() % 255);
+        changed.push_back(hit);
+    }
+    WriteWholeFile(path, bytes);
+    return changed;
+}
+
 // The pages of the sound store's node tree that its walk entered.
 struct SoundIndex {
     bm::StoreScan scan;
@@ -173,6 +189,7 @@ struct StoreListing {
     std::vector<std::string> lines;
     std::size_t items = 0;    // records that are not folders
     std::size_t folders = 0;
+    std::size_t foldersRecordLost = 0;  // folders walked with a made-up record (their own is lost)
     bool deepRecoveryRan = false;
     bm::DeepRecoveryReport report;
 };
@@ -198,6 +215,7 @@ inline StoreListing ListStore(const std::filesystem::path& path, bool deepScan, 
     walk.visit = [&](std::unique_ptr<bm::ItemRecord> record, const bm::NodeEntry& node) {
         if (record->folderCounts) {
             ++out.folders;
+            if (record->ownRecordLost) ++out.foldersRecordLost;
             stack.push_back(folderPath.size());
             folderPath += record->displayName + "\\";
             out.lines.push_back(folderPath);
