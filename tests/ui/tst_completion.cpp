@@ -127,7 +127,8 @@ private slots:
         QVERIFY(totals.lost > 0);
         QCOMPARE(ItemsIn(outputs[0]), static_cast<int>(totals.saved));
         // The analysis lost what the save lost: every folder was selected.
-        QCOMPARE(analysisText, QStringLiteral("%1 items could not be read").arg(totals.lost));
+        QCOMPARE(analysisText, totals.lost == 1 ? QStringLiteral("1 item could not be read")
+                                                : QStringLiteral("%1 items could not be read").arg(totals.lost));
         QVERIFY(damageWarned);
         QCOMPARE(calendarTip, QStringLiteral("1 item could not be read"));
         // A save that lost items is no success: a warning and a headline
