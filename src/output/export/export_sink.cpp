@@ -16,7 +16,10 @@ constexpr const char* kTopItemsFolder = "Top of the store";
 
 std::string SideBase(const std::vector<std::string>& path) {
     std::string base;
-    for (const std::string& name : path) base += (base.empty() ? "" : ".") + mime::SafeName(name);
+    for (const std::string& name : path) {
+        if (!base.empty()) base += '.';
+        base += mime::SafeName(name);
+    }
     return base;
 }
 

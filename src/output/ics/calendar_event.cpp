@@ -92,7 +92,10 @@ std::string Stamp(std::int64_t seconds, bool date, bool utc) {
 std::string DayList(std::uint32_t mask) {
     std::string out;
     for (int d = 0; d < 7; ++d)
-        if (mask & (1u << d)) out += (out.empty() ? "" : ",") + std::string(kDays[d]);
+        if (mask & (1u << d)) {
+            if (!out.empty()) out += ',';
+            out += kDays[d];
+        }
     return out;
 }
 

@@ -206,7 +206,10 @@ void WriteDatesAndRest(Card& card, const pst::Message& item) {
         categories.push_back(EscapeText(c));
     if (!categories.empty()) {
         std::string value;
-        for (const std::string& c : categories) value += (value.empty() ? "" : ",") + c;
+        for (const std::string& c : categories) {
+            if (!value.empty()) value += ',';
+            value += c;
+        }
         card.Line("CATEGORIES", value);
     }
     for (const pst::Attachment& a : item.attachments) {

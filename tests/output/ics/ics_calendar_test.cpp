@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "output/ics/calendar_blobs.h"
+#include "output/ics/recurrence_pattern.h"
 #include "output/mime/mail_check.h"
 #include "output/pst/props_tags.h"
 
@@ -242,6 +243,41 @@ TEST(IcsCalendar, SeriesAllDayEventTaskAndNoteReadBackWithTheSourcesOccurrences)
                                  json::array({{{"file", file.string()}, {"components", components}}})),
               "")
         << text;
+}
+
+// The stored forms come from damaged stores too: every cut of a sound one
+// is read without going past its end, and one cut inside the part that
+// says when the series recurs is refused rather than guessed.
+TEST(IcsCalendar, CutRecurrencesAndTimeZonesAreReadSafely) {
+    const pst::Message meeting = WeeklyMeeting();
+    const auto* blob = meeting.properties.Find(pst::KeyOf(named::kAppointmentRecur));
+    ASSERT_NE(blob, nullptr);
+    const std::vector<std::uint8_t>& whole = blob->bytes;
+    const auto sound = ics::ReadRecurrencePattern(whole);
+    ASSERT_TRUE(sound.has_value());
+    ASSERT_EQ(sound->changes.size(), 1u);
+    EXPECT_EQ(sound->changes[0].subject.value_or(""), "Verschoben — Überprüfung");
+    // Pattern part (week: 4 bytes of its own; two deleted, one modified date),
+    // then the four fields that give the times.
+    const std::size_t timesEnd = 22 + 4 + 16 + 4 * 2 + 4 + 4 + 8 + 16;
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        const std::span<const std::uint8_t> part(whole.data(), cut);
+        const auto read = ics::ReadRecurrencePattern(part);
+        if (cut < timesEnd) {
+            EXPECT_FALSE(read.has_value()) << cut;
+        } else if (read) {
+            EXPECT_LE(read->changes.size(), 1u) << cut;
+        }
+    }
+    for (const auto& zone : {CentralEurope(), UsEastern()}) {
+        ASSERT_TRUE(ics::ReadTimeZoneDefinition(zone).has_value());
+        for (std::size_t cut = 0; cut < zone.size(); ++cut) {
+            const auto read = ics::ReadTimeZoneDefinition(std::span<const std::uint8_t>(zone.data(), cut));
+            if (read) {
+                EXPECT_FALSE(read->rules.empty()) << cut;
+            }
+        }
+    }
 }
 
 constexpr std::uint32_t kNidTypeMask = 0x1F;
