@@ -29,6 +29,7 @@
 #include <span>
 #include <vector>
 
+#include "format/ndb.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -45,15 +46,12 @@ struct NodeDataTarget {
     DataSink sink;
 };
 
-// BID bit 1: an internal block.
-inline bool IsInternalBid(std::uint64_t bid) { return (bid & 2) != 0; }
-
 // Largest node data delivered (the format's own 32-bit total size).
 inline constexpr std::uint64_t kMaxNodeDataBytes = 0xFFFFFFFFull;
 // The first byte (btype) of an internal block: a data tree (XBLOCK or
 // XXBLOCK) or a subnode list (SLBLOCK or SIBLOCK).
-inline constexpr std::uint8_t kDataTreeBlockType = 1;
-inline constexpr std::uint8_t kSubnodeBlockType = 2;
+inline constexpr std::uint8_t kDataTreeBlockType = kBlockTypeData;
+inline constexpr std::uint8_t kSubnodeBlockType = kBlockTypeSubnode;
 
 // Reads up to `length` bytes at `offset` into a new buffer in `slot`;
 // returns the number read (short at the end of the file).

@@ -2,7 +2,8 @@
 // in exactly one place: the broken store gives exactly one finding of that
 // rule, naming the node, what was expected and what was found, and the same
 // store unbroken gives none.
-#include "output/check_store_rules.h"
+#include "check/check_store_rules.h"
+#include "check/store_checker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "output/check_node_pages.h"
+#include "check/check_node_pages.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 // PidTagLtpRowId. Search folders (type 0x03) appear as children but their
 // own contents list other folders' messages, so their tables are not
 // compared.
-#include "output/check_folders.h"
+#include "check/check_folders.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "output/check_table_rows.h"
-#include "output/check_text.h"
+#include "check/check_table_rows.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_context.h"
@@ -100,11 +100,7 @@ public:
 
 private:
     void problem(std::uint64_t at, std::string text) {
-        if (report_.findings.size() >= kMaxCheckFindings) {
-            ++report_.findingsDropped;
-            return;
-        }
-        report_.findings.push_back({severity_, at, std::move(text)});
+        AddFinding(report_, severity_, FindingKind::FolderTable, at, std::move(text));
     }
 
     // The node of `nid` with its data block (its offset in `out`) and its
@@ -336,12 +332,14 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
 bool OpenForFolderChecks(const std::filesystem::path& path, StoreFile& store, CheckReport& report) {
     StoreReader reader;
     if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) {
-        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: the store does not open"});
+        AddFinding(report, FindingSeverity::Warning, FindingKind::FolderTable, 0,
+                   "folder tables not checked: the store does not open");
         return false;
     }
     if (BuildIndexes(store, reader) != 0) {
         ReleaseStore(store);
-        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: no usable node index"});
+        AddFinding(report, FindingSeverity::Warning, FindingKind::FolderTable, 0,
+                   "folder tables not checked: no usable node index");
         return false;
     }
     return true;

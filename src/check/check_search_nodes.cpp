@@ -4,15 +4,15 @@
 // mailbox root instead of the store's root and carries more properties, and
 // all but one also hold an empty search contents table 0x2230, so neither
 // the parent's NID nor that table is required.
-#include "output/check_search_nodes.h"
+#include "check/check_search_nodes.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "output/check_table_rows.h"
-#include "output/check_text.h"
+#include "check/check_table_rows.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"

@@ -27,7 +27,7 @@
 // The size rules (check_size_rules.h) keep their own calibration.
 // The rules belong to the strict check, which is for stores this project
 // writes.
-#include "output/check_store_rules.h"
+#include "check/check_store_rules.h"
 
 #include <algorithm>
 #include <array>
@@ -38,13 +38,13 @@
 #include <string>
 #include <vector>
 
-#include "output/check_text.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
-#include "output/check_size_rules.h"
-#include "output/check_table_rows.h"
+#include "check/check_size_rules.h"
+#include "check/check_table_rows.h"
 #include "store/blocks.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"

@@ -2,7 +2,8 @@
 // client-written store holds there (and the checker finds nothing on the
 // client's own stores); a store written without one of the nodes, or with
 // one lacking part of its contents, gives exactly one finding naming it.
-#include "output/check_search_nodes.h"
+#include "check/check_search_nodes.h"
+#include "check/store_checker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "output/check_size_rules.h"
+#include "check/check_size_rules.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "output/check_text.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"
