@@ -19,6 +19,7 @@
 #include "check/check_table_rows.h"
 #include "check/check_text.h"
 #include "common/byte_reader.h"
+#include "format/properties.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_context.h"
 #include "messaging/property_reader.h"
@@ -31,11 +32,6 @@
 namespace bm {
 
 namespace {
-
-
-constexpr std::uint32_t kPropContentCount = 0x3602;
-constexpr std::uint32_t kPropSubfolders = 0x360A;
-constexpr std::uint32_t kPropLtpRowId = 0x67F2;
 
 // Node ids listed in one finding; the rest are counted.
 constexpr std::size_t kNidsNamed = 8;
@@ -68,8 +64,8 @@ struct FolderCounts {
 
 FolderCounts CountsOf(const PropertyChunk& chunk) {
     FolderCounts c;
-    if (const PropertyValue* v = Find(chunk, kPropContentCount)) c.contentCount = IntegerValue(*v);
-    if (const PropertyValue* v = Find(chunk, kPropSubfolders)) {
+    if (const PropertyValue* v = Find(chunk, prop::kContentCount)) c.contentCount = IntegerValue(*v);
+    if (const PropertyValue* v = Find(chunk, prop::kSubfolders)) {
         if (auto n = IntegerValue(*v)) c.subfolders = (*n & 0xFF) != 0;
     }
     return c;
@@ -233,7 +229,7 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
     std::size_t withoutId = 0;
     std::vector<std::uint32_t> duplicate, extra, missing;
     const TableRowVisitor visit = [&](PropertyChunk&& row) {
-        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const PropertyValue* id = Find(row, prop::kLtpRowId);
         const auto nid = id ? IntegerValue(*id) : std::nullopt;
         if (!nid) {
             ++withoutId;
@@ -251,7 +247,7 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
         if (!first) duplicate.push_back(*nid);
     };
     // Only the row ids are compared.
-    const ReadObject contents = readTable(tableNid, visit, {static_cast<std::uint16_t>(kPropLtpRowId)});
+    const ReadObject contents = readTable(tableNid, visit, {prop::kLtpRowId});
     const std::string name = "folder " + Hex(folder);
     if (contents.state == ObjectRead::Missing) {
         problem(folderAt_[folder], name + " has no contents table (node " + Hex(tableNid) + ")");
@@ -281,7 +277,7 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
     const std::uint32_t hierarchyNid = base | kNidTypeHierarchyTable;
     HierarchyRows hierarchyRows;
     const TableRowVisitor visit = [&](PropertyChunk&& row) {
-        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const PropertyValue* id = Find(row, prop::kLtpRowId);
         const auto nid = id ? IntegerValue(*id) : std::nullopt;
         if (!nid) {
             ++hierarchyRows.withoutId;

@@ -64,6 +64,16 @@ std::size_t ReadBlock(StoreFile& store, std::uint64_t bid, Bytes& slot);
 // ReadBlock for an entry already looked up (no lookup, no decoding).
 std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot);
 
+// The one walk of a data tree: the leaf blocks below block `bid` in order,
+// each read (not decoded) for `visit`. A block whose first byte is not a
+// data tree's is a leaf itself; an XXBLOCK below the top, an XBLOCK naming
+// an internal block, a block not listed (counted as missing damage when
+// `countMissing`) or one that cannot be read, or a visit that returns
+// false, ends the walk: false. Entries past the bytes of their block are
+// not there.
+using DataTreeVisitor = std::function<bool(const BlockEntry& leaf, Bytes& bytes)>;
+bool WalkDataTree(StoreFile& store, std::uint64_t bid, bool countMissing, const DataTreeVisitor& visit);
+
 // ReadBlock, then decoded with the store's method.
 std::size_t ReadBlockDecoded(StoreFile& store, std::uint64_t bid, Bytes& slot);
 

@@ -3,7 +3,6 @@
 // client's own stores); a store written without one of the nodes, or with
 // one lacking part of its contents, gives exactly one finding naming it.
 #include "check/check_search_nodes.h"
-#include "check/store_checker.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "check/store_checker.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"

@@ -3,7 +3,6 @@
 // rule, naming the node, what was expected and what was found, and the same
 // store unbroken gives none.
 #include "check/check_store_rules.h"
-#include "check/store_checker.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "check/store_checker.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/pst/ltp_node_sink.h"

@@ -1,5 +1,6 @@
-// Fixed places and field offsets of the Unicode (wVer 23) store layout,
-// shared by the writer and the store checker.
+// Fixed places and field offsets of the Unicode (wVer 23) store layout, as
+// the writer writes them. The store checker reads the same fields from the
+// store's layout descriptions (store/layout.h), not from here.
 //
 // File map:
 //   0x0000  header (564 bytes; the rest of the first 0x4200 bytes is unused)

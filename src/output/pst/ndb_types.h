@@ -1,6 +1,8 @@
 // Identifiers and fixed sizes of the node database (NDB) layer of a Unicode
-// Personal Folders store, shared by the writer, its upper layers and the
-// store checker.
+// Personal Folders store as the writer and its upper layers use them. The
+// node types and the internal-block test are the format's (format/ndb.h);
+// the sizes are the writer's own, which the store checker does not share,
+// so that it catches a wrong one.
 //
 // A NID is 32 bits: the low 5 bits are its type, the upper 27 bits its
 // index. A BID is 64 bits: bit 0 is reserved, bit 1 marks an internal block
