@@ -14,9 +14,6 @@ namespace {
 
 using pst::PropType;
 
-constexpr std::uint16_t kInternetCodepage = 0x3FDE;
-constexpr std::uint16_t kMessageCodepage = 0x3FFD;
-constexpr std::uint16_t kMessageFlags = 0x0E07;
 constexpr std::uint16_t kFlagStatus = 0x1090;
 constexpr std::uint16_t kIconIndex = 0x1080;
 constexpr std::uint16_t kLastVerbExecuted = 0x1081;
@@ -146,7 +143,7 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
 }
 
 std::uint32_t CodePageOf(const pst::PropertyBag& bag) {
-    for (const std::uint16_t id : {kInternetCodepage, kMessageCodepage})
+    for (const std::uint16_t id : {prop::kInternetCodepage, prop::kMessageCodepage})
         if (const auto value = Int32Of(bag, id); value && *value > 0) return static_cast<std::uint32_t>(*value);
     return 0;
 }
@@ -186,7 +183,7 @@ std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, const pst::P
     const pst::Property* p = bag.Find(key);
     if (!p || p->type != PropType::SysTime || p->bytes.size() != 8) return std::nullopt;
     const std::uint64_t ft = Le(p->bytes);
-    const std::int64_t seconds = static_cast<std::int64_t>(ft / 10000000ULL) - 11644473600LL;
+    const std::int64_t seconds = UnixFromFileTime(ft);
     // Dates after 9999 do not fit the date form of a header.
     if (seconds < 0 || seconds > 253402300799LL) return std::nullopt;
     return seconds;
@@ -288,7 +285,7 @@ std::vector<Recipient> RecipientsOf(const pst::Message& message) {
 
 MailFlags MailFlagsOf(const pst::PropertyBag& message) {
     MailFlags flags;
-    const std::int32_t messageFlags = Int32Of(message, kMessageFlags).value_or(0);
+    const std::int32_t messageFlags = Int32Of(message, prop::kMessageFlags).value_or(0);
     flags.seen = (messageFlags & kFlagRead) != 0;
     flags.draft = (messageFlags & kFlagUnsent) != 0;
     flags.flagged = Int32Of(message, kFlagStatus).value_or(0) == kFollowUpFlagged;

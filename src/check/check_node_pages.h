@@ -37,7 +37,7 @@ private:
         std::uint32_t size;
     };
     // Returns false where ReadNodeData's delivery would stop.
-    bool listTree(std::uint64_t bid, unsigned depth);
+    bool listTree(std::uint64_t bid);
     bool add(const BlockEntry& entry, std::size_t size);
 
     StoreFile& store_;

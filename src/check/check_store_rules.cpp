@@ -27,7 +27,7 @@
 // The size rules (check_size_rules.h) keep their own calibration.
 // The rules belong to the strict check, which is for stores this project
 // writes.
-#include "output/check_store_rules.h"
+#include "check/check_store_rules.h"
 
 #include <algorithm>
 #include <array>
@@ -38,13 +38,14 @@
 #include <string>
 #include <vector>
 
-#include "output/check_text.h"
+#include "check/check_size_rules.h"
+#include "check/check_table_rows.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
 #include "common/utf.h"
+#include "format/properties.h"
 #include "messaging/named_properties.h"
 #include "messaging/property_reader.h"
-#include "output/check_size_rules.h"
-#include "output/check_table_rows.h"
 #include "store/blocks.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
@@ -59,14 +60,9 @@ namespace {
 constexpr std::uint32_t kUnicodeVersion = 23;
 constexpr std::size_t kUniqueAt = 40;
 constexpr std::size_t kRgnidAt = 44;
-constexpr std::uint32_t kAssocContentsTableType = 0x0F;
-constexpr std::uint32_t kPropLtpRowId = 0x67F2;
-constexpr std::uint32_t kPropLtpRowVer = 0x67F3;
-constexpr std::size_t kFullBlock = 8176;
-constexpr std::uint32_t kString8Type = 0x001E;
-constexpr std::uint32_t kUnicodeType = 0x001F;
-constexpr std::uint32_t kMessageCodePageId = 0x3FFD;
-constexpr std::uint32_t kInternetCodePageId = 0x3FDE;
+constexpr std::uint32_t kAssocContentsTableType = NidTypeValue(NidType::AssocContentsTable);
+// A full data block of the Unicode layout: the most a block holds, less its trailer.
+const std::size_t kFullBlock = kUnicodeLayout.block.maxSize - kUnicodeLayout.block.size;
 constexpr unsigned kDefaultCodePage = 1252;
 
 std::string Hex(std::uint64_t v) { return CheckHex(v); }
@@ -155,7 +151,7 @@ private:
 
     // A table row's version (nullopt when it has none) and row id.
     static std::optional<std::uint32_t> RowVersion(const PropertyChunk& row) {
-        const PropertyValue* ver = Find(row, kPropLtpRowVer);
+        const PropertyValue* ver = Find(row, prop::kLtpRowVer);
         if (ver == nullptr || !ver->data || ver->data->size() < 4) return std::nullopt;
         return ByteReader(*ver->data).readU32();
     }
@@ -222,7 +218,7 @@ private:
                 const auto version = RowVersion(row);
                 if (!version) return;
                 if (std::binary_search(suspect.begin(), suspect.end(), *version))
-                    rows.push_back({*version, RowId(Find(row, kPropLtpRowId)), table, read});
+                    rows.push_back({*version, RowId(Find(row, prop::kLtpRowId)), table, read});
                 ++read;
             });
         }
@@ -309,7 +305,7 @@ private:
             SubnodeList subnodes;
             if (node.subnodeBlock() != nullptr) ReadSubnodes(store_, *node.subnodeBlock(), subnodes);
             forEachRow(*node.dataBlock(), subnodes, [&](PropertyChunk&& row) {
-                const PropertyValue* id = Find(row, kPropLtpRowId);
+                const PropertyValue* id = Find(row, prop::kLtpRowId);
                 if (!RowVersion(row) || id == nullptr) return;
                 const std::uint32_t rowId = RowId(id);
                 // Rows without a readable message are named by the folder-table check.
@@ -334,7 +330,7 @@ private:
                     const PropertyChunk& message) {
         for (const PropertyValue& cell : cells.entries) {
             if (!cell.hasData() ||
-                (!cell.numericNamed && !cell.stringNamed && (cell.id == kPropLtpRowId || cell.id == kPropLtpRowVer)))
+                (!cell.numericNamed && !cell.stringNamed && (cell.id == prop::kLtpRowId || cell.id == prop::kLtpRowVer)))
                 continue;
             const PropertyValue* own = nullptr;
             for (const PropertyValue& v : message.entries)
@@ -351,9 +347,9 @@ private:
     // (PidTagMessageCodepage, else PidTagInternetCodepage, else 1252).
     static bool SameCellValue(const PropertyValue& own, const PropertyValue& cell, const PropertyChunk& message) {
         if (own.data == cell.data) return true;
-        if (own.type != kString8Type || cell.type != kUnicodeType || !own.data || !cell.data) return false;
+        if (own.type != kPtString8 || cell.type != kPtUnicode || !own.data || !cell.data) return false;
         unsigned codePage = kDefaultCodePage;
-        for (const std::uint32_t id : {kMessageCodePageId, kInternetCodePageId}) {
+        for (const std::uint32_t id : {prop::kMessageCodepage, prop::kInternetCodepage}) {
             const PropertyValue* cp = Find(message, id);
             if (cp != nullptr && cp->data && cp->data->size() == 4 && ByteReader(*cp->data).readU32() != 0) {
                 codePage = ByteReader(*cp->data).readU32();

@@ -3,7 +3,7 @@
 // matrix span many blocks (with a cache of two heap pages, so pages are
 // read again and again), on one whose row matrix loses a block in the
 // middle, and on every table of the shared stores.
-#include "output/check_table_rows.h"
+#include "check/check_table_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "check/check_node_pages.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
-#include "output/check_node_pages.h"
 #include "output/pst/ltp_node_sink.h"
 #include "output/pst/ltp_subnodes.h"
 #include "output/pst/ltp_tc.h"

@@ -1,13 +1,12 @@
-// A strict validator of Personal Folders stores written by anyone: the
-// header, every B-tree page, every block the block B-tree lists, the
-// allocation maps, reference counts and the node-to-block links. Damage is
-// reported with its file offset; every byte is read through ByteReader, so
-// garbage and truncated files give findings, never a crash.
+// What the store checker is asked and what it answers: its options, its
+// findings and the report that gathers them. Every check file adds its
+// findings through AddFinding, so the report's cap and its count per kind
+// hold whichever check finds what.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,27 @@ namespace bm {
 
 enum class FindingSeverity : std::uint8_t { Warning, Error };
 
+// The part of the store a finding is about.
+enum class FindingKind : std::uint8_t {
+    File,           // the file cannot be opened or is too short to hold a store
+    Header,         // magic, version, CRCs and fields of the header
+    Page,           // a B-tree page: trailer, footer, levels, keys
+    Block,          // a block the block B-tree lists: size, place, trailer, CRC
+    InternalBlock,  // the inside of an XBLOCK, XXBLOCK, SLBLOCK or SIBLOCK
+    Reference,      // a block named but not listed, or reference counts off
+    Overlap,        // pages or blocks sharing bytes
+    AllocationMap,  // AMap, PMap, FMap, FPMap, density list, free counters
+    FolderTable,    // hierarchy and contents tables against the node tree
+    ClientRule,     // the rules the mail client's repair tool holds a store to
+};
+inline constexpr std::size_t kFindingKindCount = static_cast<std::size_t>(FindingKind::ClientRule) + 1;
+
+// The name a kind goes by in the command line's JSON.
+const char* FindingKindName(FindingKind kind);
+
 struct Finding {
     FindingSeverity severity = FindingSeverity::Error;
+    FindingKind kind = FindingKind::File;
     std::uint64_t offset = 0;  // file offset the finding is about
     std::string text;
 };
@@ -43,6 +61,8 @@ inline constexpr std::size_t kMaxCheckFindings = 2000;
 struct CheckReport {
     std::vector<Finding> findings;
     std::size_t findingsDropped = 0;  // beyond the report's cap
+    // Findings per kind, those beyond the cap included.
+    std::array<std::size_t, kFindingKindCount> kindCounts{};
     // Set when the store's layout is one the checker does not verify
     // (wVer 36, 4 KiB pages).
     bool notChecked = false;
@@ -57,13 +77,11 @@ struct CheckReport {
 
     std::size_t errorCount() const;
     std::size_t warningCount() const;
+    std::size_t count(FindingKind kind) const { return kindCounts[static_cast<std::size_t>(kind)]; }
     bool ok() const { return !notChecked && errorCount() == 0; }
 };
 
-// Checks the store at path. A file that cannot be opened gives one error.
-CheckReport CheckStore(const std::filesystem::path& path, const CheckOptions& options = {});
-
-// One line per finding: "error at 0x00004400: text".
-std::string FormatFinding(const Finding& finding);
+// Adds a finding, or past the report's cap only counts it.
+void AddFinding(CheckReport& report, FindingSeverity severity, FindingKind kind, std::uint64_t at, std::string text);
 
 }  // namespace bm

@@ -12,7 +12,7 @@
 
 #include <filesystem>
 
-#include "output/store_checker.h"
+#include "check/check_report.h"
 #include "store/store_file.h"
 
 namespace bm {

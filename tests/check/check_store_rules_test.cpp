@@ -2,7 +2,7 @@
 // in exactly one place: the broken store gives exactly one finding of that
 // rule, naming the node, what was expected and what was found, and the same
 // store unbroken gives none.
-#include "output/check_store_rules.h"
+#include "check/check_store_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "check/store_checker.h"
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
 #include "output/pst/ltp_node_sink.h"

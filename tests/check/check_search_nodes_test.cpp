@@ -2,7 +2,7 @@
 // client-written store holds there (and the checker finds nothing on the
 // client's own stores); a store written without one of the nodes, or with
 // one lacking part of its contents, gives exactly one finding naming it.
-#include "output/check_search_nodes.h"
+#include "check/check_search_nodes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "check/store_checker.h"
 #include "common/byte_reader.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"

@@ -2,7 +2,7 @@
 // those kept apart (BIDs past 32 bits, offsets that are no 64-byte multiple
 // or lie past 256 GiB, inflated sizes, reference counts past 16 bits) as
 // well as the packed ones, and finds blocks as a lookup by BID should.
-#include "output/check_block_list.h"
+#include "check/check_block_list.h"
 
 #include <gtest/gtest.h>
 

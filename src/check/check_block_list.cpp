@@ -1,4 +1,4 @@
-#include "output/check_block_list.h"
+#include "check/check_block_list.h"
 
 #include <algorithm>
 

@@ -12,8 +12,8 @@
 
 #include <filesystem>
 
-#include "output/check_size_rules.h"
-#include "output/store_checker.h"
+#include "check/check_report.h"
+#include "check/check_size_rules.h"
 #include "store/store_file.h"
 
 namespace bm {

@@ -4,16 +4,17 @@
 // mailbox root instead of the store's root and carries more properties, and
 // all but one also hold an empty search contents table 0x2230, so neither
 // the parent's NID nor that table is required.
-#include "output/check_search_nodes.h"
+#include "check/check_search_nodes.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "output/check_table_rows.h"
-#include "output/check_text.h"
+#include "check/check_table_rows.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
+#include "format/properties.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
 #include "store/nid_types.h"
@@ -30,7 +31,6 @@ constexpr std::uint32_t kUnicodeVersion = 23;
 constexpr std::uint32_t kSearchFolderNid = 0x2223;
 constexpr std::uint32_t kUpdateQueueNid = 0x2226;
 constexpr std::uint32_t kCriteriaNid = 0x2227;
-constexpr std::uint32_t kPropLtpRowId = 0x67F2;
 
 struct Expected {
     std::uint32_t id;
@@ -114,7 +114,7 @@ private:
         bool listed = false;
         const auto visit = [&listed](PropertyChunk&& row) {
             for (const PropertyValue& v : row.entries) {
-                if (v.id == kPropLtpRowId && !v.numericNamed && !v.stringNamed && v.data && v.data->size() >= 4 &&
+                if (v.id == prop::kLtpRowId && !v.numericNamed && !v.stringNamed && v.data && v.data->size() >= 4 &&
                     ByteReader(*v.data).readU32() == kSearchFolderNid)
                     listed = true;
             }

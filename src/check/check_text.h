@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "output/store_checker.h"
+#include "check/check_report.h"
 
 namespace bm {
 
@@ -20,12 +20,8 @@ inline std::string CheckHex(std::uint64_t v) {
 // only counted.
 inline void AddRuleFinding(CheckReport& report, std::uint64_t at, std::uint32_t nid, const char* rule,
                            const std::string& expected, const std::string& found) {
-    if (report.findings.size() >= kMaxCheckFindings) {
-        ++report.findingsDropped;
-        return;
-    }
-    report.findings.push_back({FindingSeverity::Error, at,
-                               "node " + CheckHex(nid) + ": " + rule + ": expected " + expected + ", found " + found});
+    AddFinding(report, FindingSeverity::Error, FindingKind::ClientRule, at,
+               "node " + CheckHex(nid) + ": " + rule + ": expected " + expected + ", found " + found);
 }
 
 }  // namespace bm

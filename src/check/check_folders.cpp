@@ -6,7 +6,7 @@
 // PidTagLtpRowId. Search folders (type 0x03) appear as children but their
 // own contents list other folders' messages, so their tables are not
 // compared.
-#include "output/check_folders.h"
+#include "check/check_folders.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,9 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "output/check_table_rows.h"
-#include "output/check_text.h"
+#include "check/check_table_rows.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
+#include "format/properties.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_context.h"
 #include "messaging/property_reader.h"
@@ -31,11 +32,6 @@
 namespace bm {
 
 namespace {
-
-
-constexpr std::uint32_t kPropContentCount = 0x3602;
-constexpr std::uint32_t kPropSubfolders = 0x360A;
-constexpr std::uint32_t kPropLtpRowId = 0x67F2;
 
 // Node ids listed in one finding; the rest are counted.
 constexpr std::size_t kNidsNamed = 8;
@@ -68,8 +64,8 @@ struct FolderCounts {
 
 FolderCounts CountsOf(const PropertyChunk& chunk) {
     FolderCounts c;
-    if (const PropertyValue* v = Find(chunk, kPropContentCount)) c.contentCount = IntegerValue(*v);
-    if (const PropertyValue* v = Find(chunk, kPropSubfolders)) {
+    if (const PropertyValue* v = Find(chunk, prop::kContentCount)) c.contentCount = IntegerValue(*v);
+    if (const PropertyValue* v = Find(chunk, prop::kSubfolders)) {
         if (auto n = IntegerValue(*v)) c.subfolders = (*n & 0xFF) != 0;
     }
     return c;
@@ -100,11 +96,7 @@ public:
 
 private:
     void problem(std::uint64_t at, std::string text) {
-        if (report_.findings.size() >= kMaxCheckFindings) {
-            ++report_.findingsDropped;
-            return;
-        }
-        report_.findings.push_back({severity_, at, std::move(text)});
+        AddFinding(report_, severity_, FindingKind::FolderTable, at, std::move(text));
     }
 
     // The node of `nid` with its data block (its offset in `out`) and its
@@ -237,7 +229,7 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
     std::size_t withoutId = 0;
     std::vector<std::uint32_t> duplicate, extra, missing;
     const TableRowVisitor visit = [&](PropertyChunk&& row) {
-        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const PropertyValue* id = Find(row, prop::kLtpRowId);
         const auto nid = id ? IntegerValue(*id) : std::nullopt;
         if (!nid) {
             ++withoutId;
@@ -255,7 +247,7 @@ void FolderWalk::compareContents(std::uint32_t folder, std::uint32_t tableNid,
         if (!first) duplicate.push_back(*nid);
     };
     // Only the row ids are compared.
-    const ReadObject contents = readTable(tableNid, visit, {static_cast<std::uint16_t>(kPropLtpRowId)});
+    const ReadObject contents = readTable(tableNid, visit, {prop::kLtpRowId});
     const std::string name = "folder " + Hex(folder);
     if (contents.state == ObjectRead::Missing) {
         problem(folderAt_[folder], name + " has no contents table (node " + Hex(tableNid) + ")");
@@ -285,7 +277,7 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
     const std::uint32_t hierarchyNid = base | kNidTypeHierarchyTable;
     HierarchyRows hierarchyRows;
     const TableRowVisitor visit = [&](PropertyChunk&& row) {
-        const PropertyValue* id = Find(row, kPropLtpRowId);
+        const PropertyValue* id = Find(row, prop::kLtpRowId);
         const auto nid = id ? IntegerValue(*id) : std::nullopt;
         if (!nid) {
             ++hierarchyRows.withoutId;
@@ -336,12 +328,14 @@ void FolderWalk::checkFolder(std::uint32_t folder) {
 bool OpenForFolderChecks(const std::filesystem::path& path, StoreFile& store, CheckReport& report) {
     StoreReader reader;
     if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) {
-        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: the store does not open"});
+        AddFinding(report, FindingSeverity::Warning, FindingKind::FolderTable, 0,
+                   "folder tables not checked: the store does not open");
         return false;
     }
     if (BuildIndexes(store, reader) != 0) {
         ReleaseStore(store);
-        report.findings.push_back({FindingSeverity::Warning, 0, "folder tables not checked: no usable node index"});
+        AddFinding(report, FindingSeverity::Warning, FindingKind::FolderTable, 0,
+                   "folder tables not checked: no usable node index");
         return false;
     }
     return true;

@@ -10,17 +10,17 @@
 // the pages the batch's cells name, their HIDs renumbered to the batch's
 // page slots. Only cells of types whose value lies outside the record are
 // renumbered; a value kept inline reaches the conversion as it is stored.
-#include "output/check_table_rows.h"
+#include "check/check_table_rows.h"
 
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
 
+#include "check/check_node_pages.h"
 #include "common/byte_reader.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"
 #include "messaging/table_info.h"
-#include "output/check_node_pages.h"
 
 namespace bm {
 

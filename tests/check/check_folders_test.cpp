@@ -9,12 +9,12 @@
 #include <map>
 #include <random>
 
-#include "output/check_folders.h"
+#include "check/check_folders.h"
+#include "check/store_checker.h"
 #include "output/pst/ltp_node_sink.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
 #include "output/pst/store_writer.h"
-#include "output/store_checker.h"
 #include "support/test_paths.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "output/check_file_reader.h"
+#include "check/check_file_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

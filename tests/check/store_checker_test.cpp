@@ -1,8 +1,9 @@
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -209,6 +210,80 @@ TEST_F(DamagedStore, HeaderDamageIsFound) {
     bytes_[0] = 'X';
     report = check();
     EXPECT_TRUE(HasError(report, "magic", 0)) << Dump(report);
+}
+
+// The checker knows the layout from the reader's description, not from the
+// writer's constants: a store as a writer with one wrong constant would
+// write it (the field a few bytes off, every CRC made to match) fails the
+// check, under the kind of finding the misplaced field belongs to.
+TEST_F(DamagedStore, AWriterWithAWrongLayoutConstantIsCaught) {
+    const auto fixHeaderCrcs = [](std::vector<std::uint8_t>& f) {
+        bm::PutLe(&f[pst::hdr::kCrcPartial], bm::ComputeCrc(std::span(f).subspan(8, pst::hdr::kCrcPartialLength)), 4);
+        bm::PutLe(&f[pst::hdr::kCrcFull], bm::ComputeCrc(std::span(f).subspan(8, pst::hdr::kCrcFullLength)), 4);
+    };
+    // Moves `width` bytes from `from` to `to`, zeroing what they leave.
+    const auto move = [](std::vector<std::uint8_t>& f, std::size_t from, std::size_t to, std::size_t width) {
+        const std::vector<std::uint8_t> field(f.begin() + from, f.begin() + from + width);
+        std::fill_n(f.begin() + from, width, 0);
+        std::copy(field.begin(), field.end(), f.begin() + to);
+    };
+    struct Case {
+        const char* constant;
+        std::function<void(std::vector<std::uint8_t>&, std::uint64_t nbtRoot)> write;
+        bm::FindingKind kind;
+    };
+    const std::vector<Case> cases = {
+        {"ibFileEof 8 bytes early",
+         [&](auto& f, auto) {
+             move(f, pst::hdr::kFileEof, pst::hdr::kFileEof - 8, 8);
+             fixHeaderCrcs(f);
+         },
+         bm::FindingKind::AllocationMap},
+        {"the node B-tree root 8 bytes late",
+         [&](auto& f, auto) {
+             move(f, pst::hdr::kNbtRoot + 8, pst::hdr::kNbtRoot + 16, 8);
+             move(f, pst::hdr::kNbtRoot, pst::hdr::kNbtRoot + 8, 8);
+             fixHeaderCrcs(f);
+         },
+         bm::FindingKind::Page},
+        {"bSentinel one byte early",
+         [&](auto& f, auto) {
+             move(f, pst::hdr::kSentinelAt, pst::hdr::kSentinelAt - 1, 1);
+             fixHeaderCrcs(f);
+         },
+         bm::FindingKind::Header},
+        {"cLevel in the footer's padding",
+         [&](auto& f, std::uint64_t root) {
+             move(f, root + pst::kBTreeCLevel, root + pst::kBTreeCLevel + 1, 1);
+             FixPageCrc(f, root);
+         },
+         bm::FindingKind::Page},
+        {"the page CRC over the entries only",
+         [&](auto& f, std::uint64_t root) {
+             const auto entries = std::span(f).subspan(root, pst::kBTreeEntriesSize);
+             bm::PutLe(&f[root + pst::kTrailerCrc], bm::ComputeCrc(entries), 4);
+         },
+         bm::FindingKind::Page},
+        {"AMap bits least significant first",
+         [&](auto& f, auto) {
+             for (std::size_t i = 0; i < pst::kPageDataSize; ++i) {
+                 std::uint8_t b = f[pst::kFirstAMapOffset + i], r = 0;
+                 for (int bit = 0; bit < 8; ++bit) r = static_cast<std::uint8_t>(r | (((b >> bit) & 1) << (7 - bit)));
+                 f[pst::kFirstAMapOffset + i] = r;
+             }
+             FixPageCrc(f, pst::kFirstAMapOffset);
+         },
+         bm::FindingKind::AllocationMap},
+    };
+    const std::vector<std::uint8_t> sound = bytes_;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.constant);
+        bytes_ = sound;
+        c.write(bytes_, nbtRoot());
+        const auto report = check();
+        EXPECT_GT(report.errorCount(), 0u) << Dump(report);
+        EXPECT_GT(report.count(c.kind), 0u) << Dump(report);
+    }
 }
 
 TEST_F(DamagedStore, TruncatedCopiesGiveErrorsNotCrashes) {

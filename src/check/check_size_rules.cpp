@@ -1,12 +1,13 @@
-#include "output/check_size_rules.h"
+#include "check/check_size_rules.h"
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "output/check_text.h"
+#include "check/check_text.h"
 #include "common/byte_reader.h"
+#include "format/properties.h"
 #include "messaging/heap_node.h"
 #include "messaging/property_reader.h"
 #include "store/blocks.h"
@@ -18,24 +19,11 @@ namespace {
 
 // Subnodes the client keeps beside some messages of its own; no property
 // names them and the client leaves them out of the message size.
-constexpr std::uint32_t kNidTypeClientSide = 0x16;
-constexpr std::uint32_t kPropMessageSize = 0x0E08;
-constexpr std::uint32_t kPropAttachSize = 0x0E20;
-constexpr std::uint16_t kTypeInt16 = 0x0002;
-constexpr std::uint16_t kTypeInt32 = 0x0003;
-constexpr std::uint16_t kTypeFloat = 0x0004;
-constexpr std::uint16_t kTypeErrorCode = 0x000A;
-constexpr std::uint16_t kTypeBoolean = 0x000B;
-constexpr std::uint16_t kTypeObject = 0x000D;
-constexpr std::size_t kPcRecordSize = 8;  // 2-byte id, 2-byte type, 4-byte value or reference
+constexpr std::uint32_t kNidTypeClientSide = NidTypeValue(NidType::ClientSide);
 
 std::string Hex(std::uint64_t v) { return CheckHex(v); }
 
-struct Record {
-    std::uint16_t id = 0;
-    std::uint16_t type = 0;
-    std::uint32_t value = 0;
-};
+using Record = PcRecord;
 
 // A property context of a message, attachment or embedded message, with
 // its records.
@@ -45,7 +33,7 @@ struct Context {
 
     std::optional<std::uint32_t> Long(std::uint32_t id) const {
         for (const Record& r : records)
-            if (r.id == id && r.type == kTypeInt32) return r.value;
+            if (r.id == id && r.type == kPtLong) return r.value;
         return std::nullopt;
     }
 };
@@ -138,19 +126,10 @@ private:
         auto blocks = ReadNodeBlocks(store_, *o.data);
         if (!blocks) return std::nullopt;
         auto heap = HeapNode::Open(std::move(*blocks), HidLayoutFor(store_));
-        if (!heap || heap->clientSignature() != kPropertyContextSig) return std::nullopt;
-        const auto header = ReadBthHeader(*heap, heap->userRoot());
-        if (!header || header->keySize != 2 || header->entrySize != 6) return std::nullopt;
-        Context c{std::move(*heap), {}};
-        for (const auto record : ReadBthRecords(c.heap, *header, kPcRecordSize)) {
-            ByteReader r(record);
-            Record rec;
-            rec.id = r.readU16();
-            rec.type = r.readU16();
-            rec.value = r.readU32();
-            if (r.ok()) c.records.push_back(rec);
-        }
-        return c;
+        if (!heap) return std::nullopt;
+        auto records = ReadPcRecords(*heap);
+        if (!records) return std::nullopt;
+        return Context{std::move(*heap), std::move(*records)};
     }
 
     // The own subnode of `o` with that NID (its index in the list).
@@ -181,12 +160,12 @@ private:
         for (const Record& r : c.records) {
             std::optional<std::uint64_t> bytes;
             switch (r.type) {
-                case kTypeBoolean: bytes = 1; break;
-                case kTypeInt16: bytes = 2; break;
-                case kTypeInt32:
-                case kTypeFloat:
-                case kTypeErrorCode: bytes = 4; break;
-                case kTypeObject: bytes = objectBytes(o, c, r); break;
+                case kPtBoolean: bytes = 1; break;
+                case kPtShort: bytes = 2; break;
+                case kPtLong:
+                case kPtFloat:
+                case kPtError: bytes = 4; break;
+                case kPtObject: bytes = objectBytes(o, c, r); break;
                 default:
                     // Everything else is kept outside the record: a heap
                     // allocation (HID, low five bits 0) or a subnode.
@@ -207,7 +186,7 @@ private:
     void checkMessage(const Object& o, const std::string& what) {
         const auto context = read(o);
         if (!context) return;
-        const auto stored = context->Long(kPropMessageSize);
+        const auto stored = context->Long(prop::kMessageSize);
         const auto expected = treeBytes(o);
         if (!stored || !expected || *stored == *expected) return;
         if (const auto values = valueBytes(o, *context); values && *values == *stored) return;
@@ -219,7 +198,7 @@ private:
         const Object o = below(i);
         const auto context = read(o);
         if (!context) return;
-        const auto stored = context->Long(kPropAttachSize);
+        const auto stored = context->Long(prop::kAttachSize);
         if (!stored) return;
         const auto expected = valueBytes(o, *context);
         if (!expected || *expected == *stored) return;
