@@ -40,7 +40,7 @@
 #include "output/pst/ndb_writer.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 namespace {
 

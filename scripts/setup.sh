@@ -7,7 +7,8 @@ packages=(build-essential cmake ninja-build qt6-base-dev libgtest-dev libgmock-d
   libbenchmark-dev zlib1g-dev libfmt-dev libcli11-dev nlohmann-json3-dev
   xvfb pst-utils pff-tools python3-pypff python3 clang libclang-rt-14-dev
   dpkg-dev binutils man-db desktop-file-utils appstream time
-  pkg-config libgmime-3.0-dev lintian shared-mime-info)
+  pkg-config libgmime-3.0-dev lintian shared-mime-info
+  libical-dev python3-icalendar python3-vobject python3-dateutil notmuch)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

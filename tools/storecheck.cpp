@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/json_output.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "store/store_file.h"
 
 namespace bm::cli {
@@ -42,6 +42,12 @@ int RunCheck(CliEnvironment& env, const std::string& store, bool strict) {
         for (const Finding& f : report.findings) findings.push_back(FormatFinding(f));
         out["findings"] = std::move(findings);
         out["findingsNotShown"] = report.findingsDropped;
+        OrderedJson byKind = OrderedJson::object();
+        for (std::size_t k = 0; k < kFindingKindCount; ++k) {
+            const auto kind = static_cast<FindingKind>(k);
+            byKind[FindingKindName(kind)] = report.count(kind);
+        }
+        out["findingsByKind"] = std::move(byKind);
         out["outcome"] = report.ok() ? "completed" : "failed";
         out["message"] = report.notChecked ? "format version " + std::to_string(report.version) + " is not checked"
                          : report.ok()     ? std::string()

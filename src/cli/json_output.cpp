@@ -6,15 +6,15 @@
 
 #include <fmt/format.h>
 
+#include "format/properties.h"
+
 namespace bm::cli {
 
 std::optional<std::string> FileTimeToIso(std::span<const std::uint8_t> filetime) {
     if (filetime.size() != 8) return std::nullopt;
     std::uint64_t ticks = 0;
     for (int i = 7; i >= 0; --i) ticks = (ticks << 8) | filetime[static_cast<std::size_t>(i)];
-    // 100-ns ticks since 1601-01-01; 11,644,473,600 s lie between the epochs.
-    constexpr std::int64_t kEpochDifference = 11644473600LL;
-    const std::time_t seconds = static_cast<std::time_t>(static_cast<std::int64_t>(ticks / 10000000ULL) - kEpochDifference);
+    const auto seconds = static_cast<std::time_t>(UnixFromFileTime(ticks));
     std::tm utc{};
     if (::gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
     return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,

@@ -22,7 +22,7 @@
 #include "store/nid_types.h"
 #include "output/pst/output_write_error.h"
 #include "output/save_to_pst.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 namespace bm {
 

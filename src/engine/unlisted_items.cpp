@@ -8,6 +8,7 @@
 #include "common/byte_reader.h"
 #include "engine/deep_recovery.h"
 #include "engine/lost_folders.h"
+#include "format/properties.h"
 #include "messaging/item_reader.h"
 #include "messaging/property_reader.h"
 #include "store/nid_types.h"
@@ -16,8 +17,6 @@
 namespace bm {
 
 namespace {
-
-constexpr std::uint32_t kRowIdId = 0x67F2;
 
 // The node ids the folder's contents table lists; nullopt when the folder
 // has no contents table or it cannot be read.
@@ -35,7 +34,7 @@ std::optional<std::unordered_set<std::uint32_t>> ListedItems(StoreFile& store, c
     const bool read = ForEachPropertyChunk(store, *table->dataBlock(), &subnodes, [&](PropertyChunk&& row) {
         bool hasId = false;
         for (const PropertyValue& v : row.entries) {
-            if (v.id != kRowIdId || v.numericNamed || v.stringNamed || !v.hasData()) continue;
+            if (v.id != prop::kLtpRowId || v.numericNamed || v.stringNamed || !v.hasData()) continue;
             if (const auto nid = ByteReader(*v.data).peekAt(0, 4)) {
                 listed.insert(static_cast<std::uint32_t>(*nid));
                 hasId = true;

@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "format/properties.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -44,10 +45,8 @@ struct NamedPropertyEntry {
     std::optional<std::array<std::uint8_t, 16>> propertySet;
 };
 
-inline constexpr std::array<std::uint8_t, 16> kPsMapiGuid{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-inline constexpr std::array<std::uint8_t, 16> kPsPublicStringsGuid{0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                                                   0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+inline constexpr Guid kPsMapiGuid = propsets::kMapi;
+inline constexpr Guid kPsPublicStringsGuid = propsets::kPublicStrings;
 
 class NamedPropertyMap : public StoreExtension {
 public:

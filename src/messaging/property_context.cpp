@@ -1,5 +1,7 @@
 #include "messaging/property_context.h"
 
+#include <array>
+
 #include "common/byte_reader.h"
 
 namespace bm {
@@ -203,21 +205,35 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
     return v;
 }
 
-std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx) {
+std::optional<std::vector<PcRecord>> ReadPcRecords(const HeapNode& heap) {
     if (heap.clientSignature() != kPropertyContextSig) return std::nullopt;
     const auto header = ReadBthHeader(heap, heap.userRoot());
     if (!header || (header->type | (header->keySize << 8)) != kPcBthWord) return std::nullopt;
+    const auto records = ReadBthRecords(heap, *header, kPcRecordSize);
+    std::vector<PcRecord> out;
+    out.reserve(records.size());
+    for (const auto record : records) {
+        const ByteReader r(record);
+        out.push_back({static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0)),
+                       static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0)),
+                       static_cast<std::uint32_t>(r.peekAt(4, 4).value_or(0))});
+    }
+    return out;
+}
 
+std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx) {
+    const auto records = ReadPcRecords(heap);
+    if (!records) return std::nullopt;
     PropertyList list;
     list.rowCount = 1;
     PropertyChunk& chunk = list.chunks.emplace_back();
-    const auto records = ReadBthRecords(heap, *header, kPcRecordSize);
-    chunk.entries.reserve(records.size());
-    for (const auto record : records) {
-        const ByteReader r(record);
-        const auto id = static_cast<std::uint16_t>(r.peekAt(0, 2).value_or(0));
-        const auto type = static_cast<std::uint16_t>(r.peekAt(2, 2).value_or(0));
-        auto value = ConvertPropertyRecord(heap, ctx, id, type, record.subspan(4, 4));
+    chunk.entries.reserve(records->size());
+    for (const PcRecord& record : *records) {
+        const std::array<std::uint8_t, 4> field{static_cast<std::uint8_t>(record.value),
+                                                static_cast<std::uint8_t>(record.value >> 8),
+                                                static_cast<std::uint8_t>(record.value >> 16),
+                                                static_cast<std::uint8_t>(record.value >> 24)};
+        auto value = ConvertPropertyRecord(heap, ctx, record.id, record.type, field);
         if (value) chunk.entries.push_back(std::move(*value));
     }
     return list;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "format/properties.h"
 #include "messaging/heap_node.h"
 #include "messaging/named_properties.h"
 
@@ -27,27 +28,27 @@ namespace bm {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Property types the reader knows.
+// Property types the reader knows, by the format's words.
 enum PropertyType : std::uint32_t {
-    kPtShort = 0x0002,
-    kPtLong = 0x0003,
-    kPtFloat = 0x0004,
-    kPtDouble = 0x0005,
-    kPtCurrency = 0x0006,
-    kPtAppTime = 0x0007,
-    kPtError = 0x000A,
-    kPtBoolean = 0x000B,
-    kPtObject = 0x000D,
-    kPtI8 = 0x0014,
-    kPtString8 = 0x001E,
-    kPtUnicode = 0x001F,
-    kPtSysTime = 0x0040,
-    kPtClsid = 0x0048,
-    kPtBinary = 0x0102,
-    kPtMvLong = 0x1003,
-    kPtMvI8 = 0x1014,
-    kPtMvString8 = 0x101E,
-    kPtMvBinary = 0x1102,
+    kPtShort = TypeValue(PropType::Int16),
+    kPtLong = TypeValue(PropType::Int32),
+    kPtFloat = TypeValue(PropType::Float),
+    kPtDouble = TypeValue(PropType::Double),
+    kPtCurrency = TypeValue(PropType::Currency),
+    kPtAppTime = TypeValue(PropType::AppTime),
+    kPtError = TypeValue(PropType::ErrorCode),
+    kPtBoolean = TypeValue(PropType::Boolean),
+    kPtObject = TypeValue(PropType::Object),
+    kPtI8 = TypeValue(PropType::Int64),
+    kPtString8 = TypeValue(PropType::String8),
+    kPtUnicode = TypeValue(PropType::Unicode),
+    kPtSysTime = TypeValue(PropType::SysTime),
+    kPtClsid = TypeValue(PropType::Guid),
+    kPtBinary = TypeValue(PropType::Binary),
+    kPtMvLong = TypeValue(PropType::MvInt32),
+    kPtMvI8 = TypeValue(PropType::MvInt64),
+    kPtMvString8 = TypeValue(PropType::MvString8),
+    kPtMvBinary = TypeValue(PropType::MvBinary),
 };
 
 // The id of every string-named property.
@@ -116,8 +117,18 @@ std::optional<PropertyValue> ConvertPropertyRecord(const HeapNode& heap, const P
 // stringNamed set), else the property identifier.
 std::uint32_t TranslatePropertyId(const NamedPropertyMap* names, std::uint16_t propId, PropertyValue& value);
 
-// A property context read from its heap; nullopt when the heap is not one
-// (wrong client signature or BTH header).
+// One record of a property context as stored: the value field is the value
+// itself (types of up to 4 bytes) or an HNID.
+struct PcRecord {
+    std::uint16_t id = 0;
+    std::uint16_t type = 0;
+    std::uint32_t value = 0;
+};
+// The records of a property context in key order; nullopt when the heap is
+// not one (wrong client signature or BTH header).
+std::optional<std::vector<PcRecord>> ReadPcRecords(const HeapNode& heap);
+
+// A property context read from its heap; nullopt when the heap is not one.
 std::optional<PropertyList> ReadPropertyContext(const HeapNode& heap, const PropertyReadContext& ctx);
 // A table context; nullopt when the heap is not one or has no rows.
 std::optional<PropertyList> ReadTableContext(const HeapNode& heap, const PropertyReadContext& ctx);

@@ -90,53 +90,59 @@ std::size_t DecodeWithStore(const StoreFile& store, Bytes& data, std::uint64_t b
     return data.size();
 }
 
-// One level of a data tree. nullopt when a block could not be read (the
-// bytes delivered so far stay delivered).
-std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, const NodeDataTarget& target,
-                                         std::uint64_t total, unsigned depth, std::uint64_t cap) {
-    const BlockEntry* entry = FindCounted(store, bid);
-    if (entry == nullptr) return std::nullopt;
+// One level of a data tree (the visit of each leaf below).
+bool WalkTreeLevel(StoreFile& store, std::uint64_t bid, bool countMissing, unsigned depth,
+                   const DataTreeVisitor& visit, Bytes& data) {
+    const BlockEntry* entry = countMissing ? FindCounted(store, bid) : FindBlock(store, bid);
+    if (entry == nullptr) return false;
     Bytes block;
     const std::size_t n = ReadBlockEntry(store, *entry, block);
-    if (n == 0) return std::nullopt;
+    if (n == 0) return false;
+    // Not an XBLOCK: the block is taken as the data itself.
+    if (block[0] != kDataTreeBlockType) return visit(*entry, block);
 
     const ByteReader reader(block);
-    if (block[0] != 1) {
-        // Not an XBLOCK: the block is taken as the data itself.
-        DecodeWithStore(store, block, entry->bid());
-        if (total + n > cap || !Deliver(target, block)) return std::nullopt;
-        return total + n;
-    }
     const auto level = static_cast<std::uint8_t>(reader.peekAt(1, 1).value_or(0));
     const auto count = static_cast<std::size_t>(reader.peekAt(2, 2).value_or(0));
     // Only the top of a tree may hold further trees (XXBLOCK over XBLOCKs).
-    if (level != 1 && depth > 0) return std::nullopt;
+    if (level != 1 && depth > 0) return false;
     const std::size_t width = store.layout != nullptr ? store.layout->idWidth : 4;
     const std::size_t first = store.layout != nullptr ? store.layout->internal.dataTreeEntriesAt : 8;
-
-    Bytes data;  // one buffer for the data blocks of this XBLOCK
     for (std::size_t i = 0; i < count; ++i) {
         const auto child = reader.peekAt(first + i * width, width);
-        if (!child) break;  // entries past the bytes read are not visited
+        if (!child) break;  // entries past the bytes read are not there
         if (level != 1) {
-            const auto next = DeliverTree(store, *child, target, total, depth + 1, cap);
-            if (!next) return std::nullopt;
-            total = *next;
+            if (!WalkTreeLevel(store, *child, countMissing, depth + 1, visit, data)) return false;
             continue;
         }
-        if (IsInternalBid(*child)) return std::nullopt;  // an XBLOCK names data blocks only
-        const BlockEntry* childEntry = FindCounted(store, *child);
-        if (childEntry == nullptr) return std::nullopt;
-        const std::size_t m = ReadBlockEntry(store, *childEntry, data);
-        if (m == 0) return std::nullopt;
-        DecodeWithStore(store, data, childEntry->bid());
-        if (total + m > cap || !Deliver(target, data)) return std::nullopt;
-        total += m;
+        if (IsInternalBid(*child)) return false;  // an XBLOCK names data blocks only
+        const BlockEntry* childEntry = countMissing ? FindCounted(store, *child) : FindBlock(store, *child);
+        if (childEntry == nullptr) return false;
+        if (ReadBlockEntry(store, *childEntry, data) == 0 || !visit(*childEntry, data)) return false;
     }
+    return true;
+}
+
+// The data of a tree, delivered leaf by leaf. nullopt when a block could
+// not be read (the bytes delivered so far stay delivered).
+std::optional<std::uint64_t> DeliverTree(StoreFile& store, std::uint64_t bid, const NodeDataTarget& target,
+                                         std::uint64_t total, std::uint64_t cap) {
+    const bool whole = WalkDataTree(store, bid, true, [&](const BlockEntry& leaf, Bytes& bytes) {
+        const std::size_t n = DecodeWithStore(store, bytes, leaf.bid());
+        if (total + n > cap || !Deliver(target, bytes)) return false;
+        total += n;
+        return true;
+    });
+    if (!whole) return std::nullopt;
     return total;
 }
 
 }  // namespace
+
+bool WalkDataTree(StoreFile& store, std::uint64_t bid, bool countMissing, const DataTreeVisitor& visit) {
+    Bytes data;  // one buffer for the data blocks of the tree
+    return WalkTreeLevel(store, bid, countMissing, 0, visit, data);
+}
 
 std::size_t ReadAt(const StoreFile& store, std::uint64_t offset, std::size_t length, Bytes& slot) {
     slot.clear();
@@ -261,7 +267,7 @@ std::uint64_t ReadNodeData(StoreFile& store, const BlockEntry& entry, const Node
                 return true;
             };
         }
-        const auto result = DeliverTree(store, entry.bid(), counted, 0, 0, NodeDataCap(store));
+        const auto result = DeliverTree(store, entry.bid(), counted, 0, NodeDataCap(store));
         arrived = target.buffer != nullptr ? target.buffer->size() : sunk;
         if (result) {
             total = *result;
@@ -291,7 +297,7 @@ std::uint64_t ReadDataTree(StoreFile& store, std::uint64_t bid, const NodeDataTa
     const std::uint64_t cap = NodeDataCap(store);
     if (total > cap) return 0;
     if (target.buffer != nullptr) target.buffer->resize(static_cast<std::size_t>(total));
-    const auto result = DeliverTree(store, bid, target, total, 0, cap);
+    const auto result = DeliverTree(store, bid, target, total, cap);
     return result.value_or(0);
 }
 

@@ -29,6 +29,7 @@
 #include <span>
 #include <vector>
 
+#include "format/ndb.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -45,15 +46,12 @@ struct NodeDataTarget {
     DataSink sink;
 };
 
-// BID bit 1: an internal block.
-inline bool IsInternalBid(std::uint64_t bid) { return (bid & 2) != 0; }
-
 // Largest node data delivered (the format's own 32-bit total size).
 inline constexpr std::uint64_t kMaxNodeDataBytes = 0xFFFFFFFFull;
 // The first byte (btype) of an internal block: a data tree (XBLOCK or
 // XXBLOCK) or a subnode list (SLBLOCK or SIBLOCK).
-inline constexpr std::uint8_t kDataTreeBlockType = 1;
-inline constexpr std::uint8_t kSubnodeBlockType = 2;
+inline constexpr std::uint8_t kDataTreeBlockType = kBlockTypeData;
+inline constexpr std::uint8_t kSubnodeBlockType = kBlockTypeSubnode;
 
 // Reads up to `length` bytes at `offset` into a new buffer in `slot`;
 // returns the number read (short at the end of the file).
@@ -65,6 +63,16 @@ std::size_t ReadBlock(StoreFile& store, std::uint64_t bid, Bytes& slot);
 
 // ReadBlock for an entry already looked up (no lookup, no decoding).
 std::size_t ReadBlockEntry(StoreFile& store, const BlockEntry& entry, Bytes& slot);
+
+// The one walk of a data tree: the leaf blocks below block `bid` in order,
+// each read (not decoded) for `visit`. A block whose first byte is not a
+// data tree's is a leaf itself; an XXBLOCK below the top, an XBLOCK naming
+// an internal block, a block not listed (counted as missing damage when
+// `countMissing`) or one that cannot be read, or a visit that returns
+// false, ends the walk: false. Entries past the bytes of their block are
+// not there.
+using DataTreeVisitor = std::function<bool(const BlockEntry& leaf, Bytes& bytes)>;
+bool WalkDataTree(StoreFile& store, std::uint64_t bid, bool countMissing, const DataTreeVisitor& visit);
 
 // ReadBlock, then decoded with the store's method.
 std::size_t ReadBlockDecoded(StoreFile& store, std::uint64_t bid, Bytes& slot);

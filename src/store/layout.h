@@ -35,9 +35,19 @@ enum class LayoutKind : std::uint8_t { Ansi, Unicode, Unicode4k };
 inline constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
 struct HeaderFields {
-    std::size_t nbtRootOffsetAt;  // ib of the NBT root BREF
+    std::size_t nbtRootOffsetAt;  // ib of the NBT root BREF (its bid comes before it)
     std::size_t bbtRootOffsetAt;  // ib of the BBT root BREF
     std::size_t cryptMethodAt;    // bCryptMethod byte
+    // The fields only the store checker reads.
+    std::size_t size;             // bytes of the header
+    std::size_t fileEofAt;        // ibFileEof
+    std::size_t amapLastAt;       // ibAMapLast
+    std::size_t amapFreeAt;       // cbAMapFree; cbPMapFree follows
+    std::size_t amapValidAt;      // fAMapValid byte
+    std::size_t sentinelAt;       // bSentinel byte
+    std::size_t crcFullAt;        // dwCRCFull, kNoField when absent
+    // dwCRCPartial and dwCRCFull cover bytes from wMagicClient on.
+    std::size_t crcPartialLength, crcFullLength;
 };
 
 struct PageFields {
@@ -55,6 +65,11 @@ struct PageFields {
     std::size_t footerEntrySizeAt;  // cbEnt (8-bit)
     std::size_t footerFieldWidth;   // width of cEnt and cEntMax
     bool sizedByFooter;
+    std::size_t levelAt;      // cLevel byte of the footer
+    // The trailer: ptype twice, wSig, the page's bid.
+    std::size_t typeAt;
+    std::size_t signatureAt;
+    std::size_t bidAt;
 };
 
 // Inner entry of either tree (BTENTRY): key, then the child's BREF.
@@ -93,6 +108,7 @@ struct BlockTrailerFields {
     std::size_t crcAt;
     std::size_t bidAt;
     bool compressed;  // data blocks may be deflated (stored size < inflated size)
+    std::size_t maxSize;  // most bytes one block takes, trailer included
 };
 
 // Internal blocks (never encoded): XBLOCK/XXBLOCK and SLBLOCK/SIBLOCK.
@@ -101,6 +117,24 @@ struct InternalBlockFields {
     std::size_t subnodeEntriesAt;    // first entry of an SLBLOCK/SIBLOCK
     std::size_t subnodeLeafSize;     // SLENTRY: nid, bidData, bidSub
     std::size_t subnodeInnerSize;    // SIENTRY: nid, bid of an SLBLOCK
+};
+
+// The allocation maps. The file from `firstAt` on is cut into intervals,
+// each starting with an AMap page of `bitsPerMap` bits, one per `unit`
+// bytes. Every `pageMapEvery`th interval holds a PMap next (one bit per
+// page); an FMap, then one every `freeMapEvery` intervals, from interval
+// `freeMapFirst`; an FPMap likewise from `freePageMapFirst`; FMap and FPMap
+// take the slot after the PMap and never share an interval.
+struct MapFields {
+    std::uint64_t firstAt;
+    std::uint64_t unit;
+    std::uint64_t bitsPerMap;
+    std::size_t bitsAt;  // first bit within the map page
+    std::uint64_t pageMapEvery;
+    std::uint64_t freeMapFirst, freeMapEvery;
+    std::uint64_t freePageMapFirst, freePageMapEvery;
+    std::uint64_t densityListAt;  // kNoField when the layout has none
+    bool settled;  // false while a layout's map geometry is not known for sure
 };
 
 struct StoreLayout {
@@ -115,7 +149,26 @@ struct StoreLayout {
     NodeEntryFields nbtLeaf;
     BlockTrailerFields block;
     InternalBlockFields internal;
+    MapFields maps;
 };
+
+// Where allocation-map interval `k` starts, which map pages it holds and
+// how many bytes they take.
+constexpr std::uint64_t MapIntervalSize(const StoreLayout& l) { return l.maps.bitsPerMap * l.maps.unit; }
+constexpr std::uint64_t MapIntervalStart(const StoreLayout& l, std::uint64_t k) {
+    return l.maps.firstAt + k * MapIntervalSize(l);
+}
+constexpr bool HasPageMap(const StoreLayout& l, std::uint64_t k) { return k % l.maps.pageMapEvery == 0; }
+constexpr bool HasFreeMap(const StoreLayout& l, std::uint64_t k) {
+    return k >= l.maps.freeMapFirst && (k - l.maps.freeMapFirst) % l.maps.freeMapEvery == 0;
+}
+constexpr bool HasFreePageMap(const StoreLayout& l, std::uint64_t k) {
+    return k >= l.maps.freePageMapFirst && (k - l.maps.freePageMapFirst) % l.maps.freePageMapEvery == 0;
+}
+constexpr std::uint64_t MapPagesSize(const StoreLayout& l, std::uint64_t k) {
+    const bool freeMap = HasFreeMap(l, k) || HasFreePageMap(l, k);
+    return l.page.size * (1 + (HasPageMap(l, k) ? 1 : 0) + (freeMap ? 1 : 0));
+}
 
 extern const StoreLayout kAnsiLayout;
 extern const StoreLayout kUnicodeLayout;

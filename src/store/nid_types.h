@@ -1,19 +1,20 @@
 // The node types a NID carries in its low five bits, as the reader and its
-// checks need them.
+// checks name them (the format's words are in format/ndb.h).
 #pragma once
 
 #include <cstdint>
 
+#include "format/ndb.h"
+
 namespace bm {
 
-inline constexpr std::uint32_t kNidTypeMask = 0x1F;
-inline constexpr std::uint32_t kNidTypeNormalFolder = 0x02;
-inline constexpr std::uint32_t kNidTypeSearchFolder = 0x03;
-inline constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
-inline constexpr std::uint32_t kNidTypeAttachment = 0x05;
-inline constexpr std::uint32_t kNidTypeAssociatedMessage = 0x08;
-inline constexpr std::uint32_t kNidTypeHierarchyTable = 0x0D;
-inline constexpr std::uint32_t kNidTypeContentsTable = 0x0E;
+inline constexpr std::uint32_t kNidTypeNormalFolder = NidTypeValue(NidType::NormalFolder);
+inline constexpr std::uint32_t kNidTypeSearchFolder = NidTypeValue(NidType::SearchFolder);
+inline constexpr std::uint32_t kNidTypeNormalMessage = NidTypeValue(NidType::NormalMessage);
+inline constexpr std::uint32_t kNidTypeAttachment = NidTypeValue(NidType::Attachment);
+inline constexpr std::uint32_t kNidTypeAssociatedMessage = NidTypeValue(NidType::AssocMessage);
+inline constexpr std::uint32_t kNidTypeHierarchyTable = NidTypeValue(NidType::HierarchyTable);
+inline constexpr std::uint32_t kNidTypeContentsTable = NidTypeValue(NidType::ContentsTable);
 
 constexpr std::uint32_t NidTypeOf(std::uint32_t nid) { return nid & kNidTypeMask; }
 constexpr bool IsNormalFolderNid(std::uint32_t nid) { return NidTypeOf(nid) == kNidTypeNormalFolder; }

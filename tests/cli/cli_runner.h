@@ -19,7 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/engine_test_helpers.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 namespace bmtest {
 

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_runner.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/store_damage.h"
 #include "support/test_paths.h"
 

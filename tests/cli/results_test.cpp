@@ -29,7 +29,7 @@
 #include "cli/cli_runner.h"
 #include "engine/log_texts.h"
 #include "engine/engine_test_helpers.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/store_damage.h"
 #include "support/test_paths.h"
 
@@ -212,8 +212,13 @@ void ExpectListShape(const json& j) {
 
 void ExpectCheckShape(const json& j) {
     ExpectEnvelope(j, "check");
-    ExpectShape(j, {{"verdict", T::String}, {"errors", T::Integer}, {"warnings", T::Integer}, {"findings", T::Array}},
+    ExpectShape(j, {{"verdict", T::String}, {"errors", T::Integer}, {"warnings", T::Integer}, {"findings", T::Array},
+                    {"findingsByKind", T::Object}},
                 "check");
+    // Every finding is counted under one kind, those past the list's limit too.
+    long byKind = 0;
+    for (const auto& [kind, count] : j["findingsByKind"].items()) byKind += count.get<long>();
+    EXPECT_EQ(byKind, j["errors"].get<long>() + j["warnings"].get<long>() + j["findingsNotShown"].get<long>());
 }
 
 // ---------------------------------------------------------------------------

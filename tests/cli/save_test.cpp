@@ -19,7 +19,7 @@
 #include "engine/engine_test_helpers.h"
 #include "engine/saving_selection.h"
 #include "messaging/messaging.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/store_damage.h"
 #include "store/store.h"
 #include "support/test_paths.h"
@@ -109,6 +109,8 @@ TEST(CliCheck, AFileThatIsNoStoreFailsWithItsFindings) {
     EXPECT_EQ(j["verdict"], "damaged");
     EXPECT_GT(j["errors"].get<int>(), 0);
     EXPECT_FALSE(j["findings"].empty());
+    EXPECT_EQ(j["findingsByKind"]["header"], 1) << r.out;
+    EXPECT_EQ(j["findingsByKind"]["page"], 0) << r.out;
 }
 
 TEST(CliCheck, TheFourKilobyteLayoutIsCheckedAndItsDamageFound) {

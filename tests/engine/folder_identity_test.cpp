@@ -15,7 +15,7 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "output/source_folders.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "store/store.h"
 #include "support/test_paths.h"
 

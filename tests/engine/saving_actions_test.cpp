@@ -4,7 +4,7 @@
 
 #include "engine/saving_actions.h"
 #include "output/output_readback.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 
 namespace bm {
 namespace {

@@ -23,7 +23,7 @@
 #include "output/output_readback.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/test_paths.h"
 
 namespace bm {

@@ -13,7 +13,7 @@
 #include "engine/saving_run.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/test_paths.h"
 
 namespace bm {

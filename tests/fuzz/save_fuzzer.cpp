@@ -18,7 +18,7 @@
 
 #include "engine/analysis_run.h"
 #include "engine/saving_run.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "store_mutation.h"
 
 namespace {

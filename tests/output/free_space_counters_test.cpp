@@ -14,7 +14,7 @@
 #include "output/pst/ndb_layout.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/test_paths.h"
 
 namespace {

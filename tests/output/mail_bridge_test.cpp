@@ -9,7 +9,7 @@
 #include "output/contact_session.h"
 #include "output/item_time.h"
 #include "output/mail_bridge.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "output_readback.h"
 
 namespace bm {

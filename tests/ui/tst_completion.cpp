@@ -18,7 +18,7 @@
 
 #include "engine/saving_run.h"
 #include "engine/store_listing.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "support/store_damage.h"
 #include "ui/folder_tree.h"
 #include "ui/last_saving_dialog.h"

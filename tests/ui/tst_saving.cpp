@@ -28,7 +28,7 @@
 #include "engine/saving_run.h"
 #include "engine/saving_selection.h"
 #include "engine/store_listing.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "store/nid_types.h"
 #include "ui/folder_tree.h"
 #include "ui/last_saving_dialog.h"

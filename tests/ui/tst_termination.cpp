@@ -13,7 +13,7 @@
 
 #include "engine/log_texts.h"
 #include "engine/saving_run.h"
-#include "output/store_checker.h"
+#include "check/store_checker.h"
 #include "ui/folder_tree.h"
 #include "ui/last_saving_dialog.h"
 #include "ui/list_pst_file.h"

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "output/mime/message_fields.h"
+#include "output/pst/message.h"
 
 namespace bm::mime {
 
@@ -38,6 +39,11 @@ struct MailEntry {
     std::string envelopeSender;     // the sender's address for the MBOX separator line; may be empty
     std::string subject;            // UTF-8, for the .eml file name
 };
+
+// The entry of a converted message: its state, when it arrived, the
+// sender's SMTP address (the sender's, else the one it was sent for) and
+// its subject, from the source message's properties.
+MailEntry MailEntryOf(const pst::Message& message, std::string_view bytes);
 
 class MailLayout {
 public:

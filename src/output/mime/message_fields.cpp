@@ -2,17 +2,18 @@
 
 #include <glib.h>
 
+#include <bit>
 #include <cstring>
 #include <memory>
+
+#include "common/byte_reader.h"
+#include "output/mime/entry_ids.h"
 
 namespace bm::mime {
 namespace {
 
 using pst::PropType;
 
-constexpr std::uint16_t kInternetCodepage = 0x3FDE;
-constexpr std::uint16_t kMessageCodepage = 0x3FFD;
-constexpr std::uint16_t kMessageFlags = 0x0E07;
 constexpr std::uint16_t kFlagStatus = 0x1090;
 constexpr std::uint16_t kIconIndex = 0x1080;
 constexpr std::uint16_t kLastVerbExecuted = 0x1081;
@@ -29,16 +30,50 @@ constexpr std::int32_t kVerbReply = 102;
 constexpr std::int32_t kVerbReplyAll = 103;
 constexpr std::int32_t kVerbForward = 104;
 
-const pst::Property* Find(const pst::PropertyBag& bag, std::uint16_t id) {
-    pst::PropKey key;
-    key.id = id;
-    return bag.Find(key);
+std::uint64_t Le(std::span<const std::uint8_t> bytes) {
+    std::uint64_t v = 0;
+    for (std::size_t i = bytes.size(); i-- > 0;) v = (v << 8) | bytes[i];
+    return v;
 }
 
-std::string Utf16ToUtf8(const std::vector<std::uint8_t>& bytes) {
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+// 8-bit text less its terminating NULs, as UTF-8.
+std::string String8ToUtf8(std::span<const std::uint8_t> bytes, std::uint32_t codePage) {
+    std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+    return ToUtf8(raw, CharsetOfCodePage(codePage));
+}
+
+// The values of a multi-valued variable-size property: a count, an offset
+// per value (from the start) and the values. Empty when not well formed.
+std::vector<std::string> SplitValues(std::span<const std::uint8_t> bytes) {
+    ByteReader r(bytes);
+    const std::uint32_t count = r.readU32();
+    if (!r.ok() || count > r.remaining() / 4) return {};
+    std::vector<std::uint32_t> offsets(count);
+    for (auto& o : offsets) o = r.readU32();
+    std::vector<std::string> out;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t end = i + 1 < count ? offsets[i + 1] : bytes.size();
+        if (offsets[i] > end || end > bytes.size()) return {};
+        const auto value = bytes.subspan(offsets[i], end - offsets[i]);
+        out.emplace_back(value.begin(), value.end());
+    }
+    return out;
+}
+
+}  // namespace
+
+pst::PropKey IdKey(std::uint16_t id) {
+    pst::PropKey key;
+    key.id = id;
+    return key;
+}
+
+std::string Utf16ToUtf8(std::span<const std::uint8_t> bytes) {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
     while (!units.empty() && units.back() == u'\0') units.pop_back();
     std::string out;
     for (std::size_t i = 0; i < units.size(); ++i) {
@@ -54,6 +89,8 @@ std::string Utf16ToUtf8(const std::vector<std::uint8_t>& bytes) {
     }
     return out;
 }
+
+namespace {
 
 bool IsSmtpAddress(std::string_view address) {
     const auto at = address.find('@');
@@ -106,21 +143,19 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
 }
 
 std::uint32_t CodePageOf(const pst::PropertyBag& bag) {
-    for (const std::uint16_t id : {kInternetCodepage, kMessageCodepage})
+    for (const std::uint16_t id : {prop::kInternetCodepage, prop::kMessageCodepage})
         if (const auto value = Int32Of(bag, id); value && *value > 0) return static_cast<std::uint32_t>(*value);
     return 0;
 }
 
-std::optional<std::string> TextOf(const pst::PropertyBag& bag, std::uint16_t id, std::uint32_t codePage) {
-    const pst::Property* p = Find(bag, id);
+std::optional<std::string> TextOf(const pst::PropertyBag& bag, const pst::PropKey& key, std::uint32_t codePage) {
+    const pst::Property* p = bag.Find(key);
     if (!p || p->bytes.empty()) return std::nullopt;
     std::string text;
     if (p->type == PropType::Unicode) {
         text = Utf16ToUtf8(p->bytes);
     } else if (p->type == PropType::String8) {
-        std::string_view raw(reinterpret_cast<const char*>(p->bytes.data()), p->bytes.size());
-        while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
-        text = ToUtf8(raw, CharsetOfCodePage(codePage));
+        text = String8ToUtf8(p->bytes, codePage);
     } else {
         return std::nullopt;
     }
@@ -128,31 +163,63 @@ std::optional<std::string> TextOf(const pst::PropertyBag& bag, std::uint16_t id,
     return text;
 }
 
-std::optional<std::string> BinaryOf(const pst::PropertyBag& bag, std::uint16_t id) {
-    const pst::Property* p = Find(bag, id);
+std::optional<std::string> BinaryOf(const pst::PropertyBag& bag, const pst::PropKey& key) {
+    const pst::Property* p = bag.Find(key);
     if (!p || (p->type != PropType::Binary && p->type != PropType::Object)) return std::nullopt;
     return std::string(p->bytes.begin(), p->bytes.end());
 }
 
-std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, std::uint16_t id) {
-    const pst::Property* p = Find(bag, id);
+std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, const pst::PropKey& key) {
+    const pst::Property* p = bag.Find(key);
     if (!p || p->bytes.empty()) return std::nullopt;
     if (p->type == PropType::Boolean) return p->bytes[0] != 0 ? 1 : 0;
+    if (p->type == PropType::Int16 && p->bytes.size() >= 2)
+        return static_cast<std::int16_t>(Le(std::span(p->bytes).first(2)));
     if (p->type != PropType::Int32 || p->bytes.size() < 4) return std::nullopt;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p->bytes[static_cast<std::size_t>(i)];
-    return static_cast<std::int32_t>(v);
+    return static_cast<std::int32_t>(Le(std::span(p->bytes).first(4)));
 }
 
-std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, std::uint16_t id) {
-    const pst::Property* p = Find(bag, id);
+std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, const pst::PropKey& key) {
+    const pst::Property* p = bag.Find(key);
     if (!p || p->type != PropType::SysTime || p->bytes.size() != 8) return std::nullopt;
-    std::uint64_t ft = 0;
-    for (int i = 7; i >= 0; --i) ft = (ft << 8) | p->bytes[static_cast<std::size_t>(i)];
-    const std::int64_t seconds = static_cast<std::int64_t>(ft / 10000000ULL) - 11644473600LL;
+    const std::uint64_t ft = Le(p->bytes);
+    const std::int64_t seconds = UnixFromFileTime(ft);
     // Dates after 9999 do not fit the date form of a header.
     if (seconds < 0 || seconds > 253402300799LL) return std::nullopt;
     return seconds;
+}
+
+std::optional<double> DoubleOf(const pst::PropertyBag& bag, const pst::PropKey& key) {
+    const pst::Property* p = bag.Find(key);
+    if (!p || p->type != PropType::Double || p->bytes.size() != 8) return std::nullopt;
+    return std::bit_cast<double>(Le(p->bytes));
+}
+
+std::vector<std::string> MultiBinaryOf(const pst::PropertyBag& bag, const pst::PropKey& key) {
+    const pst::Property* p = bag.Find(key);
+    if (!p || p->type != PropType::MvBinary) return {};
+    return SplitValues(p->bytes);
+}
+
+std::vector<std::string> MultiTextOf(const pst::PropertyBag& bag, const pst::PropKey& key, std::uint32_t codePage) {
+    const pst::Property* p = bag.Find(key);
+    if (!p || (p->type != PropType::MvUnicode && p->type != PropType::MvString8)) return {};
+    std::vector<std::string> out;
+    for (const std::string& value : SplitValues(p->bytes)) {
+        const std::span bytes(reinterpret_cast<const std::uint8_t*>(value.data()), value.size());
+        std::string text = p->type == PropType::MvUnicode ? Utf16ToUtf8(bytes) : String8ToUtf8(bytes, codePage);
+        if (!text.empty()) out.push_back(std::move(text));
+    }
+    return out;
+}
+
+std::optional<std::string> TextOf(const pst::PropertyBag& bag, std::uint16_t id, std::uint32_t codePage) {
+    return TextOf(bag, IdKey(id), codePage);
+}
+std::optional<std::string> BinaryOf(const pst::PropertyBag& bag, std::uint16_t id) { return BinaryOf(bag, IdKey(id)); }
+std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, std::uint16_t id) { return Int32Of(bag, IdKey(id)); }
+std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, std::uint16_t id) {
+    return UnixTimeOf(bag, IdKey(id));
 }
 
 Party PartyOf(const pst::PropertyBag& message, PartyRole role) {
@@ -170,6 +237,28 @@ Party PartyOf(const pst::PropertyBag& message, PartyRole role) {
     }
     if (party.smtp.empty() && !address.empty()) party.legacy = address;
     return party;
+}
+
+std::vector<Party> ReplyToOf(const pst::PropertyBag& message) {
+    constexpr std::uint16_t kReplyRecipientEntries = 0x004F;
+    const auto entries = BinaryOf(message, kReplyRecipientEntries);
+    if (!entries) return {};
+    const std::uint32_t cp = CodePageOf(message);
+    std::vector<Party> out;
+    for (const auto& entry :
+         ReadFlatEntryList({reinterpret_cast<const std::uint8_t*>(entries->data()), entries->size()})) {
+        const auto address = ReadOneOffEntryId(entry, cp);
+        if (!address) continue;
+        Party party;
+        party.name = address->name;
+        if (address->isSmtp() && IsSmtpAddress(address->address)) {
+            party.smtp = address->address;
+        } else {
+            party.legacy = address->address;
+        }
+        if (!party.empty()) out.push_back(std::move(party));
+    }
+    return out;
 }
 
 std::vector<Recipient> RecipientsOf(const pst::Message& message) {
@@ -196,7 +285,7 @@ std::vector<Recipient> RecipientsOf(const pst::Message& message) {
 
 MailFlags MailFlagsOf(const pst::PropertyBag& message) {
     MailFlags flags;
-    const std::int32_t messageFlags = Int32Of(message, kMessageFlags).value_or(0);
+    const std::int32_t messageFlags = Int32Of(message, prop::kMessageFlags).value_or(0);
     flags.seen = (messageFlags & kFlagRead) != 0;
     flags.draft = (messageFlags & kFlagUnsent) != 0;
     flags.flagged = Int32Of(message, kFlagStatus).value_or(0) == kFollowUpFlagged;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,23 @@ std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, std::uint16_t i
 // A PT_SYSTIME property as Unix seconds; nullopt when absent or before 1970.
 std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, std::uint16_t id);
 
+// The same by key, for named properties (vCard and iCalendar read many).
+std::optional<std::string> TextOf(const pst::PropertyBag& bag, const pst::PropKey& key, std::uint32_t codePage);
+std::optional<std::string> BinaryOf(const pst::PropertyBag& bag, const pst::PropKey& key);
+std::optional<std::int32_t> Int32Of(const pst::PropertyBag& bag, const pst::PropKey& key);
+std::optional<std::int64_t> UnixTimeOf(const pst::PropertyBag& bag, const pst::PropKey& key);
+std::optional<double> DoubleOf(const pst::PropertyBag& bag, const pst::PropKey& key);
+// The values of a multi-valued binary property; empty when absent or not
+// well formed.
+std::vector<std::string> MultiBinaryOf(const pst::PropertyBag& bag, const pst::PropKey& key);
+// The values of a multi-valued text property (PT_MV_UNICODE or
+// PT_MV_STRING8 in `codePage`), empty ones left out.
+std::vector<std::string> MultiTextOf(const pst::PropertyBag& bag, const pst::PropKey& key, std::uint32_t codePage);
+// UTF-16LE as UTF-8 less terminating NULs (unpaired surrogates become U+FFFD).
+std::string Utf16ToUtf8(std::span<const std::uint8_t> bytes);
+// The key of a property with a fixed id.
+pst::PropKey IdKey(std::uint16_t id);
+
 // One party of a message. `smtp` is empty for an address known only by its
 // Exchange (legacy) form, which is then kept in `legacy`.
 struct Party {
@@ -48,11 +66,19 @@ struct Party {
 enum class PartyRole { Sender, SentRepresenting };
 Party PartyOf(const pst::PropertyBag& message, PartyRole role);
 
+// Whom replies go to (the reply-recipient entries, one-off entry IDs);
+// empty when the message names no one.
+std::vector<Party> ReplyToOf(const pst::PropertyBag& message);
+
 struct Recipient {
     Party party;
     std::int32_t type = pst::kRecipientTo;  // pst::kRecipientTo, Cc or Bcc
 };
 std::vector<Recipient> RecipientsOf(const pst::Message& message);
+
+// An attachment's data (from memory, a file or its stream, read once);
+// empty for one without data or holding a message.
+std::string AttachmentData(const pst::Attachment& attachment);
 
 // The state a mail program keeps per message.
 struct MailFlags {

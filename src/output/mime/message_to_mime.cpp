@@ -177,6 +177,12 @@ void SetHeadersFromProperties(GMimeMessage* out, const pst::Message& message, bo
             AddLegacy(out, "Sender", sender);
         }
     }
+    if (missing("Reply-To")) {
+        for (const Party& party : ReplyToOf(props)) {
+            AddParty(g_mime_message_get_addresses(out, GMIME_ADDRESS_TYPE_REPLY_TO), party);
+            AddLegacy(out, "Reply-To", party);
+        }
+    }
     struct Field {
         std::int32_t type;
         GMimeAddressType address;

@@ -3,8 +3,9 @@
 // Headers: a message that holds its transport headers keeps their fields
 // (Message-ID, Received, References, List-*, ...) less the Content-* ones,
 // since the body is rebuilt; fields the transport headers lack are made from
-// the properties. Other messages get From, Sender, To, Cc, Bcc, Date,
-// Subject, Message-ID, In-Reply-To and References from their properties.
+// the properties. Other messages get From, Sender, Reply-To (the reply
+// recipients' entries), To, Cc, Bcc, Date, Subject, Message-ID,
+// In-Reply-To and References from their properties.
 // An address known only in its Exchange form (no SMTP address stored) is
 // written as an empty group under its display name ("Jan Novak:;", which
 // RFC 6854 allows in From and Sender too), and the legacy address goes into

@@ -1,5 +1,8 @@
 #include "output/mime/mime_body.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -9,6 +12,7 @@
 
 #include "messaging/compressed_rtf.h"
 #include "messaging/rtf_text.h"
+#include "output/mime/html_charset.h"
 #include "output/mime/message_fields.h"
 #include "output/pst/props_tags.h"
 #include "output/mime/rtf_html.h"
@@ -34,13 +38,14 @@ Texts TextsOf(const pst::Message& message) {
     } else {
         t.html = TextOf(message.properties, pst::tags::kHtml.id, cp);
     }
+    if (t.html) t.html = MetaCharsetToUtf8(std::move(*t.html));
     if (t.plain || t.html) return t;
     const auto compressed = BinaryOf(message.properties, pst::tags::kRtfCompressed.id);
     if (!compressed || compressed->empty()) return t;
     const std::vector<std::uint8_t> rtf =
         DecodeCompressedRtf({reinterpret_cast<const std::uint8_t*>(compressed->data()), compressed->size()});
     if (auto html = HtmlFromRtf(rtf)) {
-        t.html = std::move(*html);
+        t.html = MetaCharsetToUtf8(std::move(*html));
     } else {
         std::string text;
         RtfToText(rtf, text);  // what the reader gave before a fault is kept
@@ -104,6 +109,31 @@ std::string MimeTypeOf(const pst::Attachment& a, const std::string& name, std::u
     return "application/octet-stream";
 }
 
+// The attachment's data as GMime reads it while it writes the message:
+// a file is read from the file, bytes and streams are held once (the
+// stream's pieces go straight into GMime's buffer).
+GPtr<GMimeDataWrapper> AttachmentContent(const pst::Attachment& a) {
+    GPtr<GMimeStream> stream;
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&a.content)) {
+        stream.reset(g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    } else if (const auto* path = std::get_if<std::filesystem::path>(&a.content)) {
+        GError* error = nullptr;
+        stream.reset(g_mime_stream_fs_open(path->c_str(), O_RDONLY, 0, &error));
+        if (error) g_error_free(error);
+    } else if (const auto* source = std::get_if<pst::StreamSource>(&a.content)) {
+        GByteArray* array = g_byte_array_sized_new(static_cast<guint>(std::min<std::uint64_t>(source->size, 1u << 30)));
+        std::vector<std::uint8_t> chunk(64 * 1024);
+        while (array->len < source->size) {
+            const std::size_t n = source->read(chunk);
+            if (n == 0) break;
+            g_byte_array_append(array, chunk.data(), static_cast<guint>(n));
+        }
+        stream.reset(g_mime_stream_mem_new_with_byte_array(array));  // the stream owns the array
+    }
+    if (!stream) stream.reset(g_mime_stream_mem_new());
+    return GPtr<GMimeDataWrapper>(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+}
+
 GPtr<GMimeObject> AttachmentPart(const pst::Attachment& a, std::uint32_t cp, int depth, bool inlined) {
     const std::string name = NameOf(a, cp);
     const std::int32_t method = Int32Of(a.properties, pst::tags::kAttachMethod.id).value_or(1);
@@ -120,7 +150,7 @@ GPtr<GMimeObject> AttachmentPart(const pst::Attachment& a, std::uint32_t cp, int
                            : MimeTypeOf(a, name, cp);
     const auto slash = type.find('/');
     GPtr<GMimePart> part(g_mime_part_new_with_type(type.substr(0, slash).c_str(), type.substr(slash + 1).c_str()));
-    g_mime_part_set_content(part.get(), WrapBytes(AttachmentData(a)).get());
+    g_mime_part_set_content(part.get(), AttachmentContent(a).get());
     g_mime_object_set_disposition(GMIME_OBJECT(part.get()), inlined ? "inline" : "attachment");
     if (!name.empty()) g_mime_part_set_filename(part.get(), name.c_str());
     if (auto cid = TextOf(a.properties, pst::tags::kAttachContentId.id, cp)) {

@@ -15,8 +15,4 @@ GPtr<GMimeObject> BuildBody(const pst::Message& message, int depth);
 // The headers and body of the message; `depth` as above.
 GPtr<GMimeMessage> BuildMessage(const pst::Message& message, int depth);
 
-// An attachment's data (from memory, a file or its stream, read once);
-// empty for one without data or holding a message.
-std::string AttachmentData(const pst::Attachment& attachment);
-
 }  // namespace bm::mime

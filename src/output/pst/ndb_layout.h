@@ -1,5 +1,6 @@
-// Fixed places and field offsets of the Unicode (wVer 23) store layout,
-// shared by the writer and the store checker.
+// Fixed places and field offsets of the Unicode (wVer 23) store layout, as
+// the writer writes them. The store checker reads the same fields from the
+// store's layout descriptions (store/layout.h), not from here.
 //
 // File map:
 //   0x0000  header (564 bytes; the rest of the first 0x4200 bytes is unused)
@@ -24,14 +25,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/ndb.h"
+
 namespace bm::pst {
 
 inline constexpr std::uint16_t kVersionUnicode = 23;
 inline constexpr std::uint16_t kVersionClient = 19;
-inline constexpr std::uint32_t kHeaderMagic = 0x4E444221;  // "!BDN"
-inline constexpr std::uint16_t kMagicClientPst = 0x4D53;   // "SM"
-inline constexpr std::uint16_t kMagicClientOst = 0x4F53;   // "SO"
-inline constexpr std::uint8_t kSentinel = 0x80;
+using ::bm::kHeaderMagic;
+using ::bm::kMagicClientOst;
+using ::bm::kMagicClientPst;
+using ::bm::kSentinel;
 inline constexpr std::uint8_t kAMapValid = 0x02;
 
 // Unicode header field offsets.
@@ -65,15 +68,7 @@ inline constexpr std::size_t kCrcPartialLength = 471;
 inline constexpr std::size_t kCrcFullLength = 516;
 }  // namespace hdr
 
-enum class PageType : std::uint8_t {
-    BlockBTree = 0x80,
-    NodeBTree = 0x81,
-    FreeMap = 0x82,
-    PageMap = 0x83,
-    AllocationMap = 0x84,
-    FreePageMap = 0x85,
-    DensityList = 0x86,
-};
+using ::bm::PageType;
 
 // Page trailer and B-tree page footer offsets within a 512-byte page.
 inline constexpr std::size_t kPageDataSize = 496;
@@ -97,8 +92,8 @@ inline constexpr std::size_t kBbtEntriesMax = kBTreeEntriesSize / kBbtEntrySize;
 inline constexpr std::size_t kNbtEntriesMax = kBTreeEntriesSize / kNbtEntrySize;        // 15
 
 // Internal blocks.
-inline constexpr std::uint8_t kBlockTypeData = 0x01;      // XBLOCK, XXBLOCK
-inline constexpr std::uint8_t kBlockTypeSubnode = 0x02;   // SLBLOCK, SIBLOCK
+using ::bm::kBlockTypeData;
+using ::bm::kBlockTypeSubnode;
 inline constexpr std::size_t kInternalHeaderSize = 8;
 inline constexpr std::size_t kXEntriesMax = (8176 - kInternalHeaderSize) / 8;    // 1021
 inline constexpr std::size_t kSlEntrySize = 24;

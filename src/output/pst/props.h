@@ -19,41 +19,13 @@
 #include <variant>
 #include <vector>
 
+#include "format/properties.h"
+
 namespace bm::pst {
 
-enum class PropType : std::uint16_t {
-    Int16 = 0x0002,
-    Int32 = 0x0003,
-    Float = 0x0004,
-    Double = 0x0005,
-    Currency = 0x0006,
-    AppTime = 0x0007,
-    ErrorCode = 0x000A,
-    Boolean = 0x000B,
-    Object = 0x000D,
-    Int64 = 0x0014,
-    String8 = 0x001E,
-    Unicode = 0x001F,
-    SysTime = 0x0040,
-    Guid = 0x0048,
-    Binary = 0x0102,
-    MvInt16 = 0x1002,
-    MvInt32 = 0x1003,
-    MvFloat = 0x1004,
-    MvDouble = 0x1005,
-    MvCurrency = 0x1006,
-    MvAppTime = 0x1007,
-    MvInt64 = 0x1014,
-    MvString8 = 0x101E,
-    MvUnicode = 0x101F,
-    MvSysTime = 0x1040,
-    MvGuid = 0x1048,
-    MvBinary = 0x1102,
-};
-
-inline constexpr std::uint16_t kMultiValuedFlag = 0x1000;
-
-constexpr bool IsMultiValued(PropType type) { return (static_cast<std::uint16_t>(type) & kMultiValuedFlag) != 0; }
+using ::bm::IsMultiValued;
+using ::bm::kMultiValuedFlag;
+using ::bm::PropType;
 
 // Size of one value of a fixed-size type (the element size for multi-valued
 // ones); 0 for variable-size types (strings, binary, object).
@@ -65,7 +37,7 @@ constexpr bool IsStoredInline(PropType type) {
            type == PropType::ErrorCode || type == PropType::Boolean;
 }
 
-using Guid = std::array<std::uint8_t, 16>;
+using ::bm::Guid;
 
 // A GUID from its usual text form "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx",
 // stored as Windows does: the first three groups little-endian.
@@ -111,10 +83,8 @@ struct Property {
     std::vector<std::uint8_t> bytes;  // the stored form
 };
 
-// FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.
-using FileTime = std::int64_t;
-// FILETIME of a Unix time in seconds.
-constexpr FileTime FileTimeFromUnix(std::int64_t seconds) { return (seconds + 11644473600LL) * 10000000LL; }
+using ::bm::FileTime;
+using ::bm::FileTimeFromUnix;
 
 // An ordered set of properties; setting a key again replaces its value and
 // keeps its place. Each setter checks that the tag's type fits the value

@@ -29,8 +29,8 @@ inline constexpr PropTag kDisplayBcc{0x0E02, T::Unicode};
 inline constexpr PropTag kDisplayCc{0x0E03, T::Unicode};
 inline constexpr PropTag kDisplayTo{0x0E04, T::Unicode};
 inline constexpr PropTag kMessageDeliveryTime{0x0E06, T::SysTime};
-inline constexpr PropTag kMessageFlags{0x0E07, T::Int32};
-inline constexpr PropTag kMessageSize{0x0E08, T::Int32};
+inline constexpr PropTag kMessageFlags{prop::kMessageFlags, T::Int32};
+inline constexpr PropTag kMessageSize{prop::kMessageSize, T::Int32};
 inline constexpr PropTag kMessageStatus{0x0E17, T::Int32};
 inline constexpr PropTag kHasAttachments{0x0E1B, T::Boolean};
 inline constexpr PropTag kRtfInSync{0x0E1F, T::Boolean};
@@ -44,8 +44,8 @@ inline constexpr PropTag kItemTemporaryFlags{0x1097, T::Int32};
 inline constexpr PropTag kCreationTime{0x3007, T::SysTime};
 inline constexpr PropTag kLastModificationTime{0x3008, T::SysTime};
 inline constexpr PropTag kSearchKey{0x300B, T::Binary};
-inline constexpr PropTag kInternetCodepage{0x3FDE, T::Int32};
-inline constexpr PropTag kMessageCodepage{0x3FFD, T::Int32};
+inline constexpr PropTag kInternetCodepage{prop::kInternetCodepage, T::Int32};
+inline constexpr PropTag kMessageCodepage{prop::kMessageCodepage, T::Int32};
 inline constexpr PropTag kSecureSubmitFlags{0x65C6, T::Int32};
 
 // Recipients.
@@ -61,7 +61,7 @@ inline constexpr PropTag kSendRichInfo{0x3A40, T::Boolean};
 inline constexpr PropTag kRecipientDisplayName{0x5FF6, T::Unicode};
 
 // Attachments.
-inline constexpr PropTag kAttachSize{0x0E20, T::Int32};
+inline constexpr PropTag kAttachSize{prop::kAttachSize, T::Int32};
 inline constexpr PropTag kAttachDataBinary{0x3701, T::Binary};
 inline constexpr PropTag kAttachDataObject{0x3701, T::Object};
 inline constexpr PropTag kAttachExtension{0x3703, T::Unicode};
@@ -76,22 +76,22 @@ inline constexpr PropTag kAttachmentHidden{0x7FFE, T::Boolean};
 
 // Folders and the store.
 inline constexpr PropTag kRecordKey{0x0FF9, T::Binary};
-inline constexpr PropTag kDisplayName{0x3001, T::Unicode};
+inline constexpr PropTag kDisplayName{prop::kDisplayName, T::Unicode};
 inline constexpr PropTag kComment{0x3004, T::Unicode};
 inline constexpr PropTag kValidFolderMask{0x35DF, T::Int32};
 inline constexpr PropTag kIpmSubtreeEntryId{0x35E0, T::Binary};
 inline constexpr PropTag kIpmWastebasketEntryId{0x35E3, T::Binary};
 inline constexpr PropTag kFinderEntryId{0x35E7, T::Binary};
-inline constexpr PropTag kContentCount{0x3602, T::Int32};
-inline constexpr PropTag kContentUnreadCount{0x3603, T::Int32};
-inline constexpr PropTag kSubfolders{0x360A, T::Boolean};
+inline constexpr PropTag kContentCount{prop::kContentCount, T::Int32};
+inline constexpr PropTag kContentUnreadCount{prop::kContentUnreadCount, T::Int32};
+inline constexpr PropTag kSubfolders{prop::kSubfolders, T::Boolean};
 inline constexpr PropTag kContainerClass{0x3613, T::Unicode};
 inline constexpr PropTag kAssocContentCount{0x3617, T::Int32};
 inline constexpr PropTag kPstHiddenCount{0x6635, T::Int32};
 inline constexpr PropTag kPstHiddenUnread{0x6636, T::Int32};
 inline constexpr PropTag kReceiveFolderNid{0x6605, T::Int32};
-inline constexpr PropTag kLtpRowId{0x67F2, T::Int32};
-inline constexpr PropTag kLtpRowVer{0x67F3, T::Int32};
+inline constexpr PropTag kLtpRowId{prop::kLtpRowId, T::Int32};
+inline constexpr PropTag kLtpRowVer{prop::kLtpRowVer, T::Int32};
 
 // Contacts.
 inline constexpr PropTag kGivenName{0x3A06, T::Unicode};
@@ -122,15 +122,7 @@ inline constexpr std::int32_t kAttachByValue = 1;
 inline constexpr std::int32_t kAttachEmbeddedMessage = 5;
 
 // Property sets of named properties.
-namespace propsets {
-inline const Guid kMapi = GuidFromText("00020328-0000-0000-C000-000000000046");
-inline const Guid kPublicStrings = GuidFromText("00020329-0000-0000-C000-000000000046");
-inline const Guid kAppointment = GuidFromText("00062002-0000-0000-C000-000000000046");
-inline const Guid kTask = GuidFromText("00062003-0000-0000-C000-000000000046");
-inline const Guid kAddress = GuidFromText("00062004-0000-0000-C000-000000000046");
-inline const Guid kCommon = GuidFromText("00062008-0000-0000-C000-000000000046");
-inline const Guid kInternetHeaders = GuidFromText("00020386-0000-0000-C000-000000000046");
-}  // namespace propsets
+namespace propsets = ::bm::propsets;
 
 // Named properties of appointments, tasks and contacts.
 namespace named {

@@ -99,20 +99,30 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view bytes)
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline bool HavePython() { return std::system("python3 -c 'import email.policy, mailbox' >/dev/null 2>&1") == 0; }
+// The system's Python, where Debian's python3-* packages (vobject,
+// icalendar, dateutil) are installed; "python3" on the path otherwise.
+inline std::string Python() {
+    return std::filesystem::exists("/usr/bin/python3") ? std::string("/usr/bin/python3") : std::string("python3");
+}
+
+// Whether Python can import `modules` (a comma-separated list).
+inline bool HavePythonModules(const std::string& modules) {
+    return std::system((Python() + " -c 'import " + modules + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline bool HavePython() { return HavePythonModules("email.policy, mailbox"); }
 
 #define BM_REQUIRE_PYTHON() \
     if (!::bmtest::HavePython()) GTEST_SKIP() << "python3 is not installed"
 
-// Runs check_mail.py in `mode` ("messages", "mbox", "maildir") over `root`
-// with `spec`; the checker's complaints, empty when all matched.
-inline std::string CheckMail(const std::string& mode, const std::filesystem::path& root, const nlohmann::json& spec) {
-    const std::filesystem::path specPath = ScratchDir("check-mail-spec") / "spec.json";
+// Runs the Python checker `script` (a path below tests/) with `arguments`
+// and the JSON `spec` as its last argument; its complaints, empty when all
+// matched.
+inline std::string RunChecker(const std::string& script, const std::string& arguments, const nlohmann::json& spec) {
+    const std::filesystem::path specPath = ScratchDir("checker-spec") / "spec.json";
     WriteFile(specPath, spec.dump(2));
-    const std::string script = std::string(BRIGHTMEND_SOURCE_DIR) + "/tests/output/mime/check_mail.py";
-    std::string command = "python3 '" + script + "' " + mode + " ";
-    if (!root.empty()) command += "'" + root.string() + "' ";
-    command += "'" + specPath.string() + "' 2>&1";
+    std::string command = Python() + " '" + std::string(BRIGHTMEND_SOURCE_DIR) + "/tests/" + script + "' " + arguments +
+                          " '" + specPath.string() + "' 2>&1";
     std::string out;
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     if (!pipe) return "the checker did not start";
@@ -121,6 +131,14 @@ inline std::string CheckMail(const std::string& mode, const std::filesystem::pat
     const int status = ::pclose(pipe.release());
     if (status != 0 && out.empty()) out = "the checker failed with status " + std::to_string(status);
     return out;
+}
+
+// Runs check_mail.py in `mode` ("messages", "mbox", "maildir") over `root`
+// with `spec`.
+inline std::string CheckMail(const std::string& mode, const std::filesystem::path& root, const nlohmann::json& spec) {
+    std::string arguments = mode;
+    if (!root.empty()) arguments += " '" + root.string() + "'";
+    return RunChecker("output/mime/check_mail.py", arguments, spec);
 }
 
 }  // namespace bmtest

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 
@@ -187,6 +188,45 @@ TEST(MailLayout, EmlFilesAreNamedSafelyAndUniquelyFromTheirSubjects) {
         if (!f.starts_with("Names/"))
             messages.push_back({{"file", (scratch / "out" / f).string()}, {"expect", json::object()}});
     EXPECT_EQ(bmtest::CheckMail("messages", {}, messages), "");
+}
+
+// The separator line of an MBOX takes its sender and time from the source
+// message: the sender's SMTP address, else the one it was sent for, else
+// none (the layout then writes MAILER-DAEMON).
+TEST(MailLayout, TheSeparatorLineCarriesTheSourcesSenderAndDeliveryTime) {
+    struct Case {
+        const char* name;
+        std::function<void(pst::Message&)> change;
+        const char* separator;
+    };
+    const std::vector<Case> cases = {
+        {"smtp-sender", [](pst::Message&) {}, "From zoe@example.org Wed May  1 10:01:00 2024\n"},
+        {"exchange-sender-sent-for-smtp",
+         [](pst::Message& m) {
+             m.properties.SetString(pst::tags::kSenderAddrType, "EX");
+             m.properties.SetString(pst::tags::kSenderEmailAddress, "/o=Org/cn=zoe");
+             m.properties.SetString(pst::tags::kSentRepresentingEmailAddress, "boss@example.org");
+         },
+         "From boss@example.org Wed May  1 10:01:00 2024\n"},
+        {"no-address-no-delivery",
+         [](pst::Message& m) {
+             for (const auto tag : {pst::tags::kSenderEmailAddress, pst::tags::kSentRepresentingEmailAddress})
+                 m.properties.Remove(pst::KeyOf(tag));
+             m.properties.Remove(pst::KeyOf(pst::tags::kMessageDeliveryTime));
+         },
+         "From MAILER-DAEMON Wed May  1 10:00:00 2024\n"},
+    };
+    for (const Case& c : cases) {
+        const fs::path scratch = bmtest::ScratchDir(std::string("layout-separator-") + c.name);
+        pst::Message m = bmtest::Mail(c.name, "text");
+        c.change(m);
+        const std::string bytes = MessageToMime(m);
+        auto layout = CreateMailLayout(MailFormat::Mbox, scratch);
+        layout->OpenFolder({"Inbox"});
+        layout->AddMessage(MailEntryOf(m, bytes));
+        layout->CloseFolder();
+        EXPECT_TRUE(Read(scratch / "Inbox").starts_with(c.separator)) << c.name << ": " << Read(scratch / "Inbox").substr(0, 60);
+    }
 }
 
 TEST(MailLayout, AStopPartWayLeavesOnlyWholeFiles) {

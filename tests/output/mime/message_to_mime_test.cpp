@@ -148,6 +148,17 @@ TEST(MessageToMime, BodiesKeptAsRtfOrEightBitTextComeOutAsUtf8Text) {
              m.properties.SetBinary(tags::kHtml, {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()});
          },
          {{"html_contains", "<p>naïve €</p>"}}},
+        {"html-naming-its-old-charset",
+         [](pst::Message& m) {
+             m.properties.SetInt32(tags::kInternetCodepage, 1252);
+             const std::string html =
+                 "<html><head><META http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
+                 "<meta charset='iso-8859-1'></head><body>Gr\xfc\xdf</body></html>";
+             m.properties.SetBinary(tags::kHtml, {reinterpret_cast<const std::uint8_t*>(html.data()), html.size()});
+         },
+         {{"html_contains",
+           "<META http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"><meta charset='utf-8'></head>"
+           "<body>Grüß</body>"}}},
     };
     for (const BodyCase& c : cases) {
         pst::Message m = Mail("bodies", "");
@@ -204,6 +215,66 @@ TEST(MessageToMime, TransportHeadersAreKeptAndTheBodyRebuiltFromTheStoredBodies)
         EXPECT_NE(first, std::string::npos) << once;
         EXPECT_EQ(bytes.find(once, first + 1), std::string::npos) << once << " twice in\n" << bytes;
     }
+}
+
+// A one-off entry ID (Unicode strings), as a reply recipient is kept.
+std::vector<std::uint8_t> OneOff(std::u16string_view name, std::u16string_view type, std::u16string_view address) {
+    std::vector<std::uint8_t> out(4, 0);
+    for (const int b : {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02,
+                        0x00, 0x00, 0x00, 0x80})
+        out.push_back(static_cast<std::uint8_t>(b));
+    for (const std::u16string_view s : {name, type, address}) {
+        for (const char16_t u : s) {
+            out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(u >> 8));
+        }
+        out.insert(out.end(), {0, 0});
+    }
+    return out;
+}
+
+// A FLATENTRYLIST of the entries, each padded to four bytes.
+std::vector<std::uint8_t> FlatEntryList(const std::vector<std::vector<std::uint8_t>>& entries) {
+    std::vector<std::uint8_t> body;
+    for (const auto& e : entries) {
+        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(e.size() >> (8 * i)));
+        body.insert(body.end(), e.begin(), e.end());
+        while (body.size() % 4 != 0) body.push_back(0);
+    }
+    std::vector<std::uint8_t> out;
+    for (const std::size_t v : {entries.size(), body.size()})
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+TEST(MessageToMime, ReplyToComesFromTheReplyRecipientsAndLargeOrFileAttachmentsArriveWhole) {
+    BM_REQUIRE_PYTHON();
+    pst::Message m = Mail("replies elsewhere", "body");
+    m.properties.SetBinary({0x004F, PropType::Binary},
+                           FlatEntryList({OneOff(u"Ann Ärger", u"SMTP", u"ann@example.org"),
+                                          OneOff(u"Exchange Only", u"EX", u"/o=Org/cn=xonly")}));
+    m.properties.SetString({0x0050, PropType::Unicode}, "Ann Ärger; Exchange Only");
+    // Larger than a heap holds: the reader hands it over as a stream.
+    std::string large(600 * 1024, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 7919) >> 5);
+    m.attachments.push_back(File("large.bin", "application/octet-stream", large));
+    const auto onDisk = bmtest::ScratchDir("mime-file-attachment") / "on disk.txt";
+    bmtest::WriteFile(onDisk, "kept in a file\n");
+    pst::Message fromFile = Mail("from a file", "body");
+    fromFile.attachments.push_back(pst::Attachment::FromFile("on disk.txt", onDisk));
+    const json expect = {
+        {"reply-to", {"ann@example.org", "group:Exchange Only"}},
+        {"headers", {{"X-Brightmend-Exchange-Reply-To", "Exchange Only </o=Org/cn=xonly>"}}},
+        {"attachments", {{{"name", "large.bin"}, {"hex", bmtest::Hex(large)}}}},
+    };
+    EXPECT_EQ(ExportAndCheck("mime-reply-to", m, expect), "");
+    // Not through a store: the writer's file attachment as it is handed over.
+    const auto file = bmtest::ScratchDir("mime-file-attachment-out") / "message.eml";
+    bmtest::WriteFile(file, mime::MessageToMime(fromFile));
+    const json fileAttachment = {{"name", "on disk.txt"}, {"hex", bmtest::Hex("kept in a file\n")}};
+    const json entry = {{"file", file.string()}, {"expect", {{"attachments", json::array({fileAttachment})}}}};
+    EXPECT_EQ(bmtest::CheckMail("messages", {}, json::array({entry})), "");
 }
 
 // Runs a shell command; true when it exits 0.
