@@ -18,6 +18,7 @@
 #include "engine/analysis_run.h"
 #include "engine/engine_test_helpers.h"
 #include "engine/store_listing.h"
+#include "output/output_readback.h"
 #include "messaging/messaging.h"
 #include "store/store.h"
 #include "support/heap_image.h"
@@ -65,7 +66,8 @@ Bytes ContentsTable(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& 
     return table.Build()[0];
 }
 
-fs::path BuildStore() {
+// `inboxName`: what the folder 0x8042 is called.
+fs::path BuildStore(std::u16string_view inboxName = u"Inbox") {
     bmtest::StoreBuilder b(kUnicodeLayout);
     Bytes subtree(20, 0);
     bmtest::AppendU32(subtree, kRootNid);
@@ -73,7 +75,7 @@ fs::path BuildStore() {
     b.AddNode(0x21, 4, 0, 0);
     b.AddDataBlock(8, FolderObject(u"Top of Personal Folders", u"IPF.Note"));
     b.AddNode(kRootNid, 8, 0, kRootNid);
-    b.AddDataBlock(12, FolderObject(u"Inbox", u"IPF.Note"));
+    b.AddDataBlock(12, FolderObject(inboxName, u"IPF.Note"));
     b.AddNode(kInboxNid, 12, 0, kRootNid);
     b.AddDataBlock(16, ContentsTable({{kReadNid, 0x01}, {kUnreadNid, 0x00}}));
     b.AddNode(kInboxContentsNid, 16, 0, 0);
@@ -171,6 +173,28 @@ TEST(ForeignStoreShapes, AnItemOutsideItsFoldersContentsTableIsKeptAsDeletedAndC
     EXPECT_EQ(account.totals().foundByScan, 0);
     EXPECT_NE(ReconciliationJson(account).find("\"unlisted\":{\"count\":1,"), std::string::npos);
     EXPECT_FALSE(account.deleted());  // the search for deleted items did not run
+}
+
+// The folder the unlisted item is kept in carries its own folder's name,
+// here the name the source gives its top: the item is saved there, in
+// that folder below "Recovered Items\Deleted", like the listing shows it.
+TEST(ForeignStoreShapes, AnUnlistedItemOfAFolderNamedLikeTheTopIsSavedBelowDeletedInAFolderOfThatName) {
+    const fs::path source = BuildStore(u"Personal Folders");
+    const bmtest::SavedRun run = bmtest::SaveFolders(
+        source, bmtest::ScratchDir("foreign-shapes-top-name"),
+        {"Personal Folders\\", "Personal Folders\\Personal Folders\\", "Personal Folders\\Recovered Items\\",
+         "Personal Folders\\Recovered Items\\Deleted\\", "Personal Folders\\Recovered Items\\Deleted\\Personal Folders\\"});
+    ASSERT_EQ(run.outputStores.size(), 1u);
+    EXPECT_EQ(run.account.totals().saved, 3);
+    const bmtest::ReadBackStore saved = bmtest::ReadBack(run.outputStores[0]);
+    std::map<std::string, std::vector<std::string>> subjects;
+    for (const bmtest::ReadBackItem& item : saved.items)
+        subjects[item.folder].push_back(bmtest::SubjectOf(*item.record));
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"Personal Folders", {"read", "unread"}},
+        {"Recovered Items\\Deleted\\Personal Folders", {"not in the table"}},
+    };
+    EXPECT_EQ(subjects, expected);
 }
 
 // The store has no name-to-ID map: a value under a named id (0x8000 and
