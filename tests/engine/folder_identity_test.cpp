@@ -14,7 +14,7 @@
 #include "messaging/messaging.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/source_folders.h"
+#include "output/save_to_pst.h"
 #include "output/store_checker.h"
 #include "store/store.h"
 #include "support/test_paths.h"
