@@ -252,19 +252,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", message->c_str());
         return 1;
     }
-    bm::SavingActions actions(writer, source, selected, status);
+    constexpr std::uint32_t kTop = 0x22;
+    bm::SavingActions actions(writer, source, selected, status, kTop);
+    std::vector<bm::NodeEntry> nodes(folders.size());
     for (std::size_t f = 0; f < folders.size(); ++f) {
         bm::ItemRecord folder;
         folder.displayName = "Folder " + std::to_string(f);
         folder.messageClass = "IPF.Note";
-        actions.FolderEntered(folder, static_cast<std::uint32_t>(0x10000 + f * 32 + 2), folders[f]);
+        nodes[f].nid = static_cast<std::uint32_t>(0x10000 + f * 32 + 2);
+        actions.FolderEntered(folder, nodes[f], kTop, folders[f]);
     }
 
     const auto start = std::chrono::steady_clock::now();
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::size_t f = i % folders.size();
         auto record = MakeMail(i, paragraph);
-        actions.ItemRead(*record, static_cast<std::uint32_t>(0x10000 + f * 32 + 2), folders[f]);
+        actions.ItemRead(*record, nodes[f].nid, nodes[f].nid, folders[f]);
     }
     writer.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,127 +1,125 @@
 #include "engine/saving_actions.h"
 
+#include <vector>
+
 #include "engine/analysis_collector.h"
 #include "store/nid_types.h"
-#include "store/tables.h"
 
 namespace bm {
 
-SavingActions::SavingActions(USave_to_PST_Format& writer, StoreFile& store, const SelectedFolders& selected,
-                             SavingStatus& status)
-    : writer_(writer), store_(store), selected_(selected), status_(status) {}
+SavingActions::SavingActions(ItemSink& sink, StoreFile& store, const SelectedFolders& selected, SavingStatus& status,
+                             std::uint32_t top)
+    : sink_(sink), store_(store), selected_(selected), status_(status), top_(top) {
+    const std::string path = std::string(kRootFolderName) + "\\";
+    WalkFolder& root = folders_[top];
+    root.selected = selected_.IsSelected(path);
+    root.category = MailFolderCategory(path);
+    root.handle = kTopOutputFolder;
+}
 
-void SavingActions::FolderEntered(const ItemRecord& folder, std::uint32_t nid, const std::string& path) {
-    folderPaths_[nid] = path;
-    folderClasses_[path] = folder.messageClass;
-    classesByNid_[nid] = folder.messageClass;
-    // The walk made `path` from its parent's path, the name and "\"; the
-    // name may hold "\" itself, so the parent's path is cut by the name's
-    // length, never looked for at the last "\".
-    std::uint32_t parentNid = 0;
-    const std::size_t own = folder.displayName.size() + 1;
-    if (path.size() > own && path.ends_with(folder.displayName + "\\")) {
-        const auto parent = lastEntered_.find(path.substr(0, path.size() - own));
-        if (parent != lastEntered_.end() && parent->second != nid) parentNid = parent->second;
-    }
-    outputFolders_.Enter(nid, parentNid, folder.displayName);
-    lastEntered_[path] = nid;
-    if (!selected_.IsSelected(path)) return;
-    PrepareKnownFolder(nid, path);
-    if (folder.sourceNode != nullptr) writer_.KeepFolderProperties(path, *folder.sourceNode, store_);
+void SavingActions::FolderEntered(const ItemRecord& folder, const NodeEntry& node, std::uint32_t parentNid,
+                                  const std::string& path) {
+    const auto parent = folders_.find(parentNid);
+    WalkFolder entered;
+    // A parent the walk never entered (a lost one) is the top; a folder is
+    // never its own parent.
+    entered.parent = parent != folders_.end() && parentNid != node.nid ? parentNid : top_;
+    entered.depth = folders_.at(entered.parent).depth + 1;
+    entered.name = folder.displayName;
+    entered.containerClass = folder.messageClass;
+    entered.node = folder.sourceNode;
+    entered.selected = selected_.IsSelected(path);
+    entered.category = MailFolderCategory(path);
+    folders_.insert_or_assign(node.nid, std::move(entered));
+    if (!folders_.at(node.nid).selected) return;
+    Open(node.nid);
     status_.SetFolder(path);
 }
 
-void SavingActions::PrepareKnownFolder(std::uint32_t nid, const std::string& path) {
-    const auto cls = classesByNid_.find(nid);
-    writer_.PrepareSourceFolder(path, outputFolders_.LevelsOf(nid),
-                                cls == classesByNid_.end() ? std::string_view() : std::string_view(cls->second));
-    currentNid_ = nid;
-}
-
-// The item's own folder when the walk registered it under this path, else
-// the folder of the path.
-void SavingActions::MakeCurrent(const std::string& path, std::uint32_t parentNid) {
-    const auto known = folderPaths_.find(parentNid);
-    if (known != folderPaths_.end() && known->second == path) {
-        if (currentNid_ == parentNid && !writer_.currentFolderPath().empty()) return;
-        PrepareKnownFolder(parentNid, path);
-        return;
+OutputFolderHandle SavingActions::Open(std::uint32_t nid) {
+    // The folders up to the first one opened (the top always is), then
+    // opened top down; the depth bounds the climb.
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t at = nid;;) {
+        const WalkFolder& f = folders_.at(at);
+        if (f.handle || chain.size() > f.depth) break;
+        chain.push_back(at);
+        at = f.parent;
     }
-    if (currentNid_ == 0 && writer_.currentSourceFolder() == path) return;
-    const auto cls = folderClasses_.find(path);
-    writer_.PrepareFolder(path, cls == folderClasses_.end() ? std::string_view() : std::string_view(cls->second));
-    currentNid_ = 0;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        WalkFolder& f = folders_.at(*it);
+        SinkFolder open;
+        open.parent = folders_.at(f.parent).handle.value_or(kTopOutputFolder);
+        open.name = f.name;
+        // A parent that is not saved itself only holds the way down.
+        if (f.selected) {
+            open.sourceNid = *it;
+            open.containerClass = f.containerClass;
+            open.sourceNode = f.node;
+        }
+        f.handle = sink_.OpenFolder(open, store_);
+    }
+    return folders_.at(nid).handle.value_or(kTopOutputFolder);
 }
 
-void SavingActions::Count(WellKnownCategory category) {
-    status_.SetCount(++saved_[category]);
+std::uint32_t SavingActions::FolderOf(std::uint32_t parentNid, std::uint32_t openNid) const {
+    if (folders_.contains(parentNid)) return parentNid;
+    return folders_.contains(openNid) ? openNid : top_;
 }
 
-void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, const std::string& currentPath) {
+std::optional<std::string> SavingActions::PathOf(std::uint32_t nid) const {
+    auto it = folders_.find(nid);
+    if (it == folders_.end()) return std::nullopt;
+    std::vector<const std::string*> names;
+    for (std::size_t steps = it->second.depth; steps > 0 && it != folders_.end(); --steps) {
+        names.push_back(&it->second.name);
+        it = folders_.find(it->second.parent);
+    }
+    std::string path(kRootFolderName);
+    path += '\\';
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        path += **name;
+        path += '\\';
+    }
+    return path;
+}
+
+void SavingActions::Count(WellKnownCategory category) { status_.SetCount(++saved_[category]); }
+
+void SavingActions::ItemRead(ItemRecord& item, std::uint32_t parentNid, std::uint32_t openNid,
+                             const std::string& folderPath) {
+    const std::uint32_t owner = FolderOf(parentNid, openNid);
+    const WalkFolder& folder = folders_.at(owner);
+    if (!folder.selected) return;
     if (item.sourceNode != nullptr && IsAssociatedMessageNid(item.sourceNode->nid)) {
-        // Into the associated contents of the folder it belongs to (the
-        // walk's own folder when it registered it); not in the mail counts.
-        const auto parent = folderPaths_.find(parentNid);
-        const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
-        if (!selected_.IsSelected(path)) return;
-        if (parent != folderPaths_.end())
-            writer_.SaveAssociatedInFolder(item, store_, outputFolders_.LevelsOf(parentNid));
-        else
-            writer_.SaveAssociated(item, store_, path);
+        // Into the associated contents of its folder; not in the counts.
+        sink_.AddAssociatedItem(item, store_, Open(owner));
         return;
     }
-    const bool here = selected_.IsSelected(currentPath);
+    std::optional<WellKnownCategory> category;
     if (item.messageClass == kTaskClass) {
-        if (!here) return;
-        MakeCurrent(currentPath, parentNid);
-        writer_.SaveTask(item, store_);
-        Count(WellKnownCategory::Tasks);
-        return;
-    }
-    if (item.messageClass == kStickyNoteClass) {
-        if (!here || !item.messageFields) return;
-        MakeCurrent(currentPath, parentNid);
-        writer_.SaveNote(item, store_);
-        Count(WellKnownCategory::Notes);
-        return;
-    }
-    if (item.kind == ItemKind::Journal) {
-        if (!here) return;
-        MakeCurrent(currentPath, parentNid);
-        writer_.SaveJournal(item, store_);
-        if (item.journalFields && !item.journalFields->logType.empty()) Count(WellKnownCategory::Journal);
-        return;
-    }
-    if (item.kind == ItemKind::Appointment) {
-        if (!here || (!item.appointmentFields && !item.messageFields)) return;
-        MakeCurrent(currentPath, parentNid);
-        status_.SetFolder(currentPath);
-        writer_.SaveAppointment(item, store_);
-        Count(WellKnownCategory::Calendar);
-        return;
-    }
-    if (TakenForContact(item)) {
-        if (!here) return;
-        MakeCurrent(currentPath, parentNid);
-        writer_.SaveContact(item, store_);
-        Count(WellKnownCategory::Contacts);
-        return;
-    }
-    if (!item.messageFields) return;
-    const auto parent = folderPaths_.find(parentNid);
-    const std::string& path = parent != folderPaths_.end() ? parent->second : currentPath;
-    if (!selected_.IsSelected(path)) return;
-    status_.SetFolder(path);
-    // Past the size limit the writer goes on in a new part by itself; the
-    // mail stays in the part it was written to.
-    const std::size_t parts = writer_.outputStores().size();
-    if (parent != folderPaths_.end()) {
-        writer_.SaveMailInFolder(item, store_, outputFolders_.LevelsOf(parentNid));
+        category = WellKnownCategory::Tasks;
+    } else if (item.messageClass == kStickyNoteClass) {
+        if (!item.messageFields) return;
+        category = WellKnownCategory::Notes;
+    } else if (item.kind == ItemKind::Journal) {
+        // Counted as the analysis counts it: with an entry type.
+        if (item.journalFields && !item.journalFields->logType.empty()) category = WellKnownCategory::Journal;
+    } else if (item.kind == ItemKind::Appointment) {
+        if (!item.appointmentFields && !item.messageFields) return;
+        status_.SetFolder(folderPath);
+        category = WellKnownCategory::Calendar;
+    } else if (TakenForContact(item)) {
+        category = WellKnownCategory::Contacts;
     } else {
-        writer_.SaveMail(item, store_, path);
+        if (!item.messageFields) return;
+        status_.SetFolder(folderPath);
+        category = folder.category;
     }
-    if (writer_.outputStores().size() != parts) status_.SetOutputPath(writer_.outputStorePath());
-    if (const std::optional<WellKnownCategory> category = MailFolderCategory(path)) Count(*category);
+    // Past the size limit the output goes on in a new part by itself; the
+    // item stays in the part it was written to.
+    sink_.AddItem(item, store_, Open(owner));
+    if (category) Count(*category);
 }
 
 }  // namespace bm

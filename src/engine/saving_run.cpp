@@ -62,7 +62,8 @@ constexpr std::int32_t kSourceCheckInterval = 1024;
 // nodes less the items the walk found there. Folders the walk never entered
 // are read for their names.
 void AccountNotReached(StoreFile& store, const NodeEntry& root, const SelectedFolders& selected,
-                       const std::unordered_map<std::uint32_t, std::string>& folderPaths, Reconciliation& account) {
+                       const std::function<std::optional<std::string>(std::uint32_t)>& pathOf,
+                       Reconciliation& account) {
     std::unordered_map<std::string, std::int64_t> items;
     std::vector<std::string> order;
     std::vector<std::pair<const NodeEntry*, std::string>> pending{{&root, std::string(kRootFolderName) + "\\"}};
@@ -77,8 +78,8 @@ void AccountNotReached(StoreFile& store, const NodeEntry& root, const SelectedFo
                 continue;
             }
             if (!IsFolderNid(child->nid)) continue;
-            if (const auto known = folderPaths.find(child->nid); known != folderPaths.end()) {
-                pending.emplace_back(child, known->second);
+            if (std::optional<std::string> known = pathOf(child->nid)) {
+                pending.emplace_back(child, std::move(*known));
                 continue;
             }
             const std::unique_ptr<ItemRecord> record =
@@ -273,12 +274,16 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     status_.SetOutputPath(writer.outputStorePath());
     writer.KeepStoreFolderLinks(root, store_);
 
-    SavingActions actions(writer, store_, source.selected, status_);
+    // The walk writes through the output's interface alone.
+    ItemSink& sink = writer;
+    SavingActions actions(sink, store_, source.selected, status_, root.nid);
     // The current folder path and the path length before each open
-    // folder's name, kept the way the analysis keeps them.
+    // folder's name, kept the way the analysis keeps them, and the open
+    // folders' nodes (the root first).
     std::string path(kRootFolderName);
     path += '\\';
     std::vector<std::size_t> stack{0};
+    std::vector<std::uint32_t> openNids{root.nid};
 
     // Set when the output store could not be written: nothing more can go
     // into it, so the walk ends and the run reports the failure.
@@ -303,7 +308,6 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // The items counted as saved, by the part of the output they went
     // into: a part that is set apart takes its items with it.
     std::vector<std::vector<LostItem>> savedByPart;
-    std::unordered_map<std::uint32_t, std::string> folderPaths;
     // What each item's content came from is noted while it is read and
     // written; the account begins anew before each node is read.
     ContentDamage itemDamage;
@@ -321,18 +325,23 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             stack.push_back(path.size());
             path += record->displayName;
             path += '\\';
-            folderPaths[node.nid] = path;
             if (record->ownRecordLost && source.selected.IsSelected(path)) account.FolderRecordLost(path);
-            actions.FolderEntered(*record, node.nid, path);
-            if (node.hasChildren()) return true;
+            actions.FolderEntered(*record, node, openNids.back(), path);
+            if (node.hasChildren()) {
+                openNids.push_back(node.nid);
+                return true;
+            }
             path.resize(stack.back());
             stack.pop_back();
             return false;
         }
         const std::uint32_t parentNid = store_.forest.ParentNid(node);
-        // The folder the item belongs to, as the actions choose it.
-        const auto parent = folderPaths.find(parentNid);
-        const std::string& itemFolder = parent != folderPaths.end() ? parent->second : path;
+        // The folder the item belongs to, as the actions choose it: mostly
+        // the one the walk is in.
+        const std::uint32_t owner = actions.FolderOf(parentNid, openNids.back());
+        std::string ownerPath;
+        if (owner != openNids.back()) ownerPath = actions.PathOf(owner).value_or(path);
+        const std::string& itemFolder = owner != openNids.back() ? ownerPath : path;
         const bool counted = IsCountedItemNid(node.nid) && source.selected.IsSelected(itemFolder);
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
@@ -345,12 +354,13 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
-        const std::uint64_t writtenBefore = writer.itemsWritten();
-        const std::size_t part = writer.outputStores().size() - 1;
-        writer.TakeUnnamedValues();
+        const std::uint64_t writtenBefore = sink.itemsWritten();
+        const std::size_t part = sink.currentPart();
+        sink.TakeUnnamedValues();
         try {
             if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
-            actions.ItemRead(*record, parentNid, path);
+            actions.ItemRead(*record, parentNid, openNids.back(), itemFolder);
+            if (sink.currentPart() != part) status_.SetOutputPath(writer.outputStorePath());
         } catch (const pst::OutputWriteError& e) {
             ++failedItems_;
             if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
@@ -363,12 +373,12 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             return false;
         }
         if (!counted) return false;
-        if (writer.itemsWritten() > writtenBefore) {
+        if (sink.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
             witness.Saved(account, itemDamage, node.nid, itemFolder, subject);
             if (savedByPart.size() <= part) savedByPart.resize(part + 1);
             savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
-            account.UnnamedValues({node.nid, itemFolder, subject, writer.TakeUnnamedValues()});
+            account.UnnamedValues({node.nid, itemFolder, subject, sink.TakeUnnamedValues()});
         } else
             account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::NotWritten,
                                   record->messageClass.empty() ? std::string() : "class " + record->messageClass});
@@ -378,6 +388,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (stack.empty()) return false;
         path.resize(stack.back());
         stack.pop_back();
+        if (openNids.size() > 1) openNids.pop_back();
         return true;
     };
     WalkMailSubtree(store_, root, reader_, walk);
@@ -389,7 +400,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     if (store_.file.changed())
         sourceChanged = std::string(kSourceChanged) + source.sourcePath + " (" + store_.file.ChangeDescription() + ")";
     // A walk that ended early names what it did not reach.
-    if (stopped || sourceChanged || outputFailure) AccountNotReached(store_, root, source.selected, folderPaths, account);
+    if (stopped || sourceChanged || outputFailure) AccountNotReached(store_, root, source.selected,
+                          [&](std::uint32_t nid) { return actions.PathOf(nid); }, account);
 
     std::vector<fs::path> parts;
     std::optional<std::string> unusable = FinishAndVerify(writer, parts, outputFailure.has_value(), source.beforeCheck, savedByPart, account);

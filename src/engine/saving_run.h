@@ -1,8 +1,8 @@
 // The saving run: opens the store again, reloads its indexes and name-to-ID
 // map, finds the mail folder subtree and repeats the analysis walk (the
 // shared WalkMailSubtree), handing every folder and item to SavingActions,
-// which writes the selected ones into a new store through the output
-// writer. Progress and the current folder go to a SavingStatus.
+// which writes the selected ones through the output's ItemSink (the .pst
+// writer). Progress and the current folder go to a SavingStatus.
 //
 // Order of one run:
 //   open (exclusive) -> BuildIndexes -> named-property map -> message store

@@ -152,14 +152,14 @@ std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLi
     return out;
 }
 
-void FolderLinks::Saved(std::uint32_t nid, const std::string& key) { saved_.insert_or_assign(nid, key); }
+void FolderLinks::Saved(std::uint32_t nid, OutputFolderHandle folder) { saved_.insert_or_assign(nid, folder); }
 
-void FolderLinks::Hold(const std::string& key, std::vector<SourceFolderLink> links) {
+void FolderLinks::Hold(OutputFolderHandle folder, std::vector<SourceFolderLink> links) {
     if (links.empty()) {
-        held_.erase(key);
+        held_.erase(folder);
         return;
     }
-    held_.insert_or_assign(key, std::move(links));
+    held_.insert_or_assign(folder, std::move(links));
 }
 
 void FolderLinks::HoldOnStoreRoot(std::uint32_t nid, std::vector<SourceFolderLink> links) {
@@ -167,12 +167,12 @@ void FolderLinks::HoldOnStoreRoot(std::uint32_t nid, std::vector<SourceFolderLin
     storeRootLinks_ = std::move(links);
 }
 
-void FolderLinks::Apply(MailBridge& bridge, const std::string& storeRootPath) const {
+void FolderLinks::Apply(OpenOutputStore& store, const FolderInPart& folderInPart) const {
     const SavedFolderOf saved = [&](std::uint32_t nid) -> std::optional<pst::FolderId> {
-        if (storeRootNid_ != 0 && nid == storeRootNid_) return bridge.StoreRootFolder();
+        if (storeRootNid_ != 0 && nid == storeRootNid_) return store.rootFolder();
         const auto it = saved_.find(nid);
         if (it == saved_.end()) return std::nullopt;
-        return bridge.FindFolder(storeRootPath + it->second);
+        return folderInPart(it->second);
     };
     const auto anew = [&](const std::vector<SourceFolderLink>& links) {
         std::vector<pst::PstStore::FolderLink> out;
@@ -180,10 +180,10 @@ void FolderLinks::Apply(MailBridge& bridge, const std::string& storeRootPath) co
             if (auto made = MakeFolderLinkAnew(link, saved)) out.push_back(std::move(*made));
         return out;
     };
-    if (!storeRootLinks_.empty()) bridge.SetFolderLinks(bridge.StoreRootFolder(), anew(storeRootLinks_));
-    for (const auto& [key, links] : held_) {
-        const std::optional<pst::FolderId> holder = bridge.FindFolder(storeRootPath + key);
-        if (holder) bridge.SetFolderLinks(*holder, anew(links));
+    if (!storeRootLinks_.empty()) store.SetFolderLinks(store.rootFolder(), anew(storeRootLinks_));
+    for (const auto& [folder, links] : held_) {
+        const std::optional<pst::FolderId> holder = folderInPart(folder);
+        if (holder) store.SetFolderLinks(*holder, anew(links));
     }
 }
 

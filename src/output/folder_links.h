@@ -18,7 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "output/mail_bridge.h"
+#include "output/item_sink.h"
+#include "output/open_output_store.h"
 #include "output/pst/store_writer.h"
 
 namespace bm {
@@ -42,26 +43,29 @@ using SavedFolderOf = std::function<std::optional<pst::FolderId>(std::uint32_t s
 // (or the value is not a link this knows).
 std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& saved);
 
-// What a saving run knows of links: which source folders were saved where,
-// and which saved folders hold links. Applied to each part of the output
-// before it is finished.
+// What a saving run knows of links: which source folders were saved as
+// which output folder, and which saved folders hold links. Applied to
+// each part of the output before it is finished.
 class FolderLinks {
 public:
-    // The source folder `nid` is saved as the folder `key` below the store
-    // root ("" for the top folder).
-    void Saved(std::uint32_t nid, const std::string& key);
-    // Links held by the source folder saved as `key`.
-    void Hold(const std::string& key, std::vector<SourceFolderLink> links);
+    // The folder of the part being written that an output folder is there;
+    // nullopt when it was not made in that part.
+    using FolderInPart = std::function<std::optional<pst::FolderId>(OutputFolderHandle)>;
+
+    // The source folder `nid` is saved as `folder`.
+    void Saved(std::uint32_t nid, OutputFolderHandle folder);
+    // Links held by the source folder saved as `folder`.
+    void Hold(OutputFolderHandle folder, std::vector<SourceFolderLink> links);
     // Links held by the source store's root folder (`nid`, above the top
     // folder): they go to the new store's root folder.
     void HoldOnStoreRoot(std::uint32_t nid, std::vector<SourceFolderLink> links);
 
-    // Sets the links of every holder the current store of `bridge` has.
-    void Apply(MailBridge& bridge, const std::string& storeRootPath) const;
+    // Sets the links of every holder `store` has.
+    void Apply(OpenOutputStore& store, const FolderInPart& folderInPart) const;
 
 private:
-    std::unordered_map<std::uint32_t, std::string> saved_;
-    std::unordered_map<std::string, std::vector<SourceFolderLink>> held_;
+    std::unordered_map<std::uint32_t, OutputFolderHandle> saved_;
+    std::unordered_map<OutputFolderHandle, std::vector<SourceFolderLink>> held_;
     std::uint32_t storeRootNid_ = 0;
     std::vector<SourceFolderLink> storeRootLinks_;
 };

@@ -3,9 +3,7 @@
 // FormatItemTime breaks the 8-byte time into calendar fields without any
 // time-zone conversion: the fields are the UTC clock the store holds. The
 // date text is "%d/%d/%d" (day, month, four-digit year) and the time text
-// "%d.%d.%d" (hour, minute, second). The mail bridge reads such a text back
-// with ParseItemDateTime as the same UTC clock, so an item saved through the
-// texts keeps its source time to the second.
+// "%d.%d.%d" (hour, minute, second).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +21,7 @@ using FileTime = std::int64_t;
 struct ItemTimeTexts {
     std::string date;  // "7/12/2026"
     std::string time;  // "14.5.9"
-    // date + " " + time, as handed to the mail bridge.
+    // date + " " + time.
     std::string DateTime() const { return date + " " + time; }
 };
 
@@ -34,9 +32,5 @@ std::optional<FileTime> FileTimeOf(std::span<const std::uint8_t> raw);
 // Fills `texts` from `time` and returns the calendar time obtained by
 // reading the same fields as local standard time (no daylight saving).
 std::time_t FormatItemTime(FileTime time, ItemTimeTexts& texts);
-
-// Reads "d/m/yyyy" or "d/m/yyyy h.m.s" (the texts FormatItemTime makes) as a
-// UTC clock; nullopt for any other text or an impossible date.
-std::optional<FileTime> ParseItemDateTime(std::string_view text);
 
 }  // namespace bm

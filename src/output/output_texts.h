@@ -8,16 +8,8 @@ namespace bm {
 
 // The display name of a new store is this followed by the timestamp.
 inline constexpr std::string_view kOutputDisplayNamePrefix = "Brightmend_Personal_Folder";
-// How folder paths inside the tool start; replaced by the store root path.
-inline constexpr std::string_view kPersonalFoldersName = "Personal Folders";
-inline constexpr std::string_view kHeaderFileName = "Temp.eml";
 // A store file past this size is continued in a new file.
 inline constexpr std::uint64_t kDefaultStoreSizeLimit = 0x60000000;
-
-inline constexpr std::string_view kBridgeNotConfigured =
-    "Corrimel.dll is not properly configured. Please Re-Install the software.";
-inline constexpr std::string_view kContactLibraryNotConfigured =
-    "Redemption.dll is not properly configured. Please Re-Install the software.";
 
 }  // namespace bm
 

@@ -1,10 +1,20 @@
-// The output store writer: turns the item records a saving run hands it
-// into a new .pst through the mail bridge (store, folders, mail,
-// appointments, tasks, sticky notes, journal items) and a contact session
-// (contacts). One writer serves one saving run, on the run's thread:
+// The output store writer: the .pst output of the saving walk (see
+// item_sink.h). Each item is copied whole from its node (every property,
+// recipient row and attachment; see source_copy.h); an item whose node
+// cannot be read whole is written from its record (see record_copy.h).
+// One writer serves one saving run, on the run's thread:
 //
-//   CreateOutputStore(dir) -> { PrepareFolder(path) | SaveMail | SaveContact
-//   | SaveAppointment | SaveTask | SaveNote | SaveJournal }... -> Finish
+//   CreateOutputStore(dir) -> { OpenFolder | AddItem | AddAssociatedItem }...
+//   -> Finish
+//
+// Folders: every OpenFolder makes one folder of the new store below the
+// folder of its parent handle, named as the source names it (a folder
+// without a name gets kUntitledFolderName). The first folder of a name
+// under a parent may be one the new store starts with (Deleted Items);
+// every later one is a folder of its own. A folder keeps the source
+// folder's own properties (see CopySourceFolderProperties) and its links
+// to special folders (see folder_links.h), made anew for the folders
+// saved.
 //
 // Names: every part is written as "<its name>.partial" (created
 // exclusively, never through a link, and written through that descriptor)
@@ -15,17 +25,16 @@
 // the local timestamp "d-m-yyyy h-m-s" and ".pst". An existing file is never
 // replaced: a taken name becomes "<name> (2).pst", "<name> (3).pst" ...; a
 // file chosen by name (SaveOptions::outputFile) that exists is refused.
-// The store's display name is "Brightmend_Personal_Folder" + timestamp and
-// its root path "\\" + display name. Folder paths of the source
-// ("Personal Folders\Inbox\") become "\\<display name>\Inbox".
+// The store's display name is "Brightmend_Personal_Folder" + timestamp.
 //
-// Store switch: after each mail the file size is compared with the limit;
+// Store switch: after each item the file size is compared with the limit;
 // past it the store is finished and the next item goes into a new part next
-// to the first, "<first name> (part 2).pst", "(part 3)" ..., its root path
-// carrying "(n)" (n the store count), with the current folder prepared there
-// again. The mail that passed the limit stays in the part it was written
-// to: each item is in exactly one part. storeSwitched() is raised only
-// while a new part is being opened, never after a save returns.
+// to the first, "<first name> (part 2).pst", "(part 3)" ..., its display
+// name carrying "(n)" (n the store count). A folder is made again in the
+// new part (with its parents, class and properties) when an item goes
+// into it there, the folder the last item went to at once. The item that
+// passed the limit stays in the part it was written to: each item is in
+// exactly one part.
 //
 // Failures are exceptions and never end the process. A writer destroyed
 // before Finish finishes its store, so the file is always complete.
@@ -45,11 +54,12 @@
 
 #include "messaging/item_record.h"
 #include "output/folder_links.h"
-#include "output/item_time.h"
-#include "output/mail_bridge.h"
+#include "output/item_sink.h"
+#include "output/open_output_store.h"
 #include "output/output_texts.h"
 #include "output/pst/ndb_file.h"
 #include "output/pst/props.h"
+#include "output/record_copy.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -63,9 +73,8 @@ struct SaveOptions {
     // directory. An existing file is refused, never replaced.
     std::filesystem::path outputFile;
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
-    // Where attachment files and the header file are put; empty: the
-    // system's temporary directory. The writer works in a private
-    // directory below it and removes it at the end.
+    // Where earlier versions kept their private folders (see
+    // RemoveStaleSaveDirectories); empty: the system's temporary directory.
     std::filesystem::path tempDirectory;
     // The local clock for the timestamp; empty: the system's.
     std::function<std::tm()> localClock;
@@ -78,11 +87,12 @@ struct SaveOptions {
     bool publishAfterCheck = false;
 };
 
-// The writer's private folder for attachment and header files is
-// "<temporary directory>/brightmend-save-<pid>-XXXXXX".
+// Earlier versions wrote attachment and header files into a private folder
+// "<temporary directory>/brightmend-save-<pid>-XXXXXX"; a run that was
+// killed left it behind.
 inline constexpr std::string_view kSaveDirectoryPrefix = "brightmend-save-";
-// Removes such folders in `parent` whose process is gone (a run that was
-// killed leaves its folder behind); how many were removed.
+// Removes such folders in `parent` whose process is gone (every writer
+// does so when it creates its store); how many were removed.
 std::size_t RemoveStaleSaveDirectories(const std::filesystem::path& parent);
 
 // SIGXFSZ ignored for the process: a write past a file-size limit fails
@@ -107,25 +117,13 @@ std::filesystem::path FreeOutputPath(const std::filesystem::path& wanted);
 // The name of part `part` (2, 3, ...) of a store whose first part is
 // `firstPart`: "<stem> (part n).pst" in the same directory.
 std::filesystem::path StorePartPath(const std::filesystem::path& firstPart, int part);
-// A source folder path in the new store: one final "\" removed and every
-// "Personal Folders" replaced by the root path.
-std::string ToOutputFolderPath(std::string_view folderPath, std::string_view rootPath);
+// The name a folder without a name is saved under.
+inline constexpr std::string_view kUntitledFolderName = "Untitled Folder";
 
-struct MailBody {
-    std::optional<std::string> text;
-    std::int16_t htmlFlag = 0;  // 1: text is HTML
-};
-// The HTML body when there is one, else the plain text of an RTF body,
-// else the plain text (see PlainBodyText). Bodies of any length are kept.
-MailBody ChooseMailBody(const ItemRecord& item);
-// The longer of the RTF body's text and PR_BODY (the later on a tie), or
-// the longer of the two named texts when neither is present.
-std::string PlainBodyText(const MessageFields& fields);
-
-class USave_to_PST_Format {
+class USave_to_PST_Format : public ItemSink {
 public:
     explicit USave_to_PST_Format(SaveOptions options);
-    ~USave_to_PST_Format();
+    ~USave_to_PST_Format() override;
     USave_to_PST_Format(const USave_to_PST_Format&) = delete;
     USave_to_PST_Format& operator=(const USave_to_PST_Format&) = delete;
 
@@ -133,53 +131,24 @@ public:
     // (the default directory when empty). The message for the user when it
     // fails, nullopt on success.
     std::optional<std::string> CreateOutputStore(const std::filesystem::path& directory);
-    // Creates every level of the folder below the root (never the root
-    // itself) and makes it current. std::invalid_argument for an empty path.
-    // `containerClass` applies to the last level.
-    void PrepareFolder(std::string_view folderPath, std::string_view containerClass = {});
-    // Gives the folder at `folderPath` (prepared before) the source
-    // folder's own properties (see CopySourceFolderProperties), and again
-    // whenever PrepareFolder makes it in another store. The top folder keeps
-    // the new store's own. false when the source folder cannot be read.
-    bool KeepFolderProperties(std::string_view folderPath, const NodeEntry& sourceFolder, StoreFile& store);
     // The links to special folders that the source store's root folder and
     // top folder `top` hold (see folder_links.h): made anew, for the folders
-    // saved, in each part of the output as it is finished.
+    // saved, in each part of the output as it is finished. The top folder
+    // is kTopOutputFolder; it keeps the new store's own properties.
     void KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store);
-    // The same for a source folder given by its levels in the new store
-    // (see source_folders.h), so that same-named siblings, names holding
-    // "\" and untitled folders each stay one folder of their own.
-    // `sourcePath` is what currentSourceFolder() reports afterwards.
-    void PrepareSourceFolder(std::string_view sourcePath, const OutputFolderLevels& levels,
-                             std::string_view containerClass = {});
 
-    void SaveMail(ItemRecord& item, StoreFile& store, std::string_view folderPath);
-    // A mail into the folder of these levels (see PrepareSourceFolder).
-    void SaveMailInFolder(ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels);
-    // Writes the item's attachments to temporary files and fills the
-    // attachment list and the list of their names.
-    void SaveAttachmentsToTemp(ItemRecord& item, StoreFile& store);
-    // An associated item of the folder (a view, rule or setting), copied
-    // whole into the folder's associated contents. An item whose node
-    // cannot be read whole is not written (false).
-    bool SaveAssociated(const ItemRecord& item, StoreFile& store, std::string_view folderPath);
-    // The same into the folder of these levels (see PrepareSourceFolder).
-    bool SaveAssociatedInFolder(const ItemRecord& item, StoreFile& store, const OutputFolderLevels& levels);
-    // These write into the current folder.
-    void SaveContact(const ItemRecord& item);
-    void SaveAppointment(const ItemRecord& item);
-    void SaveTask(const ItemRecord& item);
-    void SaveNote(const ItemRecord& item);
-    void SaveJournal(const ItemRecord& item);
-    // The same with the item's attachments (read from `store` when their
-    // data is not in the record).
-    void SaveContact(ItemRecord& item, StoreFile& store);
-    void SaveAppointment(ItemRecord& item, StoreFile& store);
-    void SaveTask(ItemRecord& item, StoreFile& store);
-    void SaveNote(ItemRecord& item, StoreFile& store);
-    void SaveJournal(ItemRecord& item, StoreFile& store);
+    // ItemSink. A handle the writer never gave is std::invalid_argument;
+    // any call before CreateOutputStore std::logic_error.
+    OutputFolderHandle OpenFolder(const SinkFolder& folder, StoreFile& store) override;
+    bool AddItem(ItemRecord& item, StoreFile& store, OutputFolderHandle folder) override;
+    bool AddAssociatedItem(const ItemRecord& item, StoreFile& store, OutputFolderHandle folder) override;
     // Closes the store file; a second call does nothing.
-    void Finish();
+    void Finish() override;
+    std::uint64_t itemsWritten() const override { return itemsWritten_; }
+    std::size_t currentPart() const override { return outputStores_.empty() ? 0 : outputStores_.size() - 1; }
+    // See CopySourceMessage.
+    std::vector<std::uint16_t> TakeUnnamedValues() override { return std::exchange(unnamedValues_, {}); }
+
     // With publishAfterCheck: gives finished part `index` its name (fsync,
     // then a rename that never replaces), sets it apart under `name`
     // instead, or removes it. The text of a failure, empty on success.
@@ -190,84 +159,61 @@ public:
     // has its name.
     std::filesystem::path partPath(std::size_t index) const;
 
-    // Sets the item date and time texts; see bm::FormatItemTime.
-    std::time_t FormatItemTime(FileTime time);
-
-    const std::string& itemDateText() const { return itemTexts_.date; }
-    const std::string& itemTimeText() const { return itemTexts_.time; }
     const std::filesystem::path& outputStorePath() const { return outputStorePath_; }
     // Every store file this writer created, in order.
     const std::vector<std::filesystem::path>& outputStores() const { return outputStores_; }
-    const std::string& storeRootPath() const { return storeRootPath_; }
-    const std::string& currentFolderPath() const { return currentFolderPath_; }
-    // The source folder path PrepareFolder was last given.
-    const std::string& currentSourceFolder() const { return currentSourceFolder_; }
-    const std::string& attachmentList() const { return attachmentList_; }
-    const std::string& attachmentNames() const { return attachmentNames_; }
-    const std::filesystem::path& headerFilePath() const { return headerFilePath_; }
-    const std::filesystem::path& temporaryDirectory() const { return tempDir_; }
+    // The display name of the part being written.
+    const std::string& storeDisplayName() const { return displayName_; }
     bool storeSwitched() const { return storeSwitched_; }
-    // Items the writer has taken so far (every kind, every part).
-    std::uint64_t itemsWritten() const { return itemsWritten_; }
     void ClearStoreSwitch() { storeSwitched_ = false; }
-    // The ids of the named values the copies since the last call left out
-    // for want of a name (see CopySourceMessage); the list starts afresh.
-    std::vector<std::uint16_t> TakeUnnamedValues() { return std::exchange(unnamedValues_, {}); }
 
     // Stores created in this process so far; never reset.
     static std::uint32_t StoreCount();
 
 private:
+    // What the writer keeps of each folder it opened, to make it again in
+    // a later part.
+    struct Folder {
+        OutputFolderHandle parent = kTopOutputFolder;
+        std::string name;
+        // Which folder of that name under its parent (0: the first, which
+        // may be one the new store starts with).
+        std::uint32_t sibling = 0;
+        std::string containerClass;
+        std::optional<pst::PropertyBag> properties;
+    };
+
     std::tm LocalNow() const;
+    void RequireStore() const;
     void OpenStoreFile(const std::filesystem::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved);
     static void ThrowIfNotPublished(const std::string& failure);
     void CheckStoreSize();
-    // SaveMail into a folder path of the new store.
-    void SaveMailAt(ItemRecord& item, StoreFile& store, const std::string& folder);
-    bool SaveAssociatedAt(const ItemRecord& item, StoreFile& store, const std::string& folder);
     void SwitchStore();
+    // The folder of `handle` in the part being written, made (with its
+    // parents) when it is not there yet.
+    pst::FolderId FolderInPart(OutputFolderHandle handle);
     // The links to special folders, made anew in the current part.
     void ApplyFolderLinks();
-    void RemoveTemporaryFiles();
-    // Writes the item's attachments to temporary files, runs `write` (told
-    // whether there are any) and removes the files again, also on failure.
-    void WithAttachmentFiles(ItemRecord& item, StoreFile& store, const std::function<void(bool)>& write);
-    // Writes the item copied whole from its node in `store` (every
-    // property, recipient row and attachment; see source_copy.h) into
-    // `folder`. false when the record names no node or the node cannot be
-    // read as a whole item: the caller then writes it from what the item
-    // mapping read.
-    bool SaveCopy(const ItemRecord& item, StoreFile& store, const std::string& folder,
-                  std::string_view containerClass);
-    void WriteContact(const ItemRecord& item, bool withAttachments);
-    void WriteAppointment(const ItemRecord& item, bool withAttachments);
-    void WriteTask(const ItemRecord& item, bool withAttachments);
-    void WriteNote(const ItemRecord& item, bool withAttachments);
-    void WriteJournal(const ItemRecord& item, bool withAttachments);
-    std::string DateTimeText(const Bytes& raw);
-    std::string ItemDateTimeText(const MessageFields& fields);
+    // The item copied whole from its node in `store` (every property,
+    // recipient row and attachment; see source_copy.h), else from its
+    // record; the damage category added when its blocks were damaged.
+    pst::Message ItemMessage(ItemRecord& item, StoreFile& store);
 
     SaveOptions options_;
-    std::unique_ptr<MailBridge> bridge_;
-    std::filesystem::path tempDir_;
-    std::filesystem::path headerFilePath_;
+    std::unique_ptr<OpenOutputStore> store_;
     std::filesystem::path outputStorePath_;
     std::vector<std::filesystem::path> outputStores_;
     // The ".partial" file of each part until it has its name.
     std::vector<std::unique_ptr<pst::ReservedOutputFile>> parts_;
-    std::string storeRootPath_;
-    std::string currentFolderPath_;
-    std::string currentSourceFolder_;
-    // The folders' own properties, for the folders KeepFolderProperties was
-    // given, by the folder's place below the store root (FolderPropertiesKey).
-    std::unordered_map<std::string, pst::PropertyBag> folderProperties_;
-    std::string FolderPropertiesKey(const std::string& outputPath) const;
-    void ApplyKeptFolderProperties();
-    std::string currentFolderClass_;
-    std::string attachmentList_;
-    std::string attachmentNames_;
-    std::vector<std::filesystem::path> attachmentFiles_;
-    ItemTimeTexts itemTexts_;
+    std::string displayName_;
+    // Folder `handle` is folders_[handle - 1].
+    std::vector<Folder> folders_;
+    // The folder of each handle in the part being written (index: the
+    // handle; 0: not made there yet).
+    std::vector<pst::FolderId> inPart_;
+    // How many folders of a name each parent holds so far ("\0"-joined key).
+    std::unordered_map<std::string, std::uint32_t> namesTaken_;
+    OutputFolderHandle lastFolder_ = kTopOutputFolder;
     bool storeSwitched_ = false;
     std::vector<std::uint16_t> unnamedValues_;
     FolderLinks folderLinks_;

@@ -14,7 +14,7 @@
 #include "messaging/messaging.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
-#include "output/source_folders.h"
+#include "output/save_to_pst.h"
 #include "check/store_checker.h"
 #include "store/store.h"
 #include "support/test_paths.h"
@@ -187,6 +187,47 @@ TEST(FolderIdentity, SiblingsOfOneNameNamesWithABackslashAndUntitledFoldersEachS
     EXPECT_EQ(untitled[0]->subjects, std::vector<std::string>{"in the untitled folder"});
     EXPECT_TRUE(tree.ChildrenNamed(tree.top, "").empty());
     EXPECT_EQ(tree.nodes.at(tree.top).subjects, std::vector<std::string>{"in the top"});
+}
+
+// A folder may carry the name the source gives its top: it stays where it
+// is, with every kind of item it holds, and nothing lands anywhere else.
+TEST(FolderIdentity, AFolderNamedLikeTheTopStaysBelowItsParentWithEveryKindOfItem) {
+    const fs::path dir = bmtest::ScratchDir("folder-top-name");
+    const fs::path source = dir / "named.ost";
+    const std::vector<std::pair<std::string, std::string>> items = {
+        {"IPM.Note", "a mail"},          {"IPM.Task", "a task"},         {"IPM.Contact", "a contact"},
+        {"IPM.Appointment", "a meeting"}, {"IPM.StickyNote", "a note"},  {"IPM.Activity", "a journal entry"},
+    };
+    {
+        auto store = pst::PstStore::Create(source, {});
+        const auto archive = store->CreateFolder(store->ipmSubtree(), "Archive");
+        const auto inner = store->CreateFolder(archive, "Personal Folders");
+        for (const auto& [cls, subject] : items) store->AddMessage(inner, MessageOf(cls, subject));
+        store->AddMessage(archive, MessageOf("IPM.Note", "in the archive"));
+        store->Finish();
+    }
+    const SaveResult saved = SaveEverything(
+        source, dir / "Repair",
+        {"Personal Folders\\", "Personal Folders\\Archive\\", "Personal Folders\\Archive\\Personal Folders\\"});
+    ASSERT_EQ(saved.outcome, AnalysisOutcome::Completed);
+    ASSERT_FALSE(saved.output.empty());
+    ExpectValid(saved.output);
+
+    const FolderTree tree = ReadFolderTree(saved.output);
+    const auto archives = tree.ChildrenNamed(tree.top, "Archive");
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(archives[0]->subjects, std::vector<std::string>{"in the archive"});
+    const auto inner = tree.ChildrenNamed(tree.NidOf(archives[0]), "Personal Folders");
+    ASSERT_EQ(inner.size(), 1u);
+    std::vector<std::string> subjects;
+    for (const auto& item : items) subjects.push_back(item.second);
+    EXPECT_EQ(inner[0]->subjects, Sorted(subjects));
+    EXPECT_TRUE(inner[0]->children.empty());
+    // No other folder was made for any of them.
+    std::size_t madeBelowTop = 0;
+    for (const auto& [nid, node] : tree.nodes) madeBelowTop += node.parent == tree.top ? 1 : 0;
+    const std::size_t deletedItems = tree.ChildrenNamed(tree.top, "Deleted Items").size();
+    EXPECT_EQ(madeBelowTop, 1u + deletedItems);
 }
 
 TEST(FolderIdentity, AThousandNestedFoldersAreSavedWholeLevelByLevel) {

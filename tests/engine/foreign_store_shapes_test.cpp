@@ -18,7 +18,9 @@
 #include "engine/analysis_run.h"
 #include "engine/engine_test_helpers.h"
 #include "engine/store_listing.h"
+#include "output/output_readback.h"
 #include "messaging/messaging.h"
+#include "common/utf.h"
 #include "store/store.h"
 #include "support/heap_image.h"
 #include "support/store_image.h"
@@ -46,9 +48,9 @@ Bytes FolderObject(std::u16string_view name, std::u16string_view containerClass)
 }
 
 // `named`: with two values under named ids.
-Bytes Message(std::u16string_view subject, bool named = false) {
+Bytes Message(std::u16string_view subject, bool named = false, std::u16string_view messageClass = u"IPM.Note") {
     bmtest::PropertyContextImage pc;
-    pc.Heap(0x001A, kPtUnicode, bmtest::Utf16(u"IPM.Note")).Heap(0x0037, kPtUnicode, bmtest::Utf16(subject));
+    pc.Heap(0x001A, kPtUnicode, bmtest::Utf16(messageClass)).Heap(0x0037, kPtUnicode, bmtest::Utf16(subject));
     if (named) pc.Inline(0x8123, kPtLong, 7).Inline(0x81A0, kPtLong, 8);
     return pc.Build()[0];
 }
@@ -65,7 +67,9 @@ Bytes ContentsTable(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& 
     return table.Build()[0];
 }
 
-fs::path BuildStore() {
+// `inboxName`: what the folder 0x8042 is called; `unlistedClass`: the
+// class of the message outside its contents table.
+fs::path BuildStore(std::u16string_view inboxName = u"Inbox", std::u16string_view unlistedClass = u"IPM.Note") {
     bmtest::StoreBuilder b(kUnicodeLayout);
     Bytes subtree(20, 0);
     bmtest::AppendU32(subtree, kRootNid);
@@ -73,7 +77,7 @@ fs::path BuildStore() {
     b.AddNode(0x21, 4, 0, 0);
     b.AddDataBlock(8, FolderObject(u"Top of Personal Folders", u"IPF.Note"));
     b.AddNode(kRootNid, 8, 0, kRootNid);
-    b.AddDataBlock(12, FolderObject(u"Inbox", u"IPF.Note"));
+    b.AddDataBlock(12, FolderObject(inboxName, u"IPF.Note"));
     b.AddNode(kInboxNid, 12, 0, kRootNid);
     b.AddDataBlock(16, ContentsTable({{kReadNid, 0x01}, {kUnreadNid, 0x00}}));
     b.AddNode(kInboxContentsNid, 16, 0, 0);
@@ -85,7 +89,7 @@ fs::path BuildStore() {
     b.AddNode(kReadNid, 28, 0, kInboxNid);
     b.AddDataBlock(32, Message(u"unread"));
     b.AddNode(kUnreadNid, 32, 0, kInboxNid);
-    b.AddDataBlock(36, Message(u"not in the table"));
+    b.AddDataBlock(36, Message(u"not in the table", false, unlistedClass));
     b.AddNode(kUnlistedNid, 36, 0, kInboxNid);
     const fs::path path = bmtest::ScratchDir("foreign-shapes") / "store.ost";
     b.Build().image.Save(path);
@@ -171,6 +175,32 @@ TEST(ForeignStoreShapes, AnItemOutsideItsFoldersContentsTableIsKeptAsDeletedAndC
     EXPECT_EQ(account.totals().foundByScan, 0);
     EXPECT_NE(ReconciliationJson(account).find("\"unlisted\":{\"count\":1,"), std::string::npos);
     EXPECT_FALSE(account.deleted());  // the search for deleted items did not run
+}
+
+// The folder the unlisted item is kept in carries its own folder's name,
+// here the name the source gives its top: the item is saved there, in
+// that folder below "Recovered Items\Deleted", like the listing shows it.
+TEST(ForeignStoreShapes, AnUnlistedItemOfAFolderNamedLikeTheTopIsSavedBelowDeletedInAFolderOfThatName) {
+    for (const std::u16string_view cls : {u"IPM.Note", u"IPM.Task", u"IPM.Contact", u"IPM.StickyNote"}) {
+        SCOPED_TRACE(Utf16ToUtf8(cls));
+        const fs::path source = BuildStore(u"Personal Folders", cls);
+        const bmtest::SavedRun run = bmtest::SaveFolders(
+            source, bmtest::ScratchDir("foreign-shapes-top-name"),
+            {"Personal Folders\\", "Personal Folders\\Personal Folders\\", "Personal Folders\\Recovered Items\\",
+             "Personal Folders\\Recovered Items\\Deleted\\",
+             "Personal Folders\\Recovered Items\\Deleted\\Personal Folders\\"});
+        ASSERT_EQ(run.outputStores.size(), 1u);
+        EXPECT_EQ(run.account.totals().saved, 3);
+        const bmtest::ReadBackStore saved = bmtest::ReadBack(run.outputStores[0]);
+        std::map<std::string, std::vector<std::string>> subjects;
+        for (const bmtest::ReadBackItem& item : saved.items)
+            subjects[item.folder].push_back(bmtest::SubjectOf(*item.record));
+        const std::map<std::string, std::vector<std::string>> expected = {
+            {"Personal Folders", {"read", "unread"}},
+            {"Recovered Items\\Deleted\\Personal Folders", {"not in the table"}},
+        };
+        EXPECT_EQ(subjects, expected);
+    }
 }
 
 // The store has no name-to-ID map: a value under a named id (0x8000 and

@@ -2,8 +2,12 @@
 // counted, read back from the new store.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <map>
+
 #include "engine/saving_actions.h"
 #include "output/output_readback.h"
+#include "output/save_to_pst.h"
 #include "check/store_checker.h"
 
 namespace bm {
@@ -44,11 +48,23 @@ protected:
         o.storeSizeLimit = limit;
         writer_ = std::make_unique<USave_to_PST_Format>(o);
         ASSERT_EQ(writer_->CreateOutputStore({}), std::nullopt);
-        actions_ = std::make_unique<SavingActions>(*writer_, store_, selected_, status_);
+        actions_ = std::make_unique<SavingActions>(*writer_, store_, selected_, status_, kTop);
     }
+    // The walk enters the folder at `path` below the folder of the path
+    // before its name (the top when there is none).
     void Enter(const std::string& path, std::uint32_t nid, const std::string& cls = "IPF.Note") {
-        actions_->FolderEntered(Folder(path.substr(0, path.size() - 1).substr(path.rfind('\\', path.size() - 2) + 1), cls),
-                                nid, path);
+        const std::size_t cut = path.rfind('\\', path.size() - 2);
+        const auto parent = entered_.find(path.substr(0, cut + 1));
+        NodeEntry& node = nodes_.emplace_back();
+        node.nid = nid;
+        actions_->FolderEntered(Folder(path.substr(cut + 1, path.size() - cut - 2), cls), node,
+                                parent != entered_.end() ? parent->second : kTop, path);
+        entered_[path] = nid;
+    }
+    // An item of folder `nid` read while the walk is in `open` (the same
+    // folder unless given).
+    void Read(ItemRecord& item, std::uint32_t nid, const std::string& path, std::uint32_t open = 0) {
+        actions_->ItemRead(item, nid, open != 0 ? open : nid, path);
     }
     bmtest::ReadBackStore Finish() {
         writer_->Finish();
@@ -61,15 +77,18 @@ protected:
     SavingStatus status_;
     std::unique_ptr<USave_to_PST_Format> writer_;
     std::unique_ptr<SavingActions> actions_;
+    static constexpr std::uint32_t kTop = 0x22;
+    std::deque<NodeEntry> nodes_;
+    std::map<std::string, std::uint32_t> entered_;
 };
 
 TEST_F(Saving, ACheckedFolderDoesNotSaveTheMessagesOfAnUncheckedSubfolder) {
     selected_.Select("Personal Folders\\Inbox\\");
     Open();
     Enter("Personal Folders\\Inbox\\", 0x102);
-    actions_->ItemRead(*Item("IPM.Note", ItemKind::Mail, "top"), 0x102, "Personal Folders\\Inbox\\");
+    Read(*Item("IPM.Note", ItemKind::Mail, "top"), 0x102, "Personal Folders\\Inbox\\");
     Enter("Personal Folders\\Inbox\\Sub\\", 0x202);
-    actions_->ItemRead(*Item("IPM.Note", ItemKind::Mail, "below"), 0x202, "Personal Folders\\Inbox\\Sub\\");
+    Read(*Item("IPM.Note", ItemKind::Mail, "below"), 0x202, "Personal Folders\\Inbox\\Sub\\");
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Inbox], 1);
     EXPECT_EQ(status_.Snapshot().statusFolderText, "Personal Folders\\Inbox\\");
     EXPECT_EQ(status_.Snapshot().statusCountText, "1");
@@ -89,7 +108,7 @@ TEST_F(Saving, ContactsInAnySelectedFolderAreWrittenAndCounted) {
         auto contact = Item("IPM.Contact", ItemKind::Contact, "c " + path);
         contact->contactFields = std::make_unique<ContactFields>();
         contact->contactFields->surname = "Doe";
-        actions_->ItemRead(*contact, nid, path);
+        Read(*contact, nid, path);
     }
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Contacts], 2);
     const auto store = Finish();
@@ -102,13 +121,13 @@ TEST_F(Saving, NotesAndJournalItemsAreWrittenAndCountedAsTheAnalysisCountsThem) 
     selected_.Select("Personal Folders\\Journal\\");
     Open();
     Enter("Personal Folders\\Notes\\", 0x502, "IPF.StickyNote");
-    actions_->ItemRead(*Item("IPM.StickyNote", ItemKind::StickyNote, "note"), 0x502, "Personal Folders\\Notes\\");
+    Read(*Item("IPM.StickyNote", ItemKind::StickyNote, "note"), 0x502, "Personal Folders\\Notes\\");
     Enter("Personal Folders\\Journal\\", 0x602, "IPF.Journal");
     auto typed = Item("IPM.Activity", ItemKind::Journal, "typed");
     typed->journalFields = std::make_unique<JournalFields>();
     typed->journalFields->logType = "Phone call";
-    actions_->ItemRead(*typed, 0x602, "Personal Folders\\Journal\\");
-    actions_->ItemRead(*Item("IPM.Activity", ItemKind::Journal, "untyped"), 0x602, "Personal Folders\\Journal\\");
+    Read(*typed, 0x602, "Personal Folders\\Journal\\");
+    Read(*Item("IPM.Activity", ItemKind::Journal, "untyped"), 0x602, "Personal Folders\\Journal\\");
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Notes], 1);
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Journal], 1) << "counted only with an entry type";
     const auto store = Finish();
@@ -121,11 +140,11 @@ TEST_F(Saving, AnItemAfterASubfolderGoesIntoItsOwnFolder) {
     Open();
     Enter("Personal Folders\\Calendar\\", 0x702, "IPF.Appointment");
     Enter("Personal Folders\\Calendar\\Holidays\\", 0x802, "IPF.Appointment");
-    actions_->ItemRead(*Item("IPM.Appointment", ItemKind::Appointment, "holiday"), 0x802,
-                       "Personal Folders\\Calendar\\Holidays\\");
+    Read(*Item("IPM.Appointment", ItemKind::Appointment, "holiday"), 0x802, "Personal Folders\\Calendar\\Holidays\\");
     // The walk climbed back out of Holidays.
-    actions_->ItemRead(*Item("IPM.Appointment", ItemKind::Appointment, "meeting"), 0x702, "Personal Folders\\Calendar\\");
-    actions_->ItemRead(*Item("IPM.Task", ItemKind::Task, "not selected here"), 0x902, "Personal Folders\\Tasks\\");
+    Read(*Item("IPM.Appointment", ItemKind::Appointment, "meeting"), 0x702, "Personal Folders\\Calendar\\");
+    Enter("Personal Folders\\Tasks\\", 0x902, "IPF.Task");
+    Read(*Item("IPM.Task", ItemKind::Task, "not selected here"), 0x902, "Personal Folders\\Tasks\\");
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Calendar], 2);
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Tasks], 0);
     const auto store = Finish();
@@ -140,8 +159,9 @@ TEST_F(Saving, AMailIsWrittenIntoItsParentFolderAndCountedByItsPath) {
     Open();
     Enter("Personal Folders\\Sent Items\\", 0xA02);
     Enter("Personal Folders\\Calendar\\", 0xB02, "IPF.Appointment");
-    actions_->ItemRead(*Item("IPM.Note", ItemKind::Mail, "sent"), 0xA02, "Personal Folders\\Calendar\\");
-    actions_->ItemRead(*Item("IPM.Schedule.Meeting.Request", ItemKind::Other, "invite"), 0xB02,
+    // Read while the walk is in the calendar: it goes to its own folder.
+    Read(*Item("IPM.Note", ItemKind::Mail, "sent"), 0xA02, "Personal Folders\\Sent Items\\", 0xB02);
+    Read(*Item("IPM.Schedule.Meeting.Request", ItemKind::Other, "invite"), 0xB02,
                        "Personal Folders\\Calendar\\");
     EXPECT_EQ(actions_->saved()[WellKnownCategory::SentItems], 1);
     const auto store = Finish();
@@ -166,7 +186,7 @@ TEST_F(Saving, AMeetingRequestWhoseAttachmentsAloneGaveItContactFieldsIsSavedAsA
     agenda.size = static_cast<std::int32_t>(bytes.size());
     agenda.dataBid = kAttachmentDataInRecord;
     invitation->attachments.push_back(agenda);
-    actions_->ItemRead(*invitation, 0xC02, "Personal Folders\\Inbox\\");
+    Read(*invitation, 0xC02, "Personal Folders\\Inbox\\");
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Inbox], 1);
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Contacts], 0);
     const auto store = Finish();
@@ -189,12 +209,11 @@ TEST_F(Saving, AfterAStoreSwitchEachMailIsInExactlyOnePart) {
         a.hasData = true;
         a.dataBid = kAttachmentDataInRecord;
         mail->attachments.push_back(std::move(a));
-        actions_->ItemRead(*mail, 0x102, "Personal Folders\\Inbox\\");
+        Read(*mail, 0x102, "Personal Folders\\Inbox\\");
     }
     writer_->Finish();
     EXPECT_EQ(actions_->saved()[WellKnownCategory::Inbox], 6);
     ASSERT_GE(writer_->outputStores().size(), 2u);
-    EXPECT_EQ(status_.Snapshot().outputPath, writer_->outputStorePath());
     std::set<std::string> subjects;
     std::size_t total = 0;
     for (const fs::path& p : writer_->outputStores()) {

@@ -1,13 +1,14 @@
-// USave_to_PST_Format: names, folders and every kind of item built from
-// item records, read back from the store it wrote; the store switch with a
-// small injected limit.
+// USave_to_PST_Format: names, folders and every kind of item written from
+// its item record (an item without a node to copy it from), read back from
+// the store it wrote; the store switch with a small injected limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include <fstream>
+#include <map>
 
-#include "output/contact_session.h"
+#include "output/item_time.h"
 #include "output/save_to_pst.h"
 #include "check/store_checker.h"
 #include "output_readback.h"
@@ -77,12 +78,38 @@ protected:
     }
     fs::path Create() {
         EXPECT_EQ(writer_->CreateOutputStore(dir_ / "out"), std::nullopt);
+        folders_.clear();
         return writer_->outputStorePath();
     }
+    // The output folder at `path` below the top ("Inbox\\Sub"), each level
+    // opened once; `containerClass` for the last level.
+    OutputFolderHandle FolderAt(const std::string& path, const std::string& containerClass = {}) {
+        OutputFolderHandle parent = kTopOutputFolder;
+        std::size_t at = 0;
+        while (at < path.size()) {
+            std::size_t end = path.find('\\', at);
+            if (end == std::string::npos) end = path.size();
+            const std::string upTo = path.substr(0, end);
+            auto known = folders_.find(upTo);
+            if (known == folders_.end()) {
+                SinkFolder f;
+                f.name = std::string_view(path).substr(at, end - at);
+                f.parent = parent;
+                if (end == path.size()) f.containerClass = containerClass;
+                known = folders_.emplace(upTo, writer_->OpenFolder(f, source_)).first;
+            }
+            parent = known->second;
+            at = end + 1;
+        }
+        return parent;
+    }
+    void Save(ItemRecord& item, const std::string& folder) { writer_->AddItem(item, source_, FolderAt(folder)); }
 
     fs::path dir_;
     StoreFile source_;  // attachments in these tests hold their bytes
     std::unique_ptr<USave_to_PST_Format> writer_;
+    std::map<std::string, OutputFolderHandle> folders_;
+    OutputFolderHandle current_ = kTopOutputFolder;
 };
 
 TEST(OutputNaming, TimestampHasNoLeadingZeros) { EXPECT_EQ(OutputTimestamp(Feb1st2027()), "1-2-2027 9-3-4"); }
@@ -117,19 +144,12 @@ TEST(OutputNaming, LaterPartsSitNextToTheFirst) {
     EXPECT_EQ(StorePartPath("/out/outlookT.pst", 3), fs::path("/out/outlookT (part 3).pst"));
 }
 
-TEST(OutputNaming, FolderPathsMoveUnderTheStoreRoot) {
-    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\Inbox\\Sub\\", "\\\\Root"), "\\\\Root\\Inbox\\Sub");
-    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\Inbox\\Sub", "\\\\Root"), "\\\\Root\\Inbox\\Sub");
-    EXPECT_EQ(ToOutputFolderPath("Personal Folders\\", "\\\\Root"), "\\\\Root");
-}
-
 TEST_F(Writer, OutputStoreIsNamedAfterTheSourceWithTheTimestamp) {
     const std::uint32_t before = USave_to_PST_Format::StoreCount();
     const fs::path path = Create();
     EXPECT_EQ(path, dir_ / "out" / "outlook1-2-2027 9-3-4.pst");
     EXPECT_TRUE(fs::exists(PartialPath(path)));  // its name comes when it is finished
-    EXPECT_EQ(writer_->storeRootPath(), "\\\\Brightmend_Personal_Folder1-2-2027 9-3-4");
-    EXPECT_EQ(writer_->headerFilePath().filename(), "Temp.eml");
+    EXPECT_EQ(writer_->storeDisplayName(), "Brightmend_Personal_Folder1-2-2027 9-3-4");
     EXPECT_EQ(USave_to_PST_Format::StoreCount(), before + 1);
     writer_->Finish();
     EXPECT_TRUE(CheckStore(path).ok());
@@ -146,26 +166,47 @@ TEST_F(Writer, AStoreThatCannotBeCreatedIsReportedNotFatal) {
     const auto message = writer_->CreateOutputStore(dir_ / "blocker" / "out");
     ASSERT_TRUE(message.has_value());
     EXPECT_TRUE(message->starts_with(kCannotCreateOutputStore)) << *message;
-    EXPECT_THROW(writer_->PrepareFolder("Personal Folders\\Inbox\\"), std::logic_error);
+    EXPECT_THROW(writer_->OpenFolder(SinkFolder{}, source_), std::logic_error);
 }
 
-TEST_F(Writer, PrepareFolderCreatesEveryLevelButTheRoot) {
+// One folder per OpenFolder, below its parent's: same-named siblings stay
+// apart, the first "Deleted Items" is the new store's own, an untitled
+// folder gets a name, and a name holding "\\" stays one folder.
+TEST_F(Writer, EveryOpenedFolderIsAFolderOfItsOwnBelowItsParent) {
     const fs::path path = Create();
-    writer_->PrepareFolder("Personal Folders\\");
-    EXPECT_EQ(writer_->currentFolderPath(), writer_->storeRootPath());
-    writer_->PrepareFolder("Personal Folders\\Inbox\\");
-    EXPECT_EQ(writer_->currentFolderPath(), writer_->storeRootPath() + "\\Inbox");
-    writer_->PrepareFolder("Personal Folders\\Archive\\2024\\March", "IPF.Note");
-    writer_->PrepareFolder("Personal Folders\\People\\", "IPF.Contact");
-    EXPECT_THROW(writer_->PrepareFolder(""), std::invalid_argument);
+    const struct {
+        const char* name;
+        const char* containerClass;
+        int parent;  // index of an earlier row; -1: the top
+    } opened[] = {{"Inbox", "", -1},        {"Archive", "", -1}, {"2024", "", 1},
+                  {"People", "IPF.Contact", -1}, {"Inbox", "IPF.Task", -1}, {"Deleted Items", "", -1},
+                  {"", "", 1},              {"A\\B", "", -1}};
+    std::vector<OutputFolderHandle> handles;
+    for (const auto& o : opened) {
+        SinkFolder f;
+        f.name = o.name;
+        f.containerClass = o.containerClass;
+        f.parent = o.parent < 0 ? kTopOutputFolder : handles[static_cast<std::size_t>(o.parent)];
+        handles.push_back(writer_->OpenFolder(f, source_));
+    }
+    EXPECT_EQ(std::set<OutputFolderHandle>(handles.begin(), handles.end()).size(), handles.size());
+    EXPECT_THROW(writer_->AddItem(*Mail("nowhere"), source_, 99), std::invalid_argument);
+    writer_->AddItem(*Mail("in the task inbox"), source_, handles[4]);
     writer_->Finish();
 
     const auto store = ReadBack(path);
-    std::set<std::string> paths;
+    std::multiset<std::string> paths;
     for (const auto& [p, cls] : store.folderClasses) paths.insert(p);
-    EXPECT_EQ(paths, (std::set<std::string>{"", "Deleted Items", "Inbox", "Archive", "Archive\\2024",
-                                            "Archive\\2024\\March", "People"}));
     EXPECT_EQ(store.folderClasses.at("People"), "IPF.Contact");
+    EXPECT_EQ(store.folderClasses.at("Archive\\2024"), "IPF.Note");
+    EXPECT_TRUE(store.folderClasses.contains("Archive\\" + std::string(kUntitledFolderName)));
+    EXPECT_TRUE(store.folderClasses.contains("A\\B"));
+    // Two folders named Inbox: the read-back keys them by path, so the
+    // second one's item tells them apart.
+    ASSERT_EQ(store.In("Inbox").size(), 1u);
+    EXPECT_EQ(SubjectOf(*store.In("Inbox")[0]->record), "in the task inbox");
+    EXPECT_EQ(paths.count("Deleted Items"), 1u) << "the store's own Deleted Items is taken";
+    EXPECT_TRUE(CheckStore(path).ok());
 }
 
 TEST(MailBodyChoice, HtmlWinsThenRtfTextThenTheLongestPlainText) {
@@ -227,12 +268,7 @@ TEST_F(Writer, SaveMailWritesSenderRecipientsTimeBodyAndEveryAttachment) {
     AttachmentRecord shownOnly = Attached("", "", "display name only");
     shownOnly.displayName = "Minutes.txt";
     mail->attachments.push_back(shownOnly);
-    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
-    EXPECT_TRUE(writer_->attachmentList().empty());
-    EXPECT_EQ(std::distance(fs::directory_iterator(writer_->temporaryDirectory()), fs::directory_iterator()), 1)
-        << "only the header file stays";
-    std::ifstream header(writer_->headerFilePath(), std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(header), {}), "From:Ada Lovelace<ada@example.org>\r\n");
+    Save(*mail, "Inbox");
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -269,10 +305,10 @@ TEST_F(Writer, TheSourcesRecipientRowsAreSavedWithTheirTypesAndAddresses) {
                         {"Bo Brandt", "/O=EXAMPLE/CN=BO", "EX", "bo@example.org", 2},
                         {"", "cy@example.org", "SMTP", "", 3},
                         {"Di Dunn", "di@example.org", "SMTP", "", 1}};
-    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    Save(*mail, "Inbox");
     auto plain = Mail("display list only");
     plain->messageFields->displayTo = "Eve Early";
-    writer_->SaveMail(*plain, source_, "Personal Folders\\Inbox\\");
+    Save(*plain, "Inbox");
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -291,10 +327,9 @@ TEST_F(Writer, TheSourcesRecipientRowsAreSavedWithTheirTypesAndAddresses) {
     EXPECT_EQ(r.recipients[2].type, 3u);
     EXPECT_EQ(r.messageFields->displayTo, "Ann Archer; Di Dunn");
     EXPECT_EQ(r.messageFields->displayCc, "Bo Brandt");
-    // Without recipient rows the display list still gives the To recipients.
+    // Without recipient rows the display list is kept as it is.
     const ItemRecord& p = *inbox[1]->record;
-    ASSERT_EQ(p.recipients.size(), 1u);
-    EXPECT_EQ(p.recipients[0].displayName, "Eve Early");
+    EXPECT_TRUE(p.recipients.empty());
     EXPECT_EQ(p.messageFields->displayTo, "Eve Early");
     EXPECT_TRUE(CheckStore(path).ok());
 }
@@ -309,7 +344,7 @@ TEST_F(Writer, UnreadMailStaysUnreadAndADraftStaysUnsent) {
     for (const auto& m : mails) {
         auto mail = Mail(m.subject);
         mail->messageFields->messageFlags = m.flags;
-        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+        Save(*mail, "Inbox");
     }
     writer_->Finish();
     std::map<std::string, std::uint32_t> flags;
@@ -333,7 +368,7 @@ TEST_F(Writer, AMailKeepsItsInternetIdentityImportanceAndConversation) {
     f.internetReferences = "<a@example.org>";
     f.conversationTopic = "plans";
     f.importance = 2;
-    writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+    Save(*mail, "Inbox");
     writer_->Finish();
     const auto store = ReadBack(path);
     ASSERT_EQ(store.In("Inbox").size(), 1u);
@@ -381,7 +416,7 @@ TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
     });
     ASSERT_FALSE(expected.empty());
     const fs::path path = Create();
-    writer_->SaveMail(*withAttachment, source_, "Personal Folders\\Inbox");
+    Save(*withAttachment, "Inbox");
     writer_->Finish();
     ReleaseStore(source_);
     const auto back = ReadBack(path);
@@ -403,18 +438,18 @@ TEST_F(Writer, ReadpstFindsTheItemsAndAttachmentsTheWriterSaved) {
             mail->attachments.push_back(Attached("same.txt", "", "first"));
             mail->attachments.push_back(Attached("same.txt", "", "second"));
         }
-        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\Sub\\");
+        Save(*mail, "Inbox\\Sub");
     }
-    writer_->PrepareFolder("Personal Folders\\Contacts\\", "IPF.Contact");
+    current_ = FolderAt("Contacts", "IPF.Contact");
     for (int i = 0; i < 2; ++i) {
         ItemRecord contact;
         contact.displayName = "Contact " + std::to_string(i);
         contact.contactFields = std::make_unique<ContactFields>();
         contact.contactFields->surname = "Surname " + std::to_string(i);
-        writer_->SaveContact(contact);
+        writer_->AddItem(contact, source_, current_);
     }
-    writer_->PrepareFolder("Personal Folders\\Journal\\", "IPF.Journal");
-    writer_->SaveJournal(*Mail("journal entry"));
+    current_ = FolderAt("Journal", "IPF.Journal");
+    writer_->AddItem(*Mail("journal entry"), source_, current_);
     writer_->Finish();
 
     const fs::path out = dir_ / "readpst";
@@ -450,7 +485,7 @@ TEST_F(Writer, ReadpstFindsTheItemsAndAttachmentsTheWriterSaved) {
 
 TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder) {
     const fs::path path = Create();
-    writer_->PrepareFolder("Personal Folders\\Inbox\\People\\", "IPF.Contact");
+    current_ = FolderAt("Inbox\\People", "IPF.Contact");
     ItemRecord contact;
     contact.kind = ItemKind::Contact;
     contact.displayName = "Grace Hopper";
@@ -463,9 +498,9 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
     contact.contactFields->postalAddress = "1 Main St";
     contact.contactFields->gender = 2;
     contact.contactFields->mobilePhone = "+1 555 0199";
-    writer_->SaveContact(contact);
+    writer_->AddItem(contact, source_, current_);
 
-    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    current_ = FolderAt("Calendar", "IPF.Appointment");
     auto appointment = Mail("Design review");
     appointment->kind = ItemKind::Appointment;
     appointment->messageFields->body = "agenda";
@@ -473,27 +508,26 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
     appointment->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'000'000));
     appointment->appointmentFields->clipEnd = TimeBytes(FromUnix(1'800'003'600));
     appointment->appointmentFields->location = "Room 4";
-    writer_->SaveAppointment(*appointment);
-    EXPECT_EQ(writer_->itemTimeText().empty(), false);
+    writer_->AddItem(*appointment, source_, current_);
 
-    writer_->PrepareFolder("Personal Folders\\Tasks\\", "IPF.Task");
+    current_ = FolderAt("Tasks", "IPF.Task");
     auto task = Mail("Finish chapter");
     task->messageFields->bodyText = "write";
     task->messageFields->deliveryTime = TimeBytes(FromUnix(1'800'100'000));
-    writer_->SaveTask(*task);
+    writer_->AddItem(*task, source_, current_);
 
-    writer_->PrepareFolder("Personal Folders\\Notes\\", "IPF.StickyNote");
+    current_ = FolderAt("Notes", "IPF.StickyNote");
     auto note = Mail("Buy milk");
     note->messageClass = "IPM.StickyNote";
     note->messageFields->body = "two litres";
-    writer_->SaveNote(*note);
+    writer_->AddItem(*note, source_, current_);
 
-    writer_->PrepareFolder("Personal Folders\\Journal\\", "IPF.Journal");
+    current_ = FolderAt("Journal", "IPF.Journal");
     auto journal = Mail("Call");
     journal->messageClass = "IPM.Activity";
     journal->journalFields = std::make_unique<JournalFields>();
     journal->journalFields->logType = "Phone call";
-    writer_->SaveJournal(*journal);
+    writer_->AddItem(*journal, source_, current_);
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -528,7 +562,7 @@ TEST_F(Writer, ContactsAppointmentsTasksNotesAndJournalItemsGoToTheCurrentFolder
 
 TEST_F(Writer, AnAppointmentKeepsItsAttachmentsUnderTheirOriginalNames) {
     const fs::path path = Create();
-    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    current_ = FolderAt("Calendar", "IPF.Appointment");
     auto appointment = Mail("Board meeting");
     appointment->kind = ItemKind::Appointment;
     appointment->messageClass = "IPM.Appointment";
@@ -536,8 +570,7 @@ TEST_F(Writer, AnAppointmentKeepsItsAttachmentsUnderTheirOriginalNames) {
     appointment->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'000'000));
     appointment->attachments.push_back(Attached("AGENDA~1.PDF", "agenda: März.pdf", "pdf bytes"));
     appointment->attachments.push_back(Attached("", "agenda: März.pdf", "second"));
-    writer_->SaveAppointment(*appointment, source_);
-    EXPECT_TRUE(writer_->attachmentList().empty()) << "the temporary files are gone";
+    writer_->AddItem(*appointment, source_, current_);
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -556,7 +589,7 @@ TEST_F(Writer, AnAppointmentKeepsItsAttachmentsUnderTheirOriginalNames) {
 // are one meeting's hour.
 TEST_F(Writer, ARecurringSeriesIsSavedAsTheSeriesWithTheTimesOfOneMeeting) {
     const fs::path path = Create();
-    writer_->PrepareFolder("Personal Folders\\Calendar\\", "IPF.Appointment");
+    current_ = FolderAt("Calendar", "IPF.Appointment");
     auto series = Mail("Weekly sync");
     series->kind = ItemKind::Appointment;
     series->messageClass = "IPM.Appointment";
@@ -578,8 +611,8 @@ TEST_F(Writer, ARecurringSeriesIsSavedAsTheSeriesWithTheTimesOfOneMeeting) {
     single->appointmentFields = std::make_unique<AppointmentFields>();
     single->appointmentFields->clipStart = TimeBytes(FromUnix(1'800'100'000));
     single->appointmentFields->clipEnd = TimeBytes(FromUnix(1'800'101'800));
-    writer_->SaveAppointment(*series, source_);
-    writer_->SaveAppointment(*single, source_);
+    writer_->AddItem(*series, source_, current_);
+    writer_->AddItem(*single, source_, current_);
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -613,7 +646,7 @@ TEST_F(Writer, ARecurringSeriesIsSavedAsTheSeriesWithTheTimesOfOneMeeting) {
 
 TEST_F(Writer, ATaskKeepsItsOwnStatusProgressAndDates) {
     const fs::path path = Create();
-    writer_->PrepareFolder("Personal Folders\\Tasks\\", "IPF.Task");
+    current_ = FolderAt("Tasks", "IPF.Task");
     auto task = Mail("Write the report");
     task->messageClass = "IPM.Task";
     task->messageFields->deliveryTime = TimeBytes(FromUnix(1'700'000'000));
@@ -624,13 +657,13 @@ TEST_F(Writer, ATaskKeepsItsOwnStatusProgressAndDates) {
     t.startDate = TimeBytes(FromUnix(1'800'000'000));
     t.dueDate = TimeBytes(FromUnix(1'800'604'800));
     t.complete = false;
-    writer_->SaveTask(*task);
+    writer_->AddItem(*task, source_, current_);
     auto open = Mail("Someday");
     open->messageClass = "IPM.Task";
     open->messageFields->deliveryTime = TimeBytes(FromUnix(1'700'000'000));
     open->taskFields = std::make_unique<TaskFields>();
     open->taskFields->status = 0;
-    writer_->SaveTask(*open);
+    writer_->AddItem(*open, source_, current_);
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -661,19 +694,18 @@ TEST_F(Writer, ContactsTasksNotesAndJournalItemsKeepTheirAttachments) {
                  {"Notes", "IPF.StickyNote", "IPM.StickyNote", "Buy milk"},
                  {"Journal", "IPF.Journal", "IPM.Activity", "Call"}};
     for (const auto& k : kinds) {
-        writer_->PrepareFolder(std::string("Personal Folders\\") + k.folder + "\\", k.containerClass);
+        current_ = FolderAt(k.folder, k.containerClass);
         auto item = Mail(k.subject);
         item->messageClass = k.messageClass;
         item->displayName = k.subject;
         if (std::string(k.folder) == "Contacts") item->contactFields = std::make_unique<ContactFields>();
         item->attachments.push_back(Attached("", std::string(k.folder) + ".jpg", std::string("bytes of ") + k.folder));
         const std::string folder = k.folder;
-        if (folder == "Contacts") writer_->SaveContact(*item, source_);
-        if (folder == "Tasks") writer_->SaveTask(*item, source_);
-        if (folder == "Notes") writer_->SaveNote(*item, source_);
-        if (folder == "Journal") writer_->SaveJournal(*item, source_);
-        EXPECT_TRUE(writer_->attachmentList().empty()) << "the temporary files are gone";
-    }
+        if (folder == "Contacts") writer_->AddItem(*item, source_, current_);
+        if (folder == "Tasks") writer_->AddItem(*item, source_, current_);
+        if (folder == "Notes") writer_->AddItem(*item, source_, current_);
+        if (folder == "Journal") writer_->AddItem(*item, source_, current_);
+        }
     writer_->Finish();
 
     const auto store = ReadBack(path);
@@ -689,19 +721,12 @@ TEST_F(Writer, ContactsTasksNotesAndJournalItemsKeepTheirAttachments) {
     EXPECT_TRUE(CheckStore(path).ok());
 }
 
-TEST_F(Writer, AContactWithoutAPreparedFolderIsAnErrorNotASilentLoss) {
-    Create();
-    EXPECT_THROW(writer_->SaveContact(ItemRecord{}), std::runtime_error);
-}
-
 TEST_F(Writer, AWriterDestroyedBeforeFinishLeavesACompleteStore) {
     const fs::path path = Create();
-    writer_->SaveMail(*Mail("kept"), source_, "Personal Folders\\Inbox\\");
-    const fs::path temp = writer_->temporaryDirectory();
+    Save(*Mail("kept"), "Inbox");
     writer_.reset();
     EXPECT_TRUE(CheckStore(path).ok());
     EXPECT_EQ(ReadBack(path).In("Inbox").size(), 1u);
-    EXPECT_FALSE(fs::exists(temp));
 }
 
 TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWrittenTwice) {
@@ -709,12 +734,12 @@ TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWri
     options.storeSizeLimit = 400 * 1024;
     writer_ = std::make_unique<USave_to_PST_Format>(options);
     const fs::path first = Create();
-    const std::string firstRoot = writer_->storeRootPath();
+    const std::string firstRoot = writer_->storeDisplayName();
     constexpr int kMails = 12;
     for (int i = 0; i < kMails; ++i) {
         auto mail = Mail("mail " + std::to_string(i));
         mail->attachments.push_back(Attached("blob.bin", "", std::string(100 * 1024, static_cast<char>('a' + i))));
-        writer_->SaveMail(*mail, source_, "Personal Folders\\Inbox\\");
+        Save(*mail, "Inbox");
         EXPECT_FALSE(writer_->storeSwitched()) << "the run has nothing to write again";
     }
     writer_->Finish();
@@ -725,8 +750,8 @@ TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWri
     if (writer_->outputStores().size() > 2) {
         EXPECT_EQ(writer_->outputStores()[2], StorePartPath(first, 3));
     }
-    const std::string secondRoot = "\\\\Brightmend_Personal_Folder1-2-2027 9-3-4(";
-    EXPECT_NE(firstRoot, writer_->storeRootPath());
+    const std::string secondRoot = "Brightmend_Personal_Folder1-2-2027 9-3-4(";
+    EXPECT_NE(firstRoot, writer_->storeDisplayName());
     std::size_t total = 0;
     std::set<std::string> subjects;
     for (const fs::path& p : writer_->outputStores()) {
@@ -743,7 +768,7 @@ TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWri
     EXPECT_EQ(subjects.size(), static_cast<std::size_t>(kMails)) << "every mail is in one of the parts";
     EXPECT_GT(ReadBack(second).In("Inbox").size(), 1u) << "the second part holds the rest";
     if (writer_->outputStores().size() == 2) {
-        EXPECT_TRUE(writer_->storeRootPath().starts_with(secondRoot)) << writer_->storeRootPath();
+        EXPECT_TRUE(writer_->storeDisplayName().starts_with(secondRoot)) << writer_->storeDisplayName();
     }
 }
 
@@ -781,7 +806,7 @@ TEST_F(Writer, AnOutputFileChosenByNameIsUsedAsGiven) {
     options.outputFile = dir_ / "chosen.pst";
     writer_ = std::make_unique<USave_to_PST_Format>(options);
     ASSERT_FALSE(writer_->CreateOutputStore({}).has_value());
-    writer_->SaveMail(*Mail("kept"), source_, "Personal Folders\\Inbox\\");
+    Save(*Mail("kept"), "Inbox");
     writer_->Finish();
     EXPECT_EQ(writer_->outputStorePath(), dir_ / "chosen.pst");
     EXPECT_EQ(ReadBack(dir_ / "chosen.pst").In("Inbox").size(), 1u);
