@@ -5,6 +5,7 @@ folder of the same floor, or when headers include each other in a circle.
 The floors, lowest first: what a folder may include is its own files and
 those of the floors below it.
 """
+import argparse
 import os
 import re
 import sys
@@ -85,4 +86,7 @@ def main(src):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "src")))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0] + " " + " ".join(__doc__.splitlines()[1:2]))
+    parser.add_argument("src", nargs="?", default=os.path.join(os.path.dirname(__file__), "..", "src"),
+                        help="the source folder to look through (default: the project's src/)")
+    sys.exit(main(parser.parse_args().src))
