@@ -5,6 +5,9 @@
 
 #include "cli/interrupt.h"
 #include "engine/log_texts.h"
+#include "engine/saving_selection.h"
+#include "engine/saving_verdict.h"
+#include "output/output_texts.h"
 
 namespace bm::cli {
 
@@ -27,8 +30,8 @@ void CliAnalysis::Run(const std::string& store) {
     progress_.Finish();
 }
 
-CliSaving::CliSaving(CliEnvironment& env, const ActivityLog& log)
-    : progress_(env.progressMode, "Saving"), run_(*this, &log) {}
+CliSaving::CliSaving(CliEnvironment& env, const ActivityLog& log, std::string_view label)
+    : progress_(env.progressMode, std::string(label)), run_(*this, &log) {}
 
 void CliSaving::Run(SavingSource source) {
     {
@@ -40,6 +43,57 @@ void CliSaving::Run(SavingSource source) {
         run_.Wait();
     }
     progress_.Finish();
+}
+
+int FailCommand(const CliEnvironment& env, std::string_view command, const std::string& message, int code) {
+    PrintError(message);
+    if (env.json) PrintJson(FailureJson(std::string(command), message));
+    return code;
+}
+
+std::variant<SavingSource, int> AnalyseForSaving(CliEnvironment& env, const ActivityLog& log,
+                                                 const SavingRequest& asked, std::string_view command) {
+    // The analysis first: it gives the folder tree the selection is made of.
+    std::variant<SavingSource, SavingRequestRefused> made;
+    {
+        CliAnalysis cliAnalysis(env, log);
+        cliAnalysis.Run(asked.sourcePath);
+        const AnalysisRun& analysis = cliAnalysis.run();
+        if (analysis.outcome() == AnalysisOutcome::Failed) {
+            const std::string message =
+                analysis.message().empty() ? std::string(kFileHighlyCorrupted) : analysis.message();
+            // The run has shown its message on stderr already.
+            if (env.json) PrintJson(FailureJson(std::string(command), message));
+            if (analysis.message().empty()) PrintError(message);
+            return kExitFailure;
+        }
+        if (analysis.outcome() == AnalysisOutcome::Aborted && InterruptStop::Received()) {
+            // Stopped before anything was written: nothing to close.
+            const std::string message(kAnalysisAbortedByUser);
+            PrintError(message);
+            if (env.json) {
+                OrderedJson out = FailureJson(std::string(command), message);
+                out["outcome"] = "aborted";
+                PrintJson(out);
+            }
+            return kExitInterrupted;
+        }
+        made = SavingSourceFor(asked, analysis);
+    }
+    if (const auto* refused = std::get_if<SavingRequestRefused>(&made))
+        return FailCommand(env, command,
+                           refused->unknownFolder.empty() ? std::string(kSelectAnyFolder)
+                                                          : NoSuchFolderMessage(refused->unknownFolder));
+    return std::move(std::get<SavingSource>(made));
+}
+
+int SavingExitCode(const SavingRun& run) {
+    if (run.outcome() == AnalysisOutcome::Aborted) return InterruptStop::Received() ? kExitInterrupted : kExitFailure;
+    // Nothing saved of what was there is a failed run; some lost, a partial one.
+    const std::string verdict = run.outcomeName();
+    if (verdict == SavingVerdictName(SavingVerdict::AllSaved)) return kExitSuccess;
+    if (verdict == SavingVerdictName(SavingVerdict::SomeLost)) return kExitPartial;
+    return kExitFailure;
 }
 
 std::string_view CategoryKey(WellKnownCategory category) {

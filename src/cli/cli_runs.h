@@ -5,11 +5,13 @@
 
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "cli/cli_environment.h"
 #include "cli/json_output.h"
 #include "cli/progress.h"
 #include "engine/analysis_run.h"
+#include "engine/saving_request.h"
 #include "engine/saving_run.h"
 
 namespace bm::cli {
@@ -37,7 +39,8 @@ private:
 // The saving run, shown on stderr.
 class CliSaving : private SavingObserver {
 public:
-    CliSaving(CliEnvironment& env, const ActivityLog& log);
+    // `label` heads the progress line ("Saving", "Exporting").
+    CliSaving(CliEnvironment& env, const ActivityLog& log, std::string_view label = "Saving");
     void Run(SavingSource source);
     SavingRun& run() { return run_; }
 
@@ -50,6 +53,20 @@ private:
     ProgressReporter progress_;
     SavingRun run_;
 };
+
+// Prints `message` as the command's error (and its JSON failure object
+// with --json); returns `code`.
+int FailCommand(const CliEnvironment& env, std::string_view command, const std::string& message,
+                int code = kExitFailure);
+// The analysis run before a save or an export, then what the saving run
+// takes for `asked`; the exit code when it cannot go on (the analysis
+// failed or was stopped, or the request names a folder the analysis did
+// not meet), its message printed.
+std::variant<SavingSource, int> AnalyseForSaving(CliEnvironment& env, const ActivityLog& log,
+                                                 const SavingRequest& asked, std::string_view command);
+// The exit code of a finished saving run: 0 all saved, 3 some lost or
+// damaged, 130 stopped by a signal, 1 otherwise.
+int SavingExitCode(const SavingRun& run);
 
 // The JSON key of a category: "inbox", "sentItems", "junkEmail", ...
 std::string_view CategoryKey(WellKnownCategory category);

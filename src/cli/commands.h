@@ -27,4 +27,15 @@ struct SaveRequest {
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
 
+struct ExportRequest {
+    std::string store;
+    std::string to;      // --to: the export goes into a new folder below DIR/Export
+    std::string output;  // --output: the export's folder (must not exist)
+    std::string format;  // --format: mbox, maildir or eml
+    std::vector<std::string> folders;
+    std::vector<std::string> trees;
+    bool all = false;
+};
+int RunExport(CliEnvironment& env, const ExportRequest& request);
+
 }  // namespace bm::cli

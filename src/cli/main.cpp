@@ -7,6 +7,8 @@
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
 //                       [--all] [--json] [--deep-scan] [--mark-damaged]
+//   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
+//                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
 //
 // Results go to stdout, progress and messages to stderr. Exit codes: 0 every
 // selected item recovered; 1 the run failed; 2 usage error; 3 completed, but
@@ -41,7 +43,7 @@ constexpr const char* kExitCodesHelp =
     "  130  stopped by Ctrl-C, SIGTERM or SIGHUP; the output store is closed and valid\n"
     "With --json every command prints exactly one JSON object, also on failure (see docs/json.md).";
 
-constexpr const char* kCommands[] = {"analyze", "list", "save", "check", "search", "info"};
+constexpr const char* kCommands[] = {"analyze", "list", "save", "export", "check", "search", "info"};
 
 // The command a failed command line meant, for its JSON failure object.
 std::string CommandIn(int argc, char** argv) {
@@ -77,7 +79,7 @@ std::optional<std::string> WithoutACommand(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "-q" || arg == "--quiet") continue;
         if (arg.starts_with('-')) return "unknown option " + std::string(arg) + " (--version shows the version)";
-        return "unknown command \"" + std::string(arg) + "\"; the commands are analyze, list, search, info, check and save";
+        return "unknown command \"" + std::string(arg) + "\"; the commands are analyze, list, search, info, check, save and export";
     }
     return std::nullopt;
 }
@@ -162,6 +164,27 @@ int main(int argc, char** argv) {
     save->add_flag("--mark-damaged", saveRequest.markDamaged,
                    "Give the items saved with damaged content the category \"Damaged in recovery\"");
 
+    ExportRequest exportRequest;
+    CLI::App* exporting = app.add_subcommand(
+        "export", "Export the selected folders of a store as MBOX, Maildir or .eml files (contacts as vCard, "
+                  "calendars as iCalendar) into a new folder below DIR/Export, or into DIR");
+    exporting->add_option("STORE", exportRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    CLI::Option* exportTo = exporting->add_option(
+        "--to", exportRequest.to,
+        "The destination directory (must exist); the export goes into a new folder DIR/Export/<name><timestamp>/");
+    exporting->add_option("--output", exportRequest.output, "The export's folder; one that exists is refused")
+        ->excludes(exportTo);
+    exporting->add_option("--format", exportRequest.format, "mbox (Thunderbird's Local Folders), maildir or eml")
+        ->required();
+    exporting->add_option("--folder", exportRequest.folders, "Export this folder (not its subfolders); repeatable")
+        ->allow_extra_args(false);
+    exporting->add_option("--tree", exportRequest.trees, "Export this folder and every folder below it; repeatable")
+        ->allow_extra_args(false);
+    exporting->add_flag("--all", exportRequest.all, "Export every folder");
+    exporting->add_flag("--json", json, "Print one JSON object");
+    exporting->add_flag("--deep-scan", deepScan, deepScanHelp);
+    exporting->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
+
     if (const std::optional<std::string> wrong = WithoutACommand(argc, argv)) {
         std::fprintf(stderr, "brightmend-cli: %s\nRun with --help for more information.\n", wrong->c_str());
         if (AskedForJson(argc, argv)) PrintJson(FailureJson("cli", *wrong));
@@ -179,8 +202,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    if (*analyze || *list || *save) {
-        const std::string& source = *save ? saveRequest.store : store;
+    if (*analyze || *list || *save || *exporting) {
+        const std::string& source = *save ? saveRequest.store : *exporting ? exportRequest.store : store;
         if (const std::optional<std::string> partial = LeftOverPartial(source)) {
             PrintError(*partial);
             if (json) PrintJson(FailureJson(CommandIn(argc, argv), *partial));
@@ -196,5 +219,6 @@ int main(int argc, char** argv) {
     if (*info) return RunInfo(env, store);
     if (*check) return RunCheck(env, store, strict);
     if (*save) return RunSave(env, saveRequest);
+    if (*exporting) return RunExport(env, exportRequest);
     return kExitFailure;
 }

@@ -32,9 +32,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int Fail(const CliEnvironment& env, const std::string& message, int code = kExitFailure) {
-    PrintError(message);
-    if (env.json) PrintJson(FailureJson("save", message));
-    return code;
+    return FailCommand(env, "save", message, code);
 }
 
 }  // namespace
@@ -82,36 +80,8 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     asked.recoverDeleted = env.recoverDeleted;
     asked.markDamaged = request.markDamaged;
 
-    // The analysis first: it gives the folder tree the selection is made of.
-    std::variant<SavingSource, SavingRequestRefused> made;
-    {
-        CliAnalysis cliAnalysis(env, log);
-        cliAnalysis.Run(request.store);
-        const AnalysisRun& analysis = cliAnalysis.run();
-        if (analysis.outcome() == AnalysisOutcome::Failed) {
-            const std::string message =
-                analysis.message().empty() ? std::string(kFileHighlyCorrupted) : analysis.message();
-            // The run has shown its message on stderr already.
-            if (env.json) PrintJson(FailureJson("save", message));
-            if (analysis.message().empty()) PrintError(message);
-            return kExitFailure;
-        }
-        if (analysis.outcome() == AnalysisOutcome::Aborted && InterruptStop::Received()) {
-            // Stopped before anything was written: nothing to close.
-            const std::string message(kAnalysisAbortedByUser);
-            PrintError(message);
-            if (env.json) {
-                OrderedJson out = FailureJson("save", message);
-                out["outcome"] = "aborted";
-                PrintJson(out);
-            }
-            return kExitInterrupted;
-        }
-        made = SavingSourceFor(asked, analysis);
-    }
-    if (const auto* refused = std::get_if<SavingRequestRefused>(&made))
-        return Fail(env, refused->unknownFolder.empty() ? std::string(kSelectAnyFolder)
-                                                        : NoSuchFolderMessage(refused->unknownFolder));
+    std::variant<SavingSource, int> made = AnalyseForSaving(env, log, asked, "save");
+    if (const int* code = std::get_if<int>(&made)) return *code;
     SavingSource& source = std::get<SavingSource>(made);
     const fs::path destination = source.destination;
     if (request.output.empty()) fs::create_directories(destination, ec);
@@ -157,12 +127,7 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         std::printf("%s\n", run.message().c_str());
     }
     if (outcome == AnalysisOutcome::Aborted && !env.json) PrintError(run.message());
-    if (outcome == AnalysisOutcome::Aborted) return InterruptStop::Received() ? kExitInterrupted : kExitFailure;
-    // Nothing saved of what was there is a failed run; some lost, a partial one.
-    const std::string verdict = run.outcomeName();
-    if (verdict == SavingVerdictName(SavingVerdict::AllSaved)) return kExitSuccess;
-    if (verdict == SavingVerdictName(SavingVerdict::SomeLost)) return kExitPartial;
-    return kExitFailure;
+    return SavingExitCode(run);
 }
 
 }  // namespace bm::cli

@@ -3,6 +3,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -257,25 +258,30 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     status_.SetTotal(total);
     observer_.OnProgressRange(total);
 
-    SaveOptions options;
-    options.sourceFileName = fs::path(source.sourcePath).filename().string();
-    options.defaultDirectory = source.destination;
-    options.storeSizeLimit = source.storeSizeLimit;
-    options.outputFile = source.outputFile;
-    if (source.markDamaged) options.damagedCategory = std::string(kDamagedCategory);
-    // Each part gets its name only once the check below has passed it.
-    options.publishAfterCheck = true;
-    USave_to_PST_Format writer(std::move(options));
-    if (const std::optional<std::string> error = writer.CreateOutputStore({})) {
-        ReleaseStore(store_);
-        ShowMessage(*error);
-        return End(AnalysisOutcome::Failed, *error);
+    // The output: a new store, or the export's sink.
+    std::optional<USave_to_PST_Format> writer;
+    if (source.exportSink == nullptr) {
+        SaveOptions options;
+        options.sourceFileName = fs::path(source.sourcePath).filename().string();
+        options.defaultDirectory = source.destination;
+        options.storeSizeLimit = source.storeSizeLimit;
+        options.outputFile = source.outputFile;
+        if (source.markDamaged) options.damagedCategory = std::string(kDamagedCategory);
+        // Each part gets its name only once the check below has passed it.
+        options.publishAfterCheck = true;
+        writer.emplace(std::move(options));
+        if (const std::optional<std::string> error = writer->CreateOutputStore({})) {
+            ReleaseStore(store_);
+            ShowMessage(*error);
+            return End(AnalysisOutcome::Failed, *error);
+        }
+        writer->KeepStoreFolderLinks(root, store_);
     }
-    status_.SetOutputPath(writer.outputStorePath());
-    writer.KeepStoreFolderLinks(root, store_);
+    const auto outputPath = [&] { return writer ? writer->outputStorePath() : source.exportFolder; };
+    status_.SetOutputPath(outputPath());
 
     // The walk writes through the output's interface alone.
-    ItemSink& sink = writer;
+    ItemSink& sink = writer ? static_cast<ItemSink&>(*writer) : *source.exportSink;
     SavingActions actions(sink, store_, source.selected, status_, root.nid);
     // The current folder path and the path length before each open
     // folder's name, kept the way the analysis keeps them, and the open
@@ -342,7 +348,11 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         std::string ownerPath;
         if (owner != openNids.back()) ownerPath = actions.PathOf(owner).value_or(path);
         const std::string& itemFolder = owner != openNids.back() ? ownerPath : path;
-        const bool counted = IsCountedItemNid(node.nid) && source.selected.IsSelected(itemFolder);
+        // An export leaves a folder's associated items (views, rules,
+        // settings) out by design and counts them apart: they are not items
+        // of its account.
+        const bool leftOutByDesign = source.exportSink != nullptr && IsAssociatedMessageNid(node.nid);
+        const bool counted = IsCountedItemNid(node.nid) && !leftOutByDesign && source.selected.IsSelected(itemFolder);
         const std::string subject =
             record->messageFields && record->messageFields->subject ? record->messageFields->subject->text : "";
         if (counted) {
@@ -358,13 +368,20 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::size_t part = sink.currentPart();
         sink.TakeUnnamedValues();
         try {
-            if (source.beforeItemWrite) source.beforeItemWrite(writer, *record);
+            if (source.beforeItemWrite && writer) source.beforeItemWrite(*writer, *record);
             actions.ItemRead(*record, parentNid, openNids.back(), itemFolder);
-            if (sink.currentPart() != part) status_.SetOutputPath(writer.outputStorePath());
+            if (sink.currentPart() != part) status_.SetOutputPath(outputPath());
         } catch (const pst::OutputWriteError& e) {
             ++failedItems_;
             if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
             outputFailure = e.what();
+            return false;
+        } catch (const std::system_error& e) {
+            // The export's files could not be written (a full disk, a
+            // folder taken away): nothing more can go there either.
+            ++failedItems_;
+            if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
+            if (!writer) outputFailure = e.what();
             return false;
         } catch (const std::exception& e) {
             // A damaged item is skipped; the store stays consistent.
@@ -393,7 +410,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     };
     WalkMailSubtree(store_, root, reader_, walk);
     store_.contentDamage = nullptr;
-    status_.SetOutputPath(writer.outputStorePath());
+    status_.SetOutputPath(outputPath());
     const bool stopped = reader_.stopSaving.load();
     store_.file.CheckUnchanged();
     std::optional<std::string> sourceChanged;
@@ -404,7 +421,26 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
                           [&](std::uint32_t nid) { return actions.PathOf(nid); }, account);
 
     std::vector<fs::path> parts;
-    std::optional<std::string> unusable = FinishAndVerify(writer, parts, outputFailure.has_value(), source.beforeCheck, savedByPart, account);
+    std::optional<std::string> unusable;
+    if (writer) {
+        unusable = FinishAndVerify(*writer, parts, outputFailure.has_value(), source.beforeCheck, savedByPart, account);
+    } else {
+        // The export's files are whole once finished; one that could not be
+        // finished was never given its name, and its items are not saved.
+        try {
+            sink.Finish();
+        } catch (const std::exception& e) {
+            if (!outputFailure) outputFailure = e.what();
+            // Which of its files were whole before is not known here, so
+            // no item is claimed as saved.
+            for (const std::vector<LostItem>& saved : savedByPart)
+                for (LostItem item : saved) {
+                    item.detail = e.what();
+                    account.Unsaved(std::move(item));
+                }
+        }
+        parts.push_back(source.exportFolder);
+    }
     // A part that could not even be created leaves nothing for the check to
     // find, yet the items after it were never written.
     if (outputFailure && !unusable) unusable = std::string(kOutputNotWritten) + *outputFailure;

@@ -60,6 +60,7 @@
 #include "engine/saving_status.h"
 #include "engine/well_known_counts.h"
 #include "messaging/item_record.h"
+#include "output/item_sink.h"
 #include "output/save_to_pst.h"
 #include "store/store_file.h"
 #include "store/store_reader.h"
@@ -100,6 +101,11 @@ struct SavingSource {
     // Give the items saved with damaged content the category
     // kDamagedCategory ("Damaged in recovery") in the new store.
     bool markDamaged = false;
+    // An export instead of a new store: the walk writes through this sink
+    // (which writes into `exportFolder`, made before the run) and finishes
+    // it; the report goes beside the folder. nullptr: a .pst is made.
+    ItemSink* exportSink = nullptr;
+    std::filesystem::path exportFolder;
 };
 
 struct SavingFinish {

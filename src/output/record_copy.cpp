@@ -1,10 +1,12 @@
 #include "output/record_copy.h"
 
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "common/utf.h"
 #include "messaging/item_reader.h"
+#include "output/source_copy.h"
 #include "output/item_time.h"
 #include "output/pst/props_tags.h"
 
@@ -328,6 +330,13 @@ pst::Message MessageFromRecord(const ItemRecord& item, StoreFile& store) {
     if (item.contactFields && !item.contactFieldsOnlyFromAttachments) SetContact(m, item, *item.contactFields);
     AddAttachments(m, item, store);
     return m;
+}
+
+pst::Message ItemAsMessage(ItemRecord& item, StoreFile& store, std::vector<std::uint16_t>* unnamed) {
+    if (item.sourceNode != nullptr)
+        if (std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, unnamed)) return std::move(*copy);
+    ReadLeftOutParts(store, item);
+    return MessageFromRecord(item, store);
 }
 
 }  // namespace bm

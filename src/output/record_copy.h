@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "messaging/item_record.h"
 #include "output/pst/message.h"
@@ -32,5 +33,11 @@ std::string PlainBodyText(const MessageFields& fields);
 // The item as a message. Attachment data the record does not hold is read
 // from `store` (the node's data subnode) into the message.
 pst::Message MessageFromRecord(const ItemRecord& item, StoreFile& store);
+
+// The item as every output writes it: copied whole from its node where
+// that can be read (the ids of named values without a name go to
+// `unnamed`), else from its record, whose left-out parts (bodies,
+// recipient rows) are read first.
+pst::Message ItemAsMessage(ItemRecord& item, StoreFile& store, std::vector<std::uint16_t>* unnamed);
 
 }  // namespace bm

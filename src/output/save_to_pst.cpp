@@ -315,15 +315,10 @@ void USave_to_PST_Format::ApplyFolderLinks() {
 }
 
 pst::Message USave_to_PST_Format::ItemMessage(ItemRecord& item, StoreFile& store) {
-    std::optional<pst::Message> copy;
-    if (item.sourceNode != nullptr) copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
-    if (!copy) {
-        ReadLeftOutParts(store, item);  // written from the record: it needs its bodies
-        copy = MessageFromRecord(item, store);
-    }
+    pst::Message copy = ItemAsMessage(item, store, &unnamedValues_);
     if (!options_.damagedCategory.empty() && store.contentDamage != nullptr && !store.contentDamage->empty())
-        AddCategory(copy->properties, options_.damagedCategory);
-    return std::move(*copy);
+        AddCategory(copy.properties, options_.damagedCategory);
+    return copy;
 }
 
 bool USave_to_PST_Format::AddItem(ItemRecord& item, StoreFile& store, OutputFolderHandle folder) {

@@ -21,6 +21,7 @@
 #include "output/pst/store_writer.h"
 #include "store/nid_types.h"
 #include "store/store.h"
+#include "support/inbox_store.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -28,22 +29,7 @@ namespace {
 
 using namespace bmtest::cli_names;
 
-// An Inbox of `mails` mails, each with an attachment of `attachmentBytes`.
-fs::path WriteInbox(const fs::path& path, int mails, std::size_t attachmentBytes) {
-    auto store = pst::PstStore::Create(path, {});
-    const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-    for (int i = 0; i < mails; ++i) {
-        pst::Message m = bmtest::MessageOf("IPM.Note", "mail " + std::to_string(i));
-        if (attachmentBytes > 0) {
-            std::vector<std::uint8_t> data(attachmentBytes);
-            for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 13 + i);
-            m.attachments.push_back(pst::Attachment::FromBytes("part.bin", data));
-        }
-        store->AddMessage(inbox, m);
-    }
-    store->Finish();
-    return path;
-}
+using bmtest::WriteInbox;
 
 // Every file in `dir` (none when it is not there).
 std::vector<std::string> FilesIn(const fs::path& dir) {

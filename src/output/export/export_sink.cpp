@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "output/mime/message_to_mime.h"
-#include "output/source_copy.h"
+#include "output/record_copy.h"
 #include "output/vcard/contact_to_vcard.h"
 
 namespace bm {
@@ -102,20 +102,18 @@ void ExportSink::AddMail(const pst::Message& message) {
 
 bool ExportSink::AddItem(ItemRecord& item, StoreFile& store, OutputFolderHandle folder) {
     if (finished_) throw std::logic_error("AddItem after Finish");
-    if (item.sourceNode == nullptr) return false;
-    const std::optional<pst::Message> message = CopySourceMessage(store, *item.sourceNode, &unnamed_);
-    if (!message) return false;
+    const pst::Message message = ItemAsMessage(item, store, &unnamed_);
     SwitchTo(folder);
-    if (vcard::IsContact(*message) || vcard::IsDistributionList(*message)) {
-        Side(cards_, ".vcf", {}).file->Write(vcard::ItemToVcard(*message));
+    if (vcard::IsContact(message) || vcard::IsDistributionList(message)) {
+        Side(cards_, ".vcf", {}).file->Write(vcard::ItemToVcard(message));
         ++counts_.contacts;
-    } else if (ics::IsCalendarItem(*message)) {
+    } else if (ics::IsCalendarItem(message)) {
         if (!calendar_) calendar_.emplace();
-        const std::string components = calendar_->Components(*message);
+        const std::string components = calendar_->Components(message);
         Side(calendarFile_, ".ics", ics::Calendar::Begin()).file->Write(components);
         ++counts_.calendarItems;
     } else {
-        AddMail(*message);
+        AddMail(message);
         ++counts_.messages;
     }
     ++written_;
