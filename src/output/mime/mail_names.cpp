@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <memory>
+#include <utility>
 
 namespace bm::mime {
 namespace {
@@ -47,7 +48,13 @@ std::string SafeName(std::string_view name, std::size_t maxBytes, std::string_vi
     out = std::string(CutUtf8(out, maxBytes));
     while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
     if (out.empty()) return "_";
-    if (IsReservedDeviceName(out)) out.insert(0, "_");
+    if (IsReservedDeviceName(out)) {
+        // Built anew rather than inserted into: the optimiser of a Release
+        // build warns of overlapping copies in insert(0, ...).
+        std::string prefixed(1, '_');
+        prefixed += out;
+        out = std::move(prefixed);
+    }
     return out;
 }
 
