@@ -75,7 +75,8 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     QStringList stores;
     for (const std::filesystem::path& p : result.outputStores) stores << QString::fromStdString(p.string());
     QString where = stores.isEmpty() ? Text(kNoOutputStore)
-                                     : Text(kOutputStoreLabel) + QLatin1Char('\n') + stores.join(QLatin1Char('\n'));
+                                     : Text(result.exported ? kExportFolderLabel : kOutputStoreLabel) +
+                                           QLatin1Char('\n') + stores.join(QLatin1Char('\n'));
     if (aborted && !stores.isEmpty()) where += QLatin1Char('\n') + Text(kPartialStoreNote);
     stores_ = new QLabel(where, group);
     stores_->setWordWrap(true);

@@ -41,6 +41,8 @@ struct SavingResult {
     QString headline;
     // The text report beside the output store; empty when none was written.
     std::filesystem::path report;
+    // An export: outputStores holds its folder.
+    bool exported = false;
 };
 
 class Last_Saving_Dialog : public QDialog {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QBrush>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -147,10 +148,21 @@ void Repair_Recover::BuildButtons(QVBoxLayout* layout) {
     for (QPushButton* button : {back_, pause_, stop_, save_}) button->setAutoDefault(false);
     markDamaged_ = new QCheckBox(Text(kMarkDamagedBox), this);
     markDamaged_->setToolTip(Text(kMarkDamagedTip));
+    outputKind_ = new QComboBox(this);
+    for (const std::string_view kind : kOutputKinds) outputKind_->addItem(Text(kind));
+    outputKind_->setToolTip(Text(kOutputKindTip));
+    // Narrow on the page (the list shows the whole names), so the page
+    // still fits a small screen.
+    outputKind_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    outputKind_->setMinimumContentsLength(22);
+    // The damage mark is a category in the new store; an export has none.
+    connect(outputKind_, &QComboBox::currentIndexChanged, this,
+            [this](int kind) { markDamaged_->setEnabled(kind == 0); });
     buttons->addWidget(back_);
     buttons->addStretch(1);
     buttons->addWidget(pause_);
     buttons->addWidget(stop_);
+    buttons->addWidget(outputKind_);
     buttons->addWidget(markDamaged_);
     buttons->addWidget(save_);
     layout->addLayout(buttons);
@@ -229,7 +241,8 @@ void Repair_Recover::SetKeyboard() {
     setTabOrder(preview(), back_);
     setTabOrder(back_, pause_);
     setTabOrder(pause_, stop_);
-    setTabOrder(stop_, markDamaged_);
+    setTabOrder(stop_, outputKind_);
+    setTabOrder(outputKind_, markDamaged_);
     setTabOrder(markDamaged_, save_);
     setTabOrder(save_, top_->viewReport);
     setTabOrder(top_->viewReport, top_->help);
@@ -510,7 +523,8 @@ void Repair_Recover::Save() {
     choice.ticked = tree_->CheckedPaths();
     const QTreeWidgetItem* top = tree_->ItemOf(bm::kRootFolderPath);
     choice.topTicked = top != nullptr && top->checkState(0) == Qt::Checked;
-    choice.markDamaged = markDamaged_->isChecked();
+    choice.outputKind = static_cast<SaveFlow::OutputKind>(outputKind_->currentIndex());
+    choice.markDamaged = choice.outputKind == SaveFlow::OutputKind::Pst && markDamaged_->isChecked();
     // The saving run opens the store for itself alone.
     previewBox_->ReleaseStore();
     saveFlow_->Save(*run_, choice);

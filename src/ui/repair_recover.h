@@ -17,6 +17,7 @@
 #include "ui/item_rows.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -96,6 +97,8 @@ public:
     // "Mark damaged items": the saved items read from damaged blocks get
     // the category "Damaged in recovery".
     QCheckBox* markDamagedBox() const { return markDamaged_; }
+    // What Save makes: 0 a .pst, 1 MBOX, 2 Maildir, 3 .eml files.
+    QComboBox* outputKindBox() const { return outputKind_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
     // "N items could not be read" after an analysis that lost some; hidden otherwise.
@@ -166,6 +169,7 @@ private:
     QPushButton* stop_ = nullptr;      // 1146
     QPushButton* save_ = nullptr;      // 1078
     QCheckBox* markDamaged_ = nullptr;
+    QComboBox* outputKind_ = nullptr;
     AnalysisBridge* bridge_ = nullptr;
 
     std::unique_ptr<bm::AnalysisRun> run_;

@@ -14,9 +14,11 @@
 #include <QTimer>
 
 #include "engine/analysis_run.h"
+#include "engine/export_destination.h"
 #include "engine/log_texts.h"
 #include "engine/saving_request.h"
 #include "engine/saving_run.h"
+#include "output/export/export_sink.h"
 #include "ui/last_saving_dialog.h"
 #include "ui/list_pst_file.h"
 #include "ui/repair_recover.h"
@@ -90,7 +92,9 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
         services.Show(&page_, BoxKind::Stop, Text(bm::kSavingPathMissing));
         return false;
     }
-    const fs::path destination = bm::MakeSaveDestination(chosen.toStdString());
+    const bool exporting = choice.outputKind != OutputKind::Pst;
+    const fs::path destination =
+        exporting ? fs::path(chosen.toStdString()) : bm::MakeSaveDestination(chosen.toStdString());
     context_.log().Append(std::string(bm::kLogTargetPath) + destination.string());
 
     bm::SavingRequest request;
@@ -109,6 +113,16 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
         return false;
     }
     bm::SavingSource& source = std::get<bm::SavingSource>(made);
+    exportSink_.reset();
+    if (exporting) {
+        // An export goes into a folder of its own; no store name to ask.
+        if (!PrepareExport(destination, choice, source)) return false;
+        selected_ = source.selected;
+        destination_ = source.exportFolder;
+        emit page_.saveRequested(QString::fromStdString(destination_.string()));
+        Start(std::move(source));
+        return started_;
+    }
 
     // The new store's name: the default one, offered in a save dialog that
     // can change it.
@@ -139,6 +153,25 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
     emit page_.saveRequested(QString::fromStdString(destination.string()));
     Start(std::move(source));
     return started_;
+}
+
+bool SaveFlow::PrepareExport(const fs::path& chosen, const Choice& choice, bm::SavingSource& source) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::variant<fs::path, std::string> folder = bm::CreateExportFolder(
+        chosen, fs::path(choice.sourcePath).filename().string(), bm::OutputTimestamp(local));
+    if (const auto* why = std::get_if<std::string>(&folder)) {
+        context_.services().Show(&page_, BoxKind::Stop, Text(kExportFolderNotMade).arg(QString::fromStdString(*why)));
+        return false;
+    }
+    const bm::mime::MailFormat format = choice.outputKind == OutputKind::Maildir ? bm::mime::MailFormat::Maildir
+                                        : choice.outputKind == OutputKind::Eml   ? bm::mime::MailFormat::Eml
+                                                                                 : bm::mime::MailFormat::Mbox;
+    exportSink_ = std::make_unique<bm::ExportSink>(format, std::get<fs::path>(folder));
+    source.exportSink = exportSink_.get();
+    source.exportFolder = std::get<fs::path>(folder);
+    return true;
 }
 
 void SaveFlow::Start(bm::SavingSource source) {
@@ -211,6 +244,7 @@ void SaveFlow::ShowCompletion() {
     result.verdict = bm::SavingVerdictOf(account);
     result.headline = QString::fromStdString(bm::SavingHeadline(account));
     result.report = run_->reportText();
+    result.exported = exportSink_ != nullptr;
     Last_Saving_Dialog last(context_, result, &page_);
     emit page_.savingCompletionOpened(&last);
     last.exec();

@@ -17,6 +17,7 @@
 
 namespace bm {
 class AnalysisRun;
+class ItemSink;
 struct SavingSource;
 class SavingRun;
 }  // namespace bm
@@ -34,9 +35,13 @@ public:
     SaveFlow(WizardContext& context, Repair_Recover& page);
     ~SaveFlow() override;
 
+    // What Save makes: a new store, or an export for other mail programs
+    // into a new folder below the destination's Export folder.
+    enum class OutputKind { Pst, Mbox, Maildir, Eml };
     // What Save saves: the folders ticked in the tree (the top folder's own
     // items when it is ticked), and whether damaged items get the category.
     struct Choice {
+        OutputKind outputKind = OutputKind::Pst;
         std::string sourcePath;  // the store file step 1 chose
         std::vector<std::string> ticked;
         bool topTicked = false;
@@ -64,6 +69,9 @@ signals:
 
 private:
     void Start(bm::SavingSource source);
+    // Makes the export folder below `chosen` and the sink the run writes
+    // through; false (the reason shown) when the folder cannot be made.
+    bool PrepareExport(const std::filesystem::path& chosen, const Choice& choice, bm::SavingSource& source);
     void RunDialogs();
     void ShowCompletion();
     void SetSaving(bool saving);
@@ -72,6 +80,9 @@ private:
     Repair_Recover& page_;
     SavingBridge* bridge_ = nullptr;
     std::unique_ptr<bm::SavingRun> run_;
+    // The export's output while one runs (declared after the run, which
+    // waits for its worker before the sink goes).
+    std::unique_ptr<bm::ItemSink> exportSink_;
     ListPSTFile* status_ = nullptr;  // while the status dialog runs
     bm::SelectedFolders selected_;
     std::filesystem::path destination_;

@@ -111,6 +111,13 @@ inline constexpr std::string_view kDamagedItemTip = "Damaged in this store: %1";
 inline constexpr std::string_view kMarkDamagedBox = "Mark damaged items";
 inline constexpr std::string_view kMarkDamagedTip =
     "Give the items saved with damaged content the category \"Damaged in recovery\" in the new store";
+// What Save makes: the new store, or an export for other mail programs.
+inline constexpr std::string_view kOutputKindTip = "What Save makes of the ticked folders";
+inline constexpr std::string_view kOutputKinds[] = {
+    "Personal Folders store (.pst)", "Mail folders for Thunderbird and other mail programs (MBOX)", "Maildir",
+    "One .eml file per message"};
+inline constexpr std::string_view kExportFolderLabel = "Exported to (mail in Mail/, contacts and calendars beside it):";
+inline constexpr std::string_view kExportFolderNotMade = "The export folder could not be made: %1";
 inline constexpr std::string_view kSavingProgressFormat = "%v of %m items read";
 inline constexpr std::string_view kCheckingNewStore = "Checking the new store\u2026";
 inline constexpr std::string_view kSavingInProgress = "Saving Process in Progress...";

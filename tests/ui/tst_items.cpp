@@ -4,6 +4,7 @@
 // saved copy gets the category "Damaged in recovery" when "Mark damaged
 // items" is ticked.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -198,6 +200,65 @@ private slots:
         QVERIFY(categories.count("long body") == 1 && categories.count("short one") == 1);
         QVERIFY(categories.at("long body") == (markDamaged ? workAndDamaged : work));
         QVERIFY(categories.at("short one").empty());
+    }
+
+    // Save as MBOX, Maildir or .eml files: no store name is asked for, the
+    // damage mark is off, and the mail is in a new folder below Export.
+    void anExportChosenOnThePageWritesMailFilesBelowExport_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("inboxMail");  // below Mail/: what holds the Inbox's mail
+        QTest::newRow("MBOX") << 1 << QStringLiteral("Inbox");
+        QTest::newRow("Maildir") << 2 << QStringLiteral(".Inbox/cur");
+        QTest::newRow("eml") << 3 << QStringLiteral("Inbox");
+    }
+
+    void anExportChosenOnThePageWritesMailFilesBelowExport() {
+        QFETCH(int, kind);
+        QFETCH(QString, inboxMail);
+        TestWizard wizard;
+        const fs::path store = bmtest::WriteMailStore(wizard.dir());
+        const fs::path target = wizard.dir() / "out";
+        fs::create_directories(target);
+        std::vector<fs::path> written;
+        QString where;
+        int outcome = -1;
+        bool markOff = false;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            page.show();
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            page.markDamagedBox()->setChecked(true);
+            page.outputKindBox()->setCurrentIndex(kind);
+            markOff = !page.markDamagedBox()->isEnabled();
+            QObject::connect(&page, &bmui::Repair_Recover::savingCompletionOpened, &page,
+                             [&](bmui::Last_Saving_Dialog* d) {
+                                 written = page.savingRun().outputStores();
+                                 where = d->storesLabel()->text();
+                                 QTimer::singleShot(0, d, [d] { d->okButton()->click(); });
+                             });
+            QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page, [&](int done) { outcome = done; });
+            wizard.services.folder = QString::fromStdString(target.string());
+            QTest::mouseClick(page.saveButton(), Qt::LeftButton);
+            QVERIFY(page.savingStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(outcome >= 0, kSavingTimeoutMs);
+        });
+        QCOMPARE(outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+        QVERIFY(markOff);
+        QVERIFY(wizard.services.offeredSaveFiles.empty());
+        QCOMPARE(written.size(), std::size_t{1});
+        QCOMPARE(written[0].parent_path(), target / "Export");
+        QVERIFY2(where.startsWith(QStringLiteral("Exported to")), qPrintable(where));
+        QVERIFY(where.contains(QString::fromStdString(written[0].string())));
+        const fs::path mail = written[0] / "Mail" / inboxMail.toStdString();
+        QVERIFY2(fs::exists(mail), mail.c_str());
+        std::size_t messages = 0;
+        if (fs::is_directory(mail))
+            for (const auto& e : fs::directory_iterator(mail)) messages += e.is_regular_file() ? 1 : 0;
+        else {  // an mbox file: one separator line per message (mboxrd quotes the others)
+            std::istringstream lines(bmtest::ReadTextFile(mail));
+            for (std::string line; std::getline(lines, line);) messages += line.starts_with("From ") ? 1 : 0;
+        }
+        QCOMPARE(messages, std::size_t{4});
+        QVERIFY(!fs::exists(target / "Repair"));
     }
 
 private:
