@@ -147,12 +147,18 @@ class Side:
         self.items = collections.defaultdict(list)
         self.folders = {}
         self.paths = {}  # folder identifier -> path (() for the top folder)
+        self.counters = {}  # global counter -> folder identifier
         self.root = self.file.get_root_folder()
         self.paths[self.root.identifier] = ("<root>",)
         self.collect(pff_store.mail_subtree(self.file), ())
 
     def collect(self, folder, path):
         self.paths.setdefault(folder.identifier, path)
+        # An offline store's Exchange entry ids name a folder by the global
+        # counter of its long-term id (0x67F4: replica id, then 6 bytes).
+        ltid = pff_store.entry(folder.record_sets, 0x67F4)
+        if ltid is not None and ltid.data is not None and len(ltid.data) == 8:
+            self.counters.setdefault(int.from_bytes(ltid.data[2:8], "big"), folder.identifier)
         if path:
             self.folders.setdefault(path, folder)
         contents = set()
@@ -206,17 +212,21 @@ PT_BINARY = 0x0102
 PT_MV_BINARY = 0x1102
 
 
-def entry_id_nid(value):
+def entry_id_nid(value, counters=None):
+    """The folder an entry id names: by node id (24 bytes) or, in an
+    Exchange entry id (46 bytes), by its global counter."""
+    if value is not None and len(value) == 46 and counters is not None:
+        return counters.get(int.from_bytes(value[38:44], "big"))
     return int.from_bytes(value[20:24], "little") if value is not None and len(value) == 24 else None
 
 
-def link_targets(pid, value_type, value):
+def link_targets(pid, value_type, value, counters=None):
     """The node ids a link names, in their places (None for an empty place)."""
     value = value or b""
     if value_type == PT_MV_BINARY:
         count = int.from_bytes(value[0:4], "little")
         offsets = [int.from_bytes(value[4 + 4 * i:8 + 4 * i], "little") for i in range(count)] + [len(value)]
-        return [entry_id_nid(value[offsets[i]:offsets[i + 1]]) for i in range(count)]
+        return [entry_id_nid(value[offsets[i]:offsets[i + 1]], counters) for i in range(count)]
     if pid == 0x36D9:
         out, at = [], 0
         while at + 4 <= len(value):
@@ -228,11 +238,11 @@ def link_targets(pid, value_type, value):
             while e + 4 <= len(block):
                 element, length = int.from_bytes(block[e:e + 2], "little"), int.from_bytes(block[e + 2:e + 4], "little")
                 if element == 3:
-                    nid = entry_id_nid(block[e + 4:e + 4 + length])
+                    nid = entry_id_nid(block[e + 4:e + 4 + length], counters)
                 e += 4 + length
             out.append(nid)
         return out
-    return [entry_id_nid(value)]
+    return [entry_id_nid(value, counters)]
 
 
 def compare_links(src, out, source, output, where, problems):
@@ -250,7 +260,7 @@ def compare_links(src, out, source, output, where, problems):
     saved = links(out)
     for pid, (value_type, value) in links(src).items():
         wanted = []
-        for nid in link_targets(pid, value_type, value):
+        for nid in link_targets(pid, value_type, value, source.counters):
             path = source.paths.get(nid)
             kept = path if path is not None and (path in output.folders or path in ((), ("<root>",))) else None
             if pid == 0x36D9 and kept is None:

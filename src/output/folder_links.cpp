@@ -36,16 +36,36 @@ void PutU32(Bytes& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
+// An Exchange entry id of a folder: 4 flag bytes, the provider's 16-byte
+// id, a 2-byte folder type, the database's 16-byte GUID, the 6-byte global
+// counter (most significant first) and 2 bytes of padding.
+constexpr std::size_t kExchangeEntryIdSize = 46;
+constexpr std::size_t kExchangeCounterAt = 38;
+
+// The targets an entry id can be resolved by: the saved folders by source
+// node, and the source nodes by global counter.
+struct LinkTargets {
+    const SavedFolderOf& saved;
+    const FolderNidOfCounter& byCounter;
+};
+
 // The saved folder an entry id names, when it names a folder at all.
-std::optional<pst::FolderId> TargetOf(std::span<const std::uint8_t> entryId, const SavedFolderOf& saved) {
+std::optional<pst::FolderId> TargetOf(std::span<const std::uint8_t> entryId, const LinkTargets& to) {
+    if (entryId.size() == kExchangeEntryIdSize) {
+        if (!to.byCounter) return std::nullopt;
+        std::uint64_t counter = 0;
+        for (std::size_t i = 0; i < 6; ++i) counter = counter << 8 | entryId[kExchangeCounterAt + i];
+        const std::optional<std::uint32_t> nid = to.byCounter(counter);
+        return nid ? to.saved(*nid) : std::nullopt;
+    }
     const auto nid = ByteReader(entryId).peekAt(kEntryIdNidAt, 4);
     if (entryId.size() != kEntryIdSize || !nid || !IsFolderNid(static_cast<std::uint32_t>(*nid))) return std::nullopt;
-    return saved(static_cast<std::uint32_t>(*nid));
+    return to.saved(static_cast<std::uint32_t>(*nid));
 }
 
 // 0x36D8: the entry ids in their places; nullopt for a value that does not
 // read as a list or names no saved folder.
-std::optional<std::vector<std::optional<pst::FolderId>>> ListTargets(const Bytes& value, const SavedFolderOf& saved) {
+std::optional<std::vector<std::optional<pst::FolderId>>> ListTargets(const Bytes& value, const LinkTargets& saved) {
     ByteReader r(value);
     const std::uint32_t count = r.readU32();
     if (r.failed() || count > value.size() / 4) return std::nullopt;
@@ -72,7 +92,7 @@ struct PersistBlock {
     pst::FolderId target = 0;
 };
 
-std::optional<std::vector<PersistBlock>> PersistTargets(const Bytes& value, const SavedFolderOf& saved) {
+std::optional<std::vector<PersistBlock>> PersistTargets(const Bytes& value, const LinkTargets& saved) {
     ByteReader r(value);
     std::vector<PersistBlock> blocks;
     while (r.canRead(4)) {
@@ -105,7 +125,9 @@ std::optional<std::vector<PersistBlock>> PersistTargets(const Bytes& value, cons
 
 }  // namespace
 
-std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& saved) {
+std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& savedFolder,
+                                                           const FolderNidOfCounter& byCounter) {
+    const LinkTargets saved{savedFolder, byCounter};
     pst::PstStore::FolderLink out;
     out.id = link.id;
     if (link.id == kAdditionalRenEntryIds && link.type == kPtMvBinaryType) {
@@ -152,7 +174,13 @@ std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLi
     return out;
 }
 
-void FolderLinks::Saved(std::uint32_t nid, OutputFolderHandle folder) { saved_.insert_or_assign(nid, folder); }
+void FolderLinks::Saved(std::uint32_t nid, OutputFolderHandle folder, std::optional<std::uint64_t> counter) {
+    saved_.insert_or_assign(nid, folder);
+    if (!counter) return;
+    // A counter two folders claim names neither for sure.
+    const auto [it, added] = byCounter_.try_emplace(*counter, nid);
+    if (!added && it->second != nid) it->second = 0;
+}
 
 void FolderLinks::Hold(OutputFolderHandle folder, std::vector<SourceFolderLink> links) {
     if (links.empty()) {
@@ -174,10 +202,15 @@ void FolderLinks::Apply(OpenOutputStore& store, const FolderInPart& folderInPart
         if (it == saved_.end()) return std::nullopt;
         return folderInPart(it->second);
     };
+    const FolderNidOfCounter byCounter = [&](std::uint64_t counter) -> std::optional<std::uint32_t> {
+        const auto it = byCounter_.find(counter);
+        if (it == byCounter_.end() || it->second == 0) return std::nullopt;
+        return it->second;
+    };
     const auto anew = [&](const std::vector<SourceFolderLink>& links) {
         std::vector<pst::PstStore::FolderLink> out;
         for (const SourceFolderLink& link : links)
-            if (auto made = MakeFolderLinkAnew(link, saved)) out.push_back(std::move(*made));
+            if (auto made = MakeFolderLinkAnew(link, saved, byCounter)) out.push_back(std::move(*made));
         return out;
     };
     if (!storeRootLinks_.empty()) store.SetFolderLinks(store.rootFolder(), anew(storeRootLinks_));

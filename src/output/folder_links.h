@@ -39,9 +39,16 @@ struct SourceFolderLink {
 // when it is not saved.
 using SavedFolderOf = std::function<std::optional<pst::FolderId>(std::uint32_t sourceNid)>;
 
+// The source folder node whose global counter is `counter` (see
+// ReadSourceFolderLinks); nullopt when none or more than one has it.
+using FolderNidOfCounter = std::function<std::optional<std::uint32_t>(std::uint64_t counter)>;
+
 // The link for the new store, or nullopt when no folder it names is saved
-// (or the value is not a link this knows).
-std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& saved);
+// (or the value is not a link this knows). An entry id names its folder by
+// the node id (a store's 24-byte id) or, in an offline store, by the
+// folder's global counter (an Exchange 46-byte id), found by `byCounter`.
+std::optional<pst::PstStore::FolderLink> MakeFolderLinkAnew(const SourceFolderLink& link, const SavedFolderOf& saved,
+                                                           const FolderNidOfCounter& byCounter = {});
 
 // What a saving run knows of links: which source folders were saved as
 // which output folder, and which saved folders hold links. Applied to
@@ -52,8 +59,9 @@ public:
     // nullopt when it was not made in that part.
     using FolderInPart = std::function<std::optional<pst::FolderId>(OutputFolderHandle)>;
 
-    // The source folder `nid` is saved as `folder`.
-    void Saved(std::uint32_t nid, OutputFolderHandle folder);
+    // The source folder `nid` is saved as `folder`; `counter` is its global
+    // counter, when it has one.
+    void Saved(std::uint32_t nid, OutputFolderHandle folder, std::optional<std::uint64_t> counter = std::nullopt);
     // Links held by the source folder saved as `folder`.
     void Hold(OutputFolderHandle folder, std::vector<SourceFolderLink> links);
     // Links held by the source store's root folder (`nid`, above the top
@@ -65,6 +73,8 @@ public:
 
 private:
     std::unordered_map<std::uint32_t, OutputFolderHandle> saved_;
+    // Global counter -> source folder node; 0 where two folders had one counter.
+    std::unordered_map<std::uint64_t, std::uint32_t> byCounter_;
     std::unordered_map<OutputFolderHandle, std::vector<SourceFolderLink>> held_;
     std::uint32_t storeRootNid_ = 0;
     std::vector<SourceFolderLink> storeRootLinks_;

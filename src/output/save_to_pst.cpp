@@ -268,11 +268,12 @@ OutputFolderHandle USave_to_PST_Format::OpenFolder(const SinkFolder& folder, Sto
     key += made.name;
     made.sibling = namesTaken_[key]++;
     const auto handle = static_cast<OutputFolderHandle>(folders_.size() + 1);
+    std::optional<std::uint64_t> counter;
     if (folder.sourceNode != nullptr) {
         made.properties = CopySourceFolderProperties(store, *folder.sourceNode);
-        folderLinks_.Hold(handle, ReadSourceFolderLinks(store, *folder.sourceNode));
+        folderLinks_.Hold(handle, ReadSourceFolderLinks(store, *folder.sourceNode, &counter));
     }
-    if (folder.sourceNid != 0) folderLinks_.Saved(folder.sourceNid, handle);
+    if (folder.sourceNid != 0) folderLinks_.Saved(folder.sourceNid, handle, counter);
     folders_.push_back(std::move(made));
     inPart_.push_back(0);
     FolderInPart(handle);
@@ -296,8 +297,10 @@ pst::FolderId USave_to_PST_Format::FolderInPart(OutputFolderHandle handle) {
 }
 
 void USave_to_PST_Format::KeepStoreFolderLinks(const NodeEntry& top, StoreFile& store) {
-    folderLinks_.Saved(top.nid, kTopOutputFolder);
-    folderLinks_.Hold(kTopOutputFolder, ReadSourceFolderLinks(store, top));
+    std::optional<std::uint64_t> counter;
+    std::vector<SourceFolderLink> links = ReadSourceFolderLinks(store, top, &counter);
+    folderLinks_.Saved(top.nid, kTopOutputFolder, counter);
+    folderLinks_.Hold(kTopOutputFolder, std::move(links));
     if (const NodeEntry* root = FindNode(store, kStoreRootFolderNid); root != nullptr && root != &top)
         folderLinks_.HoldOnStoreRoot(root->nid, ReadSourceFolderLinks(store, *root));
 }

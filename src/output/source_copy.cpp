@@ -502,14 +502,26 @@ std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, con
     return bag;
 }
 
-std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder) {
+std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder,
+                                                    std::optional<std::uint64_t>* counter) {
+    // The folder's long-term id: a 2-byte replica id, then the 6 bytes of
+    // its global counter, most significant first.
+    constexpr std::uint16_t kFolderLongTermId = 0x67F4;
+    constexpr std::uint16_t kPtI8 = 0x0014;
     std::vector<SourceFolderLink> out;
+    if (counter != nullptr) counter->reset();
     if (folder.dataBlock() == nullptr) return out;
     const SubnodeList own = OwnSubnodes(store, folder.subnodeBlock());
     auto props = ReadRawContext(store, *folder.dataBlock(), own, false);
     if (!props) return out;
-    for (RawProperty& p : *props)
+    for (RawProperty& p : *props) {
         if (IsFolderLinkProperty(p.id)) out.push_back({p.id, p.type, std::move(p.bytes)});
+        if (counter != nullptr && p.id == kFolderLongTermId && p.type == kPtI8 && p.bytes.size() == 8) {
+            std::uint64_t value = 0;
+            for (std::size_t i = 2; i < 8; ++i) value = value << 8 | p.bytes[i];
+            *counter = value;
+        }
+    }
     return out;
 }
 

@@ -69,7 +69,11 @@ std::optional<pst::PropertyBag> CopySourceFolderProperties(StoreFile& store, con
 
 // The folder's links to other folders (see folder_links.h) as it holds
 // them; empty when it has none or cannot be read.
-std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder);
+// With `counter`, also the folder's own global counter (the 6 bytes of its
+// 0x67F4 value after the replica id) as a number, which Exchange entry ids
+// of the folder carry; nullopt when the folder has none.
+std::vector<SourceFolderLink> ReadSourceFolderLinks(StoreFile& store, const NodeEntry& folder,
+                                                    std::optional<std::uint64_t>* counter = nullptr);
 
 // The same for a message kept in a data block and subnode block of its own
 // (an embedded message); `depth` counts the messages around it.

@@ -1,7 +1,8 @@
 // The special folders' links of a saved store: the entry ids the store's
 // root folder and the Inbox hold for the calendar, contacts and the other
-// special folders name the saved folders of the new store; a link to a
-// folder that was not saved is left out.
+// special folders name the saved folders of the new store, whether the
+// source names them by node id or, as an offline store does, by the
+// folder's global counter; a link to a folder that was not saved is left out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,9 +80,25 @@ fs::path WriteSource(const fs::path& dir) {
     const auto to = [](std::uint16_t id, pst::FolderId folder) {
         return Link{id, pst::PropType::Binary, [folder](const pst::PstStore::EntryIdOf& of) { return of(folder); }};
     };
+    // As an offline store has them: the calendar's long-term id (replica 1,
+    // global counter 0x1D), and Exchange entry ids of 46 bytes naming it
+    // and a folder the store does not hold.
+    pst::PropertyBag calendarIds;
+    calendarIds.SetInt64({0x67F4, pst::PropType::Int64}, 0x1D00000000000001);
+    store->SetFolderProperties(calendar, calendarIds);
+    const auto exchangeId = [](std::uint8_t counter) {
+        Bytes id(46, 0);
+        id[20] = 0x01;  // folder type: a private folder
+        id[43] = counter;
+        return Link{0, pst::PropType::Binary, [id](const pst::PstStore::EntryIdOf&) { return id; }};
+    };
+    Link exchangeToCalendar = exchangeId(0x1D);
+    exchangeToCalendar.id = 0x36D2;
+    Link exchangeToNothing = exchangeId(0x77);
+    exchangeToNothing.id = 0x36D3;
     store->SetFolderLinks(store->root(), {to(0x36D0, calendar), to(0x36D1, contacts)});
     store->SetFolderLinks(
-        inbox, {to(0x36D0, calendar), to(0x36D1, contacts),
+        inbox, {to(0x36D0, calendar), to(0x36D1, contacts), exchangeToCalendar, exchangeToNothing,
                 Link{0x36D8, pst::PropType::MvBinary,
                      [=](const pst::PstStore::EntryIdOf& of) { return MvBinary({of(contacts), of(junk)}); }},
                 Link{0x36D9, pst::PropType::Binary, [=](const pst::PstStore::EntryIdOf& of) {
@@ -143,6 +160,10 @@ TEST(FolderLinks, LinksOfTheRootAndTheInboxNameTheSavedFoldersOfTheNewStore) {
     ASSERT_TRUE(inbox.contains(0x36D0));
     EXPECT_EQ(inbox.at(0x36D0), entryIdOf("Calendar"));
     EXPECT_FALSE(inbox.contains(0x36D1));
+    // An Exchange entry id names the saved folder by its global counter.
+    ASSERT_TRUE(inbox.contains(0x36D2));
+    EXPECT_EQ(inbox.at(0x36D2), entryIdOf("Calendar"));
+    EXPECT_FALSE(inbox.contains(0x36D3));
     ASSERT_TRUE(inbox.contains(0x36D8));
     EXPECT_EQ(inbox.at(0x36D8), MvBinary({Bytes(), entryIdOf("Junk E-mail")}));  // each in its place
     ASSERT_TRUE(inbox.contains(0x36D9));
