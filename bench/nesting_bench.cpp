@@ -1,5 +1,5 @@
-// Deep folder nesting: time and peak memory of `brightmend-cli list` and
-// `save --all` on stores whose folders form one chain, each folder inside
+// Deep folder nesting: time and peak memory of `brightmend-cli list`, `analyze`,
+// `save --all` and `check` of the saved store on stores whose folders form one chain, each folder inside
 // the last, with one mail in every tenth folder.
 //
 //   nesting_bench [--dir DIR] [--depth N]... [--cli PATH]
@@ -116,11 +116,16 @@ int main(int argc, char** argv) {
         if (!MakeChain(store, depth) || !bmbench::WarmPageCache(store)) return 1;
         const ChildRun list = bmbench::RunProgram({cli.string(), "list", store.string()});
         Print("list", depth, list);
+        const ChildRun analyze = bmbench::RunProgram({cli.string(), "analyze", store.string()});
+        Print("analyze", depth, analyze);
         const fs::path saved = dir.path() / ("saved-" + std::to_string(depth) + ".pst");
         const ChildRun save =
             bmbench::RunProgram({cli.string(), "save", store.string(), "--output", saved.string(), "--all"});
         Print("save", depth, save);
-        failures += (list.exitCode != 0 ? 1 : 0) + (save.exitCode != 0 ? 1 : 0);
+        // The save's own check of the new store, alone.
+        const ChildRun check = bmbench::RunProgram({cli.string(), "check", saved.string()});
+        Print("check", depth, check);
+        failures += (list.exitCode != 0 ? 1 : 0) + (analyze.exitCode != 0 ? 1 : 0) + (save.exitCode != 0 ? 1 : 0) + (check.exitCode != 0 ? 1 : 0);
         std::error_code ec;
         fs::remove(store, ec);
         for (const auto& e : fs::directory_iterator(dir.path(), ec)) fs::remove_all(e.path(), ec);
