@@ -40,6 +40,20 @@ inline bool AnsweredHelp(int argc, char** argv, const char* usage) {
     return true;
 }
 
+// The brightmend-cli built beside the running benchmark (in a parent
+// folder or its src/cli), else the one on the PATH.
+inline std::filesystem::path DefaultCli() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    for (fs::path dir = self.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+        for (const fs::path& candidate : {dir / "brightmend-cli", dir / "src" / "cli" / "brightmend-cli"})
+            if (fs::exists(candidate, ec)) return candidate;
+        if (dir == dir.parent_path()) break;
+    }
+    return "brightmend-cli";
+}
+
 // A whole decimal count; false for anything else (no sign, no suffix).
 inline bool ParseCount(const char* text, std::uint64_t& out) {
     if (text == nullptr || *text == '\0') return false;

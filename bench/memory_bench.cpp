@@ -59,17 +59,6 @@ void PrintHelp() {
         static_cast<unsigned long long>(kBaselineMessages));
 }
 
-fs::path DefaultCli() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    for (fs::path dir = self.parent_path(); !dir.empty(); dir = dir.parent_path()) {
-        for (const fs::path& candidate : {dir / "brightmend-cli", dir / "src" / "cli" / "brightmend-cli"})
-            if (fs::exists(candidate, ec)) return candidate;
-        if (dir == dir.parent_path()) break;
-    }
-    return "brightmend-cli";
-}
-
 struct IndexSize {
     std::uint64_t nodes = 0;
     std::uint64_t blocks = 0;
@@ -145,7 +134,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     fs::path parent = fs::temp_directory_path();
-    fs::path cli = DefaultCli();
+    fs::path cli = bmbench::DefaultCli();
     std::uint64_t messages = 20'000;
     std::uint64_t folders = 20;
     bmbench::StoreShape shape;

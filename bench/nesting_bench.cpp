@@ -32,17 +32,6 @@ void Usage(std::FILE* out) {
         out);
 }
 
-fs::path DefaultCli() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    for (fs::path dir = self.parent_path(); !dir.empty(); dir = dir.parent_path()) {
-        for (const fs::path& candidate : {dir / "brightmend-cli", dir / "src" / "cli" / "brightmend-cli"})
-            if (fs::exists(candidate, ec)) return candidate;
-        if (dir == dir.parent_path()) break;
-    }
-    return "brightmend-cli";
-}
-
 bool MakeChain(const fs::path& path, std::uint64_t depth) {
     try {
         auto store = bm::pst::PstStore::Create(path, {});
@@ -83,7 +72,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     fs::path parent = fs::temp_directory_path();
-    fs::path cli = DefaultCli();
+    fs::path cli = bmbench::DefaultCli();
     std::vector<std::uint64_t> depths;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
