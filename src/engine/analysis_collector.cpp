@@ -102,6 +102,7 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             if (message != nullptr) {
                 d.tasks.push_back(std::move(*message));
                 d.taskStates.push_back(r.taskFields ? *r.taskFields : TaskFields{});
+                d.taskNids.push_back(node.nid);
             }
         });
     } else if (r.messageClass == kStickyNoteClass) {
@@ -111,6 +112,7 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             // A note's text is its plain body when it has no RTF one.
             std::string& text = !message->bodyText.empty() ? message->bodyText : message->body;
             d.notes.push_back({SubjectOf(message), std::move(text), std::move(message->deliveryTime)});
+            d.noteNids.push_back(node.nid);
         });
     } else if (r.kind == ItemKind::Journal) {
         if (message == nullptr && !r.journalFields) return;
@@ -120,6 +122,7 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             entry.subject = SubjectOf(message);
             if (message != nullptr) entry.date = std::move(message->deliveryTime);
             d.journal.push_back(std::move(entry));
+            d.journalNids.push_back(node.nid);
             if (r.journalFields && !r.journalFields->logType.empty()) Bump(d, WellKnownCategory::Journal, changed);
         });
     } else if (r.kind == ItemKind::Appointment) {
@@ -134,10 +137,12 @@ void AnalysisCollector::ClassifyItem(ItemRecord& r, const WalkedNode& node) {
             }
             entry.message = std::move(r.messageFields);
             d.calendar.push_back(std::move(entry));
+            d.calendarNids.push_back(node.nid);
         });
     } else if (TakenForContact(r)) {
         results_.Modify([&](AnalysisData& d) {
             d.contacts.push_back(std::move(*r.contactFields));
+            d.contactNids.push_back(node.nid);
             Bump(d, WellKnownCategory::Contacts, changed);
         });
     } else if (message != nullptr) {

@@ -68,6 +68,13 @@ struct AnalysisData {
     std::vector<NoteEntry> notes;
     std::vector<JournalEntry> journal;
     std::vector<CalendarEntry> calendar;
+    // The node of each contact, task, note, journal item and calendar item
+    // above, in the same places (an item list finds its damage by it).
+    std::vector<std::uint32_t> contactNids;
+    std::vector<std::uint32_t> taskNids;
+    std::vector<std::uint32_t> noteNids;
+    std::vector<std::uint32_t> journalNids;
+    std::vector<std::uint32_t> calendarNids;
     WellKnownCounts counts;
     // Items read from damaged blocks, by node: what is wrong, one line per
     // part ("body: 1 block failed its checksum"), as far as the analysis

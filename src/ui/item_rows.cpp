@@ -34,6 +34,20 @@ constexpr std::array kNoteColumns{ListColumn{"Notes Subject", 150}, ListColumn{"
 constexpr std::array kCalendarColumns{ListColumn{"Calendar Subject", 150}, ListColumn{"Location", 150},
                                       ListColumn{"Date", 150}};
 
+// What the analysis found damaged in the item at `index` of a list whose
+// nodes are `nids`; empty for a sound one.
+std::vector<std::string> DamageOf(const bm::AnalysisData& data, const std::vector<std::uint32_t>& nids,
+                                  std::size_t index) {
+    if (index >= nids.size()) return {};
+    const auto damaged = data.damagedItems.find(nids[index]);
+    return damaged != data.damagedItems.end() ? damaged->second : std::vector<std::string>();
+}
+
+// Each row of `out` says what is damaged in its item.
+void MarkDamage(const bm::AnalysisData& data, const std::vector<std::uint32_t>& nids, ItemRows& out) {
+    for (ItemRow& row : out.rows) row.damage = DamageOf(data, nids, static_cast<std::size_t>(row.source));
+}
+
 void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<bool>& cancel) {
     const bm::FolderRecord* folder = nullptr;
     for (const bm::FolderRecord& record : data.folders)
@@ -58,10 +72,7 @@ void MailRows(const bm::AnalysisData& data, ItemRows& out, const std::atomic<boo
                     {Q(from), subject.empty() ? QStringLiteral("Unspecified") : Q(subject), Q(to),
                      ListTimeText(message.deliveryTime)},
                     source, 3, TimeKey(message.deliveryTime)};
-        if (static_cast<std::size_t>(source) < folder->messageNids.size())
-            if (const auto damaged = data.damagedItems.find(folder->messageNids[static_cast<std::size_t>(source)]);
-                damaged != data.damagedItems.end())
-                row.damage = damaged->second;
+        row.damage = DamageOf(data, folder->messageNids, static_cast<std::size_t>(source));
         ++source;
         out.rows.push_back(std::move(row));
     }
@@ -136,6 +147,7 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
                                  Q(c.mobilePhone), Q(CleanNewlines(c.postalAddress))},
                                 static_cast<int>(i)});
         }
+        MarkDamage(data, data.contactNids, out);
         break;
     case ListKind::Tasks:
         for (std::size_t i = 0; i < data.tasks.size(); ++i) {
@@ -146,6 +158,7 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
             out.rows.insert(out.rows.begin(), {kListTask, {SubjectOf(data.tasks[i]), ListTimeText(due)},
                                                static_cast<int>(i), 1, TimeKey(due)});
         }
+        MarkDamage(data, data.taskNids, out);
         break;
     case ListKind::Journal:
         for (std::size_t i = 0; i < data.journal.size(); ++i) {
@@ -153,6 +166,7 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
             const bm::JournalEntry& entry = data.journal[i];
             out.rows.push_back({kListJournal, {CutLongText(Q(entry.subject)), Q(entry.entryType)}, static_cast<int>(i)});
         }
+        MarkDamage(data, data.journalNids, out);
         break;
     case ListKind::Notes:
         for (std::size_t i = 0; i < data.notes.size(); ++i) {
@@ -167,6 +181,7 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
                               ListTimeText(note.date)},
                              static_cast<int>(i), 2, TimeKey(note.date)});
         }
+        MarkDamage(data, data.noteNids, out);
         break;
     case ListKind::Calendar:
         for (std::size_t i = 0; i < data.calendar.size(); ++i) {
@@ -182,6 +197,7 @@ ItemRows BuildItemRows(const bm::AnalysisData& data, const std::string& path, co
                                  ListTimeText(when)},
                                 static_cast<int>(i), 2, TimeKey(when)});
         }
+        MarkDamage(data, data.calendarNids, out);
         break;
     }
     return out;

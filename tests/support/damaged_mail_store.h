@@ -67,7 +67,9 @@ inline fs::path WriteMailStore(const fs::path& dir) {
     return path;
 }
 
-enum class Spot { BodyByte, AttachmentByte, IndexPageByte, SubnodeBlockZeroed };
+// BodyByte: in the body's own block; OwnBlockByte: in the message's own
+// data block (for an item small enough to hold its values there).
+enum class Spot { BodyByte, OwnBlockByte, AttachmentByte, IndexPageByte, SubnodeBlockZeroed };
 
 // Where to damage the store: file offsets found through its own index.
 class StoreMap {
@@ -138,6 +140,11 @@ inline void Damage(const fs::path& path, Spot spot, const char* subject) {
         switch (spot) {
         case Spot::BodyByte: {
             const BlockEntry& b = map.ValueDataBlock(message, 0);
+            bytes[b.offset() + b.size() / 2] ^= 0x20;
+            break;
+        }
+        case Spot::OwnBlockByte: {
+            const BlockEntry& b = *message.dataBlock();
             bytes[b.offset() + b.size() / 2] ^= 0x20;
             break;
         }

@@ -202,6 +202,34 @@ private slots:
         QVERIFY(categories.at("short one").empty());
     }
 
+    // A contact, task, note, journal item or appointment read from a block
+    // that failed its checksum carries the damage mark in its list too.
+    void damagedItemsOfEveryKindAreMarkedInTheirLists() {
+        TestWizard wizard;
+        const fs::path store = wizard.dir() / "kinds-damaged.ost";
+        fs::copy_file(kindsStore_, store);
+        const std::pair<const char*, const char*> items[] = {{"Calendar", "Meeting at the top"},
+                                                             {"Contacts", "Contact at the top"},
+                                                             {"Tasks", "Task at the top"},
+                                                             {"Notes", "Note at the top"},
+                                                             {"Journal", "Journal at the top"}};
+        // Every kind but the journal is damaged; the journal item stays sound.
+        for (const auto& [folder, subject] : items)
+            if (std::string(folder) != "Journal") bmtest::Damage(store, bmtest::Spot::OwnBlockByte, subject);
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            page.show();
+            for (const auto& [folder, subject] : items) {
+                const std::string path = std::string("Personal Folders\\") + folder + "\\";
+                QVERIFY2(ClickFolder(page, path.c_str()), path.c_str());
+                QCOMPARE(page.itemList()->topLevelItemCount(), 1);
+                const QTreeWidgetItem* row = page.itemList()->topLevelItem(0);
+                const bool expected = std::string(folder) != "Journal";
+                QVERIFY2(bmui::ItemList::MarkedDamaged(row) == expected, folder);
+                QCOMPARE(row->toolTip(0).contains(QStringLiteral("failed its checksum")), expected);
+            }
+        });
+    }
+
     // Save as MBOX, Maildir or .eml files: no store name is asked for, the
     // damage mark is off, and the mail is in a new folder below Export.
     void anExportChosenOnThePageWritesMailFilesBelowExport_data() {
