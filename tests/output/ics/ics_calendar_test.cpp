@@ -103,13 +103,7 @@ pst::Message WeeklyMeeting() {
     m.properties.SetBool(Common(0x8503, PropType::Boolean), true);
     m.properties.SetInt32(Common(0x8501, PropType::Int32), 15);
     m.properties.SetString(tags::kBody, "Agenda: numbers, plans; more\nSecond line");
-    for (const auto& [name, type, address] :
-         {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType, tags::kSentRepresentingEmailAddress},
-          std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
-        m.properties.SetString(name, "Zoë Ångström");
-        m.properties.SetString(type, "SMTP");
-        m.properties.SetString(address, "zoe@example.org");
-    }
+    bmtest::SetSmtpSender(m);
     const auto attendee = [&m](std::string_view name, std::string_view address, std::int32_t type,
                                std::int32_t track) {
         m.AddRecipient(name, address, type);
@@ -287,14 +281,7 @@ TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
     BM_REQUIRE_ICAL_READERS();
     json spec = json::array();
     const auto out = bmtest::ScratchDir("ics-shared");
-    for (const char* name : bmtest::kSharedStoreNames) {
-        const auto path = bmtest::SharedStore(name);
-        if (path.empty()) continue;
-        StoreFile store;
-        StoreReader reader;
-        ASSERT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
-        ASSERT_EQ(BuildIndexes(store, reader), 0);
-        LoadNamedPropertyMap(store);
+    bmtest::ForEachSharedStore([&](std::string_view name, StoreFile& store) {
         ics::Calendar calendar;
         std::string text = ics::Calendar::Begin();
         std::size_t count = 0;
@@ -305,13 +292,12 @@ TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
             text += calendar.Components(*item);
             ++count;
         }
-        ReleaseStore(store);
-        if (count == 0) continue;
+        if (count == 0) return;
         text += calendar.End();
-        const auto file = out / (bmtest::StoreTestName(name) + ".ics");
+        const auto file = out / (bmtest::StoreTestName(std::string(name)) + ".ics");
         bmtest::WriteFile(file, text);
         spec.push_back({{"file", file.string()}, {"components", nullptr}});
-    }
+    });
     if (spec.empty()) GTEST_SKIP() << "no shared store with calendar items is present";
     EXPECT_EQ(bmtest::RunChecker("output/ics/check_ics.py", "", spec), "");
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 
 #include <nlohmann/json.hpp>
@@ -60,6 +61,39 @@ private:
 
 inline constexpr std::int64_t kSent = 1714557600;  // 2024-05-01 10:00:00 UTC; delivered a minute later
 
+// Zoë Ångström, zoe@example.org, as the item's SMTP sender and the one it
+// was sent for.
+inline void SetSmtpSender(bm::pst::Message& m) {
+    namespace tags = bm::pst::tags;
+    for (const auto& [name, type, address] :
+         {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType, tags::kSentRepresentingEmailAddress},
+          std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
+        m.properties.SetString(name, "Zoë Ångström");
+        m.properties.SetString(type, "SMTP");
+        m.properties.SetString(address, "zoe@example.org");
+    }
+}
+
+// Calls `fn(name, store)` for every shared store that is there, opened
+// for reading with its indexes and its named-property map.
+template <class Fn>
+void ForEachSharedStore(Fn&& fn) {
+    for (const char* name : kSharedStoreNames) {
+        const std::filesystem::path path = SharedStore(name);
+        if (path.empty()) continue;
+        bm::StoreFile store;
+        bm::StoreReader reader;
+        const bool open = bm::OpenStore(store, path, bm::StoreOpenMode::SharedRead) == 0 &&
+                          bm::BuildIndexes(store, reader) == 0;
+        EXPECT_TRUE(open) << name;
+        if (open) {
+            bm::LoadNamedPropertyMap(store);
+            fn(std::string_view(name), store);
+        }
+        bm::ReleaseStore(store);
+    }
+}
+
 // A mail from an SMTP sender, sent at kSent.
 inline bm::pst::Message Mail(std::string_view subject, std::string_view body) {
     namespace tags = bm::pst::tags;
@@ -69,13 +103,7 @@ inline bm::pst::Message Mail(std::string_view subject, std::string_view body) {
     if (!body.empty()) m.properties.SetString(tags::kBody, body);
     m.properties.SetSysTime(tags::kClientSubmitTime, bm::pst::FileTimeFromUnix(kSent));
     m.properties.SetSysTime(tags::kMessageDeliveryTime, bm::pst::FileTimeFromUnix(kSent + 60));
-    for (const auto& [name, type, address] :
-         {std::tuple{tags::kSentRepresentingName, tags::kSentRepresentingAddrType, tags::kSentRepresentingEmailAddress},
-          std::tuple{tags::kSenderName, tags::kSenderAddrType, tags::kSenderEmailAddress}}) {
-        m.properties.SetString(name, "Zoë Ångström");
-        m.properties.SetString(type, "SMTP");
-        m.properties.SetString(address, "zoe@example.org");
-    }
+    SetSmtpSender(m);
     return m;
 }
 

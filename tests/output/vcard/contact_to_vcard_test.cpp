@@ -165,14 +165,7 @@ TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
     json spec = json::array();
     const auto out = bmtest::ScratchDir("vcard-shared");
     std::size_t cards = 0;
-    for (const char* name : bmtest::kSharedStoreNames) {
-        const auto path = bmtest::SharedStore(name);
-        if (path.empty()) continue;
-        StoreFile store;
-        StoreReader reader;
-        ASSERT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
-        ASSERT_EQ(BuildIndexes(store, reader), 0);
-        LoadNamedPropertyMap(store);
+    bmtest::ForEachSharedStore([&](std::string_view name, StoreFile& store) {
         std::string text;
         std::size_t count = 0;
         for (const NodeEntry& node : store.forest.records()) {
@@ -182,13 +175,12 @@ TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
             text += vcard::ItemToVcard(*item);
             ++count;
         }
-        ReleaseStore(store);
-        if (count == 0) continue;
-        const auto file = out / (bmtest::StoreTestName(name) + ".vcf");
+        if (count == 0) return;
+        const auto file = out / (bmtest::StoreTestName(std::string(name)) + ".vcf");
         bmtest::WriteFile(file, text);
         spec.push_back({{"file", file.string()}, {"cards", nullptr}, {"count", count}});
         cards += count;
-    }
+    });
     if (spec.empty()) GTEST_SKIP() << "no shared store with contacts is present";
     EXPECT_GT(cards, 0u);
     EXPECT_EQ(bmtest::RunChecker("output/vcard/check_vcard.py", "", spec), "");
