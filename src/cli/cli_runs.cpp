@@ -51,6 +51,17 @@ int FailCommand(const CliEnvironment& env, std::string_view command, const std::
     return code;
 }
 
+SavingRequest SavingRequestOf(const CliEnvironment& env, const SelectionRequest& request) {
+    SavingRequest asked;
+    asked.sourcePath = request.store;
+    asked.folders = request.folders;
+    asked.trees = request.trees;
+    asked.all = request.all;
+    asked.deepScan = env.deepScan;
+    asked.recoverDeleted = env.recoverDeleted;
+    return asked;
+}
+
 std::variant<SavingSource, int> AnalyseForSaving(CliEnvironment& env, const ActivityLog& log,
                                                  const SavingRequest& asked, std::string_view command) {
     // The analysis first: it gives the folder tree the selection is made of.

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "cli/cli_environment.h"
+#include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/progress.h"
 #include "engine/analysis_run.h"
@@ -58,6 +59,9 @@ private:
 // with --json); returns `code`.
 int FailCommand(const CliEnvironment& env, std::string_view command, const std::string& message,
                 int code = kExitFailure);
+// The engine's request for a save or an export: the store, the folders
+// and the scan options of the command line; where to is the caller's.
+SavingRequest SavingRequestOf(const CliEnvironment& env, const SelectionRequest& request);
 // The analysis run before a save or an export, then what the saving run
 // takes for `asked`; the exit code when it cannot go on (the analysis
 // failed or was stopped, or the request names a folder the analysis did

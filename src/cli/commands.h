@@ -16,25 +16,23 @@ int RunInfo(CliEnvironment& env, const std::string& store);
 // Exit 0 only when the checker verified the store and found no error.
 int RunCheck(CliEnvironment& env, const std::string& store, bool strict);
 
-struct SaveRequest {
+// What save and export are asked: the store, where to, and which folders.
+struct SelectionRequest {
     std::string store;
-    std::string to;
-    std::string output;  // --output: the new store file (must not exist)
+    std::string to;      // --to DIR
+    std::string output;  // --output: the new store file, or the export's folder (must not exist)
     std::vector<std::string> folders;  // --folder: that folder only
     std::vector<std::string> trees;    // --tree: the folder and every folder below
     bool all = false;
+};
+
+struct SaveRequest : SelectionRequest {
     bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
 
-struct ExportRequest {
-    std::string store;
-    std::string to;      // --to: the export goes into a new folder below DIR/Export
-    std::string output;  // --output: the export's folder (must not exist)
+struct ExportRequest : SelectionRequest {
     std::string format;  // --format: mbox, maildir or eml
-    std::vector<std::string> folders;
-    std::vector<std::string> trees;
-    bool all = false;
 };
 int RunExport(CliEnvironment& env, const ExportRequest& request);
 

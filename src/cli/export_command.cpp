@@ -74,14 +74,8 @@ int RunExport(CliEnvironment& env, const ExportRequest& request) {
 
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
-    SavingRequest asked;
-    asked.sourcePath = request.store;
-    asked.folders = request.folders;
-    asked.trees = request.trees;
-    asked.all = request.all;
+    SavingRequest asked = SavingRequestOf(env, request);
     asked.destination = request.output.empty() ? fs::path(request.to) : named.parent_path();
-    asked.deepScan = env.deepScan;
-    asked.recoverDeleted = env.recoverDeleted;
     std::variant<SavingSource, int> made = AnalyseForSaving(env, log, asked, kCommand);
     if (const int* code = std::get_if<int>(&made)) return *code;
     SavingSource& source = std::get<SavingSource>(made);

@@ -65,19 +65,13 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
 
-    SavingRequest asked;
-    asked.sourcePath = request.store;
-    asked.folders = request.folders;
-    asked.trees = request.trees;
-    asked.all = request.all;
+    SavingRequest asked = SavingRequestOf(env, request);
     if (!request.output.empty()) {
         asked.outputFile = fs::absolute(request.output, ec);
         asked.destination = asked.outputFile.parent_path();
     } else {
         asked.destination = MakeSaveDestination(request.to);
     }
-    asked.deepScan = env.deepScan;
-    asked.recoverDeleted = env.recoverDeleted;
     asked.markDamaged = request.markDamaged;
 
     std::variant<SavingSource, int> made = AnalyseForSaving(env, log, asked, "save");
