@@ -28,8 +28,11 @@ struct SelectionRequest {
 
 struct SaveRequest : SelectionRequest {
     bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
+    std::string batch;         // --batch DIR|LIST: every store found there, each into its own output
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
+// save --batch: each store saved by a save of its own (see batch_command.cpp).
+int RunSaveBatch(CliEnvironment& env, const SaveRequest& request);
 
 struct ExportRequest : SelectionRequest {
     std::string format;  // --format: mbox, maildir or eml

@@ -7,6 +7,7 @@
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
 //                       [--all] [--json] [--deep-scan] [--mark-damaged]
+//   brightmend-cli save --batch DIR|LIST --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json] ...
 //   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
 //                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
 //
@@ -146,7 +147,10 @@ int main(int argc, char** argv) {
     SaveRequest saveRequest;
     CLI::App* save = app.add_subcommand(
         "save", "Save the selected folders of a store into a new .pst below DIR/Repair, or into FILE");
-    save->add_option("STORE", saveRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    save->add_option("STORE", saveRequest.store, "The .ost or .pst file (none with --batch)")->check(CLI::ExistingFile);
+    save->add_option("--batch", saveRequest.batch,
+                     "Save every store file in DIR (with its subdirectories) or named in LIST (one path per line), "
+                     "each into its own output below --to; the run goes on past a store that fails");
     CLI::Option* toOption = save->add_option(
         "--to", saveRequest.to,
         "The destination directory (must exist); the new store is DIR/Repair/<name><timestamp>.pst, never "
@@ -218,6 +222,12 @@ int main(int argc, char** argv) {
     if (*search) return RunSearch(env, directory, !noSubdirs);
     if (*info) return RunInfo(env, store);
     if (*check) return RunCheck(env, store, strict);
+    if (*save && !saveRequest.batch.empty()) return RunSaveBatch(env, saveRequest);
+    if (*save && saveRequest.store.empty()) {
+        PrintError("save: STORE is required (or --batch DIR|LIST)");
+        if (json) PrintJson(FailureJson("save", "STORE is required (or --batch DIR|LIST)"));
+        return kExitUsage;
+    }
     if (*save) return RunSave(env, saveRequest);
     if (*exporting) return RunExport(env, exportRequest);
     return kExitFailure;

@@ -1,0 +1,139 @@
+// brightmend-cli save --batch: every store of a folder or a list saved into
+// its own output, a store that fails reported while the run goes on, one
+// summary, exit 0 only when every store was saved whole, and a stop that
+// ends the save under way and starts no other.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_runner.h"
+#include "support/inbox_store.h"
+#include "support/test_paths.h"
+
+namespace bmtest {
+namespace {
+
+using namespace cli_names;
+
+// Store file name -> its entry in the summary.
+std::map<std::string, json> EntriesByName(const json& summary) {
+    std::map<std::string, json> out;
+    for (const json& e : summary["stores"]) out[fs::path(e["store"].get<std::string>()).filename().string()] = e;
+    return out;
+}
+
+TEST(CliBatch, EveryStoreOfAFolderOrAListIsSavedAndAFailureDoesNotStopTheRest) {
+    BM_REQUIRE_STORE(ost, "unicode-sample.ost");
+    BM_REQUIRE_STORE(pst, "ansi-sample.pst");
+    const fs::path home = ScratchDir("cli-batch");
+    const fs::path in = home / "in";
+    fs::create_directories(in / "sub");
+    fs::copy_file(ost, in / "unicode-sample.ost");
+    fs::copy_file(pst, in / "sub" / "ansi-sample.pst");
+    WriteTextFile(in / "broken.ost", std::string(5000, 'x'));
+    ASSERT_EQ(::mkfifo((in / "pipe.ost").c_str(), 0600), 0);
+    WriteTextFile(in / "notes.txt", "not a store");
+    const fs::path out = home / "out";
+    fs::create_directories(out);
+
+    const CliResult folder = RunCli({"-q", "save", "--batch", in.string(), "--to", out.string(), "--all", "--json"}, home, 300);
+    EXPECT_EQ(folder.exitCode, 3) << folder.out << folder.err;
+    const json summary = json::parse(folder.out);
+    EXPECT_EQ(summary["schema"], "brightmend.batch/1");
+    EXPECT_EQ(summary["outcome"], "partial");
+    EXPECT_EQ(summary["storesFound"], 4);
+    EXPECT_EQ(summary["storesWhole"], 2);
+    const auto entries = EntriesByName(summary);
+    ASSERT_EQ(entries.size(), 4u);
+    for (const char* failed : {"broken.ost", "pipe.ost"}) {
+        EXPECT_EQ(entries.at(failed)["outcome"], "failed") << failed;
+        EXPECT_EQ(entries.at(failed)["exitCode"], 1) << failed;
+        EXPECT_FALSE(entries.at(failed)["message"].get<std::string>().empty()) << failed;
+    }
+    for (const char* saved : {"unicode-sample.ost", "ansi-sample.pst"}) {
+        const json& e = entries.at(saved);
+        EXPECT_EQ(e["outcome"], "completed") << saved;
+        EXPECT_EQ(e["save"]["schema"], "brightmend.save/2");
+        ASSERT_EQ(e["save"]["outputStores"].size(), 1u) << saved;
+        const fs::path store = e["save"]["outputStores"][0].get<std::string>();
+        EXPECT_EQ(store.parent_path(), out / "Repair");
+        ExpectStrictlyClean(store);
+    }
+
+    // A list names the stores itself; comments and empty lines are skipped.
+    const fs::path list = home / "stores.txt";
+    WriteTextFile(list, "# the good ones\n" + (in / "unicode-sample.ost").string() + "\n\n" +
+                            (in / "sub" / "ansi-sample.pst").string() + "\n");
+    const CliResult listed = RunCli({"-q", "save", "--batch", list.string(), "--to", out.string(), "--all"}, home, 300);
+    EXPECT_EQ(listed.exitCode, 0) << listed.out << listed.err;
+    EXPECT_NE(listed.out.find("2 of 2 stores saved whole"), std::string::npos) << listed.out;
+}
+
+TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
+    BM_REQUIRE_STORE(ost, "unicode-sample.ost");
+    const fs::path home = ScratchDir("cli-batch-refused");
+    const fs::path empty = home / "empty";
+    fs::create_directories(empty);
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int exitCode;
+    } cases[] = {
+        {"a store beside --batch", {"save", ost.string(), "--batch", empty.string(), "--to", home.string(), "--all"}, 2},
+        {"no --to", {"save", "--batch", empty.string(), "--all"}, 2},
+        {"no folders", {"save", "--batch", empty.string(), "--to", home.string()}, 2},
+        {"no store and no batch", {"save", "--to", home.string(), "--all"}, 2},
+        {"no such folder or list", {"save", "--batch", (home / "none").string(), "--to", home.string(), "--all"}, 1},
+        {"a folder without stores", {"save", "--batch", empty.string(), "--to", home.string(), "--all"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const CliResult r = RunCli(args, home, 60);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        const json j = json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << r.out;
+        EXPECT_EQ(j["outcome"], "failed");
+    }
+    EXPECT_FALSE(fs::exists(home / "Repair"));
+}
+
+TEST(CliBatch, SigtermEndsTheSaveUnderWayAndStartsNoOther) {
+    const fs::path home = ScratchDir("cli-batch-sigterm");
+    const fs::path in = home / "in";
+    fs::create_directories(in);
+    WriteInbox(in / "a.ost", 3000, 16 * 1024);
+    fs::copy_file(in / "a.ost", in / "b.ost");
+    const fs::path out = home / "out";
+    fs::create_directories(out);
+    const pid_t pid = SpawnCli({"-q", "save", "--batch", in.string(), "--to", out.string(), "--all", "--json"}, home);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFileEndingIn(out / "Repair", ".pst.partial", std::chrono::seconds(60)));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << ReadTextFile(home / "stderr.txt");
+    const json summary = json::parse(ReadTextFile(home / "stdout.txt"));
+    EXPECT_EQ(summary["outcome"], "aborted");
+    ASSERT_EQ(summary["stores"].size(), 1u);
+    EXPECT_EQ(summary["stores"][0]["outcome"], "aborted");
+    EXPECT_EQ(summary["stores"][0]["exitCode"], 130);
+    // The stopped save closed its store; the other was never begun.
+    ASSERT_EQ(summary["stores"][0]["save"]["outputStores"].size(), 1u);
+    ExpectStrictlyClean(summary["stores"][0]["save"]["outputStores"][0].get<std::string>());
+}
+
+}  // namespace
+}  // namespace bmtest
