@@ -143,7 +143,9 @@ private:
     // name children inside the file on page boundaries.
     bool InnerPageHolds(const ByteReader& page) const {
         const InnerEntryFields& f = layout_.inner;
-        const auto [count, room, stride] = LeafSlots(page, f.size);
+        const auto slots = LeafSlots(page, f.size);
+        // Named apart, not bound: a lambda below may take the stride.
+        const std::size_t count = slots.live, room = slots.room, stride = slots.stride;
         if (count == 0) return false;
         const std::size_t keyWidth = page.peekAt(layout_.page.crcCovers, 1) == kNodeTreePageType ? 4 : layout_.idWidth;
         std::optional<std::uint64_t> previous;
@@ -194,7 +196,9 @@ private:
     // the entries that passed.
     std::size_t TakeBlockLeaf(const ByteReader& page, bool checksumFailed) {
         const BlockEntryFields& f = layout_.bbtLeaf;
-        const auto [count, room, stride] = LeafSlots(page, f.size);
+        const auto slots = LeafSlots(page, f.size);
+        // Named apart, not bound: a lambda below may take the stride.
+        const std::size_t count = slots.live, room = slots.room, stride = slots.stride;
         const auto bidAt = [&](std::size_t i) {
             return page.peekAt(i * stride + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
         };
@@ -229,7 +233,9 @@ private:
     // live entries that passed.
     std::size_t TakeNodeLeaf(const ByteReader& page, std::uint64_t offset, bool checksumFailed) {
         const NodeEntryFields& f = layout_.nbtLeaf;
-        const auto [count, room, stride] = LeafSlots(page, f.size);
+        const auto slots = LeafSlots(page, f.size);
+        // Named apart, not bound: a lambda below may take the stride.
+        const std::size_t count = slots.live, room = slots.room, stride = slots.stride;
         const auto nidAt = [&](std::size_t i) { return page.peekAt(i * stride + f.nidAt, 4).value_or(0); };
         std::optional<std::uint64_t> lastTaken;
         std::size_t taken = 0;
