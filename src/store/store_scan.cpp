@@ -145,7 +145,7 @@ private:
         const InnerEntryFields& f = layout_.inner;
         const auto slots = LeafSlots(page, f.size);
         // Named apart, not bound: a lambda below may take the stride.
-        const std::size_t count = slots.live, room = slots.room, stride = slots.stride;
+        const std::size_t count = slots.live, stride = slots.stride;
         if (count == 0) return false;
         const std::size_t keyWidth = page.peekAt(layout_.page.crcCovers, 1) == kNodeTreePageType ? 4 : layout_.idWidth;
         std::optional<std::uint64_t> previous;
@@ -198,7 +198,7 @@ private:
         const BlockEntryFields& f = layout_.bbtLeaf;
         const auto slots = LeafSlots(page, f.size);
         // Named apart, not bound: a lambda below may take the stride.
-        const std::size_t count = slots.live, room = slots.room, stride = slots.stride;
+        const std::size_t count = slots.live, stride = slots.stride;
         const auto bidAt = [&](std::size_t i) {
             return page.peekAt(i * stride + f.bidAt, layout_.idWidth).value_or(0) & ~std::uint64_t{1};
         };
