@@ -274,9 +274,12 @@ void AppendLine(std::string& text, std::string_view head, std::string_view line)
 }  // namespace
 
 std::string FormatReportText(const ReportHeader& header, const Reconciliation& account) {
-    const bool saving = header.run == "saving";
+    // An export accounts for what it wrote as a save does.
+    const bool exported = header.run == "export";
+    const bool saving = header.run == "saving" || exported;
     std::string text = fmt::format("Brightmend {} report\nSource: {}\n", header.run, header.source);
-    for (const std::filesystem::path& p : header.outputStores) AppendLine(text, "Output store: ", p.string());
+    for (const std::filesystem::path& p : header.outputStores)
+        AppendLine(text, exported ? "Export folder: " : "Output store: ", p.string());
     text += fmt::format("Outcome: {}\n", header.outcome);
     if (!header.message.empty()) AppendLine(text, {}, header.message);
     text += '\n';

@@ -215,7 +215,7 @@ inline constexpr std::size_t kLoggedLostItems = 1000;
 void LogReconciliation(const ActivityLog& log, const Reconciliation& account, bool saving);
 
 struct ReportHeader {
-    std::string run;  // "analysis" or "saving"
+    std::string run;  // "analysis", "saving" or "export"
     std::string source;
     std::string outcome;  // "completed", "aborted", "failed"
     std::string message;

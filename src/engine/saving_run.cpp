@@ -568,7 +568,7 @@ void SavingRun::WriteReport(const SavingSource& source, const std::string& outco
     }
     if (stores.empty()) return;
     ReportHeader header;
-    header.run = "saving";
+    header.run = source.exportSink != nullptr ? "export" : "saving";
     header.source = source.sourcePath;
     header.outcome = outcomeName;
     header.message = message;

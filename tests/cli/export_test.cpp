@@ -100,8 +100,13 @@ TEST_P(StoreExport, EveryFormatReadsBackInIndependentReadersWithSavesAccount) {
         EXPECT_EQ(fs::path(exported["folder"].get<std::string>()), folder);
         ExpectTheAccountOfSave(exported, saved);
         EXPECT_EQ(UnfinishedFiles(folder), std::vector<std::string>());
-        // The report is beside the export folder, never inside it.
-        EXPECT_TRUE(fs::exists(home / ("export-" + std::string(format) + " report.txt")));
+        // The report is beside the export folder, never inside it, and
+        // names it.
+        const std::string report = ReadTextFile(home / ("export-" + std::string(format) + " report.txt"));
+        EXPECT_NE(report.find("Brightmend export report\n"), std::string::npos) << report;
+        EXPECT_NE(report.find("Export folder: " + folder.string() + "\n"), std::string::npos) << report;
+        EXPECT_EQ(json::parse(ReadTextFile(home / ("export-" + std::string(format) + " report.json")))["run"],
+                  "export");
         ExpectReadBack(folder, format, exported, home);
     }
 }
