@@ -30,6 +30,9 @@ ExportSink::ExportSink(mime::MailFormat format, std::filesystem::path root)
     // Made when the first item needs them, so an export of nothing but
     // mail has no empty folder beside it.
     folders_.push_back({});  // the top
+    // The top's own items have a folder of this name: a folder of the
+    // store named so goes beside it as " (2)".
+    childNames_[kTopOutputFolder].Claim(kTopItemsFolder);
 }
 
 mime::MailLayout& ExportSink::Layout() {

@@ -53,6 +53,8 @@ std::vector<SourceFolder> Source() {
         {{"Projects"}, "IPF.Note", {Item("IPM.Note", "second projects"), Contact("Mixed In")}, {}},
         {{"Contacts"}, "IPF.Contact", {Contact("Zoë Ångström"), Contact("Jan Novák")}, {}},
         {{"Calendar"}, "IPF.Appointment", {Item("IPM.Appointment", "Dentist"), Item("IPM.Task", "Pay the bill")}, {}},
+        // Named like the folder that the top's own items go to.
+        {{"Top of the store"}, "IPF.Note", {Item("IPM.Note", "in a folder of that name")}, {}},
     };
 }
 
@@ -84,6 +86,7 @@ Exported Export(mime::MailFormat format, const std::string& name) {
         for (const pst::Message& m : f.associated) w.associated.push_back(store.writer().AddAssociatedMessage(id, m));
         folders.push_back(std::move(w));
     }
+    const std::uint32_t atTop = store.writer().AddMessage(store.writer().ipmSubtree(), Item("IPM.Note", "at the top"));
     StoreFile& source = store.Open();
     std::map<std::uint32_t, const NodeEntry*> nodes;
     for (const NodeEntry& n : source.forest.records()) nodes[n.nid] = &n;
@@ -112,6 +115,9 @@ Exported Export(mime::MailFormat format, const std::string& name) {
             EXPECT_FALSE(sink.AddAssociatedItem(item, source, handle));
         }
     }
+    ItemRecord top;
+    top.sourceNode = nodes.at(atTop);
+    EXPECT_TRUE(sink.AddItem(top, source, kTopOutputFolder));
     sink.Finish();
     out.counts = sink.counts();
     out.written = sink.itemsWritten();
@@ -126,11 +132,11 @@ std::set<std::string> FilesBelow(const fs::path& root) {
 }
 
 void ExpectCounts(const Exported& e) {
-    EXPECT_EQ(e.counts.messages, 5u);
+    EXPECT_EQ(e.counts.messages, 7u);
     EXPECT_EQ(e.counts.contacts, 3u);
     EXPECT_EQ(e.counts.calendarItems, 2u);
     EXPECT_EQ(e.counts.associatedLeftOut, 1u);
-    EXPECT_EQ(e.written, 10u);
+    EXPECT_EQ(e.written, 12u);
 }
 
 // Each folder's cards and calendar read back whole.
@@ -155,7 +161,8 @@ TEST(ExportSink, MaildirHoldsEveryMailNotmuchIndexesItAndCardsAndCalendarsSitBes
     const Exported e = Export(mime::MailFormat::Maildir, "export-maildir");
     ExpectCounts(e);
     const fs::path mail = e.root / ExportSink::kMailFolder;
-    const json spec = {{"folders", {{"", 0}, {"Inbox", 2}, {"Inbox.Projects", 1}, {"Projects", 1}, {"Projects (2)", 1}}},
+    const json spec = {{"folders", {{"", 0}, {"Inbox", 2}, {"Inbox.Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
+                                    {"Top of the store", 1}, {"Top of the store (2)", 1}}},
                        {"flags", {{"read mail", "S"}, {"unread mail", ""}}}};
     EXPECT_EQ(bmtest::CheckMail("maildir", mail, spec), "");
     ExpectCardsAndCalendars(e.root);
@@ -169,7 +176,7 @@ TEST(ExportSink, MaildirHoldsEveryMailNotmuchIndexesItAndCardsAndCalendarsSitBes
     std::unique_ptr<FILE, int (*)(FILE*)> count(::popen((env + "notmuch count '*'").c_str(), "r"), ::pclose);
     char buffer[32] = {};
     ASSERT_NE(std::fgets(buffer, sizeof buffer, count.get()), nullptr);
-    EXPECT_EQ(std::stoi(buffer), 5);
+    EXPECT_EQ(std::stoi(buffer), 7);
 }
 
 TEST(ExportSink, MboxAndEmlMirrorTheTreeWithFoldersOfOneNameApart) {
@@ -177,7 +184,8 @@ TEST(ExportSink, MboxAndEmlMirrorTheTreeWithFoldersOfOneNameApart) {
         GTEST_SKIP() << "the Python readers are not installed";
     const Exported mbox = Export(mime::MailFormat::Mbox, "export-mbox");
     ExpectCounts(mbox);
-    const json spec = {{"folders", {{"Inbox", 2}, {"Inbox.sbd/Projects", 1}, {"Projects", 1}, {"Projects (2)", 1}}},
+    const json spec = {{"folders", {{"Inbox", 2}, {"Inbox.sbd/Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
+                                    {"Top of the store", 1}, {"Top of the store (2)", 1}}},
                        {"flags", {{"read mail", "RO"}, {"unread mail", "O"}}}};
     EXPECT_EQ(bmtest::CheckMail("mbox", mbox.root / ExportSink::kMailFolder, spec), "");
     ExpectCardsAndCalendars(mbox.root);
@@ -187,7 +195,8 @@ TEST(ExportSink, MboxAndEmlMirrorTheTreeWithFoldersOfOneNameApart) {
     const std::set<std::string> files = FilesBelow(eml.root / ExportSink::kMailFolder);
     EXPECT_EQ(files, (std::set<std::string>{"Inbox/read mail.eml", "Inbox/unread mail.eml",
                                             "Inbox/Projects/in a project.eml", "Projects/first projects.eml",
-                                            "Projects (2)/second projects.eml"}));
+                                            "Projects (2)/second projects.eml", "Top of the store/at the top.eml",
+                                            "Top of the store (2)/in a folder of that name.eml"}));
 }
 
 }  // namespace
