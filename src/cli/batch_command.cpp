@@ -73,14 +73,18 @@ std::vector<std::string> StoresOf(const fs::path& batch, std::string& problem) {
     return once;
 }
 
+// One store's save: this program run again as `save STORE ... --json`,
+// its JSON going to a file of its own.
 struct StoreRun {
-    int exitCode = -1;  // -1: ended by a signal, or not started
-    OrderedJson result;  // the save's own JSON object; null when it printed none
+    std::size_t index = 0;  // in the batch's order
+    pid_t pid = -1;
+    fs::path jsonFile;
+    bool passedOn = false;  // a stop signal was passed on to it
+    int exitCode = -1;      // -1: ended by a signal, or never started
+    OrderedJson result;     // the save's own JSON object; null when it printed none
 };
 
-// This program run again as `save STORE ...` with its JSON on a file.
-StoreRun SaveOne(const std::string& store, const SaveRequest& request, const CliEnvironment& env,
-                 const fs::path& jsonFile) {
+void Start(StoreRun& run, const std::string& store, const SaveRequest& request, const CliEnvironment& env) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     std::vector<std::string> args{ec ? std::string("/proc/self/exe") : self.string(), "-q", "save", store,
@@ -96,32 +100,42 @@ StoreRun SaveOne(const std::string& store, const SaveRequest& request, const Cli
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, jsonFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, run.jsonFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (posix_spawn(&run.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) run.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    StoreRun run;
-    if (started != 0) return run;
-    // A stop signal sent to this process alone is passed on, so the save
-    // closes its output and ends as it would have by itself.
-    int status = 0;
-    bool passedOn = false;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR)) break;
-        if (InterruptStop::Received() && !passedOn) {
-            ::kill(pid, SIGTERM);
-            passedOn = true;
-        }
-        ::usleep(20 * 1000);
+}
+
+// Whether the save has ended (its exit code and JSON then read). A stop
+// signal sent to this process alone is passed on first, so the save
+// closes its output and ends as it would have by itself.
+bool Ended(StoreRun& run) {
+    if (run.pid < 0) return true;
+    if (InterruptStop::Received() && !run.passedOn) {
+        ::kill(run.pid, SIGTERM);
+        run.passedOn = true;
     }
-    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    std::ifstream in(jsonFile);
+    int status = 0;
+    const pid_t done = ::waitpid(run.pid, &status, WNOHANG);
+    if (done == 0 || (done < 0 && errno == EINTR)) return false;
+    if (done == run.pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    std::ifstream in(run.jsonFile);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     run.result = OrderedJson::parse(text, nullptr, false);
     if (run.result.is_discarded()) run.result = nullptr;
-    return run;
+    return true;
+}
+
+OrderedJson EntryOf(const std::string& store, const StoreRun& run) {
+    OrderedJson entry = OrderedJson::object();
+    entry["store"] = store;
+    entry["exitCode"] = run.exitCode;
+    const bool said = run.result.is_object();
+    entry["outcome"] = said && run.result.contains("outcome") ? run.result["outcome"] : OrderedJson("failed");
+    entry["message"] = said && run.result.contains("message") ? run.result["message"]
+                                                              : OrderedJson("the save ended without saying why");
+    entry["save"] = run.result;
+    return entry;
 }
 
 }  // namespace
@@ -136,47 +150,76 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
                            kExitUsage);
     std::error_code ec;
     if (!fs::is_directory(request.to, ec)) return FailCommand(env, kCommand, request.to + ": no such directory");
+    unsigned shard = 1, shards = 1;
+    if (!request.shard.empty()) {
+        char slash = 0;
+        char rest = 0;
+        if (std::sscanf(request.shard.c_str(), "%u%c%u%c", &shard, &slash, &shards, &rest) != 3 || slash != '/' ||
+            shards == 0 || shard == 0 || shard > shards)
+            return FailCommand(env, kCommand, "--shard takes K/N with 1 <= K <= N, e.g. 2/4", kExitUsage);
+    }
     std::string problem;
-    const std::vector<std::string> stores = StoresOf(request.batch, problem);
+    std::vector<std::string> stores = StoresOf(request.batch, problem);
     if (!problem.empty()) return FailCommand(env, kCommand, problem);
-    if (stores.empty()) return FailCommand(env, kCommand, "no store files (.ost, .pst) in " + request.batch);
+    if (shards > 1) {
+        // Shard K of N takes every N-th store from the K-th on, so N runs
+        // (on one machine or many) share a batch without meeting.
+        std::vector<std::string> mine;
+        for (std::size_t i = shard - 1; i < stores.size(); i += shards) mine.push_back(stores[i]);
+        stores = std::move(mine);
+    }
+    if (stores.empty())
+        return FailCommand(env, kCommand, "no store files (.ost, .pst) in " + request.batch +
+                                              (shards > 1 ? " for shard " + request.shard : std::string()));
 
     // The flag only records that a signal came: each save stops itself and
-    // the batch then starts no other.
+    // the batch then begins no other.
     std::atomic<bool> stop{false};
     const InterruptStop interrupt(stop);
     char scratch[] = "/tmp/brightmend-batch-XXXXXX";
     if (::mkdtemp(scratch) == nullptr) return FailCommand(env, kCommand, "cannot make a temporary folder");
-    const fs::path jsonFile = fs::path(scratch) / "save.json";
 
-    OrderedJson list = OrderedJson::array();
+    // Up to `jobs` saves at once, each started in the batch's order; the
+    // summary lists them in that order whatever order they end in.
+    const std::size_t jobs = std::max<std::size_t>(request.jobs, 1);
+    std::vector<OrderedJson> entries(stores.size());
+    std::vector<StoreRun> running;
+    std::size_t next = 0;
     int whole = 0;
     bool stopped = false;
-    for (const std::string& store : stores) {
-        if (InterruptStop::Received()) {
-            stopped = true;
-            break;
+    while (next < stores.size() || !running.empty()) {
+        stopped = stopped || InterruptStop::Received();
+        while (!stopped && next < stores.size() && running.size() < jobs) {
+            StoreRun run;
+            run.index = next;
+            run.jsonFile = fs::path(scratch) / ("save-" + std::to_string(next) + ".json");
+            if (!env.quiet) std::fprintf(stderr, "brightmend-cli: saving %s\n", stores[next].c_str());
+            Start(run, stores[next], request, env);
+            running.push_back(std::move(run));
+            ++next;
         }
-        if (!env.quiet) std::fprintf(stderr, "brightmend-cli: saving %s\n", store.c_str());
-        const StoreRun run = SaveOne(store, request, env, jsonFile);
-        OrderedJson entry = OrderedJson::object();
-        entry["store"] = store;
-        entry["exitCode"] = run.exitCode;
-        const std::string outcome =
-            run.result.is_object() && run.result.contains("outcome") ? run.result["outcome"].get<std::string>() : "failed";
-        entry["outcome"] = outcome;
-        entry["message"] = run.result.is_object() && run.result.contains("message") ? run.result["message"]
-                                                                                    : OrderedJson("the save ended without saying why");
-        entry["save"] = run.result;
-        list.push_back(std::move(entry));
-        if (run.exitCode == kExitSuccess) ++whole;
-        if (run.exitCode == kExitInterrupted) {
-            stopped = true;
-            break;
+        if (stopped && running.empty()) break;
+        bool any = false;
+        for (auto it = running.begin(); it != running.end();) {
+            if (!Ended(*it)) {
+                ++it;
+                continue;
+            }
+            any = true;
+            const std::string& store = stores[it->index];
+            entries[it->index] = EntryOf(store, *it);
+            if (it->exitCode == kExitSuccess) ++whole;
+            if (it->exitCode == kExitInterrupted) stopped = true;
+            if (!env.json)
+                std::printf("%s: %s (exit %d)\n", store.c_str(),
+                            entries[it->index]["outcome"].get<std::string>().c_str(), it->exitCode);
+            it = running.erase(it);
         }
-        if (!env.json)
-            std::printf("%s: %s (exit %d)\n", store.c_str(), outcome.c_str(), run.exitCode);
+        if (!any) ::usleep(20 * 1000);
     }
+    OrderedJson list = OrderedJson::array();
+    for (OrderedJson& e : entries)
+        if (!e.is_null()) list.push_back(std::move(e));
     fs::remove_all(scratch, ec);
     const int code = stopped                                   ? kExitInterrupted
                      : whole == static_cast<int>(stores.size()) ? kExitSuccess
@@ -187,6 +230,8 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
         out["schema"] = "brightmend.batch/1";
         out["batch"] = request.batch;
         out["destination"] = request.to;
+        out["shard"] = request.shard.empty() ? OrderedJson(nullptr) : OrderedJson(request.shard);
+        out["jobs"] = jobs;
         out["outcome"] = verdict;
         out["storesFound"] = stores.size();
         out["storesWhole"] = whole;

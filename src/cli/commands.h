@@ -29,6 +29,8 @@ struct SelectionRequest {
 struct SaveRequest : SelectionRequest {
     bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
     std::string batch;         // --batch DIR|LIST: every store found there, each into its own output
+    unsigned jobs = 1;         // --jobs N: saves of the batch at once
+    std::string shard;         // --shard K/N: every N-th store of the batch from the K-th on
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
 // save --batch: each store saved by a save of its own (see batch_command.cpp).

@@ -7,7 +7,7 @@
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
 //                       [--all] [--json] [--deep-scan] [--mark-damaged]
-//   brightmend-cli save --batch DIR|LIST --to DIR [--folder PATH]... [--tree PATH]... [--all] [--json] ...
+//   brightmend-cli save --batch DIR|LIST --to DIR [--jobs N] [--shard K/N] [--folder PATH]... [--all] ...
 //   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
 //                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
 //
@@ -151,6 +151,10 @@ int main(int argc, char** argv) {
     save->add_option("--batch", saveRequest.batch,
                      "Save every store file in DIR (with its subdirectories) or named in LIST (one path per line), "
                      "each into its own output below --to; the run goes on past a store that fails");
+    save->add_option("--jobs", saveRequest.jobs, "With --batch: save N stores at once (default 1)")
+        ->check(CLI::Range(1u, 64u));
+    save->add_option("--shard", saveRequest.shard,
+                     "With --batch: take only every N-th store from the K-th on (K/N), so N runs share a batch");
     CLI::Option* toOption = save->add_option(
         "--to", saveRequest.to,
         "The destination directory (must exist); the new store is DIR/Repair/<name><timestamp>.pst, never "

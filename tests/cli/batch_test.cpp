@@ -1,13 +1,15 @@
 // brightmend-cli save --batch: every store of a folder or a list saved into
-// its own output, a store that fails reported while the run goes on, one
-// summary, exit 0 only when every store was saved whole, and a stop that
-// ends the save under way and starts no other.
+// its own output (one or several at once, or a shard of them), a store that
+// fails reported while the run goes on, one summary, exit 0 only when every
+// store was saved whole, and a stop that ends the save under way and starts
+// no other.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -77,6 +79,31 @@ TEST(CliBatch, EveryStoreOfAFolderOrAListIsSavedAndAFailureDoesNotStopTheRest) {
     const CliResult listed = RunCli({"-q", "save", "--batch", list.string(), "--to", out.string(), "--all"}, home, 300);
     EXPECT_EQ(listed.exitCode, 0) << listed.out << listed.err;
     EXPECT_NE(listed.out.find("2 of 2 stores saved whole"), std::string::npos) << listed.out;
+
+    // Two at once give the same summary, in the batch's order.
+    const CliResult together =
+        RunCli({"-q", "save", "--batch", in.string(), "--to", out.string(), "--all", "--json", "--jobs", "2"}, home, 300);
+    EXPECT_EQ(together.exitCode, 3) << together.err;
+    const json both = json::parse(together.out);
+    ASSERT_EQ(both["stores"].size(), summary["stores"].size());
+    for (std::size_t i = 0; i < both["stores"].size(); ++i) {
+        EXPECT_EQ(both["stores"][i]["store"], summary["stores"][i]["store"]);
+        EXPECT_EQ(both["stores"][i]["outcome"], summary["stores"][i]["outcome"]);
+    }
+
+    // Shards K/N of one batch take every store exactly once between them.
+    std::vector<std::string> sharded;
+    for (const char* shard : {"1/3", "2/3", "3/3"}) {
+        const CliResult part = RunCli(
+            {"-q", "save", "--batch", in.string(), "--to", out.string(), "--all", "--json", "--shard", shard}, home, 300);
+        const json j = json::parse(part.out);
+        EXPECT_EQ(j["shard"], shard);
+        for (const json& e : j["stores"]) sharded.push_back(e["store"]);
+    }
+    std::vector<std::string> all;
+    for (const json& e : summary["stores"]) all.push_back(e["store"]);
+    std::sort(sharded.begin(), sharded.end());
+    EXPECT_EQ(sharded, all);
 }
 
 TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
@@ -95,6 +122,8 @@ TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
         {"no store and no batch", {"save", "--to", home.string(), "--all"}, 2},
         {"no such folder or list", {"save", "--batch", (home / "none").string(), "--to", home.string(), "--all"}, 1},
         {"a folder without stores", {"save", "--batch", empty.string(), "--to", home.string(), "--all"}, 1},
+        {"a shard past its count", {"save", "--batch", empty.string(), "--to", home.string(), "--all", "--shard", "4/3"}, 2},
+        {"a shard that is no fraction", {"save", "--batch", empty.string(), "--to", home.string(), "--all", "--shard", "2"}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
