@@ -29,11 +29,11 @@ _brightmend_cli()
         cword=$COMP_CWORD
     fi
 
-    local commands="analyze list save search info check"
+    local commands="analyze list save export search info check"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            analyze|list|save|search|info|check) command=${words[i]}; break ;;
+            analyze|list|save|export|search|info|check) command=${words[i]}; break ;;
         esac
     done
 
@@ -51,7 +51,21 @@ _brightmend_cli()
             local IFS=$'\n'
             mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
         --output)
-            _brightmend_cli_files 'pst'; return ;;
+            if [[ $command == export ]]; then
+                local IFS=$'\n'
+                mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            else
+                _brightmend_cli_files 'pst'
+            fi
+            return ;;
+        --batch)
+            # A folder of stores, or a list of them in a file.
+            local IFS=$'\n'
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
+        --format)
+            COMPREPLY=($(compgen -W "mbox maildir eml" -- "$cur")); return ;;
+        --jobs|--shard)
+            return ;;
         --folder|--tree)
             # A folder path as `list` prints it; nothing to offer from here.
             return ;;
@@ -61,7 +75,8 @@ _brightmend_cli()
     case $command in
         analyze) options="--json --deep-scan --recover-deleted --help" ;;
         list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
-        save)    options="--to --output --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --help" ;;
+        save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --help" ;;
+        export)  options="--to --output --format --folder --tree --all --json --deep-scan --recover-deleted --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;

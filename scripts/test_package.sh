@@ -98,7 +98,7 @@ completion=$share/bash-completion/completions/brightmend-cli
 [ -f "$completion" ] || fail "the bash completion is not installed"
 if [ -f "$clipage" ] && [ -f "$completion" ]; then
   manText=$(MANWIDTH=200 man -l "$clipage" 2>/dev/null)
-  for command in "" analyze list save search info check; do
+  for command in "" analyze list save export search info check; do
     # shellcheck disable=SC2086
     options=$("$cli" $command --help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
     for option in $options; do
