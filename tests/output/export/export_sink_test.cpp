@@ -161,10 +161,10 @@ TEST(ExportSink, MaildirHoldsEveryMailNotmuchIndexesItAndCardsAndCalendarsSitBes
     const Exported e = Export(mime::MailFormat::Maildir, "export-maildir");
     ExpectCounts(e);
     const fs::path mail = e.root / ExportSink::kMailFolder;
-    const json spec = {{"folders", {{"", 0}, {"Inbox", 2}, {"Inbox.Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
+    const json expected = {{"folders", {{"", 0}, {"Inbox", 2}, {"Inbox.Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
                                     {"Top of the store", 1}, {"Top of the store (2)", 1}}},
                        {"flags", {{"read mail", "S"}, {"unread mail", ""}}}};
-    EXPECT_EQ(bmtest::CheckMail("maildir", mail, spec), "");
+    EXPECT_EQ(bmtest::CheckMail("maildir", mail, expected), "");
     ExpectCardsAndCalendars(e.root);
     for (const std::string& f : FilesBelow(e.root)) EXPECT_EQ(f.find(".part-"), std::string::npos) << f;
 
@@ -184,10 +184,10 @@ TEST(ExportSink, MboxAndEmlMirrorTheTreeWithFoldersOfOneNameApart) {
         GTEST_SKIP() << "the Python readers are not installed";
     const Exported mbox = Export(mime::MailFormat::Mbox, "export-mbox");
     ExpectCounts(mbox);
-    const json spec = {{"folders", {{"Inbox", 2}, {"Inbox.sbd/Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
+    const json expected = {{"folders", {{"Inbox", 2}, {"Inbox.sbd/Projects", 1}, {"Projects", 1}, {"Projects (2)", 1},
                                     {"Top of the store", 1}, {"Top of the store (2)", 1}}},
                        {"flags", {{"read mail", "RO"}, {"unread mail", "O"}}}};
-    EXPECT_EQ(bmtest::CheckMail("mbox", mbox.root / ExportSink::kMailFolder, spec), "");
+    EXPECT_EQ(bmtest::CheckMail("mbox", mbox.root / ExportSink::kMailFolder, expected), "");
     ExpectCardsAndCalendars(mbox.root);
 
     const Exported eml = Export(mime::MailFormat::Eml, "export-eml");

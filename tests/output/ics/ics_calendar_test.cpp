@@ -279,7 +279,7 @@ constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
 
 TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
     BM_REQUIRE_ICAL_READERS();
-    json spec = json::array();
+    json expected = json::array();
     const auto out = bmtest::ScratchDir("ics-shared");
     bmtest::ForEachSharedStore([&](std::string_view name, StoreFile& store) {
         ics::Calendar calendar;
@@ -296,10 +296,10 @@ TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
         text += calendar.End();
         const auto file = out / (bmtest::StoreTestName(std::string(name)) + ".ics");
         bmtest::WriteFile(file, text);
-        spec.push_back({{"file", file.string()}, {"components", nullptr}});
+        expected.push_back({{"file", file.string()}, {"components", nullptr}});
     });
-    if (spec.empty()) GTEST_SKIP() << "no shared store with calendar items is present";
-    EXPECT_EQ(bmtest::RunChecker("output/ics/check_ics.py", "", spec), "");
+    if (expected.empty()) GTEST_SKIP() << "no shared store with calendar items is present";
+    EXPECT_EQ(bmtest::RunChecker("output/ics/check_ics.py", "", expected), "");
 }
 
 }  // namespace

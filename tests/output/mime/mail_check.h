@@ -144,13 +144,13 @@ inline bool HavePython() { return HavePythonModules("email.policy, mailbox"); }
     if (!::bmtest::HavePython()) GTEST_SKIP() << "python3 is not installed"
 
 // Runs the Python checker `script` (a path below tests/) with `arguments`
-// and the JSON `spec` as its last argument; its complaints, empty when all
+// and the JSON `expected` as its last argument; its complaints, empty when all
 // matched.
-inline std::string RunChecker(const std::string& script, const std::string& arguments, const nlohmann::json& spec) {
-    const std::filesystem::path specPath = ScratchDir("checker-spec") / "spec.json";
-    WriteFile(specPath, spec.dump(2));
+inline std::string RunChecker(const std::string& script, const std::string& arguments, const nlohmann::json& expected) {
+    const std::filesystem::path expectedPath = ScratchDir("checker-expected") / "expected.json";
+    WriteFile(expectedPath, expected.dump(2));
     std::string command = Python() + " '" + std::string(BRIGHTMEND_SOURCE_DIR) + "/tests/" + script + "' " + arguments +
-                          " '" + specPath.string() + "' 2>&1";
+                          " '" + expectedPath.string() + "' 2>&1";
     std::string out;
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     if (!pipe) return "the checker did not start";
@@ -162,11 +162,11 @@ inline std::string RunChecker(const std::string& script, const std::string& argu
 }
 
 // Runs check_mail.py in `mode` ("messages", "mbox", "maildir") over `root`
-// with `spec`.
-inline std::string CheckMail(const std::string& mode, const std::filesystem::path& root, const nlohmann::json& spec) {
+// with `expected`.
+inline std::string CheckMail(const std::string& mode, const std::filesystem::path& root, const nlohmann::json& expected) {
     std::string arguments = mode;
     if (!root.empty()) arguments += " '" + root.string() + "'";
-    return RunChecker("output/mime/check_mail.py", arguments, spec);
+    return RunChecker("output/mime/check_mail.py", arguments, expected);
 }
 
 }  // namespace bmtest

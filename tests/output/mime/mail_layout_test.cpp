@@ -93,7 +93,7 @@ TEST(MailLayout, MboxIsThunderbirdsTreeWithQuotedFromLinesAndTheMessageState) {
     fs::create_directory(scratch / "out");
     Export(*CreateMailLayout(MailFormat::Mbox, scratch / "out"));
     ExpectContained(scratch);
-    const json spec = {
+    const json expected = {
         {"folders",
          {{"Inbox", 3},
           {"Inbox.sbd/Sub.Folder", 1},
@@ -106,7 +106,7 @@ TEST(MailLayout, MboxIsThunderbirdsTreeWithQuotedFromLinesAndTheMessageState) {
           {"Empty parent.sbd/Child", 1}}},
         {"flags", {{"read and replied", "ROA"}, {"flagged", "OF"}, {"a draft", "OT"}, {"child", "O"}}},
     };
-    EXPECT_EQ(bmtest::CheckMail("mbox", scratch / "out", spec), "");
+    EXPECT_EQ(bmtest::CheckMail("mbox", scratch / "out", expected), "");
 
     const std::string inbox = Read(scratch / "out" / "Inbox");
     EXPECT_TRUE(
@@ -124,7 +124,7 @@ TEST(MailLayout, MaildirHasMaildirPlusPlusFoldersAndFlagsInTheInfoPart) {
     fs::create_directory(scratch / "out");
     Export(*CreateMailLayout(MailFormat::Maildir, scratch / "out"));
     ExpectContained(scratch);
-    const json spec = {
+    const json expected = {
         {"folders",
          {{"", 0},
           {"Inbox", 3},
@@ -137,7 +137,7 @@ TEST(MailLayout, MaildirHasMaildirPlusPlusFoldersAndFlagsInTheInfoPart) {
           {"Empty parent.Child", 1}}},
         {"flags", {{"read and replied", "RS"}, {"flagged", "F"}, {"a draft", "D"}, {"child", "P"}, {"quoted", "S"}}},
     };
-    EXPECT_EQ(bmtest::CheckMail("maildir", scratch / "out", spec), "");
+    EXPECT_EQ(bmtest::CheckMail("maildir", scratch / "out", expected), "");
     // Names the convention gives: unique, nothing left in tmp/.
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(scratch / "out" / ".Inbox" / "cur")) {

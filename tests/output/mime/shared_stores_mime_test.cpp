@@ -25,7 +25,7 @@ TEST_P(SharedStoreMime, EveryMessageParsesWithoutDefects) {
     ASSERT_EQ(BuildIndexes(store, reader), 0);
     LoadNamedPropertyMap(store);
     const auto out = bmtest::ScratchDir(std::string("shared-mime-") + bmtest::StoreTestName(GetParam()));
-    json spec = json::array();
+    json expected = json::array();
     std::size_t n = 0;
     for (const NodeEntry& node : store.forest.records()) {
         if ((node.nid & kNidTypeMask) != kNidTypeNormalMessage) continue;
@@ -36,11 +36,11 @@ TEST_P(SharedStoreMime, EveryMessageParsesWithoutDefects) {
         json expect = json::object();
         if (!TextOf(message->properties, 0x007D, CodePageOf(message->properties)))
             expect["subject"] = TextOf(message->properties, 0x0037, CodePageOf(message->properties)).value_or("");
-        spec.push_back({{"file", file.string()}, {"expect", expect}});
+        expected.push_back({{"file", file.string()}, {"expect", expect}});
     }
     ReleaseStore(store);
     EXPECT_GT(n, 0u);
-    EXPECT_EQ(bmtest::CheckMail("messages", {}, spec), "");
+    EXPECT_EQ(bmtest::CheckMail("messages", {}, expected), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, SharedStoreMime, testing::ValuesIn(bmtest::kSharedStoreNames),

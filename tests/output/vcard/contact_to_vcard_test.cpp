@@ -162,7 +162,7 @@ constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
 
 TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
     BM_REQUIRE_VOBJECT();
-    json spec = json::array();
+    json expected = json::array();
     const auto out = bmtest::ScratchDir("vcard-shared");
     std::size_t cards = 0;
     bmtest::ForEachSharedStore([&](std::string_view name, StoreFile& store) {
@@ -178,12 +178,12 @@ TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
         if (count == 0) return;
         const auto file = out / (bmtest::StoreTestName(std::string(name)) + ".vcf");
         bmtest::WriteFile(file, text);
-        spec.push_back({{"file", file.string()}, {"cards", nullptr}, {"count", count}});
+        expected.push_back({{"file", file.string()}, {"cards", nullptr}, {"count", count}});
         cards += count;
     });
-    if (spec.empty()) GTEST_SKIP() << "no shared store with contacts is present";
+    if (expected.empty()) GTEST_SKIP() << "no shared store with contacts is present";
     EXPECT_GT(cards, 0u);
-    EXPECT_EQ(bmtest::RunChecker("output/vcard/check_vcard.py", "", spec), "");
+    EXPECT_EQ(bmtest::RunChecker("output/vcard/check_vcard.py", "", expected), "");
 }
 
 }  // namespace
