@@ -64,7 +64,7 @@ _brightmend_cli()
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --format)
             COMPREPLY=($(compgen -W "mbox maildir eml" -- "$cur")); return ;;
-        --jobs|--shard)
+        --jobs|--shard|--split-size|--since|--until|--from|--class)
             return ;;
         --folder|--tree)
             # A folder path as `list` prints it; nothing to offer from here.
@@ -75,8 +75,8 @@ _brightmend_cli()
     case $command in
         analyze) options="--json --deep-scan --recover-deleted --help" ;;
         list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
-        save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --help" ;;
-        export)  options="--to --output --format --folder --tree --all --json --deep-scan --recover-deleted --help" ;;
+        save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --split-size --since --until --from --class --dedupe --help" ;;
+        export)  options="--to --output --format --folder --tree --all --json --deep-scan --recover-deleted --since --until --from --class --dedupe --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;

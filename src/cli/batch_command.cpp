@@ -93,6 +93,12 @@ void Start(StoreRun& run, const std::string& store, const SaveRequest& request, 
     for (const std::string& f : request.folders) args.insert(args.end(), {"--folder", f});
     for (const std::string& t : request.trees) args.insert(args.end(), {"--tree", t});
     if (request.markDamaged) args.push_back("--mark-damaged");
+    if (!request.splitSize.empty()) args.insert(args.end(), {"--split-size", request.splitSize});
+    if (!request.since.empty()) args.insert(args.end(), {"--since", request.since});
+    if (!request.until.empty()) args.insert(args.end(), {"--until", request.until});
+    for (const std::string& f : request.senders) args.insert(args.end(), {"--from", f});
+    for (const std::string& c : request.classes) args.insert(args.end(), {"--class", c});
+    if (request.dedupe) args.push_back("--dedupe");
     if (env.deepScan) args.push_back("--deep-scan");
     if (env.recoverDeleted) args.push_back("--recover-deleted");
     std::vector<char*> argv;
@@ -148,6 +154,10 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
     if (!request.all && request.folders.empty() && request.trees.empty())
         return FailCommand(env, kCommand, std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)",
                            kExitUsage);
+    // Each store's save would refuse the same options: said once, here.
+    SavingRequest checked;
+    if (const std::optional<std::string> wrong = ReadSaveOptions(request, checked))
+        return FailCommand(env, kCommand, *wrong, kExitUsage);
     std::error_code ec;
     if (!fs::is_directory(request.to, ec)) return FailCommand(env, kCommand, request.to + ": no such directory");
     unsigned shard = 1, shards = 1;

@@ -1,5 +1,6 @@
 #include "cli/cli_runs.h"
 
+#include <cctype>
 #include <cstdio>
 #include <utility>
 
@@ -60,6 +61,72 @@ SavingRequest SavingRequestOf(const CliEnvironment& env, const SelectionRequest&
     asked.deepScan = env.deepScan;
     asked.recoverDeleted = env.recoverDeleted;
     return asked;
+}
+
+std::optional<std::string> ReadFilterOptions(const SelectionRequest& request, SavingRequest& asked) {
+    ItemFilter& filter = asked.filter;
+    if (!request.since.empty()) {
+        filter.since = ParseFilterDate(request.since, false);
+        if (!filter.since) return "--since " + request.since + ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)";
+    }
+    if (!request.until.empty()) {
+        filter.until = ParseFilterDate(request.until, true);
+        if (!filter.until) return "--until " + request.until + ": not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC)";
+    }
+    if (filter.since && filter.until && *filter.until <= *filter.since)
+        return "--until " + request.until + " is not after --since " + request.since;
+    for (const std::string& s : request.senders) {
+        if (s.empty()) return "--from needs an address, a part of one or a domain";
+        filter.senders.push_back(s);
+    }
+    for (const std::string& c : request.classes) {
+        if (c.empty()) return "--class needs a message class or its beginning (IPM.Note, IPM.Appointment ...)";
+        filter.classPrefixes.push_back(c);
+    }
+    asked.dedupe = request.dedupe;
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadSaveOptions(const SaveRequest& request, SavingRequest& asked) {
+    if (std::optional<std::string> wrong = ReadFilterOptions(request, asked)) return wrong;
+    if (request.splitSize.empty()) return std::nullopt;
+    const std::optional<std::uint64_t> size = ParseSize(request.splitSize);
+    if (!size || *size < kSmallestStoreSizeLimit || *size > kLargestStoreSizeLimit)
+        return "--split-size " + request.splitSize + ": give a size from 100M to 50G (such as 700M or 4G)";
+    asked.storeSizeLimit = *size;
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> ParseSize(std::string_view text) {
+    std::size_t at = 0;
+    double value = 0;
+    bool digits = false;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        value = value * 10 + (text[at++] - '0');
+        digits = true;
+    }
+    if (at < text.size() && text[at] == '.') {
+        double scale = 0.1;
+        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10) {
+            value += (text[at] - '0') * scale;
+            digits = true;
+        }
+    }
+    if (!digits) return std::nullopt;
+    std::string unit(text.substr(at));
+    for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    double factor = 1;
+    if (!unit.empty() && unit != "B") {
+        static constexpr std::string_view kUnits = "KMGT";
+        const std::size_t power = kUnits.find(unit[0]);
+        if (power == std::string_view::npos) return std::nullopt;
+        const std::string_view rest = std::string_view(unit).substr(1);
+        if (!rest.empty() && rest != "B" && rest != "IB") return std::nullopt;
+        for (std::size_t i = 0; i <= power; ++i) factor *= 1024;
+    }
+    const double bytes = value * factor;
+    if (bytes >= 1.8e19) return std::nullopt;
+    return static_cast<std::uint64_t>(bytes);
 }
 
 std::variant<SavingSource, int> AnalyseForSaving(CliEnvironment& env, const ActivityLog& log,

@@ -3,6 +3,8 @@
 // tool's own, and Ctrl-C sets the run's stop flag while it works.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -62,6 +64,16 @@ int FailCommand(const CliEnvironment& env, std::string_view command, const std::
 // The engine's request for a save or an export: the store, the folders
 // and the scan options of the command line; where to is the caller's.
 SavingRequest SavingRequestOf(const CliEnvironment& env, const SelectionRequest& request);
+// Reads the filter options of `request` (--since, --until, --from,
+// --class, --dedupe) into `asked`; what is wrong with them, nullopt when
+// nothing is.
+std::optional<std::string> ReadFilterOptions(const SelectionRequest& request, SavingRequest& asked);
+// The filter options and save's --split-size into `asked`, the same way.
+std::optional<std::string> ReadSaveOptions(const SaveRequest& request, SavingRequest& asked);
+// The bytes of a size such as "100M", "1.5G", "2GiB", "700MB" or
+// "104857600" (K, M, G and T are powers of 1024); nullopt when the text
+// is no size.
+std::optional<std::uint64_t> ParseSize(std::string_view text);
 // The analysis run before a save or an export, then what the saving run
 // takes for `asked`; the exit code when it cannot go on (the analysis
 // failed or was stopped, or the request names a folder the analysis did

@@ -24,6 +24,12 @@ struct SelectionRequest {
     std::vector<std::string> folders;  // --folder: that folder only
     std::vector<std::string> trees;    // --tree: the folder and every folder below
     bool all = false;
+    // Which items of those folders (see item_filter.h); text as given.
+    std::string since;                 // --since DATE
+    std::string until;                 // --until DATE (that day included)
+    std::vector<std::string> senders;  // --from ADDRESS: a substring or a domain; repeatable
+    std::vector<std::string> classes;  // --class PREFIX; repeatable
+    bool dedupe = false;               // --dedupe: copies of an item saved before are left out
 };
 
 struct SaveRequest : SelectionRequest {
@@ -31,6 +37,7 @@ struct SaveRequest : SelectionRequest {
     std::string batch;         // --batch DIR|LIST: every store found there, each into its own output
     unsigned jobs = 1;         // --jobs N: saves of the batch at once
     std::string shard;         // --shard K/N: every N-th store of the batch from the K-th on
+    std::string splitSize;     // --split-size SIZE: where the new store goes on in a new part
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
 // save --batch: each store saved by a save of its own (see batch_command.cpp).

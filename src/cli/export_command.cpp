@@ -58,6 +58,8 @@ int RunExport(CliEnvironment& env, const ExportRequest& request) {
         return Fail(env, "--format must be mbox, maildir or eml", kExitUsage);
     if (!request.all && request.folders.empty() && request.trees.empty())
         return Fail(env, std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)", kExitUsage);
+    SavingRequest asked = SavingRequestOf(env, request);
+    if (const std::optional<std::string> wrong = ReadFilterOptions(request, asked)) return Fail(env, *wrong, kExitUsage);
     // The folder is made only once the analysis has read the store; what
     // could be wrong with it is said before.
     std::error_code ec;
@@ -74,7 +76,6 @@ int RunExport(CliEnvironment& env, const ExportRequest& request) {
 
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
-    SavingRequest asked = SavingRequestOf(env, request);
     asked.destination = request.output.empty() ? fs::path(request.to) : named.parent_path();
     std::variant<SavingSource, int> made = AnalyseForSaving(env, log, asked, kCommand);
     if (const int* code = std::get_if<int>(&made)) return *code;

@@ -6,10 +6,12 @@
 //   brightmend-cli info STORE
 //   brightmend-cli check STORE [--strict] [--json]
 //   brightmend-cli save STORE (--to DIR | --output FILE) [--folder PATH]... [--tree PATH]...
-//                       [--all] [--json] [--deep-scan] [--mark-damaged]
+//                       [--all] [--json] [--deep-scan] [--mark-damaged] [--split-size SIZE]
+//                       [--since DATE] [--until DATE] [--from ADDRESS]... [--class PREFIX]... [--dedupe]
 //   brightmend-cli save --batch DIR|LIST --to DIR [--jobs N] [--shard K/N] [--folder PATH]... [--all] ...
 //   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
 //                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
+//                         [--since DATE] [--until DATE] [--from ADDRESS]... [--class PREFIX]... [--dedupe]
 //
 // Results go to stdout, progress and messages to stderr. Exit codes: 0 every
 // selected item recovered; 1 the run failed; 2 usage error; 3 completed, but
@@ -144,6 +146,25 @@ int main(int argc, char** argv) {
     check->add_flag("--strict", strict, "Reference counts and folder tables that differ are errors, not warnings");
     check->add_flag("--json", json, "Print one JSON object");
 
+    // The filter options save and export share.
+    const auto addFilterOptions = [](CLI::App* command, SelectionRequest& request) {
+        command->add_option("--since", request.since,
+                            "Keep only items of this time or later (YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], UTC): the "
+                            "delivery time, else the submit time, else the creation time");
+        command->add_option("--until", request.until, "Keep only items before the end of this day (or this time)");
+        command->add_option("--from", request.senders,
+                            "Keep only items whose sender's address or name contains ADDRESS (a domain works too); "
+                            "repeatable")
+            ->allow_extra_args(false);
+        command->add_option("--class", request.classes,
+                            "Keep only items whose message class begins with PREFIX (IPM.Note, IPM.Appointment ...); "
+                            "repeatable")
+            ->allow_extra_args(false);
+        command->add_flag("--dedupe", request.dedupe,
+                          "Leave out an item that is a copy of one already saved into the same folder (same "
+                          "Message-ID, class, bodies and attachments); each one is listed");
+    };
+
     SaveRequest saveRequest;
     CLI::App* save = app.add_subcommand(
         "save", "Save the selected folders of a store into a new .pst below DIR/Repair, or into FILE");
@@ -171,6 +192,10 @@ int main(int argc, char** argv) {
     save->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
     save->add_flag("--mark-damaged", saveRequest.markDamaged,
                    "Give the items saved with damaged content the category \"Damaged in recovery\"");
+    save->add_option("--split-size", saveRequest.splitSize,
+                     "Go on in a new part (\"<name> (part 2).pst\" ...) once the store passes SIZE (100M to 50G; "
+                     "default 1.5G)");
+    addFilterOptions(save, saveRequest);
 
     ExportRequest exportRequest;
     CLI::App* exporting = app.add_subcommand(
@@ -192,6 +217,7 @@ int main(int argc, char** argv) {
     exporting->add_flag("--json", json, "Print one JSON object");
     exporting->add_flag("--deep-scan", deepScan, deepScanHelp);
     exporting->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
+    addFilterOptions(exporting, exportRequest);
 
     if (const std::optional<std::string> wrong = WithoutACommand(argc, argv)) {
         std::fprintf(stderr, "brightmend-cli: %s\nRun with --help for more information.\n", wrong->c_str());

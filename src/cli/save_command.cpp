@@ -6,6 +6,7 @@
 // whether everything was recovered.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -44,6 +45,8 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         return Fail(env, "--to DIR or --output FILE is required", kExitUsage);
     if (!request.all && request.folders.empty() && request.trees.empty())
         return Fail(env, std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)", kExitUsage);
+    SavingRequest asked = SavingRequestOf(env, request);
+    if (const std::optional<std::string> wrong = ReadSaveOptions(request, asked)) return Fail(env, *wrong, kExitUsage);
     std::error_code ec;
     if (!request.output.empty()) {
         const fs::path file(request.output);
@@ -65,7 +68,6 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     const ActivityLog& log = env.Log();
     LogSourceChosen(log, request.store);
 
-    SavingRequest asked = SavingRequestOf(env, request);
     if (!request.output.empty()) {
         asked.outputFile = fs::absolute(request.output, ec);
         asked.destination = asked.outputFile.parent_path();
@@ -109,6 +111,8 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
         out["itemsNotRecovered"] = totals.lost;
         out["itemsDamaged"] = totals.damaged;
         out["itemsNotReached"] = totals.notReached;
+        out["itemsLeftOutByFilter"] = totals.leftOut;
+        out["itemsDuplicate"] = totals.duplicates;
         out["failedItems"] = run.failedItems();
         out["reconciliation"] = ReconciliationToJson(account);
         PrintJson(out);

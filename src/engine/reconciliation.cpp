@@ -73,6 +73,11 @@ void Reconciliation::Lost(LostItem item) {
     lost_.push_back(std::move(item));
 }
 
+void Reconciliation::Duplicate(DuplicateItem item) {
+    ++Tally(item.folder).duplicates;
+    duplicates_.push_back(std::move(item));
+}
+
 void Reconciliation::Damaged(DamagedItem item) {
     ++Tally(item.folder).damaged;
     damaged_.push_back(std::move(item));
@@ -133,6 +138,8 @@ FolderTally Reconciliation::totals() const {
         all.associated += t.associated;
         all.damaged += t.damaged;
         all.notReached += t.notReached;
+        all.leftOut += t.leftOut;
+        all.duplicates += t.duplicates;
     }
     return all;
 }
@@ -144,6 +151,8 @@ std::string FormatReconciliationTotals(const Reconciliation& account, bool savin
     if (saving) text += fmt::format(", saved {}", t.saved);
     text += fmt::format(", not recovered {}", t.lost);
     if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
+    if (t.leftOut > 0) text += fmt::format(", left out by the filter {}", t.leftOut);
+    if (t.duplicates > 0) text += fmt::format(", duplicates left out {}", t.duplicates);
     if (t.notReached > 0) {
         const auto folders = std::count_if(account.folders().begin(), account.folders().end(),
                                            [](const FolderTally& f) { return f.notReached > 0; });
@@ -160,6 +169,11 @@ std::size_t Reconciliation::unnamedValueCount() const {
 
 std::string FormatUnlistedItem(const UnlistedItem& item) {
     return fmt::format("0x{:x}  {}  {}", item.nid, item.folder, item.subject.empty() ? "-" : item.subject);
+}
+
+std::string FormatDuplicateItem(const DuplicateItem& item) {
+    return fmt::format("0x{:x}  {}  {}  (a copy of 0x{:x})", item.nid, item.folder,
+                       item.subject.empty() ? "-" : item.subject, item.duplicateOf);
 }
 
 std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item) {
@@ -280,6 +294,7 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     std::string text = fmt::format("Brightmend {} report\nSource: {}\n", header.run, header.source);
     for (const std::filesystem::path& p : header.outputStores)
         AppendLine(text, exported ? "Export folder: " : "Output store: ", p.string());
+    if (!header.filter.empty()) AppendLine(text, "Filter: ", header.filter);
     text += fmt::format("Outcome: {}\n", header.outcome);
     if (!header.message.empty()) AppendLine(text, {}, header.message);
     text += '\n';
@@ -292,6 +307,8 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         if (saving) text += fmt::format(", saved {}", t.saved);
         text += fmt::format(", not recovered {}", t.lost);
         if (t.damaged > 0) text += fmt::format(", saved damaged {}", t.damaged);
+        if (t.leftOut > 0) text += fmt::format(", left out by the filter {}", t.leftOut);
+        if (t.duplicates > 0) text += fmt::format(", duplicates left out {}", t.duplicates);
         if (t.notReached > 0) text += fmt::format(", not reached {}", t.notReached);
         if (t.recordLost) text += ", the folder's own record lost";
         text += "\n";
@@ -307,6 +324,11 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
         text += fmt::format("\nItems saved damaged: {}\n", account.damaged().size());
         for (const DamagedItem& item : account.damaged())
             AppendLine(text, "  ", EscapeForTerminal(FormatDamagedItem(item)));
+    }
+    if (!account.duplicates().empty()) {
+        text += fmt::format("\nDuplicates left out: {}\n", account.duplicates().size());
+        for (const DuplicateItem& item : account.duplicates())
+            AppendLine(text, "  ", EscapeForTerminal(FormatDuplicateItem(item)));
     }
     if (!account.unlisted().empty()) {
         text += fmt::format("\nItems their folder's contents table does not list (kept in {}): {}\n",
@@ -336,6 +358,8 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
         out += JsonString(header.outputStores[i].string());
     }
     out += "],\"outcome\":" + JsonString(header.outcome) + ",\"message\":" + JsonString(header.message);
+    out += ",\"filter\":";
+    out += header.filter.empty() ? std::string("null") : JsonString(header.filter);
     out += ",\"reconciliation\":" + ReconciliationJson(account);
     return out + "}";
 }
@@ -343,9 +367,10 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
 std::string ReconciliationJson(const Reconciliation& account) {
     const auto tally = [](const FolderTally& t) {
         return fmt::format("\"foundByIndex\":{},\"foundByScan\":{},\"read\":{},\"saved\":{},\"notRecovered\":{},"
-                           "\"associatedCount\":{},\"damaged\":{},\"notReached\":{}",
+                           "\"associatedCount\":{},\"damaged\":{},\"notReached\":{},\"leftOutByFilter\":{},"
+                           "\"duplicates\":{}",
                            t.foundByIndex, t.foundByScan, t.read, t.saved, t.lost, t.associated, t.damaged,
-                           t.notReached);
+                           t.notReached, t.leftOut, t.duplicates);
     };
     std::string out = "{\"totals\":{" + tally(account.totals()) + "},\"folders\":[";
     bool first = true;
@@ -380,6 +405,18 @@ std::string ReconciliationJson(const Reconciliation& account) {
         first = false;
     }
     out += "]";
+    if (!account.duplicates().empty()) {
+        out += ",\"duplicates\":[";
+        first = true;
+        for (const DuplicateItem& item : account.duplicates()) {
+            out += std::string(first ? "" : ",") + fmt::format("{{\"nid\":{},\"folder\":", item.nid) +
+                   JsonString(item.folder) + ",\"subject\":" +
+                   (item.subject.empty() ? "null" : JsonString(item.subject)) +
+                   fmt::format(",\"duplicateOf\":{}}}", item.duplicateOf);
+            first = false;
+        }
+        out += "]";
+    }
     if (!account.unlisted().empty()) {
         out += fmt::format(",\"unlisted\":{{\"count\":{},\"items\":[", account.unlisted().size());
         first = true;

@@ -92,6 +92,15 @@ struct UnlistedItem {
     std::string subject;  // empty when unknown
 };
 
+// An item not saved because one saved before into the same folder is the
+// same message (see duplicate_items.h).
+struct DuplicateItem {
+    std::uint32_t nid = 0;
+    std::string folder;
+    std::string subject;  // empty when unknown
+    std::uint32_t duplicateOf = 0;  // the node of the item saved
+};
+
 // What the search for deleted items found and from where, when it ran.
 struct DeletedAccount {
     std::int64_t fromStalePages = 0;   // named by index pages no longer in use
@@ -114,6 +123,10 @@ struct FolderTally {
     // Items the index names in the folder that the walk never reached (it
     // was stopped, or the source changed); not among the found ones.
     std::int64_t notReached = 0;
+    // Of the found items, those a filter of the run left out, and those
+    // not saved as copies of one saved before: neither is lost.
+    std::int64_t leftOut = 0;
+    std::int64_t duplicates = 0;
     // The folder's own record was lost: it was walked under a name its
     // parent's hierarchy row, the store's well-known folder ids or its NID
     // gave it (not in the totals).
@@ -138,6 +151,11 @@ public:
     // A saved item whose content came from damaged blocks (also counted
     // as saved).
     void Damaged(DamagedItem item);
+    // A found item that the run's filter left out.
+    void LeftOut(const std::string& folder) { ++Tally(folder).leftOut; }
+    // A found item not saved as a copy of one saved before.
+    void Duplicate(DuplicateItem item);
+    const std::vector<DuplicateItem>& duplicates() const { return duplicates_; }
     // An item counted as saved that is not in a usable store after all.
     void Unsaved(LostItem item);
     // The folder at `folder` was walked with a made-up record: its own is lost.
@@ -184,6 +202,7 @@ private:
     std::optional<DeletedAccount> deleted_;
     std::vector<UnnamedValuesItem> unnamed_;
     std::vector<UnlistedItem> unlisted_;
+    std::vector<DuplicateItem> duplicates_;
 };
 
 // Whether a node is one of the items the account counts.
@@ -202,6 +221,8 @@ std::string FormatIncompleteItem(const IncompleteItem& item);
 std::string FormatUnlistedItem(const UnlistedItem& item);
 // "0x2004  Personal Folders\Inbox\  Subject  (2 values without a name: 0x80a9 0x813f)".
 std::string FormatUnnamedValuesItem(const UnnamedValuesItem& item);
+// "0x2044  Personal Folders\Inbox\  Subject  (a copy of 0x2004)".
+std::string FormatDuplicateItem(const DuplicateItem& item);
 // One line per lost item: "0x2004  Personal Folders\Inbox\  Subject  (unreadable node)".
 std::string FormatLostItem(const LostItem& item);
 // One line per damaged item: "0x200024  Personal Folders\Inbox\  Subject  (damaged: body: 1 block failed
@@ -220,6 +241,8 @@ struct ReportHeader {
     std::string outcome;  // "completed", "aborted", "failed"
     std::string message;
     std::vector<std::filesystem::path> outputStores;
+    // The run's filter as DescribeFilter gives it; empty: none.
+    std::string filter;
 };
 
 // The report as readable text.

@@ -36,6 +36,9 @@ std::variant<SavingSource, SavingRequestRefused> SavingSourceFor(const SavingReq
     source.deepScan = request.deepScan;
     source.recoverDeleted = request.recoverDeleted;
     source.markDamaged = request.markDamaged;
+    source.filter = request.filter;
+    source.dedupe = request.dedupe;
+    source.storeSizeLimit = request.storeSizeLimit;
     return source;
 }
 

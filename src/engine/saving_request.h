@@ -5,11 +5,13 @@
 // run takes, the same way for both.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "engine/item_filter.h"
 #include "engine/saving_run.h"
 
 namespace bm {
@@ -29,6 +31,9 @@ struct SavingRequest {
     bool deepScan = false;
     bool recoverDeleted = false;
     bool markDamaged = false;  // the category "Damaged in recovery" on items saved with damaged content
+    ItemFilter filter;         // which items to keep (see item_filter.h)
+    bool dedupe = false;       // leave out copies of items saved before (see duplicate_items.h)
+    std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;  // where the new store goes on in a new part
 };
 
 // Why a request cannot be saved.

@@ -11,6 +11,7 @@
 #include "engine/analysis_collector.h"
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
+#include "engine/duplicate_items.h"
 #include "engine/log_texts.h"
 #include "engine/lost_folders.h"
 #include "engine/unlisted_items.h"
@@ -321,6 +322,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     store_.contentDamage = &itemDamage;
     walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
     DamageWitness witness;
+    std::optional<DuplicateItems> duplicates;
+    if (source.dedupe) duplicates.emplace(store_);
     walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
         if (source.selected.IsSelected(path)) account.Unreadable(store_.forest, node, why == NodeReadFailure::NoDataBlock, path);
     };
@@ -364,6 +367,21 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             if (record->incomplete)
                 account.Incomplete({node.nid, itemFolder, subject, std::string(kIncompleteDeletedItemLoss)});
         }
+        // A normal item of a selected folder that the filter leaves out, or
+        // that is a copy of one saved before, is counted apart, not written.
+        const bool normal = counted && !IsAssociatedMessageNid(node.nid);
+        if (normal && !FilterKeeps(source.filter, *record)) {
+            account.LeftOut(itemFolder);
+            return false;
+        }
+        DuplicateItems::Check copy;
+        if (normal && duplicates) {
+            copy = duplicates->CheckItem(*record, node, itemFolder);
+            if (copy.copyOf) {
+                account.Duplicate({node.nid, itemFolder, subject, *copy.copyOf});
+                return false;
+            }
+        }
         const std::uint64_t writtenBefore = sink.itemsWritten();
         const std::size_t part = sink.currentPart();
         sink.TakeUnnamedValues();
@@ -392,6 +410,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (!counted) return false;
         if (sink.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
+            if (duplicates) duplicates->Saved(copy, node);
             witness.Saved(account, itemDamage, node.nid, itemFolder, subject);
             if (savedByPart.size() <= part) savedByPart.resize(part + 1);
             savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
@@ -573,6 +592,8 @@ void SavingRun::WriteReport(const SavingSource& source, const std::string& outco
     header.outcome = outcomeName;
     header.message = message;
     header.outputStores = stores;
+    header.filter = DescribeFilter(source.filter);
+    if (source.dedupe) header.filter += std::string(header.filter.empty() ? "" : ", ") + "duplicates left out";
     const std::optional<ReportFiles> files = WriteReportFiles(stores.front(), header, account);
     if (!files) {
         if (log_ != nullptr) log_->Append("The report could not be written next to " + stores.front().string());

@@ -55,6 +55,7 @@
 
 #include "engine/activity_log.h"
 #include "engine/analysis_observer.h"
+#include "engine/item_filter.h"
 #include "engine/reconciliation.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
@@ -101,6 +102,13 @@ struct SavingSource {
     // Give the items saved with damaged content the category
     // kDamagedCategory ("Damaged in recovery") in the new store.
     bool markDamaged = false;
+    // Items of the selected folders the filter leaves out are not saved;
+    // the account counts them apart (left out by the filter). Folders'
+    // associated items (views, rules, settings) are never left out.
+    ItemFilter filter;
+    // Leave out each item that is a copy of one saved before into the
+    // same folder (see duplicate_items.h), listed in the account.
+    bool dedupe = false;
     // An export instead of a new store: the walk writes through this sink
     // (which writes into `exportFolder`, made before the run) and finishes
     // it; the report goes beside the folder. nullptr: a .pst is made.

@@ -184,6 +184,9 @@ private:
                 if (const auto x = U32Of(v)) Msg().messageFlags = *x;
                 return true;
             case 0x0FF9: if (has) Text(v, record_.recordKey); return true;
+            case 0x3007:
+                if (has && cursor_ == kNoAttachment && record_.creationTime.empty()) Raw(v, record_.creationTime);
+                return true;
             case 0x1000: if (has && ctx_.bodies) Text(v, Msg().body); return true;
             case 0x1009:
                 if (has && ctx_.bodies) RtfBody(v);

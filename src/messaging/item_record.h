@@ -268,6 +268,8 @@ struct ItemRecord {
     std::string messageClass;  // PR_MESSAGE_CLASS, or PR_CONTAINER_CLASS of a folder
     std::string displayName;
     std::string recordKey;
+    // PR_CREATION_TIME of the object itself (FILETIME), not of an attachment.
+    Bytes creationTime;
     // Code page of the object's 8-bit text (PR_INTERNET_CPID or
     // PR_MESSAGE_CODEPAGE); 0 until one was seen.
     std::uint32_t codePage = 0;

@@ -10,6 +10,10 @@ namespace bm {
 inline constexpr std::string_view kOutputDisplayNamePrefix = "Brightmend_Personal_Folder";
 // A store file past this size is continued in a new file.
 inline constexpr std::uint64_t kDefaultStoreSizeLimit = 0x60000000;
+// The part sizes a user may choose: from 100 MiB up to the 50 GiB a mail
+// client opens a store of by default.
+inline constexpr std::uint64_t kSmallestStoreSizeLimit = 100ULL << 20;
+inline constexpr std::uint64_t kLargestStoreSizeLimit = 50ULL << 30;
 
 }  // namespace bm
 
