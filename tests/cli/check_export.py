@@ -2,7 +2,7 @@
 """Reads an export folder back with independent readers and holds it to the
 account the export printed.
 
-  check_export.py EXPORT-FOLDER FORMAT ACCOUNT.json
+  check_export.py EXPORT-FOLDER FORMAT ACCOUNT.json [EXPECTED.json]
 
 FORMAT is mbox, maildir or eml; ACCOUNT.json is the export's --json object.
 Every message must parse with Python's email package (policy default) with
@@ -11,26 +11,43 @@ Maildir folder; for a Maildir, notmuch (when installed) must index every
 file; python3-icalendar must read every .ics and python3-vobject every
 .vcf. The messages, cards and calendar items found must be what the account
 says was written, and per folder what it says was saved there.
+
+EXPECTED.json, when given, names what particular items must have come
+through as the source holds them:
+  {"series": {SUMMARY: {"zone": ZONE, "occurrences": [LOCAL TIME...]}},
+   "signed": {SUBJECT: {"entity": PATH, "content": TEXT}}}
+A series' occurrences are expanded with python3-dateutil from the .ics
+file's own VTIMEZONEs, RRULE, EXDATE and RECURRENCE-ID and must fall on the
+instants of the local times ("YYYY-MM-DDTHH:MM") in the real zone ZONE. A
+signed mail must be found once, hold the signed entity at PATH byte for
+byte, and `openssl smime -verify -noverify` of the message as exported must
+succeed and give back TEXT.
 Prints every mismatch and exits 1 when there is one."""
+import datetime
 import email
 import email.policy
 import json
 import mailbox
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 
 problems = []
+# (where, Subject, bytes) of every message read back.
+messages = []
 
 
 def fail(what):
     problems.append(what)
 
 
-def parse(where, data):
+def parse(where, data, kept=None):
+    """`kept`: the message's own bytes where `data` is not (an MBOX's)."""
     message = email.message_from_bytes(data, policy=email.policy.default)
+    messages.append((where, str(message.get("Subject", "")), data if kept is None else kept))
     for part in message.walk():
         for d in part.defects:
             fail(f"{where}: defect in {part.get_content_type()}: {d!r}")
@@ -50,7 +67,9 @@ def mbox_folders(root):
             box = mailbox.mbox(path, create=False)
             count = 0
             for key in box.keys():
-                parse(path, box.get_bytes(key))
+                data = box.get_bytes(key)
+                # mboxrd: a reader takes one ">" off each quoted "From " line.
+                parse(path, data, re.sub(rb"(?m)^>(>*From )", rb"\1", data))
                 count += 1
             out["\\".join(parents + [name])] = count
     return out
@@ -103,8 +122,9 @@ def notmuch_files(root):
         return int(count.stdout.strip())
 
 
-def side_files(root):
-    """Folder path -> (cards, calendar items) from the .vcf and .ics files."""
+def side_files(root, calendars):
+    """Folder path -> (cards, calendar items) from the .vcf and .ics files;
+    each calendar read goes into `calendars`."""
     import icalendar
     import vobject
     out = {}
@@ -121,6 +141,7 @@ def side_files(root):
                 cards += 1
         elif ext == ".ics":
             calendar = icalendar.Calendar.from_ical(data)
+            calendars.append((path, data, calendar))
             for c in calendar.walk():
                 # A changed occurrence is part of its series' item.
                 if c.name in ("VEVENT", "VTODO", "VJOURNAL") and "RECURRENCE-ID" not in c:
@@ -131,14 +152,91 @@ def side_files(root):
     return out
 
 
+def check_series(calendars, series):
+    """Each series' occurrences as dateutil expands them from the file."""
+    import io
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "output", "ics"))
+    import check_ics
+    from dateutil import tz
+    from icalendar.windows_to_olson import WINDOWS_TO_OLSON
+    found = {}
+    for path, data, calendar in calendars:
+        zones = {}
+        for z in calendar.walk("VTIMEZONE"):
+            zone = tz.tzical(io.StringIO(z.to_ical().decode())).get()
+            # icalendar renames a Windows zone's TZID parameter to its
+            # Olson name; the file's own rules still apply.
+            for name in (str(z["TZID"]), WINDOWS_TO_OLSON.get(str(z["TZID"]))):
+                if name:
+                    zones[name] = zone
+        components = [c for c in calendar.subcomponents if c.name == "VEVENT"]
+        for master in components:
+            summary = str(master.get("SUMMARY", ""))
+            if "RECURRENCE-ID" in master or summary not in series:
+                continue
+            overrides = [c for c in components if "RECURRENCE-ID" in c and str(c["UID"]) == str(master["UID"])]
+            found.setdefault(summary, []).append((path, master, overrides, zones))
+    for summary, want in series.items():
+        if len(found.get(summary, [])) != 1:
+            fail(f"series {summary!r} found {len(found.get(summary, []))} times")
+            continue
+        path, master, overrides, zones = found[summary][0]
+        if "RRULE" not in master:
+            fail(f"{path}: series {summary!r} has no RRULE")
+            continue
+        try:
+            got = check_ics.occurrences(master, overrides, zones)
+        except Exception as e:  # any failure to expand is what the test looks for
+            fail(f"{path}: series {summary!r} not expanded: {e!r}")
+            continue
+        expected = [check_ics.local(t, want["zone"]) for t in want["occurrences"]]
+        if len(got) != len(expected) or not all(check_ics.same_instant(a, b) for a, b in zip(got, expected)):
+            utc = datetime.timezone.utc
+            fail(f"{path}: series {summary!r} occurs at {[g.astimezone(utc).isoformat() for g in got]}, "
+                 f"the source at {[e.astimezone(utc).isoformat() for e in expected]}")
+
+
+def check_signed(signed):
+    """Each signed mail as exported still verifies."""
+    for subject, want in signed.items():
+        found = [(where, data) for where, s, data in messages if s == subject]
+        if len(found) != 1:
+            fail(f"signed mail {subject!r} found {len(found)} times")
+            continue
+        where, data = found[0]
+        with open(want["entity"], "rb") as f:
+            entity = f.read()
+        if entity not in data:
+            fail(f"{where}: the signed entity is not in the exported message byte for byte")
+        with tempfile.TemporaryDirectory() as scratch:
+            exported = os.path.join(scratch, "exported.eml")
+            verified = os.path.join(scratch, "verified.txt")
+            with open(exported, "wb") as f:
+                f.write(data)
+            run = subprocess.run(["openssl", "smime", "-verify", "-noverify", "-text", "-in", exported, "-out",
+                                  verified], capture_output=True, text=True)
+            if run.returncode != 0:
+                fail(f"{where}: openssl smime -verify failed: {run.stderr.strip()}")
+                continue
+            with open(verified, "rb") as f:
+                content = f.read()
+            if content != want["content"].encode():
+                fail(f"{where}: verified content {content!r} != {want['content']!r}")
+
+
 def main():
     folder, format_, account_file = sys.argv[1:4]
     with open(account_file) as f:
         account = json.load(f)
+    expected = {}
+    if len(sys.argv) > 4:
+        with open(sys.argv[4]) as f:
+            expected = json.load(f)
     mail_root = os.path.join(folder, "Mail")
     reader = {"mbox": mbox_folders, "maildir": maildir_folders, "eml": eml_folders}[format_]
     mail = reader(mail_root) if os.path.isdir(mail_root) else {}
-    sides = side_files(os.path.join(folder, "Contacts and calendars"))
+    calendars = []
+    sides = side_files(os.path.join(folder, "Contacts and calendars"), calendars)
     written = account["written"]
     if sum(mail.values()) != written["messages"]:
         fail(f"{sum(mail.values())} messages read back, {written['messages']} written: {mail}")
@@ -160,6 +258,8 @@ def main():
         if got != tally["saved"]:
             fail(f"{tally['path']}: {got} read back ({mail.get(key, 0)} mail, {cards} cards, {events} "
                  f"calendar items), {tally['saved']} saved")
+    check_series(calendars, expected.get("series", {}))
+    check_signed(expected.get("signed", {}))
     for p in problems:
         print(p)
     return 1 if problems else 0

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_runner.h"
+#include "support/calendar_and_signed_store.h"
 #include "support/inbox_store.h"
 #include "support/store_damage.h"
 #include "support/test_paths.h"
@@ -37,12 +38,18 @@ json Export(const fs::path& store, const fs::path& folder, const std::string& fo
     return json::parse(r.out, nullptr, false);
 }
 
-// The export folder read back by the independent readers, held to `account`.
-void ExpectReadBack(const fs::path& folder, const std::string& format, const json& account, const fs::path& home) {
+// The export folder read back by the independent readers, held to `account`
+// and to what `expected` says particular items must be (see
+// check_export.py).
+void ExpectReadBack(const fs::path& folder, const std::string& format, const json& account, const fs::path& home,
+                    const json& expected = json::object()) {
     const fs::path file = home / (format + "-account.json");
     WriteTextFile(file, account.dump());
+    const fs::path expectedFile = home / (format + "-expected.json");
+    WriteTextFile(expectedFile, expected.dump());
     const Shell check = RunShell(Python() + " " + ShellQuote(BRIGHTMEND_CLI_TESTS "/check_export.py") + " " +
-                                     ShellQuote(folder.string()) + " " + format + " " + ShellQuote(file.string()),
+                                     ShellQuote(folder.string()) + " " + format + " " + ShellQuote(file.string()) +
+                                     " " + ShellQuote(expectedFile.string()),
                                  home / (format + "-check.txt"));
     EXPECT_EQ(check.code, 0) << check.text;
 }
@@ -136,6 +143,49 @@ TEST(CliExport, ADamagedCopyExportsWhatSaveRecovers) {
         ASSERT_FALSE(exported.is_discarded());
         ExpectTheAccountOfSave(exported, saved);
         ExpectReadBack(folder, "mbox", exported, home);
+    }
+}
+
+// A shell command's exit code, its output dropped.
+bool Succeeds(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Through the command, in every format: the weekly series with a deleted
+// and a moved occurrence across the change to summer time expands (with
+// python3-dateutil, from the exported VTIMEZONE, RRULE, EXDATE and
+// RECURRENCE-ID) to the occurrences its pattern gives, and a signed mail
+// keeps its signed entity byte for byte and still verifies with openssl.
+TEST(CliExport, ASeriesKeepsItsOccurrencesAndASignedMailStillVerifiesInEveryFormat) {
+    if (!Succeeds(Python() + " -c 'import dateutil.rrule'")) GTEST_SKIP() << "python3-dateutil is not installed";
+    if (!Succeeds("openssl version")) GTEST_SKIP() << "openssl is not installed";
+    const fs::path home = ScratchDir("cli-export-series-signed");
+    const std::string d = ShellQuote(home.string()) + "/";
+    ASSERT_TRUE(Succeeds("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=signer -days 2 -keyout " + d +
+                         "key.pem -out " + d + "cert.pem"));
+    // A line that starts "From ": the MBOX quotes it, and a reader must get
+    // the signed bytes back as they were.
+    const std::string content = "Signed text, gr\xc3\xbc\xc3\x9f" "e.\r\nFrom here on, a second line.\r\n";
+    WriteTextFile(home / "body.txt", content);
+    ASSERT_TRUE(Succeeds("openssl smime -sign -text -in " + d + "body.txt -signer " + d + "cert.pem -inkey " + d +
+                         "key.pem -out " + d + "signed.eml"));
+    const std::string signedMail = ReadTextFile(home / "signed.eml");
+    // What a store keeps: the multipart/signed entity without the mail's own headers.
+    const auto type = signedMail.find("Content-Type:");
+    ASSERT_NE(type, std::string::npos) << signedMail;
+    const fs::path entity = home / "entity.txt";
+    WriteTextFile(entity, signedMail.substr(type));
+    const fs::path store = WriteCalendarAndSignedStore(home / "source.pst", "signed mail", ReadTextFile(entity));
+    const json expected = {
+        {"series", {{"Weekly review", {{"zone", "Europe/Berlin"}, {"occurrences", WeeklyReviewOccurrences()}}}}},
+        {"signed", {{"signed mail", {{"entity", entity.string()}, {"content", content}}}}},
+    };
+    for (const char* format : kFormats) {
+        SCOPED_TRACE(format);
+        const fs::path folder = home / (std::string("export-") + format);
+        const json exported = Export(store, folder, format, home);
+        ASSERT_FALSE(exported.is_discarded());
+        EXPECT_EQ(exported["written"]["messages"], 1);
+        EXPECT_EQ(exported["written"]["calendarItems"], 1);
+        ExpectReadBack(folder, format, exported, home, expected);
     }
 }
 

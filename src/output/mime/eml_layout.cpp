@@ -1,3 +1,4 @@
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -28,18 +29,22 @@ public:
         const std::string base = SafeName(entry.subject.empty() ? "(no subject)" : entry.subject, kSubjectBytes);
         // Claimed among the folder's subfolders too: a message never takes
         // the name of a directory.
-        PartFile file(current_, names_.Siblings(mapped_).Claim(base, ".eml"));
-        file.Write(entry.bytes);
-        file.Commit(entry.deliveryTime);
+        auto file = std::make_unique<PartFile>(current_, names_.Siblings(mapped_).Claim(base, ".eml"));
+        file->Write(entry.bytes);
+        waiting_.Add(std::move(file), entry.deliveryTime);
     }
 
-    void CloseFolder() override { current_.clear(); }
+    void CloseFolder() override {
+        current_.clear();
+        waiting_.Flush();
+    }
 
 private:
     std::filesystem::path root_;
     FolderNames names_;
     std::vector<std::string> mapped_;
     std::filesystem::path current_;
+    PartFileBatch waiting_;  // dropped, not put in place, should no CloseFolder come
 };
 
 }  // namespace

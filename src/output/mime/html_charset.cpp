@@ -1,17 +1,29 @@
 #include "output/mime/html_charset.h"
 
-#include <cctype>
+#include <cstring>
 #include <string_view>
 
 namespace bm::mime {
 namespace {
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+// ASCII only: the words looked for are ASCII, so no other byte matters.
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-// Where `word` begins in `text` at or after `from`, whatever its case.
+// Where `word` (lower case, not empty) begins in `text` at or after
+// `from`, whatever its case.
 std::size_t FindNoCase(std::string_view text, std::string_view word, std::size_t from) {
+    const char first = word.front();
+    const bool caseless = Lower(first) == first && !(first >= 'a' && first <= 'z');
     for (std::size_t i = from; i + word.size() <= text.size(); ++i) {
-        std::size_t k = 0;
+        if (caseless) {
+            // Most of the text is not the first byte ("<"): memchr skips it.
+            const void* hit = std::memchr(text.data() + i, first, text.size() - word.size() + 1 - i);
+            if (hit == nullptr) return std::string_view::npos;
+            i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        } else if (Lower(text[i]) != first) {
+            continue;
+        }
+        std::size_t k = 1;
         while (k < word.size() && Lower(text[i + k]) == word[k]) ++k;
         if (k == word.size()) return i;
     }

@@ -11,7 +11,8 @@
 // made safe for a file name (see mail_names.h) and unique among its
 // siblings, so whatever the store holds, nothing is written outside the
 // output folder. Every file is written under a temporary name in its own
-// directory, flushed to disk and renamed when complete: a stop or a crash leaves whole files
+// directory, flushed to disk and renamed when complete (Maildir and .eml
+// files in batches, see PartFileBatch): a stop or a crash leaves whole files
 // and, at worst, a temporary one whose name starts with ".part-".
 //
 // Write failures throw std::system_error naming the file; what was already

@@ -1,6 +1,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -66,12 +67,17 @@ public:
         ::gettimeofday(&now, nullptr);
         const std::string unique = std::to_string(now.tv_sec) + ".M" + std::to_string(now.tv_usec) + "P" +
                                    std::to_string(::getpid()) + "Q" + std::to_string(++counter_) + "." + host_;
-        PartFile file(current_ / "tmp" / unique, current_ / "cur" / (unique + InfoPart(entry.flags)));
-        file.Write(entry.bytes);
-        file.Commit(entry.deliveryTime);
+        auto file = std::make_unique<PartFile>(current_ / "tmp" / unique,
+                                               current_ / "cur" / (unique + InfoPart(entry.flags)));
+        file->Write(entry.bytes);
+        // Into cur/ with the others of its batch, each on disk first.
+        waiting_.Add(std::move(file), entry.deliveryTime);
     }
 
-    void CloseFolder() override { current_.clear(); }
+    void CloseFolder() override {
+        current_.clear();
+        waiting_.Flush();
+    }
 
 private:
     std::filesystem::path root_;
@@ -79,6 +85,7 @@ private:
     FolderNames names_{"."};
     std::filesystem::path current_;
     std::uint64_t counter_ = 0;
+    PartFileBatch waiting_;  // dropped, not put in place, should no CloseFolder come
 };
 
 }  // namespace

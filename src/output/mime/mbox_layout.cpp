@@ -1,3 +1,4 @@
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <set>
@@ -44,23 +45,30 @@ std::string StatusFields(const MailFlags& f) {
 
 // mboxrd: a line that reads "From " after any number of ">" gets one more,
 // so no line of the message can pass for a separator and a reader that
-// removes one ">" gets the message back exactly.
-std::string Quoted(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + 64);
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        end = end == std::string_view::npos ? bytes.size() : end + 1;
-        const std::string_view line = bytes.substr(start, end - start);
-        const std::size_t quotes = line.find_first_not_of('>');
-        if (quotes != std::string_view::npos && line.substr(quotes).starts_with("From ")) out += '>';
-        out += line;
-        start = end;
+// removes one ">" gets the message back exactly. Appended to `out`, with a
+// line end after a last line that has none.
+void AppendQuoted(std::string& out, std::string_view bytes) {
+    std::size_t copied = 0;  // bytes[0, copied) are in `out`
+    for (std::size_t start = 0; start < bytes.size();) {
+        const char first = bytes[start];
+        if (first == 'F' || first == '>') {
+            const std::size_t quotes = bytes.find_first_not_of('>', start);
+            if (quotes != std::string_view::npos && bytes.substr(quotes, 5) == "From ") {
+                out.append(bytes.data() + copied, start - copied);
+                out += '>';
+                copied = start;
+            }
+        }
+        const void* end = std::memchr(bytes.data() + start, '\n', bytes.size() - start);
+        if (end == nullptr) break;
+        start = static_cast<std::size_t>(static_cast<const char*>(end) - bytes.data()) + 1;
     }
-    if (out.empty() || out.back() != '\n') out += '\n';
-    return out;
+    out.append(bytes.data() + copied, bytes.size() - copied);
+    if (bytes.empty() || bytes.back() != '\n') out += '\n';
 }
+
+// What goes to the open mbox file in one write, at least.
+constexpr std::size_t kWriteBytes = 1 << 20;
 
 class MboxLayout final : public MailLayout {
 public:
@@ -69,6 +77,7 @@ public:
 
     void OpenFolder(const std::vector<std::string>& path) override {
         CloseFolder();
+        pending_.clear();
         if (path.empty()) throw std::invalid_argument("a folder path needs a name");
         const std::vector<std::string> mapped = names_.Map(path);
         std::filesystem::path dir = root_;
@@ -84,12 +93,20 @@ public:
 
     void AddMessage(const MailEntry& entry) override {
         if (!open_) throw std::logic_error("no folder is open");
-        std::string block = SeparatorLine(entry) + StatusFields(entry.flags) + Quoted(entry.bytes) + "\n";
-        open_->Write(block);
+        pending_ += SeparatorLine(entry);
+        pending_ += StatusFields(entry.flags);
+        AppendQuoted(pending_, entry.bytes);
+        pending_ += '\n';
+        if (pending_.size() >= kWriteBytes) {
+            open_->Write(pending_);
+            pending_.clear();
+        }
     }
 
     void CloseFolder() override {
         if (!open_) return;
+        open_->Write(pending_);
+        pending_.clear();
         open_->Commit();
         open_.reset();
     }
@@ -108,6 +125,7 @@ private:
     std::filesystem::path root_;
     FolderNames names_{{}, {".sbd", ".msf"}};
     std::optional<PartFile> open_;
+    std::string pending_;  // the open file's bytes not yet written
     std::set<std::filesystem::path> written_;
     std::set<std::filesystem::path> placeholders_;
 };

@@ -9,6 +9,18 @@
 #include <utility>
 
 namespace bm::mime {
+namespace {
+
+// The renames into `dir` last once the directory is on disk.
+void SyncDirectory(const std::filesystem::path& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
 
 PartFile::PartFile(const std::filesystem::path& directory, const std::string& name)
     : PartFile(directory / (".part-" + name), directory / name) {}
@@ -20,10 +32,8 @@ PartFile::PartFile(std::filesystem::path temporary, std::filesystem::path final)
 }
 
 PartFile::~PartFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        ::unlink(temporary_.c_str());
-    }
+    if (fd_ >= 0) ::close(fd_);
+    if (!renamed_) ::unlink(temporary_.c_str());
 }
 
 void PartFile::Write(std::string_view bytes) {
@@ -35,32 +45,63 @@ void PartFile::Write(std::string_view bytes) {
     }
 }
 
-void PartFile::Commit(std::optional<std::int64_t> modified) {
+void PartFile::Complete(std::optional<std::int64_t> modified) {
     if (modified) {
         const struct timespec times[2] = {{static_cast<time_t>(*modified), 0}, {static_cast<time_t>(*modified), 0}};
         ::futimens(fd_, times);  // a time that cannot be set costs nothing of the mail
     }
+    // Only a start: Sync waits for it. A file system without it syncs all
+    // in Sync.
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+void PartFile::Sync() {
     const int fd = fd_;
     fd_ = -1;
     // On disk before it gets its name, so a crash never leaves a name over
     // missing bytes.
     int error = ::fsync(fd) == 0 ? 0 : errno;
     if (::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) {
-        ::unlink(temporary_.c_str());
-        throw std::system_error(error, std::generic_category(), temporary_.string());
+    if (error != 0) Drop(error, temporary_);
+}
+
+void PartFile::Rename() {
+    if (::rename(temporary_.c_str(), final_.c_str()) != 0) Drop(errno, final_);
+    renamed_ = true;
+}
+
+void PartFile::Commit(std::optional<std::int64_t> modified) {
+    Complete(modified);
+    Sync();
+    Rename();
+    SyncDirectory(final_.parent_path());
+}
+
+void PartFileBatch::Add(std::unique_ptr<PartFile> file, std::optional<std::int64_t> modified) {
+    file->Complete(modified);
+    waiting_.push_back(std::move(file));
+    if (waiting_.size() >= filesPerBatch_) Flush();
+}
+
+void PartFileBatch::Flush() {
+    // Dropped, whatever happens: a file that failed is gone, the others
+    // are either in place or removed with their temporary names.
+    const std::vector<std::unique_ptr<PartFile>> files = std::move(waiting_);
+    waiting_.clear();
+    for (const auto& f : files) f->Sync();
+    std::vector<std::filesystem::path> directories;
+    for (const auto& f : files) {
+        f->Rename();
+        std::filesystem::path dir = f->finalPath().parent_path();
+        if (directories.empty() || directories.back() != dir) directories.push_back(std::move(dir));
     }
-    if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary_.c_str());
-        throw std::system_error(error, std::generic_category(), final_.string());
-    }
-    // The rename itself lasts once the directory is on disk.
-    const int dir = ::open(final_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    for (const std::filesystem::path& dir : directories) SyncDirectory(dir);
+}
+
+void PartFile::Drop(int error, const std::filesystem::path& path) {
+    ::unlink(temporary_.c_str());
+    renamed_ = true;  // nothing left to remove
+    throw std::system_error(error, std::generic_category(), path.string());
 }
 
 void PartFile::Fail(const std::filesystem::path& path) {

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "output/mime/message_to_mime.h"
+#include "output/mime/part_file.h"
 #include "output/mime/mail_check.h"
 
 namespace bm::mime {
@@ -251,6 +252,59 @@ TEST(MailLayout, AStopPartWayLeavesOnlyWholeFiles) {
             }
             if (!f.ends_with("maildirfolder")) {
                 EXPECT_NE(Read(scratch / f).find(bytes), std::string::npos) << f << " is not whole";
+            }
+        }
+    }
+}
+
+// Maildir and .eml files are put in place in batches: until a batch is
+// full or the folder closes, a message waits under its temporary name; what
+// has a final name is whole, and a stop drops the waiting ones without
+// leaving their temporary files.
+TEST(MailLayout, FilesPerMessageArePutInPlaceInWholeBatches) {
+    const struct {
+        MailFormat format;
+        const char* placed;  // where the files in place are, below the folder
+        const char* ending;  // how their names end
+    } cases[] = {{MailFormat::Maildir, "out/.Inbox/cur", ""}, {MailFormat::Eml, "out/Inbox", ".eml"}};
+    constexpr std::size_t kBatch = PartFileBatch::kFilesPerBatch;
+    const std::size_t total = 2 * kBatch + 44;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.placed);
+        for (const bool closed : {true, false}) {
+            const fs::path scratch = bmtest::ScratchDir("layout-batches");
+            fs::create_directory(scratch / "out");
+            // Each message its own bytes, so a file can be told whole.
+            std::vector<std::string> messages;
+            for (std::size_t i = 0; i < total; ++i)
+                messages.push_back(MessageToMime(bmtest::Mail("mail " + std::to_string(i), std::string(i * 7, 'x'))));
+            const auto placed = [&] {
+                std::set<std::string> whole(messages.begin(), messages.end());
+                std::size_t n = 0;
+                for (const auto& e : fs::directory_iterator(scratch / c.placed)) {
+                    const std::string name = e.path().filename().string();
+                    if (name == "maildirfolder" || !name.ends_with(c.ending) || name.starts_with(".part-")) continue;
+                    EXPECT_EQ(whole.count(Read(e.path())), 1u) << name << " is not a whole message";
+                    ++n;
+                }
+                return n;
+            };
+            {
+                auto layout = CreateMailLayout(c.format, scratch / "out");
+                layout->OpenFolder({"Inbox"});
+                for (std::size_t i = 0; i < total; ++i) {
+                    layout->AddMessage(Entry(messages[i], "mail " + std::to_string(i)));
+                    if (i + 1 == kBatch - 1 || i + 1 == kBatch || i + 1 == total) {
+                        SCOPED_TRACE(i + 1);
+                        EXPECT_EQ(placed(), (i + 1) / kBatch * kBatch);
+                    }
+                }
+                if (closed) layout->CloseFolder();
+            }
+            EXPECT_EQ(placed(), closed ? total : total / kBatch * kBatch);
+            for (const std::string& f : FilesBelow(scratch)) {
+                EXPECT_EQ(f.find(".part-"), std::string::npos) << f;
+                EXPECT_EQ(f.find("/tmp/"), std::string::npos) << f;
             }
         }
     }
