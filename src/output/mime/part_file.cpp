@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -86,16 +87,25 @@ void PartFileBatch::Add(std::unique_ptr<PartFile> file, std::optional<std::int64
 void PartFileBatch::Flush() {
     // Dropped, whatever happens: a file that failed is gone, the others
     // are either in place or removed with their temporary names.
-    const std::vector<std::unique_ptr<PartFile>> files = std::move(waiting_);
+    // A file that cannot be synced is dropped; every other one of the
+    // batch still goes into place, so one failure costs one message.
+    std::vector<std::unique_ptr<PartFile>> files = std::move(waiting_);
     waiting_.clear();
-    for (const auto& f : files) f->Sync();
+    std::optional<std::system_error> failure;
     std::vector<std::filesystem::path> directories;
-    for (const auto& f : files) {
-        f->Rename();
+    for (auto& f : files) {
+        try {
+            f->Sync();
+            f->Rename();
+        } catch (const std::system_error& e) {
+            if (!failure) failure = e;
+            continue;
+        }
         std::filesystem::path dir = f->finalPath().parent_path();
         if (directories.empty() || directories.back() != dir) directories.push_back(std::move(dir));
     }
     for (const std::filesystem::path& dir : directories) SyncDirectory(dir);
+    if (failure) throw *failure;
 }
 
 void PartFile::Drop(int error, const std::filesystem::path& path) {

@@ -67,8 +67,9 @@ public:
     // next Flush, which runs here once `filesPerBatch` files wait.
     void Add(std::unique_ptr<PartFile> file, std::optional<std::int64_t> modified);
     // Syncs every waiting file, renames each into place, then syncs each
-    // directory they went into. On a failure the files not yet renamed are
-    // dropped and std::system_error names the one that failed.
+    // directory they went into. A file that cannot be synced or renamed is
+    // dropped, the others still go into place; std::system_error then
+    // names the first that failed.
     void Flush();
 
     // Open files held at most: each waits with its descriptor.

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <optional>
+#include <system_error>
 #include <set>
 
 #include "output/mime/message_to_mime.h"
@@ -308,6 +311,24 @@ TEST(MailLayout, FilesPerMessageArePutInPlaceInWholeBatches) {
             }
         }
     }
+}
+
+TEST(MailLayout, AFileOfABatchThatCannotBePutInPlaceCostsThatFileAlone) {
+    const fs::path scratch = bmtest::ScratchDir("layout-batch-failure");
+    fs::create_directories(scratch / "tmp");
+    fs::create_directories(scratch / "cur");
+    PartFileBatch batch(8);
+    for (const char* name : {"one", "two", "three"}) {
+        // The second one's place is in a folder that is not there.
+        const fs::path final = std::string(name) == "two" ? scratch / "gone" / name : scratch / "cur" / name;
+        auto file = std::make_unique<PartFile>(scratch / "tmp" / name, final);
+        file->Write(name);
+        batch.Add(std::move(file), std::nullopt);
+    }
+    EXPECT_THROW(batch.Flush(), std::system_error);
+    EXPECT_EQ(Read(scratch / "cur" / "one"), "one");
+    EXPECT_EQ(Read(scratch / "cur" / "three"), "three");
+    EXPECT_TRUE(fs::is_empty(scratch / "tmp"));
 }
 
 }  // namespace
