@@ -29,7 +29,7 @@ _brightmend_cli()
         cword=$COMP_CWORD
     fi
 
-    local commands="analyze list save export search info check"
+    local commands="analyze list save export search info check batch-summary"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -80,6 +80,7 @@ _brightmend_cli()
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;
+        batch-summary) options="--json --help" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -132,9 +132,10 @@ bool Ended(StoreRun& run) {
     return true;
 }
 
-OrderedJson EntryOf(const std::string& store, const StoreRun& run) {
+OrderedJson EntryOf(const std::string& store, std::size_t position, const StoreRun& run) {
     OrderedJson entry = OrderedJson::object();
     entry["store"] = store;
+    entry["position"] = position;
     entry["exitCode"] = run.exitCode;
     const bool said = run.result.is_object();
     entry["outcome"] = said && run.result.contains("outcome") ? run.result["outcome"] : OrderedJson("failed");
@@ -171,12 +172,20 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
     std::string problem;
     std::vector<std::string> stores = StoresOf(request.batch, problem);
     if (!problem.empty()) return FailCommand(env, kCommand, problem);
+    // Where each store stands in the whole batch (from 1), so that the
+    // summaries of its shards merge in the batch's order.
+    std::vector<std::size_t> positions;
     if (shards > 1) {
         // Shard K of N takes every N-th store from the K-th on, so N runs
         // (on one machine or many) share a batch without meeting.
         std::vector<std::string> mine;
-        for (std::size_t i = shard - 1; i < stores.size(); i += shards) mine.push_back(stores[i]);
+        for (std::size_t i = shard - 1; i < stores.size(); i += shards) {
+            mine.push_back(stores[i]);
+            positions.push_back(i + 1);
+        }
         stores = std::move(mine);
+    } else {
+        for (std::size_t i = 0; i < stores.size(); ++i) positions.push_back(i + 1);
     }
     if (stores.empty())
         return FailCommand(env, kCommand, "no store files (.ost, .pst) in " + request.batch +
@@ -217,7 +226,7 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
             }
             any = true;
             const std::string& store = stores[it->index];
-            entries[it->index] = EntryOf(store, *it);
+            entries[it->index] = EntryOf(store, positions[it->index], *it);
             if (it->exitCode == kExitSuccess) ++whole;
             if (it->exitCode == kExitInterrupted) stopped = true;
             if (!env.json)

@@ -43,6 +43,9 @@ int RunSave(CliEnvironment& env, const SaveRequest& request);
 // save --batch: each store saved by a save of its own (see batch_command.cpp).
 int RunSaveBatch(CliEnvironment& env, const SaveRequest& request);
 
+// batch-summary: the summaries of a batch's shards merged into one (see
+// batch_summary_command.cpp).
+int RunBatchSummary(CliEnvironment& env, const std::vector<std::string>& inputs);
 struct ExportRequest : SelectionRequest {
     std::string format;  // --format: mbox, maildir or eml
 };

@@ -9,6 +9,7 @@
 //                       [--all] [--json] [--deep-scan] [--mark-damaged] [--split-size SIZE]
 //                       [--since DATE] [--until DATE] [--from ADDRESS]... [--class PREFIX]... [--dedupe]
 //   brightmend-cli save --batch DIR|LIST --to DIR [--jobs N] [--shard K/N] [--folder PATH]... [--all] ...
+//   brightmend-cli batch-summary SUMMARY|DIR... [--json]
 //   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
 //                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
 //                         [--since DATE] [--until DATE] [--from ADDRESS]... [--class PREFIX]... [--dedupe]
@@ -46,7 +47,7 @@ constexpr const char* kExitCodesHelp =
     "  130  stopped by Ctrl-C, SIGTERM or SIGHUP; the output store is closed and valid\n"
     "With --json every command prints exactly one JSON object, also on failure (see docs/json.md).";
 
-constexpr const char* kCommands[] = {"analyze", "list", "save", "export", "check", "search", "info"};
+constexpr const char* kCommands[] = {"analyze", "list", "save", "export", "check", "search", "info", "batch-summary"};
 
 // The command a failed command line meant, for its JSON failure object.
 std::string CommandIn(int argc, char** argv) {
@@ -82,7 +83,7 @@ std::optional<std::string> WithoutACommand(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "-q" || arg == "--quiet") continue;
         if (arg.starts_with('-')) return "unknown option " + std::string(arg) + " (--version shows the version)";
-        return "unknown command \"" + std::string(arg) + "\"; the commands are analyze, list, search, info, check, save and export";
+        return "unknown command \"" + std::string(arg) + "\"; the commands are analyze, list, search, info, check, save, export and batch-summary";
     }
     return std::nullopt;
 }
@@ -219,6 +220,13 @@ int main(int argc, char** argv) {
     exporting->add_flag("--recover-deleted", recoverDeleted, recoverDeletedHelp);
     addFilterOptions(exporting, exportRequest);
 
+    std::vector<std::string> summaries;
+    CLI::App* batchSummary = app.add_subcommand(
+        "batch-summary", "Merge the JSON summaries of the shards of one batch (save --batch --shard K/N --json) "
+                         "into one");
+    batchSummary->add_option("SUMMARY", summaries, "A summary file, or a directory of them")->required();
+    batchSummary->add_flag("--json", json, "Print one JSON object");
+
     if (const std::optional<std::string> wrong = WithoutACommand(argc, argv)) {
         std::fprintf(stderr, "brightmend-cli: %s\nRun with --help for more information.\n", wrong->c_str());
         if (AskedForJson(argc, argv)) PrintJson(FailureJson("cli", *wrong));
@@ -260,5 +268,6 @@ int main(int argc, char** argv) {
     }
     if (*save) return RunSave(env, saveRequest);
     if (*exporting) return RunExport(env, exportRequest);
+    if (*batchSummary) return RunBatchSummary(env, summaries);
     return kExitFailure;
 }

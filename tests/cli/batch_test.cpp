@@ -91,19 +91,48 @@ TEST(CliBatch, EveryStoreOfAFolderOrAListIsSavedAndAFailureDoesNotStopTheRest) {
         EXPECT_EQ(both["stores"][i]["outcome"], summary["stores"][i]["outcome"]);
     }
 
-    // Shards K/N of one batch take every store exactly once between them.
+    // Shards K/N of one batch take every store exactly once between them,
+    // and batch-summary merges their summaries into the batch's own.
     std::vector<std::string> sharded;
+    const fs::path summaries = home / "summaries";
+    fs::create_directories(summaries);
+    WriteTextFile(summaries / "other.json", "{\"schema\": \"brightmend.save/2\"}");  // passed over
     for (const char* shard : {"1/3", "2/3", "3/3"}) {
         const CliResult part = RunCli(
             {"-q", "save", "--batch", in.string(), "--to", out.string(), "--all", "--json", "--shard", shard}, home, 300);
         const json j = json::parse(part.out);
         EXPECT_EQ(j["shard"], shard);
         for (const json& e : j["stores"]) sharded.push_back(e["store"]);
+        WriteTextFile(summaries / ("shard-" + std::string(1, shard[0]) + ".json"), part.out);
     }
     std::vector<std::string> all;
     for (const json& e : summary["stores"]) all.push_back(e["store"]);
-    std::sort(sharded.begin(), sharded.end());
-    EXPECT_EQ(sharded, all);
+    std::vector<std::string> sorted = sharded;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, all);
+
+    const CliResult merged = RunCli({"-q", "batch-summary", summaries.string(), "--json"}, home);
+    EXPECT_EQ(merged.exitCode, 3) << merged.err;
+    const json m = json::parse(merged.out);
+    EXPECT_EQ(m["schema"], "brightmend.batch/1");
+    EXPECT_EQ(m["outcome"], "partial");
+    EXPECT_EQ(m["storesFound"], 4);
+    EXPECT_EQ(m["storesWhole"], 2);
+    EXPECT_TRUE(m["shardsMissing"].empty());
+    std::vector<std::string> order;
+    for (const json& e : m["stores"]) order.push_back(e["store"]);
+    EXPECT_EQ(order, all);  // the batch's order, not the shards'
+    // A shard left out is named; the same one twice counts once.
+    const CliResult some = RunCli({"-q", "batch-summary", (summaries / "shard-1.json").string(),
+                                   (summaries / "shard-2.json").string(), (summaries / "shard-1.json").string(),
+                                   "--json"}, home);
+    EXPECT_EQ(some.exitCode, 3) << some.err;
+    const json s = json::parse(some.out);
+    EXPECT_EQ(s["shardsMissing"], json::array({"3/3"}));
+    EXPECT_EQ(s["stores"].size(), 3u);
+    const CliResult wrong = RunCli({"-q", "batch-summary", (summaries / "other.json").string()}, home);
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("not a batch summary"), std::string::npos) << wrong.err;
 }
 
 TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
