@@ -12,6 +12,7 @@
 #include "output/save_to_pst.h"
 #include "check/store_checker.h"
 #include "output_readback.h"
+#include "support/calendar_time.h"
 
 namespace bm {
 namespace {
@@ -28,16 +29,7 @@ Bytes TimeBytes(FileTime t) {
     return b;
 }
 
-std::tm Feb1st2027() {
-    std::tm t{};
-    t.tm_year = 127;
-    t.tm_mon = 1;
-    t.tm_mday = 1;
-    t.tm_hour = 9;
-    t.tm_min = 3;
-    t.tm_sec = 4;
-    return t;
-}
+std::tm Feb1st2027() { return bmtest::CalendarTime(2027, 2, 1, 9, 3, 4); }
 
 std::unique_ptr<ItemRecord> Mail(const std::string& subject) {
     auto r = std::make_unique<ItemRecord>();
