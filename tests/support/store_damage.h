@@ -18,6 +18,7 @@
 #include "store/btree_walk.h"
 #include "store/store.h"
 #include "store/store_scan.h"
+#include "support/file_bytes.h"
 
 namespace bmtest {
 
@@ -61,16 +62,6 @@ struct DamageRandom {
         return z ^ (z >> 31);
     }
 };
-
-inline std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteWholeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline void Scribble(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::size_t n, std::uint64_t seed) {
     DamageRandom random{seed};
