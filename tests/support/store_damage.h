@@ -231,4 +231,11 @@ inline StoreListing ListStore(const std::filesystem::path& path, bool deepScan, 
     return out;
 }
 
+// Copies `source` to `copy` (which must not exist) and damages the copy.
+// False when the damage has nothing to hit.
+inline bool DamagedCopy(const std::filesystem::path& source, const std::filesystem::path& copy, Damage damage) {
+    std::filesystem::copy_file(source, copy);
+    return DamageStore(copy, damage);
+}
+
 }  // namespace bmtest
