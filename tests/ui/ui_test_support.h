@@ -131,3 +131,9 @@ void ConvertAndDrive(TestWizard& wizard, const std::filesystem::path& store,
 bool ClickFolder(bmui::Repair_Recover& page, const char* path);
 
 }  // namespace uitest
+
+// Skips the current test when the demo store generator is missing; else
+// `var` is the demo store's path.
+#define UITEST_REQUIRE_DEMO_STORE(var)                           \
+    const std::filesystem::path var = ::uitest::DemoStore();     \
+    if (var.empty()) QSKIP("demo store generator missing")
