@@ -11,6 +11,7 @@
 #include "output/item_time.h"
 #include "output/save_to_pst.h"
 #include "check/store_checker.h"
+#include "store/nid_types.h"
 #include "output_readback.h"
 #include "support/calendar_time.h"
 
@@ -385,7 +386,7 @@ TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
         ASSERT_EQ(BuildIndexes(source_, reader), 0);
         LoadNamedPropertyMap(source_);
         for (const NodeEntry& node : source_.forest.records()) {
-            if ((node.nid & 0x1F) != 0x04) continue;
+            if (!IsNormalMessageNid(node.nid)) continue;
             auto record = ReadItem(source_, node, &reader);
             // A file (named) rather than an embedded message, which is saved
             // as a message of its own, not as the bytes of its node.
