@@ -27,9 +27,9 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+using uitest::kSavingTimeoutMs;
 
-constexpr int kSavingTimeoutMs = 120000;
+namespace {
 
 class ItemCounter : public bm::StoreListingVisitor {
 public:

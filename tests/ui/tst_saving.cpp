@@ -44,9 +44,9 @@ using uitest::ConvertAndDrive;
 using uitest::TestWizard;
 namespace fs = std::filesystem;
 
-namespace {
+using uitest::kSavingTimeoutMs;
 
-constexpr int kSavingTimeoutMs = 120000;
+namespace {
 
 // Items per folder path of `store`, each folder read whole by the store
 // listing (independent of the analysis and its lists). A folder's associated

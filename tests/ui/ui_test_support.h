@@ -119,6 +119,7 @@ std::filesystem::path DemoStore();
 std::filesystem::path SharedStore(const char* name);
 
 inline constexpr int kAnalysisTimeoutMs = 60000;
+inline constexpr int kSavingTimeoutMs = 120000;
 
 // Opens the analysis page from step 1 over `store` and runs `drive` on it
 // once its analysis has ended; the page is left by `drive` (or closed after
