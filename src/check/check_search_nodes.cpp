@@ -13,6 +13,7 @@
 
 #include "check/check_table_rows.h"
 #include "check/check_text.h"
+#include "check/unicode_store_check.h"
 #include "common/byte_reader.h"
 #include "format/properties.h"
 #include "messaging/property_reader.h"
@@ -27,7 +28,6 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint32_t kUnicodeVersion = 23;
 constexpr std::uint32_t kSearchFolderNid = 0x2223;
 constexpr std::uint32_t kUpdateQueueNid = 0x2226;
 constexpr std::uint32_t kCriteriaNid = 0x2227;
@@ -146,15 +146,7 @@ private:
 }  // namespace
 
 void CheckSearchNodes(const std::filesystem::path& path, CheckReport& report) {
-    StoreFile store;
-    StoreReader reader;
-    if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) return;
-    if (store.formatVersion != kUnicodeVersion || BuildIndexes(store, reader) != 0) {
-        ReleaseStore(store);
-        return;
-    }
-    SearchNodeWalk(store, report).run();
-    ReleaseStore(store);
+    RunOverUnicodeStore(path, report, CheckSearchNodes);
 }
 
 void CheckSearchNodes(StoreFile& store, CheckReport& report) {

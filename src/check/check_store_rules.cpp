@@ -41,6 +41,7 @@
 #include "check/check_size_rules.h"
 #include "check/check_table_rows.h"
 #include "check/check_text.h"
+#include "check/unicode_store_check.h"
 #include "common/byte_reader.h"
 #include "common/utf.h"
 #include "format/properties.h"
@@ -57,7 +58,6 @@ namespace bm {
 
 namespace {
 
-constexpr std::uint32_t kUnicodeVersion = 23;
 constexpr std::size_t kUniqueAt = 40;
 constexpr std::size_t kRgnidAt = 44;
 constexpr std::uint32_t kAssocContentsTableType = NidTypeValue(NidType::AssocContentsTable);
@@ -383,15 +383,7 @@ private:
 }  // namespace
 
 void CheckStoreRules(const std::filesystem::path& path, CheckReport& report) {
-    StoreFile store;
-    StoreReader reader;
-    if (OpenStore(store, path, StoreOpenMode::SharedRead) != 0) return;
-    if (store.formatVersion != kUnicodeVersion || BuildIndexes(store, reader) != 0) {
-        ReleaseStore(store);
-        return;
-    }
-    CheckStoreRules(store, report);
-    ReleaseStore(store);
+    RunOverUnicodeStore(path, report, CheckStoreRules);
 }
 
 void CheckStoreRules(StoreFile& store, CheckReport& report) {

@@ -12,6 +12,7 @@
 #include "engine/hierarchy_rows.h"
 #include "messaging/property_reader.h"
 #include "store/btree_walk.h"
+#include "store/entry_id.h"
 #include "store/nid_types.h"
 #include "store/subnodes.h"
 
@@ -19,10 +20,6 @@ namespace bm {
 
 namespace {
 
-// An entry id of a store: 4 flag bytes, the store's 16-byte record key,
-// the node id.
-constexpr std::size_t kEntryIdSize = 24;
-constexpr std::size_t kEntryIdNidAt = 20;
 constexpr std::uint32_t kStoreRootFolderNid = 0x122;
 constexpr std::uint32_t kReceiveFolderTableNid = 0x62B;
 constexpr std::uint32_t kEntryIdProperty = 0x0FFF;
@@ -52,13 +49,6 @@ constexpr std::array kFolderLinks{
 constexpr std::array kAdditionalRenNames{"Conflicts", "Sync Issues", "Local Failures", "Server Failures",
                                          "Junk E-mail"};
 
-std::optional<std::uint32_t> EntryIdNid(std::span<const std::uint8_t> value) {
-    if (value.size() != kEntryIdSize) return std::nullopt;
-    const auto nid = ByteReader(value).peekAt(kEntryIdNidAt, 4);
-    if (!nid || !IsFolderNid(static_cast<std::uint32_t>(*nid))) return std::nullopt;
-    return static_cast<std::uint32_t>(*nid);
-}
-
 // The values of a node's property context or table, row by row.
 template <typename Visit>
 void ForEachValueOf(StoreFile& store, std::uint32_t nid, Visit&& visit) {
@@ -78,7 +68,7 @@ std::optional<LostFolderName> NameByLinks(StoreFile& store, std::uint32_t nid, s
     ForEachValueOf(store, holder, [&](const PropertyValue& v) {
         if (found) return;
         for (const WellKnownLink& link : links)
-            if (v.id == link.property && EntryIdNid(*v.data) == nid) found = LostFolderName{link.name, link.containerClass};
+            if (v.id == link.property && FolderNidOfEntryId(*v.data) == nid) found = LostFolderName{link.name, link.containerClass};
         if (v.id != kAdditionalRenEntryIds) return;
         ByteReader r(*v.data);
         const std::uint32_t count = r.readU32();
@@ -88,7 +78,7 @@ std::optional<LostFolderName> NameByLinks(StoreFile& store, std::uint32_t nid, s
         for (std::uint32_t i = 0; i < count && i < kAdditionalRenNames.size() && !r.failed(); ++i) {
             const std::size_t end = i + 1 < count ? offsets[i + 1] : v.data->size();
             if (offsets[i] > end || end > v.data->size()) return;
-            if (EntryIdNid(std::span(*v.data).subspan(offsets[i], end - offsets[i])) == nid)
+            if (FolderNidOfEntryId(std::span(*v.data).subspan(offsets[i], end - offsets[i])) == nid)
                 found = LostFolderName{kAdditionalRenNames[i], "IPF.Note"};
         }
     });
@@ -99,7 +89,7 @@ std::optional<LostFolderName> NameByLinks(StoreFile& store, std::uint32_t nid, s
 std::optional<std::uint32_t> InboxNid(StoreFile& store) {
     std::optional<std::uint32_t> inbox;
     ForEachValueOf(store, kReceiveFolderTableNid, [&](const PropertyValue& v) {
-        if (!inbox && v.id == kEntryIdProperty) inbox = EntryIdNid(*v.data);
+        if (!inbox && v.id == kEntryIdProperty) inbox = FolderNidOfEntryId(*v.data);
     });
     return inbox;
 }

@@ -10,6 +10,7 @@
 #include "common/utf.h"
 #include "messaging/compressed_rtf.h"
 #include "messaging/rtf_text.h"
+#include "store/entry_id.h"
 
 namespace bm {
 
@@ -18,7 +19,6 @@ namespace {
 constexpr std::uint32_t kDefaultCodePage = 1252;
 constexpr std::uint32_t kInternetCpid = 0x3FDE;
 constexpr std::uint32_t kMessageCodePage = 0x3FFD;
-constexpr std::size_t kStoreEntryIdSize = 24;
 
 // Contact properties that fill one text member each.
 const std::unordered_map<std::uint32_t, std::string ContactFields::*>& ContactTextMembers() {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/byte_reader.h"
-#include "store/nid_types.h"
+#include "store/entry_id.h"
 
 namespace bm {
 
@@ -18,10 +18,6 @@ constexpr std::uint16_t kPtBinaryType = 0x0102;
 constexpr std::uint16_t kPtMvBinaryType = 0x1102;
 constexpr std::uint16_t kAdditionalRenEntryIds = 0x36D8;
 constexpr std::uint16_t kAdditionalRenEntryIdsEx = 0x36D9;
-// An entry id of a store: 4 flag bytes, the store's 16-byte record key,
-// the node id.
-constexpr std::size_t kEntryIdSize = 24;
-constexpr std::size_t kEntryIdNidAt = 20;
 // Persisted blocks of 0x36D9: an id and a size, then elements of an id
 // and a size each; a block of id 0 ends the list.
 constexpr std::uint16_t kPersistSentinel = 0;
@@ -58,9 +54,8 @@ std::optional<pst::FolderId> TargetOf(std::span<const std::uint8_t> entryId, con
         const std::optional<std::uint32_t> nid = to.byCounter(counter);
         return nid ? to.saved(*nid) : std::nullopt;
     }
-    const auto nid = ByteReader(entryId).peekAt(kEntryIdNidAt, 4);
-    if (entryId.size() != kEntryIdSize || !nid || !IsFolderNid(static_cast<std::uint32_t>(*nid))) return std::nullopt;
-    return to.saved(static_cast<std::uint32_t>(*nid));
+    const std::optional<std::uint32_t> nid = FolderNidOfEntryId(entryId);
+    return nid ? to.saved(*nid) : std::nullopt;
 }
 
 // 0x36D8: the entry ids in their places; nullopt for a value that does not

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/byte_reader.h"
+#include "store/entry_id.h"
 #include "store/store_file.h"
 
 namespace bm {
@@ -358,7 +359,7 @@ const NodeEntry* FindRootFolder(const StoreFile& store, StoreRecordState state,
     std::uint32_t nid = kDefaultIpmSubtreeNid;
     if (state == StoreRecordState::WithIpmSubtree) {
         const ByteReader reader(ipmSubtreeEntryId);
-        if (const auto v = reader.peekAt(20, 4)) nid = static_cast<std::uint32_t>(*v);
+        if (const auto v = reader.peekAt(kStoreEntryIdNidAt, 4)) nid = static_cast<std::uint32_t>(*v);
     }
     return FindNode(store, nid);
 }

@@ -105,14 +105,7 @@ DiskSelection::DiskSelection(WizardContext& context, QWidget* parent) : QDialog(
 
     // Tab walks the path field, Browse, the Deep scan and Recover deleted items boxes, Search, Convert and
     // the three picture buttons; F1 opens the help.
-    setTabOrder(pathEdit_, browse_);
-    setTabOrder(browse_, deepScan_);
-    setTabOrder(deepScan_, recoverDeleted_);
-    setTabOrder(recoverDeleted_, search_);
-    setTabOrder(search_, convert_);
-    setTabOrder(convert_, top_->viewReport);
-    setTabOrder(top_->viewReport, top_->help);
-    setTabOrder(top_->help, top_->exit);
+    top_->TabAfter({pathEdit_, browse_, deepScan_, recoverDeleted_, search_, convert_});
     // Ctrl+O browses and Ctrl+Q asks the exit question.
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });

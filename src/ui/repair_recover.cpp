@@ -236,17 +236,7 @@ void Repair_Recover::ConnectControls() {
 // Ctrl+S saves once Save is enabled; in the tree Space toggles a folder's
 // box and Enter lists the folder, in the list Enter previews the mail.
 void Repair_Recover::SetKeyboard() {
-    setTabOrder(tree_, list_);
-    setTabOrder(list_, preview());
-    setTabOrder(preview(), back_);
-    setTabOrder(back_, pause_);
-    setTabOrder(pause_, stop_);
-    setTabOrder(stop_, outputKind_);
-    setTabOrder(outputKind_, markDamaged_);
-    setTabOrder(markDamaged_, save_);
-    setTabOrder(save_, top_->viewReport);
-    setTabOrder(top_->viewReport, top_->help);
-    setTabOrder(top_->help, top_->exit);
+    top_->TabAfter({tree_, list_, preview(), back_, pause_, stop_, outputKind_, markDamaged_, save_});
     menu_->save->setShortcut(QKeySequence::Save);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });

@@ -33,4 +33,15 @@ TopButtons::TopButtons(QWidget* parent) : QWidget(parent) {
     layout->addWidget(exit);
 }
 
+void TopButtons::TabAfter(std::initializer_list<QWidget*> controls) {
+    QWidget* previous = nullptr;
+    for (QWidget* control : controls) {
+        if (previous != nullptr) setTabOrder(previous, control);
+        previous = control;
+    }
+    if (previous != nullptr) setTabOrder(previous, viewReport);
+    setTabOrder(viewReport, help);
+    setTabOrder(help, exit);
+}
+
 }  // namespace bmui

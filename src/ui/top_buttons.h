@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <initializer_list>
+
 class QToolButton;
 
 namespace bmui {
@@ -12,6 +14,9 @@ class TopButtons : public QWidget {
     Q_OBJECT
 public:
     explicit TopButtons(QWidget* parent);
+
+    // Tab walks `controls` in their order, then View Report, Help and Exit.
+    void TabAfter(std::initializer_list<QWidget*> controls);
 
     QToolButton* viewReport = nullptr;  // 1055
     QToolButton* help = nullptr;        // 1056

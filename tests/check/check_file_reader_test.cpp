@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -23,8 +24,7 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
 
 std::filesystem::path WriteFile(const std::string& dir, const std::vector<std::uint8_t>& bytes) {
     const auto path = bmtest::ScratchDir(dir) / "store.bin";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bmtest::WriteWholeFile(path, bytes);
     return path;
 }
 

@@ -15,6 +15,7 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_templates.h"
 #include "output/pst/store_writer.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -216,18 +217,13 @@ TEST(FolderTables, InAContentsTableOfManyBlocksARowWithoutItsMessageIsFound) {
     EXPECT_EQ(Count(report, bm::FindingSeverity::Error, "twice"), 0u) << Dump(report);
 }
 
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(FolderTables, DamagedCopiesGiveFindingsNotCrashes) {
     const auto dir = bmtest::ScratchDir("folders_random");
     const auto clean = dir / "clean.pst";
     auto store = pst::PstStore::Create(clean, {.crypt = bm::CryptMethod::None});
     Fill(*store);
     store->Finish();
-    const auto whole = ReadAll(clean);
+    const auto whole = bmtest::ReadWholeFile(clean);
     std::mt19937 rng(11);
     int roundsWithErrors = 0;
     for (int round = 0; round < 30; ++round) {

@@ -26,6 +26,7 @@
 #include "output/pst/store_templates.h"
 #include "output/pst/store_writer.h"
 #include "support/heap_image.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -122,13 +123,10 @@ std::filesystem::path Write(const std::string& name, const RuleStore& s) {
         sink.Finish();
     }
     if (s.messageMark != 0) {
-        std::ifstream in(path, std::ios::binary);
-        std::vector<std::uint8_t> f{std::istreambuf_iterator<char>(in), {}};
-        in.close();
+        std::vector<std::uint8_t> f = bmtest::ReadWholeFile(path);
         bm::PutLe(&f[pst::hdr::kRgnid + 4 * static_cast<std::size_t>(NidType::NormalMessage)], s.messageMark, 4);
         FixHeaderCrcs(f);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+        bmtest::WriteWholeFile(path, f);
     }
     return path;
 }

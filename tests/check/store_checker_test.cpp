@@ -12,6 +12,7 @@
 #include "common/format_tables.h"
 #include "output/pst/ndb_layout.h"
 #include "output/pst/ndb_writer.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -19,16 +20,6 @@ namespace {
 namespace pst = bm::pst;
 using pst::MakeNid;
 using pst::NidType;
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::uint64_t Le(const std::vector<std::uint8_t>& f, std::size_t at, std::size_t width) {
     return bm::ByteReader(f).peekAt(at, width).value_or(0);
@@ -104,7 +95,7 @@ TEST(StoreChecker, AFourKibStoreIsCheckedPageByPage) {
 // and a byte of a data block are found at their offsets.
 TEST(StoreChecker, DamageInAFourKibStoreIsFound) {
     BM_REQUIRE_STORE(path, "4k-sample.ost");
-    const std::vector<std::uint8_t> clean = ReadAll(path);
+    const std::vector<std::uint8_t> clean = bmtest::ReadWholeFile(path);
     constexpr std::size_t kPage = 4096, kLevelAt = 4061, kCountAt = 4056;
     // The first block of the block B-tree: down the first entries to a leaf.
     std::uint64_t page = Le(clean, pst::hdr::kBbtRoot + 8, 8);
@@ -121,13 +112,13 @@ TEST(StoreChecker, DamageInAFourKibStoreIsFound) {
     const auto copy = bmtest::ScratchDir("check_4k_damage") / "damaged.ost";
     std::vector<std::uint8_t> bytes = clean;
     bytes[blockAt + 1] ^= 0x40;
-    WriteAll(copy, bytes);
+    bmtest::WriteWholeFile(copy, bytes);
     auto report = bm::CheckStore(copy);
     EXPECT_TRUE(HasError(report, "CRC mismatch", blockAt)) << Dump(report);
 
     bytes = clean;
     bytes[page + 30] ^= 0x01;  // inside the second entry
-    WriteAll(copy, bytes);
+    bmtest::WriteWholeFile(copy, bytes);
     report = bm::CheckStore(copy);
     EXPECT_TRUE(HasError(report, "page CRC mismatch", page)) << Dump(report);
 }
@@ -143,11 +134,11 @@ class DamagedStore : public ::testing::Test {
 protected:
     void SetUp() override {
         clean_ = WriteSmallStore(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        bytes_ = ReadAll(clean_);
+        bytes_ = bmtest::ReadWholeFile(clean_);
         damaged_ = clean_.parent_path() / "damaged.pst";
     }
     bm::CheckReport check() {
-        WriteAll(damaged_, bytes_);
+        bmtest::WriteWholeFile(damaged_, bytes_);
         return bm::CheckStore(damaged_, {true});
     }
     std::uint64_t nbtRoot() const { return Le(bytes_, pst::hdr::kNbtRoot + 8, 8); }

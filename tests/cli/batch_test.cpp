@@ -156,13 +156,7 @@ TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> args = c.args;
-        args.push_back("--json");
-        const CliResult r = RunCli(args, home, 60);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
-        const json j = json::parse(r.out, nullptr, false);
-        ASSERT_FALSE(j.is_discarded()) << r.out;
-        EXPECT_EQ(j["outcome"], "failed");
+        RunRefused(c.args, home, c.exitCode);
     }
     EXPECT_FALSE(fs::exists(home / "Repair"));
 }

@@ -55,6 +55,35 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::filesys
     return r;
 }
 
+// The mail an `analyze --json` found: the messages of all its mail folders.
+inline long MailItemsOf(const nlohmann::json& analysis) {
+    long n = 0;
+    for (const nlohmann::json& f : analysis["mailFolders"]) n += f["messageCount"].get<long>();
+    return n;
+}
+
+// A command line the program is to refuse, run with --json (and a minute
+// at the most): its exit code must be `exitCode` and its stdout one JSON
+// object of outcome "failed". The JSON is an empty object when stdout was
+// none.
+struct RefusedRun {
+    CliResult result;
+    nlohmann::json json;
+};
+inline RefusedRun RunRefused(std::vector<std::string> args, const std::filesystem::path& home, int exitCode) {
+    args.push_back("--json");
+    RefusedRun run{RunCli(args, home, 60), nlohmann::json::object()};
+    EXPECT_EQ(run.result.exitCode, exitCode) << run.result.out << run.result.err;
+    const nlohmann::json j = nlohmann::json::parse(run.result.out, nullptr, false);
+    if (j.is_discarded()) {
+        ADD_FAILURE() << "stdout is no JSON: " << run.result.out;
+        return run;
+    }
+    run.json = j;
+    EXPECT_EQ(run.json["outcome"], "failed");
+    return run;
+}
+
 // Starts the program without a shell, so the signal reaches it.
 inline pid_t SpawnCli(const std::vector<std::string>& args, const std::filesystem::path& home) {
     const std::string config = "BRIGHTMEND_CONFIG=" + (home / "brightmend.conf").string();
@@ -128,6 +157,9 @@ using nlohmann::json;
 using bmtest::CliResult;
 using bmtest::RunCli;
 using bmtest::ShellQuote;
+using bmtest::MailItemsOf;
+using bmtest::RefusedRun;
+using bmtest::RunRefused;
 using bmtest::SpawnCli;
 }  // namespace cli_names
 

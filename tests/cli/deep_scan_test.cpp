@@ -19,12 +19,6 @@ namespace {
 
 using namespace bmtest::cli_names;
 
-long MailItems(const json& analysis) {
-    long n = 0;
-    for (const json& f : analysis["mailFolders"]) n += f["messageCount"].get<long>();
-    return n;
-}
-
 TEST(CliDeepScan, ASoundStoreListsAndAnalysesTheSameWithAndWithoutIt) {
     BM_REQUIRE_STORE(store, "unicode-sample.ost");
     const fs::path home = bmtest::ScratchDir("cli-deep-sound");
@@ -44,8 +38,7 @@ TEST(CliDeepScan, AStoreWithoutIndexRootsIsAnalysedAndSavedCleanly) {
     BM_REQUIRE_STORE(sound, "unicode-sample.ost");
     const fs::path home = bmtest::ScratchDir("cli-deep-damaged");
     const fs::path store = home / "damaged.ost";
-    fs::copy_file(sound, store);
-    ASSERT_TRUE(bmtest::DamageStore(store, bmtest::Damage::RootOffsetsZeroed));
+    ASSERT_TRUE(bmtest::DamagedCopy(sound, store, bmtest::Damage::RootOffsetsZeroed));
 
     const auto soundAnalysis = RunCli({"-q", "analyze", "--json", sound.string()}, home);
     ASSERT_EQ(soundAnalysis.exitCode, 0) << soundAnalysis.err;
@@ -59,8 +52,8 @@ TEST(CliDeepScan, AStoreWithoutIndexRootsIsAnalysedAndSavedCleanly) {
     EXPECT_EQ(account["notRecovered"].size(), static_cast<std::size_t>(lost));
     ASSERT_EQ(damagedAnalysis.exitCode, lost > 0 ? 3 : 0) << damagedAnalysis.err << damagedAnalysis.out;
     EXPECT_GT(account["totals"]["foundByScan"].get<long>(), 0);
-    const long soundMail = MailItems(json::parse(soundAnalysis.out));
-    const long recoveredMail = MailItems(damagedJson);
+    const long soundMail = MailItemsOf(json::parse(soundAnalysis.out));
+    const long recoveredMail = MailItemsOf(damagedJson);
     EXPECT_GE(recoveredMail * 100, soundMail * 95) << damagedAnalysis.out;
 
     const auto saved = RunCli({"-q", "save", store.string(), "--to", home.string(), "--all", "--deep-scan", "--json"}, home);
@@ -77,7 +70,7 @@ TEST(CliDeepScan, AStoreWithoutIndexRootsIsAnalysedAndSavedCleanly) {
     // Every mail the damaged store gave back is in the new store.
     const auto reread = RunCli({"-q", "analyze", "--json", output.string()}, home);
     ASSERT_EQ(reread.exitCode, 0) << reread.err;
-    EXPECT_EQ(MailItems(json::parse(reread.out)), recoveredMail);
+    EXPECT_EQ(MailItemsOf(json::parse(reread.out)), recoveredMail);
 }
 
 }  // namespace

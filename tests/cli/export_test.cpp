@@ -132,8 +132,7 @@ TEST(CliExport, ADamagedCopyExportsWhatSaveRecovers) {
         SCOPED_TRACE(DamageName(damage));
         const fs::path home = ScratchDir("cli-export-damaged-" + std::to_string(static_cast<int>(damage)));
         const fs::path store = home / "damaged.ost";
-        fs::copy_file(sound, store);
-        ASSERT_TRUE(DamageStore(store, damage));
+        ASSERT_TRUE(DamagedCopy(sound, store, damage));
         const CliResult save = RunCli({"-q", "save", store.string(), "--to", home.string(), "--all", "--json"}, home);
         const json saved = json::parse(save.out, nullptr, false);
         ASSERT_FALSE(saved.is_discarded()) << save.err;
@@ -217,15 +216,9 @@ TEST(CliExport, BadInputIsRefusedWithItsExitCodeAndNothingIsMade) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> args = c.args;
-        args.push_back("--json");
-        const CliResult r = RunCli(args, home, 60);
-        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
-        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        const json j = json::parse(r.out, nullptr, false);
-        ASSERT_FALSE(j.is_discarded()) << r.out;
-        EXPECT_EQ(j["schema"], "brightmend.export/1");
-        EXPECT_EQ(j["outcome"], "failed");
+        RefusedRun run = RunRefused(c.args, home, c.exitCode);
+        EXPECT_NE(run.result.err.find(c.says), std::string::npos) << run.result.err;
+        EXPECT_EQ(run.json["schema"], "brightmend.export/1");
     }
     EXPECT_FALSE(fs::exists(home / "Export")) << "a refused export made its folder";
     EXPECT_TRUE(fs::is_empty(taken));

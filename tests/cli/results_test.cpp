@@ -243,9 +243,8 @@ TEST(CliResults, ADamagedCopyListsExactlyTheItemsItCouldNotReadAndExitsThree) {
     BM_REQUIRE_STORE(sound, "unicode-sample.ost");
     const fs::path home = bmtest::ScratchDir("cli-results-damaged");
     const fs::path store = home / "damaged.ost";
-    fs::copy_file(sound, store);
     // Cut short, the copy loses an item's block and a whole folder.
-    ASSERT_TRUE(bmtest::DamageStore(store, bmtest::Damage::TruncatedAt90));
+    ASSERT_TRUE(bmtest::DamagedCopy(sound, store, bmtest::Damage::TruncatedAt90));
 
     // The listing reads each node on its own and marks the items it cannot
     // read; a folder whose own record is lost is listed as a folder (never

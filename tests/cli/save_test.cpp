@@ -32,8 +32,7 @@ using namespace bmtest::cli_names;
 // Every item an analysis found: the mail of every mail folder and the
 // other kinds.
 long ItemsOf(const json& analysis) {
-    long n = 0;
-    for (const json& f : analysis["mailFolders"]) n += f["messageCount"].get<long>();
+    long n = MailItemsOf(analysis);
     for (const char* kind : {"contacts", "tasks", "notes", "journal", "calendar"}) n += analysis[kind].get<long>();
     return n;
 }
@@ -121,8 +120,7 @@ TEST(CliCheck, TheFourKilobyteLayoutIsCheckedAndItsDamageFound) {
     EXPECT_EQ(json::parse(sound.out)["verdict"], "ok") << sound.out;
 
     const fs::path damaged = home / "damaged.ost";
-    fs::copy_file(store, damaged);
-    ASSERT_TRUE(bmtest::DamageStore(damaged, bmtest::Damage::FiveBlocksZeroed));
+    ASSERT_TRUE(bmtest::DamagedCopy(store, damaged, bmtest::Damage::FiveBlocksZeroed));
     const CliResult r = RunCli({"check", "--json", damaged.string()}, home);
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_EQ(json::parse(r.out)["verdict"], "damaged") << r.out;

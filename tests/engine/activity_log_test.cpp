@@ -13,6 +13,7 @@
 #include "engine/log_texts.h"
 #include "engine/well_known_counts.h"
 #include "engine_test_helpers.h"
+#include "support/calendar_time.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -137,14 +138,7 @@ TEST(ActivityLogClear, ClearingDeletesTheLogEvenWhenReadOnly) {
 
 TEST(ActivityLogEntries, TheStartBannerHasItsFiveEntriesAndAnUnpaddedDate) {
     LogFixture f("log-banner");
-    std::tm t{};
-    t.tm_mday = 5;
-    t.tm_mon = 2;  // March
-    t.tm_year = 2024 - 1900;
-    t.tm_hour = 7;
-    t.tm_min = 4;
-    t.tm_sec = 9;
-    f.log.WriteStartBanner(t);
+    f.log.WriteStartBanner(bmtest::CalendarTime(2024, 3, 5, 7, 4, 9));
     EXPECT_EQ(ReadTextFile(f.log.PathOf(LogChannel::ActivityLog)),
               "\r\n*******************************START LOG FILE *******************************"
               "\r\nBrightmend\r\nVersion 12.0\r\n5-3-2024 7:4:9\r\n\r\n");

@@ -110,12 +110,9 @@ struct RunFixture {
 };
 
 AnalysisOutcome RunOn(RunFixture& f, AnalysisRun& run, const fs::path& store) {
-    AnalysisSource source;
-    source.sourcePath = store.string();
-    EXPECT_TRUE(run.Start(source));
-    run.Wait();
+    const AnalysisOutcome outcome = bmtest::AnalyseToEnd(run, store);
     EXPECT_EQ(f.observer.finishes, 1);
-    return run.outcome();
+    return outcome;
 }
 
 std::int32_t CountOf(const AnalysisRun& run, const std::string& path) {

@@ -240,11 +240,7 @@ TEST(DamagedItems, TheAnalysisResultsNameTheItemsReadFromDamagedBlocks) {
     const auto damagedItemsOf = [&](const fs::path& path) {
         AnalysisObserver observer;
         AnalysisRun run(observer, nullptr, dir / "app");
-        AnalysisSource source;
-        source.sourcePath = path.string();
-        EXPECT_TRUE(run.Start(source));
-        run.Wait();
-        EXPECT_EQ(run.outcome(), AnalysisOutcome::Completed);
+        EXPECT_EQ(bmtest::AnalyseToEnd(run, path), AnalysisOutcome::Completed);
         return run.results().Read([](const AnalysisData& d) { return d.damagedItems; });
     };
     EXPECT_TRUE(damagedItemsOf(store).empty());

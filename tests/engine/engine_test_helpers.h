@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/analysis_run.h"
 #include "engine/saving_run.h"
 
 #include "output/pst/props_tags.h"
@@ -34,6 +35,15 @@ inline bm::pst::Message MessageOf(const std::string& cls, const std::string& sub
     m.properties.SetString(bm::pst::tags::kMessageClass, cls);
     m.properties.SetString(bm::pst::tags::kSubject, subject);
     return m;
+}
+
+// Starts `run` on the store at `path` and waits for it to end; its outcome.
+inline bm::AnalysisOutcome AnalyseToEnd(bm::AnalysisRun& run, const std::filesystem::path& path) {
+    bm::AnalysisSource source;
+    source.sourcePath = path.string();
+    EXPECT_TRUE(run.Start(source));
+    run.Wait();
+    return run.outcome();
 }
 
 // What a saving run of `folders` of `source` into `destination` gave.

@@ -16,6 +16,7 @@
 #include "output/pst/store_writer.h"
 #include "output/save_to_pst.h"
 #include "check/store_checker.h"
+#include "store/nid_types.h"
 #include "store/store.h"
 #include "support/test_paths.h"
 
@@ -69,7 +70,7 @@ FolderTree ReadFolderTree(const fs::path& path) {
         if (f.parent == kRootFolderNid && f.name == "Top of Personal Folders") tree.top = node.nid;
     }
     for (const NodeEntry& node : store.forest.records()) {
-        if ((node.nid & 0x1F) != 0x04 || store.forest.Parent(node) == nullptr) continue;
+        if (!IsNormalMessageNid(node.nid) || store.forest.Parent(node) == nullptr) continue;
         const auto folder = tree.nodes.find(store.forest.Parent(node)->nid);
         if (folder == tree.nodes.end()) continue;
         const auto record = ReadItem(store, node, &reader);

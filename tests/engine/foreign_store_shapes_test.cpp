@@ -158,10 +158,7 @@ TEST(ForeignStoreShapes, AnItemOutsideItsFoldersContentsTableIsKeptAsDeletedAndC
 
     class Quiet : public AnalysisObserver {} observer;
     AnalysisRun run(observer, nullptr, bmtest::ScratchDir("foreign-shapes-app"));
-    AnalysisSource source;
-    source.sourcePath = path.string();
-    ASSERT_TRUE(run.Start(source));
-    run.Wait();
+    bmtest::AnalyseToEnd(run, path);
     const Reconciliation account = run.reconciliation();
     ASSERT_EQ(account.unlisted().size(), 1u);
     EXPECT_EQ(account.unlisted()[0].nid, kUnlistedNid);

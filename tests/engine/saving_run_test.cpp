@@ -24,6 +24,7 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "check/store_checker.h"
+#include "support/inbox_store.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -258,18 +259,7 @@ TEST(SavingRunFailures, AWriteThatFailsInALaterPartFailsTheRunAndLeavesTheEarlie
     const fs::path dir = bmtest::ScratchDir("saving-part-write-fails");
     const fs::path source = dir / "large.ost";
     constexpr int kMails = 40;
-    {
-        auto store = pst::PstStore::Create(source, {});
-        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-        for (int i = 0; i < kMails; ++i) {
-            pst::Message m = MessageOf("IPM.Note", "mail " + std::to_string(i));
-            std::vector<std::uint8_t> data(64 * 1024);
-            for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k * 7 + i);
-            m.attachments.push_back(pst::Attachment::FromBytes("part.bin", data));
-            store->AddMessage(inbox, m);
-        }
-        store->Finish();
-    }
+    bmtest::WriteInbox(source, kMails, 64 * 1024);
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
     const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 512 * 1024, 64 * 1024);
@@ -286,12 +276,7 @@ TEST(SavingRunFailures, ARowsFileThatCannotBeWrittenInALaterPartFailsTheRunAndLe
     const fs::path dir = bmtest::ScratchDir("saving-rows-file-fails");
     const fs::path source = dir / "many.ost";
     constexpr int kMails = 6000;
-    {
-        auto store = pst::PstStore::Create(source, {});
-        const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
-        for (int i = 0; i < kMails; ++i) store->AddMessage(inbox, MessageOf("IPM.Note", "mail " + std::to_string(i)));
-        store->Finish();
-    }
+    bmtest::WriteInbox(source, kMails, 0);
     RecordingSavingObserver observer;
     SavingRun run(observer, nullptr);
     const AnalysisOutcome outcome = SaveWithTheThirdPartLimited(run, source, dir / "Repair", 1024 * 1024, 32 * 1024);

@@ -90,11 +90,7 @@ TEST(TemporaryFiles, APlantedLinkAtThePredictablePathIsNotFollowedAndNoTemporary
         AnalysisObserver observer;
         fs::create_directories(dir / "app");
         AnalysisRun run(observer, nullptr, dir / "app");
-        AnalysisSource source;
-        source.sourcePath = store.string();
-        ASSERT_TRUE(run.Start(source));
-        run.Wait();
-        ASSERT_EQ(run.outcome(), AnalysisOutcome::Completed);
+        ASSERT_EQ(bmtest::AnalyseToEnd(run, store), AnalysisOutcome::Completed);
         EXPECT_EQ(run.results().counts()[WellKnownCategory::Inbox], 3);
     }
     EXPECT_EQ(bmtest::ReadTextFile(victim), "precious");

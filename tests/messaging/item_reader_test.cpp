@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "item_store_test.h"
 #include "messaging/messaging.h"
 #include "store/store.h"
 #include "support/heap_image.h"
@@ -32,7 +33,7 @@ Bytes AttachmentObject(std::u16string_view longName, std::optional<Bytes> inline
     return pc.Build()[0];
 }
 
-class ItemReaderStore : public ::testing::Test {
+class ItemReaderStore : public ItemStoreTest<::testing::Test> {
 protected:
     void SetUp() override {
         bmtest::StoreBuilder b(kUnicodeLayout);
@@ -110,20 +111,8 @@ protected:
         b.AddNode(kLargeNid, 46, 0, 0x21);
         const auto path = bmtest::ScratchDir("item-reader") / "message.pst";
         b.Build().image.Save(path);
-        ASSERT_EQ(OpenStore(store_, path, StoreOpenMode::SharedRead), 0);
-        ASSERT_EQ(BuildIndexes(store_, reader_), 0);
+        Open(path);
     }
-    void TearDown() override { ReleaseStore(store_); }
-
-    std::unique_ptr<ItemRecord> Read() {
-        const NodeEntry* node = FindNode(store_, kMessageNid);
-        if (node == nullptr) return nullptr;
-        return ReadItem(store_, *node, &reader_, &rtf_);
-    }
-
-    StoreFile store_;
-    StoreReader reader_;
-    RtfWorkspace rtf_;
 };
 
 std::string Stream(StoreFile& store, AttachmentRecord& a) {
@@ -136,7 +125,7 @@ std::string Stream(StoreFile& store, AttachmentRecord& a) {
 }
 
 TEST_F(ItemReaderStore, MessageHasOneRecordPerRowLastRowFirst) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->kind, ItemKind::Mail);
     ASSERT_NE(record->messageFields, nullptr);
@@ -150,7 +139,7 @@ TEST_F(ItemReaderStore, MessageHasOneRecordPerRowLastRowFirst) {
 }
 
 TEST_F(ItemReaderStore, RecipientRowsAreReadInTableOrderWithTheirTypes) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(record->recipients.size(), 3u);
     const RecipientRecord& ann = record->recipients[0];
@@ -203,7 +192,7 @@ TEST_F(ItemReaderStore, ARecordReadWithoutBodiesGetsThemAndItsRecipientsBackFrom
 }
 
 TEST_F(ItemReaderStore, ContactFieldsFilledOnlyByAnAttachmentAreMarkedAsSuch) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     ASSERT_NE(record->contactFields, nullptr) << "the attachment's language still lands in the record";
     EXPECT_EQ(record->contactFields->language, "en-US");
@@ -219,7 +208,7 @@ TEST_F(ItemReaderStore, ContactFieldsFilledOnlyByAnAttachmentAreMarkedAsSuch) {
 }
 
 TEST_F(ItemReaderStore, DataInASubnodeIsFoundUnderItsOwnAttachment) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     std::map<std::string, AttachmentRecord*> byName;
     for (AttachmentRecord& a : record->attachments) byName[a.longFileName] = &a;
@@ -236,7 +225,7 @@ TEST_F(ItemReaderStore, DataInASubnodeIsFoundUnderItsOwnAttachment) {
 }
 
 TEST_F(ItemReaderStore, DataInTheHeapIsHeldInTheRecordAndReleasedWhenStreamed) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     AttachmentRecord& three = record->attachments[1];
     ASSERT_EQ(three.longFileName, "three.txt");
@@ -249,7 +238,7 @@ TEST_F(ItemReaderStore, DataInTheHeapIsHeldInTheRecordAndReleasedWhenStreamed) {
 }
 
 TEST_F(ItemReaderStore, AttachmentWithoutDataStreamsNothingRatherThanItsOwnObject) {
-    auto record = Read();
+    auto record = Read(kMessageNid);
     ASSERT_NE(record, nullptr);
     AttachmentRecord& four = record->attachments[0];
     EXPECT_EQ(four.nid, 0x8085u);

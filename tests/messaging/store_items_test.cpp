@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/format_tables.h"
+#include "item_store_test.h"
 #include "messaging/messaging.h"
 #include "store/store.h"
 #include "support/test_paths.h"
@@ -60,26 +61,15 @@ std::string Lower(const std::string& s) {
 
 std::string Str(const json& v) { return v.is_string() ? v.get<std::string>() : std::string(); }
 
-class StoreItems : public ::testing::TestWithParam<const char*> {
+class StoreItems : public ItemStoreTest<::testing::TestWithParam<const char*>> {
 protected:
     void SetUp() override {
         path_ = bmtest::SharedStore(GetParam());
         if (path_.empty()) GTEST_SKIP() << "shared store " << GetParam() << " not present";
-        ASSERT_EQ(OpenStore(store_, path_, StoreOpenMode::SharedRead), 0);
-        ASSERT_EQ(BuildIndexes(store_, reader_), 0);
+        ASSERT_NO_FATAL_FAILURE(Open(path_));
         LoadNamedPropertyMap(store_);
     }
-    void TearDown() override { ReleaseStore(store_); }
 
-    std::unique_ptr<ItemRecord> Read(std::uint32_t nid) {
-        const NodeEntry* node = FindNode(store_, nid);
-        if (node == nullptr) return nullptr;
-        return ReadItem(store_, *node, &reader_, &rtf_);
-    }
-
-    StoreFile store_;
-    StoreReader reader_;
-    RtfWorkspace rtf_;
     std::filesystem::path path_;
 };
 

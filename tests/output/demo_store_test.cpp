@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "output_readback.h"
+#include "support/command_run.h"
 
 namespace bm {
 namespace {
@@ -19,13 +20,10 @@ const fs::path kTool = fs::path(BRIGHTMEND_BINARY_DIR) / "tools" / "make_demo_st
 std::map<std::string, std::size_t> Generate(const fs::path& out, const std::string& extra = {}) {
     const std::string command = "'" + kTool.string() + "' '" + out.string() + "' " + extra;
     std::map<std::string, std::size_t> counts;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return counts;
-    std::string text;
-    char buf[4096];
-    while (const std::size_t n = fread(buf, 1, sizeof buf, pipe)) text.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    std::istringstream lines(text);
+    const bmtest::CommandRun run = bmtest::RunCommand(command);
+    if (!run.started) return counts;
+    EXPECT_EQ(run.status, 0);
+    std::istringstream lines(run.output);
     std::string line;
     while (std::getline(lines, line)) {
         const std::size_t tab = line.find('\t');

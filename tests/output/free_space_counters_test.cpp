@@ -15,6 +15,7 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "check/store_checker.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -23,16 +24,6 @@ namespace pst = bm::pst;
 namespace hdr = pst::hdr;
 
 constexpr bm::CheckOptions kStrict{.strictReferenceCounts = true, .strictFolderTables = true, .clientRules = true};
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string Dump(const bm::CheckReport& r) {
     std::string out;
@@ -78,19 +69,19 @@ std::filesystem::path WriteStore(const std::string& name) {
 
 std::filesystem::path Broken(const std::filesystem::path& sound, const std::string& name, std::size_t field,
                              std::int64_t delta) {
-    auto f = ReadAll(sound);
+    auto f = bmtest::ReadWholeFile(sound);
     const std::uint64_t held = bm::ByteReader(f).peekAt(field, 8).value_or(0);
     bm::PutLe(&f[field], static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + delta), 8);
     bm::PutLe(&f[hdr::kCrcPartial], bm::ComputeCrc(std::span(f).subspan(hdr::kMagicClient, hdr::kCrcPartialLength)), 4);
     bm::PutLe(&f[hdr::kCrcFull], bm::ComputeCrc(std::span(f).subspan(hdr::kMagicClient, hdr::kCrcFullLength)), 4);
     const auto path = bmtest::ScratchDir(name) / "broken.pst";
-    WriteAll(path, f);
+    bmtest::WriteWholeFile(path, f);
     return path;
 }
 
 TEST(FreeSpaceCounters, TheWriterHoldsWhatItsMapsGive) {
     const auto path = WriteStore("counters-written");
-    const auto f = ReadAll(path);
+    const auto f = bmtest::ReadWholeFile(path);
     const MapFree maps = FreeByMaps(f);
     EXPECT_GT(maps.amap, 0u);
     EXPECT_EQ(bm::ByteReader(f).peekAt(hdr::kAMapFree, 8).value_or(0), maps.amap);
@@ -101,7 +92,7 @@ TEST(FreeSpaceCounters, TheWriterHoldsWhatItsMapsGive) {
 
 TEST(FreeSpaceCounters, ACounterOffByOneUnitIsOneFinding) {
     const auto sound = WriteStore("counters-sound");
-    const std::uint64_t amap = FreeByMaps(ReadAll(sound)).amap;
+    const std::uint64_t amap = FreeByMaps(bmtest::ReadWholeFile(sound)).amap;
     for (const std::int64_t delta : {64, -64}) {
         const auto path = Broken(sound, "counters-amap" + std::to_string(delta), hdr::kAMapFree, delta);
         const auto report = bm::CheckStore(path, kStrict);
@@ -132,7 +123,7 @@ TEST(FreeSpaceCounters, TheClientsOwnStoresHoldExactCounters) {
             EXPECT_EQ(finding.text.find("MapFree"), std::string::npos) << name << ": " << bm::FormatFinding(finding);
         }
         if (std::string(name).rfind("unicode", 0) == 0) {
-            const auto f = ReadAll(path);
+            const auto f = bmtest::ReadWholeFile(path);
             const MapFree maps = FreeByMaps(f);
             EXPECT_EQ(bm::ByteReader(f).peekAt(hdr::kAMapFree, 8).value_or(0), maps.amap) << name;
             EXPECT_EQ(bm::ByteReader(f).peekAt(hdr::kPMapFree, 8).value_or(0), maps.pmap) << name;

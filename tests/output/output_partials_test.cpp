@@ -15,6 +15,7 @@
 
 #include "engine/engine_test_helpers.h"
 #include "output/save_to_pst.h"
+#include "support/calendar_time.h"
 #include "support/test_paths.h"
 
 namespace bm {
@@ -28,12 +29,7 @@ SaveOptions OptionsIn(const fs::path& dir) {
     o.sourceFileName = "outlook.ost";
     o.defaultDirectory = dir;
     o.tempDirectory = dir / "tmp";
-    o.localClock = [] {
-        std::tm t{};
-        t.tm_year = 126;
-        t.tm_mday = 3;
-        return t;
-    };
+    o.localClock = [] { return bmtest::CalendarTime(2026, 1, 3); };
     return o;
 }
 

@@ -17,6 +17,7 @@
 
 #include "messaging/messaging.h"
 #include "store/store.h"
+#include "support/command_run.h"
 #include "support/test_paths.h"
 
 namespace bmtest {
@@ -155,14 +156,11 @@ inline nlohmann::json PypffDump(const std::filesystem::path& store, const std::s
     std::ofstream(script) << kPypffDump;
     const std::string command =
         "/usr/bin/python3 '" + script.string() + "' '" + store.string() + "' '" + top + "' 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return nullptr;
-    char buf[4096];
-    while (const std::size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    if (pclose(pipe) != 0) return output;
-    nlohmann::json parsed = nlohmann::json::parse(output, nullptr, false);
-    return parsed.is_discarded() ? nlohmann::json(output) : parsed;
+    const CommandRun run = RunCommand(command);
+    if (!run.started) return nullptr;
+    if (run.status != 0) return run.output;
+    nlohmann::json parsed = nlohmann::json::parse(run.output, nullptr, false);
+    return parsed.is_discarded() ? nlohmann::json(run.output) : parsed;
 }
 
 }  // namespace bmtest

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "output/item_time.h"
+#include "support/calendar_time.h"
 
 namespace bm {
 namespace {
@@ -23,14 +24,7 @@ TEST(ItemTime, TextsAreTheStoredUtcClockWithoutLeadingZeros) {
 TEST(ItemTime, CalendarTimeReadsTheFieldsAsLocalStandardTime) {
     ItemTimeTexts t;
     const std::time_t calendar = FormatItemTime(FromUnix(1796639109), t);
-    std::tm fields{};
-    fields.tm_year = 126;
-    fields.tm_mon = 11;
-    fields.tm_mday = 7;
-    fields.tm_hour = 10;
-    fields.tm_min = 25;
-    fields.tm_sec = 9;
-    fields.tm_isdst = 0;
+    std::tm fields = bmtest::CalendarTime(2026, 12, 7, 10, 25, 9);  // standard time: tm_isdst 0
     EXPECT_EQ(calendar, std::mktime(&fields));
 }
 

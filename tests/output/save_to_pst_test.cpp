@@ -11,7 +11,9 @@
 #include "output/item_time.h"
 #include "output/save_to_pst.h"
 #include "check/store_checker.h"
+#include "store/nid_types.h"
 #include "output_readback.h"
+#include "support/calendar_time.h"
 
 namespace bm {
 namespace {
@@ -28,16 +30,7 @@ Bytes TimeBytes(FileTime t) {
     return b;
 }
 
-std::tm Feb1st2027() {
-    std::tm t{};
-    t.tm_year = 127;
-    t.tm_mon = 1;
-    t.tm_mday = 1;
-    t.tm_hour = 9;
-    t.tm_min = 3;
-    t.tm_sec = 4;
-    return t;
-}
+std::tm Feb1st2027() { return bmtest::CalendarTime(2027, 2, 1, 9, 3, 4); }
 
 std::unique_ptr<ItemRecord> Mail(const std::string& subject) {
     auto r = std::make_unique<ItemRecord>();
@@ -393,7 +386,7 @@ TEST_F(Writer, AttachmentDataIsStreamedFromTheSourceStore) {
         ASSERT_EQ(BuildIndexes(source_, reader), 0);
         LoadNamedPropertyMap(source_);
         for (const NodeEntry& node : source_.forest.records()) {
-            if ((node.nid & 0x1F) != 0x04) continue;
+            if (!IsNormalMessageNid(node.nid)) continue;
             auto record = ReadItem(source_, node, &reader);
             // A file (named) rather than an embedded message, which is saved
             // as a message of its own, not as the bytes of its node.

@@ -18,6 +18,7 @@
 #include "store/btree_walk.h"
 #include "store/store.h"
 #include "store/store_scan.h"
+#include "support/file_bytes.h"
 
 namespace bmtest {
 
@@ -61,16 +62,6 @@ struct DamageRandom {
         return z ^ (z >> 31);
     }
 };
-
-inline std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteWholeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 inline void Scribble(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::size_t n, std::uint64_t seed) {
     DamageRandom random{seed};
@@ -238,6 +229,13 @@ inline StoreListing ListStore(const std::filesystem::path& path, bool deepScan, 
     bm::WalkMailSubtree(store, *subtree.root, reader, walk);
     bm::ReleaseStore(store);
     return out;
+}
+
+// Copies `source` to `copy` (which must not exist) and damages the copy.
+// False when the damage has nothing to hit.
+inline bool DamagedCopy(const std::filesystem::path& source, const std::filesystem::path& copy, Damage damage) {
+    std::filesystem::copy_file(source, copy);
+    return DamageStore(copy, damage);
 }
 
 }  // namespace bmtest

@@ -32,6 +32,19 @@ std::size_t PageBidAt(const bm::StoreLayout& layout) {
     return layout.page.crcCovers + (layout.idWidth == 4 ? 4 : 8);
 }
 
+// An internal block: its type, level and entry count, then `entries` of
+// `entrySize` bytes each from `first` on, each written by `put`.
+template <class Entry, class Put>
+Bytes InternalBlock(std::uint8_t type, std::uint8_t level, const std::vector<Entry>& entries, std::size_t first,
+                    std::size_t entrySize, Put put) {
+    Bytes out(first + entries.size() * entrySize, 0);
+    out[0] = type;
+    out[1] = level;
+    bm::PutLe(out.data() + 2, entries.size(), 2);
+    for (std::size_t i = 0; i < entries.size(); ++i) put(out.data() + first + i * entrySize, entries[i]);
+    return out;
+}
+
 }  // namespace
 
 StoreImage::StoreImage(const bm::StoreLayout& layout, std::uint16_t formatVersion)
@@ -90,49 +103,49 @@ void StoreImage::WritePageTail(std::uint64_t at, PageType type, std::size_t coun
     Put(at + p.crcAt, crc, 4);
 }
 
+void StoreImage::WritePage(std::uint64_t at, PageType type, std::size_t count, std::size_t entrySize,
+                           std::uint8_t level, const PageOptions& options,
+                           const std::function<void(std::uint64_t e, std::size_t i)>& putEntry) {
+    Zero(at, layout_->page.size);
+    for (std::size_t i = 0; i < count; ++i) putEntry(at + i * entrySize, i);
+    WritePageTail(at, type, count, entrySize, level, options);
+}
+
 void StoreImage::WriteBbtLeafPage(std::uint64_t at, const std::vector<BbtLeafEntry>& entries,
                                   const PageOptions& options) {
-    const bm::StoreLayout& l = *layout_;
-    const bm::BlockEntryFields& f = l.bbtLeaf;
-    Zero(at, l.page.size);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t e = at + i * f.size;
-        Put(e + f.bidAt, entries[i].bid, l.idWidth);
-        Put(e + f.offsetAt, entries[i].offset, l.idWidth);
-        Put(e + f.cbAt, entries[i].cb, 2);
-        Put(e + f.refCountAt, static_cast<std::uint16_t>(entries[i].refCount), 2);
-        if (f.inflatedAt != bm::kNoField) Put(e + f.inflatedAt, entries[i].inflated ? entries[i].inflated : entries[i].cb, 2);
-    }
-    WritePageTail(at, PageType::Bbt, entries.size(), f.size, 0, options);
+    const std::size_t w = layout_->idWidth;
+    const bm::BlockEntryFields& f = layout_->bbtLeaf;
+    WritePage(at, PageType::Bbt, entries.size(), f.size, 0, options, [&](std::uint64_t e, std::size_t i) {
+        const BbtLeafEntry& entry = entries[i];
+        Put(e + f.bidAt, entry.bid, w);
+        Put(e + f.offsetAt, entry.offset, w);
+        Put(e + f.cbAt, entry.cb, 2);
+        Put(e + f.refCountAt, static_cast<std::uint16_t>(entry.refCount), 2);
+        if (f.inflatedAt != bm::kNoField) Put(e + f.inflatedAt, entry.inflated ? entry.inflated : entry.cb, 2);
+    });
 }
 
 void StoreImage::WriteNbtLeafPage(std::uint64_t at, const std::vector<NbtLeafEntry>& entries,
                                   const PageOptions& options) {
-    const bm::StoreLayout& l = *layout_;
-    const bm::NodeEntryFields& f = l.nbtLeaf;
-    Zero(at, l.page.size);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t e = at + i * f.size;
-        Put(e + f.nidAt, entries[i].nid, l.idWidth);
-        Put(e + f.bidDataAt, entries[i].bidData, l.idWidth);
-        Put(e + f.bidSubAt, entries[i].bidSub, l.idWidth);
+    const std::size_t w = layout_->idWidth;
+    const bm::NodeEntryFields& f = layout_->nbtLeaf;
+    WritePage(at, PageType::Nbt, entries.size(), f.size, 0, options, [&](std::uint64_t e, std::size_t i) {
+        Put(e + f.nidAt, entries[i].nid, w);
+        Put(e + f.bidDataAt, entries[i].bidData, w);
+        Put(e + f.bidSubAt, entries[i].bidSub, w);
         Put(e + f.parentAt, entries[i].nidParent, 4);
-    }
-    WritePageTail(at, PageType::Nbt, entries.size(), f.size, 0, options);
+    });
 }
 
 void StoreImage::WriteInnerPage(std::uint64_t at, PageType type, const std::vector<InnerEntry>& entries,
                                 std::uint8_t level, const PageOptions& options) {
-    const bm::StoreLayout& l = *layout_;
-    const bm::InnerEntryFields& f = l.inner;
-    Zero(at, l.page.size);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::uint64_t e = at + i * f.size;
-        Put(e + f.keyAt, entries[i].key, l.idWidth);
-        Put(e + f.keyAt + l.idWidth, entries[i].bid, l.idWidth);
-        Put(e + f.offsetAt, entries[i].offset, l.idWidth);
-    }
-    WritePageTail(at, type, entries.size(), f.size, level, options);
+    const std::size_t w = layout_->idWidth;
+    const bm::InnerEntryFields& f = layout_->inner;
+    WritePage(at, type, entries.size(), f.size, level, options, [&](std::uint64_t e, std::size_t i) {
+        Put(e + f.keyAt, entries[i].key, w);
+        Put(e + f.keyAt + w, entries[i].bid, w);
+        Put(e + f.offsetAt, entries[i].offset, w);
+    });
 }
 
 std::size_t StoreImage::WriteBlock(std::uint64_t at, std::uint64_t bid, std::span<const std::uint8_t> stored,
@@ -189,47 +202,29 @@ BbtLeafEntry StoreImage::AddCompressedBlock(std::uint64_t bid, std::span<const s
 
 Bytes StoreImage::XBlock(const std::vector<std::uint64_t>& bids, std::uint32_t totalBytes, std::uint8_t level) const {
     const std::size_t w = layout_->idWidth;
-    const std::size_t first = layout_->internal.dataTreeEntriesAt;
-    Bytes out(first + bids.size() * w, 0);
-    out[0] = 1;
-    out[1] = level;
-    bm::PutLe(out.data() + 2, bids.size(), 2);
+    Bytes out = InternalBlock(1, level, bids, layout_->internal.dataTreeEntriesAt, w,
+                              [w](std::uint8_t* e, std::uint64_t bid) { bm::PutLe(e, bid, w); });
     bm::PutLe(out.data() + 4, totalBytes, 4);
-    for (std::size_t i = 0; i < bids.size(); ++i) bm::PutLe(out.data() + first + i * w, bids[i], w);
     return out;
 }
 
 Bytes StoreImage::SlBlock(const std::vector<SubnodeLeafEntry>& entries) const {
     const std::size_t w = layout_->idWidth;
-    const std::size_t first = layout_->internal.subnodeEntriesAt;
-    const std::size_t size = layout_->internal.subnodeLeafSize;
-    Bytes out(first + entries.size() * size, 0);
-    out[0] = 2;
-    out[1] = 0;
-    bm::PutLe(out.data() + 2, entries.size(), 2);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::uint8_t* e = out.data() + first + i * size;
-        bm::PutLe(e, entries[i].nid, w);
-        bm::PutLe(e + w, entries[i].bidData, w);
-        bm::PutLe(e + 2 * w, entries[i].bidSub, w);
-    }
-    return out;
+    return InternalBlock(2, 0, entries, layout_->internal.subnodeEntriesAt, layout_->internal.subnodeLeafSize,
+                         [w](std::uint8_t* e, const SubnodeLeafEntry& entry) {
+                             bm::PutLe(e, entry.nid, w);
+                             bm::PutLe(e + w, entry.bidData, w);
+                             bm::PutLe(e + 2 * w, entry.bidSub, w);
+                         });
 }
 
 Bytes StoreImage::SiBlock(const std::vector<SubnodeInnerEntry>& entries) const {
     const std::size_t w = layout_->idWidth;
-    const std::size_t first = layout_->internal.subnodeEntriesAt;
-    const std::size_t size = layout_->internal.subnodeInnerSize;
-    Bytes out(first + entries.size() * size, 0);
-    out[0] = 2;
-    out[1] = 1;
-    bm::PutLe(out.data() + 2, entries.size(), 2);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::uint8_t* e = out.data() + first + i * size;
-        bm::PutLe(e, entries[i].nid, w);
-        bm::PutLe(e + w, entries[i].bidSl, w);
-    }
-    return out;
+    return InternalBlock(2, 1, entries, layout_->internal.subnodeEntriesAt, layout_->internal.subnodeInnerSize,
+                         [w](std::uint8_t* e, const SubnodeInnerEntry& entry) {
+                             bm::PutLe(e, entry.nid, w);
+                             bm::PutLe(e + w, entry.bidSl, w);
+                         });
 }
 
 void StoreImage::Save(const std::filesystem::path& path) const {

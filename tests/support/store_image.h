@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -141,6 +142,10 @@ public:
     void Save(const std::filesystem::path& path) const;
 
 private:
+    // Zeroes the page at `at`, has `putEntry` write entry i at at + i *
+    // entrySize for each of the `count`, then writes the page's tail.
+    void WritePage(std::uint64_t at, PageType type, std::size_t count, std::size_t entrySize, std::uint8_t level,
+                   const PageOptions& options, const std::function<void(std::uint64_t e, std::size_t i)>& putEntry);
     void WritePageTail(std::uint64_t at, PageType type, std::size_t count, std::size_t entrySize, std::uint8_t level,
                        const PageOptions& options);
 

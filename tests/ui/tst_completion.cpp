@@ -27,9 +27,9 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+using uitest::kSavingTimeoutMs;
 
-constexpr int kSavingTimeoutMs = 120000;
+namespace {
 
 class ItemCounter : public bm::StoreListingVisitor {
 public:
@@ -63,8 +63,7 @@ private slots:
         if (sound.empty()) QSKIP("shared store absent");
         uitest::TestWizard wizard;
         const fs::path store = wizard.dir() / "damaged.ost";
-        fs::copy_file(sound, store);
-        QVERIFY(bmtest::DamageStore(store, bmtest::Damage::TruncatedAt90));
+        QVERIFY(bmtest::DamagedCopy(sound, store, bmtest::Damage::TruncatedAt90));
         const fs::path target = wizard.dir() / "out";
         fs::create_directories(target);
 

@@ -36,9 +36,10 @@ namespace fs = std::filesystem;
 namespace pst = bm::pst;
 namespace tags = bm::pst::tags;
 
+using uitest::kSavingTimeoutMs;
+
 namespace {
 
-constexpr int kSavingTimeoutMs = 120000;
 constexpr const char* kSpecialNames[] = {"Calendar", "Contacts", "Tasks", "Notes", "Journal"};
 
 pst::Message MailIn(const std::string& path) {

@@ -88,8 +88,7 @@ private slots:
     void okOnAnUnreadableStoreLeavesTheWizardOpenForADeepScan() {
         // The whole application, as it starts: closing the failed page
         // leaves no window on screen for a moment, which must not end it.
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         wizard.services.realBoxes = true;
         const fs::path garbage = wizard.dir() / "BROKEN.OST";
@@ -200,8 +199,7 @@ private slots:
     }
 
     void saveRefusesNoCheckedFolderAndAMissingDestination() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         wizard.services.realBoxes = true;
         BoxCatcher catcher;

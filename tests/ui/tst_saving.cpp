@@ -44,9 +44,9 @@ using uitest::ConvertAndDrive;
 using uitest::TestWizard;
 namespace fs = std::filesystem;
 
-namespace {
+using uitest::kSavingTimeoutMs;
 
-constexpr int kSavingTimeoutMs = 120000;
+namespace {
 
 // Items per folder path of `store`, each folder read whole by the store
 // listing (independent of the analysis and its lists). A folder's associated
@@ -275,8 +275,7 @@ private slots:
     }
 
     void stopWhileSavingEndsAbortedWithAClosedPartialStore() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         SavingSeen seen;
         bool stopAskedTwice = false;
@@ -325,8 +324,7 @@ private slots:
     }
 
     void theSaveDialogOffersTheDefaultNameAndTakesAnother() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         SavingSeen seen;
         bool cancelledStartsNothing = false;
@@ -360,8 +358,7 @@ private slots:
     }
 
     void theSaveDialogOpensInTheNewRepairFolderAndAnUnwritableOneIsRefused() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         const fs::path fresh = wizard.dir() / "fresh";  // no Repair in it yet
         fs::create_directories(fresh);
@@ -408,8 +405,7 @@ private slots:
     }
 
     void theBarSaysTheNewStoreIsCheckedOnceEveryItemIsRead() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         SavingSeen seen;
         QString barText;
@@ -440,8 +436,7 @@ private slots:
     }
 
     void exitWhileSavingClosesTheOutputStoreBeforeTheEnd() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         SavingSeen seen;
         ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
@@ -468,8 +463,7 @@ private slots:
     }
 
     void anUnreadableStoreAtSaveReturnsToThePageWithTheMessage() {
-        const fs::path source = uitest::DemoStore();
-        if (source.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(source);
         TestWizard wizard;
         const fs::path store = wizard.dir() / "copy.ost";
         fs::copy_file(source, store);

@@ -29,8 +29,7 @@ class TerminationTest : public QObject {
     Q_OBJECT
 private slots:
     void terminationWhileSavingClosesTheOutputStoreFirst() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         uitest::TestWizard wizard;
         bmui::TerminationWatcher watcher;
         QVERIFY(watcher.active());

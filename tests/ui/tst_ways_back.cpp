@@ -110,8 +110,7 @@ private slots:
 
     void everyWayBackLeavesTheProgramOnStep1() {
         QFETCH(QString, way);
-        const fs::path demo = uitest::DemoStore();
-        if (demo.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(demo);
         TestWizard wizard;
         // The desktop's own message boxes, answered by the buttons a user
         // presses: OK, and Yes to the questions.

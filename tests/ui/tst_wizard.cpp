@@ -73,6 +73,25 @@ using uitest::ClickFolder;
 using uitest::ConvertAndDrive;
 using uitest::kAnalysisTimeoutMs;
 
+namespace {
+
+// Converts `store` and runs `drive` on the analysis page; unless the test
+// has failed by then, leaves the page by Back with yes to its question.
+// Fails when the page never came.
+void DriveAndGoBack(TestWizard& wizard, const fs::path& store, const std::function<void(bmui::Repair_Recover&)>& drive) {
+    bool driven = false;
+    ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+        driven = true;
+        drive(page);
+        if (QTest::currentTestFailed()) return;
+        wizard.services.answers = {true};
+        page.Back();
+    });
+    QVERIFY(driven);
+}
+
+}  // namespace
+
 class WizardTest : public QObject {
     Q_OBJECT
 private slots:
@@ -282,8 +301,7 @@ private slots:
 
     void step1OpensAStoreWhateverItsName() {
         QFETCH(QString, name);
-        const fs::path demo = uitest::DemoStore();
-        if (demo.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(demo);
         TestWizard wizard;
         const fs::path store = wizard.dir() / name.toStdString();
         fs::copy_file(demo, store);
@@ -328,8 +346,7 @@ private slots:
     }
 
     void aTypedPathIsAnalysed() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
         step1.show();
@@ -450,8 +467,7 @@ private slots:
     }
 
     void hostileMailCannotMakeThePreviewReadDevicesPipesOrRemoteServers() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         const fs::path fifo = wizard.dir() / "pipe";
         QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
@@ -460,9 +476,7 @@ private slots:
                                     "<link rel=\"stylesheet\" href=\"file:///dev/zero\">"
                                     "<img src=\"http://example.invalid/track.png\"><img src=\"data:image/png;base64,AAAA\">"
                                     "<script>document.write('ran')</script><p>hostile body</p>";
-        bool driven = false;
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.run().results().Modify([&](bm::AnalysisData& data) {
                 for (bm::FolderRecord& folder : data.folders) {
                     if (folder.path != "Personal Folders\\Inbox\\" || folder.messages.empty()) continue;
@@ -487,15 +501,11 @@ private slots:
             QCOMPARE(page.subjectLabel()->text(), QStringLiteral("<img src=\"file:///dev/zero\"><b>bold</b>"));
             QCOMPARE(page.fromLabel()->textFormat(), Qt::PlainText);
             QCOMPARE(page.toLabel()->textFormat(), Qt::PlainText);
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void analysisOfTheDemoStoreShowsFoldersListsAndPreviews() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         bool driven = false;
         ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
@@ -647,12 +657,9 @@ private slots:
     }
 
     void keyboardDrivesTheAnalysisPage() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
-        bool driven = false;
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(&page));
             QTreeWidgetItem* inbox = page.tree()->ItemOf("Personal Folders\\Inbox\\");
@@ -725,19 +732,13 @@ private slots:
             QContextMenuEvent menuRequest(QContextMenuEvent::Mouse, QPoint(5, 5), page.preview()->viewport()->mapToGlobal(QPoint(5, 5)));
             QApplication::sendEvent(page.preview()->viewport(), &menuRequest);
             QVERIFY(QApplication::activePopupWidget() == nullptr);
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void arrowKeysMoveThePreviewAndHeaderClicksSortTheList() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
-        bool driven = false;
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.show();
             QVERIFY(QTest::qWaitForWindowExposed(&page));
             QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
@@ -813,21 +814,15 @@ private slots:
             page.ShowPreview(filledRow);
             QCOMPARE(page.subjectLabel()->text(), lastSubject);
             QCOMPARE(page.preview()->toPlainText(), sortedPreview);
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void contactsAppointmentsTasksNotesAndJournalItemsPreviewAsCards() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         const fs::path fifo = wizard.dir() / "pipe";
         QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
-        bool driven = false;
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.show();
             // A birthday and a meeting time as FILETIMEs (UTC noon, so the
             // local date is the same day everywhere but the date line).
@@ -916,24 +911,18 @@ private slots:
             // Nothing a card names was loaded (the escaped markup asks for
             // nothing at all).
             QCOMPARE(page.preview()->refusedLoads(), refused);
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void cardsAndListsShowWhatTheStoreHolds() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
-        bool driven = false;
         // The demo store's times: its first day, and so on (UTC).
         const auto demoTime = [](std::int64_t seconds) {
             return QLocale().toString(QDateTime::fromSecsSinceEpoch(1717200000 + seconds, Qt::UTC).toLocalTime(),
                                       QLocale::ShortFormat);
         };
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.show();
             QTreeWidget* list = page.itemList();
             const auto captionsShown = [&] {
@@ -985,10 +974,7 @@ private slots:
                 const int n = subject.mid(8, subject.indexOf(QLatin1Char(':')) - 8).toInt();
                 QCOMPARE(list->topLevelItem(i)->text(2), demoTime(86400LL * n + 9 * 3600));
             }
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void attachmentNamesAreMadeSafeAndStayInTheChosenFolder() {
@@ -1035,14 +1021,11 @@ private slots:
     }
 
     void theMailPreviewListsAttachmentsAndSavesTheChosenOne() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         const fs::path target = wizard.dir() / "attachments";
         fs::create_directories(target);
-        bool driven = false;
-        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
-            driven = true;
+        DriveAndGoBack(wizard, store, [&](bmui::Repair_Recover& page) {
             page.show();
             QVERIFY(ClickFolder(page, "Personal Folders\\Inbox\\"));
             // Every seventh mail of the demo store carries "notes-<n>.txt"
@@ -1084,15 +1067,11 @@ private slots:
                     if (!list->isVisibleTo(&page)) break;
                 }
             QVERIFY(!list->isVisibleTo(&page));
-            wizard.services.answers = {true};
-            page.Back();
         });
-        QVERIFY(driven);
     }
 
     void backThenASecondConvertAnalysesAgain() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         for (int round = 0; round < 2; ++round) {
             int folders = 0;
@@ -1127,8 +1106,7 @@ private slots:
     }
 
     void storeInUseReturnsToStep1WithTheMessage() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         const int fd = ::open(store.c_str(), O_RDONLY);
         QVERIFY(fd >= 0);
         QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
@@ -1140,8 +1118,7 @@ private slots:
     }
 
     void stopAndPauseDuringAnAnalysis() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         bmui::DiskSelection step1(*wizard.context);
         wizard.services.storeFile = QString::fromStdString(store.string());
@@ -1188,8 +1165,7 @@ private slots:
     }
 
     void exitDuringAnAnalysisStopsTheRunFirst() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         wizard.context->sourcePath = store.string();
         bmui::Repair_Recover page(*wizard.context, nullptr);
@@ -1202,8 +1178,7 @@ private slots:
     }
 
     void searchPageFindsStoresAndHandsOneToTheAnalysis() {
-        const fs::path store = uitest::DemoStore();
-        if (store.empty()) QSKIP("demo store generator missing");
+        UITEST_REQUIRE_DEMO_STORE(store);
         TestWizard wizard;
         const fs::path root = wizard.dir() / "search";
         fs::create_directories(root / "deeper");

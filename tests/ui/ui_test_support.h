@@ -119,6 +119,7 @@ std::filesystem::path DemoStore();
 std::filesystem::path SharedStore(const char* name);
 
 inline constexpr int kAnalysisTimeoutMs = 60000;
+inline constexpr int kSavingTimeoutMs = 120000;
 
 // Opens the analysis page from step 1 over `store` and runs `drive` on it
 // once its analysis has ended; the page is left by `drive` (or closed after
@@ -131,3 +132,9 @@ void ConvertAndDrive(TestWizard& wizard, const std::filesystem::path& store,
 bool ClickFolder(bmui::Repair_Recover& page, const char* path);
 
 }  // namespace uitest
+
+// Skips the current test when the demo store generator is missing; else
+// `var` is the demo store's path.
+#define UITEST_REQUIRE_DEMO_STORE(var)                           \
+    const std::filesystem::path var = ::uitest::DemoStore();     \
+    if (var.empty()) QSKIP("demo store generator missing")

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "common/civil_date.h"
+
 namespace bm::ics {
 
 struct Transition {
@@ -69,14 +71,5 @@ std::optional<TimeZone> ReadTimeZoneStruct(std::span<const std::uint8_t> bytes, 
 
 // Local time (Unix seconds read as local) of the transition in `year`.
 std::int64_t TransitionTime(const Transition& t, int year);
-
-// Days from 1970-01-01 to the civil date, and back.
-std::int64_t DaysFromCivil(int year, unsigned month, unsigned day);
-struct CivilDate {
-    int year;
-    unsigned month;
-    unsigned day;
-};
-CivilDate CivilFromDays(std::int64_t days);
 
 }  // namespace bm::ics

@@ -59,7 +59,7 @@ inline std::vector<std::uint8_t> TimeZoneDefinition(std::u16string_view keyName,
 
 // Minutes since 1601 of a local date and time.
 inline std::uint32_t LocalMinutes(int year, unsigned month, unsigned day, int hour = 0, int minute = 0) {
-    return static_cast<std::uint32_t>((bm::ics::DaysFromCivil(year, month, day) + 134774) * 1440 + hour * 60 + minute);
+    return static_cast<std::uint32_t>((bm::DaysFromCivil(year, month, day) + 134774) * 1440 + hour * 60 + minute);
 }
 
 struct Change {

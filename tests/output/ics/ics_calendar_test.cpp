@@ -11,6 +11,7 @@
 #include "output/ics/recurrence_pattern.h"
 #include "output/mime/mail_check.h"
 #include "output/pst/props_tags.h"
+#include "store/nid_types.h"
 
 namespace bm {
 namespace {
@@ -274,9 +275,6 @@ TEST(IcsCalendar, CutRecurrencesAndTimeZonesAreReadSafely) {
     }
 }
 
-constexpr std::uint32_t kNidTypeMask = 0x1F;
-constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
-
 TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
     BM_REQUIRE_ICAL_READERS();
     json expected = json::array();
@@ -286,7 +284,7 @@ TEST(IcsCalendar, EveryCalendarItemOfTheSharedStoresIsRead) {
         std::string text = ics::Calendar::Begin();
         std::size_t count = 0;
         for (const NodeEntry& node : store.forest.records()) {
-            if ((node.nid & kNidTypeMask) != kNidTypeNormalMessage) continue;
+            if (!IsNormalMessageNid(node.nid)) continue;
             const auto item = CopySourceMessage(store, node);
             if (!item || !ics::IsCalendarItem(*item)) continue;
             text += calendar.Components(*item);

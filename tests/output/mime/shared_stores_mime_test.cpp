@@ -6,13 +6,12 @@
 #include "output/mime/mail_check.h"
 #include "output/mime/message_fields.h"
 #include "output/mime/message_to_mime.h"
+#include "store/nid_types.h"
 
 namespace bm::mime {
 namespace {
 
 using nlohmann::json;
-constexpr std::uint32_t kNidTypeMask = 0x1F;
-constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
 
 class SharedStoreMime : public testing::TestWithParam<const char*> {};
 
@@ -28,7 +27,7 @@ TEST_P(SharedStoreMime, EveryMessageParsesWithoutDefects) {
     json expected = json::array();
     std::size_t n = 0;
     for (const NodeEntry& node : store.forest.records()) {
-        if ((node.nid & kNidTypeMask) != kNidTypeNormalMessage) continue;
+        if (!IsNormalMessageNid(node.nid)) continue;
         const std::optional<pst::Message> message = CopySourceMessage(store, node);
         if (!message) continue;
         const auto file = out / (std::to_string(++n) + ".eml");

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "output/pst/ndb_file.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace {
@@ -22,11 +23,6 @@ Bytes Pattern(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     for (auto& b : out) b = static_cast<std::uint8_t>(rng());
     return out;
-}
-
-Bytes ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Enough for the file to pass several of the pieces after which the written
@@ -117,7 +113,7 @@ TEST(NdbFile, AFileLargerThanSeveralWrittenPiecesReadsBackWithEveryByteAndEveryL
         file.sync();
         file.close();
     }
-    const Bytes actual = ReadWhole(path);
+    const Bytes actual = bmtest::ReadWholeFile(path);
     ASSERT_EQ(actual.size(), expected.size());
     // Compared piece by piece so that a fault names where it is.
     constexpr std::size_t kPiece = 1u << 20;
@@ -145,7 +141,7 @@ TEST(NdbFile, PiecesHandedOverFasterThanTheyAreWrittenGoThroughThreeBuffers) {
         EXPECT_LE(file.buffersMade(), 3u);
         file.close();
     }
-    const Bytes actual = ReadWhole(path);
+    const Bytes actual = bmtest::ReadWholeFile(path);
     ASSERT_EQ(actual.size(), chunk.size() * kChunks);
     for (std::size_t i = 0; i < kChunks; ++i)
         ASSERT_TRUE(std::equal(chunk.begin(), chunk.end(), actual.begin() + static_cast<std::ptrdiff_t>(i * chunk.size())))
@@ -174,7 +170,7 @@ TEST(ReservedOutputFile, AReservedNameSwappedForALinkNeverLeadsTheWriterToTheLin
         file.append(bytes);
         file.close();
     }
-    EXPECT_EQ(ReadWhole(victim), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(bmtest::ReadWholeFile(victim), Bytes({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_FALSE(reserved->StillNamed());
     const std::string refused = reserved->MoveTo(dir / "store.pst");
     EXPECT_NE(refused.find("replaced"), std::string::npos) << refused;
@@ -195,9 +191,9 @@ TEST(ReservedOutputFile, AReservedFileIsWrittenThroughItsDescriptorAndNamedWitho
     }
     { std::ofstream(dir / "taken.pst") << "mine"; }
     EXPECT_FALSE(reserved->MoveTo(dir / "taken.pst").empty());
-    EXPECT_EQ(ReadWhole(dir / "taken.pst"), Bytes({'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(bmtest::ReadWholeFile(dir / "taken.pst"), Bytes({'m', 'i', 'n', 'e'}));
     EXPECT_EQ(reserved->MoveTo(dir / "store.pst"), "");
-    EXPECT_EQ(ReadWhole(dir / "store.pst"), bytes);
+    EXPECT_EQ(bmtest::ReadWholeFile(dir / "store.pst"), bytes);
     EXPECT_FALSE(std::filesystem::exists(dir / "store.pst.partial"));
 }
 

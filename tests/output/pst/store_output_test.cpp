@@ -9,17 +9,14 @@
 
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
+#include "support/command_run.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace bm::pst {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::uint8_t> ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 Message Mail(const std::string& subject, bool withTimes) {
     Message m;
@@ -58,8 +55,8 @@ TEST(StoreOutput, TheSameContentGivesTheSameBytes) {
     const StoreOptions options{.displayName = "Same", .defaultMessageTime = 1650000000};
     WriteSample(dir / "one.pst", options);
     WriteSample(dir / "two.pst", options);
-    const auto one = ReadAll(dir / "one.pst");
-    const auto two = ReadAll(dir / "two.pst");
+    const auto one = bmtest::ReadWholeFile(dir / "one.pst");
+    const auto two = bmtest::ReadWholeFile(dir / "two.pst");
     ASSERT_GT(one.size(), 100000u);
     EXPECT_TRUE(one == two) << "the two writes differ";
 
@@ -68,7 +65,7 @@ TEST(StoreOutput, TheSameContentGivesTheSameBytes) {
     StoreOptions seeded = options;
     seeded.seed = 1;
     WriteSample(dir / "seeded.pst", seeded);
-    const auto three = ReadAll(dir / "seeded.pst");
+    const auto three = bmtest::ReadWholeFile(dir / "seeded.pst");
     EXPECT_EQ(three.size(), one.size());
     EXPECT_FALSE(three == one);
 }
@@ -97,12 +94,10 @@ TEST(StoreOutput, AStoreWithoutNamedPropertiesOpensInPypff) {
                              "        walk(sub, p)\n"
                              "walk(f.get_root_folder(), '')\n";
     const std::string command = "/usr/bin/python3 " + script.string() + " " + path.string() + " 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buf[1024];
-    while (std::size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0) << output;
+    const bmtest::CommandRun run = bmtest::RunCommand(command);
+    ASSERT_TRUE(run.started);
+    const std::string& output = run.output;
+    EXPECT_EQ(run.status, 0) << output;
     EXPECT_NE(output.find("/Top of Personal Folders/Inbox 3 plain 0|plain 1|plain 2\n"), std::string::npos)
         << output;
 }

@@ -15,6 +15,8 @@
 #include "output/output_readback.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
+#include "support/command_run.h"
+#include "support/file_bytes.h"
 #include "support/test_paths.h"
 
 namespace bm::pst {
@@ -305,20 +307,14 @@ std::string WriteAndCheck(const std::string& name, const StoreFactory& create, i
     const fs::path script = fs::path(BRIGHTMEND_SOURCE_DIR) / "tools" / "pst_roundtrip_check.py";
     const std::string command = kPython.string() + " " + script.string() + " " + storePath.string() + " " +
                                 (dir / "manifest.json").string() + " 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        status = -1;
-        return "cannot run " + command;
-    }
-    char buf[4096];
-    while (std::size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    status = pclose(pipe);
+    const bmtest::CommandRun run = bmtest::RunCommand(command);
+    status = run.status;
+    if (!run.started) return "cannot run " + command;
     // For a look with other tools: BRIGHTMEND_KEEP_ROUNDTRIP=<dir> keeps a copy.
     if (const char* keep = std::getenv("BRIGHTMEND_KEEP_ROUNDTRIP")) {
         fs::copy(dir, fs::path(keep) / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
-    return output;
+    return run.output;
 }
 
 bool ReadersInstalled() {
@@ -337,11 +333,6 @@ TEST(StoreRoundTrip, IndependentReadersSeeWhatWasWritten) {
     int status = 0;
     const std::string output = WriteAndCheck("pst_roundtrip", PstStore::Create, status);
     ExpectAllReadersAgree(output, status);
-}
-
-std::vector<std::uint8_t> FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The manifest's "Top of Personal Folders/A/B" as the own reader's "A\B".
@@ -401,7 +392,7 @@ TEST(StoreRoundTrip, OwnReaderSeesWhatWasWritten) {
             EXPECT_EQ(r.messageFields->body, m["body"].get<std::string>()) << subject;
         }
         if (m.contains("html_file")) {
-            EXPECT_TRUE(r.messageFields->htmlBody == FileBytes(dir / m["html_file"].get<std::string>())) << subject;
+            EXPECT_TRUE(r.messageFields->htmlBody == bmtest::ReadWholeFile(dir / m["html_file"].get<std::string>())) << subject;
         }
         if (m.contains("rtf_file")) {
             // The plain text of the RTF body holds the text of its lines.
@@ -420,7 +411,7 @@ TEST(StoreRoundTrip, OwnReaderSeesWhatWasWritten) {
             if (!a.contains("file")) continue;  // an embedded message
             const auto it = byName.find(name);
             ASSERT_NE(it, byName.end()) << subject << ": attachment " << name;
-            const auto expected = FileBytes(dir / a["file"].get<std::string>());
+            const auto expected = bmtest::ReadWholeFile(dir / a["file"].get<std::string>());
             const auto& got = item->attachmentData[it->second];
             EXPECT_EQ(got.size(), expected.size()) << subject << ": " << name;
             EXPECT_TRUE(got == expected) << subject << ": " << name;
@@ -445,12 +436,10 @@ TEST(StoreRoundTrip, StoreCheckerFindsNoFault) {
     for (int i = 0; i < 250; ++i) store->CreateFolder(inbox, "Sub " + std::to_string(i));
     store->Finish();
     const std::string command = checker.string() + " " + (dir / "check.pst").string() + " --strict 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buf[1024];
-    while (std::size_t n = fread(buf, 1, sizeof buf, pipe)) output.append(buf, n);
-    EXPECT_EQ(pclose(pipe), 0) << output;
+    const bmtest::CommandRun run = bmtest::RunCommand(command);
+    ASSERT_TRUE(run.started);
+    const std::string& output = run.output;
+    EXPECT_EQ(run.status, 0) << output;
     EXPECT_NE(output.find(" 0 error(s), 0 warning(s)"), std::string::npos) << output;
 }
 

@@ -9,6 +9,7 @@
 #include "output/mime/mail_check.h"
 #include "output/mime/message_fields.h"
 #include "output/pst/props_tags.h"
+#include "store/nid_types.h"
 
 namespace bm {
 namespace {
@@ -157,9 +158,6 @@ TEST(ContactToVcard, ADistributionListIsAGroupWithEveryMember) {
               "");
 }
 
-constexpr std::uint32_t kNidTypeMask = 0x1F;
-constexpr std::uint32_t kNidTypeNormalMessage = 0x04;
-
 TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
     BM_REQUIRE_VOBJECT();
     json expected = json::array();
@@ -169,7 +167,7 @@ TEST(ContactToVcard, EveryContactAndListOfTheSharedStoresIsRead) {
         std::string text;
         std::size_t count = 0;
         for (const NodeEntry& node : store.forest.records()) {
-            if ((node.nid & kNidTypeMask) != kNidTypeNormalMessage) continue;
+            if (!IsNormalMessageNid(node.nid)) continue;
             const auto item = CopySourceMessage(store, node);
             if (!item || !(vcard::IsContact(*item) || vcard::IsDistributionList(*item))) continue;
             text += vcard::ItemToVcard(*item);
