@@ -208,6 +208,8 @@ void PrintReconciliationText(const Reconciliation& account, bool saving) {
         std::printf("Not recovered: %s\n", EscapeForTerminal(FormatLostItem(item)).c_str());
     for (const DamagedItem& item : account.damaged())
         std::printf("Damaged: %s\n", EscapeForTerminal(FormatDamagedItem(item)).c_str());
+    for (const DuplicateItem& item : account.duplicates())
+        std::printf("Duplicate left out: %s\n", EscapeForTerminal(FormatDuplicateItem(item)).c_str());
 }
 
 }  // namespace bm::cli

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/civil_date.h"
 #include "format/properties.h"
 
 namespace bm {
@@ -31,16 +32,6 @@ std::optional<std::uint64_t> FileTimeOf(const Bytes& raw) {
     for (std::size_t i = 8; i-- > 0;) v = (v << 8) | raw[i];
     if (v == 0) return std::nullopt;
     return v;
-}
-
-// Days from 1970-01-01 to the civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
 bool LeapYear(std::int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
@@ -84,16 +75,10 @@ std::string DateText(std::uint64_t filetime) {
         rest += 86400;
         --days;
     }
-    // The civil date of `days` (the inverse of DaysFromCivil).
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
+    const CivilDate date = CivilFromDays(days);
+    const int y = date.year;
+    const unsigned m = date.month;
+    const unsigned d = date.day;
     if (rest == 0) return fmt::format("{:04}-{:02}-{:02}", y, m, d);
     return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", y, m, d, rest / 3600, rest / 60 % 60, rest % 60);
 }
@@ -109,7 +94,7 @@ std::optional<std::uint64_t> ParseFilterDate(std::string_view text, bool dayAfte
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const unsigned monthDays = kDays[*month - 1] + (*month == 2 && LeapYear(*year) ? 1 : 0);
     if (*day > monthDays) return std::nullopt;
-    std::int64_t seconds = DaysFromCivil(*year, *month, *day) * 86400;
+    std::int64_t seconds = DaysFromCivil(static_cast<int>(*year), *month, *day) * 86400;
     std::string_view time = text.substr(10);
     if (time.empty()) {
         if (dayAfter) seconds += 86400;

@@ -5,6 +5,8 @@
 #include <QBrush>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
+#include <QDateEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStyle>
 #include <QToolButton>
@@ -25,6 +28,7 @@
 #include "engine/log_texts.h"
 #include "engine/saving_run.h"
 #include "engine/shipped_pages.h"
+#include "output/output_texts.h"
 #include "ui/analysis_bridge.h"
 #include "ui/folder_tree.h"
 #include "ui/icons.h"
@@ -155,9 +159,12 @@ void Repair_Recover::BuildButtons(QVBoxLayout* layout) {
     // still fits a small screen.
     outputKind_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     outputKind_->setMinimumContentsLength(22);
-    // The damage mark is a category in the new store; an export has none.
-    connect(outputKind_, &QComboBox::currentIndexChanged, this,
-            [this](int kind) { markDamaged_->setEnabled(kind == 0); });
+    // The damage mark is a category in the new store, and only a store has
+    // parts; an export has neither.
+    connect(outputKind_, &QComboBox::currentIndexChanged, this, [this](int kind) {
+        markDamaged_->setEnabled(kind == 0);
+        partSize_->setEnabled(kind == 0);
+    });
     buttons->addWidget(back_);
     buttons->addStretch(1);
     buttons->addWidget(pause_);
@@ -165,7 +172,47 @@ void Repair_Recover::BuildButtons(QVBoxLayout* layout) {
     buttons->addWidget(outputKind_);
     buttons->addWidget(markDamaged_);
     buttons->addWidget(save_);
+    BuildSaveOptions(layout);
     layout->addLayout(buttons);
+}
+
+void Repair_Recover::BuildSaveOptions(QVBoxLayout* layout) {
+    auto* row = new QHBoxLayout;
+    dateRange_ = new QCheckBox(Text(kDateRangeBox), this);
+    dateRange_->setToolTip(Text(kDateRangeTip));
+    since_ = new QDateEdit(QDate::currentDate().addYears(-1), this);
+    until_ = new QDateEdit(QDate::currentDate(), this);
+    auto* to = new QLabel(Text(kDateRangeTo), this);
+    for (QDateEdit* edit : {since_, until_}) {
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setCalendarPopup(true);
+        edit->setEnabled(false);
+    }
+    connect(dateRange_, &QCheckBox::toggled, this, [this](bool on) {
+        since_->setEnabled(on);
+        until_->setEnabled(on);
+    });
+    dedupe_ = new QCheckBox(Text(kLeaveOutDuplicatesBox), this);
+    dedupe_->setToolTip(Text(kLeaveOutDuplicatesTip));
+    auto* partLabel = new QLabel(Text(kPartSizeLabel), this);
+    partSize_ = new QSpinBox(this);
+    partSize_->setRange(static_cast<int>(bm::kSmallestStoreSizeLimit >> 20),
+                        static_cast<int>(bm::kLargestStoreSizeLimit >> 20));
+    partSize_->setValue(static_cast<int>(bm::kDefaultStoreSizeLimit >> 20));
+    partSize_->setSingleStep(100);
+    partSize_->setSuffix(QStringLiteral(" MB"));
+    partSize_->setToolTip(Text(kPartSizeTip));
+    partLabel->setBuddy(partSize_);
+    row->addWidget(dateRange_);
+    row->addWidget(since_);
+    row->addWidget(to);
+    row->addWidget(until_);
+    row->addSpacing(12);
+    row->addWidget(dedupe_);
+    row->addStretch(1);
+    row->addWidget(partLabel);
+    row->addWidget(partSize_);
+    layout->addLayout(row);
 }
 
 void Repair_Recover::ConnectRuns() {
@@ -236,7 +283,8 @@ void Repair_Recover::ConnectControls() {
 // Ctrl+S saves once Save is enabled; in the tree Space toggles a folder's
 // box and Enter lists the folder, in the list Enter previews the mail.
 void Repair_Recover::SetKeyboard() {
-    top_->TabAfter({tree_, list_, preview(), back_, pause_, stop_, outputKind_, markDamaged_, save_});
+    top_->TabAfter({tree_, list_, preview(), dateRange_, since_, until_, dedupe_, partSize_, back_, pause_, stop_,
+                    outputKind_, markDamaged_, save_});
     menu_->save->setShortcut(QKeySequence::Save);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { context_.ShowHelp(); });
@@ -515,6 +563,12 @@ void Repair_Recover::Save() {
     choice.topTicked = top != nullptr && top->checkState(0) == Qt::Checked;
     choice.outputKind = static_cast<SaveFlow::OutputKind>(outputKind_->currentIndex());
     choice.markDamaged = choice.outputKind == SaveFlow::OutputKind::Pst && markDamaged_->isChecked();
+    if (dateRange_->isChecked()) {
+        choice.since = since_->date().toString(Qt::ISODate).toStdString();
+        choice.until = until_->date().toString(Qt::ISODate).toStdString();
+    }
+    choice.dedupe = dedupe_->isChecked();
+    choice.partSizeMb = static_cast<std::uint64_t>(partSize_->value());
     // The saving run opens the store for itself alone.
     previewBox_->ReleaseStore();
     saveFlow_->Save(*run_, choice);

@@ -18,10 +18,12 @@
 
 class QCheckBox;
 class QComboBox;
+class QDateEdit;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QVBoxLayout;
@@ -99,6 +101,15 @@ public:
     QCheckBox* markDamagedBox() const { return markDamaged_; }
     // What Save makes: 0 a .pst, 1 MBOX, 2 Maildir, 3 .eml files.
     QComboBox* outputKindBox() const { return outputKind_; }
+    // What Save keeps: with "Only items from" ticked, the items of the days
+    // from the first date to the second (both included); with "Leave out
+    // duplicates", one of each set of copies in a folder. The part size (in
+    // MB) is where a new store goes on in its next part.
+    QCheckBox* dateRangeBox() const { return dateRange_; }
+    QDateEdit* sinceEdit() const { return since_; }
+    QDateEdit* untilEdit() const { return until_; }
+    QCheckBox* leaveOutDuplicatesBox() const { return dedupe_; }
+    QSpinBox* partSizeBox() const { return partSize_; }
     QLabel* countLabel(bm::WellKnownCategory category) const;
     QProgressBar* progress() const { return progress_; }
     // "N items could not be read" after an analysis that lost some; hidden otherwise.
@@ -137,6 +148,8 @@ private:
     void BuildHeader(QVBoxLayout* layout);
     void BuildPanes(QVBoxLayout* layout);
     void BuildButtons(QVBoxLayout* layout);
+    // The row of what Save keeps: the date range, duplicates, the part size.
+    void BuildSaveOptions(QVBoxLayout* layout);
     void ConnectRuns();
     void ConnectControls();
     void SetKeyboard();
@@ -170,6 +183,11 @@ private:
     QPushButton* save_ = nullptr;      // 1078
     QCheckBox* markDamaged_ = nullptr;
     QComboBox* outputKind_ = nullptr;
+    QCheckBox* dateRange_ = nullptr;
+    QDateEdit* since_ = nullptr;
+    QDateEdit* until_ = nullptr;
+    QCheckBox* dedupe_ = nullptr;
+    QSpinBox* partSize_ = nullptr;
     AnalysisBridge* bridge_ = nullptr;
 
     std::unique_ptr<bm::AnalysisRun> run_;

@@ -83,6 +83,10 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
         services.Show(&page_, BoxKind::Stop, Text(bm::kMailClientMissing));
         return false;
     }
+    if (!choice.since.empty() && !choice.until.empty() && choice.until < choice.since) {
+        services.Show(&page_, BoxKind::Warning, Text(kDateRangeWrong));
+        return false;
+    }
     context_.log().Append(bm::kLogLineBreak);
     context_.log().Append(bm::kLogSavingStart);
     const QString chosen = services.PickFolder(&page_, Text(kDestinationTitle), QString());
@@ -107,6 +111,10 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
     request.deepScan = context_.deepScan;
     request.recoverDeleted = context_.recoverDeleted;
     request.markDamaged = choice.markDamaged;
+    if (!choice.since.empty()) request.filter.since = bm::ParseFilterDate(choice.since, false);
+    if (!choice.until.empty()) request.filter.until = bm::ParseFilterDate(choice.until, true);
+    request.dedupe = choice.dedupe;
+    if (choice.partSizeMb > 0) request.storeSizeLimit = choice.partSizeMb << 20;
     auto made = bm::SavingSourceFor(request, analysis);
     if (!std::holds_alternative<bm::SavingSource>(made)) {
         services.Show(&page_, BoxKind::Warning, Text(bm::kSelectAnyFolder));

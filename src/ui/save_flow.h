@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -46,6 +47,11 @@ public:
         std::vector<std::string> ticked;
         bool topTicked = false;
         bool markDamaged = false;
+        // Days "YYYY-MM-DD", both included; empty: no date range.
+        std::string since;
+        std::string until;
+        bool dedupe = false;
+        std::uint64_t partSizeMb = 0;  // 0: the default part size
     };
     // Asks where to save and starts the run after `analysis`; false when it
     // did not start (cancelled, or refused with the reason shown).

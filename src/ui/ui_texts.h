@@ -111,6 +111,17 @@ inline constexpr std::string_view kDamagedItemTip = "Damaged in this store: %1";
 inline constexpr std::string_view kMarkDamagedBox = "Mark damaged items";
 inline constexpr std::string_view kMarkDamagedTip =
     "Give the items saved with damaged content the category \"Damaged in recovery\" in the new store";
+// What Save keeps of the ticked folders.
+inline constexpr std::string_view kDateRangeBox = "Only items from";
+inline constexpr std::string_view kDateRangeTo = "to";
+inline constexpr std::string_view kDateRangeTip =
+    "Save only the items delivered (else sent, else made) on these days; the others are counted as left out";
+inline constexpr std::string_view kLeaveOutDuplicatesBox = "Leave out duplicates";
+inline constexpr std::string_view kLeaveOutDuplicatesTip =
+    "Save one of each set of copies of a message in a folder (the same Message-ID, bodies and attachments)";
+inline constexpr std::string_view kPartSizeLabel = "Part size:";
+inline constexpr std::string_view kPartSizeTip = "Past this size the new store goes on in \"<name> (part 2).pst\"";
+inline constexpr std::string_view kDateRangeWrong = "The first day of the range is after the last.";
 // What Save makes: the new store, or an export for other mail programs.
 inline constexpr std::string_view kOutputKindTip = "What Save makes of the ticked folders";
 inline constexpr std::string_view kOutputKinds[] = {

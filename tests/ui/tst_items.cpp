@@ -5,9 +5,11 @@
 // items" is ticked.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -22,11 +24,13 @@
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 #include "support/damaged_mail_store.h"
+#include "support/synced_store.h"
 #include "ui/folder_tree.h"
 #include "ui/item_list.h"
 #include "ui/last_saving_dialog.h"
 #include "ui/preview_pane.h"
 #include "ui/repair_recover.h"
+#include "ui/ui_texts.h"
 #include "ui_test_support.h"
 
 using uitest::ClickFolder;
@@ -288,6 +292,60 @@ private slots:
         }
         QCOMPARE(messages, std::size_t{4});
         QVERIFY(!fs::exists(target / "Repair"));
+    }
+
+    // The save step's own choices: a date range (both days kept) and
+    // "Leave out duplicates" reach the run, whose account counts the items
+    // left out apart; a range that ends before it begins is refused.
+    void theDateRangeAndLeaveOutDuplicatesChooseWhatIsSaved() {
+        TestWizard wizard;
+        const fs::path store = bmtest::WriteSyncedStore(wizard.dir() / "synced.ost");
+        const fs::path target = wizard.dir() / "out";
+        fs::create_directories(target);
+        bm::Reconciliation account;
+        bool partSizeOff = false;
+        int outcome = -1;
+        ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+            page.show();
+            page.tree()->ItemOf("Personal Folders\\Inbox\\")->setCheckState(0, Qt::Checked);
+            QVERIFY(!page.sinceEdit()->isEnabled());
+            QTest::mouseClick(page.dateRangeBox(), Qt::LeftButton);
+            QVERIFY(page.sinceEdit()->isEnabled());
+            // Backwards first: refused with a message, nothing started.
+            page.sinceEdit()->setDate(QDate(2020, 1, 1));
+            page.untilEdit()->setDate(QDate(2019, 1, 1));
+            wizard.services.folder = QString::fromStdString(target.string());
+            QTest::mouseClick(page.saveButton(), Qt::LeftButton);
+            QVERIFY(!page.savingStarted());
+            QVERIFY(!wizard.services.shown.empty());
+            QCOMPARE(wizard.services.shown.back().text, bmui::Text(bmui::kDateRangeWrong));
+            page.sinceEdit()->setDate(QDate(2019, 1, 1));
+            page.untilEdit()->setDate(QDate(2019, 6, 1));
+            QTest::mouseClick(page.leaveOutDuplicatesBox(), Qt::LeftButton);
+            page.outputKindBox()->setCurrentIndex(1);
+            partSizeOff = !page.partSizeBox()->isEnabled();
+            page.outputKindBox()->setCurrentIndex(0);
+            page.partSizeBox()->setValue(700);
+            QObject::connect(&page, &bmui::Repair_Recover::savingCompletionOpened, &page,
+                             [&](bmui::Last_Saving_Dialog* d) {
+                                 account = page.savingRun().reconciliation();
+                                 QTimer::singleShot(0, d, [d] { d->okButton()->click(); });
+                             });
+            QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page, [&](int done) { outcome = done; });
+            QTest::mouseClick(page.saveButton(), Qt::LeftButton);
+            QVERIFY(page.savingStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(outcome >= 0, kSavingTimeoutMs);
+        });
+        QCOMPARE(outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+        QVERIFY(partSizeOff);
+        // Of the Inbox's nine: the five of 2019-06-01 are in the range and
+        // one of them is a copy; the two of 2020 and the two contacts made
+        // in 2018 are not.
+        const bm::FolderTally t = account.totals();
+        QCOMPARE(t.saved, std::int64_t{4});
+        QCOMPARE(t.leftOut, std::int64_t{4});
+        QCOMPARE(t.duplicates, std::int64_t{1});
+        QCOMPARE(t.lost, std::int64_t{0});
     }
 
 private:
