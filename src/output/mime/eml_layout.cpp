@@ -29,9 +29,8 @@ public:
         const std::string base = SafeName(entry.subject.empty() ? "(no subject)" : entry.subject, kSubjectBytes);
         // Claimed among the folder's subfolders too: a message never takes
         // the name of a directory.
-        auto file = std::make_unique<PartFile>(current_, names_.Siblings(mapped_).Claim(base, ".eml"));
-        file->Write(entry.bytes);
-        waiting_.Add(std::move(file), entry.deliveryTime);
+        waiting_.Write(std::make_unique<PartFile>(current_, names_.Siblings(mapped_).Claim(base, ".eml")), entry.bytes,
+                       entry.deliveryTime);
     }
 
     void CloseFolder() override {

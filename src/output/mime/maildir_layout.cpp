@@ -67,11 +67,10 @@ public:
         ::gettimeofday(&now, nullptr);
         const std::string unique = std::to_string(now.tv_sec) + ".M" + std::to_string(now.tv_usec) + "P" +
                                    std::to_string(::getpid()) + "Q" + std::to_string(++counter_) + "." + host_;
-        auto file = std::make_unique<PartFile>(current_ / "tmp" / unique,
-                                               current_ / "cur" / (unique + InfoPart(entry.flags)));
-        file->Write(entry.bytes);
         // Into cur/ with the others of its batch, each on disk first.
-        waiting_.Add(std::move(file), entry.deliveryTime);
+        waiting_.Write(std::make_unique<PartFile>(current_ / "tmp" / unique,
+                                                  current_ / "cur" / (unique + InfoPart(entry.flags))),
+                       entry.bytes, entry.deliveryTime);
     }
 
     void CloseFolder() override {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace bm::mime {
@@ -66,6 +67,11 @@ public:
     // Takes a file whose bytes are all written; it is put in place by the
     // next Flush, which runs here once `filesPerBatch` files wait.
     void Add(std::unique_ptr<PartFile> file, std::optional<std::int64_t> modified);
+    // Writes `bytes` into `file` and takes it as Add does.
+    void Write(std::unique_ptr<PartFile> file, std::string_view bytes, std::optional<std::int64_t> modified) {
+        file->Write(bytes);
+        Add(std::move(file), modified);
+    }
     // Syncs every waiting file, renames each into place, then syncs each
     // directory they went into. A file that cannot be synced or renamed is
     // dropped, the others still go into place; std::system_error then
