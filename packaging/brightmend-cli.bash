@@ -76,7 +76,7 @@ _brightmend_cli()
         analyze) options="--json --deep-scan --recover-deleted --help" ;;
         list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
         save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --split-size --since --until --from --class --dedupe --help" ;;
-        export)  options="--to --output --format --folder --tree --all --json --deep-scan --recover-deleted --since --until --from --class --dedupe --help" ;;
+        export)  options="--to --output --batch --jobs --shard --format --folder --tree --all --json --deep-scan --recover-deleted --since --until --from --class --dedupe --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;
         check)   options="--strict --json --help" ;;

@@ -28,6 +28,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/json_output.h"
+#include "engine/export_destination.h"
 #include "engine/file_finder.h"
 #include "engine/saving_selection.h"
 
@@ -38,8 +39,6 @@ namespace bm::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kCommand = "save";
 
 // The store files the batch names, in order, each once.
 std::vector<std::string> StoresOf(const fs::path& batch, std::string& problem) {
@@ -84,16 +83,17 @@ struct StoreRun {
     OrderedJson result;     // the save's own JSON object; null when it printed none
 };
 
-void Start(StoreRun& run, const std::string& store, const SaveRequest& request, const CliEnvironment& env) {
+// `command` STORE --to DEST --json with the request's folders, filter and
+// scan options, then `own` (the command's own options).
+void Start(StoreRun& run, const std::string& store, std::string_view command, const SelectionRequest& request,
+           const std::vector<std::string>& own, const CliEnvironment& env) {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    std::vector<std::string> args{ec ? std::string("/proc/self/exe") : self.string(), "-q", "save", store,
-                                  "--to", request.to, "--json"};
+    std::vector<std::string> args{ec ? std::string("/proc/self/exe") : self.string(), "-q", std::string(command),
+                                  store, "--to", request.to, "--json"};
     if (request.all) args.push_back("--all");
     for (const std::string& f : request.folders) args.insert(args.end(), {"--folder", f});
     for (const std::string& t : request.trees) args.insert(args.end(), {"--tree", t});
-    if (request.markDamaged) args.push_back("--mark-damaged");
-    if (!request.splitSize.empty()) args.insert(args.end(), {"--split-size", request.splitSize});
     if (!request.since.empty()) args.insert(args.end(), {"--since", request.since});
     if (!request.until.empty()) args.insert(args.end(), {"--until", request.until});
     for (const std::string& f : request.senders) args.insert(args.end(), {"--from", f});
@@ -101,6 +101,7 @@ void Start(StoreRun& run, const std::string& store, const SaveRequest& request, 
     if (request.dedupe) args.push_back("--dedupe");
     if (env.deepScan) args.push_back("--deep-scan");
     if (env.recoverDeleted) args.push_back("--recover-deleted");
+    args.insert(args.end(), own.begin(), own.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -132,7 +133,7 @@ bool Ended(StoreRun& run) {
     return true;
 }
 
-OrderedJson EntryOf(const std::string& store, std::size_t position, const StoreRun& run) {
+OrderedJson EntryOf(const std::string& store, std::size_t position, std::string_view command, const StoreRun& run) {
     OrderedJson entry = OrderedJson::object();
     entry["store"] = store;
     entry["position"] = position;
@@ -141,24 +142,24 @@ OrderedJson EntryOf(const std::string& store, std::size_t position, const StoreR
     entry["outcome"] = said && run.result.contains("outcome") ? run.result["outcome"] : OrderedJson("failed");
     entry["message"] = said && run.result.contains("message") ? run.result["message"]
                                                               : OrderedJson("the save ended without saying why");
-    entry["save"] = run.result;
+    entry[std::string(command)] = run.result;
     return entry;
 }
 
-}  // namespace
 
-int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
+// What is wrong with a batch request that is the same for both commands;
+// nullopt when nothing is.
+std::optional<std::string> BatchRequestWrong(const SelectionRequest& request) {
     if (!request.store.empty() || !request.output.empty())
-        return FailCommand(env, kCommand, "--batch saves every store into its own output below --to; give no STORE "
-                                          "and no --output with it", kExitUsage);
-    if (request.to.empty()) return FailCommand(env, kCommand, "--batch needs --to DIR", kExitUsage);
+        return "--batch saves every store into its own output below --to; give no STORE and no --output with it";
+    if (request.to.empty()) return "--batch needs --to DIR";
     if (!request.all && request.folders.empty() && request.trees.empty())
-        return FailCommand(env, kCommand, std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)",
-                           kExitUsage);
-    // Each store's save would refuse the same options: said once, here.
-    SavingRequest checked;
-    if (const std::optional<std::string> wrong = ReadSaveOptions(request, checked))
-        return FailCommand(env, kCommand, *wrong, kExitUsage);
+        return std::string(kSelectAnyFolder) + " (--all, --folder PATH or --tree PATH)";
+    return std::nullopt;
+}
+
+int RunBatch(CliEnvironment& env, const SelectionRequest& request, const char* kCommand,
+             const std::vector<std::string>& own) {
     std::error_code ec;
     if (!fs::is_directory(request.to, ec)) return FailCommand(env, kCommand, request.to + ": no such directory");
     unsigned shard = 1, shards = 1;
@@ -212,8 +213,10 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
             StoreRun run;
             run.index = next;
             run.jsonFile = fs::path(scratch) / ("save-" + std::to_string(next) + ".json");
-            if (!env.quiet) std::fprintf(stderr, "brightmend-cli: saving %s\n", stores[next].c_str());
-            Start(run, stores[next], request, env);
+            if (!env.quiet)
+                std::fprintf(stderr, "brightmend-cli: %s %s\n", std::string(kCommand) == "save" ? "saving" : "exporting",
+                             stores[next].c_str());
+            Start(run, stores[next], kCommand, request, own, env);
             running.push_back(std::move(run));
             ++next;
         }
@@ -226,7 +229,7 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
             }
             any = true;
             const std::string& store = stores[it->index];
-            entries[it->index] = EntryOf(store, positions[it->index], *it);
+            entries[it->index] = EntryOf(store, positions[it->index], kCommand, *it);
             if (it->exitCode == kExitSuccess) ++whole;
             if (it->exitCode == kExitInterrupted) stopped = true;
             if (!env.json)
@@ -247,6 +250,7 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
     if (env.json) {
         OrderedJson out = OrderedJson::object();
         out["schema"] = "brightmend.batch/1";
+        out["command"] = kCommand;
         out["batch"] = request.batch;
         out["destination"] = request.to;
         out["shard"] = request.shard.empty() ? OrderedJson(nullptr) : OrderedJson(request.shard);
@@ -257,9 +261,37 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
         out["stores"] = std::move(list);
         PrintJson(out);
     } else {
-        std::printf("%d of %zu stores saved whole%s\n", whole, stores.size(), stopped ? "; stopped" : "");
+        std::printf("%d of %zu stores %s whole%s\n", whole, stores.size(),
+                    std::string(kCommand) == "save" ? "saved" : "exported", stopped ? "; stopped" : "");
     }
     return code;
+}
+
+}  // namespace
+
+int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
+    constexpr const char* kCommand = "save";
+    if (const std::optional<std::string> wrong = BatchRequestWrong(request))
+        return FailCommand(env, kCommand, *wrong, kExitUsage);
+    // Each store's save would refuse the same options: said once, here.
+    SavingRequest checked;
+    if (const std::optional<std::string> wrong = ReadSaveOptions(request, checked))
+        return FailCommand(env, kCommand, *wrong, kExitUsage);
+    std::vector<std::string> own;
+    if (request.markDamaged) own.push_back("--mark-damaged");
+    if (!request.splitSize.empty()) own.insert(own.end(), {"--split-size", request.splitSize});
+    return RunBatch(env, request, kCommand, own);
+}
+
+int RunExportBatch(CliEnvironment& env, const ExportRequest& request) {
+    constexpr const char* kCommand = "export";
+    if (const std::optional<std::string> wrong = BatchRequestWrong(request))
+        return FailCommand(env, kCommand, *wrong, kExitUsage);
+    if (!IsExportFormat(request.format)) return FailCommand(env, kCommand, "--format must be mbox, maildir or eml", kExitUsage);
+    SavingRequest checked;
+    if (const std::optional<std::string> wrong = ReadFilterOptions(request, checked))
+        return FailCommand(env, kCommand, *wrong, kExitUsage);
+    return RunBatch(env, request, kCommand, {"--format", request.format});
 }
 
 }  // namespace bm::cli

@@ -125,6 +125,7 @@ int RunBatchSummary(CliEnvironment& env, const std::vector<std::string>& inputs)
     if (env.json) {
         OrderedJson out = OrderedJson::object();
         out["schema"] = kBatchSchema;
+        out["command"] = first.contains("command") ? first["command"] : OrderedJson("save");
         out["batch"] = first.contains("batch") ? first["batch"] : OrderedJson(nullptr);
         out["destination"] = first.contains("destination") ? first["destination"] : OrderedJson(nullptr);
         out["shard"] = nullptr;

@@ -30,17 +30,19 @@ struct SelectionRequest {
     std::vector<std::string> senders;  // --from ADDRESS: a substring or a domain; repeatable
     std::vector<std::string> classes;  // --class PREFIX; repeatable
     bool dedupe = false;               // --dedupe: copies of an item saved before are left out
+    // Many stores, each by a run of its own (see batch_command.cpp).
+    std::string batch;  // --batch DIR|LIST: every store found there, each into its own output
+    unsigned jobs = 1;  // --jobs N: runs of the batch at once
+    std::string shard;  // --shard K/N: every N-th store of the batch from the K-th on
 };
 
 struct SaveRequest : SelectionRequest {
     bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
-    std::string batch;         // --batch DIR|LIST: every store found there, each into its own output
-    unsigned jobs = 1;         // --jobs N: saves of the batch at once
-    std::string shard;         // --shard K/N: every N-th store of the batch from the K-th on
     std::string splitSize;     // --split-size SIZE: where the new store goes on in a new part
 };
 int RunSave(CliEnvironment& env, const SaveRequest& request);
-// save --batch: each store saved by a save of its own (see batch_command.cpp).
+// save --batch and export --batch: each store saved or exported by a run of
+// its own (see batch_command.cpp).
 int RunSaveBatch(CliEnvironment& env, const SaveRequest& request);
 
 // batch-summary: the summaries of a batch's shards merged into one (see
@@ -50,5 +52,6 @@ struct ExportRequest : SelectionRequest {
     std::string format;  // --format: mbox, maildir or eml
 };
 int RunExport(CliEnvironment& env, const ExportRequest& request);
+int RunExportBatch(CliEnvironment& env, const ExportRequest& request);
 
 }  // namespace bm::cli

@@ -9,6 +9,7 @@
 //                       [--all] [--json] [--deep-scan] [--mark-damaged] [--split-size SIZE]
 //                       [--since DATE] [--until DATE] [--from ADDRESS]... [--class PREFIX]... [--dedupe]
 //   brightmend-cli save --batch DIR|LIST --to DIR [--jobs N] [--shard K/N] [--folder PATH]... [--all] ...
+//   brightmend-cli export --batch DIR|LIST --to DIR --format F [--jobs N] [--shard K/N] [--all] ...
 //   brightmend-cli batch-summary SUMMARY|DIR... [--json]
 //   brightmend-cli export STORE (--to DIR | --output DIR) --format mbox|maildir|eml
 //                         [--folder PATH]... [--tree PATH]... [--all] [--json] [--deep-scan]
@@ -202,7 +203,15 @@ int main(int argc, char** argv) {
     CLI::App* exporting = app.add_subcommand(
         "export", "Export the selected folders of a store as MBOX, Maildir or .eml files (contacts as vCard, "
                   "calendars as iCalendar) into a new folder below DIR/Export, or into DIR");
-    exporting->add_option("STORE", exportRequest.store, "The .ost or .pst file")->required()->check(CLI::ExistingFile);
+    exporting->add_option("STORE", exportRequest.store, "The .ost or .pst file (none with --batch)")
+        ->check(CLI::ExistingFile);
+    exporting->add_option("--batch", exportRequest.batch,
+                          "Export every store file in DIR (with its subdirectories) or named in LIST (one path per "
+                          "line), each into its own folder below --to; the run goes on past a store that fails");
+    exporting->add_option("--jobs", exportRequest.jobs, "With --batch: export N stores at once (default 1)")
+        ->check(CLI::Range(1u, 64u));
+    exporting->add_option("--shard", exportRequest.shard,
+                          "With --batch: take only every N-th store from the K-th on (K/N), so N runs share a batch");
     CLI::Option* exportTo = exporting->add_option(
         "--to", exportRequest.to,
         "The destination directory (must exist); the export goes into a new folder DIR/Export/<name><timestamp>/");
@@ -267,6 +276,12 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (*save) return RunSave(env, saveRequest);
+    if (*exporting && !exportRequest.batch.empty()) return RunExportBatch(env, exportRequest);
+    if (*exporting && exportRequest.store.empty()) {
+        PrintError("export: STORE is required (or --batch DIR|LIST)");
+        if (json) PrintJson(FailureJson("export", "STORE is required (or --batch DIR|LIST)"));
+        return kExitUsage;
+    }
     if (*exporting) return RunExport(env, exportRequest);
     if (*batchSummary) return RunBatchSummary(env, summaries);
     return kExitFailure;

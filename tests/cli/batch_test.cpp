@@ -135,6 +135,48 @@ TEST(CliBatch, EveryStoreOfAFolderOrAListIsSavedAndAFailureDoesNotStopTheRest) {
     EXPECT_NE(wrong.err.find("not a batch summary"), std::string::npos) << wrong.err;
 }
 
+TEST(CliBatch, AnExportBatchExportsEveryStoreIntoAFolderOfItsOwn) {
+    const fs::path home = ScratchDir("cli-batch-export");
+    const fs::path in = home / "in";
+    fs::create_directories(in);
+    WriteInbox(in / "a.ost", 3, 0);
+    WriteInbox(in / "b.pst", 2, 100);
+    WriteTextFile(in / "c.ost", std::string(3000, 'x'));
+    const fs::path out = home / "out";
+    fs::create_directories(out);
+    const CliResult r = RunCli({"-q", "export", "--batch", in.string(), "--to", out.string(), "--format", "eml",
+                                "--all", "--json", "--jobs", "2"}, home, 300);
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    const json summary = json::parse(r.out);
+    EXPECT_EQ(summary["command"], "export");
+    EXPECT_EQ(summary["storesFound"], 3);
+    EXPECT_EQ(summary["storesWhole"], 2);
+    const auto entries = EntriesByName(summary);
+    EXPECT_EQ(entries.at("c.ost")["outcome"], "failed");
+    for (const auto& [name, messages] : {std::pair{"a.ost", 3}, std::pair{"b.pst", 2}}) {
+        const json& e = entries.at(name)["export"];
+        EXPECT_EQ(e["schema"], "brightmend.export/1") << name;
+        EXPECT_EQ(e["written"]["messages"], messages) << name;
+        const fs::path folder = e["folder"].get<std::string>();
+        EXPECT_EQ(folder.parent_path(), out / "Export") << name;
+        EXPECT_TRUE(fs::is_directory(folder / "Mail" / "Inbox")) << name;
+    }
+    // Its shards merge as a save batch's do.
+    for (const char* shard : {"1/2", "2/2"}) {
+        const CliResult part = RunCli({"-q", "export", "--batch", in.string(), "--to", out.string(), "--format",
+                                       "mbox", "--all", "--json", "--shard", shard}, home, 300);
+        WriteTextFile(home / ("shard-" + std::string(1, shard[0]) + ".json"), part.out);
+    }
+    const CliResult merged = RunCli({"-q", "batch-summary", (home / "shard-1.json").string(),
+                                     (home / "shard-2.json").string(), "--json"}, home);
+    const json m = json::parse(merged.out);
+    EXPECT_EQ(m["command"], "export");
+    EXPECT_EQ(m["storesFound"], 3);
+    EXPECT_EQ(m["storesWhole"], 2);
+    // Without a format there is nothing to export to.
+    EXPECT_EQ(RunCli({"-q", "export", "--batch", in.string(), "--to", out.string(), "--all"}, home).exitCode, 2);
+}
+
 TEST(CliBatch, ABatchThatCannotRunIsRefusedWithItsExitCode) {
     BM_REQUIRE_STORE(ost, "unicode-sample.ost");
     const fs::path home = ScratchDir("cli-batch-refused");
