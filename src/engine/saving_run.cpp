@@ -16,6 +16,7 @@
 #include "engine/lost_folders.h"
 #include "engine/unlisted_items.h"
 #include "engine/mail_subtree.h"
+#include "engine/not_reached.h"
 #include "engine/saving_actions.h"
 #include "output/damage_mark.h"
 #include "store/content_damage.h"
@@ -59,44 +60,6 @@ private:
 // one it opened; a short read is seen at once anyway.
 constexpr std::int32_t kSourceCheckInterval = 1024;
 
-// The items the index names in the selected folders that a walk ended
-// early never reached: per folder path, the item nodes below its folder
-// nodes less the items the walk found there. Folders the walk never entered
-// are read for their names.
-void AccountNotReached(StoreFile& store, const NodeEntry& root, const SelectedFolders& selected,
-                       const std::function<std::optional<std::string>(std::uint32_t)>& pathOf,
-                       Reconciliation& account) {
-    std::unordered_map<std::string, std::int64_t> items;
-    std::vector<std::string> order;
-    std::vector<std::pair<const NodeEntry*, std::string>> pending{{&root, std::string(kRootFolderName) + "\\"}};
-    while (!pending.empty()) {
-        auto [folder, path] = std::move(pending.back());
-        pending.pop_back();
-        std::int64_t here = 0;
-        for (const NodeEntry* child = store.forest.OldestChild(*folder); child != nullptr;
-             child = store.forest.NewerSibling(*child)) {
-            if (IsCountedItemNid(child->nid)) {
-                ++here;
-                continue;
-            }
-            if (!IsFolderNid(child->nid)) continue;
-            if (std::optional<std::string> known = pathOf(child->nid)) {
-                pending.emplace_back(child, std::move(*known));
-                continue;
-            }
-            const std::unique_ptr<ItemRecord> record =
-                ReadWalkedNode(store, *child, nullptr, RecipientRows::Skip, ItemParts::WithoutBodies);
-            if (record && record->folderCounts) pending.emplace_back(child, path + record->displayName + "\\");
-        }
-        if (here == 0 || !selected.IsSelected(path)) continue;
-        const auto [it, added] = items.try_emplace(path, 0);
-        if (added) order.push_back(path);
-        it->second += here;
-    }
-    std::unordered_map<std::string, std::int64_t> found;
-    for (const FolderTally& t : account.folders()) found[t.path] += t.found();
-    for (const std::string& path : order) account.NotReached(path, items[path] - found[path]);
-}
 }  // namespace
 
 SavingRun::SavingRun(SavingObserver& observer, const ActivityLog* log) : observer_(observer), log_(log) {}
