@@ -95,15 +95,18 @@ std::string DuplicateItems::ContentDigest(const NodeEntry& node) {
 DuplicateItems::Check DuplicateItems::CheckItem(const ItemRecord& item, const NodeEntry& node,
                                                 const std::string& folder) {
     Check check;
-    check.key = DuplicateKey(item, node.nid, folder);
+    // The folder by a number of its own: a key is kept for every item saved.
+    const std::uint32_t folderId =
+        folders_.try_emplace(folder, static_cast<std::uint32_t>(folders_.size())).first->second;
+    check.key = DuplicateKey(item, node.nid, std::to_string(folderId));
     if (!check.key) return check;
-    const auto it = kept_.find(*check.key);
-    if (it == kept_.end()) return check;
+    const auto found = kept_.find(*check.key);
+    if (found == kept_.end()) return check;
     const std::string mine = ContentDigest(node);
     last_ = {&node, mine};
     // An item that cannot be read whole is kept: nothing shows it is a copy.
     if (mine.empty()) return check;
-    for (Kept& k : it->second) {
+    for (Kept& k : found->second) {
         if (!k.digest) k.digest = ContentDigest(*k.node);
         if (*k.digest == mine) {
             check.copyOf = k.node->nid;

@@ -58,10 +58,12 @@ private:
         std::string digest;
     } last_;
     std::unordered_map<std::string, std::vector<Kept>> kept_;
+    std::unordered_map<std::string, std::uint32_t> folders_;
 };
 
-// The first key of an item: folder, class and Message-ID (or sender, time
-// and subject); nullopt when the item is never taken for a copy.
+// The first key of an item: its folder (as the caller names it), class and
+// Message-ID (or sender, time and subject); nullopt when the item is never
+// taken for a copy.
 std::optional<std::string> DuplicateKey(const ItemRecord& item, std::uint32_t nid, const std::string& folder);
 
 }  // namespace bm
