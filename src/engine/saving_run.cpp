@@ -346,8 +346,10 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // written; the account begins anew before each node is read.
     ContentDamage itemDamage;
     itemDamage.completeBeforeWrite = source.markDamaged;
-    store_.contentDamage = &itemDamage;
-    walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
+    if (source.accountDamage) {
+        store_.contentDamage = &itemDamage;
+        walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
+    }
     DamageWitness witness;
     std::optional<DuplicateItems> duplicates;
     if (source.dedupe) duplicates.emplace(store_);
@@ -441,7 +443,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (sink.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
             if (duplicates) duplicates->Saved(copy, node);
-            witness.Saved(account, itemDamage, node.nid, itemFolder, subject, *record);
+            if (source.accountDamage) witness.Saved(account, itemDamage, node.nid, itemFolder, subject, *record);
             if (savedByPart.size() <= part) savedByPart.resize(part + 1);
             savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
             account.UnnamedValues({node.nid, itemFolder, subject, sink.TakeUnnamedValues()});
