@@ -4,6 +4,7 @@
 
 #include <array>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,9 @@ constexpr std::uint32_t kStoreRootFolderNid = 0x122;
 constexpr std::uint32_t kReceiveFolderTableNid = 0x62B;
 constexpr std::uint32_t kEntryIdProperty = 0x0FFF;
 constexpr std::uint32_t kAdditionalRenEntryIds = 0x36D8;
+constexpr std::uint32_t kMessageClassProperty = 0x001A;
+// A receive folder table row's folder as a NID (PT_LONG).
+constexpr std::uint32_t kReceiveFolderNidProperty = 0x6605;
 
 struct WellKnownLink {
     std::uint32_t property;
@@ -85,11 +89,33 @@ std::optional<LostFolderName> NameByLinks(StoreFile& store, std::uint32_t nid, s
     return found;
 }
 
-// The folder the receive folder table names for the mail that comes in.
+// The folder the receive folder table names for the mail that comes in:
+// that of the row for every class ("") or for "IPM". A row names its folder
+// by NID (0x6605, as the mail client and our writer keep it) or entry id;
+// a store that never had an Inbox names its root folder.
 std::optional<std::uint32_t> InboxNid(StoreFile& store) {
+    const NodeEntry* node = FindNode(store, kReceiveFolderTableNid);
+    if (node == nullptr || node->dataBlock() == nullptr) return std::nullopt;
+    SubnodeList subnodes;
+    if (node->subnodeBlock() != nullptr) ReadSubnodes(store, *node->subnodeBlock(), subnodes);
     std::optional<std::uint32_t> inbox;
-    ForEachValueOf(store, kReceiveFolderTableNid, [&](const PropertyValue& v) {
-        if (!inbox && v.id == kEntryIdProperty) inbox = FolderNidOfEntryId(*v.data);
+    ForEachPropertyChunk(store, *node->dataBlock(), &subnodes, [&](PropertyChunk&& row) {
+        std::optional<std::uint32_t> folder;
+        bool mail = false;
+        for (const PropertyValue& v : row.entries) {
+            if (v.numericNamed || v.stringNamed) continue;
+            if (v.id == kMessageClassProperty) {
+                // UTF-16 or 8-bit; a missing cell is the empty class.
+                const std::string_view cls = v.hasData() ? std::string_view(reinterpret_cast<const char*>(v.data->data()),
+                                                                            v.data->size())
+                                                         : std::string_view();
+                mail = cls.empty() || cls == "IPM" || cls == std::string_view("I\0P\0M\0", 6);
+            }
+            if (!v.hasData() || folder) continue;
+            if (v.id == kEntryIdProperty) folder = FolderNidOfEntryId(*v.data);
+            if (v.id == kReceiveFolderNidProperty && v.data->size() == 4) folder = ByteReader(*v.data).readU32();
+        }
+        if (!inbox && mail && folder && IsNormalFolderNid(*folder) && *folder != kStoreRootFolderNid) inbox = folder;
     });
     return inbox;
 }

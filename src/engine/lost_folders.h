@@ -12,7 +12,9 @@
 //      and its top folder's children Calendar, Contacts, Journal, Notes,
 //      Tasks, Reminders and Drafts (0x36D0-0x36D5, 0x36D7) and the list
 //      0x36D8 (Conflicts, Sync Issues, Local Failures, Server Failures,
-//      Junk E-mail); the receive folder table (node 0x62B) names the Inbox;
+//      Junk E-mail), in the 24-byte form that names a NID (the long-term
+//      ids an offline store keeps there name none); the receive folder
+//      table (node 0x62B), by its row for all mail or "IPM", names the Inbox;
 //   3. "Folder 80C2", the NID in hex.
 // The record counts the folder's items in the index, is marked
 // ownRecordLost, and stands for no node (sourceNode is nullptr), so that

@@ -36,24 +36,51 @@ constexpr const char* kOutputNotCompleted = "The output store could not be compl
 constexpr const char* kOutputNotWritten = "The output store could not be written: ";
 
 // Names the saved items whose content came from damaged blocks, and ties
-// each to a whole copy of the same node that the scan found later in the
-// walk (an earlier version, kept in "Recovered Items") and the run saved too.
+// each to a whole copy of the same item that the scan found later in the
+// walk (an earlier version, kept in "Recovered Items") and the run saved
+// too: the same node, or a heap nothing names any more (it has no node of
+// its own) with the item's subject and delivery time, or its class when it
+// has none, as the search for deleted items tells versions of one item.
 class DamageWitness {
 public:
+    void BeginScanPhase() { scanPhase_ = true; }
+
     void Saved(Reconciliation& account, const ContentDamage& damage, std::uint32_t nid, const std::string& folder,
-               const std::string& subject) {
+               const std::string& subject, const ItemRecord& record) {
         if (damage.empty()) {
-            if (damagedNids_.count(nid) == 0) return;
-            DamagedItem* item = account.FindDamaged(nid);
+            std::uint32_t damaged = nid;
+            if (damagedNids_.count(nid) == 0) {
+                if (!scanPhase_) return;
+                const auto same = byIdentity_.find(IdentityOf(record));
+                if (same == byIdentity_.end()) return;
+                damaged = same->second;
+            }
+            DamagedItem* item = account.FindDamaged(damaged);
             if (item != nullptr && item->wholeCopyFolder.empty()) item->wholeCopyFolder = folder;
             return;
         }
         damagedNids_.insert(nid);
+        byIdentity_.emplace(IdentityOf(record), nid);
         account.Damaged(DamagedItem{nid, folder, subject, damage.Describe(), {}});
     }
 
 private:
+    static std::string IdentityOf(const ItemRecord& record) {
+        std::string key;
+        const MessageFields* m = record.messageFields.get();
+        if (m != nullptr && m->subject) key = m->subject->text;
+        key += '\x1f';
+        if (m != nullptr && !m->deliveryTime.empty())
+            key.append(m->deliveryTime.begin(), m->deliveryTime.end());
+        else
+            key += record.messageClass;
+        return key;
+    }
+
+    bool scanPhase_ = false;
     std::unordered_set<std::uint32_t> damagedNids_;
+    // The first damaged item of each identity.
+    std::unordered_map<std::string, std::uint32_t> byIdentity_;
 };
 
 // How often (in nodes) the walk asks whether the source file is still the
@@ -282,15 +309,20 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     // written; the account begins anew before each node is read.
     ContentDamage itemDamage;
     itemDamage.completeBeforeWrite = source.markDamaged;
-    store_.contentDamage = &itemDamage;
-    walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
+    if (source.accountDamage) {
+        store_.contentDamage = &itemDamage;
+        walk.beforeRead = [&](const NodeEntry&) { itemDamage.Clear(); };
+    }
     DamageWitness witness;
     std::optional<DuplicateItems> duplicates;
     if (source.dedupe) duplicates.emplace(store_);
     walk.readFailed = [&](const NodeEntry& node, NodeReadFailure why) {
         if (source.selected.IsSelected(path)) account.Unreadable(store_.forest, node, why == NodeReadFailure::NoDataBlock, path);
     };
-    walk.scanPhase = [&] { account.BeginScanPhase(); };
+    walk.scanPhase = [&] {
+        account.BeginScanPhase();
+        witness.BeginScanPhase();
+    };
     if (std::optional<DeletedAccount> deleted = DeletedAccountOf(store_)) account.DeletedSearched(std::move(*deleted));
     walk.visit = [&](std::unique_ptr<ItemRecord> record, const NodeEntry& node) {
         if (record->folderCounts) {
@@ -374,7 +406,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         if (sink.itemsWritten() > writtenBefore) {
             account.Saved(itemFolder);
             if (duplicates) duplicates->Saved(copy, node);
-            witness.Saved(account, itemDamage, node.nid, itemFolder, subject);
+            if (source.accountDamage) witness.Saved(account, itemDamage, node.nid, itemFolder, subject, *record);
             if (savedByPart.size() <= part) savedByPart.resize(part + 1);
             savedByPart[part].push_back(LostItem{node.nid, itemFolder, subject, LossReason::OutputUnusable, {}});
             account.UnnamedValues({node.nid, itemFolder, subject, sink.TakeUnnamedValues()});

@@ -114,6 +114,10 @@ struct SavingSource {
     // it; the report goes beside the folder. nullptr: a .pst is made.
     ItemSink* exportSink = nullptr;
     std::filesystem::path exportFolder;
+    // For the benchmarks alone (bench/save_bench --damage-account): false
+    // keeps no account of damaged content (the store is given no
+    // ContentDamage, no item is named damaged), to time what it costs.
+    bool accountDamage = true;
 };
 
 struct SavingFinish {

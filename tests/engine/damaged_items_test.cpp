@@ -24,6 +24,7 @@
 #include "store/content_damage.h"
 #include "store/nid_types.h"
 #include "support/damaged_mail_store.h"
+#include "support/deleted_store.h"
 #include "support/item_fingerprints.h"
 #include "support/store_damage.h"
 #include "support/test_paths.h"
@@ -57,7 +58,7 @@ public:
 };
 
 SaveResult SaveAll(const fs::path& store, const fs::path& dir, const std::vector<std::string>& folders,
-                   bool markDamaged = false) {
+                   bool markDamaged = false, bool deepScan = false) {
     fs::create_directories(dir / "app");
     Settings settings(dir / "brightmend.conf");
     ActivityLog log(settings, dir / "app");
@@ -68,6 +69,7 @@ SaveResult SaveAll(const fs::path& store, const fs::path& dir, const std::vector
     source.destination = dir / "Repair";
     source.selected.SelectAll(folders);
     source.markDamaged = markDamaged;
+    source.deepScan = deepScan;
     EXPECT_TRUE(run.Start(source));
     run.Wait();
     SaveResult r;
@@ -250,6 +252,68 @@ TEST(DamagedItems, TheAnalysisResultsNameTheItemsReadFromDamagedBlocks) {
     ASSERT_EQ(damaged.count(target), 1u);
     // The analysis reads the body with the rest of the message's properties.
     EXPECT_EQ(damaged.at(target), std::vector<std::string>{"message: 1 block failed its checksum"});
+}
+
+// An earlier version of the message `subject` left in the free space (see
+// LeaveEarlierCopy), then one byte of its live data block changed, and one
+// unused byte of a block index leaf page, so that the index looks
+// incomplete and the deep scan gathers the heaps nothing names.
+void LeaveEarlierVersionAndDamageTheLiveOne(const fs::path& path, const char* subject) {
+    std::uint64_t bid = 0;
+    {
+        StoreMap map(path);
+        bid = map.Message(subject).dataBlock()->bid();
+    }
+    ASSERT_NE(bmtest::LeaveEarlierCopy(path, bid), 0u);
+    Damage(path, Spot::OwnBlockByte, subject);
+    const bmtest::SoundIndex sound = bmtest::ReadSoundIndex(path);
+    ASSERT_NE(sound.layout, nullptr);
+    const auto leaf = std::find_if(sound.scan.pages.begin(), sound.scan.pages.end(), [](const ScannedPage& p) {
+        return p.type == kBlockTreePageType && p.level == 0;
+    });
+    ASSERT_NE(leaf, sound.scan.pages.end());
+    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
+    bytes[leaf->offset + sound.layout->page.footerCountAt - 1] ^= 0x01;  // past the entries
+    bmtest::WriteWholeFile(path, bytes);
+}
+
+TEST(DamagedItems, AnEarlierWholeVersionTheScanSavesIsNamedWithTheDamagedItem) {
+    const fs::path dir = bmtest::ScratchDir("damaged-whole-copy");
+    const fs::path store = WriteMailStore(dir);
+    LeaveEarlierVersionAndDamageTheLiveOne(store, "short one");
+    const SaveResult r = SaveAll(store, dir / "out", bmtest::FingerprintStore(store).folders);
+    ASSERT_EQ(r.outcome, AnalysisOutcome::Completed);
+
+    const auto hit = std::find_if(r.account.damaged().begin(), r.account.damaged().end(),
+                                  [](const DamagedItem& d) { return d.subject == "short one"; });
+    ASSERT_NE(hit, r.account.damaged().end()) << r.reportText;
+    EXPECT_EQ(hit->folder, "Personal Folders\\Inbox\\");
+    EXPECT_EQ(hit->damage, std::vector<std::string>{"message: 1 block failed its checksum"});
+    // The earlier version was saved whole from the heap the scan found, and
+    // the damaged item names where.
+    EXPECT_EQ(hit->wholeCopyFolder, "Personal Folders\\Recovered Items\\") << FormatDamagedItem(*hit);
+    const std::string line = FormatDamagedItem(*hit);
+    EXPECT_NE(line.find("; an earlier whole copy saved in Personal Folders\\Recovered Items\\"), std::string::npos)
+        << line;
+    EXPECT_NE(r.reportText.find("  " + line + "\n"), std::string::npos) << r.reportText;
+    const json report = json::parse(r.reportJson);
+    const std::size_t at = static_cast<std::size_t>(hit - r.account.damaged().begin());
+    EXPECT_EQ(report["reconciliation"]["damaged"][at]["wholeCopyFolder"], "Personal Folders\\Recovered Items\\");
+    // The copy is the only item of "Recovered Items" and is not damaged;
+    // no other item is tied to it.
+    for (const DamagedItem& other : r.account.damaged()) {
+        EXPECT_NE(other.folder, "Personal Folders\\Recovered Items\\") << FormatDamagedItem(other);
+        if (&other != &*hit) {
+            EXPECT_TRUE(other.wholeCopyFolder.empty()) << FormatDamagedItem(other);
+        }
+    }
+    const auto recovered = std::find_if(r.account.folders().begin(), r.account.folders().end(), [](const FolderTally& t) {
+        return t.path == "Personal Folders\\Recovered Items\\";
+    });
+    ASSERT_NE(recovered, r.account.folders().end());
+    EXPECT_EQ(recovered->foundByScan, 1);
+    EXPECT_EQ(recovered->saved, 1);
+    EXPECT_EQ(recovered->damaged, 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -19,8 +20,11 @@
 #include <vector>
 
 #include "engine/deep_recovery.h"
+#include "engine/engine_test_helpers.h"
 #include "engine/mail_subtree.h"
+#include "engine/saving_run.h"
 #include "store/store.h"
+#include "support/damaged_mail_store.h"
 #include "support/deleted_store.h"
 #include "support/folder_path_walk.h"
 #include "support/test_paths.h"
@@ -221,6 +225,126 @@ TEST(DeletedItems, SoundStoresListTheSameAndShowNoLiveItemTwice) {
             if (d->delivery.empty()) continue;  // nothing to tell it by
             EXPECT_EQ(liveIds.count({d->subject, d->delivery}), 0u) << "listed twice: " << d->subject;
         }
+    }
+}
+
+// The data block of the message `subject` of a store our writer made.
+std::uint64_t DataBidOf(const fs::path& path, const char* subject) {
+    bmtest::StoreMap map(path);
+    return map.Message(subject).bidData();
+}
+
+// Appends to the file a copy of its last page (an index page left in the
+// free space) in which the entry of `nid` names `bidData` instead.
+void LeaveStalePageNaming(const fs::path& path, std::uint32_t nid, std::uint64_t bidData) {
+    const bmtest::SoundIndex sound = bmtest::ReadSoundIndex(path);
+    ASSERT_NE(sound.layout, nullptr);
+    const StoreLayout& layout = *sound.layout;
+    std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
+    ASSERT_EQ(bytes.size() % layout.page.size, 0u);
+    const std::size_t from = bytes.size() - layout.page.size;
+    const std::size_t at = bytes.size();
+    bytes.insert(bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end());
+    bool named = false;
+    for (std::size_t e = 0; e + layout.nbtLeaf.size <= layout.page.footerCountAt; e += layout.nbtLeaf.size) {
+        if (bmtest::deleted_detail::GetLe(bytes, at + e + layout.nbtLeaf.nidAt, 4) != nid) continue;
+        bmtest::deleted_detail::PutLe(bytes, at + e + layout.nbtLeaf.bidDataAt, layout.idWidth, bidData);
+        named = true;
+    }
+    ASSERT_TRUE(named) << "the last page does not name 0x" << std::hex << nid;
+    bmtest::deleted_detail::SealPage(bytes, at, layout.page, false);
+    bmtest::WriteWholeFile(path, bytes);
+}
+
+// Message heaps the scan finds that no entry names, and versions of one
+// deleted message: each item comes back once, with its own subject and
+// body, and a heap or version that is the same as an item already shown
+// is left out (a version counted as merged).
+TEST(DeletedItems, AHeapNothingNamesComesBackOnceAndOneLikeAShownItemIsLeftOut) {
+    struct Case {
+        const char* name;
+        // Changes the store; returns the subject that must come back, or "".
+        std::function<std::string(const fs::path&, std::uint32_t nid)> make;
+        std::uint64_t fromFreeHeaps;
+        std::uint64_t fromStalePages;
+        std::uint64_t versionsMerged;
+    };
+    const Case cases[] = {
+        {"deleted, no index page names it any more",
+         [](const fs::path& path, std::uint32_t nid) {
+             const auto size = fs::file_size(path);
+             EXPECT_TRUE(bmtest::DeleteMessage(path, nid, Deletion::StalePage));
+             fs::resize_file(path, size);  // the stale page's space was used again
+             return std::string("short one");
+         },
+         1, 0, 0},
+        {"an earlier version of a live item",
+         [](const fs::path& path, std::uint32_t) {
+             EXPECT_NE(bmtest::LeaveEarlierCopy(path, DataBidOf(path, "short two")), 0u);
+             return std::string();
+         },
+         0, 0, 0},
+        {"deleted, and two stale pages name two equal versions of it",
+         [](const fs::path& path, std::uint32_t nid) {
+             const std::uint64_t earlier = bmtest::LeaveEarlierCopy(path, DataBidOf(path, "short one"));
+             EXPECT_NE(earlier, 0u);
+             EXPECT_TRUE(bmtest::DeleteMessage(path, nid, Deletion::StalePage));
+             LeaveStalePageNaming(path, nid, earlier);
+             return std::string("short one");
+         },
+         0, 1, 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = bmtest::ScratchDir("deleted-heap-" + std::to_string(++n));
+        const fs::path path = bmtest::WriteMailStore(dir);
+        const Listing sound = ListAll(path, false);
+        const auto original = std::find_if(sound.items.begin(), sound.items.end(),
+                                           [](const Listed& i) { return i.subject == "short one"; });
+        ASSERT_NE(original, sound.items.end());
+        const Listed target = *original;
+        const std::string back = c.make(path, target.nid);
+
+        const Listing plain = ListAll(path, false);
+        const Listing recovered = ListAll(path, true);
+        const std::vector<const Listed*> deleted = DeletedOnes(recovered);
+        EXPECT_EQ(recovered.report.fromFreeHeaps, c.fromFreeHeaps);
+        EXPECT_EQ(recovered.report.fromStalePages, c.fromStalePages);
+        EXPECT_EQ(recovered.report.versionsMerged, c.versionsMerged);
+        EXPECT_EQ(recovered.items.size(), plain.items.size() + deleted.size());
+        if (back.empty()) {
+            EXPECT_TRUE(deleted.empty()) << deleted.front()->subject;
+            continue;
+        }
+        ASSERT_EQ(deleted.size(), 1u);
+        const Listed& item = *deleted.front();
+        EXPECT_EQ(item.subject, back);
+        EXPECT_EQ(item.messageClass, target.messageClass);
+        EXPECT_EQ(item.delivery, target.delivery);
+        EXPECT_EQ(item.body, target.body);
+        for (const Listed& live : plain.items) EXPECT_NE(live.subject, back) << "still live";
+
+        // The saving run counts it once, as found by the scan, and says
+        // where it came from.
+        class Quiet : public SavingObserver {} observer;
+        SavingRun run(observer, nullptr);
+        SavingSource source;
+        source.sourcePath = path.string();
+        source.destination = dir / "out";
+        source.recoverDeleted = true;
+        std::vector<std::string> folders = recovered.folders;
+        source.selected.SelectAll(folders);
+        ASSERT_TRUE(run.Start(source));
+        run.Wait();
+        ASSERT_EQ(run.outcome(), AnalysisOutcome::Completed);
+        const Reconciliation account = run.reconciliation();
+        EXPECT_EQ(account.totals().saved, static_cast<std::int64_t>(recovered.items.size()));
+        EXPECT_EQ(account.totals().foundByScan, 1);
+        ASSERT_TRUE(account.deleted().has_value());
+        EXPECT_EQ(account.deleted()->fromFreeSpace, static_cast<std::int64_t>(c.fromFreeHeaps));
+        EXPECT_EQ(account.deleted()->fromStalePages, static_cast<std::int64_t>(c.fromStalePages));
+        EXPECT_EQ(account.deleted()->versionsMerged, static_cast<std::int64_t>(c.versionsMerged));
     }
 }
 

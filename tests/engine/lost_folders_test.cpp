@@ -13,6 +13,7 @@
 
 #include "common/byte_reader.h"
 #include "common/format_tables.h"
+#include "engine/hierarchy_rows.h"
 #include "engine/lost_folders.h"
 #include "engine/store_listing.h"
 #include "messaging/messaging.h"
@@ -165,6 +166,75 @@ TEST(LostFolders, AFolderWhoseRecordIsOverwrittenKeepsItsItemsUnderItsRecoveredN
         StoreReader reader;
         EXPECT_EQ(ListStoreContents(path, visitor, reader).result, StoreListingResult::Listed);
         EXPECT_EQ(visitor.lost, std::vector<std::string>{folder});
+    }
+}
+
+// A well-known folder of a store another program wrote, its own property
+// block and its parent's hierarchy table both overwritten: no row names it
+// any more, so the name comes from the store's well-known folder entry ids
+// (the receive folder table for the Inbox, the root folder's links for the
+// others), and its items are walked and saved under it. The offline store
+// keeps its Calendar's and Contacts' links as long-term ids, which name no
+// node: there only the Inbox has a name left.
+TEST(LostFolders, AWellKnownFolderOfARealStoreIsSavedUnderItsWellKnownName) {
+    struct Case {
+        const char* store;
+        const char* folder;
+        std::uint64_t seed;
+    };
+    const Case cases[] = {
+        {"unicode-sample.ost", "Inbox", 31},         // the receive folder table, by NID
+        {"unicode-dist-list.pst", "Contacts", 33},   // the root folder's link
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.store) + " " + c.folder);
+        const fs::path shared = bmtest::SharedStore(c.store);
+        if (shared.empty()) GTEST_SKIP() << "shared store " << c.store << " not present";
+        const fs::path dir = bmtest::ScratchDir(std::string("lost-well-known-") + c.store + "-" + c.folder);
+        const fs::path path = dir / shared.filename();
+        fs::copy_file(shared, path);
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+        const std::vector<std::string> before = Listed(path);
+        const auto at = std::find_if(before.begin(), before.end(), [&](const std::string& line) {
+            return line.ends_with(std::string("\\") + c.folder + "\\");
+        });
+        ASSERT_NE(at, before.end()) << ::testing::PrintToString(before);
+        const std::string folder = *at;
+        const std::size_t items = ItemsUnder(before, folder);
+        ASSERT_GT(items, 0u) << "a folder with nothing in it proves nothing";
+
+        const FolderSpots spots = FindFolder(path, c.folder);
+        std::vector<std::uint8_t> bytes = bmtest::ReadWholeFile(path);
+        bmtest::Scribble(bytes, spots.blockOffset, spots.blockSize, c.seed);
+        bmtest::Scribble(bytes, spots.parentTableOffset, spots.parentTableSize, c.seed + 100);
+        bmtest::WriteWholeFile(path, bytes);
+        {
+            // Neither witness but the entry ids is left.
+            StoreFile store;
+            StoreReader reader;
+            ASSERT_EQ(OpenStore(store, path, StoreOpenMode::SharedRead), 0);
+            BuildIndexes(store, reader);
+            const NodeEntry* node = FindNode(store, spots.nid);
+            ASSERT_NE(node, nullptr);
+            const auto own = ReadItem(store, *node);
+            EXPECT_FALSE(own && own->folderCounts) << "its own record still reads";
+            for (const HierarchyRow& row : ReadHierarchyRows(store, spots.parentNid))
+                EXPECT_NE(row.nid, spots.nid) << "its parent's row still names it";
+            ReleaseStore(store);
+        }
+
+        const std::vector<std::string> after = Listed(path);
+        EXPECT_EQ(ItemsUnder(after, folder), items) << ::testing::PrintToString(after);
+        const bmtest::SavedRun saved = bmtest::SaveFolders(path, dir / "out", bmtest::FingerprintStore(path).folders);
+        ASSERT_EQ(saved.outcome, AnalysisOutcome::Completed);
+        const auto tally = std::find_if(saved.account.folders().begin(), saved.account.folders().end(),
+                                        [&](const FolderTally& t) { return t.path == folder; });
+        ASSERT_NE(tally, saved.account.folders().end());
+        EXPECT_TRUE(tally->recordLost);
+        EXPECT_EQ(tally->found(), static_cast<std::int64_t>(items));
+        EXPECT_EQ(tally->saved, static_cast<std::int64_t>(items));
+        EXPECT_EQ(tally->lost, 0);
+        for (const FolderTally& t : saved.account.folders()) EXPECT_EQ(t.recordLost, t.path == folder) << t.path;
     }
 }
 

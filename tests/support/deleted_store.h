@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include "common/format_tables.h"
 #include "support/store_damage.h"
+#include "support/store_image.h"
 
 namespace bmtest {
 
@@ -111,6 +113,29 @@ inline bool OverwriteBlock(const std::filesystem::path& path, std::uint64_t bid)
     Scribble(bytes, found->offset, found->size, bid);
     WriteWholeFile(path, bytes);
     return true;
+}
+
+// Leaves a copy of the block `bid` past the end of the file, under the
+// lowest BID no block of the file has: an earlier version of it, freed when
+// the mail client wrote the current one, that nothing names. Returns the
+// copy's BID; 0 when no such block is in the file.
+inline std::uint64_t LeaveEarlierCopy(const std::filesystem::path& path, std::uint64_t bid) {
+    const SoundIndex sound = ReadSoundIndex(path);
+    if (sound.layout == nullptr) return 0;
+    const auto found = std::find_if(sound.scan.blocks.begin(), sound.scan.blocks.end(),
+                                    [&](const bm::ScannedBlock& b) { return b.bid == (bid & ~std::uint64_t{1}); });
+    if (found == sound.scan.blocks.end()) return 0;
+    std::set<std::uint64_t> used;
+    for (const bm::ScannedBlock& b : sound.scan.blocks) used.insert(b.bid & ~std::uint64_t{1});
+    std::uint64_t copyBid = 4;
+    while (used.count(copyBid) != 0) copyBid += 4;
+    StoreImage image(*sound.layout);
+    image.bytes() = ReadWholeFile(path);
+    const auto begin = image.bytes().begin() + static_cast<std::ptrdiff_t>(found->offset);
+    const std::vector<std::uint8_t> stored(begin, begin + found->size);
+    image.WriteBlock(image.Reserve(0, sound.layout->block.alignment), copyBid, stored);
+    image.Save(path);
+    return copyBid;
 }
 
 }  // namespace bmtest
