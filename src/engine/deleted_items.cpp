@@ -45,21 +45,6 @@ std::string ContentKey(const ItemRecord& record) {
     return key;
 }
 
-// What tells a version of an item from another item: its subject and
-// delivery time (its class too when it has none), whatever the bodies,
-// flags and other times say; drafts and sent copies share it.
-std::string IdentityKey(const ItemRecord& record) {
-    std::string key;
-    const MessageFields* m = record.messageFields.get();
-    if (m != nullptr && m->subject) key = m->subject->text;
-    key += '\x1f';
-    if (m != nullptr && !m->deliveryTime.empty())
-        key.append(m->deliveryTime.begin(), m->deliveryTime.end());
-    else
-        key += record.messageClass;
-    return key;
-}
-
 // Whether the record's subnode list block is still there and reads.
 bool SubnodesRead(StoreFile& store, const NodeEntry& record) {
     if (record.subnodeBlock() == nullptr) return false;
@@ -117,6 +102,19 @@ void GatherFreeHeaps(StoreFile& store, const std::unordered_map<std::uint32_t, s
 }
 
 }  // namespace
+
+std::string IdentityKey(const ItemRecord& record) {
+    std::string key;
+    const MessageFields* m = record.messageFields.get();
+    if (m != nullptr && m->subject) key = m->subject->text;
+    key += '\x1f';
+    if (m != nullptr && !m->deliveryTime.empty())
+        key.append(m->deliveryTime.begin(), m->deliveryTime.end());
+    else
+        key += record.messageClass;
+    return key;
+}
+
 
 std::size_t DeletedItems::itemCount() const {
     std::size_t n = items.size();

@@ -27,6 +27,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "messaging/item_record.h"
 #include "store/store_file.h"
 #include "store/store_scan.h"
 #include "store/tables.h"
@@ -81,6 +82,11 @@ struct DeletedItems {
     bool holds(const BlockEntry& block) const { return dataBlocks.count(&block) != 0; }
     std::size_t itemCount() const;
 };
+
+// What tells a version of an item from another item: its subject and
+// delivery time (its class too when it has none), whatever the bodies,
+// flags and other times say; drafts and sent copies share it.
+std::string IdentityKey(const ItemRecord& record);
 
 // Finds the deleted items among what `scan` found; `parentNid` is the
 // record id the folder "Deleted" hangs under.

@@ -25,9 +25,6 @@ constexpr std::uint32_t kStoreRootFolderNid = 0x122;
 constexpr std::uint32_t kReceiveFolderTableNid = 0x62B;
 constexpr std::uint32_t kEntryIdProperty = 0x0FFF;
 constexpr std::uint32_t kAdditionalRenEntryIds = 0x36D8;
-constexpr std::uint32_t kMessageClassProperty = 0x001A;
-// A receive folder table row's folder as a NID (PT_LONG).
-constexpr std::uint32_t kReceiveFolderNidProperty = 0x6605;
 
 struct WellKnownLink {
     std::uint32_t property;
@@ -94,6 +91,8 @@ std::optional<LostFolderName> NameByLinks(StoreFile& store, std::uint32_t nid, s
 // by NID (0x6605, as the mail client and our writer keep it) or entry id;
 // a store that never had an Inbox names its root folder.
 std::optional<std::uint32_t> InboxNid(StoreFile& store) {
+    constexpr std::uint32_t kMessageClassProperty = 0x001A;
+    constexpr std::uint32_t kReceiveFolderNidProperty = 0x6605;  // the row's folder as a NID (PT_LONG)
     const NodeEntry* node = FindNode(store, kReceiveFolderTableNid);
     if (node == nullptr || node->dataBlock() == nullptr) return std::nullopt;
     SubnodeList subnodes;

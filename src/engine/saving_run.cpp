@@ -11,6 +11,7 @@
 #include "engine/analysis_collector.h"
 #include "engine/analysis_run.h"
 #include "engine/deep_recovery.h"
+#include "engine/deleted_items.h"
 #include "engine/duplicate_items.h"
 #include "engine/log_texts.h"
 #include "engine/lost_folders.h"
@@ -51,7 +52,7 @@ public:
             std::uint32_t damaged = nid;
             if (damagedNids_.count(nid) == 0) {
                 if (!scanPhase_) return;
-                const auto same = byIdentity_.find(IdentityOf(record));
+                const auto same = byIdentity_.find(IdentityKey(record));
                 if (same == byIdentity_.end()) return;
                 damaged = same->second;
             }
@@ -60,23 +61,11 @@ public:
             return;
         }
         damagedNids_.insert(nid);
-        byIdentity_.emplace(IdentityOf(record), nid);
+        byIdentity_.emplace(IdentityKey(record), nid);
         account.Damaged(DamagedItem{nid, folder, subject, damage.Describe(), {}});
     }
 
 private:
-    static std::string IdentityOf(const ItemRecord& record) {
-        std::string key;
-        const MessageFields* m = record.messageFields.get();
-        if (m != nullptr && m->subject) key = m->subject->text;
-        key += '\x1f';
-        if (m != nullptr && !m->deliveryTime.empty())
-            key.append(m->deliveryTime.begin(), m->deliveryTime.end());
-        else
-            key += record.messageClass;
-        return key;
-    }
-
     bool scanPhase_ = false;
     std::unordered_set<std::uint32_t> damagedNids_;
     // The first damaged item of each identity.
