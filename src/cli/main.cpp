@@ -167,17 +167,25 @@ int main(int argc, char** argv) {
                           "Message-ID, class, bodies and attachments); each one is listed");
     };
 
+    // The batch options save and export share; `verb` is "Save" or "Export".
+    const auto addBatchOptions = [](CLI::App* command, SelectionRequest& request, const std::string& verb) {
+        std::string lower = verb;
+        lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+        command->add_option("--batch", request.batch,
+                            verb + " every store file in DIR (with its subdirectories) or named in LIST (one path "
+                                   "per line), each into its own output below --to; the run goes on past a store "
+                                   "that fails");
+        command->add_option("--jobs", request.jobs, "With --batch: " + lower + " N stores at once (default 1)")
+            ->check(CLI::Range(1u, 64u));
+        command->add_option("--shard", request.shard,
+                            "With --batch: take only every N-th store from the K-th on (K/N), so N runs share a batch");
+    };
+
     SaveRequest saveRequest;
     CLI::App* save = app.add_subcommand(
         "save", "Save the selected folders of a store into a new .pst below DIR/Repair, or into FILE");
     save->add_option("STORE", saveRequest.store, "The .ost or .pst file (none with --batch)")->check(CLI::ExistingFile);
-    save->add_option("--batch", saveRequest.batch,
-                     "Save every store file in DIR (with its subdirectories) or named in LIST (one path per line), "
-                     "each into its own output below --to; the run goes on past a store that fails");
-    save->add_option("--jobs", saveRequest.jobs, "With --batch: save N stores at once (default 1)")
-        ->check(CLI::Range(1u, 64u));
-    save->add_option("--shard", saveRequest.shard,
-                     "With --batch: take only every N-th store from the K-th on (K/N), so N runs share a batch");
+    addBatchOptions(save, saveRequest, "Save");
     CLI::Option* toOption = save->add_option(
         "--to", saveRequest.to,
         "The destination directory (must exist); the new store is DIR/Repair/<name><timestamp>.pst, never "
@@ -205,13 +213,7 @@ int main(int argc, char** argv) {
                   "calendars as iCalendar) into a new folder below DIR/Export, or into DIR");
     exporting->add_option("STORE", exportRequest.store, "The .ost or .pst file (none with --batch)")
         ->check(CLI::ExistingFile);
-    exporting->add_option("--batch", exportRequest.batch,
-                          "Export every store file in DIR (with its subdirectories) or named in LIST (one path per "
-                          "line), each into its own folder below --to; the run goes on past a store that fails");
-    exporting->add_option("--jobs", exportRequest.jobs, "With --batch: export N stores at once (default 1)")
-        ->check(CLI::Range(1u, 64u));
-    exporting->add_option("--shard", exportRequest.shard,
-                          "With --batch: take only every N-th store from the K-th on (K/N), so N runs share a batch");
+    addBatchOptions(exporting, exportRequest, "Export");
     CLI::Option* exportTo = exporting->add_option(
         "--to", exportRequest.to,
         "The destination directory (must exist); the export goes into a new folder DIR/Export/<name><timestamp>/");
