@@ -60,14 +60,32 @@ inline bool WarmPageCache(const fs::path& path) {
     return ok;
 }
 
-inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages, const StoreShape& shape = {}) {
+// Runs `write` (which writes the store at `path`) in a child process, so
+// that the writer's memory is not counted as the benchmark's; false when
+// the child failed.
+template <typename Write>
+bool WriteStoreInChild(const fs::path& path, Write write) {
     std::fflush(nullptr);  // the child must not write the parent's buffered output again
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
+        try {
+            write();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages, const StoreShape& shape = {}) {
+    return WriteStoreInChild(path, [&] {
         namespace pst = bm::pst;
         namespace tags = pst::tags;
-        try {
+        {
             auto store = pst::PstStore::Create(path, {});
             const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
             std::vector<pst::FolderId> folders;
@@ -98,14 +116,8 @@ inline bool MakeLargeStore(const fs::path& path, std::uint64_t messages, const S
                 store->AddMessage(folders[i % folders.size()], m);
             }
             store->Finish();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), e.what());
-            _exit(1);
         }
-        _exit(0);
-    }
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    });
 }
 
 struct ChildRun {

@@ -8,15 +8,13 @@
 // always gives the same store.
 #pragma once
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "output/pst/props_tags.h"
 #include "output/pst/store_writer.h"
 
@@ -73,13 +71,10 @@ inline std::vector<std::uint8_t> AttachmentBytes(Random& r, std::size_t size) {
 // Writes the store of `mails` mails (plus the appointments and contacts)
 // at `path`; false when it could not be written.
 inline bool MakeRealisticStore(const std::filesystem::path& path, std::uint64_t mails) {
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
+    return WriteStoreInChild(path, [&] {
         namespace pst = bm::pst;
         namespace tags = pst::tags;
-        try {
+        {
             mix::Random r{0x9E3779B97F4A7C15ULL};
             auto store = pst::PstStore::Create(path, {});
             const auto inbox = store->CreateFolder(store->ipmSubtree(), "Inbox");
@@ -150,14 +145,8 @@ inline bool MakeRealisticStore(const std::filesystem::path& path, std::uint64_t 
                 store->AddMessage(contacts, m);
             }
             store->Finish();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), e.what());
-            _exit(1);
         }
-        _exit(0);
-    }
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    });
 }
 
 }  // namespace bmbench
