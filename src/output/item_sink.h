@@ -68,6 +68,8 @@ public:
     // Which piece of the output the next item goes to, from 0 (an output
     // may go on in a new piece past a size limit).
     virtual std::size_t currentPart() const = 0;
+    // The piece the last item written went into.
+    virtual std::size_t lastItemPart() const { return currentPart(); }
     // The ids of the named values the items since the last call left out
     // for want of a name; the list starts afresh.
     virtual std::vector<std::uint16_t> TakeUnnamedValues() { return {}; }

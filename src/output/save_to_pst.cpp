@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -182,6 +183,17 @@ std::optional<std::string> USave_to_PST_Format::CreateOutputStore(const fs::path
             return std::string(kCannotCreateOutputStore) + " " + path.string() + ": cannot create the folder " +
                    path.parent_path().string() + ": " + ec.message();
     }
+    if (byYear()) {
+        // The parts are made as their first items come; the name itself
+        // only gives theirs and the report's.
+        if (!options_.outputFile.empty() && !Free(path))
+            return std::string(kCannotCreateOutputStore) + " " + path.string() + ": " + std::string(kOutputFileExists);
+        base_ = path;
+        outputStorePath_ = path;
+        created_ = true;
+        return std::nullopt;
+    }
+    if (options_.resume) return TakeOverParts(path);
     try {
         // A file chosen by name is never replaced; a default name that is
         // taken moves on to " (2)", " (3)" ...
@@ -208,6 +220,11 @@ std::optional<std::string> USave_to_PST_Format::CreateOutputStore(const fs::path
 
 std::string USave_to_PST_Format::PublishPart(std::size_t index) {
     if (index >= parts_.size() || !parts_[index]) return "no such part";
+    if (parts_[index]->path() == outputStores_[index]) {
+        // Taken over with its name (see TakeOverParts).
+        parts_[index].reset();
+        return {};
+    }
     const std::string failure = parts_[index]->MoveTo(outputStores_[index]);
     if (failure.empty()) parts_[index].reset();
     return failure;
@@ -236,6 +253,7 @@ fs::path USave_to_PST_Format::partPath(std::size_t index) const {
 
 void USave_to_PST_Format::OpenStoreFile(const fs::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved) {
     displayName_ = std::string(kOutputDisplayNamePrefix) + OutputTimestamp(LocalNow());
+    if (byYear()) displayName_ += LaneSuffix(lane_);
     if (storeSwitched_) {
         // Piece by piece: a literal added to a string makes the optimiser
         // warn of overlapping copies that cannot happen.
@@ -247,13 +265,110 @@ void USave_to_PST_Format::OpenStoreFile(const fs::path& path, std::unique_ptr<ps
     outputStorePath_ = path;
     outputStores_.push_back(path);
     parts_.push_back(std::move(reserved));
+    partIndex_ = outputStores_.size() - 1;
     inPart_.assign(folders_.size() + 1, 0);
     inPart_[kTopOutputFolder] = store_->topFolder();
+    created_ = true;
     ++g_storeCount;
 }
 
 void USave_to_PST_Format::RequireStore() const {
-    if (!store_) throw std::logic_error("the output store is used before CreateOutputStore or after Finish");
+    if (!created_ || finished_ || (!byYear() && !store_ && itemsWritten_ >= skipThrough_))
+        throw std::logic_error("the output store is used before CreateOutputStore or after Finish");
+}
+
+std::optional<std::string> USave_to_PST_Format::TakeOverParts(const fs::path& first) {
+    const auto refused = [&](const std::string& why) {
+        return std::string(kCannotCreateOutputStore) + " " + first.string() + ": " + why;
+    };
+    for (const SaveOptions::FinishedPart& part : *options_.resume) {
+        // A part that had passed its check when the run was killed has its
+        // name already.
+        std::unique_ptr<pst::ReservedOutputFile> kept = pst::ReservedOutputFile::TakeOver(PartialPath(part.path));
+        if (!kept) kept = pst::ReservedOutputFile::TakeOver(part.path);
+        if (!kept) return refused("the finished part " + PartialPath(part.path).filename().string() + " is not there");
+        outputStores_.push_back(part.path);
+        parts_.push_back(std::move(kept));
+        takenThrough_.push_back(part.itemsThrough);
+        ++g_storeCount;
+    }
+    skipThrough_ = takenThrough_.empty() ? 0 : takenThrough_.back();
+    created_ = true;
+    if (options_.resumeEnded && !outputStores_.empty()) return std::nullopt;  // every item is in those parts
+    const fs::path next = outputStores_.empty() ? first : StorePartPath(first, static_cast<int>(outputStores_.size()) + 1);
+    // The part the killed run was writing is begun again.
+    struct stat st {};
+    if (::lstat(PartialPath(next).c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(PartialPath(next).c_str());
+    try {
+        std::unique_ptr<pst::ReservedOutputFile> reserved = ReserveOutputPath(next, false);
+        storeSwitched_ = !outputStores_.empty();
+        OpenStoreFile(next, std::move(reserved));
+        storeSwitched_ = false;
+    } catch (const std::exception& e) {
+        store_.reset();
+        return refused(e.what());
+    }
+    partIndex_ = outputStores_.size() - 1;
+    return std::nullopt;
+}
+
+bool USave_to_PST_Format::TakenOver(OutputFolderHandle folder) {
+    if (itemsWritten_ >= skipThrough_) return false;
+    std::size_t part = 0;
+    while (part + 1 < takenThrough_.size() && itemsWritten_ >= takenThrough_[part]) ++part;
+    lastFolder_ = folder;
+    lastItemPart_ = part;
+    // The last of them: the new part begins with its folder, as the part
+    // after it did in the run that was killed.
+    if (++itemsWritten_ == skipThrough_ && store_) FolderInPart(lastFolder_);
+    return true;
+}
+
+fs::path USave_to_PST_Format::baseStorePath() const {
+    if (byYear() || outputStores_.empty()) return byYear() ? base_ : outputStorePath_;
+    return outputStores_.front();
+}
+
+fs::path USave_to_PST_Format::LanePath(int lane) const {
+    return base_.parent_path() / (base_.stem().string() + LaneSuffix(lane) + base_.extension().string());
+}
+
+std::string USave_to_PST_Format::LaneSuffix(int lane) {
+    return lane == kUndatedLane ? std::string(" (undated)") : " (" + std::to_string(lane) + ")";
+}
+
+int USave_to_PST_Format::LaneOf(const ItemRecord& item) const {
+    const std::optional<int> year = options_.partYear(item);
+    return year && *year != kUndatedLane ? *year : kUndatedLane;
+}
+
+void USave_to_PST_Format::EnterLane(int lane) {
+    if (store_ && lane == lane_) return;
+    if (store_) lanes_[lane_] = Lane{std::move(store_), std::move(inPart_), partIndex_, laneFirst_, displayName_, lanePart_};
+    lane_ = lane;
+    if (const auto open = lanes_.find(lane); open != lanes_.end()) {
+        Lane& l = open->second;
+        store_ = std::move(l.store);
+        inPart_ = std::move(l.inPart);
+        partIndex_ = l.partIndex;
+        laneFirst_ = std::move(l.firstPart);
+        displayName_ = std::move(l.displayName);
+        lanePart_ = l.part;
+        lanes_.erase(open);
+        outputStorePath_ = outputStores_[partIndex_];
+        return;
+    }
+    const fs::path wanted = LanePath(lane);
+    try {
+        std::unique_ptr<pst::ReservedOutputFile> reserved = ReserveOutputPath(wanted, true);
+        const std::string partial = reserved->path().string();
+        laneFirst_ = partial.substr(0, partial.size() - kPartialSuffix.size());
+        lanePart_ = 1;
+        OpenStoreFile(laneFirst_, std::move(reserved));
+    } catch (const std::exception& e) {
+        // Nothing more can be saved once a part cannot be made.
+        throw pst::OutputWriteError(std::string(kCannotCreateOutputStore) + " " + wanted.string() + ": " + e.what());
+    }
 }
 
 OutputFolderHandle USave_to_PST_Format::OpenFolder(const SinkFolder& folder, StoreFile& store) {
@@ -275,13 +390,18 @@ OutputFolderHandle USave_to_PST_Format::OpenFolder(const SinkFolder& folder, Sto
     }
     if (folder.sourceNid != 0) folderLinks_.Saved(folder.sourceNid, handle, counter);
     folders_.push_back(std::move(made));
-    inPart_.push_back(0);
+    // With parts by year a folder is made in a part when an item goes there.
+    if (byYear() || itemsWritten_ < skipThrough_) return handle;
     FolderInPart(handle);
     return handle;
 }
 
 pst::FolderId USave_to_PST_Format::FolderInPart(OutputFolderHandle handle) {
     if (handle > folders_.size()) throw std::invalid_argument("no such output folder");
+    if (!store_) throw std::logic_error("no part of the output store is open");
+    // Folders opened while another part was being written are not there yet.
+    if (inPart_.size() <= folders_.size()) inPart_.resize(folders_.size() + 1, 0);
+    if (madeSomewhere_.size() <= folders_.size()) madeSomewhere_.resize(folders_.size() + 1, false);
     if (inPart_[handle] != 0) return inPart_[handle];
     // The first parent already in this part, then down again; the parents
     // are walked without recursion, however deep the folder lies.
@@ -292,6 +412,7 @@ pst::FolderId USave_to_PST_Format::FolderInPart(OutputFolderHandle handle) {
         const pst::FolderId made = store_->EnsureChild(inPart_[f.parent], f.name, f.sibling, f.containerClass);
         if (f.properties) store_->SetFolderProperties(made, *f.properties);
         inPart_[*it] = made;
+        madeSomewhere_[*it] = true;
     }
     return inPart_[handle];
 }
@@ -326,9 +447,13 @@ pst::Message USave_to_PST_Format::ItemMessage(ItemRecord& item, StoreFile& store
 
 bool USave_to_PST_Format::AddItem(ItemRecord& item, StoreFile& store, OutputFolderHandle folder) {
     RequireStore();
+    if (folder > folders_.size()) throw std::invalid_argument("no such output folder");
     const pst::Message message = ItemMessage(item, store);
+    if (TakenOver(folder)) return true;
+    if (byYear()) EnterLane(LaneOf(item));
     store_->AddMessage(FolderInPart(folder), message);
     lastFolder_ = folder;
+    lastItemPart_ = partIndex_;
     ++itemsWritten_;
     CheckStoreSize();
     return true;
@@ -337,10 +462,14 @@ bool USave_to_PST_Format::AddItem(ItemRecord& item, StoreFile& store, OutputFold
 bool USave_to_PST_Format::AddAssociatedItem(const ItemRecord& item, StoreFile& store, OutputFolderHandle folder) {
     RequireStore();
     if (item.sourceNode == nullptr) return false;
+    if (folder > folders_.size()) throw std::invalid_argument("no such output folder");
     std::optional<pst::Message> copy = CopySourceMessage(store, *item.sourceNode, &unnamedValues_);
     if (!copy) return false;
+    if (TakenOver(folder)) return true;
+    if (byYear()) EnterLane(LaneOf(item));
     store_->AddAssociatedMessage(FolderInPart(folder), *copy);
     lastFolder_ = folder;
+    lastItemPart_ = partIndex_;
     ++itemsWritten_;
     CheckStoreSize();
     return true;
@@ -359,10 +488,16 @@ void USave_to_PST_Format::SwitchStore() {
     ApplyFolderLinks();
     store_->Finish();
     store_.reset();
-    if (!options_.publishAfterCheck) ThrowIfNotPublished(PublishPart(outputStores_.size() - 1));
-    const fs::path first = outputStores_.front();
-    std::unique_ptr<pst::ReservedOutputFile> next =
-        ReserveOutputPath(StorePartPath(first, static_cast<int>(outputStores_.size()) + 1), true);
+    if (options_.partFinished) {
+        if (!parts_[partIndex_] || !parts_[partIndex_]->Sync())
+            throw pst::OutputWriteError("cannot write " + outputStores_[partIndex_].string() + " to the disk");
+        options_.partFinished(partIndex_, outputStores_[partIndex_], itemsWritten_, false);
+    }
+    if (!options_.publishAfterCheck) ThrowIfNotPublished(PublishPart(partIndex_));
+    const fs::path first = byYear() ? laneFirst_ : outputStores_.front();
+    const int nextPart = byYear() ? lanePart_ + 1 : static_cast<int>(outputStores_.size()) + 1;
+    std::unique_ptr<pst::ReservedOutputFile> next = ReserveOutputPath(StorePartPath(first, nextPart), true);
+    lanePart_ = nextPart;
     const std::string nextPartial = next->path().string();
     OpenStoreFile(nextPartial.substr(0, nextPartial.size() - kPartialSuffix.size()), std::move(next));
     storeSwitched_ = false;
@@ -370,10 +505,41 @@ void USave_to_PST_Format::SwitchStore() {
 }
 
 void USave_to_PST_Format::Finish() {
-    if (!store_) return;
-    ApplyFolderLinks();
-    store_->Finish();
-    store_.reset();
+    if (!created_ || finished_) return;
+    finished_ = true;
+    if (byYear()) {
+        // A folder no item went into is made in the undated part, else in
+        // the part of the latest year; a save without items has the
+        // undated part alone.
+        bool homeless = outputStores_.empty();
+        for (std::size_t h = 1; h <= folders_.size() && !homeless; ++h)
+            homeless = h >= madeSomewhere_.size() || !madeSomewhere_[h];
+        if (homeless) {
+            int home = kUndatedLane;
+            if (store_ && lane_ != kUndatedLane && !lanes_.contains(kUndatedLane))
+                home = std::max(lane_, lanes_.empty() ? lane_ : lanes_.rbegin()->first);
+            EnterLane(home);
+            for (OutputFolderHandle h = 1; h <= folders_.size(); ++h)
+                if (h >= madeSomewhere_.size() || !madeSomewhere_[h]) FolderInPart(h);
+        }
+    }
+    while (store_) {
+        ApplyFolderLinks();
+        store_->Finish();
+        store_.reset();
+        if (options_.partFinished && !byYear()) {
+            if (!parts_[partIndex_] || !parts_[partIndex_]->Sync())
+                throw pst::OutputWriteError("cannot write " + outputStores_[partIndex_].string() + " to the disk");
+            options_.partFinished(partIndex_, outputStores_[partIndex_], itemsWritten_, true);
+        }
+        if (lanes_.empty()) break;
+        // The parts left open for other years, in turn.
+        Lane& next = lanes_.begin()->second;
+        store_ = std::move(next.store);
+        inPart_ = std::move(next.inPart);
+        inPart_.resize(folders_.size() + 1, 0);
+        lanes_.erase(lanes_.begin());
+    }
     if (options_.publishAfterCheck) return;
     for (std::size_t i = 0; i < parts_.size(); ++i)
         if (parts_[i]) ThrowIfNotPublished(PublishPart(i));

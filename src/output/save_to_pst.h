@@ -36,6 +36,22 @@
 // passed the limit stays in the part it was written to: each item is in
 // exactly one part.
 //
+// Parts by year (SaveOptions::partYear): each item goes into the part of
+// its year, "<name> (2019).pst", an item without a time into
+// "<name> (undated).pst"; each is made when its first item comes and goes
+// on past the size limit as "<name> (2019) (part 2).pst". A folder is made
+// in each part an item of it goes into; a folder no item went into is made
+// at Finish in the undated part, else in the latest year's, so every folder
+// saved is somewhere. The
+// report's name is made from "<name>.pst" itself (see baseStorePath).
+//
+// Going on after a run that was killed (SaveOptions::resume): the parts
+// that run finished are taken over as they are, under their ".partial"
+// names, and the part it was writing is begun again. The items of the
+// finished parts come again and are read as before (so that what the run
+// says of them is the same) but not written; the item after the last of
+// them begins the new part, as it did in the run that was killed.
+//
 // Failures are exceptions and never end the process. A writer destroyed
 // before Finish finishes its store, so the file is always complete.
 #pragma once
@@ -44,6 +60,8 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +103,23 @@ struct SaveOptions {
     // gives them their own (the saving run checks them first); false:
     // every finished part gets its name at once.
     bool publishAfterCheck = false;
+    // The year each item's part is for (nullopt: undated); empty: the parts
+    // follow one another by size only.
+    std::function<std::optional<int>(const ItemRecord&)> partYear;
+    // The parts a killed run finished (their names, in order; outputFile is
+    // the first part's name) and how many items it had written at the end
+    // of each; empty: a new save.
+    struct FinishedPart {
+        std::filesystem::path path;
+        std::uint64_t itemsThrough = 0;
+    };
+    std::optional<std::vector<FinishedPart>> resume;
+    // The killed run had finished its last part too (it was being checked).
+    bool resumeEnded = false;
+    // Called when a part is finished and on the disk, before the next is
+    // begun (or, `last`, when the store is finished): its index, its name
+    // and the items written through its end.
+    std::function<void(std::size_t, const std::filesystem::path&, std::uint64_t, bool last)> partFinished;
 };
 
 // Earlier versions wrote attachment and header files into a private folder
@@ -145,7 +180,8 @@ public:
     // Closes the store file; a second call does nothing.
     void Finish() override;
     std::uint64_t itemsWritten() const override { return itemsWritten_; }
-    std::size_t currentPart() const override { return outputStores_.empty() ? 0 : outputStores_.size() - 1; }
+    std::size_t currentPart() const override { return partIndex_; }
+    std::size_t lastItemPart() const override { return lastItemPart_; }
     // See CopySourceMessage.
     std::vector<std::uint16_t> TakeUnnamedValues() override { return std::exchange(unnamedValues_, {}); }
 
@@ -160,12 +196,19 @@ public:
     std::filesystem::path partPath(std::size_t index) const;
 
     const std::filesystem::path& outputStorePath() const { return outputStorePath_; }
+    // The name the store's report is made from: the first part, or with
+    // parts by year "<name>.pst" (no such file is written).
+    std::filesystem::path baseStorePath() const;
     // Every store file this writer created, in order.
     const std::vector<std::filesystem::path>& outputStores() const { return outputStores_; }
     // The display name of the part being written.
     const std::string& storeDisplayName() const { return displayName_; }
     bool storeSwitched() const { return storeSwitched_; }
     void ClearStoreSwitch() { storeSwitched_ = false; }
+
+    // Items of a resumed save that are read again but not written (they are
+    // in the parts taken over).
+    std::uint64_t itemsTakenOver() const { return skipThrough_; }
 
     // Stores created in this process so far; never reset.
     static std::uint32_t StoreCount();
@@ -183,9 +226,36 @@ private:
         std::optional<pst::PropertyBag> properties;
     };
 
+    // The part being written for one year, while items of another year
+    // go into theirs.
+    struct Lane {
+        std::unique_ptr<OpenOutputStore> store;
+        std::vector<pst::FolderId> inPart;
+        std::size_t partIndex = 0;
+        std::filesystem::path firstPart;
+        std::string displayName;
+        int part = 1;
+    };
+    // Lanes are keyed by year; this one holds the undated items.
+    static constexpr int kUndatedLane = std::numeric_limits<int>::min();
+
     std::tm LocalNow() const;
+    bool byYear() const { return static_cast<bool>(options_.partYear); }
+    // Makes the part of `lane`'s year current: the one left open for it,
+    // else a new one.
+    void EnterLane(int lane);
+    std::filesystem::path LanePath(int lane) const;
+    // " (2019)", " (undated)".
+    static std::string LaneSuffix(int lane);
+    int LaneOf(const ItemRecord& item) const;
     void RequireStore() const;
     void OpenStoreFile(const std::filesystem::path& path, std::unique_ptr<pst::ReservedOutputFile> reserved);
+    // Takes over the parts of SaveOptions::resume and begins the next; the
+    // message for the user when it cannot.
+    std::optional<std::string> TakeOverParts(const std::filesystem::path& first);
+    // Whether the next item is one of the parts taken over; if so it is
+    // counted into its part and not written.
+    bool TakenOver(OutputFolderHandle folder);
     static void ThrowIfNotPublished(const std::string& failure);
     void CheckStoreSize();
     void SwitchStore();
@@ -202,6 +272,25 @@ private:
     SaveOptions options_;
     std::unique_ptr<OpenOutputStore> store_;
     std::filesystem::path outputStorePath_;
+    // With parts by year: "<name>.pst", the lane being written and the
+    // others left open; whether CreateOutputStore has run.
+    std::filesystem::path base_;
+    int lane_ = kUndatedLane;
+    std::map<int, Lane> lanes_;
+    bool created_ = false;
+    bool finished_ = false;
+    // Which part of its lane (1, 2 ...) the open part is.
+    int lanePart_ = 1;
+    // The first part of the lane being written; the part open and the one
+    // the last item went into (indexes of outputStores_).
+    std::filesystem::path laneFirst_;
+    std::size_t partIndex_ = 0;
+    std::size_t lastItemPart_ = 0;
+    // A resumed save: the items through the end of each part taken over.
+    std::vector<std::uint64_t> takenThrough_;
+    std::uint64_t skipThrough_ = 0;
+    // Which folders are made in some part (index: the handle).
+    std::vector<bool> madeSomewhere_;
     std::vector<std::filesystem::path> outputStores_;
     // The ".partial" file of each part until it has its name.
     std::vector<std::unique_ptr<pst::ReservedOutputFile>> parts_;

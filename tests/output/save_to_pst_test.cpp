@@ -765,6 +765,58 @@ TEST_F(Writer, PastTheSizeLimitTheStoreContinuesInASecondValidFileAndNoMailIsWri
     }
 }
 
+// Parts by year: the items of one year share a part, whatever comes
+// between them, a year that passes the size goes on in a part of its own,
+// items without a time go into the undated part, and so does a folder no
+// item went into. Every part is a whole store; each item is in one.
+TEST_F(Writer, PartsByYearTakeEachItemIntoThePartOfItsYearAndEveryFolderSomewhere) {
+    SaveOptions options = Options();
+    options.storeSizeLimit = 400 * 1024;
+    options.partYear = [](const ItemRecord& item) -> std::optional<int> {
+        const std::string subject = SubjectOf(item);
+        if (subject.starts_with("old")) return 2019;
+        if (subject.starts_with("new")) return 2020;
+        return std::nullopt;
+    };
+    writer_ = std::make_unique<USave_to_PST_Format>(options);
+    const fs::path base = Create();
+    EXPECT_TRUE(writer_->outputStores().empty()) << "a part is made when its first item comes";
+    FolderAt("Inbox\\Empty");
+    const char* const order[] = {"old 1", "new 1", "none 1", "old 2", "new 2", "old 3", "old 4", "old 5"};
+    for (const char* subject : order) {
+        auto mail = Mail(subject);
+        if (std::string(subject).starts_with("old"))
+            mail->attachments.push_back(Attached("blob.bin", "", std::string(150 * 1024, 'x')));
+        Save(*mail, "Inbox");
+    }
+    writer_->Finish();
+    const auto named = [&](const std::string& suffix) {
+        return base.parent_path() / (base.stem().string() + suffix + ".pst");
+    };
+    EXPECT_EQ(writer_->baseStorePath(), base);
+    const std::vector<fs::path> parts = writer_->outputStores();
+    ASSERT_GE(parts.size(), 4u);
+    EXPECT_EQ(parts[0], named(" (2019)"));
+    EXPECT_EQ(parts[1], named(" (2020)"));
+    EXPECT_EQ(parts[2], named(" (undated)"));
+    EXPECT_EQ(parts[3], named(" (2019) (part 2)"));
+    std::map<std::string, std::vector<std::string>> subjectsIn;
+    for (const fs::path& p : parts) {
+        EXPECT_TRUE(CheckStore(p).ok()) << p;
+        const auto back = ReadBack(p);
+        for (const auto* item : back.In("Inbox")) subjectsIn[p.filename().string()].push_back(SubjectOf(*item->record));
+        EXPECT_EQ(back.folderClasses.count("Inbox\\Empty"), p == named(" (undated)") ? 1u : 0u) << p;
+    }
+    using V = std::vector<std::string>;
+    EXPECT_EQ(subjectsIn[named(" (2020)").filename().string()], (V{"new 1", "new 2"}));
+    EXPECT_EQ(subjectsIn[named(" (undated)").filename().string()], V{"none 1"});
+    std::size_t old = 0;
+    for (const fs::path& p : parts)
+        if (p.filename().string().find("(2019)") != std::string::npos) old += subjectsIn[p.filename().string()].size();
+    EXPECT_EQ(old, 5u) << "each item of 2019 in exactly one of its parts";
+    EXPECT_FALSE(fs::exists(base)) << "the name itself only names the parts";
+}
+
 TEST_F(Writer, TwoWritersInTheSameSecondWriteTwoFiles) {
     const fs::path first = Create();
     writer_->Finish();

@@ -148,6 +148,22 @@ std::string ReservedOutputFile::MoveTo(const std::filesystem::path& target) {
     return {};
 }
 
+std::unique_ptr<ReservedOutputFile> ReservedOutputFile::TakeOver(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<ReservedOutputFile> file(new ReservedOutputFile(path, fd));
+    const std::lock_guard lock(g_reservedMutex);
+    Reserved()[path.string()] = fd;
+    return file;
+}
+
+bool ReservedOutputFile::Sync() const { return ::fsync(fd_) == 0; }
+
 void ReservedOutputFile::Remove() {
     if (StillNamed()) ::unlink(path_.c_str());
 }

@@ -107,6 +107,11 @@ public:
     std::string MoveTo(const std::filesystem::path& target);
     // Removes the file when `path` still names it.
     void Remove();
+    // The file at `path` that an earlier run reserved and finished, taken
+    // over as if reserved here; nullptr when no regular file is there.
+    static std::unique_ptr<ReservedOutputFile> TakeOver(const std::filesystem::path& path);
+    // Flushes the file to the disk; false when it cannot.
+    bool Sync() const;
 
     // The reserved descriptor of `path`, -1 when none is reserved.
     static int DescriptorOf(const std::filesystem::path& path);
