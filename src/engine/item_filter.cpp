@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "common/civil_date.h"
 #include "format/properties.h"
@@ -67,7 +68,8 @@ bool SenderMatches(const ItemRecord& item, std::string_view wanted) {
            ContainsNoCase(FromHeader(m->transportHeaders), wanted);
 }
 
-std::string DateText(std::uint64_t filetime) {
+// The day of a FILETIME (UTC) and the seconds into it.
+std::pair<CivilDate, std::int64_t> DayOf(std::uint64_t filetime) {
     const std::int64_t seconds = UnixFromFileTime(filetime);
     std::int64_t days = seconds / 86400;
     std::int64_t rest = seconds % 86400;
@@ -75,7 +77,11 @@ std::string DateText(std::uint64_t filetime) {
         rest += 86400;
         --days;
     }
-    const CivilDate date = CivilFromDays(days);
+    return {CivilFromDays(days), rest};
+}
+
+std::string DateText(std::uint64_t filetime) {
+    const auto [date, rest] = DayOf(filetime);
     const int y = date.year;
     const unsigned m = date.month;
     const unsigned d = date.day;
@@ -122,6 +128,12 @@ std::optional<std::uint64_t> FilterTimeOf(const ItemRecord& item) {
         if (const auto t = FileTimeOf(m->submitTime)) return t;
     }
     return FileTimeOf(item.creationTime);
+}
+
+std::optional<int> FilterYearOf(const ItemRecord& item) {
+    const std::optional<std::uint64_t> time = FilterTimeOf(item);
+    if (!time) return std::nullopt;
+    return DayOf(*time).first.year;
 }
 
 bool FilterKeeps(const ItemFilter& filter, const ItemRecord& item) {

@@ -37,6 +37,8 @@ std::optional<std::uint64_t> ParseFilterDate(std::string_view text, bool dayAfte
 
 // The item's time as the filter sees it; nullopt when it has none.
 std::optional<std::uint64_t> FilterTimeOf(const ItemRecord& item);
+// The year (UTC) of that time: the part a save by year puts the item in.
+std::optional<int> FilterYearOf(const ItemRecord& item);
 
 // Whether the filter keeps the item (an empty filter keeps every item).
 bool FilterKeeps(const ItemFilter& filter, const ItemRecord& item);

@@ -295,6 +295,7 @@ std::string FormatReportText(const ReportHeader& header, const Reconciliation& a
     for (const std::filesystem::path& p : header.outputStores)
         AppendLine(text, exported ? "Export folder: " : "Output store: ", p.string());
     if (!header.filter.empty()) AppendLine(text, "Filter: ", header.filter);
+    if (!header.resumed.empty()) AppendLine(text, "Resumed: ", header.resumed);
     text += fmt::format("Outcome: {}\n", header.outcome);
     if (!header.message.empty()) AppendLine(text, {}, header.message);
     text += '\n';
@@ -360,6 +361,7 @@ std::string FormatReportJson(const ReportHeader& header, const Reconciliation& a
     out += "],\"outcome\":" + JsonString(header.outcome) + ",\"message\":" + JsonString(header.message);
     out += ",\"filter\":";
     out += header.filter.empty() ? std::string("null") : JsonString(header.filter);
+    if (!header.resumed.empty()) out += ",\"resumed\":" + JsonString(header.resumed);
     out += ",\"reconciliation\":" + ReconciliationJson(account);
     return out + "}";
 }

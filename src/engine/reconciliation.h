@@ -243,6 +243,8 @@ struct ReportHeader {
     std::vector<std::filesystem::path> outputStores;
     // The run's filter as DescribeFilter gives it; empty: none.
     std::string filter;
+    // A save that went on after it was cut off: when and from which journal.
+    std::string resumed;
 };
 
 // The report as readable text.

@@ -39,6 +39,7 @@ std::variant<SavingSource, SavingRequestRefused> SavingSourceFor(const SavingReq
     source.filter = request.filter;
     source.dedupe = request.dedupe;
     source.storeSizeLimit = request.storeSizeLimit;
+    source.splitByYear = request.splitByYear;
     return source;
 }
 

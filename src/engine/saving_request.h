@@ -34,6 +34,7 @@ struct SavingRequest {
     ItemFilter filter;         // which items to keep (see item_filter.h)
     bool dedupe = false;       // leave out copies of items saved before (see duplicate_items.h)
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;  // where the new store goes on in a new part
+    bool splitByYear = false;  // one part per year of the items' time
 };
 
 // Why a request cannot be saved.

@@ -1,5 +1,7 @@
 #include "engine/saving_run.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -35,6 +37,17 @@ namespace fs = std::filesystem;
 namespace {
 constexpr const char* kOutputNotCompleted = "The output store could not be completed: ";
 constexpr const char* kOutputNotWritten = "The output store could not be written: ";
+
+// "2026-12-11 13:05:09 UTC from /out/x.pst.journal, 2 finished parts kept".
+std::string ResumedText(const fs::path& journal, std::size_t partsKept) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return std::string(when) + " from " + journal.string() + ", " + std::to_string(partsKept) +
+           (partsKept == 1 ? " finished part kept" : " finished parts kept");
+}
 
 // Names the saved items whose content came from damaged blocks, and ties
 // each to a whole copy of the same item that the scan found later in the
@@ -159,6 +172,7 @@ AnalysisOutcome SavingRun::SaveStore(const SavingSource& source) {
         outcome_ = AnalysisOutcome::Failed;
         saved_ = WellKnownCounts();
         outputStores_.clear();
+        reportBase_.clear();
         outcomeName_ = OutcomeName(AnalysisOutcome::Failed);
         account_ = Reconciliation();
         reportText_.clear();
@@ -240,12 +254,49 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
 
     // The output: a new store, or the export's sink.
     std::optional<USave_to_PST_Format> writer;
+    // What a run killed on the way leaves for the next to go on from.
+    std::unique_ptr<SaveJournalWriter> journal;
+    SaveJournal journalHead;
+    std::string resumed;
+    if (source.resume) {
+        const std::optional<SourceIdentity> now = IdentifySource(source.sourcePath);
+        if (!now || !(*now == source.resume->source)) {
+            ReleaseStore(store_);
+            const std::string what = std::string(kSourceChangedSinceCut) + source.sourcePath;
+            ShowMessage(what);
+            return End(AnalysisOutcome::Failed, what);
+        }
+    }
     if (source.exportSink == nullptr) {
         SaveOptions options;
+        const bool journaled = (!source.journalRequest.empty() || source.resume) && !source.splitByYear;
+        if (journaled) {
+            // One clock for every name of the run, and the same again when
+            // it goes on.
+            std::time_t clock = std::time(nullptr);
+            if (source.resume) clock = static_cast<std::time_t>(std::strtoll(source.resume->timestamp.c_str(), nullptr, 10));
+            options.localClock = [clock] {
+                std::tm local{};
+                localtime_r(&clock, &local);
+                return local;
+            };
+            options.partFinished = [&journal](std::size_t, const fs::path& part, std::uint64_t itemsThrough,
+                                              bool last) {
+                if (journal) journal->AddPart({itemsThrough, part, last});
+            };
+            if (source.resume) {
+                std::vector<SaveOptions::FinishedPart> parts;
+                for (const JournalPart& p : source.resume->parts) parts.push_back({p.path, p.itemsThrough});
+                options.resume = std::move(parts);
+                options.resumeEnded = !source.resume->parts.empty() && source.resume->parts.back().last;
+            }
+            journalHead.timestamp = std::to_string(static_cast<long long>(clock));
+        }
         options.sourceFileName = fs::path(source.sourcePath).filename().string();
         options.defaultDirectory = source.destination;
         options.storeSizeLimit = source.storeSizeLimit;
-        options.outputFile = source.outputFile;
+        if (source.splitByYear) options.partYear = FilterYearOf;
+        options.outputFile = source.resume ? source.resume->firstPart : source.outputFile;
         if (source.markDamaged) options.damagedCategory = std::string(kDamagedCategory);
         // Each part gets its name only once the check below has passed it.
         options.publishAfterCheck = true;
@@ -256,6 +307,22 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             return End(AnalysisOutcome::Failed, *error);
         }
         writer->KeepStoreFolderLinks(root, store_);
+        if (journaled) {
+            std::string error;
+            if (source.resume) {
+                journal = SaveJournalWriter::Open(JournalPath(source.resume->firstPart), *source.resume, true, error);
+                resumed = ResumedText(source.resumedFrom, source.resume->parts.size());
+            } else if (const std::optional<SourceIdentity> id = IdentifySource(source.sourcePath)) {
+                journalHead.sourcePath = source.sourcePath;
+                journalHead.source = *id;
+                journalHead.firstPart = writer->outputStores().front();
+                journalHead.request = source.journalRequest;
+                journal = SaveJournalWriter::Open(JournalPath(journalHead.firstPart), journalHead, false, error);
+            }
+            // The save goes on without one: it can still finish, only not
+            // go on after being killed.
+            if (!journal && !error.empty() && log_ != nullptr) log_->Append(error);
+        }
     }
     const auto outputPath = [&] { return writer ? writer->outputStorePath() : source.exportFolder; };
     status_.SetOutputPath(outputPath());
@@ -367,12 +434,12 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
             }
         }
         const std::uint64_t writtenBefore = sink.itemsWritten();
-        const std::size_t part = sink.currentPart();
+        const std::size_t partBefore = sink.currentPart();
         sink.TakeUnnamedValues();
         try {
             if (source.beforeItemWrite && writer) source.beforeItemWrite(*writer, *record);
             actions.ItemRead(*record, parentNid, openNids.back(), itemFolder);
-            if (sink.currentPart() != part) status_.SetOutputPath(outputPath());
+            if (sink.currentPart() != partBefore) status_.SetOutputPath(outputPath());
         } catch (const pst::OutputWriteError& e) {
             ++failedItems_;
             if (counted) account.Lost(LostItem{node.nid, itemFolder, subject, LossReason::WriteFailed, e.what()});
@@ -393,6 +460,7 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         }
         if (!counted) return false;
         if (sink.itemsWritten() > writtenBefore) {
+            const std::size_t part = sink.lastItemPart();
             account.Saved(itemFolder);
             if (duplicates) duplicates->Saved(copy, node);
             if (source.accountDamage) witness.Saved(account, itemDamage, node.nid, itemFolder, subject, *record);
@@ -427,6 +495,8 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     std::optional<std::string> unusable;
     if (writer) {
         unusable = FinishAndVerify(*writer, parts, outputFailure.has_value(), source.beforeCheck, savedByPart, account);
+        // The run has ended, however: nothing is left to go on from.
+        if (journal) journal->Remove();
     } else {
         // The export's files are whole once finished; one that could not be
         // finished was never given its name, and its items are not saved.
@@ -471,6 +541,11 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
         const std::lock_guard lock(stateMutex_);
         saved_ = actions.saved();
         outputStores_ = std::move(parts);
+        // Parts by year are named after a store that is not written itself.
+        resumed_ = resumed;
+        reportBase_ = outputStores_.empty()  ? fs::path()
+                      : writer && source.splitByYear ? writer->baseStorePath()
+                                                     : outputStores_.front();
         account_ = std::move(account);
         outcomeName_ = outcomeName;
     }
@@ -563,10 +638,12 @@ std::optional<std::string> SavingRun::FinishAndVerify(USave_to_PST_Format& write
 
 void SavingRun::WriteReport(const SavingSource& source, const std::string& outcomeName, const std::string& message) {
     std::vector<fs::path> stores;
+    fs::path base;
     Reconciliation account;
     {
         const std::lock_guard lock(stateMutex_);
         stores = outputStores_;
+        base = reportBase_;
         account = account_;
     }
     if (stores.empty()) return;
@@ -577,10 +654,14 @@ void SavingRun::WriteReport(const SavingSource& source, const std::string& outco
     header.message = message;
     header.outputStores = stores;
     header.filter = DescribeFilter(source.filter);
+    {
+        const std::lock_guard lock(stateMutex_);
+        header.resumed = resumed_;
+    }
     if (source.dedupe) header.filter += std::string(header.filter.empty() ? "" : ", ") + "duplicates left out";
-    const std::optional<ReportFiles> files = WriteReportFiles(stores.front(), header, account);
+    const std::optional<ReportFiles> files = WriteReportFiles(base, header, account);
     if (!files) {
-        if (log_ != nullptr) log_->Append("The report could not be written next to " + stores.front().string());
+        if (log_ != nullptr) log_->Append("The report could not be written next to " + base.string());
         return;
     }
     const std::lock_guard lock(stateMutex_);

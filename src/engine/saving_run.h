@@ -57,6 +57,7 @@
 #include "engine/analysis_observer.h"
 #include "engine/item_filter.h"
 #include "engine/reconciliation.h"
+#include "engine/save_journal.h"
 #include "engine/saving_selection.h"
 #include "engine/saving_status.h"
 #include "engine/well_known_counts.h"
@@ -74,6 +75,9 @@ inline constexpr std::string_view kFileAnalysisFailed = "File Analysis Failed";
 inline constexpr std::string_view kRootFolderNotFound = "Root Folder Not Found";
 // Followed by the source's path and what changed.
 inline constexpr std::string_view kSourceChanged = "the source file changed while it was read: ";
+// Followed by the source's path: a save is not resumed from another file.
+inline constexpr std::string_view kSourceChangedSinceCut =
+    "The source file changed since the save was cut off; it cannot go on from its journal: ";
 
 struct SavingSource {
     std::string sourcePath;
@@ -91,6 +95,9 @@ struct SavingSource {
     std::function<void(const std::filesystem::path&)> beforeCheck;
     // Past this size of the output file the writer goes on in a new one.
     std::uint64_t storeSizeLimit = kDefaultStoreSizeLimit;
+    // One part per year of the items' time (see FilterYearOf), "<name>
+    // (2019).pst" ..., each still going on in a new part past the size.
+    bool splitByYear = false;
     // The output file chosen by name (it must not exist); empty: the
     // default name in `destination`.
     std::filesystem::path outputFile;
@@ -118,6 +125,15 @@ struct SavingSource {
     // keeps no account of damaged content (the store is given no
     // ContentDamage, no item is named damaged), to time what it costs.
     bool accountDamage = true;
+    // A journal beside the new store lets a save that is killed go on
+    // (see save_journal.h); it holds this text, what the caller needs to
+    // ask for the same save again. Empty: no journal. Not kept for an
+    // export, nor for parts by year (no part is finished before the end).
+    std::string journalRequest;
+    // The journal of a save that was killed: this run goes on from it
+    // (into its store, with its clock), and removes it when it ends.
+    std::optional<SaveJournal> resume;
+    std::filesystem::path resumedFrom;
 };
 
 struct SavingFinish {
@@ -221,6 +237,11 @@ private:
     std::string message_;
     WellKnownCounts saved_;
     std::vector<std::filesystem::path> outputStores_;
+    // When and from where the run went on after a save was cut off; empty:
+    // a new save.
+    std::string resumed_;
+    // The store name the report's name is made from.
+    std::filesystem::path reportBase_;
     Reconciliation account_;
     std::filesystem::path reportText_;
     std::filesystem::path reportJson_;

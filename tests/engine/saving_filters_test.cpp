@@ -1,6 +1,7 @@
 // Filters and duplicates in a saving run over a store written in the test:
 // which items go into the new store, and an account in which every found
-// item is saved, left out by the filter, a duplicate or not recovered.
+// item is saved, left out by the filter, a duplicate or not recovered;
+// and a save in one part per year.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -131,6 +132,46 @@ TEST(SavingFilters, ItemsLeftOutByTheFilterAreCountedApartAndTheRunIsStillWhole)
         EXPECT_EQ(SavingVerdictOf(o.account), SavingVerdict::AllSaved) << c.what;
         ExpectAddsUp(o.account);
     }
+}
+
+// One part per year of the items' time: the mails by delivery, the
+// contacts (never delivered) by creation; the Archive's mail of 2019 goes
+// with the Inbox's. Each part is a whole store, each item is in one, and
+// the report is named after the store the parts are named after.
+TEST(SavingFilters, PartsByYearHoldEachItemOnceAndTheReportIsNamedAfterTheStore) {
+    const fs::path dir = bmtest::ScratchDir("saving-by-year");
+    const fs::path source = WriteSyncedStore(dir / "synced.ost");
+    class Quiet : public SavingObserver {} observer;
+    SavingRun run(observer, nullptr);
+    SavingSource s;
+    s.sourcePath = source.string();
+    s.outputFile = dir / "out" / "mail.pst";
+    s.selected.SelectAll({"Personal Folders\\", "Personal Folders\\Inbox\\", "Personal Folders\\Archive\\"});
+    s.splitByYear = true;
+    ASSERT_TRUE(run.Start(s));
+    run.Wait();
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> parts;  // file -> folder -> subjects
+    for (const fs::path& p : run.outputStores()) {
+        EXPECT_TRUE(CheckStore(p).ok()) << p;
+        for (const bmtest::ReadBackItem& item : bmtest::ReadBack(p).items)
+            parts[p.filename().string()][item.folder].push_back(bmtest::SubjectOf(*item.record));
+    }
+    for (auto& [file, folders] : parts)
+        for (auto& [folder, subjects] : folders) std::sort(subjects.begin(), subjects.end());
+    using V = std::vector<std::string>;
+    using Folders = std::map<std::string, V>;
+    const std::map<std::string, Folders> expected = {
+        {"mail (2018).pst", {{"Inbox", V{"c", "c"}}}},
+        {"mail (2019).pst", {{"Archive", V{"a"}}, {"Inbox", V{"a", "a", "a", "a", "a"}}}},
+        {"mail (2020).pst", {{"Inbox", V{"b", "b"}}}},
+    };
+    EXPECT_EQ(parts, expected);
+    EXPECT_EQ(run.reconciliation().totals().saved, 10);
+    EXPECT_EQ(SavingVerdictOf(run.reconciliation()), SavingVerdict::AllSaved);
+    ExpectAddsUp(run.reconciliation());
+    EXPECT_FALSE(fs::exists(dir / "out" / "mail.pst"));
+    ASSERT_TRUE(fs::exists(dir / "out" / "mail report.json"));
+    EXPECT_EQ(run.reportJson().filename(), "mail report.json");
 }
 
 }  // namespace
