@@ -58,12 +58,18 @@ _brightmend_cli()
                 _brightmend_cli_files 'pst'
             fi
             return ;;
+        --resume)
+            # The journal of a save that was cut off, or the folder it is in.
+            local IFS=$'\n'
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --batch)
             # A folder of stores, or a list of them in a file.
             local IFS=$'\n'
             mapfile -t COMPREPLY < <(compgen -f -- "$cur"); return ;;
         --format)
             COMPREPLY=($(compgen -W "mbox maildir eml" -- "$cur")); return ;;
+        --split-by)
+            COMPREPLY=($(compgen -W "year" -- "$cur")); return ;;
         --jobs|--shard|--split-size|--since|--until|--from|--class)
             return ;;
         --folder|--tree)
@@ -75,7 +81,7 @@ _brightmend_cli()
     case $command in
         analyze) options="--json --deep-scan --recover-deleted --help" ;;
         list)    options="--json --folder --deep-scan --recover-deleted --help" ;;
-        save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --split-size --since --until --from --class --dedupe --help" ;;
+        save)    options="--to --output --batch --jobs --shard --folder --tree --all --json --deep-scan --recover-deleted --mark-damaged --split-size --split-by --resume --since --until --from --class --dedupe --help" ;;
         export)  options="--to --output --batch --jobs --shard --format --folder --tree --all --json --deep-scan --recover-deleted --since --until --from --class --dedupe --help" ;;
         search)  options="--no-subdirs --help" ;;
         info)    options="--help" ;;

@@ -280,6 +280,7 @@ int RunSaveBatch(CliEnvironment& env, const SaveRequest& request) {
     std::vector<std::string> own;
     if (request.markDamaged) own.push_back("--mark-damaged");
     if (!request.splitSize.empty()) own.insert(own.end(), {"--split-size", request.splitSize});
+    if (!request.splitBy.empty()) own.insert(own.end(), {"--split-by", request.splitBy});
     return RunBatch(env, request, kCommand, own);
 }
 

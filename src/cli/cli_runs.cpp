@@ -89,6 +89,10 @@ std::optional<std::string> ReadFilterOptions(const SelectionRequest& request, Sa
 
 std::optional<std::string> ReadSaveOptions(const SaveRequest& request, SavingRequest& asked) {
     if (std::optional<std::string> wrong = ReadFilterOptions(request, asked)) return wrong;
+    if (!request.splitBy.empty()) {
+        if (request.splitBy != "year") return "--split-by " + request.splitBy + ": the one way to split is by year";
+        asked.splitByYear = true;
+    }
     if (request.splitSize.empty()) return std::nullopt;
     const std::optional<std::uint64_t> size = ParseSize(request.splitSize);
     if (!size || *size < kSmallestStoreSizeLimit || *size > kLargestStoreSizeLimit)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_environment.h"
+#include "engine/save_journal.h"
 
 namespace bm::cli {
 
@@ -39,8 +40,21 @@ struct SelectionRequest {
 struct SaveRequest : SelectionRequest {
     bool markDamaged = false;  // --mark-damaged: the category "Damaged in recovery" on damaged items
     std::string splitSize;     // --split-size SIZE: where the new store goes on in a new part
+    std::string splitBy;       // --split-by year: one store per year of the items' time
+    std::string resume;        // --resume JOURNAL|DIR|STORE: go on with a save that was cut off
 };
-int RunSave(CliEnvironment& env, const SaveRequest& request);
+// `resume`: the journal of a save that was cut off, which this one goes on
+// from (see resume_command.cpp); nullptr: a new save, which keeps a journal.
+struct ResumedSave {
+    SaveJournal journal;
+    std::filesystem::path journalPath;
+};
+int RunSave(CliEnvironment& env, const SaveRequest& request, const ResumedSave* resume = nullptr);
+// save --resume: the journal found, the request it holds saved again.
+int RunResumedSave(CliEnvironment& env, const SaveRequest& request);
+// The request as a journal keeps it, and back.
+std::string JournalRequestOf(const CliEnvironment& env, const SaveRequest& request);
+std::optional<SaveRequest> RequestOfJournal(const std::string& text, bool& deepScan, bool& recoverDeleted);
 // save --batch and export --batch: each store saved or exported by a run of
 // its own (see batch_command.cpp).
 int RunSaveBatch(CliEnvironment& env, const SaveRequest& request);

@@ -25,9 +25,11 @@
 // (it happens by itself when the index is visibly damaged).
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include <CLI/CLI.hpp>
 
@@ -64,6 +66,12 @@ std::string CommandIn(int argc, char** argv) {
 // read: what it is, for the user; nullopt for any other file.
 std::optional<std::string> LeftOverPartial(const std::string& store) {
     if (!std::string_view(store).ends_with(bm::kPartialSuffix)) return std::nullopt;
+    const std::filesystem::path journal = bm::JournalPath(store.substr(0, store.size() - bm::kPartialSuffix.size()));
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(journal, ec))
+        return store + ": a save was still writing this store when it was cut off (a left-over .partial file), so "
+                       "it is not a finished store; brightmend-cli save --resume " + journal.string() +
+               " goes on with that save";
     return store +
            ": a save was still writing this store when it was cut off (a left-over .partial file), so it is "
            "not a finished store; save again to make one";
@@ -205,7 +213,13 @@ int main(int argc, char** argv) {
     save->add_option("--split-size", saveRequest.splitSize,
                      "Go on in a new part (\"<name> (part 2).pst\" ...) once the store passes SIZE (100M to 50G; "
                      "default 1.5G)");
+    save->add_option("--split-by", saveRequest.splitBy,
+                     "year: one store per year of the items' delivery time, \"<name> (2019).pst\" ... (items "
+                     "without a time in \"<name> (undated).pst\")");
     addFilterOptions(save, saveRequest);
+    save->add_option("--resume", saveRequest.resume,
+                     "Go on with a save that was cut off (killed, a crash, a power cut) from its journal: the "
+                     "journal, the store it was writing, or the folder it is in");
 
     ExportRequest exportRequest;
     CLI::App* exporting = app.add_subcommand(
@@ -271,6 +285,7 @@ int main(int argc, char** argv) {
     if (*search) return RunSearch(env, directory, !noSubdirs);
     if (*info) return RunInfo(env, store);
     if (*check) return RunCheck(env, store, strict);
+    if (*save && !saveRequest.resume.empty()) return RunResumedSave(env, saveRequest);
     if (*save && !saveRequest.batch.empty()) return RunSaveBatch(env, saveRequest);
     if (*save && saveRequest.store.empty()) {
         PrintError("save: STORE is required (or --batch DIR|LIST)");

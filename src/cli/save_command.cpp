@@ -38,7 +38,7 @@ int Fail(const CliEnvironment& env, const std::string& message, int code = kExit
 
 }  // namespace
 
-int RunSave(CliEnvironment& env, const SaveRequest& request) {
+int RunSave(CliEnvironment& env, const SaveRequest& request, const ResumedSave* resume) {
     // Where to first, then what: the destination is asked for before the
     // folders, as the Save handler does.
     if (request.to.empty() && request.output.empty())
@@ -48,7 +48,9 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     SavingRequest asked = SavingRequestOf(env, request);
     if (const std::optional<std::string> wrong = ReadSaveOptions(request, asked)) return Fail(env, *wrong, kExitUsage);
     std::error_code ec;
-    if (!request.output.empty()) {
+    // A save that goes on writes into its own store's ".partial" files.
+    if (resume != nullptr) {
+    } else if (!request.output.empty()) {
         const fs::path file(request.output);
         if (fs::is_directory(file, ec))
             return Fail(env, request.output + " is a directory; --output names the new store file (--to DIR "
@@ -79,6 +81,12 @@ int RunSave(CliEnvironment& env, const SaveRequest& request) {
     std::variant<SavingSource, int> made = AnalyseForSaving(env, log, asked, "save");
     if (const int* code = std::get_if<int>(&made)) return *code;
     SavingSource& source = std::get<SavingSource>(made);
+    if (resume != nullptr) {
+        source.resume = resume->journal;
+        source.resumedFrom = resume->journalPath;
+    } else {
+        source.journalRequest = JournalRequestOf(env, request);
+    }
     const fs::path destination = source.destination;
     if (request.output.empty()) fs::create_directories(destination, ec);
     LogSavingStart(log, destination.string());

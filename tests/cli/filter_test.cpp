@@ -1,9 +1,11 @@
-// save and export with filters, duplicates left out and the part size:
+// save and export with filters, duplicates left out, the part size and
+// parts by year:
 // options that are wrong are refused before anything is written, and the
 // account of a filtered run adds up (found = saved + left out + duplicates
 // + not recovered) in the JSON, the text and the report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +39,7 @@ TEST(CliFilters, WrongFilterAndPartSizeOptionsAreUsageErrorsAndWriteNothing) {
         {{"--split-size", "10M"}, "--split-size 10M: give a size from 100M to 50G"},
         {{"--split-size", "51G"}, "--split-size 51G"},
         {{"--split-size", "4X"}, "--split-size 4X"},
+        {{"--split-by", "month"}, "--split-by month: the one way to split is by year"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"-q", "save", store.string(), "--to", out.string(), "--all"};
@@ -96,6 +99,23 @@ TEST(CliFilters, AFilteredSaveAndExportWithoutCopiesAccountForEveryItem) {
                                     "--json"}, home);
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_EQ(json::parse(plain.out)["itemsSaved"], 10);
+
+    // By year: three stores named after the one asked for, which is not
+    // written itself; the report beside them has its name.
+    const CliResult byYear = RunCli({"-q", "save", store.string(), "--output", (home / "years.pst").string(), "--all",
+                                     "--split-by", "year", "--json"}, home);
+    ASSERT_EQ(byYear.exitCode, 0) << byYear.err;
+    const json y = json::parse(byYear.out);
+    std::vector<std::string> names;
+    for (const json& p : y["outputStores"]) {
+        names.push_back(fs::path(p.get<std::string>()).filename().string());
+        ExpectStrictlyClean(p.get<std::string>());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"years (2018).pst", "years (2019).pst", "years (2020).pst"}));
+    EXPECT_EQ(y["itemsSaved"], 10);
+    EXPECT_EQ(fs::path(y["report"].get<std::string>()).filename(), "years report.txt");
+    EXPECT_FALSE(fs::exists(home / "years.pst"));
 }
 
 }  // namespace

@@ -81,14 +81,15 @@ TEST(CliVerdict, ASaveThatSavesNothingOfWhatWasThereFailsAndSaysSo) {
     EXPECT_EQ(t.out.find("successfully"), std::string::npos) << t.out;
 }
 
-TEST(CliVerdict, ASaveKilledWithSigkillLeavesNothingUnderTheStoresName) {
+TEST(CliVerdict, ASaveKilledWithSigkillLeavesNothingUnderTheStoresNameAndGoesOnFromItsJournal) {
     const fs::path home = bmtest::ScratchDir("cli-verdict-sigkill");
     const fs::path store = WriteInbox(home / "big.ost", 3000, 16 * 1024);
     const fs::path output = home / "out" / "saved.pst";
     fs::create_directories(output.parent_path());
     const pid_t pid = bmtest::SpawnCli({"-q", "save", store.string(), "--output", output.string(), "--all"}, home);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(bmtest::WaitForFileEndingIn(output.parent_path(), ".pst.partial", std::chrono::seconds(60)));
+    // Its journal is begun as soon as its store is.
+    ASSERT_TRUE(bmtest::WaitForFileEndingIn(output.parent_path(), ".pst.journal", std::chrono::seconds(60)));
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the save ended before it could be killed";
     ::kill(pid, SIGKILL);
@@ -108,6 +109,27 @@ TEST(CliVerdict, ASaveKilledWithSigkillLeavesNothingUnderTheStoresName) {
     const CliResult again = RunCli({"-q", "save", store.string(), "--output", output.string(), "--all"}, home);
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_FALSE(fs::exists(output));
+    EXPECT_NE(RunCli({"-q", "list", partial.string()}, home).err.find("save --resume"), std::string::npos);
+
+    // The save goes on from its journal, as it was asked, into its store;
+    // nothing else may be asked with it.
+    const CliResult mixed = RunCli({"-q", "save", "--resume", output.parent_path().string(), "--all"}, home);
+    EXPECT_EQ(mixed.exitCode, 2) << mixed.err;
+    const CliResult resumed = RunCli({"-q", "save", "--resume", output.parent_path().string(), "--json"}, home);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.out << resumed.err;
+    const json j = json::parse(resumed.out);
+    EXPECT_EQ(j["outcome"], "completed");
+    EXPECT_EQ(j["itemsSaved"], 3000);
+    ASSERT_EQ(j["outputStores"].size(), 1u);
+    EXPECT_EQ(j["outputStores"][0], output.string());
+    bmtest::ExpectStrictlyClean(output);
+    const json report = json::parse(bmtest::ReadTextFile(j["reportJson"].get<std::string>()));
+    EXPECT_NE(report["resumed"].get<std::string>().find("saved.pst.journal"), std::string::npos) << report["resumed"];
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_FALSE(fs::exists(output.string() + ".journal"));
+    const CliResult nothing = RunCli({"-q", "save", "--resume", output.parent_path().string()}, home);
+    EXPECT_EQ(nothing.exitCode, 1);
+    EXPECT_NE(nothing.err.find("no save that was cut off"), std::string::npos) << nothing.err;
 }
 
 TEST(CliVerdict, AFileSizeLimitFailsTheSaveCleanlyAndLeavesNeitherAPartialStoreNorAnEmptyReport) {
