@@ -1,9 +1,5 @@
 #include "ui/save_flow.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <utility>
@@ -22,6 +18,7 @@
 #include "ui/last_saving_dialog.h"
 #include "ui/list_pst_file.h"
 #include "ui/repair_recover.h"
+#include "ui/save_destination.h"
 #include "ui/saving_bridge.h"
 #include "ui/step_picture.h"
 #include "ui/ui_services.h"
@@ -32,22 +29,6 @@
 namespace bmui {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Why the new store cannot be written into `folder` (made first when
-// `make`); empty when it can.
-QString UnwritableFolder(const fs::path& folder, bool make) {
-    std::error_code ec;
-    if (make) fs::create_directories(folder, ec);
-    int error = ec ? ec.value() : 0;
-    if (error == 0 && ::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
-    if (error == 0) return {};
-    return Text(kDestinationNotWritable)
-        .arg(QString::fromStdString(folder.string()), QString::fromLocal8Bit(std::strerror(error)));
-}
-
-}  // namespace
 
 SaveFlow::SaveFlow(WizardContext& context, Repair_Recover& page)
     : QObject(&page), context_(context), page_(page), bridge_(new SavingBridge(this)),

@@ -13,13 +13,20 @@
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "engine/activity_log.h"
 #include "engine/log_texts.h"
+#include "engine/saving_selection.h"
+#include "ui/batch_progress_dialog.h"
+#include "ui/batch_save.h"
+#include "ui/batch_summary.h"
 #include "ui/disk_selection.h"
 #include "ui/icons.h"
 #include "ui/repair_recover.h"
+#include "ui/save_destination.h"
 #include "ui/skin.h"
 #include "ui/step_picture.h"
 #include "ui/ui_services.h"
@@ -31,6 +38,8 @@ namespace bmui {
 
 namespace {
 enum Column { kName = 0, kInFolder = 1, kSize = 2, kModified = 3 };
+// Where a row keeps the store's path as the search found it.
+constexpr int kPathRole = Qt::UserRole;
 }  // namespace
 
 Settings::Settings(WizardContext& context, QWidget* parent) : QDialog(parent), context_(context) {
@@ -77,9 +86,13 @@ Settings::Settings(WizardContext& context, QWidget* parent) : QDialog(parent), c
     back_ = new QPushButton(Text(kBackButton), this);
     convert_ = new QPushButton(Text(kConvertButton), this);
     convert_->setEnabled(false);
-    for (QPushButton* button : {browse_, find_, back_, convert_}) button->setAutoDefault(false);
+    saveAll_ = new QPushButton(Text(kSaveAllFoundButton), this);
+    saveAll_->setToolTip(Text(kSaveAllFoundTip));
+    saveAll_->setEnabled(false);
+    for (QPushButton* button : {browse_, find_, back_, convert_, saveAll_}) button->setAutoDefault(false);
     buttons->addWidget(back_);
     buttons->addStretch(1);
+    buttons->addWidget(saveAll_);
     buttons->addWidget(convert_);
     layout->addLayout(buttons);
 
@@ -88,6 +101,7 @@ Settings::Settings(WizardContext& context, QWidget* parent) : QDialog(parent), c
     connect(menu_->selectDirectory, &QAction::triggered, this, &Settings::Browse);
     connect(find_, &QPushButton::clicked, this, &Settings::FindNow);
     connect(convert_, &QPushButton::clicked, this, &Settings::Convert);
+    connect(saveAll_, &QPushButton::clicked, this, &Settings::SaveAllFound);
     connect(back_, &QPushButton::clicked, this, &Settings::Back);
     connect(menu_->exit, &QAction::triggered, this, &Settings::Back);
     connect(results_, &QTreeWidget::itemClicked, this,
@@ -98,6 +112,12 @@ Settings::Settings(WizardContext& context, QWidget* parent) : QDialog(parent), c
 void Settings::SetBrowseEnabled(bool enabled) {
     browse_->setEnabled(enabled);
     menu_->selectDirectory->setEnabled(enabled);
+}
+
+void Settings::SetListButtonsEnabled(bool enabled) {
+    const bool any = enabled && !searching_ && results_->topLevelItemCount() > 0;
+    convert_->setEnabled(any);
+    saveAll_->setEnabled(any);
 }
 
 void Settings::Browse() {
@@ -116,6 +136,7 @@ void Settings::AddRow(const std::string& path) {
     item->setText(kInFolder, QString::fromStdString(row.inFolder));
     item->setText(kSize, QString::fromStdString(row.size));
     item->setText(kModified, QString::fromStdString(row.modified));
+    item->setData(kName, kPathRole, QString::fromStdString(path));
     emit fileFound(QString::fromStdString(path));
 }
 
@@ -124,7 +145,7 @@ void Settings::FindNow() {
         finder_.StopSearch();
         return;
     }
-    convert_->setEnabled(false);
+    SetListButtonsEnabled(false);
     back_->setEnabled(false);
     SetBrowseEnabled(false);
     const QString directory = directory_->text();
@@ -157,10 +178,8 @@ void Settings::FindNow() {
     find_->setText(Text(kFindNowButton));
     searching_ = false;
     status_->setText(Text(kItemsFoundFormat).arg(found));
-    if (found > 0) {
-        convert_->setVisible(true);
-        convert_->setEnabled(true);
-    }
+    if (found > 0) convert_->setVisible(true);
+    SetListButtonsEnabled(true);
     back_->setVisible(true);
     back_->setEnabled(true);
     SetBrowseEnabled(true);
@@ -178,6 +197,55 @@ void Settings::Convert() {
     emit analysisPageOpened(&page);
     RunPageOver(*this, page, context_);
     if (context_.exitRequested()) done(QDialog::Rejected);
+}
+
+void Settings::SaveAllFound() {
+    if (searching_ || results_->topLevelItemCount() == 0) return;
+    UiServices& services = context_.services();
+    // The single save's rules: a mail client, a saving path that is a
+    // folder, and its Repair folder, made and writable.
+    if (bm::CheckMailClient(context_.appDir()) == bm::MailClientCheck::Missing) {
+        services.Show(this, BoxKind::Stop, Text(bm::kMailClientMissing));
+        return;
+    }
+    QString chosen = savingPath_->text();
+    if (chosen.isEmpty()) {
+        // A directory typed rather than browsed for leaves no saving path.
+        chosen = services.PickFolder(this, Text(kDestinationTitle), directory_->text());
+        if (chosen.isEmpty()) return;
+        savingPath_->setText(chosen);
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(chosen.toStdString(), ec)) {
+        services.Show(this, BoxKind::Stop, Text(bm::kSavingPathMissing));
+        return;
+    }
+    const std::filesystem::path destination = bm::MakeSaveDestination(chosen.toStdString());
+    if (const QString problem = UnwritableFolder(destination, true); !problem.isEmpty()) {
+        services.Show(this, BoxKind::Stop, problem);
+        return;
+    }
+    std::vector<std::string> stores;
+    for (int row = 0; row < results_->topLevelItemCount(); ++row)
+        stores.push_back(results_->topLevelItem(row)->data(kName, kPathRole).toString().toStdString());
+
+    BatchSave batch(context_);
+    BatchProgressDialog dialog(context_, batch, this);
+    emit batchSaveOpened(&dialog, &batch);
+    batch.Start(std::move(stores), destination);
+    if (!batch.over()) dialog.exec();
+    if (!batch.over()) {
+        // The dialog's loop also ends when the application quits: the
+        // store at hand stops after its item and its output store is
+        // closed before the page goes.
+        batch.Stop();
+        batch.Wait();
+        if (!context_.exitRequested()) context_.RequestExit();
+        done(QDialog::Rejected);
+        return;
+    }
+    services.Show(this, EveryStoreWhole(batch.results()) ? BoxKind::Information : BoxKind::Warning,
+                  BatchSummaryText(batch.results(), batch.stopRequested()));
 }
 
 void Settings::Back() {

@@ -1,5 +1,6 @@
 // The search page: looks for offline store files under a directory, lists
-// them, and hands the chosen one to the analysis page.
+// them, and hands the chosen one to the analysis page, or saves every one
+// listed into the saving path ("Save All Found", see BatchSave).
 #pragma once
 
 #include <QDialog>
@@ -17,6 +18,8 @@ class QTreeWidgetItem;
 
 namespace bmui {
 
+class BatchProgressDialog;
+class BatchSave;
 class Repair_Recover;
 class WizardContext;
 class WizardMenu;
@@ -29,6 +32,10 @@ public:
     void Browse();
     void FindNow();
     void Convert();
+    // Saves every listed store in the list's order, each with all its
+    // folders, into the saving path's Repair folder, with a progress
+    // dialog and Stop; one message box says at the end what became of each.
+    void SaveAllFound();
     void Back();
 
     bool searching() const { return searching_; }
@@ -39,6 +46,7 @@ public:
     QCheckBox* subdirectoriesBox() const { return subdirectories_; }
     QPushButton* findButton() const { return find_; }
     QPushButton* convertButton() const { return convert_; }
+    QPushButton* saveAllButton() const { return saveAll_; }
     QPushButton* backButton() const { return back_; }
     QPushButton* browseButton() const { return browse_; }
     QTreeWidget* resultList() const { return results_; }
@@ -48,12 +56,16 @@ public:
 signals:
     void analysisPageOpened(bmui::Repair_Recover* page);
     void fileFound(const QString& path);
+    // Save All Found's dialog, before it runs (tests drive it from here).
+    void batchSaveOpened(bmui::BatchProgressDialog* dialog, bmui::BatchSave* batch);
 
 protected:
     void reject() override;
 
 private:
     void SetBrowseEnabled(bool enabled);
+    // Convert and Save All Found, as the list and the search allow.
+    void SetListButtonsEnabled(bool enabled);
     void AddRow(const std::string& path);
 
     WizardContext& context_;
@@ -65,6 +77,7 @@ private:
     QPushButton* browse_ = nullptr;
     QPushButton* find_ = nullptr;
     QPushButton* convert_ = nullptr;
+    QPushButton* saveAll_ = nullptr;
     QPushButton* back_ = nullptr;
     QTreeWidget* results_ = nullptr;
     QLabel* status_ = nullptr;

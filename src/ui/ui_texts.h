@@ -165,5 +165,27 @@ inline constexpr std::string_view kColumnName = "Name";
 inline constexpr std::string_view kColumnInFolder = "In Folder";
 inline constexpr std::string_view kColumnSize = "Size";
 inline constexpr std::string_view kColumnModified = "Modified";
+// "Save All Found": every listed store saved in turn, each with all its
+// folders, into the saving path's Repair folder.
+inline constexpr std::string_view kSaveAllFoundButton = "Save All Found";
+inline constexpr std::string_view kSaveAllFoundTip =
+    "Save every store in the list, one after another, each with all its folders, into the Repair folder of the "
+    "saving path";
+inline constexpr std::string_view kBatchStoreFormat = "Saving store %1 of %2: %3";  // position, count, name
+inline constexpr std::string_view kBatchAnalysing = "Reading the store\u2026";
+inline constexpr std::string_view kBatchAnalysisProgressFormat = "Reading the store: %v of %m";
+// The closing box: a headline, then one entry per store in the list's order.
+inline constexpr std::string_view kBatchHeadlineFormat = "%1 of %2 stores were saved whole.";  // whole, count
+inline constexpr std::string_view kBatchHeadlineStopped = "The saving was stopped.";
+inline constexpr std::string_view kBatchEntryFormat = "%1: %2";  // store, outcome
+inline constexpr std::string_view kBatchSavedWhole = "saved whole";
+inline constexpr std::string_view kBatchSavedPartly = "saved with items not recovered (%1)";  // the run's words
+inline constexpr std::string_view kBatchFailed = "failed: %1";                                // reason
+inline constexpr std::string_view kBatchStopped = "stopped: %1";                              // the run's words
+inline constexpr std::string_view kBatchNotStarted = "not started because the saving was stopped";
+inline constexpr std::string_view kBatchOutputLine = "    Saved to: %1";
+inline constexpr std::string_view kBatchReportLine = "    Report: %1";
+// Below the new store of a store that was stopped: kPartialStoreNote.
+inline constexpr std::string_view kBatchNoteLine = "    %1";
 
 }  // namespace bmui
