@@ -25,14 +25,28 @@
 //       their instructions apart, free of the machine's load:
 //       `valgrind --tool=callgrind --toggle-collect='bm::SavingRun::SaveStore*'
 //       save_bench --damage-account --account-only on`, then `off`.
+//   save_bench --journal [--dir DIR] [--messages N] [--rounds R] [--part-mb M]
+//       What the journal that lets a killed save go on costs: the same as
+//       --damage-account for the journal (N default 100,000, parts of M MB,
+//       default 100, so that several parts are finished); target under 2%.
+//   save_bench --resume-rework [--dir DIR] [--messages N] [--part-mb M]
+//       The save whole, then killed (SIGKILL) at half its time and resumed
+//       from its journal: the re-work in seconds, at most about one part.
 //
 // The stores are written into a directory the benchmark makes inside DIR
 // (default: the temporary directory) and removes at the end; nothing else
 // in DIR is touched. Timings on a machine shared with other work are noisy:
 // the load average is printed with them, and CPU time next to wall time.
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <thread>
+#include <variant>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -42,6 +56,7 @@
 #include "bench_cli.h"
 #include "bench_support.h"
 #include "engine/analysis_run.h"
+#include "engine/save_journal.h"
 #include "engine/saving_actions.h"
 #include "engine/saving_run.h"
 
@@ -206,15 +221,23 @@ int SaveStore(const fs::path& dir, std::uint64_t count, const fs::path& given, b
 
 // One `save --all` of `source` into a new directory below `dir`, removed
 // after; false when the run did not complete.
-bool TimedSave(const fs::path& source, const std::vector<std::string>& tree, const fs::path& dir, bool account,
-               double& seconds, double& cpu) {
-    Quiet quiet;
-    bm::SavingRun run(quiet, nullptr);
+// `side` sets the switch the comparison is about (see Compare).
+using Side = std::function<void(bm::SavingSource&, bool on)>;
+
+bm::SavingSource SaveAll(const fs::path& source, const std::vector<std::string>& tree, const fs::path& dir) {
     bm::SavingSource what;
     what.sourcePath = source.string();
     what.selected.SelectAll(tree);
     what.destination = dir;
-    what.accountDamage = account;
+    return what;
+}
+
+bool TimedSave(const fs::path& source, const std::vector<std::string>& tree, const fs::path& dir, const Side& side,
+               bool on, double& seconds, double& cpu) {
+    Quiet quiet;
+    bm::SavingRun run(quiet, nullptr);
+    bm::SavingSource what = SaveAll(source, tree, dir);
+    side(what, on);
     fs::create_directories(dir);
     const bmbench::Timer timer;
     const double cpuBefore = bmbench::SelfCpuSeconds();
@@ -232,19 +255,19 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// The target: the account costs less than this share of a save.
-constexpr double kDamageAccountShare = 0.02;
+// The target: the damage account, or the journal, costs less than this
+// share of a save.
+constexpr double kSwitchShare = 0.02;
 
-// `only`: -1 both sides, interleaved; 0 or 1 that side alone.
-int DamageAccount(const fs::path& dir, std::uint64_t count, int rounds, int only) {
-    const fs::path source = dir / "large.ost";
+// The generated store of `count` mails, analysed: its folder tree.
+bool MadeAndAnalysed(const fs::path& dir, const fs::path& source, std::uint64_t count, std::vector<std::string>& tree) {
     const bmbench::Timer making;
-    if (!bmbench::MakeLargeStore(source, count)) return 1;
+    if (!bmbench::MakeLargeStore(source, count)) return false;
     std::printf("save_bench: source %llu messages, %.1f MB, written in %.1f s\n", static_cast<unsigned long long>(count),
                 bmbench::FileMb(source), making.seconds());
     if (!bmbench::WarmPageCache(source)) {
         std::fprintf(stderr, "save_bench: cannot read %s\n", source.c_str());
-        return 1;
+        return false;
     }
     Quiet quiet;
     bm::AnalysisRun analysis(quiet, nullptr, dir / "app");
@@ -252,35 +275,44 @@ int DamageAccount(const fs::path& dir, std::uint64_t count, int rounds, int only
     from.sourcePath = source.string();
     if (analysis.AnalyzeStore(from) != bm::AnalysisOutcome::Completed) {
         std::fprintf(stderr, "save_bench: analysis: %s\n", analysis.message().c_str());
-        return 1;
+        return false;
     }
-    std::vector<std::string> tree;
     analysis.results().Read([&](const bm::AnalysisData& d) {
         for (const bm::FolderTreeEntry& e : d.tree) tree.push_back(e.path);
     });
+    return true;
+}
+
+// The same save of a generated store run `rounds` times with the switch
+// `what` on and as often off, interleaved; `only`: -1 both sides, 0 or 1
+// that side alone.
+int Compare(const fs::path& dir, std::uint64_t count, int rounds, int only, const char* what, const Side& side) {
+    const fs::path source = dir / "large.ost";
+    std::vector<std::string> tree;
+    if (!MadeAndAnalysed(dir, source, count, tree)) return 1;
     std::printf("save_bench: load average %.2f on %ld cores before the rounds\n", bmbench::LoadAverage(),
                 sysconf(_SC_NPROCESSORS_ONLN));
     // One save first, not counted: the page cache and the allocator settle.
     double seconds = 0;
     double cpu = 0;
-    if (!TimedSave(source, tree, dir / "warm-up", true, seconds, cpu)) return 1;
+    if (!TimedSave(source, tree, dir / "warm-up", side, true, seconds, cpu)) return 1;
     std::vector<double> wall[2];
     std::vector<double> cpus[2];
     for (int r = 0; r < rounds; ++r) {
         for (int k = 0; k < 2; ++k) {
-            const bool account = only < 0 ? (r + k) % 2 == 0 : only == 1;
+            const bool on = only < 0 ? (r + k) % 2 == 0 : only == 1;
             if (only >= 0 && k == 1) break;
-            if (!TimedSave(source, tree, dir / ("round-" + std::to_string(r) + (account ? "-on" : "-off")), account,
+            if (!TimedSave(source, tree, dir / ("round-" + std::to_string(r) + (on ? "-on" : "-off")), side, on,
                            seconds, cpu))
                 return 1;
-            wall[account].push_back(seconds);
-            cpus[account].push_back(cpu);
-            std::printf("save_bench: round %d, account %-3s %.3f s (CPU %.3f s)\n", r + 1, account ? "on" : "off",
+            wall[on].push_back(seconds);
+            cpus[on].push_back(cpu);
+            std::printf("save_bench: round %d, %s %-3s %.3f s (CPU %.3f s)\n", r + 1, what, on ? "on" : "off",
                         seconds, cpu);
         }
     }
     if (only >= 0) {
-        std::printf("save_bench: account %s alone, median of %d: %.3f s (CPU %.3f s)\n", only == 1 ? "on" : "off",
+        std::printf("save_bench: %s %s alone, median of %d: %.3f s (CPU %.3f s)\n", what, only == 1 ? "on" : "off",
                     rounds, Median(wall[only]), Median(cpus[only]));
         return 0;
     }
@@ -290,10 +322,68 @@ int DamageAccount(const fs::path& dir, std::uint64_t count, int rounds, int only
     const double offCpu = Median(cpus[0]);
     const double share = (on - off) / off;
     const double cpuShare = (onCpu - offCpu) / offCpu;
-    std::printf("save_bench: damage account, median of %d: on %.3f s (CPU %.3f s), off %.3f s (CPU %.3f s); "
+    std::printf("save_bench: %s, median of %d: on %.3f s (CPU %.3f s), off %.3f s (CPU %.3f s); "
                 "it costs %+.2f%% of the save's wall time (%+.2f%% of its CPU time), target under %.0f%%: %s\n",
-                rounds, on, onCpu, off, offCpu, 100 * share, 100 * cpuShare, 100 * kDamageAccountShare,
-                Verdict(share < kDamageAccountShare));
+                what, rounds, on, onCpu, off, offCpu, 100 * share, 100 * cpuShare, 100 * kSwitchShare,
+                Verdict(share < kSwitchShare));
+    return 0;
+}
+
+// What a save killed half-way costs when it goes on from its journal: the
+// save whole, then the same save killed (SIGKILL, in a child process) at
+// half its time and resumed. The re-work is what the two runs took beyond
+// the whole save: at most about one part.
+int ResumeRework(const fs::path& dir, std::uint64_t count, std::uint64_t partBytes) {
+    const fs::path source = dir / "large.ost";
+    std::vector<std::string> tree;
+    if (!MadeAndAnalysed(dir, source, count, tree)) return 1;
+    const auto asked = [&](const fs::path& output) {
+        bm::SavingSource what = SaveAll(source, tree, output.parent_path());
+        what.outputFile = output;
+        what.storeSizeLimit = partBytes;
+        what.journalRequest = "save_bench";
+        fs::create_directories(output.parent_path());
+        return what;
+    };
+    Quiet quiet;
+    double whole = 0;
+    {
+        bm::SavingRun run(quiet, nullptr);
+        const bmbench::Timer timer;
+        if (run.SaveStore(asked(dir / "whole" / "saved.pst")) != bm::AnalysisOutcome::Completed) return 1;
+        whole = timer.seconds();
+        std::printf("save_bench: whole save %.2f s, %zu parts of %.0f MB\n", whole, run.outputStores().size(),
+                    static_cast<double>(partBytes) / (1 << 20));
+    }
+    const fs::path output = dir / "killed" / "saved.pst";
+    const bm::SavingSource killed = asked(output);
+    const bmbench::Timer untilKill;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        bm::SavingRun run(quiet, nullptr);
+        run.SaveStore(killed);
+        ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(whole / 2));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const double before = untilKill.seconds();
+    std::variant<bm::SaveJournal, std::string> journal = bm::ReadSaveJournal(bm::JournalPath(output));
+    if (!std::holds_alternative<bm::SaveJournal>(journal)) {
+        std::fprintf(stderr, "save_bench: %s\n", std::get<std::string>(journal).c_str());
+        return 1;
+    }
+    bm::SavingSource again = killed;
+    again.resume = std::get<bm::SaveJournal>(journal);
+    const std::size_t kept = again.resume->parts.size();
+    bm::SavingRun run(quiet, nullptr);
+    const bmbench::Timer resuming;
+    if (run.SaveStore(again) != bm::AnalysisOutcome::Completed) return 1;
+    const double resumed = resuming.seconds();
+    std::printf("save_bench: killed after %.2f s with %zu parts finished; the resumed save took %.2f s; re-work "
+                "%.2f s (%.0f%% of the whole save)\n",
+                before, kept, resumed, before + resumed - whole, 100 * (before + resumed - whole) / whole);
     return 0;
 }
 
@@ -301,12 +391,17 @@ constexpr const char* kUsage =
     "usage: save_bench [--records] [--dir DIR] [--messages N | --store FILE] [--no-peers]\n"
     "                  [--skip-peer readpst|pffexport]...\n"
     "       save_bench --damage-account [--dir DIR] [--messages N] [--rounds R] [--account-only on|off]\n"
+    "       save_bench --journal [--dir DIR] [--messages N] [--rounds R] [--part-mb M]\n"
+    "       save_bench --resume-rework [--dir DIR] [--messages N] [--part-mb M]\n"
     "  save --all of a generated store of N mails (default 100000) or of a copy of\n"
     "  FILE, next to readpst and pffexport over the same store (unless --no-peers);\n"
     "  or with --records the saving side alone over N item records (default 10000);\n"
     "  or with --damage-account the same save of N mails (default 20000) with and\n"
     "  without the account of damaged content, R rounds (default 7) interleaved\n"
-    "  (--account-only: one side alone, for counting instructions under callgrind).\n";
+    "  (--account-only: one side alone, for counting instructions under callgrind);\n"
+    "  or with --journal the same save (default 100000 mails, parts of M MB,\n"
+    "  default 100) with and without its journal; or with --resume-rework that\n"
+    "  save whole, then killed at half its time and resumed.\n";
 
 }  // namespace
 
@@ -315,6 +410,9 @@ int main(int argc, char** argv) {
     fs::path parent = fs::temp_directory_path();
     bool records = false;
     bool damageAccount = false;
+    bool journalCost = false;
+    bool resumeRework = false;
+    std::uint64_t partMb = 100;
     int accountOnly = -1;
     std::uint64_t rounds = 7;
     bool peers = true;
@@ -326,6 +424,13 @@ int main(int argc, char** argv) {
             records = true;
         } else if (std::strcmp(argv[i], "--damage-account") == 0) {
             damageAccount = true;
+        } else if (std::strcmp(argv[i], "--journal") == 0) {
+            journalCost = true;
+        } else if (std::strcmp(argv[i], "--resume-rework") == 0) {
+            resumeRework = true;
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--part-mb") == 0 && bmbench::ParseCount(argv[i + 1], partMb) &&
+                   partMb >= 1) {
+            ++i;
         } else if (i + 1 < argc && std::strcmp(argv[i], "--account-only") == 0 &&
                    (std::strcmp(argv[i + 1], "on") == 0 || std::strcmp(argv[i + 1], "off") == 0)) {
             accountOnly = std::strcmp(argv[++i], "on") == 0 ? 1 : 0;
@@ -353,7 +458,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path& dir = scratch.path();
-    if (damageAccount) return DamageAccount(dir, count == 0 ? 20'000 : count, static_cast<int>(rounds), accountOnly);
+    const std::uint64_t partBytes = partMb << 20;
+    if (damageAccount)
+        return Compare(dir, count == 0 ? 20'000 : count, static_cast<int>(rounds), accountOnly, "damage account",
+                       [](bm::SavingSource& s, bool on) { s.accountDamage = on; });
+    if (journalCost)
+        return Compare(dir, count == 0 ? 100'000 : count, static_cast<int>(rounds), accountOnly, "journal",
+                       [partBytes](bm::SavingSource& s, bool on) {
+                           s.storeSizeLimit = partBytes;
+                           if (on) s.journalRequest = "save_bench";
+                       });
+    if (resumeRework) return ResumeRework(dir, count == 0 ? 100'000 : count, partBytes);
     if (!records) return SaveStore(dir, count == 0 ? 100'000 : count, store, peers, skipped);
     if (count == 0) count = 10'000;
     const std::string paragraph =
