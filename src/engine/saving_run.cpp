@@ -252,10 +252,11 @@ AnalysisOutcome SavingRun::Run(const SavingSource& source) {
     status_.SetTotal(total);
     observer_.OnProgressRange(total);
 
+    // What a run killed on the way leaves for the next to go on from; made
+    // before the writer, which reports its parts to it until it is gone.
+    std::unique_ptr<SaveJournalWriter> journal;
     // The output: a new store, or the export's sink.
     std::optional<USave_to_PST_Format> writer;
-    // What a run killed on the way leaves for the next to go on from.
-    std::unique_ptr<SaveJournalWriter> journal;
     SaveJournal journalHead;
     std::string resumed;
     if (source.resume) {
