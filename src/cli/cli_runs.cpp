@@ -101,38 +101,6 @@ std::optional<std::string> ReadSaveOptions(const SaveRequest& request, SavingReq
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> ParseSize(std::string_view text) {
-    std::size_t at = 0;
-    double value = 0;
-    bool digits = false;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-        value = value * 10 + (text[at++] - '0');
-        digits = true;
-    }
-    if (at < text.size() && text[at] == '.') {
-        double scale = 0.1;
-        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10) {
-            value += (text[at] - '0') * scale;
-            digits = true;
-        }
-    }
-    if (!digits) return std::nullopt;
-    std::string unit(text.substr(at));
-    for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    double factor = 1;
-    if (!unit.empty() && unit != "B") {
-        static constexpr std::string_view kUnits = "KMGT";
-        const std::size_t power = kUnits.find(unit[0]);
-        if (power == std::string_view::npos) return std::nullopt;
-        const std::string_view rest = std::string_view(unit).substr(1);
-        if (!rest.empty() && rest != "B" && rest != "IB") return std::nullopt;
-        for (std::size_t i = 0; i <= power; ++i) factor *= 1024;
-    }
-    const double bytes = value * factor;
-    if (bytes >= 1.8e19) return std::nullopt;
-    return static_cast<std::uint64_t>(bytes);
-}
-
 std::variant<SavingSource, int> AnalyseForSaving(CliEnvironment& env, const ActivityLog& log,
                                                  const SavingRequest& asked, std::string_view command) {
     // The analysis first: it gives the folder tree the selection is made of.

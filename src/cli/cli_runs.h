@@ -14,6 +14,7 @@
 #include "cli/json_output.h"
 #include "cli/progress.h"
 #include "engine/analysis_run.h"
+#include "engine/journal_request.h"
 #include "engine/saving_request.h"
 #include "engine/saving_run.h"
 
@@ -70,10 +71,6 @@ SavingRequest SavingRequestOf(const CliEnvironment& env, const SelectionRequest&
 std::optional<std::string> ReadFilterOptions(const SelectionRequest& request, SavingRequest& asked);
 // The filter options and save's --split-size into `asked`, the same way.
 std::optional<std::string> ReadSaveOptions(const SaveRequest& request, SavingRequest& asked);
-// The bytes of a size such as "100M", "1.5G", "2GiB", "700MB" or
-// "104857600" (K, M, G and T are powers of 1024); nullopt when the text
-// is no size.
-std::optional<std::uint64_t> ParseSize(std::string_view text);
 // The analysis run before a save or an export, then what the saving run
 // takes for `asked`; the exit code when it cannot go on (the analysis
 // failed or was stopped, or the request names a folder the analysis did

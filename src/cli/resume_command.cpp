@@ -12,7 +12,7 @@
 
 #include "cli/cli_runs.h"
 #include "cli/commands.h"
-#include "cli/json_output.h"
+#include "engine/journal_request.h"
 #include "output/save_to_pst.h"
 
 namespace bm::cli {
@@ -54,44 +54,41 @@ std::variant<fs::path, std::string> FindJournal(const std::string& given) {
 
 std::string JournalRequestOf(const CliEnvironment& env, const SaveRequest& request) {
     std::error_code ec;
-    OrderedJson out;
-    out["store"] = fs::absolute(request.store, ec).string();
-    out["folders"] = request.folders;
-    out["trees"] = request.trees;
-    out["all"] = request.all;
-    out["deepScan"] = env.deepScan;
-    out["recoverDeleted"] = env.recoverDeleted;
-    out["markDamaged"] = request.markDamaged;
-    out["since"] = request.since;
-    out["until"] = request.until;
-    out["from"] = request.senders;
-    out["class"] = request.classes;
-    out["dedupe"] = request.dedupe;
-    out["splitSize"] = request.splitSize;
-    return DumpJson(out);
+    JournalRequest out;
+    out.store = fs::absolute(request.store, ec).string();
+    out.folders = request.folders;
+    out.trees = request.trees;
+    out.all = request.all;
+    out.deepScan = env.deepScan;
+    out.recoverDeleted = env.recoverDeleted;
+    out.markDamaged = request.markDamaged;
+    out.since = request.since;
+    out.until = request.until;
+    out.senders = request.senders;
+    out.classes = request.classes;
+    out.dedupe = request.dedupe;
+    out.splitSize = request.splitSize;
+    return JournalRequestText(out);
 }
 
 std::optional<SaveRequest> RequestOfJournal(const std::string& text, bool& deepScan, bool& recoverDeleted) {
-    try {
-        const nlohmann::json in = nlohmann::json::parse(text);
-        SaveRequest request;
-        request.store = in.at("store").get<std::string>();
-        request.folders = in.at("folders").get<std::vector<std::string>>();
-        request.trees = in.at("trees").get<std::vector<std::string>>();
-        request.all = in.at("all").get<bool>();
-        deepScan = in.at("deepScan").get<bool>();
-        recoverDeleted = in.at("recoverDeleted").get<bool>();
-        request.markDamaged = in.at("markDamaged").get<bool>();
-        request.since = in.at("since").get<std::string>();
-        request.until = in.at("until").get<std::string>();
-        request.senders = in.at("from").get<std::vector<std::string>>();
-        request.classes = in.at("class").get<std::vector<std::string>>();
-        request.dedupe = in.at("dedupe").get<bool>();
-        request.splitSize = in.at("splitSize").get<std::string>();
-        return request;
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;
-    }
+    const std::optional<JournalRequest> in = JournalRequestOfText(text);
+    if (!in) return std::nullopt;
+    SaveRequest request;
+    request.store = in->store;
+    request.folders = in->folders;
+    request.trees = in->trees;
+    request.all = in->all;
+    deepScan = in->deepScan;
+    recoverDeleted = in->recoverDeleted;
+    request.markDamaged = in->markDamaged;
+    request.since = in->since;
+    request.until = in->until;
+    request.senders = in->senders;
+    request.classes = in->classes;
+    request.dedupe = in->dedupe;
+    request.splitSize = in->splitSize;
+    return request;
 }
 
 int RunResumedSave(CliEnvironment& env, const SaveRequest& given) {

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "common/format_tables.h"
 
@@ -142,6 +145,26 @@ std::variant<SaveJournal, std::string> ReadSaveJournal(const fs::path& path) {
     if (!magic) return path.string() + ": not the journal of a save";
     if (!source || journal.firstPart.empty()) return path.string() + ": the journal was cut short before its first records";
     return journal;
+}
+
+std::optional<UnfinishedSave> UnfinishedSaveOf(const fs::path& folder, const fs::path& source) {
+    const std::optional<SourceIdentity> id = IdentifySource(source);
+    if (!id) return std::nullopt;
+    std::error_code ec;
+    std::vector<fs::path> journals;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().ends_with(kJournalSuffix) && it->is_regular_file(ec))
+            journals.push_back(it->path());
+    std::sort(journals.begin(), journals.end());
+    for (const fs::path& path : journals) {
+        std::variant<SaveJournal, std::string> read = ReadSaveJournal(path);
+        SaveJournal* journal = std::get_if<SaveJournal>(&read);
+        if (journal == nullptr || !(journal->source == *id) ||
+            fs::path(journal->sourcePath).filename() != source.filename())
+            continue;
+        return UnfinishedSave{path, std::move(*journal)};
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<SaveJournalWriter> SaveJournalWriter::Open(const fs::path& path, const SaveJournal& head, bool resuming,

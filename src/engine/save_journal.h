@@ -67,6 +67,16 @@ struct SaveJournal {
 // The journal at `path`, or why it cannot be used.
 std::variant<SaveJournal, std::string> ReadSaveJournal(const std::filesystem::path& path);
 
+// A save of `source` that was cut off in `folder`: its journal there, read,
+// written for this same file (its name, size, modification time and first
+// bytes). The first by name when there are several; nullopt when none.
+struct UnfinishedSave {
+    std::filesystem::path journalPath;
+    SaveJournal journal;
+};
+std::optional<UnfinishedSave> UnfinishedSaveOf(const std::filesystem::path& folder,
+                                               const std::filesystem::path& source);
+
 class SaveJournalWriter {
 public:
     // A new journal with `head` (its parts ignored), created exclusively and

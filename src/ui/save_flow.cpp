@@ -11,8 +11,10 @@
 
 #include "engine/analysis_run.h"
 #include "engine/export_destination.h"
+#include "engine/journal_request.h"
 #include "engine/log_texts.h"
 #include "engine/saving_request.h"
+#include "engine/save_journal.h"
 #include "engine/saving_run.h"
 #include "output/export/export_sink.h"
 #include "ui/last_saving_dialog.h"
@@ -81,6 +83,16 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
     const fs::path destination =
         exporting ? fs::path(chosen.toStdString()) : bm::MakeSaveDestination(chosen.toStdString());
     context_.log().Append(std::string(bm::kLogTargetPath) + destination.string());
+    // A save of this same file that was cut off there (killed, a crash, a
+    // power cut) may go on instead of starting again.
+    if (!exporting) {
+        if (std::optional<bm::UnfinishedSave> unfinished = ResumableSave(destination, choice.sourcePath)) {
+            const QString question = Text(kResumeSaveQuestion)
+                                         .arg(QString::fromStdString(unfinished->journal.firstPart.filename().string()))
+                                         .arg(unfinished->journal.parts.size());
+            if (services.Ask(&page_, question)) return GoOn(analysis, choice, destination, std::move(*unfinished));
+        }
+    }
 
     bm::SavingRequest request;
     request.sourcePath = choice.sourcePath;
@@ -102,6 +114,7 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
         return false;
     }
     bm::SavingSource& source = std::get<bm::SavingSource>(made);
+    if (!exporting) source.journalRequest = JournalRequestFor(request, choice);
     exportSink_.reset();
     if (exporting) {
         // An export goes into a folder of its own; no store name to ask.
@@ -137,6 +150,72 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
     // The offered name stays the run's own choice, so that a name taken
     // meanwhile moves on to " (2)"; a name the user chose is never replaced.
     if (file.toStdString() != suggested.string()) source.outputFile = file.toStdString();
+    selected_ = source.selected;
+    destination_ = destination;
+    emit page_.saveRequested(QString::fromStdString(destination.string()));
+    Start(std::move(source));
+    return started_;
+}
+
+std::string SaveFlow::JournalRequestFor(const bm::SavingRequest& request, const Choice& choice) const {
+    // The request as the command line would ask for it, so that either can
+    // go on with the save.
+    bm::JournalRequest kept;
+    std::error_code ec;
+    kept.store = fs::absolute(choice.sourcePath, ec).string();
+    kept.folders = request.folders;
+    kept.deepScan = request.deepScan;
+    kept.recoverDeleted = request.recoverDeleted;
+    kept.markDamaged = request.markDamaged;
+    kept.since = choice.since;
+    kept.until = choice.until;
+    kept.dedupe = request.dedupe;
+    if (choice.partSizeMb > 0) kept.splitSize = std::to_string(choice.partSizeMb) + "M";
+    return bm::JournalRequestText(kept);
+}
+
+std::optional<bm::UnfinishedSave> SaveFlow::ResumableSave(const fs::path& destination,
+                                                          const std::string& sourcePath) const {
+    std::optional<bm::UnfinishedSave> found = bm::UnfinishedSaveOf(destination, sourcePath);
+    if (!found) return std::nullopt;
+    // Only a save that read the store the way this analysis did finds the
+    // same items to go on with.
+    const std::optional<bm::JournalRequest> asked = bm::JournalRequestOfText(found->journal.request);
+    if (!asked || asked->deepScan != context_.deepScan || asked->recoverDeleted != context_.recoverDeleted)
+        return std::nullopt;
+    return found;
+}
+
+bool SaveFlow::GoOn(const bm::AnalysisRun& analysis, const Choice& choice, const fs::path& destination,
+                    bm::UnfinishedSave unfinished) {
+    // ResumableSave has read the request.
+    const bm::JournalRequest asked = *bm::JournalRequestOfText(unfinished.journal.request);
+    bm::SavingRequest request;
+    request.sourcePath = choice.sourcePath;
+    request.folders = asked.folders;
+    request.trees = asked.trees;
+    request.all = asked.all;
+    request.destination = destination;
+    request.outputFile = unfinished.journal.firstPart;
+    request.deepScan = context_.deepScan;
+    request.recoverDeleted = context_.recoverDeleted;
+    request.markDamaged = asked.markDamaged;
+    if (!asked.since.empty()) request.filter.since = bm::ParseFilterDate(asked.since, false);
+    if (!asked.until.empty()) request.filter.until = bm::ParseFilterDate(asked.until, true);
+    request.filter.senders = asked.senders;
+    request.filter.classPrefixes = asked.classes;
+    request.dedupe = asked.dedupe;
+    const std::optional<std::uint64_t> size = asked.splitSize.empty() ? std::nullopt : bm::ParseSize(asked.splitSize);
+    if (size) request.storeSizeLimit = *size;
+    auto made = bm::SavingSourceFor(request, analysis);
+    if (!std::holds_alternative<bm::SavingSource>(made) || (!asked.splitSize.empty() && !size) ||
+        (!asked.since.empty() && !request.filter.since) || (!asked.until.empty() && !request.filter.until)) {
+        context_.services().Show(&page_, BoxKind::Stop, Text(kResumeSaveRefused));
+        return false;
+    }
+    bm::SavingSource& source = std::get<bm::SavingSource>(made);
+    source.resume = std::move(unfinished.journal);
+    source.resumedFrom = unfinished.journalPath;
     selected_ = source.selected;
     destination_ = destination;
     emit page_.saveRequested(QString::fromStdString(destination.string()));

@@ -11,14 +11,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/save_journal.h"
 #include "engine/saving_selection.h"
 
 namespace bm {
 class AnalysisRun;
 class ItemSink;
+struct SavingRequest;
 struct SavingSource;
 class SavingRun;
 }  // namespace bm
@@ -75,6 +78,15 @@ signals:
 
 private:
     void Start(bm::SavingSource source);
+    // What the journal of a new store keeps of its request.
+    std::string JournalRequestFor(const bm::SavingRequest& request, const Choice& choice) const;
+    // A save of `sourcePath` cut off in `destination` that this analysis
+    // can go on with; nullopt when there is none.
+    std::optional<bm::UnfinishedSave> ResumableSave(const std::filesystem::path& destination,
+                                                    const std::string& sourcePath) const;
+    // Goes on with `unfinished` into its own store, as it was asked.
+    bool GoOn(const bm::AnalysisRun& analysis, const Choice& choice, const std::filesystem::path& destination,
+              bm::UnfinishedSave unfinished);
     // Makes the export folder below `chosen` and the sink the run writes
     // through; false (the reason shown) when the folder cannot be made.
     bool PrepareExport(const std::filesystem::path& chosen, const Choice& choice, bm::SavingSource& source);

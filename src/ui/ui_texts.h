@@ -122,6 +122,13 @@ inline constexpr std::string_view kLeaveOutDuplicatesTip =
 inline constexpr std::string_view kPartSizeLabel = "Part size:";
 inline constexpr std::string_view kPartSizeTip = "Past this size the new store goes on in \"<name> (part 2).pst\"";
 inline constexpr std::string_view kDateRangeWrong = "The first day of the range is after the last.";
+// A save of the same file that was cut off in the destination.
+inline constexpr std::string_view kResumeSaveQuestion =
+    "A save of this file into %1 was cut off before it ended; %2 of its parts are finished. Go on with that "
+    "save? No starts a new store beside it.";
+inline constexpr std::string_view kResumeSaveRefused =
+    "The save that was cut off cannot go on here: the folders or options it was asked for do not fit this "
+    "analysis. Start a new save instead.";
 // What Save makes: the new store, or an export for other mail programs.
 inline constexpr std::string_view kOutputKindTip = "What Save makes of the ticked folders";
 inline constexpr std::string_view kOutputKinds[] = {

@@ -16,6 +16,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -24,10 +28,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/analysis_run.h"
+#include "engine/journal_request.h"
 #include "engine/log_texts.h"
+#include "engine/save_journal.h"
+#include "engine/saving_request.h"
 #include "engine/saving_run.h"
 #include "engine/saving_selection.h"
 #include "engine/store_listing.h"
+#include "engine/engine_test_helpers.h"
 #include "check/store_checker.h"
 #include "store/nid_types.h"
 #include "ui/folder_tree.h"
@@ -94,6 +103,49 @@ bool StoreIsClean(const fs::path& store) {
     const bm::CheckReport report = bm::CheckStore(store);
     for (const bm::Finding& f : report.findings) qWarning("%s", bm::FormatFinding(f).c_str());
     return report.ok();
+}
+
+// A save of every folder of `store` into `output`, as a run of the command
+// line would make it, killed (SIGKILL) half-way in a child process: it
+// leaves its ".partial" store and its journal. False when it was not killed.
+bool SaveCutOffHalfWay(const fs::path& store, const fs::path& output, const fs::path& appDir) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        class Quiet : public bm::AnalysisObserver {} quiet;
+        bm::AnalysisRun analysis(quiet, nullptr, appDir);
+        bm::AnalysisSource what;
+        what.sourcePath = store.string();
+        analysis.AnalyzeStore(what);
+        bm::SavingRequest request;
+        request.sourcePath = store.string();
+        request.all = true;
+        request.outputFile = output;
+        request.destination = output.parent_path();
+        auto made = bm::SavingSourceFor(request, analysis);
+        if (!std::holds_alternative<bm::SavingSource>(made)) ::_exit(2);
+        bm::SavingSource source = std::get<bm::SavingSource>(std::move(made));
+        bm::JournalRequest kept;
+        kept.store = store.string();
+        kept.all = true;
+        source.journalRequest = bm::JournalRequestText(kept);
+        // Killed once half of the nodes are read, the store being written.
+        class KillHalfWay : public bm::SavingObserver {
+        public:
+            void OnProgressRange(std::int32_t maximum) override { half_ = maximum / 2; }
+            void OnProgressPosition(std::int32_t position) override {
+                if (half_ > 0 && position >= half_) ::raise(SIGKILL);
+            }
+
+        private:
+            std::int32_t half_ = 0;
+        } observer;
+        bm::SavingRun run(observer, nullptr);
+        run.SaveStore(source);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 // What the saving dialogs showed.
@@ -355,6 +407,61 @@ private slots:
         QCOMPARE(seen.outputStores.size(), std::size_t{1});
         QCOMPARE(seen.outputStores[0], chosen);
         QVERIFY(StoreIsClean(chosen));
+    }
+
+    void aSaveCutOffInTheDestinationGoesOnWhenAskedOrANewStoreStartsBesideIt() {
+        UITEST_REQUIRE_DEMO_STORE(store);
+        TestWizard wizard;
+        const fs::path repair = bm::MakeSaveDestination(wizard.dir().string());
+        fs::create_directories(repair);
+        const fs::path cut = repair / "cut off.pst";
+        QVERIFY(SaveCutOffHalfWay(store, cut, wizard.appDir()));
+        QVERIFY(fs::exists(bm::JournalPath(cut)));
+        QVERIFY(fs::exists(cut.string() + ".partial"));
+
+        // No: a new store beside it, the cut-off save left as it is.
+        // Yes: the same save goes on into its own store.
+        SavingSeen fresh;
+        SavingSeen resumed;
+        fs::path resumedReport;
+        for (const bool yes : {false, true}) {
+            SavingSeen& seen = yes ? resumed : fresh;
+            wizard.services.answers = {yes};
+            ConvertAndDrive(wizard, store, [&](bmui::Repair_Recover& page) {
+                QVERIFY(page.analysisFinished());
+                page.tree()->ItemOf("Personal Folders\\")->setCheckState(0, Qt::Checked);
+                wizard.services.folder = QString::fromStdString(wizard.dir().string());
+                WatchSavingDialogs(page, seen);
+                if (yes)
+                    QObject::connect(&page, &bmui::Repair_Recover::savingDone, &page,
+                                     [&] { resumedReport = page.savingRun().reportText(); });
+                page.Save();
+                QTRY_VERIFY_WITH_TIMEOUT(seen.outcome >= 0, kSavingTimeoutMs);
+            });
+            QCOMPARE(seen.outcome, static_cast<int>(bm::AnalysisOutcome::Completed));
+            QCOMPARE(seen.outputStores.size(), std::size_t{1});
+            QVERIFY(StoreIsClean(seen.outputStores[0]));
+        }
+        // Each time the question named the store that was cut off.
+        QCOMPARE(wizard.services.asked.size(), std::size_t{2});
+        for (const QString& question : wizard.services.asked)
+            QVERIFY2(question.contains(QStringLiteral("cut off.pst")), qPrintable(question));
+        // No asked for a name and made a new store; Yes asked for none.
+        QCOMPARE(wizard.services.offeredSaveFiles.size(), std::size_t{1});
+        QVERIFY(fresh.outputStores[0] != cut);
+        QCOMPARE(resumed.outputStores[0], cut);
+        QVERIFY(!fs::exists(cut.string() + ".partial"));
+        QVERIFY(!fs::exists(bm::JournalPath(cut)));
+        // The save that went on holds what a whole save holds.
+        const std::map<std::string, int> whole = ItemsPerFolder(fresh.outputStores[0]);
+        QVERIFY(Total(whole) > 0);
+        QVERIFY(ItemsPerFolder(cut) == whole);
+        QCOMPARE(resumed.account, fresh.account);
+        QVERIFY(!resumedReport.empty());
+        QVERIFY(bmtest::ReadTextFile(resumedReport).find("Resumed:") != std::string::npos);
+        // The store made after a No keeps a journal of its own only while
+        // it is written: nothing is left to go on with.
+        QVERIFY(!bm::UnfinishedSaveOf(repair, store));
     }
 
     void theSaveDialogOpensInTheNewRepairFolderAndAnUnwritableOneIsRefused() {
