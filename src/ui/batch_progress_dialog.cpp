@@ -13,6 +13,7 @@
 #include "engine/saving_run.h"
 #include "ui/analysis_bridge.h"
 #include "ui/batch_save.h"
+#include "ui/button_row.h"
 #include "ui/icons.h"
 #include "ui/skin.h"
 #include "ui/ui_services.h"
@@ -39,12 +40,9 @@ BatchProgressDialog::BatchProgressDialog(WizardContext& context, BatchSave& batc
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 0);
     layout->addWidget(bar_);
-    auto* buttons = new QHBoxLayout;
     stop_ = new QPushButton(Text(kStopButton), this);
     stop_->setAutoDefault(false);
-    buttons->addStretch(1);
-    buttons->addWidget(stop_);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {stop_});
     connect(stop_, &QPushButton::clicked, this, &BatchProgressDialog::Stop);
 
     timer_ = new QTimer(this);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/settings.h"
+#include "ui/button_row.h"
 #include "ui/skin.h"
 #include "ui/ui_services.h"
 #include "ui/ui_texts.h"
@@ -36,13 +37,9 @@ Cchangelog::Cchangelog(WizardContext& context, QWidget* parent) : QDialog(parent
     row->addWidget(edit_, 1);
     row->addWidget(browse_);
     layout->addLayout(row);
-    auto* buttons = new QHBoxLayout;
     apply_ = new QPushButton(Text(kApplyButton), this);
     auto* cancel = new QPushButton(Text(kCancelButton), this);
-    buttons->addStretch(1);
-    buttons->addWidget(apply_);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {apply_, cancel});
 
     const QString logPath = QString::fromStdString(context.settings().Value(bm::kSettingLogPath));
     edit_->setText(DirectoryExists(logPath) ? logPath

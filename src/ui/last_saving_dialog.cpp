@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "ui/button_row.h"
 #include "ui/icons.h"
 #include "ui/skin.h"
 #include "ui/ui_services.h"
@@ -120,12 +121,9 @@ Last_Saving_Dialog::Last_Saving_Dialog(WizardContext& context, const SavingResul
     inner->addWidget(viewLog_);
     layout->addWidget(group);
 
-    auto* buttons = new QHBoxLayout;
     ok_ = new QPushButton(Text(kOkButton), this);
     ok_->setDefault(true);
-    buttons->addStretch(1);
-    buttons->addWidget(ok_);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {ok_});
     connect(ok_, &QPushButton::clicked, this, &Last_Saving_Dialog::Ok);
 }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "engine/saving_run.h"
+#include "ui/button_row.h"
 #include "ui/icons.h"
 #include "ui/skin.h"
 #include "ui/ui_services.h"
@@ -56,12 +57,9 @@ ListPSTFile::ListPSTFile(WizardContext& context, bm::SavingRun& run, QWidget* pa
     bar_->hide();
     layout->addWidget(bar_);
 
-    auto* buttons = new QHBoxLayout;
     stop_ = new QPushButton(Text(kStopButton), this);
     stop_->setAutoDefault(false);
-    buttons->addStretch(1);
-    buttons->addWidget(stop_);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {stop_});
 
     connect(stop_, &QPushButton::clicked, this, &ListPSTFile::Stop);
     timer_ = new QTimer(this);

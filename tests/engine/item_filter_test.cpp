@@ -44,7 +44,9 @@ TEST(ItemFilter, DatesAreReadStrictlyAsUtcAndAnUntilDateKeepsItsDay) {
     for (const Case& c : cases) {
         const std::optional<std::uint64_t> got = ParseFilterDate(c.text, c.dayAfter);
         ASSERT_EQ(got.has_value(), c.unixSeconds.has_value()) << c.text;
-        if (got) EXPECT_EQ(UnixFromFileTime(*got), *c.unixSeconds) << c.text;
+        if (got) {
+            EXPECT_EQ(UnixFromFileTime(*got), *c.unixSeconds) << c.text;
+        }
     }
 }
 
