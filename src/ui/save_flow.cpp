@@ -13,8 +13,8 @@
 #include "engine/export_destination.h"
 #include "engine/journal_request.h"
 #include "engine/log_texts.h"
-#include "engine/saving_request.h"
 #include "engine/save_journal.h"
+#include "engine/saving_request.h"
 #include "engine/saving_run.h"
 #include "output/export/export_sink.h"
 #include "ui/last_saving_dialog.h"
@@ -86,10 +86,11 @@ bool SaveFlow::Save(const bm::AnalysisRun& analysis, const Choice& choice) {
     // A save of this same file that was cut off there (killed, a crash, a
     // power cut) may go on instead of starting again.
     if (!exporting) {
-        if (std::optional<bm::UnfinishedSave> unfinished = ResumableSave(destination, choice.sourcePath)) {
+        if (std::optional<Resumable> unfinished = ResumableSave(destination, choice.sourcePath)) {
+            const bm::SaveJournal& journal = unfinished->save.journal;
             const QString question = Text(kResumeSaveQuestion)
-                                         .arg(QString::fromStdString(unfinished->journal.firstPart.filename().string()))
-                                         .arg(unfinished->journal.parts.size());
+                                         .arg(QString::fromStdString(journal.firstPart.filename().string()))
+                                         .arg(journal.parts.size());
             if (services.Ask(&page_, question)) return GoOn(analysis, choice, destination, std::move(*unfinished));
         }
     }
@@ -174,22 +175,22 @@ std::string SaveFlow::JournalRequestFor(const bm::SavingRequest& request, const 
     return bm::JournalRequestText(kept);
 }
 
-std::optional<bm::UnfinishedSave> SaveFlow::ResumableSave(const fs::path& destination,
-                                                          const std::string& sourcePath) const {
+std::optional<SaveFlow::Resumable> SaveFlow::ResumableSave(const fs::path& destination,
+                                                            const std::string& sourcePath) const {
     std::optional<bm::UnfinishedSave> found = bm::UnfinishedSaveOf(destination, sourcePath);
     if (!found) return std::nullopt;
     // Only a save that read the store the way this analysis did finds the
     // same items to go on with.
-    const std::optional<bm::JournalRequest> asked = bm::JournalRequestOfText(found->journal.request);
+    std::optional<bm::JournalRequest> asked = bm::JournalRequestOfText(found->journal.request);
     if (!asked || asked->deepScan != context_.deepScan || asked->recoverDeleted != context_.recoverDeleted)
         return std::nullopt;
-    return found;
+    return Resumable{std::move(*found), std::move(*asked)};
 }
 
 bool SaveFlow::GoOn(const bm::AnalysisRun& analysis, const Choice& choice, const fs::path& destination,
-                    bm::UnfinishedSave unfinished) {
-    // ResumableSave has read the request.
-    const bm::JournalRequest asked = *bm::JournalRequestOfText(unfinished.journal.request);
+                    Resumable resumable) {
+    bm::UnfinishedSave& unfinished = resumable.save;
+    const bm::JournalRequest& asked = resumable.request;
     bm::SavingRequest request;
     request.sourcePath = choice.sourcePath;
     request.folders = asked.folders;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/journal_request.h"
 #include "engine/save_journal.h"
 #include "engine/saving_selection.h"
 
@@ -81,12 +82,17 @@ private:
     // What the journal of a new store keeps of its request.
     std::string JournalRequestFor(const bm::SavingRequest& request, const Choice& choice) const;
     // A save of `sourcePath` cut off in `destination` that this analysis
-    // can go on with; nullopt when there is none.
-    std::optional<bm::UnfinishedSave> ResumableSave(const std::filesystem::path& destination,
-                                                    const std::string& sourcePath) const;
-    // Goes on with `unfinished` into its own store, as it was asked.
+    // can go on with, and the request its journal holds; nullopt when there
+    // is none.
+    struct Resumable {
+        bm::UnfinishedSave save;
+        bm::JournalRequest request;
+    };
+    std::optional<Resumable> ResumableSave(const std::filesystem::path& destination,
+                                           const std::string& sourcePath) const;
+    // Goes on with the save into its own store, as it was asked.
     bool GoOn(const bm::AnalysisRun& analysis, const Choice& choice, const std::filesystem::path& destination,
-              bm::UnfinishedSave unfinished);
+              Resumable resumable);
     // Makes the export folder below `chosen` and the sink the run writes
     // through; false (the reason shown) when the folder cannot be made.
     bool PrepareExport(const std::filesystem::path& chosen, const Choice& choice, bm::SavingSource& source);
